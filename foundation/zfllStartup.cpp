@@ -1,0 +1,45 @@
+#include "foundation/zfllStartup.h"
+
+#include <mutex>
+
+#include "platform/rtl/rtlUnits.h"
+
+namespace zf {
+
+namespace {
+
+std::mutex gStartupLock;
+int gStartCount = 0;
+
+// Units in link order. Each unit declares `zf::rtl::TUnitInit& <unit>Unit()` in its header.
+zf::rtl::TStartupList BuildList() {
+  zf::rtl::TStartupList list;
+  return list;
+}
+
+zf::rtl::TStartupList& List() {
+  static zf::rtl::TStartupList list = BuildList();
+  return list;
+}
+
+}  // namespace
+
+void zfStartFoundation() {
+  std::lock_guard<std::mutex> g(gStartupLock);
+  if (gStartCount++ == 0) {
+    try {
+      List().StartAll();
+    } catch (...) {
+      gStartCount = 0;
+      throw;
+    }
+  }
+}
+
+void zfStopFoundation() {
+  std::lock_guard<std::mutex> g(gStartupLock);
+  if (gStartCount == 0) return;
+  if (--gStartCount == 0) List().StopAll();
+}
+
+}  // namespace zf
