@@ -1,6 +1,10 @@
 # Common compile settings for every target of the project.
 add_library(zf_options INTERFACE)
 target_compile_options(zf_options INTERFACE -Wall -Wextra -Wno-unused-parameter)
+# The lock-free list head swaps pointer and sequence with one 16-byte compare-exchange.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64|amd64")
+  target_compile_options(zf_options INTERFACE -mcx16)
+endif()
 if(ZF_WERROR)
   target_compile_options(zf_options INTERFACE -Werror)
 endif()

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "foundation/zfllLockedFuncs.h"
+#include "foundation/zfllTypes.h"
 #include "platform/rtl/rtlUnits.h"
 
 namespace zf {
@@ -14,6 +16,8 @@ int gStartCount = 0;
 // Units in link order. Each unit declares `zf::rtl::TUnitInit& <unit>Unit()` in its header.
 zf::rtl::TStartupList BuildList() {
   zf::rtl::TStartupList list;
+  list.Add(zfllTypesUnit());
+  list.Add(zfllLockedFuncsUnit());
   return list;
 }
 
