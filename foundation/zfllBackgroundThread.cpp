@@ -1,0 +1,54 @@
+#include "foundation/zfllBackgroundThread.h"
+
+#include <pthread.h>
+
+#include "platform/os/osSystem.h"
+
+namespace zf {
+
+TzfBackgroundThread::TzfBackgroundThread() = default;
+
+TzfBackgroundThread::~TzfBackgroundThread() {
+  // TzfThreadPtr stops the thread before the derived part goes; this only covers an owner that
+  // skipped that, so that no thread outlives its object.
+  if (btThread.joinable()) {
+    btTerminated.store(true);
+    btDieEvent.SetEvent();
+    btThread.join();
+  }
+}
+
+void TzfBackgroundThread::AfterConstruction() {
+  BeforeStart();
+  btThread = std::thread([this] { ThreadProc(); });
+}
+
+void TzfBackgroundThread::ThreadProc() {
+  btThreadID.store(zf::os::GetCurrentThreadId());
+  std::string name = ThreadName().substr(0, 15);
+  pthread_setname_np(pthread_self(), name.c_str());
+  if (!btTerminated.load()) {
+    btWorkRan.store(true);
+    try {
+      Run();
+    } catch (...) {
+      // The work's failure ends the thread; the owner still joins it normally.
+    }
+  }
+  btDone.store(true);
+  btThreadDoneEvent.SetEvent();
+}
+
+void TzfBackgroundThread::BeforeDestruction() {
+  btTerminated.store(true);
+  btDieEvent.SetEvent();
+  if (!btThread.joinable()) return;
+  uint32_t waited = 0;
+  while (!btThreadDoneEvent.WaitFor(zfSlowThreadStopMs)) {
+    waited += zfSlowThreadStopMs;
+    zfReportSlowStop(zf::rtl::u16(ThreadName()), waited);
+  }
+  btThread.join();
+}
+
+}  // namespace zf

@@ -1,0 +1,176 @@
+// Queue links, the thread start-up handshake, parking, timer ticks and stopping.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+#include "foundation/zfllBackgroundThread.h"
+#include "foundation/zfllQueue.h"
+#include "foundation/zfllThread.h"
+
+using namespace zf;
+
+namespace {
+
+struct CountedItem : TzfQueueItem {
+  CountedItem(TzfQueue* q, int v, int* freed) : TzfQueueItem(q), Value(v), Freed(freed) {}
+  ~CountedItem() override { ++*Freed; }
+  int Value;
+  int* Freed;
+};
+
+std::vector<int> Drain(TzfQueue& q) {
+  std::vector<int> out;
+  while (TzfQueueItem* i = q.Dequeue()) {
+    out.push_back(static_cast<CountedItem*>(i)->Value);
+    delete i;
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(Queue, FifoAndUnlinkKeepsHeadAndTail) {
+  int freed = 0;
+  TzfQueue q;
+  EXPECT_EQ(q.Dequeue(), nullptr);
+  CountedItem* items[4];
+  for (int i = 0; i < 4; ++i) items[i] = new CountedItem(&q, i, &freed);
+  delete items[0];  // head
+  delete items[3];  // tail
+  EXPECT_EQ(q.Head(), items[1]);
+  EXPECT_EQ(q.Tail(), items[2]);
+  new CountedItem(&q, 9, &freed);
+  EXPECT_EQ(Drain(q), (std::vector<int>{1, 2, 9}));
+  EXPECT_TRUE(q.IsEmpty());
+  EXPECT_EQ(q.Tail(), nullptr);
+  EXPECT_EQ(freed, 5);
+}
+
+TEST(Queue, DestroyingTheQueueFreesItsItems) {
+  int freed = 0;
+  {
+    TzfQueue q;
+    for (int i = 0; i < 3; ++i) new CountedItem(&q, i, &freed);
+  }
+  EXPECT_EQ(freed, 3);
+}
+
+namespace {
+
+struct FailingStart : TzfInitThread {
+  explicit FailingStart(std::atomic<bool>* mainRan) : MainRan(mainRan) {}
+  void StartupWork() override { throw zf::rtl::EConvertError(u"start failed"); }
+  void MainWork() override { MainRan->store(true); }
+  std::atomic<bool>* MainRan;
+};
+
+struct OrderedStart : TzfInitThread {
+  void StartupWork() override { StartedBeforeReturn.store(true); }
+  void MainWork() override { MainRan.store(true); }
+  std::atomic<bool> StartedBeforeReturn{false};
+  std::atomic<bool> MainRan{false};
+};
+
+struct Parked : TzfInternalWaitThread {
+  void MainWork() override { WorkDone.store(true); }
+  std::atomic<bool> WorkDone{false};
+};
+
+struct Ticker : TzfTimerThread {
+  explicit Ticker(uint32_t interval) : TzfTimerThread(interval) {}
+  void TimerTick() override {
+    int n = ++Ticks;
+    if (n == 1) throw zf::rtl::EListError(u"tick failed");
+  }
+  void HandleThreadException(const zf::rtl::Exception&) override { ++Handled; }
+  std::atomic<int> Ticks{0};
+  std::atomic<int> Handled{0};
+};
+
+}  // namespace
+
+TEST(InitThread, StartupFailureReachesTheCreatorAndSkipsTheWork) {
+  std::atomic<bool> mainRan{false};
+  try {
+    zfCreateThread<FailingStart>(&mainRan);
+    FAIL() << "creating the thread should raise";
+  } catch (const zf::rtl::EConvertError& e) {
+    EXPECT_EQ(e.Message(), u"start failed");
+  }
+  EXPECT_FALSE(mainRan.load());
+}
+
+TEST(InitThread, CreationReturnsAfterStartupAndThreadEndsAfterItsWork) {
+  auto t = zfCreateThread<OrderedStart>();
+  EXPECT_TRUE(t->StartedBeforeReturn.load());
+  EXPECT_TRUE(t->WaitForEx(60000));  // does not park
+  EXPECT_TRUE(t->MainRan.load());
+  EXPECT_EQ(t->Name(), u"TzfInitThread");  // named after its class when no name is given
+}
+
+TEST(WaitThread, ParksAfterItsWorkUntilFreed) {
+  auto t = zfCreateThread<Parked>();
+  while (!t->Waiting()) std::this_thread::yield();
+  EXPECT_TRUE(t->WorkDone.load());
+  EXPECT_FALSE(t->WaitForEx(20));
+  t.reset();  // releases the park and joins
+}
+
+TEST(TimerThread, TicksSurviveAFailingTickAndStopWakesTheWait) {
+  auto fast = zfCreateThread<Ticker>(1);
+  while (fast->Ticks.load() < 3) std::this_thread::yield();
+  EXPECT_EQ(fast->Handled.load(), 1);
+  fast.reset();
+
+  // A long interval: stopping must wake the wait instead of sitting out the interval.
+  auto slow = zfCreateThread<Ticker>(600000);
+  slow.reset();
+}
+
+TEST(ThreadPriority, NamesRoundTrip) {
+  for (TzfThreadPriority p : {zftpIdle, zftpLowest, zftpBelowNormal, zftpNormal, zftpAboveNormal,
+                              zftpHighest, zftpTimeCritical, 5}) {
+    TzfThreadPriority back = 99;
+    ASSERT_TRUE(zfIdentToThreadPriority(zfThreadPriorityToIdent(p), back));
+    EXPECT_EQ(back, p);
+  }
+  EXPECT_EQ(zfThreadPriorityToIdent(15), u"TIME_CRITICAL");
+  TzfThreadPriority x;
+  EXPECT_FALSE(zfIdentToThreadPriority(u"16", x));
+  EXPECT_FALSE(zfIdentToThreadPriority(u"FAST", x));
+}
+
+namespace {
+
+struct Service : TzfBackgroundThread {
+  void BeforeStart() override { BeforeStartRan = true; }
+  void Run() override {
+    while (!WaitForDie(1000)) ++Loops;
+    SawDie.store(true);
+  }
+  bool BeforeStartRan = false;
+  std::atomic<int> Loops{0};
+  std::atomic<bool> SawDie{false};
+};
+
+}  // namespace
+
+TEST(BackgroundThread, StopWakesTheWorkAndJoins) {
+  auto t = zfCreateBackgroundThread<Service>();
+  EXPECT_TRUE(t->BeforeStartRan);
+  Service* raw = t.get();
+  raw->BeforeDestruction();
+  EXPECT_TRUE(raw->Done());
+  EXPECT_TRUE(!raw->WorkRan() || raw->SawDie.load());
+  t.reset();
+}
+
+TEST(BackgroundThread, SlowStopIsReportedThroughTheReporter) {
+  std::vector<std::u16string> reported;
+  zfSetSlowStopReporter([&](const zf::rtl::UnicodeString& name, uint32_t ms) { reported.push_back(name); });
+  zfReportSlowStop(u"Flush", 10000);
+  zfSetSlowStopReporter(nullptr);
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_EQ(reported[0], u"Flush");
+}
