@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "foundation/zfllErrors.h"
+#include "foundation/zfllException.h"
 #include "foundation/zfllLockedFuncs.h"
 #include "foundation/zfllTypes.h"
 #include "platform/rtl/rtlUnits.h"
@@ -18,6 +20,8 @@ zf::rtl::TStartupList BuildList() {
   zf::rtl::TStartupList list;
   list.Add(zfllTypesUnit());
   list.Add(zfllLockedFuncsUnit());
+  list.Add(zfllErrorsUnit());
+  list.Add(zfllExceptionUnit());
   return list;
 }
 
