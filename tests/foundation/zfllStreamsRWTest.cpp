@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/zfllStreams.h"
 #include "foundation/zfllStreamsRW.h"
 #include "platform/rtl/rtlException.h"
 
@@ -15,35 +16,18 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-// A plain growable stream over a byte vector.
-class TVecStream : public rtl::TStream {
+// A memory stream filled with the given bytes and positioned at its start.
+class TVecStream : public TzfMemoryStream {
  public:
   TVecStream() = default;
-  explicit TVecStream(Bytes aData) : Data(std::move(aData)) {}
-  int32_t Read(void* aBuffer, int32_t aCount) override {
-    if (aCount <= 0 || Pos >= static_cast<int64_t>(Data.size())) return 0;
-    int32_t n = static_cast<int32_t>(std::min<int64_t>(aCount, static_cast<int64_t>(Data.size()) - Pos));
-    std::memcpy(aBuffer, Data.data() + Pos, static_cast<size_t>(n));
-    Pos += n;
-    return n;
+  explicit TVecStream(const Bytes& aData) {
+    if (!aData.empty()) WriteBuffer(aData.data(), static_cast<int64_t>(aData.size()));
+    SetPosition(0);
   }
-  int32_t Write(const void* aBuffer, int32_t aCount) override {
-    if (aCount <= 0) return 0;
-    if (Pos + aCount > static_cast<int64_t>(Data.size())) Data.resize(static_cast<size_t>(Pos + aCount));
-    std::memcpy(Data.data() + Pos, aBuffer, static_cast<size_t>(aCount));
-    Pos += aCount;
-    return aCount;
+  Bytes Data() const {
+    auto* p = static_cast<const uint8_t*>(Memory());
+    return p ? Bytes(p, p + Size()) : Bytes{};
   }
-  int64_t Seek(int64_t aOffset, rtl::TSeekOrigin aOrigin) override {
-    switch (aOrigin) {
-      case rtl::TSeekOrigin::soBeginning: Pos = aOffset; break;
-      case rtl::TSeekOrigin::soCurrent: Pos += aOffset; break;
-      case rtl::TSeekOrigin::soEnd: Pos = static_cast<int64_t>(Data.size()) + aOffset; break;
-    }
-    return Pos;
-  }
-  Bytes Data;
-  int64_t Pos = 0;
 };
 
 Bytes Written(const std::function<void(TzfWriter&)>& aWrite) {
@@ -52,7 +36,7 @@ Bytes Written(const std::function<void(TzfWriter&)>& aWrite) {
     TzfWriter w(s);
     aWrite(w);
   }
-  return s.Data;
+  return s.Data();
 }
 
 Bytes Cat(std::initializer_list<Bytes> aParts) {
@@ -157,12 +141,12 @@ TEST(TzfWriter, StreamHoldsEncodingOnlyAfterFlush) {
   {
     TzfWriter w(s);
     w.WriteInteger(1);
-    EXPECT_TRUE(s.Data.empty());
+    EXPECT_TRUE(s.Data().empty());
     w.FlushBuffer();
-    EXPECT_EQ(s.Data, (Bytes{2, 1}));
+    EXPECT_EQ(s.Data(), (Bytes{2, 1}));
     w.WriteInteger(2);
   }
-  EXPECT_EQ(s.Data, (Bytes{2, 1, 2, 2}));
+  EXPECT_EQ(s.Data(), (Bytes{2, 1, 2, 2}));
 }
 
 TEST(TzfReaderWriter, RoundTripAcrossBufferBoundaries) {
@@ -179,7 +163,7 @@ TEST(TzfReaderWriter, RoundTripAcrossBufferBoundaries) {
     }
     w.WriteIdent(u"End");
   }
-  s.Pos = 0;
+  s.SetPosition(0);
   TzfReader r(s);
   for (int i = 0; i < 400; ++i) {
     ASSERT_EQ(r.ReadInteger(), i * 1000);
@@ -216,7 +200,7 @@ TEST(TzfReader, ReadsWhatTheWriterWrites) {
     w.WriteAnsiChar('\xE9');
     w.WriteString(u"Q");
   }
-  s.Pos = 0;
+  s.SetPosition(0);
   TzfReader r(s);
   EXPECT_EQ(r.ReadInt64(), -5000000000);
   EXPECT_EQ(r.ReadString(), u"\u00E9abcdefghij");
@@ -279,7 +263,7 @@ TEST(TzfReader, FreeingTheReaderLeavesTheStreamOnTheNextValue) {
     TzfReader r(s);
     EXPECT_EQ(r.ReadInteger(), 1000);
   }
-  EXPECT_EQ(s.Pos, 3);
+  EXPECT_EQ(s.GetPosition(), 3);
   TzfReader r(s);
   EXPECT_EQ(r.ReadString(), u"next");
 }
