@@ -5,6 +5,7 @@
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
 #include "foundation/zfllLockedFuncs.h"
+#include "foundation/zfllMemoryManager.h"
 #include "foundation/zfllTypes.h"
 #include "platform/rtl/rtlUnits.h"
 
@@ -20,6 +21,7 @@ zf::rtl::TStartupList BuildList() {
   zf::rtl::TStartupList list;
   list.Add(zfllTypesUnit());
   list.Add(zfllLockedFuncsUnit());
+  list.Add(zfllMemoryManagerUnit());
   list.Add(zfllErrorsUnit());
   list.Add(zfllExceptionUnit());
   return list;
