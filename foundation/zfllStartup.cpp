@@ -7,6 +7,7 @@
 #include "foundation/zfllLockedFuncs.h"
 #include "foundation/zfllMemoryManager.h"
 #include "foundation/zfllTypes.h"
+#include "foundation/zfllUtils.h"
 #include "platform/rtl/rtlUnits.h"
 
 namespace zf {
@@ -24,6 +25,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfllMemoryManagerUnit());
   list.Add(zfllErrorsUnit());
   list.Add(zfllExceptionUnit());
+  list.Add(zfllUtilsUnit());
   return list;
 }
 

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -39,6 +41,22 @@ std::string ProcessPath() {
   ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
   if (n <= 0) return {};
   return std::string(buf, static_cast<size_t>(n));
+}
+
+std::vector<std::string> CommandLineParameters() {
+  std::ifstream f("/proc/self/cmdline", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  std::vector<std::string> params;
+  size_t start = 0;
+  bool first = true;
+  while (start < all.size()) {
+    size_t end = all.find('\0', start);
+    if (end == std::string::npos) end = all.size();
+    if (!first) params.emplace_back(all, start, end - start);
+    first = false;
+    start = end + 1;
+  }
+  return params;
 }
 
 }  // namespace zf::os

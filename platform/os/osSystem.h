@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zf::os {
 
@@ -23,5 +24,8 @@ std::string SysErrorMessage(int aError);
 
 // Full path of the running executable ("" when it cannot be read).
 std::string ProcessPath();
+
+// The process's command-line parameters after the program name, as given (from /proc/self/cmdline).
+std::vector<std::string> CommandLineParameters();
 
 }  // namespace zf::os

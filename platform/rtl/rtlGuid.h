@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/rtl/rtlText.h"
+
 namespace zf::rtl {
 
 struct TGUID {
@@ -12,5 +14,10 @@ struct TGUID {
 
   friend bool operator==(const TGUID&, const TGUID&) = default;
 };
+
+// "{" 8-4-4-4-12 upper-case hexadecimal digits "}", as the platform's GUIDToString.
+UnicodeString GUIDToString(const TGUID& aGUID);
+// Reads that form back (either letter case); False when the text is not one.
+bool TryStringToGUID(UnicodeStringView aText, TGUID& aGUID);
 
 }  // namespace zf::rtl

@@ -1,0 +1,693 @@
+#include "foundation/zfllUtils.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <shared_mutex>
+
+#include "foundation/zfllErrors.h"
+#include "foundation/zfllException.h"
+#include "platform/os/osSystem.h"
+#include "platform/rtl/rtlDateTime.h"
+#include "platform/rtl/rtlException.h"
+
+namespace zf {
+
+using rtl::u16;
+
+namespace {
+
+uint32_t SetMessage(uint32_t aErrorCode, const UnicodeString& aText) {
+  return EzfBaseException::zfSetMessage(aErrorCode, aText);
+}
+
+constexpr uint32_t kErrInvalidTableName = zfErrInvalidTableName;
+constexpr uint32_t kErrTableNotFound = zfErrNoSuchTable;
+
+}  // namespace
+
+// ---- Comparisons ----
+
+int32_t zfCompareMem(const void* a, const void* b, size_t aLength) {
+  if (aLength == 0) return 0;
+  int r = std::memcmp(a, b, aLength);
+  return r < 0 ? -1 : (r > 0 ? 1 : 0);
+}
+
+int32_t zfCompareBytes(const TzfBytes& a, const TzfBytes& b) {
+  if (!a.empty() && !b.empty()) {
+    int32_t r = zfCompareMem(a.data(), b.data(), std::min(a.size(), b.size()));
+    if (r != 0) return r;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+namespace {
+
+template <bool kFold>
+int32_t CompareShort(const uint8_t* s1, const uint8_t* s2, uint8_t aMaxLen) {
+  uint8_t l1 = std::min(s1[0], aMaxLen), l2 = std::min(s2[0], aMaxLen);
+  uint8_t n = std::min(l1, l2);
+  for (uint8_t i = 1; i <= n; ++i) {
+    uint8_t a = s1[i], b = s2[i];
+    if constexpr (kFold) {
+      if (a >= 'a' && a <= 'z') a = static_cast<uint8_t>(a - 32);
+      if (b >= 'a' && b <= 'z') b = static_cast<uint8_t>(b - 32);
+    }
+    if (a != b) return a < b ? -1 : 1;
+  }
+  return zfCompareByte(l1, l2);
+}
+
+template <bool kFold>
+int32_t WideLComp(const char16_t* s1, const char16_t* s2, uint32_t aMaxLen) {
+  for (uint32_t i = 0; i < aMaxLen; ++i) {
+    char16_t a = s1[i], b = s2[i];
+    if constexpr (kFold) {
+      a = rtl::AsciiUpper(a);
+      b = rtl::AsciiUpper(b);
+    }
+    if (a != b) return static_cast<int32_t>(a) - static_cast<int32_t>(b);
+    if (a == 0) break;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int32_t zfCompareShortStr(const uint8_t* s1, const uint8_t* s2, uint8_t aMaxLen) {
+  return CompareShort<false>(s1, s2, aMaxLen);
+}
+int32_t zfCompareShortText(const uint8_t* s1, const uint8_t* s2, uint8_t aMaxLen) {
+  return CompareShort<true>(s1, s2, aMaxLen);
+}
+int32_t zfWideStrLComp(const char16_t* s1, const char16_t* s2, uint32_t aMaxLen) {
+  return WideLComp<false>(s1, s2, aMaxLen);
+}
+int32_t zfWideStrLIComp(const char16_t* s1, const char16_t* s2, uint32_t aMaxLen) {
+  return WideLComp<true>(s1, s2, aMaxLen);
+}
+
+bool zfSameBytes(const TzfBytes& a, const TzfBytes& b) { return a == b; }
+
+bool zfStrStartsWith(UnicodeStringView aText, UnicodeStringView aPrefix) {
+  return aText.size() >= aPrefix.size() && aText.substr(0, aPrefix.size()) == aPrefix;
+}
+
+// ---- Bit sets ----
+
+void zfClearAllBits(uint32_t* aBits, uint32_t aBitCount) {
+  std::memset(aBits, 0x00, (static_cast<size_t>(aBitCount) + 7) / 8);
+}
+void zfSetAllBits(uint32_t* aBits, uint32_t aBitCount) {
+  std::memset(aBits, 0xFF, (static_cast<size_t>(aBitCount) + 7) / 8);
+}
+void zfOrBits(uint32_t* aTarget, const uint32_t* aSource, uint32_t aBitCount) {
+  auto* t = reinterpret_cast<uint8_t*>(aTarget);
+  auto* s = reinterpret_cast<const uint8_t*>(aSource);
+  size_t n = (static_cast<size_t>(aBitCount) + 7) / 8;
+  for (size_t i = 0; i < n; ++i) t[i] |= s[i];
+}
+
+int32_t zfFindFirstClearBit(const uint32_t* aBits, uint32_t aBitCount) {
+  for (uint32_t w = 0; w * 32u < aBitCount; ++w) {
+    uint32_t word = aBits[w];
+    if (word == 0xFFFFFFFFu) continue;
+    uint32_t bit = w * 32u + static_cast<uint32_t>(__builtin_ctz(~word));
+    return bit < aBitCount ? static_cast<int32_t>(bit) : -1;
+  }
+  return -1;
+}
+
+// ---- Hashing ----
+
+uint32_t zfHashELF(const void* aData, size_t aLength) {
+  auto* p = static_cast<const uint8_t*>(aData);
+  uint32_t h = 0;
+  for (size_t i = 0; i < aLength; ++i) {
+    h = (h << 4) + p[i];
+    uint32_t g = h & 0xF0000000u;
+    if (g != 0) h ^= g >> 24;
+    h &= ~g;
+  }
+  return h;
+}
+
+uint32_t zfHashString(UnicodeStringView aText) {
+  uint32_t h = 0;
+  for (char16_t c : aText) {
+    for (uint8_t b : {static_cast<uint8_t>(c & 0xFF), static_cast<uint8_t>(c >> 8)}) {
+      h = (h << 4) + b;
+      uint32_t g = h & 0xF0000000u;
+      if (g != 0) h ^= g >> 24;
+      h &= ~g;
+    }
+  }
+  return h;
+}
+
+// ---- Wide characters ----
+
+void zfWidenBytes(const uint8_t* aSource, char16_t* aTarget, size_t aCount) {
+  for (size_t i = 0; i < aCount; ++i) aTarget[i] = aSource[i];
+}
+
+void zfSwapWordBytes(void* aData, size_t aCount) {
+  auto* p = static_cast<uint8_t*>(aData);
+  for (size_t i = 0; i < aCount; ++i) std::swap(p[2 * i], p[2 * i + 1]);
+}
+
+const char16_t* zfWideStrPos(const char16_t* aText, const char16_t* aSub) {
+  if (!aText || !aSub || !*aSub) return nullptr;
+  UnicodeStringView t(aText), s(aSub);
+  size_t p = t.find(s);
+  return p == UnicodeStringView::npos ? nullptr : aText + p;
+}
+
+// ---- Texts and arrays ----
+
+void zfSplitString(UnicodeStringView aText, const TzfCharSet& aDelimiters, UnicodeString& aLeft,
+                   UnicodeString& aRight) {
+  for (size_t i = 0; i < aText.size(); ++i) {
+    if (aDelimiters.Contains(aText[i])) {
+      aLeft = UnicodeString(aText.substr(0, i));
+      aRight = UnicodeString(aText.substr(i + 1));
+      return;
+    }
+  }
+  aLeft = UnicodeString(aText);
+  aRight.clear();
+}
+
+bool zfIsValidTableName(UnicodeStringView aName) {
+  if (aName.empty()) return false;
+  return aName.find_first_of(u"\"*./:<>?\\|") == UnicodeStringView::npos;
+}
+
+namespace {
+
+bool IsIdentifierChar(char16_t c) {
+  if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')) return true;
+  switch (c) {
+    case u' ': case u'!': case u'#': case u'$': case u'%': case u'&': case u'(': case u')':
+    case u'+': case u'-': case u'.': case u'@': case u'[': case u']': case u'^': case u'_':
+    case u'{': case u'}': case u'~':
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+uint32_t zfCheckIdentifier(UnicodeStringView aName, uint32_t aErrorCode, bool aAllowEmpty, bool aAllowReserved) {
+  const UnicodeString marker(zfOrgMarker);
+  if (aName.empty()) {
+    if (aAllowEmpty) return 0;
+    return SetMessage(aErrorCode, marker + u" Empty string is not allowed.");
+  }
+  if (aName.front() == u' ' || aName.back() == u' ')
+    return SetMessage(aErrorCode, marker + u" Leading/trailing spaces are not allowed.");
+  if (aName.size() > 128)
+    return SetMessage(aErrorCode, marker + u" Maximum length of 128 characters has been exceeded.");
+  for (char16_t c : aName)
+    if (!IsIdentifierChar(c))
+      return SetMessage(aErrorCode, marker + u" \"" + UnicodeString(1, c) + u"\" is not a valid character.");
+  if (!aAllowReserved && aName.front() == u'$')
+    return SetMessage(aErrorCode, marker + u" Reserved Identifier not allowed.");
+  return 0;
+}
+
+namespace {
+
+const TzfCharSet& ColonSet() {
+  static const TzfCharSet s{':'};
+  return s;
+}
+
+}  // namespace
+
+uint32_t zfCheckTableName(UnicodeStringView aName, bool aEmptyIsMissing, bool aAllowReserved) {
+  UnicodeString left, right;
+  zfSplitString(aName, ColonSet(), left, right);
+  if (!right.empty())
+    return SetMessage(kErrInvalidTableName,
+                      UnicodeString(zfOrgMarker) + u" Child name separators \":\" are not allowed.");
+  uint32_t r;
+  if (aName.size() >= 3 && aName.front() == u'<' && aName.back() == u'>')
+    r = zfCheckIdentifier(aName.substr(1, aName.size() - 2), kErrInvalidTableName, false, aAllowReserved);
+  else
+    r = zfCheckIdentifier(aName, kErrInvalidTableName, false, aAllowReserved);
+  if (r != 0 && aName.empty() && aEmptyIsMissing) return kErrTableNotFound;
+  return r;
+}
+
+uint32_t zfCheckTablePath(UnicodeStringView aPath) {
+  UnicodeString rest(aPath), part;
+  // Each round consumes one part and its ":"; the text shrinks, so the loop ends.
+  do {
+    UnicodeString tail;
+    zfSplitString(rest, ColonSet(), part, tail);
+    if (part != u"." && part != u"..") {
+      uint32_t r = zfCheckIdentifier(part, kErrInvalidTableName, false, true);
+      if (r != 0) return r;
+    }
+    rest = std::move(tail);
+  } while (!rest.empty());
+  return 0;
+}
+
+uint32_t zfCheckFullTableName(UnicodeStringView aName, bool aEmptyIsMissing, bool aAllowReserved) {
+  UnicodeString root, rest;
+  zfSplitString(aName, ColonSet(), root, rest);
+  uint32_t r = zfCheckTableName(root, false, aAllowReserved);
+  if (r == 0 && !rest.empty()) r = zfCheckTablePath(rest);
+  if (r != 0 && aName.empty() && aEmptyIsMissing) return kErrTableNotFound;
+  return r;
+}
+
+void zfStringsToDynArray(const std::vector<UnicodeString>* aList, TzfUnicodeStrings& aArray) {
+  aArray.clear();
+  if (aList) aArray = *aList;
+}
+
+void zfMakeUnicodeStrings(const UnicodeString& aText, TzfUnicodeStrings& aArray) {
+  aArray.clear();
+  if (!aText.empty()) aArray.push_back(aText);
+}
+
+void zfAppendUnicodeString(TzfUnicodeStrings& aArray, const UnicodeString& aText) { aArray.push_back(aText); }
+
+void zfExtractUnicodeString(TzfUnicodeStrings& aArray, int32_t aIndex, UnicodeString& aText) {
+  if (aIndex < 0 || static_cast<size_t>(aIndex) >= aArray.size()) rtl::RaiseRangeError();
+  aText = std::move(aArray[static_cast<size_t>(aIndex)]);
+  aArray.erase(aArray.begin() + aIndex);
+}
+
+// ---- Numbers, dates and GUIDs ----
+
+UnicodeString zfIntToStr(int32_t aValue) { return rtl::IntToStr(aValue); }
+std::string zfIntToAnsiStr(int32_t aValue) { return std::to_string(aValue); }
+UnicodeString zfInt64ToStr(int64_t aValue) { return rtl::IntToStr(aValue); }
+std::string zfInt64ToAnsiStr(int64_t aValue) { return std::to_string(aValue); }
+
+UnicodeString zfFloatToStr(long double aValue, const rtl::TFormatSettings& aSettings) {
+  return rtl::FloatToStrF(aValue, rtl::TFloatFormat::ffGeneral, 15, 0, aSettings);
+}
+
+UnicodeString zfDateToStr(double aValue, const rtl::TFormatSettings& aSettings) {
+  return rtl::FormatDateTime(aSettings.ShortDateFormat, aValue, aSettings);
+}
+
+UnicodeString zfTimeToStr(double aValue, const rtl::TFormatSettings& aSettings) {
+  return rtl::FormatDateTime(aSettings.LongTimeFormat, aValue, aSettings);
+}
+
+UnicodeString zfDateTimeToStr(double aValue, const rtl::TFormatSettings& aSettings) {
+  return rtl::FormatDateTime(u"c", aValue, aSettings);
+}
+
+UnicodeString zfGUIDToStr(const rtl::TGUID& aGUID) { return rtl::GUIDToString(aGUID); }
+std::string zfGUIDToAnsiStr(const rtl::TGUID& aGUID) { return rtl::u8(rtl::GUIDToString(aGUID)); }
+
+int32_t zfAnsiStrToIntDef(std::string_view aText, int32_t aDefault) {
+  int32_t v = 0;
+  if (!rtl::TryStrToInt(u16(aText), v)) return aDefault;
+  return v;
+}
+
+// ---- Command line ----
+
+std::vector<UnicodeString> zfCmdLineParams() {
+  std::vector<UnicodeString> r;
+  for (const std::string& p : os::CommandLineParameters()) r.push_back(u16(p));
+  return r;
+}
+
+bool zfFindCmdLineSwitch(const std::vector<UnicodeString>& aParams, UnicodeStringView aSwitch) {
+  for (const UnicodeString& p : aParams)
+    if (!p.empty() && (p[0] == u'-' || p[0] == u'/') && rtl::SameText(UnicodeStringView(p).substr(1), aSwitch))
+      return true;
+  return false;
+}
+
+bool zfFindCmdLineSwitch(UnicodeStringView aSwitch) { return zfFindCmdLineSwitch(zfCmdLineParams(), aSwitch); }
+
+bool zfFindCmdLineSwitchValue(const std::vector<UnicodeString>& aParams, UnicodeStringView aSwitch,
+                              UnicodeStringView aSwitchChars, bool aIgnoreCase, UnicodeString& aValue) {
+  aValue.clear();
+  for (const UnicodeString& p : aParams) {
+    if (p.empty()) continue;
+    if (!aSwitchChars.empty() && aSwitchChars.find(p[0]) == UnicodeStringView::npos) continue;
+    UnicodeStringView name = UnicodeStringView(p).substr(1, aSwitch.size());
+    bool match = aIgnoreCase ? rtl::SameText(name, aSwitch) : name == aSwitch;
+    if (!match) continue;
+    // The first parameter whose name part matches ends the scan, with or without a value.
+    if (p.size() > aSwitch.size() + 2 && p[aSwitch.size() + 1] == u':') {
+      aValue = p.substr(aSwitch.size() + 2);
+      return true;
+    }
+    return false;
+  }
+  return false;
+}
+
+bool zfFindCmdLineSwitchValue(UnicodeStringView aSwitch, UnicodeStringView aSwitchChars, bool aIgnoreCase,
+                              UnicodeString& aValue) {
+  return zfFindCmdLineSwitchValue(zfCmdLineParams(), aSwitch, aSwitchChars, aIgnoreCase, aValue);
+}
+
+bool zfFindCmdLineSwitchValue(UnicodeStringView aSwitch, UnicodeString& aValue) {
+  return zfFindCmdLineSwitchValue(aSwitch, u"-/", true, aValue);
+}
+
+// ---- Home directory ----
+
+UnicodeString zfEscapeFolderName(UnicodeStringView aPath) {
+  UnicodeString r;
+  r.reserve(aPath.size());
+  for (char16_t c : aPath) {
+    bool escape = c < 0x20 || c >= 0x20AC;
+    if (!escape) {
+      switch (c) {
+        case u' ': case u'#': case u'%': case u'*': case u'+': case u'/': case u':': case u'<':
+        case u'>': case u'[': case u'\\': case u']':
+          escape = true;
+          break;
+        default:
+          break;
+      }
+    }
+    if (escape) r += u"%" + rtl::IntToHex(c, 2);
+    else r += c;
+  }
+  return r;
+}
+
+namespace {
+
+UnicodeString WithDelimiter(UnicodeString aPath) {
+  if (aPath.empty() || aPath.back() != u'/') aPath += u'/';
+  return aPath;
+}
+
+UnicodeString WithoutDelimiter(UnicodeString aPath) {
+  while (aPath.size() > 1 && aPath.back() == u'/') aPath.pop_back();
+  return aPath;
+}
+
+void ForceDirectory(const UnicodeString& aPath) {
+  std::error_code ec;
+  std::filesystem::path p(rtl::u8(aPath));
+  std::filesystem::create_directories(p, ec);
+  if (ec || !std::filesystem::is_directory(p, ec))
+    throw rtl::Exception(u"Could not create App Home Directory: " + aPath);
+}
+
+UnicodeString StateFolder() {
+  const char* xdg = std::getenv("XDG_STATE_HOME");
+  if (xdg && xdg[0] == '/') return WithDelimiter(u16(xdg));
+  const char* home = std::getenv("HOME");
+  std::string h = home ? home : "";
+  if (h.empty()) {
+    passwd pw{}, *res = nullptr;
+    char buf[4096];
+    if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &res) == 0 && res && res->pw_dir) h = res->pw_dir;
+  }
+  if (h.empty()) return {};
+  return WithDelimiter(u16(h)) + u".local/state/";
+}
+
+}  // namespace
+
+TzfHomeContext zfCurrentHomeContext() {
+  TzfHomeContext c;
+  c.Params = zfCmdLineParams();
+  c.ProgramFolder = WithDelimiter(rtl::ExtractFilePath(u16(os::ProcessPath())));
+  c.StateFolder = StateFolder();
+  return c;
+}
+
+void zfGetAppHomeDirectory(const TzfHomeContext& aContext, UnicodeStringView aSubPath, UnicodeString& aDir) {
+  UnicodeString v;
+  if (zfFindCmdLineSwitchValue(aContext.Params, u"CONFIG", u"-/", true, v)) {
+    UnicodeString dir = v.front() == u'/' ? v : aContext.ProgramFolder + v;
+    dir = WithoutDelimiter(dir);
+    ForceDirectory(dir);
+    aDir = WithDelimiter(dir);
+    return;
+  }
+  UnicodeString dir;
+  if (!aContext.StateFolder.empty()) {
+    UnicodeString sub = rtl::StringReplaceAll(aSubPath, u"\\", u"/");
+    dir = WithDelimiter(aContext.StateFolder + sub) + zfEscapeFolderName(aContext.ProgramFolder);
+    ForceDirectory(dir);
+    dir = WithDelimiter(dir);
+  } else {
+    dir = WithDelimiter(aContext.ProgramFolder);
+  }
+  UnicodeString s;
+  if (zfFindCmdLineSwitchValue(aContext.Params, u"SERVICENAME", u"-/", true, s) &&
+      rtl::UpperCase(s) != u"RADEREVIZIV3") {
+    dir += s + u"/";
+    ForceDirectory(dir);
+  }
+  aDir = dir;
+}
+
+void zfGetAppHomeDirectory(UnicodeStringView aSubPath, UnicodeString& aDir) {
+  zfGetAppHomeDirectory(zfCurrentHomeContext(), aSubPath, aDir);
+}
+
+// ---- Live objects ----
+
+namespace {
+
+struct TLiveSlot {
+  void* Object = nullptr;
+  const rtl::TClassInfo* Class = nullptr;
+  uint32_t Generation = 1;
+  bool Live = false;
+};
+
+struct TLiveObjects {
+  std::shared_mutex Lock;
+  std::vector<TLiveSlot> Slots;
+  std::vector<uint32_t> FreeSlots;
+  size_t LiveCount = 0;
+};
+
+TLiveObjects& LiveObjects() {
+  static TLiveObjects l;
+  return l;
+}
+
+// Identity = generation in the high half, slot index + 1 in the low half (never 0).
+bool DecodeIdentity(const TLiveObjects& l, TzfObjectIdentity aId, uint32_t& aSlot) {
+  uint32_t low = static_cast<uint32_t>(aId);
+  uint32_t gen = static_cast<uint32_t>(aId >> 32);
+  if (low == 0 || low > l.Slots.size()) return false;
+  const TLiveSlot& s = l.Slots[low - 1];
+  if (!s.Live || s.Generation != gen) return false;
+  aSlot = low - 1;
+  return true;
+}
+
+}  // namespace
+
+TzfObjectIdentity zfRegisterLiveObject(void* aObject, const rtl::TClassInfo* aClass) {
+  TLiveObjects& l = LiveObjects();
+  std::unique_lock g(l.Lock);
+  uint32_t index;
+  if (!l.FreeSlots.empty()) {
+    index = l.FreeSlots.back();
+    l.FreeSlots.pop_back();
+  } else {
+    if (l.Slots.size() >= 0xFFFFFFFEu) rtl::RaiseOutOfMemory();
+    index = static_cast<uint32_t>(l.Slots.size());
+    l.Slots.emplace_back();
+  }
+  TLiveSlot& s = l.Slots[index];
+  s.Object = aObject;
+  s.Class = aClass;
+  s.Live = true;
+  ++l.LiveCount;
+  return (static_cast<uint64_t>(s.Generation) << 32) | (index + 1u);
+}
+
+bool zfUnregisterLiveObject(TzfObjectIdentity aIdentity) {
+  TLiveObjects& l = LiveObjects();
+  std::unique_lock g(l.Lock);
+  uint32_t index;
+  if (!DecodeIdentity(l, aIdentity, index)) return false;
+  TLiveSlot& s = l.Slots[index];
+  s.Object = nullptr;
+  s.Class = nullptr;
+  s.Live = false;
+  --l.LiveCount;
+  // A slot whose generations are used up is retired, so no identity ever names two objects.
+  if (s.Generation != 0xFFFFFFFFu) {
+    ++s.Generation;
+    l.FreeSlots.push_back(index);
+  }
+  return true;
+}
+
+bool zfIsValidObject(TzfObjectIdentity aIdentity, void*& aObject, const rtl::TClassInfo*& aClass) {
+  aObject = nullptr;
+  aClass = nullptr;
+  TLiveObjects& l = LiveObjects();
+  std::shared_lock g(l.Lock);
+  uint32_t index;
+  if (!DecodeIdentity(l, aIdentity, index)) return false;
+  aObject = l.Slots[index].Object;
+  aClass = l.Slots[index].Class;
+  return true;
+}
+
+size_t zfLiveObjectCount() {
+  TLiveObjects& l = LiveObjects();
+  std::shared_lock g(l.Lock);
+  return l.LiveCount;
+}
+
+// ---- Memory status ----
+
+namespace {
+
+// Value of "Key:   123 kB" in /proc/meminfo, in bytes; False when absent.
+bool MeminfoValue(std::string_view aText, std::string_view aKey, uint64_t& aBytes) {
+  size_t pos = 0;
+  while (pos < aText.size()) {
+    size_t eol = aText.find('\n', pos);
+    if (eol == std::string_view::npos) eol = aText.size();
+    std::string_view line = aText.substr(pos, eol - pos);
+    pos = eol + 1;
+    if (line.size() <= aKey.size() || line.substr(0, aKey.size()) != aKey || line[aKey.size()] != ':') continue;
+    std::string_view rest = line.substr(aKey.size() + 1);
+    size_t b = rest.find_first_not_of(" \t");
+    if (b == std::string_view::npos) return false;
+    rest = rest.substr(b);
+    uint64_t v = 0;
+    auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), v);
+    if (ec != std::errc()) return false;
+    std::string_view unit(end, static_cast<size_t>(rest.data() + rest.size() - end));
+    uint64_t mult = unit.find("kB") != std::string_view::npos ? 1024 : 1;
+    if (v > UINT64_MAX / mult) return false;
+    aBytes = v * mult;
+    return true;
+  }
+  return false;
+}
+
+// A cgroup number ("max" or empty: none).
+bool CgroupValue(std::string_view aText, uint64_t& aValue) {
+  size_t b = aText.find_first_not_of(" \t\n");
+  if (b == std::string_view::npos) return false;
+  aText = aText.substr(b);
+  uint64_t v = 0;
+  auto [end, ec] = std::from_chars(aText.data(), aText.data() + aText.size(), v);
+  if (ec != std::errc()) return false;
+  aValue = v;
+  return true;
+}
+
+std::string ReadSmallFile(const std::string& aPath) {
+  std::ifstream f(aPath, std::ios::binary);
+  if (!f) return {};
+  std::string s;
+  char buf[4096];
+  // Files of /proc and /sys are small; a bound keeps a strange one from growing without end.
+  while (s.size() < (1u << 20) && f.read(buf, sizeof buf).gcount() > 0) s.append(buf, static_cast<size_t>(f.gcount()));
+  return s;
+}
+
+// The cgroup v2 folder of this process ("" when not on cgroup v2).
+std::string CgroupFolder() {
+  std::string self = ReadSmallFile("/proc/self/cgroup");
+  size_t p = self.find("0::");
+  if (p == std::string::npos || (p != 0 && self[p - 1] != '\n')) return {};
+  size_t e = self.find('\n', p);
+  std::string rel = self.substr(p + 3, e == std::string::npos ? std::string::npos : e - p - 3);
+  return "/sys/fs/cgroup" + (rel == "/" ? std::string() : rel);
+}
+
+bool LinuxMemoryStatus(TzfMemoryStatusEx& aStatus) {
+  std::string meminfo = ReadSmallFile("/proc/meminfo");
+  std::string limit, usage;
+  std::string folder = CgroupFolder();
+  if (!folder.empty()) {
+    limit = ReadSmallFile(folder + "/memory.max");
+    usage = ReadSmallFile(folder + "/memory.current");
+  } else {
+    limit = ReadSmallFile("/sys/fs/cgroup/memory/memory.limit_in_bytes");
+    usage = ReadSmallFile("/sys/fs/cgroup/memory/memory.usage_in_bytes");
+  }
+  if (!zfMemoryStatusFromTexts(meminfo, limit, usage, aStatus)) return false;
+  // The process's address space: 47 bits of user space, less what the process has mapped.
+  uint64_t vmSize = 0;
+  aStatus.ullTotalVirtual = uint64_t(1) << 47;
+  if (MeminfoValue(ReadSmallFile("/proc/self/status"), "VmSize", vmSize) && vmSize < aStatus.ullTotalVirtual)
+    aStatus.ullAvailVirtual = aStatus.ullTotalVirtual - vmSize;
+  else
+    aStatus.ullAvailVirtual = aStatus.ullTotalVirtual;
+  aStatus.ullAvailExtendedVirtual = 0;
+  return true;
+}
+
+}  // namespace
+
+bool zfMemoryStatusFromTexts(std::string_view aMeminfo, std::string_view aCgroupLimit,
+                             std::string_view aCgroupUsage, TzfMemoryStatusEx& aStatus) {
+  TzfMemoryStatusEx s;
+  uint64_t total = 0, avail = 0, free = 0, buffers = 0, cached = 0, swapTotal = 0, swapFree = 0;
+  if (!MeminfoValue(aMeminfo, "MemTotal", total) || total == 0) return false;
+  if (!MeminfoValue(aMeminfo, "MemAvailable", avail)) {
+    MeminfoValue(aMeminfo, "MemFree", free);
+    MeminfoValue(aMeminfo, "Buffers", buffers);
+    MeminfoValue(aMeminfo, "Cached", cached);
+    avail = free + buffers + cached;
+  }
+  MeminfoValue(aMeminfo, "SwapTotal", swapTotal);
+  MeminfoValue(aMeminfo, "SwapFree", swapFree);
+  avail = std::min(avail, total);
+  uint64_t limit = 0;
+  if (CgroupValue(aCgroupLimit, limit) && limit < total) {
+    uint64_t used = 0;
+    CgroupValue(aCgroupUsage, used);
+    total = limit;
+    avail = std::min(avail, used < limit ? limit - used : 0);
+  }
+  s.ullTotalPhys = total;
+  s.ullAvailPhys = avail;
+  s.ullTotalPageFile = total + swapTotal;
+  s.ullAvailPageFile = avail + std::min(swapFree, swapTotal);
+  s.dwMemoryLoad = static_cast<uint32_t>((total - avail) * 100 / total);
+  aStatus = s;
+  return true;
+}
+
+TzfGlobalMemoryStatusExProc zfGlobalMemoryStatusEx = &LinuxMemoryStatus;
+
+// ---- Unit start and stop ----
+
+namespace {
+
+void UtilsInit() { zfGlobalMemoryStatusEx = &LinuxMemoryStatus; }
+void UtilsFini() {}
+
+}  // namespace
+
+rtl::TUnitInit& zfllUtilsUnit() {
+  static rtl::TUnitInit unit("zfllUtils", &UtilsInit, &UtilsFini);
+  return unit;
+}
+
+}  // namespace zf
