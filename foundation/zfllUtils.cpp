@@ -12,8 +12,10 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "foundation/zfllConst.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
+#include "foundation/zfmmMemoryLow.h"
 #include "platform/os/osSystem.h"
 #include "platform/rtl/rtlDateTime.h"
 #include "platform/rtl/rtlException.h"
@@ -193,18 +195,6 @@ bool zfIsValidTableName(UnicodeStringView aName) {
 
 namespace {
 
-bool IsIdentifierChar(char16_t c) {
-  if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')) return true;
-  switch (c) {
-    case u' ': case u'!': case u'#': case u'$': case u'%': case u'&': case u'(': case u')':
-    case u'+': case u'-': case u'.': case u'@': case u'[': case u']': case u'^': case u'_':
-    case u'{': case u'}': case u'~':
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 uint32_t zfCheckIdentifier(UnicodeStringView aName, uint32_t aErrorCode, bool aAllowEmpty, bool aAllowReserved) {
@@ -218,7 +208,7 @@ uint32_t zfCheckIdentifier(UnicodeStringView aName, uint32_t aErrorCode, bool aA
   if (aName.size() > 128)
     return SetMessage(aErrorCode, marker + u" Maximum length of 128 characters has been exceeded.");
   for (char16_t c : aName)
-    if (!IsIdentifierChar(c))
+    if (!zfIsIdentifierChar(c))
       return SetMessage(aErrorCode, marker + u" \"" + UnicodeString(1, c) + u"\" is not a valid character.");
   if (!aAllowReserved && aName.front() == u'$')
     return SetMessage(aErrorCode, marker + u" Reserved Identifier not allowed.");
@@ -562,113 +552,55 @@ size_t zfLiveObjectCount() {
 
 namespace {
 
-// Value of "Key:   123 kB" in /proc/meminfo, in bytes; False when absent.
-bool MeminfoValue(std::string_view aText, std::string_view aKey, uint64_t& aBytes) {
-  size_t pos = 0;
-  while (pos < aText.size()) {
-    size_t eol = aText.find('\n', pos);
-    if (eol == std::string_view::npos) eol = aText.size();
-    std::string_view line = aText.substr(pos, eol - pos);
-    pos = eol + 1;
-    if (line.size() <= aKey.size() || line.substr(0, aKey.size()) != aKey || line[aKey.size()] != ':') continue;
-    std::string_view rest = line.substr(aKey.size() + 1);
-    size_t b = rest.find_first_not_of(" \t");
-    if (b == std::string_view::npos) return false;
-    rest = rest.substr(b);
-    uint64_t v = 0;
-    auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), v);
-    if (ec != std::errc()) return false;
-    std::string_view unit(end, static_cast<size_t>(rest.data() + rest.size() - end));
-    uint64_t mult = unit.find("kB") != std::string_view::npos ? 1024 : 1;
-    if (v > UINT64_MAX / mult) return false;
-    aBytes = v * mult;
-    return true;
-  }
-  return false;
-}
-
-// A cgroup number ("max" or empty: none).
-bool CgroupValue(std::string_view aText, uint64_t& aValue) {
-  size_t b = aText.find_first_not_of(" \t\n");
-  if (b == std::string_view::npos) return false;
-  aText = aText.substr(b);
-  uint64_t v = 0;
-  auto [end, ec] = std::from_chars(aText.data(), aText.data() + aText.size(), v);
-  if (ec != std::errc()) return false;
-  aValue = v;
-  return true;
-}
-
-std::string ReadSmallFile(const std::string& aPath) {
+std::string ReadSmallFile(const char* aPath) {
   std::ifstream f(aPath, std::ios::binary);
   if (!f) return {};
   std::string s;
   char buf[4096];
-  // Files of /proc and /sys are small; a bound keeps a strange one from growing without end.
+  // Files of /proc are small; the bound keeps a strange one from growing without end.
   while (s.size() < (1u << 20) && f.read(buf, sizeof buf).gcount() > 0) s.append(buf, static_cast<size_t>(f.gcount()));
   return s;
 }
 
-// The cgroup v2 folder of this process ("" when not on cgroup v2).
-std::string CgroupFolder() {
-  std::string self = ReadSmallFile("/proc/self/cgroup");
-  size_t p = self.find("0::");
-  if (p == std::string::npos || (p != 0 && self[p - 1] != '\n')) return {};
-  size_t e = self.find('\n', p);
-  std::string rel = self.substr(p + 3, e == std::string::npos ? std::string::npos : e - p - 3);
-  return "/sys/fs/cgroup" + (rel == "/" ? std::string() : rel);
-}
-
 bool LinuxMemoryStatus(TzfMemoryStatusEx& aStatus) {
+  mm::TzfMemorySignal signal;
+  if (!mm::zfmmReadMemorySignal(signal)) return false;
   std::string meminfo = ReadSmallFile("/proc/meminfo");
-  std::string limit, usage;
-  std::string folder = CgroupFolder();
-  if (!folder.empty()) {
-    limit = ReadSmallFile(folder + "/memory.max");
-    usage = ReadSmallFile(folder + "/memory.current");
-  } else {
-    limit = ReadSmallFile("/sys/fs/cgroup/memory/memory.limit_in_bytes");
-    usage = ReadSmallFile("/sys/fs/cgroup/memory/memory.usage_in_bytes");
-  }
-  if (!zfMemoryStatusFromTexts(meminfo, limit, usage, aStatus)) return false;
-  // The process's address space: 47 bits of user space, less what the process has mapped.
-  uint64_t vmSize = 0;
+  uint64_t swapTotal = 0, swapFree = 0;
+  mm::zfmmParseStatValue(meminfo.data(), meminfo.size(), "SwapTotal:", swapTotal);
+  mm::zfmmParseStatValue(meminfo.data(), meminfo.size(), "SwapFree:", swapFree);
+  if (!zfMemoryStatusFromSignal(signal, swapTotal * 1024, swapFree * 1024, aStatus)) return false;
+  // The process's address space: 47 bits of user space, less what the process has mapped
+  // (the first figure of /proc/self/statm, in pages).
   aStatus.ullTotalVirtual = uint64_t(1) << 47;
-  if (MeminfoValue(ReadSmallFile("/proc/self/status"), "VmSize", vmSize) && vmSize < aStatus.ullTotalVirtual)
-    aStatus.ullAvailVirtual = aStatus.ullTotalVirtual - vmSize;
-  else
-    aStatus.ullAvailVirtual = aStatus.ullTotalVirtual;
+  aStatus.ullAvailVirtual = aStatus.ullTotalVirtual;
+  std::string statm = ReadSmallFile("/proc/self/statm");
+  uint64_t pages = 0;
+  if (std::from_chars(statm.data(), statm.data() + statm.size(), pages).ec == std::errc()) {
+    uint64_t mapped = pages * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+    if (mapped < aStatus.ullTotalVirtual) aStatus.ullAvailVirtual = aStatus.ullTotalVirtual - mapped;
+  }
   aStatus.ullAvailExtendedVirtual = 0;
   return true;
 }
 
 }  // namespace
 
-bool zfMemoryStatusFromTexts(std::string_view aMeminfo, std::string_view aCgroupLimit,
-                             std::string_view aCgroupUsage, TzfMemoryStatusEx& aStatus) {
+bool zfMemoryStatusFromSignal(const mm::TzfMemorySignal& aSignal, uint64_t aSwapTotal, uint64_t aSwapFree,
+                              TzfMemoryStatusEx& aStatus) {
+  if (aSignal.MemTotal == 0) return false;
+  uint64_t total = aSignal.MemTotal;
+  uint64_t avail = std::min(aSignal.MemAvailable, total);
+  if (aSignal.CgroupLimit > 0 && aSignal.CgroupLimit < total) {
+    total = aSignal.CgroupLimit;
+    uint64_t headroom = aSignal.CgroupUsage < aSignal.CgroupLimit ? aSignal.CgroupLimit - aSignal.CgroupUsage : 0;
+    avail = std::min(avail, headroom);
+  }
   TzfMemoryStatusEx s;
-  uint64_t total = 0, avail = 0, free = 0, buffers = 0, cached = 0, swapTotal = 0, swapFree = 0;
-  if (!MeminfoValue(aMeminfo, "MemTotal", total) || total == 0) return false;
-  if (!MeminfoValue(aMeminfo, "MemAvailable", avail)) {
-    MeminfoValue(aMeminfo, "MemFree", free);
-    MeminfoValue(aMeminfo, "Buffers", buffers);
-    MeminfoValue(aMeminfo, "Cached", cached);
-    avail = free + buffers + cached;
-  }
-  MeminfoValue(aMeminfo, "SwapTotal", swapTotal);
-  MeminfoValue(aMeminfo, "SwapFree", swapFree);
-  avail = std::min(avail, total);
-  uint64_t limit = 0;
-  if (CgroupValue(aCgroupLimit, limit) && limit < total) {
-    uint64_t used = 0;
-    CgroupValue(aCgroupUsage, used);
-    total = limit;
-    avail = std::min(avail, used < limit ? limit - used : 0);
-  }
   s.ullTotalPhys = total;
   s.ullAvailPhys = avail;
-  s.ullTotalPageFile = total + swapTotal;
-  s.ullAvailPageFile = avail + std::min(swapFree, swapTotal);
+  s.ullTotalPageFile = total + aSwapTotal;
+  s.ullAvailPageFile = avail + std::min(aSwapFree, aSwapTotal);
   s.dwMemoryLoad = static_cast<uint32_t>((total - avail) * 100 / total);
   aStatus = s;
   return true;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/zfmmMemoryLow.h"
 #include "platform/rtl/rtlFormat.h"
 #include "platform/rtl/rtlGuid.h"
 #include "platform/rtl/rtlRegistry.h"
@@ -236,10 +237,10 @@ using TzfGlobalMemoryStatusExProc = bool (*)(TzfMemoryStatusEx& aStatus);
 // Bound at start-up; reads /proc/meminfo and, when one is set, the cgroup's memory limit.
 extern TzfGlobalMemoryStatusExProc zfGlobalMemoryStatusEx;
 
-// Builds the status from the texts of /proc/meminfo, a cgroup limit and the cgroup's current
-// usage (either may be empty or "max" for none).
-bool zfMemoryStatusFromTexts(std::string_view aMeminfo, std::string_view aCgroupLimit,
-                             std::string_view aCgroupUsage, TzfMemoryStatusEx& aStatus);
+// Builds the status from the kernel's figures: a cgroup limit below the machine's memory bounds
+// the physical total and what is available.
+bool zfMemoryStatusFromSignal(const mm::TzfMemorySignal& aSignal, uint64_t aSwapTotal, uint64_t aSwapFree,
+                              TzfMemoryStatusEx& aStatus);
 
 // The unit's start and stop.
 rtl::TUnitInit& zfllUtilsUnit();

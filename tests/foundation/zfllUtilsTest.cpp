@@ -482,35 +482,37 @@ TEST(zfllUtils, LiveObjectRegistry) {
 
 // ---- Memory status ----
 
-TEST(zfllUtils, MemoryStatusFromTexts) {
-  const char* meminfo =
-      "MemTotal:        8000000 kB\nMemFree:          100000 kB\nMemAvailable:    6000000 kB\n"
-      "SwapTotal:       1000000 kB\nSwapFree:         500000 kB\n";
+TEST(zfllUtils, MemoryStatusFromSignal) {
+  constexpr uint64_t kMB = 1024 * 1024;
+  mm::TzfMemorySignal sig;
+  sig.MemTotal = 8000 * kMB;
+  sig.MemAvailable = 6000 * kMB;
   TzfMemoryStatusEx s;
-  ASSERT_TRUE(zfMemoryStatusFromTexts(meminfo, "max\n", "", s));
-  EXPECT_EQ(s.ullTotalPhys, 8000000ull * 1024);
-  EXPECT_EQ(s.ullAvailPhys, 6000000ull * 1024);
+  ASSERT_TRUE(zfMemoryStatusFromSignal(sig, 1000 * kMB, 500 * kMB, s));
+  EXPECT_EQ(s.ullTotalPhys, 8000 * kMB);
+  EXPECT_EQ(s.ullAvailPhys, 6000 * kMB);
   EXPECT_EQ(s.dwMemoryLoad, 25u);
-  EXPECT_EQ(s.ullTotalPageFile, 9000000ull * 1024);
-  EXPECT_EQ(s.ullAvailPageFile, 6500000ull * 1024);
+  EXPECT_EQ(s.ullTotalPageFile, 9000 * kMB);
+  EXPECT_EQ(s.ullAvailPageFile, 6500 * kMB);
 
   // A cgroup limit below the machine's memory bounds both figures.
-  ASSERT_TRUE(zfMemoryStatusFromTexts(meminfo, "2097152000\n", "1048576000\n", s));
-  EXPECT_EQ(s.ullTotalPhys, 2097152000ull);
-  EXPECT_EQ(s.ullAvailPhys, 1048576000ull);
+  sig.CgroupLimit = 2000 * kMB;
+  sig.CgroupUsage = 1000 * kMB;
+  ASSERT_TRUE(zfMemoryStatusFromSignal(sig, 0, 0, s));
+  EXPECT_EQ(s.ullTotalPhys, 2000 * kMB);
+  EXPECT_EQ(s.ullAvailPhys, 1000 * kMB);
   EXPECT_EQ(s.dwMemoryLoad, 50u);
   // Usage above the limit: nothing available, never a wrapped-around figure.
-  ASSERT_TRUE(zfMemoryStatusFromTexts(meminfo, "1000", "5000", s));
+  sig.CgroupUsage = 3000 * kMB;
+  ASSERT_TRUE(zfMemoryStatusFromSignal(sig, 0, 0, s));
   EXPECT_EQ(s.ullAvailPhys, 0u);
   EXPECT_EQ(s.dwMemoryLoad, 100u);
-
-  // Without MemAvailable the free, buffer and cache figures count.
-  ASSERT_TRUE(zfMemoryStatusFromTexts("MemTotal: 1000 kB\nMemFree: 100 kB\nBuffers: 50 kB\nCached: 50 kB\n", "", "", s));
-  EXPECT_EQ(s.ullAvailPhys, 200u * 1024);
-  // Damaged or empty input fails instead of reporting nonsense.
-  EXPECT_FALSE(zfMemoryStatusFromTexts("", "", "", s));
-  EXPECT_FALSE(zfMemoryStatusFromTexts("MemTotal: x kB\n", "", "", s));
-  EXPECT_FALSE(zfMemoryStatusFromTexts("MemTotal: 0 kB\n", "", "", s));
+  // A limit above the machine's memory changes nothing.
+  sig.CgroupLimit = 100000 * kMB;
+  ASSERT_TRUE(zfMemoryStatusFromSignal(sig, 0, 0, s));
+  EXPECT_EQ(s.ullTotalPhys, 8000 * kMB);
+  // Unknown figures fail instead of dividing by zero.
+  EXPECT_FALSE(zfMemoryStatusFromSignal(mm::TzfMemorySignal{}, 0, 0, s));
 }
 
 TEST(zfllUtils, MemoryStatusOfThisMachine) {
