@@ -4,6 +4,9 @@
 
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
+#include "foundation/zfllFastCpuDetect.h"
+#include "foundation/zfllFastFillChar.h"
+#include "foundation/zfllFastMove.h"
 #include "foundation/zfllLockedFuncs.h"
 #include "foundation/zfllMemoryManager.h"
 #include "foundation/zfllTypes.h"
@@ -22,6 +25,9 @@ zf::rtl::TStartupList BuildList() {
   zf::rtl::TStartupList list;
   list.Add(zfllTypesUnit());
   list.Add(zfllLockedFuncsUnit());
+  list.Add(zfllFastCpuDetectUnit());
+  list.Add(zfllFastFillCharUnit());
+  list.Add(zfllFastMoveUnit());
   list.Add(zfllMemoryManagerUnit());
   list.Add(zfllErrorsUnit());
   list.Add(zfllExceptionUnit());
