@@ -1,5 +1,10 @@
 #include "platform/rtl/rtlGuid.h"
 
+#include <cstring>
+
+#include "platform/rtl/rtlException.h"
+#include "platform/rtl/rtlFormat.h"
+
 namespace zf::rtl {
 
 namespace {
@@ -64,6 +69,31 @@ bool TryStringToGUID(UnicodeStringView s, TGUID& g) {
   }
   g = r;
   return true;
+}
+
+TGUID StringToGUID(UnicodeStringView aText) {
+  TGUID g;
+  if (!TryStringToGUID(aText, g)) throw EConvertError(Format(u"'%s' is not a valid GUID value", {aText}));
+  return g;
+}
+
+TGUID GUIDFromBytes(const uint8_t* b) {
+  TGUID g;
+  g.D1 = static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 | static_cast<uint32_t>(b[2]) << 16 |
+         static_cast<uint32_t>(b[3]) << 24;
+  g.D2 = static_cast<uint16_t>(b[4] | b[5] << 8);
+  g.D3 = static_cast<uint16_t>(b[6] | b[7] << 8);
+  std::memcpy(g.D4, b + 8, 8);
+  return g;
+}
+
+void GUIDToBytes(const TGUID& g, uint8_t* b) {
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>(g.D1 >> (8 * i));
+  b[4] = static_cast<uint8_t>(g.D2);
+  b[5] = static_cast<uint8_t>(g.D2 >> 8);
+  b[6] = static_cast<uint8_t>(g.D3);
+  b[7] = static_cast<uint8_t>(g.D3 >> 8);
+  std::memcpy(b + 8, g.D4, 8);
 }
 
 }  // namespace zf::rtl

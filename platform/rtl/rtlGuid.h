@@ -19,5 +19,12 @@ struct TGUID {
 UnicodeString GUIDToString(const TGUID& aGUID);
 // Reads that form back (either letter case); False when the text is not one.
 bool TryStringToGUID(UnicodeStringView aText, TGUID& aGUID);
+// The same, raising EConvertError "'%s' is not a valid GUID value".
+TGUID StringToGUID(UnicodeStringView aText);
+
+// The stored 16 bytes: D1, D2, D3 little-endian, then D4.
+inline constexpr size_t GUIDSize = 16;
+TGUID GUIDFromBytes(const uint8_t* aBytes);
+void GUIDToBytes(const TGUID& aGUID, uint8_t* aBytes);
 
 }  // namespace zf::rtl
