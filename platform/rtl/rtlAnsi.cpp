@@ -9,7 +9,6 @@ namespace zf::rtl {
 
 namespace {
 
-std::atomic<uint16_t> gSystemCodePage{CP_WINDOWS1252};
 std::atomic<TCodePageConverter*> gConverter{nullptr};
 
 // windows-1252 bytes 0x80..0x9F; 0 marks the five unassigned bytes (decoded as U+FFFD).
@@ -60,9 +59,9 @@ void EncodeBuiltIn(uint16_t cp, UnicodeStringView t, std::string& b) {
 
 }  // namespace
 
-uint16_t SystemAnsiCodePage() { return gSystemCodePage.load(); }
-void SetSystemAnsiCodePage(uint16_t aCodePage) { gSystemCodePage.store(aCodePage ? aCodePage : CP_WINDOWS1252); }
-uint16_t ResolveCodePage(uint16_t aCodePage) { return aCodePage ? aCodePage : SystemAnsiCodePage(); }
+uint16_t ResolveCodePage(uint16_t aCodePage) {
+  return aCodePage == CP_ACP || aCodePage == CP_THREAD_ACP ? SystemAnsiCodePage() : aCodePage;
+}
 void SetCodePageConverter(TCodePageConverter* aConverter) { gConverter.store(aConverter); }
 
 bool IsKnownCodePage(uint16_t aCodePage) {
@@ -94,14 +93,14 @@ namespace {
 
 UnicodeString AnsiToUnicode(const AnsiString& aText) {
   UnicodeString r;
-  if (!TryDecodeAnsi(aText.CodePage, aText.Bytes, r)) RaiseUnknownCodePage(aText.CodePage);
+  if (!TryDecodeAnsi(aText.CodePage(), aText.View(), r)) RaiseUnknownCodePage(aText.CodePage());
   return r;
 }
 
 AnsiString UnicodeToAnsi(UnicodeStringView aText, uint16_t aCodePage) {
   AnsiString r;
-  r.CodePage = aCodePage;
-  if (!TryEncodeAnsi(aCodePage, aText, r.Bytes)) RaiseUnknownCodePage(aCodePage);
+  r.SetCodePage(aCodePage);
+  if (!TryEncodeAnsi(aCodePage, aText, r.Bytes())) RaiseUnknownCodePage(aCodePage);
   return r;
 }
 

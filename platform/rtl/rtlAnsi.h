@@ -1,4 +1,4 @@
-// 8-bit text with an explicit code page, and the conversions between code pages and UTF-16.
+// Conversions between 8-bit text in a code page and UTF-16.
 //
 // The run-time layer converts the code pages every process needs on its own (windows-1252, ISO
 // 8859-1, US-ASCII and UTF-8); every other code page goes through a converter that a higher layer
@@ -9,32 +9,16 @@
 #include <string>
 #include <string_view>
 
+#include "platform/rtl/rtlAnsiString.h"
 #include "platform/rtl/rtlText.h"
 
 namespace zf::rtl {
 
-inline constexpr uint16_t CP_ACP = 0;        // the system ANSI code page
 inline constexpr uint16_t CP_WINDOWS1252 = 1252;
 inline constexpr uint16_t CP_LATIN1 = 28591;
 inline constexpr uint16_t CP_USASCII = 20127;
-inline constexpr uint16_t CP_UTF8 = 65001;
 
-// 8-bit text and the code page its bytes are in (0 = the system ANSI code page).
-struct AnsiString {
-  std::string Bytes;
-  uint16_t CodePage = CP_ACP;
-
-  AnsiString() = default;
-  AnsiString(std::string aBytes, uint16_t aCodePage = CP_ACP) : Bytes(std::move(aBytes)), CodePage(aCodePage) {}
-  bool empty() const { return Bytes.empty(); }
-  size_t size() const { return Bytes.size(); }
-  bool operator==(const AnsiString&) const = default;
-};
-
-// The process's ANSI code page (default windows-1252). A code page 0 anywhere means this one.
-uint16_t SystemAnsiCodePage();
-void SetSystemAnsiCodePage(uint16_t aCodePage);
-// 0 becomes the system ANSI code page; any other value stays.
+// 0 and 3 become the system ANSI code page; any other value stays.
 uint16_t ResolveCodePage(uint16_t aCodePage);
 
 // Code-page conversion supplied by a higher layer for the code pages the run time lacks.

@@ -272,8 +272,8 @@ UnicodeString Variant::AsString(const TFormatSettings& fs) const {
 }
 
 AnsiString Variant::AsAnsiString(uint16_t aCodePage, const TFormatSettings& fs) const {
-  if (FType == varString && ResolveCodePage(FAnsi.CodePage) == ResolveCodePage(aCodePage))
-    return AnsiString(FAnsi.Bytes, aCodePage);
+  if (FType == varString && ResolveCodePage(FAnsi.CodePage()) == ResolveCodePage(aCodePage))
+    return AnsiString(FAnsi.Bytes(), aCodePage);
   return UnicodeToAnsi(AsString(fs), aCodePage);
 }
 
@@ -355,7 +355,7 @@ bool Variant::operator==(const Variant& o) const {
     case varEmpty: case varNull: return true;
     case varSingle: case varDouble: case varDate: return FDouble == o.FDouble;
     case varOleStr: case varUString: return FText == o.FText;
-    case varString: return FAnsi == o.FAnsi;
+    case varString: return FAnsi == o.FAnsi && ResolveCodePage(FAnsi.CodePage()) == ResolveCodePage(o.FAnsi.CodePage());
     case varFMTBcd: return BcdCompare(FBcd, o.FBcd) == 0;
     case varByteArray: return FBytes == o.FBytes;
     default: return FInt == o.FInt;

@@ -119,12 +119,12 @@ TEST(Variant, ConversionTable) {
 TEST(Variant, AnsiStringsKeepTheirCodePage) {
   Variant euro(AnsiString("\x80", CP_WINDOWS1252));
   EXPECT_EQ(euro.AsString(), u"\u20AC");
-  EXPECT_EQ(Variant(u"\u20AC").AsAnsiString(CP_WINDOWS1252).Bytes, "\x80");
-  EXPECT_EQ(Variant(u"\u20AC").AsAnsiString(CP_UTF8).Bytes, "\xE2\x82\xAC");
-  EXPECT_EQ(Variant(u"\u20AC").AsAnsiString(CP_LATIN1).Bytes, "?");
+  EXPECT_EQ(Variant(u"\u20AC").AsAnsiString(CP_WINDOWS1252).Bytes(), "\x80");
+  EXPECT_EQ(Variant(u"\u20AC").AsAnsiString(CP_UTF8).Bytes(), "\xE2\x82\xAC");
+  EXPECT_EQ(Variant(u"\u20AC").AsAnsiString(CP_LATIN1).Bytes(), "?");
   // The same code page passes the bytes unchanged, also bytes that do not decode.
   Variant raw(AnsiString("\x81", CP_WINDOWS1252));
-  EXPECT_EQ(raw.AsAnsiString(CP_WINDOWS1252).Bytes, "\x81");
+  EXPECT_EQ(raw.AsAnsiString(CP_WINDOWS1252).Bytes(), "\x81");
   EXPECT_EQ(raw.AsString(), u"\uFFFD");
   EXPECT_THROW(Variant(AnsiString("a", 1)).AsString(), EConvertError);
 }
