@@ -11,6 +11,7 @@
 #include "foundation/zfllMemoryManager.h"
 #include "foundation/zfllTypes.h"
 #include "foundation/zfllUtils.h"
+#include "foundation/zfrbRegistries.h"
 #include "platform/rtl/rtlUnits.h"
 
 namespace zf {
@@ -32,6 +33,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfllErrorsUnit());
   list.Add(zfllExceptionUnit());
   list.Add(zfllUtilsUnit());
+  list.Add(zfrbRegistriesUnit());
   return list;
 }
 
