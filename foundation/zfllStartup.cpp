@@ -7,8 +7,11 @@
 #include "foundation/zfllFastCpuDetect.h"
 #include "foundation/zfllFastFillChar.h"
 #include "foundation/zfllFastMove.h"
+#include "foundation/zfllList.h"
 #include "foundation/zfllLockedFuncs.h"
 #include "foundation/zfllMemoryManager.h"
+#include "foundation/zfllSync.h"
+#include "foundation/zfllSyncPortal.h"
 #include "foundation/zfllTypes.h"
 #include "foundation/zfllUtils.h"
 #include "foundation/zfrbRegistries.h"
@@ -31,6 +34,10 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfllFastMoveUnit());
   list.Add(zfllMemoryManagerUnit());
   list.Add(zfllErrorsUnit());
+  list.Add(zfllSyncPortalUnit());
+  list.Add(zfllSyncUnit());
+  list.Add(zfllMainThreadUnit());
+  list.Add(zfllListUnit());
   list.Add(zfllExceptionUnit());
   list.Add(zfllUtilsUnit());
   list.Add(zfrbRegistriesUnit());

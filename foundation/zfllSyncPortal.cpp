@@ -101,6 +101,7 @@ TzfInternalReadWritePortal::TzfInternalReadWritePortal() {
 
 TzfInternalReadWritePortal::~TzfInternalReadWritePortal() {
   BeginWrite();  // waits until every reader and writer has left
+  while (__atomic_load_n(&rwpLeaving, __ATOMIC_SEQ_CST) != 0) std::this_thread::yield();
   zfCloseEventHandle(rwpReadEvent);
   zfCloseEventHandle(rwpWriteEvent);
   delete rwpThreadStates;
@@ -165,9 +166,11 @@ void TzfInternalReadWritePortal::EndRead() {
   if (WriterID() != me) rwpThreadStates->Release(state);
   else state->tsHoldsUnit = false;
   if (!holdsUnit) return;  // a read that began inside the thread's write took no unit
+  zfLockedIncrement(rwpLeaving);
   int32_t now = zfLockedIncrement(rwpPortal);
   // The last reader left, or a writer is in the middle of an attempt.
   if (now == kFree || (now <= 0 && now % kFree == 0)) zfSetEventHandle(rwpWriteEvent);
+  zfLockedDecrement(rwpLeaving);
 }
 
 bool TzfInternalReadWritePortal::BeginWrite() {
@@ -208,11 +211,13 @@ void TzfInternalReadWritePortal::EndWrite() {
     state->tsHoldsUnit = true;
     give = kFree - 1;
   }
+  if (state->tsCount == 0) rwpThreadStates->Release(state);
   __atomic_store_n(&rwpWriterID, 0u, __ATOMIC_SEQ_CST);
+  zfLockedIncrement(rwpLeaving);
   zfLockedAdd(rwpPortal, give);
   zfSetEventHandle(rwpWriteEvent);
   zfSetEventHandle(rwpReadEvent);
-  if (state->tsCount == 0) rwpThreadStates->Release(state);
+  zfLockedDecrement(rwpLeaving);
 }
 
 // ---------------------------------------------------------------------------------------------

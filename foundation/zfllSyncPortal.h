@@ -83,6 +83,9 @@ class TzfInternalReadWritePortal : public TzfObject {
   uint32_t rwpWriterID = 0;
   uint32_t rwpWriterCount = 0;   // written by the writer only
   uint32_t rwpGeneration = 0;
+  // Threads between giving their admission back and their last touch of the portal (setting the
+  // events); the destructor waits for them so it never frees what they still use.
+  int32_t rwpLeaving = 0;
 };
 
 // Holds a read (or write) of a portal for a scope.
