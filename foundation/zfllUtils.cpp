@@ -3,6 +3,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -455,6 +457,26 @@ void zfGetAppHomeDirectory(const TzfHomeContext& aContext, UnicodeStringView aSu
 void zfGetAppHomeDirectory(UnicodeStringView aSubPath, UnicodeString& aDir) {
   zfGetAppHomeDirectory(zfCurrentHomeContext(), aSubPath, aDir);
 }
+
+// ---- Handles ----
+
+void (*zfRaiseHandleError)() = &zfRaiseLastOSErrorUnknown;
+
+namespace {
+
+void CloseExchanged(TzfHandle& aHandle, TzfHandle aEmpty) {
+  TzfHandle old = std::atomic_ref<TzfHandle>(aHandle).exchange(aEmpty);
+  if (old == 0 || old == zfInvalidHandle) return;
+  if (::close(old) != 0) {
+    os::SetLastError(errno);
+    zfRaiseHandleError();
+  }
+}
+
+}  // namespace
+
+void zfCloseAndNilHandle(TzfHandle& aHandle) { CloseExchanged(aHandle, 0); }
+void zfCloseAndInvalidateHandle(TzfHandle& aHandle) { CloseExchanged(aHandle, zfInvalidHandle); }
 
 // ---- Live objects ----
 

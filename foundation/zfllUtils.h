@@ -200,6 +200,20 @@ TzfHomeContext zfCurrentHomeContext();
 void zfGetAppHomeDirectory(UnicodeStringView aSubPath, UnicodeString& aDir);
 void zfGetAppHomeDirectory(const TzfHomeContext& aContext, UnicodeStringView aSubPath, UnicodeString& aDir);
 
+// ---- Handles ----
+
+// An operating-system handle (a file descriptor here); 0 and -1 both mean "no handle".
+using TzfHandle = int32_t;
+inline constexpr TzfHandle zfInvalidHandle = -1;
+
+// Raises the failure of closing a handle; holds zfRaiseLastOSErrorUnknown (code 11047, action
+// "[unknown]").
+extern void (*zfRaiseHandleError)();
+// Exchange the variable atomically with 0 (or -1) and close the old handle when there was one, so
+// two threads closing the same variable close the handle once.
+void zfCloseAndNilHandle(TzfHandle& aHandle);
+void zfCloseAndInvalidateHandle(TzfHandle& aHandle);
+
 // ---- Live objects handed to clients ----
 //
 // Clients refer to server objects by an identity. The server answers whether an identity is a

@@ -1,6 +1,7 @@
 #include "foundation/zfllUtils.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -433,6 +434,34 @@ TEST(zfllUtils, HomeContextUsesXdgStateHome) {
   else ::unsetenv("XDG_STATE_HOME");
   if (oldHome) ::setenv("HOME", savedHome.c_str(), 1);
   else ::unsetenv("HOME");
+}
+
+// ---- Handles ----
+
+TEST(zfllUtils, CloseHandles) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  TzfHandle r = fds[0], w = fds[1];
+  zfCloseAndNilHandle(r);
+  EXPECT_EQ(r, 0);
+  zfCloseAndInvalidateHandle(w);
+  EXPECT_EQ(w, zfInvalidHandle);
+  EXPECT_EQ(::fcntl(fds[0], F_GETFD), -1);  // really closed
+  EXPECT_EQ(::fcntl(fds[1], F_GETFD), -1);
+  zfCloseAndNilHandle(r);  // nothing left to close
+  zfCloseAndInvalidateHandle(w);
+
+  // A failing close raises the engine's OS error and still leaves the variable empty.
+  TzfHandle bad = 1 << 28;
+  try {
+    zfCloseAndNilHandle(bad);
+    FAIL() << "no exception";
+  } catch (const EzfBaseException& e) {
+    EXPECT_EQ(e.ErrorCode(), zfErrOSUnknown);
+    EXPECT_EQ(e.GetOSError(), static_cast<uint32_t>(EBADF));
+    EXPECT_EQ(e.CustomInfos().Value(u"Action"), u"[unknown]");
+  }
+  EXPECT_EQ(bad, 0);
 }
 
 // ---- Live objects ----
