@@ -17,8 +17,10 @@
 #include "foundation/zfllConst.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
+#include "foundation/zfllFastFillChar.h"
 #include "foundation/zfmmMemoryLow.h"
 #include "platform/os/osSystem.h"
+#include "platform/rtl/rtlAnsi.h"
 #include "platform/rtl/rtlDateTime.h"
 #include "platform/rtl/rtlException.h"
 
@@ -107,11 +109,12 @@ bool zfStrStartsWith(UnicodeStringView aText, UnicodeStringView aPrefix) {
 
 // ---- Bit sets ----
 
+// Through the engine's fill routine; (count + 7) div 8 bytes always fit in 32 bits.
 void zfClearAllBits(uint32_t* aBits, uint32_t aBitCount) {
-  std::memset(aBits, 0x00, (static_cast<size_t>(aBitCount) + 7) / 8);
+  zfFastFillChar(aBits, static_cast<int32_t>((static_cast<uint64_t>(aBitCount) + 7) / 8), 0x00);
 }
 void zfSetAllBits(uint32_t* aBits, uint32_t aBitCount) {
-  std::memset(aBits, 0xFF, (static_cast<size_t>(aBitCount) + 7) / 8);
+  zfFastFillChar(aBits, static_cast<int32_t>((static_cast<uint64_t>(aBitCount) + 7) / 8), 0xFF);
 }
 void zfOrBits(uint32_t* aTarget, const uint32_t* aSource, uint32_t aBitCount) {
   auto* t = reinterpret_cast<uint8_t*>(aTarget);
@@ -285,29 +288,50 @@ void zfExtractUnicodeString(TzfUnicodeStrings& aArray, int32_t aIndex, UnicodeSt
 
 // ---- Numbers, dates and GUIDs ----
 
+namespace {
+
+rtl::AnsiString Ascii(const std::string& aText) { return rtl::AnsiString(aText); }
+
+}  // namespace
+
 UnicodeString zfIntToStr(int32_t aValue) { return rtl::IntToStr(aValue); }
-std::string zfIntToAnsiStr(int32_t aValue) { return std::to_string(aValue); }
+rtl::AnsiString zfIntToAnsiStr(int32_t aValue) { return Ascii(std::to_string(aValue)); }
 UnicodeString zfInt64ToStr(int64_t aValue) { return rtl::IntToStr(aValue); }
-std::string zfInt64ToAnsiStr(int64_t aValue) { return std::to_string(aValue); }
+rtl::AnsiString zfInt64ToAnsiStr(int64_t aValue) { return Ascii(std::to_string(aValue)); }
 
 UnicodeString zfFloatToStr(long double aValue, const rtl::TFormatSettings& aSettings) {
   return rtl::FloatToStrF(aValue, rtl::TFloatFormat::ffGeneral, 15, 0, aSettings);
 }
-
-UnicodeString zfDateToStr(double aValue, const rtl::TFormatSettings& aSettings) {
-  return rtl::FormatDateTime(aSettings.ShortDateFormat, aValue, aSettings);
+rtl::AnsiString zfFloatToAnsiStr(long double aValue, const rtl::TFormatSettings& aSettings) {
+  return rtl::UnicodeToAnsi(zfFloatToStr(aValue, aSettings));
 }
 
-UnicodeString zfTimeToStr(double aValue, const rtl::TFormatSettings& aSettings) {
-  return rtl::FormatDateTime(aSettings.LongTimeFormat, aValue, aSettings);
+UnicodeString zfDateToStr(rtl::TDateTime aValue, const rtl::TFormatSettings& aSettings) {
+  return rtl::DateToStr(aValue, aSettings);
 }
-
-UnicodeString zfDateTimeToStr(double aValue, const rtl::TFormatSettings& aSettings) {
-  return rtl::FormatDateTime(u"c", aValue, aSettings);
+rtl::AnsiString zfDateToAnsiStr(rtl::TDateTime aValue, const rtl::TFormatSettings& aSettings) {
+  return rtl::UnicodeToAnsi(zfDateToStr(aValue, aSettings));
+}
+UnicodeString zfTimeToStr(rtl::TDateTime aValue, const rtl::TFormatSettings& aSettings) {
+  return rtl::TimeToStr(aValue, aSettings);
+}
+rtl::AnsiString zfTimeToAnsiStr(rtl::TDateTime aValue, const rtl::TFormatSettings& aSettings) {
+  return rtl::UnicodeToAnsi(zfTimeToStr(aValue, aSettings));
+}
+UnicodeString zfDateTimeToStr(rtl::TDateTime aValue, const rtl::TFormatSettings& aSettings) {
+  return rtl::DateTimeToStr(aValue, aSettings);
+}
+rtl::AnsiString zfDateTimeToAnsiStr(rtl::TDateTime aValue, const rtl::TFormatSettings& aSettings) {
+  return rtl::UnicodeToAnsi(zfDateTimeToStr(aValue, aSettings));
 }
 
 UnicodeString zfGUIDToStr(const rtl::TGUID& aGUID) { return rtl::GUIDToString(aGUID); }
-std::string zfGUIDToAnsiStr(const rtl::TGUID& aGUID) { return rtl::u8(rtl::GUIDToString(aGUID)); }
+rtl::AnsiString zfGUIDToAnsiStr(const rtl::TGUID& aGUID) { return Ascii(rtl::u8(rtl::GUIDToString(aGUID))); }
+
+int32_t zfVarArrayLength(const rtl::Variant& aVariant) {
+  if (!aVariant.IsByteArray()) throw rtl::EVariantError(u"Invalid argument");
+  return rtl::RangeChecked<int32_t>(aVariant.AsBytes().size());
+}
 
 int32_t zfAnsiStrToIntDef(std::string_view aText, int32_t aDefault) {
   int32_t v = 0;

@@ -9,11 +9,14 @@
 #include <vector>
 
 #include "foundation/zfmmMemoryLow.h"
+#include "platform/rtl/rtlAnsiString.h"
+#include "platform/rtl/rtlDateTime.h"
 #include "platform/rtl/rtlFormat.h"
 #include "platform/rtl/rtlGuid.h"
 #include "platform/rtl/rtlRegistry.h"
 #include "platform/rtl/rtlText.h"
 #include "platform/rtl/rtlUnits.h"
+#include "platform/rtl/rtlVariant.h"
 
 namespace zf {
 
@@ -139,28 +142,37 @@ void zfExtractUnicodeString(TzfUnicodeStrings& aArray, int32_t aIndex, UnicodeSt
 
 // ---- Numbers, dates and GUIDs ----
 
+// Each text in two forms: a string, and 8-bit text in the system ANSI code page.
 UnicodeString zfIntToStr(int32_t aValue);
-std::string zfIntToAnsiStr(int32_t aValue);
+rtl::AnsiString zfIntToAnsiStr(int32_t aValue);
 UnicodeString zfInt64ToStr(int64_t aValue);
-std::string zfInt64ToAnsiStr(int64_t aValue);
+rtl::AnsiString zfInt64ToAnsiStr(int64_t aValue);
 // General format, 15 significant digits, the settings' decimal separator.
 UnicodeString zfFloatToStr(long double aValue, const rtl::TFormatSettings& aSettings);
+rtl::AnsiString zfFloatToAnsiStr(long double aValue, const rtl::TFormatSettings& aSettings);
 // Short date format; long time format; both joined by a blank, the time omitted at midnight.
-UnicodeString zfDateToStr(double aValue, const rtl::TFormatSettings& aSettings);
-UnicodeString zfTimeToStr(double aValue, const rtl::TFormatSettings& aSettings);
-UnicodeString zfDateTimeToStr(double aValue, const rtl::TFormatSettings& aSettings);
+UnicodeString zfDateToStr(rtl::TDateTime aValue, const rtl::TFormatSettings& aSettings);
+rtl::AnsiString zfDateToAnsiStr(rtl::TDateTime aValue, const rtl::TFormatSettings& aSettings);
+UnicodeString zfTimeToStr(rtl::TDateTime aValue, const rtl::TFormatSettings& aSettings);
+rtl::AnsiString zfTimeToAnsiStr(rtl::TDateTime aValue, const rtl::TFormatSettings& aSettings);
+UnicodeString zfDateTimeToStr(rtl::TDateTime aValue, const rtl::TFormatSettings& aSettings);
+rtl::AnsiString zfDateTimeToAnsiStr(rtl::TDateTime aValue, const rtl::TFormatSettings& aSettings);
 // "{" 8-4-4-4-12 upper-case hexadecimal digits "}".
 UnicodeString zfGUIDToStr(const rtl::TGUID& aGUID);
-std::string zfGUIDToAnsiStr(const rtl::TGUID& aGUID);
+rtl::AnsiString zfGUIDToAnsiStr(const rtl::TGUID& aGUID);
 // The decimal value of an 8-bit text, or aDefault.
 int32_t zfAnsiStrToIntDef(std::string_view aText, int32_t aDefault);
 
-// The platform's time stamp: milliseconds since midnight and a day number (day 1 = 1 Jan 0001).
-struct TTimeStamp {
-  int32_t Time = 0;
-  int32_t Date = 0;
-};
-inline TTimeStamp zfMakeTimeStamp(int32_t aDate, int32_t aTime) { return TTimeStamp{aTime, aDate}; }
+inline rtl::TTimeStamp zfMakeTimeStamp(int32_t aDate, int32_t aTime) {
+  rtl::TTimeStamp t;
+  t.Date = aDate;
+  t.Time = aTime;
+  return t;
+}
+
+// Element count of dimension 1 of a variant array (high bound - low bound + 1); a value that is
+// no array raises EVariantError.
+int32_t zfVarArrayLength(const rtl::Variant& aVariant);
 
 // ---- Command line ----
 

@@ -285,7 +285,7 @@ TEST(zfllUtils, CheckTablePathAndFullName) {
 
 TEST(zfllUtils, NumberDateAndGuidTexts) {
   EXPECT_EQ(zfIntToStr(-42), u"-42");
-  EXPECT_EQ(zfInt64ToAnsiStr(INT64_MIN), "-9223372036854775808");
+  EXPECT_EQ(zfInt64ToAnsiStr(INT64_MIN).Bytes(), "-9223372036854775808");
   EXPECT_EQ(zfAnsiStrToIntDef("123", 7), 123);
   EXPECT_EQ(zfAnsiStrToIntDef("12x", 7), 7);
   EXPECT_EQ(zfAnsiStrToIntDef("99999999999", 7), 7);
@@ -305,10 +305,20 @@ TEST(zfllUtils, NumberDateAndGuidTexts) {
   rtl::TFormatSettings us;                                  // M/d/yyyy, h:mm:ss AMPM
   EXPECT_EQ(zfDateTimeToStr(45000.5, us), u"3/15/2023 12:00:00 PM");
   EXPECT_EQ(zfTimeToStr(0.25, us), u"6:00:00 AM");
+  // The 8-bit forms are in the system ANSI code page (windows-1252 here).
+  rtl::TFormatSettings named;
+  named.ShortDateFormat = u"d mmmm yyyy";
+  named.LongMonthNames[2] = u"M\u00E4rz";
+  EXPECT_EQ(zfDateToAnsiStr(45000.0, named).Bytes(), "15 M\xE4rz 2023");
+  EXPECT_EQ(zfFloatToAnsiStr(2.5L, fs).Bytes(), "2,5");
+
+  EXPECT_EQ(zfVarArrayLength(rtl::Variant::FromBytes({1, 2, 3})), 3);
+  EXPECT_EQ(zfVarArrayLength(rtl::Variant::FromBytes({})), 0);
+  EXPECT_THROW(zfVarArrayLength(rtl::Variant(int32_t(5))), rtl::EVariantError);
 
   rtl::TGUID g{0x54F6F091, 0x45F0, 0x4E16, {0x87, 0x88, 0x17, 0x0E, 0xA7, 0x38, 0x5B, 0xA4}};
   EXPECT_EQ(zfGUIDToStr(g), u"{54F6F091-45F0-4E16-8788-170EA7385BA4}");
-  EXPECT_EQ(zfGUIDToAnsiStr(g), "{54F6F091-45F0-4E16-8788-170EA7385BA4}");
+  EXPECT_EQ(zfGUIDToAnsiStr(g).Bytes(), "{54F6F091-45F0-4E16-8788-170EA7385BA4}");
   rtl::TGUID back;
   ASSERT_TRUE(rtl::TryStringToGUID(u"{54f6f091-45f0-4e16-8788-170ea7385ba4}", back));
   EXPECT_TRUE(zfSameGUID(g, back));
