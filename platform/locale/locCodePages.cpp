@@ -12,12 +12,16 @@
 #include <unordered_map>
 
 #include "platform/os/osSystem.h"
-#include "platform/rtl/rtlException.h"
-#include "platform/rtl/rtlFormat.h"
+#include "platform/rtl/rtlAnsi.h"
 
 namespace zf::locale {
 
 namespace {
+
+// 0 and 3 stand for the system ANSI code page; values above 16 bits name no code page.
+uint16_t ResolveCodePage(uint32_t aCodePage) {
+  return aCodePage > 0xFFFF ? 0xFFFF : rtl::ResolveCodePage(static_cast<uint16_t>(aCodePage));
+}
 
 // Code page -> ICU converter. Pages ICU's data lacks are dropped when the list is built.
 struct TCodePageName {
@@ -124,11 +128,6 @@ void SetToUnicodeMode(UConverter* c, bool aStrict) {
 }
 
 }  // namespace
-
-uint16_t ResolveCodePage(uint32_t aCodePage) {
-  if (aCodePage == rtl::CP_ACP || aCodePage == rtl::CP_THREAD_ACP) return rtl::SystemAnsiCodePage();
-  return aCodePage > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(aCodePage);
-}
 
 bool IsValidCodePage(uint32_t aCodePage) {
   if (aCodePage > 0xFFFF) return false;
@@ -260,18 +259,33 @@ bool UnicodeToBytes(uint32_t aCodePage, rtl::UnicodeStringView aSource, std::str
   return true;
 }
 
-rtl::UnicodeString AnsiToUnicode(const rtl::AnsiString& aText) {
-  rtl::UnicodeString r;
-  if (!BytesToUnicode(aText.CodePage(), aText.View(), r))
-    throw rtl::EConvertError(rtl::Format(u"No mapping for the code page %d", {static_cast<int>(aText.CodePage())}));
-  return r;
+namespace {
+
+class TLocaleCodePageConverter : public rtl::TCodePageConverter {
+ public:
+  bool Decode(uint16_t aCodePage, std::string_view aBytes, rtl::UnicodeString& aText) override {
+    return BytesToUnicode(aCodePage, aBytes, aText);
+  }
+  bool Encode(uint16_t aCodePage, rtl::UnicodeStringView aText, std::string& aBytes) override {
+    return UnicodeToBytes(aCodePage, aText, aBytes);
+  }
+  bool IsKnown(uint16_t aCodePage) override { return IsValidCodePage(aCodePage); }
+};
+
+std::mutex gInstallLock;
+int gInstallCount = 0;
+
+}  // namespace
+
+void InstallCodePageConverter() {
+  static TLocaleCodePageConverter converter;
+  std::lock_guard<std::mutex> g(gInstallLock);
+  if (gInstallCount++ == 0) rtl::SetCodePageConverter(&converter);
 }
 
-rtl::AnsiString AnsiFromUnicode(rtl::UnicodeStringView aText, uint32_t aCodePage) {
-  std::string bytes;
-  if (!UnicodeToBytes(aCodePage, aText, bytes))
-    throw rtl::EConvertError(rtl::Format(u"No mapping for the code page %d", {static_cast<int>(aCodePage)}));
-  return rtl::AnsiString(std::move(bytes), ResolveCodePage(aCodePage));
+void RemoveCodePageConverter() {
+  std::lock_guard<std::mutex> g(gInstallLock);
+  if (gInstallCount > 0 && --gInstallCount == 0) rtl::SetCodePageConverter(nullptr);
 }
 
 bool SetSystemAnsiCodePage(uint32_t aCodePage) {

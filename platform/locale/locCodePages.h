@@ -22,9 +22,6 @@
 
 namespace zf::locale {
 
-// The code page 0 and 3 stand for, resolved; other values are returned unchanged.
-uint16_t ResolveCodePage(uint32_t aCodePage);
-
 // True when aCodePage (after resolving 0 and 3) is one of SupportedCodePages().
 bool IsValidCodePage(uint32_t aCodePage);
 // Every code page this layer converts, ascending: the Windows ANSI and OEM pages, the DBCS pages
@@ -62,10 +59,11 @@ int32_t WideCharToMultiByte(uint32_t aCodePage, uint32_t aFlags, rtl::UnicodeStr
 bool BytesToUnicode(uint32_t aCodePage, std::string_view aSource, rtl::UnicodeString& aDest, uint32_t aFlags = 0);
 bool UnicodeToBytes(uint32_t aCodePage, rtl::UnicodeStringView aSource, std::string& aDest);
 
-// 8-bit text in its own code page to UTF-16 and back; the result of AnsiFromUnicode carries the
-// resolved code page. An unknown code page raises zf::rtl::EConvertError.
-rtl::UnicodeString AnsiToUnicode(const rtl::AnsiString& aText);
-rtl::AnsiString AnsiFromUnicode(rtl::UnicodeStringView aText, uint32_t aCodePage = rtl::CP_ACP);
+// Makes the run time's 8-bit text conversions (zf::rtl::AnsiToUnicode and the rest) use this
+// layer for the code pages the run time does not convert itself. Counted: the converter stays
+// installed until every install is matched by a removal.
+void InstallCodePageConverter();
+void RemoveCodePageConverter();
 
 // Sets the system ANSI code page after checking it; false (EINVAL) for an invalid code page.
 bool SetSystemAnsiCodePage(uint32_t aCodePage);

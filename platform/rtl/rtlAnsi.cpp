@@ -11,11 +11,13 @@ namespace {
 
 std::atomic<TCodePageConverter*> gConverter{nullptr};
 
-// windows-1252 bytes 0x80..0x9F; 0 marks the five unassigned bytes (decoded as U+FFFD).
+// windows-1252 bytes 0x80..0x9F. The five unassigned bytes (0x81, 0x8D, 0x8F, 0x90, 0x9D) stand
+// for the C1 control of the same value, as in the locale layer's tables, so that stored bytes
+// survive a conversion to UTF-16 and back.
 constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 bool BuiltIn(uint16_t cp) {
   return cp == CP_WINDOWS1252 || cp == CP_LATIN1 || cp == CP_USASCII || cp == CP_UTF8;
@@ -29,7 +31,7 @@ void DecodeBuiltIn(uint16_t cp, std::string_view b, UnicodeString& t) {
     uint8_t c = static_cast<uint8_t>(ch);
     if (c < 0x80) t.push_back(c);
     else if (cp == CP_USASCII) t.push_back(0xFFFD);
-    else if (cp == CP_WINDOWS1252 && c < 0xA0) t.push_back(kCp1252High[c - 0x80] ? kCp1252High[c - 0x80] : 0xFFFD);
+    else if (cp == CP_WINDOWS1252 && c < 0xA0) t.push_back(kCp1252High[c - 0x80]);
     else t.push_back(c);
   }
 }

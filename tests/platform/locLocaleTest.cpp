@@ -11,6 +11,7 @@
 #include "platform/locale/locCollation.h"
 #include "platform/locale/locLocales.h"
 #include "platform/os/osSystem.h"
+#include "platform/rtl/rtlAnsi.h"
 #include "platform/rtl/rtlException.h"
 
 using namespace zf::locale;
@@ -484,8 +485,18 @@ TEST(CodePages, BufferFormAndDefaults) {
   EXPECT_FALSE(SetSystemAnsiCodePage(0));
   ASSERT_TRUE(SetSystemAnsiCodePage(1252));
 
-  zf::rtl::AnsiString s = AnsiFromUnicode(u"Łódź", 1250);
-  EXPECT_EQ(s.CodePage(), 1250);
-  EXPECT_EQ(AnsiToUnicode(s), u16("Łódź"));
-  EXPECT_THROW(AnsiFromUnicode(u"x", 9999), zf::rtl::EConvertError);
+}
+
+TEST(CodePages, RunTimeConversionsUseTheInstalledConverter) {
+  zf::rtl::AnsiString sjis("\x93\xFA", 932);
+  EXPECT_THROW(zf::rtl::AnsiToUnicode(sjis), zf::rtl::EConvertError);
+  InstallCodePageConverter();
+  InstallCodePageConverter();
+  EXPECT_EQ(zf::rtl::AnsiToUnicode(sjis), u"日");
+  EXPECT_EQ(zf::rtl::UnicodeToAnsi(u"Łódź", 1250).Bytes(), "\xA3\xF3" "d\x9F");
+  EXPECT_THROW(zf::rtl::UnicodeToAnsi(u"x", 9999), zf::rtl::EConvertError);
+  RemoveCodePageConverter();
+  EXPECT_EQ(zf::rtl::AnsiToUnicode(sjis), u"日");  // still one install left
+  RemoveCodePageConverter();
+  EXPECT_THROW(zf::rtl::AnsiToUnicode(sjis), zf::rtl::EConvertError);
 }
