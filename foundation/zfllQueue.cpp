@@ -37,6 +37,12 @@ void TzfQueue::Remove(TzfQueueItem* aItem) {
   aItem->qiQueueNext = nullptr;
 }
 
+size_t TzfQueue::Count() const {
+  size_t n = 0;
+  for (const TzfQueueItem* i = tsqItemsHead; i; i = i->qiQueueNext) ++n;
+  return n;
+}
+
 TzfQueueItem* TzfQueue::Dequeue() {
   TzfQueueItem* item = tsqItemsHead;
   if (item) Remove(item);

@@ -2,6 +2,7 @@
 // one queue. Nothing here locks; users guard a queue themselves (the event log keeps a padlock
 // beside each of its queues).
 #pragma once
+#include <cstddef>
 
 namespace zf {
 
@@ -40,6 +41,7 @@ class TzfQueue {
   // Unlinks aItem wherever it stands in this queue.
   void Remove(TzfQueueItem* aItem);
   bool IsEmpty() const { return tsqItemsHead == nullptr; }
+  size_t Count() const;
   TzfQueueItem* Head() const { return tsqItemsHead; }
   TzfQueueItem* Tail() const { return tsqItemsTail; }
 

@@ -45,6 +45,8 @@ ZF_DECLARE_EXCEPTION(EStreamError, Exception)
 ZF_DECLARE_EXCEPTION(EFilerError, EStreamError)
 ZF_DECLARE_EXCEPTION(EReadError, EFilerError)
 ZF_DECLARE_EXCEPTION(EWriteError, EFilerError)
+ZF_DECLARE_EXCEPTION(EFCreateError, EStreamError)  // "Cannot create file "%s". %s"
+ZF_DECLARE_EXCEPTION(EFOpenError, EStreamError)    // "Cannot open file "%s". %s"
 ZF_DECLARE_EXCEPTION(EListError, Exception)
 ZF_DECLARE_EXCEPTION(EStringListError, Exception)
 ZF_DECLARE_EXCEPTION(EHeapException, Exception)
