@@ -10,7 +10,7 @@
 #include <cstring>
 #include <limits>
 
-#include "foundation/zfllTime.h"
+#include "platform/rtl/rtlDateTime.h"
 #include "platform/os/osSystem.h"
 
 namespace zf {
@@ -47,13 +47,13 @@ TzfLogData::TzfLogData(const UnicodeString& aMsg, uint32_t aMsgNumber, TzfLogPri
       ldMsg(aMsg),
       ldCategory(aCategory),
       ldPriority(aPriority),
-      ldWhen(aWhen == 0 ? zfNowLocal() : aWhen),
+      ldWhen(aWhen == 0 ? zf::rtl::Now() : aWhen),
       ldWhenBias(aWhenBias) {}
 
 int32_t TzfLogData::GetWhenBias() const {
   int32_t bias = ldWhenBias.load();
   if (bias == zfLogBiasDefault) {
-    bias = zfLocalTimeBias();
+    bias = -zf::rtl::LocalUtcOffsetMinutes();
     ldWhenBias.store(bias);
   }
   return bias;
@@ -77,9 +77,9 @@ UnicodeString TzfBaseLogDataFormatter::PriorityToStr(TzfLogPriority aPriority) {
 
 UnicodeString TzfBaseLogDataFormatter::FormatLogData(const IzfLogData& aLogData) {
   const UnicodeString datePattern = GetDateFormatString();
-  const UnicodeString local = zfFormatDateTime(datePattern, aLogData.GetWhen());
+  const UnicodeString local = zf::rtl::FormatDateTime(datePattern, aLogData.GetWhen());
   const UnicodeString bias = zfLogBiasText(aLogData.GetWhenBias());
-  const UnicodeString utc = zfFormatDateTime(datePattern, aLogData.GetUTCWhen());
+  const UnicodeString utc = zf::rtl::FormatDateTime(datePattern, aLogData.GetUTCWhen());
   const uint32_t tick = zf::os::GetTickCount();
   const uint32_t thread = zf::os::GetCurrentThreadId();
   return bldfPrefix +
@@ -247,7 +247,7 @@ TzfCustomLog::TzfCustomLog(TComponent* aOwner) : TzfBaseLog(aOwner) { TzfBaseLog
 
 TzfCustomLog::~TzfCustomLog() {
   // The most derived log has shut down already; this covers a log whose class does not.
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   clLogDataHandler.reset();
 }
 
@@ -257,12 +257,12 @@ void TzfCustomLog::BeforeDestruction() {
 }
 
 void TzfCustomLog::ShutdownLog() {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   if (FShutDown) return;
   FShutDown = true;
   if (clEventDispatcher) SetEventDispatcher(nullptr);
   {
-    std::lock_guard<std::recursive_mutex> s(clStorageLock);
+    TzfPadlockGuard s(clStorageLock);
     try {
       CloseStorage();
     } catch (...) {
@@ -271,7 +271,7 @@ void TzfCustomLog::ShutdownLog() {
   FreeLogDataHandler();
   {
     // The last drain may have reopened the file: close it again.
-    std::lock_guard<std::recursive_mutex> s(clStorageLock);
+    TzfPadlockGuard s(clStorageLock);
     try {
       CloseStorage();
     } catch (...) {
@@ -287,30 +287,30 @@ void TzfCustomLog::ReceiveNotification(TzfComponent* aSender, TzfNotificationKin
 }
 
 void TzfCustomLog::FreeLogDataHandler() {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   std::unique_ptr<TzfBaseLogDataHandler> handler = std::move(clLogDataHandler);
   handler.reset();
 }
 
 void TzfCustomLog::SetEnabled(bool aValue) {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   if (aValue == TzfBaseLog::Enabled()) return;
   FreeLogDataHandler();
   TzfBaseLog::SetEnabled(aValue);
 }
 
 void TzfCustomLog::Clear() {
-  std::lock_guard<std::recursive_mutex> s(clStorageLock);
+  TzfPadlockGuard s(clStorageLock);
   ClearStorage();
 }
 
 void TzfCustomLog::Flush() {
-  std::lock_guard<std::recursive_mutex> s(clStorageLock);
+  TzfPadlockGuard s(clStorageLock);
   CloseStorage();
 }
 
 void TzfCustomLog::CloseStorage() {
-  std::lock_guard<std::recursive_mutex> s(clStorageLock);
+  TzfPadlockGuard s(clStorageLock);
   if (clLogDataHandler) clLogDataHandler->Flush();
 }
 
@@ -328,7 +328,7 @@ void TzfCustomLog::WriteStrings(const std::vector<UnicodeString>& aMsgs, uint32_
 }
 
 void TzfCustomLog::WriteLogData(const IzfLogDataRef& aLogData) {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   if (FShutDown || !TzfBaseLog::Enabled() || IsFiltered(aLogData)) return;
   GetLogDataHandler()->DoLogData(aLogData);
 }
@@ -379,12 +379,12 @@ void TzfCustomLog::WriteHexDump(const UnicodeString& S, const void* Buf, std::ve
 }
 
 void TzfCustomLog::DoWriteLogData(const IzfLogDataRef& aLogData) {
-  std::lock_guard<std::recursive_mutex> s(clStorageLock);
+  TzfPadlockGuard s(clStorageLock);
   WriteLine(GetLogDataFormatter()->FormatLogData(*aLogData));
 }
 
 TzfBaseLogDataHandler* TzfCustomLog::GetLogDataHandler() {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   if (!clLogDataHandler) clLogDataHandler = CreateLogDataHandler();
   return clLogDataHandler.get();
 }
@@ -394,7 +394,7 @@ std::unique_ptr<TzfBaseLogDataHandler> TzfCustomLog::CreateLogDataHandler() {
 }
 
 TzfBaseLogDataFormatter* TzfCustomLog::GetLogDataFormatter() {
-  std::lock_guard<std::recursive_mutex> s(clStorageLock);
+  TzfPadlockGuard s(clStorageLock);
   if (!clLogDataFormatter) {
     auto formatter = std::make_unique<TzfPatternedLogDataFormatter>(UnicodeString(), u"\r\n");
     formatter->FormatDataChanged(clFormatString, clDateFormatString);
@@ -404,48 +404,48 @@ TzfBaseLogDataFormatter* TzfCustomLog::GetLogDataFormatter() {
 }
 
 UnicodeString TzfCustomLog::FormatString() const {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   return clFormatString;
 }
 
 void TzfCustomLog::SetFormatString(const UnicodeString& aValue) {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
-  std::lock_guard<std::recursive_mutex> s(clStorageLock);
+  TzfPadlockGuard g(LogLock());
+  TzfPadlockGuard s(clStorageLock);
   if (aValue == clFormatString) return;
   clLogDataFormatter.reset();
   clFormatString = aValue;
 }
 
 UnicodeString TzfCustomLog::DateFormatString() const {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   return clDateFormatString;
 }
 
 void TzfCustomLog::SetDateFormatString(const UnicodeString& aValue) {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
-  std::lock_guard<std::recursive_mutex> s(clStorageLock);
+  TzfPadlockGuard g(LogLock());
+  TzfPadlockGuard s(clStorageLock);
   if (aValue == clDateFormatString) return;
   clLogDataFormatter.reset();
   clDateFormatString = aValue;
 }
 
 TzfLogPriorities TzfCustomLog::PrioritiesToLog() const {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   return clPrioritiesToLog;
 }
 
 void TzfCustomLog::SetPrioritiesToLog(TzfLogPriorities aValue) {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   clPrioritiesToLog = aValue;
 }
 
 void TzfCustomLog::SetOnLogDataFilter(TzfLogDataFilterEvent aEvent) {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   clOnLogDataFilter = std::move(aEvent);
 }
 
 void TzfCustomLog::SetEventDispatcher(TzfBaseEventLogDispatcher* aDispatcher) {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   if (aDispatcher == clEventDispatcher) return;
   if (TzfBaseEventLogDispatcher* old = clEventDispatcher) {
     UnlinkDependent(old);
@@ -462,12 +462,12 @@ void TzfCustomLog::SetEventDispatcher(TzfBaseEventLogDispatcher* aDispatcher) {
 // TzfCachedEventLog, TzfBaseEventLogDispatcher
 
 bool TzfCachedEventLog::CacheEnabled() const {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   return celCache;
 }
 
 void TzfCachedEventLog::SetCacheEnabled(bool aValue) {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   if (aValue == celCache) return;
   FreeLogDataHandler();  // a cached handler writes out all it holds before it goes
   celCache = aValue;
@@ -534,7 +534,7 @@ void TzfStreamEventLog::CloseStream() {
 }
 
 void TzfStreamEventLog::CloseStorage() {
-  std::lock_guard<std::recursive_mutex> s(clStorageLock);
+  TzfPadlockGuard s(clStorageLock);
   TzfCachedEventLog::CloseStorage();
   CloseStream();
 }
@@ -586,13 +586,13 @@ const TzfComponentClass& TzfEventLog::ClassInfo() {
 }
 
 UnicodeString TzfEventLog::FileName() const {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   return elFileName;
 }
 
 void TzfEventLog::SetFileName(const UnicodeString& aValue) {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
-  std::lock_guard<std::recursive_mutex> s(clStorageLock);
+  TzfPadlockGuard g(LogLock());
+  TzfPadlockGuard s(clStorageLock);
   if (aValue == elFileName) return;
   CloseStorage();
   elFileName = aValue;
@@ -648,7 +648,7 @@ int TzfEventLog::GetStream() {
 }
 
 void TzfEventLog::ClearStorage() {
-  std::lock_guard<std::recursive_mutex> s(clStorageLock);
+  TzfPadlockGuard s(clStorageLock);
   CloseStream();
   if (elFileName.empty()) return;
   if (selNumRotations == 0) {

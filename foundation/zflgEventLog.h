@@ -57,11 +57,11 @@ class TzfLogData : public IzfLogData {
 // ---------------------------------------------------------------------------------------------
 // Formatters
 
-class TzfBaseLogDataFormatter {
+class TzfBaseLogDataFormatter : public TzfObject {
  public:
   TzfBaseLogDataFormatter(const UnicodeString& aPrefix, const UnicodeString& aSuffix)
       : bldfPrefix(aPrefix), bldfSuffix(aSuffix) {}
-  virtual ~TzfBaseLogDataFormatter() = default;
+  ~TzfBaseLogDataFormatter() override = default;
   virtual UnicodeString GetDateFormatString() = 0;
   virtual UnicodeString GetFormatString() = 0;
   virtual void FormatDataChanged(const UnicodeString& aFormatString, const UnicodeString& aDateFormatString) {}
@@ -92,10 +92,10 @@ class TzfPatternedLogDataFormatter : public TzfBaseLogDataFormatter {
 // ---------------------------------------------------------------------------------------------
 // Handlers
 
-class TzfBaseLogDataHandler {
+class TzfBaseLogDataHandler : public TzfObject {
  public:
   explicit TzfBaseLogDataHandler(TzfCustomLog* aLogger) : bldhLogger(aLogger) {}
-  virtual ~TzfBaseLogDataHandler() = default;
+  ~TzfBaseLogDataHandler() override = default;
   virtual void DoLogData(const IzfLogDataRef& aLogData) = 0;
   virtual void Flush() {}
 
@@ -118,11 +118,11 @@ class TzfLogQueueItem : public TzfQueueItem {
 
 class TzfLogDataQueue : public TzfQueue {
  public:
-  void Lock() { ldqLock.lock(); }
-  void UnLock() { ldqLock.unlock(); }
+  void Lock() { ldqLock.Lock(); }
+  void UnLock() { ldqLock.Unlock(); }
 
  private:
-  std::mutex ldqLock;
+  TzfPadlock ldqLock{true};
 };
 
 // The timer thread of a cached handler: calls its dispatch method on every tick.
@@ -228,7 +228,7 @@ class TzfCustomLog : public TzfBaseLog {
   // last lines go through the derived class's WriteLine. Safe to call more than once.
   void ShutdownLog();
 
-  std::recursive_mutex clStorageLock;
+  TzfPadlock clStorageLock{true};
   bool clWriteBlockData = false;
 
  private:

@@ -14,10 +14,10 @@
 
 namespace zf {
 
-class TzfBackgroundThread {
+class TzfBackgroundThread : public TzfObject {
  public:
   TzfBackgroundThread();
-  virtual ~TzfBackgroundThread();
+  ~TzfBackgroundThread() override;
   TzfBackgroundThread(const TzfBackgroundThread&) = delete;
   TzfBackgroundThread& operator=(const TzfBackgroundThread&) = delete;
 
@@ -26,7 +26,7 @@ class TzfBackgroundThread {
   // Second phase of construction: BeforeStart on the creating thread, then the thread starts.
   void AfterConstruction();
   // First phase of destruction: stop and join (safe to call more than once).
-  void BeforeDestruction();
+  void BeforeDestruction() override;
 
   bool Terminated() const { return btTerminated.load(); }
   // Waits up to aTimeoutMs (< 0: without limit) for the die event; true when asked to end.

@@ -5,7 +5,7 @@
 
 #include "foundation/zfllConst.h"
 #include "foundation/zfllConvertException.h"
-#include "foundation/zfllTime.h"
+#include "platform/rtl/rtlDateTime.h"
 
 namespace zf {
 
@@ -95,25 +95,25 @@ void TzfComponent::BeforeDestruction() {
 
 void TzfComponent::AddDependent(TzfComponent* aComponent) {
   if (!aComponent || aComponent == this) return;
-  std::lock_guard<std::recursive_mutex> g(FDependentsLock);
+  TzfPadlockGuard g(FDependentsLock);
   auto it = std::lower_bound(zfcDependentList.begin(), zfcDependentList.end(), aComponent);
   if (it == zfcDependentList.end() || *it != aComponent) zfcDependentList.insert(it, aComponent);
 }
 
 void TzfComponent::RemoveDependent(TzfComponent* aComponent) {
   if (!aComponent) return;
-  std::lock_guard<std::recursive_mutex> g(FDependentsLock);
+  TzfPadlockGuard g(FDependentsLock);
   auto it = std::lower_bound(zfcDependentList.begin(), zfcDependentList.end(), aComponent);
   if (it != zfcDependentList.end() && *it == aComponent) zfcDependentList.erase(it);
 }
 
 bool TzfComponent::IsDependent(TzfComponent* aComponent) const {
-  std::lock_guard<std::recursive_mutex> g(FDependentsLock);
+  TzfPadlockGuard g(FDependentsLock);
   return std::binary_search(zfcDependentList.begin(), zfcDependentList.end(), aComponent);
 }
 
 std::vector<TzfComponent*> TzfComponent::Dependents() const {
-  std::lock_guard<std::recursive_mutex> g(FDependentsLock);
+  TzfPadlockGuard g(FDependentsLock);
   return zfcDependentList;
 }
 
@@ -130,7 +130,7 @@ void TzfComponent::UnlinkDependent(TzfComponent* aComponent) {
 }
 
 void TzfComponent::NotifyDependents(TzfNotificationKind aKind, const void* aData, TzfComponent* aExcept) {
-  std::lock_guard<std::recursive_mutex> g(FDependentsLock);
+  TzfPadlockGuard g(FDependentsLock);
   if (zfcDestroying.load() && aKind == zfcnDestroying) return;  // the destroying notice goes out once
   zfcDestroying.store(aKind == zfcnDestroying);
   const std::vector<TzfComponent*> snapshot = zfcDependentList;
@@ -323,12 +323,12 @@ const TzfComponentClass& TzfBaseLog::ClassInfo() {
 }
 
 bool TzfBaseLog::Enabled() const {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   return blEnabled;
 }
 
 void TzfBaseLog::SetEnabled(bool aValue) {
-  std::lock_guard<std::recursive_mutex> g(LogLock());
+  TzfPadlockGuard g(LogLock());
   blEnabled = aValue;
 }
 
@@ -608,7 +608,7 @@ void TzfStateComponent::StateChanged(TzfState aOldState, TzfState aNewState) {
   const uint8_t data[2] = {aOldState, aNewState};
   NotifyDependents(zfcnStateChanged, data, nullptr);
   if (OnStateChanged) OnStateChanged(this);
-  if (aNewState == zfsStarted && aNewState != aOldState) scStartTime = zfNowLocal();
+  if (aNewState == zfsStarted && aNewState != aOldState) scStartTime = zf::rtl::Now();
   else scStartTime = 0;
 }
 
@@ -670,7 +670,7 @@ void TzfStateComponent::GetStatsValues(std::vector<UnicodeString>& aList) {
     if (scStartTime == 0) {
       aList.push_back({});
     } else {
-      const double up = zfNowLocal() - scStartTime;
+      const double up = zf::rtl::Now() - scStartTime;
       const double days = std::floor(up);
       int64_t ms = std::llround((up - days) * 86400000.0);
       if (ms >= 86400000) ms = 86399999;

@@ -15,14 +15,13 @@
 #include <vector>
 
 #include "foundation/zfllException.h"
+#include "foundation/zfllSync.h"
+#include "platform/rtl/rtlDateTime.h"
 #include "platform/rtl/rtlComponent.h"
 #include "platform/rtl/rtlException.h"
 #include "platform/rtl/rtlFormat.h"
 #include "platform/rtl/rtlText.h"
 
-namespace zf::rtl {
-using TDateTime = double;  // days since 1899-12-30, the fraction the time of day
-}
 
 namespace zf {
 
@@ -166,12 +165,12 @@ class TzfComponent : public TComponent {
   std::function<void(TzfComponent*)> OnSettingsLoaded;
 
  protected:
-  std::recursive_mutex& DependentsLock() const { return FDependentsLock; }
+  TzfPadlock& DependentsLock() const { return FDependentsLock; }
   // Raises this class's exception (GetExceptionClass): hasCode false means the no-code form.
   [[noreturn]] virtual void ThrowComponentException(bool aHasCode, uint32_t aErrorCode, const UnicodeString* aMsg);
 
  private:
-  mutable std::recursive_mutex FDependentsLock;  // also the lock of a log's own state
+  mutable TzfPadlock FDependentsLock{true};  // also the lock of a log's own state
   std::vector<TzfComponent*> zfcDependentList;   // ordered by address
   std::atomic<bool> zfcDestroying{false};
   UnicodeString zfcDisplayName;
@@ -287,7 +286,7 @@ class TzfBaseLog : public TzfRegisterableComponent {
   virtual void WriteLogData(const IzfLogDataRef& aLogData) = 0;
 
   // The log's lock (the dependents-list lock).
-  std::recursive_mutex& LogLock() const { return DependentsLock(); }
+  TzfPadlock& LogLock() const { return DependentsLock(); }
 
  protected:
   [[noreturn]] void ThrowComponentException(bool aHasCode, uint32_t aErrorCode, const UnicodeString* aMsg) override;

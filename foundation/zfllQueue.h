@@ -4,6 +4,8 @@
 #pragma once
 #include <cstddef>
 
+#include "foundation/zfllMemoryManager.h"
+
 namespace zf {
 
 class TzfQueue;
@@ -26,11 +28,11 @@ class TzfQueueItem {
   TzfQueueItem* qiQueueNext = nullptr;
 };
 
-class TzfQueue {
+class TzfQueue : public TzfObject {
  public:
   TzfQueue() = default;
   // Frees every item still queued, head first.
-  virtual ~TzfQueue();
+  ~TzfQueue() override;
   TzfQueue(const TzfQueue&) = delete;
   TzfQueue& operator=(const TzfQueue&) = delete;
 

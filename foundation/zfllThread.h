@@ -21,6 +21,7 @@
 #include <thread>
 #include <utility>
 
+#include "foundation/zfllMemoryManager.h"
 #include "platform/rtl/rtlException.h"
 #include "platform/rtl/rtlText.h"
 
@@ -66,11 +67,11 @@ class TzfThreadEvent {
   bool FManualReset;
 };
 
-class TzfThread {
+class TzfThread : public TzfObject {
  public:
   explicit TzfThread(bool aCreateSuspended = false, TzfThreadPriority aPriority = zftpNormal,
                      UnicodeString aName = {});
-  virtual ~TzfThread();
+  ~TzfThread() override;
   TzfThread(const TzfThread&) = delete;
   TzfThread& operator=(const TzfThread&) = delete;
 
@@ -82,7 +83,7 @@ class TzfThread {
   void Start();
   // First phase of destruction: asks the thread to end, wakes it and joins it (reporting a stop
   // that takes longer than zfSlowThreadStopMs). Safe to call more than once.
-  virtual void BeforeDestruction();
+  void BeforeDestruction() override;
 
   void Terminate() { FTerminated.store(true); }
   bool Terminated() const { return FTerminated.load(); }
@@ -192,9 +193,7 @@ class TzfTimerThread : public TzfInitThread {
 struct TzfStopAndFree {
   template <typename T>
   void operator()(T* aObject) const noexcept {
-    if (!aObject) return;
-    aObject->BeforeDestruction();
-    delete aObject;
+    if (aObject) aObject->Destroy();
   }
 };
 template <typename T>
