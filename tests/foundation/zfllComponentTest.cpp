@@ -1,0 +1,407 @@
+// Dependents and notifications, names and errors of components, and the state machine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "foundation/zfllComponent.h"
+#include "foundation/zfllConvertException.h"
+
+using namespace zf;
+using zf::rtl::UnicodeString;
+
+namespace {
+
+// A log that keeps every record it is given.
+class CaptureLog : public TzfBaseLog {
+ public:
+  struct Entry {
+    UnicodeString Msg;
+    uint32_t Number;
+    TzfLogPriority Priority;
+    UnicodeString Category;
+  };
+  std::vector<Entry> Entries;
+  bool FailWrites = false;
+
+  using TzfBaseLog::WriteString;
+  void WriteBlock(const UnicodeString&, const void*, int32_t, uint32_t, TzfLogPriority, const UnicodeString&, TDateTime,
+                  int32_t) override {}
+  void WriteString(const UnicodeString& aMsg, uint32_t aNumber, TzfLogPriority aPriority, const UnicodeString& aCategory,
+                   TDateTime, int32_t) override {
+    if (FailWrites) throw zf::rtl::EWriteError(u"Stream write error");
+    Entries.push_back({aMsg, aNumber, aPriority, aCategory});
+  }
+  void WriteStrings(const std::vector<UnicodeString>& aMsgs, uint32_t aNumber, TzfLogPriority aPriority,
+                    const UnicodeString& aCategory, TDateTime aWhen, int32_t aBias) override {
+    for (const auto& m : aMsgs) WriteString(m, aNumber, aPriority, aCategory, aWhen, aBias);
+  }
+  void WriteLogData(const IzfLogDataRef&) override {}
+};
+
+// Counts the notifications it receives; may unlink a victim from the sender when told.
+class Counter : public TzfComponent {
+ public:
+  using TzfComponent::TzfComponent;
+  std::map<TzfNotificationKind, int> Received;
+  TzfComponent* Victim = nullptr;
+  void ReceiveNotification(TzfComponent* aSender, TzfNotificationKind aKind, const void* aData) override {
+    ++Received[aKind];
+    if (aKind == 77 && Victim && aSender) aSender->UnlinkDependent(Victim);
+    TzfComponent::ReceiveNotification(aSender, aKind, aData);
+  }
+};
+
+template <typename T>
+using Ptr = zf::rtl::TComponentPtr<T>;
+
+}  // namespace
+
+TEST(Component, LinkingIgnoresNilSelfAndDyingComponents) {
+  Ptr<Counter> a(new Counter()), b(new Counter());
+  a->LinkDependent(nullptr);
+  a->LinkDependent(a.get());
+  EXPECT_TRUE(a->Dependents().empty());
+  a->LinkDependent(b.get());
+  EXPECT_TRUE(a->IsDependent(b.get()));
+  EXPECT_TRUE(b->IsDependent(a.get()));
+  a->UnlinkDependent(b.get());
+  EXPECT_FALSE(a->IsDependent(b.get()));
+  EXPECT_FALSE(b->IsDependent(a.get()));
+}
+
+TEST(Component, DestroyingTellsEachDependentOnce) {
+  Ptr<Counter> b(new Counter()), c(new Counter());
+  {
+    Ptr<Counter> a(new Counter());
+    a->LinkDependent(b.get());
+    a->LinkDependent(c.get());
+  }
+  EXPECT_EQ(b->Received[zfcnDestroying], 1);
+  EXPECT_EQ(c->Received[zfcnDestroying], 1);
+  EXPECT_TRUE(b->Dependents().empty());
+  EXPECT_TRUE(c->Dependents().empty());
+}
+
+TEST(Component, AReceiverUnlinkingAnotherNeitherSkipsNorRepeats) {
+  // Whoever is told first unlinks the dependent that sorts first, before its turn came.
+  for (int round = 0; round < 4; ++round) {
+    Ptr<Counter> sender(new Counter());
+    std::vector<Ptr<Counter>> deps;
+    for (int i = 0; i < 5; ++i) {
+      deps.emplace_back(new Counter());
+      sender->LinkDependent(deps.back().get());
+    }
+    std::vector<TzfComponent*> order = sender->Dependents();
+    TzfComponent* victim = order.front();
+    for (auto& d : deps) d->Victim = victim;
+    sender->NotifyDependents(77, nullptr, nullptr);
+    for (auto& d : deps) {
+      if (d.get() == victim) {
+        EXPECT_EQ(d->Received[77], 0) << "an unlinked component is no longer told";
+        EXPECT_FALSE(sender->IsDependent(d.get()));
+      } else {
+        EXPECT_EQ(d->Received[77], 1) << "each remaining dependent is told exactly once";
+      }
+    }
+  }
+}
+
+TEST(Component, IterationCollectsEachOnceByDisplayName) {
+  Ptr<Counter> a(new Counter()), b(new Counter()), c(new Counter()), d(new Counter());
+  a->SetName(u"bravo");
+  b->SetName(u"Alpha");
+  c->SetName(u"charlie");
+  d->SetName(u"delta");
+  a->LinkDependent(b.get());
+  b->LinkDependent(c.get());
+  c->LinkDependent(a.get());  // a ring
+  c->LinkDependent(d.get());
+  auto list = a->IterateDependents();
+  ASSERT_EQ(list->Count(), 4);
+  EXPECT_EQ(list->Items(0), b.get());
+  EXPECT_EQ(list->Items(1), a.get());
+  EXPECT_EQ(list->Items(2), c.get());
+  EXPECT_EQ(list->Items(3), d.get());
+
+  Ptr<Counter> lone(new Counter());
+  EXPECT_EQ(lone->IterateDependents()->Count(), 1);
+}
+
+namespace {
+class Blocker : public Counter {
+ public:
+  using Counter::Counter;
+  const char16_t* ClassName() const override { return u"TBlocker"; }
+};
+}  // namespace
+
+TEST(Component, IgnoredClassStopsTheIteration) {
+  Ptr<Counter> a(new Counter()), behind(new Counter());
+  Ptr<Blocker> gate(new Blocker());
+  a->SetName(u"a");
+  gate->SetName(u"gate");
+  behind->SetName(u"behind");
+  a->LinkDependent(gate.get());
+  gate->LinkDependent(behind.get());
+  auto list = a->IterateDependentsEx({u"tblocker"});
+  ASSERT_EQ(list->Count(), 1);
+  EXPECT_EQ(list->Items(0), a.get());
+
+  // Same display name in another case: listed once, and what lies only behind the second is not.
+  Ptr<Counter> twin(new Counter());
+  twin->SetName(u"A");
+  Ptr<Counter> hidden(new Counter());
+  hidden->SetName(u"hidden");
+  a->LinkDependent(twin.get());
+  twin->LinkDependent(hidden.get());
+  auto list2 = a->IterateDependentsEx({u"TBlocker"});
+  ASSERT_EQ(list2->Count(), 1);
+}
+
+TEST(Component, NamesAndVersion) {
+  Ptr<TzfComponent> c(new TzfComponent());
+  EXPECT_EQ(c->DisplayName(), u"TzfComponent");
+  c->SetName(u"Engine");
+  EXPECT_EQ(c->DisplayName(), u"Engine");
+  c->SetDisplayName(u"ENGINE");
+  EXPECT_FALSE(c->DisplayNameStored());
+  c->SetDisplayName(u"Main engine");
+  EXPECT_TRUE(c->DisplayNameStored());
+  EXPECT_EQ(c->DisplayName(), u"Main engine");
+  EXPECT_EQ(TzfComponent::Version(), u"3.0900 Release (P14)");
+  EXPECT_EQ(zfFormatInt64(1234567), u"1,234,567");
+  EXPECT_EQ(zfFormatInt64(-5), u"-5");
+}
+
+TEST(Component, ErrorsNameTheComponent) {
+  Ptr<TzfStateComponent> c(new TzfStateComponent());
+  EXPECT_NO_THROW(c->CheckResult(0));
+  try {
+    c->CheckResult(15498);
+    FAIL();
+  } catch (const EzfStateComponentException& e) {
+    EXPECT_EQ(e.ErrorCode(), 15498u);
+    const UnicodeString m = e.Message();
+    EXPECT_EQ(m.substr(0, 48), u"ZofrinDB: <unnamed TzfStateComponent instance>: ");
+    EXPECT_EQ(m.substr(m.size() - 13), u"[$3C8A/15498]");
+  }
+  c->SetName(u"Session");
+  try {
+    c->RaiseError(u"Plain %s", {u"text"});
+    FAIL();
+  } catch (const EzfComponentException& e) {
+    EXPECT_EQ(e.Message(), u"ZofrinDB: Session: Plain text [no error code]");
+  }
+  EXPECT_EQ(EzfComponentException::ComponentName(nullptr), u"<nil pointer>");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The state machine
+
+namespace {
+
+class Machine : public TzfStateComponent {
+ public:
+  explicit Machine(std::vector<std::string>* aCalls = nullptr, const char* aTag = "") : Calls(aCalls), Tag(aTag) {}
+  std::vector<std::string>* Calls;
+  std::string Tag;
+  std::string FailIn;  // hook that raises
+  Machine* Needs = nullptr;
+  bool Uptime = false;
+
+  void Note(const std::string& s) {
+    if (Calls) Calls->push_back(Tag + s);
+  }
+  bool DependsOn(TzfComponent* aComponent) override { return aComponent && aComponent == Needs; }
+  bool HasUptimeStat() override { return Uptime; }
+
+ protected:
+  void Hook(const char* aName) {
+    Note(aName);
+    if (FailIn == aName) throw zf::rtl::EConvertError(zf::rtl::u16(std::string(aName) + " failed"));
+  }
+  void DoInitializing() override { Hook("DoInitializing"); }
+  void DoDeactivating() override { Hook("DoDeactivating"); }
+  void DoStarting() override { Hook("DoStarting"); }
+  void DoStopping() override { Hook("DoStopping"); }
+  bool StateChanging(TzfState o, TzfState n) override {
+    Note("StateChanging(" + zf::rtl::u8(zfStateToStr(o)) + "," + zf::rtl::u8(zfStateToStr(n)) + ")");
+    return TzfStateComponent::StateChanging(o, n);
+  }
+  void StateChanged(TzfState o, TzfState n) override {
+    Note("StateChanged(" + zf::rtl::u8(zfStateToStr(o)) + "," + zf::rtl::u8(zfStateToStr(n)) + ")");
+    TzfStateComponent::StateChanged(o, n);
+  }
+  void StateTransitionChanged(TzfStateTransition t) override {
+    Note("Transition(" + zf::rtl::u8(zfStateTransitionToStr(t)) + ")");
+    TzfStateComponent::StateTransitionChanged(t);
+  }
+};
+
+class Refuser : public TzfComponent {
+ public:
+  void ReceiveNotification(TzfComponent* aSender, TzfNotificationKind aKind, const void* aData) override {
+    TzfComponent::ReceiveNotification(aSender, aKind, aData);
+    if (aKind == zfcnStateChanging && static_cast<const uint8_t*>(aData)[1] == zfsStarted) throw EzfAbortStateChange();
+  }
+};
+
+}  // namespace
+
+TEST(StateMachine, StartingCallsEveryHookInOrder) {
+  std::vector<std::string> calls;
+  Ptr<Machine> m(new Machine(&calls));
+  m->GotoState(zfsStarted);
+  EXPECT_EQ(calls, (std::vector<std::string>{
+                       "Transition(Initializing)", "StateChanging(Inactive,Stopped)", "DoInitializing",
+                       "StateChanged(Inactive,Stopped)", "Transition(None)", "Transition(Starting)",
+                       "StateChanging(Stopped,Started)", "DoStarting", "StateChanged(Stopped,Started)",
+                       "Transition(None)"}));
+  EXPECT_EQ(m->State(), zfsStarted);
+  EXPECT_TRUE(m->ActiveRuntime());
+  calls.clear();
+  m->Close();
+  EXPECT_EQ(calls, (std::vector<std::string>{
+                       "Transition(Stopping)", "StateChanging(Started,Stopped)", "DoStopping",
+                       "StateChanged(Started,Stopped)", "Transition(None)", "Transition(Deactivating)",
+                       "StateChanging(Stopped,Inactive)", "DoDeactivating", "StateChanged(Stopped,Inactive)",
+                       "Transition(None)"}));
+}
+
+TEST(StateMachine, FailedStartIsUndoneLoggedAndReraised) {
+  std::vector<std::string> calls;
+  Ptr<CaptureLog> log(new CaptureLog());
+  Ptr<Machine> m(new Machine(&calls));
+  m->SetEventLog(log.get());
+  m->SetEventLogEnabled(true);
+  m->FailIn = "DoStarting";
+  try {
+    m->Open();
+    FAIL() << "the start must fail";
+  } catch (const zf::rtl::EConvertError& e) {
+    EXPECT_EQ(e.Message(), u"DoStarting failed");
+  }
+  EXPECT_EQ(m->State(), zfsInactive);
+  EXPECT_EQ(m->StateTransition(), zfstNone);
+  std::vector<std::string> hooks;
+  for (const auto& c : calls)
+    if (c.rfind("Do", 0) == 0) hooks.push_back(c);
+  EXPECT_EQ(hooks, (std::vector<std::string>{"DoInitializing", "DoStarting", "DoStopping", "DoDeactivating"}));
+  ASSERT_EQ(log->Entries.size(), 1u);
+  EXPECT_EQ(log->Entries[0].Msg, u"Error while changing state (Stopped -> Started): EConvertError: DoStarting failed");
+  EXPECT_EQ(log->Entries[0].Number, 15521u);
+  EXPECT_EQ(log->Entries[0].Priority, lpError);
+  EXPECT_EQ(log->Entries[0].Category, u"default");
+}
+
+TEST(StateMachine, FailureOnTheWayDownIsLoggedAndTheComponentStillStops) {
+  Ptr<CaptureLog> log(new CaptureLog());
+  Ptr<Machine> m(new Machine());
+  m->SetEventLog(log.get());
+  m->SetEventLogEnabled(true);
+  m->Open();
+  m->FailIn = "DoStopping";
+  EXPECT_NO_THROW(m->Close());
+  EXPECT_EQ(m->State(), zfsInactive);
+  ASSERT_EQ(log->Entries.size(), 1u);
+  EXPECT_EQ(log->Entries[0].Msg, u"Error while changing state (Started -> Stopped): EConvertError: DoStopping failed");
+}
+
+TEST(StateMachine, UnsupportedAbortAndDisabled) {
+  struct Unsupported : Machine {
+    void GoUnsupported() { GotoState(zfsUnsupported); }
+  };
+  std::vector<std::string> calls;
+  Ptr<Unsupported> u(new Unsupported());
+  u->GoUnsupported();
+  ASSERT_EQ(u->State(), zfsUnsupported);
+  u->Calls = &calls;
+  u->Open();
+  u->Close();
+  EXPECT_EQ(u->State(), zfsUnsupported);
+  for (const auto& c : calls) EXPECT_NE(c.rfind("Do", 0), 0u) << c;
+
+  Ptr<Machine> m(new Machine());
+  Ptr<Refuser> r(new Refuser());
+  m->LinkDependent(r.get());
+  EXPECT_NO_THROW(m->Open());
+  EXPECT_EQ(m->State(), zfsStopped);
+  m->UnlinkDependent(r.get());
+  m->Open();
+  ASSERT_EQ(m->State(), zfsStarted);
+  m->SetEnabled(false);
+  EXPECT_EQ(m->State(), zfsInactive);
+  try {
+    m->Open();
+    FAIL();
+  } catch (const EzfStateComponentException& e) {
+    EXPECT_NE(e.Message().find(u"The Component is disabled."), UnicodeString::npos);
+  }
+  EXPECT_EQ(m->State(), zfsInactive);
+}
+
+TEST(StateMachine, OpeningFollowsDependenciesAndClosingFollowsDependents) {
+  std::vector<std::string> calls;
+  Ptr<Machine> session(new Machine(&calls, "session."));
+  Ptr<Machine> database(new Machine(&calls, "database."));
+  database->Needs = session.get();
+  database->LinkDependent(session.get());
+  database->Open();
+  EXPECT_EQ(session->State(), zfsStarted);
+  std::vector<std::string> hooks;
+  for (const auto& c : calls)
+    if (c.find(".Do") != std::string::npos) hooks.push_back(c);
+  EXPECT_EQ(hooks, (std::vector<std::string>{"session.DoInitializing", "database.DoInitializing", "session.DoStarting",
+                                              "database.DoStarting"}));
+  calls.clear();
+  session->Close();
+  EXPECT_EQ(database->State(), zfsInactive);
+  hooks.clear();
+  for (const auto& c : calls)
+    if (c.find(".Do") != std::string::npos) hooks.push_back(c);
+  EXPECT_EQ(hooks, (std::vector<std::string>{"database.DoStopping", "session.DoStopping", "database.DoDeactivating",
+                                              "session.DoDeactivating"}));
+
+  // A session that cannot start makes the database's start fail with the same exception.
+  session->FailIn = "DoStarting";
+  EXPECT_THROW(database->Open(), zf::rtl::EConvertError);
+  EXPECT_EQ(database->State(), zfsInactive);
+}
+
+TEST(StateMachine, CheckOperationsAndUptime) {
+  Ptr<Machine> m(new Machine());
+  m->Uptime = true;
+  EXPECT_THROW(m->CheckStarted(), EzfStateComponentException);
+  std::vector<UnicodeString> captions, values;
+  m->GetStatsCaptions(captions);
+  m->GetStatsValues(values);
+  EXPECT_EQ(captions, (std::vector<UnicodeString>{u"Uptime"}));
+  EXPECT_EQ(values, (std::vector<UnicodeString>{u""}));
+  m->Open();
+  EXPECT_NO_THROW(m->CheckStarted());
+  EXPECT_THROW(m->CheckInactive(), EzfStateComponentException);
+  EXPECT_THROW(m->CheckInactiveOrStopped(), EzfStateComponentException);
+  values.clear();
+  m->GetStatsValues(values);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].substr(0, 7), u"0.00:00");
+  EXPECT_EQ(values[0].size(), 10u);
+  m->SetUpdating(true);
+  m->CheckInactive();  // switches instead of raising
+  EXPECT_EQ(m->State(), zfsInactive);
+}
+
+TEST(StateMachine, DestroyingAStartedComponentClosesItFirst) {
+  std::vector<std::string> calls;
+  {
+    Ptr<Machine> m(new Machine(&calls));
+    m->Open();
+    calls.clear();
+  }
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "DoStopping"), calls.end());
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "DoDeactivating"), calls.end());
+}

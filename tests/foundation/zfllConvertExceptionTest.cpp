@@ -1,0 +1,132 @@
+// Exception-to-code conversion: codes, custom texts, the thread's pair and the log line.
+#include <gtest/gtest.h>
+
+#include <new>
+
+#include "foundation/zfllConvertException.h"
+
+using namespace zf;
+using zf::rtl::UnicodeString;
+
+namespace {
+
+class CaptureLog : public TzfBaseLog {
+ public:
+  struct Entry {
+    UnicodeString Msg;
+    uint32_t Number;
+    TzfLogPriority Priority;
+    UnicodeString Category;
+    int32_t Bias;
+  };
+  std::vector<Entry> Entries;
+  bool Fail = false;
+  using TzfBaseLog::WriteString;
+  void WriteBlock(const UnicodeString&, const void*, int32_t, uint32_t, TzfLogPriority, const UnicodeString&, TDateTime,
+                  int32_t) override {}
+  void WriteString(const UnicodeString& aMsg, uint32_t aNumber, TzfLogPriority aPriority, const UnicodeString& aCategory,
+                   TDateTime, int32_t aBias) override {
+    if (Fail) throw zf::rtl::EWriteError(u"Stream write error");
+    Entries.push_back({aMsg, aNumber, aPriority, aCategory, aBias});
+  }
+  void WriteStrings(const std::vector<UnicodeString>&, uint32_t, TzfLogPriority, const UnicodeString&, TDateTime,
+                    int32_t) override {}
+  void WriteLogData(const IzfLogDataRef&) override {}
+};
+
+struct Converted {
+  uint32_t Code;
+  UnicodeString Custom;
+};
+
+template <typename E>
+Converted Convert(const E& aException, TzfBaseLog* aLog = nullptr) {
+  Converted c;
+  c.Code = zfConvertException(aException, aLog, nullptr);
+  uint32_t stored = 0;
+  EzfBaseException::GetLastConvertedException(stored, c.Custom);
+  EXPECT_EQ(stored, c.Code);
+  return c;
+}
+
+UnicodeString Block(const char16_t* aName, const UnicodeString& aValue) { return zfEncodeCustomInfo(aName, aValue); }
+
+}  // namespace
+
+TEST(ConvertException, EngineExceptions) {
+  Converted plain = Convert(EzfBaseException(10024));
+  EXPECT_EQ(plain.Code, 10024u);
+  EXPECT_EQ(plain.Custom, u"");
+
+  Converted withInfo = Convert(EzfBaseException(9730, u"T" + Block(u"Field", u"X")));
+  EXPECT_EQ(withInfo.Code, 9730u);
+  EXPECT_EQ(withInfo.Custom, u"T" + Block(u"Field", u"X"));
+
+  const EzfBaseException noCode(u"Something odd");
+  Converted zero = Convert(noCode);
+  EXPECT_EQ(zero.Code, 15520u);
+  EXPECT_EQ(zero.Custom, noCode.Message());
+}
+
+TEST(ConvertException, PlatformExceptions) {
+  Converted os = Convert(zf::rtl::EOSError(u"Sharing violation", 32));
+  EXPECT_EQ(os.Code, 11047u);
+  EXPECT_EQ(os.Custom, u"Sharing violation" + Block(u"OSError", u"32") + Block(u"Exception.Class", u"EOSError") +
+                           Block(u"Exception.Message", u"Sharing violation"));
+
+  EXPECT_EQ(Convert(zf::rtl::EOutOfMemory(zf::rtl::kSOutOfMemory)).Code, 9473u);
+  EXPECT_EQ(Convert(zf::rtl::EOutOfMemory(zf::rtl::kSOutOfMemory)).Custom, u"");
+  EXPECT_EQ(Convert(std::bad_alloc()).Code, 9473u);
+
+  Converted other = Convert(zf::rtl::EConvertError(u"'x' is not a valid integer value"));
+  EXPECT_EQ(other.Code, 15521u);
+  EXPECT_EQ(other.Custom, u"Unexpected exception object raised: [EConvertError] 'x' is not a valid integer value" +
+                              Block(u"Exception.Class", u"EConvertError") +
+                              Block(u"Exception.Message", u"'x' is not a valid integer value"));
+  // Raising the code on the same thread rebuilds the text in place of the table text.
+  try {
+    zfRaiseIfError(other.Code);
+    FAIL();
+  } catch (const EzfBaseException& e) {
+    EXPECT_EQ(e.Message(), u"ZofrinDB: Unexpected exception object raised: [EConvertError] 'x' is not a valid integer "
+                           u"value [$3CA1/15521]");
+  }
+}
+
+TEST(ConvertException, ForeignObjects) {
+  uint32_t code = 0;
+  try {
+    throw 42;
+  } catch (...) {
+    code = zfConvertException(std::current_exception(), nullptr, nullptr);
+  }
+  EXPECT_EQ(code, 15521u);
+}
+
+TEST(ConvertException, OneErrorLinePerConversion) {
+  zf::rtl::TComponentPtr<CaptureLog> log(new CaptureLog());
+  const zf::rtl::EConvertError e(u"bad value");
+  EXPECT_EQ(Convert(e, log.get()).Code, 15521u);
+  ASSERT_EQ(log->Entries.size(), 1u);
+  EXPECT_EQ(log->Entries[0].Msg, u"Exception Cvt: bad value");
+  EXPECT_EQ(log->Entries[0].Number, 15521u);
+  EXPECT_EQ(log->Entries[0].Priority, lpError);
+  EXPECT_EQ(log->Entries[0].Category, u"default");
+  EXPECT_EQ(log->Entries[0].Bias, zfLogBiasDefault);
+  Convert(e);
+  EXPECT_EQ(log->Entries.size(), 1u);
+}
+
+TEST(ConvertException, AFailingLogStillStoresAndReturnsTheCode) {
+  zf::rtl::TComponentPtr<CaptureLog> log(new CaptureLog());
+  log->Fail = true;
+  EzfBaseException::SetLastConvertedException(0, u"");
+  uint32_t code = 0;
+  EXPECT_NO_THROW(code = zfConvertException(EzfBaseException(10024, u"No table X"), log.get(), nullptr));
+  EXPECT_EQ(code, 10024u);
+  uint32_t stored = 0;
+  UnicodeString text;
+  EzfBaseException::GetLastConvertedException(stored, text);
+  EXPECT_EQ(stored, 10024u);
+  EXPECT_EQ(text, u"No table X");
+}
