@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "foundation/zfllException.h"
 #include "platform/os/osSystem.h"
+#include "platform/rtl/rtlAnsi.h"
 #include "platform/rtl/rtlException.h"
 #include "platform/rtl/rtlFormat.h"
 
@@ -28,13 +30,11 @@ constexpr int64_t kMaxReserveStart = 1073741823;
 
 int64_t RoundUp(int64_t aValue, int64_t aUnit) { return (aValue + aUnit - 1) / aUnit * aUnit; }
 
-// The operating system refused a reservation, commit or release of a stream's memory.
-[[noreturn]] void RaiseStreamOSError(const char* aCall) {
-  int err = errno;
-  zf::os::SetLastError(err);
-  throw zf::rtl::EOSError(zf::rtl::u16(std::string("Operating system error in TzfMemoryStream/") + aCall + ": " +
-                                       zf::os::SysErrorMessage(err)),
-                          err);
+// The operating system refused a reservation, commit or release of a stream's memory: an engine
+// exception with the OS error, the stream class and the call as the action, and the default code.
+[[noreturn]] void RaiseStreamOSError(const char16_t* aCall) {
+  zf::os::SetLastError(errno);
+  zfRaiseLastOSError(UnicodeString(u"TzfMemoryStream/") + aCall);
 }
 
 // Address space with no access; answers nullptr when aAddress was given and could not be had there.
@@ -45,7 +45,7 @@ uint8_t* Reserve(int64_t aSize, uint8_t* aAddress) {
   if (p == MAP_FAILED) {
     if (aAddress) return nullptr;
     if (errno == ENOMEM) zf::rtl::RaiseOutOfMemory();
-    RaiseStreamOSError("mmap");
+    RaiseStreamOSError(u"mmap");
   }
   if (aAddress && p != aAddress) {  // a kernel that ignores the no-replace flag placed it elsewhere
     ::munmap(p, static_cast<size_t>(aSize));
@@ -55,7 +55,7 @@ uint8_t* Reserve(int64_t aSize, uint8_t* aAddress) {
 }
 
 void Release(uint8_t* aBase, int64_t aSize) {
-  if (::munmap(aBase, static_cast<size_t>(aSize)) != 0) RaiseStreamOSError("munmap");
+  if (::munmap(aBase, static_cast<size_t>(aSize)) != 0) RaiseStreamOSError(u"munmap");
 }
 
 bool Commit(uint8_t* aFrom, int64_t aSize) {
@@ -235,7 +235,7 @@ uint8_t* TzfMemoryStream::Realloc(int64_t& aNewCapacity) {
         if (msReservedBases.empty()) msReservedBases.push_back(cmsMemory);
         msReservedBases.push_back(added);
         msReserved = reserve;
-        if (!Commit(cmsMemory + msCommited, aNewCapacity - msCommited)) RaiseStreamOSError("mprotect");
+        if (!Commit(cmsMemory + msCommited, aNewCapacity - msCommited)) RaiseStreamOSError(u"mprotect");
         return cmsMemory;
       }
       // Elsewhere, then copy the content and give the old range back.
@@ -244,7 +244,7 @@ uint8_t* TzfMemoryStream::Realloc(int64_t& aNewCapacity) {
         int err = errno;
         ::munmap(mem, static_cast<size_t>(reserve));
         errno = err;
-        RaiseStreamOSError("mprotect");
+        RaiseStreamOSError(u"mprotect");
       }
       if (cmsSize > 0) std::memcpy(mem, cmsMemory, static_cast<size_t>(cmsSize));
       ReleaseAll();
@@ -257,14 +257,14 @@ uint8_t* TzfMemoryStream::Realloc(int64_t& aNewCapacity) {
       int err = errno;
       ::munmap(mem, static_cast<size_t>(reserve));
       errno = err;
-      RaiseStreamOSError("mprotect");
+      RaiseStreamOSError(u"mprotect");
     }
     msReserved = reserve;
     return mem;
   }
 
   if (aNewCapacity > msCommited) {
-    if (!Commit(cmsMemory + msCommited, aNewCapacity - msCommited)) RaiseStreamOSError("mprotect");
+    if (!Commit(cmsMemory + msCommited, aNewCapacity - msCommited)) RaiseStreamOSError(u"mprotect");
     return cmsMemory;
   }
   // Committed memory is given back only by capacity 0.
@@ -310,25 +310,27 @@ int32_t TzfStaticMemoryStream::Write(const void* aBuffer, int32_t aCount) {
 // TzfAnsiStringStream
 
 int32_t TzfAnsiStringStream::Read(void* aBuffer, int32_t aCount) {
-  int64_t n = std::min<int64_t>(aCount, static_cast<int64_t>(assDataString.size()) - assPosition);
+  const std::string& data = assDataString.Bytes();
+  int64_t n = std::min<int64_t>(aCount, static_cast<int64_t>(data.size()) - assPosition);
   if (n < 1) return 0;
-  std::memcpy(aBuffer, assDataString.data() + assPosition, static_cast<size_t>(n));
+  std::memcpy(aBuffer, data.data() + assPosition, static_cast<size_t>(n));
   assPosition += n;
   return static_cast<int32_t>(n);
 }
 
 int32_t TzfAnsiStringStream::Write(const void* aBuffer, int32_t aCount) {
   if (aCount < 1) return 0;
+  std::string& data = assDataString.Bytes();
   int64_t end = assPosition + aCount;
   if (end > TzfCustomMemoryStream::kMaxSize) zf::rtl::RaiseOutOfMemory();
-  if (static_cast<int64_t>(assDataString.size()) < end) assDataString.resize(static_cast<size_t>(end));
-  std::memcpy(assDataString.data() + assPosition, aBuffer, static_cast<size_t>(aCount));
+  if (static_cast<int64_t>(data.size()) < end) data.resize(static_cast<size_t>(end));
+  std::memcpy(data.data() + assPosition, aBuffer, static_cast<size_t>(aCount));
   assPosition = end;
   return aCount;
 }
 
 int64_t TzfAnsiStringStream::Seek(int64_t aOffset, TSeekOrigin aOrigin) {
-  int64_t len = static_cast<int64_t>(assDataString.size());
+  int64_t len = static_cast<int64_t>(assDataString.Length());
   int64_t pos = assPosition;
   switch (aOrigin) {
     case TSeekOrigin::soBeginning: pos = aOffset; break;
@@ -342,20 +344,28 @@ int64_t TzfAnsiStringStream::Seek(int64_t aOffset, TSeekOrigin aOrigin) {
 void TzfAnsiStringStream::SetSize(int64_t aNewSize) {
   if (aNewSize < 0) zf::rtl::RaiseRangeError();
   if (aNewSize > TzfCustomMemoryStream::kMaxSize) zf::rtl::RaiseOutOfMemory();
-  assDataString.resize(static_cast<size_t>(aNewSize));
+  assDataString.Bytes().resize(static_cast<size_t>(aNewSize));
   if (assPosition > aNewSize) assPosition = aNewSize;
 }
 
-std::string TzfAnsiStringStream::ReadString(int32_t aCount) {
-  int64_t n = std::min<int64_t>(aCount, static_cast<int64_t>(assDataString.size()) - assPosition);
-  if (n < 1) return {};
-  std::string r = assDataString.substr(static_cast<size_t>(assPosition), static_cast<size_t>(n));
+zf::rtl::AnsiString TzfAnsiStringStream::ReadString(int32_t aCount) {
+  const std::string& data = assDataString.Bytes();
+  int64_t n = std::min<int64_t>(aCount, static_cast<int64_t>(data.size()) - assPosition);
+  if (n < 1) return zf::rtl::AnsiString();
+  zf::rtl::AnsiString r(data.substr(static_cast<size_t>(assPosition), static_cast<size_t>(n)));
   assPosition += n;
   return r;
 }
 
-void TzfAnsiStringStream::WriteString(const std::string& aString) {
-  if (!aString.empty()) WriteBuffer(aString.data(), static_cast<int64_t>(aString.size()));
+void TzfAnsiStringStream::WriteString(const zf::rtl::AnsiString& aString) {
+  if (aString.IsEmpty()) return;
+  const uint16_t cp = aString.CodePage();
+  if (cp == zf::rtl::CP_RAWBYTES || zf::rtl::ResolveCodePage(cp) == zf::rtl::ResolveCodePage(zf::rtl::CP_ACP)) {
+    WriteBuffer(aString.Bytes().data(), static_cast<int64_t>(aString.Length()));
+    return;
+  }
+  zf::rtl::AnsiString converted = zf::rtl::UnicodeToAnsi(zf::rtl::AnsiToUnicode(aString), zf::rtl::CP_ACP);
+  if (!converted.IsEmpty()) WriteBuffer(converted.Bytes().data(), static_cast<int64_t>(converted.Length()));
 }
 
 }  // namespace zf

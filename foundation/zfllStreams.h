@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/rtl/rtlAnsiString.h"
 #include "platform/rtl/rtlStream.h"
 #include "platform/rtl/rtlText.h"
 
@@ -105,22 +106,24 @@ class TzfStaticMemoryStream : public TzfCustomMemoryStream {
 // Stream over an 8-bit string; the content can be taken back with DataString.
 class TzfAnsiStringStream : public zf::rtl::TStream {
  public:
-  explicit TzfAnsiStringStream(std::string aString = {}) : assDataString(std::move(aString)) {}
+  explicit TzfAnsiStringStream(zf::rtl::AnsiString aString = {}) : assDataString(std::move(aString)) {}
 
   int32_t Read(void* aBuffer, int32_t aCount) override;
   int32_t Write(const void* aBuffer, int32_t aCount) override;
   // Beginning/current/end: offset, position + offset, length + offset; clamped to 0 .. length.
   int64_t Seek(int64_t aOffset, zf::rtl::TSeekOrigin aOrigin) override;
-  int64_t GetSize() override { return static_cast<int64_t>(assDataString.size()); }
+  int64_t GetSize() override { return static_cast<int64_t>(assDataString.Length()); }
+  // Sets the string's length; the position comes down to it when it lay beyond.
   void SetSize(int64_t aNewSize) override;
 
-  // The next min(aCount, remaining) bytes, advancing the position.
-  std::string ReadString(int32_t aCount);
-  void WriteString(const std::string& aString);
-  const std::string& DataString() const { return assDataString; }
+  // The next min(aCount, remaining) bytes (empty when none), advancing the position.
+  zf::rtl::AnsiString ReadString(int32_t aCount);
+  // Writes the string's bytes, converted to the system ANSI code page when it is held in another.
+  void WriteString(const zf::rtl::AnsiString& aString);
+  const zf::rtl::AnsiString& DataString() const { return assDataString; }
 
  private:
-  std::string assDataString;
+  zf::rtl::AnsiString assDataString;
   int64_t assPosition = 0;  // 0 .. length
 };
 

@@ -8,9 +8,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "foundation/zfllException.h"
+#include "platform/rtl/rtlAnsi.h"
 #include "platform/rtl/rtlException.h"
 
 using namespace zf;
+using zf::rtl::AnsiString;
 using zf::rtl::TSeekOrigin;
 
 namespace {
@@ -242,38 +245,48 @@ TEST(AnsiStringStream, SeekFollowsTheStreamContract) {
       {-1, TSeekOrigin::soBeginning, 0}, {3, TSeekOrigin::soCurrent, 8}, {-9, TSeekOrigin::soCurrent, 0},
   };
   for (const auto& c : cases) {
-    TzfAnsiStringStream s("0123456789");
+    TzfAnsiStringStream s(AnsiString("0123456789"));
     s.Seek(5, TSeekOrigin::soBeginning);
     EXPECT_EQ(s.Seek(c.offset, c.origin), c.pos) << c.offset << " " << static_cast<int>(c.origin);
   }
-  TzfAnsiStringStream s("0123456789");
+  TzfAnsiStringStream s(AnsiString("0123456789"));
   EXPECT_EQ(s.GetSize(), 10);
   s.Seek(-3, TSeekOrigin::soEnd);
-  EXPECT_EQ(s.ReadString(10), "789");
+  EXPECT_EQ(s.ReadString(10).Bytes(), "789");
 }
 
 TEST(AnsiStringStream, ReadWriteAndSize) {
-  TzfAnsiStringStream s("abc");
+  TzfAnsiStringStream s(AnsiString("abc"));
   s.Seek(1, TSeekOrigin::soBeginning);
   EXPECT_EQ(s.Write("XYZW", 4), 4);  // extends the string
-  EXPECT_EQ(s.DataString(), "aXYZW");
+  EXPECT_EQ(s.DataString().Bytes(), "aXYZW");
   EXPECT_EQ(s.Write("q", 0), 0);
-  EXPECT_EQ(s.Write("q", -3), 0);
-  EXPECT_EQ(s.DataString(), "aXYZW");
-  s.WriteString("!!");
-  EXPECT_EQ(s.DataString(), "aXYZW!!");
+  EXPECT_EQ(s.Write("q", -3), 0);  // never a negative count
+  EXPECT_EQ(s.DataString().Bytes(), "aXYZW");
+  s.WriteString(AnsiString("!!"));
+  EXPECT_EQ(s.DataString().Bytes(), "aXYZW!!");
 
   char buf[8] = {};
   s.Seek(0, TSeekOrigin::soBeginning);
   EXPECT_EQ(s.Read(buf, -1), 0);
   EXPECT_EQ(s.Read(buf, 3), 3);
   EXPECT_EQ(std::string(buf, 3), "aXY");
-  EXPECT_EQ(s.ReadString(-1), "");
-  EXPECT_EQ(s.ReadString(2), "ZW");
+  EXPECT_EQ(s.ReadString(-1).Bytes(), "");
+  EXPECT_EQ(s.ReadString(2).Bytes(), "ZW");
 
   s.SetSize(2);  // the position comes down to the new length
   EXPECT_EQ(s.GetPosition(), 2);
-  EXPECT_EQ(s.DataString(), "aX");
+  EXPECT_EQ(s.DataString().Bytes(), "aX");
   EXPECT_EQ(s.Read(buf, 4), 0);
-  EXPECT_EQ(s.ReadString(4), "");
+  EXPECT_EQ(s.ReadString(4).Bytes(), "");
+  EXPECT_THROW(s.SetSize(-1), zf::rtl::ERangeError);
+}
+
+TEST(AnsiStringStream, WriteStringConvertsToTheSystemCodePage) {
+  TzfAnsiStringStream s;
+  // "\xE9" in windows-1252 and in Latin-1 is the same letter; in UTF-8 it takes two bytes.
+  s.WriteString(AnsiString("caf\xC3\xA9", zf::rtl::CP_UTF8));
+  s.WriteString(AnsiString("\xE9", zf::rtl::CP_ACP));
+  s.WriteString(AnsiString("\xFF", zf::rtl::CP_RAWBYTES));
+  EXPECT_EQ(s.DataString().Bytes(), "caf\xE9\xE9\xFF");
 }
