@@ -4,6 +4,7 @@
 
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
+#include "foundation/zfllExceptionData.h"
 #include "foundation/zfllFastCpuDetect.h"
 #include "foundation/zfllFastFillChar.h"
 #include "foundation/zfllFastMove.h"
@@ -39,6 +40,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfllMainThreadUnit());
   list.Add(zfllListUnit());
   list.Add(zfllExceptionUnit());
+  list.Add(zfllExceptionDataUnit());
   list.Add(zfllUtilsUnit());
   list.Add(zfrbRegistriesUnit());
   return list;

@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "platform/rtl/rtlException.h"
+#include "platform/rtl/rtlVariant.h"
 
 namespace zf {
 
@@ -265,6 +266,32 @@ void TzfWriter::WriteGuid(const rtl::TGUID& aValue) {
   std::memcpy(raw + 6, &aValue.D3, 2);
   std::memcpy(raw + 8, aValue.D4, 8);
   WriteBinary(raw, 16);
+}
+
+void TzfWriter::WriteVariant(const rtl::Variant& aValue) {
+  const rtl::TVarType t = aValue.VarType();
+  if (t & rtl::varArray) throw rtl::EWriteError(kSWriteError);
+  switch (t) {
+    case rtl::varEmpty: return WriteValue(vaNil);
+    case rtl::varNull: return WriteValue(vaNull);
+    case rtl::varShortInt: case rtl::varByte: case rtl::varSmallint: case rtl::varWord:
+    case rtl::varInteger: case rtl::varLongWord: case rtl::varInt64:
+      return WriteInteger(aValue.RawInt());
+    case rtl::varSingle: return WriteSingle(static_cast<float>(aValue.RawDouble()));
+    case rtl::varDouble: return WriteFloat(aValue.RawDouble());
+    case rtl::varCurrency: return WriteCurrency(aValue.RawInt());
+    case rtl::varDate: return WriteDate(aValue.RawDouble());
+    case rtl::varBoolean: return WriteBoolean(aValue.RawInt() != 0);
+    case rtl::varOleStr: case rtl::varUString: return WriteString(aValue.RawString());
+    default: break;
+  }
+  UnicodeString text;
+  try {
+    text = aValue.AsString();
+  } catch (const rtl::Exception&) {
+    throw rtl::EWriteError(kSWriteError);
+  }
+  WriteString(text);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -579,6 +606,28 @@ void TzfReader::ReadStrings(std::vector<UnicodeString>& aStrings) {
   ReadListBegin();
   while (!EndOfList()) aStrings.push_back(ReadString());
   ReadListEnd();
+}
+
+rtl::Variant TzfReader::ReadVariant() {
+  switch (NextValue()) {
+    case vaNil: ReadValue(); return rtl::Variant();
+    case vaNull: ReadValue(); return rtl::Variant::Null();
+    case vaInt8: return rtl::Variant(static_cast<int8_t>(ReadInteger()));
+    case vaInt16: return rtl::Variant(static_cast<int16_t>(ReadInteger()));
+    case vaInt32: return rtl::Variant(ReadInteger());
+    case vaInt64: return rtl::Variant(ReadInt64());
+    case vaExtended: case vaSingle: case vaDouble: {
+      // A damaged extended may be out of the double's range; it reads as an infinity then.
+      if (NextValue() == vaSingle) return rtl::Variant(static_cast<double>(ReadSingle()));
+      return rtl::Variant(static_cast<double>(ReadFloat()));
+    }
+    case vaCurrency: return rtl::Variant(rtl::Currency::FromScaled(ReadCurrency()));
+    case vaDate: return rtl::Variant::FromDate(ReadDate());
+    case vaString: case vaLString: return rtl::Variant(ReadString());
+    case vaWString: case vaUTF8String: return rtl::Variant::FromOleStr(ReadString());
+    case vaFalse: case vaTrue: return rtl::Variant(ReadBoolean());
+    default: ReadValue(); StreamReadError();
+  }
 }
 
 }  // namespace zf

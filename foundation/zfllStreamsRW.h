@@ -13,6 +13,10 @@
 #include "platform/rtl/rtlStream.h"
 #include "platform/rtl/rtlText.h"
 
+namespace zf::rtl {
+class Variant;
+}
+
 namespace zf {
 
 // The value tags (stored bytes).
@@ -92,6 +96,10 @@ class TzfWriter {
   void WriteBinary(const void* aValue, int32_t aSize);
   void WriteBytes(const std::vector<uint8_t>& aBytes);
   void WriteGuid(const rtl::TGUID& aValue);
+  // Empty as vaNil, Null as vaNull, integers in their smallest form, Single, Double (as
+  // vaExtended), Currency, Date, Boolean and the string kinds by their own tags; any other kind
+  // as the string of its text. Arrays, and values with no text, raise "Stream write error".
+  void WriteVariant(const rtl::Variant& aValue);
 
  private:
   void WriteInt32Raw(int32_t aValue);
@@ -145,6 +153,9 @@ class TzfReader {
   std::vector<uint8_t> ReadBytes();
   rtl::TGUID ReadGuid();
   void ReadStrings(std::vector<rtl::UnicodeString>& aStrings);
+  // Any tag the writer's variant forms produce; others raise "Stream read error". The system has
+  // no variant kind that streams itself, so a binary block is refused the same way.
+  rtl::Variant ReadVariant();
 
   // Bytes left to read: the unconsumed buffer and what the stream still holds.
   int64_t BytesLeft();
