@@ -9,6 +9,7 @@
 #include "foundation/zfllStreams.h"
 #include "foundation/zfllStreamsRW.h"
 #include "platform/rtl/rtlException.h"
+#include "platform/rtl/rtlVariant.h"
 
 using namespace zf;
 using zf::rtl::UnicodeString;
@@ -368,4 +369,80 @@ TEST(TzfReader, CharOfAnEmptyStringIsZero) {
   TVecStream s(Bytes{6, 0});
   TzfReader r(s);
   EXPECT_EQ(r.ReadChar(), u'\0');
+}
+
+TEST(TzfWriter, VariantGoldenBytes) {
+  using rtl::Variant;
+  const std::vector<GoldenCase> cases = {
+      {"empty", [](TzfWriter& w) { w.WriteVariant(Variant()); }, {13}},
+      {"null", [](TzfWriter& w) { w.WriteVariant(Variant::Null()); }, {0}},
+      {"shortint", [](TzfWriter& w) { w.WriteVariant(Variant(int8_t{-3})); }, {2, 0xFD}},
+      {"word", [](TzfWriter& w) { w.WriteVariant(Variant(uint16_t{40000})); }, {4, 0x40, 0x9C, 0, 0}},
+      {"longword", [](TzfWriter& w) { w.WriteVariant(Variant(uint32_t{4000000000})); },
+       {19, 0x00, 0x28, 0x6B, 0xEE, 0, 0, 0, 0}},
+      {"int64 small", [](TzfWriter& w) { w.WriteVariant(Variant(int64_t{300})); }, {3, 0x2C, 1}},
+      {"single", [](TzfWriter& w) { w.WriteVariant(Variant(1.0f)); }, {15, 0, 0, 0x80, 0x3F}},
+      {"double as extended", [](TzfWriter& w) { w.WriteVariant(Variant(1.0)); },
+       {5, 0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}},
+      {"currency", [](TzfWriter& w) { w.WriteVariant(Variant(rtl::Currency::FromScaled(12345))); },
+       {16, 0x39, 0x30, 0, 0, 0, 0, 0, 0}},
+      {"date", [](TzfWriter& w) { w.WriteVariant(Variant::FromDate(2.5)); }, {17, 0, 0, 0, 0, 0, 0, 0x04, 0x40}},
+      {"boolean", [](TzfWriter& w) { w.WriteVariant(Variant(true)); }, {9}},
+      {"unicode string", [](TzfWriter& w) { w.WriteVariant(Variant(u"ab")); }, {6, 2, 'a', 'b'}},
+      {"wide string", [](TzfWriter& w) { w.WriteVariant(Variant::FromOleStr(u"\u65E5")); },
+       {18, 1, 0, 0, 0, 0xE5, 0x65}},
+      {"uint64 as its text", [](TzfWriter& w) { w.WriteVariant(Variant(uint64_t{18446744073709551615u})); },
+       Cat({{6, 20}, Ascii("18446744073709551615")})},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Written(c.write), c.expected) << c.name;
+
+  TVecStream s;
+  TzfWriter w(s);
+  try {
+    w.WriteVariant(rtl::Variant::FromBytes({1, 2}));
+    ADD_FAILURE() << "an array was written";
+  } catch (const rtl::EWriteError& e) {
+    EXPECT_EQ(e.Message(), kSWriteError);
+  }
+}
+
+TEST(TzfReader, ReadVariantKinds) {
+  using rtl::Variant;
+  struct Case { Bytes bytes; rtl::TVarType type; Variant value; };
+  const std::vector<Case> cases = {
+      {{13}, rtl::varEmpty, Variant()},
+      {{0}, rtl::varNull, Variant::Null()},
+      {{2, 0xFD}, rtl::varShortInt, Variant(int8_t{-3})},
+      {{3, 0x2C, 1}, rtl::varSmallint, Variant(int16_t{300})},
+      {{4, 0, 0, 1, 0}, rtl::varInteger, Variant(int32_t{65536})},
+      {{19, 0, 0, 0, 0, 1, 0, 0, 0}, rtl::varInt64, Variant(int64_t{1} << 32)},
+      {{5, 0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}, rtl::varDouble, Variant(1.0)},
+      {{15, 0, 0, 0x80, 0x3F}, rtl::varDouble, Variant(1.0)},
+      {{21, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}, rtl::varDouble, Variant(1.0)},
+      {{16, 0x39, 0x30, 0, 0, 0, 0, 0, 0}, rtl::varCurrency, Variant(rtl::Currency::FromScaled(12345))},
+      {{17, 0, 0, 0, 0, 0, 0, 0x04, 0x40}, rtl::varDate, Variant::FromDate(2.5)},
+      {{6, 2, 'a', 'b'}, rtl::varUString, Variant(u"ab")},
+      {{12, 2, 0, 0, 0, 'a', 'b'}, rtl::varUString, Variant(u"ab")},
+      {{18, 1, 0, 0, 0, 'a', 0}, rtl::varOleStr, Variant::FromOleStr(u"a")},
+      {{20, 1, 0, 0, 0, 'a'}, rtl::varOleStr, Variant::FromOleStr(u"a")},
+      {{8}, rtl::varBoolean, Variant(false)},
+      {{9}, rtl::varBoolean, Variant(true)},
+  };
+  for (const auto& c : cases) {
+    TVecStream s(c.bytes);
+    TzfReader r(s);
+    Variant v = r.ReadVariant();
+    EXPECT_EQ(v.VarType(), c.type) << int(c.bytes[0]);
+    EXPECT_TRUE(v == c.value) << int(c.bytes[0]);
+  }
+  for (uint8_t tag : {vaList, vaIdent, vaBinary, vaSet, vaCollection, uint8_t{22}}) {
+    TVecStream s(Bytes{tag, 0, 0, 0, 0});
+    TzfReader r(s);
+    try {
+      r.ReadVariant();
+      ADD_FAILURE() << int(tag);
+    } catch (const rtl::EReadError& e) {
+      EXPECT_EQ(e.Message(), kSReadError) << int(tag);
+    }
+  }
 }
