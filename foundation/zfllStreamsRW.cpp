@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 
+#include "platform/rtl/rtlAnsi.h"
 #include "platform/rtl/rtlException.h"
 #include "platform/rtl/rtlVariant.h"
 
@@ -20,13 +21,6 @@ static_assert(LDBL_MANT_DIG == 64, "long double must be the 80-bit extended form
 namespace {
 
 constexpr int kExtendedSize = 10;
-
-// windows-1252 bytes 0x80..0x9F; the five bytes the code page leaves undefined map to the control
-// character of the same number, as the system's conversion does.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
@@ -45,31 +39,12 @@ bool HasLoneSurrogate(UnicodeStringView s) {
 
 [[noreturn]] void StreamReadError() { throw rtl::EReadError(kSReadError); }
 
+// 8-bit text of the tags vaString and vaLString is in the system's ANSI code page.
+UnicodeString AnsiBytesToString(std::string_view aBytes) {
+  return rtl::AnsiToUnicode(rtl::AnsiString(std::string(aBytes), rtl::CP_ACP));
+}
+
 }  // namespace
-
-std::string zfStringToAnsi(UnicodeStringView aText) {
-  std::string r;
-  r.reserve(aText.size());
-  for (char16_t c : aText) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-      r.push_back(static_cast<char>(c));
-      continue;
-    }
-    const char16_t* hit = std::find(std::begin(kCp1252High), std::end(kCp1252High), c);
-    r.push_back(hit != std::end(kCp1252High) ? static_cast<char>(0x80 + (hit - kCp1252High)) : '?');
-  }
-  return r;
-}
-
-UnicodeString zfAnsiToString(std::string_view aBytes) {
-  UnicodeString r;
-  r.reserve(aBytes.size());
-  for (char ch : aBytes) {
-    auto b = static_cast<uint8_t>(ch);
-    r.push_back(b >= 0x80 && b <= 0x9F ? kCp1252High[b - 0x80] : static_cast<char16_t>(b));
-  }
-  return r;
-}
 
 // ---------------------------------------------------------------------------------------------
 // TzfWriter
@@ -226,9 +201,15 @@ void TzfWriter::WriteWideString(UnicodeStringView aValue) {
   Write(aValue.data(), rtl::CheckedMul<int32_t>(n, 2));
 }
 
-void TzfWriter::WriteAnsiString(std::string_view aValue) { WriteLengthString(vaString, vaLString, aValue); }
+void TzfWriter::WriteAnsiString(const rtl::AnsiString& aValue) {
+  if (rtl::ResolveCodePage(aValue.CodePage()) == rtl::ResolveCodePage(rtl::CP_ACP)) {
+    WriteLengthString(vaString, vaLString, aValue.View());
+  } else {
+    WriteLengthString(vaString, vaLString, rtl::UnicodeToAnsi(rtl::AnsiToUnicode(aValue)).View());
+  }
+}
 
-void TzfWriter::WriteAnsiChar(char aValue) { WriteAnsiString(std::string_view(&aValue, 1)); }
+void TzfWriter::WriteAnsiChar(char aValue) { WriteLengthString(vaString, vaLString, std::string_view(&aValue, 1)); }
 
 void TzfWriter::WriteStrings(const std::vector<UnicodeString>& aStrings) {
   WriteListBegin();
@@ -244,7 +225,7 @@ void TzfWriter::WriteWideStrings(const std::vector<UnicodeString>& aStrings) {
 
 void TzfWriter::WriteAnsiStrings(const std::vector<UnicodeString>& aStrings) {
   WriteListBegin();
-  for (const auto& s : aStrings) WriteAnsiString(zfStringToAnsi(s));
+  for (const auto& s : aStrings) WriteAnsiString(rtl::UnicodeToAnsi(s));
   WriteListEnd();
 }
 
@@ -484,8 +465,8 @@ bool TzfReader::ReadBoolean() { return ReadValue() == vaTrue; }
 
 UnicodeString TzfReader::ReadStringOf(TValueType aValue) {
   switch (aValue) {
-    case vaString: return zfAnsiToString(ReadBytesString(ReadByte()));
-    case vaLString: return zfAnsiToString(ReadBytesString(ReadCount(1)));
+    case vaString: return AnsiBytesToString(ReadBytesString(ReadByte()));
+    case vaLString: return AnsiBytesToString(ReadBytesString(ReadCount(1)));
     case vaUTF8String: return rtl::Utf8ToUtf16(ReadBytesString(ReadCount(1)));
     case vaWString: {
       int32_t n = ReadCount(2);

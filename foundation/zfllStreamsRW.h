@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/rtl/rtlAnsiString.h"
 #include "platform/rtl/rtlGuid.h"
 #include "platform/rtl/rtlStream.h"
 #include "platform/rtl/rtlText.h"
@@ -51,11 +52,6 @@ inline constexpr const char16_t* kSInvalidPropertyValue = u"Invalid property val
 inline constexpr const char16_t* kSReadError = u"Stream read error";
 inline constexpr const char16_t* kSWriteError = u"Stream write error";
 
-// Conversion between text and the system's ANSI code page (windows-1252), used for the 8-bit
-// string forms. Characters the code page lacks become "?".
-std::string zfStringToAnsi(rtl::UnicodeStringView aText);
-rtl::UnicodeString zfAnsiToString(std::string_view aBytes);
-
 class TzfWriter {
  public:
   static constexpr int32_t kBufferSize = 4096;
@@ -88,8 +84,9 @@ class TzfWriter {
   void Write(const void* aBuffer, int32_t aCount);
 
   void WriteWideString(rtl::UnicodeStringView aValue);  // always vaWString
-  void WriteAnsiString(std::string_view aValue);        // bytes already in the ANSI code page
-  void WriteAnsiChar(char aValue);
+  // The text in the system's ANSI code page (converted when it is held in another).
+  void WriteAnsiString(const rtl::AnsiString& aValue);
+  void WriteAnsiChar(char aValue);  // one byte in the system's ANSI code page
   void WriteStrings(const std::vector<rtl::UnicodeString>& aStrings);
   void WriteWideStrings(const std::vector<rtl::UnicodeString>& aStrings);
   void WriteAnsiStrings(const std::vector<rtl::UnicodeString>& aStrings);

@@ -117,9 +117,9 @@ TEST(TzfWriter, GoldenBytes) {
       {"raw", [](TzfWriter& w) { w.Write("xy", 2); }, {'x', 'y'}},
       {"wide string ascii", [](TzfWriter& w) { w.WriteWideString(u"ab"); }, {18, 2, 0, 0, 0, 'a', 0, 'b', 0}},
       {"wide string empty", [](TzfWriter& w) { w.WriteWideString(u""); }, {18, 0, 0, 0, 0}},
-      {"ansi string", [](TzfWriter& w) { w.WriteAnsiString("a\x80"); }, {6, 2, 'a', 0x80}},
-      {"ansi string empty", [](TzfWriter& w) { w.WriteAnsiString(""); }, {6, 0}},
-      {"ansi string 256", [](TzfWriter& w) { w.WriteAnsiString(std::string(256, 'q')); },
+      {"ansi string", [](TzfWriter& w) { w.WriteAnsiString(rtl::AnsiString("a\x80")); }, {6, 2, 'a', 0x80}},
+      {"ansi string empty", [](TzfWriter& w) { w.WriteAnsiString(rtl::AnsiString()); }, {6, 0}},
+      {"ansi string 256", [](TzfWriter& w) { w.WriteAnsiString(rtl::AnsiString(std::string(256, 'q'))); },
        Cat({{12, 0, 1, 0, 0}, Repeat('q', 256)})},
       {"ansi char", [](TzfWriter& w) { w.WriteAnsiChar('Z'); }, {6, 1, 'Z'}},
       {"strings", [](TzfWriter& w) { w.WriteStrings({u"a", u"\u65E5"}); },
@@ -187,7 +187,7 @@ TEST(TzfReader, ReadsWhatTheWriterWrites) {
     w.WriteString(u"\u65E5\u672C");
     w.WriteString(u"\xD800\u00E9abcdef");
     w.WriteWideString(u"plain");
-    w.WriteAnsiString("\x80uro");
+    w.WriteAnsiString(rtl::AnsiString("\x80uro"));
     w.WriteIdent(u"nil");
     w.WriteIdent(u"Caf\u00E9");
     w.WriteFloat(1.5L);
@@ -435,7 +435,7 @@ TEST(TzfReader, ReadVariantKinds) {
     EXPECT_EQ(v.VarType(), c.type) << int(c.bytes[0]);
     EXPECT_TRUE(v == c.value) << int(c.bytes[0]);
   }
-  for (uint8_t tag : {vaList, vaIdent, vaBinary, vaSet, vaCollection, uint8_t{22}}) {
+  for (uint8_t tag : std::vector<uint8_t>{vaList, vaIdent, vaBinary, vaSet, vaCollection, 22}) {
     TVecStream s(Bytes{tag, 0, 0, 0, 0});
     TzfReader r(s);
     try {
