@@ -5,12 +5,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 
@@ -19,6 +22,9 @@
 #include "foundation/zfllException.h"
 #include "foundation/zfllFastFillChar.h"
 #include "foundation/zfmmMemoryLow.h"
+#include "platform/locale/locCodePages.h"
+#include "platform/locale/locCollation.h"
+#include "platform/locale/locLocales.h"
 #include "platform/os/osSystem.h"
 #include "platform/rtl/rtlAnsi.h"
 #include "platform/rtl/rtlDateTime.h"
@@ -594,6 +600,201 @@ size_t zfLiveObjectCount() {
   return l.LiveCount;
 }
 
+// ---- Locale and code-page facts ----
+
+uint32_t zfDefaultCodePage = rtl::CP_THREAD_ACP;
+
+namespace {
+
+int32_t LocaleCompare(UnicodeStringView a, UnicodeStringView b, uint32_t aFlags) {
+  int r = locale::CompareStringW(locale::LOCALE_SYSTEM_DEFAULT, aFlags, a, b);
+  if (r == 0) rtl::RaiseRangeError();
+  return r - locale::CSTR_EQUAL;
+}
+
+// A list the system gives, built once on first use.
+template <typename T>
+struct TCachedList {
+  std::mutex Lock;
+  bool Built = false;
+  std::vector<T> Items;  // ascending
+};
+
+TCachedList<uint32_t>& LocaleList() {
+  static TCachedList<uint32_t> l;
+  return l;
+}
+TCachedList<uint16_t>& CodePageList() {
+  static TCachedList<uint16_t> l;
+  return l;
+}
+
+struct TThreadCodePage {
+  bool Valid = false;
+  locale::LCID Locale = 0;
+  int32_t CodePage = -1;
+};
+thread_local TThreadCodePage tThreadCodePage;
+
+struct TFormatSettingsCache {
+  std::mutex Lock;
+  std::map<UnicodeString, std::unique_ptr<rtl::TFormatSettings>> Items;  // by decimal locale number
+};
+TFormatSettingsCache& FormatSettingsCache() {
+  static TFormatSettingsCache c;
+  return c;
+}
+
+// A locale's date or time pattern in the letters FormatDateTime reads: era letters dropped, the
+// am/pm letters ("t", "tt") as "AMPM"; quoted text kept.
+UnicodeString TranslateLocaleFormat(UnicodeStringView aPattern) {
+  UnicodeString r;
+  for (size_t i = 0; i < aPattern.size();) {
+    char16_t c = aPattern[i];
+    if (c == u'\'' || c == u'"') {
+      size_t j = aPattern.find(c, i + 1);
+      if (j == UnicodeStringView::npos) j = aPattern.size() - 1;
+      r.append(aPattern.substr(i, j - i + 1));
+      i = j + 1;
+      continue;
+    }
+    size_t run = 1;
+    while (i + run < aPattern.size() && aPattern[i + run] == c) ++run;
+    if (c == u't') r += u"AMPM";
+    else if (c != u'g') r.append(run, c);
+    i += run;
+  }
+  // "h:mm AMPM" leaves no blank doubled when an era was dropped at either end.
+  return rtl::Trim(r);
+}
+
+std::unique_ptr<rtl::TFormatSettings> BuildFormatSettings(locale::LCID aLocale) {
+  auto fs = std::make_unique<rtl::TFormatSettings>();
+  UnicodeString v;
+  auto get = [&](uint32_t aType) { v.clear(); return locale::GetLocaleInfo(aLocale, aType, v); };
+  auto getChar = [&](uint32_t aType, char16_t& aChar) { if (get(aType) && !v.empty()) aChar = v[0]; };
+  getChar(locale::LOCALE_SDECIMAL, fs->DecimalSeparator);
+  getChar(locale::LOCALE_STHOUSAND, fs->ThousandSeparator);
+  getChar(locale::LOCALE_SDATE, fs->DateSeparator);
+  getChar(locale::LOCALE_STIME, fs->TimeSeparator);
+  getChar(locale::LOCALE_SLIST, fs->ListSeparator);
+  if (get(locale::LOCALE_SCURRENCY)) fs->CurrencyString = v;
+  int32_t digits = 0;
+  if (get(locale::LOCALE_ICURRDIGITS) && rtl::TryStrToInt(v, digits) && digits >= 0 && digits <= 18)
+    fs->CurrencyDecimals = static_cast<uint8_t>(digits);
+  if (get(locale::LOCALE_SSHORTDATE)) fs->ShortDateFormat = TranslateLocaleFormat(v);
+  if (get(locale::LOCALE_SLONGDATE)) fs->LongDateFormat = TranslateLocaleFormat(v);
+  if (get(locale::LOCALE_SSHORTTIME)) fs->ShortTimeFormat = TranslateLocaleFormat(v);
+  if (get(locale::LOCALE_STIMEFORMAT)) fs->LongTimeFormat = TranslateLocaleFormat(v);
+  if (get(locale::LOCALE_S1159)) fs->TimeAMString = v;
+  if (get(locale::LOCALE_S2359)) fs->TimePMString = v;
+  for (uint32_t m = 0; m < 12; ++m) {
+    if (get(locale::LOCALE_SMONTHNAME1 + m)) fs->LongMonthNames[m] = v;
+    if (get(locale::LOCALE_SABBREVMONTHNAME1 + m)) fs->ShortMonthNames[m] = v;
+  }
+  // The locale lists Monday first; the settings start with Sunday.
+  for (uint32_t d = 0; d < 7; ++d) {
+    size_t slot = (d + 1) % 7;
+    if (get(locale::LOCALE_SDAYNAME1 + d)) fs->LongDayNames[slot] = v;
+    if (get(locale::LOCALE_SABBREVDAYNAME1 + d)) fs->ShortDayNames[slot] = v;
+  }
+  return fs;
+}
+
+}  // namespace
+
+int32_t zfLocaleCompareStr(UnicodeStringView a, UnicodeStringView b) { return LocaleCompare(a, b, 0); }
+int32_t zfLocaleCompareText(UnicodeStringView a, UnicodeStringView b) {
+  return LocaleCompare(a, b, locale::NORM_IGNORECASE);
+}
+
+char16_t* zfWideStrLower(char16_t* aText) {
+  if (!aText) return aText;
+  UnicodeStringView src(aText);
+  UnicodeString lower;
+  // The mapping is per character, so the text keeps its length and can be written back in place.
+  if (locale::LCMapStringW(locale::LOCALE_SYSTEM_DEFAULT, locale::LCMAP_LOWERCASE, src, lower) &&
+      lower.size() == src.size())
+    std::copy(lower.begin(), lower.end(), aText);
+  return aText;
+}
+
+int32_t zfThreadLocaleAnsiCodePage() {
+  locale::LCID current = locale::GetThreadLocale();
+  TThreadCodePage& c = tThreadCodePage;
+  if (!c.Valid || c.Locale != current) {
+    UnicodeString v;
+    int32_t cp = -1;
+    if (!locale::GetLocaleInfo(current, locale::LOCALE_IDEFAULTANSICODEPAGE, v) || !rtl::TryStrToInt(v, cp))
+      cp = -1;
+    c.Locale = current;
+    c.CodePage = cp;
+    c.Valid = true;
+  }
+  return c.CodePage;
+}
+
+bool zfIsValidLocale(uint32_t aLocale) {
+  TCachedList<uint32_t>& l = LocaleList();
+  std::lock_guard g(l.Lock);
+  if (!l.Built) {
+    l.Items = locale::SupportedLocales(true);
+    if (l.Items.empty()) l.Items = locale::SupportedLocales(false);
+    std::sort(l.Items.begin(), l.Items.end());
+    l.Built = true;
+  }
+  return std::binary_search(l.Items.begin(), l.Items.end(), aLocale);
+}
+
+bool zfIsValidCodePage(uint32_t aCodePage) {
+  if (aCodePage > 0xFFFF) return false;
+  TCachedList<uint16_t>& l = CodePageList();
+  {
+    std::lock_guard g(l.Lock);
+    if (!l.Built) {
+      l.Items = locale::SupportedCodePages();
+      std::sort(l.Items.begin(), l.Items.end());
+      l.Built = true;
+    }
+    if (!std::binary_search(l.Items.begin(), l.Items.end(), static_cast<uint16_t>(aCodePage))) return false;
+  }
+  locale::TCPInfo info;
+  return locale::GetCPInfo(aCodePage, info);
+}
+
+void zfGetLocaleNLSVersion(uint32_t aLocale, TzfNLSVersionInfoEx& aVersionInfo) {
+  aVersionInfo = TzfNLSVersionInfoEx{};
+  aVersionInfo.dwEffectiveId = aLocale;
+  locale::TNLSVersionInfoEx info;
+  info.dwNLSVersionInfoSize = 32;
+  info.dwEffectiveId = aLocale;
+  bool ok = locale::GetNLSVersion(aLocale, info);
+  if (!ok) {
+    // The short record: size, NLS version and defined version only.
+    info.dwNLSVersionInfoSize = 12;
+    ok = locale::GetNLSVersion(aLocale, info);
+  }
+  if (ok) {
+    aVersionInfo.dwNLSVersionInfoSize = info.dwNLSVersionInfoSize;
+    aVersionInfo.dwNLSVersion = info.dwNLSVersion;
+    aVersionInfo.dwDefinedVersion = info.dwDefinedVersion;
+    if (info.dwNLSVersionInfoSize >= 32) {
+      aVersionInfo.dwEffectiveId = info.dwEffectiveId;
+      std::memcpy(&aVersionInfo.guidCustomVersion, info.guidCustomVersion, 16);
+    }
+  }
+  if (!zfIsValidLocale(aVersionInfo.dwEffectiveId)) aVersionInfo.dwEffectiveId = 0;
+}
+
+const rtl::TFormatSettings& zfGetLocaleFormatSettings(uint32_t aLocale) {
+  TFormatSettingsCache& c = FormatSettingsCache();
+  UnicodeString key = rtl::UIntToStr(aLocale);
+  std::lock_guard g(c.Lock);
+  auto it = c.Items.find(key);
+  if (it == c.Items.end()) it = c.Items.emplace(key, BuildFormatSettings(aLocale)).first;
+  return *it->second;
+}
+
 // ---- Memory status ----
 
 namespace {
@@ -658,8 +859,28 @@ TzfGlobalMemoryStatusExProc zfGlobalMemoryStatusEx = &LinuxMemoryStatus;
 
 namespace {
 
-void UtilsInit() { zfGlobalMemoryStatusEx = &LinuxMemoryStatus; }
-void UtilsFini() {}
+void UtilsInit() {
+  zfGlobalMemoryStatusEx = &LinuxMemoryStatus;
+  zfDefaultCodePage = rtl::CP_THREAD_ACP;
+}
+
+void UtilsFini() {
+  {
+    TFormatSettingsCache& c = FormatSettingsCache();
+    std::lock_guard g(c.Lock);
+    c.Items.clear();
+  }
+  {
+    TCachedList<uint32_t>& l = LocaleList();
+    std::lock_guard g(l.Lock);
+    l.Items.clear();
+    l.Built = false;
+  }
+  TCachedList<uint16_t>& l = CodePageList();
+  std::lock_guard g(l.Lock);
+  l.Items.clear();
+  l.Built = false;
+}
 
 }  // namespace
 

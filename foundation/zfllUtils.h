@@ -245,6 +245,43 @@ bool zfIsValidObject(TzfObjectIdentity aIdentity, void*& aObject, const rtl::TCl
 // Number of live objects (for leak checks).
 size_t zfLiveObjectCount();
 
+// ---- Locale and code-page facts ----
+
+// The code page conversions use when none is given: 3, the calling thread's ANSI code page.
+extern uint32_t zfDefaultCodePage;
+
+// Compare by the system default locale's rules, case-sensitive or ignoring case: -1, 0 or 1. A
+// failing comparison is a range error.
+int32_t zfLocaleCompareStr(UnicodeStringView a, UnicodeStringView b);
+int32_t zfLocaleCompareText(UnicodeStringView a, UnicodeStringView b);
+// Lower-cases the zero-terminated text in place by the system default locale; returns it.
+char16_t* zfWideStrLower(char16_t* aText);
+
+// The default ANSI code page of the calling thread's locale; -1 when the locale gives none.
+// Cached per thread with the locale it was read for.
+int32_t zfThreadLocaleAnsiCodePage();
+// True when the system lists the locale (alternate sorts included) / the code page.
+bool zfIsValidLocale(uint32_t aLocale);
+bool zfIsValidCodePage(uint32_t aCodePage);
+
+// The 32-byte extended NLS version record stored by locale descriptors.
+struct TzfNLSVersionInfoEx {
+  uint32_t dwNLSVersionInfoSize = 0;
+  uint32_t dwNLSVersion = 0;
+  uint32_t dwDefinedVersion = 0;
+  uint32_t dwEffectiveId = 0;
+  rtl::TGUID guidCustomVersion;
+};
+static_assert(sizeof(TzfNLSVersionInfoEx) == 32);
+// Clears the record, sets its effective locale to aLocale and asks for the locale's
+// string-comparison version (full record, else the short one); the effective locale becomes 0
+// when it is not a valid locale.
+void zfGetLocaleNLSVersion(uint32_t aLocale, TzfNLSVersionInfoEx& aVersionInfo);
+
+// The format settings of a locale, built from the locale data on first request and kept for the
+// process's life.
+const rtl::TFormatSettings& zfGetLocaleFormatSettings(uint32_t aLocale);
+
 // ---- Operating-system facts ----
 
 // The extended memory status, as the engine sizes its caches with it.

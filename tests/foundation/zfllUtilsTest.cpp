@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -561,6 +562,68 @@ TEST(zfllUtils, MemoryStatusOfThisMachine) {
   EXPECT_LE(s.ullAvailPhys, s.ullTotalPhys);
   EXPECT_LE(s.dwMemoryLoad, 100u);
   EXPECT_LE(s.ullAvailVirtual, s.ullTotalVirtual);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Locale and code-page facts ----
+
+TEST(zfllUtilsLocale, CompareAndLower) {
+  EXPECT_EQ(zfLocaleCompareText(u"abc", u"ABD"), -1);
+  EXPECT_EQ(zfLocaleCompareText(u"Stra\u00DFe", u"STRA\u00DFE"), 0);
+  EXPECT_NE(zfLocaleCompareStr(u"abc", u"ABC"), 0);
+  EXPECT_EQ(zfLocaleCompareStr(u"b", u"a"), 1);
+  EXPECT_EQ(zfLocaleCompareStr(u"\u00E4", u"b"), -1);  // by the locale's rules, not by code
+  char16_t text[] = u"\u00C4BC Def";
+  EXPECT_EQ(zfWideStrLower(text), text);
+  EXPECT_EQ(UnicodeString(text), u"\u00E4bc def");
+  EXPECT_EQ(zfWideStrLower(nullptr), nullptr);
+}
+
+TEST(zfllUtilsLocale, LocalesAndCodePages) {
+  EXPECT_EQ(zfThreadLocaleAnsiCodePage(), 1252);  // the default locale is en-US
+  EXPECT_EQ(zfThreadLocaleAnsiCodePage(), 1252);  // from the thread's cache
+  EXPECT_TRUE(zfIsValidLocale(0x0409));
+  EXPECT_TRUE(zfIsValidLocale(0x0407));
+  EXPECT_TRUE(zfIsValidLocale(0x10407));  // an alternate sort
+  EXPECT_FALSE(zfIsValidLocale(0x0400));  // a default identifier, not a locale
+  EXPECT_FALSE(zfIsValidLocale(0x7FFF));
+  EXPECT_TRUE(zfIsValidCodePage(1252));
+  EXPECT_TRUE(zfIsValidCodePage(65001));
+  EXPECT_FALSE(zfIsValidCodePage(12345));
+  EXPECT_FALSE(zfIsValidCodePage(0x10000 + 1252));
+  EXPECT_EQ(zfDefaultCodePage, 3u);
+}
+
+TEST(zfllUtilsLocale, NLSVersion) {
+  TzfNLSVersionInfoEx v;
+  zfGetLocaleNLSVersion(0x0407, v);
+  EXPECT_EQ(v.dwNLSVersionInfoSize, 32u);
+  EXPECT_EQ(v.dwEffectiveId, 0x0407u);
+  EXPECT_NE(v.dwNLSVersion, 0u);
+  TzfNLSVersionInfoEx same;
+  zfGetLocaleNLSVersion(0x0407, same);
+  EXPECT_EQ(std::memcmp(&v, &same, sizeof v), 0);
+  zfGetLocaleNLSVersion(0x7FFF, v);  // not a locale: nothing but a cleared record
+  EXPECT_EQ(v.dwEffectiveId, 0u);
+  EXPECT_EQ(v.dwNLSVersion, 0u);
+}
+
+TEST(zfllUtilsLocale, FormatSettingsPerLocale) {
+  const rtl::TFormatSettings& de = zfGetLocaleFormatSettings(0x0407);
+  EXPECT_EQ(&de, &zfGetLocaleFormatSettings(0x0407));  // built once, kept
+  EXPECT_EQ(de.DecimalSeparator, u',');
+  EXPECT_TRUE(zfStrStartsWith(zfDateToStr(45000.75, de), u"15.03."));  // the locale data decides the year's digits
+  EXPECT_EQ(zfTimeToStr(45000.75, de), u"18:00:00");
+  EXPECT_EQ(zfFloatToStr(1.5L, de), u"1,5");
+  EXPECT_EQ(de.LongMonthNames[2], u"M\u00E4rz");
+  EXPECT_EQ(de.LongDayNames[0], u"Sonntag");
+  const rtl::TFormatSettings& us = zfGetLocaleFormatSettings(0x0409);
+  UnicodeString usText = zfDateTimeToStr(45000.75, us);
+  EXPECT_TRUE(zfStrStartsWith(usText, u"3/15/")) << u8(usText);
+  EXPECT_EQ(usText.substr(usText.find(u' ')), u" 6:00:00 PM");  // "tt" became the am/pm marker
 }
 
 }  // namespace
