@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/zfllExceptionData.h"
 #include "foundation/zfrbClassFactoryRegistry.h"
 #include "foundation/zfrbRegistries.h"
 #include "platform/rtl/rtlException.h"
@@ -163,6 +164,17 @@ TEST_F(EngineRegistry, UnregisterRemovesEveryNameAndFreesTheEmptyRegistry) {
   // A later registration creates a new registry.
   TzfBaseRegisterableEngine::RegisterEngine(TTestEngineB::ClassInfo());
   EXPECT_EQ(Find(u"TTestEngineB"), &TTestEngineB::ClassInfo());
+}
+
+TEST(Registries, DescribesItselfByClassName) {
+  TTestEngineB engine(1);
+  TzfExceptionDataRef data = zfCreateExceptionDataContainer(u"ExceptionData");
+  data->AddObject(u"Engine", &engine);
+  ASSERT_EQ(data->GetCount(), 1);
+  TzfExceptionDataRef sub = data->GetItem(0)->AsContainer();
+  ASSERT_EQ(sub->GetCount(), 1);
+  EXPECT_EQ(sub->GetItem(0)->GetName(), u"ClassName");
+  EXPECT_EQ(sub->GetItem(0)->AsString(), u"TTestEngineB");
 }
 
 TEST(Registries, BasesCannotRegister) {
