@@ -661,6 +661,20 @@ void TzfEventLog::ClearStorage() {
   }
 }
 
+void TzfEventLog::SaveSettingsToStream(TzfWriter& aWriter) {
+  TzfStreamEventLog::SaveSettingsToStream(aWriter);
+  aWriter.WriteInteger(int32_t{2});
+  aWriter.WriteString(FileName());
+}
+
+void TzfEventLog::LoadSettingsFromStream(TzfReader& aReader) {
+  TzfStreamEventLog::LoadSettingsFromStream(aReader);
+  const int32_t version = aReader.ReadInteger();
+  if (version != 1 && version != 2) throw EzfComponentException(this, zfErrIncompatibleStream);
+  if (version == 1) aReader.ReadInteger();
+  SetFileName(aReader.ReadString());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Unit
 

@@ -317,6 +317,10 @@ class TzfEventLog : public TzfStreamEventLog {
   // "_NN" (rotation + 1) before its extension.
   UnicodeString zfRotationFileName() const;
 
+  // After the component block: Integer 2 and String FileName (version 1 carries one more Integer).
+  void SaveSettingsToStream(TzfWriter& aWriter) override;
+  void LoadSettingsFromStream(TzfReader& aReader) override;
+
  protected:
   int GetStream() override;
   void ClearStorage() override;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "foundation/zfllConst.h"
 #include "foundation/zfllConvertException.h"
+#include "foundation/zfllStreams.h"
 #include "platform/rtl/rtlDateTime.h"
 
 namespace zf {
@@ -73,6 +75,74 @@ int TzfIterationList::Add(TzfComponent* aItem) {
   if (found) return -1;
   FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(at), aItem);
   return static_cast<int>(at);
+}
+
+namespace {
+
+[[noreturn]] void IncompatibleStream() { throw EzfComponentException(nullptr, zfErrIncompatibleStream); }
+
+}  // namespace
+
+void TzfIterationList::SaveSettingsToStream(TzfWriter& aWriter) {
+  aWriter.WriteInteger(int32_t{2});
+  aWriter.WriteListBegin();
+  for (TzfComponent* c : FItems) {
+    if (c->Name().empty()) continue;
+    TzfMemoryStream block;
+    {
+      TzfWriter own(block);
+      c->SaveSettingsToStream(own);
+      own.FlushBuffer();
+    }
+    const int64_t size = block.GetSize();
+    aWriter.WriteString(c->Name());
+    aWriter.WriteInteger(size);
+    block.SetPosition(0);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    block.ReadBuffer(bytes.data(), size);
+    aWriter.Write(bytes.data(), zf::rtl::RangeChecked<int32_t>(size));
+  }
+  aWriter.WriteListEnd();
+}
+
+void TzfIterationList::LoadSetttingsFromStream(TzfReader& aReader) {
+  auto findByName = [this](const UnicodeString& aName) -> TzfComponent* {
+    for (TzfComponent* c : FItems)
+      if (!c->Name().empty() && zf::rtl::SameText(c->Name(), aName)) return c;
+    return nullptr;
+  };
+  const int32_t version = aReader.ReadInteger();
+  if (version == 2) {
+    aReader.ReadListBegin();
+    while (!aReader.EndOfList()) {
+      const UnicodeString name = aReader.ReadString();
+      const int64_t length = aReader.ReadInt64();
+      // The block must lie within what the stream still holds.
+      if (length < 0 || length > aReader.BytesLeft() || length > std::numeric_limits<int32_t>::max())
+        IncompatibleStream();
+      std::vector<uint8_t> bytes(static_cast<size_t>(length));
+      aReader.Read(bytes.data(), static_cast<int32_t>(length));
+      if (TzfComponent* c = findByName(name)) {
+        TzfMemoryStream block;
+        block.WriteBuffer(bytes.data(), length);
+        block.SetPosition(0);
+        TzfReader own(block);
+        c->LoadSettingsFromStream(own);
+      }
+    }
+    aReader.ReadListEnd();
+  } else if (version == 1) {
+    for (const UnicodeString& line : zf::rtl::SplitString(aReader.ReadString(), u'\n')) {
+      UnicodeString name = line;
+      if (!name.empty() && name.back() == u'\r') name.pop_back();
+      if (name.empty()) continue;
+      TzfComponent* c = findByName(name);
+      if (!c) IncompatibleStream();
+      c->LoadSettingsFromStream(aReader);
+    }
+  } else {
+    IncompatibleStream();
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -184,6 +254,18 @@ UnicodeString TzfComponent::Version() {
   UnicodeString tail = Format(u"%0.4f %s", {fraction, zfBuildSuffix});
   tail = tail.size() > 2 ? tail.substr(2, 255) : UnicodeString();
   return zf::rtl::IntToStr(zfEngineVersion / 10000) + u"." + tail;
+}
+
+void TzfComponent::SaveSettingsToStream(TzfWriter& aWriter) {
+  ZF_ASSERT(!Name().empty(), "zfllComponent");
+  aWriter.WriteInteger(int32_t{1});
+  aWriter.WriteString(Name());
+}
+
+void TzfComponent::LoadSettingsFromStream(TzfReader& aReader) {
+  ZF_ASSERT(!Name().empty(), "zfllComponent");
+  if (aReader.ReadInteger() != 1) throw EzfComponentException(this, zfErrIncompatibleStream);
+  ZF_ASSERT(aReader.ReadString() == Name(), "zfllComponent");
 }
 
 bool TzfComponent::UIStatsVisible() {
@@ -679,6 +761,20 @@ void TzfStateComponent::GetStatsValues(std::vector<UnicodeString>& aList) {
     }
   }
   TzfLoggableComponent::GetStatsValues(aList);
+}
+
+void TzfStateComponent::SaveSettingsToStream(TzfWriter& aWriter) {
+  TzfLoggableComponent::SaveSettingsToStream(aWriter);
+  aWriter.WriteInteger(int32_t{1});
+  aWriter.WriteBoolean(EventLogEnabled());
+  aWriter.WriteBoolean(IsActive());
+}
+
+void TzfStateComponent::LoadSettingsFromStream(TzfReader& aReader) {
+  TzfLoggableComponent::LoadSettingsFromStream(aReader);
+  if (aReader.ReadInteger() != 1) throw EzfComponentException(this, zfErrIncompatibleStream);
+  SetEventLogEnabled(aReader.ReadBoolean());
+  scSavedActive = aReader.ReadBoolean() ? 1 : 0;
 }
 
 void TzfStateComponent::SwitchToSavedActive() {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "foundation/zfllException.h"
+#include "foundation/zfllStreamsRW.h"
 #include "foundation/zfllSync.h"
 #include "platform/rtl/rtlDateTime.h"
 #include "platform/rtl/rtlComponent.h"
@@ -95,6 +96,12 @@ class TzfIterationList {
   int Count() const { return static_cast<int>(FItems.size()); }
   TzfComponent* Items(int aIndex) const { return FItems.at(static_cast<size_t>(aIndex)); }
 
+  // The settings of every listed component with a name in one stream: version 2, then a list of
+  // (name, length, the component's own settings block). Reading skips blocks of components that
+  // are not listed; version 1 (names in one string, blocks read in place) is read too.
+  virtual void SaveSettingsToStream(TzfWriter& aWriter);
+  virtual void LoadSetttingsFromStream(TzfReader& aReader);
+
  protected:
   virtual bool CanAdd(TzfComponent* aItem) { return true; }
 
@@ -153,6 +160,10 @@ class TzfComponent : public TComponent {
   virtual void GetStatsValues(std::vector<UnicodeString>& aList) {}
   virtual void ClearStats() {}
   virtual UnicodeString GetDisplayOnlyValue(const UnicodeString& aValueName) { return u"(not implemented)"; }
+
+  // Settings stream: Integer 1 and String Name; descendants append their own block.
+  virtual void SaveSettingsToStream(TzfWriter& aWriter);
+  virtual void LoadSettingsFromStream(TzfReader& aReader);
 
   // Raising operations: the exception names this component.
   void CheckResult(uint32_t aErrorCode);
@@ -380,6 +391,12 @@ class TzfStateComponent : public TzfLoggableComponent {
   virtual bool UIStateVisible() { return true; }
   void SetSavedActive(uint8_t aValue) { scSavedActive = aValue; }
   virtual void SwitchToSavedActive();
+  uint8_t SavedActive() const { return scSavedActive; }
+
+  // After the component block: Integer 1, Boolean EventLogEnabled, Boolean IsActive. Loading
+  // keeps the activation as the saved one (SwitchToSavedActive applies it).
+  void SaveSettingsToStream(TzfWriter& aWriter) override;
+  void LoadSettingsFromStream(TzfReader& aReader) override;
 
   std::function<void(TzfComponent*)> OnStateChanged;
   std::function<void(TzfComponent*)> OnStateTransChanged;

@@ -405,3 +405,150 @@ TEST(StateMachine, DestroyingAStartedComponentClosesItFirst) {
   EXPECT_NE(std::find(calls.begin(), calls.end(), "DoStopping"), calls.end());
   EXPECT_NE(std::find(calls.begin(), calls.end(), "DoDeactivating"), calls.end());
 }
+
+// ---------------------------------------------------------------------------------------------
+// Settings streams
+
+#include "foundation/zflgEventLog.h"
+#include "foundation/zfllStreams.h"
+
+namespace {
+
+std::vector<uint8_t> Bytes(TzfMemoryStream& aStream) {
+  std::vector<uint8_t> out(static_cast<size_t>(aStream.GetSize()));
+  aStream.SetPosition(0);
+  aStream.ReadBuffer(out.data(), static_cast<int64_t>(out.size()));
+  aStream.SetPosition(0);
+  return out;
+}
+
+template <typename F>
+void Write(TzfMemoryStream& aStream, F aWrite) {
+  TzfWriter w(aStream);
+  aWrite(w);
+  w.FlushBuffer();
+}
+
+}  // namespace
+
+TEST(ComponentSettings, StateComponentBlockGoldenBytes) {
+  Ptr<Machine> m(new Machine());
+  m->SetName(u"Engine");
+  m->SetEventLogEnabled(true);
+  m->Open();
+  TzfMemoryStream s;
+  Write(s, [&](TzfWriter& w) { m->SaveSettingsToStream(w); });
+  EXPECT_EQ(Bytes(s), (std::vector<uint8_t>{0x02, 0x01, 0x06, 0x06, 'E', 'n', 'g', 'i', 'n', 'e', 0x02, 0x01, 0x09, 0x09}));
+
+  Ptr<Machine> back(new Machine());
+  back->SetName(u"Engine");
+  {
+    TzfReader r(s);
+    back->LoadSettingsFromStream(r);
+  }
+  EXPECT_TRUE(back->EventLogEnabled());
+  EXPECT_EQ(back->State(), zfsInactive);  // the activation is only remembered
+  back->SwitchToSavedActive();
+  EXPECT_EQ(back->State(), zfsStarted);
+}
+
+TEST(ComponentSettings, UnknownVersionsAreRefused) {
+  Ptr<Machine> m(new Machine());
+  m->SetName(u"Engine");
+  TzfMemoryStream s;
+  Write(s, [](TzfWriter& w) {
+    w.WriteInteger(int32_t{1});
+    w.WriteString(u"Engine");
+    w.WriteInteger(int32_t{2});  // the state block has only version 1
+  });
+  s.SetPosition(0);
+  TzfReader r(s);
+  try {
+    m->LoadSettingsFromStream(r);
+    FAIL();
+  } catch (const EzfComponentException& e) {
+    EXPECT_EQ(e.ErrorCode(), 15498u);
+  }
+}
+
+TEST(ComponentSettings, EventLogBlockReadsBothVersions) {
+  Ptr<TzfEventLog> log(new TzfEventLog());
+  log->SetName(u"EventLog");
+  log->SetFileName(u"/tmp/x/zfRecoverEvent.log");
+  TzfMemoryStream s;
+  Write(s, [&](TzfWriter& w) { log->SaveSettingsToStream(w); });
+  s.SetPosition(0);
+  Ptr<TzfEventLog> back(new TzfEventLog());
+  back->SetName(u"EventLog");
+  {
+    TzfReader r(s);
+    back->LoadSettingsFromStream(r);
+  }
+  EXPECT_EQ(back->FileName(), u"/tmp/x/zfRecoverEvent.log");
+
+  TzfMemoryStream old;
+  Write(old, [](TzfWriter& w) {
+    w.WriteInteger(int32_t{1});
+    w.WriteString(u"EventLog");
+    w.WriteInteger(int32_t{1});
+    w.WriteInteger(int32_t{4096});  // read and dropped
+    w.WriteString(u"old.log");
+  });
+  old.SetPosition(0);
+  TzfReader r(old);
+  back->LoadSettingsFromStream(r);
+  EXPECT_EQ(back->FileName(), u"old.log");
+}
+
+TEST(ComponentSettings, IterationStreamSkipsUnknownComponentsAndRefusesDamage) {
+  Ptr<Machine> a(new Machine()), b(new Machine());
+  a->SetName(u"Alpha");
+  b->SetName(u"Beta");
+  a->SetEventLogEnabled(true);
+  a->LinkDependent(b.get());
+  TzfMemoryStream s;
+  Write(s, [&](TzfWriter& w) {
+    w.WriteInteger(int32_t{2});
+    w.WriteListBegin();
+    // A component that is not listed: its bytes are skipped.
+    w.WriteString(u"Ghost");
+    w.WriteInteger(int64_t{3});
+    const uint8_t junk[3] = {0xFF, 0xFE, 0xFD};
+    w.Write(junk, 3);
+    w.WriteListEnd();
+  });
+  // The real list, as the iteration list saves it.
+  TzfMemoryStream real;
+  Write(real, [&](TzfWriter& w) { a->IterateDependents()->SaveSettingsToStream(w); });
+
+  Ptr<Machine> a2(new Machine()), b2(new Machine());
+  a2->SetName(u"Alpha");
+  b2->SetName(u"Beta");
+  a2->LinkDependent(b2.get());
+  auto list = a2->IterateDependents();
+  {
+    s.SetPosition(0);
+    TzfReader r(s);
+    list->LoadSetttingsFromStream(r);
+  }
+  EXPECT_FALSE(a2->EventLogEnabled());
+  {
+    real.SetPosition(0);
+    TzfReader r(real);
+    list->LoadSetttingsFromStream(r);
+  }
+  EXPECT_TRUE(a2->EventLogEnabled());
+  EXPECT_FALSE(b2->EventLogEnabled());
+
+  // A block length beyond the end of the stream is refused, not read.
+  TzfMemoryStream damaged;
+  Write(damaged, [](TzfWriter& w) {
+    w.WriteInteger(int32_t{2});
+    w.WriteListBegin();
+    w.WriteString(u"Alpha");
+    w.WriteInteger(int64_t{1} << 40);
+  });
+  damaged.SetPosition(0);
+  TzfReader r(damaged);
+  EXPECT_THROW(list->LoadSetttingsFromStream(r), EzfComponentException);
+}
