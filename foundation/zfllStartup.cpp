@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "foundation/zflgEventLog.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
 #include "foundation/zfllExceptionData.h"
@@ -43,6 +44,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfllExceptionDataUnit());
   list.Add(zfllUtilsUnit());
   list.Add(zfrbRegistriesUnit());
+  list.Add(zflgEventLogUnit());
   return list;
 }
 
