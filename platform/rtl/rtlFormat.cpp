@@ -114,7 +114,8 @@ UnicodeString GeneralForm(TDecimal d, int aPrecision, int aDigits, const TFormat
   if (d.digits.empty()) return u"0";
   UnicodeString r = d.negative ? u"-" : u"";
   int n = static_cast<int>(d.digits.size());
-  if (d.exp <= aPrecision && d.exp >= -4) {
+  // Fixed notation from 0.0001 up to the precision; smaller magnitudes go to exponent form (1E-5).
+  if (d.exp <= aPrecision && d.exp >= -3) {
     int decimals = n - d.exp;
     if (decimals < 0) decimals = 0;
     return r + FixedBody(d, decimals, false, fs);

@@ -149,3 +149,11 @@ TEST(Bcd, TextLayoutAndComparison) {
   damaged.Precision = 200;
   EXPECT_FALSE(BcdIsValid(damaged));
 }
+
+TEST(Float, GeneralFormSwitchesToExponentBelowOneTenThousandth) {
+  EXPECT_EQ(FloatToStr(0.0001L), u"0.0001");
+  EXPECT_EQ(FloatToStr(0.00001L), u"1E-5");
+  EXPECT_EQ(FloatToStr(-0.000012L), u"-1.2E-5");
+  EXPECT_EQ(FloatToStr(1e15L), u"1E15");
+  EXPECT_EQ(FloatToStr(123456789012345.0L), u"123456789012345");
+}
