@@ -376,6 +376,14 @@ TValueType TzfReader::NextValue() {
   return static_cast<TValueType>(FBuffer[FBufPos]);
 }
 
+template <typename T>
+bool TzfReader::ReadFixed(TValueType aTag, T& aValue) {
+  if (NextValue() != aTag) return false;
+  ReadValue();
+  Read(&aValue, sizeof(T));
+  return true;
+}
+
 void TzfReader::CheckValue(TValueType aValue) {
   TValueType v = ReadValue();
   if (v != aValue) {
@@ -452,13 +460,8 @@ int32_t TzfReader::ReadInteger() {
 }
 
 int64_t TzfReader::ReadInt64() {
-  if (NextValue() == vaInt64) {
-    ReadValue();
-    int64_t v;
-    Read(&v, 8);
-    return v;
-  }
-  return ReadInteger();
+  int64_t v;
+  return ReadFixed(vaInt64, v) ? v : ReadInteger();
 }
 
 bool TzfReader::ReadBoolean() { return ReadValue() == vaTrue; }
@@ -506,43 +509,24 @@ long double TzfReader::ReadFloat() {
 }
 
 double TzfReader::ReadDouble() {
-  if (NextValue() == vaDouble) {
-    ReadValue();
-    double v;
-    Read(&v, 8);
-    return v;
-  }
-  return static_cast<double>(ReadInt64());
+  double v;
+  return ReadFixed(vaDouble, v) ? v : static_cast<double>(ReadInt64());
 }
 
 float TzfReader::ReadSingle() {
-  if (NextValue() == vaSingle) {
-    ReadValue();
-    float v;
-    Read(&v, 4);
-    return v;
-  }
-  return static_cast<float>(ReadInt64());
+  float v;
+  return ReadFixed(vaSingle, v) ? v : static_cast<float>(ReadInt64());
 }
 
+// An integer form is a whole amount: it is scaled by 10000.
 int64_t TzfReader::ReadCurrency() {
-  if (NextValue() == vaCurrency) {
-    ReadValue();
-    int64_t v;
-    Read(&v, 8);
-    return v;
-  }
-  return rtl::CheckedMul<int64_t>(ReadInt64(), 10000);
+  int64_t v;
+  return ReadFixed(vaCurrency, v) ? v : rtl::CheckedMul<int64_t>(ReadInt64(), 10000);
 }
 
 double TzfReader::ReadDate() {
-  if (NextValue() == vaDate) {
-    ReadValue();
-    double v;
-    Read(&v, 8);
-    return v;
-  }
-  return static_cast<double>(ReadInt64());
+  double v;
+  return ReadFixed(vaDate, v) ? v : static_cast<double>(ReadInt64());
 }
 
 char16_t TzfReader::ReadChar() {

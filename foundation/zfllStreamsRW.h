@@ -167,6 +167,9 @@ class TzfReader {
   void SkipBytes(int64_t aCount);
   void SkipPayload(TValueType aValue);
   rtl::UnicodeString ReadStringOf(TValueType aValue);
+  // When the next tag is aTag: consumes it, reads the fixed payload into aValue, answers true.
+  template <typename T>
+  bool ReadFixed(TValueType aTag, T& aValue);
   [[noreturn]] void PropValueError();
 
   rtl::TStream& FStream;
