@@ -518,10 +518,13 @@ float TzfReader::ReadSingle() {
   return ReadFixed(vaSingle, v) ? v : static_cast<float>(ReadInt64());
 }
 
-// An integer form is a whole amount: it is scaled by 10000.
+// An integer form is a whole amount: it is scaled by 10000 (one beyond the Currency range is an
+// invalid value, not a wrapped one).
 int64_t TzfReader::ReadCurrency() {
   int64_t v;
-  return ReadFixed(vaCurrency, v) ? v : rtl::CheckedMul<int64_t>(ReadInt64(), 10000);
+  if (ReadFixed(vaCurrency, v)) return v;
+  if (__builtin_mul_overflow(ReadInt64(), int64_t{10000}, &v)) PropValueError();
+  return v;
 }
 
 double TzfReader::ReadDate() {

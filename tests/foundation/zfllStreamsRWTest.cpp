@@ -333,6 +333,8 @@ TEST(TzfReader, DamagedStreams) {
       {"ident expected, string found", {6, 1, 'a'}, [](TzfReader& r) { r.ReadIdent(); }, kSInvalidPropertyValue},
       {"double expected, extended found", {5, 0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F},
        [](TzfReader& r) { r.ReadDouble(); }, kSInvalidPropertyValue},
+      {"currency from an integer beyond its range", {19, 0, 0, 0, 0, 0, 0, 0, 0x40},
+       [](TzfReader& r) { r.ReadCurrency(); }, kSInvalidPropertyValue},
       {"char of two characters", {6, 2, 'a', 'b'}, [](TzfReader& r) { r.ReadChar(); }, kSInvalidPropertyValue},
       {"guid of 15 bytes", Cat({{10, 15, 0, 0, 0}, Repeat(1, 15)}), [](TzfReader& r) { r.ReadGuid(); },
        kSInvalidPropertyValue},
