@@ -69,9 +69,12 @@ class TzfEventObject {
     if (FRefCount.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
 
+  // A set manual-reset event lets waiters through without taking its lock.
+  bool PassesAtOnce() const { return FManualReset && FSignalled.load(std::memory_order_acquire); }
+
   void Set() {
     std::lock_guard<std::mutex> g(FLock);
-    FSignalled = true;
+    FSignalled.store(true, std::memory_order_release);
     // Notified under the lock: a waiter that wakes may drop the last reference at once.
     if (FManualReset)
       FCond.notify_all();
@@ -81,18 +84,18 @@ class TzfEventObject {
 
   void Reset() {
     std::lock_guard<std::mutex> g(FLock);
-    FSignalled = false;
+    FSignalled.store(false, std::memory_order_release);
   }
 
   uint32_t Wait(uint32_t aTimeOut) {
     std::unique_lock<std::mutex> g(FLock);
-    auto ready = [this] { return FSignalled; };
+    auto ready = [this] { return FSignalled.load(std::memory_order_relaxed); };
     if (aTimeOut == kzfInfinite) {
       FCond.wait(g, ready);
     } else if (!FCond.wait_for(g, std::chrono::milliseconds(aTimeOut), ready)) {
       return kzfWaitTimeout;
     }
-    if (!FManualReset) FSignalled = false;
+    if (!FManualReset) FSignalled.store(false, std::memory_order_relaxed);
     return kzfWaitObject0;
   }
 
@@ -103,7 +106,7 @@ class TzfEventObject {
   std::mutex FLock;
   std::condition_variable FCond;
   const bool FManualReset;
-  bool FSignalled;
+  std::atomic<bool> FSignalled;
 };
 
 namespace {
@@ -159,6 +162,7 @@ uint32_t zfWaitForEventHandle(TzfEventHandle aEvent, uint32_t aTimeOut) {
     zf::os::SetLastError(EBADF);
     return kzfWaitFailed;
   }
+  if (aEvent->PassesAtOnce()) return kzfWaitObject0;
   aEvent->AddRef();
   uint32_t r = aEvent->Wait(aTimeOut);
   aEvent->Release();

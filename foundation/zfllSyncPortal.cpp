@@ -1,5 +1,6 @@
 #include "foundation/zfllSyncPortal.h"
 
+#include <pthread.h>
 #include <thread>
 
 #include "foundation/zfllLockedFuncs.h"
@@ -18,6 +19,19 @@ TzfMemoryPool& StatePool() {
 }
 
 inline uint32_t LoadID(const TzfThreadState* aState) { return __atomic_load_n(&aState->tsID, __ATOMIC_SEQ_CST); }
+
+// The calling thread's id, asked of the system once per thread (a child process's thread asks
+// again: its id differs from the parent's).
+thread_local uint32_t tThreadID = 0;
+void ForgetThreadIDInChild() { tThreadID = 0; }
+inline uint32_t CurrentThreadID() {
+  if (tThreadID == 0) {
+    static const int registered = ::pthread_atfork(nullptr, nullptr, ForgetThreadIDInChild);
+    (void)registered;
+    tThreadID = zf::os::GetCurrentThreadId();
+  }
+  return tThreadID;
+}
 
 }  // namespace
 
@@ -136,7 +150,7 @@ void TzfInternalReadWritePortal::CreateAndWrite(TzfInternalReadWritePortal*& aPo
 }
 
 void TzfInternalReadWritePortal::BeginRead() {
-  const uint32_t me = zf::os::GetCurrentThreadId();
+  const uint32_t me = CurrentThreadID();
   PzfThreadState state;
   rwpThreadStates->Acquire(me, state);
   ++state->tsCount;
@@ -153,7 +167,7 @@ void TzfInternalReadWritePortal::BeginRead() {
 }
 
 void TzfInternalReadWritePortal::EndRead() {
-  const uint32_t me = zf::os::GetCurrentThreadId();
+  const uint32_t me = CurrentThreadID();
   PzfThreadState state;
   rwpThreadStates->Acquire(me, state);
   if (state->tsCount == 0) {
@@ -174,7 +188,7 @@ void TzfInternalReadWritePortal::EndRead() {
 }
 
 bool TzfInternalReadWritePortal::BeginWrite() {
-  const uint32_t me = zf::os::GetCurrentThreadId();
+  const uint32_t me = CurrentThreadID();
   if (WriterID() == me) {
     ++rwpWriterCount;
     return true;
@@ -199,7 +213,7 @@ bool TzfInternalReadWritePortal::BeginWrite() {
 }
 
 void TzfInternalReadWritePortal::EndWrite() {
-  const uint32_t me = zf::os::GetCurrentThreadId();
+  const uint32_t me = CurrentThreadID();
   ZF_ASSERT(WriterID() == me, kUnit);
   if (rwpWriterCount == 0) zf::rtl::RaiseIntOverflow();
   if (--rwpWriterCount != 0) return;
