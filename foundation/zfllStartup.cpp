@@ -16,6 +16,7 @@
 #include "foundation/zfllSyncPortal.h"
 #include "foundation/zfllTypes.h"
 #include "foundation/zfllUtils.h"
+#include "foundation/zfllWideString.h"
 #include "foundation/zfrbRegistries.h"
 #include "platform/rtl/rtlUnits.h"
 
@@ -43,6 +44,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfllExceptionUnit());
   list.Add(zfllExceptionDataUnit());
   list.Add(zfllUtilsUnit());
+  list.Add(zfllWideStringUnit());
   list.Add(zfrbRegistriesUnit());
   list.Add(zflgEventLogUnit());
   return list;

@@ -235,8 +235,9 @@ bool BytesToUnicode(uint32_t aCodePage, std::string_view aSource, rtl::UnicodeSt
     if (!IsValidCodePage(aCodePage)) return Fail(EINVAL) != 0;
     return true;
   }
+  os::SetLastError(0);
   int32_t n = MultiByteToWideChar(aCodePage, aFlags, aSource, nullptr, 0);
-  if (n == 0) return false;
+  if (n == 0) return os::GetLastError() == 0;  // text that decodes to nothing (an escape alone)
   aDest.resize(static_cast<size_t>(n));
   int32_t m = MultiByteToWideChar(aCodePage, aFlags, aSource, aDest.data(), n);
   if (m == 0) return false;
@@ -250,8 +251,9 @@ bool UnicodeToBytes(uint32_t aCodePage, rtl::UnicodeStringView aSource, std::str
     if (!IsValidCodePage(aCodePage)) return Fail(EINVAL) != 0;
     return true;
   }
+  os::SetLastError(0);
   int32_t n = WideCharToMultiByte(aCodePage, 0, aSource, nullptr, 0);
-  if (n == 0) return false;
+  if (n == 0) return os::GetLastError() == 0;
   aDest.resize(static_cast<size_t>(n));
   int32_t m = WideCharToMultiByte(aCodePage, 0, aSource, aDest.data(), n);
   if (m == 0) return false;

@@ -48,8 +48,10 @@ inline constexpr uint32_t MB_ERR_INVALID_CHARS = 0x08;
 
 // Buffer form, as the original services: with aDestLen 0 (aDest may be null) returns the length
 // the result needs; otherwise converts into aDest and returns the length written, or 0 with
-// ENOBUFS when aDestLen is too small. An empty source gives 0 with EINVAL, as there. Lengths are
-// UTF-16 units and bytes.
+// ENOBUFS when aDestLen is too small. An empty source gives 0 with EINVAL, as there. A source
+// that converts to nothing (a stateful code page's escape sequence alone) gives 0 and leaves the
+// last error untouched: callers tell it from a failure by clearing the last error first. Lengths
+// are UTF-16 units and bytes.
 int32_t MultiByteToWideChar(uint32_t aCodePage, uint32_t aFlags, std::string_view aSource, char16_t* aDest,
                             int32_t aDestLen);
 int32_t WideCharToMultiByte(uint32_t aCodePage, uint32_t aFlags, rtl::UnicodeStringView aSource, char* aDest,

@@ -438,6 +438,11 @@ TEST(CodePages, IllFormedInput) {
   ASSERT_TRUE(BytesToUnicode(932, "A\x82", text));
   EXPECT_EQ(text.size(), 2u);
   EXPECT_EQ(text[0], u'A');
+  // Bytes that stand for no character (a stateful page's shift alone) give an empty text.
+  ASSERT_TRUE(BytesToUnicode(65000, "+", text));
+  EXPECT_TRUE(text.empty());
+  ASSERT_TRUE(BytesToUnicode(50220, "\x1B(B", text));
+  EXPECT_TRUE(text.empty());
   // Strict decoding refuses instead of replacing.
   zf::os::SetLastError(0);
   EXPECT_FALSE(BytesToUnicode(65001, "a\xC3", text, MB_ERR_INVALID_CHARS));
