@@ -12,7 +12,6 @@
 
 namespace zf {
 
-uint32_t zfDefaultCodePage = rtl::CP_THREAD_ACP;
 UnicodeString (*zfWideLCMapString)(UnicodeStringView, uint32_t, uint32_t) = &zfWideLCMapStringW;
 
 namespace {
@@ -84,7 +83,6 @@ void EncodeAnsi(UnicodeStringView aText, uint32_t aCodePage, rtl::AnsiString& aR
 }
 
 void Start() {
-  zfDefaultCodePage = rtl::CP_THREAD_ACP;
   zfWideLCMapString = &zfWideLCMapStringW;
   // From here on the run time's 8-bit conversions know every code page of the locale layer.
   locale::InstallCodePageConverter();
@@ -112,10 +110,10 @@ void zfWideStringToString(const TzfWideString& aText, uint32_t aCodePage, rtl::A
 void zfWideStringToString(UnicodeStringView aText, uint32_t aCodePage, rtl::AnsiString& aResult) {
   EncodeAnsi(aText, aCodePage, aResult);
 }
-void zfWideStringToString(UnicodeStringView aText, uint32_t aCodePage, TzfByteArray& aResult) {
+void zfWideStringToString(UnicodeStringView aText, uint32_t aCodePage, TzfBytes& aResult) {
   Encode(aText, aCodePage, aResult, kToString1, kToString2);
 }
-void zfWideStringToString(const TzfWideString& aText, uint32_t aCodePage, TzfByteArray& aResult) {
+void zfWideStringToString(const TzfWideString& aText, uint32_t aCodePage, TzfBytes& aResult) {
   Encode(View(aText), aCodePage, aResult, kToString1, kToString2);
 }
 rtl::AnsiString zfWideStringToString(UnicodeStringView aText, uint32_t aCodePage) {
@@ -124,8 +122,8 @@ rtl::AnsiString zfWideStringToString(UnicodeStringView aText, uint32_t aCodePage
   return r;
 }
 
-TzfByteArray zfWideStringBufferToBytes(const char16_t* aBuffer, int32_t aCount, uint32_t aCodePage) {
-  TzfByteArray r;
+TzfBytes zfWideStringBufferToBytes(const char16_t* aBuffer, int32_t aCount, uint32_t aCodePage) {
+  TzfBytes r;
   if (aCount <= 0 || !aBuffer) return r;
   Encode(UnicodeStringView(aBuffer, static_cast<size_t>(aCount)), aCodePage, r,
          u"zfWideStringBufferToBytes/WideCharToMultiByte/1", u"zfWideStringBufferToBytes/WideCharToMultiByte/2");

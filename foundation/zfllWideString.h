@@ -1,7 +1,7 @@
 // Wide-string conversion: 8-bit text under an explicit code page to and from UTF-16, copies
 // between the engine's UTF-16 shapes, and locale mapping of wide text.
 //
-// Every conversion names its code page; 0 means zfDefaultCodePage. Characters a code page cannot
+// Every conversion names its code page; 0 means zfDefaultCodePage (zfllUtils). Characters a code page cannot
 // hold become '?', bytes it does not define become U+FFFD (or the control character of the same
 // value); neither is an error. A code page or locale the system does not know raises
 // EzfBaseException 11047 (operating-system error) with the routine's action text.
@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/zfllUtils.h"
 #include "platform/rtl/rtlAnsiString.h"
 #include "platform/rtl/rtlText.h"
 #include "platform/rtl/rtlUnits.h"
@@ -23,11 +24,6 @@ using rtl::UnicodeStringView;
 
 // Counted dynamic array of UTF-16 code units; no terminating zero belongs to it.
 using TzfWideString = std::vector<char16_t>;
-using TzfByteArray = std::vector<uint8_t>;
-
-// The code page that 0 stands for: 3, the calling thread's ANSI code page (threads share the
-// system ANSI code page, zf::rtl::SystemAnsiCodePage). Set at unit start, read-only afterwards.
-extern uint32_t zfDefaultCodePage;
 
 // ---- Conversions (empty input gives an empty result without any conversion) ----
 
@@ -38,12 +34,12 @@ TzfWideString zfStringToWideString(std::string_view aText, uint32_t aCodePage);
 // The 8-bit result carries the code page it is written in (0 and 3 resolved).
 void zfWideStringToString(const TzfWideString& aText, uint32_t aCodePage, rtl::AnsiString& aResult);
 void zfWideStringToString(UnicodeStringView aText, uint32_t aCodePage, rtl::AnsiString& aResult);
-void zfWideStringToString(UnicodeStringView aText, uint32_t aCodePage, TzfByteArray& aResult);
-void zfWideStringToString(const TzfWideString& aText, uint32_t aCodePage, TzfByteArray& aResult);
+void zfWideStringToString(UnicodeStringView aText, uint32_t aCodePage, TzfBytes& aResult);
+void zfWideStringToString(const TzfWideString& aText, uint32_t aCodePage, TzfBytes& aResult);
 rtl::AnsiString zfWideStringToString(UnicodeStringView aText, uint32_t aCodePage);
 
 // aCount units at aBuffer; a count of 0 or less gives an empty array.
-TzfByteArray zfWideStringBufferToBytes(const char16_t* aBuffer, int32_t aCount, uint32_t aCodePage);
+TzfBytes zfWideStringBufferToBytes(const char16_t* aBuffer, int32_t aCount, uint32_t aCodePage);
 
 // ---- Copies, unit for unit ----
 

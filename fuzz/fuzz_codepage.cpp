@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   zf::UnicodeString text, strict;
   zf::zfStringToWideString(bytes, cp, text);
   zf::locale::BytesToUnicode(cp, bytes, strict, zf::locale::MB_ERR_INVALID_CHARS);
-  zf::TzfByteArray back;
+  zf::TzfBytes back;
   zf::zfWideStringToString(text, cp, back);
 
   const size_t half = text.size() / 2;

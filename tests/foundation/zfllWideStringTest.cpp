@@ -60,7 +60,7 @@ TEST_F(WideString, RoundTripsThroughCodePages) {
     zfWideStringToString(w, c.cp, a);
     EXPECT_EQ(a.Bytes(), c.bytes) << c.cp;
     EXPECT_EQ(a.CodePage(), c.cp);
-    TzfByteArray bytes;
+    TzfBytes bytes;
     zfWideStringToString(u16(c.text), c.cp, bytes);
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.bytes);
     EXPECT_EQ(zfWideStringBufferToBytes(w.data(), static_cast<int32_t>(w.size()), c.cp), bytes);
@@ -90,13 +90,13 @@ TEST_F(WideString, EmptyInputGivesEmptyResultsEvenForUnknownCodePages) {
   zfStringToWideString("", 9999, s);
   EXPECT_TRUE(s.empty());
   EXPECT_TRUE(zfWideStringToString(UnicodeStringView(), 9999).IsEmpty());
-  TzfByteArray b{1};
+  TzfBytes b{1};
   zfWideStringToString(TzfWideString(), 9999, b);
   EXPECT_TRUE(b.empty());
   const char16_t text[] = u"abc";
   EXPECT_TRUE(zfWideStringBufferToBytes(text, 0, 1252).empty());
   EXPECT_TRUE(zfWideStringBufferToBytes(text, -5, 1252).empty());
-  EXPECT_EQ(zfWideStringBufferToBytes(text, 2, 1252), (TzfByteArray{'a', 'b'}));
+  EXPECT_EQ(zfWideStringBufferToBytes(text, 2, 1252), (TzfBytes{'a', 'b'}));
   EXPECT_TRUE(zfWideLCMapStringW(u"", 0x0BAD, 0).empty());
   // Stored bytes that stand for no character are no error.
   EXPECT_TRUE(zfStringToWideString("+", 65000).empty());
