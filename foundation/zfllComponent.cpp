@@ -7,6 +7,7 @@
 #include "foundation/zfllConst.h"
 #include "foundation/zfllConvertException.h"
 #include "foundation/zfllStreams.h"
+#include "foundation/zfllUtils.h"
 #include "platform/rtl/rtlDateTime.h"
 
 namespace zf {
@@ -56,9 +57,9 @@ bool TzfIterationData::Ignores(const UnicodeString& aClassName) const {
 size_t TzfIterationList::Search(TzfComponent* aItem, bool& aFound) const {
   const UnicodeString name = aItem->DisplayName();
   auto it = std::lower_bound(FItems.begin(), FItems.end(), name, [](TzfComponent* c, const UnicodeString& n) {
-    return zf::rtl::CompareText(c->DisplayName(), n) < 0;
+    return zfLocaleCompareText(c->DisplayName(), n) < 0;
   });
-  aFound = it != FItems.end() && zf::rtl::CompareText((*it)->DisplayName(), name) == 0;
+  aFound = it != FItems.end() && zfLocaleCompareText((*it)->DisplayName(), name) == 0;
   return static_cast<size_t>(it - FItems.begin());
 }
 
@@ -266,6 +267,17 @@ void TzfComponent::LoadSettingsFromStream(TzfReader& aReader) {
   ZF_ASSERT(!Name().empty(), "zfllComponent");
   if (aReader.ReadInteger() != 1) throw EzfComponentException(this, zfErrIncompatibleStream);
   ZF_ASSERT(aReader.ReadString() == Name(), "zfllComponent");
+}
+
+void TzfComponent::AddExceptionData(IzfExceptionDataContainer& aContainer) {
+  aContainer.AddString(u"ClassName", ClassName());
+  if (DisplayNameStored()) aContainer.AddString(u"DisplayName", zfcDisplayName);
+  if (!zfcDisplayCategory.empty()) aContainer.AddString(u"DisplayCategory", zfcDisplayCategory);
+  std::vector<UnicodeString> captions, values;
+  GetStatsCaptions(captions);
+  GetStatsValues(values);
+  TzfExceptionDataRef stats = aContainer.AddContainer(u"Stats");
+  for (size_t i = 0; i < std::min(captions.size(), values.size()); ++i) stats->AddString(captions[i], values[i]);
 }
 
 bool TzfComponent::UIStatsVisible() {
@@ -775,6 +787,12 @@ void TzfStateComponent::LoadSettingsFromStream(TzfReader& aReader) {
   if (aReader.ReadInteger() != 1) throw EzfComponentException(this, zfErrIncompatibleStream);
   SetEventLogEnabled(aReader.ReadBoolean());
   scSavedActive = aReader.ReadBoolean() ? 1 : 0;
+}
+
+void TzfStateComponent::AddExceptionData(IzfExceptionDataContainer& aContainer) {
+  TzfLoggableComponent::AddExceptionData(aContainer);
+  aContainer.AddString(u"State", zfStateToStr(scState));
+  aContainer.AddString(u"StateTransition", zfStateTransitionToStr(scStateTransition));
 }
 
 void TzfStateComponent::SwitchToSavedActive() {

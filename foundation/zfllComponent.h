@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "foundation/zfllException.h"
+#include "foundation/zfllExceptionData.h"
 #include "foundation/zfllStreamsRW.h"
 #include "foundation/zfllSync.h"
 #include "platform/rtl/rtlDateTime.h"
@@ -114,7 +115,7 @@ using TzfIterationListFactory = std::function<std::unique_ptr<TzfIterationList>(
 // ---------------------------------------------------------------------------------------------
 // TzfComponent
 
-class TzfComponent : public TComponent {
+class TzfComponent : public TComponent, public IzfExceptionDataProvider {
  public:
   explicit TzfComponent(TComponent* aOwner = nullptr);
   ~TzfComponent() override;
@@ -160,6 +161,10 @@ class TzfComponent : public TComponent {
   virtual void GetStatsValues(std::vector<UnicodeString>& aList) {}
   virtual void ClearStats() {}
   virtual UnicodeString GetDisplayOnlyValue(const UnicodeString& aValueName) { return u"(not implemented)"; }
+
+  // "ClassName", "DisplayName" (when stored), "DisplayCategory" (when set) and a "Stats" container
+  // with one value per statistic.
+  void AddExceptionData(IzfExceptionDataContainer& aContainer) override;
 
   // Settings stream: Integer 1 and String Name; descendants append their own block.
   virtual void SaveSettingsToStream(TzfWriter& aWriter);
@@ -392,6 +397,8 @@ class TzfStateComponent : public TzfLoggableComponent {
   void SetSavedActive(uint8_t aValue) { scSavedActive = aValue; }
   virtual void SwitchToSavedActive();
   uint8_t SavedActive() const { return scSavedActive; }
+  // Adds "State" and "StateTransition" after the component's values.
+  void AddExceptionData(IzfExceptionDataContainer& aContainer) override;
 
   // After the component block: Integer 1, Boolean EventLogEnabled, Boolean IsActive. Loading
   // keeps the activation as the saved one (SwitchToSavedActive applies it).

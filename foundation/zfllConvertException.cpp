@@ -8,6 +8,7 @@
 
 #include "foundation/zfllConst.h"
 #include "foundation/zfllException.h"
+#include "foundation/zfllExceptionData.h"
 
 namespace zf {
 
@@ -56,7 +57,7 @@ uint32_t Classify(const std::exception& aException, UnicodeString& aCustom) {
 }
 
 uint32_t Convert(const std::exception* aException, const UnicodeString& aForeignName, TzfBaseLog* aLog,
-                 TzfComponent* aSource, uint32_t aClientVersion) noexcept {
+                 IzfExceptionDataProvider* aSource, uint32_t aClientVersion) noexcept {
   uint32_t code = zfErrCvtUnexpected;
   UnicodeString custom;
   UnicodeString message;
@@ -71,9 +72,24 @@ uint32_t Convert(const std::exception* aException, const UnicodeString& aForeign
   } catch (...) {
     // Building the text failed (out of memory, say): keep the code with whatever text there is.
   }
-  const uint32_t version = aClientVersion != 0 ? aClientVersion : static_cast<uint32_t>(zfGetThreadMinVersion());
-  (void)version;
-  (void)aSource;
+  const int32_t version = aClientVersion != 0 ? static_cast<int32_t>(aClientVersion) : zfGetThreadMinVersion();
+  // The source describes itself; what it adds travels in the custom text as "$ExceptionData$".
+  UnicodeString extra;
+  if (aSource) {
+    try {
+      TzfExceptionDataRef data = zfCreateExceptionDataContainer(u"ExceptionData");
+      aSource->AddExceptionData(*data);
+      if (data->GetCount() > 0) {
+        UnicodeString block = zfEncodeCustomInfo(zfCustomInfoExceptionData, data->SaveToString(version));
+        UnicodeString listing = data->ToString();
+        if (custom.empty()) custom = zfOrgMarker;
+        custom += block;
+        extra = std::move(listing);
+      }
+    } catch (...) {
+      // A source that cannot describe itself leaves the conversion without exception data.
+    }
+  }
   // Code and text become the thread's last converted exception before anything else can fail.
   try {
     EzfBaseException::SetLastConvertedException(code, custom);
@@ -81,8 +97,9 @@ uint32_t Convert(const std::exception* aException, const UnicodeString& aForeign
   }
   if (aLog) {
     try {
-      aLog->WriteString(zf::rtl::Format(u"Exception Cvt: %s", {message}), code, lpError, u"default", 0,
-                        zfLogBiasDefault);
+      UnicodeString line = zf::rtl::Format(u"Exception Cvt: %s", {message});
+      if (!extra.empty()) line += u"\r\n" + extra;
+      aLog->WriteString(line, code, lpError, u"default", 0, zfLogBiasDefault);
     } catch (...) {
       // A log that cannot write must not turn the conversion into a second failure.
     }
@@ -92,12 +109,12 @@ uint32_t Convert(const std::exception* aException, const UnicodeString& aForeign
 
 }  // namespace
 
-uint32_t zfConvertException(const std::exception& aException, TzfBaseLog* aLog, TzfComponent* aSource,
+uint32_t zfConvertException(const std::exception& aException, TzfBaseLog* aLog, IzfExceptionDataProvider* aSource,
                             uint32_t aClientVersion) noexcept {
   return Convert(&aException, {}, aLog, aSource, aClientVersion);
 }
 
-uint32_t zfConvertException(std::exception_ptr aException, TzfBaseLog* aLog, TzfComponent* aSource,
+uint32_t zfConvertException(std::exception_ptr aException, TzfBaseLog* aLog, IzfExceptionDataProvider* aSource,
                             uint32_t aClientVersion) noexcept {
   try {
     if (aException) std::rethrow_exception(aException);

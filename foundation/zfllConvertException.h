@@ -19,13 +19,13 @@ inline constexpr uint32_t zfErrCvtUnexpected = 15521;   // "Unexpected exception
 inline constexpr uint32_t zfErrCvtOSError = 11047;
 inline constexpr uint32_t zfErrCvtOutOfMemory = 9473;
 
-// aSource: the component on whose behalf the operation ran (adds its exception data), or nil.
+// aSource: the object on whose behalf the operation ran (adds its exception data), or nil.
 // aClientVersion 0: the calling thread's minimum client version.
-uint32_t zfConvertException(const std::exception& aException, TzfBaseLog* aLog, TzfComponent* aSource,
+uint32_t zfConvertException(const std::exception& aException, TzfBaseLog* aLog, IzfExceptionDataProvider* aSource,
                             uint32_t aClientVersion = 0) noexcept;
 // The same for whatever a catch (...) caught (an object that is not a std::exception counts as
 // "anything else").
-uint32_t zfConvertException(std::exception_ptr aException, TzfBaseLog* aLog, TzfComponent* aSource,
+uint32_t zfConvertException(std::exception_ptr aException, TzfBaseLog* aLog, IzfExceptionDataProvider* aSource,
                             uint32_t aClientVersion = 0) noexcept;
 
 }  // namespace zf

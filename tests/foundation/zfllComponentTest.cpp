@@ -8,6 +8,7 @@
 
 #include "foundation/zfllComponent.h"
 #include "foundation/zfllConvertException.h"
+#include "foundation/zfllExceptionData.h"
 
 using namespace zf;
 using zf::rtl::UnicodeString;
@@ -551,4 +552,35 @@ TEST(ComponentSettings, IterationStreamSkipsUnknownComponentsAndRefusesDamage) {
   damaged.SetPosition(0);
   TzfReader r(damaged);
   EXPECT_THROW(list->LoadSetttingsFromStream(r), EzfComponentException);
+}
+
+TEST(ComponentExceptionData, StateComponentDescribesItself) {
+  Ptr<Machine> m(new Machine());
+  m->SetName(u"Engine");
+  m->SetDisplayName(u"Main engine");
+  m->SetDisplayCategory(u"Server");
+  m->Uptime = true;
+  TzfExceptionDataRef data = zfCreateExceptionDataContainer(u"ExceptionData");
+  m->AddExceptionData(*data);
+  std::vector<std::pair<UnicodeString, UnicodeString>> values;
+  for (int32_t i = 0; i < data->GetCount(); ++i) {
+    auto v = data->GetItem(i);
+    values.emplace_back(v->GetName(), v->GetKind() == edkContainer ? u"<container>" : v->AsString());
+  }
+  EXPECT_EQ(values, (std::vector<std::pair<UnicodeString, UnicodeString>>{{u"ClassName", u"TzfStateComponent"},
+                                                                          {u"DisplayName", u"Main engine"},
+                                                                          {u"DisplayCategory", u"Server"},
+                                                                          {u"Stats", u"<container>"},
+                                                                          {u"State", u"Inactive"},
+                                                                          {u"StateTransition", u"None"}}));
+  EXPECT_EQ(data->GetItem(3)->AsContainer()->GetCount(), 1);  // Uptime
+
+  // A failed start hands the component's description on with the converted code.
+  m->FailIn = "DoStarting";
+  EXPECT_THROW(m->Open(), zf::rtl::EConvertError);
+  uint32_t code = 0;
+  UnicodeString text;
+  EzfBaseException::GetLastConvertedException(code, text);
+  EXPECT_EQ(code, 15521u);
+  EXPECT_NE(text.find(u"$ExceptionData$="), UnicodeString::npos);
 }

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "foundation/zfllConvertException.h"
+#include "foundation/zfllExceptionData.h"
 
 using namespace zf;
 using zf::rtl::UnicodeString;
@@ -123,6 +124,66 @@ TEST(ConvertException, AFailingLogStillStoresAndReturnsTheCode) {
   EzfBaseException::SetLastConvertedException(0, u"");
   uint32_t code = 0;
   EXPECT_NO_THROW(code = zfConvertException(EzfBaseException(10024, u"No table X"), log.get(), nullptr));
+  EXPECT_EQ(code, 10024u);
+  uint32_t stored = 0;
+  UnicodeString text;
+  EzfBaseException::GetLastConvertedException(stored, text);
+  EXPECT_EQ(stored, 10024u);
+  EXPECT_EQ(text, u"No table X");
+}
+
+namespace {
+
+struct Source : IzfExceptionDataProvider {
+  bool Add = true;
+  bool Fail = false;
+  void AddExceptionData(IzfExceptionDataContainer& aContainer) override {
+    if (Fail) throw zf::rtl::EConvertError(u"cannot describe");
+    if (Add) aContainer.AddString(u"Table", u"Log");
+  }
+};
+
+}  // namespace
+
+TEST(ConvertException, SourceExceptionData) {
+  Source nothing;
+  nothing.Add = false;
+  EXPECT_EQ(zfConvertException(EzfBaseException(10024), nullptr, &nothing), 10024u);
+  uint32_t code = 0;
+  UnicodeString text;
+  EzfBaseException::GetLastConvertedException(code, text);
+  EXPECT_EQ(text, u"") << "a source that adds nothing attaches no data";
+
+  Source adds;
+  EXPECT_EQ(zfConvertException(zf::rtl::EOutOfMemory(zf::rtl::kSOutOfMemory), nullptr, &adds), 9473u);
+  EzfBaseException::GetLastConvertedException(code, text);
+  const UnicodeString prefix = UnicodeString(zfOrgMarker) + zfCustomInfoStart + u"$ExceptionData$=";
+  ASSERT_EQ(text.substr(0, prefix.size()), prefix);
+  // Raising the code rebuilds the exception with its data (the unit installs the decoder).
+  zfllExceptionDataUnit().Initialize();
+  try {
+    zfRaiseIfError(9473);
+    FAIL();
+  } catch (EzfBaseException& e) {
+    ASSERT_TRUE(e.GetExceptionData());
+    ASSERT_EQ(e.GetExceptionData()->GetCount(), 1);
+    EXPECT_EQ(e.GetExceptionData()->GetItem(0)->AsString(), u"Log");
+  }
+  zfllExceptionDataUnit().Finalize();
+
+  // The listing follows the log line.
+  zf::rtl::TComponentPtr<CaptureLog> log(new CaptureLog());
+  zfConvertException(zf::rtl::EConvertError(u"bad"), log.get(), &adds);
+  ASSERT_EQ(log->Entries.size(), 1u);
+  EXPECT_EQ(log->Entries[0].Msg.substr(0, 20), u"Exception Cvt: bad\r\n");
+  EXPECT_NE(log->Entries[0].Msg.find(u"Table"), UnicodeString::npos);
+}
+
+TEST(ConvertException, AFailingSourceStillStoresAndReturnsTheCode) {
+  Source failing;
+  failing.Fail = true;
+  uint32_t code = 0;
+  EXPECT_NO_THROW(code = zfConvertException(EzfBaseException(10024, u"No table X"), nullptr, &failing));
   EXPECT_EQ(code, 10024u);
   uint32_t stored = 0;
   UnicodeString text;
