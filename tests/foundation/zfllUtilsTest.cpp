@@ -7,7 +7,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <random>
+#include <thread>
 
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
@@ -517,6 +519,35 @@ TEST(zfllUtils, LiveObjectRegistry) {
   EXPECT_TRUE(zfIsValidObject(ic, obj, cls));
   EXPECT_TRUE(zfUnregisterLiveObject(ic));
   EXPECT_TRUE(zfUnregisterLiveObject(ib));
+  EXPECT_EQ(zfLiveObjectCount(), before);
+}
+
+TEST(zfllUtils, LiveObjectRegistryAcrossThreads) {
+  static const rtl::TClassInfo kClass{u"TObj", nullptr};
+  size_t before = zfLiveObjectCount();
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&failures] {
+      int local = 0;
+      std::vector<TzfObjectIdentity> stale;
+      for (int i = 0; i < 2000; ++i) {
+        TzfObjectIdentity id = zfRegisterLiveObject(&local, &kClass);
+        void* obj = nullptr;
+        const rtl::TClassInfo* cls = nullptr;
+        if (!zfIsValidObject(id, obj, cls) || obj != &local) ++failures;
+        if (!zfUnregisterLiveObject(id)) ++failures;
+        if (i % 100 == 0) stale.push_back(id);
+      }
+      // Slots were reused by every thread meanwhile; old identities stay dead.
+      for (TzfObjectIdentity id : stale) {
+        void* obj = nullptr;
+        const rtl::TClassInfo* cls = nullptr;
+        if (zfIsValidObject(id, obj, cls)) ++failures;
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(zfLiveObjectCount(), before);
 }
 
