@@ -319,6 +319,32 @@ TEST(ClassFactoryRegistry, NotifyFactories) {
   EXPECT_EQ(log, (std::vector<int>{1}));
 }
 
+// A factory whose notification uses the registry (here: registers a further factory) must not
+// deadlock: factories are told outside the registry's lock.
+class TReentrantFactory : public TFactory, public IzfClassFactoryNotify {
+ public:
+  explicit TReentrantFactory(TzfClassFactoryRegistry* aRegistry) : TFactory(0), FRegistry(aRegistry) {}
+  HRESULT Notify() override {
+    RefPtr<TzfInterfacedObject> obj;
+    if (FRegistry->CreateInstance(kClassA, nullptr, kIID, obj) != S_OK) return E_UNEXPECTED;
+    return FRegistry->RegisterClassFactory(kClassB, RefPtr<TFactory>::Create(5), &Control);
+  }
+  RefPtr<IzfClassFactoryControl> Control;
+
+ private:
+  TzfClassFactoryRegistry* FRegistry;
+};
+
+TEST(ClassFactoryRegistry, NotificationMayUseTheRegistry) {
+  RefPtr<TzfClassFactoryRegistry> reg = RefPtr<TzfClassFactoryRegistry>::Create();
+  RefPtr<TReentrantFactory> f = RefPtr<TReentrantFactory>::Create(reg.get());
+  RefPtr<IzfClassFactoryControl> control;
+  ASSERT_EQ(reg->RegisterClassFactory(kClassA, f, &control), S_OK);
+  EXPECT_EQ(reg->NotifyFactories(), S_OK);
+  EXPECT_EQ(reg->Count(), 2u);
+  f->Control.reset();
+}
+
 TEST(ClassFactoryRegistry, ProcessWideInstanceIsShared) {
   std::vector<RefPtr<IzfClassFactoryRegistry>> got(8);
   std::vector<std::thread> threads;
