@@ -54,14 +54,28 @@ uint8_t* Reserve(int64_t aSize, uint8_t* aAddress) {
   return static_cast<uint8_t*>(p);
 }
 
-void Release(uint8_t* aBase, int64_t aSize) {
-  if (::munmap(aBase, static_cast<size_t>(aSize)) != 0) RaiseStreamOSError(u"munmap");
-}
-
 bool Commit(uint8_t* aFrom, int64_t aSize) {
   if (aSize <= 0) return true;
   return ::mprotect(aFrom, static_cast<size_t>(aSize), PROT_READ | PROT_WRITE) == 0;
 }
+
+// A new reservation anywhere with its first aCommit bytes committed; given back when the commit
+// is refused.
+uint8_t* ReserveCommitted(int64_t aReserve, int64_t aCommit) {
+  uint8_t* mem = Reserve(aReserve, nullptr);
+  if (!Commit(mem, aCommit)) {
+    int err = errno;
+    ::munmap(mem, static_cast<size_t>(aReserve));
+    errno = err;
+    RaiseStreamOSError(u"mprotect");
+  }
+  return mem;
+}
+
+void Release(uint8_t* aBase, int64_t aSize) {
+  if (::munmap(aBase, static_cast<size_t>(aSize)) != 0) RaiseStreamOSError(u"munmap");
+}
+
 
 // A whole file opened through POSIX, as a stream for loading and saving.
 class TFileHandleStream : public TStream {
@@ -239,26 +253,14 @@ uint8_t* TzfMemoryStream::Realloc(int64_t& aNewCapacity) {
         return cmsMemory;
       }
       // Elsewhere, then copy the content and give the old range back.
-      uint8_t* mem = Reserve(reserve, nullptr);
-      if (!Commit(mem, aNewCapacity)) {
-        int err = errno;
-        ::munmap(mem, static_cast<size_t>(reserve));
-        errno = err;
-        RaiseStreamOSError(u"mprotect");
-      }
+      uint8_t* mem = ReserveCommitted(reserve, aNewCapacity);
       if (cmsSize > 0) std::memcpy(mem, cmsMemory, static_cast<size_t>(cmsSize));
       ReleaseAll();
       msReserved = reserve;
       cmsMemory = mem;
       return mem;
     }
-    uint8_t* mem = Reserve(reserve, nullptr);
-    if (!Commit(mem, aNewCapacity)) {
-      int err = errno;
-      ::munmap(mem, static_cast<size_t>(reserve));
-      errno = err;
-      RaiseStreamOSError(u"mprotect");
-    }
+    uint8_t* mem = ReserveCommitted(reserve, aNewCapacity);
     msReserved = reserve;
     return mem;
   }

@@ -121,32 +121,33 @@ TzfInternalReadWritePortal::~TzfInternalReadWritePortal() {
   delete rwpThreadStates;
 }
 
-void TzfInternalReadWritePortal::CreateAndRead(TzfInternalReadWritePortal*& aPortal) {
+namespace {
+
+// Begins (and on a lost race ends) through the given pair of member functions: the portal held
+// in aPortal is created on first use and published by compare-exchange.
+template <typename TBegin, typename TEnd>
+void CreateAndBegin(TzfInternalReadWritePortal*& aPortal, TBegin aBegin, TEnd aEnd) {
   if (auto* p = __atomic_load_n(&aPortal, __ATOMIC_ACQUIRE)) {
-    p->BeginRead();
+    (p->*aBegin)();
     return;
   }
   auto* created = new TzfInternalReadWritePortal();
-  created->BeginRead();
+  (created->*aBegin)();
   auto* found = zfLockedCompareExchange(aPortal, created, static_cast<TzfInternalReadWritePortal*>(nullptr));
   if (found == nullptr) return;
-  created->EndRead();
+  (created->*aEnd)();
   delete created;
-  found->BeginRead();
+  (found->*aBegin)();
+}
+
+}  // namespace
+
+void TzfInternalReadWritePortal::CreateAndRead(TzfInternalReadWritePortal*& aPortal) {
+  CreateAndBegin(aPortal, &TzfInternalReadWritePortal::BeginRead, &TzfInternalReadWritePortal::EndRead);
 }
 
 void TzfInternalReadWritePortal::CreateAndWrite(TzfInternalReadWritePortal*& aPortal) {
-  if (auto* p = __atomic_load_n(&aPortal, __ATOMIC_ACQUIRE)) {
-    p->BeginWrite();
-    return;
-  }
-  auto* created = new TzfInternalReadWritePortal();
-  created->BeginWrite();
-  auto* found = zfLockedCompareExchange(aPortal, created, static_cast<TzfInternalReadWritePortal*>(nullptr));
-  if (found == nullptr) return;
-  created->EndWrite();
-  delete created;
-  found->BeginWrite();
+  CreateAndBegin(aPortal, &TzfInternalReadWritePortal::BeginWrite, &TzfInternalReadWritePortal::EndWrite);
 }
 
 void TzfInternalReadWritePortal::BeginRead() {

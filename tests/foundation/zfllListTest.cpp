@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/rtl/rtlException.h"
+#include "zfSyncTestSupport.h"
 
 using namespace zf;
 
@@ -305,22 +306,7 @@ TEST(SortedList, BaseCompareOrdersPointersUnsigned) {
   EXPECT_EQ(Items(list), (std::vector<intptr_t>{1, 5, -1}));
 }
 
-namespace {
-
-void RunWithWatchdog(std::chrono::milliseconds aLimit, std::function<void()> aWork) {
-  std::packaged_task<void()> task(std::move(aWork));
-  auto done = task.get_future();
-  std::thread worker(std::move(task));
-  if (done.wait_for(aLimit) != std::future_status::ready) {
-    std::fprintf(stderr, "watchdog: list wrapper work did not finish\n");
-    std::fflush(stderr);
-    ::_exit(3);
-  }
-  worker.join();
-  done.get();
-}
-
-}  // namespace
+using zf::test::RunWithWatchdog;
 
 TEST(ListWrappers, ConcurrentWritersAndReaders) {
   zfllMemoryManagerUnit().Initialize();
@@ -329,7 +315,7 @@ TEST(ListWrappers, ConcurrentWritersAndReaders) {
     TzfListSyncAccess* access = kind == 0 ? static_cast<TzfListSyncAccess*>(new TzfListPortal(new TzfList()))
                                           : new TzfListPadlock(new TzfList());
     constexpr int kThreads = 4, kPerThread = 2000;
-    RunWithWatchdog(std::chrono::milliseconds(20000), [&] {
+    RunWithWatchdog("list wrapper work", std::chrono::milliseconds(20000), [&] {
       std::vector<std::thread> threads;
       for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
@@ -380,7 +366,7 @@ TEST(ListWrappers, AddListReleaseClearAndLocksReleasedOnError) {
     access->Add(P(5));
     EXPECT_THROW(access->Remove(P(5)), EzfSortedListException);
     EXPECT_THROW(access->Release(P(5)), EzfSortedListException);
-    RunWithWatchdog(std::chrono::milliseconds(5000), [&] { EXPECT_EQ(access->Add(P(6)), 1); });
+    RunWithWatchdog("list wrapper work", std::chrono::milliseconds(5000), [&] { EXPECT_EQ(access->Add(P(6)), 1); });
     EXPECT_EQ(access->Count(), 2);
   }
   zfllSyncUnit().Finalize();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/rtl/rtlException.h"
+#include "zfSyncTestSupport.h"
 
 using namespace zf;
 using namespace std::chrono_literals;
@@ -33,21 +34,7 @@ class PortalUnits {
   }
 };
 
-// Runs aWork on its own thread and waits for it at most aLimit. A portal that never lets the
-// thread through is a hang that no later code could recover from: report it and end the process
-// instead of blocking the test run.
-void RunWithWatchdog(const char* aWhat, std::chrono::milliseconds aLimit, std::function<void()> aWork) {
-  std::packaged_task<void()> task(std::move(aWork));
-  auto done = task.get_future();
-  std::thread worker(std::move(task));
-  if (done.wait_for(aLimit) != std::future_status::ready) {
-    std::fprintf(stderr, "watchdog: %s did not finish within %lld ms\n", aWhat, static_cast<long long>(aLimit.count()));
-    std::fflush(stderr);
-    ::_exit(3);
-  }
-  worker.join();
-  done.get();  // passes on an exception of the work
-}
+using zf::test::RunWithWatchdog;
 
 // Another thread can write (and so the portal is free) within the time limit.
 void ExpectFreeForOthers(TzfInternalReadWritePortal& aPortal) {
