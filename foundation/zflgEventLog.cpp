@@ -661,6 +661,28 @@ void TzfEventLog::ClearStorage() {
   }
 }
 
+void TzfEventLog::GetConfigSettings(TzfBaseSettings& aSettings) {
+  TzfStreamEventLog::GetConfigSettings(aSettings);
+  for (const char16_t* name : {u"FileName", u"MaxSize"}) {
+    TzfBaseSetting& s = aSettings.AddSetting(std::make_unique<TzfBaseSetting>());
+    s.fName = name;
+    s.fPropertyName = name;
+    s.fSettingType = name[0] == u'F' ? zfstString : zfstInteger;
+  }
+}
+
+void TzfEventLog::LoadConfig(TzfBaseComponentConfiguration& aConfig) {
+  TzfStreamEventLog::LoadConfig(aConfig);
+  SetFileName(zf::rtl::VarToStr(aConfig.GetValue(u"FileName", FileName())));
+  SetMaxSize(aConfig.GetValue(u"MaxSize", MaxSize()).AsInteger());
+}
+
+void TzfEventLog::SaveConfig(TzfBaseComponentConfiguration& aConfig) {
+  TzfStreamEventLog::SaveConfig(aConfig);
+  aConfig.SetValue(u"FileName", FileName());
+  aConfig.SetValue(u"MaxSize", MaxSize());
+}
+
 void TzfEventLog::SaveSettingsToStream(TzfWriter& aWriter) {
   TzfStreamEventLog::SaveSettingsToStream(aWriter);
   aWriter.WriteInteger(int32_t{2});

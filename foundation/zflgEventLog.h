@@ -317,6 +317,11 @@ class TzfEventLog : public TzfStreamEventLog {
   // "_NN" (rotation + 1) before its extension.
   UnicodeString zfRotationFileName() const;
 
+  // "FileName" and "MaxSize".
+  void GetConfigSettings(TzfBaseSettings& aSettings) override;
+  void LoadConfig(TzfBaseComponentConfiguration& aConfig) override;
+  void SaveConfig(TzfBaseComponentConfiguration& aConfig) override;
+
   // After the component block: Integer 2 and String FileName (version 1 carries one more Integer).
   void SaveSettingsToStream(TzfWriter& aWriter) override;
   void LoadSettingsFromStream(TzfReader& aReader) override;

@@ -280,6 +280,21 @@ void TzfComponent::AddExceptionData(IzfExceptionDataContainer& aContainer) {
   for (size_t i = 0; i < std::min(captions.size(), values.size()); ++i) stats->AddString(captions[i], values[i]);
 }
 
+UnicodeString TzfBaseSetting::Label() const {
+  if (!fLabel.empty()) return fLabel;
+  UnicodeString out;
+  for (size_t i = 0; i < fName.size(); ++i) {
+    if (i > 0 && fName[i] >= u'A' && fName[i] <= u'Z') out += u' ';
+    out += fName[i];
+  }
+  return out;
+}
+
+void TzfComponent::DoLoadConfig(TzfBaseComponentConfiguration& aConfig) {
+  LoadConfig(aConfig);
+  if (OnSettingsLoaded) OnSettingsLoaded(this);
+}
+
 bool TzfComponent::UIStatsVisible() {
   std::vector<UnicodeString> captions;
   GetStatsCaptions(captions);
@@ -773,6 +788,29 @@ void TzfStateComponent::GetStatsValues(std::vector<UnicodeString>& aList) {
     }
   }
   TzfLoggableComponent::GetStatsValues(aList);
+}
+
+void TzfStateComponent::GetConfigSettings(TzfBaseSettings& aSettings) {
+  TzfLoggableComponent::GetConfigSettings(aSettings);
+  for (const char16_t* name : {u"Active", u"EventLogEnabled"}) {
+    TzfBaseSetting& s = aSettings.AddSetting(std::make_unique<TzfBaseSetting>());
+    s.fName = name;
+    s.fPropertyName = name;
+    s.fSettingType = zfstBoolean;
+    s.fDefaultValue = zf::rtl::Variant(u"false");
+  }
+}
+
+void TzfStateComponent::LoadConfig(TzfBaseComponentConfiguration& aConfig) {
+  TzfLoggableComponent::LoadConfig(aConfig);
+  SetEventLogEnabled(aConfig.GetValue(u"EventLogEnabled", EventLogEnabled()).AsBoolean());
+  scSavedActive = aConfig.GetValue(u"Active", scSavedActive != 0).AsBoolean() ? 1 : 0;
+}
+
+void TzfStateComponent::SaveConfig(TzfBaseComponentConfiguration& aConfig) {
+  TzfLoggableComponent::SaveConfig(aConfig);
+  aConfig.SetValue(u"EventLogEnabled", EventLogEnabled());
+  aConfig.SetValue(u"Active", IsActive());
 }
 
 void TzfStateComponent::SaveSettingsToStream(TzfWriter& aWriter) {

@@ -19,6 +19,8 @@
 #include "foundation/zfllStreamsRW.h"
 #include "foundation/zfllSync.h"
 #include "platform/rtl/rtlDateTime.h"
+#include "platform/rtl/rtlStream.h"
+#include "platform/rtl/rtlVariant.h"
 #include "platform/rtl/rtlComponent.h"
 #include "platform/rtl/rtlException.h"
 #include "platform/rtl/rtlFormat.h"
@@ -113,6 +115,71 @@ class TzfIterationList {
 using TzfIterationListFactory = std::function<std::unique_ptr<TzfIterationList>()>;
 
 // ---------------------------------------------------------------------------------------------
+// Settings descriptions and the abstract configuration store (no concrete store is part of the
+// engine; components only describe their settings and call these operations).
+
+enum TzfSettingType : uint8_t {
+  zfstString, zfstInteger, zfstBoolean, zfstStream, zfstList, zfstThreadPriority, zfstSingleOption,
+  zfstMultiOption, zfstAliases, zfstUsers, zfstExtended, zfstPasswordString, zfstCaption, zfstMemo,
+  zfstPasswordMemo
+};
+
+class TzfBaseSetting {
+ public:
+  bool fEnforceValues = false;
+  zf::rtl::Variant fDefaultValue;
+  zf::rtl::Variant fMin;
+  zf::rtl::Variant fMax;
+  UnicodeString fValueList;
+  UnicodeString fPropertyName;
+  UnicodeString fName;
+  UnicodeString fHint;
+  TzfSettingType fSettingType = zfstString;
+  UnicodeString fLabel;
+
+  // fLabel when set; otherwise fName with a blank before every capital after the first character.
+  UnicodeString Label() const;
+};
+
+class TzfBaseSettings {
+ public:
+  virtual ~TzfBaseSettings() = default;
+  // Takes the new setting over and returns it for the caller to fill in.
+  virtual TzfBaseSetting& AddSetting(std::unique_ptr<TzfBaseSetting> aSetting) = 0;
+  virtual void RemoveSetting(int aIndex) = 0;
+};
+
+class TzfBaseServerConfiguration;
+
+class TzfBaseComponentConfiguration {
+ public:
+  explicit TzfBaseComponentConfiguration(TzfBaseServerConfiguration* aConfig) : fConfig(aConfig) {}
+  virtual ~TzfBaseComponentConfiguration() = default;
+  virtual void SetValueStream(const UnicodeString& aName, zf::rtl::TStream& aStream) {}
+  virtual void GetValueStream(const UnicodeString& aName, zf::rtl::TStream& aStream) {}
+  virtual void SetValue(const UnicodeString& aName, const zf::rtl::Variant& aValue) {}
+  // The base store holds nothing: the answer is the default.
+  virtual zf::rtl::Variant GetValue(const UnicodeString& aName, const zf::rtl::Variant& aDefault) { return aDefault; }
+
+ protected:
+  TzfBaseServerConfiguration* fConfig;
+};
+
+class TzfBaseServerConfiguration {
+ public:
+  explicit TzfBaseServerConfiguration(const UnicodeString& aFileName) : fFileName(aFileName) {}
+  virtual ~TzfBaseServerConfiguration() = default;
+  virtual void EnsureComponentConfiguration(const UnicodeString& aComponent, TzfBaseSettings& aSettings) = 0;
+  virtual TzfBaseComponentConfiguration* GetComponentConfiguration(const UnicodeString& aComponent) = 0;
+  virtual void Save() = 0;
+
+ protected:
+  bool fReportErrors = false;
+  UnicodeString fFileName;
+  UnicodeString fConfigErrors;
+};
+
+// ---------------------------------------------------------------------------------------------
 // TzfComponent
 
 class TzfComponent : public TComponent, public IzfExceptionDataProvider {
@@ -165,6 +232,13 @@ class TzfComponent : public TComponent, public IzfExceptionDataProvider {
   // "ClassName", "DisplayName" (when stored), "DisplayCategory" (when set) and a "Stats" container
   // with one value per statistic.
   void AddExceptionData(IzfExceptionDataContainer& aContainer) override;
+
+  // Configuration: descendants describe, load and save their settings.
+  virtual void GetConfigSettings(TzfBaseSettings& aSettings) {}
+  virtual void LoadConfig(TzfBaseComponentConfiguration& aConfig) {}
+  virtual void SaveConfig(TzfBaseComponentConfiguration& aConfig) {}
+  // LoadConfig, then OnSettingsLoaded.
+  void DoLoadConfig(TzfBaseComponentConfiguration& aConfig);
 
   // Settings stream: Integer 1 and String Name; descendants append their own block.
   virtual void SaveSettingsToStream(TzfWriter& aWriter);
@@ -399,6 +473,12 @@ class TzfStateComponent : public TzfLoggableComponent {
   uint8_t SavedActive() const { return scSavedActive; }
   // Adds "State" and "StateTransition" after the component's values.
   void AddExceptionData(IzfExceptionDataContainer& aContainer) override;
+
+  // "Active" and "EventLogEnabled" (Boolean, default false). Loading the configuration keeps the
+  // activation as the saved one; saving writes IsActive.
+  void GetConfigSettings(TzfBaseSettings& aSettings) override;
+  void LoadConfig(TzfBaseComponentConfiguration& aConfig) override;
+  void SaveConfig(TzfBaseComponentConfiguration& aConfig) override;
 
   // After the component block: Integer 1, Boolean EventLogEnabled, Boolean IsActive. Loading
   // keeps the activation as the saved one (SwitchToSavedActive applies it).

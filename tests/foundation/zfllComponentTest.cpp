@@ -584,3 +584,62 @@ TEST(ComponentExceptionData, StateComponentDescribesItself) {
   EXPECT_EQ(code, 15521u);
   EXPECT_NE(text.find(u"$ExceptionData$="), UnicodeString::npos);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Configuration
+
+namespace {
+
+struct ListSettings : TzfBaseSettings {
+  std::vector<std::unique_ptr<TzfBaseSetting>> Items;
+  TzfBaseSetting& AddSetting(std::unique_ptr<TzfBaseSetting> aSetting) override {
+    Items.push_back(std::move(aSetting));
+    return *Items.back();
+  }
+  void RemoveSetting(int aIndex) override { Items.erase(Items.begin() + aIndex); }
+};
+
+struct MapConfig : TzfBaseComponentConfiguration {
+  MapConfig() : TzfBaseComponentConfiguration(nullptr) {}
+  std::map<UnicodeString, zf::rtl::Variant> Values;
+  void SetValue(const UnicodeString& aName, const zf::rtl::Variant& aValue) override { Values[aName] = aValue; }
+  zf::rtl::Variant GetValue(const UnicodeString& aName, const zf::rtl::Variant& aDefault) override {
+    auto it = Values.find(aName);
+    return it == Values.end() ? aDefault : it->second;
+  }
+};
+
+}  // namespace
+
+TEST(ComponentConfig, StateComponentSettingsAndStore) {
+  Ptr<Machine> m(new Machine());
+  ListSettings settings;
+  m->GetConfigSettings(settings);
+  ASSERT_EQ(settings.Items.size(), 2u);
+  EXPECT_EQ(settings.Items[0]->fName, u"Active");
+  EXPECT_EQ(settings.Items[1]->Label(), u"Event Log Enabled");
+  EXPECT_EQ(settings.Items[1]->fSettingType, zfstBoolean);
+
+  MapConfig config;
+  config.Values[u"Active"] = true;
+  config.Values[u"EventLogEnabled"] = true;
+  int loaded = 0;
+  m->OnSettingsLoaded = [&](TzfComponent*) { ++loaded; };
+  m->DoLoadConfig(config);
+  EXPECT_EQ(loaded, 1);
+  EXPECT_TRUE(m->EventLogEnabled());
+  EXPECT_EQ(m->State(), zfsInactive);  // loading activates nothing
+  m->SwitchToSavedActive();
+  EXPECT_EQ(m->State(), zfsStarted);
+
+  MapConfig saved;
+  m->SaveConfig(saved);
+  EXPECT_TRUE(saved.Values[u"Active"].AsBoolean());
+
+  Ptr<TzfEventLog> log(new TzfEventLog());
+  MapConfig logConfig;
+  logConfig.Values[u"FileName"] = u"x.log";
+  log->LoadConfig(logConfig);
+  EXPECT_EQ(log->FileName(), u"x.log");
+  EXPECT_EQ(log->MaxSize(), 0);
+}

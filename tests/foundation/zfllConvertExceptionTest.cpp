@@ -55,6 +55,7 @@ UnicodeString Block(const char16_t* aName, const UnicodeString& aValue) { return
 }  // namespace
 
 TEST(ConvertException, EngineExceptions) {
+  EzfBaseException::SetLastConvertedException(0, u"");
   Converted plain = Convert(EzfBaseException(10024));
   EXPECT_EQ(plain.Code, 10024u);
   EXPECT_EQ(plain.Custom, u"");
@@ -148,6 +149,7 @@ struct Source : IzfExceptionDataProvider {
 TEST(ConvertException, SourceExceptionData) {
   Source nothing;
   nothing.Add = false;
+  EzfBaseException::SetLastConvertedException(0, u"");  // no pending text for the code form
   EXPECT_EQ(zfConvertException(EzfBaseException(10024), nullptr, &nothing), 10024u);
   uint32_t code = 0;
   UnicodeString text;

@@ -174,3 +174,26 @@ TEST(BackgroundThread, SlowStopIsReportedThroughTheReporter) {
   ASSERT_EQ(reported.size(), 1u);
   EXPECT_EQ(reported[0], u"Flush");
 }
+
+namespace {
+
+// Holds its thread before the work until the owner has asked it to stop.
+struct LateStart : TzfBackgroundThread {
+  std::string ThreadName() const override {
+    while (!Terminated()) std::this_thread::yield();
+    return "LateStart";
+  }
+  void Run() override { Ran.store(true); }
+  std::atomic<bool> Ran{false};
+};
+
+}  // namespace
+
+TEST(BackgroundThread, StoppedBeforeItsWorkBeganSkipsTheWork) {
+  auto t = zfCreateBackgroundThread<LateStart>();
+  LateStart* raw = t.get();
+  raw->BeforeDestruction();
+  EXPECT_TRUE(raw->Done());
+  EXPECT_FALSE(raw->WorkRan());
+  EXPECT_FALSE(raw->Ran.load());
+}
