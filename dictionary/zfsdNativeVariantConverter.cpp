@@ -8,8 +8,9 @@
 #include "dictionary/zfsdFmtBcd.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
-#include "platform/os/osSystem.h"
-#include "platform/rtl/rtlAnsi.h"
+#include "foundation/zfllUtils.h"
+#include "platform/locale/locCodePages.h"
+#include "platform/locale/locLocales.h"
 #include "platform/rtl/rtlGuid.h"
 
 namespace zf {
@@ -25,7 +26,7 @@ constexpr const char* kUnit = "zfsdNativeVariantConverter";
 constexpr const char16_t* kOrg = u"<[!\u00FEOrg\u00FE!>";
 
 // Numbers and dates in text are read with the calling thread's locale settings.
-const rtl::TFormatSettings& ThreadFormatSettings() { return rtl::DefaultFormatSettings(); }
+const rtl::TFormatSettings& ThreadFormatSettings() { return zfGetLocaleFormatSettings(locale::GetThreadLocale()); }
 // The platform's own Variant conversions use the process's settings.
 const rtl::TFormatSettings& PlatformFormatSettings() { return rtl::DefaultFormatSettings(); }
 
@@ -65,17 +66,23 @@ void StoreSingle(uint8_t* p, float f) {
   Store<uint32_t>(p, bits);
 }
 
+// Byte fills and copies that accept empty ranges (whose pointers may be null).
+void ZeroBytes(uint8_t* p, size_t n) {
+  if (n) std::memset(p, 0, n);
+}
+void CopyBytes(uint8_t* aTarget, const void* aSource, size_t n) {
+  if (n) std::memcpy(aTarget, aSource, n);
+}
+
 // ---- failures ----
 
 [[noreturn]] void RaiseDamaged(UnicodeStringView aDetail) {
   throw EzfBaseException(zfErrFileCorrupt, UnicodeString(kOrg) + u" " + UnicodeString(aDetail));
 }
 
-// A code-page conversion that failed for a reason other than room: the code page is unknown.
-[[noreturn]] void RaiseConversion(UnicodeStringView aAction) {
-  os::SetLastError(EINVAL);
-  zfRaiseLastOSError(aAction);
-}
+// A code-page conversion that failed (the code page is unknown): the conversion left its reason
+// in the thread's last OS error.
+[[noreturn]] void RaiseConversion(UnicodeStringView aAction) { zfRaiseLastOSError(aAction); }
 
 [[noreturn]] void RaiseOutOfRange(int64_t aNumber) {
   throw rtl::Exception(Format(u"Value out of range for the target column type: %d", {aNumber}));
@@ -169,23 +176,32 @@ void TrimTrailingBlanks(UnicodeString& s) {
   while (!s.empty() && s.back() == u' ') s.pop_back();
 }
 
+// Code page 0 is the engine's default: the calling thread's ANSI code page.
+uint32_t EngineCodePage(uint16_t aCodePage) { return aCodePage ? aCodePage : zfDefaultCodePage; }
+
 UnicodeString Decode(uint16_t aCodePage, std::string_view aBytes, UnicodeStringView aAction) {
   UnicodeString r;
-  if (!rtl::TryDecodeAnsi(aCodePage, aBytes, r)) RaiseConversion(aAction);
+  if (!locale::BytesToUnicode(EngineCodePage(aCodePage), aBytes, r)) RaiseConversion(aAction);
   return r;
 }
 
 std::string Encode(uint16_t aCodePage, UnicodeStringView aText, UnicodeStringView aAction) {
   std::string r;
-  if (!rtl::TryEncodeAnsi(aCodePage, aText, r)) RaiseConversion(aAction);
+  if (!locale::UnicodeToBytes(EngineCodePage(aCodePage), aText, r)) RaiseConversion(aAction);
   return r;
 }
 
-// 8-bit text of a Variant in the system code page (an 8-bit string already in it keeps its bytes).
+// The text of a Variant; 8-bit strings are converted from their own code page.
+UnicodeString TextOf(const Variant& v, UnicodeStringView aAction) {
+  if (IsAnsiStr(v)) return Decode(v.RawAnsi().CodePage(), v.RawAnsi().View(), aAction);
+  return v.AsString(PlatformFormatSettings());
+}
+
+// 8-bit text of a Variant in the default code page (an 8-bit string already in it keeps its bytes).
 std::string SystemAnsiBytes(const Variant& v, UnicodeStringView aAction) {
-  if (IsAnsiStr(v) && rtl::ResolveCodePage(v.RawAnsi().CodePage()) == rtl::ResolveCodePage(rtl::CP_ACP))
+  if (IsAnsiStr(v) && rtl::ResolveCodePage(v.RawAnsi().CodePage()) == rtl::ResolveCodePage(static_cast<uint16_t>(EngineCodePage(0))))
     return v.RawAnsi().Bytes();
-  return Encode(rtl::CP_ACP, v.AsString(PlatformFormatSettings()), aAction);
+  return Encode(0, TextOf(v, aAction), aAction);
 }
 
 // ---- native -> Variant ----
@@ -202,7 +218,7 @@ Variant DateTimeFromMSecs(double aMSecs) {
 // The zero-terminated 8-bit text of a field. A field must hold its terminator; BLOB content is
 // taken whole when it has none.
 std::string_view TerminatedBytes(const uint8_t* aBuffer, int32_t aLength, bool aNeedTerminator) {
-  const void* z = std::memchr(aBuffer, 0, static_cast<size_t>(aLength));
+  const void* z = aLength > 0 ? std::memchr(aBuffer, 0, static_cast<size_t>(aLength)) : nullptr;
   if (!z) {
     if (aNeedTerminator) RaiseDamaged(Format(u"Text field of %d bytes has no terminator", {aLength}));
     return std::string_view(reinterpret_cast<const char*>(aBuffer), static_cast<size_t>(aLength));
@@ -241,9 +257,9 @@ void TextToBuffer(TzfFieldType aType, uint16_t aCodePage, int32_t aDecPl, const 
   if (fromBytes) {
     const auto& b = v.AsBytes();
     rawBytes.assign(b.begin(), b.end());
-    if (aCodePage != 0) text = Decode(rtl::CP_ACP, rawBytes, u"NullStringToBuffer/MultiByteToWideChar");
+    if (aCodePage != 0) text = Decode(0, rawBytes, u"NullStringToBuffer/MultiByteToWideChar");
   } else {
-    text = v.AsString(PlatformFormatSettings());
+    text = TextOf(v, u"NullStringToBuffer/MultiByteToWideChar");
   }
   // 2. Trailing blanks.
   const size_t untrimmed = text.size();
@@ -263,7 +279,7 @@ void TextToBuffer(TzfFieldType aType, uint16_t aCodePage, int32_t aDecPl, const 
   }
   const bool trimmed = text.size() != untrimmed;
   // 3. Zero-fill: the terminator and the rest are zero.
-  std::memset(aBuffer, 0, static_cast<size_t>(aLength));
+  ZeroBytes(aBuffer, static_cast<size_t>(aLength));
   // 4. UTF-16 targets.
   if (target == TTextTarget::Wide) {
     int64_t capacity = aLength - 2;
@@ -282,7 +298,7 @@ void TextToBuffer(TzfFieldType aType, uint16_t aCodePage, int32_t aDecPl, const 
                                                                   : u"NullStringToBuffer/WideCharToMultiByte";
     if (fromBytes) bytes = rawBytes;
     else if (IsAnsiStr(v) && !trimmed) bytes = SystemAnsiBytes(v, action);
-    else bytes = Encode(rtl::CP_ACP, text, action);
+    else bytes = Encode(0, text, action);
     if (static_cast<int64_t>(bytes.size()) > capacity) RaiseTooWide(static_cast<int64_t>(bytes.size()), capacity);
   } else {
     // 6. A named code page, converted straight into the capacity.
@@ -294,16 +310,16 @@ void TextToBuffer(TzfFieldType aType, uint16_t aCodePage, int32_t aDecPl, const 
   }
   if (target == TTextTarget::Short) {
     aBuffer[0] = static_cast<uint8_t>(bytes.size());
-    std::memcpy(aBuffer + 1, bytes.data(), bytes.size());
+    CopyBytes(aBuffer + 1, bytes.data(), bytes.size());
   } else {
-    std::memcpy(aBuffer, bytes.data(), bytes.size());
+    CopyBytes(aBuffer, bytes.data(), bytes.size());
   }
 }
 
 void CharToBuffer(uint16_t aCodePage, const Variant& v, uint8_t* aBuffer) {
   std::string bytes;
   if (aCodePage != 0) {
-    UnicodeString text = v.AsString(PlatformFormatSettings());
+    UnicodeString text = TextOf(v, u"AnsiCharToBuffer/MultiByteToWideChar");
     if (text.size() != 1) RaiseInvalidChar();
     bytes = Encode(aCodePage, text, u"AnsiCharToBuffer/WideCharToMultiByte");
   } else if (IsTextKind(v)) {
@@ -316,7 +332,7 @@ void CharToBuffer(uint16_t aCodePage, const Variant& v, uint8_t* aBuffer) {
 }
 
 void WideCharToBuffer(const Variant& v, uint8_t* aBuffer) {
-  UnicodeString text = v.AsString(PlatformFormatSettings());
+  UnicodeString text = TextOf(v, u"WideCharToBuffer/MultiByteToWideChar");
   if (text.size() != 1) RaiseInvalidChar();
   Store<uint16_t>(aBuffer, text[0]);
 }
@@ -474,11 +490,11 @@ void VariantToBuffer(TzfFieldType aFieldType, uint16_t aCodePage, int32_t aUnits
       TextToBuffer(aFieldType, aCodePage, aDecPl, v, b, aLength);
       break;
     case zftByteArray: {
-      std::memset(b, 0, static_cast<size_t>(aLength));
+      ZeroBytes(b, static_cast<size_t>(aLength));
       if (v.IsByteArray()) {
         const auto& bytes = v.AsBytes();
         if (static_cast<int64_t>(bytes.size()) > aLength) RaiseTooWide(static_cast<int64_t>(bytes.size()), aLength);
-        std::memcpy(b, bytes.data(), bytes.size());
+        CopyBytes(b, bytes.data(), bytes.size());
       }
       break;
     }
@@ -514,7 +530,7 @@ void VariantToByteArray(TzfFieldType aFieldType, uint16_t aCodePage, int32_t aUn
     return aBytes.data();
   };
   auto textOf = [&] {
-    UnicodeString t = v.AsString(PlatformFormatSettings());
+    UnicodeString t = TextOf(v, u"VariantToByteArray/MultiByteToWideChar");
     if (fixed) TrimTrailingBlanks(t);
     return t;
   };

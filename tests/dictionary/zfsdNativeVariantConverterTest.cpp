@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "dictionary/zfsdNativeVariantConverter.h"
+#include "platform/locale/locCodePages.h"
 #include "platform/rtl/rtlAnsi.h"
 #include "zfsdTestUtil.h"
 
@@ -240,6 +241,19 @@ TEST(NativeValues, CodePages) {
   b = Write(utf8, Variant(u"\u00E9\u20AC"));
   EXPECT_EQ(Hex(b), u"05C3A9E282AC00");
   EXPECT_EQ(Show(Read(utf8, b)), u"OleStr:\u00E9\u20AC");
+  // A double-byte code page: two bytes per character, counted in bytes against the field.
+  if (locale::IsValidCodePage(932)) {
+    const Field sjis{zftNullString, 932, 2, 0, 3};
+    EXPECT_EQ(Hex(Write(sjis, Variant(u"\u3042"))), u"82A000");
+    EXPECT_EQ(Show(Read(sjis, Write(sjis, Variant(u"\u3042")))), u"OleStr:\u3042");
+    EXPECT_EQ(Outcome([&] { Write(sjis, Variant(u"\u3042\u3042")); }),
+              u"!Exception: Source string data is too wide for the target field (2)");
+    // A lead byte cut off by the terminator reads as a replacement, never past the field.
+    const uint8_t cut[3] = {'a', 0x82, 0};
+    Variant r;
+    VariantFromBuffer(zftNullString, 932, 2, 0, cut, 3, r);
+    EXPECT_EQ(r.AsString().substr(0, 1), u"a");
+  }
   // Unknown code page: the conversion fails with the engine's OS error and its action.
   UnicodeString o = Outcome([&] { Write(Field{zftNullString, 1, 4, 0, 5}, Variant(u"a")); });
   EXPECT_NE(o.find(u"#11047"), UnicodeString::npos) << rtl::u8(o);
