@@ -7,6 +7,9 @@
 
 #include "foundation/zfmmMemoryLow.h"
 #include "platform/rtl/rtlException.h"
+#if ZF_MM_ENGINE
+#include "foundation/zfllMemoryManagerImpl.h"
+#endif
 
 namespace zf {
 
@@ -98,7 +101,11 @@ inline TzfMemoryManagerFunctions& MM() { return zfMemoryManagerFunctions(); }
 TzfMemoryManagerFunctions& zfSystemMemoryManagerFunctions() { return gSystemFunctions; }
 
 TzfMemoryManagerFunctions& zfMemoryManagerFunctions() {
+#if ZF_MM_ENGINE
+  return mm::zfmmEngineFunctions();
+#else
   return gSystemFunctions;
+#endif
 }
 
 // ---- raw memory -----------------------------------------------------------------------------

@@ -1,0 +1,229 @@
+#include "foundation/zfmmBlockManager.h"
+
+#include <sys/mman.h>
+
+#include <atomic>
+
+#include "foundation/zfmmChunkManager.h"
+
+namespace zf::mm {
+
+namespace {
+
+// Per-chunk record, shared by both managers.
+struct TChunkRecord {
+  std::atomic<TzfBlockClass*> Owner;
+  uint32_t ChunkNumber;
+  TzfBitmap1024 FreeBlocks;
+  uint32_t Spare;
+};
+
+TzfBlockClass gCommitted[kzfBlockClassCount];
+TzfBlockClass gPhysical[kzfBlockClassCount];
+TChunkRecord gRecords[kzfChunkCount];
+// Committed manager: bit set when the block was freed since the last trim.
+TzfBitmap1024 gFreedMarks[kzfChunkCount];
+int gStarts = 0;
+
+constexpr uint32_t kShifts[kzfBlockClassCount] = {12, 13, 14, 15, 16, 22};
+
+void InitClass(TzfBlockClass& c, int aIndex, bool aPhysical) {
+  c.Shift = kShifts[aIndex];
+  c.BlockSize = size_t(1) << c.Shift;
+  c.OffsetMask = c.BlockSize - 1;
+  c.AlignMask = ~uintptr_t(c.OffsetMask);
+  c.WordCount = uint32_t((kzfChunkSize / c.BlockSize) / 32);
+  c.FullMask = c.WordCount == 32 ? 0xFFFFFFFFu : (1u << c.WordCount) - 1;
+  c.Physical = aPhysical;
+  c.Index = aIndex;
+  c.Chunks.Clear();
+}
+
+void* NewChunk(TzfBlockClass* K) { return K->Physical ? AllocPhysicalChunk() : AllocCommittedChunk(); }
+bool ReturnChunk(TzfBlockClass* K, void* aChunk) {
+  return K->Physical ? FreePhysicalChunk(aChunk) : FreeCommittedChunk(aChunk);
+}
+
+// Gives the pages of blocks that are free and marked freed back to the system. The blocks are
+// taken out of the free bitmap while that happens, so no allocation can hand them out meanwhile.
+void DiscardFreedBlocks(TzfBlockClass* K, int c) {
+  TChunkRecord& r = gRecords[c];
+  TzfBitmap1024& marks = gFreedMarks[c];
+  uint8_t* chunk = static_cast<uint8_t*>(zfmmChunkAddress(c));
+  for (uint32_t w = 0; w < K->WordCount; ++w) {
+    uint32_t m = __atomic_exchange_n(&marks.Data[w], 0u, __ATOMIC_ACQ_REL);
+    if (m == 0) continue;
+    uint32_t d = __atomic_load_n(&r.FreeBlocks.Data[w], __ATOMIC_ACQUIRE);
+    uint32_t take;
+    bool wasEmpty, nowEmpty;
+    for (;;) {
+      take = d & m;
+      if (take == 0) break;
+      if (r.FreeBlocks.ExchangeWord(int(w), d, d & ~take, wasEmpty, nowEmpty)) break;
+      d = __atomic_load_n(&r.FreeBlocks.Data[w], __ATOMIC_ACQUIRE);
+    }
+    if (take == 0) continue;
+    if (nowEmpty) K->Chunks.ToggleBit(c);
+    for (uint32_t bits = take; bits;) {
+      // Runs of adjacent blocks in one call.
+      int lo = __builtin_ctz(bits);
+      uint32_t run = bits >> lo;
+      int len = run == 0xFFFFFFFFu ? 32 : __builtin_ctz(~run);
+      ::madvise(chunk + ((size_t(w) * 32 + lo) << K->Shift), size_t(len) << K->Shift, MADV_DONTNEED);
+      bits &= len == 32 ? 0 : ~(((1u << len) - 1) << lo);
+    }
+    r.FreeBlocks.OrWord(int(w), take, wasEmpty);
+    if (wasEmpty) K->Chunks.ToggleBit(c);
+  }
+}
+
+// Tries to take every block of a wholly free chunk; rolls back when an allocation got in first.
+bool TakeWholeChunk(TzfBlockClass* K, int c) {
+  TChunkRecord& r = gRecords[c];
+  uint32_t w = 0;
+  bool wasEmpty, nowEmpty = false;
+  for (; w < K->WordCount; ++w) {
+    if (!r.FreeBlocks.ExchangeWord(int(w), 0xFFFFFFFFu, 0, wasEmpty, nowEmpty)) break;
+  }
+  if (w == K->WordCount) {
+    if (nowEmpty) K->Chunks.ToggleBit(c);
+    return true;
+  }
+  // Give back every word taken so far.
+  while (w-- > 0) {
+    r.FreeBlocks.OrWord(int(w), 0xFFFFFFFFu, wasEmpty);
+    if (wasEmpty) K->Chunks.ToggleBit(c);
+  }
+  return false;
+}
+
+void Trim(TzfBlockClass* aClasses) {
+  for (int k = kzfBlockClassCount - 1; k >= 0; --k) {
+    TzfBlockClass* K = &aClasses[k];
+    if (K->WordCount == 0) continue;  // 4 MB blocks are chunks of their own
+    TzfBitmap1024 snapshot;
+    for (int w = 0; w < 32; ++w) snapshot.Data[w] = __atomic_load_n(&K->Chunks.Data[w], __ATOMIC_ACQUIRE);
+    for (int w = 0; w < 32; ++w) {
+      for (uint32_t bits = snapshot.Data[w]; bits; bits &= bits - 1) {
+        int c = w * 32 + __builtin_ctz(bits);
+        TChunkRecord& r = gRecords[c];
+        if (r.Owner.load(std::memory_order_acquire) != K) continue;
+        if (__atomic_load_n(&r.FreeBlocks.Full, __ATOMIC_ACQUIRE) == K->FullMask && TakeWholeChunk(K, c)) {
+          r.Owner.store(nullptr, std::memory_order_release);
+          if (!K->Physical) {
+            ::madvise(zfmmChunkAddress(c), kzfChunkSize, MADV_DONTNEED);
+            gFreedMarks[c].Clear();
+          }
+          ReturnChunk(K, zfmmChunkAddress(c));
+        } else if (!K->Physical) {
+          DiscardFreedBlocks(K, c);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+TzfBlockClass* zfmmCommittedClass(int aIndex) { return &gCommitted[aIndex]; }
+TzfBlockClass* zfmmPhysicalClass(int aIndex) { return &gPhysical[aIndex]; }
+
+TzfBlockClass* zfmmOwnerClassOf(const void* P) {
+  if (!zfmmInChunkRange(P)) return nullptr;
+  return gRecords[zfmmChunkOf(P)].Owner.load(std::memory_order_acquire);
+}
+
+bool zfmmBlockManagersStart() {
+  if (gStarts++ > 0) return true;
+  if (!zfmmChunkManagerStart()) {
+    gStarts = 0;
+    return false;
+  }
+  for (int c = 0; c < kzfChunkCount; ++c) {
+    gRecords[c].Owner.store(nullptr, std::memory_order_relaxed);
+    gRecords[c].ChunkNumber = uint32_t(c);
+    gRecords[c].FreeBlocks.Clear();
+    gFreedMarks[c].Clear();
+  }
+  for (int k = 0; k < kzfBlockClassCount; ++k) {
+    InitClass(gCommitted[k], k, false);
+    InitClass(gPhysical[k], k, true);
+  }
+  return true;
+}
+
+void zfmmBlockManagersStop() {
+  if (gStarts == 0 || --gStarts > 0) return;
+  zfmmChunkManagerStop();
+}
+
+void* BlockPoolAlloc(TzfBlockClass* K) {
+  if (!K) return nullptr;
+  if (K->WordCount == 0) {
+    void* chunk = NewChunk(K);
+    if (chunk) gRecords[zfmmChunkOf(chunk)].Owner.store(K, std::memory_order_release);
+    return chunk;
+  }
+  for (;;) {
+    int c = K->Chunks.FindHighest();
+    if (c < 0) {
+      void* chunk = NewChunk(K);
+      if (!chunk) return nullptr;
+      c = zfmmChunkOf(chunk);
+      TChunkRecord& r = gRecords[c];
+      r.FreeBlocks.Clear();
+      for (uint32_t w = 0; w < K->WordCount; ++w) r.FreeBlocks.Data[w] = 0xFFFFFFFFu;
+      r.FreeBlocks.NonEmpty = K->FullMask;
+      r.FreeBlocks.Full = K->FullMask;
+      gFreedMarks[c].Clear();
+      r.Owner.store(K, std::memory_order_release);
+      K->Chunks.SetBit(c);
+    }
+    TChunkRecord& r = gRecords[c];
+    bool empty;
+    int b = r.FreeBlocks.TakeHighestReportEmpty(empty);
+    if (b < 0) continue;  // another thread emptied it meanwhile
+    if (empty) K->Chunks.ToggleBit(c);
+    if (r.Owner.load(std::memory_order_acquire) == K)
+      return reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(zfmmChunkAddress(c)) + (uintptr_t(b) << K->Shift));
+    // The chunk changed hands between the search and the take: put the block back.
+    bool wasEmpty;
+    r.FreeBlocks.SetBitReportWasEmpty(b, wasEmpty);
+    if (wasEmpty) K->Chunks.ToggleBit(c);
+  }
+}
+
+bool BlockPoolDispose(TzfBlockClass* K, void* aBlock) {
+  if (!K || !zfmmInChunkRange(aBlock) || (reinterpret_cast<uintptr_t>(aBlock) & K->OffsetMask)) return false;
+  int c = zfmmChunkOf(aBlock);
+  TChunkRecord& r = gRecords[c];
+  if (K->WordCount == 0) {
+    // A 4 MB block is its chunk: the owner is claimed back first, so a second dispose is refused.
+    TzfBlockClass* expected = K;
+    if (!r.Owner.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel)) return false;
+    return ReturnChunk(K, aBlock);
+  }
+  if (r.Owner.load(std::memory_order_acquire) != K) return false;
+  int b = int((reinterpret_cast<uintptr_t>(aBlock) & (kzfChunkSize - 1)) >> K->Shift);
+  bool wasEmpty;
+  if (!r.FreeBlocks.SetBitReportWasEmpty(b, wasEmpty)) return false;  // already free
+  if (!K->Physical) __atomic_fetch_or(&gFreedMarks[c].Data[b >> 5], 1u << (b & 31), __ATOMIC_RELEASE);
+  if (wasEmpty) K->Chunks.ToggleBit(c);
+  return true;
+}
+
+void* BlockPoolAllocByIndex(int aIndex) {
+  return aIndex >= 0 && aIndex < kzfBlockClassCount ? BlockPoolAlloc(&gCommitted[aIndex]) : nullptr;
+}
+
+bool BlockFreeByAddress(void* aBlock) {
+  if (reinterpret_cast<uintptr_t>(aBlock) & 4095) return false;
+  TzfBlockClass* K = zfmmOwnerClassOf(aBlock);
+  if (!K || K->Physical) return false;
+  return BlockPoolDispose(K, aBlock);
+}
+
+void TrimCommitted() { Trim(gCommitted); }
+void TrimPhysical() { Trim(gPhysical); }
+
+}  // namespace zf::mm
