@@ -1,6 +1,7 @@
 #include "foundation/zfllMemoryManagerImpl.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <fenv.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -30,12 +31,12 @@ constexpr const char* kUnit = "zfllMemoryManagerImpl";
 using TPoolHandle = zf::TzfMemoryPool;
 
 // 0 stopped, 1 starting, 2 running, 3 stopping.
-std::atomic<int> gState{0};
-std::atomic<int32_t> gUsers{0};
-std::atomic<bool> gPermanentUser{false};
-bool gInitialized = false;
+constinit std::atomic<int> gState{0};
+constinit std::atomic<int32_t> gUsers{0};
+constinit std::atomic<bool> gPermanentUser{false};
+constinit bool gInitialized = false;
 void* gZeroPage = nullptr;
-TzfMemoryHooks gHooks{};
+constinit TzfMemoryHooks gHooks{};
 bool gHooksActive = false;
 
 // ---- the trimming thread's state (never destroyed while the thread can run) -----------------
@@ -54,8 +55,8 @@ struct TTrimmer {
 };
 alignas(TTrimmer) unsigned char gTrimmerStorage[sizeof(TTrimmer)];
 TTrimmer* gTrimmer = nullptr;
-std::atomic<bool> gThreadRunning{false};
-std::atomic<std::thread::id> gTrimThreadId{};
+constinit std::atomic<bool> gThreadRunning{false};
+constinit std::atomic<pthread_t> gTrimThread{0};
 
 struct {
   std::atomic<uint64_t> Ticks{0}, ItemCleanups{0}, CommittedTrims{0}, PhysicalTrims{0}, ChunkReleases{0}, FullTrims{0};
@@ -80,7 +81,7 @@ void DoChunkRelease() {
 
 void TrimThread(TTrimmer* t) {
   fesetenv(&t->Fenv);
-  gTrimThreadId.store(std::this_thread::get_id());
+  gTrimThread.store(pthread_self());
   uint32_t step = 0;
   int errors = 0;
   std::unique_lock<std::mutex> lock(t->Lock);
@@ -386,7 +387,7 @@ bool zfmmTrimmingThreadRunning() { return gThreadRunning.load(); }
 
 void zfmmTrimMemory() {
   TTrimmer* t = gTrimmer;
-  if (!t || !gThreadRunning.load() || std::this_thread::get_id() == gTrimThreadId.load()) return;
+  if (!t || !gThreadRunning.load() || pthread_equal(pthread_self(), gTrimThread.load())) return;
   std::unique_lock<std::mutex> lock(t->Lock);
   if (t->Exited) return;
   uint64_t target = t->Started + 1;  // the next full trim to start after this request

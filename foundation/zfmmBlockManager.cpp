@@ -11,19 +11,24 @@ namespace zf::mm {
 namespace {
 
 // Per-chunk record, shared by both managers.
+// Plain fields changed by atomic builtins: the table must be zero-initialised before any code
+// runs (the manager may start before this unit's static initialisers).
 struct TChunkRecord {
-  std::atomic<TzfBlockClass*> Owner;
+  TzfBlockClass* Owner;
   uint32_t ChunkNumber;
   TzfBitmap1024 FreeBlocks;
   uint32_t Spare;
 };
 
-TzfBlockClass gCommitted[kzfBlockClassCount];
-TzfBlockClass gPhysical[kzfBlockClassCount];
-TChunkRecord gRecords[kzfChunkCount];
+constinit TzfBlockClass gCommitted[kzfBlockClassCount]{};
+constinit TzfBlockClass gPhysical[kzfBlockClassCount]{};
+constinit TChunkRecord gRecords[kzfChunkCount]{};
 // Committed manager: bit set when the block was freed since the last trim.
-TzfBitmap1024 gFreedMarks[kzfChunkCount];
-int gStarts = 0;
+constinit TzfBitmap1024 gFreedMarks[kzfChunkCount]{};
+constinit int gStarts = 0;
+
+inline TzfBlockClass* OwnerOf(const TChunkRecord& r) { return __atomic_load_n(&r.Owner, __ATOMIC_ACQUIRE); }
+inline void SetOwner(TChunkRecord& r, TzfBlockClass* K) { __atomic_store_n(&r.Owner, K, __ATOMIC_RELEASE); }
 
 constexpr uint32_t kShifts[kzfBlockClassCount] = {12, 13, 14, 15, 16, 22};
 
@@ -107,9 +112,9 @@ void Trim(TzfBlockClass* aClasses) {
       for (uint32_t bits = snapshot.Data[w]; bits; bits &= bits - 1) {
         int c = w * 32 + __builtin_ctz(bits);
         TChunkRecord& r = gRecords[c];
-        if (r.Owner.load(std::memory_order_acquire) != K) continue;
+        if (OwnerOf(r) != K) continue;
         if (__atomic_load_n(&r.FreeBlocks.Full, __ATOMIC_ACQUIRE) == K->FullMask && TakeWholeChunk(K, c)) {
-          r.Owner.store(nullptr, std::memory_order_release);
+          SetOwner(r, nullptr);
           if (!K->Physical) {
             ::madvise(zfmmChunkAddress(c), kzfChunkSize, MADV_DONTNEED);
             gFreedMarks[c].Clear();
@@ -130,7 +135,7 @@ TzfBlockClass* zfmmPhysicalClass(int aIndex) { return &gPhysical[aIndex]; }
 
 TzfBlockClass* zfmmOwnerClassOf(const void* P) {
   if (!zfmmInChunkRange(P)) return nullptr;
-  return gRecords[zfmmChunkOf(P)].Owner.load(std::memory_order_acquire);
+  return OwnerOf(gRecords[zfmmChunkOf(P)]);
 }
 
 bool zfmmBlockManagersStart() {
@@ -140,7 +145,7 @@ bool zfmmBlockManagersStart() {
     return false;
   }
   for (int c = 0; c < kzfChunkCount; ++c) {
-    gRecords[c].Owner.store(nullptr, std::memory_order_relaxed);
+    gRecords[c].Owner = nullptr;
     gRecords[c].ChunkNumber = uint32_t(c);
     gRecords[c].FreeBlocks.Clear();
     gFreedMarks[c].Clear();
@@ -161,7 +166,7 @@ void* BlockPoolAlloc(TzfBlockClass* K) {
   if (!K) return nullptr;
   if (K->WordCount == 0) {
     void* chunk = NewChunk(K);
-    if (chunk) gRecords[zfmmChunkOf(chunk)].Owner.store(K, std::memory_order_release);
+    if (chunk) SetOwner(gRecords[zfmmChunkOf(chunk)], K);
     return chunk;
   }
   for (;;) {
@@ -176,7 +181,7 @@ void* BlockPoolAlloc(TzfBlockClass* K) {
       r.FreeBlocks.NonEmpty = K->FullMask;
       r.FreeBlocks.Full = K->FullMask;
       gFreedMarks[c].Clear();
-      r.Owner.store(K, std::memory_order_release);
+      SetOwner(r, K);
       K->Chunks.SetBit(c);
     }
     TChunkRecord& r = gRecords[c];
@@ -184,7 +189,7 @@ void* BlockPoolAlloc(TzfBlockClass* K) {
     int b = r.FreeBlocks.TakeHighestReportEmpty(empty);
     if (b < 0) continue;  // another thread emptied it meanwhile
     if (empty) K->Chunks.ToggleBit(c);
-    if (r.Owner.load(std::memory_order_acquire) == K)
+    if (OwnerOf(r) == K)
       return reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(zfmmChunkAddress(c)) + (uintptr_t(b) << K->Shift));
     // The chunk changed hands between the search and the take: put the block back.
     bool wasEmpty;
@@ -200,10 +205,10 @@ bool BlockPoolDispose(TzfBlockClass* K, void* aBlock) {
   if (K->WordCount == 0) {
     // A 4 MB block is its chunk: the owner is claimed back first, so a second dispose is refused.
     TzfBlockClass* expected = K;
-    if (!r.Owner.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel)) return false;
+    if (!__atomic_compare_exchange_n(&r.Owner, &expected, nullptr, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) return false;
     return ReturnChunk(K, aBlock);
   }
-  if (r.Owner.load(std::memory_order_acquire) != K) return false;
+  if (OwnerOf(r) != K) return false;
   int b = int((reinterpret_cast<uintptr_t>(aBlock) & (kzfChunkSize - 1)) >> K->Shift);
   bool wasEmpty;
   if (!r.FreeBlocks.SetBitReportWasEmpty(b, wasEmpty)) return false;  // already free

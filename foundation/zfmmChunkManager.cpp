@@ -29,9 +29,9 @@ TzfListHead gCommittedReserve, gPhysicalReserve;
 void* gMapping = nullptr;
 size_t gMappingSize = 0;
 // Set once a chunk has been made readable and writable; it stays so until shut-down.
-std::atomic<bool> gCommitted[kzfChunkCount];
-std::atomic<uint64_t> gSystemCalls{0};
-int gStarts = 0;
+constinit std::atomic<bool> gCommitted[kzfChunkCount];
+constinit std::atomic<uint64_t> gSystemCalls{0};
+constinit int gStarts = 0;
 
 bool Commit(int aChunk) {
   if (gCommitted[aChunk].load(std::memory_order_acquire)) return true;

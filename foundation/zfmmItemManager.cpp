@@ -28,16 +28,16 @@ constexpr uint64_t kUnit = 65536;
 constexpr uint64_t kPage = 4096;
 constexpr uint64_t kMaxLargeRequest = uint64_t(1) << 46;
 
-TzfMemoryPool gPools[kzfSizeClassCount];
+constinit TzfMemoryPool gPools[kzfSizeClassCount];
 TzfMemoryPool* gRoute32[1023];  // requests of 65 .. 32735 bytes, by (s - 1) div 32
 TzfMemoryPool* gRoute4[17];     // requests of 0 .. 64 bytes, by s div 4
 TzfBlockClass* gItemBlockClass = nullptr;
-int gStarts = 0;
+constinit int gStarts = 0;
 
 // Statistics of large blocks (items are counted by their pools).
-std::atomic<uint64_t> gLargeAddressSpace{0};
-std::atomic<uint64_t> gLargeCommitted{0};
-std::atomic<uint64_t> gLargeAllocated{0};
+constinit std::atomic<uint64_t> gLargeAddressSpace{0};
+constinit std::atomic<uint64_t> gLargeCommitted{0};
+constinit std::atomic<uint64_t> gLargeAllocated{0};
 
 inline uint64_t RoundUp(uint64_t v, uint64_t m) { return (v + m - 1) & ~(m - 1); }
 
@@ -46,7 +46,7 @@ inline uint64_t RoundUp(uint64_t v, uint64_t m) { return (v + m - 1) & ~(m - 1);
 constexpr int kLeafBits = 15;
 constexpr int kRootBits = 47 - 16 - kLeafBits;
 using TLeaf = std::atomic<TzfLargeBlockTrailer*>;
-std::atomic<TLeaf*> gRegistry[size_t(1) << kRootBits];
+constinit std::atomic<TLeaf*> gRegistry[size_t(1) << kRootBits];
 
 TLeaf* RegistrySlot(uintptr_t aBase, bool aCreate) {
   uint64_t unit = aBase >> 16;

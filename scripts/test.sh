@@ -8,6 +8,11 @@ jobs=$(nproc)
 cmake --preset ci
 cmake --build --preset ci -j "$jobs"
 ctest --test-dir build/ci --output-on-failure -LE slow -j "$jobs" --timeout 600
+# Once more with the engine memory manager as the process allocator (sanitizer builds keep the C
+# library's, which the sanitizers need).
+cmake --preset enginemm
+cmake --build --preset enginemm -j "$jobs"
+ctest --test-dir build/enginemm --output-on-failure -LE slow -j "$jobs" --timeout 600
 if ls fuzz/*.cpp >/dev/null 2>&1; then
   cmake --preset fuzz -DZF_FUZZ_SECONDS="${ZF_FUZZ_SECONDS:-10}"
   cmake --build --preset fuzz -j "$jobs"

@@ -57,6 +57,21 @@ TEST(MemoryManager, HugeRequestRaisesOutOfMemoryAndLeavesPointer) {
   zfFreeMem(p);
 }
 
+TEST(MemoryManager, InvalidPointerIsReportedAndTheVariableClearedAnyway) {
+  if (!ZF_MM_ENGINE) GTEST_SKIP() << "the C library cannot tell a foreign pointer";
+  alignas(16) static char notOurs[64];
+  void* p = notOurs + 16;
+  EXPECT_THROW(zfFreeMemAndNil(p), rtl::EInvalidPointer);
+  EXPECT_EQ(p, nullptr);
+  void* item = zfGetMem(24);
+  zfFreeMem(item);
+  EXPECT_THROW(zfFreeMem(item), rtl::EInvalidPointer) << "double free";
+  TzfMemoryPool pool = zfGetPool(40);
+  void* q = notOurs;
+  EXPECT_THROW(pool.Dispose(q), rtl::EInvalidPointer);
+  EXPECT_EQ(q, nullptr);
+}
+
 TEST(MemoryManager, PoolHandleGivesItemSizePlus500) {
   TzfMemoryPool pool = zfGetPool(16);
   EXPECT_EQ(pool.Handle(), 516u);

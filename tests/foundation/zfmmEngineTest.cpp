@@ -517,6 +517,46 @@ TEST(HookLibrary, HookedEntriesCallTheLibrary) {
   zfmmRelease();
 }
 
+// ---- the process allocator ------------------------------------------------------------------
+
+TEST(ProcessAllocator, EveryFormOfNewGoesThroughTheEngineInEngineBuilds) {
+#if ZF_MM_ENGINE
+  ASSERT_TRUE(zfmmStarted());
+  auto* i = new int(5);
+  EXPECT_NE(zfmmItemOwner(i), nullptr);
+  delete i;
+  auto* arr = new (std::nothrow) char[100000];
+  EXPECT_NE(zfmmLargeTrailer(arr), nullptr);
+  delete[] arr;
+  struct alignas(64) Line {
+    char c[100];
+  };
+  auto* line = new Line;
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(line) % 64, 0u);
+  EXPECT_TRUE(zfmmInChunkRange(line));
+  delete line;
+  struct alignas(4096) Page {
+    char c[4096];
+  };
+  auto* pages = new Page[2];  // 8 KB aligned to 4 KB: over-allocated item
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(pages) % 4096, 0u);
+  delete[] pages;
+  auto* page = new Page;  // exactly one 4 KB block of the block pool
+  EXPECT_EQ(zfmmOwnerClassOf(page), zfmmCommittedClass(0));
+  delete page;
+  void* big = ::operator new(200000, std::align_val_t(65536));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(big) % 65536, 0u);
+  ::operator delete(big, std::align_val_t(65536));
+  void* huge = ::operator new(1000, std::align_val_t(1 << 20));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(huge) % (1 << 20), 0u);
+  ::operator delete(huge, std::align_val_t(1 << 20));
+  EXPECT_THROW((void)::operator new(SIZE_MAX / 2), std::bad_alloc);
+  EXPECT_EQ(::operator new(SIZE_MAX / 2, std::nothrow), nullptr);
+#else
+  GTEST_SKIP() << "the C library serves operator new in this build";
+#endif
+}
+
 // ---- stress ---------------------------------------------------------------------------------
 
 // Threads allocate items and large blocks of random sizes, hand half of them to the next thread
