@@ -1,0 +1,59 @@
+#include "dictionary/zfsdStartup.h"
+
+#include <mutex>
+
+#include "dictionary/zfsdDictionaryItem.h"
+#include "dictionary/zfsdFmtBcd.h"
+#include "foundation/zfllStartup.h"
+
+namespace zf {
+
+namespace {
+
+std::mutex gStartupLock;
+int gStartCount = 0;
+
+// Units in link order. Each unit declares `zf::rtl::TUnitInit& <unit>Unit()` in its header; a
+// unit with descriptor classes registers them in its start and unregisters them in its stop.
+zf::rtl::TStartupList BuildList() {
+  zf::rtl::TStartupList list;
+  list.Add(zfsdDictionaryItemUnit());
+  list.Add(zfsdFmtBcdUnit());
+  return list;
+}
+
+zf::rtl::TStartupList& List() {
+  static zf::rtl::TStartupList list = BuildList();
+  return list;
+}
+
+}  // namespace
+
+void zfStartDictionary() {
+  std::lock_guard<std::mutex> g(gStartupLock);
+  if (gStartCount++ == 0) {
+    try {
+      zfStartFoundation();
+      try {
+        List().StartAll();
+      } catch (...) {
+        zfStopFoundation();
+        throw;
+      }
+    } catch (...) {
+      gStartCount = 0;
+      throw;
+    }
+  }
+}
+
+void zfStopDictionary() {
+  std::lock_guard<std::mutex> g(gStartupLock);
+  if (gStartCount == 0) return;
+  if (--gStartCount == 0) {
+    List().StopAll();
+    zfStopFoundation();
+  }
+}
+
+}  // namespace zf

@@ -1,0 +1,64 @@
+// A small stand-in for the data dictionary at the root of an item tree: issues IDs, can be made
+// read-only, has a version, and keeps the constraint names of its tree as a table does.
+#pragma once
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "dictionary/zfsdDictionaryItem.h"
+#include "foundation/zfllStreams.h"
+
+namespace zf::test {
+
+class TTestDictionary : public TzfDictionaryItem, public IzfDictionaryRoot {
+ public:
+  explicit TTestDictionary(int32_t aVersion = 4) : TzfDictionaryItem(nullptr), Version(aVersion) {}
+  ~TTestDictionary() override {
+    // Children are owned by the test through their own pointers; nothing to free here.
+  }
+
+  static const TzfDictionaryItemClassInfo& ClassInfo() {
+    static const TzfDictionaryItemClassInfo info(u"TTestDictionary", &TzfDictionaryItem::ClassInfo(), nullptr,
+                                                 nullptr);
+    return info;
+  }
+  const TzfRegisterableClass& ClassType() const override { return ClassInfo(); }
+
+  int32_t NextItemID() override { return ++CurrentID; }
+  void CheckDictionaryReadOnly() override {
+    if (ReadOnly) throw EzfDataDictionaryException(zfErrDictionaryReadOnly);
+  }
+  int32_t DictionaryVersion() const override { return Version; }
+  uint32_t UsableBlockSize(TzfBlockSize aBlockSize) override {
+    return (4096u << static_cast<uint8_t>(aBlockSize)) - 16u;
+  }
+
+  void AddConstraintName(TzfDictionaryItem* aItem, const UnicodeString& aName) override {
+    for (const auto& n : Constraints)
+      if (rtl::SameText(n, aName)) throw EzfBaseTableDescriptorException(zfErrNameNotUnique);
+    Constraints.push_back(aName);
+  }
+  void RemoveConstraintName(TzfDictionaryItem* aItem, const UnicodeString& aName) override {
+    std::erase_if(Constraints, [&](const UnicodeString& n) { return rtl::SameText(n, aName); });
+  }
+
+  int32_t CurrentID = 0;
+  int32_t Version;
+  bool ReadOnly = false;
+  std::vector<UnicodeString> Constraints;
+};
+
+// The bytes of a memory stream.
+inline std::vector<uint8_t> StreamBytes(TzfCustomMemoryStream& aStream) {
+  const auto* p = static_cast<const uint8_t*>(aStream.Memory());
+  return std::vector<uint8_t>(p, p + aStream.Size());
+}
+
+// A memory stream holding aBytes, positioned at the start.
+inline void LoadBytes(TzfMemoryStream& aStream, const std::vector<uint8_t>& aBytes) {
+  aStream.SetSize(0);
+  if (!aBytes.empty()) aStream.Write(aBytes.data(), static_cast<int32_t>(aBytes.size()));
+  aStream.SetPosition(0);
+}
+
+}  // namespace zf::test
