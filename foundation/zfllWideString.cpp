@@ -29,44 +29,44 @@ int32_t CheckedLength(size_t aLength) {
   return static_cast<int32_t>(aLength);
 }
 
-// 8-bit text to UTF-16 in two passes (length, then conversion), each failure raised with its
-// action; the second pass must fill exactly what the first announced.
-template <class Out>
-void Decode(std::string_view aText, uint32_t aCodePage, Out& aResult, UnicodeStringView aAction1,
-            UnicodeStringView aAction2) {
+// One conversion in two passes (length, then conversion), each failure raised with its action;
+// the second pass must fill exactly what the first announced. aConvert(code page, destination,
+// destination length) is the locale layer's buffer form.
+template <class In, class Out, class Convert>
+void TwoPass(In aText, uint32_t aCodePage, Out& aResult, UnicodeStringView aAction1, UnicodeStringView aAction2,
+             Convert aConvert) {
   aResult.clear();
   if (aText.empty()) return;
   uint32_t cp = UsedCodePage(aCodePage);
   if (CheckedLength(aText.size()) < 0) zfRaiseLastOSError(aAction1, 0);
   os::SetLastError(0);
-  int32_t n = locale::MultiByteToWideChar(cp, 0, aText, nullptr, 0);
+  int32_t n = aConvert(cp, static_cast<typename Out::value_type*>(nullptr), 0);
   if (n == 0) {
     if (os::GetLastError() == 0) return;  // bytes that stand for no character (a lone shift)
     zfRaiseLastOSError(aAction1, 0);
   }
   aResult.resize(static_cast<size_t>(n));
-  int32_t m = locale::MultiByteToWideChar(cp, 0, aText, aResult.data(), n);
+  int32_t m = aConvert(cp, aResult.data(), n);
   if (m == 0) zfRaiseLastOSError(aAction2, 0);
   ZF_ASSERT(m == n, kUnit);
 }
 
+// 8-bit text to UTF-16.
+template <class Out>
+void Decode(std::string_view aText, uint32_t aCodePage, Out& aResult, UnicodeStringView aAction1,
+            UnicodeStringView aAction2) {
+  TwoPass(aText, aCodePage, aResult, aAction1, aAction2, [&](uint32_t cp, char16_t* aDest, int32_t aLen) {
+    return locale::MultiByteToWideChar(cp, 0, aText, aDest, aLen);
+  });
+}
+
+// UTF-16 to 8-bit text.
 template <class Out>
 void Encode(UnicodeStringView aText, uint32_t aCodePage, Out& aResult, UnicodeStringView aAction1,
             UnicodeStringView aAction2) {
-  aResult.clear();
-  if (aText.empty()) return;
-  uint32_t cp = UsedCodePage(aCodePage);
-  if (CheckedLength(aText.size()) < 0) zfRaiseLastOSError(aAction1, 0);
-  os::SetLastError(0);
-  int32_t n = locale::WideCharToMultiByte(cp, 0, aText, nullptr, 0);
-  if (n == 0) {
-    if (os::GetLastError() == 0) return;
-    zfRaiseLastOSError(aAction1, 0);
-  }
-  aResult.resize(static_cast<size_t>(n));
-  int32_t m = locale::WideCharToMultiByte(cp, 0, aText, reinterpret_cast<char*>(aResult.data()), n);
-  if (m == 0) zfRaiseLastOSError(aAction2, 0);
-  ZF_ASSERT(m == n, kUnit);
+  TwoPass(aText, aCodePage, aResult, aAction1, aAction2, [&](uint32_t cp, auto* aDest, int32_t aLen) {
+    return locale::WideCharToMultiByte(cp, 0, aText, reinterpret_cast<char*>(aDest), aLen);
+  });
 }
 
 UnicodeStringView View(const TzfWideString& aText) { return UnicodeStringView(aText.data(), aText.size()); }

@@ -95,6 +95,10 @@ UnicodeString FoldWidth(UnicodeStringView s) {
   UnicodeString r;
   r.reserve(s.size());
   ForEachCodePoint(s, [&](UChar32 c) {
+    if (c < 0x80) {
+      r.push_back(static_cast<char16_t>(c));
+      return;
+    }
     int dt = u_getIntPropertyValue(c, UCHAR_DECOMPOSITION_TYPE);
     if (dt == U_DT_WIDE || dt == U_DT_NARROW) {
       icu::UnicodeString d;
@@ -177,24 +181,51 @@ bool PrepareComparison(LCID aLocale, uint32_t aFlags, TComparison& aCmp) {
   if (aFlags & LINGUISTIC_IGNORECASE) aFlags |= NORM_IGNORECASE;
   if (aFlags & LINGUISTIC_IGNOREDIACRITIC) aFlags |= NORM_IGNORENONSPACE;
   aFlags &= kCompareFlags;
-  std::string icu;
-  if (!LocaleToIcuName(aLocale, icu)) return false;
   TStrength strength = TStrength::Full;
   if (aFlags & NORM_IGNORENONSPACE) strength = (aFlags & NORM_IGNORECASE) ? TStrength::Primary : TStrength::PrimaryWithCase;
+  aCmp.flags = aFlags;
+  // Key engines compare under one or two locales again and again: each thread remembers the
+  // collators it used last (collators live as long as the process), which spares the shared
+  // cache's lock.
+  struct TRecent {
+    LCID locale;
+    TStrength strength;
+    const icu::Collator* collator;
+  };
+  thread_local TRecent recent[4] = {};
+  thread_local unsigned next = 0;
+  aLocale = ConvertDefaultLocale(aLocale);  // the default may be changed meanwhile
+  for (const TRecent& r : recent)
+    if (r.collator && r.locale == aLocale && r.strength == strength) {
+      aCmp.collator = r.collator;
+      return true;
+    }
+  std::string icu;
+  if (!LocaleToIcuName(aLocale, icu)) return false;
   aCmp.collator = CollatorFor(icu, strength);
   if (!aCmp.collator) return Fail(EINVAL);
-  aCmp.flags = aFlags;
+  recent[next++ % 4] = TRecent{aLocale, strength, aCmp.collator};
   return true;
+}
+
+bool NeedsRewrite(uint32_t aFlags) {
+  return (aFlags & (NORM_IGNORECASE | NORM_IGNORESYMBOLS | NORM_IGNOREKANATYPE | NORM_IGNOREWIDTH)) != 0;
 }
 
 // Rewrites a text so that the differences the flags ignore disappear before ICU compares.
 UnicodeString Rewrite(UnicodeStringView s, uint32_t aFlags) {
-  if ((aFlags & (NORM_IGNORECASE | NORM_IGNORESYMBOLS | NORM_IGNOREKANATYPE | NORM_IGNOREWIDTH)) == 0)
-    return UnicodeString(s);
+  if (!NeedsRewrite(aFlags)) return UnicodeString(s);
   UnicodeString w = (aFlags & NORM_IGNOREWIDTH) ? FoldWidth(s) : UnicodeString(s);
   UnicodeString r;
   r.reserve(w.size());
   ForEachCodePoint(w, [&](UChar32 c) {
+    if (c < 0x80) {  // ASCII: symbols are the printable characters other than letters and digits
+      bool alnum = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+      if ((aFlags & NORM_IGNORESYMBOLS) && !alnum && c >= 0x20 && c != 0x7F) return;
+      if ((aFlags & NORM_IGNORECASE) && c >= u'A' && c <= u'Z') c += 0x20;
+      r.push_back(static_cast<char16_t>(c));
+      return;
+    }
     if ((aFlags & NORM_IGNORESYMBOLS) && IsSymbol(c)) return;
     if (aFlags & NORM_IGNORECASE) c = u_foldCase(c, U_FOLD_CASE_DEFAULT);
     if (aFlags & NORM_IGNOREKANATYPE) c = HiraganaToKatakana(c);
@@ -205,6 +236,11 @@ UnicodeString Rewrite(UnicodeStringView s, uint32_t aFlags) {
 
 // Word sort: hyphen and apostrophe only break ties.
 bool IsWordSortIgnored(char16_t c) { return c == u'-' || c == u'\''; }
+bool HasWordSortIgnored(UnicodeStringView s) {
+  for (char16_t c : s)
+    if (IsWordSortIgnored(c)) return true;
+  return false;
+}
 UnicodeString StripWordSortIgnored(UnicodeStringView s) {
   UnicodeString r;
   r.reserve(s.size());
@@ -258,10 +294,17 @@ uint16_t TextCodePage(LCID aLocale) {
 int CompareStringW(LCID aLocale, uint32_t aFlags, UnicodeStringView a, UnicodeStringView b) {
   TComparison cmp;
   if (!PrepareComparison(aLocale, aFlags, cmp)) return 0;
-  UnicodeString ra = Rewrite(a, cmp.flags), rb = Rewrite(b, cmp.flags);
+  UnicodeString ra, rb;
+  if (NeedsRewrite(cmp.flags)) {
+    ra = Rewrite(a, cmp.flags);
+    rb = Rewrite(b, cmp.flags);
+    a = ra;
+    b = rb;
+  }
   int r = 0;
-  if ((cmp.flags & SORT_STRINGSORT) == 0) r = Collate(*cmp.collator, StripWordSortIgnored(ra), StripWordSortIgnored(rb));
-  if (r == 0) r = Collate(*cmp.collator, ra, rb);
+  if ((cmp.flags & SORT_STRINGSORT) == 0 && (HasWordSortIgnored(a) || HasWordSortIgnored(b)))
+    r = Collate(*cmp.collator, StripWordSortIgnored(a), StripWordSortIgnored(b));
+  if (r == 0) r = Collate(*cmp.collator, a, b);
   return r + 2;
 }
 
