@@ -145,6 +145,18 @@ bool zfFmtBcdFromBytes(const uint8_t* aData, int32_t aLength, TBcd& aBcd) {
   return true;
 }
 
+int zfCompareFmtBcdBytes(const uint8_t* a, const uint8_t* b, int32_t aLength) {
+  TBcd x, y;
+  bool okA = zfFmtBcdFromBytes(a, aLength, x), okB = zfFmtBcdFromBytes(b, aLength, y);
+  if (!okA || !okB) return okA == okB ? 0 : (okA ? 1 : -1);
+  return rtl::BcdCompare(x, y);
+}
+
+long double zfFmtBcdBytesToExtended(const uint8_t* aData, int32_t aLength) {
+  TBcd b;
+  return zfFmtBcdFromBytes(aData, aLength, b) ? rtl::BcdToFloat(b) : 0.0L;
+}
+
 namespace {
 
 int CompareProc(const TBcd& a, const TBcd& b) { return rtl::BcdCompare(a, b); }

@@ -61,6 +61,11 @@ void zfVariantToFmtBcdBytes(const rtl::Variant& aVariant, uint16_t aPrecision, u
 // precision or a nibble above 9.
 bool zfFmtBcdFromBytes(const uint8_t* aData, int32_t aLength, rtl::TBcd& aBcd);
 inline int32_t zfFmtBcdStorageLength(int32_t aPrecision) { return (aPrecision + 1) / 2 + 2; }
+// Three-way comparison of two stored FmtBCD values of aLength bytes each (key parts); a value that
+// is not valid sorts before every valid one, two invalid values are equal.
+int zfCompareFmtBcdBytes(const uint8_t* a, const uint8_t* b, int32_t aLength);
+// A stored FmtBCD value in extended precision (expression filters); 0 for an invalid value.
+long double zfFmtBcdBytesToExtended(const uint8_t* aData, int32_t aLength);
 
 // The BCD routines other layers reach through pointers, set while this unit is started.
 struct TzfBcdProcs {

@@ -112,6 +112,20 @@ TEST(FmtBcd, StoredBytes) {
   EXPECT_FALSE(zfFmtBcdFromBytes(badPlaces, 7, back));
   EXPECT_FALSE(zfFmtBcdFromBytes(badNibble, 7, back));
   EXPECT_FALSE(zfFmtBcdFromBytes(badNibble, 1, back));
+
+  // Key-part comparison and the extended value of stored bytes.
+  uint8_t one[7], two[7], minus[7];
+  zfVariantToFmtBcdBytes(Variant(1.5), 10, 2, one, 7);
+  zfVariantToFmtBcdBytes(Variant(2), 10, 2, two, 7);
+  zfVariantToFmtBcdBytes(Variant(-3), 10, 2, minus, 7);
+  EXPECT_EQ(zfCompareFmtBcdBytes(one, two, 7), -1);
+  EXPECT_EQ(zfCompareFmtBcdBytes(two, one, 7), 1);
+  EXPECT_EQ(zfCompareFmtBcdBytes(minus, one, 7), -1);
+  EXPECT_EQ(zfCompareFmtBcdBytes(one, one, 7), 0);
+  EXPECT_EQ(zfCompareFmtBcdBytes(badNibble, minus, 7), -1);
+  EXPECT_EQ(zfCompareFmtBcdBytes(badNibble, badPlaces, 7), 0);
+  EXPECT_EQ(zfFmtBcdBytesToExtended(one, 7), 1.5L);
+  EXPECT_EQ(zfFmtBcdBytesToExtended(badNibble, 7), 0.0L);
 }
 
 TEST(FmtBcd, Text) {
