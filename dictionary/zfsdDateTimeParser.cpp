@@ -103,25 +103,26 @@ TDateTime zfDateTimeLiteralToDateTime(UnicodeStringView aText) {
   return v;
 }
 
-TDateTime zfVariantToDate(const rtl::Variant& aValue) {
+namespace {
+TDateTime VariantLiteral(const rtl::Variant& aValue, bool (*aParse)(UnicodeStringView, TDateTime&),
+                         const char16_t* aFormat) {
   rtl::UnicodeString s = aValue.AsString();
   TDateTime v;
-  if (!ParseDate(s, v)) RaiseFormat(u"Invalid date format %s", s);
+  if (!aParse(s, v)) RaiseFormat(aFormat, s);
   return v;
+}
+}  // namespace
+
+TDateTime zfVariantToDate(const rtl::Variant& aValue) {
+  return VariantLiteral(aValue, &ParseDate, u"Invalid date format %s");
 }
 
 TDateTime zfVariantToTime(const rtl::Variant& aValue) {
-  rtl::UnicodeString s = aValue.AsString();
-  TDateTime v;
-  if (!ParseTime(s, v)) RaiseFormat(u"Invalid time format %s", s);
-  return v;
+  return VariantLiteral(aValue, &ParseTime, u"Invalid time format %s");
 }
 
 TDateTime zfVariantToDateTime(const rtl::Variant& aValue) {
-  rtl::UnicodeString s = aValue.AsString();
-  TDateTime v;
-  if (!ParseDateTime(s, v)) RaiseFormat(u"Invalid date/time format %s", s);
-  return v;
+  return VariantLiteral(aValue, &ParseDateTime, u"Invalid date/time format %s");
 }
 
 }  // namespace zf

@@ -1,6 +1,6 @@
 #include "dictionary/zfsdNativeVariantConverter.h"
 
-#include <cerrno>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -43,28 +43,21 @@ void Store(uint8_t* p, T aValue) {
   auto v = static_cast<std::make_unsigned_t<T>>(aValue);
   for (size_t i = 0; i < sizeof(T); ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
-double LoadDouble(const uint8_t* p) {
-  uint64_t bits = Load<uint64_t>(p);
-  double d;
-  std::memcpy(&d, &bits, 8);
-  return d;
+// IEEE reals through their bit patterns.
+template <typename Real, typename Bits>
+Real LoadReal(const uint8_t* p) {
+  static_assert(sizeof(Real) == sizeof(Bits));
+  return std::bit_cast<Real>(Load<Bits>(p));
 }
-void StoreDouble(uint8_t* p, double d) {
-  uint64_t bits;
-  std::memcpy(&bits, &d, 8);
-  Store<uint64_t>(p, bits);
+template <typename Real, typename Bits>
+void StoreReal(uint8_t* p, Real aValue) {
+  static_assert(sizeof(Real) == sizeof(Bits));
+  Store<Bits>(p, std::bit_cast<Bits>(aValue));
 }
-float LoadSingle(const uint8_t* p) {
-  uint32_t bits = Load<uint32_t>(p);
-  float f;
-  std::memcpy(&f, &bits, 4);
-  return f;
-}
-void StoreSingle(uint8_t* p, float f) {
-  uint32_t bits;
-  std::memcpy(&bits, &f, 4);
-  Store<uint32_t>(p, bits);
-}
+double LoadDouble(const uint8_t* p) { return LoadReal<double, uint64_t>(p); }
+void StoreDouble(uint8_t* p, double d) { StoreReal<double, uint64_t>(p, d); }
+float LoadSingle(const uint8_t* p) { return LoadReal<float, uint32_t>(p); }
+void StoreSingle(uint8_t* p, float f) { StoreReal<float, uint32_t>(p, f); }
 
 // Byte fills and copies that accept empty ranges (whose pointers may be null).
 void ZeroBytes(uint8_t* p, size_t n) {

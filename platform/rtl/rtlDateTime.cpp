@@ -504,20 +504,24 @@ class TDateTimeScanner {
 
 }  // namespace
 
-bool TryStrToDate(UnicodeStringView aText, TDateTime& aValue, const TFormatSettings& aSettings) {
+namespace {
+// A date or a time scanned by aScan that must take the whole text.
+bool ScanWhole(UnicodeStringView aText, TDateTime& aValue, const TFormatSettings& aSettings,
+               bool (TDateTimeScanner::*aScan)(TDateTime&)) {
   TDateTimeScanner sc(aText, aSettings);
-  TDateTime d;
-  if (!sc.Date(d) || !sc.AtEnd()) return false;
-  aValue = d;
+  TDateTime v;
+  if (!(sc.*aScan)(v) || !sc.AtEnd()) return false;
+  aValue = v;
   return true;
+}
+}  // namespace
+
+bool TryStrToDate(UnicodeStringView aText, TDateTime& aValue, const TFormatSettings& aSettings) {
+  return ScanWhole(aText, aValue, aSettings, &TDateTimeScanner::Date);
 }
 
 bool TryStrToTime(UnicodeStringView aText, TDateTime& aValue, const TFormatSettings& aSettings) {
-  TDateTimeScanner sc(aText, aSettings);
-  TDateTime t;
-  if (!sc.Time(t) || !sc.AtEnd()) return false;
-  aValue = t;
-  return true;
+  return ScanWhole(aText, aValue, aSettings, &TDateTimeScanner::Time);
 }
 
 bool TryStrToDateTime(UnicodeStringView aText, TDateTime& aValue, const TFormatSettings& aSettings) {
