@@ -147,11 +147,131 @@ void TzfIterationList::LoadSetttingsFromStream(TzfReader& aReader) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Component info
+
+const zf::rtl::TGUID CLSID_zfComponentInfo{0x9A00537F, 0x49C8, 0x456A, {0x87, 0x70, 0xE2, 0x14, 0x37, 0x49, 0xD2, 0xFC}};
+const zf::rtl::TGUID IID_IzfComponentInfoControl{0xFC7190C6, 0x1D67, 0x4DB0, {0x84, 0xD2, 0x3E, 0xD4, 0xF2, 0x2D, 0x8D, 0xEA}};
+const zf::rtl::TGUID IID_IzfComponentInfo{0x909C877C, 0x0945, 0x40C9, {0x86, 0xBE, 0xD4, 0xA6, 0x1B, 0x57, 0x31, 0xA1}};
+const zf::rtl::TGUID IID_IzfLoggableComponentInfo{0x4EF69543, 0x729F, 0x476D, {0x92, 0x73, 0xC3, 0x51, 0x39, 0x00, 0x36, 0x3B}};
+const zf::rtl::TGUID IID_IzfStateComponentInfo{0x7FB992FA, 0x1590, 0x49B5, {0xAA, 0xAE, 0x54, 0x84, 0xC8, 0x3A, 0xC4, 0x46}};
+
+template <typename F>
+HRESULT TzfComponentInfo::Call(F aWork) {
+  std::lock_guard<std::mutex> g(FLock);
+  if (!FComponent) return E_FAIL;
+  try {
+    aWork(*FComponent);
+    return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+bool TzfComponentInfo::Supports(const zf::rtl::TGUID& aIID) const {
+  return aIID == IID_IzfComponentInfo || aIID == IID_IzfComponentInfoControl;
+}
+
+HRESULT TzfComponentInfo::Detach() {
+  std::lock_guard<std::mutex> g(FLock);
+  FComponent = nullptr;
+  return S_OK;
+}
+
+HRESULT TzfComponentInfo::GetClassName(UnicodeString& aValue) {
+  aValue.clear();
+  return Call([&](TzfComponent& c) { aValue = c.ClassName(); });
+}
+
+HRESULT TzfComponentInfo::GetName(UnicodeString& aValue) {
+  aValue.clear();
+  return Call([&](TzfComponent& c) { aValue = c.Name(); });
+}
+
+HRESULT TzfComponentInfo::GetComponentDisplayName(UnicodeString& aValue) {
+  aValue.clear();
+  return Call([&](TzfComponent& c) { aValue = c.DisplayName(); });
+}
+
+HRESULT TzfComponentInfo::GetDisplayCategory(UnicodeString& aValue) {
+  aValue.clear();
+  return Call([&](TzfComponent& c) { aValue = c.DisplayCategory(); });
+}
+
+HRESULT TzfComponentInfo::GetStatsCaptions(std::vector<UnicodeString>& aValue) {
+  aValue.clear();
+  return Call([&](TzfComponent& c) { c.GetStatsCaptions(aValue); });
+}
+
+HRESULT TzfComponentInfo::GetStatsValues(std::vector<UnicodeString>& aValue) {
+  aValue.clear();
+  return Call([&](TzfComponent& c) { c.GetStatsValues(aValue); });
+}
+
+bool TzfLoggableComponentInfo::Supports(const zf::rtl::TGUID& aIID) const {
+  return aIID == IID_IzfLoggableComponentInfo || TzfComponentInfo::Supports(aIID);
+}
+
+HRESULT TzfLoggableComponentInfo::GetLogEnabled(bool& aValue) {
+  aValue = false;
+  return Call([&](TzfComponent& c) { aValue = static_cast<TzfLoggableComponent&>(c).EventLogEnabled(); });
+}
+
+HRESULT TzfLoggableComponentInfo::GetEventLogInfo(RefPtr<TzfComponentInfo>& aValue) {
+  aValue = nullptr;
+  HRESULT inner = S_OK;
+  const HRESULT r = Call([&](TzfComponent& c) {
+    if (TzfBaseLog* log = static_cast<TzfLoggableComponent&>(c).EventLog())
+      inner = log->zfcCreateInstance(nullptr, CLSID_zfComponentInfo, nullptr, IID_IzfComponentInfo, aValue);
+  });
+  return r != S_OK ? r : inner;
+}
+
+bool TzfStateComponentInfo::Supports(const zf::rtl::TGUID& aIID) const {
+  return aIID == IID_IzfStateComponentInfo || TzfLoggableComponentInfo::Supports(aIID);
+}
+
+HRESULT TzfStateComponentInfo::GetState(uint8_t& aValue) {
+  aValue = 0;
+  return Call([&](TzfComponent& c) { aValue = static_cast<TzfStateComponent&>(c).State(); });
+}
+
+// ---------------------------------------------------------------------------------------------
 // TzfComponent
 
 TzfComponent::TzfComponent(TComponent* aOwner) : TComponent(aOwner) {}
 
+RefPtr<TzfComponentInfo> TzfComponent::CreateComponentInfo() { return RefPtr<TzfComponentInfo>::Create(this); }
+RefPtr<TzfComponentInfo> TzfLoggableComponent::CreateComponentInfo() {
+  return RefPtr<TzfLoggableComponentInfo>::Create(this);
+}
+RefPtr<TzfComponentInfo> TzfStateComponent::CreateComponentInfo() { return RefPtr<TzfStateComponentInfo>::Create(this); }
+
+HRESULT TzfComponent::zfcCreateInstance(const void* aSession, const zf::rtl::TGUID& aClassID, const void* aOuter,
+                                        const zf::rtl::TGUID& aInterfaceID, RefPtr<TzfComponentInfo>& aInterface) {
+  aInterface = nullptr;
+  if (!(aClassID == CLSID_zfComponentInfo) || aOuter) return E_NOTIMPL;
+  try {
+    TzfComponentInfo* info = zfcComponentInfo.load();
+    if (!info) {
+      // Concurrent first requests: one stored info object survives, the others are dropped.
+      RefPtr<TzfComponentInfo> created = CreateComponentInfo();
+      TzfComponentInfo* expected = nullptr;
+      if (zfcComponentInfo.compare_exchange_strong(expected, created.get())) info = created.detach();
+      else info = expected;
+    }
+    if (!info->Supports(aInterfaceID)) return E_NOINTERFACE;
+    aInterface = info;
+    return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
 TzfComponent::~TzfComponent() {
+  if (TzfComponentInfo* info = zfcComponentInfo.exchange(nullptr)) {
+    info->Detach();
+    info->_Release();
+  }
   // Sent again for components destroyed without Free; skipped when BeforeDestruction sent it.
   try {
     NotifyDependents(zfcnDestroying, nullptr, nullptr);

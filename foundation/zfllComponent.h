@@ -19,6 +19,9 @@
 #include "foundation/zfllStreamsRW.h"
 #include "foundation/zfllSync.h"
 #include "platform/rtl/rtlDateTime.h"
+#include "platform/rtl/rtlGuid.h"
+#include "foundation/zfllMemoryManager.h"
+#include "foundation/zfrbClassFactoryRegistry.h"
 #include "platform/rtl/rtlStream.h"
 #include "platform/rtl/rtlVariant.h"
 #include "platform/rtl/rtlComponent.h"
@@ -180,6 +183,67 @@ class TzfBaseServerConfiguration {
 };
 
 // ---------------------------------------------------------------------------------------------
+// Component info objects for management tools. Every method answers an HRESULT: 0, or an error
+// result when an exception was raised inside it (it never crosses); out parameters are cleared
+// first. An info object outlives its component only while a tool holds it; the component detaches
+// it when it is destroyed, so later calls fail instead of reaching a freed component.
+
+// HRESULT, S_OK and E_NOINTERFACE come with the class-factory registry.
+inline constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
+inline constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+
+// Class ID under which zfcCreateInstance hands out a component's info object.
+extern const zf::rtl::TGUID CLSID_zfComponentInfo;        // {9A00537F-49C8-456A-8770-E2143749D2FC}
+extern const zf::rtl::TGUID IID_IzfComponentInfoControl;  // {FC7190C6-1D67-4DB0-84D2-3ED4F22D8DEA}
+extern const zf::rtl::TGUID IID_IzfComponentInfo;         // {909C877C-0945-40C9-86BE-D4A61B5731A1}
+extern const zf::rtl::TGUID IID_IzfLoggableComponentInfo; // {4EF69543-729F-476D-9273-C3513900363B}
+extern const zf::rtl::TGUID IID_IzfStateComponentInfo;    // {7FB992FA-1590-49B5-AAAE-5484C83AC446}
+
+class TzfComponentInfo : public TzfInterfacedObject {
+ public:
+  explicit TzfComponentInfo(TzfComponent* aComponent) : FComponent(aComponent) {}
+  // Whether the object answers the interface aIID.
+  virtual bool Supports(const zf::rtl::TGUID& aIID) const;
+
+  // IzfComponentInfoControl
+  HRESULT Detach();
+  // IzfComponentInfo
+  HRESULT GetClassName(UnicodeString& aValue);
+  HRESULT GetName(UnicodeString& aValue);
+  HRESULT GetComponentDisplayName(UnicodeString& aValue);
+  HRESULT GetDisplayCategory(UnicodeString& aValue);
+  HRESULT GetStatsCaptions(std::vector<UnicodeString>& aValue);
+  HRESULT GetStatsValues(std::vector<UnicodeString>& aValue);
+
+ protected:
+  // Runs aWork on the component under the info object's lock; E_FAIL once detached or when the
+  // work raises.
+  template <typename F>
+  HRESULT Call(F aWork);
+
+ private:
+  std::mutex FLock;
+  TzfComponent* FComponent;
+};
+
+class TzfLoggableComponentInfo : public TzfComponentInfo {
+ public:
+  using TzfComponentInfo::TzfComponentInfo;
+  bool Supports(const zf::rtl::TGUID& aIID) const override;
+  // IzfLoggableComponentInfo
+  HRESULT GetLogEnabled(bool& aValue);
+  HRESULT GetEventLogInfo(RefPtr<TzfComponentInfo>& aValue);
+};
+
+class TzfStateComponentInfo : public TzfLoggableComponentInfo {
+ public:
+  using TzfLoggableComponentInfo::TzfLoggableComponentInfo;
+  bool Supports(const zf::rtl::TGUID& aIID) const override;
+  // IzfStateComponentInfo
+  HRESULT GetState(uint8_t& aValue);
+};
+
+// ---------------------------------------------------------------------------------------------
 // TzfComponent
 
 class TzfComponent : public TComponent, public IzfExceptionDataProvider {
@@ -252,10 +316,18 @@ class TzfComponent : public TComponent, public IzfExceptionDataProvider {
   [[noreturn]] void RaiseError(uint32_t aErrorCode, const UnicodeString& aAltMsg);
   [[noreturn]] void RaiseError(uint32_t aErrorCode, const UnicodeString& aFormat, FormatArgs aArgs);
 
+  // The component's info object for management tools: with CLSID_zfComponentInfo and no outer
+  // object, the info object when it supports aInterfaceID (else E_NOINTERFACE); otherwise
+  // E_NOTIMPL. aInterface is cleared first.
+  HRESULT zfcCreateInstance(const void* aSession, const zf::rtl::TGUID& aClassID, const void* aOuter,
+                            const zf::rtl::TGUID& aInterfaceID, RefPtr<TzfComponentInfo>& aInterface);
+
   std::function<void(TzfComponent*)> OnSettingsLoaded;
 
  protected:
   TzfPadlock& DependentsLock() const { return FDependentsLock; }
+  // Creates the info object of this class (the first request stores it for the component's life).
+  virtual RefPtr<TzfComponentInfo> CreateComponentInfo();
   // Raises this class's exception (GetExceptionClass): hasCode false means the no-code form.
   [[noreturn]] virtual void ThrowComponentException(bool aHasCode, uint32_t aErrorCode, const UnicodeString* aMsg);
 
@@ -265,6 +337,7 @@ class TzfComponent : public TComponent, public IzfExceptionDataProvider {
   std::atomic<bool> zfcDestroying{false};
   UnicodeString zfcDisplayName;
   UnicodeString zfcDisplayCategory;
+  std::atomic<TzfComponentInfo*> zfcComponentInfo{nullptr};  // holds one reference
 };
 
 // Raises E with the component named: ThrowComponentException overrides use it.
@@ -400,6 +473,7 @@ class TzfLoggableComponent : public TzfRegisterableComponent {
   void SetEventLogEnabled(bool aValue) { lcLogEnabled = aValue; }
 
   void ReceiveNotification(TzfComponent* aSender, TzfNotificationKind aKind, const void* aData) override;
+  RefPtr<TzfComponentInfo> CreateComponentInfo() override;
 
   // Each writes only when logging is enabled and a log is assigned.
   void lcLog(const UnicodeString& aMsg, uint32_t aMsgNumber, TzfLogPriority aPriority,
@@ -464,6 +538,7 @@ class TzfStateComponent : public TzfLoggableComponent {
   virtual void CheckStarted();
 
   void ReceiveNotification(TzfComponent* aSender, TzfNotificationKind aKind, const void* aData) override;
+  RefPtr<TzfComponentInfo> CreateComponentInfo() override;
   void GetStatsCaptions(std::vector<UnicodeString>& aList) override;
   void GetStatsValues(std::vector<UnicodeString>& aList) override;
   virtual bool HasUptimeStat() { return false; }

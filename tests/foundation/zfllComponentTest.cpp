@@ -643,3 +643,53 @@ TEST(ComponentConfig, StateComponentSettingsAndStore) {
   EXPECT_EQ(log->FileName(), u"x.log");
   EXPECT_EQ(log->MaxSize(), 0);
 }
+
+TEST(ComponentInfo, CreateInstanceAndInterfaces) {
+  RefPtr<TzfComponentInfo> info;
+  {
+    Ptr<Machine> m(new Machine());
+    m->SetName(u"Engine");
+    const zf::rtl::TGUID other{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    EXPECT_EQ(m->zfcCreateInstance(nullptr, other, nullptr, IID_IzfComponentInfo, info), E_NOTIMPL);
+    EXPECT_FALSE(info);
+    int outer = 0;
+    EXPECT_EQ(m->zfcCreateInstance(nullptr, CLSID_zfComponentInfo, &outer, IID_IzfComponentInfo, info), E_NOTIMPL);
+    EXPECT_FALSE(info);
+
+    ASSERT_EQ(m->zfcCreateInstance(nullptr, CLSID_zfComponentInfo, nullptr, IID_IzfStateComponentInfo, info), S_OK);
+    RefPtr<TzfComponentInfo> again;
+    ASSERT_EQ(m->zfcCreateInstance(nullptr, CLSID_zfComponentInfo, nullptr, IID_IzfComponentInfo, again), S_OK);
+    EXPECT_EQ(info.get(), again.get()) << "one info object per component";
+    UnicodeString text;
+    EXPECT_EQ(info->GetClassName(text), S_OK);
+    EXPECT_EQ(text, u"TzfStateComponent");
+    EXPECT_EQ(info->GetComponentDisplayName(text), S_OK);
+    EXPECT_EQ(text, u"Engine");
+    m->Open();
+    uint8_t state = 0;
+    auto* stateInfo = dynamic_cast<TzfStateComponentInfo*>(info.get());
+    ASSERT_NE(stateInfo, nullptr);
+    EXPECT_EQ(stateInfo->GetState(state), S_OK);
+    EXPECT_EQ(state, zfsStarted);
+    RefPtr<TzfComponentInfo> logInfo;
+    EXPECT_EQ(stateInfo->GetEventLogInfo(logInfo), S_OK);
+    EXPECT_FALSE(logInfo);
+    Ptr<CaptureLog> log(new CaptureLog());
+    log->SetName(u"EventLog");
+    m->SetEventLog(log.get());
+    EXPECT_EQ(stateInfo->GetEventLogInfo(logInfo), S_OK);
+    ASSERT_TRUE(logInfo);
+    EXPECT_EQ(logInfo->GetName(text), S_OK);
+    EXPECT_EQ(text, u"EventLog");
+
+    Ptr<TzfComponent> plain(new TzfComponent());
+    RefPtr<TzfComponentInfo> none;
+    EXPECT_EQ(plain->zfcCreateInstance(nullptr, CLSID_zfComponentInfo, nullptr, IID_IzfStateComponentInfo, none),
+              E_NOINTERFACE);
+    EXPECT_FALSE(none);
+  }
+  // The component is gone: its info object was detached, calls fail instead of reaching it.
+  UnicodeString text = u"stale";
+  EXPECT_EQ(info->GetName(text), E_FAIL);
+  EXPECT_EQ(text, u"");
+}
