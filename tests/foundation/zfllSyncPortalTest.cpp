@@ -171,6 +171,35 @@ TEST(ReadWritePortal, BeginWriteIsStaleWhenAnotherWriterCameFirst) {
   portal.EndWrite();
 }
 
+// A stream of overlapping readers cannot keep a writer out: once it announces itself, new
+// readers wait.
+TEST(ReadWritePortal, ReadersCannotStarveAWriter) {
+  PortalUnits units;
+  TzfInternalReadWritePortal portal;
+  std::atomic<bool> stop{false};
+  std::atomic<int> started{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t)
+    readers.emplace_back([&] {
+      started.fetch_add(1);
+      while (!stop.load()) {
+        portal.BeginRead();
+        std::this_thread::yield();  // readers overlap: the portal is never free by itself
+        portal.EndRead();
+      }
+    });
+  while (started.load() < 4) std::this_thread::yield();
+  RunWithWatchdog("a writer among busy readers", 10000ms, [&] {
+    for (int i = 0; i < 20; ++i) {
+      portal.BeginWrite();
+      portal.EndWrite();
+    }
+  });
+  stop = true;
+  for (auto& t : readers) t.join();
+  ExpectFreeForOthers(portal);
+}
+
 TEST(ReadWritePortal, DestroyWaitsForTheReader) {
   PortalUnits units;
   auto* portal = new TzfInternalReadWritePortal();
