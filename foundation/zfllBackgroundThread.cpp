@@ -20,7 +20,7 @@ TzfBackgroundThread::~TzfBackgroundThread() {
 
 void TzfBackgroundThread::AfterConstruction() {
   BeforeStart();
-  btThread = std::thread([this] { ThreadProc(); });
+  btThread = zfStartThread<EzfBaseException>(u"[unknown]", [this] { ThreadProc(); });
 }
 
 void TzfBackgroundThread::ThreadProc() {

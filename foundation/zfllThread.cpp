@@ -118,7 +118,7 @@ void TzfThread::Start() {
   std::lock_guard<std::mutex> g(FStateLock);
   if (FStarted.load()) return;
   if (zftName.empty()) zftName = zf::rtl::u16(ClassName());
-  FThread = std::thread([this] { Execute(); });
+  FThread = zfStartThread<EzfThread>(u"TzfThread.Create/CreateThread", [this] { Execute(); });
   FStarted.store(true);
 }
 

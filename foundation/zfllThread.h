@@ -18,16 +18,37 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
+#include "foundation/zfllException.h"
 #include "foundation/zfllMemoryManager.h"
+#include "platform/os/osSystem.h"
 #include "platform/rtl/rtlException.h"
 #include "platform/rtl/rtlText.h"
 
 namespace zf {
 
 using zf::rtl::UnicodeString;
+
+// One exception class per level of the thread family.
+ZF_DECLARE_ENGINE_EXCEPTION(EzfThread, EzfBaseException)
+ZF_DECLARE_ENGINE_EXCEPTION(EzfInternalInitThread, EzfThread)
+ZF_DECLARE_ENGINE_EXCEPTION(EzfInternalWaitThread, EzfInternalInitThread)
+ZF_DECLARE_ENGINE_EXCEPTION(EzfInitThread, EzfInternalWaitThread)
+
+// Starts a std::thread; a failure of the system raises the engine's OS error (of class E) with
+// aAction, the system's error number recorded.
+template <class E, typename F>
+std::thread zfStartThread(UnicodeStringView aAction, F&& aProc) {
+  try {
+    return std::thread(std::forward<F>(aProc));
+  } catch (const std::system_error& e) {
+    zf::os::SetLastError(e.code().value());
+    throw zfCreateOSErrorException<E>(0, aAction);
+  }
+}
 
 // Relative thread priorities of the operating system (-15..15), with their textual names.
 using TzfThreadPriority = int32_t;

@@ -405,3 +405,28 @@ TEST(EventLogRegistry, UnitRegistersTheEventLogClass) {
   zflgEventLogUnit().Finalize();
   EXPECT_EQ(TzfRegisterableComponent::FindRegisteredClass(u"TzfEventLog"), nullptr);
 }
+
+namespace {
+class TestDispatcher : public TzfBaseEventLogDispatcher {
+ protected:
+  void WriteLine(const UnicodeString&) override {}
+};
+}  // namespace
+
+TEST(EventLogDispatcher, RegistrationFollowsBothSidesLifetimes) {
+  zf::rtl::TComponentPtr<TestDispatcher> dispatcher(new TestDispatcher());
+  LogPtr a(new TzfEventLog());
+  {
+    LogPtr b(new TzfEventLog());
+    a->SetEventDispatcher(dispatcher.get());
+    b->SetEventDispatcher(dispatcher.get());
+    EXPECT_EQ(a->EventDispatcher(), dispatcher.get());
+    EXPECT_EQ(dispatcher->Loggers().size(), 2u);
+  }
+  EXPECT_EQ(dispatcher->Loggers(), (std::vector<TzfCustomLog*>{a.get()})) << "a destroyed logger leaves the list";
+  a->SetEventDispatcher(nullptr);
+  EXPECT_TRUE(dispatcher->Loggers().empty());
+  a->SetEventDispatcher(dispatcher.get());
+  dispatcher.reset();
+  EXPECT_EQ(a->EventDispatcher(), nullptr) << "a log forgets a destroyed dispatcher";
+}
