@@ -109,10 +109,19 @@ int32_t FixedSize(TzfFieldType aType) {
   }
 }
 
-void CheckLength(TzfFieldType aType, int32_t aLength) {
+// The fewest bytes a field of the type can have: the fixed size, the terminator or length byte of
+// text, the two header bytes of a packed decimal. BLOB content may be empty when read, but a
+// written memo needs room for its terminator.
+void CheckLength(TzfFieldType aType, int32_t aLength, bool aForWrite) {
   int32_t need = FixedSize(aType);
-  if (aType == zftNullString || aType == zftShortString || aType == zftFmtBCD) need = aType == zftFmtBCD ? 2 : 1;
-  if (aType == zftWideString) need = 2;
+  switch (aType) {
+    case zftNullString: case zftShortString: need = 1; break;
+    case zftWideString: need = 2; break;
+    case zftFmtBCD: need = 2; break;
+    case zftBlobMemo: need = aForWrite ? 1 : 0; break;
+    case zftBlobWideMemo: need = aForWrite ? 2 : 0; break;
+    default: break;
+  }
   if (aLength < need || aLength < 0)
     throw EzfBaseException(zfErrInvalidFieldDesc,
                            Format(u"%s Field of type %d has %d bytes, fewer than its value needs",
@@ -361,7 +370,7 @@ bool VariantIsEmptyOrNull(const Variant& aVariant) { return aVariant.IsEmptyOrNu
 void VariantFromBuffer(TzfFieldType aFieldType, uint16_t aCodePage, int32_t aUnits, int32_t aDecPl,
                        const uint8_t* aBuffer, int32_t aLength, Variant& aVariant) {
   if (!zfIsValidFieldType(aFieldType) || aFieldType == zftInterval) RaiseUnhandledType();
-  CheckLength(aFieldType, aLength);
+  CheckLength(aFieldType, aLength, false);
   const uint8_t* b = aBuffer;
   switch (aFieldType) {
     case zftBoolean: aVariant = Variant(b[0] != 0); break;
@@ -432,7 +441,7 @@ void VariantToBuffer(TzfFieldType aFieldType, uint16_t aCodePage, int32_t aUnits
   if (!zfIsValidFieldType(aFieldType) || aFieldType == zftInterval || aFieldType == zftBlob ||
       aFieldType == zftBlobGraphic)
     RaiseUnhandledType();
-  CheckLength(aFieldType, aLength);
+  CheckLength(aFieldType, aLength, true);
   const Variant& v = aVariant;
   uint8_t* b = aBuffer;
   switch (aFieldType) {

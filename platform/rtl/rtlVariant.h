@@ -9,6 +9,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/rtl/rtlAnsi.h"
@@ -71,6 +72,16 @@ class Variant {
   Variant(UnicodeString v);    // Unicode string
   Variant(AnsiString v);       // 8-bit string
   Variant(const TBcd& v);      // FMTBcd
+  // long long where it is not int64_t: Int64 / UInt64.
+  template <typename T>
+    requires(std::is_same_v<T, long long> && !std::is_same_v<long long, int64_t>)
+  Variant(T v) : Variant(static_cast<int64_t>(v)) {}
+  template <typename T>
+    requires(std::is_same_v<T, unsigned long long> && !std::is_same_v<unsigned long long, uint64_t>)
+  Variant(T v) : Variant(static_cast<uint64_t>(v)) {}
+  // Any other pointer (8-bit text included) would silently become a Boolean: refused.
+  template <typename T>
+  Variant(const T*) = delete;
   static Variant FromDate(TDateTime aValue);
   static Variant FromOleStr(UnicodeString aValue);
   static Variant FromBytes(std::vector<uint8_t> aBytes);  // array of bytes

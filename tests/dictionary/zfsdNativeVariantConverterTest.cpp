@@ -203,6 +203,9 @@ TEST(NativeValues, Refusals) {
        u"!EConvertError: '12/31/1899 12:00:00 PM' is not a valid floating point value"},
       {"int32 from null", {zftInt32, 0, 0, 0, 4}, Variant::Null(),
        u"!EVariantTypeCastError: Could not convert variant of type (Null) into type (Double)"},
+      {"wide memo without room for its terminator", {zftBlobWideMemo, 0, 0, 0, 1}, Variant(u""),
+       u"!EzfBaseException #10001: ZofrinDB: Invalid field descriptor. Field of type 29 has 1 bytes, fewer than its "
+       u"value needs [$2711/10001]"},
       {"field too short", {zftInt32, 0, 0, 0, 2}, Variant(1),
        u"!EzfBaseException #10001: ZofrinDB: Invalid field descriptor. Field of type 8 has 2 bytes, fewer than its "
        u"value needs [$2711/10001]"},

@@ -37,6 +37,10 @@ TEST(Variant, KindsAndEmptyVersusNull) {
   EXPECT_FALSE(Variant(true).IsNumeric());
   EXPECT_TRUE(Variant::FromOleStr(u"").IsStr());
   EXPECT_EQ(VarToStr(Variant::Null()), u"");
+  EXPECT_EQ(Variant(1LL).VarType(), varInt64);
+  EXPECT_EQ(Variant(1ULL).VarType(), varUInt64);
+  EXPECT_EQ(Variant('a').VarType(), varInteger);
+  static_assert(!std::is_constructible_v<Variant, const char*>, "8-bit literals must not become Booleans");
 }
 
 TEST(Variant, ConversionTable) {
