@@ -324,7 +324,7 @@ void TzfCustomLog::WriteStrings(const std::vector<UnicodeString>& aMsgs, uint32_
                                 int32_t aWhenBias) {
   if (!Enabled()) return;
   for (const UnicodeString& msg : aMsgs)
-    WriteLogData(std::make_shared<TzfLogData>(msg, aMsgNumber, aPriority, aCategory, aWhen, aWhenBias));
+    WriteLogData(RefPtr<TzfLogData>::Create(msg, aMsgNumber, aPriority, aCategory, aWhen, aWhenBias));
 }
 
 void TzfCustomLog::WriteLogData(const IzfLogDataRef& aLogData) {

@@ -33,10 +33,12 @@ UnicodeString zfLogBiasText(int32_t aBias);
 
 // One log record. A when of exactly 0 takes the current local time; the bias zfLogBiasDefault
 // stands for this machine's bias, computed when first asked.
-class TzfLogData : public IzfLogData {
+class TzfLogData : public TzfInterfacedObject, public IzfLogData {
  public:
   TzfLogData(const UnicodeString& aMsg, uint32_t aMsgNumber, TzfLogPriority aPriority, const UnicodeString& aCategory,
              TDateTime aWhen, int32_t aWhenBias);
+  int32_t _AddRef() override { return TzfInterfacedObject::_AddRef(); }
+  int32_t _Release() override { return TzfInterfacedObject::_Release(); }
   uint32_t GetMsgNumber() const override { return ldMsgNumber; }
   UnicodeString GetMsg() const override { return ldMsg; }
   UnicodeString GetCategory() const override { return ldCategory; }

@@ -408,10 +408,12 @@ class TzfLogPriorities {
 // Bias marker: the machine's own time-zone bias, computed when first asked.
 inline constexpr int32_t zfLogBiasDefault = 0x0FFFFFFF;
 
-// One log record.
+// One log record, reference counted.
 class IzfLogData {
  public:
   virtual ~IzfLogData() = default;
+  virtual int32_t _AddRef() = 0;
+  virtual int32_t _Release() = 0;
   virtual uint32_t GetMsgNumber() const = 0;
   virtual UnicodeString GetMsg() const = 0;
   virtual UnicodeString GetCategory() const = 0;
@@ -420,7 +422,7 @@ class IzfLogData {
   virtual int32_t GetWhenBias() const = 0;     // minutes; UTC = local time + bias
   virtual TDateTime GetUTCWhen() const = 0;    // when + bias / 1440
 };
-using IzfLogDataRef = std::shared_ptr<IzfLogData>;
+using IzfLogDataRef = RefPtr<IzfLogData>;
 
 // The abstract log. Its lock is the dependents-list lock of the component.
 class TzfBaseLog : public TzfRegisterableComponent {
