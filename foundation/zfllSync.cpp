@@ -70,6 +70,8 @@ class TzfEventObject {
   }
 
   // A set manual-reset event lets waiters through without taking its lock.
+  int32_t Waiters() const { return FRefCount.load(std::memory_order_acquire) - 1; }
+
   bool PassesAtOnce() const { return FManualReset && FSignalled.load(std::memory_order_acquire); }
 
   void Set() {
@@ -144,6 +146,8 @@ TzfEventHandle zfCreateEventHandle(bool aManualReset, bool aInitialState) {
   }
   return h;
 }
+
+int32_t zfEventWaiterCount(TzfEventHandle aEvent) { return aEvent ? aEvent->Waiters() : 0; }
 
 void zfCloseEventHandle(TzfEventHandle aEvent) {
   if (aEvent) aEvent->Release();

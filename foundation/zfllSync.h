@@ -90,6 +90,10 @@ void zfSignalAndCloseEvent(TzfEventHandle& aEvent);
 // once as if the system refused it with aOSError. A negative aAfter disarms it.
 void zfSimulateEventCreateFailure(int32_t aAfter, int aOSError);
 
+// How many threads are inside a wait on the event now (for tests that must close a handle only
+// once a waiter holds it).
+int32_t zfEventWaiterCount(TzfEventHandle aEvent);
+
 // ---------------------------------------------------------------------------------------------
 // Lock-free stack of pointers
 

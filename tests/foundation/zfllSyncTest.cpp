@@ -163,7 +163,10 @@ TEST(Event, SignalAndCloseWakesTheWaiterAndClearsTheVariable) {
   TzfEventHandle waitOn = h;
   std::atomic<uint32_t> result{12345};
   std::thread waiter([&] { result = zfWaitForEventHandle(waitOn, 5000); });
-  std::this_thread::sleep_for(20ms);
+  // Close only once the waiter holds the object: a handle closed before a thread starts
+  // waiting on it is gone, as with any handle.
+  for (int i = 0; i < 5000 && zfEventWaiterCount(h) == 0; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(zfEventWaiterCount(h), 1);
   zfSignalAndCloseEvent(h);  // the waiter keeps the object alive until it returns
   EXPECT_EQ(h, nullptr);
   waiter.join();
