@@ -142,21 +142,18 @@ bool IsNumericKind(const Variant& v) {
   }
 }
 
-// The number of a Variant, cut towards zero, saturated to the 64-bit range (a number outside it
-// is out of range for every integer target anyway).
-int64_t TruncatedNumber(const Variant& v) {
-  long double x = std::trunc(v.AsExtended(ThreadFormatSettings()));
-  if (std::isnan(x)) return 0;
-  if (x >= 9223372036854775807.0L) return INT64_MAX;
-  if (x <= -9223372036854775808.0L) return INT64_MIN;
-  return static_cast<int64_t>(x);
-}
-
+// The number of a Variant cut towards zero; outside [aMin, aMax] (or not a number) it is refused
+// with the number shown, saturated to the 64-bit range.
 int64_t RangeCheckedNumber(const Variant& v, int64_t aMin, int64_t aMax) {
   long double x = std::trunc(v.AsExtended(ThreadFormatSettings()));
-  int64_t n = TruncatedNumber(v);
-  if (std::isnan(x) || x < static_cast<long double>(aMin) || x > static_cast<long double>(aMax)) RaiseOutOfRange(n);
-  return n;
+  if (std::isnan(x) || x < static_cast<long double>(aMin) || x > static_cast<long double>(aMax)) {
+    int64_t shown = std::isnan(x) ? 0
+                    : x >= 9223372036854775807.0L ? INT64_MAX
+                    : x <= -9223372036854775808.0L ? INT64_MIN
+                                                   : static_cast<int64_t>(x);
+    RaiseOutOfRange(shown);
+  }
+  return static_cast<int64_t>(x);
 }
 
 // Auto-increment and record-revision values are 32-bit unsigned: a value outside that range is
@@ -433,7 +430,6 @@ void VariantFromBuffer(TzfFieldType aFieldType, uint16_t aCodePage, int32_t aUni
     }
     default: RaiseUnhandledType();
   }
-  (void)aUnits;
 }
 
 void VariantToBuffer(TzfFieldType aFieldType, uint16_t aCodePage, int32_t aUnits, int32_t aDecPl,

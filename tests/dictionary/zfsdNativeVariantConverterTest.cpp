@@ -161,6 +161,8 @@ TEST(NativeValues, Refusals) {
       {"int32 1e10", {zftInt32, 0, 0, 0, 4}, Variant(1e10), UnicodeString(outOfRange) + u"10000000000"},
       {"int8 -129", {zftInt8, 0, 0, 0, 1}, Variant(-129.7), UnicodeString(outOfRange) + u"-129"},
       {"word16 text", {zftWord16, 0, 0, 0, 2}, Variant(u"70000"), UnicodeString(outOfRange) + u"70000"},
+      {"int64 1e19", {zftInt64, 0, 0, 0, 8}, Variant(1e19), UnicodeString(outOfRange) + u"9223372036854775807"},
+      {"byte NaN", {zftByte, 0, 0, 0, 1}, Variant(std::numeric_limits<double>::quiet_NaN()), UnicodeString(outOfRange) + u"0"},
       // Auto-increment and revision values must fit 32 bits: refused, not cut to the low bits.
       {"autoinc 2^32", {zftAutoInc, 0, 0, 0, 4}, Variant(int64_t{4294967296}), UnicodeString(outOfRange) + u"4294967296"},
       {"recrev -1", {zftRecRev, 0, 0, 0, 4}, Variant(-1), UnicodeString(outOfRange) + u"-1"},
