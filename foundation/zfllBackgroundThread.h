@@ -54,12 +54,4 @@ class TzfBackgroundThread : public TzfObject {
   TzfThreadEvent btDieEvent{true};
 };
 
-// Constructs a background thread object and starts it.
-template <typename T, typename... Args>
-TzfThreadPtr<T> zfCreateBackgroundThread(Args&&... aArgs) {
-  TzfThreadPtr<T> thread(new T(std::forward<Args>(aArgs)...));
-  thread->AfterConstruction();
-  return thread;
-}
-
 }  // namespace zf

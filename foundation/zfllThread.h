@@ -220,8 +220,9 @@ struct TzfStopAndFree {
 template <typename T>
 using TzfThreadPtr = std::unique_ptr<T, TzfStopAndFree>;
 
-// Constructs a thread object and runs its second construction phase; when that raises (a failed
-// start-up), the object is stopped and freed and the exception passes on.
+// Constructs a thread object (the TzfThread family or a TzfBackgroundThread) and runs its second
+// construction phase; when that raises (a failed start-up), the object is stopped and freed and
+// the exception passes on.
 template <typename T, typename... Args>
 TzfThreadPtr<T> zfCreateThread(Args&&... aArgs) {
   TzfThreadPtr<T> thread(new T(std::forward<Args>(aArgs)...));

@@ -9,38 +9,14 @@
 #include "foundation/zfllComponent.h"
 #include "foundation/zfllConvertException.h"
 #include "foundation/zfllExceptionData.h"
+#include "zfCaptureLog.h"
 
 using namespace zf;
 using zf::rtl::UnicodeString;
 
 namespace {
 
-// A log that keeps every record it is given.
-class CaptureLog : public TzfBaseLog {
- public:
-  struct Entry {
-    UnicodeString Msg;
-    uint32_t Number;
-    TzfLogPriority Priority;
-    UnicodeString Category;
-  };
-  std::vector<Entry> Entries;
-  bool FailWrites = false;
-
-  using TzfBaseLog::WriteString;
-  void WriteBlock(const UnicodeString&, const void*, int32_t, uint32_t, TzfLogPriority, const UnicodeString&, TDateTime,
-                  int32_t) override {}
-  void WriteString(const UnicodeString& aMsg, uint32_t aNumber, TzfLogPriority aPriority, const UnicodeString& aCategory,
-                   TDateTime, int32_t) override {
-    if (FailWrites) throw zf::rtl::EWriteError(u"Stream write error");
-    Entries.push_back({aMsg, aNumber, aPriority, aCategory});
-  }
-  void WriteStrings(const std::vector<UnicodeString>& aMsgs, uint32_t aNumber, TzfLogPriority aPriority,
-                    const UnicodeString& aCategory, TDateTime aWhen, int32_t aBias) override {
-    for (const auto& m : aMsgs) WriteString(m, aNumber, aPriority, aCategory, aWhen, aBias);
-  }
-  void WriteLogData(const IzfLogDataRef&) override {}
-};
+using zf::test::CaptureLog;
 
 // Counts the notifications it receives; may unlink a victim from the sender when told.
 class Counter : public TzfComponent {

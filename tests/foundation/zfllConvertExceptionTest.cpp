@@ -5,35 +5,14 @@
 
 #include "foundation/zfllConvertException.h"
 #include "foundation/zfllExceptionData.h"
+#include "zfCaptureLog.h"
 
 using namespace zf;
 using zf::rtl::UnicodeString;
 
 namespace {
 
-class CaptureLog : public TzfBaseLog {
- public:
-  struct Entry {
-    UnicodeString Msg;
-    uint32_t Number;
-    TzfLogPriority Priority;
-    UnicodeString Category;
-    int32_t Bias;
-  };
-  std::vector<Entry> Entries;
-  bool Fail = false;
-  using TzfBaseLog::WriteString;
-  void WriteBlock(const UnicodeString&, const void*, int32_t, uint32_t, TzfLogPriority, const UnicodeString&, TDateTime,
-                  int32_t) override {}
-  void WriteString(const UnicodeString& aMsg, uint32_t aNumber, TzfLogPriority aPriority, const UnicodeString& aCategory,
-                   TDateTime, int32_t aBias) override {
-    if (Fail) throw zf::rtl::EWriteError(u"Stream write error");
-    Entries.push_back({aMsg, aNumber, aPriority, aCategory, aBias});
-  }
-  void WriteStrings(const std::vector<UnicodeString>&, uint32_t, TzfLogPriority, const UnicodeString&, TDateTime,
-                    int32_t) override {}
-  void WriteLogData(const IzfLogDataRef&) override {}
-};
+using zf::test::CaptureLog;
 
 struct Converted {
   uint32_t Code;
@@ -119,20 +98,6 @@ TEST(ConvertException, OneErrorLinePerConversion) {
   EXPECT_EQ(log->Entries.size(), 1u);
 }
 
-TEST(ConvertException, AFailingLogStillStoresAndReturnsTheCode) {
-  zf::rtl::TComponentPtr<CaptureLog> log(new CaptureLog());
-  log->Fail = true;
-  EzfBaseException::SetLastConvertedException(0, u"");
-  uint32_t code = 0;
-  EXPECT_NO_THROW(code = zfConvertException(EzfBaseException(10024, u"No table X"), log.get(), nullptr));
-  EXPECT_EQ(code, 10024u);
-  uint32_t stored = 0;
-  UnicodeString text;
-  EzfBaseException::GetLastConvertedException(stored, text);
-  EXPECT_EQ(stored, 10024u);
-  EXPECT_EQ(text, u"No table X");
-}
-
 namespace {
 
 struct Source : IzfExceptionDataProvider {
@@ -181,15 +146,23 @@ TEST(ConvertException, SourceExceptionData) {
   EXPECT_NE(log->Entries[0].Msg.find(u"Table"), UnicodeString::npos);
 }
 
-TEST(ConvertException, AFailingSourceStillStoresAndReturnsTheCode) {
-  Source failing;
-  failing.Fail = true;
-  uint32_t code = 0;
-  EXPECT_NO_THROW(code = zfConvertException(EzfBaseException(10024, u"No table X"), nullptr, &failing));
-  EXPECT_EQ(code, 10024u);
-  uint32_t stored = 0;
-  UnicodeString text;
-  EzfBaseException::GetLastConvertedException(stored, text);
-  EXPECT_EQ(stored, 10024u);
-  EXPECT_EQ(text, u"No table X");
+TEST(ConvertException, AFailingLogOrSourceStillStoresAndReturnsTheCode) {
+  zf::rtl::TComponentPtr<CaptureLog> failingLog(new CaptureLog());
+  failingLog->Fail = true;
+  Source failingSource;
+  failingSource.Fail = true;
+  const std::pair<TzfBaseLog*, IzfExceptionDataProvider*> cases[] = {{failingLog.get(), nullptr},
+                                                                     {nullptr, &failingSource},
+                                                                     {failingLog.get(), &failingSource}};
+  for (const auto& [log, source] : cases) {
+    EzfBaseException::SetLastConvertedException(0, u"");
+    uint32_t code = 0;
+    EXPECT_NO_THROW(code = zfConvertException(EzfBaseException(10024, u"No table X"), log, source));
+    EXPECT_EQ(code, 10024u);
+    uint32_t stored = 0;
+    UnicodeString text;
+    EzfBaseException::GetLastConvertedException(stored, text);
+    EXPECT_EQ(stored, 10024u);
+    EXPECT_EQ(text, u"No table X");
+  }
 }

@@ -157,7 +157,7 @@ struct Service : TzfBackgroundThread {
 }  // namespace
 
 TEST(BackgroundThread, StopWakesTheWorkAndJoins) {
-  auto t = zfCreateBackgroundThread<Service>();
+  auto t = zfCreateThread<Service>();
   EXPECT_TRUE(t->BeforeStartRan);
   Service* raw = t.get();
   raw->BeforeDestruction();
@@ -190,7 +190,7 @@ struct LateStart : TzfBackgroundThread {
 }  // namespace
 
 TEST(BackgroundThread, StoppedBeforeItsWorkBeganSkipsTheWork) {
-  auto t = zfCreateBackgroundThread<LateStart>();
+  auto t = zfCreateThread<LateStart>();
   LateStart* raw = t.get();
   raw->BeforeDestruction();
   EXPECT_TRUE(raw->Done());
