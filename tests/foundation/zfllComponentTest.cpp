@@ -669,3 +669,20 @@ TEST(ComponentInfo, CreateInstanceAndInterfaces) {
   EXPECT_EQ(info->GetName(text), E_FAIL);
   EXPECT_EQ(text, u"");
 }
+
+TEST(StateMachine, LoadingAppliesTheStoredActivationAtTheEnd) {
+  Ptr<Machine> m(new Machine());
+  m->BeginLoading();
+  m->SetActiveRuntime(true);
+  EXPECT_EQ(m->State(), zfsInactive) << "nothing is activated while loading";
+  m->EndLoading();
+  EXPECT_EQ(m->State(), zfsStarted);
+  m->SetActiveRuntime(false);
+  EXPECT_EQ(m->State(), zfsInactive);
+  EXPECT_FALSE(m->ActiveRuntime());
+
+  // A failing activation leaves the stored flag at what the component really is.
+  m->FailIn = "DoInitializing";
+  EXPECT_THROW(m->SetActiveRuntime(true), zf::rtl::EConvertError);
+  EXPECT_FALSE(m->ActiveRuntime());
+}
