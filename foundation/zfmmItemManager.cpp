@@ -1,5 +1,6 @@
 #include "foundation/zfmmItemManager.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -33,6 +34,8 @@ TzfMemoryPool* gRoute32[1023];  // requests of 65 .. 32735 bytes, by (s - 1) div
 TzfMemoryPool* gRoute4[17];     // requests of 0 .. 64 bytes, by s div 4
 TzfBlockClass* gItemBlockClass = nullptr;
 constinit int gStarts = 0;
+// Set when some pool has a block whose last item was freed.
+constinit uint32_t gCleanupPending = 0;
 
 // Statistics of large blocks (items are counted by their pools).
 constinit std::atomic<uint64_t> gLargeAddressSpace{0};
@@ -189,6 +192,67 @@ void* LargeRealloc(void* P, uint64_t aSize) {
   return reinterpret_cast<void*>(newBase);
 }
 
+// ---- per-thread cache of freed items ----------------------------------------------------------
+//
+// A freed item is checked and its allocation bit cleared at once (so a double free is still
+// refused), then kept by the freeing thread for its next allocation of the same class: no list
+// operation on either side. The item stays counted in its block, so the block cannot be given
+// back while the item is cached. Each class keeps at most 64 KB (and 256 items) per thread; the
+// rest goes back to the pool. A thread's cache is emptied when the thread ends.
+
+constexpr int kCacheSlots = 256;
+constexpr uint32_t kCacheBytes = 32768;
+struct TThreadCache {
+  uint32_t Generation;
+  uint16_t Count[kzfSizeClassCount];
+  void* Items[kzfSizeClassCount][kCacheSlots];
+};
+constinit uint16_t gCacheLimit[kzfSizeClassCount] = {};
+constinit uint32_t gGeneration = 0;  // changes at every start, so caches of a previous run are dropped
+constinit pthread_key_t gCacheKey = 0;
+constinit bool gCacheKeyMade = false;
+constinit thread_local TThreadCache* tCache = nullptr;
+TThreadCache* const kNoCache = reinterpret_cast<TThreadCache*>(uintptr_t(1));
+
+void FlushCache(TThreadCache* c) {
+  if (c->Generation == __atomic_load_n(&gGeneration, __ATOMIC_ACQUIRE) && gStarts > 0) {
+    for (int k = 0; k < kzfSizeClassCount; ++k)
+      while (c->Count[k] > 0) gPools[k].Release(c->Items[k][--c->Count[k]]);
+  }
+  for (auto& n : c->Count) n = 0;
+}
+
+void DestroyCache(void* aCache) {
+  auto* c = static_cast<TThreadCache*>(aCache);
+  FlushCache(c);
+  ::munmap(c, sizeof(TThreadCache));
+  tCache = kNoCache;  // frees later in this thread's exit go straight to the pools
+}
+
+// The calling thread's cache, made on first use; nullptr when it cannot have one.
+TThreadCache* Cache() {
+  TThreadCache* c = tCache;
+  if (__builtin_expect(c == nullptr, 0)) {
+    if (!gCacheKeyMade) return nullptr;
+    void* m = ::mmap(nullptr, sizeof(TThreadCache), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) {
+      tCache = kNoCache;
+      return nullptr;
+    }
+    c = static_cast<TThreadCache*>(m);
+    c->Generation = __atomic_load_n(&gGeneration, __ATOMIC_ACQUIRE);
+    pthread_setspecific(gCacheKey, c);
+    tCache = c;
+  }
+  if (c == kNoCache) return nullptr;
+  uint32_t generation = __atomic_load_n(&gGeneration, __ATOMIC_RELAXED);
+  if (__builtin_expect(c->Generation != generation, 0)) {
+    for (auto& n : c->Count) n = 0;
+    c->Generation = generation;
+  }
+  return c;
+}
+
 inline TzfItemBlockHeader* BlockOf(const void* P) {
   return reinterpret_cast<TzfItemBlockHeader*>(reinterpret_cast<uintptr_t>(P) & ~uintptr_t(kzfItemBlockSize - 1));
 }
@@ -242,17 +306,16 @@ void TzfMemoryPool::Create(uint32_t aItemSize) {
 }
 
 TzfItemBlockHeader* TzfMemoryPool::NewBlock() {
+  // Empty blocks of other pools go back first, so that this block reuses their memory instead
+  // of growing the heap until the trimming thread's next tick.
+  if (__atomic_load_n(&gCleanupPending, __ATOMIC_ACQUIRE)) CleanupAll();
   auto* b = static_cast<TzfItemBlockHeader*>(BlockPoolAlloc(gItemBlockClass));
   if (!b) return nullptr;
   std::memset(static_cast<void*>(b), 0, mpBlockHeaderSize);
   b->Owner = this;
-  // Chain every item in address order.
-  uint8_t* first = reinterpret_cast<uint8_t*>(b) + mpBlockHeaderSize;
-  for (uint32_t i = 0; i + 1 < mpItemsPerBlock; ++i)
-    reinterpret_cast<TzfListEntry*>(first + size_t(i) * mpItemSize)->leNext =
-        reinterpret_cast<TzfListEntry*>(first + size_t(i + 1) * mpItemSize);
-  reinterpret_cast<TzfListEntry*>(first + size_t(mpItemsPerBlock - 1) * mpItemSize)->leNext = nullptr;
-  b->FreeItems.lhFirst = reinterpret_cast<TzfListEntry*>(first);
+  // Items are carved in address order as they are first needed (Carved counts them), so a new
+  // block touches only the pages its items use; freed items go to the free-item list.
+  b->Carved = 0;
   mpBlocks.fetch_add(1, std::memory_order_relaxed);
   return b;
 }
@@ -286,15 +349,22 @@ void* TzfMemoryPool::Alloc() {
       b = NewBlock();
       if (!b) return nullptr;
     }
-    // The block is ours alone until it goes back into a list.
+    // The block is ours alone until it goes back into a list: only its holder carves.
     TzfListEntry* item = ListPop(b->FreeItems);
+    if (!item && b->Carved < mpItemsPerBlock) {
+      item = reinterpret_cast<TzfListEntry*>(reinterpret_cast<uint8_t*>(b) + mpBlockHeaderSize +
+                                             size_t(b->Carved) * mpItemSize);
+      ++b->Carved;
+    }
     if (!item) {
       Detach(b);
       continue;
     }
     __atomic_add_fetch(&b->UsedCount, 1, __ATOMIC_ACQ_REL);
-    if (item->leNext) ListPush(Partial(sel), &b->Link);
-    else Detach(b);
+    if (b->Carved < mpItemsPerBlock || __atomic_load_n(&b->FreeItems.lhFirst, __ATOMIC_ACQUIRE) != nullptr)
+      ListPush(Partial(sel), &b->Link);
+    else
+      Detach(b);
     uintptr_t offset = reinterpret_cast<uintptr_t>(item) - reinterpret_cast<uintptr_t>(b) - mpBlockHeaderSize;
     uint32_t index = uint32_t(offset / mpItemSize);
     if (offset % mpItemSize != 0 || index >= mpItemsPerBlock) rtl::RaiseInvalidPointer();
@@ -305,16 +375,28 @@ void* TzfMemoryPool::Alloc() {
   }
 }
 
-int32_t TzfMemoryPool::DisposeDirect(void* P) {
+bool TzfMemoryPool::TakeBackLive(void* P) {
   TzfItemBlockHeader* b = BlockOf(P);
-  if (reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b) < mpBlockHeaderSize) return 1;
-  if (__atomic_load_n(&b->Owner, __ATOMIC_ACQUIRE) != this) return 1;
+  if (reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b) < mpBlockHeaderSize) return false;
+  if (__atomic_load_n(&b->Owner, __ATOMIC_ACQUIRE) != this) return false;
   uintptr_t offset = reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b) - mpBlockHeaderSize;
   uint32_t index = uint32_t(offset / mpItemSize);
-  if (offset % mpItemSize != 0 || index >= mpItemsPerBlock) return 1;
+  if (offset % mpItemSize != 0 || index >= mpItemsPerBlock) return false;
   uint32_t bit = 1u << (index & 31);
-  if (!(__atomic_fetch_and(&b->AllocBitmap()[index >> 5], ~bit, __ATOMIC_ACQ_REL) & bit)) return 1;  // not live
+  if (!(__atomic_fetch_and(&b->AllocBitmap()[index >> 5], ~bit, __ATOMIC_ACQ_REL) & bit)) return false;  // not live
   if (zfmmZeroOnFree) std::memset(P, 0, mpItemSize);
+  return true;
+}
+
+void TzfMemoryPool::MarkLiveAgain(void* P) {
+  TzfItemBlockHeader* b = BlockOf(P);
+  uint32_t index = uint32_t((reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b) - mpBlockHeaderSize) / mpItemSize);
+  uint32_t bit = 1u << (index & 31);
+  if (__atomic_fetch_or(&b->AllocBitmap()[index >> 5], bit, __ATOMIC_ACQ_REL) & bit) rtl::RaiseInvalidPointer();
+}
+
+void TzfMemoryPool::Release(void* P) {
+  TzfItemBlockHeader* b = BlockOf(P);
   ListPush(b->FreeItems, static_cast<TzfListEntry*>(P));
   uint32_t expected = 1;
   if (__atomic_load_n(&b->Detached, __ATOMIC_ACQUIRE) == 1 &&
@@ -322,12 +404,22 @@ int32_t TzfMemoryPool::DisposeDirect(void* P) {
     ListPush(Partial(__atomic_load_n(&mpPartialFreeBlockBool, __ATOMIC_ACQUIRE)), &b->Link);
   // The count drops last: once it reaches 0 the cleanup may give the block back, so nothing
   // here may touch the block after it.
-  if (__atomic_sub_fetch(&b->UsedCount, 1, __ATOMIC_ACQ_REL) == 0) __atomic_store_n(&mpNeedCleanup, 1u, __ATOMIC_RELEASE);
+  if (__atomic_sub_fetch(&b->UsedCount, 1, __ATOMIC_ACQ_REL) == 0) {
+    __atomic_store_n(&mpNeedCleanup, 1u, __ATOMIC_RELEASE);
+    __atomic_store_n(&gCleanupPending, 1u, __ATOMIC_RELEASE);
+  }
   mpLiveItems.fetch_sub(1, std::memory_order_relaxed);
+}
+
+int32_t TzfMemoryPool::DisposeDirect(void* P) {
+  if (!TakeBackLive(P)) return 1;
+  Release(P);
   return 0;
 }
 
 void TzfMemoryPool::Cleanup() {
+  // One cleaner per pool at a time (the trimming thread, or an allocation about to carve a block).
+  if (__atomic_exchange_n(&mpCleaning, 1u, __ATOMIC_ACQUIRE)) return;
   uint32_t one = 1;
   if (__atomic_load_n(&mpNeedCleanup, __ATOMIC_ACQUIRE) &&
       __atomic_compare_exchange_n(&mpNeedCleanup, &one, 0u, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
@@ -344,9 +436,13 @@ void TzfMemoryPool::Cleanup() {
     }
   }
   while (auto* b = reinterpret_cast<TzfItemBlockHeader*>(ListPop(mpFreeBlockHead))) {
-    ZF_ASSERT(__atomic_load_n(&b->UsedCount, __ATOMIC_ACQUIRE) == 0, "zfmmItemManager");
+    if (__atomic_load_n(&b->UsedCount, __ATOMIC_ACQUIRE) != 0) {
+      __atomic_store_n(&mpCleaning, 0u, __ATOMIC_RELEASE);
+      ZF_ASSERT(false, "zfmmItemManager");
+    }
     GiveBack(b);
   }
+  __atomic_store_n(&mpCleaning, 0u, __ATOMIC_RELEASE);
 }
 
 void TzfMemoryPool::Finalize() {
@@ -359,10 +455,16 @@ void TzfMemoryPool::Finalize() {
 }
 
 void TzfMemoryPool::CleanupAll() {
+  __atomic_store_n(&gCleanupPending, 0u, __ATOMIC_RELEASE);
   for (auto& pool : gPools) pool.Cleanup();
 }
 
 TzfMemoryPool* zfmmPool(int aIndex) { return &gPools[aIndex]; }
+
+void zfmmFlushThreadCache() {
+  TThreadCache* c = tCache;
+  if (c && c != kNoCache) FlushCache(c);
+}
 
 TzfMemoryPool* zfmmPoolForSize(size_t aSize) { return aSize >= 65 ? gRoute32[(aSize - 1) >> 5] : gRoute4[aSize >> 2]; }
 
@@ -386,11 +488,16 @@ bool zfmmItemManagerStart() {
   for (int i = 0; i < kzfSizeClassCount; ++i) gPools[i].Create(kzfSizeClasses[i]);
   for (int k = 0; k < 1023; ++k) gRoute32[k] = &gPools[ClassForSize(size_t(k + 1) * 32)];
   for (int k = 0; k < 17; ++k) gRoute4[k] = &gPools[ClassForSize(size_t(k + 1) * 4)];
+  for (int i = 0; i < kzfSizeClassCount; ++i)
+    gCacheLimit[i] = uint16_t(std::clamp<uint32_t>(kCacheBytes / gPools[i].mpItemSize, 1, kCacheSlots));
+  __atomic_add_fetch(&gGeneration, 1, __ATOMIC_ACQ_REL);
+  if (!gCacheKeyMade) gCacheKeyMade = pthread_key_create(&gCacheKey, DestroyCache) == 0;
   return true;
 }
 
 void zfmmItemManagerStop() {
   if (gStarts == 0 || --gStarts > 0) return;
+  __atomic_add_fetch(&gGeneration, 1, __ATOMIC_ACQ_REL);  // every thread's cache is void now
   for (auto& pool : gPools) pool.Finalize();
   zfmmBlockManagersStop();
   FreeRegistry();
@@ -398,13 +505,27 @@ void zfmmItemManagerStop() {
 
 void* ItemGetMem(size_t aSize) {
   if (aSize > kzfMaxItemRequest) return LargeAlloc(aSize, 0);
-  return zfmmPoolForSize(aSize)->Alloc();
+  TzfMemoryPool* pool = zfmmPoolForSize(aSize);
+  if (TThreadCache* c = Cache()) {
+    int k = int(pool - gPools);
+    if (c->Count[k] > 0) {
+      void* p = c->Items[k][--c->Count[k]];
+      pool->MarkLiveAgain(p);
+      return p;
+    }
+  }
+  return pool->Alloc();
 }
 
 int32_t ItemFreeMem(void* P) {
   if (zfmmInChunkRange(P)) {
     TzfMemoryPool* pool = zfmmItemOwner(P);
-    return pool ? pool->DisposeDirect(P) : 1;
+    if (!pool || !pool->TakeBackLive(P)) return 1;
+    int k = int(pool - gPools);
+    TThreadCache* c = Cache();
+    if (c && c->Count[k] < gCacheLimit[k]) c->Items[k][c->Count[k]++] = P;
+    else pool->Release(P);
+    return 0;
   }
   if (reinterpret_cast<uintptr_t>(P) & (kzfItemBlockSize - 1)) return 1;
   return LargeFree(P);
@@ -426,7 +547,7 @@ void* ItemReallocMem(void* P, size_t aSize) {
   void* q = ItemGetMem(request);
   if (!q) return nullptr;
   std::memcpy(q, P, std::min(aSize, t));
-  pool->DisposeDirect(P);
+  ItemFreeMem(P);
   return q;
 }
 

@@ -32,7 +32,8 @@ struct TzfItemBlockHeader {
   TzfListHead FreeItems;   // the free items themselves, linked through their first word
   int32_t UsedCount;
   uint32_t Detached;       // 1 while the block is in no list because its last free item was taken
-  uint32_t Spare[2];
+  uint32_t Carved;         // items handed out at least once (the rest were never touched)
+  uint32_t Spare;
   uint32_t* AllocBitmap() { return reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(this) + kzfItemBlockHeaderFixed); }
 };
 static_assert(sizeof(TzfItemBlockHeader) == kzfItemBlockHeaderFixed);
@@ -49,6 +50,7 @@ class alignas(64) TzfMemoryPool {
   uint32_t mpItemsPerBlock = 0;
   std::atomic<int64_t> mpLiveItems{0};
   std::atomic<int64_t> mpBlocks{0};
+  uint32_t mpCleaning = 0;  // 1 while a thread runs this pool's cleanup
 
   // Geometry for aItemSize (4 stays 4 as a class but holds 8 bytes: a free item carries a link).
   void Create(uint32_t aItemSize);
@@ -56,6 +58,12 @@ class alignas(64) TzfMemoryPool {
   void* Alloc();
   // 0 when P was a live item of this pool, 1 otherwise (nothing changes then).
   int32_t DisposeDirect(void* P);
+  // The two halves of DisposeDirect, for the per-thread cache: TakeBackLive checks P and clears
+  // its allocation bit (false when P is not a live item); Release puts a checked item back into
+  // its block. MarkLiveAgain sets the bit of a cached item handed out again.
+  bool TakeBackLive(void* P);
+  void Release(void* P);
+  void MarkLiveAgain(void* P);
   // Gives back every block without items in use (run by the trimming thread).
   void Cleanup();
   // Gives back every block (shut-down).
@@ -75,6 +83,9 @@ TzfMemoryPool* zfmmPool(int aIndex);
 TzfMemoryPool* zfmmPoolForSize(size_t aSize);
 // The pool that owns item P, or nullptr when P is not inside an item block.
 TzfMemoryPool* zfmmItemOwner(const void* P);
+
+// Gives the calling thread's cached free items back to their pools.
+void zfmmFlushThreadCache();
 
 bool zfmmItemManagerStart();
 void zfmmItemManagerStop();

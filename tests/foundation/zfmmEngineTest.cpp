@@ -340,6 +340,20 @@ TEST_F(Engine, CleanupGivesEmptyItemBlocksBackToTheBlockManager) {
   EXPECT_EQ(pool->DisposeDirect(items[0]), 1) << "its block is gone";
 }
 
+TEST_F(Engine, ItemsCachedByAThreadGoBackWhenItEnds) {
+  TzfMemoryPool* pool = zfmmPool(ClassForSize(9000));
+  int64_t before = pool->mpBlocks.load();
+  std::thread worker([] {
+    std::vector<void*> items;
+    for (int i = 0; i < 40; ++i) items.push_back(ItemGetMem(9000));
+    for (void* p : items) EXPECT_EQ(ItemFreeMem(p), 0);  // some stay in this thread's cache
+    EXPECT_EQ(ItemFreeMem(items[0]), 1) << "a cached item is free: freeing it again is refused";
+  });
+  worker.join();
+  pool->Cleanup();
+  EXPECT_LE(pool->mpBlocks.load(), before) << "no item of the ended thread pins a block";
+}
+
 // ---- large blocks ---------------------------------------------------------------------------
 
 TEST_F(Engine, LargeBlockGrowsBySmallStepsWithoutLosingContent) {
