@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -360,6 +361,26 @@ TEST(CachedEventLog, WriteFailureIsReportedOnceAndKeepsTheLines) {
   std::vector<UnicodeString> lines = log->Lines;
   ASSERT_EQ(lines.size(), written7);
   for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], zf::rtl::Format(u"7 %d\r\n", {i}));
+}
+
+TEST(CachedEventLog, SlowStressWritersWithWriteFailures) {
+  zf::rtl::TComponentPtr<MemoryLog> log(new MemoryLog());
+  log->SetFormatString(u"%M");
+  std::atomic<bool> done{false};
+  std::thread saboteur([&] {
+    while (!done.load()) {
+      log->FailNext = 2;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  testing::internal::CaptureStderr();
+  WriteFromThreads(*log, 8, 50000);
+  done = true;
+  saboteur.join();
+  log->FailNext = 0;
+  log->SetCacheEnabled(false);
+  testing::internal::GetCapturedStderr();
+  ExpectCompleteAndOrdered(log->Lines, 8, 50000);
 }
 
 TEST(CachedEventLog, CacheOffWritesQueuedLinesInOrder) {

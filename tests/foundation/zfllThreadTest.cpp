@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <vector>
 
 #include "foundation/zfllBackgroundThread.h"
@@ -166,7 +167,7 @@ TEST(BackgroundThread, StopWakesTheWorkAndJoins) {
   t.reset();
 }
 
-TEST(BackgroundThread, SlowStopIsReportedThroughTheReporter) {
+TEST(BackgroundThread, StopReportsGoThroughTheInstalledReporter) {
   std::vector<std::u16string> reported;
   zfSetSlowStopReporter([&](const zf::rtl::UnicodeString& name, uint32_t ms) { reported.push_back(name); });
   zfReportSlowStop(u"Flush", 10000);
@@ -196,4 +197,28 @@ TEST(BackgroundThread, StoppedBeforeItsWorkBeganSkipsTheWork) {
   EXPECT_TRUE(raw->Done());
   EXPECT_FALSE(raw->WorkRan());
   EXPECT_FALSE(raw->Ran.load());
+}
+
+namespace {
+
+// Ignores the stop request for a while, as a thread stuck in a long system call would.
+struct Stubborn : TzfInitThread {
+  void MainWork() override {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(zfSlowThreadStopMs + 500);
+    while (std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+};
+
+}  // namespace
+
+TEST(Thread, SlowStopIsReportedAndTheThreadStillJoined) {
+  std::atomic<int> reports{0};
+  zfSetSlowStopReporter([&](const zf::rtl::UnicodeString&, uint32_t) { ++reports; });
+  auto t = zfCreateThread<Stubborn>();
+  Stubborn* raw = t.get();
+  raw->BeforeDestruction();
+  EXPECT_TRUE(raw->Finished());
+  EXPECT_EQ(reports.load(), 1);
+  t.reset();
+  zfSetSlowStopReporter(nullptr);
 }
