@@ -191,7 +191,9 @@ int32_t TzfWriteableList::Remove(void* aItem) {
 
 void TzfWriteableList::AddList(TzfBaseList& aList) {
   const bool withData = blUseData && aList.UseData() && !aList.FreeDataObjects();
-  for (int32_t i = 0; i < aList.Count(); ++i) {
+  // The count is taken once: a list appended to itself gets the items it held, not a runaway.
+  const int32_t count = aList.Count();
+  for (int32_t i = 0; i < count; ++i) {
     if (withData)
       AddData(aList.GetItem(i), aList.GetData(i));
     else

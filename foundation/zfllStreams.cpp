@@ -189,7 +189,9 @@ void TzfMemoryStream::SetSize(int64_t aNewSize) {
 
 int32_t TzfMemoryStream::Write(const void* aBuffer, int32_t aCount) {
   if (cmsPosition < 0 || aCount < 0) return 0;
-  int64_t end = cmsPosition + aCount;  // 64-bit: a position near the limit cannot wrap
+  // A position past the limit can hold nothing (and must not overflow the end computed below).
+  if (cmsPosition > kMaxSize) zf::rtl::RaiseOutOfMemory();
+  int64_t end = cmsPosition + aCount;
   if (end <= 0) return 0;
   if (end > cmsSize) {
     Grow(end);
@@ -296,7 +298,7 @@ TzfStaticMemoryStream::TzfStaticMemoryStream(void* aMemory, int32_t aSize) {
 
 int32_t TzfStaticMemoryStream::Write(const void* aBuffer, int32_t aCount) {
   if (cmsPosition < 0 || aCount < 0) return 0;
-  if (cmsPosition + aCount <= 0) return 0;
+  if (cmsPosition == 0 && aCount == 0) return 0;  // position + count not above 0
   if (cmsPosition >= cmsSize) {
     // Full: nothing is stored, and the count says so (never a negative count).
     cmsPosition = cmsSize;

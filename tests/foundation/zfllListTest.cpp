@@ -9,6 +9,7 @@
 #include <future>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -218,6 +219,30 @@ TEST(List, AddListCopiesDataOnlyWhenTheSourceDoesNotOwnThem) {
   target.AddList(plainData);
   EXPECT_EQ(Items(target), (std::vector<intptr_t>{1, 2}));
   EXPECT_EQ(Datas(target), (std::vector<intptr_t>{0, 22}));
+}
+
+// Appending a list to itself takes the items it held when the call began, once: the source's
+// count must not be re-read while the list grows.
+TEST(List, AddListOfItselfAppendsItsItemsOnce) {
+  // Stops a runaway append early instead of letting it grow to the capacity limit.
+  class CappedList : public TzfList {
+   public:
+    using TzfList::TzfList;
+    int32_t AddData(void* aItem, void* aData) override {
+      if (Count() >= 16) throw std::length_error("the list kept growing");
+      return TzfList::AddData(aItem, aData);
+    }
+  };
+  for (bool useData : {false, true}) {
+    CappedList list(0, useData);
+    list.AddData(P(1), P(11));
+    list.AddData(P(2), P(22));
+    list.AddList(list);
+    EXPECT_EQ(Items(list), (std::vector<intptr_t>{1, 2, 1, 2}));
+    if (useData) {
+      EXPECT_EQ(Datas(list), (std::vector<intptr_t>{11, 22, 11, 22}));
+    }
+  }
 }
 
 TEST(List, SortMovesDataWithItems) {

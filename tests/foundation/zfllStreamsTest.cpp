@@ -165,6 +165,25 @@ TEST(MemoryStream, PastTheLimitIsOutOfMemory) {
   EXPECT_EQ(big.Reserved(), 0);
 }
 
+// A position may be set anywhere; a write there is measured without overflowing: the growable
+// stream refuses it as out of memory, the static one stores nothing.
+TEST(MemoryStream, WriteAtTheFarthestPositionsStoresNothing) {
+  uint8_t buf[16] = {};
+  for (int64_t pos : {INT64_MAX, INT64_MAX - 8}) {
+    TzfMemoryStream s(-1);
+    s.WriteBuffer(buf, 4);
+    s.Seek(pos, TSeekOrigin::soBeginning);
+    EXPECT_THROW(s.Write(buf, 16), zf::rtl::EOutOfMemory);
+    EXPECT_EQ(s.Size(), 4);
+
+    uint8_t mem[8] = {};
+    TzfStaticMemoryStream st(mem, 8);
+    st.Seek(pos, TSeekOrigin::soBeginning);
+    EXPECT_EQ(st.Write(buf, 16), 0);
+    EXPECT_EQ(st.Position(), 8);
+  }
+}
+
 TEST(MemoryStream, LoadAndSave) {
   auto data = Pattern(9000, 5);
   TzfStaticMemoryStream src(data.data(), static_cast<int32_t>(data.size()));
