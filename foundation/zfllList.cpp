@@ -18,13 +18,16 @@ void FreeObject(void* aObject) {
   if (aObject) static_cast<TzfObject*>(aObject)->Destroy();
 }
 
-// Sorts L..R, recursing on the left part and looping on the right. The pivot is followed by
-// index, so the compare always sees the pivot's current slot.
+// Sorts L..R. The pivot is followed by index, so the compare always sees the pivot's current
+// slot. After each partition the smaller part is sorted by recursion and the larger one by the
+// loop: the parts are disjoint, so the order in which they are done changes nothing in the
+// result, and keys arranged against the pivot choice cannot nest the recursion deeper than
+// log2 of the count.
 template <typename Cmp>
 bool QuickSort(void** aItems, void** aData, int32_t aL, int32_t aR, const Cmp& aCompare) {
   bool result = false;
   if (aL > aR) return result;
-  do {
+  for (;;) {
     int32_t i = aL, j = aR;
     int32_t p = static_cast<int32_t>((static_cast<uint32_t>(aL) + static_cast<uint32_t>(aR)) >> 1);
     do {
@@ -42,10 +45,15 @@ bool QuickSort(void** aItems, void** aData, int32_t aL, int32_t aR, const Cmp& a
         --j;
       }
     } while (i <= j);
-    if (aL < j) result = QuickSort(aItems, aData, aL, j, aCompare) || result;
-    aL = i;
-  } while (aL < aR);
-  return result;
+    if (j - aL < aR - i) {
+      if (aL < j) result = QuickSort(aItems, aData, aL, j, aCompare) || result;
+      aL = i;
+    } else {
+      if (i < aR) result = QuickSort(aItems, aData, i, aR, aCompare) || result;
+      aR = j;
+    }
+    if (aL >= aR) return result;
+  }
 }
 
 }  // namespace

@@ -265,6 +265,55 @@ TEST(List, SortMovesDataWithItems) {
 }
 
 // A compare may answer any negative or positive value; only 0 means "found".
+namespace {
+
+// An adversary for the quicksort: items start without a value ("gas", below every valued item);
+// when two gas items meet, the pivot side gets the next lower of the high values, so every
+// partition finds its pivot to be the largest item of its range and leaves all others on the
+// left. The answers stay consistent, so the finished order must follow the values given. The
+// compare also records how deep the stack went.
+struct TSortAdversary {
+  std::vector<int64_t> Values;
+  int64_t NextHigh = 0;
+  uintptr_t StackTop = 0;
+  uintptr_t StackLowest = 0;
+};
+TSortAdversary* gAdversary = nullptr;
+
+int AdversaryCompare(void* a, void* b) {
+  TSortAdversary& adv = *gAdversary;
+  volatile char marker = 0;
+  adv.StackLowest = std::min(adv.StackLowest, reinterpret_cast<uintptr_t>(&marker));
+  int64_t& va = adv.Values[static_cast<size_t>(V(a))];
+  int64_t& vb = adv.Values[static_cast<size_t>(V(b))];
+  if (va < 0 && vb < 0) vb = adv.NextHigh--;
+  return va < vb ? -1 : va > vb ? 1 : 0;
+}
+
+}  // namespace
+
+// However the keys are arranged, sorting them needs only a few levels of recursion: damaged or
+// hostile keys cannot exhaust the stack.
+TEST(List, QuickSortRecursionStaysShallowOnAdversarialKeys) {
+  const int32_t n = 5000;
+  TSortAdversary adv;
+  adv.Values.assign(n, -1);
+  adv.NextHigh = 2 * n;
+  std::vector<void*> items(n), data(n);
+  for (int32_t i = 0; i < n; ++i) items[static_cast<size_t>(i)] = data[static_cast<size_t>(i)] = P(i);
+  volatile char top = 0;
+  adv.StackTop = adv.StackLowest = reinterpret_cast<uintptr_t>(&top);
+  gAdversary = &adv;
+  EXPECT_TRUE(zfQuickSort(items.data(), data.data(), 0, n - 1, AdversaryCompare));
+  gAdversary = nullptr;
+  EXPECT_LT(adv.StackTop - adv.StackLowest, 64u * 1024) << "bytes of stack used by the sort";
+  for (int32_t i = 1; i < n; ++i) {
+    ASSERT_LE(adv.Values[static_cast<size_t>(V(items[static_cast<size_t>(i - 1)]))],
+              adv.Values[static_cast<size_t>(V(items[static_cast<size_t>(i)]))]) << i;
+  }
+  EXPECT_EQ(items, data);  // the data moved with their items
+}
+
 TEST(SortedList, FindTakesTheSignOfTheCompare) {
   WideCompareList list;
   for (intptr_t v : {50, 10, 40, 20, 30}) list.Add(P(v));
