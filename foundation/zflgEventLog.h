@@ -8,11 +8,11 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
-#include <deque>
 
 #include "foundation/zfllComponent.h"
 #include "foundation/zfllQueue.h"

@@ -16,19 +16,18 @@
 
 #include "foundation/zfllException.h"
 #include "foundation/zfllExceptionData.h"
+#include "foundation/zfllMemoryManager.h"
 #include "foundation/zfllStreamsRW.h"
 #include "foundation/zfllSync.h"
-#include "platform/rtl/rtlDateTime.h"
-#include "platform/rtl/rtlGuid.h"
-#include "foundation/zfllMemoryManager.h"
 #include "foundation/zfrbClassFactoryRegistry.h"
-#include "platform/rtl/rtlStream.h"
-#include "platform/rtl/rtlVariant.h"
 #include "platform/rtl/rtlComponent.h"
+#include "platform/rtl/rtlDateTime.h"
 #include "platform/rtl/rtlException.h"
 #include "platform/rtl/rtlFormat.h"
+#include "platform/rtl/rtlGuid.h"
+#include "platform/rtl/rtlStream.h"
 #include "platform/rtl/rtlText.h"
-
+#include "platform/rtl/rtlVariant.h"
 
 namespace zf {
 
