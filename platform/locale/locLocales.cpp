@@ -117,10 +117,12 @@ UnicodeString FromIcu(const icu::UnicodeString& s) {
   return UnicodeString(reinterpret_cast<const char16_t*>(s.getBuffer()), static_cast<size_t>(s.length()));
 }
 
-// ICU date pattern letters to the platform's: y/yy/yyyy, M..MMMM, d/dd, ddd/dddd for week days,
+// ICU date pattern letters to the platform's: yyyy, M..MMMM, d/dd, ddd/dddd for week days,
 // h/hh/H/HH, m/mm, s/ss, tt for the AM/PM marker; quoted text stays quoted; ICU's narrow
 // no-break space before the marker becomes a blank. Letters without a platform equivalent
-// (eras, zones, fractions) are dropped.
+// (eras, zones, fractions) are dropped. Years always get four digits: ICU's short dates use two
+// ("M/d/yy") where the system's use four ("M/d/yyyy"), and a date written as text with two would
+// come back in another century when it is read again.
 UnicodeString ConvertDatePattern(const icu::UnicodeString& aPattern) {
   UnicodeString p = FromIcu(aPattern), r;
   size_t i = 0;
@@ -138,7 +140,7 @@ UnicodeString ConvertDatePattern(const icu::UnicodeString& aPattern) {
     size_t run = j - i;
     i = j;
     switch (c) {
-      case u'y': case u'Y': case u'u': r += run == 2 ? u"yy" : u"yyyy"; break;
+      case u'y': case u'Y': case u'u': r += u"yyyy"; break;
       case u'M': case u'L': r += UnicodeString(std::min<size_t>(run, 4), u'M'); break;
       case u'd': r += UnicodeString(std::min<size_t>(run, 2), u'd'); break;
       case u'E': case u'c': case u'e': r += run <= 3 ? u"ddd" : u"dddd"; break;

@@ -152,6 +152,8 @@ TEST(Locales, LocaleInfo) {
       {kEnUS, LOCALE_ILANGUAGE, "0409"},      {kEnUS, LOCALE_SDECIMAL, "."},
       {kDeDE, LOCALE_SDECIMAL, ","},          {kDeDE, LOCALE_STHOUSAND, "."},
       {kEnUS, LOCALE_SLONGDATE, "dddd, MMMM d, yyyy"},
+      {kEnUS, LOCALE_SSHORTDATE, "M/d/yyyy"}, {kDeDE, LOCALE_SSHORTDATE, "dd.MM.yyyy"},
+      {kJaJP, LOCALE_SSHORTDATE, "yyyy/MM/dd"},
       {kEnUS, LOCALE_STIMEFORMAT, "h:mm:ss tt"}, {kEnUS, LOCALE_SDATE, "/"},
       {kDeDE, LOCALE_SDATE, "."},             {kEnUS, LOCALE_STIME, ":"},
       {kEnUS, LOCALE_SDAYNAME1, "Monday"},    {kEnUS, LOCALE_SDAYNAME1 + 6, "Sunday"},
