@@ -210,19 +210,21 @@ UnicodeString Format(UnicodeStringView aFormat, const FormatArg* aArgs, size_t a
   auto isInt = [](const FormatArg& a) {
     return a.kind() == FormatArg::Kind::Int32 || a.kind() == FormatArg::Kind::Int64;
   };
-  // Reads digits or "*" (from the arguments); -1 when neither stands here.
+  // Reads digits or "*" (from the arguments); -1 when neither stands here. Both are bounded, so
+  // that no width or precision pads a text to an unbounded length.
+  constexpr int64_t kMaxNumber = 1000000;
   auto readNumber = [&]() -> int64_t {
     if (i < n && aFormat[i] == u'*') {
       ++i;
       const FormatArg& a = nextArg();
-      if (!isInt(a)) fail();
+      if (!isInt(a) || a.AsInt() > kMaxNumber) fail();
       return a.AsInt();
     }
     if (i >= n || aFormat[i] < u'0' || aFormat[i] > u'9') return -1;
     int64_t v = 0;
     while (i < n && aFormat[i] >= u'0' && aFormat[i] <= u'9') {
       v = v * 10 + (aFormat[i] - u'0');
-      if (v > 1000000) fail();
+      if (v > kMaxNumber) fail();
       ++i;
     }
     return v;
@@ -259,7 +261,7 @@ UnicodeString Format(UnicodeStringView aFormat, const FormatArg* aArgs, size_t a
         int64_t v = a.AsInt();
         uint64_t mag = v < 0 ? static_cast<uint64_t>(0) - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
         s = UIntToStr(mag);
-        while (prec > 0 && static_cast<int64_t>(s.size()) < prec) s.insert(s.begin(), u'0');
+        if (prec > static_cast<int64_t>(s.size())) s.insert(0, static_cast<size_t>(prec) - s.size(), u'0');
         if (v < 0) s.insert(s.begin(), u'-');
         break;
       }
@@ -269,7 +271,7 @@ UnicodeString Format(UnicodeStringView aFormat, const FormatArg* aArgs, size_t a
         uint64_t v = a.kind() == FormatArg::Kind::Int32 ? static_cast<uint32_t>(a.AsInt())
                                                         : static_cast<uint64_t>(a.AsInt());
         s = type == u'u' ? UIntToStr(v) : IntToHex(v, 0);
-        while (prec > 0 && static_cast<int64_t>(s.size()) < prec) s.insert(s.begin(), u'0');
+        if (prec > static_cast<int64_t>(s.size())) s.insert(0, static_cast<size_t>(prec) - s.size(), u'0');
         break;
       }
       case u'e':

@@ -49,6 +49,8 @@ TEST(Format, WrongOrMissingArgumentRaises) {
   const std::vector<FormatCase> cases = {
       {u"%d", {u"x"}, nullptr}, {u"%s", {1}, nullptr},  {u"%f", {1}, nullptr},
       {u"%d %d", {1}, nullptr}, {u"%", {}, nullptr},    {u"%q", {1}, nullptr},
+      // A width taken from the arguments is bounded like a written one: no padding of millions.
+      {u"%*d", {5000000, 1}, nullptr}, {u"%*s", {int64_t{1} << 40, u"x"}, nullptr},
   };
   for (const auto& c : cases) {
     try {
