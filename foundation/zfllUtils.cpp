@@ -130,10 +130,13 @@ void zfOrBits(uint32_t* aTarget, const uint32_t* aSource, uint32_t aBitCount) {
 }
 
 int32_t zfFindFirstClearBit(const uint32_t* aBits, uint32_t aBitCount) {
-  for (uint32_t w = 0; w * 32u < aBitCount; ++w) {
+  // Word positions counted in 64 bits: with a count near 2^32, w * 32 would wrap to 0 in 32 bits
+  // and the scan would run on past the set's last word.
+  const uint64_t words = (static_cast<uint64_t>(aBitCount) + 31) / 32;
+  for (uint64_t w = 0; w < words; ++w) {
     uint32_t word = aBits[w];
     if (word == 0xFFFFFFFFu) continue;
-    uint32_t bit = w * 32u + static_cast<uint32_t>(__builtin_ctz(~word));
+    uint64_t bit = w * 32 + static_cast<uint64_t>(__builtin_ctz(~word));
     return bit < aBitCount ? static_cast<int32_t>(bit) : -1;
   }
   return -1;

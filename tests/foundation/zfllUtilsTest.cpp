@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -97,6 +98,26 @@ TEST(zfllUtils, FindFirstClearBit) {
   EXPECT_EQ(zfFindFirstClearBit(bits, 40), -1);
   EXPECT_EQ(zfFindFirstClearBit(bits, 64), 40);
   EXPECT_EQ(zfFindFirstClearBit(bits, 0), -1);
+}
+
+// A set of 2^32 - 1 bits, all of them set, followed by an inaccessible page: the scan must stop
+// at the set's last word. The 512 MB of words are one 1 MB page of ones mapped 512 times.
+TEST(zfllUtils, FindFirstClearBitInTheLargestSet) {
+  constexpr size_t kSetBytes = size_t{1} << 29, kPiece = size_t{1} << 20, kPage = 4096;
+  int fd = ::memfd_create("zfbits", 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kPiece)), 0);
+  void* ones = ::mmap(nullptr, kPiece, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  ASSERT_NE(ones, MAP_FAILED);
+  std::memset(ones, 0xFF, kPiece);
+  ::munmap(ones, kPiece);
+  auto* base = static_cast<uint8_t*>(::mmap(nullptr, kSetBytes + kPage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+  ASSERT_NE(base, MAP_FAILED);
+  for (size_t at = 0; at < kSetBytes; at += kPiece)
+    ASSERT_NE(::mmap(base + at, kPiece, PROT_READ, MAP_SHARED | MAP_FIXED, fd, 0), MAP_FAILED);
+  EXPECT_EQ(zfFindFirstClearBit(reinterpret_cast<const uint32_t*>(base), 0xFFFFFFFFu), -1);
+  ::munmap(base, kSetBytes + kPage);
+  ::close(fd);
 }
 
 TEST(zfllUtils, BitFillsStayInsideTheCount) {
