@@ -5,31 +5,54 @@
 
 namespace zf::rtl {
 
+// Ill-formed input follows the Unicode recommendation that the system's conversion (and the locale
+// layer's) follows too: each maximal part of a sequence that could still have become a character
+// becomes one U+FFFD, so overlong forms, encoded surrogates and values above U+10FFFF give one
+// U+FFFD per byte, and a cut-off sequence one U+FFFD for all its bytes.
 UnicodeString Utf8ToUtf16(std::string_view s) {
   UnicodeString r;
   r.reserve(s.size());
   size_t i = 0, n = s.size();
-  auto cont = [&](size_t k) { return k < n && (static_cast<uint8_t>(s[k]) & 0xC0) == 0x80; };
   while (i < n) {
     uint8_t c = static_cast<uint8_t>(s[i]);
+    if (c < 0x80) {
+      r.push_back(c);
+      ++i;
+      continue;
+    }
+    size_t need;
     uint32_t cp;
-    size_t len;
-    if (c < 0x80) { cp = c; len = 1; }
-    else if ((c & 0xE0) == 0xC0 && c >= 0xC2 && cont(i + 1)) {
-      cp = ((c & 0x1Fu) << 6) | (static_cast<uint8_t>(s[i + 1]) & 0x3Fu); len = 2;
-    } else if ((c & 0xF0) == 0xE0 && cont(i + 1) && cont(i + 2)) {
-      cp = ((c & 0x0Fu) << 12) | ((static_cast<uint8_t>(s[i + 1]) & 0x3Fu) << 6) |
-           (static_cast<uint8_t>(s[i + 2]) & 0x3Fu);
-      len = 3;
-      if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) { cp = 0xFFFD; }
-    } else if ((c & 0xF8) == 0xF0 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
-      cp = ((c & 0x07u) << 18) | ((static_cast<uint8_t>(s[i + 1]) & 0x3Fu) << 12) |
-           ((static_cast<uint8_t>(s[i + 2]) & 0x3Fu) << 6) | (static_cast<uint8_t>(s[i + 3]) & 0x3Fu);
-      len = 4;
-      if (cp < 0x10000 || cp > 0x10FFFF) cp = 0xFFFD;
-    } else { cp = 0xFFFD; len = 1; }
-    i += len;
-    if (cp >= 0x10000) {
+    uint8_t lo = 0x80, hi = 0xBF;  // the range of the next byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      need = 1;
+      cp = c & 0x1Fu;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      need = 2;
+      cp = c & 0x0Fu;
+      if (c == 0xE0) lo = 0xA0;       // no overlong forms
+      else if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      need = 3;
+      cp = c & 0x07u;
+      if (c == 0xF0) lo = 0x90;       // no overlong forms
+      else if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+    } else {
+      r.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    size_t k = 1;
+    for (; k <= need && i + k < n; ++k) {
+      uint8_t b = static_cast<uint8_t>(s[i + k]);
+      if (b < lo || b > hi) break;
+      cp = (cp << 6) | (b & 0x3Fu);
+      lo = 0x80;
+      hi = 0xBF;
+    }
+    i += k;
+    if (k <= need) {
+      r.push_back(0xFFFD);
+    } else if (cp >= 0x10000) {
       cp -= 0x10000;
       r.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
       r.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));

@@ -471,6 +471,33 @@ TEST(CodePages, IllFormedInput) {
   EXPECT_EQ(zf::os::GetLastError(), EILSEQ);
 }
 
+// The run time's own UTF-8 decoding and the locale layer's give the same text for ill-formed
+// bytes, so that 8-bit text of code page 65001 reads the same whichever way it is converted.
+TEST(CodePages, RunTimeAndLocaleLayerAgreeOnIllFormedUtf8) {
+  struct Case {
+    std::string bytes;
+    std::u16string text;
+  } cases[] = {
+      {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},          // overlong
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},                   // overlong
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},          // an encoded surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+      {"\xF0\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // overlong
+      {"a\xE2\x82", u"a\uFFFD"},                      // cut off: one replacement
+      {"\xE2\x82z", u"\uFFFDz"},
+      {"\xF0\x9F\x98", u"\uFFFD"},
+      {"\xF8\x88\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"\xE2\x82\xAC\xF0\x9F\x98\x80\xC3\xA9", u"\u20AC\U0001F600\u00E9"},
+      {"\xEF\xBF\xBF\xF4\x8F\xBF\xBF", u"\uFFFF\U0010FFFF"},
+  };
+  for (const Case& c : cases) {
+    UnicodeString viaLocale;
+    ASSERT_TRUE(BytesToUnicode(65001, c.bytes, viaLocale));
+    EXPECT_EQ(viaLocale, c.text) << zf::rtl::u8(c.text);
+    EXPECT_EQ(zf::rtl::Utf8ToUtf16(c.bytes), c.text) << zf::rtl::u8(c.text);
+  }
+}
+
 TEST(CodePages, BufferFormAndDefaults) {
   const std::string sjis = "\x93\xFA\x96\x7B";
   EXPECT_EQ(MultiByteToWideChar(932, 0, sjis, nullptr, 0), 2);
