@@ -686,3 +686,16 @@ TEST(StateMachine, LoadingAppliesTheStoredActivationAtTheEnd) {
   EXPECT_THROW(m->SetActiveRuntime(true), zf::rtl::EConvertError);
   EXPECT_FALSE(m->ActiveRuntime());
 }
+
+TEST(Component, RaisingAConvertedCodeCarriesItsText) {
+  Ptr<TzfComponent> c(new TzfComponent());
+  c->SetName(u"Database");
+  zfConvertException(zf::rtl::EConvertError(u"bad"), nullptr, nullptr);
+  try {
+    c->CheckResult(15521);
+    FAIL();
+  } catch (const EzfComponentException& e) {
+    EXPECT_EQ(e.Message(), u"ZofrinDB: Database: Unexpected exception object raised: [EConvertError] bad [$3CA1/15521]");
+    EXPECT_EQ(e.CustomInfos().Value(u"Exception.Class"), u"EConvertError");
+  }
+}
