@@ -4,6 +4,7 @@
 
 #include "dictionary/zfsdDictionaryItem.h"
 #include "dictionary/zfsdFmtBcd.h"
+#include "dictionary/zfsdLocaleDescriptor.h"
 #include "foundation/zfllStartup.h"
 
 namespace zf {
@@ -19,6 +20,7 @@ zf::rtl::TStartupList BuildList() {
   zf::rtl::TStartupList list;
   list.Add(zfsdDictionaryItemUnit());
   list.Add(zfsdFmtBcdUnit());
+  list.Add(zfsdLocaleDescriptorUnit());
   return list;
 }
 
