@@ -3,6 +3,8 @@
 #include <mutex>
 
 #include "dictionary/zfsdDictionaryItem.h"
+#include "dictionary/zfsdFieldDescriptor.h"
+#include "dictionary/zfsdFieldsDescriptor.h"
 #include "dictionary/zfsdFmtBcd.h"
 #include "dictionary/zfsdLocaleDescriptor.h"
 #include "foundation/zfllStartup.h"
@@ -21,6 +23,8 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsdDictionaryItemUnit());
   list.Add(zfsdFmtBcdUnit());
   list.Add(zfsdLocaleDescriptorUnit());
+  list.Add(zfsdFieldDescriptorUnit());
+  list.Add(zfsdFieldsDescriptorUnit());
   return list;
 }
 
