@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "dictionary/zfsdDictionaryItem.h"
+#include "dictionary/zfsdFieldDescriptor.h"
 #include "foundation/zfllStreams.h"
 
 namespace zf::test {
 
-class TTestDictionary : public TzfDictionaryItem, public IzfDictionaryRoot {
+class TTestDictionary : public TzfDictionaryItem, public IzfDictionaryRoot, public IzfFieldStorageOwner {
  public:
   explicit TTestDictionary(int32_t aVersion = 4) : TzfDictionaryItem(nullptr), Version(aVersion) {}
   ~TTestDictionary() override {
@@ -42,6 +43,11 @@ class TTestDictionary : public TzfDictionaryItem, public IzfDictionaryRoot {
     std::erase_if(Constraints, [&](const UnicodeString& n) { return rtl::SameText(n, aName); });
   }
 
+  void EnsureAutoIncDescriptor() override { ++AutoIncEnsured; }
+  void EnsureBlobDescriptor() override { ++BlobEnsured; }
+
+  int32_t AutoIncEnsured = 0;
+  int32_t BlobEnsured = 0;
   int32_t CurrentID = 0;
   int32_t Version;
   bool ReadOnly = false;
