@@ -260,9 +260,9 @@ void TzfFieldsDescriptor::RemoveField(int32_t aInx) {
   auto removed = std::move(FieldDescriptor[static_cast<size_t>(aInx)]);
   FieldDescriptor.erase(FieldDescriptor.begin() + aInx);
   FieldCount = static_cast<int32_t>(FieldDescriptor.size());
-  if (aInx < FieldCount) fsdFieldChangeNotification(false, aInx, -1);
   Renumber(aInx, removed->fdOffset);
   UpdateBitmapOffset();
+  if (aInx < FieldCount) fsdFieldChangeNotification(false, aInx, -1);
 }
 
 void TzfFieldsDescriptor::Clear(bool aNotify) {

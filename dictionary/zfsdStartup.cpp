@@ -5,6 +5,7 @@
 #include "dictionary/zfsdDictionaryItem.h"
 #include "dictionary/zfsdFieldDescriptor.h"
 #include "dictionary/zfsdFieldsDescriptor.h"
+#include "dictionary/zfsdFileDescriptor.h"
 #include "dictionary/zfsdFmtBcd.h"
 #include "dictionary/zfsdLocaleDescriptor.h"
 #include "foundation/zfllStartup.h"
@@ -22,6 +23,7 @@ zf::rtl::TStartupList BuildList() {
   zf::rtl::TStartupList list;
   list.Add(zfsdDictionaryItemUnit());
   list.Add(zfsdFmtBcdUnit());
+  list.Add(zfsdFileDescriptorUnit());
   list.Add(zfsdLocaleDescriptorUnit());
   list.Add(zfsdFieldDescriptorUnit());
   list.Add(zfsdFieldsDescriptorUnit());
