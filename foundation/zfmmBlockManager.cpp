@@ -8,21 +8,15 @@
 
 namespace zf::mm {
 
+constinit TzfChunkRecord zfmmChunkRecords[kzfChunkCount]{};
+
 namespace {
 
-// Per-chunk record, shared by both managers.
-// Plain fields changed by atomic builtins: the table must be zero-initialised before any code
-// runs (the manager may start before this unit's static initialisers).
-struct TChunkRecord {
-  TzfBlockClass* Owner;
-  uint32_t ChunkNumber;
-  TzfBitmap1024 FreeBlocks;
-  uint32_t Spare;
-};
+using TChunkRecord = TzfChunkRecord;
 
 constinit TzfBlockClass gCommitted[kzfBlockClassCount]{};
 constinit TzfBlockClass gPhysical[kzfBlockClassCount]{};
-constinit TChunkRecord gRecords[kzfChunkCount]{};
+TChunkRecord (&gRecords)[kzfChunkCount] = zfmmChunkRecords;
 // Committed manager: bit set when the block was freed since the last trim.
 constinit TzfBitmap1024 gFreedMarks[kzfChunkCount]{};
 constinit int gStarts = 0;
@@ -133,10 +127,6 @@ void Trim(TzfBlockClass* aClasses) {
 TzfBlockClass* zfmmCommittedClass(int aIndex) { return &gCommitted[aIndex]; }
 TzfBlockClass* zfmmPhysicalClass(int aIndex) { return &gPhysical[aIndex]; }
 
-TzfBlockClass* zfmmOwnerClassOf(const void* P) {
-  if (!zfmmInChunkRange(P)) return nullptr;
-  return OwnerOf(gRecords[zfmmChunkOf(P)]);
-}
 
 bool zfmmBlockManagersStart() {
   if (gStarts++ > 0) return true;

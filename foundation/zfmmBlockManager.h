@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "foundation/zfmmBitmap.h"
+#include "foundation/zfmmChunkManager.h"
 
 namespace zf::mm {
 
@@ -27,8 +28,22 @@ inline constexpr int kzfItemBlockClass = 4;  // 64 KB
 
 TzfBlockClass* zfmmCommittedClass(int aIndex);
 TzfBlockClass* zfmmPhysicalClass(int aIndex);
-// The committed class that owns P's chunk, or nullptr (also for pointers outside the range).
-TzfBlockClass* zfmmOwnerClassOf(const void* P);
+
+// Per-chunk record, one table shared by both managers. Plain fields changed by atomic builtins:
+// the table is zero before any code runs (the manager may start before static initialisers).
+struct TzfChunkRecord {
+  TzfBlockClass* Owner;     // the class the chunk belongs to, nullptr when none
+  uint32_t ChunkNumber;
+  TzfBitmap1024 FreeBlocks; // bit set: block free
+  uint32_t Spare;
+};
+extern TzfChunkRecord zfmmChunkRecords[kzfChunkCount];
+
+// The class that owns P's chunk, or nullptr (also for pointers outside the range).
+inline TzfBlockClass* zfmmOwnerClassOf(const void* P) {
+  if (!zfmmInChunkRange(P)) return nullptr;
+  return __atomic_load_n(&zfmmChunkRecords[zfmmChunkOf(P)].Owner, __ATOMIC_ACQUIRE);
+}
 
 bool zfmmBlockManagersStart();
 void zfmmBlockManagersStop();

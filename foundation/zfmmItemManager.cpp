@@ -1,6 +1,7 @@
 #include "foundation/zfmmItemManager.h"
 
 #include <pthread.h>
+#include <time.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -194,10 +195,11 @@ void* LargeRealloc(void* P, uint64_t aSize) {
 
 // ---- per-thread cache of freed items ----------------------------------------------------------
 //
-// A freed item is checked and its allocation bit cleared at once (so a double free is still
-// refused), then kept by the freeing thread for its next allocation of the same class: no list
-// operation on either side. The item stays counted in its block, so the block cannot be given
-// back while the item is cached. Each class keeps at most 64 KB (and 256 items) per thread; the
+// A freed item is checked (live allocation bit, no free mark) and kept by the freeing thread for
+// its next allocation of the same class: no list operation and no write to the shared block
+// header on either side. Its first word holds a free mark (its address mixed with a per-start
+// secret), so freeing it again is refused; the allocation bit stays set and the item counted in
+// its block until it goes back to the pool, so the block cannot be given back meanwhile. Each class keeps at most 64 KB (and 256 items) per thread; the
 // rest goes back to the pool. A thread's cache is emptied when the thread ends.
 
 constexpr int kCacheSlots = 256;
@@ -209,6 +211,8 @@ struct TThreadCache {
 };
 constinit uint16_t gCacheLimit[kzfSizeClassCount] = {};
 constinit uint32_t gGeneration = 0;  // changes at every start, so caches of a previous run are dropped
+constinit uintptr_t gFreeMarkSecret = 0;
+inline uintptr_t FreeMark(const void* P) { return (reinterpret_cast<uintptr_t>(P) ^ gFreeMarkSecret) | 1; }
 constinit pthread_key_t gCacheKey = 0;
 constinit bool gCacheKeyMade = false;
 constinit thread_local TThreadCache* tCache = nullptr;
@@ -217,7 +221,10 @@ TThreadCache* const kNoCache = reinterpret_cast<TThreadCache*>(uintptr_t(1));
 void FlushCache(TThreadCache* c) {
   if (c->Generation == __atomic_load_n(&gGeneration, __ATOMIC_ACQUIRE) && gStarts > 0) {
     for (int k = 0; k < kzfSizeClassCount; ++k)
-      while (c->Count[k] > 0) gPools[k].Release(c->Items[k][--c->Count[k]]);
+      while (c->Count[k] > 0) {
+        void* p = c->Items[k][--c->Count[k]];
+        if (gPools[k].TakeBackLive(p)) gPools[k].Release(p);
+      }
   }
   for (auto& n : c->Count) n = 0;
 }
@@ -296,6 +303,8 @@ void TzfMemoryPool::Create(uint32_t aItemSize) {
   mpBlockHeaderSize = header;
   mpItemsPerBlock = (65535 - header) / itemSize;
   ZF_ASSERT(mpItemsPerBlock > 0, "zfmmItemManager");
+  // ceil(2^32 / size): its error over an offset below 2^16 stays under 1 / size.
+  mpReciprocal = uint32_t(((uint64_t(1) << 32) + itemSize - 1) / itemSize);
   mpPartialFreeBlockBool = 0;
   ListHeadInit(mpPartialFreeBlockHead1);
   ListHeadInit(mpPartialFreeBlockHead2);
@@ -371,6 +380,7 @@ void* TzfMemoryPool::Alloc() {
     uint32_t bit = 1u << (index & 31);
     if (__atomic_fetch_or(&b->AllocBitmap()[index >> 5], bit, __ATOMIC_ACQ_REL) & bit) rtl::RaiseInvalidPointer();
     mpLiveItems.fetch_add(1, std::memory_order_relaxed);
+    item->leNext = nullptr;  // no stale free mark of the thread caches survives in a handed-out item
     return item;
   }
 }
@@ -379,20 +389,25 @@ bool TzfMemoryPool::TakeBackLive(void* P) {
   TzfItemBlockHeader* b = BlockOf(P);
   if (reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b) < mpBlockHeaderSize) return false;
   if (__atomic_load_n(&b->Owner, __ATOMIC_ACQUIRE) != this) return false;
-  uintptr_t offset = reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b) - mpBlockHeaderSize;
-  uint32_t index = uint32_t(offset / mpItemSize);
-  if (offset % mpItemSize != 0 || index >= mpItemsPerBlock) return false;
+  uint32_t offset = uint32_t(reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b) - mpBlockHeaderSize);
+  uint32_t index = uint32_t((uint64_t(offset) * mpReciprocal) >> 32);
+  if (index * mpItemSize != offset || index >= mpItemsPerBlock) return false;
   uint32_t bit = 1u << (index & 31);
   if (!(__atomic_fetch_and(&b->AllocBitmap()[index >> 5], ~bit, __ATOMIC_ACQ_REL) & bit)) return false;  // not live
   if (zfmmZeroOnFree) std::memset(P, 0, mpItemSize);
   return true;
 }
 
-void TzfMemoryPool::MarkLiveAgain(void* P) {
-  TzfItemBlockHeader* b = BlockOf(P);
-  uint32_t index = uint32_t((reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b) - mpBlockHeaderSize) / mpItemSize);
+bool TzfMemoryPool::IsLiveItem(const void* P) const {
+  const TzfItemBlockHeader* b = BlockOf(P);
+  uintptr_t at = reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b);
+  if (at < mpBlockHeaderSize || __atomic_load_n(&b->Owner, __ATOMIC_ACQUIRE) != this) return false;
+  uint32_t offset = uint32_t(at - mpBlockHeaderSize);
+  // offset / item size by a multiply: exact for every offset below 65536 (see Create).
+  uint32_t index = uint32_t((uint64_t(offset) * mpReciprocal) >> 32);
+  if (index * mpItemSize != offset || index >= mpItemsPerBlock) return false;
   uint32_t bit = 1u << (index & 31);
-  if (__atomic_fetch_or(&b->AllocBitmap()[index >> 5], bit, __ATOMIC_ACQ_REL) & bit) rtl::RaiseInvalidPointer();
+  return __atomic_load_n(&const_cast<TzfItemBlockHeader*>(b)->AllocBitmap()[index >> 5], __ATOMIC_ACQUIRE) & bit;
 }
 
 void TzfMemoryPool::Release(void* P) {
@@ -491,6 +506,12 @@ bool zfmmItemManagerStart() {
   for (int i = 0; i < kzfSizeClassCount; ++i)
     gCacheLimit[i] = uint16_t(std::clamp<uint32_t>(kCacheBytes / gPools[i].mpItemSize, 1, kCacheSlots));
   __atomic_add_fetch(&gGeneration, 1, __ATOMIC_ACQ_REL);
+  {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    uintptr_t local = reinterpret_cast<uintptr_t>(&ts);
+    gFreeMarkSecret = (uintptr_t(ts.tv_nsec) * 0x9E3779B97F4A7C15ull) ^ (local << 17) ^ uintptr_t(ts.tv_sec);
+  }
   if (!gCacheKeyMade) gCacheKeyMade = pthread_key_create(&gCacheKey, DestroyCache) == 0;
   return true;
 }
@@ -510,7 +531,7 @@ void* ItemGetMem(size_t aSize) {
     int k = int(pool - gPools);
     if (c->Count[k] > 0) {
       void* p = c->Items[k][--c->Count[k]];
-      pool->MarkLiveAgain(p);
+      *static_cast<uintptr_t*>(p) = 0;  // clears the free mark
       return p;
     }
   }
@@ -520,11 +541,18 @@ void* ItemGetMem(size_t aSize) {
 int32_t ItemFreeMem(void* P) {
   if (zfmmInChunkRange(P)) {
     TzfMemoryPool* pool = zfmmItemOwner(P);
-    if (!pool || !pool->TakeBackLive(P)) return 1;
+    // A live item has its allocation bit set and no free mark; a cached one carries the mark.
+    if (!pool || !pool->IsLiveItem(P) || *static_cast<uintptr_t*>(P) == FreeMark(P)) return 1;
     int k = int(pool - gPools);
     TThreadCache* c = Cache();
-    if (c && c->Count[k] < gCacheLimit[k]) c->Items[k][c->Count[k]++] = P;
-    else pool->Release(P);
+    if (c && c->Count[k] < gCacheLimit[k]) {
+      if (zfmmZeroOnFree) std::memset(P, 0, pool->mpItemSize);
+      *static_cast<uintptr_t*>(P) = FreeMark(P);
+      c->Items[k][c->Count[k]++] = P;
+      return 0;
+    }
+    if (!pool->TakeBackLive(P)) return 1;
+    pool->Release(P);
     return 0;
   }
   if (reinterpret_cast<uintptr_t>(P) & (kzfItemBlockSize - 1)) return 1;

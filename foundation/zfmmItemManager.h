@@ -51,6 +51,7 @@ class alignas(64) TzfMemoryPool {
   std::atomic<int64_t> mpLiveItems{0};
   std::atomic<int64_t> mpBlocks{0};
   uint32_t mpCleaning = 0;  // 1 while a thread runs this pool's cleanup
+  uint32_t mpReciprocal = 0;  // ceil(2^32 / item size), to find an item's index without dividing
 
   // Geometry for aItemSize (4 stays 4 as a class but holds 8 bytes: a free item carries a link).
   void Create(uint32_t aItemSize);
@@ -60,10 +61,10 @@ class alignas(64) TzfMemoryPool {
   int32_t DisposeDirect(void* P);
   // The two halves of DisposeDirect, for the per-thread cache: TakeBackLive checks P and clears
   // its allocation bit (false when P is not a live item); Release puts a checked item back into
-  // its block. MarkLiveAgain sets the bit of a cached item handed out again.
+  // its block. IsLiveItem only checks (owner, position, allocation bit set).
   bool TakeBackLive(void* P);
   void Release(void* P);
-  void MarkLiveAgain(void* P);
+  bool IsLiveItem(const void* P) const;
   // Gives back every block without items in use (run by the trimming thread).
   void Cleanup();
   // Gives back every block (shut-down).
