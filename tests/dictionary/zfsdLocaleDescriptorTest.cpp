@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "dictionary/zfsdStartup.h"
 #include "foundation/zfllStreams.h"
 #include "platform/locale/locLocales.h"
@@ -164,6 +167,20 @@ TEST_F(LocaleDescriptorTest, CheckValidRefusesUnmappedLocalesAndRecordsTheBuildV
   ld.CheckValid(true);
   EXPECT_FALSE(ld.ldNLSVersionInfoBuild);
   EXPECT_TRUE(ld.IsNLSVersionUnchanged());
+}
+
+TEST_F(LocaleDescriptorTest, ConcurrentFirstVersionChecksInstallOneRecord) {
+  zfSetDisable30900LocaleFixes(false);
+  TzfLocaleDescriptor ld(nullptr);
+  ld.SetLocale(0x0407);
+  ld.CheckValid(true);
+  std::atomic<int> unchanged{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i)
+    threads.emplace_back([&] { unchanged += ld.IsNLSVersionUnchanged() ? 1 : 0; });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(unchanged.load(), 8);
+  EXPECT_NE(ld.ldNLSVersionInfoCurrent.load(), nullptr);
 }
 
 TEST_F(LocaleDescriptorTest, ItemsInheritTheLocaleAndCacheIt) {
