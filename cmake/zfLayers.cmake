@@ -12,6 +12,11 @@ if(ZF_SANITIZE)
   target_compile_options(zf_options INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(zf_options INTERFACE -fsanitize=address,undefined)
 endif()
+# Fuzz builds instrument the libraries for coverage too, so the fuzzers are guided by the readers
+# they exercise rather than by their own few lines.
+if(ZF_FUZZ)
+  target_compile_options(zf_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 if(ZF_TSAN)
   target_compile_options(zf_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
   target_link_options(zf_options INTERFACE -fsanitize=thread)

@@ -9,11 +9,12 @@
 #include "foundation/zfllStreams.h"
 #include "foundation/zfllStreamsRW.h"
 #include "platform/rtl/rtlException.h"
+#include "platform/rtl/rtlVariant.h"
 
 namespace {
 
 void Apply(zf::TzfReader& r, uint8_t aOp) {
-  switch (aOp % 20) {
+  switch (aOp % 21) {
     case 0: r.SkipValue(); break;
     case 1: r.ReadInteger(); break;
     case 2: r.ReadInt64(); break;
@@ -33,6 +34,7 @@ void Apply(zf::TzfReader& r, uint8_t aOp) {
     case 16: { uint8_t b[8]; r.ReadBinary(b, aOp % 9); break; }
     case 17: r.ReadListBegin(); break;
     case 18: r.ReadListEnd(); break;
+    case 19: r.ReadVariant(); break;
     default: r.EndOfList(); r.ReadValue(); break;
   }
 }
