@@ -237,20 +237,24 @@ void DestroyCache(void* aCache) {
 }
 
 // The calling thread's cache, made on first use; nullptr when it cannot have one.
-TThreadCache* Cache() {
-  TThreadCache* c = tCache;
-  if (__builtin_expect(c == nullptr, 0)) {
-    if (!gCacheKeyMade) return nullptr;
-    void* m = ::mmap(nullptr, sizeof(TThreadCache), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (m == MAP_FAILED) {
-      tCache = kNoCache;
-      return nullptr;
-    }
-    c = static_cast<TThreadCache*>(m);
-    c->Generation = __atomic_load_n(&gGeneration, __ATOMIC_ACQUIRE);
-    pthread_setspecific(gCacheKey, c);
-    tCache = c;
+TThreadCache* MakeCache() {
+  if (!gCacheKeyMade) return nullptr;
+  void* m = ::mmap(nullptr, sizeof(TThreadCache), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (m == MAP_FAILED) {
+    tCache = kNoCache;
+    return nullptr;
   }
+  auto* c = static_cast<TThreadCache*>(m);
+  c->Generation = __atomic_load_n(&gGeneration, __ATOMIC_ACQUIRE);
+  pthread_setspecific(gCacheKey, c);
+  tCache = c;
+  return c;
+}
+
+inline __attribute__((always_inline)) TThreadCache* Cache() {
+  TThreadCache* c = tCache;
+  if (__builtin_expect(c == nullptr, 0)) c = MakeCache();
+  if (__builtin_expect(c == nullptr, 0)) return nullptr;
   if (c == kNoCache) return nullptr;
   uint32_t generation = __atomic_load_n(&gGeneration, __ATOMIC_RELAXED);
   if (__builtin_expect(c->Generation != generation, 0)) {
@@ -262,6 +266,17 @@ TThreadCache* Cache() {
 
 inline TzfItemBlockHeader* BlockOf(const void* P) {
   return reinterpret_cast<TzfItemBlockHeader*>(reinterpret_cast<uintptr_t>(P) & ~uintptr_t(kzfItemBlockSize - 1));
+}
+
+// The pool that owns item P, or nullptr when P is not inside an item block.
+inline __attribute__((always_inline)) TzfMemoryPool* ItemOwner(const void* P) {
+  if (!zfmmInChunkRange(P) || (reinterpret_cast<uintptr_t>(P) & (kzfItemBlockSize - 1)) == 0) return nullptr;
+  if (zfmmOwnerClassOf(P) != gItemBlockClass) return nullptr;
+  TzfMemoryPool* owner = __atomic_load_n(&BlockOf(P)->Owner, __ATOMIC_ACQUIRE);
+  // The block may be a 64 KB block-pool block whose first bytes are anyone's data.
+  auto addr = reinterpret_cast<uintptr_t>(owner), lo = reinterpret_cast<uintptr_t>(&gPools[0]);
+  if (addr < lo || addr >= lo + sizeof gPools || (addr - lo) % sizeof(TzfMemoryPool) != 0) return nullptr;
+  return owner;
 }
 
 }  // namespace
@@ -483,15 +498,7 @@ void zfmmFlushThreadCache() {
 
 TzfMemoryPool* zfmmPoolForSize(size_t aSize) { return aSize >= 65 ? gRoute32[(aSize - 1) >> 5] : gRoute4[aSize >> 2]; }
 
-TzfMemoryPool* zfmmItemOwner(const void* P) {
-  if (!zfmmInChunkRange(P) || (reinterpret_cast<uintptr_t>(P) & (kzfItemBlockSize - 1)) == 0) return nullptr;
-  if (zfmmOwnerClassOf(P) != gItemBlockClass) return nullptr;
-  TzfMemoryPool* owner = __atomic_load_n(&BlockOf(P)->Owner, __ATOMIC_ACQUIRE);
-  // The block may be a 64 KB block-pool block whose first bytes are anyone's data.
-  auto addr = reinterpret_cast<uintptr_t>(owner), lo = reinterpret_cast<uintptr_t>(&gPools[0]);
-  if (addr < lo || addr >= lo + sizeof gPools || (addr - lo) % sizeof(TzfMemoryPool) != 0) return nullptr;
-  return owner;
-}
+TzfMemoryPool* zfmmItemOwner(const void* P) { return ItemOwner(P); }
 
 bool zfmmItemManagerStart() {
   if (gStarts++ > 0) return true;
@@ -540,7 +547,7 @@ void* ItemGetMem(size_t aSize) {
 
 int32_t ItemFreeMem(void* P) {
   if (zfmmInChunkRange(P)) {
-    TzfMemoryPool* pool = zfmmItemOwner(P);
+    TzfMemoryPool* pool = ItemOwner(P);
     // A live item has its allocation bit set and no free mark; a cached one carries the mark.
     if (!pool || !pool->IsLiveItem(P) || *static_cast<uintptr_t*>(P) == FreeMark(P)) return 1;
     int k = int(pool - gPools);
