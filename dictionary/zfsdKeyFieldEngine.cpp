@@ -5,7 +5,9 @@
 #include <mutex>
 
 #include "foundation/zfllErrors.h"
+#include "dictionary/zfsdFieldDescriptor.h"
 #include "dictionary/zfsdFmtBcd.h"
+#include "dictionary/zfsdKeyDescriptor.h"
 #include "platform/rtl/rtlNumber.h"
 
 namespace zf {
@@ -95,6 +97,136 @@ int8_t zfCompareNativeFieldValues(const TzfKeyFieldSetup& aSetup, const uint8_t*
       return CmpBytes(a, n, b, n);
     }
   }
+}
+
+// ---- TzfCompositeKeyFieldEngine ----
+
+namespace {
+
+constexpr const char16_t* kDefaultKeyFieldEngineName = u"zf1xDefault";
+
+// Lookups and registrations of key field engines are serialised by one process-wide lock.
+std::mutex& EngineLock() {
+  static std::mutex m;
+  return m;
+}
+
+constexpr uint32_t NORM_IGNORENONSPACE = 2;
+constexpr uint32_t NORM_IGNORESYMBOLS = 4;
+constexpr uint32_t SORT_STRINGSORT = 0x1000;
+constexpr uint32_t NORM_IGNOREKANATYPE = 0x10000;
+constexpr uint32_t NORM_IGNOREWIDTH = 0x20000;
+
+}  // namespace
+
+const TzfCompositeKeyFieldEngineClass& TzfCompositeKeyFieldEngine::ClassInfo() {
+  static const TzfCompositeKeyFieldEngineClass info(u"TzfCompositeKeyFieldEngine",
+                                                    &TzfBaseRegisterableEngine::ClassInfo(), nullptr,
+                                                    &zfFamilyList<TzfCompositeKeyFieldEngine>);
+  return info;
+}
+
+void TzfCompositeKeyFieldEngine::RegisterKeyFieldEngine(const TzfCompositeKeyFieldEngineClass& aClass,
+                                                        UnicodeStringView aName) {
+  std::lock_guard g(EngineLock());
+  RegisterEngine(aClass, aName);
+}
+
+void TzfCompositeKeyFieldEngine::UnregisterKeyFieldEngine(const TzfCompositeKeyFieldEngineClass& aClass) {
+  std::lock_guard g(EngineLock());
+  UnregisterEngine(aClass);
+}
+
+std::unique_ptr<TzfCompositeKeyFieldEngine> TzfCompositeKeyFieldEngine::CreateEngine(
+    TzfKeyFieldDescriptor& aKeyFieldDescriptor) {
+  const UnicodeString name =
+      aKeyFieldDescriptor.kfdKeyFieldEngine.empty() ? UnicodeString(kDefaultKeyFieldEngineName)
+                                                    : aKeyFieldDescriptor.kfdKeyFieldEngine;
+  const TzfCompositeKeyFieldEngineClass* cls;
+  {
+    std::lock_guard g(EngineLock());
+    cls = zfFindEngineClass<TzfCompositeKeyFieldEngineClass>(ClassInfo(), name);
+  }
+  if (!cls || !cls->Create)
+    throw EzfCompositeKeyFieldEngineException(zfErrSubEngineNotSupported,
+                                              u"CompositeKeyFieldEngine \"%s\" is not registered", {name});
+  return cls->Create(aKeyFieldDescriptor);
+}
+
+TzfCompositeKeyFieldEngine::TzfCompositeKeyFieldEngine(TzfKeyFieldDescriptor& aKeyField) : ckfeKeyField(aKeyField) {
+  TzfFieldDescriptor* field = aKeyField.GetField();
+  if (!field)
+    throw EzfCompositeKeyFieldEngineException(zfErrInvalidDescNum, u"Invalid field number: %d",
+                                              {aKeyField.kfdFieldNumber});
+  ckfeSetup.FieldType = field->fdType;
+  ckfeSetup.Length = field->fdLength;
+  ckfeSetup.KeyLength = aKeyField.GetKeyLength();
+  ckfeSetup.KeyChars = aKeyField.GetKeyChars();
+  ckfeSetup.Ascending = aKeyField.kfdAscend;
+  if (auto* text = dynamic_cast<TzfTextKeyFieldDescriptor*>(&aKeyField)) ckfeSetup.IgnoreCase = text->tkfIgnoreCase;
+  if (TzfLocaleDescriptor* ld = aKeyField.GetUsedLocaleDescriptor()) {
+    ckfeSetup.Locale = ld->ldLocale;
+    ckfeSetup.CompareFlags = (ld->ldIgnoreKanaType ? NORM_IGNOREKANATYPE : 0) |
+                             (ld->ldIgnoreNonSpace ? NORM_IGNORENONSPACE : 0) |
+                             (ld->ldIgnoreSymbols ? NORM_IGNORESYMBOLS : 0) |
+                             (ld->ldIgnoreWidth ? NORM_IGNOREWIDTH : 0) | (ld->ldUseStringSort ? SORT_STRINGSORT : 0);
+    ckfeSetup.CompareCodePage = ld->GetCompareCodepage();
+    ckfeSetup.OtherSortRules = !ld->IsNLSVersionUnchanged();
+  }
+  if ((ckfeSetup.FieldType == zftWideChar || ckfeSetup.FieldType == zftWideString) && ckfeSetup.Locale == 0) {
+    auto* order = dynamic_cast<IzfWideStringOrder*>(aKeyField.FindDictionaryRoot());
+    ckfeSetup.UseByteOrder = order ? order->UseByteOrderForWideString() : !zfDisable30900LocaleFixes();
+  }
+}
+
+namespace {
+
+// The engine every key field gets unless it names another: compares native values; text only
+// where no locale decides the order.
+class TzfDefaultCompositeKeyFieldEngine : public TzfCompositeKeyFieldEngine {
+ public:
+  static const TzfCompositeKeyFieldEngineClass& ClassInfo() {
+    static const TzfCompositeKeyFieldEngineClass info(
+        u"TzfDefaultCompositeKeyFieldEngine", &TzfCompositeKeyFieldEngine::ClassInfo(),
+        [](TzfKeyFieldDescriptor& aKeyField) -> std::unique_ptr<TzfCompositeKeyFieldEngine> {
+          return std::unique_ptr<TzfCompositeKeyFieldEngine>(new TzfDefaultCompositeKeyFieldEngine(aKeyField));
+        });
+    return info;
+  }
+  const TzfRegisterableClass& ClassType() const override { return ClassInfo(); }
+
+  explicit TzfDefaultCompositeKeyFieldEngine(TzfKeyFieldDescriptor& aKeyField) : TzfCompositeKeyFieldEngine(aKeyField) {
+    const TzfKeyFieldSetup& s = ckfeSetup;
+    if (zfIsTextFieldType(s.FieldType) && (s.Locale != 0 || s.IgnoreCase))
+      throw EzfCompositeKeyFieldEngineException(zfErrNotSupported,
+                                                u"Comparing text by locale is not available to key field engine %s",
+                                                {UnicodeString(ClassName())});
+    const TzfKeyFieldSetup setup = s;
+    if (setup.Ascending)
+      CompareFieldDirect = [setup](const uint8_t* a, const uint8_t* b) {
+        return zfCompareNativeFieldValues(setup, a, b);
+      };
+    else
+      CompareFieldDirect = [setup](const uint8_t* a, const uint8_t* b) {
+        return static_cast<int8_t>(-zfCompareNativeFieldValues(setup, a, b));
+      };
+  }
+};
+
+void StartKeyFieldEngines() {
+  TzfCompositeKeyFieldEngine::RegisterKeyFieldEngine(TzfDefaultCompositeKeyFieldEngine::ClassInfo(),
+                                                     kDefaultKeyFieldEngineName);
+}
+
+void StopKeyFieldEngines() {
+  TzfCompositeKeyFieldEngine::UnregisterKeyFieldEngine(TzfDefaultCompositeKeyFieldEngine::ClassInfo());
+}
+
+}  // namespace
+
+rtl::TUnitInit& zfsdKeyFieldEngineUnit() {
+  static rtl::TUnitInit unit("zfsdKeyFieldEngine", &StartKeyFieldEngines, &StopKeyFieldEngines);
+  return unit;
 }
 
 }  // namespace zf

@@ -28,6 +28,17 @@ class TzfCompositeKeyFieldEngine;
 
 ZF_DECLARE_ENGINE_EXCEPTION(EzfCompositeKeyFieldEngineException, EzfBaseException)
 
+// Implemented by the data dictionary: whether wide text without a locale compares by code units
+// in its tables. Outside a dictionary that answers, the "Disable30900LocaleFixes" switch decides
+// (code units unless it is set).
+class IzfWideStringOrder {
+ public:
+  virtual bool UseByteOrderForWideString() const = 0;
+
+ protected:
+  ~IzfWideStringOrder() = default;
+};
+
 // Class reference of a key field engine, with its virtual constructor.
 struct TzfCompositeKeyFieldEngineClass : TzfRegisterableClass {
   using TCreate = std::unique_ptr<TzfCompositeKeyFieldEngine> (*)(TzfKeyFieldDescriptor& aKeyField);

@@ -2,12 +2,16 @@
 
 #include <mutex>
 
+#include "dictionary/zfsdDefaultValueEngine.h"
 #include "dictionary/zfsdDictionaryItem.h"
 #include "dictionary/zfsdFieldDescriptor.h"
 #include "dictionary/zfsdFieldsDescriptor.h"
 #include "dictionary/zfsdFileDescriptor.h"
 #include "dictionary/zfsdFmtBcd.h"
+#include "dictionary/zfsdIndexDescriptor.h"
+#include "dictionary/zfsdKeyFieldEngine.h"
 #include "dictionary/zfsdLocaleDescriptor.h"
+#include "dictionary/zfsdValidationEngine.h"
 #include "foundation/zfllStartup.h"
 
 namespace zf {
@@ -27,6 +31,14 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsdLocaleDescriptorUnit());
   list.Add(zfsdFieldDescriptorUnit());
   list.Add(zfsdFieldsDescriptorUnit());
+  list.Add(zfsdDefaultValueDescriptorUnit());
+  list.Add(zfsdKeyDescriptorUnit());
+  list.Add(zfsdIndexDescriptorUnit());
+  list.Add(zfsdStorageDescriptorUnit());
+  list.Add(zfsdValidationDescriptorUnit());
+  list.Add(zfsdKeyFieldEngineUnit());
+  list.Add(zfsdDefaultValueEngineUnit());
+  list.Add(zfsdValidationEngineUnit());
   return list;
 }
 

@@ -1,0 +1,66 @@
+// A small table for the descriptor tests: a test dictionary that owns a files descriptor, a
+// fields descriptor and main indices, and answers for them as a table descriptor does.
+#pragma once
+#include <memory>
+
+#include "dictionary/zfsdFieldsDescriptor.h"
+#include "dictionary/zfsdFilesDescriptor.h"
+#include "dictionary/zfsdIndexDescriptor.h"
+#include "foundation/zfllStreams.h"
+#include "foundation/zfllStreamsRW.h"
+#include "tests/dictionary/zfsdDictTestRoot.h"
+
+namespace zf::test {
+
+class TTestTable : public TTestDictionary {
+ public:
+  explicit TTestTable(int32_t aFiles = 1) {
+    Files = std::make_unique<TzfFilesDescriptor>(this);
+    for (int32_t i = 0; i < aFiles; ++i) Files->InsertFile(i);
+    Fields = std::make_unique<TzfFieldsDescriptor>(this);
+    Indices = std::make_unique<TzfMainIndicesDescriptor>(this, "Indices");
+  }
+  ~TTestTable() override {
+    Indices.reset();
+    Fields.reset();
+    Files.reset();
+  }
+
+  bool FindRelatedDescriptorOfType(const TzfRegisterableClass& aType, TzfDictionaryItem*& aDescriptor,
+                                   TzfDictionaryItem* aFrom) override {
+    if (aType.InheritsFrom(&TzfFilesDescriptor::ClassInfo())) return Answer(Files.get(), aDescriptor);
+    if (aType.InheritsFrom(&TzfFieldsDescriptor::ClassInfo())) return Answer(Fields.get(), aDescriptor);
+    if (aType.InheritsFrom(&TzfMainIndicesDescriptor::ClassInfo())) return Answer(Indices.get(), aDescriptor);
+    return TTestDictionary::FindRelatedDescriptorOfType(aType, aDescriptor, aFrom);
+  }
+
+  std::unique_ptr<TzfFilesDescriptor> Files;
+  std::unique_ptr<TzfFieldsDescriptor> Fields;
+  std::unique_ptr<TzfMainIndicesDescriptor> Indices;
+
+ private:
+  static bool Answer(TzfDictionaryItem* aOwned, TzfDictionaryItem*& aDescriptor) {
+    aDescriptor = aOwned;
+    return true;
+  }
+};
+
+// aItem's part of a stream written for aClientVersion.
+inline std::vector<uint8_t> SavedBytes(TzfDictionaryItem& aItem, int32_t aClientVersion) {
+  TzfMemoryStream s(-1);
+  {
+    TzfWriter w(s);
+    aItem.SaveToWriter(w, aClientVersion);
+  }
+  return StreamBytes(s);
+}
+
+// Reads aBytes into aItem.
+inline void LoadSaved(TzfDictionaryItem& aItem, const std::vector<uint8_t>& aBytes) {
+  TzfMemoryStream s(-1);
+  LoadBytes(s, aBytes);
+  TzfReader r(s);
+  aItem.LoadFromReader(r);
+}
+
+}  // namespace zf::test
