@@ -38,8 +38,9 @@ const TzfDictionaryItemClassInfo& TzfBaseDefaultValueDescriptor::ClassInfo() {
 }
 
 TzfBaseDefaultValueDescriptor::TzfBaseDefaultValueDescriptor(TzfPersistent* aParent)
-    : TzfDictionaryItem(aParent), bdvField(OwningField(*this)) {
-  // Whatever the kind: a BLOB field has no default.
+    : TzfDictionaryItem(aParent), bdvField(OwningField(*this)) {}
+
+void TzfBaseDefaultValueDescriptor::CheckNotBlobField() const {
   zfCheckSupportedFieldType(*this, *bdvField, zfBlobFieldTypes);
 }
 
@@ -122,6 +123,7 @@ const TzfDictionaryItemClassInfo& TzfConstDefaultValueDescriptor::ClassInfo() {
 
 TzfConstDefaultValueDescriptor::TzfConstDefaultValueDescriptor(TzfPersistent* aParent)
     : TzfBaseDefaultValueDescriptor(aParent) {
+  CheckNotBlobField();
   TzfFieldDescriptor& f = Field();
   cdvFieldType = f.fdType;
   cdvFieldCodePage = f.GetUsedStorageCodePage();

@@ -51,7 +51,7 @@ void zfCheckSupportedFieldType(const TzfDictionaryItem& aItem, const TzfFieldDes
 class TzfBaseDefaultValueDescriptor : public TzfDictionaryItem {
   ZF_DICTIONARY_ITEM_CLASS(TzfDictionaryItemClassInfo, EzfBaseDefaultValueDescriptorException)
  public:
-  // aParent is the field descriptor; a BLOB field refuses every kind of default (10001).
+  // aParent is the field descriptor (8712 when there is none).
   explicit TzfBaseDefaultValueDescriptor(TzfPersistent* aParent);
 
   virtual TzfFieldTypeSet UnsupportedFieldTypes() const { return zfBlobFieldTypes; }
@@ -74,6 +74,11 @@ class TzfBaseDefaultValueDescriptor : public TzfDictionaryItem {
   bool bdvApplyOnInsert = true;
   bool bdvApplyOnModify = false;
   bool bdvOverwriteNonNull = false;
+
+ protected:
+  // A BLOB field refuses every kind of default (10001, naming the concrete class): each
+  // concrete class calls this from its constructor.
+  void CheckNotBlobField() const;
 
  private:
   TzfFieldDescriptor* bdvField;
@@ -108,7 +113,7 @@ class TzfConstDefaultValueDescriptor : public TzfBaseDefaultValueDescriptor {
 class TzfCurrentDateTimeDefaultValueDescriptor : public TzfBaseDefaultValueDescriptor {
   ZF_DICTIONARY_ITEM_CLASS(TzfDictionaryItemClassInfo, EzfBaseDefaultValueDescriptorException)
  public:
-  using TzfBaseDefaultValueDescriptor::TzfBaseDefaultValueDescriptor;
+  explicit TzfCurrentDateTimeDefaultValueDescriptor(TzfPersistent* aParent) : TzfBaseDefaultValueDescriptor(aParent) { CheckNotBlobField(); }
   TzfFieldTypeSet UnsupportedFieldTypes() const override {
     return zfAllFieldTypes & ~(zfFieldTypeBit(zftDate) | zfFieldTypeBit(zftTime) | zfFieldTypeBit(zftDateTime));
   }
@@ -117,7 +122,7 @@ class TzfCurrentDateTimeDefaultValueDescriptor : public TzfBaseDefaultValueDescr
 class TzfCurrentUserDefaultValueDescriptor : public TzfBaseDefaultValueDescriptor {
   ZF_DICTIONARY_ITEM_CLASS(TzfDictionaryItemClassInfo, EzfBaseDefaultValueDescriptorException)
  public:
-  using TzfBaseDefaultValueDescriptor::TzfBaseDefaultValueDescriptor;
+  explicit TzfCurrentUserDefaultValueDescriptor(TzfPersistent* aParent) : TzfBaseDefaultValueDescriptor(aParent) { CheckNotBlobField(); }
   TzfFieldTypeSet UnsupportedFieldTypes() const override {
     return zfAllFieldTypes &
            ~(zfFieldTypeBit(zftShortString) | zfFieldTypeBit(zftNullString) | zfFieldTypeBit(zftWideString));
@@ -127,14 +132,14 @@ class TzfCurrentUserDefaultValueDescriptor : public TzfBaseDefaultValueDescripto
 class TzfAutoGuidDefaultValueDescriptor : public TzfBaseDefaultValueDescriptor {
   ZF_DICTIONARY_ITEM_CLASS(TzfDictionaryItemClassInfo, EzfBaseDefaultValueDescriptorException)
  public:
-  using TzfBaseDefaultValueDescriptor::TzfBaseDefaultValueDescriptor;
+  explicit TzfAutoGuidDefaultValueDescriptor(TzfPersistent* aParent) : TzfBaseDefaultValueDescriptor(aParent) { CheckNotBlobField(); }
   TzfFieldTypeSet UnsupportedFieldTypes() const override { return zfAllFieldTypes & ~zfFieldTypeBit(zftGuid); }
 };
 
 class TzfEmptyDefaultValueDescriptor : public TzfBaseDefaultValueDescriptor {
   ZF_DICTIONARY_ITEM_CLASS(TzfDictionaryItemClassInfo, EzfBaseDefaultValueDescriptorException)
  public:
-  using TzfBaseDefaultValueDescriptor::TzfBaseDefaultValueDescriptor;
+  explicit TzfEmptyDefaultValueDescriptor(TzfPersistent* aParent) : TzfBaseDefaultValueDescriptor(aParent) { CheckNotBlobField(); }
   TzfFieldTypeSet UnsupportedFieldTypes() const override {
     return zfFieldTypeBit(zftDate) | zfFieldTypeBit(zftTime) | zfFieldTypeBit(zftDateTime) |
            zfFieldTypeBit(zftInterval) | zfFieldTypeBit(zftBlob) | zfFieldTypeBit(zftBlobMemo) |
