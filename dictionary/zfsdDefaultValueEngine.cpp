@@ -185,7 +185,7 @@ std::unique_ptr<TzfDefaultValueHandler> TzfDefaultValueHandler::CreateFor(TzfFie
   h->dvhEnginesByIndex.assign(static_cast<size_t>(std::max(aFieldsDescriptor.FieldCount, 0)), nullptr);
   for (int32_t i = 0; i < aFieldsDescriptor.FieldCount; ++i) {
     TzfFieldDescriptor& f = *aFieldsDescriptor.FieldDescriptor[static_cast<size_t>(i)];
-    TzfBaseDefaultValueDescriptor* d = f.fdDefaultValue.get();
+    auto* d = dynamic_cast<TzfBaseDefaultValueDescriptor*>(f.fdDefaultValue.get());
     if (!d || !d->bdvApplyAt.Contains(aApplyAt)) continue;
     h->dvhEngines.push_back(TzfBaseDefaultValueEngine::CreateFor(*d, aCursor));
     TzfBaseDefaultValueEngine* e = h->dvhEngines.back().get();

@@ -111,12 +111,6 @@ std::mutex& EngineLock() {
   return m;
 }
 
-constexpr uint32_t NORM_IGNORENONSPACE = 2;
-constexpr uint32_t NORM_IGNORESYMBOLS = 4;
-constexpr uint32_t SORT_STRINGSORT = 0x1000;
-constexpr uint32_t NORM_IGNOREKANATYPE = 0x10000;
-constexpr uint32_t NORM_IGNOREWIDTH = 0x20000;
-
 }  // namespace
 
 const TzfCompositeKeyFieldEngineClass& TzfCompositeKeyFieldEngine::ClassInfo() {
@@ -166,10 +160,7 @@ TzfCompositeKeyFieldEngine::TzfCompositeKeyFieldEngine(TzfKeyFieldDescriptor& aK
   if (auto* text = dynamic_cast<TzfTextKeyFieldDescriptor*>(&aKeyField)) ckfeSetup.IgnoreCase = text->tkfIgnoreCase;
   if (TzfLocaleDescriptor* ld = aKeyField.GetUsedLocaleDescriptor()) {
     ckfeSetup.Locale = ld->ldLocale;
-    ckfeSetup.CompareFlags = (ld->ldIgnoreKanaType ? NORM_IGNOREKANATYPE : 0) |
-                             (ld->ldIgnoreNonSpace ? NORM_IGNORENONSPACE : 0) |
-                             (ld->ldIgnoreSymbols ? NORM_IGNORESYMBOLS : 0) |
-                             (ld->ldIgnoreWidth ? NORM_IGNOREWIDTH : 0) | (ld->ldUseStringSort ? SORT_STRINGSORT : 0);
+    ckfeSetup.CompareFlags = static_cast<uint32_t>(ld->GetFlags());
     ckfeSetup.CompareCodePage = ld->GetCompareCodepage();
     ckfeSetup.OtherSortRules = !ld->IsNLSVersionUnchanged();
   }

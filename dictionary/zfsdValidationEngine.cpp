@@ -278,7 +278,7 @@ const TzfFieldsValidationsEngineClass& ValidationsEngineClass(const TzfRegistera
 std::unique_ptr<TzfBaseValidationsEngine> TzfFieldsValidationsEngine::CreateFor(TzfFieldsDescriptor& aFieldsDescriptor,
                                                                                 TzfApplyAt aApplyAt,
                                                                                 IzfCursorContext* aCursor) {
-  TzfFieldsValidationsDescriptor* list = aFieldsDescriptor.fsdValidations.get();
+  auto* list = dynamic_cast<TzfFieldsValidationsDescriptor*>(aFieldsDescriptor.fsdValidations.get());
   if (!list) return nullptr;
   const auto& cls = ValidationsEngineClass(ClassInfo(), *list);
   auto engine = cls.Create(aFieldsDescriptor, aCursor, aApplyAt, list, nullptr);
@@ -327,7 +327,7 @@ std::unique_ptr<TzfBaseValidationsEngine> TzfFieldValidationsEngine::CreateFor(T
                                                                                IzfCursorContext* aCursor) {
   TzfFieldDescriptor& field = *aFieldsDescriptor.FieldDescriptor.at(static_cast<size_t>(aFieldIndex));
   std::unique_ptr<TzfBaseValidationsEngine> engine;
-  if (TzfFieldValidationsDescriptor* list = field.fdValidations.get())
+  if (auto* list = dynamic_cast<TzfFieldValidationsDescriptor*>(field.fdValidations.get()))
     engine = ValidationsEngineClass(ClassInfo(), *list).Create(aFieldsDescriptor, aCursor, aApplyAt, list, &field);
   else if (field.fdRequired)
     engine = std::make_unique<TzfFieldValidationsEngine>(aFieldsDescriptor, aCursor, aApplyAt, nullptr, field);

@@ -203,8 +203,8 @@ TEST_F(IndexDescriptorTest, GoldenBytesOfAnIndex) {
 }
 
 TEST_F(IndexDescriptorTest, IndicesRoundTripWithDefaultIndex) {
-  table.Fields->AddField(u"A", zftInt32);
-  table.Fields->AddField(u"B", zftShortString, 10);
+  AddTestField(*table.Fields, u"A", zftInt32);
+  AddTestField(*table.Fields, u"B", zftShortString, 10);
   indices.AddIndex(u"Seq", 0, idNone, u"Sequential", &TzfRefKeyDescriptor::ClassInfo());
   TzfIndexDescriptor* byB = indices.AddIndex(u"ByB", 1, idAll, u"");
   static_cast<TzfCompKeyDescriptor&>(*byB->idKeyDescriptor).Add(u"B", &TzfTextKeyFieldDescriptor::ClassInfo());
@@ -214,8 +214,8 @@ TEST_F(IndexDescriptorTest, IndicesRoundTripWithDefaultIndex) {
   EXPECT_NO_THROW(indices.CheckValid(false));
 
   TTestTable other(3);
-  other.Fields->AddField(u"A", zftInt32);
-  other.Fields->AddField(u"B", zftShortString, 10);
+  AddTestField(*other.Fields, u"A", zftInt32);
+  AddTestField(*other.Fields, u"B", zftShortString, 10);
   LoadSaved(*other.Indices, SavedBytes(indices, 30900));
   EXPECT_TRUE(other.Indices->IsEqual(&indices));
   EXPECT_EQ(other.Indices->midDefaultIndex, 1);
@@ -223,8 +223,8 @@ TEST_F(IndexDescriptorTest, IndicesRoundTripWithDefaultIndex) {
 
   // A copy through AddIndex: equal, with its own ID; the source takes the copy's ID.
   TTestTable third(3);
-  third.Fields->AddField(u"A", zftInt32);
-  third.Fields->AddField(u"B", zftShortString, 10);
+  AddTestField(*third.Fields, u"A", zftInt32);
+  AddTestField(*third.Fields, u"B", zftShortString, 10);
   TzfIndexDescriptor* copy = third.Indices->AddIndex(*byB);
   EXPECT_TRUE(copy->IsEqual(byB));
   EXPECT_EQ(byB->diID, copy->diID);

@@ -38,7 +38,7 @@ TEST_F(KeyDescriptorTest, KeyFieldLengthsOverFieldTypes) {
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.Type));
     TTestTable t;
-    t.Fields->AddField(u"F", c.Type, c.Units);
+    AddTestField(*t.Fields, u"F", c.Type, c.Units);
     TzfCompKeyDescriptor key(t.Indices.get());
     TzfKeyFieldDescriptor* kf = key.Add(0);
     kf->SetOverrideLengthBytes(c.OverrideBytes);
@@ -49,7 +49,7 @@ TEST_F(KeyDescriptorTest, KeyFieldLengthsOverFieldTypes) {
 }
 
 TEST_F(KeyDescriptorTest, CompositeAndReferenceKeyLengths) {
-  for (int i = 0; i < 9; ++i) fields.AddField(u"F" + rtl::IntToStr(i), zftInt32);
+  for (int i = 0; i < 9; ++i) AddTestField(fields, u"F" + rtl::IntToStr(i), zftInt32);
   TzfCompKeyDescriptor one(table.Indices.get());
   one.Add(0);
   EXPECT_EQ(one.GetKeyLength(), 5);
@@ -68,8 +68,8 @@ TEST_F(KeyDescriptorTest, CompositeAndReferenceKeyLengths) {
 }
 
 TEST_F(KeyDescriptorTest, CachedLengthFollowsOverridesNotMoves) {
-  fields.AddField(u"S", zftShortString, 20);
-  fields.AddField(u"I", zftInt32);
+  AddTestField(fields, u"S", zftShortString, 20);
+  AddTestField(fields, u"I", zftInt32);
   TzfCompKeyDescriptor key(table.Indices.get());
   TzfKeyFieldDescriptor* s = key.Add(u"s");  // names are found without regard to case
   key.Add(u"I");
@@ -94,8 +94,8 @@ TEST_F(KeyDescriptorTest, EmptyCompositeKey) {
 }
 
 TEST_F(KeyDescriptorTest, NullsAndValidity) {
-  fields.AddField(u"A", zftInt32, 0, 0, true);
-  fields.AddField(u"B", zftInt32);
+  AddTestField(fields, u"A", zftInt32, 0, 0, true);
+  AddTestField(fields, u"B", zftInt32);
   TzfNoNullCompKeyDescriptor key(table.Indices.get());
   TzfKeyFieldDescriptor* a = key.Add(0);
   EXPECT_FALSE(key.CanContainNulls());
@@ -115,13 +115,13 @@ TEST_F(KeyDescriptorTest, NullsAndValidity) {
 }
 
 TEST_F(KeyDescriptorTest, KeyFieldsFollowFieldRenumbering) {
-  fields.AddField(u"A", zftInt32);
-  fields.AddField(u"B", zftInt32);
-  fields.AddField(u"C", zftInt32);
+  AddTestField(fields, u"A", zftInt32);
+  AddTestField(fields, u"B", zftInt32);
+  AddTestField(fields, u"C", zftInt32);
   TzfCompKeyDescriptor key(table.Indices.get());
   TzfKeyFieldDescriptor* a = key.Add(0);
   TzfKeyFieldDescriptor* c = key.Add(2);
-  fields.InsertFieldAt(0, u"Z", zftInt32);
+  fields.InsertFieldAt(0, u"Z", u"", zftInt32, 0, 0, false, nullptr);
   EXPECT_EQ(a->kfdFieldNumber, 1);
   EXPECT_EQ(c->kfdFieldNumber, 3);
   fields.MoveField(3, 0);  // C to the front
@@ -161,7 +161,7 @@ class TUnwritableFilter : public TzfBaseFilterDescriptor {};
 
 TEST_F(KeyDescriptorTest, KeyFilterTravelsThroughTheRegistry) {
   TzfBaseFilterDescriptor::RegisterFilterDescriptor(TTestFilter::Info());
-  fields.AddField(u"A", zftInt32);
+  AddTestField(fields, u"A", zftInt32);
   TzfCompKeyDescriptor key(table.Indices.get());
   key.Add(0);
   auto filter = std::make_unique<TTestFilter>();
@@ -256,8 +256,8 @@ TEST_F(KeyDescriptorTest, GoldenBytesOfACompositeKey) {
 }
 
 TEST_F(KeyDescriptorTest, StreamRoundTripsAndOldClients) {
-  fields.AddField(u"A", zftWideString, 10);
-  fields.AddField(u"B", zftInt32);
+  AddTestField(fields, u"A", zftWideString, 10);
+  AddTestField(fields, u"B", zftInt32);
   TzfCompKeyDescriptor key(table.Indices.get());
   key.Add(0, &TzfExtTextKeyFieldDescriptor::ClassInfo());
   key.Add(1)->SetKeyFieldEngine(u"Other");

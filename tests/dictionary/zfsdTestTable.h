@@ -45,6 +45,12 @@ class TTestTable : public TTestDictionary {
   }
 };
 
+// Adds a field without description or class.
+inline TzfFieldDescriptor* AddTestField(TzfFieldsDescriptor& aFields, const UnicodeString& aName, TzfFieldType aType,
+                                        int32_t aUnits = 0, int32_t aDecPl = 0, bool aRequired = false) {
+  return aFields.AddField(aName, u"", aType, aUnits, aDecPl, aRequired, nullptr);
+}
+
 // aItem's part of a stream written for aClientVersion.
 inline std::vector<uint8_t> SavedBytes(TzfDictionaryItem& aItem, int32_t aClientVersion) {
   TzfMemoryStream s(-1);
