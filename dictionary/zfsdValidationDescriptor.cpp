@@ -369,8 +369,10 @@ bool TzfFieldValidationsDescriptor::IsEqual(const TzfDictionaryItem* aItem) cons
 }
 
 const TzfDictionaryItemClassInfo& TzfFieldsValidationsDescriptor::ClassInfo() {
+  // Its own registry level: the fields descriptor finds its list class there.
   static const TzfDictionaryItemClassInfo info(u"TzfFieldsValidationsDescriptor",
-                                               &TzfFieldValidationsDescriptor::ClassInfo(), nullptr,
+                                               &TzfFieldValidationsDescriptor::ClassInfo(),
+                                               &zfFamilyList<TzfFieldsValidationsDescriptor>,
                                                &zfNewDictionaryItem<TzfFieldsValidationsDescriptor>);
   return info;
 }
