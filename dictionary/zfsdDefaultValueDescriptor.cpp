@@ -6,6 +6,7 @@
 #include "dictionary/zfsdFieldDescriptor.h"
 #include "dictionary/zfsdNativeVariantConverter.h"
 #include "foundation/zfllConst.h"
+#include "dictionary/zfsdDescriptorHelpers.h"
 #include "foundation/zfllErrors.h"
 
 namespace zf {
@@ -13,11 +14,6 @@ namespace zf {
 namespace {
 
 constexpr const char* kUnit = "zfsdDataDictionary";
-
-template <class T>
-const T* As(const TzfDictionaryItem* aItem) {
-  return dynamic_cast<const T*>(aItem);
-}
 
 TzfFieldDescriptor* OwningField(TzfDictionaryItem& aItem) { return aItem.GetParent<TzfFieldDescriptor>(); }
 
@@ -107,7 +103,7 @@ void TzfBaseDefaultValueDescriptor::CheckValid(bool aForBuild) {
 
 bool TzfBaseDefaultValueDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfDictionaryItem::IsEqual(aItem)) return false;
-  const auto* o = As<TzfBaseDefaultValueDescriptor>(aItem);
+  const auto* o = zfItemAs<TzfBaseDefaultValueDescriptor>(aItem);
   return bdvApplyAt == o->bdvApplyAt && bdvApplyOnInsert == o->bdvApplyOnInsert &&
          bdvApplyOnModify == o->bdvApplyOnModify && bdvOverwriteNonNull == o->bdvOverwriteNonNull;
 }
@@ -191,7 +187,7 @@ void TzfConstDefaultValueDescriptor::LoadFromReader(TzfReader& aReader) {
 
 bool TzfConstDefaultValueDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   return TzfBaseDefaultValueDescriptor::IsEqual(aItem) &&
-         cdvDefaultValue == As<TzfConstDefaultValueDescriptor>(aItem)->cdvDefaultValue;
+         cdvDefaultValue == zfItemAs<TzfConstDefaultValueDescriptor>(aItem)->cdvDefaultValue;
 }
 
 // ---- The other kinds ----

@@ -5,26 +5,12 @@
 #include "dictionary/zfsdFilesDescriptor.h"
 #include "dictionary/zfsdRenumber.h"
 #include "foundation/zfllConst.h"
+#include "dictionary/zfsdDescriptorHelpers.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreams.h"
 #include "foundation/zfllUtils.h"
 
 namespace zf {
-
-namespace {
-
-template <class T>
-const T* As(const TzfDictionaryItem* aItem) {
-  return dynamic_cast<const T*>(aItem);
-}
-
-TzfPersistent* CheckedIndexParent(TzfPersistent* aParent, const UnicodeString& aName) {
-  if (zfCheckIdentifier(aName, zfErrInvalidIndexName, false, true) != 0)
-    throw EzfIndexDescriptorException(zfErrInvalidIndexName);
-  return aParent;
-}
-
-}  // namespace
 
 int32_t zfDefaultIndexAfterChange(int32_t aDefault, int32_t aOld, int32_t aNew, int32_t aCount) {
   int32_t d = zfRenumberAfterChange(aDefault, aOld, aNew);
@@ -56,7 +42,7 @@ const TzfIndexDescriptorClassInfo& TzfIndexDescriptor::ClassInfo() {
 
 TzfIndexDescriptor::TzfIndexDescriptor(TzfPersistent* aParent, TzfKeyDescriptorClass aKeyClass, int32_t aFileNumber,
                                        const UnicodeString& aName)
-    : TzfDictionaryItem(CheckedIndexParent(aParent, aName)), idName(aName), idFileNumber(aFileNumber) {
+    : TzfDictionaryItem(zfCheckedNameParent<EzfIndexDescriptorException>(aParent, aName, zfErrInvalidIndexName)), idName(aName), idFileNumber(aFileNumber) {
   RegisterFileChangeNotify();
   try {
     if (!aKeyClass) aKeyClass = &TzfCompKeyDescriptor::ClassInfo();
@@ -183,7 +169,7 @@ void TzfIndexDescriptor::CheckValid(bool aForBuild) {
 
 bool TzfIndexDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfDictionaryItem::IsEqual(aItem)) return false;
-  const auto* o = As<TzfIndexDescriptor>(aItem);
+  const auto* o = zfItemAs<TzfIndexDescriptor>(aItem);
   return idName == o->idName && idDesc == o->idDesc && rtl::SameText(idIndexEngine, o->idIndexEngine) &&
          idFileNumber == o->idFileNumber && idDups == o->idDups && idKeyDescriptor->IsEqual(o->idKeyDescriptor.get());
 }
@@ -422,7 +408,7 @@ void TzfBaseIndicesDescriptor::CheckValid(bool aForBuild) {
 
 bool TzfBaseIndicesDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfDictionaryItem::IsEqual(aItem)) return false;
-  const auto* o = As<TzfBaseIndicesDescriptor>(aItem);
+  const auto* o = zfItemAs<TzfBaseIndicesDescriptor>(aItem);
   if (!rtl::SameText(IndicesEngine, o->IndicesEngine) || IndexCount() != o->IndexCount()) return false;
   for (size_t i = 0; i < IndexDescriptor.size(); ++i)
     if (!IndexDescriptor[i]->IsEqual(o->IndexDescriptor[i].get())) return false;
@@ -485,7 +471,7 @@ void TzfMainIndicesDescriptor::CheckValid(bool aForBuild) {
 
 bool TzfMainIndicesDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   return TzfBaseIndicesDescriptor::IsEqual(aItem) &&
-         midDefaultIndex == As<TzfMainIndicesDescriptor>(aItem)->midDefaultIndex;
+         midDefaultIndex == zfItemAs<TzfMainIndicesDescriptor>(aItem)->midDefaultIndex;
 }
 
 // ---- Unit ----

@@ -6,6 +6,7 @@
 #include "dictionary/zfsdFieldsDescriptor.h"
 #include "dictionary/zfsdRenumber.h"
 #include "foundation/zfllConst.h"
+#include "dictionary/zfsdDescriptorHelpers.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreams.h"
 
@@ -14,11 +15,6 @@ namespace zf {
 namespace {
 
 constexpr const char* kUnit = "zfsdDataDictionary";
-
-template <class T>
-const T* As(const TzfDictionaryItem* aItem) {
-  return dynamic_cast<const T*>(aItem);
-}
 
 constexpr const char16_t* kNullBehaviourNames[] = {u"nbTop", u"nbBottom", u"nbAsAscend", u"nbFilterNull",
                                                    u"nbFilterNonNull"};
@@ -276,7 +272,7 @@ void TzfCompKeyDescriptor::CheckValid(bool aForBuild) {
 
 bool TzfCompKeyDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfBaseKeyDescriptor::IsEqual(aItem)) return false;
-  const auto* o = As<TzfCompKeyDescriptor>(aItem);
+  const auto* o = zfItemAs<TzfCompKeyDescriptor>(aItem);
   if (o->ckdKeyFields.size() != ckdKeyFields.size()) return false;
   for (size_t i = 0; i < ckdKeyFields.size(); ++i)
     if (!ckdKeyFields[i]->IsEqual(o->ckdKeyFields[i].get())) return false;
@@ -485,7 +481,7 @@ void TzfKeyFieldDescriptor::CheckValid(bool aForBuild) {
 
 bool TzfKeyFieldDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfLocalizedDictionaryItem::IsEqual(aItem)) return false;
-  const auto* o = As<TzfKeyFieldDescriptor>(aItem);
+  const auto* o = zfItemAs<TzfKeyFieldDescriptor>(aItem);
   return kfdFieldNumber == o->kfdFieldNumber && kfdDesc == o->kfdDesc &&
          rtl::SameText(kfdKeyFieldEngine, o->kfdKeyFieldEngine) && kfdAscend == o->kfdAscend &&
          kfdOverrideLengthBytes == o->kfdOverrideLengthBytes && kfdOverrideLengthChars == o->kfdOverrideLengthChars &&
@@ -518,7 +514,7 @@ void TzfTextKeyFieldDescriptor::LoadFromReader(TzfReader& aReader) {
 }
 
 bool TzfTextKeyFieldDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  return TzfKeyFieldDescriptor::IsEqual(aItem) && tkfIgnoreCase == As<TzfTextKeyFieldDescriptor>(aItem)->tkfIgnoreCase;
+  return TzfKeyFieldDescriptor::IsEqual(aItem) && tkfIgnoreCase == zfItemAs<TzfTextKeyFieldDescriptor>(aItem)->tkfIgnoreCase;
 }
 
 // ---- TzfExtTextKeyFieldDescriptor ----

@@ -3,24 +3,13 @@
 #include "dictionary/zfsdFilesDescriptor.h"
 #include "dictionary/zfsdRenumber.h"
 #include "foundation/zfllConst.h"
+#include "dictionary/zfsdDescriptorHelpers.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllUtils.h"
 
 namespace zf {
 
 namespace {
-
-template <class T>
-const T* As(const TzfDictionaryItem* aItem) {
-  return dynamic_cast<const T*>(aItem);
-}
-
-// Both absent, or both present and equal.
-template <class P>
-bool SameNested(const P& a, const P& b) {
-  if (!a || !b) return !a && !b;
-  return a->IsEqual(b.get());
-}
 
 // Makes a nested descriptor of aClass (nullptr: TDefault) through its generic virtual
 // constructor; the class must belong to TBase's family.
@@ -97,7 +86,7 @@ void TzfBaseBlockHeapDescriptor::LoadFromReader(TzfReader& aReader) {
 
 bool TzfBaseBlockHeapDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfDictionaryItem::IsEqual(aItem)) return false;
-  return rtl::SameText(bbhdBlockHeapEngine, As<TzfBaseBlockHeapDescriptor>(aItem)->bbhdBlockHeapEngine);
+  return rtl::SameText(bbhdBlockHeapEngine, zfItemAs<TzfBaseBlockHeapDescriptor>(aItem)->bbhdBlockHeapEngine);
 }
 
 // ---- TzfBaseHeapDescriptor ----
@@ -158,8 +147,8 @@ void TzfBaseHeapDescriptor::CheckValid(bool aForBuild) {
 
 bool TzfBaseHeapDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfDictionaryItem::IsEqual(aItem)) return false;
-  const auto* o = As<TzfBaseHeapDescriptor>(aItem);
-  return rtl::SameText(bhdHeapEngine, o->bhdHeapEngine) && SameNested(bhdBlockHeapDescriptor, o->bhdBlockHeapDescriptor);
+  const auto* o = zfItemAs<TzfBaseHeapDescriptor>(aItem);
+  return rtl::SameText(bhdHeapEngine, o->bhdHeapEngine) && zfSameNested(bhdBlockHeapDescriptor, o->bhdBlockHeapDescriptor);
 }
 
 // ---- TzfBaseRecordCompressionDescriptor ----
@@ -191,7 +180,7 @@ void TzfBaseRecordCompressionDescriptor::LoadFromReader(TzfReader& aReader) {
 bool TzfBaseRecordCompressionDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfDictionaryItem::IsEqual(aItem)) return false;
   return rtl::SameText(brcdRecordCompressionEngine,
-                       As<TzfBaseRecordCompressionDescriptor>(aItem)->brcdRecordCompressionEngine);
+                       zfItemAs<TzfBaseRecordCompressionDescriptor>(aItem)->brcdRecordCompressionEngine);
 }
 
 // ---- TzfBaseRecordDescriptor ----
@@ -248,7 +237,7 @@ void TzfBaseRecordDescriptor::LoadFromReader(TzfReader& aReader) {
 
 bool TzfBaseRecordDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfDictionaryItem::IsEqual(aItem)) return false;
-  const auto* o = As<TzfBaseRecordDescriptor>(aItem);
+  const auto* o = zfItemAs<TzfBaseRecordDescriptor>(aItem);
   return rtl::SameText(brdRecordEngine, o->brdRecordEngine) && brdFileNumber == o->brdFileNumber;
 }
 
@@ -325,9 +314,9 @@ void TzfHeapRecordDescriptor::CheckValid(bool aForBuild) {
 
 bool TzfHeapRecordDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfBaseRecordDescriptor::IsEqual(aItem)) return false;
-  const auto* o = As<TzfHeapRecordDescriptor>(aItem);
-  return SameNested(hrdHeapDescriptor, o->hrdHeapDescriptor) &&
-         SameNested(hrdRecordCompressionDescriptor, o->hrdRecordCompressionDescriptor);
+  const auto* o = zfItemAs<TzfHeapRecordDescriptor>(aItem);
+  return zfSameNested(hrdHeapDescriptor, o->hrdHeapDescriptor) &&
+         zfSameNested(hrdRecordCompressionDescriptor, o->hrdRecordCompressionDescriptor);
 }
 
 // ---- TzfBaseBlobDescriptor ----
@@ -384,7 +373,7 @@ void TzfBaseBlobDescriptor::LoadFromReader(TzfReader& aReader) {
 
 bool TzfBaseBlobDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfDictionaryItem::IsEqual(aItem)) return false;
-  const auto* o = As<TzfBaseBlobDescriptor>(aItem);
+  const auto* o = zfItemAs<TzfBaseBlobDescriptor>(aItem);
   return rtl::SameText(bbdBlobEngine, o->bbdBlobEngine) && bbdFileNumber == o->bbdFileNumber;
 }
 
@@ -438,19 +427,10 @@ void TzfHeapBlobDescriptor::CheckValid(bool aForBuild) {
 
 bool TzfHeapBlobDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfBaseBlobDescriptor::IsEqual(aItem)) return false;
-  return SameNested(hbdHeapDescriptor, As<TzfHeapBlobDescriptor>(aItem)->hbdHeapDescriptor);
+  return zfSameNested(hbdHeapDescriptor, zfItemAs<TzfHeapBlobDescriptor>(aItem)->hbdHeapDescriptor);
 }
 
 // ---- TzfBaseCustomDescriptor ----
-
-namespace {
-// The name is checked before the item is made (and given an ID).
-TzfPersistent* CheckedCustomParent(TzfPersistent* aParent, const UnicodeString& aName) {
-  if (zfCheckIdentifier(aName, zfErrInvalidName, false, true) != 0)
-    throw EzfBaseCustomDescriptorException(zfErrInvalidName);
-  return aParent;
-}
-}  // namespace
 
 const TzfNamedDescriptorClassInfo& TzfBaseCustomDescriptor::ClassInfo() {
   static const TzfNamedDescriptorClassInfo info(
@@ -462,7 +442,7 @@ const TzfNamedDescriptorClassInfo& TzfBaseCustomDescriptor::ClassInfo() {
 }
 
 TzfBaseCustomDescriptor::TzfBaseCustomDescriptor(TzfPersistent* aParent, const UnicodeString& aName)
-    : TzfDictionaryItem(CheckedCustomParent(aParent, aName)), bcdName(aName) {}
+    : TzfDictionaryItem(zfCheckedNameParent<EzfBaseCustomDescriptorException>(aParent, aName, zfErrInvalidName)), bcdName(aName) {}
 
 void TzfBaseCustomDescriptor::CheckValid(bool aForBuild) {
   TzfDictionaryItem::CheckValid(aForBuild);
@@ -470,7 +450,7 @@ void TzfBaseCustomDescriptor::CheckValid(bool aForBuild) {
 }
 
 bool TzfBaseCustomDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  return TzfDictionaryItem::IsEqual(aItem) && bcdName == As<TzfBaseCustomDescriptor>(aItem)->bcdName;
+  return TzfDictionaryItem::IsEqual(aItem) && bcdName == zfItemAs<TzfBaseCustomDescriptor>(aItem)->bcdName;
 }
 
 // ---- TzfBaseAutoIncDescriptor ----
@@ -526,7 +506,7 @@ void TzfBaseAutoIncDescriptor::LoadFromReader(TzfReader& aReader) {
 
 bool TzfBaseAutoIncDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfDictionaryItem::IsEqual(aItem)) return false;
-  const auto* o = As<TzfBaseAutoIncDescriptor>(aItem);
+  const auto* o = zfItemAs<TzfBaseAutoIncDescriptor>(aItem);
   return rtl::SameText(baidAutoIncEngine, o->baidAutoIncEngine) && baidFileNumber == o->baidFileNumber;
 }
 
@@ -585,7 +565,7 @@ void TzfAdvAutoIncDescriptor::LoadFromReader(TzfReader& aReader) {
 
 bool TzfAdvAutoIncDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfBaseAutoIncDescriptor::IsEqual(aItem)) return false;
-  const auto* o = As<TzfAdvAutoIncDescriptor>(aItem);
+  const auto* o = zfItemAs<TzfAdvAutoIncDescriptor>(aItem);
   return aaidInitialValue == o->aaidInitialValue && aaidStep == o->aaidStep;
 }
 
@@ -617,7 +597,7 @@ void TzfBaseStreamDescriptor::LoadFromReader(TzfReader& aReader) {
 
 bool TzfBaseStreamDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfDictionaryItem::IsEqual(aItem)) return false;
-  return rtl::SameText(bsdStreamEngine, As<TzfBaseStreamDescriptor>(aItem)->bsdStreamEngine);
+  return rtl::SameText(bsdStreamEngine, zfItemAs<TzfBaseStreamDescriptor>(aItem)->bsdStreamEngine);
 }
 
 // ---- Unit ----

@@ -2,6 +2,7 @@
 
 #include "dictionary/zfsdFieldDescriptor.h"
 #include "foundation/zfllConst.h"
+#include "dictionary/zfsdDescriptorHelpers.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllUtils.h"
 
@@ -9,16 +10,6 @@ namespace zf {
 
 namespace {
 
-template <class T>
-const T* As(const TzfDictionaryItem* aItem) {
-  return dynamic_cast<const T*>(aItem);
-}
-
-TzfPersistent* CheckedValidationParent(TzfPersistent* aParent, const UnicodeString& aName) {
-  if (zfCheckIdentifier(aName, zfErrInvalidName, false, true) != 0)
-    throw EzfBaseFieldValidationDescriptorException(zfErrInvalidName);
-  return aParent;
-}
 
 template <class T>
 TzfDictionaryItem* NewNamed(TzfPersistent* aParent, const UnicodeString& aName) {
@@ -36,7 +27,7 @@ const TzfNamedDescriptorClassInfo& TzfBaseFieldValidationDescriptor::ClassInfo()
 }
 
 TzfBaseFieldValidationDescriptor::TzfBaseFieldValidationDescriptor(TzfPersistent* aParent, const UnicodeString& aName)
-    : TzfDictionaryItem(CheckedValidationParent(aParent, aName)), bvdName(aName) {}
+    : TzfDictionaryItem(zfCheckedNameParent<EzfBaseFieldValidationDescriptorException>(aParent, aName, zfErrInvalidName)), bvdName(aName) {}
 
 void TzfBaseFieldValidationDescriptor::SetApplyAt(TzfApplyAtSet aValue) {
   CheckReadOnly();
@@ -67,7 +58,7 @@ void TzfBaseFieldValidationDescriptor::CheckValid(bool aForBuild) {
 
 bool TzfBaseFieldValidationDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   return TzfDictionaryItem::IsEqual(aItem) &&
-         GetApplyAt() == As<TzfBaseFieldValidationDescriptor>(aItem)->GetApplyAt();
+         GetApplyAt() == zfItemAs<TzfBaseFieldValidationDescriptor>(aItem)->GetApplyAt();
 }
 
 // ---- TzfKeyFieldValidationDescriptor ----
@@ -178,7 +169,7 @@ void TzfMinMaxValidationDescriptor::LoadFromReader(TzfReader& aReader) {
 
 bool TzfMinMaxValidationDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfBaseFieldValidationDescriptor::IsEqual(aItem)) return false;
-  const auto* o = As<TzfMinMaxValidationDescriptor>(aItem);
+  const auto* o = zfItemAs<TzfMinMaxValidationDescriptor>(aItem);
   return mmvdMin == o->mmvdMin && mmvdMax == o->mmvdMax && SameKeyField(*o);
 }
 
@@ -204,7 +195,7 @@ void TzfNoChangeValidationDescriptor::LoadFromReader(TzfReader& aReader) {
 }
 
 bool TzfNoChangeValidationDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  return TzfBaseFieldValidationDescriptor::IsEqual(aItem) && SameKeyField(*As<TzfNoChangeValidationDescriptor>(aItem));
+  return TzfBaseFieldValidationDescriptor::IsEqual(aItem) && SameKeyField(*zfItemAs<TzfNoChangeValidationDescriptor>(aItem));
 }
 
 // ---- TzfBaseFieldsValidationDescriptor, TzfSqlCheckValidationDescriptor ----
@@ -252,7 +243,7 @@ void TzfSqlCheckValidationDescriptor::LoadFromReader(TzfReader& aReader) {
 
 bool TzfSqlCheckValidationDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   return TzfBaseFieldsValidationDescriptor::IsEqual(aItem) &&
-         scvdConstraint == As<TzfSqlCheckValidationDescriptor>(aItem)->scvdConstraint;
+         scvdConstraint == zfItemAs<TzfSqlCheckValidationDescriptor>(aItem)->scvdConstraint;
 }
 
 // ---- TzfFieldValidationsDescriptor ----
@@ -361,7 +352,7 @@ void TzfFieldValidationsDescriptor::CheckValid(bool aForBuild) {
 
 bool TzfFieldValidationsDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfDictionaryItem::IsEqual(aItem)) return false;
-  const auto* o = As<TzfFieldValidationsDescriptor>(aItem);
+  const auto* o = zfItemAs<TzfFieldValidationsDescriptor>(aItem);
   if (o->ValidationCount() != ValidationCount()) return false;
   for (size_t i = 0; i < ValidationDescriptor.size(); ++i)
     if (!ValidationDescriptor[i]->IsEqual(o->ValidationDescriptor[i].get())) return false;

@@ -149,35 +149,28 @@ TEST_F(IndexDescriptorTest, IndexesFollowFileRenumbering) {
   EXPECT_EQ(table.Files->FileCount, 3);
 }
 
-std::vector<uint8_t> Header() { return {0x02, 0x03, 0x01, 0x00, 0x02, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00}; }
-void Append(std::vector<uint8_t>& a, std::initializer_list<uint8_t> b) { a.insert(a.end(), b); }
-void AppendString(std::vector<uint8_t>& a, std::string_view s) {
-  a.push_back(0x06);
-  a.push_back(static_cast<uint8_t>(s.size()));
-  a.insert(a.end(), s.begin(), s.end());
-}
 
 TEST_F(IndexDescriptorTest, GoldenBytesOfAnIndex) {
   auto index = TzfIndexDescriptor::CreateStandalone(4, u"ByRef", 1, &TzfRefKeyDescriptor::ClassInfo());
   index->SetDesc(u"r");
-  std::vector<uint8_t> refKey = Header();
-  Append(refKey, {0x07, 0x03, 'B', 'K', 'D', 0x02, 0x01, 0x08, 0x02, 0x01});
+  std::vector<uint8_t> refKey = ItemHeaderBytes();
+  AppendBytes(refKey, {0x07, 0x03, 'B', 'K', 'D', 0x02, 0x01, 0x08, 0x02, 0x01});
 
-  std::vector<uint8_t> g = Header();
-  Append(g, {0x02, 0x01});  // version 1
+  std::vector<uint8_t> g = ItemHeaderBytes();
+  AppendBytes(g, {0x02, 0x01});  // version 1
   AppendString(g, "zf1xDefault");
   AppendString(g, "r");
-  Append(g, {0x08});  // not idAll
+  AppendBytes(g, {0x08});  // not idAll
   g.insert(g.end(), refKey.begin(), refKey.end());
   EXPECT_EQ(SavedBytes(*index, 30900), g);
 
   // idNull needs version 2 and a client of 20400 or later; the ordinal follows.
   index->SetDups(idNull);
-  std::vector<uint8_t> g2 = Header();
-  Append(g2, {0x02, 0x02});
+  std::vector<uint8_t> g2 = ItemHeaderBytes();
+  AppendBytes(g2, {0x02, 0x02});
   AppendString(g2, "zf1xDefault");
   AppendString(g2, "r");
-  Append(g2, {0x02, 0x01});
+  AppendBytes(g2, {0x02, 0x01});
   g2.insert(g2.end(), refKey.begin(), refKey.end());
   EXPECT_EQ(SavedBytes(*index, 20400), g2);
   EXPECT_EQ(Outcome([&] { SavedBytes(*index, 20300); }),
@@ -197,7 +190,7 @@ TEST_F(IndexDescriptorTest, GoldenBytesOfAnIndex) {
 
   // An ordinal that names no duplicates mode is refused.
   std::vector<uint8_t> bad = g2;
-  bad[Header().size() + 2 + 13 + 3 + 1] = 3;
+  bad[ItemHeaderBytes().size() + 2 + 13 + 3 + 1] = 3;
   EXPECT_EQ(Outcome([&] { LoadSaved(*back, bad); }),
             u"!EzfIndexDescriptorException #15498: ZofrinDB: Incompatible stream [$3C8A/15498]");
 }

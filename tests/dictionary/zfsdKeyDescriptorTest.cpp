@@ -211,17 +211,6 @@ TEST_F(KeyDescriptorTest, FilterStreamRefusals) {
             u"[$3001/12289]");
 }
 
-// The item header of an item outside a dictionary, written for a current client.
-// (The empty constraint name is written as an empty UTF-16 string.)
-std::vector<uint8_t> Header() { return {0x02, 0x03, 0x01, 0x00, 0x02, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00}; }
-
-void Append(std::vector<uint8_t>& a, std::initializer_list<uint8_t> b) { a.insert(a.end(), b); }
-void AppendString(std::vector<uint8_t>& a, std::string_view s) {
-  if (s.empty()) return Append(a, {0x12, 0x00, 0x00, 0x00, 0x00});
-  a.push_back(0x06);
-  a.push_back(static_cast<uint8_t>(s.size()));
-  a.insert(a.end(), s.begin(), s.end());
-}
 
 TEST_F(KeyDescriptorTest, GoldenBytesOfACompositeKey) {
   TzfCompKeyDescriptor key(nullptr);
@@ -232,21 +221,21 @@ TEST_F(KeyDescriptorTest, GoldenBytesOfACompositeKey) {
   kf->SetNullBehaviour(nbBottom);
   static_cast<TzfTextKeyFieldDescriptor*>(kf)->SetIgnoreCase(true);
 
-  std::vector<uint8_t> g = Header();
-  Append(g, {0x07, 0x03, 'B', 'K', 'D', 0x02, 0x01, 0x08});  // "BKD", version 1, no filter
-  Append(g, {0x02, 0x01, 0x02, 0x01});                        // version 1, one key field
+  std::vector<uint8_t> g = ItemHeaderBytes();
+  AppendBytes(g, {0x07, 0x03, 'B', 'K', 'D', 0x02, 0x01, 0x08});  // "BKD", version 1, no filter
+  AppendBytes(g, {0x02, 0x01, 0x02, 0x01});                        // version 1, one key field
   AppendString(g, "TzfTextKeyFieldDescriptor");
-  Append(g, {0x02, 0x02});  // field number 2
-  std::vector<uint8_t> h = Header();
+  AppendBytes(g, {0x02, 0x02});  // field number 2
+  std::vector<uint8_t> h = ItemHeaderBytes();
   g.insert(g.end(), h.begin(), h.end());
-  Append(g, {0x02, 0x02});  // key field version 2
+  AppendBytes(g, {0x02, 0x02});  // key field version 2
   AppendString(g, "d");
   AppendString(g, "");
-  Append(g, {0x08});                    // descending
-  Append(g, {0x02, 0x01, 0x08});        // locale part: version 1, no own locale
-  Append(g, {0x02, 0x00, 0x02, 0x05});  // overrides: bytes 0, chars 5
+  AppendBytes(g, {0x08});                    // descending
+  AppendBytes(g, {0x02, 0x01, 0x08});        // locale part: version 1, no own locale
+  AppendBytes(g, {0x02, 0x00, 0x02, 0x05});  // overrides: bytes 0, chars 5
   AppendString(g, "nbBottom");
-  Append(g, {0x02, 0x01, 0x09});  // text part: version 1, ignore case
+  AppendBytes(g, {0x02, 0x01, 0x09});  // text part: version 1, ignore case
   EXPECT_EQ(SavedBytes(key, 30900), g);
 
   TzfCompKeyDescriptor back(nullptr);
@@ -296,8 +285,8 @@ TEST_F(KeyDescriptorTest, DamagedKeyStreams) {
 
   // A stream without the "BKD" block reads as a key without a filter.
   TzfRefKeyDescriptor ref(nullptr);
-  std::vector<uint8_t> noBlock = Header();
-  Append(noBlock, {0x02, 0x01});
+  std::vector<uint8_t> noBlock = ItemHeaderBytes();
+  AppendBytes(noBlock, {0x02, 0x01});
   TzfRefKeyDescriptor refBack(nullptr);
   EXPECT_EQ(Outcome([&] { LoadSaved(refBack, noBlock); }), u"ok");
 

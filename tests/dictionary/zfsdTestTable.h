@@ -2,6 +2,8 @@
 // fields descriptor and main indices, and answers for them as a table descriptor does.
 #pragma once
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "dictionary/zfsdFieldsDescriptor.h"
 #include "dictionary/zfsdFilesDescriptor.h"
@@ -49,6 +51,20 @@ class TTestTable : public TTestDictionary {
 inline TzfFieldDescriptor* AddTestField(TzfFieldsDescriptor& aFields, const UnicodeString& aName, TzfFieldType aType,
                                         int32_t aUnits = 0, int32_t aDecPl = 0, bool aRequired = false) {
   return aFields.AddField(aName, u"", aType, aUnits, aDecPl, aRequired, nullptr);
+}
+
+// The item header of an item outside a dictionary written for a current client (the empty
+// constraint name is written as an empty UTF-16 string).
+inline std::vector<uint8_t> ItemHeaderBytes() {
+  return {0x02, 0x03, 0x01, 0x00, 0x02, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00};
+}
+inline void AppendBytes(std::vector<uint8_t>& a, std::initializer_list<uint8_t> b) { a.insert(a.end(), b); }
+// A string as the writer stores it: empty as UTF-16, ASCII as an 8-bit string.
+inline void AppendString(std::vector<uint8_t>& a, std::string_view s) {
+  if (s.empty()) return AppendBytes(a, {0x12, 0x00, 0x00, 0x00, 0x00});
+  a.push_back(0x06);
+  a.push_back(static_cast<uint8_t>(s.size()));
+  a.insert(a.end(), s.begin(), s.end());
 }
 
 // aItem's part of a stream written for aClientVersion.
