@@ -255,6 +255,13 @@ TEST_F(KeyDescriptorTest, StreamRoundTripsAndOldClients) {
     LoadSaved(back, SavedBytes(key, version));
     EXPECT_TRUE(back.IsEqual(&key)) << version;
   }
+  TzfNoNullCompKeyDescriptor noNull(table.Indices.get());
+  noNull.Add(1);
+  TzfNoNullCompKeyDescriptor noNullBack(table.Indices.get());
+  LoadSaved(noNullBack, SavedBytes(noNull, 30900));
+  EXPECT_TRUE(noNullBack.IsEqual(&noNull));
+  EXPECT_FALSE(noNullBack.IsEqual(&key));
+
   // Written for a client before 20000: no "BKD" block, key fields of version 1.
   TzfCompKeyDescriptor old(table.Indices.get());
   LoadSaved(old, SavedBytes(key, 19999));
