@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "dictionary/zfsdFilesDescriptor.h"
+#include "dictionary/zfsdFileDescriptor.h"
 #include "dictionary/zfsdRenumber.h"
 #include "foundation/zfllConst.h"
 #include "dictionary/zfsdDescriptorHelpers.h"

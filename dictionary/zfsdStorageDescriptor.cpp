@@ -1,6 +1,6 @@
 #include "dictionary/zfsdStorageDescriptor.h"
 
-#include "dictionary/zfsdFilesDescriptor.h"
+#include "dictionary/zfsdFileDescriptor.h"
 #include "dictionary/zfsdRenumber.h"
 #include "foundation/zfllConst.h"
 #include "dictionary/zfsdDescriptorHelpers.h"

@@ -138,10 +138,10 @@ TEST_F(IndexDescriptorTest, CheckValid) {
 TEST_F(IndexDescriptorTest, IndexesFollowFileRenumbering) {
   indices.AddIndex(u"A", 1, false, u"", &TzfRefKeyDescriptor::ClassInfo());
   indices.AddIndex(u"B", 2, false, u"", &TzfRefKeyDescriptor::ClassInfo());
-  table.Files->InsertFile(0);
+  table.InsertFile(1);
   EXPECT_EQ(indices.IndexDescriptor[0]->idFileNumber, 2);
   EXPECT_EQ(indices.IndexDescriptor[1]->idFileNumber, 3);
-  table.Files->RemoveFile(0);
+  table.Files->RemoveFile(1);
   EXPECT_EQ(indices.IndexDescriptor[0]->idFileNumber, 1);
   EXPECT_EQ(Outcome([&] { table.Files->RemoveFile(2); }),
             u"!EzfIndexDescriptorException #15502: ZofrinDB: Cannot remove file 2 because it is still referenced by "

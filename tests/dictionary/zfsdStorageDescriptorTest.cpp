@@ -87,10 +87,10 @@ TEST_F(StorageDescriptorTest, FileNumbers) {
   record.SetFileNumber(1);
   blob.SetFileNumber(2);
   autoInc.SetFileNumber(2);
-  table.Files->InsertFile(0);
+  table.InsertFile(1);
   EXPECT_EQ(record.brdFileNumber, 2);
   EXPECT_EQ(blob.bbdFileNumber, 3);
-  table.Files->RemoveFile(0);
+  table.Files->RemoveFile(1);
   EXPECT_EQ(record.brdFileNumber, 1);
   EXPECT_EQ(Outcome([&] { table.Files->RemoveFile(1); }),
             u"!EzfBaseRecordDescriptorException #15502: ZofrinDB: Cannot remove file 1 because it is still "
@@ -103,7 +103,7 @@ TEST_F(StorageDescriptorTest, FileNumbers) {
   EXPECT_EQ(Outcome([&] { table.Files->RemoveFile(2); }),
             u"!EzfBaseAutoIncDescriptorException #15502: ZofrinDB: Cannot remove file 2 because it is still "
             u"referenced by an autoinc engine [$3C8E/15502]");
-  table.Files->InsertFile(3);
+  table.InsertFile(3);
   autoInc.baidFileNumber = 9;
   EXPECT_TRUE(Outcome([&] { autoInc.CheckValid(false); }).starts_with(u"!EzfBaseAutoIncDescriptorException #9999"));
 }

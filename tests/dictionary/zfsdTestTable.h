@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "dictionary/zfsdFieldsDescriptor.h"
-#include "dictionary/zfsdFilesDescriptor.h"
+#include "dictionary/zfsdFileDescriptor.h"
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "foundation/zfllStreams.h"
 #include "foundation/zfllStreamsRW.h"
@@ -18,7 +18,7 @@ class TTestTable : public TTestDictionary {
  public:
   explicit TTestTable(int32_t aFiles = 1) {
     Files = std::make_unique<TzfFilesDescriptor>(this);
-    for (int32_t i = 0; i < aFiles; ++i) Files->InsertFile(i);
+    for (int32_t i = 0; i < aFiles; ++i) InsertFile(i);
     Fields = std::make_unique<TzfFieldsDescriptor>(this);
     Indices = std::make_unique<TzfMainIndicesDescriptor>(this, "Indices");
   }
@@ -26,6 +26,13 @@ class TTestTable : public TTestDictionary {
     Indices.reset();
     Fields.reset();
     Files.reset();
+  }
+
+  // Inserts a file at aAt (the first without an extension, as the main file; the others each
+  // with one of its own).
+  void InsertFile(int32_t aAt) {
+    const UnicodeString ext = Files->FileCount == 0 ? UnicodeString() : u"x" + rtl::IntToStr(++FileSerial);
+    Files->InsertFileAt(aAt, ext, TzfBlockSize::zfbs4k, u"", nullptr);
   }
 
   bool FindRelatedDescriptorOfType(const TzfRegisterableClass& aType, TzfDictionaryItem*& aDescriptor,
@@ -37,6 +44,7 @@ class TTestTable : public TTestDictionary {
   }
 
   std::unique_ptr<TzfFilesDescriptor> Files;
+  int32_t FileSerial = 0;
   std::unique_ptr<TzfFieldsDescriptor> Fields;
   std::unique_ptr<TzfMainIndicesDescriptor> Indices;
 
