@@ -1,0 +1,472 @@
+#include "dictionary/zfsdDataDictionary.h"
+
+#include "dictionary/zfsdFieldDescriptor.h"
+#include "dictionary/zfsdFieldsDescriptor.h"
+#include "dictionary/zfsdFilesDescriptor.h"
+#include "dictionary/zfsdIndexDescriptor.h"
+#include "dictionary/zfsdKeyDescriptor.h"
+#include "foundation/zfllConst.h"
+#include "foundation/zfllErrors.h"
+#include "foundation/zfllStreams.h"
+
+namespace zf {
+
+namespace {
+
+constexpr const char16_t* kStreamIdent = u"ZofrinDB";
+constexpr const char16_t* kDataFileDesc = u"Data/DataDict File";
+constexpr const char16_t* kHigherVersionRequired = u"Higher dictionary version required";
+
+// Kinds of a file in the old layout.
+constexpr int32_t kOldFileMain = 0;
+constexpr int32_t kOldFileOther = 1;
+constexpr int32_t kOldFileBlob = 2;
+
+// Bytes an old-layout entry takes at least: its class name and name (two empty strings) and the
+// smallest item header. Bounds stored counts by what the stream still holds.
+constexpr int32_t kMinEntryBytes = 6;
+
+template <class T>
+const T* As(const TzfDictionaryItem* aItem) {
+  return dynamic_cast<const T*>(aItem);
+}
+
+template <class P>
+bool SameNested(const P& a, const P& b) {
+  if (!a || !b) return !a && !b;
+  return a->IsEqual(b.get());
+}
+
+// A class name, then the descriptor's part.
+void WriteClassAndPart(TzfWriter& aWriter, TzfDictionaryItem& aItem, int32_t aClientVersion) {
+  aWriter.WriteString(aItem.ClassName());
+  aItem.SaveToWriter(aWriter, aClientVersion);
+}
+
+// The identifier, whether the descriptor follows, and then its class name and part.
+template <class P>
+void WritePlace(TzfWriter& aWriter, UnicodeStringView aIdent, const P& aNested, int32_t aClientVersion) {
+  aWriter.WriteIdent(aIdent);
+  aWriter.WriteBoolean(aNested != nullptr);
+  if (aNested) WriteClassAndPart(aWriter, *aNested, aClientVersion);
+}
+
+}  // namespace
+
+// ---- Construction ----
+
+const TzfDictionaryItemClassInfo& TzfDataDictionary::ClassInfo() {
+  static const TzfDictionaryItemClassInfo info(u"TzfDataDictionary", &TzfBaseTableDescriptor::ClassInfo(), nullptr,
+                                               nullptr);
+  return info;
+}
+
+TzfDataDictionary::TzfDataDictionary() : TzfBaseTableDescriptor(nullptr) {
+  // The table's own descriptors were made before this object was a dictionary; they take the
+  // first IDs now, in the order they were made.
+  for (TzfDictionaryItem* item : std::initializer_list<TzfDictionaryItem*>{
+           tdFieldsDescriptor.get(), tdCustomDescsDescriptor.get(), tdTablesDescriptor.get()})
+    item->diID = NextItemID();
+  ddFilesDescriptor = std::make_unique<TzfFilesDescriptor>(this);
+  InternalClear(false);
+}
+
+TzfDataDictionary::~TzfDataDictionary() {
+  // Tear down while this is still a dictionary: descriptors that follow files find the files
+  // descriptor on their way out.
+  ddReadOnly = false;
+  FreeOwnedDescriptors();
+  ddStreamDescriptor.reset();
+  ddFilesDescriptor.reset();
+}
+
+// ---- Descriptors and state ----
+
+TzfBaseStreamDescriptor* TzfDataDictionary::AddStreamDescriptor(const TzfSectionDescriptorClassInfo* aStreamClass) {
+  CheckReadOnly();
+  ddStreamDescriptor.reset();
+  if (!aStreamClass) aStreamClass = &TzfBaseStreamDescriptor::ClassInfo();
+  ZF_ASSERT(aStreamClass->CreateSection && aStreamClass->InheritsFrom(&TzfBaseStreamDescriptor::ClassInfo()),
+            "zfsdDataDictionary");
+  std::unique_ptr<TzfDictionaryItem> item(aStreamClass->CreateSection(this, "Stream"));
+  auto* stream = dynamic_cast<TzfBaseStreamDescriptor*>(item.get());
+  ZF_ASSERT(stream != nullptr, "zfsdDataDictionary");
+  item.release();
+  ddStreamDescriptor.reset(stream);
+  return stream;
+}
+
+void TzfDataDictionary::RemoveStreamDescriptor() {
+  CheckReadOnly();
+  ddStreamDescriptor.reset();
+}
+
+void TzfDataDictionary::CheckReadOnly() {
+  if (ddReadOnly) RaiseError(zfErrDictionaryReadOnly);
+}
+
+void TzfDataDictionary::CheckDictionaryReadOnly() { CheckReadOnly(); }
+
+void TzfDataDictionary::MakeReadOnly() {
+  ddReadOnly = true;
+  ActivateCache();
+}
+
+int32_t TzfDataDictionary::GetFileFromExt(const UnicodeString& aFileExt) const {
+  return ddFilesDescriptor->GetFileFromExt(aFileExt);
+}
+
+uint32_t TzfDataDictionary::UsableBlockSize(TzfBlockSize aBlockSize) { return zfBlockSizeBytes(aBlockSize); }
+
+bool TzfDataDictionary::FindRelatedDescriptorOfType(const TzfRegisterableClass& aType,
+                                                    TzfDictionaryItem*& aDescriptor, TzfDictionaryItem* aFrom) {
+  if (aType.InheritsFrom(&TzfFilesDescriptor::ClassInfo())) {
+    aDescriptor = ddFilesDescriptor.get();
+    return true;
+  }
+  if (aType.InheritsFrom(&TzfBaseStreamDescriptor::ClassInfo())) {
+    aDescriptor = ddStreamDescriptor.get();
+    return true;
+  }
+  return TzfBaseTableDescriptor::FindRelatedDescriptorOfType(aType, aDescriptor, aFrom);
+}
+
+void TzfDataDictionary::InternalClear(bool aEmpty) {
+  ddUseByteOrderForWideString = !zfDisable30900LocaleFixes();
+  ddReadOnly = false;
+  ddBaseName.clear();
+  TzfBaseTableDescriptor::InternalClear(aEmpty);
+  DeactivateCache();
+  ddFilesDescriptor->Clear(false);
+  ddVersion = 3;
+  ddStreamDescriptor.reset();
+  HeaderSignature = zfHeaderSignature2;
+  EncryptionEngine.clear();
+  if (aEmpty) return;
+  AddStreamDescriptor(nullptr);
+  AddRecordDescriptor(nullptr);
+  ddFilesDescriptor->AddFile(UnicodeString(), zfbs4k, kDataFileDesc, nullptr);
+  AddIndicesDescriptor(nullptr)->AddIndex(zfSequentialAccessIndexName, 0, idNone, zfSequentialAccessIndexName,
+                                          &TzfRefKeyDescriptor::ClassInfo(), nullptr);
+}
+
+void TzfDataDictionary::AssignOnlyFields(TzfBaseTableDescriptor* aSource) {
+  TzfBaseTableDescriptor::AssignOnlyFields(aSource);
+  RemoveIndicesDescriptor();
+}
+
+void TzfDataDictionary::Assign(TzfPersistent* aSource) {
+  CheckReadOnly();
+  auto* source = dynamic_cast<TzfDataDictionary*>(aSource);
+  if (!source) {
+    TzfBaseTableDescriptor::Assign(aSource);
+    return;
+  }
+  TzfMemoryStream stream(-1);
+  source->WriteToStream(stream, zfEngineVersion);
+  stream.SetPosition(0);
+  ReadFromStream(stream, source->ddBaseName);
+}
+
+// ---- Checks and equality ----
+
+void TzfDataDictionary::CheckValid(bool aForBuild) {
+  if (aForBuild) {
+    if (ddVersion == 1) {
+      CheckReadOnly();
+      ddVersion = 2;
+      tdFieldsDescriptor->UpdateLogRecLenAlign();
+    }
+    if (ddVersion == 2) {
+      CheckReadOnly();
+      ddVersion = 3;
+    }
+    if (zfDisable30900LocaleFixes()) {
+      if (ddVersion == 4) {
+        CheckReadOnly();
+        ddVersion = 3;
+        ddUseByteOrderForWideString = false;
+      }
+    } else if (ddVersion == 3) {
+      CheckReadOnly();
+      ddVersion = 4;
+      ddUseByteOrderForWideString = true;
+    }
+    if (HeaderSignature == zfHeaderSignature1) {
+      CheckReadOnly();
+      HeaderSignature = zfHeaderSignature2;
+    }
+  }
+  if (!ddStreamDescriptor) RaiseError(zfErrInvalidDesc, u"A stream descriptor is required", {});
+  ddStreamDescriptor->CheckValid(aForBuild);
+  ddFilesDescriptor->CheckValid(aForBuild);
+  TzfBaseTableDescriptor::CheckValid(aForBuild);
+}
+
+bool TzfDataDictionary::IsEqual(const TzfDictionaryItem* aItem) const {
+  if (!TzfBaseTableDescriptor::IsEqual(aItem)) return false;
+  const auto* other = As<TzfDataDictionary>(aItem);
+  return other && rtl::SameText(EncryptionEngine, other->EncryptionEngine) &&
+         SameNested(ddStreamDescriptor, other->ddStreamDescriptor) &&
+         SameNested(ddFilesDescriptor, other->ddFilesDescriptor);
+}
+
+// ---- Writing ----
+
+void TzfDataDictionary::WriteToStream(rtl::TStream& aStream, int32_t aClientVersion) {
+  TzfWriter writer(aStream);
+  WriteToWriter(writer, aClientVersion);
+  writer.FlushBuffer();
+}
+
+void TzfDataDictionary::WriteToWriter(TzfWriter& aWriter, int32_t aClientVersion) {
+  int32_t version = ddVersion;
+  if (aClientVersion < zfVersion20000 && version > 2) version = 2;
+  if (aClientVersion < zfVersion30900 && version > 3) version = 3;
+  aWriter.WriteIdent(kStreamIdent);
+  aWriter.WriteInteger(version);
+  aWriter.Write(HeaderSignature.data(), static_cast<int32_t>(HeaderSignature.size()));
+  aWriter.WriteString(EncryptionEngine);
+  if (version >= 3)
+    WriteTreeLayout(aWriter, version, aClientVersion);
+  else
+    WriteOldLayout(aWriter, version, aClientVersion);
+  aWriter.WriteIdent(kStreamIdent);
+}
+
+void TzfDataDictionary::WriteTreeLayout(TzfWriter& aWriter, int32_t aVersion, int32_t aClientVersion) {
+  if (aVersion == 4) aWriter.WriteBoolean(ddUseByteOrderForWideString);
+  WritePlace(aWriter, u"StreamDescriptor", ddStreamDescriptor, aClientVersion);
+  WritePlace(aWriter, u"FilesDescriptor", ddFilesDescriptor, aClientVersion);
+  SaveToWriter(aWriter, aClientVersion);
+  aWriter.WriteIdent(u"CurrentID");
+  aWriter.WriteInteger(ddCurrentID);
+}
+
+void TzfDataDictionary::WriteOldLayout(TzfWriter& aWriter, int32_t aVersion, int32_t aClientVersion) {
+  aWriter.WriteString(ddStreamDescriptor ? ddStreamDescriptor->bsdStreamEngine : UnicodeString(zfDefaultEngineName));
+  aWriter.WriteString(tdAutoIncDescriptor ? tdAutoIncDescriptor->baidAutoIncEngine
+                                          : UnicodeString(zfDefaultEngineName));
+  aWriter.WriteString(tdIndicesDescriptor ? tdIndicesDescriptor->IndicesEngine : UnicodeString(zfDefaultEngineName));
+  WritePlace(aWriter, u"RecordDescriptor", tdRecordDescriptor, aClientVersion);
+  WritePlace(aWriter, u"BlobDescriptor", tdBlobDescriptor, aClientVersion);
+
+  TzfFilesDescriptor& files = *ddFilesDescriptor;
+  aWriter.WriteIdent(u"FileDescriptor");
+  aWriter.WriteInteger(files.FileCount);
+  for (int32_t i = 0; i < files.FileCount; ++i) {
+    TzfFileDescriptor& file = *files.FileDescriptor[static_cast<size_t>(i)];
+    int32_t kind = kOldFileOther;
+    if (i == 0)
+      kind = kOldFileMain;
+    else if (tdBlobDescriptor && tdBlobDescriptor->bbdFileNumber == i)
+      kind = kOldFileBlob;
+    aWriter.WriteString(file.ClassName());
+    aWriter.WriteString(file.fdExtension);
+    aWriter.WriteInteger(kind);
+    file.SaveToWriter(aWriter, aClientVersion);
+  }
+
+  // The old layout has no place for a table locale or the newer field types.
+  if (ldiLocaleDescriptor) RaiseError(zfErrIncompatibleStream, kHigherVersionRequired, {});
+  TzfFieldsDescriptor& fields = *tdFieldsDescriptor;
+  aWriter.WriteIdent(u"FieldDescriptor");
+  aWriter.WriteInteger(fields.FieldCount);
+  for (int32_t i = 0; i < fields.FieldCount; ++i) {
+    TzfFieldDescriptor& field = *fields.FieldDescriptor[static_cast<size_t>(i)];
+    if (field.fdType == zftGuid || field.fdType == zftBCD || field.fdType == zftFmtBCD)
+      RaiseError(zfErrIncompatibleStream, kHigherVersionRequired, {});
+    aWriter.WriteString(field.ClassName());
+    aWriter.WriteString(field.fdName);
+    aWriter.WriteString(field.fdDesc);
+    aWriter.WriteString(zfFieldTypeEnumName(field.fdType));
+    aWriter.WriteInteger(field.fdUnits);
+    aWriter.WriteInteger(field.fdDecPl);
+    aWriter.WriteBoolean(field.fdRequired);
+    field.SaveToWriter(aWriter, aClientVersion);
+  }
+
+  aWriter.WriteIdent(u"IndexDescriptor");
+  aWriter.WriteInteger(tdIndicesDescriptor ? tdIndicesDescriptor->IndexCount() : 0);
+  if (tdIndicesDescriptor)
+    for (const auto& index : tdIndicesDescriptor->IndexDescriptor) {
+      aWriter.WriteString(index->ClassName());
+      aWriter.WriteString(index->idKeyDescriptor->ClassName());
+      aWriter.WriteString(index->idName);
+      aWriter.WriteInteger(index->idFileNumber);
+      index->SaveToWriter(aWriter, aClientVersion);
+    }
+  aWriter.WriteInteger(tdIndicesDescriptor ? tdIndicesDescriptor->midDefaultIndex : -1);
+  aWriter.WriteInteger(fields.fsdLogRecLen);
+  if (aVersion == 2) aWriter.WriteInteger(fields.fsdLogRecLenAlign);
+
+  TzfCustomDescsDescriptor& customs = *tdCustomDescsDescriptor;
+  aWriter.WriteIdent(u"CustomDescriptor");
+  aWriter.WriteInteger(customs.CustomCount());
+  for (const auto& custom : customs.CustomDescriptor) {
+    aWriter.WriteString(custom->ClassName());
+    aWriter.WriteString(custom->bcdName);
+    custom->SaveToWriter(aWriter, aClientVersion);
+  }
+}
+
+// ---- Reading ----
+
+void TzfDataDictionary::ReadFromStream(rtl::TStream& aStream, const UnicodeString& aBaseName) {
+  InternalClear(true);
+  try {
+    ddBaseName = aBaseName;
+    {
+      TzfReader reader(aStream);
+      ReadFromReader(reader);
+    }
+    CheckValid(false);
+  } catch (const EzfBaseException&) {
+    InternalClear(false);
+    throw;
+  } catch (const rtl::EAssertionFailed&) {
+    InternalClear(false);
+    throw;
+  } catch (const rtl::Exception&) {
+    // The value reader refuses a value of the wrong kind, or one running past the end of the
+    // stream, with a stream error that carries no code: the stream is damaged.
+    InternalClear(false);
+    RaiseError(zfErrIncompatibleStream);
+  } catch (...) {
+    InternalClear(false);
+    throw;
+  }
+}
+
+void TzfDataDictionary::ReadFromReader(TzfReader& aReader) {
+  CheckReadOnly();
+  zfReadExpectedIdent(*this, aReader, kStreamIdent);
+  ddVersion = ReadBodyVersion(aReader, 1, 4);
+  aReader.Read(HeaderSignature.data(), static_cast<int32_t>(HeaderSignature.size()));
+  EncryptionEngine = aReader.ReadString();
+  RemoveStreamDescriptor();
+  ddUseByteOrderForWideString = false;
+  if (ddVersion >= 3)
+    ReadTreeLayout(aReader);
+  else
+    ReadOldLayout(aReader);
+  zfReadExpectedIdent(*this, aReader, kStreamIdent);
+}
+
+void TzfDataDictionary::ReadTreeLayout(TzfReader& aReader) {
+  if (ddVersion == 4) ddUseByteOrderForWideString = ReadStoredBoolean(aReader);
+  zfReadExpectedIdent(*this, aReader, u"StreamDescriptor");
+  if (ReadStoredBoolean(aReader)) {
+    const auto& cls = FindStoredDescriptorClass<TzfSectionDescriptorClassInfo>(
+        TzfBaseStreamDescriptor::ClassInfo(), u"StreamDescriptor", aReader.ReadString());
+    AddStreamDescriptor(&cls)->LoadFromReader(aReader);
+  }
+  zfReadExpectedIdent(*this, aReader, u"FilesDescriptor");
+  if (!ReadStoredBoolean(aReader)) RaiseError(zfErrIncompatibleStream);
+  const auto& filesClass =
+      FindStoredDescriptorClass(TzfFilesDescriptor::ClassInfo(), u"FilesDescriptor", aReader.ReadString());
+  if (&filesClass != &ddFilesDescriptor->ClassType()) RaiseError(zfErrIncompatibleStream);
+  ddFilesDescriptor->LoadFromReader(aReader);
+  LoadFromReader(aReader);
+  zfReadExpectedIdent(*this, aReader, u"CurrentID");
+  ddCurrentID = aReader.ReadInteger();
+}
+
+void TzfDataDictionary::ReadOldLayout(TzfReader& aReader) {
+  AddStreamDescriptor(nullptr)->SetStreamEngine(aReader.ReadString());
+  AddAutoIncDescriptor(nullptr)->SetAutoIncEngine(aReader.ReadString());
+  TzfMainIndicesDescriptor* indices = AddIndicesDescriptor(nullptr);
+  indices->SetIndicesEngine(aReader.ReadString());
+
+  zfReadExpectedIdent(*this, aReader, u"RecordDescriptor");
+  if (ReadStoredBoolean(aReader)) {
+    const auto& cls = FindStoredDescriptorClass<TzfSectionDescriptorClassInfo>(
+        TzfBaseRecordDescriptor::ClassInfo(), u"RecordDescriptor", aReader.ReadString());
+    AddRecordDescriptor(&cls)->LoadFromReader(aReader);
+  } else {
+    AddRecordDescriptor(nullptr);
+  }
+  zfReadExpectedIdent(*this, aReader, u"BlobDescriptor");
+  if (ReadStoredBoolean(aReader)) {
+    const auto& cls = FindStoredDescriptorClass<TzfSectionDescriptorClassInfo>(
+        TzfBaseBlobDescriptor::ClassInfo(), u"BlobDescriptor", aReader.ReadString());
+    AddBlobDescriptor(&cls)->LoadFromReader(aReader);
+  } else {
+    AddBlobDescriptor(nullptr);
+  }
+
+  // Files: class, extension, kind and part each.
+  zfReadExpectedIdent(*this, aReader, u"FileDescriptor");
+  const int32_t fileCount = aReader.ReadInteger();
+  CheckStoredCount(aReader, fileCount, kMinEntryBytes);
+  TzfFilesDescriptor& files = *ddFilesDescriptor;
+  files.Clear(false);
+  for (int32_t i = 0; i < fileCount; ++i) {
+    const auto& cls = FindStoredDescriptorClass<TzfFileDescriptorClassInfo>(
+        TzfFileDescriptor::ClassInfo(), u"FileDescriptor", aReader.ReadString());
+    UnicodeString extension = aReader.ReadString();
+    const int32_t kind = aReader.ReadInteger();
+    if (kind == kOldFileMain) {
+      if (i != 0) RaiseError(zfErrIncompatibleStream);
+      extension.clear();
+    }
+    TzfFileDescriptor* file = files.AppendStoredFile(cls, extension);
+    if (kind == kOldFileBlob && tdBlobDescriptor) {
+      if (tdBlobDescriptor->bbdFileNumber != 0 && tdBlobDescriptor->bbdFileNumber != i)
+        RaiseError(zfErrInvalidDesc, u"A BLOB file has already been defined", {});
+      tdBlobDescriptor->bbdFileNumber = i;
+    }
+    file->LoadFromReader(aReader);
+  }
+
+  // Fields: as in the fields descriptor's own part, without its header and validations.
+  zfReadExpectedIdent(*this, aReader, u"FieldDescriptor");
+  const int32_t fieldCount = aReader.ReadInteger();
+  CheckStoredCount(aReader, fieldCount, kMinEntryBytes);
+  TzfFieldsDescriptor& fields = *tdFieldsDescriptor;
+  for (int32_t i = 0; i < fieldCount; ++i) fields.ReadStoredField(aReader, i);
+
+  // Indexes: index class, key class, name and file number, then the index's part.
+  zfReadExpectedIdent(*this, aReader, u"IndexDescriptor");
+  const int32_t indexCount = aReader.ReadInteger();
+  if (indexCount > 0) CheckStoredCount(aReader, indexCount, kMinEntryBytes);
+  for (int32_t i = 0; i < indexCount; ++i) {
+    const auto& ic = FindStoredDescriptorClass<TzfIndexDescriptorClassInfo>(
+        TzfIndexDescriptor::ClassInfo(), u"IndexDescriptor", aReader.ReadString());
+    const auto& kc =
+        FindStoredDescriptorClass(TzfBaseKeyDescriptor::ClassInfo(), u"KeyDescriptor", aReader.ReadString());
+    const UnicodeString name = aReader.ReadString();
+    const int32_t fileNumber = aReader.ReadInteger();
+    std::unique_ptr<TzfIndexDescriptor> index(ic.CreateIndex(indices, &kc, fileNumber, name));
+    index->idNumber = i;
+    TzfIndexDescriptor* p = index.get();
+    indices->IndexDescriptor.push_back(std::move(index));
+    TzfDictionaryReadNesting nesting(*this);
+    p->LoadFromReader(aReader);
+  }
+  indices->SetDefaultIndex(aReader.ReadInteger());
+  if (indexCount <= 0) RemoveIndicesDescriptor();
+
+  fields.fsdLogRecLen = aReader.ReadInteger();
+  fields.fsdLogRecLenAlign = ddVersion == 2 ? aReader.ReadInteger() : fields.fsdLogRecLen;
+
+  // Custom descriptors: made with the dictionary itself as parent, kept in the list.
+  zfReadExpectedIdent(*this, aReader, u"CustomDescriptor");
+  const int32_t customCount = aReader.ReadInteger();
+  CheckStoredCount(aReader, customCount, kMinEntryBytes);
+  TzfCustomDescsDescriptor& customs = *tdCustomDescsDescriptor;
+  for (int32_t i = 0; i < customCount; ++i) {
+    const auto& cls = FindStoredDescriptorClass<TzfCustomDescriptorClassInfo>(
+        TzfBaseCustomDescriptor::ClassInfo(), u"CustomDescriptor", aReader.ReadString());
+    const UnicodeString name = aReader.ReadString();
+    std::unique_ptr<TzfDictionaryItem> item(cls.CreateNamed(this, name));
+    auto* custom = dynamic_cast<TzfBaseCustomDescriptor*>(item.get());
+    if (!custom) RaiseError(zfErrIncompatibleStream);
+    item.release();
+    customs.CustomDescriptor.emplace_back(custom);
+    TzfDictionaryReadNesting nesting(*this);
+    custom->LoadFromReader(aReader);
+  }
+}
+
+}  // namespace zf
