@@ -324,12 +324,10 @@ void TzfDataDictionary::ReadFromStream(rtl::TStream& aStream, const UnicodeStrin
   } catch (const EzfBaseException&) {
     InternalClear(false);
     throw;
-  } catch (const rtl::EAssertionFailed&) {
-    InternalClear(false);
-    throw;
   } catch (const rtl::Exception&) {
     // The value reader refuses a value of the wrong kind, or one running past the end of the
-    // stream, with a stream error that carries no code: the stream is damaged.
+    // stream, with a stream error that carries no code, and a few descriptors check stored
+    // markers as consistency checks: either way the stream is damaged.
     InternalClear(false);
     RaiseError(zfErrIncompatibleStream);
   } catch (...) {
@@ -424,7 +422,24 @@ void TzfDataDictionary::ReadOldLayout(TzfReader& aReader) {
   const int32_t fieldCount = aReader.ReadInteger();
   CheckStoredCount(aReader, fieldCount, kMinEntryBytes);
   TzfFieldsDescriptor& fields = *tdFieldsDescriptor;
-  for (int32_t i = 0; i < fieldCount; ++i) fields.ReadStoredField(aReader, i);
+  for (int32_t i = 0; i < fieldCount; ++i) {
+    const auto& cls = FindStoredDescriptorClass<TzfFieldDescriptorClassInfo>(
+        TzfFieldDescriptor::ClassInfo(), u"FieldDescriptor", aReader.ReadString());
+    const UnicodeString name = aReader.ReadString();
+    const UnicodeString desc = aReader.ReadString();
+    TzfFieldType type = zftBoolean;
+    if (!zfFieldTypeFromEnumName(aReader.ReadString(), type)) RaiseError(zfErrIncompatibleStream);
+    const int32_t units = aReader.ReadInteger();
+    const int32_t decPl = aReader.ReadInteger();
+    const bool required = ReadStoredBoolean(aReader);
+    std::unique_ptr<TzfFieldDescriptor> field(cls.CreateField(&fields, name, desc, type, units, decPl, required));
+    field->fdNumber = i;
+    TzfFieldDescriptor* p = field.get();
+    fields.FieldDescriptor.push_back(std::move(field));
+    fields.FieldCount = static_cast<int32_t>(fields.FieldDescriptor.size());
+    TzfDictionaryReadNesting nesting(*this);
+    p->LoadFromReader(aReader);
+  }
 
   // Indexes: index class, key class, name and file number, then the index's part.
   zfReadExpectedIdent(*this, aReader, u"IndexDescriptor");

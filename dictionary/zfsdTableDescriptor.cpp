@@ -130,9 +130,11 @@ void TzfCustomDescsDescriptor::SaveToWriter(TzfWriter& aWriter, int32_t aClientV
   if (aClientVersion < zfVersion20000) RaiseError(zfErrIncompatibleVersion);
   aWriter.WriteInteger(1);
   aWriter.WriteInteger(CustomCount());
-  for (const auto& d : CustomDescriptor) aWriter.WriteString(d->ClassName());
-  for (const auto& d : CustomDescriptor) aWriter.WriteString(d->bcdName);
-  for (const auto& d : CustomDescriptor) d->SaveToWriter(aWriter, aClientVersion);
+  for (const auto& d : CustomDescriptor) {
+    aWriter.WriteString(d->ClassName());
+    aWriter.WriteString(d->bcdName);
+    d->SaveToWriter(aWriter, aClientVersion);
+  }
 }
 
 void TzfCustomDescsDescriptor::LoadFromReader(TzfReader& aReader) {
@@ -141,15 +143,12 @@ void TzfCustomDescsDescriptor::LoadFromReader(TzfReader& aReader) {
   const int32_t count = aReader.ReadInteger();
   CheckStoredCount(aReader, count, kMinEntryBytes);
   Clear();
-  std::vector<const TzfCustomDescriptorClassInfo*> classes;
-  std::vector<UnicodeString> names;
-  for (int32_t i = 0; i < count; ++i)
-    classes.push_back(&FindStoredDescriptorClass<TzfCustomDescriptorClassInfo>(
-        TzfBaseCustomDescriptor::ClassInfo(), u"CustomDescriptor", aReader.ReadString()));
-  for (int32_t i = 0; i < count; ++i) names.push_back(aReader.ReadString());
   for (int32_t i = 0; i < count; ++i) {
+    const auto& cls = FindStoredDescriptorClass<TzfCustomDescriptorClassInfo>(
+        TzfBaseCustomDescriptor::ClassInfo(), u"CustomDescriptor", aReader.ReadString());
+    const UnicodeString name = aReader.ReadString();
     TzfDictionaryReadNesting nesting(*this);
-    std::unique_ptr<TzfDictionaryItem> item(classes[i]->CreateNamed(this, names[i]));
+    std::unique_ptr<TzfDictionaryItem> item(cls.CreateNamed(this, name));
     auto* custom = dynamic_cast<TzfBaseCustomDescriptor*>(item.get());
     if (!custom) RaiseError(zfErrIncompatibleStream);
     item.release();
@@ -254,9 +253,11 @@ void TzfTablesDescriptor::SaveToWriter(TzfWriter& aWriter, int32_t aClientVersio
   if (aClientVersion < zfVersion20000) RaiseError(zfErrIncompatibleVersion);
   aWriter.WriteInteger(1);
   aWriter.WriteInteger(TableCount());
-  for (const auto& t : TableDescriptor) aWriter.WriteString(t->ClassName());
-  for (const auto& t : TableDescriptor) aWriter.WriteString(t->ntdName);
-  for (const auto& t : TableDescriptor) t->SaveToWriter(aWriter, aClientVersion);
+  for (const auto& t : TableDescriptor) {
+    aWriter.WriteString(t->ClassName());
+    aWriter.WriteString(t->ntdName);
+    t->SaveToWriter(aWriter, aClientVersion);
+  }
 }
 
 void TzfTablesDescriptor::LoadFromReader(TzfReader& aReader) {
@@ -265,16 +266,13 @@ void TzfTablesDescriptor::LoadFromReader(TzfReader& aReader) {
   const int32_t count = aReader.ReadInteger();
   CheckStoredCount(aReader, count, kMinEntryBytes);
   Clear();
-  std::vector<const TzfNestedTableDescriptorClassInfo*> classes;
-  std::vector<UnicodeString> names;
-  for (int32_t i = 0; i < count; ++i)
-    classes.push_back(&FindStoredDescriptorClass<TzfNestedTableDescriptorClassInfo>(
-        TzfNestedTableDescriptor::ClassInfo(), u"TableDescriptor", aReader.ReadString()));
-  for (int32_t i = 0; i < count; ++i) names.push_back(aReader.ReadString());
   for (int32_t i = 0; i < count; ++i) {
+    const auto& cls = FindStoredDescriptorClass<TzfNestedTableDescriptorClassInfo>(
+        TzfNestedTableDescriptor::ClassInfo(), u"TableDescriptor", aReader.ReadString());
+    const UnicodeString name = aReader.ReadString();
     // Nested tables hold nested tables: the nesting guard bounds how deep a damaged stream goes.
     TzfDictionaryReadNesting nesting(*this);
-    TableDescriptor.emplace_back(NewNestedTable(this, classes[i], names[i]));
+    TableDescriptor.emplace_back(NewNestedTable(this, &cls, name));
     TableDescriptor.back()->LoadFromReader(aReader);
   }
 }
