@@ -408,7 +408,11 @@ void TzfDataDictionary::ReadOldLayout(TzfReader& aReader) {
       if (i != 0) RaiseError(zfErrIncompatibleStream);
       extension.clear();
     }
-    TzfFileDescriptor* file = files.AppendStoredFile(cls, extension);
+    std::unique_ptr<TzfFileDescriptor> made(cls.CreateFile(&files, extension));
+    made->fdNumber = i;
+    TzfFileDescriptor* file = made.get();
+    files.FileDescriptor.push_back(std::move(made));
+    files.FileCount = static_cast<int32_t>(files.FileDescriptor.size());
     if (kind == kOldFileBlob && tdBlobDescriptor) {
       if (tdBlobDescriptor->bbdFileNumber != 0 && tdBlobDescriptor->bbdFileNumber != i)
         RaiseError(zfErrInvalidDesc, u"A BLOB file has already been defined", {});
@@ -471,7 +475,7 @@ void TzfDataDictionary::ReadOldLayout(TzfReader& aReader) {
   CheckStoredCount(aReader, customCount, kMinEntryBytes);
   TzfCustomDescsDescriptor& customs = *tdCustomDescsDescriptor;
   for (int32_t i = 0; i < customCount; ++i) {
-    const auto& cls = FindStoredDescriptorClass<TzfCustomDescriptorClassInfo>(
+    const auto& cls = FindStoredDescriptorClass<TzfNamedDescriptorClassInfo>(
         TzfBaseCustomDescriptor::ClassInfo(), u"CustomDescriptor", aReader.ReadString());
     const UnicodeString name = aReader.ReadString();
     std::unique_ptr<TzfDictionaryItem> item(cls.CreateNamed(this, name));

@@ -85,8 +85,8 @@ bool ReadSkipOnNullPart(const TzfDictionaryItem& aItem, TzfReader& aReader) {
 
 // ---- TzfRefIntegrityDescriptor ----
 
-const TzfCustomDescriptorClassInfo& TzfRefIntegrityDescriptor::ClassInfo() {
-  static const TzfCustomDescriptorClassInfo info(
+const TzfNamedDescriptorClassInfo& TzfRefIntegrityDescriptor::ClassInfo() {
+  static const TzfNamedDescriptorClassInfo info(
       u"TzfRefIntegrityDescriptor", &TzfBaseCustomDescriptor::ClassInfo(), nullptr,
       [](TzfPersistent* aParent, const UnicodeString& aName) -> TzfDictionaryItem* {
         return new TzfRefIntegrityDescriptor(aParent, aName);

@@ -56,7 +56,7 @@ class TzfReferenceDescriptorClassInfo : public TzfDictionaryItemClassInfo {
 
 // The custom descriptor "RefIntegrity": the table's references.
 class TzfRefIntegrityDescriptor : public TzfBaseCustomDescriptor {
-  ZF_DICTIONARY_ITEM_CLASS(TzfCustomDescriptorClassInfo, EzfRefIntegrityDescriptorException)
+  ZF_DICTIONARY_ITEM_CLASS(TzfNamedDescriptorClassInfo, EzfRefIntegrityDescriptorException)
  public:
   TzfRefIntegrityDescriptor(TzfPersistent* aParent, const UnicodeString& aName)
       : TzfBaseCustomDescriptor(aParent, aName) {}

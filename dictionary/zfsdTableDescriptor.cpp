@@ -88,7 +88,7 @@ const TzfDictionaryItemClassInfo& TzfCustomDescsDescriptor::ClassInfo() {
 TzfCustomDescsDescriptor::~TzfCustomDescsDescriptor() { Clear(); }
 
 TzfBaseCustomDescriptor* TzfCustomDescsDescriptor::AddCustom(const UnicodeString& aName,
-                                                             const TzfCustomDescriptorClassInfo* aClass) {
+                                                             const TzfNamedDescriptorClassInfo* aClass) {
   CheckReadOnly();
   if (zfCheckIdentifier(aName, zfErrInvalidName, false, true) != 0) RaiseError(zfErrInvalidName);
   if (GetCustomDescriptorFromName(aName) >= 0)
@@ -144,7 +144,7 @@ void TzfCustomDescsDescriptor::LoadFromReader(TzfReader& aReader) {
   CheckStoredCount(aReader, count, kMinEntryBytes);
   Clear();
   for (int32_t i = 0; i < count; ++i) {
-    const auto& cls = FindStoredDescriptorClass<TzfCustomDescriptorClassInfo>(
+    const auto& cls = FindStoredDescriptorClass<TzfNamedDescriptorClassInfo>(
         TzfBaseCustomDescriptor::ClassInfo(), u"CustomDescriptor", aReader.ReadString());
     const UnicodeString name = aReader.ReadString();
     TzfDictionaryReadNesting nesting(*this);
@@ -443,6 +443,14 @@ int32_t TzfBaseTableDescriptor::GetBookmarkSize(int32_t aIndex) {
   if (aIndex < 0 || aIndex >= tdIndicesDescriptor->IndexCount())
     RaiseError(zfErrInvalidDescNum, u"Index out of bounds: %d", {aIndex});
   return kBookmarkBase + tdIndicesDescriptor->IndexDescriptor[aIndex]->idKeyDescriptor->GetKeyLength();
+}
+
+void TzfBaseTableDescriptor::EnsureAutoIncDescriptor() {
+  if (!tdAutoIncDescriptor) AddAutoIncDescriptor(nullptr);
+}
+
+void TzfBaseTableDescriptor::EnsureBlobDescriptor() {
+  if (!tdBlobDescriptor) AddBlobDescriptor(nullptr);
 }
 
 void TzfBaseTableDescriptor::AddConstraintName(TzfDictionaryItem* aItem, const UnicodeString& aName) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dictionary/zfsdDictionaryItem.h"
+#include "dictionary/zfsdFieldDescriptor.h"
 #include "dictionary/zfsdLocaleDescriptor.h"
 #include "dictionary/zfsdStorageDescriptor.h"
 
@@ -39,7 +40,7 @@ class TzfCustomDescsDescriptor : public TzfDictionaryItem {
 
   // Appends a custom descriptor named aName of aClass (nullptr: TzfBaseCustomDescriptor);
   // 10068 for a bad name, 10009 for a name already in the list.
-  TzfBaseCustomDescriptor* AddCustom(const UnicodeString& aName, const TzfCustomDescriptorClassInfo* aClass = nullptr);
+  TzfBaseCustomDescriptor* AddCustom(const UnicodeString& aName, const TzfNamedDescriptorClassInfo* aClass = nullptr);
   void RemoveCustom(int32_t aInx);
   void RemoveCustom(const UnicodeString& aName);
   // Frees every descriptor (no read-only check: part of a reset).
@@ -97,7 +98,7 @@ class TzfTablesDescriptor : public TzfDictionaryItem {
 
 // ---- Table descriptors ----
 
-class TzfBaseTableDescriptor : public TzfLocalizedDictionaryItem {
+class TzfBaseTableDescriptor : public TzfLocalizedDictionaryItem, public IzfFieldStorageOwner {
   ZF_DICTIONARY_ITEM_CLASS(TzfDictionaryItemClassInfo, EzfBaseTableDescriptorException)
  public:
   explicit TzfBaseTableDescriptor(TzfPersistent* aParent);
@@ -147,6 +148,10 @@ class TzfBaseTableDescriptor : public TzfLocalizedDictionaryItem {
 
   // ---- Overrides ----
 
+  // A field of an auto-increment or BLOB type checked without the table's descriptor of that
+  // kind adds one of the default class.
+  void EnsureAutoIncDescriptor() override;
+  void EnsureBlobDescriptor() override;
   void AddConstraintName(TzfDictionaryItem* aItem, const UnicodeString& aName) override;
   void RemoveConstraintName(TzfDictionaryItem* aItem, const UnicodeString& aName) override;
   bool FindRelatedDescriptorOfType(const TzfRegisterableClass& aType, TzfDictionaryItem*& aDescriptor,

@@ -8,6 +8,7 @@
 
 #include "dictionary/zfsdDataDictionary.h"
 #include "dictionary/zfsdStartup.h"
+#include "foundation/zfllConst.h"
 #include "foundation/zfllException.h"
 #include "foundation/zfllStreams.h"
 

@@ -8,6 +8,7 @@
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "dictionary/zfsdStartup.h"
+#include "foundation/zfllConst.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreams.h"
 #include "zfsdDictTestRoot.h"
@@ -99,7 +100,7 @@ TEST_F(RefIntTest, FieldSourcesFollowTheirField) {
   EXPECT_EQ(dict.tdFieldsDescriptor->FieldCount, 6);
   source->SetFieldNumber(6);
   EXPECT_EQ(Outcome([&] { source->CheckValid(false); }),
-            u"!EzfFieldSourceDescriptorException #10004: ZofrinDB: Invalid field number: 6 [$271C/10004]");
+            u"!EzfFieldSourceDescriptorException #10004: ZofrinDB: Invalid field number: 6 [$2714/10004]");
 }
 
 TEST_F(RefIntTest, TargetsNameTheirTables) {
@@ -115,7 +116,7 @@ TEST_F(RefIntTest, TargetsNameTheirTables) {
   EXPECT_EQ(relative->ReferencedTableName(), u"T:Sub");
   relative->SetTableName(u".:Sub");
   EXPECT_EQ(relative->ReferencedTableName(), u"T:Sub");
-  EXPECT_NE(Outcome([&] { relative->SetTableName(u"a b"); }).find(u"#10039"), UnicodeString::npos);
+  EXPECT_NE(Outcome([&] { relative->SetTableName(u"a: b"); }).find(u"#10039"), UnicodeString::npos);
   relative->SetTableName(u"Missing");
   EXPECT_NE(Outcome([&] { relative->CheckValid(false); }).find(u"#10024"), UnicodeString::npos);
 

@@ -10,6 +10,7 @@
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "dictionary/zfsdStartup.h"
+#include "foundation/zfllConst.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreams.h"
 #include "zfsdDictTestRoot.h"
@@ -68,7 +69,7 @@ TEST_F(TableDescriptorTest, NestedTableNamesAreCheckedAndUnique) {
   TzfTablesDescriptor& tables = *dict.tdTablesDescriptor;
   EXPECT_EQ(Outcome([&] { tables.AddTable(u"a", nullptr); }),
             u"!EzfTablesDescriptorException #10009: ZofrinDB: Duplicated table name: a [$2719/10009]");
-  EXPECT_NE(Outcome([&] { tables.AddTable(u"1x", nullptr); }).find(u"#10039"), UnicodeString::npos);
+  EXPECT_NE(Outcome([&] { tables.AddTable(u" x", nullptr); }).find(u"#10039"), UnicodeString::npos);
   EXPECT_NE(Outcome([&] { tables.AddTable(u"", nullptr); }).find(u"#10039"), UnicodeString::npos);
   EXPECT_EQ(Outcome([&] { tables.AddTable(u"$sys", nullptr); }), u"ok");
   EXPECT_EQ(tables.TableCount(), 2);
@@ -94,7 +95,7 @@ TEST_F(TableDescriptorTest, CustomDescriptorNamesAreCheckedAndUnique) {
   EXPECT_EQ(Outcome([&] { customs.AddCustom(u"ONE", nullptr); }),
             u"!EzfCustomDescsDescriptorException #10009: ZofrinDB: Duplicated custom descriptor name: ONE "
             u"[$2719/10009]");
-  EXPECT_NE(Outcome([&] { customs.AddCustom(u"a b", nullptr); }).find(u"#10068"), UnicodeString::npos);
+  EXPECT_NE(Outcome([&] { customs.AddCustom(u"a ", nullptr); }).find(u"#10068"), UnicodeString::npos);
   EXPECT_EQ(customs.CustomCount(), 1);
   EXPECT_EQ(customs.GetCustomDescriptorFromName(u"one"), 0);
   // A name made equal behind the list's back is caught by the check.
