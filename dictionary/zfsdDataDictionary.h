@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "dictionary/zfsdKeyFieldEngine.h"
 #include "dictionary/zfsdTableDescriptor.h"
 #include "platform/rtl/rtlStream.h"
 
@@ -32,7 +33,7 @@ using TzfBlockSignature = std::array<char, 4>;
 inline constexpr TzfBlockSignature zfHeaderSignature1{'Z', 'F', '!', '1'};
 inline constexpr TzfBlockSignature zfHeaderSignature2{'Z', 'F', '!', '2'};
 
-class TzfDataDictionary : public TzfBaseTableDescriptor, public IzfDictionaryRoot {
+class TzfDataDictionary : public TzfBaseTableDescriptor, public IzfDictionaryRoot, public IzfWideStringOrder {
   ZF_DICTIONARY_ITEM_CLASS(TzfDictionaryItemClassInfo, EzfDataDictionaryException)
  public:
   // A dictionary with its defaults: one data file, a stream and a record descriptor and the
@@ -78,6 +79,8 @@ class TzfDataDictionary : public TzfBaseTableDescriptor, public IzfDictionaryRoo
   int32_t NextItemID() override { return ++ddCurrentID; }
   void CheckDictionaryReadOnly() override;
   int32_t DictionaryVersion() const override { return ddVersion; }
+  // Key field engines of wide text without a locale ask this (ddUseByteOrderForWideString).
+  bool UseByteOrderForWideString() const override { return ddUseByteOrderForWideString; }
 
   // ---- Fields ----
 
