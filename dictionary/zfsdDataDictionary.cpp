@@ -26,31 +26,6 @@ constexpr int32_t kOldFileBlob = 2;
 // smallest item header. Bounds stored counts by what the stream still holds.
 constexpr int32_t kMinEntryBytes = 6;
 
-template <class T>
-const T* As(const TzfDictionaryItem* aItem) {
-  return dynamic_cast<const T*>(aItem);
-}
-
-template <class P>
-bool SameNested(const P& a, const P& b) {
-  if (!a || !b) return !a && !b;
-  return a->IsEqual(b.get());
-}
-
-// A class name, then the descriptor's part.
-void WriteClassAndPart(TzfWriter& aWriter, TzfDictionaryItem& aItem, int32_t aClientVersion) {
-  aWriter.WriteString(aItem.ClassName());
-  aItem.SaveToWriter(aWriter, aClientVersion);
-}
-
-// The identifier, whether the descriptor follows, and then its class name and part.
-template <class P>
-void WritePlace(TzfWriter& aWriter, UnicodeStringView aIdent, const P& aNested, int32_t aClientVersion) {
-  aWriter.WriteIdent(aIdent);
-  aWriter.WriteBoolean(aNested != nullptr);
-  if (aNested) WriteClassAndPart(aWriter, *aNested, aClientVersion);
-}
-
 }  // namespace
 
 // ---- Construction ----
@@ -118,8 +93,8 @@ int32_t TzfDataDictionary::GetFileFromExt(const UnicodeString& aFileExt) const {
 
 uint32_t TzfDataDictionary::UsableBlockSize(TzfBlockSize aBlockSize) { return zfBlockSizeBytes(aBlockSize); }
 
-bool TzfDataDictionary::FindRelatedDescriptorOfType(const TzfRegisterableClass& aType,
-                                                    TzfDictionaryItem*& aDescriptor, TzfDictionaryItem* aFrom) {
+bool TzfDataDictionary::FindRelatedDescriptorOfType(const TzfRegisterableClass& aType, TzfDictionaryItem*& aDescriptor,
+                                                    TzfDictionaryItem* aFrom) {
   if (aType.InheritsFrom(&TzfFilesDescriptor::ClassInfo())) {
     aDescriptor = ddFilesDescriptor.get();
     return true;
@@ -205,10 +180,10 @@ void TzfDataDictionary::CheckValid(bool aForBuild) {
 
 bool TzfDataDictionary::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfBaseTableDescriptor::IsEqual(aItem)) return false;
-  const auto* other = As<TzfDataDictionary>(aItem);
+  const auto* other = dynamic_cast<const TzfDataDictionary*>(aItem);
   return other && rtl::SameText(EncryptionEngine, other->EncryptionEngine) &&
-         SameNested(ddStreamDescriptor, other->ddStreamDescriptor) &&
-         SameNested(ddFilesDescriptor, other->ddFilesDescriptor);
+         zfSameOptional(ddStreamDescriptor, other->ddStreamDescriptor) &&
+         zfSameOptional(ddFilesDescriptor, other->ddFilesDescriptor);
 }
 
 // ---- Writing ----
@@ -236,8 +211,8 @@ void TzfDataDictionary::WriteToWriter(TzfWriter& aWriter, int32_t aClientVersion
 
 void TzfDataDictionary::WriteTreeLayout(TzfWriter& aWriter, int32_t aVersion, int32_t aClientVersion) {
   if (aVersion == 4) aWriter.WriteBoolean(ddUseByteOrderForWideString);
-  WritePlace(aWriter, u"StreamDescriptor", ddStreamDescriptor, aClientVersion);
-  WritePlace(aWriter, u"FilesDescriptor", ddFilesDescriptor, aClientVersion);
+  zfWriteDescriptorPlace(aWriter, u"StreamDescriptor", ddStreamDescriptor, aClientVersion);
+  zfWriteDescriptorPlace(aWriter, u"FilesDescriptor", ddFilesDescriptor, aClientVersion);
   SaveToWriter(aWriter, aClientVersion);
   aWriter.WriteIdent(u"CurrentID");
   aWriter.WriteInteger(ddCurrentID);
@@ -248,8 +223,8 @@ void TzfDataDictionary::WriteOldLayout(TzfWriter& aWriter, int32_t aVersion, int
   aWriter.WriteString(tdAutoIncDescriptor ? tdAutoIncDescriptor->baidAutoIncEngine
                                           : UnicodeString(zfDefaultEngineName));
   aWriter.WriteString(tdIndicesDescriptor ? tdIndicesDescriptor->IndicesEngine : UnicodeString(zfDefaultEngineName));
-  WritePlace(aWriter, u"RecordDescriptor", tdRecordDescriptor, aClientVersion);
-  WritePlace(aWriter, u"BlobDescriptor", tdBlobDescriptor, aClientVersion);
+  zfWriteDescriptorPlace(aWriter, u"RecordDescriptor", tdRecordDescriptor, aClientVersion);
+  zfWriteDescriptorPlace(aWriter, u"BlobDescriptor", tdBlobDescriptor, aClientVersion);
 
   TzfFilesDescriptor& files = *ddFilesDescriptor;
   aWriter.WriteIdent(u"FileDescriptor");
@@ -386,8 +361,8 @@ void TzfDataDictionary::ReadOldLayout(TzfReader& aReader) {
   }
   zfReadExpectedIdent(*this, aReader, u"BlobDescriptor");
   if (ReadStoredBoolean(aReader)) {
-    const auto& cls = FindStoredDescriptorClass<TzfSectionDescriptorClassInfo>(
-        TzfBaseBlobDescriptor::ClassInfo(), u"BlobDescriptor", aReader.ReadString());
+    const auto& cls = FindStoredDescriptorClass<TzfSectionDescriptorClassInfo>(TzfBaseBlobDescriptor::ClassInfo(),
+                                                                               u"BlobDescriptor", aReader.ReadString());
     AddBlobDescriptor(&cls)->LoadFromReader(aReader);
   } else {
     AddBlobDescriptor(nullptr);
@@ -400,8 +375,8 @@ void TzfDataDictionary::ReadOldLayout(TzfReader& aReader) {
   TzfFilesDescriptor& files = *ddFilesDescriptor;
   files.Clear(false);
   for (int32_t i = 0; i < fileCount; ++i) {
-    const auto& cls = FindStoredDescriptorClass<TzfFileDescriptorClassInfo>(
-        TzfFileDescriptor::ClassInfo(), u"FileDescriptor", aReader.ReadString());
+    const auto& cls = FindStoredDescriptorClass<TzfFileDescriptorClassInfo>(TzfFileDescriptor::ClassInfo(),
+                                                                            u"FileDescriptor", aReader.ReadString());
     UnicodeString extension = aReader.ReadString();
     const int32_t kind = aReader.ReadInteger();
     if (kind == kOldFileMain) {
@@ -427,8 +402,8 @@ void TzfDataDictionary::ReadOldLayout(TzfReader& aReader) {
   CheckStoredCount(aReader, fieldCount, kMinEntryBytes);
   TzfFieldsDescriptor& fields = *tdFieldsDescriptor;
   for (int32_t i = 0; i < fieldCount; ++i) {
-    const auto& cls = FindStoredDescriptorClass<TzfFieldDescriptorClassInfo>(
-        TzfFieldDescriptor::ClassInfo(), u"FieldDescriptor", aReader.ReadString());
+    const auto& cls = FindStoredDescriptorClass<TzfFieldDescriptorClassInfo>(TzfFieldDescriptor::ClassInfo(),
+                                                                             u"FieldDescriptor", aReader.ReadString());
     const UnicodeString name = aReader.ReadString();
     const UnicodeString desc = aReader.ReadString();
     TzfFieldType type = zftBoolean;
@@ -450,8 +425,8 @@ void TzfDataDictionary::ReadOldLayout(TzfReader& aReader) {
   const int32_t indexCount = aReader.ReadInteger();
   if (indexCount > 0) CheckStoredCount(aReader, indexCount, kMinEntryBytes);
   for (int32_t i = 0; i < indexCount; ++i) {
-    const auto& ic = FindStoredDescriptorClass<TzfIndexDescriptorClassInfo>(
-        TzfIndexDescriptor::ClassInfo(), u"IndexDescriptor", aReader.ReadString());
+    const auto& ic = FindStoredDescriptorClass<TzfIndexDescriptorClassInfo>(TzfIndexDescriptor::ClassInfo(),
+                                                                            u"IndexDescriptor", aReader.ReadString());
     const auto& kc =
         FindStoredDescriptorClass(TzfBaseKeyDescriptor::ClassInfo(), u"KeyDescriptor", aReader.ReadString());
     const UnicodeString name = aReader.ReadString();
@@ -475,13 +450,9 @@ void TzfDataDictionary::ReadOldLayout(TzfReader& aReader) {
   CheckStoredCount(aReader, customCount, kMinEntryBytes);
   TzfCustomDescsDescriptor& customs = *tdCustomDescsDescriptor;
   for (int32_t i = 0; i < customCount; ++i) {
-    const auto& cls = FindStoredDescriptorClass<TzfNamedDescriptorClassInfo>(
-        TzfBaseCustomDescriptor::ClassInfo(), u"CustomDescriptor", aReader.ReadString());
-    const UnicodeString name = aReader.ReadString();
-    std::unique_ptr<TzfDictionaryItem> item(cls.CreateNamed(this, name));
-    auto* custom = dynamic_cast<TzfBaseCustomDescriptor*>(item.get());
-    if (!custom) RaiseError(zfErrIncompatibleStream);
-    item.release();
+    const auto& cls = FindStoredDescriptorClass<TzfNamedDescriptorClassInfo>(TzfBaseCustomDescriptor::ClassInfo(),
+                                                                             u"CustomDescriptor", aReader.ReadString());
+    TzfBaseCustomDescriptor* custom = zfNewCustomDescriptor(*this, this, cls, aReader.ReadString());
     customs.CustomDescriptor.emplace_back(custom);
     TzfDictionaryReadNesting nesting(*this);
     custom->LoadFromReader(aReader);

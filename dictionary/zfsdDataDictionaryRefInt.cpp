@@ -14,11 +14,6 @@ namespace zf {
 
 namespace {
 
-template <class T>
-const T* As(const TzfDictionaryItem* aItem) {
-  return dynamic_cast<const T*>(aItem);
-}
-
 // Makes a descriptor of aClass (nullptr: TDefault) through its generic virtual constructor; the
 // class must belong to TBase's family.
 template <class TBase, class TDefault>
@@ -45,14 +40,6 @@ int32_t IndexOf(const V& aList, const T* aItem) {
   return -1;
 }
 
-template <class V>
-bool SameLists(const V& a, const V& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (!a[i]->IsEqual(b[i].get())) return false;
-  return true;
-}
-
 // The topmost table descriptor above aItem (the data dictionary's own table).
 TzfBaseTableDescriptor* RootTable(const TzfDictionaryItem& aItem) {
   TzfBaseTableDescriptor* table = aItem.FindParent<TzfBaseTableDescriptor>();
@@ -66,8 +53,7 @@ TzfBaseTableDescriptor* RootTable(const TzfDictionaryItem& aItem) {
 
 // Version of the source and action parts: 2 carries the skip-on-null flag, which a client below
 // 20000 cannot read.
-void WriteSkipOnNullPart(const TzfDictionaryItem& aItem, TzfWriter& aWriter, int32_t aClientVersion,
-                         bool aSkipOnNull) {
+void WriteSkipOnNullPart(const TzfDictionaryItem& aItem, TzfWriter& aWriter, int32_t aClientVersion, bool aSkipOnNull) {
   if (aClientVersion < zfVersion20000) {
     if (aSkipOnNull) aItem.RaiseError(zfErrIncompatibleVersion);
     aWriter.WriteInteger(1);
@@ -150,8 +136,8 @@ void TzfRefIntegrityDescriptor::CheckValid(bool aForBuild) {
 }
 
 bool TzfRefIntegrityDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  const auto* other = As<TzfRefIntegrityDescriptor>(aItem);
-  return other && TzfBaseCustomDescriptor::IsEqual(aItem) && SameLists(ridReferences, other->ridReferences);
+  const auto* other = dynamic_cast<const TzfRefIntegrityDescriptor*>(aItem);
+  return other && TzfBaseCustomDescriptor::IsEqual(aItem) && zfSameItemLists(ridReferences, other->ridReferences);
 }
 
 // ---- TzfReferenceDescriptor ----
@@ -167,8 +153,7 @@ const TzfReferenceDescriptorClassInfo& TzfReferenceDescriptor::ClassInfo() {
 
 TzfReferenceDescriptor::TzfReferenceDescriptor(TzfPersistent* aParent, TzfDictionaryItemClass aTargetCursorClass)
     : TzfDictionaryItem(aParent) {
-  rdTargetCursor =
-      NewItem<TzfBaseTargetCursorDescriptor, TzfTableTargetCursorDescriptor>(this, aTargetCursorClass);
+  rdTargetCursor = NewItem<TzfBaseTargetCursorDescriptor, TzfTableTargetCursorDescriptor>(this, aTargetCursorClass);
 }
 
 TzfReferenceDescriptor::~TzfReferenceDescriptor() {
@@ -183,8 +168,7 @@ TzfBaseSourceDescriptor* TzfReferenceDescriptor::AddSource(TzfDictionaryItemClas
 }
 
 TzfBaseActionDescriptor* TzfReferenceDescriptor::AddAction(TzfDictionaryItemClass aActionDescriptorClass) {
-  rdActions.push_back(
-      NewItem<TzfBaseActionDescriptor, TzfBlockDeleteActionDescriptor>(this, aActionDescriptorClass));
+  rdActions.push_back(NewItem<TzfBaseActionDescriptor, TzfBlockDeleteActionDescriptor>(this, aActionDescriptorClass));
   return rdActions.back().get();
 }
 
@@ -230,8 +214,8 @@ void TzfReferenceDescriptor::LoadFromReader(TzfReader& aReader) {
   while (!rdActions.empty()) rdActions.pop_back();
   aReader.ReadListBegin();
   while (!aReader.EndOfList()) {
-    const auto& cls = FindStoredDescriptorClass(TzfBaseSourceDescriptor::ClassInfo(), u"SourceDescriptor",
-                                                aReader.ReadString());
+    const auto& cls =
+        FindStoredDescriptorClass(TzfBaseSourceDescriptor::ClassInfo(), u"SourceDescriptor", aReader.ReadString());
     if (!cls.Create)
       RaiseError(zfErrUnsupportedDescriptor, u"%s class is not supported: %s", {u"SourceDescriptor", cls.Name});
     AddSource(&cls)->LoadFromReader(aReader);
@@ -239,8 +223,8 @@ void TzfReferenceDescriptor::LoadFromReader(TzfReader& aReader) {
   aReader.ReadListEnd();
   aReader.ReadListBegin();
   while (!aReader.EndOfList()) {
-    const auto& cls = FindStoredDescriptorClass(TzfBaseActionDescriptor::ClassInfo(), u"ActionDescriptor",
-                                                aReader.ReadString());
+    const auto& cls =
+        FindStoredDescriptorClass(TzfBaseActionDescriptor::ClassInfo(), u"ActionDescriptor", aReader.ReadString());
     if (!cls.Create)
       RaiseError(zfErrUnsupportedDescriptor, u"%s class is not supported: %s", {u"ActionDescriptor", cls.Name});
     AddAction(&cls)->LoadFromReader(aReader);
@@ -256,14 +240,14 @@ void TzfReferenceDescriptor::CheckValid(bool aForBuild) {
 }
 
 bool TzfReferenceDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  const auto* other = As<TzfReferenceDescriptor>(aItem);
+  const auto* other = dynamic_cast<const TzfReferenceDescriptor*>(aItem);
   return other && TzfDictionaryItem::IsEqual(aItem) && rdTargetCursor->IsEqual(other->rdTargetCursor.get()) &&
-         rtl::SameText(rdTargetIndex, other->rdTargetIndex) && SameLists(rdSources, other->rdSources) &&
-         SameLists(rdActions, other->rdActions);
+         rtl::SameText(rdTargetIndex, other->rdTargetIndex) && zfSameItemLists(rdSources, other->rdSources) &&
+         zfSameItemLists(rdActions, other->rdActions);
 }
 
 bool TzfReferenceDescriptor::References(const TzfDictionaryItem* aItem) const {
-  const auto* index = As<TzfIndexDescriptor>(aItem);
+  const auto* index = dynamic_cast<const TzfIndexDescriptor*>(aItem);
   if (!index || !rtl::SameText(index->idName, rdTargetIndex)) return false;
   const auto* table = index->FindParent<TzfBaseTableDescriptor>();
   return table && rdTargetCursor->References(table);
@@ -288,7 +272,7 @@ void TzfBaseTargetCursorDescriptor::LoadFromReader(TzfReader& aReader) {
 }
 
 bool TzfBaseTargetCursorDescriptor::References(const TzfDictionaryItem* aItem) const {
-  const auto* table = As<TzfBaseTableDescriptor>(aItem);
+  const auto* table = dynamic_cast<const TzfBaseTableDescriptor*>(aItem);
   if (!table) return false;
   // A relative target whose path no longer resolves references nothing.
   try {
@@ -365,7 +349,7 @@ void TzfTableTargetCursorDescriptor::CheckValid(bool aForBuild) {
 }
 
 bool TzfTableTargetCursorDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  const auto* other = As<TzfTableTargetCursorDescriptor>(aItem);
+  const auto* other = dynamic_cast<const TzfTableTargetCursorDescriptor*>(aItem);
   return other && TzfBaseTargetCursorDescriptor::IsEqual(aItem) && rtl::SameText(ttcTableName, other->ttcTableName);
 }
 
@@ -383,7 +367,8 @@ void TzfRelativeTargetCursorDescriptor::SetTableName(const UnicodeString& aValue
 }
 
 TzfBaseTableDescriptor* TzfRelativeTargetCursorDescriptor::ReferencedTable() const {
-  TzfBaseTableDescriptor* from = rtcTableName.starts_with(u".") ? FindParent<TzfBaseTableDescriptor>() : RootTable(*this);
+  TzfBaseTableDescriptor* from =
+      rtcTableName.starts_with(u".") ? FindParent<TzfBaseTableDescriptor>() : RootTable(*this);
   if (!from) RaiseError(zfErrNoSuchTable);
   return from->GetChild(rtcTableName);
 }
@@ -411,7 +396,7 @@ void TzfRelativeTargetCursorDescriptor::CheckValid(bool aForBuild) {
 }
 
 bool TzfRelativeTargetCursorDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  const auto* other = As<TzfRelativeTargetCursorDescriptor>(aItem);
+  const auto* other = dynamic_cast<const TzfRelativeTargetCursorDescriptor*>(aItem);
   return other && TzfBaseTargetCursorDescriptor::IsEqual(aItem) && rtl::SameText(rtcTableName, other->rtcTableName);
 }
 
@@ -486,7 +471,7 @@ void TzfFieldSourceDescriptor::CheckValid(bool aForBuild) {
 }
 
 bool TzfFieldSourceDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  const auto* other = As<TzfFieldSourceDescriptor>(aItem);
+  const auto* other = dynamic_cast<const TzfFieldSourceDescriptor*>(aItem);
   return other && TzfBaseSourceDescriptor::IsEqual(aItem) && fsdFieldNumber == other->fsdFieldNumber;
 }
 
@@ -556,14 +541,14 @@ namespace {
 
 const TzfRegisterableClass* const* RefIntClasses() {
   static const TzfRegisterableClass* const classes[] = {
-      &TzfRefIntegrityDescriptor::ClassInfo(),         &TzfReferenceDescriptor::ClassInfo(),
-      &TzfCloneTargetCursorDescriptor::ClassInfo(),    &TzfTableTargetCursorDescriptor::ClassInfo(),
-      &TzfRelativeTargetCursorDescriptor::ClassInfo(), &TzfFieldSourceDescriptor::ClassInfo(),
-      &TzfCascadeDeleteActionDescriptor::ClassInfo(),  &TzfClearDeleteActionDescriptor::ClassInfo(),
+      &TzfRefIntegrityDescriptor::ClassInfo(),           &TzfReferenceDescriptor::ClassInfo(),
+      &TzfCloneTargetCursorDescriptor::ClassInfo(),      &TzfTableTargetCursorDescriptor::ClassInfo(),
+      &TzfRelativeTargetCursorDescriptor::ClassInfo(),   &TzfFieldSourceDescriptor::ClassInfo(),
+      &TzfCascadeDeleteActionDescriptor::ClassInfo(),    &TzfClearDeleteActionDescriptor::ClassInfo(),
       &TzfSetDefaultDeleteActionDescriptor::ClassInfo(), &TzfBlockDeleteActionDescriptor::ClassInfo(),
-      &TzfCascadeModifyActionDescriptor::ClassInfo(),  &TzfClearModifyActionDescriptor::ClassInfo(),
+      &TzfCascadeModifyActionDescriptor::ClassInfo(),    &TzfClearModifyActionDescriptor::ClassInfo(),
       &TzfSetDefaultModifyActionDescriptor::ClassInfo(), &TzfBlockModifyActionDescriptor::ClassInfo(),
-      &TzfTargetRequiredActionDescriptor::ClassInfo(), nullptr};
+      &TzfTargetRequiredActionDescriptor::ClassInfo(),   nullptr};
   return classes;
 }
 

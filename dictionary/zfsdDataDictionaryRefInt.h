@@ -48,8 +48,8 @@ class TzfBaseActionDescriptor;
 class TzfReferenceDescriptorClassInfo : public TzfDictionaryItemClassInfo {
  public:
   using TCreateRef = TzfReferenceDescriptor* (*)(TzfPersistent* aParent, TzfDictionaryItemClass aTargetCursorClass);
-  TzfReferenceDescriptorClassInfo(const char16_t* aName, const TzfRegisterableClass* aParent,
-                                  TzfGetListProc aGetList, TCreateRef aCreate)
+  TzfReferenceDescriptorClassInfo(const char16_t* aName, const TzfRegisterableClass* aParent, TzfGetListProc aGetList,
+                                  TCreateRef aCreate)
       : TzfDictionaryItemClassInfo(aName, aParent, aGetList, nullptr), CreateRef(aCreate) {}
   TCreateRef CreateRef;
 };

@@ -14,30 +14,6 @@ namespace zf {
 
 namespace {
 
-template <class T>
-const T* As(const TzfDictionaryItem* aItem) {
-  return dynamic_cast<const T*>(aItem);
-}
-
-// Both absent, or both present and equal.
-template <class P>
-bool SameNested(const P& a, const P& b) {
-  if (!a || !b) return !a && !b;
-  return a->IsEqual(b.get());
-}
-
-// Writes the place of an optional descriptor: its identifier, whether it follows, and when it
-// does its class name and part.
-template <class P>
-void WritePlace(TzfWriter& aWriter, UnicodeStringView aIdent, const P& aNested, int32_t aClientVersion) {
-  aWriter.WriteIdent(aIdent);
-  aWriter.WriteBoolean(aNested != nullptr);
-  if (aNested) {
-    aWriter.WriteString(aNested->ClassName());
-    aNested->SaveToWriter(aWriter, aClientVersion);
-  }
-}
-
 // Makes a section descriptor of aClass (nullptr: TDefault) with aOwner as parent.
 template <class TBase, class TDefault>
 std::unique_ptr<TBase> NewSectionDescriptor(TzfDictionaryItem* aOwner, const TzfSectionDescriptorClassInfo* aClass,
@@ -66,14 +42,74 @@ std::pair<TzfNamedItems::iterator, bool> LocateName(TzfNamedItems& aList, const 
   return {it, it != aList.end() && rtl::CompareText(it->first, aName) == 0};
 }
 
+// The named lists' part after the item header: body version 1, the count, and per entry its
+// class name, its name and its part.
+template <class V, class GetName>
+void SaveNamedEntries(TzfWriter& aWriter, const V& aList, GetName aName, int32_t aClientVersion) {
+  aWriter.WriteInteger(1);
+  aWriter.WriteInteger(static_cast<int32_t>(aList.size()));
+  for (const auto& d : aList) {
+    aWriter.WriteString(d->ClassName());
+    aWriter.WriteString(aName(*d));
+    d->SaveToWriter(aWriter, aClientVersion);
+  }
+}
+
+// Reads what SaveNamedEntries wrote, making each entry with aCreate(class, name).
+template <class TInfo, class Create>
+void LoadNamedEntries(TzfDictionaryItem& aOwner, TzfReader& aReader, const TzfRegisterableClass& aFamily,
+                      UnicodeStringView aKind, Create aCreate);
+
+// Each name once without regard to case (else aOwner's 10009 with aFormat), then each entry's
+// check, in list order.
+template <class V, class GetName>
+void CheckNamedEntries(const TzfDictionaryItem& aOwner, const V& aList, GetName aName, const char16_t* aFormat,
+                       bool aForBuild) {
+  for (size_t i = 0; i < aList.size(); ++i) {
+    for (size_t j = 0; j < i; ++j)
+      if (rtl::SameText(aName(*aList[j]), aName(*aList[i])))
+        aOwner.RaiseError(zfErrNameNotUnique, aFormat, {aName(*aList[i])});
+    aList[i]->CheckValid(aForBuild);
+  }
+}
+
+const UnicodeString& CustomName(const TzfBaseCustomDescriptor& aCustom) { return aCustom.bcdName; }
+
 // Minimum bytes of one stored list entry (two empty strings and an item header); bounds the
 // counts read from a damaged stream by what it still holds.
 constexpr int32_t kMinEntryBytes = 6;
+
+template <class TInfo, class Create>
+void LoadNamedEntries(TzfDictionaryItem& aOwner, TzfReader& aReader, const TzfRegisterableClass& aFamily,
+                      UnicodeStringView aKind, Create aCreate) {
+  aOwner.ReadBodyVersion(aReader, 1, 1);
+  const int32_t count = aReader.ReadInteger();
+  aOwner.CheckStoredCount(aReader, count, kMinEntryBytes);
+  for (int32_t i = 0; i < count; ++i) {
+    const auto& cls = aOwner.FindStoredDescriptorClass<TInfo>(aFamily, aKind, aReader.ReadString());
+    const UnicodeString name = aReader.ReadString();
+    // Nested tables hold nested tables: the nesting guard bounds how deep a damaged stream goes.
+    TzfDictionaryReadNesting nesting(aOwner);
+    aCreate(cls, name)->LoadFromReader(aReader);
+  }
+}
 
 }  // namespace
 
 void zfReadExpectedIdent(const TzfDictionaryItem& aItem, TzfReader& aReader, UnicodeStringView aIdent) {
   if (aReader.NextValue() != vaIdent || aReader.ReadIdent() != aIdent) aItem.RaiseError(zfErrIncompatibleStream);
+}
+
+TzfBaseCustomDescriptor* zfNewCustomDescriptor(const TzfDictionaryItem& aOwner, TzfPersistent* aParent,
+                                               const TzfNamedDescriptorClassInfo& aClass, const UnicodeString& aName) {
+  if (!aClass.CreateNamed || !aClass.InheritsFrom(&TzfBaseCustomDescriptor::ClassInfo()))
+    aOwner.RaiseError(zfErrUnsupportedDescriptor, u"%s class is not supported: %s", {u"CustomDescriptor", aClass.Name});
+  std::unique_ptr<TzfDictionaryItem> item(aClass.CreateNamed(aParent, aName));
+  auto* custom = dynamic_cast<TzfBaseCustomDescriptor*>(item.get());
+  if (!custom)
+    aOwner.RaiseError(zfErrUnsupportedDescriptor, u"%s class is not supported: %s", {u"CustomDescriptor", aClass.Name});
+  item.release();
+  return custom;
 }
 
 // ---- TzfCustomDescsDescriptor ----
@@ -94,12 +130,7 @@ TzfBaseCustomDescriptor* TzfCustomDescsDescriptor::AddCustom(const UnicodeString
   if (GetCustomDescriptorFromName(aName) >= 0)
     RaiseError(zfErrNameNotUnique, u"Duplicated custom descriptor name: %s", {aName});
   if (!aClass) aClass = &TzfBaseCustomDescriptor::ClassInfo();
-  ZF_ASSERT(aClass->CreateNamed && aClass->InheritsFrom(&TzfBaseCustomDescriptor::ClassInfo()),
-            "zfsdTableDescriptor");
-  std::unique_ptr<TzfDictionaryItem> item(aClass->CreateNamed(this, aName));
-  auto* custom = dynamic_cast<TzfBaseCustomDescriptor*>(item.get());
-  ZF_ASSERT(custom != nullptr, "zfsdTableDescriptor");
-  item.release();
+  TzfBaseCustomDescriptor* custom = zfNewCustomDescriptor(*this, this, *aClass, aName);
   CustomDescriptor.emplace_back(custom);
   return custom;
 }
@@ -128,52 +159,28 @@ int32_t TzfCustomDescsDescriptor::GetCustomDescriptorFromName(const UnicodeStrin
 void TzfCustomDescsDescriptor::SaveToWriter(TzfWriter& aWriter, int32_t aClientVersion) {
   TzfDictionaryItem::SaveToWriter(aWriter, aClientVersion);
   if (aClientVersion < zfVersion20000) RaiseError(zfErrIncompatibleVersion);
-  aWriter.WriteInteger(1);
-  aWriter.WriteInteger(CustomCount());
-  for (const auto& d : CustomDescriptor) {
-    aWriter.WriteString(d->ClassName());
-    aWriter.WriteString(d->bcdName);
-    d->SaveToWriter(aWriter, aClientVersion);
-  }
+  SaveNamedEntries(aWriter, CustomDescriptor, CustomName, aClientVersion);
 }
 
 void TzfCustomDescsDescriptor::LoadFromReader(TzfReader& aReader) {
   TzfDictionaryItem::LoadFromReader(aReader);
-  ReadBodyVersion(aReader, 1, 1);
-  const int32_t count = aReader.ReadInteger();
-  CheckStoredCount(aReader, count, kMinEntryBytes);
   Clear();
-  for (int32_t i = 0; i < count; ++i) {
-    const auto& cls = FindStoredDescriptorClass<TzfNamedDescriptorClassInfo>(
-        TzfBaseCustomDescriptor::ClassInfo(), u"CustomDescriptor", aReader.ReadString());
-    const UnicodeString name = aReader.ReadString();
-    TzfDictionaryReadNesting nesting(*this);
-    std::unique_ptr<TzfDictionaryItem> item(cls.CreateNamed(this, name));
-    auto* custom = dynamic_cast<TzfBaseCustomDescriptor*>(item.get());
-    if (!custom) RaiseError(zfErrIncompatibleStream);
-    item.release();
-    CustomDescriptor.emplace_back(custom);
-    custom->LoadFromReader(aReader);
-  }
+  LoadNamedEntries<TzfNamedDescriptorClassInfo>(
+      *this, aReader, TzfBaseCustomDescriptor::ClassInfo(), u"CustomDescriptor",
+      [this](const TzfNamedDescriptorClassInfo& aClass, const UnicodeString& aName) {
+        CustomDescriptor.emplace_back(zfNewCustomDescriptor(*this, this, aClass, aName));
+        return CustomDescriptor.back().get();
+      });
 }
 
 void TzfCustomDescsDescriptor::CheckValid(bool aForBuild) {
   TzfDictionaryItem::CheckValid(aForBuild);
-  for (size_t i = 0; i < CustomDescriptor.size(); ++i) {
-    for (size_t j = 0; j < i; ++j)
-      if (rtl::SameText(CustomDescriptor[j]->bcdName, CustomDescriptor[i]->bcdName))
-        RaiseError(zfErrNameNotUnique, u"Duplicated custom descriptor name: %s", {CustomDescriptor[i]->bcdName});
-    CustomDescriptor[i]->CheckValid(aForBuild);
-  }
+  CheckNamedEntries(*this, CustomDescriptor, CustomName, u"Duplicated custom descriptor name: %s", aForBuild);
 }
 
 bool TzfCustomDescsDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  if (!TzfDictionaryItem::IsEqual(aItem)) return false;
-  const auto* other = As<TzfCustomDescsDescriptor>(aItem);
-  if (!other || other->CustomCount() != CustomCount()) return false;
-  for (size_t i = 0; i < CustomDescriptor.size(); ++i)
-    if (!CustomDescriptor[i]->IsEqual(other->CustomDescriptor[i].get())) return false;
-  return true;
+  const auto* other = dynamic_cast<const TzfCustomDescsDescriptor*>(aItem);
+  return other && TzfDictionaryItem::IsEqual(aItem) && zfSameItemLists(CustomDescriptor, other->CustomDescriptor);
 }
 
 // ---- TzfTablesDescriptor ----
@@ -193,8 +200,7 @@ const UnicodeString& TableName(const TzfNestedTableDescriptor& aTable) { return 
 TzfNestedTableDescriptor* NewNestedTable(TzfPersistent* aParent, const TzfNestedTableDescriptorClassInfo* aClass,
                                          const UnicodeString& aName) {
   if (!aClass) aClass = &TzfNestedTableDescriptor::ClassInfo();
-  ZF_ASSERT(aClass->CreateNamed && aClass->InheritsFrom(&TzfNestedTableDescriptor::ClassInfo()),
-            "zfsdTableDescriptor");
+  ZF_ASSERT(aClass->CreateNamed && aClass->InheritsFrom(&TzfNestedTableDescriptor::ClassInfo()), "zfsdTableDescriptor");
   return aClass->CreateNamed(aParent, aName);
 }
 }  // namespace
@@ -223,8 +229,7 @@ void TzfTablesDescriptor::RenameTable(const UnicodeString& aOldName, const Unico
   CheckReadOnly();
   if (aOldName == aNewName) return;
   if (zfCheckIdentifier(aNewName, zfErrInvalidTableName, false, true) != 0) RaiseError(zfErrInvalidTableName);
-  if (GetTableIndexFromName(aNewName) >= 0)
-    RaiseError(zfErrNameNotUnique, u"Duplicated table name: %s", {aNewName});
+  if (GetTableIndexFromName(aNewName) >= 0) RaiseError(zfErrNameNotUnique, u"Duplicated table name: %s", {aNewName});
   GetTableDescriptorFromName(aOldName)->ntdName = aNewName;
 }
 
@@ -251,49 +256,28 @@ TzfNamedItems TzfTablesDescriptor::GetTables() const {
 void TzfTablesDescriptor::SaveToWriter(TzfWriter& aWriter, int32_t aClientVersion) {
   TzfDictionaryItem::SaveToWriter(aWriter, aClientVersion);
   if (aClientVersion < zfVersion20000) RaiseError(zfErrIncompatibleVersion);
-  aWriter.WriteInteger(1);
-  aWriter.WriteInteger(TableCount());
-  for (const auto& t : TableDescriptor) {
-    aWriter.WriteString(t->ClassName());
-    aWriter.WriteString(t->ntdName);
-    t->SaveToWriter(aWriter, aClientVersion);
-  }
+  SaveNamedEntries(aWriter, TableDescriptor, TableName, aClientVersion);
 }
 
 void TzfTablesDescriptor::LoadFromReader(TzfReader& aReader) {
   TzfDictionaryItem::LoadFromReader(aReader);
-  ReadBodyVersion(aReader, 1, 1);
-  const int32_t count = aReader.ReadInteger();
-  CheckStoredCount(aReader, count, kMinEntryBytes);
   Clear();
-  for (int32_t i = 0; i < count; ++i) {
-    const auto& cls = FindStoredDescriptorClass<TzfNestedTableDescriptorClassInfo>(
-        TzfNestedTableDescriptor::ClassInfo(), u"TableDescriptor", aReader.ReadString());
-    const UnicodeString name = aReader.ReadString();
-    // Nested tables hold nested tables: the nesting guard bounds how deep a damaged stream goes.
-    TzfDictionaryReadNesting nesting(*this);
-    TableDescriptor.emplace_back(NewNestedTable(this, &cls, name));
-    TableDescriptor.back()->LoadFromReader(aReader);
-  }
+  LoadNamedEntries<TzfNestedTableDescriptorClassInfo>(
+      *this, aReader, TzfNestedTableDescriptor::ClassInfo(), u"TableDescriptor",
+      [this](const TzfNestedTableDescriptorClassInfo& aClass, const UnicodeString& aName) {
+        TableDescriptor.emplace_back(NewNestedTable(this, &aClass, aName));
+        return TableDescriptor.back().get();
+      });
 }
 
 void TzfTablesDescriptor::CheckValid(bool aForBuild) {
   TzfDictionaryItem::CheckValid(aForBuild);
-  for (size_t i = 0; i < TableDescriptor.size(); ++i) {
-    for (size_t j = 0; j < i; ++j)
-      if (rtl::SameText(TableDescriptor[j]->ntdName, TableDescriptor[i]->ntdName))
-        RaiseError(zfErrNameNotUnique, u"Duplicated table descriptor name: %s", {TableDescriptor[i]->ntdName});
-    TableDescriptor[i]->CheckValid(aForBuild);
-  }
+  CheckNamedEntries(*this, TableDescriptor, TableName, u"Duplicated table descriptor name: %s", aForBuild);
 }
 
 bool TzfTablesDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  if (!TzfDictionaryItem::IsEqual(aItem)) return false;
-  const auto* other = As<TzfTablesDescriptor>(aItem);
-  if (!other || other->TableCount() != TableCount()) return false;
-  for (size_t i = 0; i < TableDescriptor.size(); ++i)
-    if (!TableDescriptor[i]->IsEqual(other->TableDescriptor[i].get())) return false;
-  return true;
+  const auto* other = dynamic_cast<const TzfTablesDescriptor*>(aItem);
+  return other && TzfDictionaryItem::IsEqual(aItem) && zfSameItemLists(TableDescriptor, other->TableDescriptor);
 }
 
 // ---- TzfBaseTableDescriptor ----
@@ -326,7 +310,8 @@ void TzfBaseTableDescriptor::FreeOwnedDescriptors() {
   tdConstraints.reset();
 }
 
-TzfBaseRecordDescriptor* TzfBaseTableDescriptor::AddRecordDescriptor(const TzfSectionDescriptorClassInfo* aRecordClass) {
+TzfBaseRecordDescriptor* TzfBaseTableDescriptor::AddRecordDescriptor(
+    const TzfSectionDescriptorClassInfo* aRecordClass) {
   CheckReadOnly();
   tdRecordDescriptor.reset();
   tdRecordDescriptor =
@@ -435,7 +420,9 @@ TzfDictionaryItem* TzfBaseTableDescriptor::GetConstraintByName(const UnicodeStri
   return found ? it->second : nullptr;
 }
 
-TzfNamedItems TzfBaseTableDescriptor::GetConstraints() const { return tdConstraints ? *tdConstraints : TzfNamedItems(); }
+TzfNamedItems TzfBaseTableDescriptor::GetConstraints() const {
+  return tdConstraints ? *tdConstraints : TzfNamedItems();
+}
 
 int32_t TzfBaseTableDescriptor::GetBookmarkSize(int32_t aIndex) {
   constexpr int32_t kBookmarkBase = 24;
@@ -493,13 +480,13 @@ void TzfBaseTableDescriptor::SaveToWriter(TzfWriter& aWriter, int32_t aClientVer
   aWriter.WriteInteger(1);
   aWriter.WriteIdent(u"LocaleDescriptor");
   SaveLocaleToWriter(aWriter, aClientVersion);
-  WritePlace(aWriter, u"RecordDescriptor", tdRecordDescriptor, aClientVersion);
-  WritePlace(aWriter, u"BlobDescriptor", tdBlobDescriptor, aClientVersion);
-  WritePlace(aWriter, u"FieldsDescriptor", tdFieldsDescriptor, aClientVersion);
-  WritePlace(aWriter, u"IndicesDescriptor", tdIndicesDescriptor, aClientVersion);
-  WritePlace(aWriter, u"AutoIncDescriptor", tdAutoIncDescriptor, aClientVersion);
-  WritePlace(aWriter, u"CustomDescsDescriptor", tdCustomDescsDescriptor, aClientVersion);
-  WritePlace(aWriter, u"TablesDescriptor", tdTablesDescriptor, aClientVersion);
+  zfWriteDescriptorPlace(aWriter, u"RecordDescriptor", tdRecordDescriptor, aClientVersion);
+  zfWriteDescriptorPlace(aWriter, u"BlobDescriptor", tdBlobDescriptor, aClientVersion);
+  zfWriteDescriptorPlace(aWriter, u"FieldsDescriptor", tdFieldsDescriptor, aClientVersion);
+  zfWriteDescriptorPlace(aWriter, u"IndicesDescriptor", tdIndicesDescriptor, aClientVersion);
+  zfWriteDescriptorPlace(aWriter, u"AutoIncDescriptor", tdAutoIncDescriptor, aClientVersion);
+  zfWriteDescriptorPlace(aWriter, u"CustomDescsDescriptor", tdCustomDescsDescriptor, aClientVersion);
+  zfWriteDescriptorPlace(aWriter, u"TablesDescriptor", tdTablesDescriptor, aClientVersion);
 }
 
 namespace {
@@ -549,7 +536,7 @@ void TzfBaseTableDescriptor::LoadFromReader(TzfReader& aReader) {
   ReadOwnedPlace(*this, aReader, u"FieldsDescriptor", TzfFieldsDescriptor::ClassInfo(), *tdFieldsDescriptor);
   RemoveIndicesDescriptor();
   if (const auto* cls = ReadPlace<TzfSectionDescriptorClassInfo>(*this, aReader, u"IndicesDescriptor",
-                                                              TzfMainIndicesDescriptor::ClassInfo())) {
+                                                                 TzfMainIndicesDescriptor::ClassInfo())) {
     TzfDictionaryReadNesting nesting(*this);
     AddIndicesDescriptor(cls)->LoadFromReader(aReader);
   }
@@ -580,15 +567,15 @@ void TzfBaseTableDescriptor::CheckValid(bool aForBuild) {
 
 bool TzfBaseTableDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfLocalizedDictionaryItem::IsEqual(aItem)) return false;
-  const auto* other = As<TzfBaseTableDescriptor>(aItem);
-  return other && SameNested(ldiLocaleDescriptor, other->ldiLocaleDescriptor) &&
-         SameNested(tdFieldsDescriptor, other->tdFieldsDescriptor) &&
-         SameNested(tdRecordDescriptor, other->tdRecordDescriptor) &&
-         SameNested(tdBlobDescriptor, other->tdBlobDescriptor) &&
-         SameNested(tdAutoIncDescriptor, other->tdAutoIncDescriptor) &&
-         SameNested(tdIndicesDescriptor, other->tdIndicesDescriptor) &&
-         SameNested(tdCustomDescsDescriptor, other->tdCustomDescsDescriptor) &&
-         SameNested(tdTablesDescriptor, other->tdTablesDescriptor);
+  const auto* other = dynamic_cast<const TzfBaseTableDescriptor*>(aItem);
+  return other && zfSameOptional(ldiLocaleDescriptor, other->ldiLocaleDescriptor) &&
+         zfSameOptional(tdFieldsDescriptor, other->tdFieldsDescriptor) &&
+         zfSameOptional(tdRecordDescriptor, other->tdRecordDescriptor) &&
+         zfSameOptional(tdBlobDescriptor, other->tdBlobDescriptor) &&
+         zfSameOptional(tdAutoIncDescriptor, other->tdAutoIncDescriptor) &&
+         zfSameOptional(tdIndicesDescriptor, other->tdIndicesDescriptor) &&
+         zfSameOptional(tdCustomDescsDescriptor, other->tdCustomDescsDescriptor) &&
+         zfSameOptional(tdTablesDescriptor, other->tdTablesDescriptor);
 }
 
 bool TzfBaseTableDescriptor::IsIndexDescValid(TzfIndexDescriptor* aIndexDesc) {
@@ -600,8 +587,8 @@ void TzfBaseTableDescriptor::AssignOnlyFields(TzfBaseTableDescriptor* aSource) {
   CheckReadOnly();
   InternalClear(false);
   if (aSource->ldiLocaleDescriptor) {
-    TzfLocaleDescriptor* locale = AddLocaleDescriptor(
-        &static_cast<const TzfDictionaryItemClassInfo&>(aSource->ldiLocaleDescriptor->ClassType()));
+    TzfLocaleDescriptor* locale =
+        AddLocaleDescriptor(&static_cast<const TzfDictionaryItemClassInfo&>(aSource->ldiLocaleDescriptor->ClassType()));
     locale->Assign(aSource->ldiLocaleDescriptor.get());
   }
   TzfFieldsDescriptor& source = *aSource->tdFieldsDescriptor;
@@ -653,7 +640,7 @@ UnicodeString TzfNestedTableDescriptor::btdFullName() const {
 }
 
 bool TzfNestedTableDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  const auto* other = As<TzfNestedTableDescriptor>(aItem);
+  const auto* other = dynamic_cast<const TzfNestedTableDescriptor*>(aItem);
   return other && TzfBaseTableDescriptor::IsEqual(aItem) && rtl::SameText(ntdName, other->ntdName);
 }
 

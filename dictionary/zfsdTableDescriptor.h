@@ -62,8 +62,8 @@ class TzfCustomDescsDescriptor : public TzfDictionaryItem {
 class TzfNestedTableDescriptorClassInfo : public TzfDictionaryItemClassInfo {
  public:
   using TCreateNamed = TzfNestedTableDescriptor* (*)(TzfPersistent* aParent, const UnicodeString& aName);
-  TzfNestedTableDescriptorClassInfo(const char16_t* aName, const TzfRegisterableClass* aParent,
-                                    TzfGetListProc aGetList, TCreateNamed aCreate)
+  TzfNestedTableDescriptorClassInfo(const char16_t* aName, const TzfRegisterableClass* aParent, TzfGetListProc aGetList,
+                                    TCreateNamed aCreate)
       : TzfDictionaryItemClassInfo(aName, aParent, aGetList, nullptr), CreateNamed(aCreate) {}
   TCreateNamed CreateNamed;
 };
@@ -76,7 +76,8 @@ class TzfTablesDescriptor : public TzfDictionaryItem {
 
   // Appends a nested table named aName of aClass (nullptr: TzfNestedTableDescriptor); 10039 for
   // a bad name, 10009 for a name already in the list.
-  TzfNestedTableDescriptor* AddTable(const UnicodeString& aName, const TzfNestedTableDescriptorClassInfo* aClass = nullptr);
+  TzfNestedTableDescriptor* AddTable(const UnicodeString& aName,
+                                     const TzfNestedTableDescriptorClassInfo* aClass = nullptr);
   void RemoveTable(int32_t aInx);
   void RemoveTable(const UnicodeString& aName);
   void RenameTable(const UnicodeString& aOldName, const UnicodeString& aNewName);
@@ -192,6 +193,41 @@ class TzfNestedTableDescriptor : public TzfBaseTableDescriptor {
 
   UnicodeString ntdName;
 };
+
+// ---- Helpers of the table, dictionary and referential-integrity descriptors ----
+
+// Both absent, or both present and equal.
+template <class P>
+bool zfSameOptional(const P& a, const P& b) {
+  if (!a || !b) return !a && !b;
+  return a->IsEqual(b.get());
+}
+
+// Equal lengths and equal descriptors pair by pair.
+template <class V>
+bool zfSameItemLists(const V& a, const V& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (!a[i]->IsEqual(b[i].get())) return false;
+  return true;
+}
+
+// The place of an optional descriptor in a stream: its identifier, whether it follows and, when
+// it does, its class name and part.
+template <class P>
+void zfWriteDescriptorPlace(TzfWriter& aWriter, UnicodeStringView aIdent, const P& aNested, int32_t aClientVersion) {
+  aWriter.WriteIdent(aIdent);
+  aWriter.WriteBoolean(aNested != nullptr);
+  if (aNested) {
+    aWriter.WriteString(aNested->ClassName());
+    aNested->SaveToWriter(aWriter, aClientVersion);
+  }
+}
+
+// A custom descriptor of aClass named aName with aParent as parent; a class that makes no custom
+// descriptor raises aOwner's 15499.
+TzfBaseCustomDescriptor* zfNewCustomDescriptor(const TzfDictionaryItem& aOwner, TzfPersistent* aParent,
+                                               const TzfNamedDescriptorClassInfo& aClass, const UnicodeString& aName);
 
 // Reads an identifier that must be aIdent; anything else raises aItem's 15498.
 void zfReadExpectedIdent(const TzfDictionaryItem& aItem, TzfReader& aReader, UnicodeStringView aIdent);
