@@ -2,7 +2,7 @@
 
 #include "dictionary/zfsdFieldDescriptor.h"
 #include "dictionary/zfsdFieldsDescriptor.h"
-#include "dictionary/zfsdFilesDescriptor.h"
+#include "dictionary/zfsdFileDescriptor.h"
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "foundation/zfllConst.h"
@@ -91,7 +91,7 @@ int32_t TzfDataDictionary::GetFileFromExt(const UnicodeString& aFileExt) const {
   return ddFilesDescriptor->GetFileFromExt(aFileExt);
 }
 
-uint32_t TzfDataDictionary::UsableBlockSize(TzfBlockSize aBlockSize) { return zfBlockSizeBytes(aBlockSize); }
+uint32_t TzfDataDictionary::UsableBlockSize(TzfBlockSize aBlockSize) { return zfFileBlockSizeBytes(aBlockSize); }
 
 bool TzfDataDictionary::FindRelatedDescriptorOfType(const TzfRegisterableClass& aType, TzfDictionaryItem*& aDescriptor,
                                                     TzfDictionaryItem* aFrom) {
@@ -120,7 +120,7 @@ void TzfDataDictionary::InternalClear(bool aEmpty) {
   if (aEmpty) return;
   AddStreamDescriptor(nullptr);
   AddRecordDescriptor(nullptr);
-  ddFilesDescriptor->AddFile(UnicodeString(), zfbs4k, kDataFileDesc, nullptr);
+  ddFilesDescriptor->AddFile(UnicodeString(), TzfBlockSize::zfbs4k, kDataFileDesc, nullptr);
   AddIndicesDescriptor(nullptr)->AddIndex(zfSequentialAccessIndexName, 0, idNone, zfSequentialAccessIndexName,
                                           &TzfRefKeyDescriptor::ClassInfo(), nullptr);
 }

@@ -14,7 +14,7 @@
 #include "dictionary/zfsdDefaultValueDescriptor.h"
 #include "dictionary/zfsdFieldDescriptor.h"
 #include "dictionary/zfsdFieldsDescriptor.h"
-#include "dictionary/zfsdFilesDescriptor.h"
+#include "dictionary/zfsdFileDescriptor.h"
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "dictionary/zfsdLocaleDescriptor.h"
@@ -275,7 +275,7 @@ TEST_F(DataDictionaryTest, EveryClientVersionReadsBackEqual) {
   fields.AddField(u"ID", u"Identifier", zftInt32, 0, 0, true, nullptr);
   fields.AddField(u"Name", u"", zftShortString, 20, 0, false, nullptr);
   fields.AddField(u"Data", u"", zftBlob, 0, 0, false, nullptr);
-  plain->ddFilesDescriptor->AddFile(u"blb", zfbs8k, u"Blobs", nullptr);
+  plain->ddFilesDescriptor->AddFile(u"blb", TzfBlockSize::zfbs8k, u"Blobs", nullptr);
   plain->CheckValid(true);
   plain->tdBlobDescriptor->SetFileNumber(1);
   TzfIndexDescriptor* index =

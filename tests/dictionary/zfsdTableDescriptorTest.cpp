@@ -6,7 +6,7 @@
 #include "dictionary/zfsdDataDictionaryRefInt.h"
 #include "dictionary/zfsdFieldDescriptor.h"
 #include "dictionary/zfsdFieldsDescriptor.h"
-#include "dictionary/zfsdFilesDescriptor.h"
+#include "dictionary/zfsdFileDescriptor.h"
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "dictionary/zfsdStartup.h"
