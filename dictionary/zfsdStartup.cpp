@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "dictionary/zfsdDataDictionaryRefInt.h"
 #include "dictionary/zfsdDefaultValueEngine.h"
 #include "dictionary/zfsdDictionaryItem.h"
 #include "dictionary/zfsdFieldDescriptor.h"
@@ -11,6 +12,7 @@
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyFieldEngine.h"
 #include "dictionary/zfsdLocaleDescriptor.h"
+#include "dictionary/zfsdTableDescriptor.h"
 #include "dictionary/zfsdValidationEngine.h"
 #include "foundation/zfllStartup.h"
 
@@ -36,6 +38,8 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsdIndexDescriptorUnit());
   list.Add(zfsdStorageDescriptorUnit());
   list.Add(zfsdValidationDescriptorUnit());
+  list.Add(zfsdTableDescriptorUnit());
+  list.Add(zfsdDataDictionaryRefIntUnit());
   list.Add(zfsdKeyFieldEngineUnit());
   list.Add(zfsdDefaultValueEngineUnit());
   list.Add(zfsdValidationEngineUnit());
