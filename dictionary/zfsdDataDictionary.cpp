@@ -182,8 +182,8 @@ bool TzfDataDictionary::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfBaseTableDescriptor::IsEqual(aItem)) return false;
   const auto* other = dynamic_cast<const TzfDataDictionary*>(aItem);
   return other && rtl::SameText(EncryptionEngine, other->EncryptionEngine) &&
-         zfSameOptional(ddStreamDescriptor, other->ddStreamDescriptor) &&
-         zfSameOptional(ddFilesDescriptor, other->ddFilesDescriptor);
+         zfSameNested(ddStreamDescriptor, other->ddStreamDescriptor) &&
+         zfSameNested(ddFilesDescriptor, other->ddFilesDescriptor);
 }
 
 // ---- Writing ----

@@ -568,14 +568,14 @@ void TzfBaseTableDescriptor::CheckValid(bool aForBuild) {
 bool TzfBaseTableDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
   if (!TzfLocalizedDictionaryItem::IsEqual(aItem)) return false;
   const auto* other = dynamic_cast<const TzfBaseTableDescriptor*>(aItem);
-  return other && zfSameOptional(ldiLocaleDescriptor, other->ldiLocaleDescriptor) &&
-         zfSameOptional(tdFieldsDescriptor, other->tdFieldsDescriptor) &&
-         zfSameOptional(tdRecordDescriptor, other->tdRecordDescriptor) &&
-         zfSameOptional(tdBlobDescriptor, other->tdBlobDescriptor) &&
-         zfSameOptional(tdAutoIncDescriptor, other->tdAutoIncDescriptor) &&
-         zfSameOptional(tdIndicesDescriptor, other->tdIndicesDescriptor) &&
-         zfSameOptional(tdCustomDescsDescriptor, other->tdCustomDescsDescriptor) &&
-         zfSameOptional(tdTablesDescriptor, other->tdTablesDescriptor);
+  return other && zfSameNested(ldiLocaleDescriptor, other->ldiLocaleDescriptor) &&
+         zfSameNested(tdFieldsDescriptor, other->tdFieldsDescriptor) &&
+         zfSameNested(tdRecordDescriptor, other->tdRecordDescriptor) &&
+         zfSameNested(tdBlobDescriptor, other->tdBlobDescriptor) &&
+         zfSameNested(tdAutoIncDescriptor, other->tdAutoIncDescriptor) &&
+         zfSameNested(tdIndicesDescriptor, other->tdIndicesDescriptor) &&
+         zfSameNested(tdCustomDescsDescriptor, other->tdCustomDescsDescriptor) &&
+         zfSameNested(tdTablesDescriptor, other->tdTablesDescriptor);
 }
 
 bool TzfBaseTableDescriptor::IsIndexDescValid(TzfIndexDescriptor* aIndexDesc) {
@@ -622,17 +622,10 @@ const TzfNestedTableDescriptorClassInfo& TzfNestedTableDescriptor::ClassInfo() {
   return info;
 }
 
-namespace {
-// The name is checked before the item is made (and given an ID).
-TzfPersistent* CheckedTableParent(TzfPersistent* aParent, const UnicodeString& aName) {
-  if (zfCheckIdentifier(aName, zfErrInvalidTableName, false, true) != 0)
-    throw EzfNestedTableDescriptorException(zfErrInvalidTableName);
-  return aParent;
-}
-}  // namespace
-
 TzfNestedTableDescriptor::TzfNestedTableDescriptor(TzfPersistent* aParent, const UnicodeString& aName)
-    : TzfBaseTableDescriptor(CheckedTableParent(aParent, aName)), ntdName(aName) {}
+    : TzfBaseTableDescriptor(
+          zfCheckedNameParent<EzfNestedTableDescriptorException>(aParent, aName, zfErrInvalidTableName)),
+      ntdName(aName) {}
 
 UnicodeString TzfNestedTableDescriptor::btdFullName() const {
   const auto* above = FindParent<TzfBaseTableDescriptor>();

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "dictionary/zfsdDescriptorHelpers.h"
 #include "dictionary/zfsdDictionaryItem.h"
 #include "dictionary/zfsdFieldDescriptor.h"
 #include "dictionary/zfsdLocaleDescriptor.h"
@@ -195,13 +196,6 @@ class TzfNestedTableDescriptor : public TzfBaseTableDescriptor {
 };
 
 // ---- Helpers of the table, dictionary and referential-integrity descriptors ----
-
-// Both absent, or both present and equal.
-template <class P>
-bool zfSameOptional(const P& a, const P& b) {
-  if (!a || !b) return !a && !b;
-  return a->IsEqual(b.get());
-}
 
 // Equal lengths and equal descriptors pair by pair.
 template <class V>
