@@ -129,34 +129,52 @@ TzfConstDefaultValueDescriptor::TzfConstDefaultValueDescriptor(TzfPersistent* aP
   cdvDefaultValue.assign(static_cast<size_t>(std::max(cdvFieldLength, 0)), 0);
 }
 
-void TzfConstDefaultValueDescriptor::RefitToField(bool aConvert) {
+bool TzfConstDefaultValueDescriptor::FitsField() const {
   TzfFieldDescriptor& f = Field();
-  const uint16_t codePage = f.GetUsedStorageCodePage();
-  if (cdvFieldType == f.fdType && cdvFieldCodePage == codePage && cdvFieldUnits == f.fdUnits &&
-      cdvFieldDecPl == f.fdDecPl && cdvFieldLength == f.fdLength)
-    return;
-  const std::vector<uint8_t> old = std::move(cdvDefaultValue);
-  const TzfFieldType oldType = cdvFieldType;
-  const uint16_t oldCodePage = cdvFieldCodePage;
-  const int32_t oldUnits = cdvFieldUnits;
-  const int32_t oldDecPl = cdvFieldDecPl;
-  const int32_t oldLength = cdvFieldLength;
-  cdvDefaultValue.assign(static_cast<size_t>(std::max(f.fdLength, 0)), 0);
+  return cdvFieldType == f.fdType && cdvFieldCodePage == f.GetUsedStorageCodePage() && cdvFieldUnits == f.fdUnits &&
+         cdvFieldDecPl == f.fdDecPl && cdvFieldLength == f.fdLength;
+}
+
+std::vector<uint8_t> TzfConstDefaultValueDescriptor::ValueForField() const {
+  if (FitsField()) return cdvDefaultValue;
+  TzfFieldDescriptor& f = Field();
+  std::vector<uint8_t> r(static_cast<size_t>(std::max(f.fdLength, 0)), 0);
+  try {
+    if (static_cast<int32_t>(cdvDefaultValue.size()) != cdvFieldLength)
+      throw EzfConstDefaultValueDescriptorException(zfErrInvalidFieldXForm);
+    rtl::Variant v;
+    VariantFromBuffer(cdvFieldType, cdvFieldCodePage, cdvFieldUnits, cdvFieldDecPl, cdvDefaultValue.data(),
+                      cdvFieldLength, v);
+    f.VariantToValue(r.data(), v);
+  } catch (...) {
+    RaiseError(zfErrInvalidFieldXForm);
+  }
+  return r;
+}
+
+void TzfConstDefaultValueDescriptor::RefitToField(bool aConvert) {
+  if (FitsField()) return;
+  std::vector<uint8_t> converted;
+  bool failed = false;
+  if (aConvert) {
+    try {
+      converted = ValueForField();
+    } catch (...) {
+      failed = true;
+    }
+  }
+  // Whatever happens, the constant takes the field's setup (zero bytes when not converted).
+  TzfFieldDescriptor& f = Field();
   cdvFieldType = f.fdType;
-  cdvFieldCodePage = codePage;
+  cdvFieldCodePage = f.GetUsedStorageCodePage();
   cdvFieldUnits = f.fdUnits;
   cdvFieldDecPl = f.fdDecPl;
   cdvFieldLength = f.fdLength;
-  if (!aConvert) return;
-  try {
-    if (static_cast<int32_t>(old.size()) != oldLength) throw EzfConstDefaultValueDescriptorException(zfErrInvalidFieldXForm);
-    rtl::Variant v;
-    VariantFromBuffer(oldType, oldCodePage, oldUnits, oldDecPl, old.data(), oldLength, v);
-    f.VariantToValue(cdvDefaultValue.data(), v);
-  } catch (...) {
-    std::fill(cdvDefaultValue.begin(), cdvDefaultValue.end(), 0);
-    RaiseError(zfErrInvalidFieldXForm);
-  }
+  if (aConvert && !failed)
+    cdvDefaultValue = std::move(converted);
+  else
+    cdvDefaultValue.assign(static_cast<size_t>(std::max(f.fdLength, 0)), 0);
+  if (failed) RaiseError(zfErrInvalidFieldXForm);
 }
 
 void TzfConstDefaultValueDescriptor::GetAsVariant(rtl::Variant& aValue) {

@@ -97,6 +97,10 @@ class TzfConstDefaultValueDescriptor : public TzfBaseDefaultValueDescriptor {
   // Brings the constant to the field's current setup; with aConvert the old value is carried
   // over (10002 when it cannot be), else it becomes zero bytes.
   void RefitToField(bool aConvert);
+  // The constant in the field's current setup, converted when the field changed since it was
+  // stored (10002 when it cannot be); the descriptor itself stays as it is.
+  std::vector<uint8_t> ValueForField() const;
+  bool FitsField() const;
 
   void SaveToWriter(TzfWriter& aWriter, int32_t aClientVersion) override;
   void LoadFromReader(TzfReader& aReader) override;

@@ -70,16 +70,20 @@ class TzfConstDefaultValueEngine : public TzfBaseDefaultValueEngine {
     return info;
   }
   const TzfRegisterableClass& ClassType() const override { return ClassInfo(); }
-  using TzfBaseDefaultValueEngine::TzfBaseDefaultValueEngine;
+
+  // The constant in the field's current setup, taken once: engines of many cursors share a
+  // read-only dictionary, so the descriptor is only read.
+  TzfConstDefaultValueEngine(TzfBaseDefaultValueDescriptor& aDescriptor, IzfCursorContext* aCursor)
+      : TzfBaseDefaultValueEngine(aDescriptor, aCursor),
+        cdveValue(static_cast<TzfConstDefaultValueDescriptor&>(aDescriptor).ValueForField()) {}
 
   bool SetDefaultValue(PzfByteArray aFieldValue) override {
-    auto& d = static_cast<TzfConstDefaultValueDescriptor&>(bdceDescriptor);
-    // The constant follows the field's setup before it is copied into a record of that field.
-    d.RefitToField(true);
-    const size_t n = std::min(d.cdvDefaultValue.size(), static_cast<size_t>(std::max(bdceFieldDescriptor.fdLength, 0)));
-    if (n > 0) std::memcpy(aFieldValue, d.cdvDefaultValue.data(), n);
+    const size_t n = std::min(cdveValue.size(), static_cast<size_t>(std::max(bdceFieldDescriptor.fdLength, 0)));
+    if (n > 0) std::memcpy(aFieldValue, cdveValue.data(), n);
     return true;
   }
+
+  std::vector<uint8_t> cdveValue;
 };
 
 // Today's date, the time of day or both, in the field's native form.

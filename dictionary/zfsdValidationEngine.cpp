@@ -287,7 +287,11 @@ std::unique_ptr<TzfBaseValidationsEngine> TzfFieldsValidationsEngine::CreateFor(
 }
 
 void TzfFieldsValidationsEngine::ValidateRecord(const uint8_t* aOldRecord, const uint8_t* aNewRecord) {
-  for (auto& e : veEngines) static_cast<TzfBaseFieldsValidationEngine&>(*e).ValidateRecord(aOldRecord, aNewRecord);
+  for (auto& e : veEngines) {
+    auto* recordLevel = dynamic_cast<TzfBaseFieldsValidationEngine*>(e.get());
+    ZF_ASSERT(recordLevel != nullptr, "zfsdValidationEngine");
+    recordLevel->ValidateRecord(aOldRecord, aNewRecord);
+  }
 }
 
 // ---- TzfFieldValidationsEngine ----
@@ -339,8 +343,11 @@ void TzfFieldValidationsEngine::ValidateRecord(const uint8_t* aOldRecord, const 
   // GetRecordFieldForFilter answers nil for a nil record or a NULL field.
   const uint8_t* oldField = bveFieldsDescriptor.GetRecordFieldForFilter(veFieldIndex, const_cast<uint8_t*>(aOldRecord));
   const uint8_t* newField = bveFieldsDescriptor.GetRecordFieldForFilter(veFieldIndex, const_cast<uint8_t*>(aNewRecord));
-  for (auto& e : veEngines)
-    static_cast<TzfBaseFieldValidationEngine&>(*e).ValidateField(oldField, aOldRecord, newField, aNewRecord);
+  for (auto& e : veEngines) {
+    auto* fieldLevel = dynamic_cast<TzfBaseFieldValidationEngine*>(e.get());
+    ZF_ASSERT(fieldLevel != nullptr, "zfsdValidationEngine");
+    fieldLevel->ValidateField(oldField, aOldRecord, newField, aNewRecord);
+  }
 }
 
 // ---- TzfValidationsHandler ----

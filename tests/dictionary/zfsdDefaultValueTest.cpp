@@ -166,6 +166,21 @@ TEST_F(DefaultValueTest, ConstantFollowsItsField) {
   EXPECT_EQ(d->cdvDefaultValue, std::vector<uint8_t>{0});
 }
 
+TEST_F(DefaultValueTest, EngineConvertsAConstantOfAnOlderSetupWithoutChangingTheDescriptor) {
+  auto* f = AddTestField(fields, u"N", zftInt16);
+  auto* d = static_cast<TzfConstDefaultValueDescriptor*>(f->AddDefaultValue(nullptr));
+  d->SetAsVariant(rtl::Variant(int32_t{-7}));
+  f->fdType = zftInt32;
+  f->fdLength = 4;
+  fields.UpdateSetupAndOffsets();
+  auto h = TzfDefaultValueHandler::CreateFor(fields, aaServer, nullptr);
+  std::vector<uint8_t> r = NewRecord();
+  h->SetDefaultValuesInsert(r.data());
+  EXPECT_EQ(Value(r, 0).AsInteger(), -7);
+  EXPECT_EQ(d->cdvFieldType, zftInt16);  // a read-only dictionary's descriptor is only read
+  EXPECT_EQ(d->cdvDefaultValue.size(), 2u);
+}
+
 TEST_F(DefaultValueTest, StreamsAndOldClients) {
   auto* f = AddTestField(fields, u"S", zftShortString, 5);
   auto* d = static_cast<TzfConstDefaultValueDescriptor*>(f->AddDefaultValue(nullptr));
