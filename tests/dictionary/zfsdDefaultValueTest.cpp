@@ -80,6 +80,45 @@ TEST_F(DefaultValueTest, EveryKindOnInsert) {
   for (int32_t i = 0; i < fields.FieldCount; ++i) EXPECT_TRUE(fields.IsRecordFieldNullFast(i, m.data()));
 }
 
+TEST_F(DefaultValueTest, EveryKindOnModifyOnly) {
+  struct Kind {
+    const char16_t* Name;
+    TzfFieldType Type;
+    int32_t Units;
+    const TzfDictionaryItemClassInfo* Class;
+  };
+  const Kind kinds[] = {
+      {u"C", zftInt32, 0, &TzfConstDefaultValueDescriptor::ClassInfo()},
+      {u"T", zftTime, 0, &TzfCurrentDateTimeDefaultValueDescriptor::ClassInfo()},
+      {u"DT", zftDateTime, 0, &TzfCurrentDateTimeDefaultValueDescriptor::ClassInfo()},
+      {u"U", zftNullString, 12, &TzfCurrentUserDefaultValueDescriptor::ClassInfo()},
+      {u"G", zftGuid, 0, &TzfAutoGuidDefaultValueDescriptor::ClassInfo()},
+      {u"E", zftWideString, 4, &TzfEmptyDefaultValueDescriptor::ClassInfo()},
+  };
+  for (const Kind& k : kinds) {
+    auto* d = static_cast<TzfBaseDefaultValueDescriptor*>(AddTestField(fields, k.Name, k.Type, k.Units)->AddDefaultValue(k.Class));
+    d->SetApplyOnInsert(false);
+    d->SetApplyOnModify(true);
+    EXPECT_NO_THROW(d->CheckValid(false));
+  }
+  auto h = TzfDefaultValueHandler::CreateFor(fields, aaServer, &cursor);
+  std::vector<uint8_t> inserted = NewRecord();
+  h->SetDefaultValuesInsert(inserted.data());
+  std::vector<uint8_t> modified = NewRecord();
+  const double before = rtl::Now();
+  h->SetDefaultValuesModify(modified.data());
+  for (int32_t i = 0; i < fields.FieldCount; ++i) {
+    EXPECT_TRUE(fields.IsRecordFieldNullFast(i, inserted.data())) << i;
+    EXPECT_FALSE(fields.IsRecordFieldNullFast(i, modified.data())) << i;
+  }
+  const double stamp = Value(modified, 2).AsDate();
+  EXPECT_GE(stamp, before - 1.0 / 86400);
+  EXPECT_LE(stamp, rtl::Now() + 1.0 / 86400);
+  EXPECT_LT(Value(modified, 1).AsDate(), 1.0);  // a time of day
+  EXPECT_EQ(rtl::Trim(Value(modified, 3).AsString()), u"Alice");
+  EXPECT_EQ(rtl::Trim(Value(modified, 5).AsString()), u"");  // zeroes: an empty text
+}
+
 TEST_F(DefaultValueTest, OverwriteInsertAndModifyLists) {
   auto constant = [&](const char16_t* aName, int32_t aValue) {
     auto* d = static_cast<TzfConstDefaultValueDescriptor*>(AddTestField(fields, aName, zftInt32)->AddDefaultValue(nullptr));
