@@ -202,7 +202,9 @@ void TzfWriter::WriteWideString(UnicodeStringView aValue) {
 }
 
 void TzfWriter::WriteAnsiString(const rtl::AnsiString& aValue) {
-  if (rtl::ResolveCodePage(aValue.CodePage()) == rtl::ResolveCodePage(rtl::CP_ACP)) {
+  // Raw bytes carry no code page to convert from: they go as they are, as in the string stream.
+  const uint16_t cp = aValue.CodePage();
+  if (cp == rtl::CP_RAWBYTES || rtl::ResolveCodePage(cp) == rtl::ResolveCodePage(rtl::CP_ACP)) {
     WriteLengthString(vaString, vaLString, aValue.View());
   } else {
     WriteLengthString(vaString, vaLString, rtl::UnicodeToAnsi(rtl::AnsiToUnicode(aValue)).View());

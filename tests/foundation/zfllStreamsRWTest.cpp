@@ -119,6 +119,8 @@ TEST(TzfWriter, GoldenBytes) {
       {"wide string empty", [](TzfWriter& w) { w.WriteWideString(u""); }, {18, 0, 0, 0, 0}},
       {"ansi string", [](TzfWriter& w) { w.WriteAnsiString(rtl::AnsiString("a\x80")); }, {6, 2, 'a', 0x80}},
       {"ansi string empty", [](TzfWriter& w) { w.WriteAnsiString(rtl::AnsiString()); }, {6, 0}},
+      {"ansi string of raw bytes as they are",
+       [](TzfWriter& w) { w.WriteAnsiString(rtl::AnsiString("\x81\xFF", rtl::CP_RAWBYTES)); }, {6, 2, 0x81, 0xFF}},
       {"ansi string 256", [](TzfWriter& w) { w.WriteAnsiString(rtl::AnsiString(std::string(256, 'q'))); },
        Cat({{12, 0, 1, 0, 0}, Repeat('q', 256)})},
       {"ansi char", [](TzfWriter& w) { w.WriteAnsiChar('Z'); }, {6, 1, 'Z'}},
