@@ -205,6 +205,39 @@ TEST_F(DataDictionaryTest, SmallTableStreamMatchesHandAssembledBytes) {
   EXPECT_EQ(read.btdFullName(), u"T");
   // Read back, it writes the same bytes again.
   EXPECT_EQ(Write(read, zfEngineVersion), SmallTableGolden());
+
+  // Reading starts at the stream's position and leaves the stream right after the dictionary.
+  const auto golden = SmallTableGolden();
+  std::vector<uint8_t> framed{1, 2, 3};
+  framed.insert(framed.end(), golden.begin(), golden.end());
+  framed.push_back(0xEE);
+  TzfMemoryStream stream(-1);
+  LoadBytes(stream, framed);
+  stream.SetPosition(3);
+  TzfDataDictionary atOffset;
+  atOffset.ReadFromStream(stream, u"T");
+  EXPECT_TRUE(atOffset.IsEqual(dict.get()));
+  EXPECT_EQ(stream.GetPosition(), static_cast<int64_t>(framed.size()) - 1);
+}
+
+TEST_F(DataDictionaryTest, EqualityIgnoresVersionSignatureNamesAndIDs) {
+  auto dict = SmallTable();
+  TzfDataDictionary other;
+  other.Assign(dict.get());
+  other.ddVersion = 3;
+  other.HeaderSignature = zfHeaderSignature1;
+  other.ddBaseName = u"Elsewhere";
+  other.ddCurrentID = 1000;
+  other.ddUseByteOrderForWideString = false;
+  EXPECT_TRUE(other.IsEqual(dict.get()));
+  dict->EncryptionEngine = u"Cipher";
+  other.EncryptionEngine = u"CIPHER";
+  EXPECT_TRUE(other.IsEqual(dict.get()));
+  other.EncryptionEngine = u"Other";
+  EXPECT_FALSE(other.IsEqual(dict.get()));
+  other.EncryptionEngine = u"cipher";
+  other.RemoveStreamDescriptor();
+  EXPECT_FALSE(other.IsEqual(dict.get()));
 }
 
 // ---- Defaults and reset ----
