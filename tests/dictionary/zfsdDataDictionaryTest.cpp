@@ -549,6 +549,86 @@ TEST_F(DataDictionaryTest, RunawayNestingIsRefused) {
   EXPECT_NE(Outcome([&] { Read(dict, NestedTablesStream(200)); }).find(u"#15498"), UnicodeString::npos);
 }
 
+// ---- Referential integrity in the stream ----
+
+// A "RefIntegrity" part with one reference to the table itself through field 0 and a cascade
+// delete, as its stream tables give it; aSourceVersion is the source's base-part version.
+std::vector<uint8_t> RefIntPart(int32_t aSourceVersion) {
+  TGolden g;
+  g.Header(0).Int(1).Byte(vaList);
+  g.Str("TzfReferenceDescriptor").Str("TzfCloneTargetCursorDescriptor");
+  g.Header(0).Int(1);
+  g.Header(0).Int(1).Int(1);  // target: base part, clone part
+  g.Str("ByKey");
+  g.Byte(vaList).Str("TzfFieldSourceDescriptor").Header(0).Int(aSourceVersion);
+  if (aSourceVersion >= 2) g.Bool(true);
+  g.Int(1).Int(0).Byte(vaNull);
+  g.Byte(vaList).Str("TzfCascadeDeleteActionDescriptor").Header(0).Int(2).Bool(false).Int(1).Byte(vaNull);
+  g.Byte(vaNull);
+  return g.Bytes;
+}
+
+TEST_F(DataDictionaryTest, RefIntegrityPartMatchesHandAssembledBytes) {
+  // Outside a dictionary every item has ID 0.
+  TzfRefIntegrityDescriptor refInt(nullptr, u"RefIntegrity");
+  TzfReferenceDescriptor* ref = refInt.AddReference(nullptr, &TzfCloneTargetCursorDescriptor::ClassInfo());
+  ref->SetTargetIndex(u"ByKey");
+  auto* source = dynamic_cast<TzfFieldSourceDescriptor*>(ref->AddSource());
+  source->SetFieldNumber(0);
+  source->SetSkipOnNull(true);
+  ref->AddAction(&TzfCascadeDeleteActionDescriptor::ClassInfo());
+  TzfMemoryStream out(-1);
+  {
+    TzfWriter writer(out);
+    refInt.SaveToWriter(writer, zfEngineVersion);
+  }
+  EXPECT_EQ(StreamBytes(out), RefIntPart(2));
+
+  for (int32_t version : {1, 2, 3}) {
+    SCOPED_TRACE(version);
+    TzfRefIntegrityDescriptor read(nullptr, u"RefIntegrity");
+    TzfMemoryStream in(-1);
+    LoadBytes(in, RefIntPart(version));
+    TzfReader reader(in);
+    const UnicodeString outcome = Outcome([&] { read.LoadFromReader(reader); });
+    if (version == 3) {
+      EXPECT_EQ(outcome, u"!EzfFieldSourceDescriptorException #15498: ZofrinDB: Incompatible stream [$3C8A/15498]");
+    } else {
+      EXPECT_EQ(outcome, u"ok");
+      EXPECT_TRUE(read.IsEqual(&refInt));
+      // Version 1 carries no skip-on-null (which equality does not compare).
+      EXPECT_EQ(read.ridReferences[0]->rdSources[0]->bsdSkipOnNull, version == 2);
+    }
+  }
+}
+
+TEST_F(DataDictionaryTest, RelativeTargetsResolveFromTheirTableOrTheRoot) {
+  TzfDataDictionary dict;
+  dict.ddBaseName = u"T";
+  dict.tdFieldsDescriptor->AddField(u"F", u"", zftInt32, 0, 0, false, nullptr);
+  auto nested = [](TzfBaseTableDescriptor& aParent, const char16_t* aName) {
+    TzfNestedTableDescriptor* t = aParent.tdTablesDescriptor->AddTable(aName, nullptr);
+    t->tdFieldsDescriptor->AddField(u"F", u"", zftInt32, 0, 0, false, nullptr);
+    t->AddRecordDescriptor(nullptr);
+    return t;
+  };
+  TzfNestedTableDescriptor* sub = nested(dict, u"Sub");
+  nested(*sub, u"X");
+  nested(dict, u"X");
+  auto* refInt = dynamic_cast<TzfRefIntegrityDescriptor*>(
+      sub->tdCustomDescsDescriptor->AddCustom(u"RefIntegrity", &TzfRefIntegrityDescriptor::ClassInfo()));
+  auto* target = dynamic_cast<TzfRelativeTargetCursorDescriptor*>(
+      refInt->AddReference(nullptr, &TzfRelativeTargetCursorDescriptor::ClassInfo())->rdTargetCursor.get());
+  target->SetTableName(u".:X");
+  EXPECT_EQ(target->ReferencedTableName(), u"T:Sub:X");
+  target->SetTableName(u"X");
+  EXPECT_EQ(target->ReferencedTableName(), u"T:X");
+  target->SetTableName(u"..:Sub");
+  EXPECT_EQ(target->ReferencedTableName(), u"T:Sub");
+  EXPECT_EQ(zfGetRefIntegrityDescriptor(sub), refInt);
+  EXPECT_EQ(zfGetRefIntegrityDescriptor(&dict), nullptr);
+}
+
 // ---- Copies ----
 
 TEST_F(DataDictionaryTest, AssignCopiesAWholeDictionaryWithItsIDs) {
