@@ -452,8 +452,8 @@ void TzfDataDictionary::ReadOldLayout(TzfReader& aReader) {
   for (int32_t i = 0; i < customCount; ++i) {
     const auto& cls = FindStoredDescriptorClass<TzfNamedDescriptorClassInfo>(TzfBaseCustomDescriptor::ClassInfo(),
                                                                              u"CustomDescriptor", aReader.ReadString());
-    TzfBaseCustomDescriptor* custom = zfNewCustomDescriptor(*this, this, cls, aReader.ReadString());
-    customs.CustomDescriptor.emplace_back(custom);
+    customs.CustomDescriptor.push_back(zfNewCustomDescriptor(*this, this, cls, aReader.ReadString()));
+    TzfBaseCustomDescriptor* custom = customs.CustomDescriptor.back().get();
     TzfDictionaryReadNesting nesting(*this);
     custom->LoadFromReader(aReader);
   }

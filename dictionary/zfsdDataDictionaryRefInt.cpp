@@ -88,7 +88,8 @@ TzfReferenceDescriptor* TzfRefIntegrityDescriptor::AddReference(const TzfReferen
                                                                 TzfDictionaryItemClass aTargetCursorClass) {
   if (!aReferenceClass) aReferenceClass = &TzfReferenceDescriptor::ClassInfo();
   ZF_ASSERT(aReferenceClass->CreateRef, "zfsdDataDictionaryRefInt");
-  ridReferences.emplace_back(aReferenceClass->CreateRef(this, aTargetCursorClass));
+  ridReferences.push_back(
+      std::unique_ptr<TzfReferenceDescriptor>(aReferenceClass->CreateRef(this, aTargetCursorClass)));
   return ridReferences.back().get();
 }
 

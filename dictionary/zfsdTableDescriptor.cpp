@@ -100,8 +100,9 @@ void zfReadExpectedIdent(const TzfDictionaryItem& aItem, TzfReader& aReader, Uni
   if (aReader.NextValue() != vaIdent || aReader.ReadIdent() != aIdent) aItem.RaiseError(zfErrIncompatibleStream);
 }
 
-TzfBaseCustomDescriptor* zfNewCustomDescriptor(const TzfDictionaryItem& aOwner, TzfPersistent* aParent,
-                                               const TzfNamedDescriptorClassInfo& aClass, const UnicodeString& aName) {
+std::unique_ptr<TzfBaseCustomDescriptor> zfNewCustomDescriptor(const TzfDictionaryItem& aOwner, TzfPersistent* aParent,
+                                                               const TzfNamedDescriptorClassInfo& aClass,
+                                                               const UnicodeString& aName) {
   if (!aClass.CreateNamed || !aClass.InheritsFrom(&TzfBaseCustomDescriptor::ClassInfo()))
     aOwner.RaiseError(zfErrUnsupportedDescriptor, u"%s class is not supported: %s", {u"CustomDescriptor", aClass.Name});
   std::unique_ptr<TzfDictionaryItem> item(aClass.CreateNamed(aParent, aName));
@@ -109,7 +110,7 @@ TzfBaseCustomDescriptor* zfNewCustomDescriptor(const TzfDictionaryItem& aOwner, 
   if (!custom)
     aOwner.RaiseError(zfErrUnsupportedDescriptor, u"%s class is not supported: %s", {u"CustomDescriptor", aClass.Name});
   item.release();
-  return custom;
+  return std::unique_ptr<TzfBaseCustomDescriptor>(custom);
 }
 
 // ---- TzfCustomDescsDescriptor ----
@@ -130,9 +131,8 @@ TzfBaseCustomDescriptor* TzfCustomDescsDescriptor::AddCustom(const UnicodeString
   if (GetCustomDescriptorFromName(aName) >= 0)
     RaiseError(zfErrNameNotUnique, u"Duplicated custom descriptor name: %s", {aName});
   if (!aClass) aClass = &TzfBaseCustomDescriptor::ClassInfo();
-  TzfBaseCustomDescriptor* custom = zfNewCustomDescriptor(*this, this, *aClass, aName);
-  CustomDescriptor.emplace_back(custom);
-  return custom;
+  CustomDescriptor.push_back(zfNewCustomDescriptor(*this, this, *aClass, aName));
+  return CustomDescriptor.back().get();
 }
 
 void TzfCustomDescsDescriptor::RemoveCustom(int32_t aInx) {
@@ -168,7 +168,7 @@ void TzfCustomDescsDescriptor::LoadFromReader(TzfReader& aReader) {
   LoadNamedEntries<TzfNamedDescriptorClassInfo>(
       *this, aReader, TzfBaseCustomDescriptor::ClassInfo(), u"CustomDescriptor",
       [this](const TzfNamedDescriptorClassInfo& aClass, const UnicodeString& aName) {
-        CustomDescriptor.emplace_back(zfNewCustomDescriptor(*this, this, aClass, aName));
+        CustomDescriptor.push_back(zfNewCustomDescriptor(*this, this, aClass, aName));
         return CustomDescriptor.back().get();
       });
 }
@@ -197,11 +197,12 @@ TzfTablesDescriptor::~TzfTablesDescriptor() { Clear(); }
 namespace {
 const UnicodeString& TableName(const TzfNestedTableDescriptor& aTable) { return aTable.ntdName; }
 
-TzfNestedTableDescriptor* NewNestedTable(TzfPersistent* aParent, const TzfNestedTableDescriptorClassInfo* aClass,
-                                         const UnicodeString& aName) {
+std::unique_ptr<TzfNestedTableDescriptor> NewNestedTable(TzfPersistent* aParent,
+                                                         const TzfNestedTableDescriptorClassInfo* aClass,
+                                                         const UnicodeString& aName) {
   if (!aClass) aClass = &TzfNestedTableDescriptor::ClassInfo();
   ZF_ASSERT(aClass->CreateNamed && aClass->InheritsFrom(&TzfNestedTableDescriptor::ClassInfo()), "zfsdTableDescriptor");
-  return aClass->CreateNamed(aParent, aName);
+  return std::unique_ptr<TzfNestedTableDescriptor>(aClass->CreateNamed(aParent, aName));
 }
 }  // namespace
 
@@ -210,7 +211,7 @@ TzfNestedTableDescriptor* TzfTablesDescriptor::AddTable(const UnicodeString& aNa
   CheckReadOnly();
   if (zfCheckIdentifier(aName, zfErrInvalidTableName, false, true) != 0) RaiseError(zfErrInvalidTableName);
   if (GetTableIndexFromName(aName) >= 0) RaiseError(zfErrNameNotUnique, u"Duplicated table name: %s", {aName});
-  TableDescriptor.emplace_back(NewNestedTable(this, aClass, aName));
+  TableDescriptor.push_back(NewNestedTable(this, aClass, aName));
   return TableDescriptor.back().get();
 }
 
@@ -265,7 +266,7 @@ void TzfTablesDescriptor::LoadFromReader(TzfReader& aReader) {
   LoadNamedEntries<TzfNestedTableDescriptorClassInfo>(
       *this, aReader, TzfNestedTableDescriptor::ClassInfo(), u"TableDescriptor",
       [this](const TzfNestedTableDescriptorClassInfo& aClass, const UnicodeString& aName) {
-        TableDescriptor.emplace_back(NewNestedTable(this, &aClass, aName));
+        TableDescriptor.push_back(NewNestedTable(this, &aClass, aName));
         return TableDescriptor.back().get();
       });
 }

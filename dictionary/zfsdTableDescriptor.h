@@ -220,8 +220,9 @@ void zfWriteDescriptorPlace(TzfWriter& aWriter, UnicodeStringView aIdent, const 
 
 // A custom descriptor of aClass named aName with aParent as parent; a class that makes no custom
 // descriptor raises aOwner's 15499.
-TzfBaseCustomDescriptor* zfNewCustomDescriptor(const TzfDictionaryItem& aOwner, TzfPersistent* aParent,
-                                               const TzfNamedDescriptorClassInfo& aClass, const UnicodeString& aName);
+std::unique_ptr<TzfBaseCustomDescriptor> zfNewCustomDescriptor(const TzfDictionaryItem& aOwner, TzfPersistent* aParent,
+                                                               const TzfNamedDescriptorClassInfo& aClass,
+                                                               const UnicodeString& aName);
 
 // Reads an identifier that must be aIdent; anything else raises aItem's 15498.
 void zfReadExpectedIdent(const TzfDictionaryItem& aItem, TzfReader& aReader, UnicodeStringView aIdent);
