@@ -1,6 +1,5 @@
 #include "dictionary/zfsdStartup.h"
 
-#include <mutex>
 
 #include "dictionary/zfsdDataDictionaryRefInt.h"
 #include "dictionary/zfsdDefaultValueEngine.h"
@@ -19,9 +18,6 @@
 namespace zf {
 
 namespace {
-
-std::mutex gStartupLock;
-int gStartCount = 0;
 
 // Units in link order. Each unit declares `zf::rtl::TUnitInit& <unit>Unit()` in its header; a
 // unit with descriptor classes registers them in its start and unregisters them in its stop.
@@ -46,38 +42,15 @@ zf::rtl::TStartupList BuildList() {
   return list;
 }
 
-zf::rtl::TStartupList& List() {
-  static zf::rtl::TStartupList list = BuildList();
-  return list;
+zf::rtl::TLayerStartup& Layer() {
+  static zf::rtl::TLayerStartup layer(&BuildList, &zfStartFoundation, &zfStopFoundation);
+  return layer;
 }
 
 }  // namespace
 
-void zfStartDictionary() {
-  std::lock_guard<std::mutex> g(gStartupLock);
-  if (gStartCount++ == 0) {
-    try {
-      zfStartFoundation();
-      try {
-        List().StartAll();
-      } catch (...) {
-        zfStopFoundation();
-        throw;
-      }
-    } catch (...) {
-      gStartCount = 0;
-      throw;
-    }
-  }
-}
+void zfStartDictionary() { Layer().Start(); }
 
-void zfStopDictionary() {
-  std::lock_guard<std::mutex> g(gStartupLock);
-  if (gStartCount == 0) return;
-  if (--gStartCount == 0) {
-    List().StopAll();
-    zfStopFoundation();
-  }
-}
+void zfStopDictionary() { Layer().Stop(); }
 
 }  // namespace zf

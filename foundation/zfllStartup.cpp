@@ -1,6 +1,5 @@
 #include "foundation/zfllStartup.h"
 
-#include <mutex>
 
 #include "foundation/zflgEventLog.h"
 #include "foundation/zfllErrors.h"
@@ -23,9 +22,6 @@
 namespace zf {
 
 namespace {
-
-std::mutex gStartupLock;
-int gStartCount = 0;
 
 // Units in link order. Each unit declares `zf::rtl::TUnitInit& <unit>Unit()` in its header.
 zf::rtl::TStartupList BuildList() {
@@ -50,29 +46,15 @@ zf::rtl::TStartupList BuildList() {
   return list;
 }
 
-zf::rtl::TStartupList& List() {
-  static zf::rtl::TStartupList list = BuildList();
-  return list;
+zf::rtl::TLayerStartup& Layer() {
+  static zf::rtl::TLayerStartup layer(&BuildList, nullptr, nullptr);
+  return layer;
 }
 
 }  // namespace
 
-void zfStartFoundation() {
-  std::lock_guard<std::mutex> g(gStartupLock);
-  if (gStartCount++ == 0) {
-    try {
-      List().StartAll();
-    } catch (...) {
-      gStartCount = 0;
-      throw;
-    }
-  }
-}
+void zfStartFoundation() { Layer().Start(); }
 
-void zfStopFoundation() {
-  std::lock_guard<std::mutex> g(gStartupLock);
-  if (gStartCount == 0) return;
-  if (--gStartCount == 0) List().StopAll();
-}
+void zfStopFoundation() { Layer().Stop(); }
 
 }  // namespace zf

@@ -46,4 +46,38 @@ void TStartupList::StopAll() {
   if (first) std::rethrow_exception(first);
 }
 
+void TLayerStartup::Start() {
+  std::lock_guard<std::mutex> g(FLock);
+  if (FCount > 0) {
+    ++FCount;
+    return;
+  }
+  if (!FBuilt) {
+    FList = FBuild();
+    FBuilt = true;
+  }
+  if (FStartBelow) FStartBelow();
+  try {
+    FList.StartAll();
+  } catch (...) {
+    if (FStopBelow) FStopBelow();
+    throw;
+  }
+  FCount = 1;
+}
+
+void TLayerStartup::Stop() {
+  std::lock_guard<std::mutex> g(FLock);
+  if (FCount == 0) return;
+  if (--FCount > 0) return;
+  std::exception_ptr failure;
+  try {
+    FList.StopAll();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (FStopBelow) FStopBelow();
+  if (failure) std::rethrow_exception(failure);
+}
+
 }  // namespace zf::rtl

@@ -47,4 +47,26 @@ class TStartupList {
   size_t FStarted = 0;
 };
 
+// One layer's counted start and stop: the first start starts the layer below (when given) and
+// then the layer's own list; the last stop runs the list backwards and then stops the layer
+// below. A failed start leaves nothing started and the count at 0.
+class TLayerStartup {
+ public:
+  using Builder = TStartupList (*)();
+  TLayerStartup(Builder aBuild, TUnitInit::Proc aStartBelow, TUnitInit::Proc aStopBelow)
+      : FBuild(aBuild), FStartBelow(aStartBelow), FStopBelow(aStopBelow) {}
+
+  void Start();
+  void Stop();
+
+ private:
+  Builder FBuild;
+  TUnitInit::Proc FStartBelow;
+  TUnitInit::Proc FStopBelow;
+  std::mutex FLock;
+  int32_t FCount = 0;
+  bool FBuilt = false;
+  TStartupList FList;
+};
+
 }  // namespace zf::rtl
