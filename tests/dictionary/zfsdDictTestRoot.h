@@ -8,6 +8,8 @@
 #include "dictionary/zfsdDictionaryItem.h"
 #include "dictionary/zfsdFieldDescriptor.h"
 #include "foundation/zfllStreams.h"
+#include "foundation/zfllStreamsRW.h"
+#include "zfsdTestUtil.h"
 
 namespace zf::test {
 
@@ -65,6 +67,26 @@ inline void LoadBytes(TzfMemoryStream& aStream, const std::vector<uint8_t>& aByt
   aStream.SetSize(0);
   if (!aBytes.empty()) aStream.Write(aBytes.data(), static_cast<int32_t>(aBytes.size()));
   aStream.SetPosition(0);
+}
+
+// An item's stream for a client version.
+inline std::vector<uint8_t> SavedItem(TzfDictionaryItem& aItem, int32_t aClientVersion) {
+  TzfMemoryStream s(-1);
+  {
+    TzfWriter w(s);
+    aItem.SaveToWriter(w, aClientVersion);
+  }
+  return StreamBytes(s);
+}
+
+// Reads aBytes into aItem; "ok" or the failure as Outcome words it.
+inline rtl::UnicodeString LoadItem(TzfDictionaryItem& aItem, const std::vector<uint8_t>& aBytes) {
+  TzfMemoryStream s(-1);
+  LoadBytes(s, aBytes);
+  return Outcome([&] {
+    TzfReader r(s);
+    aItem.LoadFromReader(r);
+  });
 }
 
 }  // namespace zf::test

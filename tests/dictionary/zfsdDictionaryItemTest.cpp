@@ -13,6 +13,8 @@ namespace zf {
 namespace {
 
 using test::LoadBytes;
+using test::LoadItem;
+using test::SavedItem;
 using test::Outcome;
 using test::StreamBytes;
 using test::TTestDictionary;
@@ -70,22 +72,6 @@ class DictionaryItemTest : public ::testing::Test {
   TTestDictionary dict;
 };
 
-std::vector<uint8_t> Saved(TzfDictionaryItem& aItem, int32_t aClientVersion) {
-  TzfMemoryStream s(-1);
-  {
-    TzfWriter w(s);
-    aItem.SaveToWriter(w, aClientVersion);
-  }
-  return StreamBytes(s);
-}
-
-void Load(TzfDictionaryItem& aItem, const std::vector<uint8_t>& aBytes) {
-  TzfMemoryStream s(-1);
-  LoadBytes(s, aBytes);
-  TzfReader r(s);
-  aItem.LoadFromReader(r);
-}
-
 TEST_F(DictionaryItemTest, IdsComeFromTheDictionaryAndChildrenRegister) {
   TTestItem a(&dict);
   TTestItem b(&a);
@@ -109,9 +95,9 @@ TEST_F(DictionaryItemTest, HeaderBytesForOldAndNewClients) {
   a.ChangeConstraintName(u"C1");
   a.Value = 5;
   // Version 1: Integer 1, list of strings, end of list; then the body.
-  EXPECT_EQ(Saved(a, 19999), (std::vector<uint8_t>{2, 1, 1, 6, 1, 'x', 6, 2, 'y', 'z', 0, 2, 5}));
+  EXPECT_EQ(SavedItem(a, 19999), (std::vector<uint8_t>{2, 1, 1, 6, 1, 'x', 6, 2, 'y', 'z', 0, 2, 5}));
   // Version 3: ID and constraint name follow the list.
-  EXPECT_EQ(Saved(a, 20000),
+  EXPECT_EQ(SavedItem(a, 20000),
             (std::vector<uint8_t>{2, 3, 1, 6, 1, 'x', 6, 2, 'y', 'z', 0, 2, 1, 6, 2, 'C', '1', 2, 5}));
 }
 
@@ -130,7 +116,7 @@ TEST_F(DictionaryItemTest, HeaderVersionsRead) {
   };
   for (const auto& c : cases) {
     TTestItem a(nullptr);
-    EXPECT_EQ(Outcome([&] { Load(a, c.bytes); }), c.outcome);
+    EXPECT_EQ(LoadItem(a, c.bytes), c.outcome);
     if (c.outcome == u"ok") {
       EXPECT_EQ(a.diID, c.id);
       EXPECT_EQ(a.diConstraintName, c.constraint);

@@ -13,6 +13,8 @@ namespace zf {
 namespace {
 
 using test::LoadBytes;
+using test::LoadItem;
+using test::SavedItem;
 using test::Outcome;
 using test::StreamBytes;
 using test::TTestDictionary;
@@ -448,24 +450,6 @@ TEST_F(FieldsTest, CheckValidAndEquality) {
 }
 
 // ---- Streams ----
-
-std::vector<uint8_t> SavedItem(TzfDictionaryItem& aItem, int32_t aClientVersion) {
-  TzfMemoryStream s(-1);
-  {
-    TzfWriter w(s);
-    aItem.SaveToWriter(w, aClientVersion);
-  }
-  return StreamBytes(s);
-}
-
-UnicodeString LoadItem(TzfDictionaryItem& aItem, const std::vector<uint8_t>& aBytes) {
-  TzfMemoryStream s(-1);
-  LoadBytes(s, aBytes);
-  return Outcome([&] {
-    TzfReader r(s);
-    aItem.LoadFromReader(r);
-  });
-}
 
 // Item header of a loose item: version 3, no strings, ID 0, empty constraint name.
 const std::vector<uint8_t> kLooseHeader{2, 3, 1, 0, 2, 0, 18, 0, 0, 0, 0};

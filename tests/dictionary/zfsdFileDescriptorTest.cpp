@@ -11,6 +11,8 @@ namespace zf {
 namespace {
 
 using test::LoadBytes;
+using test::LoadItem;
+using test::SavedItem;
 using test::Outcome;
 using test::StreamBytes;
 using test::TTestDictionary;
@@ -20,24 +22,6 @@ class FilesTest : public ::testing::Test {
   static void SetUpTestSuite() { zfStartDictionary(); }
   static void TearDownTestSuite() { zfStopDictionary(); }
 };
-
-std::vector<uint8_t> Saved(TzfDictionaryItem& aItem, int32_t aClientVersion) {
-  TzfMemoryStream s(-1);
-  {
-    TzfWriter w(s);
-    aItem.SaveToWriter(w, aClientVersion);
-  }
-  return StreamBytes(s);
-}
-
-UnicodeString Load(TzfDictionaryItem& aItem, const std::vector<uint8_t>& aBytes) {
-  TzfMemoryStream s(-1);
-  LoadBytes(s, aBytes);
-  return Outcome([&] {
-    TzfReader r(s);
-    aItem.LoadFromReader(r);
-  });
-}
 
 class TFileWatcher : public TzfDictionaryItem {
  public:
@@ -58,9 +42,9 @@ TEST_F(FilesTest, FileDescriptorGoldenBytes) {
   std::vector<uint8_t> expected = kLooseHeader;
   // Body 1, description, block size in bytes, initial size 4, grow size 300.
   expected.insert(expected.end(), {2, 1, 6, 4, 'M', 'a', 'i', 'n', 3, 0x00, 0x20, 2, 4, 3, 0x2C, 0x01});
-  EXPECT_EQ(Saved(f, 30900), expected);
+  EXPECT_EQ(SavedItem(f, 30900), expected);
   TzfFileDescriptor back(nullptr, u"");
-  EXPECT_EQ(Load(back, expected), u"ok");
+  EXPECT_EQ(LoadItem(back, expected), u"ok");
   EXPECT_TRUE(back.IsEqual(&f));
   EXPECT_EQ(back.fdBlockSize, TzfBlockSize::zfbs8k);
 }
@@ -82,7 +66,7 @@ TEST_F(FilesTest, DamagedFileBodiesAreRefused) {
     std::vector<uint8_t> bytes = kLooseHeader;
     bytes.insert(bytes.end(), c.body.begin(), c.body.end());
     TzfFileDescriptor f(nullptr, u"x");
-    EXPECT_EQ(Load(f, bytes), c.outcome);
+    EXPECT_EQ(LoadItem(f, bytes), c.outcome);
   }
 }
 
@@ -171,13 +155,13 @@ TEST_F(FilesTest, FilesStreamRoundTripAndRefusals) {
   TzfFilesDescriptor files(&dict);
   files.AddFile(u"", TzfBlockSize::zfbs8k, u"main", nullptr);
   files.AddFile(u"blb", TzfBlockSize::zfbs64k, u"blobs", nullptr)->fdInitialSize = 99;
-  std::vector<uint8_t> bytes = Saved(files, 30900);
+  std::vector<uint8_t> bytes = SavedItem(files, 30900);
   TTestDictionary dict2;
   TzfFilesDescriptor back(&dict2);
-  EXPECT_EQ(Load(back, bytes), u"ok");
+  EXPECT_EQ(LoadItem(back, bytes), u"ok");
   EXPECT_TRUE(back.IsEqual(&files));
   EXPECT_EQ(back.FileDescriptor[1]->fdNumber, 1);
-  EXPECT_EQ(Outcome([&] { Saved(files, 19999); }).substr(0, 37), u"!EzfFilesDescriptorException #12039: ");
+  EXPECT_EQ(Outcome([&] { SavedItem(files, 19999); }).substr(0, 37), u"!EzfFilesDescriptorException #12039: ");
 
   // A first file stored with an extension reads back with none. Header (ID 1), body 1, count 2,
   // class name, then the extension of file 0.
@@ -187,21 +171,21 @@ TEST_F(FilesTest, FilesStreamRoundTripAndRefusals) {
   withExt.insert(withExt.end(), {6, 3, 'd', 'a', 't'});
   withExt.insert(withExt.end(), bytes.begin() + static_cast<long>(extAt) + 5, bytes.end());
   TzfFilesDescriptor back2(&dict2);
-  EXPECT_EQ(Load(back2, withExt), u"ok");
+  EXPECT_EQ(LoadItem(back2, withExt), u"ok");
   EXPECT_EQ(back2.FileDescriptor[0]->fdExtension, u"");
 
   std::vector<uint8_t> huge = bytes;
   huge[11 + 3] = 100;  // the file count
   TzfFilesDescriptor back3(&dict2);
-  EXPECT_EQ(Load(back3, huge), u"!EzfFilesDescriptorException #15498: ZofrinDB: Incompatible stream [$3C8A/15498]");
+  EXPECT_EQ(LoadItem(back3, huge), u"!EzfFilesDescriptorException #15498: ZofrinDB: Incompatible stream [$3C8A/15498]");
   std::vector<uint8_t> unknown = bytes;
   unknown[11 + 4 + 2] = 'X';
-  EXPECT_EQ(Load(back3, unknown),
+  EXPECT_EQ(LoadItem(back3, unknown),
             u"!EzfFilesDescriptorException #15499: ZofrinDB: FileDescriptor class is not supported: "
             u"XzfFileDescriptor [$3C8B/15499]");
   for (size_t n = 0; n < bytes.size(); ++n) {
     TzfFilesDescriptor part(&dict2);
-    EXPECT_NE(Load(part, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(n))), u"ok") << n;
+    EXPECT_NE(LoadItem(part, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(n))), u"ok") << n;
   }
 }
 

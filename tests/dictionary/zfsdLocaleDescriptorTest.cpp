@@ -15,6 +15,8 @@ namespace zf {
 namespace {
 
 using test::LoadBytes;
+using test::LoadItem;
+using test::SavedItem;
 using test::Outcome;
 using test::StreamBytes;
 using test::TTestDictionary;
@@ -39,25 +41,6 @@ class LocaleDescriptorTest : public ::testing::Test {
   void TearDown() override { zfSetDisable30900LocaleFixes(savedSwitch); }
   bool savedSwitch = false;
 };
-
-std::vector<uint8_t> Saved(TzfLocaleDescriptor& aItem, int32_t aClientVersion) {
-  TzfMemoryStream s(-1);
-  {
-    TzfWriter w(s);
-    aItem.SaveToWriter(w, aClientVersion);
-  }
-  return StreamBytes(s);
-}
-
-template <class T>
-UnicodeString LoadInto(T& aItem, const std::vector<uint8_t>& aBytes) {
-  TzfMemoryStream s(-1);
-  LoadBytes(s, aBytes);
-  return Outcome([&] {
-    TzfReader r(s);
-    aItem.LoadFromReader(r);
-  });
-}
 
 TEST_F(LocaleDescriptorTest, NewDescriptorCarriesTheSystemDefaultLocale) {
   TzfLocaleDescriptor ld(nullptr);
@@ -95,10 +78,10 @@ TEST_F(LocaleDescriptorTest, GoldenBytesOfBothBodyVersions) {
   const std::vector<uint8_t> header{2, 3, 1, 0, 2, 0, 18, 0, 0, 0, 0};
   std::vector<uint8_t> v1 = header;
   v1.insert(v1.end(), {2, 1, 3, 0x07, 0x04, 8, 8, 8, 9, 8, 3, 0xE2, 0x04});
-  EXPECT_EQ(Saved(ld, 30000), v1);
+  EXPECT_EQ(SavedItem(ld, 30000), v1);
   std::vector<uint8_t> v2 = header;
   v2.insert(v2.end(), {2, 2, 3, 0x07, 0x04, 8, 8, 8, 9, 8, 3, 0xE2, 0x04, 8});
-  EXPECT_EQ(Saved(ld, 30900), v2);
+  EXPECT_EQ(SavedItem(ld, 30900), v2);
   // With a recorded build version: three Integers and a GUID (a 16-byte binary value).
   ld.ldNLSVersionInfoBuild = std::make_unique<TzfNLSVersionInfoEx>();
   ld.ldNLSVersionInfoBuild->dwNLSVersion = 0x102;
@@ -108,21 +91,21 @@ TEST_F(LocaleDescriptorTest, GoldenBytesOfBothBodyVersions) {
   std::vector<uint8_t> v2b = header;
   v2b.insert(v2b.end(), {2, 2, 3, 0x07, 0x04, 8, 8, 8, 9, 8, 3, 0xE2, 0x04, 9, 3, 0x02, 0x01, 2, 7, 3, 0x07, 0x04,
                          10, 16, 0, 0, 0, 0x44, 0x33, 0x22, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-  EXPECT_EQ(Saved(ld, 30900), v2b);
+  EXPECT_EQ(SavedItem(ld, 30900), v2b);
   // The switch writes the old body whatever the client.
   zfSetDisable30900LocaleFixes(true);
-  EXPECT_EQ(Saved(ld, 30900), v1);
-  EXPECT_EQ(Outcome([&] { Saved(ld, 19999); }).substr(0, 39), u"!EzfLocaleDescriptorException #12039: Z");
+  EXPECT_EQ(SavedItem(ld, 30900), v1);
+  EXPECT_EQ(Outcome([&] { SavedItem(ld, 19999); }).substr(0, 39), u"!EzfLocaleDescriptorException #12039: Z");
 
   // Read back: equal, with the build version.
   TzfLocaleDescriptor back(nullptr);
-  EXPECT_EQ(LoadInto(back, v2b), u"ok");
+  EXPECT_EQ(LoadItem(back, v2b), u"ok");
   EXPECT_TRUE(back.IsEqual(&ld));
   EXPECT_EQ(back.ldVersion, 2);
   ASSERT_TRUE(back.ldNLSVersionInfoBuild);
   EXPECT_EQ(back.ldNLSVersionInfoBuild->dwNLSVersion, 0x102u);
   EXPECT_EQ(back.ldNLSVersionInfoBuild->guidCustomVersion, ld.ldNLSVersionInfoBuild->guidCustomVersion);
-  EXPECT_EQ(LoadInto(back, v1), u"ok");
+  EXPECT_EQ(LoadItem(back, v1), u"ok");
   EXPECT_EQ(back.ldVersion, 1);
   EXPECT_FALSE(back.ldNLSVersionInfoBuild);
 }
@@ -141,7 +124,7 @@ TEST_F(LocaleDescriptorTest, DamagedBodiesAreRefused) {
     std::vector<uint8_t> bytes = header;
     bytes.insert(bytes.end(), body.begin(), body.end());
     TzfLocaleDescriptor ld(nullptr);
-    EXPECT_EQ(LoadInto(ld, bytes), outcome);
+    EXPECT_EQ(LoadItem(ld, bytes), outcome);
   }
 }
 
