@@ -193,14 +193,18 @@ void* LargeRealloc(void* P, uint64_t aSize) {
   return reinterpret_cast<void*>(newBase);
 }
 
-// ---- per-thread cache of freed items ----------------------------------------------------------
+// ---- per-thread cache of free items ----------------------------------------------------------
 //
 // A freed item is checked (live allocation bit, no free mark) and kept by the freeing thread for
 // its next allocation of the same class: no list operation and no write to the shared block
 // header on either side. Its first word holds a free mark (its address mixed with a per-start
 // secret), so freeing it again is refused; the allocation bit stays set and the item counted in
-// its block until it goes back to the pool, so the block cannot be given back meanwhile. Each class keeps at most 64 KB (and 256 items) per thread; the
-// rest goes back to the pool. A thread's cache is emptied when the thread ends.
+// its block until it goes back to the pool, so the block cannot be given back meanwhile.
+// The cache also moves items to and from the pools in batches: an empty class takes a run of
+// items of one block (one list operation, and neighbouring items stay with one thread instead
+// of sharing cache lines between threads), and a full class gives its older half back. Each
+// class keeps at most 32 KB (and 256 items) per thread. A thread's cache is emptied when the
+// thread ends.
 
 constexpr int kCacheSlots = 256;
 constexpr uint32_t kCacheBytes = 32768;
@@ -210,6 +214,7 @@ struct TThreadCache {
   void* Items[kzfSizeClassCount][kCacheSlots];
 };
 constinit uint16_t gCacheLimit[kzfSizeClassCount] = {};
+constinit uint16_t gRefillCount[kzfSizeClassCount] = {};  // items an empty class takes at once
 constinit uint32_t gGeneration = 0;  // changes at every start, so caches of a previous run are dropped
 constinit uintptr_t gFreeMarkSecret = 0;
 inline uintptr_t FreeMark(const void* P) { return (reinterpret_cast<uintptr_t>(P) ^ gFreeMarkSecret) | 1; }
@@ -220,13 +225,30 @@ TThreadCache* const kNoCache = reinterpret_cast<TThreadCache*>(uintptr_t(1));
 
 void FlushCache(TThreadCache* c) {
   if (c->Generation == __atomic_load_n(&gGeneration, __ATOMIC_ACQUIRE) && gStarts > 0) {
-    for (int k = 0; k < kzfSizeClassCount; ++k)
-      while (c->Count[k] > 0) {
-        void* p = c->Items[k][--c->Count[k]];
-        if (gPools[k].TakeBackLive(p)) gPools[k].Release(p);
-      }
+    for (int k = 0; k < kzfSizeClassCount; ++k) gPools[k].ReleaseBatch(c->Items[k], c->Count[k]);
   }
   for (auto& n : c->Count) n = 0;
+}
+
+// Class k of the cache is full: its older half goes back to the pool.
+__attribute__((noinline)) void SpillHalf(TThreadCache* c, int k) {
+  int count = c->Count[k], spill = std::max(1, count / 2);
+  gPools[k].ReleaseBatch(c->Items[k], spill);
+  std::memmove(&c->Items[k][0], &c->Items[k][spill], size_t(count - spill) * sizeof(void*));
+  c->Count[k] = uint16_t(count - spill);
+}
+
+// Class k of the cache is empty: takes a run of items from the pool, returns the first and
+// caches the others (marked free) so that they come out next in address order.
+__attribute__((noinline)) void* Refill(TThreadCache* c, int k) {
+  void* run[kCacheSlots];
+  int n = gPools[k].AllocBatch(run, gRefillCount[k]);
+  if (n == 0) return nullptr;
+  for (int i = n - 1; i > 0; --i) {
+    *static_cast<uintptr_t*>(run[i]) = FreeMark(run[i]);
+    c->Items[k][c->Count[k]++] = run[i];
+  }
+  return run[0];
 }
 
 void DestroyCache(void* aCache) {
@@ -337,9 +359,7 @@ TzfItemBlockHeader* TzfMemoryPool::NewBlock() {
   if (!b) return nullptr;
   std::memset(static_cast<void*>(b), 0, mpBlockHeaderSize);
   b->Owner = this;
-  // Items are carved in address order as they are first needed (Carved counts them), so a new
-  // block touches only the pages its items use; freed items go to the free-item list.
-  b->Carved = 0;
+  b->Carved = 0;  // no item handed out yet; freed items go to the free-item list
   mpBlocks.fetch_add(1, std::memory_order_relaxed);
   return b;
 }
@@ -364,68 +384,98 @@ void TzfMemoryPool::Detach(TzfItemBlockHeader* b) {
   }
 }
 
-void* TzfMemoryPool::Alloc() {
+// A block with room: the current partial list's first, else an empty one, else a new one. The
+// block is the caller's alone until PutBlock or Detach puts it back: only its holder carves.
+TzfItemBlockHeader* TzfMemoryPool::TakeBlock(uint32_t aSelector) {
+  auto* b = reinterpret_cast<TzfItemBlockHeader*>(ListPop(Partial(aSelector)));
+  if (!b) b = reinterpret_cast<TzfItemBlockHeader*>(ListPop(mpFreeBlockHead));
+  if (!b) b = NewBlock();
+  return b;
+}
+
+// Lists a taken block again while it has room; otherwise it stays out of every list.
+void TzfMemoryPool::PutBlock(TzfItemBlockHeader* b, uint32_t aSelector) {
+  if (b->Carved < mpItemsPerBlock || __atomic_load_n(&b->FreeItems.lhFirst, __ATOMIC_ACQUIRE) != nullptr)
+    ListPush(Partial(aSelector), &b->Link);
+  else
+    Detach(b);
+}
+
+// Checks an item taken from block b and sets its allocation bit.
+void TzfMemoryPool::SetAllocated(TzfItemBlockHeader* b, void* aItem) {
+  uintptr_t offset = reinterpret_cast<uintptr_t>(aItem) - reinterpret_cast<uintptr_t>(b) - mpBlockHeaderSize;
+  uint32_t index = uint32_t(offset / mpItemSize);
+  if (offset % mpItemSize != 0 || index >= mpItemsPerBlock) rtl::RaiseInvalidPointer();
+  uint32_t bit = 1u << (index & 31);
+  if (__atomic_fetch_or(&b->AllocBitmap()[index >> 5], bit, __ATOMIC_ACQ_REL) & bit) rtl::RaiseInvalidPointer();
+  static_cast<TzfListEntry*>(aItem)->leNext = nullptr;  // no stale free mark survives in a handed-out item
+}
+
+int TzfMemoryPool::AllocBatch(void** aItems, int aCount) {
   for (;;) {
     uint32_t sel = __atomic_load_n(&mpPartialFreeBlockBool, __ATOMIC_ACQUIRE);
-    auto* b = reinterpret_cast<TzfItemBlockHeader*>(ListPop(Partial(sel)));
-    if (!b) b = reinterpret_cast<TzfItemBlockHeader*>(ListPop(mpFreeBlockHead));
-    if (!b) {
-      b = NewBlock();
-      if (!b) return nullptr;
+    TzfItemBlockHeader* b = TakeBlock(sel);
+    if (!b) return 0;
+    int n = 0;
+    while (n < aCount) {
+      TzfListEntry* item = ListPop(b->FreeItems);
+      if (!item) {
+        if (b->Carved >= mpItemsPerBlock) break;
+        // Items are carved in address order as they are first needed, so a new block touches
+        // only the pages its items use.
+        item = reinterpret_cast<TzfListEntry*>(reinterpret_cast<uint8_t*>(b) + mpBlockHeaderSize +
+                                               size_t(b->Carved) * mpItemSize);
+        ++b->Carved;
+      }
+      aItems[n++] = item;
     }
-    // The block is ours alone until it goes back into a list: only its holder carves.
-    TzfListEntry* item = ListPop(b->FreeItems);
-    if (!item && b->Carved < mpItemsPerBlock) {
-      item = reinterpret_cast<TzfListEntry*>(reinterpret_cast<uint8_t*>(b) + mpBlockHeaderSize +
-                                             size_t(b->Carved) * mpItemSize);
-      ++b->Carved;
-    }
-    if (!item) {
+    if (n == 0) {
       Detach(b);
       continue;
     }
-    __atomic_add_fetch(&b->UsedCount, 1, __ATOMIC_ACQ_REL);
-    if (b->Carved < mpItemsPerBlock || __atomic_load_n(&b->FreeItems.lhFirst, __ATOMIC_ACQUIRE) != nullptr)
-      ListPush(Partial(sel), &b->Link);
-    else
-      Detach(b);
-    uintptr_t offset = reinterpret_cast<uintptr_t>(item) - reinterpret_cast<uintptr_t>(b) - mpBlockHeaderSize;
-    uint32_t index = uint32_t(offset / mpItemSize);
-    if (offset % mpItemSize != 0 || index >= mpItemsPerBlock) rtl::RaiseInvalidPointer();
-    uint32_t bit = 1u << (index & 31);
-    if (__atomic_fetch_or(&b->AllocBitmap()[index >> 5], bit, __ATOMIC_ACQ_REL) & bit) rtl::RaiseInvalidPointer();
-    mpLiveItems.fetch_add(1, std::memory_order_relaxed);
-    item->leNext = nullptr;  // no stale free mark of the thread caches survives in a handed-out item
-    return item;
+    // Counted before the block goes back into a list, so that the cleanup does not give it back.
+    __atomic_add_fetch(&b->UsedCount, n, __ATOMIC_ACQ_REL);
+    PutBlock(b, sel);
+    for (int i = 0; i < n; ++i) SetAllocated(b, aItems[i]);
+    mpLiveItems.fetch_add(n, std::memory_order_relaxed);
+    return n;
   }
 }
 
-bool TzfMemoryPool::TakeBackLive(void* P) {
-  TzfItemBlockHeader* b = BlockOf(P);
-  if (reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b) < mpBlockHeaderSize) return false;
-  if (__atomic_load_n(&b->Owner, __ATOMIC_ACQUIRE) != this) return false;
-  uint32_t offset = uint32_t(reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b) - mpBlockHeaderSize);
+void* TzfMemoryPool::Alloc() {
+  void* item = nullptr;
+  return AllocBatch(&item, 1) ? item : nullptr;
+}
+
+// The allocation bitmap word and bit (aBit) of item P when P lies on an item of a block of this
+// pool, nullptr otherwise. Inlined into the free path.
+inline __attribute__((always_inline)) uint32_t* TzfMemoryPool::AllocWord(const void* P, uint32_t& aBit) const {
+  auto* b = const_cast<TzfItemBlockHeader*>(BlockOf(P));
+  uintptr_t at = reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b);
+  if (at < mpBlockHeaderSize || __atomic_load_n(&b->Owner, __ATOMIC_ACQUIRE) != this) return nullptr;
+  uint32_t offset = uint32_t(at - mpBlockHeaderSize);
+  // offset / item size by a multiply: exact for every offset below 65536 (see Create).
   uint32_t index = uint32_t((uint64_t(offset) * mpReciprocal) >> 32);
-  if (index * mpItemSize != offset || index >= mpItemsPerBlock) return false;
-  uint32_t bit = 1u << (index & 31);
-  if (!(__atomic_fetch_and(&b->AllocBitmap()[index >> 5], ~bit, __ATOMIC_ACQ_REL) & bit)) return false;  // not live
+  if (index * mpItemSize != offset || index >= mpItemsPerBlock) return nullptr;
+  aBit = 1u << (index & 31);
+  return &b->AllocBitmap()[index >> 5];
+}
+
+bool TzfMemoryPool::TakeBackLive(void* P) {
+  uint32_t bit = 0;
+  uint32_t* word = AllocWord(P, bit);
+  if (!word || !(__atomic_fetch_and(word, ~bit, __ATOMIC_ACQ_REL) & bit)) return false;  // not live
   if (zfmmZeroOnFree) std::memset(P, 0, mpItemSize);
   return true;
 }
 
 bool TzfMemoryPool::IsLiveItem(const void* P) const {
-  const TzfItemBlockHeader* b = BlockOf(P);
-  uintptr_t at = reinterpret_cast<uintptr_t>(P) - reinterpret_cast<uintptr_t>(b);
-  if (at < mpBlockHeaderSize || __atomic_load_n(&b->Owner, __ATOMIC_ACQUIRE) != this) return false;
-  uint32_t offset = uint32_t(at - mpBlockHeaderSize);
-  // offset / item size by a multiply: exact for every offset below 65536 (see Create).
-  uint32_t index = uint32_t((uint64_t(offset) * mpReciprocal) >> 32);
-  if (index * mpItemSize != offset || index >= mpItemsPerBlock) return false;
-  uint32_t bit = 1u << (index & 31);
-  return __atomic_load_n(&const_cast<TzfItemBlockHeader*>(b)->AllocBitmap()[index >> 5], __ATOMIC_ACQUIRE) & bit;
+  uint32_t bit = 0;
+  const uint32_t* word = AllocWord(P, bit);
+  return word && (__atomic_load_n(word, __ATOMIC_ACQUIRE) & bit);
 }
 
-void TzfMemoryPool::Release(void* P) {
+void TzfMemoryPool::ReleaseUncounted(void* P) {
   TzfItemBlockHeader* b = BlockOf(P);
   ListPush(b->FreeItems, static_cast<TzfListEntry*>(P));
   uint32_t expected = 1;
@@ -438,7 +488,21 @@ void TzfMemoryPool::Release(void* P) {
     __atomic_store_n(&mpNeedCleanup, 1u, __ATOMIC_RELEASE);
     __atomic_store_n(&gCleanupPending, 1u, __ATOMIC_RELEASE);
   }
+}
+
+void TzfMemoryPool::Release(void* P) {
+  ReleaseUncounted(P);
   mpLiveItems.fetch_sub(1, std::memory_order_relaxed);
+}
+
+void TzfMemoryPool::ReleaseBatch(void* const* aItems, int aCount) {
+  int released = 0;
+  for (int i = 0; i < aCount; ++i)
+    if (TakeBackLive(aItems[i])) {
+      ReleaseUncounted(aItems[i]);
+      ++released;
+    }
+  mpLiveItems.fetch_sub(released, std::memory_order_relaxed);
 }
 
 int32_t TzfMemoryPool::DisposeDirect(void* P) {
@@ -510,8 +574,10 @@ bool zfmmItemManagerStart() {
   for (int i = 0; i < kzfSizeClassCount; ++i) gPools[i].Create(kzfSizeClasses[i]);
   for (int k = 0; k < 1023; ++k) gRoute32[k] = &gPools[ClassForSize(size_t(k + 1) * 32)];
   for (int k = 0; k < 17; ++k) gRoute4[k] = &gPools[ClassForSize(size_t(k + 1) * 4)];
-  for (int i = 0; i < kzfSizeClassCount; ++i)
+  for (int i = 0; i < kzfSizeClassCount; ++i) {
     gCacheLimit[i] = uint16_t(std::clamp<uint32_t>(kCacheBytes / gPools[i].mpItemSize, 1, kCacheSlots));
+    gRefillCount[i] = uint16_t(std::max(1, gCacheLimit[i] / 4));
+  }
   __atomic_add_fetch(&gGeneration, 1, __ATOMIC_ACQ_REL);
   {
     timespec ts{};
@@ -541,6 +607,7 @@ void* ItemGetMem(size_t aSize) {
       *static_cast<uintptr_t*>(p) = 0;  // clears the free mark
       return p;
     }
+    return Refill(c, k);
   }
   return pool->Alloc();
 }
@@ -549,10 +616,14 @@ int32_t ItemFreeMem(void* P) {
   if (zfmmInChunkRange(P)) {
     TzfMemoryPool* pool = ItemOwner(P);
     // A live item has its allocation bit set and no free mark; a cached one carries the mark.
-    if (!pool || !pool->IsLiveItem(P) || *static_cast<uintptr_t*>(P) == FreeMark(P)) return 1;
+    if (!pool) return 1;
+    uint32_t bit = 0;
+    const uint32_t* word = pool->AllocWord(P, bit);
+    if (!word || !(__atomic_load_n(word, __ATOMIC_ACQUIRE) & bit) || *static_cast<uintptr_t*>(P) == FreeMark(P)) return 1;
     int k = int(pool - gPools);
     TThreadCache* c = Cache();
-    if (c && c->Count[k] < gCacheLimit[k]) {
+    if (c) {
+      if (__builtin_expect(c->Count[k] >= gCacheLimit[k], 0)) SpillHalf(c, k);
       if (zfmmZeroOnFree) std::memset(P, 0, pool->mpItemSize);
       *static_cast<uintptr_t*>(P) = FreeMark(P);
       c->Items[k][c->Count[k]++] = P;

@@ -38,25 +38,34 @@ struct TzfItemBlockHeader {
 };
 static_assert(sizeof(TzfItemBlockHeader) == kzfItemBlockHeaderFixed);
 
-class alignas(64) TzfMemoryPool {
+// 256 bytes (a power of two, so that a pool's index and the check of a pool address are shifts).
+class alignas(256) TzfMemoryPool {
  public:
-  uint32_t mpPartialFreeBlockBool = 0;  // 0: the first partial list is current
-  TzfListHead mpPartialFreeBlockHead1{};
-  TzfListHead mpPartialFreeBlockHead2{};
-  TzfListHead mpFreeBlockHead{};
-  uint32_t mpNeedCleanup = 0;
+  // Three cache lines: the geometry every free reads, the list heads every pool operation
+  // writes, and the counters. Kept apart so that writes to one do not evict the others.
   uint32_t mpBlockHeaderSize = 0;
   uint32_t mpItemSize = 0;
   uint32_t mpItemsPerBlock = 0;
-  std::atomic<int64_t> mpLiveItems{0};
-  std::atomic<int64_t> mpBlocks{0};
-  uint32_t mpCleaning = 0;  // 1 while a thread runs this pool's cleanup
   uint32_t mpReciprocal = 0;  // ceil(2^32 / item size), to find an item's index without dividing
+
+  alignas(64) uint32_t mpPartialFreeBlockBool = 0;  // 0: the first partial list is current
+  TzfListHead mpPartialFreeBlockHead1{};
+  TzfListHead mpPartialFreeBlockHead2{};
+  TzfListHead mpFreeBlockHead{};
+
+  alignas(64) std::atomic<int64_t> mpLiveItems{0};
+  std::atomic<int64_t> mpBlocks{0};
+  uint32_t mpNeedCleanup = 0;
+  uint32_t mpCleaning = 0;  // 1 while a thread runs this pool's cleanup
 
   // Geometry for aItemSize (4 stays 4 as a class but holds 8 bytes: a free item carries a link).
   void Create(uint32_t aItemSize);
   // One item, nullptr when no block can be had. A corrupted block raises EInvalidPointer.
   void* Alloc();
+  // Up to aCount (1 or more) items of one block into aItems, in address order as far as they
+  // are carved fresh; returns how many (0 when no block can be had). One list operation for
+  // the lot, and neighbouring items go to one caller instead of to several threads.
+  int AllocBatch(void** aItems, int aCount);
   // 0 when P was a live item of this pool, 1 otherwise (nothing changes then).
   int32_t DisposeDirect(void* P);
   // The two halves of DisposeDirect, for the per-thread cache: TakeBackLive checks P and clears
@@ -64,7 +73,11 @@ class alignas(64) TzfMemoryPool {
   // its block. IsLiveItem only checks (owner, position, allocation bit set).
   bool TakeBackLive(void* P);
   void Release(void* P);
+  // TakeBackLive and Release for aCount cached items (those not live are skipped), with one
+  // update of the live count.
+  void ReleaseBatch(void* const* aItems, int aCount);
   bool IsLiveItem(const void* P) const;
+  uint32_t* AllocWord(const void* P, uint32_t& aBit) const;
   // Gives back every block without items in use (run by the trimming thread).
   void Cleanup();
   // Gives back every block (shut-down).
@@ -77,7 +90,12 @@ class alignas(64) TzfMemoryPool {
   TzfItemBlockHeader* NewBlock();
   void GiveBack(TzfItemBlockHeader* aBlock);
   void Detach(TzfItemBlockHeader* aBlock);
+  TzfItemBlockHeader* TakeBlock(uint32_t aSelector);
+  void PutBlock(TzfItemBlockHeader* aBlock, uint32_t aSelector);
+  void SetAllocated(TzfItemBlockHeader* aBlock, void* aItem);
+  void ReleaseUncounted(void* P);
 };
+static_assert(sizeof(TzfMemoryPool) == 256);
 
 // The pool of class index i, and the pool serving a request of aSize (0 .. 32735) bytes.
 TzfMemoryPool* zfmmPool(int aIndex);
