@@ -597,11 +597,20 @@ void zfmmItemManagerStop() {
   FreeRegistry();
 }
 
-void* ItemGetMem(size_t aSize) {
-  if (aSize > kzfMaxItemRequest) return LargeAlloc(aSize, 0);
-  TzfMemoryPool* pool = zfmmPoolForSize(aSize);
+namespace {
+
+// The calling thread's cache when it is usable as it is (made, of the current start).
+inline __attribute__((always_inline)) TThreadCache* ReadyCache() {
+  TThreadCache* c = tCache;
+  if (__builtin_expect(reinterpret_cast<uintptr_t>(c) <= reinterpret_cast<uintptr_t>(kNoCache), 0)) return nullptr;
+  if (__builtin_expect(c->Generation != __atomic_load_n(&gGeneration, __ATOMIC_RELAXED), 0)) return nullptr;
+  return c;
+}
+
+// The allocation paths that are not a cache hit: an empty class, a cache not made yet or of a
+// previous start, or a thread without cache.
+__attribute__((noinline)) void* GetMemSlow(int k) {
   if (TThreadCache* c = Cache()) {
-    int k = int(pool - gPools);
     if (c->Count[k] > 0) {
       void* p = c->Items[k][--c->Count[k]];
       *static_cast<uintptr_t*>(p) = 0;  // clears the free mark
@@ -609,32 +618,62 @@ void* ItemGetMem(size_t aSize) {
     }
     return Refill(c, k);
   }
-  return pool->Alloc();
+  return gPools[k].Alloc();
+}
+
+// The free paths that are not a plain cache store; P is a checked live item of class k.
+__attribute__((noinline)) int32_t FreeMemSlow(void* P, int k) {
+  TzfMemoryPool* pool = &gPools[k];
+  if (TThreadCache* c = Cache()) {
+    if (c->Count[k] >= gCacheLimit[k]) SpillHalf(c, k);
+    if (zfmmZeroOnFree) std::memset(P, 0, pool->mpItemSize);
+    *static_cast<uintptr_t*>(P) = FreeMark(P);
+    c->Items[k][c->Count[k]++] = P;
+    return 0;
+  }
+  if (!pool->TakeBackLive(P)) return 1;
+  pool->Release(P);
+  return 0;
+}
+
+int32_t FreeOutsideItems(void* P) {
+  if (reinterpret_cast<uintptr_t>(P) & (kzfItemBlockSize - 1)) return 1;
+  return LargeFree(P);
+}
+
+}  // namespace
+
+// The cache hits are kept free of calls (the other paths are tail calls), so that they need no
+// stack frame.
+void* ItemGetMem(size_t aSize) {
+  if (aSize > kzfMaxItemRequest) return LargeAlloc(aSize, 0);
+  int k = int(zfmmPoolForSize(aSize) - gPools);
+  TThreadCache* c = ReadyCache();
+  if (__builtin_expect(c != nullptr && c->Count[k] > 0, 1)) {
+    void* p = c->Items[k][--c->Count[k]];
+    *static_cast<uintptr_t*>(p) = 0;  // clears the free mark
+    return p;
+  }
+  return GetMemSlow(k);
 }
 
 int32_t ItemFreeMem(void* P) {
-  if (zfmmInChunkRange(P)) {
-    TzfMemoryPool* pool = ItemOwner(P);
-    // A live item has its allocation bit set and no free mark; a cached one carries the mark.
-    if (!pool) return 1;
-    uint32_t bit = 0;
-    const uint32_t* word = pool->AllocWord(P, bit);
-    if (!word || !(__atomic_load_n(word, __ATOMIC_ACQUIRE) & bit) || *static_cast<uintptr_t*>(P) == FreeMark(P)) return 1;
-    int k = int(pool - gPools);
-    TThreadCache* c = Cache();
-    if (c) {
-      if (__builtin_expect(c->Count[k] >= gCacheLimit[k], 0)) SpillHalf(c, k);
-      if (zfmmZeroOnFree) std::memset(P, 0, pool->mpItemSize);
-      *static_cast<uintptr_t*>(P) = FreeMark(P);
-      c->Items[k][c->Count[k]++] = P;
-      return 0;
-    }
-    if (!pool->TakeBackLive(P)) return 1;
-    pool->Release(P);
+  if (!zfmmInChunkRange(P)) return FreeOutsideItems(P);
+  TzfMemoryPool* pool = ItemOwner(P);
+  if (!pool) return 1;
+  // A live item has its allocation bit set and no free mark; a cached one carries the mark.
+  uint32_t bit = 0;
+  const uint32_t* word = pool->AllocWord(P, bit);
+  uintptr_t mark = FreeMark(P);
+  if (!word || !(__atomic_load_n(word, __ATOMIC_ACQUIRE) & bit) || *static_cast<uintptr_t*>(P) == mark) return 1;
+  int k = int(pool - gPools);
+  TThreadCache* c = ReadyCache();
+  if (__builtin_expect(c != nullptr && c->Count[k] < gCacheLimit[k] && !zfmmZeroOnFree, 1)) {
+    *static_cast<uintptr_t*>(P) = mark;
+    c->Items[k][c->Count[k]++] = P;
     return 0;
   }
-  if (reinterpret_cast<uintptr_t>(P) & (kzfItemBlockSize - 1)) return 1;
-  return LargeFree(P);
+  return FreeMemSlow(P, k);
 }
 
 void* ItemReallocMem(void* P, size_t aSize) {
