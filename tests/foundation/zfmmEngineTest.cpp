@@ -354,6 +354,29 @@ TEST_F(Engine, ItemsCachedByAThreadGoBackWhenItEnds) {
   EXPECT_LE(pool->mpBlocks.load(), before) << "no item of the ended thread pins a block";
 }
 
+TEST_F(Engine, ThreadCacheRunsAndSpillsNeitherDuplicateNorForgetItems) {
+  // Sizes whose classes keep 256, 18 and 1 items per thread: an empty class takes a run of items,
+  // a full one gives half back to the pool. Every item is handed out once while live, and every
+  // freed one, cached or given back, is refused a second time.
+  for (size_t size : {size_t(20), size_t(1700), size_t(30000)}) {
+    std::thread worker([size] {
+      std::vector<uint8_t*> items;
+      for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 300; ++i) items.push_back(static_cast<uint8_t*>(ItemGetMem(size)));
+        std::vector<uint8_t*> sorted = items;
+        std::sort(sorted.begin(), sorted.end());
+        for (size_t i = 1; i < sorted.size(); ++i)
+          ASSERT_GE(sorted[i], sorted[i - 1] + size) << "overlapping items of " << size;
+        for (uint8_t* p : items) std::memset(p, 0xA5, size);
+        for (uint8_t* p : items) ASSERT_EQ(ItemFreeMem(p), 0) << size;
+        for (uint8_t* p : items) ASSERT_EQ(ItemFreeMem(p), 1) << "double free of " << size;
+        items.clear();
+      }
+    });
+    worker.join();
+  }
+}
+
 // ---- large blocks ---------------------------------------------------------------------------
 
 TEST_F(Engine, LargeBlockGrowsBySmallStepsWithoutLosingContent) {
