@@ -443,6 +443,7 @@ void TzfDataDictionary::ReadOldLayout(TzfReader& aReader) {
 
   fields.fsdLogRecLen = aReader.ReadInteger();
   fields.fsdLogRecLenAlign = ddVersion == 2 ? aReader.ReadInteger() : fields.fsdLogRecLen;
+  fields.CheckStoredLayout();
 
   // Custom descriptors: made with the dictionary itself as parent, kept in the list.
   zfReadExpectedIdent(*this, aReader, u"CustomDescriptor");

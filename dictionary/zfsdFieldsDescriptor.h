@@ -141,6 +141,10 @@ class TzfFieldsDescriptor : public TzfDictionaryItem, public IzfFieldsSource {
   std::vector<std::unique_ptr<TzfFieldDescriptor>> FieldDescriptor;
   int32_t FieldCount = 0;
 
+  // After reading stored lengths: every field inside fsdLogRecLen, the bitmap after it, a sane
+  // record length; else this descriptor's 15498.
+  void CheckStoredLayout();
+
  private:
   void CheckRange(int32_t aField) const;
   // The dictionary's version (8712 without a dictionary).
@@ -151,8 +155,6 @@ class TzfFieldsDescriptor : public TzfDictionaryItem, public IzfFieldsSource {
   void Renumber(int32_t aFrom, int64_t aOffset);
   // The checked record length for the current lengths.
   int64_t ComputeRecordLength(int32_t aVersion) const;
-  // After reading: every field inside fsdLogRecLen, the bitmap after it, a sane record length.
-  void CheckStoredLayout();
 };
 
 // Registers the fields descriptor class.

@@ -366,10 +366,11 @@ TEST_F(DataDictionaryTest, OldClientsAreRefusedWhatTheOldLayoutCannotHold) {
 
 // ---- Old layout ----
 
-// A version-1 dictionary in the old layout with two fields of lengths 4 and 1, assembled by hand.
-std::vector<uint8_t> Version1Stream() {
+// A dictionary in the old layout with two fields of lengths 4 and 1, assembled by hand, with the
+// stored length of the field data and (version 2 only) the stored bitmap offset given.
+std::vector<uint8_t> OldLayoutStream(int32_t aVersion, int32_t aLogRecLen, int32_t aAlign) {
   TGolden g;
-  g.Ident("ZofrinDB").Int(1).Raw("ZF!1").Str("");
+  g.Ident("ZofrinDB").Int(aVersion).Raw(aVersion == 1 ? "ZF!1" : "ZF!2").Str("");
   g.Str("zf1xDefault").Str("zf1xDefault").Str("zf1xDefault");
   g.Ident("RecordDescriptor").Bool(false);
   g.Ident("BlobDescriptor").Bool(false);
@@ -383,10 +384,34 @@ std::vector<uint8_t> Version1Stream() {
   g.Str("TzfFieldDescriptor").Str("B").Str("").Str("zftBoolean").Int(0).Int(0).Bool(false);
   g.Int(1).Byte(vaList).Byte(vaNull).Int(1).Int(4).Int(1).Bool(false).Bool(false);
   g.Ident("IndexDescriptor").Int(0).Int(-1);
-  g.Int(5);  // fsdLogRecLen; version 1 stores no bitmap offset
+  g.Int(aLogRecLen);  // fsdLogRecLen; version 1 stores no bitmap offset
+  if (aVersion == 2) g.Int(aAlign);
   g.Ident("CustomDescriptor").Int(0);
   g.Ident("ZofrinDB");
   return g.Bytes;
+}
+
+// A version-1 dictionary in the old layout with two fields of lengths 4 and 1.
+std::vector<uint8_t> Version1Stream() { return OldLayoutStream(1, 5, 5); }
+
+TEST_F(DataDictionaryTest, OldLayoutRecordLengthsMustHoldTheFieldsAndTheBitmap) {
+  // Stored lengths that put the bitmap inside the field data, or the fields beyond the record
+  // buffer, would have every record access write outside the buffer.
+  struct Case { int32_t version, logRecLen, align; int32_t recordLength; } cases[] = {
+      {1, 5, 5, 12}, {2, 5, 8, 12}, {2, 5, 5, 9},  // sound
+      {1, 0, 0, 0},  {1, 4, 4, 0},  {2, 0, 0, 0},  {2, 4, 4, 0}, {2, 5, 4, 0}, {2, 5, 100, 0}, {2, -8, -8, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.version << "/" << c.logRecLen << "/" << c.align);
+    TzfDataDictionary dict;
+    const UnicodeString outcome = Outcome([&] { Read(dict, OldLayoutStream(c.version, c.logRecLen, c.align)); });
+    if (c.recordLength) {
+      EXPECT_EQ(outcome, u"ok");
+      EXPECT_EQ(dict.tdFieldsDescriptor->GetRecordLength(), c.recordLength);
+    } else {
+      EXPECT_NE(outcome.find(u"#15498"), UnicodeString::npos) << rtl::u8(outcome);
+    }
+  }
 }
 
 TEST_F(DataDictionaryTest, Version1StreamReadsAndUpgradesForABuild) {
