@@ -492,6 +492,40 @@ TzfWriteableList& TzfListPadlock::BeginWrite() {
 
 void TzfListPadlock::EndWrite() { lplPadlock->Unlock(); }
 
+// ---------------------------------------------------------------------------------------------
+// TzfFastStringList
+
+namespace {
+void FreeEngineObject(void* aObject) { static_cast<TzfObject*>(aObject)->Destroy(); }
+}  // namespace
+
+TzfFastStringList::TzfFastStringList() { SetObjectFreer(&FreeEngineObject); }
+
+TzfFastStringList::TzfFastStringList(rtl::TDuplicates aDups) : TzfFastStringList() {
+  SetDuplicates(aDups);
+  SetSorted(true);
+}
+
+void TzfFastStringList::Clear(bool aFreeObjects) { ClearEntries(aFreeObjects || OwnsObjects()); }
+
+int TzfFastStringList::CompareStrings(rtl::UnicodeStringView a, rtl::UnicodeStringView b) const {
+  return CaseSensitive() ? rtl::CompareStr(a, b) : rtl::CompareText(a, b);
+}
+
+TzfFastStringListCS::TzfFastStringListCS() { SetCaseSensitive(true); }
+
+TzfFastStringListCS::TzfFastStringListCS(rtl::TDuplicates aDups) : TzfFastStringList(aDups) {
+  SetCaseSensitive(true);
+}
+
+int TzfFastStringListCS::CompareStrings(rtl::UnicodeStringView a, rtl::UnicodeStringView b) const {
+  return rtl::CompareStr(a, b);
+}
+
+int TzfFastStringListIC::CompareStrings(rtl::UnicodeStringView a, rtl::UnicodeStringView b) const {
+  return rtl::CompareText(a, b);
+}
+
 rtl::TUnitInit& zfllListUnit() {
   static rtl::TUnitInit unit("zfllList", nullptr, nullptr);
   return unit;

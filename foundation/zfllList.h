@@ -15,6 +15,7 @@
 #include "foundation/zfllMemoryManager.h"
 #include "foundation/zfllSync.h"
 #include "foundation/zfllSyncPortal.h"
+#include "platform/rtl/rtlStringList.h"
 
 namespace zf {
 
@@ -198,6 +199,42 @@ class TzfListPadlock : public TzfListSyncAccess {
 
  private:
   TzfPadlock* lplPadlock;
+};
+
+// ---------------------------------------------------------------------------------------------
+// String lists with a cheap ordinal comparison
+//
+// A platform string list whose comparison works on the UTF-16 code units: ordinal when
+// case-sensitive, otherwise after folding only the ASCII letters a-z to upper case. Its attached
+// objects, when it frees them, are engine objects (TzfObject).
+class TzfFastStringList : public rtl::TStringList {
+ public:
+  TzfFastStringList();
+  // An empty list with the given duplicates rule, then sorted.
+  explicit TzfFastStringList(rtl::TDuplicates aDups);
+
+  using rtl::TStringList::Clear;
+  // Frees every attached object in index order when asked, then clears.
+  void Clear(bool aFreeObjects);
+
+  int CompareStrings(rtl::UnicodeStringView a, rtl::UnicodeStringView b) const override;
+};
+
+// Always compares ordinally.
+class TzfFastStringListCS : public TzfFastStringList {
+ public:
+  TzfFastStringListCS();
+  explicit TzfFastStringListCS(rtl::TDuplicates aDups);
+
+  int CompareStrings(rtl::UnicodeStringView a, rtl::UnicodeStringView b) const override;
+};
+
+// Always compares ignoring ASCII case.
+class TzfFastStringListIC : public TzfFastStringList {
+ public:
+  using TzfFastStringList::TzfFastStringList;
+
+  int CompareStrings(rtl::UnicodeStringView a, rtl::UnicodeStringView b) const override;
 };
 
 rtl::TUnitInit& zfllListUnit();
