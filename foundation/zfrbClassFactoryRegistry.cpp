@@ -12,9 +12,9 @@ HRESULT TzfClassFactoryRegistry::CreateInstance(const rtl::TGUID& aClassID, TzfI
   RefPtr<IzfClassFactory> factory;
   {
     std::shared_lock g(phrPortal);
-    auto it = phrFactories.find(rtl::GUIDToString(aClassID));
-    if (it == phrFactories.end()) return CO_E_OBJNOTREG;
-    factory = it->second->cfcClassFactory;
+    int32_t index = phrFactories.IndexOf(rtl::GUIDToString(aClassID));
+    if (index < 0) return CO_E_OBJNOTREG;
+    factory = static_cast<TzfClassFactoryControl*>(phrFactories.GetObject(index))->cfcClassFactory;
   }
   // The factory runs outside the lock: it may create objects that use the registry.
   return factory->CreateInstance(aOuter, aInterfaceID, aInterface);
@@ -26,14 +26,16 @@ HRESULT TzfClassFactoryRegistry::RegisterClassFactory(const rtl::TGUID& aClassID
   if (aControl) aControl->reset();
   if (!aFactory) {
     std::shared_lock g(phrPortal);
-    return phrFactories.count(rtl::GUIDToString(aClassID)) ? CO_E_OBJISREG : E_INVALIDARG;
+    return phrFactories.IndexOf(rtl::GUIDToString(aClassID)) >= 0 ? CO_E_OBJISREG : E_INVALIDARG;
   }
   // The control is made before the lock is taken: should it have to go again, its destructor
   // takes the lock itself.
   RefPtr<TzfClassFactoryControl> control = RefPtr<TzfClassFactoryControl>::Create(this, aClassID, aFactory);
   {
     std::unique_lock g(phrPortal);
-    if (!phrFactories.emplace(rtl::GUIDToString(aClassID), control.get()).second) return CO_E_OBJISREG;
+    UnicodeString key = rtl::GUIDToString(aClassID);
+    if (phrFactories.IndexOf(key) >= 0) return CO_E_OBJISREG;
+    phrFactories.AddObject(key, control.get());
     control->cfcRegistered = true;
   }
   if (aControl) *aControl = control;
@@ -46,7 +48,8 @@ HRESULT TzfClassFactoryRegistry::NotifyFactories() {
   std::vector<RefPtr<IzfClassFactory>> factories;
   {
     std::shared_lock g(phrPortal);
-    for (const auto& [key, control] : phrFactories) factories.push_back(control->cfcClassFactory);
+    for (int32_t i = 0; i < phrFactories.Count(); ++i)
+      factories.push_back(static_cast<TzfClassFactoryControl*>(phrFactories.GetObject(i))->cfcClassFactory);
   }
   HRESULT result = S_OK;
   for (const RefPtr<IzfClassFactory>& f : factories) {
@@ -60,7 +63,7 @@ HRESULT TzfClassFactoryRegistry::NotifyFactories() {
 
 size_t TzfClassFactoryRegistry::Count() const {
   std::shared_lock g(phrPortal);
-  return phrFactories.size();
+  return static_cast<size_t>(phrFactories.Count());
 }
 
 TzfClassFactoryControl::TzfClassFactoryControl(TzfClassFactoryRegistry* aClassFactoryRegistry,
@@ -78,9 +81,10 @@ HRESULT TzfClassFactoryControl::NotifyFactory() {
 HRESULT TzfClassFactoryControl::Unregister() {
   std::unique_lock g(cfcRegistry->phrPortal);
   if (!cfcRegistered) return S_FALSE;
-  auto it = cfcRegistry->phrFactories.find(rtl::GUIDToString(cfcClassID));
-  if (it == cfcRegistry->phrFactories.end() || it->second != this) return E_UNEXPECTED;
-  cfcRegistry->phrFactories.erase(it);
+  TzfFastStringListCS& factories = cfcRegistry->phrFactories;
+  int32_t index = factories.IndexOf(rtl::GUIDToString(cfcClassID));
+  if (index < 0 || factories.GetObject(index) != this) return E_UNEXPECTED;
+  factories.Delete(index);
   cfcRegistered = false;
   return S_OK;
 }

@@ -4,9 +4,9 @@
 // create objects by class ID.
 #pragma once
 #include <cstdint>
-#include <map>
 #include <shared_mutex>
 
+#include "foundation/zfllList.h"
 #include "foundation/zfllMemoryManager.h"
 #include "platform/rtl/rtlGuid.h"
 #include "platform/rtl/rtlText.h"
@@ -89,8 +89,9 @@ class TzfClassFactoryRegistry : public IzfClassFactoryRegistry {
   friend class TzfClassFactoryControl;
   // Guards phrFactories: lookups read, registrations and removals write.
   mutable std::shared_mutex phrPortal;
-  // Class-ID texts to the control of each registration (not owned: a control removes itself).
-  std::map<UnicodeString, TzfClassFactoryControl*> phrFactories;
+  // Class-ID texts, sorted ordinally and unique, with the control of each registration as the
+  // object (not owned: a control removes itself).
+  TzfFastStringListCS phrFactories{rtl::dupError};
 };
 
 class TzfClassFactoryControl : public IzfClassFactoryControl {
