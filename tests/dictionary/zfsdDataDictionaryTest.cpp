@@ -394,6 +394,33 @@ std::vector<uint8_t> OldLayoutStream(int32_t aVersion, int32_t aLogRecLen, int32
 // A version-1 dictionary in the old layout with two fields of lengths 4 and 1.
 std::vector<uint8_t> Version1Stream() { return OldLayoutStream(1, 5, 5); }
 
+TEST_F(DataDictionaryTest, OldClientStreamMatchesHandAssembledBytes) {
+  // A new dictionary with one Int32 field, written for a client below 20000: the old layout of
+  // version 2 with item headers of version 1 (no ID, no constraint name) and the older bodies.
+  TzfDataDictionary dict;
+  dict.tdFieldsDescriptor->AddField(u"A", u"", zftInt32, 0, 0, false, nullptr);
+  auto v1Header = [](TGolden& g) -> TGolden& { return g.Int(1).Byte(vaList).Byte(vaNull); };
+  TGolden g;
+  g.Ident("ZofrinDB").Int(2).Raw("ZF!2").Str("");
+  g.Str("zf1xDefault").Str("zf1xDefault").Str("zf1xDefault");
+  g.Ident("RecordDescriptor").Bool(true).Str("TzfBaseRecordDescriptor");
+  v1Header(g).Int(1).Str("zf1xDefault");  // version 1: no file number
+  g.Ident("BlobDescriptor").Bool(false);
+  g.Ident("FileDescriptor").Int(1).Str("TzfFileDescriptor").Str("").Int(0);
+  v1Header(g).Int(1).Str("Data/DataDict File").Int(4096).Int(4).Int(1);
+  g.Ident("FieldDescriptor").Int(1);
+  g.Str("TzfFieldDescriptor").Str("A").Str("").Str("zftInt32").Int(10).Int(0).Bool(false);
+  v1Header(g).Int(1).Int(0).Int(4).Bool(false).Bool(false);
+  g.Ident("IndexDescriptor").Int(1);
+  g.Str("TzfIndexDescriptor").Str("TzfRefKeyDescriptor").Str("Sequential Access Index").Int(0);
+  v1Header(g).Int(1).Str("zf1xDefault").Str("Sequential Access Index").Bool(false);
+  v1Header(g).Int(1);  // the key: no filter block for an old client
+  g.Int(0).Int(4).Int(4);  // default index, field data length, bitmap offset
+  g.Ident("CustomDescriptor").Int(0);
+  g.Ident("ZofrinDB");
+  EXPECT_EQ(Write(dict, 19999), g.Bytes);
+}
+
 TEST_F(DataDictionaryTest, OldLayoutRecordLengthsMustHoldTheFieldsAndTheBitmap) {
   // Stored lengths that put the bitmap inside the field data, or the fields beyond the record
   // buffer, would have every record access write outside the buffer.
