@@ -140,7 +140,9 @@ void TzfDataDictionary::Assign(TzfPersistent* aSource) {
   TzfMemoryStream stream(-1);
   source->WriteToStream(stream, zfEngineVersion);
   stream.SetPosition(0);
-  ReadFromStream(stream, source->ddBaseName);
+  // A copy of the name: reading resets this dictionary first, and the source may be this one.
+  const UnicodeString baseName = source->ddBaseName;
+  ReadFromStream(stream, baseName);
 }
 
 // ---- Checks and equality ----

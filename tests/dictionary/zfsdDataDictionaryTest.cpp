@@ -692,6 +692,11 @@ TEST_F(DataDictionaryTest, AssignCopiesAWholeDictionaryWithItsIDs) {
   EXPECT_EQ(copy.ddCurrentID, source->ddCurrentID);
   EXPECT_EQ(copy.ddBaseName, u"Source");
   EXPECT_EQ(copy.tdFieldsDescriptor->FieldDescriptor[2]->diID, source->tdFieldsDescriptor->FieldDescriptor[2]->diID);
+
+  // Assigned from itself, a dictionary stays what it was, its base name included.
+  source->Assign(source.get());
+  EXPECT_TRUE(source->IsEqual(&copy));
+  EXPECT_EQ(source->ddBaseName, u"Source");
 }
 
 TEST_F(DataDictionaryTest, AssignOnlyFieldsCopiesTheFieldStructureOnly) {
