@@ -557,5 +557,35 @@ TEST_F(FieldsTest, DamagedFieldsStreamsAreRefused) {
   }
 }
 
+TEST_F(FieldsTest, StoredBitmapOffsetMustLieInsideTheRecordOfItsDictionaryVersion) {
+  // Twelve one-byte fields: 12 bytes of field data and a bitmap of 2 bytes in one word. A
+  // version-1 record is 12 + 4 bytes long whatever bitmap offset a stream claims, so a stored
+  // offset past the rounded field data would put null bits after the record.
+  TTestDictionary dict4;
+  TzfFieldsDescriptor source(&dict4);
+  for (int i = 0; i < 12; ++i) source.AddField(u"F" + rtl::IntToStr(i), u"", zftBoolean, 0, 0, false, nullptr);
+  const std::vector<uint8_t> stored = SavedItem(source, 30900);
+  ASSERT_EQ(std::vector<uint8_t>(stored.end() - 5, stored.end()), (std::vector<uint8_t>{2, 12, 2, 12, 8}));
+  struct Case { int32_t version; uint8_t align; bool ok; } cases[] = {
+      {1, 12, true}, {4, 12, true}, {4, 15, true}, {1, 13, false}, {1, 15, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.version << "/" << int{c.align});
+    std::vector<uint8_t> bytes = stored;
+    bytes[bytes.size() - 2] = c.align;
+    TTestDictionary dict(c.version);
+    TzfFieldsDescriptor fields(&dict);
+    const UnicodeString outcome = LoadItem(fields, bytes);
+    if (!c.ok) {
+      EXPECT_EQ(Code(outcome), u"15498");
+      continue;
+    }
+    ASSERT_EQ(outcome, u"ok");
+    std::vector<uint8_t> rec(static_cast<size_t>(fields.GetRecordLength()));
+    fields.InitRecord(rec.data());
+    for (int32_t i = 0; i < fields.FieldCount; ++i) EXPECT_TRUE(fields.IsRecordFieldNull(i, rec.data()));
+  }
+}
+
 }  // namespace
 }  // namespace zf
