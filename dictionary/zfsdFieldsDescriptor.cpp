@@ -475,9 +475,9 @@ void TzfFieldsDescriptor::CheckStoredLayout() {
   const int64_t logRecLen = fsdLogRecLen;
   bool ok = logRecLen >= 0 && fsdLogRecLenAlign >= logRecLen && fsdLogRecLenAlign <= logRecLen + 3;
   // A version-1 record ends 4 x W bytes after the field data rounded up to 4, wherever the bitmap
-  // is: there the bitmap follows the fields directly.
+  // is, so the bitmap may not start after that rounded end.
   IzfDictionaryRoot* root = FindDictionaryRoot();
-  if (ok && root && root->DictionaryVersion() == 1) ok = fsdLogRecLenAlign == logRecLen;
+  if (ok && root && root->DictionaryVersion() == 1) ok = fsdLogRecLenAlign <= RoundUp4(logRecLen);
   for (const auto& f : FieldDescriptor) {
     if (!ok) break;
     ok = f->fdOffset >= 0 && f->fdLength >= 0 && int64_t{f->fdOffset} + f->fdLength <= logRecLen;

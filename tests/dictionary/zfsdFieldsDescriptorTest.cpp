@@ -560,7 +560,8 @@ TEST_F(FieldsTest, DamagedFieldsStreamsAreRefused) {
 TEST_F(FieldsTest, StoredBitmapOffsetMustLieInsideTheRecordOfItsDictionaryVersion) {
   // Twelve one-byte fields: 12 bytes of field data and a bitmap of 2 bytes in one word. A
   // version-1 record is 12 + 4 bytes long whatever bitmap offset a stream claims, so a stored
-  // offset past the rounded field data would put null bits after the record.
+  // offset past the rounded field data would put null bits after the record. (With 11 fields the
+  // rounded offset 12 is what a version-1 descriptor has after its setups were recomputed.)
   TTestDictionary dict4;
   TzfFieldsDescriptor source(&dict4);
   for (int i = 0; i < 12; ++i) source.AddField(u"F" + rtl::IntToStr(i), u"", zftBoolean, 0, 0, false, nullptr);
@@ -569,6 +570,15 @@ TEST_F(FieldsTest, StoredBitmapOffsetMustLieInsideTheRecordOfItsDictionaryVersio
   struct Case { int32_t version; uint8_t align; bool ok; } cases[] = {
       {1, 12, true}, {4, 12, true}, {4, 15, true}, {1, 13, false}, {1, 15, false},
   };
+  // Eleven fields (11 bytes) stored with the bitmap at 12 read in a version-1 dictionary.
+  {
+    TzfFieldsDescriptor eleven(&dict4);
+    for (int i = 0; i < 11; ++i) eleven.AddField(u"F" + rtl::IntToStr(i), u"", zftBoolean, 0, 0, false, nullptr);
+    TTestDictionary dict1(1);
+    TzfFieldsDescriptor back(&dict1);
+    EXPECT_EQ(LoadItem(back, SavedItem(eleven, 30900)), u"ok");
+    EXPECT_EQ(back.GetRecordLength(), 16);
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.version << "/" << int{c.align});
     std::vector<uint8_t> bytes = stored;
