@@ -139,7 +139,20 @@ void TzfMinMaxValidationDescriptor::SetBound(std::optional<std::vector<uint8_t>>
 void TzfMinMaxValidationDescriptor::SetMinAsVariant(const rtl::Variant& aValue) { SetBound(mmvdMin, aValue); }
 void TzfMinMaxValidationDescriptor::SetMaxAsVariant(const rtl::Variant& aValue) { SetBound(mmvdMax, aValue); }
 
+void TzfMinMaxValidationDescriptor::CheckBoundsFitField() const {
+  const auto length = static_cast<size_t>(std::max(OwningField().fdLength, 0));
+  for (const auto* bound : {&mmvdMin, &mmvdMax})
+    if (*bound && (*bound)->size() != length) RaiseError(zfErrInvalidFieldXForm);
+}
+
+void TzfMinMaxValidationDescriptor::CheckValid(bool aForBuild) {
+  TzfKeyFieldValidationDescriptor::CheckValid(aForBuild);
+  CheckBoundsFitField();
+}
+
 void TzfMinMaxValidationDescriptor::SaveToWriter(TzfWriter& aWriter, int32_t aClientVersion) {
+  // The reader takes exactly the field's storage length for each bound.
+  CheckBoundsFitField();
   TzfBaseFieldValidationDescriptor::SaveToWriter(aWriter, aClientVersion);
   aWriter.WriteInteger(int32_t{1});
   for (const auto* bound : {&mmvdMin, &mmvdMax}) {

@@ -81,6 +81,7 @@ class TzfMinMaxValidationDescriptor : public TzfKeyFieldValidationDescriptor {
 
   void SaveToWriter(TzfWriter& aWriter, int32_t aClientVersion) override;
   void LoadFromReader(TzfReader& aReader) override;
+  void CheckValid(bool aForBuild) override;
   bool IsEqual(const TzfDictionaryItem* aItem) const override;
 
   std::optional<std::vector<uint8_t>> mmvdMin;
@@ -91,6 +92,11 @@ class TzfMinMaxValidationDescriptor : public TzfKeyFieldValidationDescriptor {
   rtl::Variant BoundAsVariant(const std::optional<std::vector<uint8_t>>& aBound) const;
   void SetBound(std::optional<std::vector<uint8_t>>& aBound, const rtl::Variant& aValue);
   void ReadBound(TzfReader& aReader, std::optional<std::vector<uint8_t>>& aBound);
+
+ public:
+  // 10002 when a bound no longer has the owning field's storage length (the field changed after
+  // the bound was set): such a bound can be neither stored nor compared.
+  void CheckBoundsFitField() const;
 };
 
 class TzfNoChangeValidationDescriptor : public TzfKeyFieldValidationDescriptor {

@@ -146,7 +146,10 @@ class TzfMinMaxValidationEngine : public TzfBaseFieldValidationEngine {
         mmveMinMaxDescriptor(dynamic_cast<TzfMinMaxValidationDescriptor&>(*aDescriptor)),
         mmveKeyFieldEngine(KeyFieldEngineOf(aDescriptor)),
         mmveMin(mmveMinMaxDescriptor.mmvdMin ? mmveMinMaxDescriptor.mmvdMin->data() : nullptr),
-        mmveMax(mmveMinMaxDescriptor.mmvdMax ? mmveMinMaxDescriptor.mmvdMax->data() : nullptr) {}
+        mmveMax(mmveMinMaxDescriptor.mmvdMax ? mmveMinMaxDescriptor.mmvdMax->data() : nullptr) {
+    // Field values are compared over the field's length: a bound of another length is refused.
+    mmveMinMaxDescriptor.CheckBoundsFitField();
+  }
 
   [[noreturn]] void RaiseException(uint32_t aCode, const UnicodeString& aMessage) const override {
     Raise<EzfMinMaxValidationEngineException>(aCode, aMessage);

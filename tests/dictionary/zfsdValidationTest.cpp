@@ -258,6 +258,29 @@ TEST_F(ValidationTest, StreamRoundTripsAndRefusals) {
             &TzfFieldValidationsDescriptor::ClassInfo());
 }
 
+TEST_F(ValidationTest, BoundsThatNoLongerFitTheirFieldAreRefused) {
+  // A bound keeps the field's storage length of the time it was set; after the field changes,
+  // writing it would put bytes in the stream that a reader, which reads the field's new length,
+  // cannot take, and comparing it would read past it.
+  auto* q = AddTestField(fields, u"Q", zftInt16);
+  auto& mm = MinMax(q, u"Range");
+  mm.SetMinAsVariant(I(5));
+  EXPECT_EQ(Outcome([&] { Validations(q).CheckValid(false); }), u"ok");
+  q->fdType = zftInt32;
+  fields.UpdateSetupAndOffsets();
+  const char16_t* refused =
+      u"!EzfMinMaxValidationDescriptorException #10002: ZofrinDB: Invalid field transformation. [$2712/10002]";
+  EXPECT_EQ(Outcome([&] { Validations(q).CheckValid(false); }), refused);
+  EXPECT_EQ(Outcome([&] { SavedBytes(mm, 30900); }), refused);
+  EXPECT_NE(Outcome([&] { TzfValidationsHandler::CreateFor(fields, aaServer, nullptr); }).find(u"#10002"),
+            UnicodeString::npos);
+  // Set again, the bound takes the new length and travels.
+  mm.SetMinAsVariant(I(5));
+  auto& back = MinMax(AddTestField(fields, u"P", zftInt32), u"Back");
+  LoadSaved(back, SavedBytes(mm, 30900));
+  EXPECT_EQ(back.GetMinAsVariant().AsInteger(), 5);
+}
+
 // ---- Key field engine ----
 
 struct CompareCase {
