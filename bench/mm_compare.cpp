@@ -64,20 +64,35 @@ uint64_t Sweep() {
 }
 
 // Each thread allocates batches of small objects and hands them to the next thread, which frees
-// them: every free happens on another thread than its allocation.
+// them: with more than one thread every free happens on another thread than its allocation.
+// Thread t fills mailbox t+1 and empties its own mailbox t; while the next mailbox is still
+// full it keeps emptying its own, so no thread waits on another that waits on it.
 uint64_t Churn(int aThreads) {
   constexpr int kBatch = 256;
   const int rounds = 24000 / aThreads;
   struct alignas(64) Mailbox {
     std::atomic<void**> Slot{nullptr};
+    std::atomic<bool> Done{false};  // its reader has finished: nothing will empty it any more
   };
   std::vector<Mailbox> boxes(aThreads);
   std::atomic<uint64_t> ops{0};
   std::vector<std::thread> threads;
+  auto freeBatch = [](void** aBatch) {
+    for (int i = 0; i < kBatch; ++i) zfFreeMem(aBatch[i]);
+    zfFreeMem(aBatch);
+  };
   for (int t = 0; t < aThreads; ++t)
     threads.emplace_back([&, t] {
       std::mt19937 rng(t + 1);
       uint64_t mine = 0;
+      Mailbox& own = boxes[t];
+      Mailbox& next = boxes[(t + 1) % aThreads];
+      auto drain = [&] {
+        if (void** theirs = own.Slot.exchange(nullptr)) {
+          freeBatch(theirs);
+          mine += kBatch + 1;
+        }
+      };
       for (int r = 0; r < rounds; ++r) {
         auto** batch = static_cast<void**>(zfGetMem(kBatch * sizeof(void*)));
         for (int i = 0; i < kBatch; ++i) {
@@ -86,21 +101,26 @@ uint64_t Churn(int aThreads) {
           Touch(batch[i], size);
         }
         mine += kBatch + 1;
-        void** theirs = boxes[(t + 1) % aThreads].Slot.exchange(batch);
-        if (theirs) {
-          for (int i = 0; i < kBatch; ++i) zfFreeMem(theirs[i]);
-          zfFreeMem(theirs);
-          mine += kBatch + 1;
+        drain();
+        void** expected = nullptr;
+        while (!next.Slot.compare_exchange_weak(expected, batch)) {
+          expected = nullptr;
+          if (next.Done.load()) {  // the reader has gone: this tail batch is freed here
+            freeBatch(batch);
+            mine += kBatch + 1;
+            break;
+          }
+          drain();
+          std::this_thread::yield();
         }
       }
+      own.Done.store(true);
+      drain();
       ops += mine;
     });
   for (auto& th : threads) th.join();
   for (auto& box : boxes)
-    if (void** rest = box.Slot.exchange(nullptr)) {
-      for (int i = 0; i < kBatch; ++i) zfFreeMem(rest[i]);
-      zfFreeMem(rest);
-    }
+    if (void** rest = box.Slot.exchange(nullptr)) freeBatch(rest);
   return ops.load();
 }
 
