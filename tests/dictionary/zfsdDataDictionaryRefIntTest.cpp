@@ -21,10 +21,8 @@ using test::LoadBytes;
 using test::Outcome;
 using test::StreamBytes;
 
-class RefIntTest : public ::testing::Test {
+class RefIntTest : public test::DictionaryStarted {
  protected:
-  static void SetUpTestSuite() { zfStartDictionary(); }
-  static void TearDownTestSuite() { zfStopDictionary(); }
 
   // Dictionary T with six fields and a nested table Sub, and a "RefIntegrity" descriptor holding
   // one reference from field 5 to table Other.

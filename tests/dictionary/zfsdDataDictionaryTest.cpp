@@ -92,10 +92,8 @@ void Read(TzfDataDictionary& aDict, const std::vector<uint8_t>& aBytes, const Un
   aDict.ReadFromStream(stream, aBaseName);
 }
 
-class DataDictionaryTest : public ::testing::Test {
+class DataDictionaryTest : public test::DictionaryStarted {
  protected:
-  static void SetUpTestSuite() { zfStartDictionary(); }
-  static void TearDownTestSuite() { zfStopDictionary(); }
   void SetUp() override { zfSetDisable30900LocaleFixes(false); }
   void TearDown() override { zfSetDisable30900LocaleFixes(false); }
 

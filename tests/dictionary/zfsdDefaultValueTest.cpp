@@ -17,10 +17,8 @@ class TTestCursor : public IzfCursorContext {
   UnicodeString GetSessionUserName() override { return u"Alice"; }
 };
 
-class DefaultValueTest : public ::testing::Test {
+class DefaultValueTest : public test::DictionaryStarted {
  protected:
-  static void SetUpTestSuite() { zfStartDictionary(); }
-  static void TearDownTestSuite() { zfStopDictionary(); }
 
   std::vector<uint8_t> NewRecord() {
     std::vector<uint8_t> r(static_cast<size_t>(fields.GetRecordLength()));

@@ -65,10 +65,8 @@ const TzfDictionaryItemClassInfo& TTestOtherItem::ClassInfo() {
   return info;
 }
 
-class DictionaryItemTest : public ::testing::Test {
+class DictionaryItemTest : public test::DictionaryStarted {
  protected:
-  static void SetUpTestSuite() { zfStartDictionary(); }
-  static void TearDownTestSuite() { zfStopDictionary(); }
   TTestDictionary dict;
 };
 

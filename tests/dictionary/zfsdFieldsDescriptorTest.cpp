@@ -19,11 +19,7 @@ using test::Outcome;
 using test::StreamBytes;
 using test::TTestDictionary;
 
-class FieldsTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { zfStartDictionary(); }
-  static void TearDownTestSuite() { zfStopDictionary(); }
-};
+class FieldsTest : public test::DictionaryStarted {};
 
 UnicodeString Code(const UnicodeString& aOutcome) {
   auto hash = aOutcome.find(u'#');

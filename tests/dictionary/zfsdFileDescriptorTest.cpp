@@ -17,11 +17,7 @@ using test::Outcome;
 using test::StreamBytes;
 using test::TTestDictionary;
 
-class FilesTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { zfStartDictionary(); }
-  static void TearDownTestSuite() { zfStopDictionary(); }
-};
+class FilesTest : public test::DictionaryStarted {};
 
 class TFileWatcher : public TzfDictionaryItem {
  public:

@@ -9,10 +9,8 @@
 namespace zf::test {
 namespace {
 
-class IndexDescriptorTest : public ::testing::Test {
+class IndexDescriptorTest : public test::DictionaryStarted {
  protected:
-  static void SetUpTestSuite() { zfStartDictionary(); }
-  static void TearDownTestSuite() { zfStopDictionary(); }
 
   void AddIndexes(int32_t aCount) {
     for (int32_t i = 0; i < aCount; ++i)

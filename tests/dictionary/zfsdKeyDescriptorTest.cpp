@@ -9,10 +9,8 @@
 namespace zf::test {
 namespace {
 
-class KeyDescriptorTest : public ::testing::Test {
+class KeyDescriptorTest : public test::DictionaryStarted {
  protected:
-  static void SetUpTestSuite() { zfStartDictionary(); }
-  static void TearDownTestSuite() { zfStopDictionary(); }
   TTestTable table;
   TzfFieldsDescriptor& fields = *table.Fields;
 };

@@ -33,10 +33,8 @@ const TzfDictionaryItemClassInfo& TTestLocalized::ClassInfo() {
   return info;
 }
 
-class LocaleDescriptorTest : public ::testing::Test {
+class LocaleDescriptorTest : public test::DictionaryStarted {
  protected:
-  static void SetUpTestSuite() { zfStartDictionary(); }
-  static void TearDownTestSuite() { zfStopDictionary(); }
   void SetUp() override { savedSwitch = zfDisable30900LocaleFixes(); }
   void TearDown() override { zfSetDisable30900LocaleFixes(savedSwitch); }
   bool savedSwitch = false;

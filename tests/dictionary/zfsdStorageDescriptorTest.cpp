@@ -9,10 +9,8 @@
 namespace zf::test {
 namespace {
 
-class StorageDescriptorTest : public ::testing::Test {
+class StorageDescriptorTest : public test::DictionaryStarted {
  protected:
-  static void SetUpTestSuite() { zfStartDictionary(); }
-  static void TearDownTestSuite() { zfStopDictionary(); }
   TTestTable table{3};
 };
 

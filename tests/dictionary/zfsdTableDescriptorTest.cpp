@@ -23,10 +23,8 @@ using test::LoadBytes;
 using test::Outcome;
 using test::StreamBytes;
 
-class TableDescriptorTest : public ::testing::Test {
+class TableDescriptorTest : public test::DictionaryStarted {
  protected:
-  static void SetUpTestSuite() { zfStartDictionary(); }
-  static void TearDownTestSuite() { zfStopDictionary(); }
 
   // Dictionary T with nested table A holding nested table B, each with one field.
   void SetUp() override {

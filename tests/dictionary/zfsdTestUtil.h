@@ -1,6 +1,10 @@
 // Shared helpers of the dictionary tests.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <functional>
+
+#include "dictionary/zfsdStartup.h"
 
 #include "foundation/zfllException.h"
 #include "platform/rtl/rtlException.h"
@@ -19,5 +23,12 @@ inline rtl::UnicodeString Outcome(const std::function<void()>& f) {
     return u"!" + rtl::u16(e.ClassName()) + u": " + e.Message();
   }
 }
+
+// Base of the test suites that need the dictionary's units (and their registries) started.
+class DictionaryStarted : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { zfStartDictionary(); }
+  static void TearDownTestSuite() { zfStopDictionary(); }
+};
 
 }  // namespace zf::test

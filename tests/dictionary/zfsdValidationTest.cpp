@@ -10,10 +10,8 @@
 namespace zf::test {
 namespace {
 
-class ValidationTest : public ::testing::Test {
+class ValidationTest : public test::DictionaryStarted {
  protected:
-  static void SetUpTestSuite() { zfStartDictionary(); }
-  static void TearDownTestSuite() { zfStopDictionary(); }
   void TearDown() override { zfSqlCheckStatementClass = nullptr; }
 
   std::vector<uint8_t> Record(std::initializer_list<rtl::Variant> aValues) {
