@@ -256,6 +256,18 @@ void TzfCustomLog::BeforeDestruction() {
   TzfBaseLog::BeforeDestruction();
 }
 
+// Closing at shut-down must not raise, but a failure to close (the last lines may not have
+// reached the disk) is reported, never dropped.
+void TzfCustomLog::CloseStorageReporting() {
+  try {
+    CloseStorage();
+  } catch (const zf::rtl::Exception& E) {
+    ReportLogFailure(this, u"closing the storage failed (" + MessageOf(E) + u")");
+  } catch (...) {
+    ReportLogFailure(this, u"closing the storage failed");
+  }
+}
+
 void TzfCustomLog::ShutdownLog() {
   TzfPadlockGuard g(LogLock());
   if (FShutDown) return;
@@ -263,19 +275,13 @@ void TzfCustomLog::ShutdownLog() {
   if (clEventDispatcher) SetEventDispatcher(nullptr);
   {
     TzfPadlockGuard s(clStorageLock);
-    try {
-      CloseStorage();
-    } catch (...) {
-    }
+    CloseStorageReporting();
   }
   FreeLogDataHandler();
   {
     // The last drain may have reopened the file: close it again.
     TzfPadlockGuard s(clStorageLock);
-    try {
-      CloseStorage();
-    } catch (...) {
-    }
+    CloseStorageReporting();
     clLogDataFormatter.reset();
   }
 }

@@ -229,6 +229,8 @@ class TzfCustomLog : public TzfBaseLog {
   // Stops the handler and closes the storage; run while the whole object still stands, so the
   // last lines go through the derived class's WriteLine. Safe to call more than once.
   void ShutdownLog();
+  // CloseStorage that reports a failure instead of raising (shut-down must not raise).
+  void CloseStorageReporting();
 
   TzfPadlock clStorageLock{true};
   bool clWriteBlockData = false;

@@ -1,5 +1,7 @@
 #include "foundation/zfllBackgroundThread.h"
 
+#include <cstdio>
+
 #include <pthread.h>
 
 #include "platform/os/osSystem.h"
@@ -33,6 +35,10 @@ void TzfBackgroundThread::ThreadProc() {
       Run();
     } catch (...) {
       // The work's failure ends the thread; the owner still joins it normally.
+      try {
+        HandleRunException(std::current_exception());
+      } catch (...) {
+      }
     }
   }
   btDone.store(true);
@@ -52,3 +58,14 @@ void TzfBackgroundThread::BeforeDestruction() {
 }
 
 }  // namespace zf
+
+void zf::TzfBackgroundThread::HandleRunException(std::exception_ptr aFailure) {
+  std::string text = "unknown failure";
+  try {
+    std::rethrow_exception(aFailure);
+  } catch (const std::exception& e) {
+    text = e.what();
+  } catch (...) {
+  }
+  std::fprintf(stderr, "%s: work ended by an exception: %s\n", ThreadName().c_str(), text.c_str());
+}

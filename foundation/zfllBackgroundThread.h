@@ -5,6 +5,7 @@
 // zfSlowThreadStopMs is reported and waited for further, never abandoned or killed. A thread
 // stopped before its work began skips the work.
 #pragma once
+#include <exception>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -40,6 +41,9 @@ class TzfBackgroundThread : public TzfObject {
  protected:
   virtual void BeforeStart() {}
   virtual void Run() = 0;
+  // A failure that ends Run: the thread still ends and is joined normally. The default writes
+  // the failure to standard error so it is never lost silently; service threads may log it.
+  virtual void HandleRunException(std::exception_ptr aFailure);
   virtual std::string ThreadName() const { return ClassName(); }
 
  private:
