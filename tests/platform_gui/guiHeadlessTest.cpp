@@ -78,8 +78,8 @@ TEST_F(THeadlessRun, TimerTicksUntilReleaseAndRunAnswersTheExitCode) {
     ++destroyed;
     destroyedInHandler = inHandler;
   };
-  form.Timer().SetEnabled(true);
   enabled = Clock::now();
+  form.Timer().SetEnabled(true);
   EXPECT_EQ(app.Run(), 7);
   EXPECT_GE(Clock::now() - enabled, std::chrono::milliseconds(60));
   EXPECT_EQ(ticks, 3);
