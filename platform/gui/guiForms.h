@@ -10,10 +10,9 @@
 // called on that thread only.
 #pragma once
 #include <cstdint>
-#include <exception>
 #include <functional>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/rtl/rtlText.h"
@@ -80,8 +79,9 @@ class TProgressBar {
   int32_t FPosition = 0;
 };
 
-// Repeating timer. Enabling it (again) starts a full interval; ticks that fall due while a handler
-// runs are not queued up: the next one comes a full interval after the tick was taken.
+// Repeating timer, created disabled. Enabling it (again) starts a full interval; then it ticks once
+// per interval. Ticks missed while a handler ran are not made up, and a tick handler may run again
+// inside a modal box or dialog that an earlier tick opened.
 class TTimer {
  public:
   TTimer() = default;
