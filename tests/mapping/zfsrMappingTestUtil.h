@@ -26,6 +26,7 @@ inline rtl::UnicodeString BareMessage(const EzfBaseException& e) {
   rtl::UnicodeString m = e.Message();
   const rtl::UnicodeString prefix = u"ZofrinDB: ";
   if (m.starts_with(prefix)) m.erase(0, prefix.size());
+  if (m.ends_with(u" [no error code]")) m.erase(m.size() - 16);
   if (const size_t at = m.rfind(u" [$"); at != rtl::UnicodeString::npos && m.ends_with(u"]")) m.erase(at);
   return m;
 }
