@@ -171,9 +171,21 @@ TEST_F(MapperEngineTest, DataLossActionsDecideWhatAValueThatDoesNotFitBecomes) {
       EXPECT_EQ(Target.Get(dst, u"N").AsString(), c.Value);
     } else {
       EXPECT_TRUE(Target.IsNull(dst, u"N"));
-      EXPECT_EQ(dst[static_cast<size_t>(n->fdOffset)], 0);  // nothing of the failed value stays behind
     }
   }
+
+  // A method that wrote part of the value before failing leaves nothing of it behind a NULL.
+  Source.Add(u"S", zftShortString, 4);
+  TzfFieldDescriptor* t = Target.Add(u"T", zftInt16);
+  std::vector<uint8_t> text = Source.NewRecord();
+  Source.Set(text, u"S", Variant(UnicodeString(u"x")));
+  TzfRecordMapperDescriptor records;
+  records.rmdApplyDefaultForUnmapped = false;
+  records.AddMapping(u"S", u"T", dlaNull);
+  std::vector<uint8_t> dst = Target.NewRecord();
+  EXPECT_EQ(Engine(records)->MapRecord(text.data(), dst.data()), 0u);
+  EXPECT_TRUE(Target.IsNull(dst, u"T"));
+  EXPECT_EQ(dst[static_cast<size_t>(t->fdOffset)], 0);
 }
 
 // The failing field's lines, then the table's, then the key of the first unique index.
@@ -402,7 +414,9 @@ TEST_F(MapperEngineTest, AnEmptyBlobFailsUnderFailAndBecomesNullUnderBestFit) {
     auto engine = Engine(records);
     std::vector<uint8_t> dst = Target.NewRecord();
     EXPECT_EQ(engine->MapRecord(src.data(), dst.data()), result);
-    if (!result) EXPECT_TRUE(Target.IsNull(dst, u"B"));
+    if (!result) {
+      EXPECT_TRUE(Target.IsNull(dst, u"B"));
+    }
   }
 }
 
