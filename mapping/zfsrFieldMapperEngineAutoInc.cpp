@@ -16,14 +16,13 @@ std::unique_ptr<TzfBaseFieldMapperEngine> NewEngine(TzfFieldMapperDescriptor& aD
   return std::make_unique<TzfFieldMapperEngineAutoInc>(aDescriptor, aSourceCursor, aTargetCursor);
 }
 
+// Entered only as the special engine of AutoInc targets: no descriptor class names it.
 void StartUnit() {
-  TzfBaseRegisterableEngine::RegisterEngine(TzfFieldMapperEngineAutoInc::ClassInfo());
   TzfBaseFieldMapperEngine::RegisterSpecialMapper(TzfFieldMapperEngineAutoInc::ClassInfo(), zftAutoInc);
 }
 
 void StopUnit() {
   TzfBaseFieldMapperEngine::UnregisterSpecialMapper(TzfFieldMapperEngineAutoInc::ClassInfo(), zftAutoInc);
-  TzfBaseRegisterableEngine::UnregisterEngine(TzfFieldMapperEngineAutoInc::ClassInfo());
 }
 
 }  // namespace

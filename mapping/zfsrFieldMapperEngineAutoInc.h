@@ -38,8 +38,7 @@ class TzfFieldMapperEngineAutoInc : public TzfBaseFieldMapperEngine {
   uint32_t fmeaHighAutoInc = 0;
 };
 
-// Registers the engine and enters it as the special engine of zftAutoInc (unit start); both are
-// removed again at unit stop.
+// Enters the engine as the special engine of zftAutoInc (unit start) and removes it (unit stop).
 rtl::TUnitInit& zfsrFieldMapperEngineAutoIncUnit();
 
 }  // namespace zf
