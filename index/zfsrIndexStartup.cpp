@@ -6,6 +6,10 @@
 #include "index/zfsdFilterEngineHub.h"
 #include "index/zfsdFilterEngineSQL.h"
 #include "index/zfsdFilterEngineSimpleExpression.h"
+#include "index/zfsdKeyEngineBase.h"
+#include "index/zfsdKeyEngineComp.h"
+#include "index/zfsdKeyEngineRef.h"
+#include "index/zfsdKeyFieldEngineBase.h"
 
 namespace zf {
 
@@ -19,6 +23,10 @@ rtl::TStartupList BuildList() {
   list.Add(zfsdFilterEngineSimpleExpressionUnit());
   list.Add(zfsdFilterEngineSQLUnit());
   list.Add(zfsdFilterEngineHubUnit());
+  list.Add(zfsdKeyFieldEngineBaseUnit());
+  list.Add(zfsdKeyEngineBaseUnit());
+  list.Add(zfsdKeyEngineRefUnit());
+  list.Add(zfsdKeyEngineCompUnit());
   return list;
 }
 
