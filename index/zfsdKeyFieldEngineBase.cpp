@@ -182,11 +182,14 @@ TzfDefaultCKFE::TzfDefaultCKFE(TzfKeyFieldDescriptor& aKeyField) : TzfCompositeK
       };
   }
   KeyAsVariant = [this](const uint8_t* aKey, rtl::Variant& aValue) {
+    const TzfFieldType type = ckfeSetup.FieldType;
+    const bool text = type == zftShortString || type == zftNullString || type == zftWideString;
     int32_t units = ckfeKeyUnits;
     // A converted text part may hold more bytes than characters.
-    if (ckfeSetup.FieldType == zftShortString || ckfeSetup.FieldType == zftNullString)
-      units = std::max(units, ckfeKeyLength - 1);
-    VariantFromBuffer(ckfeSetup.FieldType, ckfeCompareCodepage, units, ckfeFieldDecPl, aKey, ckfeKeyLength, aValue);
+    if (type == zftShortString || type == zftNullString) units = std::max(units, ckfeKeyLength - 1);
+    // A fixed-length text pads to its width, but never beyond the characters the key keeps.
+    const int32_t decPl = text ? std::min(ckfeFieldDecPl, ckfeKeyUnits) : ckfeFieldDecPl;
+    VariantFromBuffer(type, ckfeCompareCodepage, units, decPl, aKey, ckfeKeyLength, aValue);
   };
 
   switch (type) {
