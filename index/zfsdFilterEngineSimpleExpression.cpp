@@ -62,6 +62,7 @@ struct TOperand {
   bool IsNull = false;
   bool IsConstant = false;
   size_t Avail = 0;           // bytes of a constant's value inside the blob
+  bool HasValue = false;      // a field or a constant filled it (other nodes give no value)
 };
 
 enum class TFamily { Integer, Float, DateTime, Boolean, Bytes, Text, None };
@@ -297,9 +298,12 @@ class TEvaluator {
         if (len == avail) RaiseDamaged(u"field name without terminator");
         const std::string fieldName(reinterpret_cast<const char*>(name), len);
         aValue->CodePage = 0;
-        return FSource.GetFieldForFilter(static_cast<int32_t>(number) - 1, fieldName.c_str(), FBuffer,
-                                         aValue->DataType, aValue->Size, aValue->IsNull, aValue->Value,
-                                         aValue->CodePage);
+        const bool ok = FSource.GetFieldForFilter(static_cast<int32_t>(number) - 1, fieldName.c_str(), FBuffer,
+                                                  aValue->DataType, aValue->Size, aValue->IsNull, aValue->Value,
+                                                  aValue->CodePage);
+        // A value that is neither null nor anywhere cannot be read.
+        aValue->HasValue = ok && (aValue->IsNull || aValue->Value);
+        return ok;
       }
       case nodeCONST: {
         const uint8_t* n = Node(aNode, 3);
@@ -309,6 +313,7 @@ class TEvaluator {
         v.Value = Literal(Get16(n + 12), v.Avail);
         v.CodePage = FCodePage;
         v.IsConstant = true;
+        v.HasValue = true;
         if (aValue) {
           *aValue = v;
           return true;
@@ -325,6 +330,8 @@ class TEvaluator {
                   int32_t aDepth) {
     TOperand l, r;
     if (!Eval(aLeft, &l, aDepth + 1) || !Eval(aRight, &r, aDepth + 1)) return false;
+    // Only fields and constants are values: a comparison of conditions is false.
+    if (!l.HasValue || !r.HasValue) return false;
     int cmp;
     if (l.IsNull || r.IsNull) {
       cmp = l.IsNull == r.IsNull ? 0 : (l.IsNull ? -1 : 1);

@@ -156,6 +156,13 @@ TEST_F(FilterExpressionTest, NodesOperatorsAndConstants) {
          b.SetRoot(nodeBINARY, canOR, {b.Node(nodeBINARY, canGT, {b.Field(fI), b.Const<int32_t>(fldINT32, 0)}),
                                        b.Node(nodeUNARY, canISBLANK, {b.Field(fI)})});
        }, false, true},
+      {"conditions are no values", [](TBlobBuilder& b) {
+         const uint16_t c1 = b.Node(nodeCONTINUE, 0, {1}), c2 = b.Node(nodeCONTINUE, 0, {1});
+         b.SetRoot(nodeBINARY, canEQ, {c1, c2});
+       }, false, false},
+      {"is blank of a condition", [](TBlobBuilder& b) {
+         b.SetRoot(nodeUNARY, canISBLANK, {b.Node(nodeBINARY, canEQ, {b.Field(fB), b.Field(fB)})});
+       }, false, false},
       {"unknown comparison operator", Cmp<int32_t>(99, fI, fldINT32, -5), false, false},
       // node classes as conditions
       {"field as condition", [](TBlobBuilder& b) { b.SetRoot(nodeFIELD, 0, {fI, b.Text("")}); }, true, true},
