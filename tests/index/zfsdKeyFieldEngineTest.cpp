@@ -91,7 +91,9 @@ TEST_F(KeyFieldEngineTest, EveryTypeOrdersItsKeyPartsInBothDirections) {
     auto e = t.Engine();
     const auto a = t.Value(c.A), b = t.Value(c.B);
     const auto ka = t.Part(*e, a), kb = t.Part(*e, b);
-    if (c.SameBytes) EXPECT_EQ(ka, a);
+    if (c.SameBytes) {
+      EXPECT_EQ(ka, a);
+    }
     EXPECT_EQ(e->CompareKey(ka.data(), kb.data()), c.Expected);
     EXPECT_EQ(e->CompareKey(kb.data(), ka.data()), -c.Expected);
     EXPECT_EQ(e->CompareFieldDirect(a.data(), b.data()), c.Expected);
@@ -202,8 +204,11 @@ TEST_F(KeyFieldEngineTest, TextByLocaleAndByCodeUnits) {
   for (const auto& c : cases) {
     SCOPED_TRACE(rtl::u8(UnicodeString(zfFieldTypeEnumName(c.Type)) + u" " + rtl::IntToStr(c.Locale)));
     TOneField t(c.Type, 6);
-    if (c.Locale) t.Field->AddLocaleDescriptor(nullptr)->SetLocale(static_cast<int32_t>(c.Locale));
-    else ASSERT_EQ(t.Field->GetUsedLocaleDescriptor(), nullptr);
+    if (c.Locale) {
+      t.Field->AddLocaleDescriptor(nullptr)->SetLocale(static_cast<int32_t>(c.Locale));
+    } else {
+      ASSERT_EQ(t.Field->GetUsedLocaleDescriptor(), nullptr);
+    }
     auto e = t.Engine();
     EXPECT_EQ(e->ckfeUseByteOrder, c.Locale == 0);
     const auto a = t.Value(S(c.A)), b = t.Value(S(c.B));
