@@ -361,3 +361,44 @@ TEST_F(KeyFieldEngineTest, MinMaxValidationOnTextUnderALocale) {
 
 }  // namespace
 }  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+// Text stored in one code page and compared in the locale's: the key holds the compare code page's
+// bytes; a multi-byte text kept to fewer characters is cut at a character, never inside one.
+TEST_F(KeyFieldEngineTest, ConvertingAndTruncatingBuilds) {
+  {
+    TOneField t(zftShortString, 10);
+    TzfLocaleDescriptor* ld = t.Field->AddLocaleDescriptor(nullptr);
+    ld->SetLocale(1049);               // Russian: compares in windows-1251
+    ld->ldOverrideStorageCodepage = 866;
+    auto e = t.Engine();
+    EXPECT_EQ(e->ckfeStorageCodepage, 866);
+    EXPECT_EQ(e->ckfeCompareCodepage, 1251);
+    EXPECT_FALSE(e->KeySameAsRecordFormat);
+    std::vector<uint8_t> field(11, 0);
+    field[0] = 2;
+    field[1] = 0x80;  // U+0410 in 866
+    field[2] = 0xA0;  // U+0430 in 866
+    const auto k = t.Part(*e, field);
+    EXPECT_EQ(k[0], 2);
+    EXPECT_EQ(k[1], 0xC0);  // the same letters in 1251
+    EXPECT_EQ(k[2], 0xE0);
+  }
+  {
+    TOneField t(zftNullString, 10);
+    t.Field->AddLocaleDescriptor(nullptr)->SetLocale(1041);  // Japanese: 932, two bytes a character
+    t.KeyField->SetOverrideLengthChars(2);
+    t.KeyField->SetOverrideLengthBytes(5);
+    auto e = t.Engine();
+    ASSERT_EQ(e->ckfeKeyLength, 5);
+    const auto k = t.Part(*e, t.Value(S(u"\u65e5\u672c\u8a9e")));  // three characters, six bytes
+    // Two characters kept: four bytes and the terminator.
+    const std::vector<uint8_t> expected = {0x93, 0xFA, 0x96, 0x7B, 0x00};
+    EXPECT_EQ(k, expected);
+  }
+}
+
+}  // namespace
+}  // namespace zf::test
