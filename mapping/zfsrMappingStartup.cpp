@@ -1,6 +1,6 @@
 #include "mapping/zfsrMappingStartup.h"
 
-#include "dictionary/zfsdStartup.h"
+#include "index/zfsrIndexStartup.h"
 #include "mapping/zfsdFieldMapper.h"
 #include "mapping/zfsdFieldMapperBase.h"
 #include "mapping/zfsdFieldMapperDescriptor.h"
@@ -31,10 +31,9 @@ zf::rtl::TStartupList BuildList() {
   return list;
 }
 
-// The layer below is the dictionary until the storage and index layers have start-up lists of
-// their own; then it is the index layer's.
+// The layer below is the index layer: starting it starts everything under it.
 zf::rtl::TLayerStartup& Layer() {
-  static zf::rtl::TLayerStartup layer(&BuildList, &zfStartDictionary, &zfStopDictionary);
+  static zf::rtl::TLayerStartup layer(&BuildList, &zfStartIndex, &zfStopIndex);
   return layer;
 }
 
