@@ -56,10 +56,10 @@ TDataSet::~TDataSet() {
 // ---- checks --------------------------------------------------------------------------------------
 
 void TDataSet::CheckActive() const {
-  if (FState == dsInactive) DatabaseError(kSDataSetClosed, this);
+  if (!Active()) DatabaseError(kSDataSetClosed, this);
 }
 void TDataSet::CheckInactive() const {
-  if (FState != dsInactive) DatabaseError(kSDataSetOpen, this);
+  if (Active()) DatabaseError(kSDataSetOpen, this);
 }
 void TDataSet::CheckBiDirectional() const {
   if (FUniDirectional) DatabaseError(kSDataSetUnidirectional, this);

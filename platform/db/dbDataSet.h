@@ -61,7 +61,8 @@ class TDataSet : public rtl::TComponent {
 
   // ---- state ----
   TDataSetState State() const { return FState; }
-  bool Active() const { return FState != dsInactive; }
+  // Open: a state other than dsInactive and dsOpening.
+  bool Active() const { return FState != dsInactive && FState != dsOpening; }
   void SetActive(bool aValue);
   void Open() { SetActive(true); }
   void Close() { SetActive(false); }

@@ -153,7 +153,7 @@ void TDataLink::DataEvent(TDataEvent aEvent, intptr_t aInfo) {
 void TMasterDataLink::SetFieldNames(const UnicodeString& aValue) {
   if (aValue == FFieldNames) return;
   FFieldNames = aValue;
-  ActiveChanged();
+  if (Active()) ActiveChanged();
 }
 
 void TMasterDataLink::ActiveChanged() {
