@@ -53,6 +53,17 @@ TDataSet::~TDataSet() {
   }
 }
 
+void TDataSet::BeforeDestruction() {
+  try {
+    Close();
+  } catch (...) {
+    FState = dsInactive;
+    ClearBuffers();
+    FreeBuffers();
+  }
+  rtl::TComponent::BeforeDestruction();
+}
+
 // ---- checks --------------------------------------------------------------------------------------
 
 void TDataSet::CheckActive() const {

@@ -58,6 +58,9 @@ class TDataSet : public rtl::TComponent {
   explicit TDataSet(rtl::TComponent* aOwner = nullptr);
   ~TDataSet() override;
   const char16_t* ClassName() const override { return u"TDataSet"; }
+  // Free closes the dataset while the whole object stands; a close that fails still frees the
+  // record buffers.
+  void BeforeDestruction() override;
 
   // ---- state ----
   TDataSetState State() const { return FState; }
@@ -111,11 +114,17 @@ class TDataSet : public rtl::TComponent {
                          const UnicodeString& aResultFields) {
     return Variant::Null();
   }
+  // Find a record (from the first or last with the restart flag) in the direction given; the
+  // descendant's FindRecord sets Found.
   bool FindFirst() { return FindRecord(true, true); }
   bool FindLast() { return FindRecord(true, false); }
   bool FindNext() { return FindRecord(false, true); }
   bool FindPrior() { return FindRecord(false, false); }
   bool Found() const { return FFound; }
+  // Reads the active record afresh into aBuffer; false when there is none (the base has none).
+  virtual bool GetCurrentRecord(TRecordBuffer aBuffer) { return false; }
+  // Whether aField is a field of the active index (none here).
+  virtual bool GetIsIndexField(const TField& aField) const { return false; }
 
   // ---- editing ----
   void Insert();
@@ -148,7 +157,7 @@ class TDataSet : public rtl::TComponent {
   // Whether aField has a value in the active buffer; with aBuffer, the value in native form.
   virtual bool GetFieldData(TField* aField, void* aBuffer) { return false; }
   // Writes aField's value (nullptr = NULL) into the active buffer.
-  virtual void SetFieldData(TField* aField, const void* aBuffer) { DatabaseError(kSFieldReadOnly, this); }
+  virtual void SetFieldData(TField* aField, const void* aBuffer) { DatabaseError(kSDataSetReadOnly, this); }
   // A stream over a BLOB field's content; the caller owns it.
   virtual std::unique_ptr<rtl::TStream> CreateBlobStream(TField* aField, TBlobStreamMode aMode);
   // The buffer the current state works on (nullptr when none).
@@ -232,6 +241,7 @@ class TDataSet : public rtl::TComponent {
   void SetBookmarkSize(int32_t aValue) { FBookmarkSize = aValue; }
   void SetUniDirectional(bool aValue) { FUniDirectional = aValue; }
   void SetModified(bool aValue) { FModified = aValue; }
+  void SetFound(bool aValue) { FFound = aValue; }
 
   // ---- the ring ----
   // Sizes the buffer list to aValue buffers (records on show plus the spare), keeping the

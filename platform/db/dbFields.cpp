@@ -39,6 +39,8 @@ bool ReadNative(const TField& aField, T& aValue) {
 
 TField::TField(TFieldType aDataType, int32_t aSize) : FDataType(aDataType), FSize(aSize) {}
 
+bool TField::IsIndexField() const { return FDataSet && FDataSet->GetIsIndexField(*this); }
+
 bool TField::GetData(void* aBuffer) const {
   if (FValidating) {
     if (!FValidateBuffer) return false;

@@ -71,6 +71,8 @@ class TField {
   bool Required() const { return FRequired; }
   void SetRequired(bool aValue) { FRequired = aValue; }
   virtual bool IsBlob() const { return false; }
+  // Whether the field belongs to the dataset's active index.
+  bool IsIndexField() const;
 
   // Called by the dataset when it binds (true) or unbinds (false) its fields.
   virtual void Bind(bool aBinding) {}
