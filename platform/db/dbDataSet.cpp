@@ -175,6 +175,9 @@ void TDataSet::CloseCursor() {
   ClearBuffers();
   FreeBuffers();
   InternalClose();
+  // The descendant's close has destroyed default fields; fields added from now on are the
+  // application's own, which a later information-only open must not destroy.
+  FDefaultFields = false;
 }
 
 void TDataSet::InitFieldDefs() {

@@ -30,7 +30,7 @@ TField* TFieldDef::CreateField(TDataSet& aDataSet) const {
   if (!factory) DatabaseErrorFmt(kSFieldAccessError, {FName, FieldTypeName(FDataType)}, &aDataSet);
   std::unique_ptr<TField> field = factory();
   field->SetFieldName(FName);
-  if (FSize != 0 || field->IsBlob()) field->SetSize(FSize);
+  field->SetSize(FSize);
   if (auto* bcd = dynamic_cast<TBCDField*>(field.get())) bcd->SetPrecision(FPrecision);
   if (auto* fmt = dynamic_cast<TFMTBCDField*>(field.get())) fmt->SetPrecision(FPrecision);
   field->SetFieldNo(FFieldNo);

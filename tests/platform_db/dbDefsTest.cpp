@@ -105,8 +105,18 @@ TEST(FieldDefs, DefinitionsFromTheDatasetAndFromFields) {
   EXPECT_EQ(DbErrorOf([&] { ds.FieldDefs().Add(u"id", ftInteger); }), "Duplicate field name 'id'");
 
   ds.Open();
+  EXPECT_EQ(ds.FieldCount(), 3);
   ds.Close();
-  // Persistent fields are kept across close; definitions can be rebuilt from them.
+  EXPECT_EQ(ds.FieldCount(), 0);  // default fields go with the close
+  // A field added now is the application's: an information-only open leaves it alone.
+  auto mine = std::make_unique<TIntegerField>();
+  mine->SetFieldName(u"ID");
+  ds.Fields().Add(std::move(mine));
+  ds.FieldDefs().SetUpdated(false);
+  ds.FieldDefs().Update();
+  EXPECT_EQ(ds.FieldCount(), 1);
+
+  // Fields made from definitions, and definitions rebuilt from fields.
   TTestDataSet copy({});
   for (int32_t i = 0; i < ds.FieldDefs().Count(); ++i) ds.FieldDefs()[i].CreateField(copy);
   EXPECT_EQ(copy.FieldCount(), 3);
