@@ -485,22 +485,23 @@ void TDataSet::Resync(TResyncMode aMode) {
   CheckActive();
   if (FBuffers.empty()) return;
   int32_t oldActive = FActiveRecord;
-  // Nothing stays on show while the ring is rebuilt, so a failure leaves an empty ring rather
-  // than buffers that no longer hold what they claim.
-  ClearBuffers();
-  TRecordBuffer first = FBuffers[0];
+  // The cursor's record is read into the spare: a failure leaves the records on show as they are.
+  TRecordBuffer spare = FBuffers[static_cast<size_t>(FRecordCount)];
+  CursorPosChanged();
   if (aMode.Contains(rmExact)) {
-    if (GetRecord(first, gmCurrent, true) != grOK) DatabaseError(kSRecordNotFound, this);
+    if (GetRecord(spare, gmCurrent, true) != grOK) DatabaseError(kSRecordNotFound, this);
   } else {
     // The current record may be gone: its neighbours are read instead, with the check on.
-    bool ok = GetRecord(first, gmCurrent, false) == grOK;
-    if (!ok && !FUniDirectional) ok = Fetch(first, gmNext) == grOK;
-    if (!ok && !FUniDirectional) ok = Fetch(first, gmPrior) == grOK;
+    bool ok = GetRecord(spare, gmCurrent, false) == grOK;
+    if (!ok && !FUniDirectional) ok = Fetch(spare, gmNext) == grOK;
+    if (!ok && !FUniDirectional) ok = Fetch(spare, gmPrior) == grOK;
     if (!ok) {
+      ClearBuffers();
       DataEvent(deDataSetChange, 0);
       return;
     }
   }
+  std::swap(FBuffers[0], FBuffers[static_cast<size_t>(FRecordCount)]);
   ActivateBuffers();
   if (!FUniDirectional) {
     int32_t before = aMode.Contains(rmCenter) ? (FBufferCount - 1) / 2 : std::min(oldActive, FBufferCount - 1);
@@ -508,7 +509,6 @@ void TDataSet::Resync(TResyncMode aMode) {
     }
     FillForward();
     FillBackward();
-    FBOF = FEOF = false;
   }
   DataEvent(deDataSetChange, 0);
 }

@@ -159,6 +159,17 @@ TEST(DataSetRing, BookmarksPutTheRecordInTheMiddle) {
   f.ds.First();
   f.ds.GotoBookmark(bm);
   EXPECT_EQ(f.Ring(), "5 6* 7");
+  // A record that cannot be read is reported and the records on show stay as they were.
+  f.ds.Next();
+  TBookmark damaged = f.ds.GetBookmark();
+  f.ds.Unreadable.insert(7);
+  f.ds.Prior();
+  EXPECT_EQ(DbErrorOf([&] { f.ds.GotoBookmark(damaged); }), "People: Record is damaged");
+  EXPECT_EQ(f.Ring(), "5 6* 7");
+  f.ds.AnswerErrorDespiteCheck = true;
+  EXPECT_EQ(DbErrorOf([&] { f.ds.GotoBookmark(damaged); }), "People: Record not found");
+  EXPECT_EQ(f.Ring(), "5 6* 7");
+  f.ds.Unreadable.clear();
   // A bookmark of a record that is gone is refused and the ring stays usable.
   f.ds.Rows.erase(f.ds.Rows.begin() + 5);
   EXPECT_EQ(DbErrorOf([&] { f.ds.GotoBookmark(bm); }), "People: Bookmark not found");
