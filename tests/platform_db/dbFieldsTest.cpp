@@ -252,6 +252,16 @@ TEST(Fields, ReadOnlyFieldsAreRefusedAndHiddenOnesHaveNoField) {
   EXPECT_EQ(DbErrorOf([&] { ds.FieldByName(u"N").SetAsInteger(1); }), "T: Dataset not in edit or insert mode");
 }
 
+TEST(Fields, TextWithoutTerminatorIsBoundedByTheFieldSize) {
+  // A descendant's buffer whose text fills the field without a terminator reads as Size
+  // characters, never past the field.
+  TTestDataSet ds({{u"S", ftString, 4}, {u"W", ftWideString, 2}});
+  ds.AddRow({std::vector<uint8_t>{'a', 'b', 'c', 'd', 'e'}, std::vector<uint8_t>{'x', 0, 'y', 0, 'z', 0}});
+  ds.Open();
+  EXPECT_EQ(ds.FieldByName(u"S").AsString(), u"abcd");
+  EXPECT_EQ(ds.FieldByName(u"W").AsString(), u"xy");
+}
+
 TEST(Fields, ValidationSeesTheNewValueAndCanRefuseIt) {
   TTestDataSet ds({{u"N", ftInteger}});
   ds.AddRow({TTestDataSet::Int32(1)});
