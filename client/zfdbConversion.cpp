@@ -306,11 +306,11 @@ void TzfFmtBcdVclFieldMapper::MapVclDataToZofrin(const void* aFrom, void* aTo) {
 // ---- variable-size mappers -----------------------------------------------------------------------
 
 void TzfByteArrayVclFieldMapper::MapZofrinDataToVcl(const void* aFrom, void* aTo) {
-  std::memcpy(aTo, aFrom, static_cast<size_t>(vsvfmUnits));
+  if (vsvfmUnits > 0) std::memcpy(aTo, aFrom, static_cast<size_t>(vsvfmUnits));
 }
 
 void TzfByteArrayVclFieldMapper::MapVclDataToZofrin(const void* aFrom, void* aTo) {
-  std::memcpy(aTo, aFrom, static_cast<size_t>(vsvfmUnits));
+  if (vsvfmUnits > 0) std::memcpy(aTo, aFrom, static_cast<size_t>(vsvfmUnits));
 }
 
 void TzfBasePaddingVclFieldMapper::SetPadding(int32_t aPadding) {

@@ -69,7 +69,6 @@ Bytes Host(T aValue) {
   std::memcpy(b.data(), &aValue, sizeof(T));
   return b;
 }
-Bytes Text(const std::string& aText) { return Bytes(aText.begin(), aText.end()); }
 // A framework 8-bit buffer of aUnits characters: the text, a terminator, zeros.
 Bytes VclText(const std::string& aText, size_t aUnits) {
   Bytes b(aUnits + 1, 0);
@@ -226,7 +225,9 @@ TEST_F(ConversionTest, FixedSizeValuesBothWays) {
     auto m = Map(c.Type);
     EXPECT_EQ(m->Mapper, nullptr);  // class-level methods
     EXPECT_EQ(m->Read(c.Stored, c.Vcl.size()), c.Vcl);
-    if (c.Back) EXPECT_EQ(m->Write(c.Vcl), c.Stored);
+    if (c.Back) {
+      EXPECT_EQ(m->Write(c.Vcl), c.Stored);
+    }
   }
   // Written from the framework: any non-zero Boolean is $FF; a double goes to the nearest single.
   EXPECT_EQ(Map(zftBoolean)->Write(Host<uint16_t>(2)), Bytes{0xFF});
@@ -356,6 +357,14 @@ TEST_F(ConversionTest, ShortAndNullStrings) {
     const Bytes stored = m->Write(VclText(c.Vcl, static_cast<size_t>(c.Units)));
     EXPECT_EQ(Bytes(stored.begin(), stored.begin() + static_cast<long>(c.Stored.size())), c.Stored);
   }
+  // Decimals damaged beyond the units pad no further than the units (the framework buffer holds
+  // units characters and the terminator).
+  for (TzfFieldType type : {zftShortString, zftNullString}) {
+    auto damaged = Map(type, 3, 0, [](TMapped& t) { t.Field->fdDecPl = 100; });
+    EXPECT_EQ(AsText(damaged->Read(type == zftShortString ? Bytes{1, 'a'} : Bytes{'a', 0}, 4)), "a  ");
+  }
+  auto wide = Map(zftWideString, 2, 0, [](TMapped& t) { t.Field->fdDecPl = 9; });
+  EXPECT_EQ(AsWide(wide->Read({'a', 0, 0, 0}, 6)), u"a ");
   // A framework buffer without a terminator is read no further than the units.
   auto m = Map(zftNullString, 3);
   Bytes full{'a', 'b', 'c', 'd'};
