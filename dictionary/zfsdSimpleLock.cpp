@@ -95,8 +95,9 @@ void TzfSimpleLock::Lock() {
   if (permanent || cancelled) {
     // Given up as the last Unlock gives it up, so that a permanent failure's clean-up runs once.
     slLockCount.fetch_sub(1);
+    // A cancel that arrived after the check stays pending: this entry reports only its own.
     uint32_t ignored = 0;
-    Release(ignored);
+    Release(ignored, false);
     if (permanent) throw EzfBaseException(zfErrInvalidHndl, kPermanentlyFailed);
     throw EzfBaseException(zfErrTimeout, kProcessingCancelled);
   }
@@ -106,10 +107,10 @@ void TzfSimpleLock::Unlock(uint32_t& aResult) {
   if (slLockingThread.load(std::memory_order_acquire) != os::GetCurrentThreadId())
     throw EzfBaseException(zfErrReentered);
   if (slLockCount.fetch_sub(1) - 1 > 0) return;
-  Release(aResult);
+  Release(aResult, true);
 }
 
-void TzfSimpleLock::Release(uint32_t& aResult) {
+void TzfSimpleLock::Release(uint32_t& aResult, bool aConsumeCancel) {
   bool runCleanup = false;
   {
     std::lock_guard g(slStateMutex);
@@ -119,7 +120,7 @@ void TzfSimpleLock::Release(uint32_t& aResult) {
     if (slFailedPermanent && !slFailedCleanedup) {
       slFailedCleanedup = true;
       runCleanup = true;
-    } else if (slFailed) {
+    } else if (slFailed && aConsumeCancel) {
       slFailed = false;
       if (aResult == 0) aResult = EzfBaseException::zfSetMessage(zfErrTimeout, kCancelledAfterWork);
     }

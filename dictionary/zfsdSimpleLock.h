@@ -81,8 +81,9 @@ class TzfSimpleLock : public TzfObject {
   int32_t LockCount() const { return slLockCount.load(std::memory_order_acquire); }
 
  private:
-  // Steps of the last release: consume a cancel or start the clean-up, then free the owner.
-  void Release(uint32_t& aResult);
+  // Steps of the last release: consume a cancel (when aConsumeCancel) or start the clean-up,
+  // then free the owner.
+  void Release(uint32_t& aResult, bool aConsumeCancel);
   void RunCleanup() noexcept;
 
   std::atomic<uint32_t> slLockingThread{0};
