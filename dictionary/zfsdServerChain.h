@@ -54,11 +54,13 @@ class TzfServerChain {
     for (TzfAbstractServerObject* o : FItems)
       if (!o->Destroying()) aProc(o);
   }
-  // Frees every member from the tail (rule 3).
+  // Frees every member from the tail (rule 3). A member that may not be destroyed on this thread
+  // raises, leaving it and the members before it in the chain.
   void FreeAll() {
     std::unique_lock l(FMutex);
     while (!FItems.empty()) {
       TzfAbstractServerObject* o = FItems.back();
+      if (!o->Destroying()) o->asoCheckDestroyAllowed();
       if (!o->ClaimDestroy()) {
         FChanged.wait(l);
         continue;

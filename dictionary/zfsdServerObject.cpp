@@ -37,6 +37,7 @@ bool TzfAbstractServerObject::ClaimDestroy() {
 }
 
 void TzfAbstractServerObject::Free() {
+  asoCheckDestroyAllowed();
   TzfServerChain* chain = asoOwnerChain();
   if (!(chain ? chain->Claim(this) : ClaimDestroy())) return;
   DestroyClaimed();

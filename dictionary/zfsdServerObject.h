@@ -105,7 +105,11 @@ class TzfAbstractServerObject : public TzfPersistent {
   // First destruction phase (after the claim): leaves the registry, PrepareDestroy.
   void BeforeDestruction() override;
   // Claims the destruction and destroys; nothing when the object is already being destroyed.
+  // Raises (before claiming anything) when the object may not be destroyed on this thread.
   void Free();
+  // Raises "Assertion failure" when the calling thread may not destroy the object (a task handle
+  // on its own task thread). The base allows every thread.
+  virtual void asoCheckDestroyAllowed() {}
   // Claims the destruction without destroying (an owner that frees outside its chain lock).
   // False when another path has claimed it already.
   bool ClaimDestroy();

@@ -131,7 +131,10 @@ class TzfAbstractTimeoutObject : public TzfExtendableServerObject {
   uint32_t PublicOperation(const TzfOperationFrame& aFrame, const std::function<uint32_t()>& aWork);
   uint32_t PublicOperation(TzfEngineAction aAction, const TzfActionArgs& aArgs,
                            const std::function<uint32_t()>& aWork) {
-    return PublicOperation(TzfOperationFrame{aAction, aArgs}, aWork);
+    TzfOperationFrame frame;
+    frame.Action = aAction;
+    frame.Args = aArgs;
+    return PublicOperation(frame, aWork);
   }
 
   // The public option operations run inside the lock.

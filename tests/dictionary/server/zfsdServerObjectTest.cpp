@@ -65,7 +65,9 @@ TEST(ServerNameChecks, Table) {
   for (const NameCase& c : cases) {
     SCOPED_TRACE(rtl::u8(c.Name));
     EXPECT_EQ(c.Expected, c.Check(c.Name));
-    if (c.MessagePart) EXPECT_NE(PendingMessage(c.Expected).find(c.MessagePart), UnicodeString::npos);
+    if (c.MessagePart) {
+      EXPECT_NE(PendingMessage(c.Expected).find(c.MessagePart), UnicodeString::npos);
+    }
   }
 }
 

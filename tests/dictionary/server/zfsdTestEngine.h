@@ -392,9 +392,14 @@ class TTestMonitor : public TzfBaseEngineMonitor {
   using TzfBaseEngineMonitor::TzfBaseEngineMonitor;
   ~TTestMonitor() override { Close(); }
   void ExtendableObjectCreated(TzfExtendableServerObject* aObject) override {
-    std::lock_guard g(Lock);
-    ++Created;
-    if (Attach) new TTestExtender(this, aObject, Actions);
+    bool attach;
+    {
+      std::lock_guard g(Lock);
+      ++Created;
+      attach = Attach;
+    }
+    // Not under Lock: the extender takes the object's extender lock, and Notify takes Lock under it.
+    if (attach) new TTestExtender(this, aObject, Actions);
   }
   void ExtendableObjectDestroyed(TzfExtendableServerObject*) override {
     std::lock_guard g(Lock);
