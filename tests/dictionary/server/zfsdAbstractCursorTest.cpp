@@ -2,6 +2,7 @@
 // filter wrapping and the unsupported nested-transaction request.
 #include <gtest/gtest.h>
 
+#include "foundation/zfllWideString.h"
 #include "tests/dictionary/server/zfsdTestEngine.h"
 
 namespace zf::test {
@@ -78,6 +79,16 @@ TEST_F(AbstractCursor, MemoFieldsGoThroughTheBlobOperations) {
   EXPECT_EQ(0u, Cursor->Blobs.count(nr));
   Cursor->SetFieldFromVariant(Rec, 1, rtl::Variant::Null());
   EXPECT_TRUE(Cursor->Blobs.empty());
+}
+
+TEST_F(AbstractCursor, MemoTextIsStoredInTheFieldsCodePage) {
+  const UnicodeString text = u"caf\u00e9 \u20ac";
+  Cursor->SetFieldFromVariant(Rec, 1, rtl::Variant(text));
+  const uint16_t cp = Dict->tdFieldsDescriptor->Field(1)->GetUsedStorageCodePage();
+  const rtl::AnsiString expected = zfWideStringToString(text, cp);
+  const std::vector<uint8_t>& stored = Cursor->Blobs[BlobNr(1)];
+  EXPECT_EQ(expected.Bytes(), std::string(stored.begin(), stored.end()));
+  EXPECT_EQ(text, Cursor->GetFieldAsVariant(Rec, 1).AsString());
 }
 
 TEST_F(AbstractCursor, WideMemoAndBinaryBlobs) {
