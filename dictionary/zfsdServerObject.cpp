@@ -301,7 +301,6 @@ TzfBaseEngineExtender* TzfExtendableServerObject::GetExtenderOfType(const rtl::T
 
 uint32_t TzfExtendableServerObject::NotifyExtenders(TzfEngineAction aAction, bool aBefore,
                                                     const TzfActionArgs& aArgs) {
-  TzfEngineActions actions;
   uint64_t bits = esoExtendersActions.load(std::memory_order_acquire);
   if (!((bits >> aAction) & 1)) return 0;
   TzfPadlock* lock = std::atomic_ref<TzfPadlock*>(esoExtendersLock).load();
