@@ -76,11 +76,23 @@ TzfAbstractSession::TzfAbstractSession(TzfBaseServerEngine* aServerEngine, uint3
 }
 
 TzfAbstractSession::~TzfAbstractSession() {
+  TzfSessionNotifications* notifications = asSessionNotifications.load(std::memory_order_acquire);
+  if (notifications) notifications->Disconnected();
   asRemoveFromServerEngine();
   atoLock = nullptr;
   // A session freed from inside its own operation keeps its lock: the running operation's
   // unlock still reads it.
   if (asOwnLock->LockingThread() == 0) delete asOwnLock;
+  delete notifications;
+}
+
+IzfSessionNotifications& TzfAbstractSession::SessionNotifications() {
+  TzfSessionNotifications* current = asSessionNotifications.load(std::memory_order_acquire);
+  if (current) return *current;
+  auto* mine = new TzfSessionNotifications();
+  if (asSessionNotifications.compare_exchange_strong(current, mine, std::memory_order_acq_rel)) return *mine;
+  delete mine;
+  return *current;
 }
 
 void TzfAbstractSession::AfterConstruction() {

@@ -23,6 +23,7 @@
 
 #include "dictionary/zfsdServerChain.h"
 #include "dictionary/zfsdSimpleLock.h"
+#include "foundation/zfllSessionNotifications.h"
 #include "platform/rtl/rtlDateTime.h"
 #include "platform/rtl/rtlGuid.h"
 
@@ -128,6 +129,10 @@ class TzfAbstractSession : public TzfAbstractTimeoutObject {
   virtual uint32_t TransContextCreate(TzfAbstractTransContext*& aTransContext, uint32_t aTimeout) = 0;
   virtual uint32_t GetRegisteredClassList(TzfClassListType aClassListType, rtl::TStrings& aList) = 0;
 
+  // The session's notification list, made on first request (racing first requests keep one);
+  // its registrants are told when the session is destroyed.
+  IzfSessionNotifications& SessionNotifications();
+
   // Up to three lines: identity and connection time, the user, where the client connects from.
   void GetUserInfo(rtl::TStrings& aStrings);
 
@@ -152,6 +157,7 @@ class TzfAbstractSession : public TzfAbstractTimeoutObject {
 
  private:
   std::atomic<bool> asCleanedUp{false};
+  std::atomic<TzfSessionNotifications*> asSessionNotifications{nullptr};
   rtl::TDateTime asConnectedSince;
   bool asLockedIncDone = false;
   UnicodeString asUserName, asPassword, asConnectedFrom;

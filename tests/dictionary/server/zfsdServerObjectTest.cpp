@@ -384,3 +384,50 @@ TEST_F(ServerExtenders, AnObjectFreesItsExtendersAndTheMonitorHearsOfIt) {
 
 }  // namespace
 }  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+class TNotifier : public TzfInterfacedObject, public IzfSessionNotifier {
+ public:
+  int32_t _AddRef() override { return TzfInterfacedObject::_AddRef(); }
+  int32_t _Release() override { return TzfInterfacedObject::_Release(); }
+  void SessionDisconnected() override {
+    ++Told;
+    if (Throw) throw rtl::Exception(u"notifier failed");
+  }
+  std::atomic<int32_t> Told{0};
+  bool Throw = false;
+};
+
+TEST_F(ServerObjects, SessionNotificationsTellEachRegistrantOnceWhenTheSessionGoes) {
+  TTestSession* s = OpenSession();
+  RefPtr<TNotifier> a = RefPtr<TNotifier>::Create(), b = RefPtr<TNotifier>::Create(),
+                    gone = RefPtr<TNotifier>::Create();
+  a->Throw = true;  // does not stop the others
+  IzfSessionNotifications& n = s->SessionNotifications();
+  EXPECT_EQ(&n, &s->SessionNotifications());
+  rtl::TGUID ca, cb, cg, empty;
+  n.Register(a.get(), ca);
+  n.Register(b.get(), cb);
+  n.Register(gone.get(), cg);
+  n.Register(nullptr, empty);
+  EXPECT_EQ(rtl::TGUID{}, empty);
+  // Forged and foreign cookies do nothing; the right one drops its registration once.
+  rtl::TGUID forged = cg;
+  forged.D4[0] ^= 1;  // the tick word
+  n.Unregister(forged);
+  n.Unregister(empty);
+  EXPECT_EQ(3, static_cast<TzfSessionNotifications&>(n).Count());
+  n.Unregister(cg);
+  n.Unregister(cg);
+  EXPECT_EQ(2, static_cast<TzfSessionNotifications&>(n).Count());
+  s->Free();
+  EXPECT_EQ(1, a->Told.load());
+  EXPECT_EQ(1, b->Told.load());
+  EXPECT_EQ(0, gone->Told.load());
+  EXPECT_EQ(1, b->RefCount());  // the list's reference was given back
+}
+
+}  // namespace
+}  // namespace zf::test
