@@ -127,6 +127,12 @@ void TzfBaseEngineMonitor::FollowStateChange(TzfComponent* aSender, bool aChangi
   if (fromEngine && aChanging && t == zfstStarting) bemServerEngineStarting();
 }
 
+bool TzfBaseEngineMonitor::ShouldFollowStateChange(TzfComponent* aSender, bool aChanging, TzfState aNewState,
+                                                   TzfStateTransition aTransition) {
+  if (aSender && aSender == bemServerEngine) return aChanging;
+  return TzfStateComponent::ShouldFollowStateChange(aSender, aChanging, aNewState, aTransition);
+}
+
 void TzfBaseEngineMonitor::DoStopping() {
   TzfStateComponent::DoStopping();
   for (;;) {

@@ -97,6 +97,9 @@ class TzfBaseEngineMonitor : public TzfStateComponent {
 
  protected:
   void FollowStateChange(TzfComponent* aSender, bool aChanging, TzfState aNewState, TzfState aOldState) override;
+  // A monitor follows every state change of its engine (up and down); others by the inherited rule.
+  bool ShouldFollowStateChange(TzfComponent* aSender, bool aChanging, TzfState aNewState,
+                               TzfStateTransition aTransition) override;
   // The inherited step, then every extender it made is freed (each leaves its object as well).
   void DoStopping() override;
 

@@ -431,3 +431,23 @@ TEST_F(ServerObjects, SessionNotificationsTellEachRegistrantOnceWhenTheSessionGo
 
 }  // namespace
 }  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+TEST_F(ServerObjects, AMonitorFollowsItsEnginesStartAndStop) {
+  TTestEngine engine;
+  TTestMonitor monitor;
+  monitor.SetServerEngine(&engine);
+  engine.Open();
+  EXPECT_EQ(zfsStarted, monitor.State());
+  engine.GotoState(zfsStopped);
+  EXPECT_EQ(zfsStopped, monitor.State());
+  engine.Open();
+  EXPECT_EQ(zfsStarted, monitor.State());
+  engine.Close();
+  EXPECT_NE(zfsStarted, monitor.State());
+}
+
+}  // namespace
+}  // namespace zf::test
