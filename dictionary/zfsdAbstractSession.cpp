@@ -4,6 +4,7 @@
 #include "foundation/zfllConst.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllThread.h"
+#include "platform/rtl/rtlException.h"
 
 namespace zf {
 
@@ -116,6 +117,11 @@ void TzfAbstractSession::PrepareDestroy() {
     while (!lock->WaitCleanupDone(kCleanupWaitMs)) zfReportSlowStop(u"session clean-up", kCleanupWaitMs);
   }
   TzfAbstractTimeoutObject::PrepareDestroy();
+}
+
+void TzfAbstractSession::asoCheckDestroyAllowed() {
+  if (asOwnLock && asOwnLock->LockingThread() == os::GetCurrentThreadId())
+    rtl::AssertionFailure("zfsdServerEngine", __LINE__);
 }
 
 int32_t TzfAbstractSession::asoGetVersion() { return std::min(asGetClientVersion(), asGetServerVersion()); }

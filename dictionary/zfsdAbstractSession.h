@@ -96,6 +96,8 @@ class TzfAbstractSession : public TzfAbstractTimeoutObject {
   // when the operation running on another thread ends).
   void PrepareDestroy() override;
   TzfServerChain* asoOwnerChain() override;
+  // A session is never destroyed from inside one of its own operations ("Assertion failure").
+  void asoCheckDestroyAllowed() override;
 
   int32_t asoGetVersion() override;     // the lower of client and server version
   TzfBaseServerEngine* asoGetServerEngine() override { return asServerEngine; }

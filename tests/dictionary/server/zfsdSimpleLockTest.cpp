@@ -196,6 +196,24 @@ TEST_F(SessionLock, DestroyingASessionWaitsForTheOperationOnAnotherThread) {
   releaser.join();
 }
 
+TEST_F(SessionLock, ASessionIsNotDestroyedFromInsideItsOwnOperation) {
+  TTestSession* s = OpenSession();
+  TTestDatabase* db = OpenDatabase(s);
+  bool refused = false;
+  EXPECT_EQ(0u, db->Run([&] {
+    try {
+      s->Free();
+    } catch (const rtl::EAssertionFailed&) {
+      refused = true;
+    }
+    return 0u;
+  }));
+  EXPECT_TRUE(refused);
+  EXPECT_FALSE(s->Destroying());
+  EXPECT_EQ(0u, db->Run([] { return 0u; }));
+  s->Free();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Stress
 
