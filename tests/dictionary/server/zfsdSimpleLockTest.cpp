@@ -196,6 +196,26 @@ TEST_F(SessionLock, DestroyingASessionWaitsForTheOperationOnAnotherThread) {
   releaser.join();
 }
 
+TEST_F(SessionLock, TheCleanUpWaitsForADatabaseAnotherThreadIsFreeing) {
+  TTestSession* s = OpenSession();
+  TTestDatabase* db = OpenDatabase(s);
+  TzfThreadEvent inDestructor(true), go(true);
+  std::atomic<bool> destructorDone{false};
+  db->OnDestroy = [&] {
+    inDestructor.SetEvent();
+    go.WaitFor(-1);
+    destructorDone = true;
+  };
+  std::thread freer([&] { db->Free(); });
+  inDestructor.WaitFor(-1);
+  std::thread opener([&] { go.SetEvent(); });
+  s->Free();  // meets the database half-destroyed: waits until it has left the chain
+  EXPECT_TRUE(destructorDone.load());
+  freer.join();
+  opener.join();
+  EXPECT_EQ(0, Engine->bseDatabaseCount.load());
+}
+
 TEST_F(SessionLock, ASessionIsNotDestroyedFromInsideItsOwnOperation) {
   TTestSession* s = OpenSession();
   TTestDatabase* db = OpenDatabase(s);

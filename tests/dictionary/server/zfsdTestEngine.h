@@ -88,6 +88,11 @@ class TTestCursor;
 class TTestDatabase : public TzfAbstractDatabase {
  public:
   using TzfAbstractDatabase::TzfAbstractDatabase;
+  ~TTestDatabase() override {
+    if (OnDestroy) OnDestroy();
+  }
+  // Runs in the destructor (a test holds a destruction half-way with it).
+  std::function<void()> OnDestroy;
   static const rtl::TClassInfo& ClassInfo() {
     static const rtl::TClassInfo info{u"TTestDatabase", &TzfAbstractDatabase::ClassInfo()};
     return info;
