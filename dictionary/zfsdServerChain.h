@@ -33,12 +33,12 @@ class TzfServerChain {
   }
   // Nothing when aObject is not a member.
   void Remove(TzfAbstractServerObject* aObject) {
-    {
-      std::lock_guard g(FMutex);
-      auto it = std::find(FItems.begin(), FItems.end(), aObject);
-      if (it == FItems.end()) return;
-      FItems.erase(it);
-    }
+    // Notified under the mutex: an owner that sees the chain empty may free the chain at once,
+    // so the remover must not touch it after releasing the mutex.
+    std::lock_guard g(FMutex);
+    auto it = std::find(FItems.begin(), FItems.end(), aObject);
+    if (it == FItems.end()) return;
+    FItems.erase(it);
     FChanged.notify_all();
   }
   // Claims aObject's destruction under the chain's mutex; False when it was claimed already.

@@ -128,8 +128,11 @@ void TzfSimpleLock::Release(uint32_t& aResult, bool aConsumeCancel) {
   // The clean-up runs outside the state mutex: other threads are refused at once meanwhile.
   if (runCleanup) RunCleanup();
   uint32_t expected = os::GetCurrentThreadId();
-  if (!slLockingThread.compare_exchange_strong(expected, 0, std::memory_order_acq_rel))
-    throw EzfBaseException(zfErrReentered);
+  const bool released = slLockingThread.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+  // Signalled only once the lock is free: whoever waits for the clean-up may then free the lock,
+  // and this thread touches it no more.
+  if (runCleanup) SignalCleanupDone();
+  if (!released) throw EzfBaseException(zfErrReentered);
 }
 
 void TzfSimpleLock::RunCleanup() noexcept {
@@ -137,10 +140,12 @@ void TzfSimpleLock::RunCleanup() noexcept {
     if (slFailedCleanup) slFailedCleanup();
   } catch (...) {
   }
-  {
-    std::lock_guard g(slStateMutex);
-    slFailedCleanupDone = true;
-  }
+}
+
+void TzfSimpleLock::SignalCleanupDone() noexcept {
+  // Notified under the mutex: a waiter may free the lock as soon as it sees the clean-up done.
+  std::lock_guard g(slStateMutex);
+  slFailedCleanupDone = true;
   slCleanupDoneCond.notify_all();
 }
 
@@ -159,7 +164,10 @@ bool TzfSimpleLock::Failed(bool aPermanent, bool aWait) {
       runCleanup = true;
     }
   }
-  if (runCleanup) RunCleanup();
+  if (runCleanup) {
+    RunCleanup();
+    SignalCleanupDone();
+  }
   if (aPermanent && aWait && slLockingThread.load(std::memory_order_acquire) != os::GetCurrentThreadId())
     WaitCleanupDone(kCleanupWaitMs);
   return registered;

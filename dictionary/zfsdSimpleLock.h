@@ -85,6 +85,7 @@ class TzfSimpleLock : public TzfObject {
   // then free the owner.
   void Release(uint32_t& aResult, bool aConsumeCancel);
   void RunCleanup() noexcept;
+  void SignalCleanupDone() noexcept;
 
   std::atomic<uint32_t> slLockingThread{0};
   std::atomic<int32_t> slLockCount{0};

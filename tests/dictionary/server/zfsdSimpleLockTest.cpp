@@ -243,9 +243,10 @@ struct StressCounts {
 
 template <class T>
 void Hammer(T* aDb, std::atomic<int32_t>& aInside, std::atomic<bool>& aTwoInside, StressCounts& aCounts,
-            int32_t aRounds, unsigned aSeed) {
+            int32_t aRounds, unsigned aSeed, bool aUntilFailed = false) {
   std::mt19937 rnd(aSeed);
-  for (int32_t i = 0; i < aRounds; ++i) {
+  bool sawFailed = false;
+  for (int32_t i = 0; i < aRounds || (aUntilFailed && !sawFailed); ++i) {
     const int spin = static_cast<int>(rnd() % 50);
     Outcome o = Call([&] {
       return aDb->Run([&] {
@@ -260,7 +261,10 @@ void Hammer(T* aDb, std::atomic<int32_t>& aInside, std::atomic<bool>& aTwoInside
       case 0: ++aCounts.Ok; break;
       case 8455: ++aCounts.Refused; break;
       case 15461: ++aCounts.Cancelled; break;
-      case 9990: ++aCounts.Failed; break;
+      case 9990:
+        ++aCounts.Failed;
+        sawFailed = true;
+        break;
       default: ++aCounts.Other; break;
     }
   }
@@ -306,7 +310,7 @@ void RunPermanentStress(ServerTest& aTest, TTestEngine& aEngine, TTestSession* a
   std::atomic<int32_t> done{0};
   for (int32_t t = 0; t < aThreads; ++t)
     threads.emplace_back([&, t] {
-      Hammer(aSession, inside, twoInside, counts, aRounds, 77u + t);
+      Hammer(aSession, inside, twoInside, counts, aRounds, 77u + t, true);
       ++done;
     });
   // The failure arrives while the threads are at work.
