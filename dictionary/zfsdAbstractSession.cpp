@@ -81,9 +81,13 @@ TzfAbstractSession::~TzfAbstractSession() {
   if (notifications) notifications->Disconnected();
   asRemoveFromServerEngine();
   atoLock = nullptr;
-  // A session freed from inside its own operation keeps its lock: the running operation's
-  // unlock still reads it.
-  if (asOwnLock->LockingThread() == 0) delete asOwnLock;
+  // The clean-up may have run on this thread while a holder was still giving the lock back: the
+  // lock goes only once it is free. (A holder on this very thread is refused before destruction
+  // starts; should one be here all the same, the lock is kept rather than freed under it.)
+  if (asOwnLock->LockingThread() != os::GetCurrentThreadId()) {
+    asOwnLock->WaitUntilFree();
+    delete asOwnLock;
+  }
   delete notifications;
 }
 

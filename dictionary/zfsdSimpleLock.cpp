@@ -129,10 +129,19 @@ void TzfSimpleLock::Release(uint32_t& aResult, bool aConsumeCancel) {
   if (runCleanup) RunCleanup();
   uint32_t expected = os::GetCurrentThreadId();
   const bool released = slLockingThread.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
-  // Signalled only once the lock is free: whoever waits for the clean-up may then free the lock,
-  // and this thread touches it no more.
-  if (runCleanup) SignalCleanupDone();
+  {
+    // Signalled only once the lock is free and under the mutex: whoever waits for the clean-up or
+    // for the lock to be free may then free the lock, and this thread touches it no more.
+    std::lock_guard g(slStateMutex);
+    if (runCleanup) slFailedCleanupDone = true;
+    slCleanupDoneCond.notify_all();
+  }
   if (!released) throw EzfBaseException(zfErrReentered);
+}
+
+void TzfSimpleLock::WaitUntilFree() {
+  std::unique_lock l(slStateMutex);
+  slCleanupDoneCond.wait(l, [this] { return slLockingThread.load(std::memory_order_acquire) == 0; });
 }
 
 void TzfSimpleLock::RunCleanup() noexcept {
@@ -159,7 +168,10 @@ bool TzfSimpleLock::Failed(bool aPermanent, bool aWait) {
       registered = true;
       if (slFailedFlag) slFailedFlag->store(true);
     }
-    if (slFailedPermanent && !slFailedCleanedup && slLockingThread.load(std::memory_order_acquire) == 0) {
+    // Nobody works in the session once the nesting count is 0: a holder past its last Unlock's
+    // count step does no more work (and finds the clean-up started), and an entry between its
+    // owner step and its count step will find the failure and give the lock back unused.
+    if (slFailedPermanent && !slFailedCleanedup && slLockCount.load(std::memory_order_acquire) == 0) {
       slFailedCleanedup = true;
       runCleanup = true;
     }

@@ -77,6 +77,8 @@ class TzfSimpleLock : public TzfObject {
   bool CleanupStarted();
   // Waits up to aTimeoutMs for the end of the clean-up; True when it has ended.
   bool WaitCleanupDone(uint32_t aTimeoutMs);
+  // Waits until no thread holds the lock (the holder's release wakes it).
+  void WaitUntilFree();
   uint32_t LockingThread() const { return slLockingThread.load(std::memory_order_acquire); }
   int32_t LockCount() const { return slLockCount.load(std::memory_order_acquire); }
 

@@ -351,7 +351,7 @@ TEST_F(SessionLockStress, SlowManyThreadsOneInsideEveryCancelSeenOnce) {
 }
 
 TEST_F(SessionLockStress, SlowPermanentFailureDuringOperations) {
-  for (int rep = 0; rep < 50; ++rep) {
+  for (int rep = 0; rep < 20; ++rep) {
     TTestSession* s = OpenSession();
     OpenDatabase(s);
     RunPermanentStress(*this, *Engine, s, 8, 2000);
