@@ -451,3 +451,63 @@ TEST_F(ServerObjects, AMonitorFollowsItsEnginesStartAndStop) {
 
 }  // namespace
 }  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+// Name -> value text of a container's direct items ("{...}" for a nested container).
+std::vector<std::pair<UnicodeString, UnicodeString>> Items(IzfExceptionDataContainer& aContainer) {
+  std::vector<std::pair<UnicodeString, UnicodeString>> r;
+  for (int32_t i = 0; i < aContainer.GetCount(); ++i) {
+    auto v = aContainer.GetItem(i);
+    r.emplace_back(v->GetName(), v->GetKind() == edkContainer ? u"{...}" : v->AsString());
+  }
+  return r;
+}
+
+TEST_F(ServerObjects, ExceptionDataDescribesTheObjects) {
+  TTestSession* s = OpenSession(u"carol", 250);
+  TzfAbstractTransContext* shared = nullptr;
+  ASSERT_EQ(0u, s->TransContextCreate(shared, 0));
+  TTestDatabase* d1 = OpenDatabase(s, shared);
+  d1->OptionSet(u"X", u"1");
+  struct Case {
+    TzfAbstractServerObject* Object;
+    std::vector<std::pair<UnicodeString, UnicodeString>> Expected;
+  };
+  auto ctxItems = [&] {
+    auto c = zfCreateExceptionDataContainer(u"c");
+    shared->AddExceptionData(*c);
+    return Items(*c);
+  };
+  EXPECT_EQ((std::vector<std::pair<UnicodeString, UnicodeString>>{{u"ClassName", u"TTestTransContext"},
+                                                                  {u"Destroying", u"False"},
+                                                                  {u"Timeout", u"0"},
+                                                                  {u"Session", u"{...}"},
+                                                                  {u"AttachedDatabases", u"One"}}),
+            ctxItems());
+  OpenDatabase(s, shared);
+  EXPECT_EQ(u"Multiple", ctxItems().back().second);
+
+  auto c = zfCreateExceptionDataContainer(u"d");
+  d1->AddExceptionData(*c);
+  EXPECT_EQ((std::vector<std::pair<UnicodeString, UnicodeString>>{{u"ClassName", u"TTestDatabase"},
+                                                                  {u"Destroying", u"False"},
+                                                                  {u"Options", u"{...}"},
+                                                                  {u"Timeout", u"0"},
+                                                                  {u"TransContext", u"{...}"}}),
+            Items(*c));
+  auto sc = zfCreateExceptionDataContainer(u"s");
+  s->AddExceptionData(*sc);
+  auto si = Items(*sc);
+  ASSERT_EQ(8u, si.size());
+  EXPECT_EQ(std::make_pair(UnicodeString(u"Timeout"), UnicodeString(u"250")), si[2]);
+  EXPECT_EQ(std::make_pair(UnicodeString(u"UserName"), UnicodeString(u"carol")), si[4]);
+  EXPECT_EQ(std::make_pair(UnicodeString(u"CleanedUp"), UnicodeString(u"False")), si[7]);
+  // A conversion through the object answers the exception's own code.
+  EXPECT_EQ(9729u, d1->asoConvertException(EzfBaseException(9729u)));
+  s->Free();
+}
+
+}  // namespace
+}  // namespace zf::test
