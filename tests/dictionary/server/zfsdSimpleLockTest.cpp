@@ -297,6 +297,7 @@ void RunCancelStress(ServerTest& aTest, TTestSession* aSession, TTestDatabase* a
   EXPECT_EQ(0, counts.Failed.load());
   EXPECT_EQ(registered.load(), counts.Cancelled.load()) << "every cancel seen exactly once";
   EXPECT_GT(counts.Ok.load(), 0);
+  EXPECT_GT(counts.Refused.load(), 0) << "the others are refused with 8455";
   EXPECT_EQ(aThreads * int64_t{aRounds}, hammered);
   EXPECT_EQ(0, aSession->atoGetLock()->LockCount());
 }
