@@ -117,6 +117,34 @@ void TzfBufferManager::ApplyMaxRAM(int32_t aMB) {
   bmUseAllocated = allocatedMB > 0;
 }
 
+void TzfBufferManager::SetTempStore(TzfBaseTempStorage* aStore) {
+  TzfPadlockGuard lock(bmPadlock);
+  if (aStore == bmTempStore) return;
+  TzfBaseTempStorage* old = bmTempStore;
+  bmTempStore = aStore;
+  // Files that had the old store get the new one (nothing is stored while they change stores:
+  // the old store is emptied first by bringing every stored block back).
+  for (TzfReadOnlyBlock* b = bmInUseListHead; b; b = b->robInUseNext)
+    if (b->robFile->fiTempStore == old) b->robFile->fiTempStore = aStore;
+  zfFreeAndNil(old);
+}
+
+void TzfBufferManager::ApplyTempStoreSize(int64_t aSize) {
+  TzfPadlockGuard lock(bmPadlock);
+  TzfBaseTempStorage* store = nullptr;
+  if (aSize > 0 && zfTempStorageClass) {
+    try {
+      store = zfTempStorageClass->Create(bmTempDir).release();
+    } catch (...) {
+      SetTempStore(new TzfNullTempStorage());
+      throw;
+    }
+  }
+  SetTempStore(store ? store : new TzfNullTempStorage());
+}
+
+int64_t TzfBufferManager::TempStoreSizeMB() const { return bmTempStore ? bmTempStore->StorageSize() / 1048576 : 0; }
+
 // ---- list maintenance -------------------------------------------------------------------------
 
 void TzfBufferManager::StopTracking(TzfBlockObject* aObject, TzfCacheBlockState aState) {
