@@ -352,11 +352,10 @@ TzfEvictResult TzfReadOnlyBlock::CheckedEvict(bool aForce) {
     if (!boCacheBlock || boCacheBlock->cbState == S::cbsStored) return TzfEvictResult::erNone;
     const S st = boCacheBlock->cbState;
     if (st == S::cbsAllocated || (st == S::cbsMapped && !useAllocated) || (aForce && zfIsMemoryLow())) {
-      if (IsDirty() || robTrans || robSnapShotBlockHead) {
-        AssignCacheBlock(nullptr, true);
-      } else {
-        boBufferManager->RemoveBlock(this);
-      }
+      // The memory goes either way (counted as an eviction); a block that still matters to a
+      // transaction or a snapshot keeps its object.
+      AssignCacheBlock(nullptr, true);
+      if (!IsDirty() && !robTrans && !robSnapShotBlockHead) boBufferManager->RemoveBlock(this);
       return TzfEvictResult::erThis;
     }
   }

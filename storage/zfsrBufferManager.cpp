@@ -11,6 +11,7 @@
 #include "foundation/zfllTypes.h"
 #include "platform/os/osSystem.h"
 #include "platform/rtl/rtlException.h"
+#include "storage/zfsrBlockAccess.h"
 #include "storage/zfsrTransaction.h"
 
 namespace zf {
@@ -121,11 +122,25 @@ void TzfBufferManager::SetTempStore(TzfBaseTempStorage* aStore) {
   TzfPadlockGuard lock(bmPadlock);
   if (aStore == bmTempStore) return;
   TzfBaseTempStorage* old = bmTempStore;
-  bmTempStore = aStore;
-  // Files that had the old store get the new one (nothing is stored while they change stores:
-  // the old store is emptied first by bringing every stored block back).
-  for (TzfReadOnlyBlock* b = bmInUseListHead; b; b = b->robInUseNext)
+  // Every block held by the old store comes back into memory first; then every cache block and
+  // every file uses the new store.
+  auto move = [&](TzfBlockObject* o) {
+    if (!o->boCacheBlock) return;
+    if (o->boCacheBlock->cbState == S::cbsStored) {
+      o->boCacheBlock->ChangeState(S::cbsMapped);
+      UpdateBlockList(o, false);
+    }
+    o->boCacheBlock->cbTempStore = aStore;
+  };
+  for (TzfReadOnlyBlock* b = bmInUseListHead; b; b = b->robInUseNext) {
+    move(b);
+    for (TzfModifiedBlock* m = b->robBlockListTail; m; m = m->mbPrev) move(m);
+    for (TzfBlockSnapShot* p = b->robSnapShotBlockHead; p; p = p->bssBlockNext) move(p);
     if (b->robFile->fiTempStore == old) b->robFile->fiTempStore = aStore;
+  }
+  for (TzfScratchBlock* sb : bmScratchBlocks)
+    if (sb) move(sb);
+  bmTempStore = aStore;
   zfFreeAndNil(old);
 }
 
