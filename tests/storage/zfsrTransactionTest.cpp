@@ -214,6 +214,53 @@ TEST_F(TransactionTest, WriteErrorIsReportedAndCacheFollowsTheDisk) {
   EXPECT_EQ(a->fiUsedBlocks, zfGetLE32(a->DiskBlock(0).data() + 32));
 }
 
+TEST_F(TransactionTest, ThreeLevelsHoldThreeCopiesThatMergeOutward) {
+  TMemFile* a = NewFile();
+  TzfBlockNumber n;
+  {
+    TTestTrans t(BM.get());
+    n = Allocate(a, &t, 1, 0x01)[0];
+    t.Commit();
+  }
+  TTestTrans t(BM.get());
+  Poke(a, &t, n, 0x02);
+  t.StartNested(false);
+  Poke(a, &t, n, 0x03);
+  t.StartNested(false);
+  Poke(a, &t, n, 0x04);
+  TzfReadOnlyBlock* b = zfCacheFind(a, n);
+  int copies = 0;
+  for (TzfModifiedBlock* m = b->robBlockListTail; m; m = m->mbPrev) ++copies;
+  EXPECT_EQ(copies, 3);
+  t.Commit();
+  t.Commit();
+  EXPECT_EQ(b->robBlockListTail->mbPrev, nullptr);
+  EXPECT_EQ(Peek(a, &t, n), 0x04);
+  EXPECT_EQ(a->Queued(), 0u);
+  TzfFlushList list;
+  BM->CommitTransaction(&t, &list, false);
+  EXPECT_TRUE(b->robUnwritten.load()) << "the outermost commit queues the block";
+  list.Flush(false);
+  EXPECT_EQ(a->DiskBlock(n)[16], 0x04);
+}
+
+TEST_F(TransactionTest, DiscardedBlockReachesTheDiskAsAFreeBlock) {
+  TMemFile* a = NewFile();
+  TzfBlockNumber n;
+  {
+    TTestTrans t(BM.get());
+    n = Allocate(a, &t, 1, 0x77)[0];
+    t.Commit();
+  }
+  TTestTrans t(BM.get());
+  BM->DiscardBlock(a, n, &t);
+  t.Commit();  // the block check at write-out would refuse a zero-filled image
+  auto disk = a->DiskBlock(n);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(disk.data()), 4), "DEAD");
+  EXPECT_EQ(zfGetLE32(disk.data() + 4), n);
+  for (size_t i = 16; i < disk.size(); ++i) ASSERT_EQ(disk[i], 0) << i;
+}
+
 TEST_F(TransactionTest, LSNsAreRaisedNotLowered) {
   BM->RaiseCurrentLSN(50);
   BM->RaiseCurrentLSN(100);
