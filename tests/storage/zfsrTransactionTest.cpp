@@ -261,6 +261,35 @@ TEST_F(TransactionTest, DiscardedBlockReachesTheDiskAsAFreeBlock) {
   for (size_t i = 16; i < disk.size(); ++i) ASSERT_EQ(disk[i], 0) << i;
 }
 
+TEST_F(TransactionTest, WriteThroughFileCommitsEarlyWhenItsCopiesAreEvicted) {
+  TMemFile* a = NewFile();
+  std::vector<TzfBlockNumber> n;
+  {
+    TTestTrans t(BM.get());
+    n = Allocate(a, &t, 400, 0x01);
+    t.Commit();
+  }
+  BM->RemoveFile(a);
+  std::unique_ptr<TMemFile> owned = std::move(Files.back());
+  Files.pop_back();
+  owned->fiHeaderAccessFactory.reset();
+  owned->fiAttributes |= zfFileAttr(zffaTransWriteThrough);
+  TMemFile* f = AttachFile(std::move(owned));
+  BM->ApplyMaxRAM(1);
+  const int64_t commits = BM->bmTransCommitCount;
+  TTestTrans t(BM.get());
+  for (TzfBlockNumber b : n) Poke(f, &t, b, 0x02);
+  EXPECT_GT(BM->bmTransCommitCount, commits) << "evicting a copy wrote the transaction through";
+  int early = 0;
+  for (TzfBlockNumber b : n) early += f->DiskBlock(b)[16] == 0x02;
+  EXPECT_GT(early, 0);
+  EXPECT_LT(early, 400);
+  for (TzfBlockNumber b : n) ASSERT_EQ(Peek(f, &t, b), 0x02);
+  t.Commit();
+  for (TzfBlockNumber b : n) ASSERT_EQ(f->DiskBlock(b)[16], 0x02) << b;
+  EXPECT_EQ(f->fiTrans, nullptr);
+}
+
 TEST_F(TransactionTest, LSNsAreRaisedNotLowered) {
   BM->RaiseCurrentLSN(50);
   BM->RaiseCurrentLSN(100);
