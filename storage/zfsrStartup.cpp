@@ -2,6 +2,8 @@
 
 #include "dictionary/zfsdStartup.h"
 #include "storage/zfseHeaderAccess.h"
+#include "storage/zfsrBlockAccess.h"
+#include "storage/zfsrBufferManager.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
 #include "storage/zfsrFileImpl.h"
@@ -18,6 +20,8 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsrEncryptionEngineBaseUnit());
   list.Add(zfsrFileUnit());
   list.Add(zfsrFileImplUnit());
+  list.Add(zfsrBufferManagerUnit());
+  list.Add(zfsrBlockAccessUnit());
   list.Add(zfseHeaderAccessUnit());
   return list;
 }
