@@ -90,6 +90,14 @@ void TzfStaticKeyBstarTreeIndexEngine::DeleteAllKeys(TzfIndexNodeStore& aTrans) 
 
 // ---- Operation: helpers ----
 
+void TzfBstarTreeOperation::DiscardNode(uint32_t aBlock, uint8_t* n) {
+  // A freed node must not pass for a node any more, whatever the file does with the block later:
+  // a path that still points at it then searches afresh instead of trusting stale entries.
+  n[zfIxOffKind] = zfIxKindHeader;
+  SetCount(n, 0);
+  S.DeleteBlock(aBlock);
+}
+
 void TzfBstarTreeOperation::MoveSlots(uint8_t* n, uint32_t aFrom, uint32_t aTo, uint32_t aCount) const {
   if (aCount && aFrom != aTo) std::memmove(LKey(n, aTo), LKey(n, aFrom), aCount * E.ieSizeOfLeafNodeKeyPair);
 }
@@ -347,12 +355,12 @@ void TzfBstarTreeOperation::DeleteEntry(TPath* aPath, int32_t aSlot, uint32_t aB
       S.SetRootNode(zfIndexNoBlock);
       if (S.GetNodeCount() != 1) rtl::AssertionFailure(kUnit, __LINE__);
       S.SetNodeCount(0);
-      S.DeleteBlock(aBlock);
+      DiscardNode(aBlock, n);
       if (aPath) aPath->SetToBof();
     } else {
       const uint32_t child = Ptr(n, 0);
       S.SetRootNode(child);
-      S.DeleteBlock(aBlock);
+      DiscardNode(aBlock, n);
       S.SetNodeCount(S.GetNodeCount() - 1);
       uint8_t* r = ReadNode(child, true);
       zfPutLE32(r + zfIxOffPrev, zfIndexNoBlock);
@@ -464,17 +472,17 @@ void TzfBstarTreeOperation::DeleteEntry(TPath* aPath, int32_t aSlot, uint32_t aB
     SetCount(ln, lc + rc + 1);
   }
   DeleteEntry(nullptr, static_cast<int32_t>(j - 1), parent);
-  S.DeleteBlock(rightBlock);
+  DiscardNode(rightBlock, rn);
   S.SetNodeCount(S.GetNodeCount() - 1);
 }
 
 void TzfBstarTreeOperation::FreeSubtree(uint32_t aBlock, int32_t aDepth, std::set<uint32_t>& aSeen) {
   // A block reached twice or a tree deeper than any sound one is damage: stop before freeing it twice.
   if (aDepth >= zfBstarTreeMaxDepth || !aSeen.insert(aBlock).second) zfRaiseNotAnIndexBlock(S, aBlock);
-  const uint8_t* n = ReadNode(aBlock, true);
+  uint8_t* n = ReadNode(aBlock, true);
   if (!IsLeaf(n))
     for (uint32_t i = 0; i <= Count(n); ++i) FreeSubtree(Ptr(n, i), aDepth + 1, aSeen);
-  S.DeleteBlock(aBlock);
+  DiscardNode(aBlock, n);
 }
 
 }  // namespace zf

@@ -75,6 +75,8 @@ class TzfBstarTreeOperation {
   void DeleteEntry(TPath* aPath, int32_t aSlot, uint32_t aBlock);
   // The internal node above aTarget reached by descending with the entry; false for the root.
   bool FindParentNode(int32_t& aSlot, uint32_t& aParent, int64_t aRefNr, const uint8_t* aKey, uint32_t aTarget);
+  // Marks a node (held for modification) as no node and gives its block back.
+  void DiscardNode(uint32_t aBlock, uint8_t* n);
   void FreeSubtree(uint32_t aBlock, int32_t aDepth, std::set<uint32_t>& aSeen);
   void MoveSlots(uint8_t* n, uint32_t aFrom, uint32_t aTo, uint32_t aCount) const;
   // Copies a leaf entry's key (+ reference number when the internal keys carry it) as a separator.
