@@ -306,6 +306,10 @@ void RunModel(TRegime aRegime, uint32_t aExtraBytes, uint32_t aSeed, int aOperat
         const bool ok = forward ? t.Engine->NextKey(s, *held, nullptr) : t.Engine->PrevKey(s, *held, nullptr);
         EXPECT_EQ(ok, expect != nullptr) << where << " held path";
         ExpectOn(t, *held, expect, where + " held path");
+        if (held->IsOnKey())
+          at = TEntry{t.PathKey(*held), held->RefNr};
+        else
+          at.reset();
       }
       if (!m.Entries.empty()) {
         const TEntry& e = m.Entries[static_cast<size_t>(pick(static_cast<int>(m.Entries.size())))];
