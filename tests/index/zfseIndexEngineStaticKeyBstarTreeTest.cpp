@@ -358,3 +358,227 @@ TEST_F(BstarTreeTest, ModelReferenceKeys) {
 
 }  // namespace
 }  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+// Rollback of the store's transaction brings every block and header value back exactly.
+TEST_F(BstarTreeTest, RollbackRestoresTheTree) {
+  TTree t(TRegime::Dups, 0, 40);
+  TzfIndexNodeStore& s = *t.Store;
+  for (int i = 0; i < 300; ++i) {
+    TBytes k = t.Key(i % 50, i % 3, i);
+    ASSERT_TRUE(t.Engine->InsertKey(s, k.data(), i, nullptr));
+  }
+  t.Store->NextLSN();
+  const TzfMemoryIndexNodeStore::TState before = t.Store->Snapshot();
+  std::mt19937 rnd(41);
+  for (int i = 0; i < 400; ++i) {
+    const int v = static_cast<int>(rnd() % 300);
+    TBytes k = t.Key(v % 50, v % 3, v);
+    if (rnd() % 2)
+      t.Engine->DeleteKey(s, k.data(), v, nullptr);
+    else
+      t.Engine->InsertKey(s, k.data(), v + 1000, nullptr);
+  }
+  t.Engine->DeleteAllKeys(s);
+  EXPECT_EQ(s.GetRootNode(), zfIndexNoBlock);
+  EXPECT_TRUE(t.Store->LiveBlocks().empty());
+  t.Store->Rollback(before);
+  EXPECT_TRUE(t.Store->Snapshot() == before);
+  t.Check("after rollback");
+  uint32_t count = 0;
+  t.Engine->GetKeyCount(s, count);
+  EXPECT_EQ(count, 300u);
+}
+
+// Node bytes of a first key, cell by cell: header, window in the middle, the entry.
+TEST_F(BstarTreeTest, FirstKeyNodeBytes) {
+  TTree t(TRegime::Unique, 0, 42);
+  TzfIndexNodeStore& s = *t.Store;
+  TzfStaticKeyBstarTreeIndexEngine& e = *t.Engine;
+  // Two Int32 fields: key of 9 bytes; leaf entry 9 + 8; internal entry 9 + 4.
+  ASSERT_EQ(e.bieKeyEngine->bkeKeyLength, 9);
+  EXPECT_EQ(e.ieSizeOfLeafNodeKeyPair, 17);
+  EXPECT_EQ(e.ieSizeOfInternalNodeKeyPair, 13);
+  EXPECT_EQ(e.ieMaxInternalNodeKeyCount, 4);  // usable size max(4 * 13 + 44, 3 * 17 + 40) = 96
+  EXPECT_EQ(e.ieMaxLeafNodeKeyCount, 3);
+  TBytes k = t.Key(7, 1, 0x0102030405);
+  auto p = t.Path();
+  ASSERT_TRUE(e.InsertKey(s, k.data(), 0x0102030405, p.get()));
+  ASSERT_EQ(s.GetRootNode(), 1u);
+  const std::vector<uint8_t>& b = t.Store->RawBlock(1);
+  TBytes expect(96, 0);
+  const uint8_t head[] = {'Z', 'F', 'I', 'H', 1, 0, 0, 0};
+  std::copy(std::begin(head), std::end(head), expect.begin());
+  expect[8] = 1;  // LSN of the store's first transaction
+  // counter: low half 0; high half = random shl 16 + LSN low 16 bits
+  std::mt19937 gen(42);
+  const uint32_t high = ((gen() % 65535) << 16) | 1;
+  for (int i = 0; i < 4; ++i) expect[20 + i] = static_cast<uint8_t>(high >> (8 * i));
+  for (int i = 24; i < 32; ++i) expect[i] = 0xFF;  // no previous, no next leaf
+  expect[32] = 1;                                   // first slot: maxLeaf shr 1
+  expect[34] = 1;                                   // one entry
+  expect[36] = 2;                                   // leaf
+  expect[37] = 3;                                   // index number
+  std::copy(k.begin(), k.end(), expect.begin() + 40 + 17);
+  const uint8_t ref[] = {5, 4, 3, 2, 1, 0, 0, 0};
+  std::copy(std::begin(ref), std::end(ref), expect.begin() + 40 + 17 + 9);
+  EXPECT_EQ(b, expect);
+  EXPECT_EQ(p->bpipPage, 1u);
+  EXPECT_EQ(p->bpipItem, 1);
+  EXPECT_EQ(s.GetNodeCount(), 1u);
+  EXPECT_EQ(s.GetStoredKeyCount(), 1u);
+}
+
+// Damaged nodes answer 15424 (15409 outside the file) and hold no block afterwards.
+TEST_F(BstarTreeTest, DamagedNodesAreRefused) {
+  struct TCase {
+    const char* Name;
+    uint32_t Offset;
+    uint8_t Value;
+  };
+  const TCase cases[] = {{"signature", 0, 'X'}, {"block number", 4, 9},     {"kind", 36, 7},
+                         {"index number", 37, 4}, {"count", 34, 200},       {"window", 32, 90},
+                         {"first slot of an internal node", 32, 1}};
+  for (const TCase& c : cases) {
+    TTree t(TRegime::Unique, 0, 43);
+    TzfIndexNodeStore& s = *t.Store;
+    for (int i = 0; i < 40; ++i) {
+      TBytes k = t.Key(i, 0, i + 1);
+      ASSERT_TRUE(t.Engine->InsertKey(s, k.data(), i + 1, nullptr));
+    }
+    // Damage the root (internal) for the internal case, else a leaf.
+    const uint32_t root = s.GetRootNode();
+    const uint32_t target = std::string(c.Name).find("internal") != std::string::npos ? root : root - 1;
+    t.Store->RawBlock(target)[c.Offset] = c.Value;
+    auto p = t.Path();
+    bool raised = false;
+    for (int i = 0; i < 40 && !raised; ++i) {
+      TBytes k = t.Key(i, 0, i + 1);
+      try {
+        t.Engine->FindKey(s, k.data(), 0, 0, 0, *p, skaEqualFirst, nullptr);
+        t.Engine->InsertKey(s, t.Key(i, 1, 100 + i).data(), 100 + i, nullptr);
+      } catch (const EzfBaseException& ex) {
+        EXPECT_EQ(ex.ErrorCode(), zfErrNotAnIndexBlock) << c.Name;
+        raised = true;
+      }
+    }
+    EXPECT_TRUE(raised) << c.Name;
+    EXPECT_EQ(t.Store->HeldCount(), 0) << c.Name;
+    TzfBstarTreeCheckResult r;
+    t.Engine->CheckTree(s, r);
+    EXPECT_FALSE(r.Problems.empty()) << c.Name;
+  }
+  // A child pointer outside the file.
+  TTree t(TRegime::Unique, 0, 44);
+  TzfIndexNodeStore& s = *t.Store;
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(t.Engine->InsertKey(s, t.Key(i, 0, i + 1).data(), i + 1, nullptr));
+  zfPutLE32(t.Store->RawBlock(s.GetRootNode()).data() + 40, 5000);
+  auto p = t.Path();
+  try {
+    t.Engine->NextKey(s, *p, nullptr);
+    ADD_FAILURE() << "no error";
+  } catch (const EzfBaseException& ex) {
+    EXPECT_EQ(ex.ErrorCode(), zfErrBlockNumberOutOfRange);
+  }
+  EXPECT_TRUE(p->IsEof());
+  EXPECT_EQ(t.Store->HeldCount(), 0);
+  // A cycle of child pointers stops at the depth limit.
+  zfPutLE32(t.Store->RawBlock(s.GetRootNode()).data() + 40, s.GetRootNode());
+  EXPECT_THROW(t.Engine->FindKey(s, t.Key(0, 0, 1).data(), 0, 0, 0, *p, skaEqualFirst, nullptr), EzfBaseException);
+  EXPECT_THROW(t.Engine->DeleteAllKeys(s), EzfBaseException);
+  EXPECT_EQ(t.Store->HeldCount(), 0);
+}
+
+// Bookmarks: layout, checks, order.
+TEST_F(BstarTreeTest, Bookmarks) {
+  TTree t(TRegime::Dups, 0, 45);
+  TzfIndexNodeStore& s = *t.Store;
+  TBytes k = t.Key(5, 1, 0);
+  ASSERT_TRUE(t.Engine->InsertKey(s, k.data(), 77, nullptr));
+  auto p = t.Path();
+  ASSERT_TRUE(t.Engine->FindKey(s, k.data(), 0, 0, 0, *p, skaEqualFirst, nullptr));
+  const uint32_t size = p->BookmarkSize();
+  ASSERT_EQ(size, 24u + 9u);
+  TBytes onKey(size), before(size), bof(size), eof(size);
+  EXPECT_EQ(p->GetBookmark(onKey.data(), size - 1), zfErrInvalidParam);
+  ASSERT_EQ(p->GetBookmark(onKey.data(), size), 0u);
+  // Cells: index ID 3, position 4 (on key), key valid, not deleted, reference number, key length, key.
+  EXPECT_EQ(zfGetLE32(onKey.data() + 4), 3u);
+  EXPECT_EQ(onKey[8], 4);
+  EXPECT_EQ(onKey[9], 1);
+  EXPECT_EQ(onKey[10], 0);
+  EXPECT_EQ(onKey[11], 0);
+  EXPECT_EQ(zfGetLE64(onKey.data() + 12), 77u);
+  EXPECT_EQ(zfGetLE32(onKey.data() + 20), 9u);
+  EXPECT_EQ(TBytes(onKey.begin() + 24, onKey.end()), k);
+  EXPECT_EQ(zfGetLE32(onKey.data()), zfHashELF(onKey.data() + 4, 20 + 9));
+  p->SetToCrackBefore();
+  ASSERT_EQ(p->GetBookmark(before.data(), size), 0u);
+  p->SetToBof();
+  ASSERT_EQ(p->GetBookmark(bof.data(), size), 0u);
+  p->SetToEof();
+  ASSERT_EQ(p->GetBookmark(eof.data(), size), 0u);
+  int8_t c = 9;
+  EXPECT_EQ(p->CompareBookmarks(before.data(), onKey.data(), size, c), 0u);
+  EXPECT_EQ(c, -1);
+  EXPECT_EQ(p->CompareBookmarks(bof.data(), bof.data(), size, c), 0u);
+  EXPECT_EQ(c, 0);
+  EXPECT_EQ(p->CompareBookmarks(eof.data(), onKey.data(), size, c), 0u);
+  EXPECT_EQ(c, 1);
+  EXPECT_EQ(p->CompareBookmarks(onKey.data(), bof.data(), size, c), 0u);
+  EXPECT_EQ(c, 1);
+  // Every byte from offset 4 on is covered by the check value; a short buffer is refused first.
+  for (uint32_t i = 4; i < size; ++i) {
+    TBytes d = onKey;
+    d[i] ^= 0x40;
+    EXPECT_EQ(p->CheckBookmark(d.data(), size), zfErrBookmarkMismatch) << i;
+  }
+  EXPECT_EQ(p->CheckBookmark(onKey.data(), size - 1), zfErrBookmarkMismatch);
+  EXPECT_EQ(p->CheckBookmark(nullptr, size), zfErrBookmarkMismatch);
+  // A position or flag outside its values, even with a matching check value.
+  for (uint32_t at : {8u, 9u, 10u, 11u}) {
+    TBytes d = onKey;
+    d[at] = 6;
+    zfPutLE32(d.data(), zfHashELF(d.data() + 4, 20 + 9));
+    EXPECT_EQ(p->CheckBookmark(d.data(), size), zfErrBookmarkMismatch) << at;
+  }
+  // Another index's bookmark.
+  TBytes other = onKey;
+  zfPutLE32(other.data() + 4, 2);
+  zfPutLE32(other.data(), zfHashELF(other.data() + 4, 20 + 9));
+  EXPECT_EQ(p->CheckBookmark(other.data(), size), zfErrBookmarkMismatch);
+  // Back to the key through the bookmark, then revalidated.
+  ASSERT_EQ(p->SetToBookmark(onKey.data(), size), 0u);
+  t.Engine->ValidateIndexPath(s, *p);
+  EXPECT_TRUE(p->IsOnKey());
+  EXPECT_EQ(p->RefNr, 77);
+  rtl::Variant v;
+  EXPECT_EQ(p->BookmarkAsVariant(eof.data(), size, v), 0u);
+  EXPECT_TRUE(v.IsNull());
+  // Standalone paths: reference numbers only.
+  auto standalone = TzfBaseIndexPath::CreateStandalone();
+  EXPECT_EQ(standalone->BookmarkSize(), 24u);
+  standalone->RefNr = 12;
+  standalone->Position = ippOnKey;
+  TBytes sb(24);
+  ASSERT_EQ(standalone->GetBookmark(sb.data(), 24), 0u);
+  EXPECT_EQ(zfGetLE32(sb.data() + 4), 0xFFFFFFFFu);
+  EXPECT_EQ(standalone->BookmarkAsVariant(sb.data(), 24, v), 0u);
+  EXPECT_EQ(v, rtl::Variant(int64_t{12}));
+}
+
+// Key errors name the operation, file, index, key and reference number.
+TEST_F(BstarTreeTest, KeyErrorText) {
+  TTree t(TRegime::Unique, 0, 46);
+  TBytes k = t.Key(5, 1, 0);
+  EXPECT_EQ(t.Engine->GetKeyError(etDelete, k.data(), 42), zfErrKeyViol);
+  EzfBaseException e(zfErrKeyViol);
+  EXPECT_NE(e.GetErrorString().find(u"Operation: Delete\r\nFile: \"test.idx\"\r\nIndex: \"ByAB\"\r\nKey: "),
+            UnicodeString::npos);
+  EXPECT_NE(e.GetErrorString().find(u"\r\nRefNr: 42"), UnicodeString::npos);
+}
+
+}  // namespace
+}  // namespace zf::test
