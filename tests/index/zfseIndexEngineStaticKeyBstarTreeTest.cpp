@@ -211,7 +211,7 @@ void RunModel(TRegime aRegime, uint32_t aExtraBytes, uint32_t aSeed, int aOperat
     } else if (kind < 75 && !m.Entries.empty()) {
       // A delete that must fail: an entry that is not there.
       TEntry e = randomEntry();
-      if (!m.Refuses(e)) EXPECT_FALSE(t.Engine->DeleteKey(s, e.Key.data(), e.Ref, nullptr)) << where;
+      if (!m.Refuses(e)) { EXPECT_FALSE(t.Engine->DeleteKey(s, e.Key.data(), e.Ref, nullptr)) << where; }
     } else if (kind < 90) {
       // Searches with whole and partial keys.
       TEntry k = m.Entries.empty() || pick(3) == 0
@@ -240,37 +240,38 @@ void RunModel(TRegime aRegime, uint32_t aExtraBytes, uint32_t aSeed, int aOperat
         case skaGreaterEqual:
           EXPECT_TRUE(r);
           ExpectOn(t, *p, firstEq ? firstEq : firstGt, w);
-          if (!firstEq && !firstGt) EXPECT_TRUE(p->IsEof()) << w;
+          if (!firstEq && !firstGt) { EXPECT_TRUE(p->IsEof()) << w; }
           break;
         case skaGreater:
         case skaAnyGreater:
           EXPECT_TRUE(r);
           ExpectOn(t, *p, firstGt, w);
-          if (!firstGt) EXPECT_TRUE(p->IsEof()) << w;
+          if (!firstGt) { EXPECT_TRUE(p->IsEof()) << w; }
           break;
         case skaSmallerEqual:
           EXPECT_TRUE(r);
           ExpectOn(t, *p, lastEq ? lastEq : lastLt, w);
-          if (!lastEq && !lastLt) EXPECT_TRUE(p->IsBof()) << w;
+          if (!lastEq && !lastLt) { EXPECT_TRUE(p->IsBof()) << w; }
           break;
         case skaSmaller:
         case skaAnySmaller:
           EXPECT_TRUE(r);
           ExpectOn(t, *p, lastLt, w);
-          if (!lastLt) EXPECT_TRUE(p->IsBof()) << w;
+          if (!lastLt) { EXPECT_TRUE(p->IsBof()) << w; }
           break;
         case skaAnyEqual:
           EXPECT_EQ(r, firstEq != nullptr) << w;
-          if (firstEq) EXPECT_TRUE(p->IsOnKey() && cmp(TEntry{t.PathKey(*p), 0}) == 0) << w;
+          if (firstEq) { EXPECT_TRUE(p->IsOnKey() && cmp(TEntry{t.PathKey(*p), 0}) == 0) << w; }
           break;
         case skaAnyGreaterEqual:
         case skaAnySmallerEqual: {
           EXPECT_TRUE(r);
           const TEntry* other = a == skaAnyGreaterEqual ? firstGt : lastLt;
-          if (firstEq)
+          if (firstEq) {
             EXPECT_TRUE(p->IsOnKey() && cmp(TEntry{t.PathKey(*p), 0}) == 0) << w;
-          else
+          } else {
             ExpectOn(t, *p, other, w);
+          }
           break;
         }
       }
