@@ -4,6 +4,7 @@
 
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "index/zfsdKeyEngineComp.h"
+#include "foundation/zfllExceptionData.h"
 #include "index/zfsdKeyEngineRef.h"
 #include "tests/index/zfsrIndexTestUtil.h"
 
@@ -278,6 +279,23 @@ TEST_F(KeyEngineTest, KeysRenderedAsText) {
   EXPECT_EQ(Outcome([&] { e->KeyAsVariant(Key(*e, MakeRecord(fields, {I(5), Null})).data(), 2); }),
             u"!EzfCompKeyEngineException #9999: ZofrinDB: Invalid descriptor number. [$270F/9999]");
   EXPECT_EQ(e->KeyAsVariant(Key(*e, MakeRecord(fields, {I(5), Null})).data(), 0).AsString(), u"5");
+}
+
+TEST_F(KeyEngineTest, EnginesAndKeysDescribeThemselvesInExceptionData) {
+  AddTestField(fields, u"Qty", zftInt32);
+  TzfCompKeyDescriptor key(&table);
+  key.Add(0);
+  TBlobBuilder b;
+  b.SetRoot(nodeCONTINUE, 0, {1});
+  key.SetFilter(std::make_unique<TzfSimpleExpressionFilterDescriptor>(b.Build(), 1252, u"Qty > 0"));
+  auto e = Engine(key);
+  auto c = zfCreateExceptionDataContainer(u"E");
+  e->AddExceptionData(*c);
+  e->KeyAsExceptionData(Key(*e, MakeRecord(fields, {I(42)})).data(), *c);
+  const UnicodeString text = c->ToString();
+  for (const char16_t* part : {u"TzfCompKeyEngine", u"KeyLength", u"zftInt32", u"TzfSimpleExpressionFilterEngine",
+                               u"Active", u"Qty > 0", u"CodePage", u"42"})
+    EXPECT_NE(text.find(part), UnicodeString::npos) << rtl::u8(part) << "\n" << rtl::u8(text);
 }
 
 TEST_F(KeyEngineTest, ReferenceKeys) {

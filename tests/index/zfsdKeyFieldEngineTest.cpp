@@ -9,6 +9,7 @@
 #include "dictionary/zfsdValidationDescriptor.h"
 #include "dictionary/zfsdValidationEngine.h"
 #include "index/zfsdKeyFieldEngineBase.h"
+#include "platform/locale/locCollation.h"
 #include "tests/index/zfsrIndexTestUtil.h"
 
 namespace zf::test {
@@ -357,6 +358,25 @@ TEST_F(KeyFieldEngineTest, MinMaxValidationOnTextUnderALocale) {
   EXPECT_EQ(Outcome([&] { handler->ValidateRecord(nullptr, ok.data()); }), u"ok");
   auto high = MakeRecord(*table.Fields, {S(u"\u00e4")});  // after "z" in Swedish
   EXPECT_NE(Outcome([&] { handler->ValidateRecord(nullptr, high.data()); }), u"ok");
+}
+
+// A no-change validation under a locale that ignores accents lets "e" become "\u00e9".
+TEST_F(KeyFieldEngineTest, NoChangeValidationUnderALocale) {
+  TTestTable table;
+  auto* f = AddTestField(*table.Fields, u"Code", zftShortString, 8);
+  TzfLocaleDescriptor* ld = f->AddLocaleDescriptor(nullptr);
+  ld->SetLocale(1033);
+  ld->SetFlags(static_cast<int32_t>(locale::NORM_IGNORENONSPACE));
+  auto& list = static_cast<TzfFieldValidationsDescriptor&>(*f->EnsureValidations());
+  static_cast<TzfNoChangeValidationDescriptor&>(
+      *list.AddValidation(u"Fixed", &TzfNoChangeValidationDescriptor::ClassInfo()))
+      .AddKeyField(nullptr);
+  auto handler = TzfValidationsHandler::CreateFor(*table.Fields, aaServer, nullptr);
+  ASSERT_NE(handler, nullptr);
+  const auto e = MakeRecord(*table.Fields, {S(u"e")}), accent = MakeRecord(*table.Fields, {S(u"\u00e9")});
+  const auto f2 = MakeRecord(*table.Fields, {S(u"f")});
+  EXPECT_EQ(Outcome([&] { handler->ValidateRecord(e.data(), accent.data()); }), u"ok");
+  EXPECT_NE(Outcome([&] { handler->ValidateRecord(e.data(), f2.data()); }), u"ok");
 }
 
 }  // namespace
