@@ -13,6 +13,7 @@ TzfMemoryIndexNodeStore::TzfMemoryIndexNodeStore(uint32_t aUsableBlockSize, Unic
 
 uint8_t* TzfMemoryIndexNodeStore::GetBlock(uint32_t aBlock, bool aForModify) {
   if (!ValidBlock(aBlock)) rtl::RaiseRangeError();
+  ++GetBlockCalls;
   std::vector<uint8_t>& b = FState.Blocks[aBlock];
   b.resize(FBlockSize, 0);
   if (aForModify) zfPutLE64(b.data() + zfIxOffLSN, FState.LSN);

@@ -54,6 +54,8 @@ class TzfMemoryIndexNodeStore : public TzfIndexNodeStore {
   // Puts raw bytes in as block aBlock (the file grows to hold it); for readers of damaged blocks.
   void PutRawBlock(uint32_t aBlock, const uint8_t* aData, size_t aSize);
   std::vector<uint8_t>& RawBlock(uint32_t aBlock) { return FState.Blocks.at(aBlock); }
+  // Blocks handed out by GetBlock so far (a measure of an operation's reads).
+  uint64_t GetBlockCalls = 0;
 
  private:
   uint32_t FBlockSize;

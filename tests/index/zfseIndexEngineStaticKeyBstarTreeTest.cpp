@@ -583,3 +583,271 @@ TEST_F(BstarTreeTest, KeyErrorText) {
 
 }  // namespace
 }  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+// A filter over keys deciding by a function.
+class TTestFilter : public TzfBaseFilterEngine {
+ public:
+  explicit TTestFilter(std::function<bool(const uint8_t*)> aMatch)
+      : TzfBaseFilterEngine(nullptr, nullptr), FMatch(std::move(aMatch)) {
+    bfActive = true;
+  }
+  std::unique_ptr<TzfBaseFilterDescriptor> CreateDescriptor() override { return nullptr; }
+  bool MatchesBuffer(const uint8_t* aBuffer) override { return FMatch(aBuffer); }
+
+ private:
+  std::function<bool(const uint8_t*)> FMatch;
+};
+
+// Leaves of 6 entries, internal nodes of 7, unique keys on field A.
+class BstarTreeShapeTest : public BstarTreeTest {
+ protected:
+  BstarTreeShapeTest() : t(TRegime::Unique, 46, 50), s(*t.Store), e(*t.Engine) {}
+  TBytes K(int32_t a) { return t.Key(a, 0, a); }
+  bool Insert(int32_t a, int64_t ref = 0) { return e.InsertKey(s, K(a).data(), ref ? ref : a, nullptr); }
+  bool Delete(int32_t a) { return e.DeleteKey(s, K(a).data(), a, nullptr); }
+  int32_t A(const uint8_t* aKey) { return e.bieKeyEngine->KeyAsVariant(aKey, 0).AsInteger(); }
+  // The A values of every leaf, left to right along the chain, with each leaf's first slot.
+  std::vector<std::pair<uint16_t, std::vector<int32_t>>> Leaves() {
+    std::vector<std::pair<uint16_t, std::vector<int32_t>>> r;
+    uint32_t b = s.GetRootNode();
+    while (t.Store->RawBlock(b)[36] == 1) b = zfGetLE32(t.Store->RawBlock(b).data() + 40);
+    for (; b != zfIndexNoBlock; b = zfGetLE32(t.Store->RawBlock(b).data() + 28)) {
+      const uint8_t* n = t.Store->RawBlock(b).data();
+      std::vector<int32_t> v;
+      for (uint32_t i = zfGetLE16(n + 32); i < zfGetLE16(n + 32) + zfGetLE16(n + 34); ++i)
+        v.push_back(A(n + e.LeafKeyOffset(i)));
+      r.emplace_back(zfGetLE16(n + 32), v);
+    }
+    return r;
+  }
+  std::vector<int32_t> RootSeparators() {
+    const uint8_t* n = t.Store->RawBlock(s.GetRootNode()).data();
+    std::vector<int32_t> v;
+    for (uint32_t i = 0; i < zfGetLE16(n + 34); ++i) v.push_back(A(n + e.InternalKeyOffset(i)));
+    return v;
+  }
+  void Check() { t.Check(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
+
+  TTree t;
+  TzfIndexNodeStore& s;
+  TzfStaticKeyBstarTreeIndexEngine& e;
+};
+
+TEST_F(BstarTreeShapeTest, AscendingInsertsRecentreThenSplit) {
+  ASSERT_EQ(e.ieMaxLeafNodeKeyCount, 6);
+  for (int32_t a = 1; a <= 3; ++a) ASSERT_TRUE(Insert(a));
+  EXPECT_EQ(Leaves()[0].first, 3);  // the first key went to slot 6 shr 1, the next ones behind it
+  ASSERT_TRUE(Insert(4));           // the window reached the end: re-centred
+  EXPECT_EQ(Leaves()[0].first, 1);
+  ASSERT_TRUE(Insert(5));
+  ASSERT_TRUE(Insert(6));
+  EXPECT_EQ(Leaves()[0].first, 0);  // full, window from slot 0
+  ASSERT_TRUE(Insert(7));           // split: m = 3 stay, the new leaf starts at slot m shr 1
+  using L = std::vector<std::pair<uint16_t, std::vector<int32_t>>>;
+  EXPECT_EQ(Leaves(), (L{{0, {1, 2, 3}}, {1, {4, 5, 6, 7}}}));
+  EXPECT_EQ(RootSeparators(), std::vector<int32_t>{3});
+  EXPECT_EQ(s.GetNodeCount(), 3u);
+  Check();
+}
+
+TEST_F(BstarTreeShapeTest, SplitAtTheMiddleGoesToTheSmallerHalf) {
+  for (int32_t a : {10, 20, 30, 40, 50, 60}) ASSERT_TRUE(Insert(a));
+  ASSERT_TRUE(Insert(35));  // s = m = 3; both halves would hold 3: the new leaf takes it, in front
+  using L = std::vector<std::pair<uint16_t, std::vector<int32_t>>>;
+  EXPECT_EQ(Leaves(), (L{{0, {10, 20, 30}}, {0, {35, 40, 50, 60}}}));
+  Check();
+}
+
+TEST_F(BstarTreeShapeTest, DeletesRepairSeparatorsBorrowAndMerge) {
+  for (int32_t a : {10, 20, 30, 40, 50, 60, 70}) ASSERT_TRUE(Insert(a));
+  using L = std::vector<std::pair<uint16_t, std::vector<int32_t>>>;
+  ASSERT_EQ(Leaves(), (L{{0, {10, 20, 30}}, {1, {40, 50, 60, 70}}}));
+  // The first leaf's largest key: separator repaired, then one key borrowed from the right.
+  ASSERT_TRUE(Delete(30));
+  EXPECT_EQ(Leaves(), (L{{0, {10, 20, 40}}, {2, {50, 60, 70}}}));
+  EXPECT_EQ(RootSeparators(), std::vector<int32_t>{40});
+  Check();
+  // The last leaf below its minimum borrows from the left.
+  ASSERT_TRUE(Insert(15));
+  ASSERT_TRUE(Delete(70));
+  EXPECT_EQ(Leaves(), (L{{1, {10, 15, 20}}, {1, {40, 50, 60}}}));
+  EXPECT_EQ(RootSeparators(), std::vector<int32_t>{20});
+  Check();
+  // Nothing to borrow: merged, the root collapses to the remaining leaf.
+  ASSERT_TRUE(Delete(50));
+  EXPECT_EQ(Leaves().size(), 1u);
+  EXPECT_EQ(Leaves()[0].second, (std::vector<int32_t>{10, 15, 20, 40, 60}));
+  EXPECT_EQ(s.GetNodeCount(), 1u);
+  Check();
+  for (int32_t a : {10, 15, 20, 40, 60}) ASSERT_TRUE(Delete(a));
+  EXPECT_EQ(s.GetRootNode(), zfIndexNoBlock);
+  EXPECT_EQ(s.GetNodeCount(), 0u);
+  EXPECT_EQ(s.GetStoredKeyCount(), 0u);
+  EXPECT_TRUE(t.Store->LiveBlocks().empty());
+  EXPECT_FALSE(Delete(10));
+}
+
+TEST_F(BstarTreeShapeTest, DeleteAllKeysFreesEveryNode) {
+  for (int32_t a = 0; a < 400; ++a) ASSERT_TRUE(Insert(a * 7 % 400));
+  TzfBstarTreeCheckResult r;
+  e.CheckTree(s, r);
+  ASSERT_GE(r.Depth, 3u);
+  e.DeleteAllKeys(s);
+  EXPECT_EQ(s.GetRootNode(), zfIndexNoBlock);
+  EXPECT_EQ(s.GetNodeCount(), 0u);
+  EXPECT_EQ(s.GetStoredKeyCount(), 0u);
+  EXPECT_TRUE(t.Store->LiveBlocks().empty());
+  EXPECT_EQ(t.Store->HeldCount(), 0);
+  ASSERT_TRUE(Insert(5));  // usable again
+  Check();
+}
+
+TEST_F(BstarTreeShapeTest, UniqueIndexRefusesAnEqualKeyAndDeletesOnlyTheOwnRecord) {
+  ASSERT_TRUE(Insert(5, 100));
+  const TzfMemoryIndexNodeStore::TState before = t.Store->Snapshot();
+  EXPECT_FALSE(Insert(5, 200));
+  EXPECT_TRUE(t.Store->Snapshot() == before);  // refused before anything was touched
+  // The key of another record (same key, other reference number) is not deleted.
+  EXPECT_FALSE(e.DeleteKey(s, K(5).data(), 200, nullptr));
+  EXPECT_EQ(s.GetStoredKeyCount(), 1u);
+  EXPECT_TRUE(e.DeleteKey(s, K(5).data(), 100, nullptr));
+}
+
+TEST_F(BstarTreeShapeTest, RevalidationUsesTheLeafItStandsIn) {
+  for (int32_t a : {10, 20, 30, 40, 50, 60, 70}) ASSERT_TRUE(Insert(a));
+  auto p = t.Path();
+  ASSERT_TRUE(e.FindKey(s, K(50).data(), 0, 0, 0, *p, skaEqualFirst, nullptr));
+  ASSERT_TRUE(Insert(45));  // same leaf, before the path's key
+  t.Store->GetBlockCalls = 0;
+  e.ValidateIndexPath(s, *p);
+  EXPECT_EQ(t.Store->GetBlockCalls, 1u);  // one fetch, no search from the root
+  EXPECT_TRUE(p->IsOnKey());
+  EXPECT_EQ(A(p->Key), 50);
+  ASSERT_TRUE(e.NextKey(s, *p, nullptr));
+  EXPECT_EQ(A(p->Key), 60);
+  // Its key deleted by another path: Deleted, 8708, and the next step goes on after it.
+  ASSERT_TRUE(Delete(60));
+  e.ValidateIndexPath(s, *p);
+  EXPECT_TRUE(p->IsOnCrack());
+  EXPECT_EQ(p->CheckCurrentState(), zfErrKeyOrRecDeleted);
+  ASSERT_TRUE(e.NextKey(s, *p, nullptr));
+  EXPECT_EQ(A(p->Key), 70);
+  // A path pointing into a node freed by a merge searches afresh.
+  auto q = t.Path();
+  ASSERT_TRUE(e.FindKey(s, K(70).data(), 0, 0, 0, *q, skaEqualFirst, nullptr));
+  for (int32_t a : {45, 50, 40}) ASSERT_TRUE(Delete(a));
+  ASSERT_EQ(Leaves().size(), 1u);
+  ASSERT_TRUE(e.PrevKey(s, *q, nullptr));
+  EXPECT_EQ(A(q->Key), 30);
+  Check();
+}
+
+TEST_F(BstarTreeShapeTest, PathOperations) {
+  ASSERT_TRUE(Insert(10));
+  auto p = t.Path();
+  ASSERT_TRUE(e.FindKey(s, K(10).data(), 0, 0, 0, *p, skaEqualFirst, nullptr));
+  p->SetToCrackAfter();
+  auto d = p->Duplicate();
+  auto* dp = static_cast<TPath*>(d.get());
+  EXPECT_EQ(dp->Position, ippOnCrackAfter);
+  EXPECT_EQ(dp->RefNr, 10);
+  EXPECT_EQ(A(dp->Key), 10);
+  EXPECT_EQ(dp->bpipPage, p->bpipPage);
+  EXPECT_EQ(dp->CheckCurrentState(), zfErrNoCurrRec);
+  d->SetToEof();
+  d->SetToCrackAfter();
+  EXPECT_TRUE(d->IsEof());
+  EXPECT_EQ(d->CheckCurrentState(), zfErrEOF);
+  d->SetToBof();
+  EXPECT_EQ(d->CheckCurrentState(), zfErrBOF);
+  // A record without a key: 9986 counts as success.
+  EXPECT_EQ(d->SetToRecord(nullptr, 7), 0u);
+  EXPECT_TRUE(d->IsOnKey());
+  EXPECT_FALSE(d->KeyValid);
+  EXPECT_EQ(d->RefNr, 7);
+  // A path of another engine is ignored by changes.
+  TTree other(TRegime::Unique, 46, 51);
+  auto foreign = other.Path();
+  ASSERT_TRUE(e.InsertKey(s, K(20).data(), 20, foreign.get()));
+  EXPECT_EQ(foreign->Position, ippUnknown);
+  EXPECT_THROW(e.NextKey(s, *foreign, nullptr), rtl::EAssertionFailed);
+}
+
+TEST_F(BstarTreeShapeTest, SearchesWithAFilter) {
+  for (int32_t a : {10, 20, 30, 40, 50, 60, 70, 80}) ASSERT_TRUE(Insert(a));
+  TTestFilter notFifty([&](const uint8_t* k) { return A(k) != 50 && A(k) != 20; });
+  auto p = t.Path();
+  // The key after 40 is 50, which the filter rejects: the search goes on to 60.
+  ASSERT_TRUE(e.FindKey(s, K(40).data(), 0, 0, 0, *p, skaGreater, &notFifty));
+  EXPECT_EQ(A(p->Key), 60);
+  ASSERT_TRUE(e.FindKey(s, K(30).data(), 0, 0, 0, *p, skaSmaller, &notFifty));
+  EXPECT_EQ(A(p->Key), 10);
+  ASSERT_TRUE(e.FindKey(s, K(45).data(), 0, 0, 0, *p, skaGreaterEqual, &notFifty));
+  EXPECT_EQ(A(p->Key), 60);
+  ASSERT_TRUE(e.NextKey(s, *p, &notFifty));
+  EXPECT_EQ(A(p->Key), 70);
+  // An inactive filter counts as none.
+  notFifty.SetActive(false);
+  ASSERT_TRUE(e.FindKey(s, K(40).data(), 0, 0, 0, *p, skaGreater, &notFifty));
+  EXPECT_EQ(A(p->Key), 50);
+  // A filter rejecting everything walks the chain to the end.
+  TTestFilter none([](const uint8_t*) { return false; });
+  p->SetToBof();
+  EXPECT_FALSE(e.NextKey(s, *p, &none));
+  EXPECT_TRUE(p->IsEof());
+}
+
+TEST_F(BstarTreeShapeTest, ALeafChainCycleEndsWithAnError) {
+  for (int32_t a : {10, 20, 30, 40, 50, 60, 70}) ASSERT_TRUE(Insert(a));
+  // The second leaf's next link points back at the first, whose back link names no such leaf.
+  const uint32_t root = s.GetRootNode();
+  const uint32_t first = zfGetLE32(t.Store->RawBlock(root).data() + 40);
+  const uint32_t second = zfGetLE32(t.Store->RawBlock(root).data() + 40 + 13);
+  zfPutLE32(t.Store->RawBlock(second).data() + 28, first);
+  zfPutLE32(t.Store->RawBlock(first).data() + 24, second);
+  TTestFilter none([](const uint8_t*) { return false; });
+  auto p = t.Path();
+  try {
+    e.NextKey(s, *p, &none);
+    ADD_FAILURE() << "no error";
+  } catch (const EzfBaseException& ex) {
+    EXPECT_EQ(ex.ErrorCode(), zfErrNotAnIndexBlock);
+  }
+  EXPECT_TRUE(p->IsEof());
+  EXPECT_EQ(t.Store->HeldCount(), 0);
+}
+
+// Duplicates only with a NULL: an equal key without NULLs is refused even from the next leaf.
+TEST_F(BstarTreeTest, NullDuplicatesLookIntoTheNeighbouringLeaf) {
+  TTree t(TRegime::DupsNull, 0, 52);
+  TzfIndexNodeStore& s = *t.Store;
+  ASSERT_EQ(t.Engine->ieMaxLeafNodeKeyCount, 5);
+  for (int32_t a = 1; a <= 6; ++a) ASSERT_TRUE(t.Engine->InsertKey(s, t.Key(a, 0, 0).data(), a * 10, nullptr));
+  // (3, ref 30) is the last entry of the first leaf; (3, ref 99) would go first into the second.
+  EXPECT_FALSE(t.Engine->InsertKey(s, t.Key(3, 0, 0).data(), 99, nullptr));
+  EXPECT_FALSE(t.Engine->InsertKey(s, t.Key(3, 0, 0).data(), 1, nullptr));
+  for (int64_t r : {5, 6, 7}) EXPECT_TRUE(t.Engine->InsertKey(s, t.Key(std::nullopt, 0, 0).data(), r, nullptr));
+  EXPECT_FALSE(t.Engine->InsertKey(s, t.Key(std::nullopt, 0, 0).data(), 6, nullptr));
+  t.Check("null duplicates");
+}
+
+// The key size check raises the file's block size, up to 64 KB.
+TEST_F(BstarTreeTest, KeySizeCheckRaisesTheBlockSize) {
+  TTestTable table;
+  AddTestField(*table.Fields, u"S", zftNullString, 2000);
+  TzfIndexDescriptor* index =
+      table.Indices->AddIndex(u"ByS", 0, idNone, u"", &TzfCompKeyDescriptor::ClassInfo(), nullptr);
+  static_cast<TzfCompKeyDescriptor*>(index->idKeyDescriptor.get())->Add(0);
+  TzfFileDescriptor* file = index->GetIndexFile();
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(file->fdBlockSize, TzfBlockSize::zfbs4k);
+  TzfStaticKeyBstarTreeIndexEngine::CheckValidFromDescriptor(*index);
+  EXPECT_GT(file->fdBlockSize, TzfBlockSize::zfbs4k);
+  EXPECT_GE(file->GetUsableBlockSize(), 3u * (static_cast<uint32_t>(index->idKeyDescriptor->GetKeyLength()) + 8) + 40);
+}
+
+}  // namespace
+}  // namespace zf::test
