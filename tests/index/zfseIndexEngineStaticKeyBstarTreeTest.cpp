@@ -356,6 +356,14 @@ TEST_F(BstarTreeTest, ModelReferenceKeys) {
   for (uint32_t seed : {10u, 11u}) RunModel(TRegime::RefKeys, 0, seed, 3000);
   RunModel(TRegime::RefKeys, 8, 12, 3000);
 }
+// Many more seeds, capacities and operations.
+TEST_F(BstarTreeTest, ModelManySeedsSlow) {
+  for (uint32_t seed = 100; seed < 112; ++seed)
+    for (TRegime r : {TRegime::Unique, TRegime::Dups, TRegime::DupsNull, TRegime::RefKeys}) {
+      RunModel(r, (seed % 4) * 9, seed, 8000);
+      if (HasFailure()) return;
+    }
+}
 
 }  // namespace
 }  // namespace zf::test
