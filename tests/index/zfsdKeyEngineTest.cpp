@@ -275,7 +275,7 @@ TEST_F(KeyEngineTest, KeysRenderedAsText) {
   key.Add(1);
   auto e = Engine(key);
   EXPECT_EQ(e->KeyAsString(Key(*e, MakeRecord(fields, {I(5), Null})).data()), u"5, NULL");
-  EXPECT_EQ(e->KeyAsString(Key(*e, MakeRecord(fields, {I(-1), S(u"O'Neil")})).data()), u"-1, 'O''Neil    '");  // fixed-length text reads back padded
+  EXPECT_EQ(e->KeyAsString(Key(*e, MakeRecord(fields, {I(-1), S(u"O'Neil")})).data()), u"-1, 'O''Neil'");  // text without decimals is not fixed-length
   EXPECT_EQ(Outcome([&] { e->KeyAsVariant(Key(*e, MakeRecord(fields, {I(5), Null})).data(), 2); }),
             u"!EzfCompKeyEngineException #9999: ZofrinDB: Invalid descriptor number. [$270F/9999]");
   EXPECT_EQ(e->KeyAsVariant(Key(*e, MakeRecord(fields, {I(5), Null})).data(), 0).AsString(), u"5");
