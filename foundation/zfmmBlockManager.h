@@ -35,7 +35,7 @@ struct TzfChunkRecord {
   TzfBlockClass* Owner;     // the class the chunk belongs to, nullptr when none
   uint32_t ChunkNumber;
   TzfBitmap1024 FreeBlocks; // bit set: block free
-  uint32_t Spare;
+  uint32_t Claimed;         // 1 while a trim pass or a takeover works on the chunk's blocks
 };
 extern TzfChunkRecord zfmmChunkRecords[kzfChunkCount];
 
