@@ -24,6 +24,31 @@ constinit int gStarts = 0;
 inline TzfBlockClass* OwnerOf(const TChunkRecord& r) { return __atomic_load_n(&r.Owner, __ATOMIC_ACQUIRE); }
 inline void SetOwner(TChunkRecord& r, TzfBlockClass* K) { __atomic_store_n(&r.Owner, K, __ATOMIC_RELEASE); }
 
+// A chunk's bit in a class's bitmap says "this class owns the chunk and it has a free block".
+// It is brought in line with the chunk by every thread that changes either fact (a take that
+// empties the free bitmap, a dispose or put-back into an empty one, a change of owner), after
+// the change: set or cleared as the facts read, then read again until what was written still
+// holds. The last thread to change the facts thus leaves the truth, whatever the interleaving,
+// even when a thread that found the chunk under a class it has since left takes one of its
+// blocks and puts it back (flipping the bit per crossing would go wrong there: that thread's
+// crossings belong to another class than the one it flips).
+void SyncClassBit(TzfBlockClass* K, int c) {
+  const TChunkRecord& r = gRecords[c];
+  for (;;) {
+    bool want = OwnerOf(r) == K && __atomic_load_n(&r.FreeBlocks.NonEmpty, __ATOMIC_ACQUIRE) != 0;
+    if (want) K->Chunks.SetBit(c);
+    else K->Chunks.ClearBit(c);
+    if (want == (OwnerOf(r) == K && __atomic_load_n(&r.FreeBlocks.NonEmpty, __ATOMIC_ACQUIRE) != 0)) return;
+  }
+}
+
+// The same for the class the caller acted for and for the chunk's owner now, when that differs.
+void SyncChunkBits(TzfBlockClass* K, int c) {
+  SyncClassBit(K, c);
+  TzfBlockClass* owner = OwnerOf(gRecords[c]);
+  if (owner && owner != K && owner->WordCount != 0) SyncClassBit(owner, c);
+}
+
 constexpr uint32_t kShifts[kzfBlockClassCount] = {12, 13, 14, 15, 16, 22};
 
 void InitClass(TzfBlockClass& c, int aIndex, bool aPhysical) {
@@ -62,7 +87,7 @@ void DiscardFreedBlocks(TzfBlockClass* K, int c) {
       d = __atomic_load_n(&r.FreeBlocks.Data[w], __ATOMIC_ACQUIRE);
     }
     if (take == 0) continue;
-    if (nowEmpty) K->Chunks.ToggleBit(c);
+    if (nowEmpty) SyncClassBit(K, c);
     for (uint32_t bits = take; bits;) {
       // Runs of adjacent blocks in one call.
       int lo = __builtin_ctz(bits);
@@ -72,7 +97,7 @@ void DiscardFreedBlocks(TzfBlockClass* K, int c) {
       bits &= len == 32 ? 0 : ~(((1u << len) - 1) << lo);
     }
     r.FreeBlocks.OrWord(int(w), take, wasEmpty);
-    if (wasEmpty) K->Chunks.ToggleBit(c);
+    if (wasEmpty) SyncClassBit(K, c);
   }
 }
 
@@ -105,15 +130,17 @@ bool TakeWholeChunk(TzfBlockClass* K, int c) {
     if (!r.FreeBlocks.ExchangeWord(int(w), 0xFFFFFFFFu, 0, wasEmpty, nowEmpty)) break;
   }
   if (w == K->WordCount) {
-    if (nowEmpty) K->Chunks.ToggleBit(c);
     SetOwner(r, nullptr);
+    SyncClassBit(K, c);
     return true;
   }
   // Give back every word taken so far.
+  bool crossed = nowEmpty;
   while (w-- > 0) {
     r.FreeBlocks.OrWord(int(w), 0xFFFFFFFFu, wasEmpty);
-    if (wasEmpty) K->Chunks.ToggleBit(c);
+    crossed = crossed || wasEmpty;
   }
+  if (crossed) SyncClassBit(K, c);
   return false;
 }
 
@@ -130,7 +157,7 @@ void AttachChunk(TzfBlockClass* K, int c) {
     r.FreeBlocks.OrWord(int(w), 0xFFFFFFFFu, wasEmpty);
   }
   SetOwner(r, K);
-  K->Chunks.SetBit(c);
+  SyncClassBit(K, c);
 }
 
 // Takes a chunk of another class of the same manager whose blocks are all free, pages and all,
@@ -238,14 +265,17 @@ void* BlockPoolAlloc(TzfBlockClass* K) {
     TChunkRecord& r = gRecords[c];
     bool empty;
     int b = r.FreeBlocks.TakeHighestReportEmpty(empty);
-    if (b < 0) continue;  // another thread emptied it meanwhile
-    if (empty) K->Chunks.ToggleBit(c);
+    if (b < 0) {  // another thread emptied it and may not have cleared its bit yet: do it here
+      SyncChunkBits(K, c);
+      continue;
+    }
+    if (empty) SyncChunkBits(K, c);
     if (OwnerOf(r) == K)
       return reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(zfmmChunkAddress(c)) + (uintptr_t(b) << K->Shift));
     // The chunk changed hands between the search and the take: put the block back.
     bool wasEmpty;
     r.FreeBlocks.SetBitReportWasEmpty(b, wasEmpty);
-    if (wasEmpty) K->Chunks.ToggleBit(c);
+    if (wasEmpty) SyncChunkBits(K, c);
   }
 }
 
@@ -264,7 +294,7 @@ bool BlockPoolDispose(TzfBlockClass* K, void* aBlock) {
   bool wasEmpty;
   if (!r.FreeBlocks.SetBitReportWasEmpty(b, wasEmpty)) return false;  // already free
   if (!K->Physical) __atomic_fetch_or(&gFreedMarks[c].Data[b >> 5], 1u << (b & 31), __ATOMIC_RELEASE);
-  if (wasEmpty) K->Chunks.ToggleBit(c);
+  if (wasEmpty) SyncClassBit(K, c);
   return true;
 }
 
