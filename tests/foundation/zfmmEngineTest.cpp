@@ -269,7 +269,7 @@ TEST_F(Engine, AClassThatRunsOutTakesOverAWhollyFreeChunkOfAnother) {
   std::vector<int> candidates = WhollyFreeChunks(k8);
   ASSERT_NE(std::find(candidates.begin(), candidates.end(), chunk), candidates.end());
   TzfBlockClass* before[kzfChunkCount];
-  for (int c : candidates) before[c] = zfmmChunkRecords[c].Owner;
+  for (int c : candidates) before[c] = __atomic_load_n(&zfmmChunkRecords[c].Owner, __ATOMIC_ACQUIRE);
 
   auto* p = static_cast<uint8_t*>(BlockPoolAlloc(k8));
   ASSERT_NE(p, nullptr);
