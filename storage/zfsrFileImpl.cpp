@@ -767,9 +767,10 @@ void TzfFlushThread::ThreadMain() {
           ftFlushCount.fetch_add(1);
         } catch (const EzfBaseException& e) {
           // The commit was reported done: the failure must reach the log and the file's next user.
+          // Logged first: whoever sees the file failed also sees the log line.
+          WriteStorageLog(u"Deferred flush failed: " + e.Message(), e.ErrorCode());
           ftFailureCount.fetch_add(1);
           file->MarkFlushFailed(e.ErrorCode(), e.Message());
-          WriteStorageLog(u"Deferred flush failed: " + e.Message(), e.ErrorCode());
         }
         file->dfiFlushingEvent.SetEvent();
       }
