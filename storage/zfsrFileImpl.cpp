@@ -23,7 +23,7 @@ namespace zf {
 
 namespace {
 
-constexpr const char* kUnit = "zfsrFileImplWin32";
+constexpr const char* kUnit = "zfsrFileImpl";
 // The descriptor value of a temporary file: open, but no OS file behind it.
 constexpr int kTemporaryHandle = INT_MAX;
 // CreateFileHandle flag: take no share lock (the dual file's read descriptor).
@@ -786,7 +786,7 @@ void TzfFlushThread::ThreadMain() {
 
 rtl::TUnitInit& zfsrFileImplUnit() {
   static rtl::TUnitInit unit(
-      "zfsrFileImplWin32",
+      "zfsrFileImpl",
       [] {
         if (!TzfBaseFile::TableFileInfoClass) TzfBaseFile::TableFileInfoClass = &TzfDualWin32File::ClassInfo();
         if (!TzfBaseFile::DefaultFileInfoClass) TzfBaseFile::DefaultFileInfoClass = &TzfBaseWin32File::ClassInfo();

@@ -102,6 +102,17 @@ TEST_F(FileHeaderTest, NewVersion2FileReadsBackEveryField) {
   file->CloseFile();
 }
 
+TEST_F(FileHeaderTest, NewFileStoresTheEngineVersionUnlessItsCreatorSetsAnother) {
+  TempDir dir;
+  CreateTableFile(dir.File("t.dvl7"), zfHeaderSignature2);
+  const std::vector<uint8_t> b = ReadAll(dir.FilePath("t.dvl7"));
+  ASSERT_EQ(4096u, b.size());
+  EXPECT_EQ(0xB4, b[36]);  // 30900 = 0x78B4
+  EXPECT_EQ(0x78, b[37]);
+  EXPECT_EQ(0, b[38]);
+  EXPECT_EQ(0, b[72]);  // no stream engine named
+}
+
 TEST_F(FileHeaderTest, Version1FileIsReadButNeverCreated) {
   TempDir dir;
   // Block 0 of a version 1 file of 8192-byte blocks, then two more blocks.
