@@ -149,7 +149,7 @@ Tzf1xJournalEngine::~Tzf1xJournalEngine() {
   } catch (...) {
   }
   jeJournalFile.reset();
-  if (jeAbandoned) return;
+  if (jeAbandoned || jeKeep) return;
   try {
     std::error_code ec;
     if (std::filesystem::exists(rtl::u8(bjeFileName), ec)) zfDeleteFile(bjeFileName);
@@ -248,6 +248,7 @@ void Tzf1xJournalEngine::FinalizeJournal() {
   jeJournalFile->FlushFile(true, nullptr);
   WriteJournalHeader(true);
   jeJournalFile->FlushFile(true, nullptr);
+  jeFinalized = true;
   CrashPoint(TzfJournalCrashPoint::jcpFinalized);
 }
 

@@ -303,6 +303,30 @@ INSTANTIATE_TEST_SUITE_P(
                    u"3 7.z$2 ZofrinDB: The journal"}),
     [](const auto& aInfo) { return std::string(aInfo.param.Name); });
 
+// A commit whose write-out fails after its journal was finalized keeps the journal, so that the
+// next check can repair the files the write-out left half written.
+class JournalWriteOutTest : public TEngineTest {};
+
+TEST_F(JournalWriteOutTest, AFailedWriteOutKeepsTheJournal) {
+  TempDir dir;
+  const UnicodeString name = dir.File("t.dvl7");
+  TMemFile* f = NewTable(name.c_str());
+  const std::vector<TzfBlockNumber> n = [&] {
+    TTestTrans t(BM.get());
+    auto r = Allocate(f, &t, 2, 0x10);
+    t.Commit();
+    return r;
+  }();
+  TTestTrans t(BM.get());
+  t.btJournal = Tzf1xCommitJournalEngine::ClassInfo().Create(dir.File("5.z$2")).release();
+  Poke(f, &t, n[0], 0x20);
+  Poke(f, &t, n[1], 0x21);
+  f->FailWritesAfter = 1;
+  EXPECT_THROW(t.Commit(), EzfBaseException);
+  ASSERT_TRUE(std::filesystem::exists(dir.FilePath("5.z$2")));
+  EXPECT_EQ(zfGetLE32(ReadFileBytes(dir.FilePath("5.z$2")).data() + 4), 0xFFFFFFFFu);
+}
+
 TEST_F(JournalTest, CheckOfAMissingFolderAndTheStartUpSetting) {
   EXPECT_EQ(RaisedCode([] { Tzf1xJournalEngine::Check(Tzf1xRollbackJournalEngine::ClassInfo(), u"A", u"/no/such/folder"); }),
             zfErrDirNotExists);
