@@ -149,7 +149,8 @@ Tzf1xJournalEngine::~Tzf1xJournalEngine() {
   } catch (...) {
   }
   jeJournalFile.reset();
-  if (jeAbandoned || jeKeep) return;
+  // Only a file this object made is removed: a journal left by another commit stays for the check.
+  if (!jeCreated || jeAbandoned || jeKeep) return;
   try {
     std::error_code ec;
     if (std::filesystem::exists(rtl::u8(bjeFileName), ec)) zfDeleteFile(bjeFileName);
@@ -181,6 +182,7 @@ void Tzf1xJournalEngine::PrepareJournal() {
     throw Ezf1xJournalEngineException(zfErrTableExists, u"The journal \"%s\" exists already", {bjeFileName});
   jeJournalFile = TzfBaseFile::Alloc(false, bjeFileName, nullptr);
   jeJournalFile->OpenFile(omReadWrite, smExclusive, true, true);
+  jeCreated = true;
   jeWritePos = 0;
   jeRecords = 0;
   WriteJournalHeader(false);

@@ -91,7 +91,7 @@ extern TzfJournalCrashHook zfJournalCrashHook;
 class Tzf1xJournalEngine : public TzfBaseJournalEngine {
  public:
   explicit Tzf1xJournalEngine(UnicodeStringView aFileName) : TzfBaseJournalEngine(aFileName) {}
-  // Closes the journal and deletes its file when it exists; not after a test crash point, and not
+  // Closes the journal and deletes the file it created; not after a test crash point, and not
   // a finalized journal whose commit's write-out failed (the next check replays it).
   ~Tzf1xJournalEngine() override;
 
@@ -122,6 +122,7 @@ class Tzf1xJournalEngine : public TzfBaseJournalEngine {
   int64_t jeWritePos = 0;
   int32_t jeRecords = 0;
   bool jeAbandoned = false;
+  bool jeCreated = false;
   bool jeFinalized = false;
   bool jeKeep = false;
 

@@ -327,6 +327,16 @@ TEST_F(JournalWriteOutTest, AFailedWriteOutKeepsTheJournal) {
   EXPECT_EQ(zfGetLE32(ReadFileBytes(dir.FilePath("5.z$2")).data() + 4), 0xFFFFFFFFu);
 }
 
+TEST_F(JournalTest, APendingJournalIsNeverOverwritten) {
+  CrashAt(TzfJournalCrashPoint::jcpFinalized);
+  ASSERT_EQ(FailSafeCommit(Tzf1xCommitJournalEngine::ClassInfo(), 0x20), zfErrWriteErr);
+  zfJournalCrashHook = {};
+  const std::vector<uint8_t> pending = ReadFileBytes(JournalPath);
+  EXPECT_EQ(FailSafeCommit(Tzf1xCommitJournalEngine::ClassInfo(), 0x30), zfErrTableExists);
+  EXPECT_EQ(ReadFileBytes(JournalPath), pending);
+  EXPECT_EQ(Disk(), (std::vector<uint8_t>{0x10, 0x11}));
+}
+
 TEST_F(JournalTest, CheckOfAMissingFolderAndTheStartUpSetting) {
   EXPECT_EQ(RaisedCode([] { Tzf1xJournalEngine::Check(Tzf1xRollbackJournalEngine::ClassInfo(), u"A", u"/no/such/folder"); }),
             zfErrDirNotExists);
