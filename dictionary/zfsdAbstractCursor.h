@@ -42,9 +42,10 @@ enum TzfSearchKeyAction : uint8_t {
 };
 enum TzfBlobCopyMode : uint8_t { zfbcmNoCopy, zfbcmCopyFull, zfbcmCreateLink };
 using TValueRelationship = int8_t;  // -1, 0, 1
-// The identity of a filter engine; 0 addresses every filter.
-using TzfFilterID = uint64_t;
-using TzfKeyFilterID = uint64_t;
+// The identity of a filter engine, issued by the index layer (unique, non-zero, 32 bits); 0
+// addresses every filter.
+using TzfFilterID = uint32_t;
+using TzfKeyFilterID = uint32_t;
 // A record (or key) filter: True keeps the buffer.
 using TzfFilterCallback = std::function<bool(int32_t aCookie, const uint8_t* aBuffer)>;
 
