@@ -22,7 +22,6 @@ namespace {
 constexpr uint32_t kComplete = 0xFFFFFFFF;
 constexpr uint8_t kBeforeImage = 0xFF;
 constexpr uint32_t kNameField = 12;
-constexpr uint32_t kNameFieldSize = 256;
 
 rtl::TNameRegistry<const TzfJournalEngineClass*>& Registry() {
   static rtl::TNameRegistry<const TzfJournalEngineClass*> r;
