@@ -350,7 +350,7 @@ void Tzf1xJournalEngine::Check(const TzfJournalEngineClass& aClass, const Unicod
     try {
       f = TzfBaseFile::Alloc(false, full, nullptr);
       f->OpenFile(omReadOnly, smExclusive, false, false);
-      uint8_t h[kzfJournalHeaderSize];
+      uint8_t h[kzfJournalHeaderSize] = {};
       const uint32_t flag = f->ReadFileAt(0, kzfJournalHeaderSize, h) == kzfJournalHeaderSize ? zfGetLE32(h + 4) : 1;
       const uint32_t kind = zfGetLE32(h + 8);
       if (!HasSig(h, "ZFJH") || (flag != 0 && flag != kComplete) || kind > 2)

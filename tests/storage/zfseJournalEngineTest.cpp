@@ -282,6 +282,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DamageCase{"NotAJournal", [](std::vector<uint8_t>& j) { std::memcpy(j.data(), "XXXX", 4); },
                    u"2 7.z$2 ZofrinDB: \"/"},
+        DamageCase{"ShortHeader", [](std::vector<uint8_t>& j) { j.resize(6); }, u"2 7.z$2 ZofrinDB: \"/"},
         DamageCase{"UnknownCompleteFlag", [](std::vector<uint8_t>& j) { j[4] = 1; }, u"2 7.z$2 ZofrinDB: \"/"},
         DamageCase{"TruncatedInARecordHeader", [](std::vector<uint8_t>& j) { j.resize(12 + kRecord + 100); },
                    u"3 7.z$2 ZofrinDB: INTERNAL: Could not read exact number of bytes from file"},
