@@ -1,0 +1,36 @@
+#include "storage/zfsrStartup.h"
+
+#include "dictionary/zfsdStartup.h"
+#include "storage/zfseHeaderAccess.h"
+#include "storage/zfsrEncryptionEngineBase.h"
+#include "storage/zfsrFile.h"
+#include "storage/zfsrFileImpl.h"
+#include "storage/zfsrTimeoutHandling.h"
+
+namespace zf {
+
+namespace {
+
+// Units in link order. Each unit declares `zf::rtl::TUnitInit& <unit>Unit()` in its header.
+zf::rtl::TStartupList BuildList() {
+  zf::rtl::TStartupList list;
+  list.Add(zfsrTimeoutHandlingUnit());
+  list.Add(zfsrEncryptionEngineBaseUnit());
+  list.Add(zfsrFileUnit());
+  list.Add(zfsrFileImplUnit());
+  list.Add(zfseHeaderAccessUnit());
+  return list;
+}
+
+zf::rtl::TLayerStartup& Layer() {
+  static zf::rtl::TLayerStartup layer(&BuildList, &zfStartDictionary, &zfStopDictionary);
+  return layer;
+}
+
+}  // namespace
+
+void zfStartStorage() { Layer().Start(); }
+
+void zfStopStorage() { Layer().Stop(); }
+
+}  // namespace zf
