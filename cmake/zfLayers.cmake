@@ -30,11 +30,13 @@ find_package(Threads REQUIRED)
 target_link_libraries(zf_options INTERFACE Threads::Threads ${CMAKE_DL_LIBS})
 target_include_directories(zf_options INTERFACE ${PROJECT_SOURCE_DIR})
 
-# zf_add_layer(NAME DIR folder DEPS lower layers...)
+# zf_add_layer(NAME DIR folder DEPS lower layers... LIBS libraries... PRIVATE_LIBS libraries...)
 # One static library per folder, built from every .cpp directly in that folder. A folder with no
-# sources yet is an interface library, so the layer order stands before the code does.
+# sources yet is an interface library, so the layer order stands before the code does. LIBS reach
+# the layer's users with their include folders; PRIVATE_LIBS only link into them, so a library
+# that one layer wraps (the window toolkit) stays out of every other layer's sources.
 function(zf_add_layer name)
-  cmake_parse_arguments(L "" "DIR" "DEPS;LIBS" ${ARGN})
+  cmake_parse_arguments(L "" "DIR" "DEPS;LIBS;PRIVATE_LIBS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${L_DIR}/*.cpp)
   set(target zf_${name})
   if(srcs)
@@ -44,6 +46,7 @@ function(zf_add_layer name)
       target_link_libraries(${target} PUBLIC zf_${d})
     endforeach()
     target_link_libraries(${target} PUBLIC ${L_LIBS})
+    target_link_libraries(${target} PRIVATE ${L_PRIVATE_LIBS})
   else()
     add_library(${target} INTERFACE)
     target_link_libraries(${target} INTERFACE zf_options)

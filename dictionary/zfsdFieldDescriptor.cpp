@@ -126,15 +126,15 @@ void TzfFieldDescriptor::SetupField(TzfFieldType aType, int32_t& aUnits, int32_t
     case zftByteArray: aDecPl = 0; length = aUnits; break;
     case zftShortString:
       if (aUnits > 255) aUnits = 255;
-      if (aUnits > 0) aDecPl = aUnits;
+      if (aDecPl > 0) aDecPl = aUnits;
       length = int64_t{aUnits} + 1;
       break;
     case zftNullString:
-      if (aUnits > 0) aDecPl = aUnits;
+      if (aDecPl > 0) aDecPl = aUnits;
       length = int64_t{aUnits} + 1;
       break;
     case zftWideString:
-      if (aUnits > 0) aDecPl = aUnits;
+      if (aDecPl > 0) aDecPl = aUnits;
       length = 2 * (int64_t{aUnits} + 1);
       break;
     case zftGuid: aUnits = 0; aDecPl = 0; length = 16; break;

@@ -103,8 +103,10 @@ class TzfFieldDescriptor : public TzfLocalizedDictionaryItem, public IzfFieldInf
   ~TzfFieldDescriptor() override;
 
   // The storage rule: normalises units, decimals and the required flag for aType and gives the
-  // length in bytes. A negative length raises 10001 "Units must be > 0"; a length above
-  // zfMaxRecordLength raises 10001 "Field length out of range: %d".
+  // length in bytes. Text fields (ShortString, NullString, WideString) asked with decimals above 0
+  // are fixed-width and get decimals equal to their units; decimals 0 or below stay (variable
+  // width). A negative length raises 10001 "Units must be > 0"; a length above zfMaxRecordLength
+  // raises 10001 "Field length out of range: %d".
   static void SetupField(TzfFieldType aType, int32_t& aUnits, int32_t& aDecPl, bool& aRequired, int32_t& aLength);
   // SetupField on the field's own values.
   void UpdateSetup();

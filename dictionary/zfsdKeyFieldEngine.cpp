@@ -103,7 +103,6 @@ int8_t zfCompareNativeFieldValues(const TzfKeyFieldSetup& aSetup, const uint8_t*
 
 namespace {
 
-constexpr const char16_t* kDefaultKeyFieldEngineName = u"zf1xDefault";
 
 // Lookups and registrations of key field engines are serialised by one process-wide lock.
 std::mutex& EngineLock() {
@@ -134,7 +133,7 @@ void TzfCompositeKeyFieldEngine::UnregisterKeyFieldEngine(const TzfCompositeKeyF
 std::unique_ptr<TzfCompositeKeyFieldEngine> TzfCompositeKeyFieldEngine::CreateEngine(
     TzfKeyFieldDescriptor& aKeyFieldDescriptor) {
   const UnicodeString name =
-      aKeyFieldDescriptor.kfdKeyFieldEngine.empty() ? UnicodeString(kDefaultKeyFieldEngineName)
+      aKeyFieldDescriptor.kfdKeyFieldEngine.empty() ? UnicodeString(zfDefaultKeyFieldEngineName)
                                                     : aKeyFieldDescriptor.kfdKeyFieldEngine;
   const TzfCompositeKeyFieldEngineClass* cls;
   {
@@ -204,9 +203,17 @@ class TzfDefaultCompositeKeyFieldEngine : public TzfCompositeKeyFieldEngine {
   }
 };
 
+}  // namespace
+
+const TzfCompositeKeyFieldEngineClass& zfNativeKeyFieldEngineClass() {
+  return TzfDefaultCompositeKeyFieldEngine::ClassInfo();
+}
+
+namespace {
+
 void StartKeyFieldEngines() {
   TzfCompositeKeyFieldEngine::RegisterKeyFieldEngine(TzfDefaultCompositeKeyFieldEngine::ClassInfo(),
-                                                     kDefaultKeyFieldEngineName);
+                                                     zfDefaultKeyFieldEngineName);
 }
 
 void StopKeyFieldEngines() {

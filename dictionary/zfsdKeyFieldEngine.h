@@ -5,13 +5,13 @@
 // descriptor says. The dictionary cannot include the index layer, so the engine base and its
 // registry live here: validations call TzfCompositeKeyFieldEngine::CreateEngine with a key field
 // descriptor, the engine is found by the descriptor's key field engine name, and the index layer
-// may register further engines (text comparison under a locale's rules arrives with it).
+// replaces the default with its full engine (text under a locale's rules included) when it starts.
 //
 // The engine registered here as "zf1xDefault" (also what an empty name selects) compares every
 // field type by its native value: numbers, dates and times by value, packed decimals by value,
 // byte arrays, GUIDs and booleans by their bytes, and text by code units (bytes for 8-bit text)
 // when the key field's text has no locale to sort by. Text under a locale is refused with 12289
-// until an engine that sorts by locale is registered.
+// unless the index layer, which registers an engine that sorts by locale, has been started.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -100,6 +100,13 @@ constexpr bool zfIsTextFieldType(TzfFieldType aType) {
   return aType == zftChar || aType == zftWideChar || aType == zftShortString || aType == zftNullString ||
          aType == zftWideString || aType == zftBlobMemo || aType == zftBlobWideMemo;
 }
+
+// The name an empty key field engine name selects.
+inline constexpr const char16_t* zfDefaultKeyFieldEngineName = u"zf1xDefault";
+
+// The dictionary's own default engine (native values; no text under a locale). The index layer
+// replaces it under zfDefaultKeyFieldEngineName while it runs and puts it back when it stops.
+const TzfCompositeKeyFieldEngineClass& zfNativeKeyFieldEngineClass();
 
 rtl::TUnitInit& zfsdKeyFieldEngineUnit();
 

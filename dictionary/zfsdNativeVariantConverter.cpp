@@ -266,8 +266,11 @@ void TextToBuffer(TzfFieldType aType, uint16_t aCodePage, int32_t aDecPl, const 
     TrimTrailingBlanks(text);
     if (fromBytes) while (!rawBytes.empty() && rawBytes.back() == ' ') rawBytes.pop_back();
   } else if (!fromBytes) {
-    bool trims = target == TTextTarget::Wide || (IsWideStr(v) && (target == TTextTarget::Ansi ||
-                                                                  (target == TTextTarget::Short && aCodePage == 0)));
+    // Only a wide (OLE) string loses them on an 8-bit target: a Unicode or 8-bit string Variant that
+    // is too long is refused below, blanks included.
+    bool trims = target == TTextTarget::Wide ||
+                 (v.VarType() == rtl::varOleStr &&
+                  (target == TTextTarget::Ansi || (target == TTextTarget::Short && aCodePage == 0)));
     if (trims) {
       auto tooLong = [&] {
         int64_t n = static_cast<int64_t>(text.size());

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/zfllException.h"
 #include "foundation/zfllPersistent.h"
 #include "platform/rtl/rtlRegistry.h"
 #include "platform/rtl/rtlText.h"
@@ -83,6 +84,10 @@ class TzfBaseRegisterableEngine : public TzfPersistent {
   // their class.
   static TzfRegisteredClasses GetRegisteredEngines(const TzfRegisterableClass& aFamily, bool aIncludeAliases);
 };
+
+// Root of the exceptions of descriptors found by name that are not dictionary items (mapper
+// descriptors and the like); each family derives its own.
+ZF_DECLARE_ENGINE_EXCEPTION(EzfBaseRegisterableDescriptorException, EzfBaseException)
 
 // Base of every descriptor found by name (dictionary items, filter, mapper and other descriptors).
 class TzfBaseRegisterableDescriptor : public TzfPersistent {

@@ -130,20 +130,10 @@ class DataDictionaryTest : public test::DictionaryStarted {
   // The "DICT" stream of SmallTable for the current client, assembled from the stream tables.
   static std::vector<uint8_t> SmallTableGolden() {
     TGolden g;
-    g.Ident("ZofrinDB").Int(4).Raw("ZF!2").Str("");
-    g.Bool(true);  // byte order for wide strings
-    g.Ident("StreamDescriptor").Bool(true).Str("TzfBaseStreamDescriptor").Header(5).Int(1).Str("zf1xDefault");
-    g.Ident("FilesDescriptor").Bool(true).Str("TzfFilesDescriptor").Header(4).Int(1).Int(1);
-    g.Str("TzfFileDescriptor").Str("").Header(7).Int(1).Str("Data/DataDict File").Int(4096).Int(4).Int(1);
-
-    // The dictionary's table part.
-    g.Header(0).Int(1);
+    GoldenOpening(g);
     g.Ident("LocaleDescriptor").Int(1).Bool(true).Str("TzfLocaleDescriptor").Header(11);
     g.Int(2).Int(1033).Bool(false).Bool(false).Bool(false).Bool(false).Bool(false).Int(0).Bool(false);
-    g.Ident("RecordDescriptor").Bool(true).Str("TzfBaseRecordDescriptor").Header(6).Int(2).Str("zf1xDefault").Int(0);
-    g.Ident("BlobDescriptor").Bool(false);
-
-    g.Ident("FieldsDescriptor").Bool(true).Str("TzfFieldsDescriptor").Header(1).Int(2).Int(3);
+    GoldenRecordAndFieldsStart(g, 3);
     // ID: Int32, 10 digits, required, at 0 with 4 bytes; constant 42; one CHECK validation.
     g.Str("TzfFieldDescriptor").Str("ID").Str("Identifier").Str("zftInt32").Int(10).Int(0).Bool(true);
     g.Header(12).Int(3).Int(0).Int(4);
@@ -164,9 +154,7 @@ class DataDictionaryTest : public test::DictionaryStarted {
 
     g.Ident("IndicesDescriptor").Bool(true).Str("TzfMainIndicesDescriptor").Header(8);
     g.Int(1).Str("zf1xDefault").Int(2);
-    g.Str("TzfIndexDescriptor").Str("TzfRefKeyDescriptor").Str("Sequential Access Index").Int(0);
-    g.Header(9).Int(1).Str("zf1xDefault").Str("Sequential Access Index").Bool(false);
-    g.Header(10).Ident("BKD").Int(1).Bool(false).Int(1);
+    GoldenSequentialIndex(g);
     g.Str("TzfIndexDescriptor").Str("TzfCompKeyDescriptor").Str("ByIDPrice").Int(0);
     g.Header(18).Int(1).Str("zf1xDefault").Str("").Bool(false);
     g.Header(19).Ident("BKD").Int(1).Bool(false).Int(1).Int(2);
@@ -175,14 +163,72 @@ class DataDictionaryTest : public test::DictionaryStarted {
       g.NoLocale().Int(0).Int(0).Str("nbTop");
     }
     g.Int(1).Int(0);  // default index
+    GoldenClosing(g, 21);
+    return g.Bytes;
+  }
 
+  // A table of text fields of both kinds: variable-width (decimals 0) and fixed-width (decimals
+  // above 0, set up to the units), nothing else of its own.
+  static std::unique_ptr<TzfDataDictionary> TextTable() {
+    auto dict = std::make_unique<TzfDataDictionary>();
+    TzfFieldsDescriptor& fields = *dict->tdFieldsDescriptor;
+    fields.AddField(u"Name", u"", zftNullString, 20, 0, false, nullptr);
+    fields.AddField(u"Note", u"", zftWideString, 10, 0, false, nullptr);
+    fields.AddField(u"Code", u"", zftShortString, 6, 1, false, nullptr);
+    dict->ddVersion = 4;
+    dict->ddUseByteOrderForWideString = true;
+    return dict;
+  }
+
+  static std::vector<uint8_t> TextTableGolden() {
+    TGolden g;
+    GoldenOpening(g);
+    g.Ident("LocaleDescriptor").NoLocale();
+    GoldenRecordAndFieldsStart(g, 3);
+    // Name: NullString(20), decimals 0, at 0 with 21 bytes.
+    g.Str("TzfFieldDescriptor").Str("Name").Str("").Str("zftNullString").Int(20).Int(0).Bool(false);
+    g.Header(11).Int(3).Int(0).Int(21).Bool(false).Bool(false).NoLocale().Bool(false);
+    // Note: WideString(10), decimals 0, at 21 with 22 bytes.
+    g.Str("TzfFieldDescriptor").Str("Note").Str("").Str("zftWideString").Int(10).Int(0).Bool(false);
+    g.Header(12).Int(3).Int(21).Int(22).Bool(false).Bool(false).NoLocale().Bool(false);
+    // Code: ShortString(6), fixed-width: decimals 6, at 43 with 7 bytes.
+    g.Str("TzfFieldDescriptor").Str("Code").Str("").Str("zftShortString").Int(6).Int(6).Bool(false);
+    g.Header(13).Int(3).Int(43).Int(7).Bool(false).Bool(false).NoLocale().Bool(false);
+    g.Int(50).Int(52).Bool(false);  // 50 bytes of fields, the bitmap at 52, no fields validations
+    g.Ident("IndicesDescriptor").Bool(true).Str("TzfMainIndicesDescriptor").Header(8);
+    g.Int(1).Str("zf1xDefault").Int(1);
+    GoldenSequentialIndex(g);
+    g.Int(1).Int(0);  // default index
+    GoldenClosing(g, 13);
+    return g.Bytes;
+  }
+
+  // The parts every table's stream shares, from the opening ident to the table's item header.
+  static void GoldenOpening(TGolden& g) {
+    g.Ident("ZofrinDB").Int(4).Raw("ZF!2").Str("");
+    g.Bool(true);  // byte order for wide strings
+    g.Ident("StreamDescriptor").Bool(true).Str("TzfBaseStreamDescriptor").Header(5).Int(1).Str("zf1xDefault");
+    g.Ident("FilesDescriptor").Bool(true).Str("TzfFilesDescriptor").Header(4).Int(1).Int(1);
+    g.Str("TzfFileDescriptor").Str("").Header(7).Int(1).Str("Data/DataDict File").Int(4096).Int(4).Int(1);
+    // The dictionary's table part.
+    g.Header(0).Int(1);
+  }
+  static void GoldenRecordAndFieldsStart(TGolden& g, int32_t aFieldCount) {
+    g.Ident("RecordDescriptor").Bool(true).Str("TzfBaseRecordDescriptor").Header(6).Int(2).Str("zf1xDefault").Int(0);
+    g.Ident("BlobDescriptor").Bool(false);
+    g.Ident("FieldsDescriptor").Bool(true).Str("TzfFieldsDescriptor").Header(1).Int(2).Int(aFieldCount);
+  }
+  static void GoldenSequentialIndex(TGolden& g) {
+    g.Str("TzfIndexDescriptor").Str("TzfRefKeyDescriptor").Str("Sequential Access Index").Int(0);
+    g.Header(9).Int(1).Str("zf1xDefault").Str("Sequential Access Index").Bool(false);
+    g.Header(10).Ident("BKD").Int(1).Bool(false).Int(1);
+  }
+  static void GoldenClosing(TGolden& g, int32_t aCurrentID) {
     g.Ident("AutoIncDescriptor").Bool(false);
     g.Ident("CustomDescsDescriptor").Bool(true).Str("TzfCustomDescsDescriptor").Header(2).Int(1).Int(0);
     g.Ident("TablesDescriptor").Bool(true).Str("TzfTablesDescriptor").Header(3).Int(1).Int(0);
-
-    g.Ident("CurrentID").Int(21);
+    g.Ident("CurrentID").Int(aCurrentID);
     g.Ident("ZofrinDB");
-    return g.Bytes;
   }
 };
 
@@ -216,6 +262,32 @@ TEST_F(DataDictionaryTest, SmallTableStreamMatchesHandAssembledBytes) {
   atOffset.ReadFromStream(stream, u"T");
   EXPECT_TRUE(atOffset.IsEqual(dict.get()));
   EXPECT_EQ(stream.GetPosition(), static_cast<int64_t>(framed.size()) - 1);
+}
+
+// Text fields keep the width their creator chose: a stream whose text fields have decimals 0 reads
+// them as variable-width and writes the same bytes back.
+TEST_F(DataDictionaryTest, TextFieldsOfBothWidthsMatchHandAssembledBytes) {
+  auto dict = TextTable();
+  EXPECT_EQ(Write(*dict, zfEngineVersion), TextTableGolden());
+
+  TzfDataDictionary read;
+  Read(read, TextTableGolden());
+  EXPECT_TRUE(read.IsEqual(dict.get()));
+  EXPECT_EQ(Outcome([&] { read.CheckValid(false); }), u"ok");
+  const TzfFieldsDescriptor& fields = *read.tdFieldsDescriptor;
+  ASSERT_EQ(fields.FieldCount, 3);
+  EXPECT_EQ(fields.FieldDescriptor[0]->fdDecPl, 0);
+  EXPECT_EQ(fields.FieldDescriptor[1]->fdDecPl, 0);
+  EXPECT_EQ(fields.FieldDescriptor[2]->fdDecPl, 6);
+  EXPECT_EQ(Write(read, zfEngineVersion), TextTableGolden());
+
+  // Values read back as written in the variable-width fields and padded in the fixed-width one.
+  std::vector<uint8_t> rec(static_cast<size_t>(read.tdFieldsDescriptor->GetRecordLength()));
+  read.tdFieldsDescriptor->InitRecord(rec.data());
+  for (int32_t i = 0; i < 3; ++i) read.tdFieldsDescriptor->SetFieldAsVariant(rec.data(), i, rtl::Variant::FromOleStr(u"ab "));
+  EXPECT_EQ(read.tdFieldsDescriptor->GetFieldAsVariant(rec.data(), 0).AsString(), u"ab ");
+  EXPECT_EQ(read.tdFieldsDescriptor->GetFieldAsVariant(rec.data(), 1).AsString(), u"ab ");
+  EXPECT_EQ(read.tdFieldsDescriptor->GetFieldAsVariant(rec.data(), 2).AsString(), u"ab    ");
 }
 
 TEST_F(DataDictionaryTest, EqualityIgnoresVersionSignatureNamesAndIDs) {

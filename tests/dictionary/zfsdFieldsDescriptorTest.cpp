@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "dictionary/zfsdStartup.h"
 #include "foundation/zfllStreams.h"
@@ -52,11 +54,15 @@ TEST_F(FieldsTest, SetupFieldPerType) {
       {zftBlob, 9, 9, false, 0, 0, false, 8},         {zftBlobMemo, 0, 0, false, 0, 0, false, 8},
       {zftBlobGraphic, 0, 0, false, 0, 0, false, 8},  {zftBlobWideMemo, 0, 0, false, 0, 0, false, 8},
       {zftByteArray, 12, 5, false, 12, 0, false, 12}, {zftByteArray, 0, 0, false, 0, 0, false, 0},
-      {zftShortString, 255, 0, false, 255, 255, false, 256},
-      {zftShortString, 256, 0, false, 255, 255, false, 256},
+      // Text: decimals above 0 (a fixed-width field) become the units, decimals 0 or below stay.
+      {zftShortString, 255, 0, false, 255, 0, false, 256},
+      {zftShortString, 256, 0, false, 255, 0, false, 256},
       {zftShortString, 300, 1, false, 255, 255, false, 256},
-      {zftShortString, 0, 3, false, 0, 3, false, 1},  {zftNullString, 7, 0, false, 7, 7, false, 8},
-      {zftWideString, 20, 0, false, 20, 20, false, 42}, {zftWideString, -1, 0, false, -1, 0, false, 0},
+      {zftShortString, 10, 3, false, 10, 10, false, 11},
+      {zftShortString, 0, 3, false, 0, 0, false, 1},  {zftNullString, 7, 0, false, 7, 0, false, 8},
+      {zftNullString, 7, 9, false, 7, 7, false, 8},   {zftNullString, 7, -2, false, 7, -2, false, 8},
+      {zftWideString, 20, 0, false, 20, 0, false, 42}, {zftWideString, 20, 1, false, 20, 20, false, 42},
+      {zftWideString, -1, 0, false, -1, 0, false, 0},
       {zftGuid, 5, 5, false, 0, 0, false, 16},        {zftFmtBCD, 100, 70, false, 64, 63, false, 34},
       {zftFmtBCD, 0, 0, false, 1, 0, false, 3},       {zftFmtBCD, 10, 2, false, 10, 2, false, 7},
       {zftFmtBCD, 5, -3, false, 5, 0, false, 5},
@@ -304,6 +310,43 @@ TEST_F(FieldsTest, FieldsByNameWithAndWithoutTheHash) {
   EXPECT_EQ(info->GetUnits(), 10);
 }
 
+// A text field is fixed-width only when it was created with decimals above 0: its decimals become
+// its units, its text is stored without trailing blanks and padded to the units when read. With
+// decimals 0 the text is stored and read back as written.
+TEST_F(FieldsTest, TextFieldsAreFixedWidthOnlyWhenAskedFor) {
+  struct Case {
+    TzfFieldType type;
+    int32_t decPl, expDecPl;
+    std::vector<uint8_t> stored;
+    const char16_t* read;
+  } cases[] = {
+      {zftNullString, 0, 0, {'a', 'b', ' ', 0, 0, 0}, u"ab "},
+      {zftNullString, 2, 5, {'a', 'b', 0, 0, 0, 0}, u"ab   "},
+      {zftShortString, 0, 0, {3, 'a', 'b', ' ', 0, 0}, u"ab "},
+      {zftShortString, 9, 5, {2, 'a', 'b', 0, 0, 0}, u"ab   "},
+      {zftWideString, 0, 0, {'a', 0, 'b', 0, ' ', 0, 0, 0, 0, 0, 0, 0}, u"ab "},
+      {zftWideString, 1, 5, {'a', 0, 'b', 0, 0, 0, 0, 0, 0, 0, 0, 0}, u"ab   "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(rtl::Utf16ToUtf8(zfFieldTypeEnumName(c.type)) + " decimals " + std::to_string(c.decPl));
+    TTestDictionary dict;
+    TzfFieldsDescriptor fields(&dict);
+    TzfFieldDescriptor* f = fields.AddField(u"T", u"", c.type, 5, c.decPl, false, nullptr);
+    EXPECT_EQ(f->fdUnits, 5);
+    EXPECT_EQ(f->fdDecPl, c.expDecPl);
+    EXPECT_EQ(f->fdLength, static_cast<int32_t>(c.stored.size()));
+    EXPECT_EQ(Outcome([&] { f->CheckValid(false); }), u"ok");
+    std::vector<uint8_t> rec(static_cast<size_t>(fields.GetRecordLength()));
+    fields.InitRecord(rec.data());
+    fields.SetFieldAsVariant(rec.data(), 0, rtl::Variant::FromOleStr(u"ab "));
+    EXPECT_EQ(std::vector<uint8_t>(rec.begin(), rec.begin() + f->fdLength), c.stored);
+    EXPECT_EQ(fields.GetFieldAsVariant(rec.data(), 0).AsString(), c.read);
+    // What was read writes back the same bytes.
+    fields.SetFieldAsVariant(rec.data(), 0, fields.GetFieldAsVariant(rec.data(), 0));
+    EXPECT_EQ(std::vector<uint8_t>(rec.begin(), rec.begin() + f->fdLength), c.stored);
+  }
+}
+
 TEST_F(FieldsTest, VariantAccessAndFailedSetsKeepTheRecord) {
   TTestDictionary dict;
   TzfFieldsDescriptor fields(&dict);
@@ -324,7 +367,7 @@ TEST_F(FieldsTest, VariantAccessAndFailedSetsKeepTheRecord) {
   EXPECT_TRUE(fields.IsRecordFieldNull(0, rec.data()));
 
   fields.SetFieldAsVariant(rec.data(), 1, rtl::Variant(u"ab"));
-  EXPECT_EQ(fields.GetFieldAsVariant(rec.data(), 1).AsString(), u"ab  ");  // fixed length
+  EXPECT_EQ(fields.GetFieldAsVariant(rec.data(), 1).AsString(), u"ab");  // variable width: as written
   rec[4] = 2;
   uint16_t type, size, cp;
   bool isNull;

@@ -168,7 +168,7 @@ TEST(NativeValues, Refusals) {
       {"recrev -1", {zftRecRev, 0, 0, 0, 4}, Variant(-1), UnicodeString(outOfRange) + u"-1"},
       {"nullstring six letters", {zftNullString, 0, 5, 0, 6}, Variant(u"abcdef"),
        u"!Exception: Source string data is too wide (6) for the target field (5)"},
-      {"nullstring blanks go", {zftNullString, 0, 5, 0, 6}, Variant(u"abcde  "), u"ok"},
+      {"nullstring blanks go", {zftNullString, 0, 5, 0, 6}, Variant::FromOleStr(u"abcde  "), u"ok"},
       {"nullstring 8-bit too wide", {zftNullString, 0, 5, 0, 6}, Variant(rtl::AnsiString("abcdef")),
        u"!Exception: Source string data is too wide (6) for the target field (5)"},
       {"shortstring", {zftShortString, 0, 2, 0, 3}, Variant(u"abc"),
@@ -217,6 +217,58 @@ TEST(NativeValues, Refusals) {
     EXPECT_EQ(Outcome([&] { VariantToBuffer(c.f.type, c.f.cp, c.f.units, c.f.decpl, c.in, b.data(), c.f.length); }),
               c.outcome)
         << c.name;
+  }
+}
+
+// Trailing blanks of a text that is too long for a variable-width field go only for a wide (OLE)
+// string written to an 8-bit target (a ShortString only at code page 0) and for any Variant written
+// to a UTF-16 target, and only until the text fits; a fixed-width field loses them all.
+TEST(NativeValues, TrailingBlanksGoByVariantKindAndTarget) {
+  const Field nullStr{zftNullString, 0, 5, 0, 6}, memo{zftBlobMemo, 0, 0, 0, 6}, short0{zftShortString, 0, 5, 0, 6},
+      short1252{zftShortString, 1252, 5, 0, 6}, wide{zftWideString, 0, 5, 0, 12}, wideMemo{zftBlobWideMemo, 0, 0, 0, 12},
+      fixedNull{zftNullString, 0, 5, 5, 6}, fixedShort1252{zftShortString, 1252, 5, 5, 6};
+  const Variant ole = Variant::FromOleStr(u"abcde  "), uni = Variant(u"abcde  "),
+                ansi = Variant(rtl::AnsiString("abcde  ")), bytes = Variant::FromBytes({'a', 'b', 'c', 'd', 'e', ' ', ' '});
+  const UnicodeString tooWide = u"!Exception: Source string data is too wide (7) for the target field (5)";
+  const UnicodeString tooWideConverted = u"!Exception: Source string data is too wide for the target field (5)";
+  const char16_t* ansiFive = u"616263646500";
+  const char16_t* shortFive = u"056162636465";
+  const char16_t* wideFive = u"610062006300640065000000";
+  struct Case { const char* name; Field f; Variant in; UnicodeString outcome; };
+  const Case cases[] = {
+      {"wide string, nullstring", nullStr, ole, ansiFive},
+      {"wide string, blob memo", memo, ole, ansiFive},
+      {"wide string, shortstring cp 0", short0, ole, shortFive},
+      {"wide string, shortstring cp 1252", short1252, ole, tooWideConverted},
+      {"wide string, widestring", wide, ole, wideFive},
+      {"wide string, blob wide memo", wideMemo, ole, wideFive},
+      {"unicode string, nullstring", nullStr, uni, tooWide},
+      {"unicode string, blob memo", memo, uni, tooWide},
+      {"unicode string, shortstring cp 0", short0, uni, tooWide},
+      {"unicode string, shortstring cp 1252", short1252, uni, tooWideConverted},
+      {"unicode string, widestring", wide, uni, wideFive},
+      {"unicode string, blob wide memo", wideMemo, uni, wideFive},
+      {"8-bit string, nullstring", nullStr, ansi, tooWide},
+      {"8-bit string, shortstring cp 0", short0, ansi, tooWide},
+      {"8-bit string, widestring", wide, ansi, wideFive},
+      {"byte array, nullstring", nullStr, bytes, tooWide},
+      // Only while too long: the blank that lets the text fit stays.
+      {"wide string, nullstring, one blank stays", nullStr, Variant::FromOleStr(u"abcd   "), u"616263642000"},
+      {"unicode string, widestring, one blank stays", wide, Variant(u"abcd   "), u"610062006300640020000000"},
+      // A text that fits keeps its blanks whatever the Variant.
+      {"unicode string that fits, nullstring", nullStr, Variant(u"ab  "), u"616220200000"},
+      {"wide string that fits, widestring", wide, Variant::FromOleStr(u"ab "), u"610062002000000000000000"},
+      // A fixed-width field loses every trailing blank whatever the Variant and the code page.
+      {"unicode string, fixed nullstring", fixedNull, uni, ansiFive},
+      {"8-bit string, fixed nullstring", fixedNull, ansi, ansiFive},
+      {"byte array, fixed nullstring", fixedNull, bytes, ansiFive},
+      {"unicode string, fixed shortstring cp 1252", fixedShort1252, uni, shortFive},
+  };
+  for (const auto& c : cases) {
+    TByteDynArray b;
+    UnicodeString got = Outcome([&] { b = Write(c.f, c.in); });
+    if (got == u"ok") got = Hex(b);
+    EXPECT_EQ(got, c.outcome) << c.name;
   }
 }
 

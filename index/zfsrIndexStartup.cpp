@@ -1,0 +1,45 @@
+#include "index/zfsrIndexStartup.h"
+
+#include "dictionary/zfsdStartup.h"
+#include "index/zfsdFilterEngineBase.h"
+#include "index/zfsdFilterEngineCallback.h"
+#include "index/zfsdFilterEngineHub.h"
+#include "index/zfsdFilterEngineSQL.h"
+#include "index/zfsdFilterEngineSimpleExpression.h"
+#include "index/zfsdKeyEngineBase.h"
+#include "index/zfsdKeyEngineComp.h"
+#include "index/zfsdKeyEngineRef.h"
+#include "index/zfsdKeyFieldEngineBase.h"
+
+namespace zf {
+
+namespace {
+
+// Units in link order.
+rtl::TStartupList BuildList() {
+  rtl::TStartupList list;
+  list.Add(zfsdFilterEngineBaseUnit());
+  list.Add(zfsdFilterEngineCallbackUnit());
+  list.Add(zfsdFilterEngineSimpleExpressionUnit());
+  list.Add(zfsdFilterEngineSQLUnit());
+  list.Add(zfsdFilterEngineHubUnit());
+  list.Add(zfsdKeyFieldEngineBaseUnit());
+  list.Add(zfsdKeyEngineBaseUnit());
+  list.Add(zfsdKeyEngineRefUnit());
+  list.Add(zfsdKeyEngineCompUnit());
+  return list;
+}
+
+rtl::TLayerStartup& Layer() {
+  // The storage layer has no start-up list yet; once it has, it stands here below the index layer.
+  static rtl::TLayerStartup layer(&BuildList, &zfStartDictionary, &zfStopDictionary);
+  return layer;
+}
+
+}  // namespace
+
+void zfStartIndex() { Layer().Start(); }
+
+void zfStopIndex() { Layer().Stop(); }
+
+}  // namespace zf

@@ -1,0 +1,40 @@
+// What the field mappers and mapper engines ask of the cursors they are handed.
+//
+// A restructure, pack, backup or recovery maps records from a source server cursor into a target
+// server cursor. The server's cursor classes sit above this layer, so the mappers hold their
+// cursors through this small abstract class, which the server's base cursor implements with the
+// same operation names. Callers that map plain record buffers pass nullptr for either cursor;
+// only the mappers that need a table (BLOB copies, auto-increment numbering, the record context of
+// an error) use them.
+#pragma once
+#include <cstdint>
+
+#include "platform/rtl/rtlText.h"
+
+namespace zf {
+
+class TzfBaseTableDescriptor;
+
+class IzfMapperCursor {
+ public:
+  // The table descriptor of the cursor's table (root or nested); never nullptr.
+  virtual TzfBaseTableDescriptor* acGetTableDescriptor() = 0;
+  // The full name of the cursor's table (root and nested names joined).
+  virtual rtl::UnicodeString acGetFullName() = 0;
+  // The table's current auto-increment value in the cursor's transaction; 0 without an
+  // auto-increment engine.
+  virtual uint32_t sbcAutoIncGet() = 0;
+  // Sets the table's auto-increment value in the cursor's transaction without locks or checks;
+  // nothing without an auto-increment engine.
+  virtual void sbcAutoIncSetDirect(uint32_t aAutoInc) = 0;
+  // Copies at most aMaxLength bytes (0xFFFFFFFF: all) of BLOB aBlobNr of field aSrcFieldNo of
+  // aSrcCursor's table into a new BLOB of field aDestFieldNo of this cursor's table and answers
+  // its number in aDestBlobNr; answers an error code, 0 on success.
+  virtual uint32_t sbcBlobCopyPrim(IzfMapperCursor* aSrcCursor, int32_t aSrcFieldNo, int64_t aBlobNr,
+                                   int32_t aDestFieldNo, int64_t& aDestBlobNr, uint32_t aMaxLength) = 0;
+
+ protected:
+  ~IzfMapperCursor() = default;
+};
+
+}  // namespace zf
