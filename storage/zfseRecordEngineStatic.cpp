@@ -143,6 +143,7 @@ TzfRecordIteratorResult zfStaticRecoverBlock(const uint8_t* aBlock, const TzfSta
     if (aData) *aData = rec;
     ++passed;
     ++st.Records;
+    st.Slot = n;
     result = aIterator(aCookie, 0, rec);
     if (result == TzfRecordIteratorResult::rirStop) break;
   }

@@ -91,6 +91,7 @@ TzfRecordIteratorResult zfVariableRecoverBlock(const uint8_t* aBlock, uint32_t a
     }
     if (aData) *aData = aRecordBuffer;
     ++st.Records;
+    st.Slot = slot;
     result = aIterator(aCookie, 0, aRecordBuffer);
     if (result == TzfRecordIteratorResult::rirStop) break;
   }

@@ -27,6 +27,7 @@ struct TzfRecoverStats {
   uint32_t Skipped = 0;       // records or segments that could not be vouched for or decoded
   bool BlockValid = false;    // the block passed its structure's checker
   bool Recognised = false;    // signature and number matched: the block is of this engine
+  uint32_t Slot = 0;          // the slot of the record being handed on (for reports)
 };
 
 // Static engine references: block number in the high 32 bits, slot (1-based) in the low.
