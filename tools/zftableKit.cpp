@@ -76,7 +76,8 @@ std::vector<uint8_t> TKitTable::MakeRecord(uint32_t aID, std::mt19937_64& aRando
   return r;
 }
 
-std::vector<std::vector<uint8_t>> MakeTable(const std::string& aPath, const TMakeOptions& aOptions) {
+std::vector<std::vector<uint8_t>> MakeTable(const std::string& aPath, const TMakeOptions& aOptions,
+                                            std::vector<std::vector<uint8_t>>* aDeleted) {
   TKitTable table(aOptions.Smart);
   const uint32_t len = table.RecordLength();
   std::mt19937_64 random(aOptions.Seed);
@@ -167,6 +168,7 @@ std::vector<std::vector<uint8_t>> MakeTable(const std::string& aPath, const TMak
   std::vector<std::vector<uint8_t>> live;
   for (size_t i = 0; i < records.size(); ++i)
     if (!deleted[i]) live.push_back(std::move(records[i]));
+    else if (aDeleted) aDeleted->push_back(std::move(records[i]));
   return live;
 }
 

@@ -49,8 +49,10 @@ class TKitTable {
   uint32_t FRecordLength;
 };
 
-// Makes the file aPath (replacing it) and answers the records that stay after the deletions.
-std::vector<std::vector<uint8_t>> MakeTable(const std::string& aPath, const TMakeOptions& aOptions);
+// Makes the file aPath (replacing it) and answers the records that stay after the deletions;
+// aDeleted, when given, receives the deleted ones.
+std::vector<std::vector<uint8_t>> MakeTable(const std::string& aPath, const TMakeOptions& aOptions,
+                                            std::vector<std::vector<uint8_t>>* aDeleted = nullptr);
 
 struct TSalvageSummary {
   uint64_t Records = 0;
