@@ -73,6 +73,18 @@ TzfRecordIteratorResult zfVariableRecoverBlock(const uint8_t* aBlock, uint32_t a
   if (!check.Valid && zfCheckHeapBlock(aBlock, aU, zfHeapDataStart(kzfBlobHeapOwnerHeaderSize)).Valid) return result;
   st.Recognised = true;
   st.BlockValid = check.Valid;
+  if (!check.Valid) {
+    // More live entries than the block's live count means some entry turned live by damage: a
+    // deleted segment's entry cannot be told from a live one, so the block gives nothing rather
+    // than a deleted record.
+    uint32_t live = 0;
+    for (uint32_t slot = 1; slot <= check.SlotCount; ++slot)
+      if ((zfGetLE16(aBlock + aU - 6 - 2 * slot) & 3) == 0) ++live;
+    if (live > zfGetLE16(aBlock + h - 4)) {
+      st.Skipped = live;
+      return result;
+    }
+  }
   uint32_t seen = 0;
   for (uint32_t slot = 1; slot <= check.SlotCount; ++slot) {
     const uint32_t entry = zfGetLE16(aBlock + aU - 6 - 2 * slot);

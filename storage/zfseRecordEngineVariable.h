@@ -20,7 +20,9 @@
 //
 // Decoding is bounded on both sides: a raw segment must be exactly 1 + max(L, 9) bytes, a padded
 // compressed one exactly 10 with a pad count of 1..8, and the compression engine must consume its
-// input exactly; anything else is a damaged segment, never a half-decoded record.
+// input exactly; anything else is a damaged segment, never a half-decoded record. A damaged block
+// whose directory shows more live entries than its live count gives nothing: one of them is a
+// deleted segment whose entry was flipped live, and it cannot be told from the others.
 #pragma once
 #include <cstdint>
 
