@@ -1,10 +1,17 @@
 #include "storage/zfsrStartup.h"
 
 #include "dictionary/zfsdStartup.h"
+#include "storage/zfseAutoIncEngineSimple.h"
 #include "storage/zfseHeaderAccess.h"
+#include "storage/zfseStreamEngineSimple.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
 #include "storage/zfsrFileImpl.h"
+#include "storage/zfsrAutoIncEngineBase.h"
+#include "storage/zfsrBlockAccess.h"
+#include "storage/zfsrBufferManager.h"
+#include "storage/zfsrStreamEngineBase.h"
+#include "storage/zfsrSubEngineBase.h"
 #include "storage/zfsrTimeoutHandling.h"
 
 namespace zf {
@@ -18,6 +25,13 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsrEncryptionEngineBaseUnit());
   list.Add(zfsrFileUnit());
   list.Add(zfsrFileImplUnit());
+  list.Add(zfsrBufferManagerUnit());
+  list.Add(zfsrBlockAccessUnit());
+  list.Add(zfsrSubEngineBaseUnit());
+  list.Add(zfsrStreamEngineBaseUnit());
+  list.Add(zfseStreamEngineSimpleUnit());
+  list.Add(zfsrAutoIncEngineBaseUnit());
+  list.Add(zfseAutoIncEngineSimpleUnit());
   list.Add(zfseHeaderAccessUnit());
   return list;
 }
