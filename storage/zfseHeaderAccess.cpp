@@ -407,7 +407,9 @@ uint16_t Tzf2xFileHeaderAccess::RegisterHeaderSection(std::string_view aName, ui
 void Tzf2xFileHeaderAccess::ChangePassword(const rtl::UnicodeString& aNewPassword) {
   TzfBaseFile& file = *bfhaHeaderFile;
   if (!file.fiEncryptionEngine || !file.fiHeaderAccessFactory) TzfBaseFileHeaderAccess::ChangePassword(aNewPassword);
-  file.fiEncryptionEngine->ChangePassword(file.fiHeaderAccessFactory->GetEncryptionEngineHeader(Header), aNewPassword);
+  // The engine's area lies in block 0: the root table's header for a nested table.
+  PzfBlock block0 = bfhaMainHeader ? bfhaMainHeader->Header : Header;
+  file.fiEncryptionEngine->ChangePassword(file.fiHeaderAccessFactory->GetEncryptionEngineHeader(block0), aNewPassword);
 }
 
 rtl::TUnitInit& zfseHeaderAccessUnit() {

@@ -17,7 +17,7 @@ namespace zf {
 
 namespace {
 
-constexpr const char* kUnit = "zfsrBufferManager";
+constexpr const char* kUnit = "zfsrFile";
 
 // Removes "." and ".." components and doubled separators of an absolute path.
 rtl::UnicodeString NormalisePath(const rtl::UnicodeString& aPath) {

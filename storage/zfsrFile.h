@@ -22,6 +22,7 @@
 
 #include "dictionary/zfsdDataDictionary.h"
 #include "dictionary/zfsdFileDescriptor.h"
+#include "foundation/zfllConst.h"
 #include "foundation/zfllMemoryManager.h"
 #include "platform/rtl/rtlText.h"
 #include "storage/zfsrBlock.h"
@@ -240,8 +241,9 @@ class TzfBaseFile : public TzfObject {
   TzfBlockSignature fiHeaderSignature{};
   rtl::UnicodeString fiEncryptionEngineName;
   rtl::UnicodeString fiStreamEngineName;
-  // Engine version recorded at block 0 offset 36; the creator sets it before AddHeader.
-  int32_t fiZofrinVersion = 0;
+  // Engine version recorded at block 0 offset 36: read from block 0, or set by the creator
+  // before AddHeader (the engine's own version unless it sets another).
+  int32_t fiZofrinVersion = zfEngineVersion;
   uint32_t fiCheckSumSize = 0;
   TzfByteDynArray fiChecksum;
   bool fiCheckSumVerified = false;

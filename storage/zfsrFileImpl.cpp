@@ -23,7 +23,7 @@ namespace zf {
 
 namespace {
 
-constexpr const char* kUnit = "zfsrFileImplWin32";
+constexpr const char* kUnit = "zfsrFileImpl";
 // The descriptor value of a temporary file: open, but no OS file behind it.
 constexpr int kTemporaryHandle = INT_MAX;
 // CreateFileHandle flag: take no share lock (the dual file's read descriptor).
@@ -767,9 +767,10 @@ void TzfFlushThread::ThreadMain() {
           ftFlushCount.fetch_add(1);
         } catch (const EzfBaseException& e) {
           // The commit was reported done: the failure must reach the log and the file's next user.
+          // Logged first: whoever sees the file failed also sees the log line.
+          WriteStorageLog(u"Deferred flush failed: " + e.Message(), e.ErrorCode());
           ftFailureCount.fetch_add(1);
           file->MarkFlushFailed(e.ErrorCode(), e.Message());
-          WriteStorageLog(u"Deferred flush failed: " + e.Message(), e.ErrorCode());
         }
         file->dfiFlushingEvent.SetEvent();
       }
@@ -785,7 +786,7 @@ void TzfFlushThread::ThreadMain() {
 
 rtl::TUnitInit& zfsrFileImplUnit() {
   static rtl::TUnitInit unit(
-      "zfsrFileImplWin32",
+      "zfsrFileImpl",
       [] {
         if (!TzfBaseFile::TableFileInfoClass) TzfBaseFile::TableFileInfoClass = &TzfDualWin32File::ClassInfo();
         if (!TzfBaseFile::DefaultFileInfoClass) TzfBaseFile::DefaultFileInfoClass = &TzfBaseWin32File::ClassInfo();

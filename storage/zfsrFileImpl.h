@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -131,7 +132,8 @@ class TzfBaseWin32File : public TzfBaseFile {
 
   int dfiHandle = -1;
   std::vector<TzfBaseCachedBlock*> dfiWriteRequest;
-  bool dfiFlushRequestAdded = false;
+  // Queued for the flush thread (changed under its queue lock; read anywhere).
+  std::atomic<bool> dfiFlushRequestAdded{false};
   TzfBaseWin32File* dfiFlushRequestPrev = nullptr;
   TzfBaseWin32File* dfiFlushRequestNext = nullptr;
   TzfPadlock dfiFlushingPadlock;
