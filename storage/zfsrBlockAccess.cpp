@@ -108,7 +108,7 @@ TzfEvictResult TzfScratchBlock::CheckedEvict(bool aForce) {
 }
 
 TzfScratchBlockHandle TzfBufferManager::CreateScratchBlock(TzfBlockSizeAll aSize) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   TrimUnderPressure();
   // The ID is a creation serial, never 0, so a handle of a freed block whose slot was reused is
   // refused.
@@ -138,7 +138,7 @@ TzfScratchBlock* TzfBufferManager::LookupScratch(TzfScratchBlockHandle aHandle) 
 }
 
 void* TzfBufferManager::LockScratchBlock(TzfScratchBlockHandle aHandle) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   TrimUnderPressure();
   TzfScratchBlock* sb = LookupScratch(aHandle);
   void* p = sb->MappedAddress();
@@ -147,7 +147,7 @@ void* TzfBufferManager::LockScratchBlock(TzfScratchBlockHandle aHandle) {
 }
 
 void TzfBufferManager::UnlockScratchBlock(TzfScratchBlockHandle aHandle, void* aPointer) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   TzfScratchBlock* sb = LookupScratch(aHandle);
   ZF_ASSERT(sb->sbRefCount > 0 && sb->boCacheBlock && sb->boCacheBlock->cbState == TzfCacheBlockState::cbsMapped &&
                 aPointer == sb->boCacheBlock->cbBlock,
@@ -157,7 +157,7 @@ void TzfBufferManager::UnlockScratchBlock(TzfScratchBlockHandle aHandle, void* a
 }
 
 void TzfBufferManager::FreeScratchBlock(TzfScratchBlockHandle aHandle) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   TzfScratchBlock* sb = LookupScratch(aHandle);
   ZF_ASSERT(sb->sbRefCount == 0, kUnit);
   bmScratchBlocks[sb->sbSlot] = nullptr;

@@ -64,6 +64,8 @@ class TzfBlockObject : public TzfObject {
   TzfWasBulkLoaded boWasBulkLoaded = TzfWasBulkLoaded::wblNo;
   TzfBlockSizeAll boBlockSize = TzfBlockSizeAll::zfbs4k;
   uint32_t boBlockCacheHit[kzfCacheStateCount] = {};
+  // Set by lock-free hits, cleared by eviction, which then keeps the block one more round.
+  std::atomic<uint8_t> boFastUsed{0};
   uint32_t boBlockCacheEvict[kzfCacheStateCount] = {};
 };
 

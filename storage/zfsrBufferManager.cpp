@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "foundation/zfllTypes.h"
+#include "foundation/zfllSync.h"
 #include "platform/os/osSystem.h"
 #include "platform/rtl/rtlException.h"
 #include "storage/zfsrBlockAccess.h"
@@ -96,7 +97,7 @@ TzfBufferManager::~TzfBufferManager() {
 }
 
 void TzfBufferManager::ApplyMaxRAM(int32_t aMB) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   const bool physical = zfPhysicalBlockPoolsAvailable();
   int64_t maxRAM = aMB;
   if (!physical && maxRAM >= 1537) maxRAM = 1536;
@@ -119,7 +120,7 @@ void TzfBufferManager::ApplyMaxRAM(int32_t aMB) {
 }
 
 void TzfBufferManager::SetTempStore(TzfBaseTempStorage* aStore) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   if (aStore == bmTempStore) return;
   TzfBaseTempStorage* old = bmTempStore;
   // Every block held by the old store comes back into memory first; then every cache block and
@@ -145,7 +146,7 @@ void TzfBufferManager::SetTempStore(TzfBaseTempStorage* aStore) {
 }
 
 void TzfBufferManager::ApplyTempStoreSize(int64_t aSize) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   TzfBaseTempStorage* store = nullptr;
   if (aSize > 0 && zfTempStorageClass) {
     try {
@@ -280,6 +281,13 @@ void TzfBufferManager::bmRemoveExcessUsedBlocks(TzfCacheBlockState aState, bool 
       TzfBlockObject* o = bmBlockListHead[s][f][kUsed];
       while (o && (bmBlockListCount[s][f][kUsed] > bmMaxPages[s][f] || pressure)) {
         TzfBlockObject* next = o->boBlockNext[s];
+        if (o->boFastUsed.load(std::memory_order_relaxed) != 0) {
+          // Used without the padlock since the last round: one more round at the recent end.
+          o->boFastUsed.store(0, std::memory_order_relaxed);
+          UpdateBlockList(o, false);
+          o = next;
+          continue;
+        }
         const TzfEvictResult r = o->CheckedEvict(aForce);
         if (r == TzfEvictResult::erThis) {
           bmLastCheckFailed[s] = 0;
@@ -300,7 +308,7 @@ void TzfBufferManager::bmRemoveExcessUsedBlocks(TzfCacheBlockState aState, bool 
 }
 
 void TzfBufferManager::bmRemoveExcessBlocks(bool aForceMapped, bool aForceAllocated) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   const bool low = aForceAllocated && MemoryLow();
   if (aForceMapped && AnyReserveSpent()) bmChunkEmergency = Stamp();
   if (low) bmPhysicalEmergency = Stamp();
@@ -327,6 +335,55 @@ void TzfBufferManager::bmRemoveExcessBlocks(bool aForceMapped, bool aForceAlloca
       }
     }
   }
+}
+
+// ---- lock-free hits ---------------------------------------------------------------------------
+
+namespace {
+inline void CpuPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+int FastSlotOfThread() {
+  static std::atomic<int> next{0};
+  thread_local const int slot = next.fetch_add(1, std::memory_order_relaxed) % TzfBufferManager::kFastSlots;
+  return slot;
+}
+}  // namespace
+
+void TzfBufferManager::ExcludeFastReaders() {
+  bmFastWriter.store(1, std::memory_order_seq_cst);
+  for (TzfFastSlot& s : bmFastSlots)
+    while (s.Readers.load(std::memory_order_seq_cst) != 0) CpuPause();
+}
+
+int64_t TzfBufferManager::FastHits() const {
+  int64_t n = 0;
+  for (const TzfFastSlot& s : bmFastSlots) n += s.Hits.load(std::memory_order_relaxed);
+  return n;
+}
+
+PzfBlock TzfBufferManager::TryFastGetBlock(TzfBaseFile* aFile, TzfBaseTransaction* aTrans,
+                                           TzfBlockNumber aBlockNumber, TzfReleaseMethod& aReleaseMethod) {
+  if (aTrans && aTrans->IsSnapshot()) return nullptr;
+  TzfFastSlot& slot = bmFastSlots[FastSlotOfThread()];
+  slot.Readers.fetch_add(1, std::memory_order_seq_cst);
+  PzfBlock p = nullptr;
+  if (bmFastWriter.load(std::memory_order_seq_cst) == 0) {
+    TzfReadOnlyBlock* b = zfCacheFind(aFile, aBlockNumber);
+    if (b && (!aTrans || b->robTrans != aTrans) && b->boCacheBlock &&
+        b->boCacheBlock->cbState == S::cbsMapped) {
+      b->robRefCount.fetch_add(1, std::memory_order_acq_rel);
+      if (b->boFastUsed.load(std::memory_order_relaxed) == 0) b->boFastUsed.store(1, std::memory_order_relaxed);
+      p = b->boCacheBlock->cbBlock;
+      aReleaseMethod = {&TzfReadOnlyBlock::Release, b};
+      slot.Hits.fetch_add(1, std::memory_order_relaxed);
+    }
+  }
+  slot.Readers.fetch_sub(1, std::memory_order_release);
+  return p;
 }
 
 // ---- block objects ----------------------------------------------------------------------------
@@ -364,7 +421,7 @@ void TzfBufferManager::RemoveBlock(TzfReadOnlyBlock* aBlock) {
 uint32_t TzfBufferManager::AddFile(TzfBaseFile* aFile, TzfBaseTransaction* aTrans, const TzfUnicodeStrings& aPasswords,
                                    bool aMarkHeaderDirty, TzfReleaseMethod& aReleaseMethod, PzfBlock& aBlock,
                                    bool& aIsReadOnly) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   aReleaseMethod = {};
   aBlock = nullptr;
   aIsReadOnly = false;
@@ -401,7 +458,7 @@ uint32_t TzfBufferManager::AddFile(TzfBaseFile* aFile, TzfBaseTransaction* aTran
 }
 
 void TzfBufferManager::RemoveFile(TzfBaseFile* aFile) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   TzfBaseFile& fc = *aFile;
   while (fc.fiBlockListHead) RemoveBlock(fc.fiBlockListHead);
   while (fc.fiSnapShotLinkHead) delete fc.fiSnapShotLinkHead;
@@ -411,7 +468,7 @@ void TzfBufferManager::RemoveFile(TzfBaseFile* aFile) {
 
 PzfBlock TzfBufferManager::AddBlock(TzfBaseFile* aFile, TzfBaseTransaction* aTrans, TzfBlockNumber aBlockNumber,
                                     TzfReleaseMethod& aReleaseMethod) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   TrimUnderPressure();
   TzfReadOnlyBlock* b = FindOrCreateBlock(aFile, aBlockNumber, true);
   if (!aTrans) return b->Block(nullptr, false, aReleaseMethod);
@@ -422,7 +479,9 @@ PzfBlock TzfBufferManager::AddBlock(TzfBaseFile* aFile, TzfBaseTransaction* aTra
 
 PzfBlock TzfBufferManager::GetBlock(TzfBaseFile* aFile, TzfBaseTransaction* aTrans, TzfBlockNumber aBlockNumber,
                                     bool aMarkDirty, TzfReleaseMethod& aReleaseMethod) {
-  TzfPadlockGuard lock(bmPadlock);
+  if (!aMarkDirty)
+    if (PzfBlock p = TryFastGetBlock(aFile, aTrans, aBlockNumber, aReleaseMethod)) return p;
+  TzfBufferManagerLock lock(this);
   TzfBaseFile& fc = *aFile;
   TzfReadOnlyBlock* b = zfCacheFind(&fc, aBlockNumber);
   const bool created = b == nullptr;
@@ -445,7 +504,7 @@ PzfBlock TzfBufferManager::GetBlock(TzfBaseFile* aFile, TzfBaseTransaction* aTra
 
 void TzfBufferManager::DirtyBlock(TzfBaseFile* aFile, TzfBlockNumber aBlockNumber, TzfBaseTransaction* aTrans,
                                   PzfBlock& aModifiableBlock) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   TzfReadOnlyBlock* b = zfCacheFind(aFile, aBlockNumber);
   if (!b) return;
   TrimUnderPressure();
@@ -457,7 +516,7 @@ void TzfBufferManager::DirtyBlock(TzfBaseFile* aFile, TzfBlockNumber aBlockNumbe
 }
 
 void TzfBufferManager::DiscardBlock(TzfBaseFile* aFile, TzfBlockNumber aBlockNumber, TzfBaseTransaction* aTrans) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   TzfReadOnlyBlock* b = zfCacheFind(aFile, aBlockNumber);
   if (!b) return;
   b->MakeDirty(aTrans);
@@ -467,22 +526,22 @@ void TzfBufferManager::DiscardBlock(TzfBaseFile* aFile, TzfBlockNumber aBlockNum
 // ---- LSNs and snapshot IDs --------------------------------------------------------------------
 
 TzfLSN TzfBufferManager::AllocateLSN() {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   return ++bmCurrentLSN;
 }
 
 TzfLSN TzfBufferManager::ReadCurrentLSN() {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   return bmCurrentLSN;
 }
 
 void TzfBufferManager::RaiseCurrentLSN(TzfLSN aLSN) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   if (aLSN > bmCurrentLSN) bmCurrentLSN = aLSN;
 }
 
 void TzfBufferManager::RegisterSnapshot(TzfBaseTransaction* aTrans) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   int32_t id = 0;
   while (size_t(id) / 8 < bmSnapShotFlags.size() && (bmSnapShotFlags[size_t(id) / 8] >> (id % 8)) & 1) ++id;
   if (size_t(id) / 8 >= bmSnapShotFlags.size()) bmSnapShotFlags.push_back(0);
@@ -494,7 +553,7 @@ void TzfBufferManager::RegisterSnapshot(TzfBaseTransaction* aTrans) {
 }
 
 void TzfBufferManager::UnregisterSnapshot(TzfBaseTransaction* aTrans) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   const int32_t id = aTrans->btSnapshotID;
   if (id < 0 || size_t(id) >= bmSnapShotTrans.size() || bmSnapShotTrans[size_t(id)] != aTrans) return;
   bmSnapShotTrans[size_t(id)] = nullptr;

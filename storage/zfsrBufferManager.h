@@ -46,8 +46,15 @@ class TzfBufferManager : public TzfObject {
   // Every block must have left the cache (assertion); frees the temporary store and the log.
   ~TzfBufferManager() override;
 
-  void Lock() { bmPadlock.Lock(); }
-  void Unlock() { bmPadlock.Unlock(); }
+  // The padlock; the outermost Lock also keeps lock-free readers out until the outermost Unlock.
+  void Lock() {
+    bmPadlock.Lock();
+    if (bmLockDepth++ == 0) ExcludeFastReaders();
+  }
+  void Unlock() {
+    if (--bmLockDepth == 0) bmFastWriter.store(0, std::memory_order_release);
+    bmPadlock.Unlock();
+  }
 
   // Sets the RAM budget in MB (capped by the machine's memory, see the unit's source).
   void ApplyMaxRAM(int32_t aMB);
@@ -119,6 +126,27 @@ class TzfBufferManager : public TzfObject {
   void RecoverFromFailedFlush(TzfBaseFile* aFile);
   TzfScratchBlock* LookupScratch(TzfScratchBlockHandle aHandle);
   void FreeScratchBlocks();
+
+  // ---- lock-free hits ----------------------------------------------------------------------
+  // A read of committed content of a cached, mapped block (no transaction, or one that does not
+  // modify the block, and not a snapshot) may take the block without the padlock: the reader
+  // announces itself in its slot, checks that no thread holds the padlock, takes the reference
+  // and leaves. The padlock's outermost holder waits until every slot is empty before it changes
+  // anything, and keeps new readers out until it lets go. Such a hit does not move the block in
+  // the recently-used list; it marks the block used, and eviction gives a marked block one more
+  // round at the recently used end.
+  static constexpr int kFastSlots = 16;
+  struct alignas(64) TzfFastSlot {
+    std::atomic<int32_t> Readers{0};
+    std::atomic<int64_t> Hits{0};
+  };
+  PzfBlock TryFastGetBlock(TzfBaseFile* aFile, TzfBaseTransaction* aTrans, TzfBlockNumber aBlockNumber,
+                           TzfReleaseMethod& aReleaseMethod);
+  void ExcludeFastReaders();
+  int64_t FastHits() const;
+  TzfFastSlot bmFastSlots[kFastSlots];
+  alignas(64) std::atomic<uint32_t> bmFastWriter{0};
+  int32_t bmLockDepth = 0;  // changed only by the padlock's owner
 
   // ---- state ------------------------------------------------------------------------------
   TzfPadlock bmPadlock;

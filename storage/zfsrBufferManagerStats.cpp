@@ -84,7 +84,7 @@ void TzfBufferManager::GetStatsValuesStatic(std::vector<UnicodeString>& aList) {
 }
 
 void TzfBufferManager::GetStatsValues(std::vector<UnicodeString>& aList) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   auto used = [&](int s) { return bmBlockListCount[s][0][kUsed] + bmBlockListCount[s][1][kUsed]; };
   auto budget = [&](int s) { return bmMaxPages[s][0] + bmMaxPages[s][1]; };
   for (Row r : Rows()) {
@@ -100,7 +100,7 @@ void TzfBufferManager::GetStatsValues(std::vector<UnicodeString>& aList) {
       case Row::Miss: aList.push_back(Number(bmBlockCacheHit[kS][0][0])); break;
       case Row::HitAlloc: aList.push_back(Number(bmBlockCacheHit[kA][0][0])); break;
       case Row::HitAllocBulk: aList.push_back(Number(bmBlockCacheHit[kA][0][1])); break;
-      case Row::HitMapped: aList.push_back(Number(bmBlockCacheHit[kM][0][0])); break;
+      case Row::HitMapped: aList.push_back(Number(bmBlockCacheHit[kM][0][0] + FastHits())); break;
       case Row::EvictMapped: aList.push_back(Number(bmBlockCacheEvict[kM][0][0])); break;
       case Row::EvictAlloc: aList.push_back(Number(bmBlockCacheEvict[kA][0][0])); break;
       case Row::EvictAllocBulk: aList.push_back(Number(bmBlockCacheEvict[kA][0][1])); break;

@@ -23,7 +23,7 @@ bool HasDirtyBlocks(TzfBaseTransaction* aTrans, TzfBaseFile* aFile) {
 }  // namespace
 
 void TzfBufferManager::CommitTransaction(TzfBaseTransaction* aTrans, TzfFlushList* aFlushList, bool aIsWTCommit) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   TzfBaseTransactionLevel* level = aTrans->CurrentLevel();
   ZF_ASSERT(level != nullptr, kUnit);
   if (level->EffectiveLevel() == 0) {
@@ -130,7 +130,7 @@ void TzfBufferManager::RollbackLevel(TzfBaseTransaction* aTrans, TzfBaseTransact
 }
 
 void TzfBufferManager::RollbackTransaction(TzfBaseTransaction* aTrans) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   TzfBaseTransactionLevel* level = aTrans->CurrentLevel();
   if (!level) return;
   // The outermost level's effective level is 0; a nested one has its own level object.
@@ -138,12 +138,12 @@ void TzfBufferManager::RollbackTransaction(TzfBaseTransaction* aTrans) {
 }
 
 void TzfBufferManager::RollbackTransactionLevel(TzfBaseTransactionLevel* aTransLevel) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   RollbackLevel(aTransLevel->tlTransaction, aTransLevel);
 }
 
 void TzfBufferManager::RecoverFromFailedFlush(TzfBaseFile* aFile) {
-  TzfPadlockGuard lock(bmPadlock);
+  TzfBufferManagerLock lock(this);
   // The file takes back its queued write-outs (each block gets its newest pre-image back or is
   // marked); marked blocks are then dropped, so that their disk content is read again.
   aFile->RollbackUnwritten();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/rtl/rtlException.h"
+#include "platform/rtl/rtlFormat.h"
 #include "zfsrCacheTestSupport.h"
 
 namespace zf::test {
@@ -183,6 +184,10 @@ TEST_F(BufferManagerTest, DirtyCopiesGoToTheTemporaryStoreAndComeBack) {
   for (size_t i = 0; i < n.size(); ++i) Poke(a, &t, n[i], uint8_t(i));
   BM->bmRemoveExcessBlocks(true, true);
   EXPECT_GT(store->Writes, 0) << "copies beyond the budget were stored";
+  std::vector<UnicodeString> values;
+  BM->GetStatsValues(values);
+  EXPECT_EQ(values.back(), rtl::Format(u"%.0n kbyte", {double(store->StorageInUse() / 1024)}));
+  EXPECT_NE(values.back(), u"0 kbyte");
   for (size_t i = 0; i < n.size(); ++i) ASSERT_EQ(Peek(a, &t, n[i]), uint8_t(i)) << i;
   t.Commit();
   for (size_t i = 0; i < n.size(); ++i) ASSERT_EQ(a->DiskBlock(n[i])[16], uint8_t(i)) << i;

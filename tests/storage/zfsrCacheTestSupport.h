@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "dictionary/zfsdStartup.h"
+#include "storage/zfsrStartup.h"
 #include "foundation/zfllErrors.h"
 #include "storage/zfsrBlockAccess.h"
 #include "storage/zfsrBufferManager.h"
@@ -198,10 +198,7 @@ class TTestTrans : public TzfBaseTransaction {
 class TCacheTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    zfStartDictionary();
-    zfsrEncryptionEngineBaseUnit().Initialize();
-    zfseHeaderAccessUnit().Initialize();
-    zfsrBufferManagerUnit().Initialize();
+    zfStartStorage();
     FSavedLow = TzfBufferManager::bmMemoryLow;
     TzfBufferManager::bmMemoryLow = [] { return false; };
     BM = std::make_unique<TzfBufferManager>(u"/tmp");
@@ -211,10 +208,7 @@ class TCacheTest : public ::testing::Test {
     Files.clear();
     BM.reset();
     TzfBufferManager::bmMemoryLow = FSavedLow;
-    zfsrBufferManagerUnit().Finalize();
-    zfseHeaderAccessUnit().Finalize();
-    zfsrEncryptionEngineBaseUnit().Finalize();
-    zfStopDictionary();
+    zfStopStorage();
   }
 
   // A new version-2 table file of 4 KB blocks, its header committed and written.
