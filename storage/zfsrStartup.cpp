@@ -3,6 +3,7 @@
 #include "dictionary/zfsdStartup.h"
 #include "storage/zfseAutoIncEngineSimple.h"
 #include "storage/zfseHeaderAccess.h"
+#include "storage/zfseRecordEngineStatic.h"
 #include "storage/zfseStreamEngineSimple.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
@@ -32,6 +33,8 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfseStreamEngineSimpleUnit());
   list.Add(zfsrAutoIncEngineBaseUnit());
   list.Add(zfseAutoIncEngineSimpleUnit());
+  list.Add(zfsrRecordEngineBaseUnit());
+  list.Add(zfseRecordEngineStaticUnit());
   list.Add(zfseHeaderAccessUnit());
   return list;
 }
