@@ -4,6 +4,7 @@
 #include "storage/zfseAutoIncEngineSimple.h"
 #include "storage/zfseHeaderAccess.h"
 #include "storage/zfseRecordEngineStatic.h"
+#include "storage/zfseRecordEngineVariable.h"
 #include "storage/zfseStreamEngineSimple.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
@@ -35,6 +36,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfseAutoIncEngineSimpleUnit());
   list.Add(zfsrRecordEngineBaseUnit());
   list.Add(zfseRecordEngineStaticUnit());
+  list.Add(zfseRecordEngineVariableUnit());
   list.Add(zfseHeaderAccessUnit());
   return list;
 }
