@@ -1,15 +1,16 @@
 #include "index/zfsrIndexStartup.h"
 
-#include "dictionary/zfsdStartup.h"
 #include "index/zfsdFilterEngineBase.h"
 #include "index/zfsdFilterEngineCallback.h"
 #include "index/zfsdFilterEngineHub.h"
 #include "index/zfsdFilterEngineSQL.h"
 #include "index/zfsdFilterEngineSimpleExpression.h"
+#include "index/zfsdFilterFactories.h"
 #include "index/zfsdKeyEngineBase.h"
 #include "index/zfsdKeyEngineComp.h"
 #include "index/zfsdKeyEngineRef.h"
 #include "index/zfsdKeyFieldEngineBase.h"
+#include "storage/zfsrStartup.h"
 
 namespace zf {
 
@@ -23,6 +24,7 @@ rtl::TStartupList BuildList() {
   list.Add(zfsdFilterEngineSimpleExpressionUnit());
   list.Add(zfsdFilterEngineSQLUnit());
   list.Add(zfsdFilterEngineHubUnit());
+  list.Add(zfsdFilterFactoriesUnit());
   list.Add(zfsdKeyFieldEngineBaseUnit());
   list.Add(zfsdKeyEngineBaseUnit());
   list.Add(zfsdKeyEngineRefUnit());
@@ -31,8 +33,7 @@ rtl::TStartupList BuildList() {
 }
 
 rtl::TLayerStartup& Layer() {
-  // The storage layer has no start-up list yet; once it has, it stands here below the index layer.
-  static rtl::TLayerStartup layer(&BuildList, &zfStartDictionary, &zfStopDictionary);
+  static rtl::TLayerStartup layer(&BuildList, &zfStartStorage, &zfStopStorage);
   return layer;
 }
 

@@ -21,7 +21,6 @@
 
 namespace zf {
 
-struct TzfBaseFile;
 
 ZF_DECLARE_ENGINE_EXCEPTION(EzfBaseJournalEngineException, EzfBaseException)
 
