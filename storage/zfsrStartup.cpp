@@ -3,6 +3,7 @@
 #include "dictionary/zfsdStartup.h"
 #include "storage/zfseAutoIncEngineSimple.h"
 #include "storage/zfseHeaderAccess.h"
+#include "storage/zfseJournalEngine.h"
 #include "storage/zfseRecordEngineStatic.h"
 #include "storage/zfseRecordEngineVariable.h"
 #include "storage/zfseStreamEngineSimple.h"
@@ -12,6 +13,8 @@
 #include "storage/zfsrAutoIncEngineBase.h"
 #include "storage/zfsrBlockAccess.h"
 #include "storage/zfsrBufferManager.h"
+#include "storage/zfsrDataDictionary.h"
+#include "storage/zfsrFileHandling.h"
 #include "storage/zfsrStreamEngineBase.h"
 #include "storage/zfsrSubEngineBase.h"
 #include "storage/zfsrTimeoutHandling.h"
@@ -38,6 +41,9 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfseRecordEngineStaticUnit());
   list.Add(zfseRecordEngineVariableUnit());
   list.Add(zfseHeaderAccessUnit());
+  list.Add(zfsrFileHandlingUnit());
+  list.Add(zfsrDataDictionaryUnit());
+  list.Add(zfseJournalEngineUnit());
   return list;
 }
 
