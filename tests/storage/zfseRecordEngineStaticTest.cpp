@@ -9,6 +9,7 @@
 
 #include "foundation/zfllErrors.h"
 #include "storage/zfseRecordEngineStatic.h"
+#include "dictionary/zfsdFileDescriptor.h"
 #include "storage/zfseRecordEngineVariable.h"
 #include "storage/zfsrTimeoutHandling.h"
 #include "tools/zftableKit.h"
@@ -385,6 +386,24 @@ TEST_F(VariableEngineTest, ForwardCyclesAreDamagedRecordsNotLoops) {
   EXPECT_EQ(RaisedCode([&] { Engine->ReadRecord(&t, b, nullptr); }), zfErrFileCorrupt);
   t.Rollback();
   Engine->Rollback(&t);
+}
+
+
+// The descriptor check raises the record file's block size until a record fits, for both engines,
+// and refuses a record no block holds.
+TEST(RecordEngineCheck, RaisesTheBlockSizeOrRefusesTheRecord) {
+  zfStartStorage();
+  for (const bool variable : {false, true}) {
+    kit::TKitTable table(false);
+    table.UseEngine(variable, false);
+    table.Fields().AddField(u"Blob", u"", zftByteArray, 5000, 0, false, nullptr);
+    TzfBaseRecordEngine::CheckValidDescriptor(*table.Dict);
+    EXPECT_EQ(table.Dict->ddFilesDescriptor->FileDescriptor[0]->fdBlockSize, TzfBlockSize::zfbs8k) << variable;
+    table.Fields().AddField(u"Huge", u"", zftByteArray, 60420, 0, false, nullptr);
+    EXPECT_EQ(RaisedCode([&] { TzfBaseRecordEngine::CheckValidDescriptor(*table.Dict); }), zfErrMaxRecordSizeExceeded)
+        << variable;
+  }
+  zfStopStorage();
 }
 
 }  // namespace
