@@ -4,6 +4,9 @@
 #include "storage/zfseAutoIncEngineSimple.h"
 #include "storage/zfseHeaderAccess.h"
 #include "storage/zfseJournalEngine.h"
+#include "storage/zfseRecordEngineStatic.h"
+#include "storage/zfseRecordEngineVariable.h"
+#include "storage/zfsrRecordCompressionEngineBase.h"
 #include "storage/zfseStreamEngineSimple.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
@@ -35,6 +38,10 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfseStreamEngineSimpleUnit());
   list.Add(zfsrAutoIncEngineBaseUnit());
   list.Add(zfseAutoIncEngineSimpleUnit());
+  list.Add(zfsrRecordCompressionEngineBaseUnit());
+  list.Add(zfsrRecordEngineBaseUnit());
+  list.Add(zfseRecordEngineStaticUnit());
+  list.Add(zfseRecordEngineVariableUnit());
   list.Add(zfseHeaderAccessUnit());
   list.Add(zfsrFileHandlingUnit());
   list.Add(zfsrDataDictionaryUnit());
