@@ -84,6 +84,8 @@ class TzfStaticKeyBstarTreeIndexEngine : public TzfBaseIndexEngine {
   bool PrevKey(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath, TzfBaseFilterEngine* aKeyFilter) override;
   void ValidateIndexPath(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath) override;
   void GetKeyCount(TzfIndexNodeStore& aTrans, uint32_t& aCount) override;
+  // The bottom-up builder (zfseIndexEngineStaticKeyBstarTreeBulk.h).
+  std::unique_ptr<TzfBaseBulkBuilder> CreateBulkBuilder(TzfIndexNodeStore& aTrans) override;
 
   // ---- Scans, record numbers, estimates (zfseIndexEngineStaticKeyBstarTreeScan.cpp) ----
   // Walks the range in key order (backward: from its end) handing each key that passes the key

@@ -68,6 +68,7 @@ enum class TzfKeyErrorType : uint8_t { etInsert, etDelete, etModifyDelete, etMod
 using enum TzfKeyErrorType;
 
 class TzfBaseIndexEngine;
+class TzfBaseBulkBuilder;
 
 class TzfBaseIndexPath : public TzfPersistent {
  public:
@@ -168,6 +169,9 @@ class TzfBaseIndexEngine : public TzfPersistent {
   virtual bool PrevKey(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath, TzfBaseFilterEngine* aKeyFilter) = 0;
   virtual void ValidateIndexPath(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath) = 0;
   virtual void GetKeyCount(TzfIndexNodeStore& aTrans, uint32_t& aCount) = 0;
+  // A builder that fills this empty index (key by key unless the engine has a faster one); the
+  // caller owns it. 15511 when the index is not empty.
+  virtual std::unique_ptr<TzfBaseBulkBuilder> CreateBulkBuilder(TzfIndexNodeStore& aTrans);
   // Sets the key error text as the thread's pending message for 9729 and answers 9729.
   uint32_t GetKeyError(TzfKeyErrorType aErrorType, const uint8_t* aKey, int64_t aRefNr);
   bool NLSVersionChanged() const { return bieKeyEngine->bkeNLSVersionChanged; }
