@@ -84,6 +84,8 @@ class TzfStaticKeyBstarTreeIndexEngine : public TzfBaseIndexEngine {
   bool PrevKey(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath, TzfBaseFilterEngine* aKeyFilter) override;
   void ValidateIndexPath(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath) override;
   void GetKeyCount(TzfIndexNodeStore& aTrans, uint32_t& aCount) override;
+  // Rewrites the index number in every node of the tree, then takes the number.
+  void SetIndexNumber(TzfIndexNodeStore& aTrans, int32_t aNumber) override;
   // The bottom-up builder (zfseIndexEngineStaticKeyBstarTreeBulk.h).
   std::unique_ptr<TzfBaseBulkBuilder> CreateBulkBuilder(TzfIndexNodeStore& aTrans) override;
 

@@ -172,6 +172,9 @@ class TzfBaseIndexEngine : public TzfPersistent {
   // A builder that fills this empty index (key by key unless the engine has a faster one); the
   // caller owns it. 15511 when the index is not empty.
   virtual std::unique_ptr<TzfBaseBulkBuilder> CreateBulkBuilder(TzfIndexNodeStore& aTrans);
+  // The index moved to another number (an index below it was removed): the engine and whatever
+  // of its stored data carries the number follow.
+  virtual void SetIndexNumber(TzfIndexNodeStore& aTrans, int32_t aNumber) { bieIndexNumber = aNumber; }
   // Sets the key error text as the thread's pending message for 9729 and answers 9729.
   uint32_t GetKeyError(TzfKeyErrorType aErrorType, const uint8_t* aKey, int64_t aRefNr);
   bool NLSVersionChanged() const { return bieKeyEngine->bkeNLSVersionChanged; }
