@@ -65,6 +65,8 @@ class TzfStaticKeyBstarTreeIndexEngine : public TzfBaseIndexEngine {
   TzfStaticKeyBstarTreeIndexEngine(const TzfIndexEngineParams& aParams, std::unique_ptr<TzfBaseKeyEngine> aKeyEngine,
                                    uint32_t aUsableBlockSize, TRandom aRandom = nullptr);
   const char16_t* ClassName() const override { return u"TzfStaticKeyBstarTreeIndexEngine"; }
+  // Registered as the default index engine ("zf1xDefault").
+  static const TzfIndexEngineClass& ClassInfo();
 
   // The smallest usable block size that holds four internal and three leaf entries for these keys.
   static uint32_t NeededUsableBlockSize(uint32_t aKeyLength, bool aDups, bool aDupsNullOnly, bool aCanContainNulls,
@@ -138,5 +140,7 @@ class TzfStaticKeyBstarTreeIndexEngine : public TzfBaseIndexEngine {
   friend class TzfBstarTreeOperation;
   TRandom ieRandom;
 };
+
+rtl::TUnitInit& zfseIndexEngineStaticKeyBstarTreeUnit();
 
 }  // namespace zf

@@ -256,4 +256,24 @@ std::unique_ptr<TzfBaseBulkBuilder> TzfStaticKeyBstarTreeIndexEngine::CreateBulk
   return std::make_unique<TzfStaticKeyBstarTreeIndexBulkBuilder>(aTrans, *this);
 }
 
+const TzfIndexEngineClass& TzfStaticKeyBstarTreeIndexEngine::ClassInfo() {
+  static const TzfIndexEngineClass info(
+      u"TzfStaticKeyBstarTreeIndexEngine", &TzfBaseIndexEngine::KindInfo(), nullptr,
+      [](const TzfIndexEngineParams& aParams, std::unique_ptr<TzfBaseKeyEngine> aKeyEngine,
+         uint32_t aUsableBlockSize) -> std::unique_ptr<TzfBaseIndexEngine> {
+        return std::make_unique<TzfStaticKeyBstarTreeIndexEngine>(aParams, std::move(aKeyEngine), aUsableBlockSize);
+      });
+  return info;
+}
+
+namespace {
+void Init() { TzfBaseSubEngine::RegisterEngine(TzfStaticKeyBstarTreeIndexEngine::ClassInfo(), zfDefaultEngineName); }
+void Fini() { TzfBaseSubEngine::UnregisterEngine(TzfStaticKeyBstarTreeIndexEngine::ClassInfo()); }
+}  // namespace
+
+rtl::TUnitInit& zfseIndexEngineStaticKeyBstarTreeUnit() {
+  static rtl::TUnitInit unit("zfseIndexEngineStaticKeyBstarTree", &Init, &Fini);
+  return unit;
+}
+
 }  // namespace zf

@@ -38,4 +38,19 @@ std::unique_ptr<TzfBaseBulkBuilder> TzfBaseIndexEngine::CreateBulkBuilder(TzfInd
   return std::make_unique<TzfDefaultIndexBulkBuilder>(aTrans, *this);
 }
 
+const TzfIndexEngineClass& TzfBaseIndexEngine::KindInfo() {
+  static const TzfIndexEngineClass info(u"TzfBaseIndexEngine", &TzfBaseSubEngine::ClassInfo(),
+                                        &zfFamilyList<TzfBaseIndexEngine>, nullptr);
+  return info;
+}
+
+std::unique_ptr<TzfBaseIndexEngine> TzfBaseIndexEngine::CreateEngine(const UnicodeString& aName,
+                                                                     const TzfIndexEngineParams& aParams,
+                                                                     std::unique_ptr<TzfBaseKeyEngine> aKeyEngine,
+                                                                     uint32_t aUsableBlockSize) {
+  const auto& c = zfFindSubEngine<TzfIndexEngineClass, EzfBaseIndexEngineException>(KindInfo(), aName);
+  if (!c.Create) zfRaiseUnknownSubEngine<EzfBaseIndexEngineException>(KindInfo(), aName);
+  return c.Create(aParams, std::move(aKeyEngine), aUsableBlockSize);
+}
+
 }  // namespace zf

@@ -18,6 +18,7 @@
 #include "index/zfsdFilterEngineBase.h"
 #include "index/zfsdKeyEngineBase.h"
 #include "index/zfseIndexBase.h"
+#include "storage/zfsrSubEngineBase.h"
 
 namespace zf {
 
@@ -146,8 +147,27 @@ struct TzfIndexEngineParams {
 
 ZF_DECLARE_ENGINE_EXCEPTION(EzfStaticKeyBstarTreeIndexEngineException, EzfBaseIndexEngineException)
 
+// Class info of an index engine class in the sub-engine registry of the kind "Index".
+struct TzfIndexEngineClass : TzfSubEngineClass {
+  using TCreate = std::unique_ptr<TzfBaseIndexEngine> (*)(const TzfIndexEngineParams& aParams,
+                                                          std::unique_ptr<TzfBaseKeyEngine> aKeyEngine,
+                                                          uint32_t aUsableBlockSize);
+  constexpr TzfIndexEngineClass(const char16_t* aName, const TzfRegisterableClass* aParent, TzfGetListProc aGetList,
+                                TCreate aCreate)
+      : TzfSubEngineClass(aName, aParent, aGetList, u"Index", nullptr), Create(aCreate) {}
+  TCreate Create;
+};
+
 class TzfBaseIndexEngine : public TzfPersistent {
  public:
+  // The kind's class info (its registry holds the index engines by name).
+  static const TzfIndexEngineClass& KindInfo();
+  // The engine registered under aName (an index descriptor's engine name), made for these
+  // parameters; 15503 "Unknown Index engine: ..." for a name not registered.
+  static std::unique_ptr<TzfBaseIndexEngine> CreateEngine(const UnicodeString& aName,
+                                                          const TzfIndexEngineParams& aParams,
+                                                          std::unique_ptr<TzfBaseKeyEngine> aKeyEngine,
+                                                          uint32_t aUsableBlockSize);
   TzfBaseIndexEngine(const TzfIndexEngineParams& aParams, std::unique_ptr<TzfBaseKeyEngine> aKeyEngine);
   ~TzfBaseIndexEngine() override;
   const char16_t* ClassName() const override { return u"TzfBaseIndexEngine"; }

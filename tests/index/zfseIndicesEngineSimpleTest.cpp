@@ -324,5 +324,18 @@ TEST_F(IndicesEngineTest, BulkBuilders) {
   ExpectConsistent(three, model, "bulk");
 }
 
+TEST_F(IndicesEngineTest, IndexEnginesAreFoundByName) {
+  TzfIndexEngineParams p;
+  auto e = TzfBaseIndexEngine::CreateEngine(u"ZF1XDEFAULT", p, TzfBaseKeyEngine::CreateFor(*Keys[0]), 4092);
+  EXPECT_NE(dynamic_cast<TzfStaticKeyBstarTreeIndexEngine*>(e.get()), nullptr);
+  try {
+    TzfBaseIndexEngine::CreateEngine(u"NoSuch", p, TzfBaseKeyEngine::CreateFor(*Keys[0]), 4092);
+    ADD_FAILURE() << "an unknown engine was made";
+  } catch (const EzfBaseException& ex) {
+    EXPECT_EQ(ex.GetErrorCode(), zfErrSubEngineNotSupported);
+    EXPECT_NE(ex.Message().find(u"Unknown Index engine: \"NoSuch\""), UnicodeString::npos);
+  }
+}
+
 }  // namespace
 }  // namespace zf::test
