@@ -25,11 +25,13 @@
 #include <vector>
 
 #include "foundation/zfllException.h"
-#include "storage/zfsrBlock.h"  // the little-endian cell helpers
+#include "storage/zfsrBlock.h"
 
 namespace zf {
 
 ZF_DECLARE_ENGINE_EXCEPTION(EzfBaseIndexEngineException, EzfBaseException)
+
+// Little-endian cells: zfGetLE16/32/64 and zfPutLE16/32/64 of the storage layer's block helpers.
 
 // ---- Common header of index blocks ----
 inline constexpr uint32_t zfIndexNoBlock = 0xFFFFFFFFu;  // -1: no block (empty index, no neighbour)
