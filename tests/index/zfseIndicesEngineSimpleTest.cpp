@@ -13,6 +13,7 @@
 #include "index/zfseIndexEngineStaticKeyBstarTreeBulk.h"
 #include "index/zfseIndexNodeStoreMemory.h"
 #include "index/zfseIndicesEngineSimple.h"
+#include "index/zfsdKeyEngineComp.h"
 #include "storage/zfsrTimeoutHandling.h"
 #include "tests/index/zfsrIndexTestUtil.h"
 
@@ -34,6 +35,17 @@ class TMemFile : public TzfIndexFileAccess {
   TzfMemoryIndexNodeStore Mem{4092, u"table.idx"};
   bool HasSection = false;
   uint32_t Section = zfIndexNoBlock;
+};
+
+// A composite key engine that cannot build the key of one reference number.
+class TFailingKeyEngine : public TzfCompKeyEngine {
+ public:
+  using TzfCompKeyEngine::TzfCompKeyEngine;
+  uint32_t BuildKey(const uint8_t* aRecord, uint8_t* aKey, int64_t aRefNr, bool aIgnoreFilter) override {
+    if (aRefNr == FailRef) return zfErrInvalidParam;
+    return TzfCompKeyEngine::BuildKey(aRecord, aKey, aRefNr, aIgnoreFilter);
+  }
+  int64_t FailRef = -1;
 };
 
 struct TRow {
@@ -322,6 +334,35 @@ TEST_F(IndicesEngineTest, BulkBuilders) {
   }
   ASSERT_EQ(hub->Finalize(), 0u);
   ExpectConsistent(three, model, "bulk");
+}
+
+TEST_F(IndicesEngineTest, AKeyThatCannotBeBuiltUndoesTheIndexesAlreadyChanged) {
+  auto indexes = ThreeIndexes();
+  auto failing = std::make_unique<TFailingKeyEngine>(*Keys[2]);
+  failing->FailRef = 77;
+  TFailingKeyEngine* f = failing.get();
+  TzfIndexEngineParams p;
+  p.IndexNumber = 2;
+  p.IndexName = u"I2";
+  indexes[2].Engine = std::make_unique<TzfStaticKeyBstarTreeIndexEngine>(p, std::move(failing), File.Mem.UsableBlockSize());
+  TzfSimpleIndicesEngine engine({&File}, std::move(indexes), true);
+  std::map<int64_t, TRow> model;
+  for (int32_t i = 0; i < 6; ++i) {
+    TRow r{i, i % 2, kWords[i]};
+    ASSERT_EQ(engine.InsertKeys(i + 1, Record(r).data(), nullptr), 0u);
+    model[i + 1] = r;
+  }
+  // The record moves to reference 77: indexes 0 and 1 change, then index 2 cannot build its key.
+  EXPECT_EQ(engine.UpdateKeys(3, Record(model[3]).data(), 77, Record({40, 1, kWords[8]}).data(), nullptr),
+            zfErrInvalidParam);
+  ExpectConsistent(engine, model, "after the failed update");
+  EXPECT_EQ(engine.InsertKeys(77, Record({41, 1, kWords[9]}).data(), nullptr), zfErrInvalidParam);
+  ExpectConsistent(engine, model, "after the failed insert");
+  f->FailRef = 3;  // the old key cannot be built
+  EXPECT_EQ(engine.UpdateKeys(3, Record(model[3]).data(), 3, Record({42, 0, kWords[10]}).data(), nullptr),
+            zfErrInvalidParam);
+  f->FailRef = -1;  // the check builds every key
+  ExpectConsistent(engine, model, "after the failed update of the old key");
 }
 
 TEST_F(IndicesEngineTest, IndexEnginesAreFoundByName) {
