@@ -113,8 +113,8 @@ class TzfStaticKeyBstarTreeIndexEngine : public TzfBaseIndexEngine {
   uint32_t RecNoSet(TzfIndexNodeStore& aTrans, int64_t aRecNo, TzfBaseIndexPath& aPath,
                     TzfIndexRecordSource* aRecords, const TzfRangeInfo& aRangeStart, const TzfRangeInfo& aRangeEnd,
                     TzfBaseFilterEngine* aFilter, TzfBaseFilterEngine* aKeyFilter, bool aFlipOrder);
-  // An estimate of the keys in the range from two root-to-leaf descents and the header counts;
-  // exact inside one leaf, always within 0 .. the stored key count.
+  // An estimate of the keys in the range from two root-to-leaf descents and the header counts:
+  // exact inside one leaf; across leaves within 0 .. the stored key count.
   uint32_t EstimateRecordCount(TzfIndexNodeStore& aTrans, const TzfRangeInfo& aRangeStart,
                                const TzfRangeInfo& aRangeEnd, uint32_t& aRecordCount, bool aFlipOrder);
 
