@@ -151,6 +151,65 @@ TEST_F(IndexScanTest, RecordNumbersBothWays) {
   }
 }
 
+// Records whose bytes are their reference number.
+struct TRefRecords : TzfIndexRecordSource {
+  uint32_t RecordLength() const override { return 8; }
+  void ReadRecord(int64_t aRefNr, uint8_t* aBuffer) override { std::memcpy(aBuffer, &aRefNr, 8); }
+};
+int64_t RefOf(const uint8_t* aRecord) {
+  int64_t v;
+  std::memcpy(&v, aRecord, 8);
+  return v;
+}
+
+TEST_F(IndexScanTest, RecordAndKeyFilters) {
+  TRefRecords records;
+  const TzfRangeInfo s = Range({true, 10, false}), e = Range({true, 150, false});
+  auto path = t.Path();
+  // Every other record of the range (refs 31, 33, ...; the range holds refs 31 .. 453).
+  TTestFilter everyOther([](const uint8_t* r) { return (RefOf(r) - 31) % 2 == 0; });
+  ASSERT_EQ(t.Engine->RecNoSet(*t.Store, 3, *path, &records, s, e, &everyOther, nullptr, false), 0u);
+  EXPECT_EQ(path->RefNr, 35);
+  int64_t n = 0;
+  ASSERT_EQ(t.Engine->RecNoGet(*t.Store, *path, &records, s, e, &everyOther, nullptr, n, false), 0u);
+  EXPECT_EQ(n, 3);
+  ASSERT_EQ(t.Engine->RecNoSet(*t.Store, 3, *path, &records, s, e, &everyOther, nullptr, true), 0u);
+  EXPECT_EQ(path->RefNr, 449);
+  ASSERT_EQ(t.Engine->RecNoGet(*t.Store, *path, &records, s, e, &everyOther, nullptr, n, true), 0u);
+  EXPECT_EQ(n, 3);
+  EXPECT_EQ(t.Engine->RecNoSet(*t.Store, 300, *path, &records, s, e, &everyOther, nullptr, false), zfErrEOF);
+  EXPECT_TRUE(path->IsEof());
+  // A record filter without records is refused.
+  EXPECT_THROW(t.Engine->RecNoSet(*t.Store, 1, *path, nullptr, s, e, &everyOther, nullptr, false),
+               EzfStaticKeyBstarTreeIndexEngineException);
+  // Keys with an even A only, through scans and record numbers; records filtered on top.
+  TTestFilter evenA([&](const uint8_t* k) { return t.A(k) % 2 == 0; });
+  std::vector<int64_t> want, got, wantBoth, gotBoth;
+  for (auto [a, ref] : Model)
+    if (a >= 10 && a <= 150 && a % 2 == 0) {
+      want.push_back(ref);
+      if (ref % 3 == 0) wantBoth.push_back(ref);
+    }
+  t.Engine->IterateBackward(*t.Store, *path, nullptr, [&](const uint8_t*, int64_t r) {
+    got.push_back(r);
+    return kirContinue;
+  }, nullptr, s, e, nullptr, &evenA);
+  EXPECT_EQ(got, std::vector<int64_t>(want.rbegin(), want.rend()));
+  TTestFilter byThree([](const uint8_t* r) { return RefOf(r) % 3 == 0; });
+  t.Engine->Iterate(*t.Store, *path, &records, nullptr, [&](const uint8_t* r, int64_t ref) {
+    EXPECT_EQ(RefOf(r), ref);
+    gotBoth.push_back(ref);
+    return true;
+  }, s, e, &byThree, &evenA);
+  EXPECT_EQ(gotBoth, wantBoth);
+  for (size_t i : {size_t{0}, size_t{1}, want.size() / 2, want.size() - 1}) {
+    ASSERT_EQ(t.Engine->RecNoSet(*t.Store, static_cast<int64_t>(i + 1), *path, nullptr, s, e, nullptr, &evenA, false), 0u);
+    EXPECT_EQ(path->RefNr, want[i]);
+    ASSERT_EQ(t.Engine->RecNoGet(*t.Store, *path, nullptr, s, e, nullptr, &evenA, n, false), 0u);
+    EXPECT_EQ(n, static_cast<int64_t>(i + 1));
+  }
+}
+
 TEST_F(IndexScanTest, RecordNumberOutsideTheRange) {
   TzfRangeInfo s = Range({true, 10, false}), e = Range({true, 20, false});
   auto path = t.Path();
