@@ -3,6 +3,7 @@
 // usable block size each; search keys are taken from the same bytes. Every search, step, revalidation
 // and the tree check may only answer or raise the engine's coded errors (15409, 15424); they must
 // never read outside a block, loop without end, overflow a stack or keep a block held.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "index/zfseIndexEngineStaticKeyBstarTree.h"
 #include "index/zfseIndexNodeStoreMemory.h"
+#include "storage/zfsrTimeoutHandling.h"
 #include "index/zfsrIndexStartup.h"
 
 namespace {
@@ -75,6 +77,28 @@ void Run(const uint8_t* aData, size_t aSize) {
       engine.PrevKey(store, *path, nullptr);
     });
   }
+  // Scans, record numbers and estimates over ranges from the input.
+  if (aSize >= 24) {
+    TzfRangeInfo lo{(aData[0] & 2) != 0, (aData[0] & 4) != 0, aData + 8, 0, 0};
+    TzfRangeInfo hi{(aData[0] & 8) != 0, (aData[0] & 16) != 0, aData + 16, 0, 0};
+    int keys = 0;
+    auto counter = [&](const uint8_t*, int64_t) { return ++keys > 5000 ? kirStop : kirContinue; };
+    guarded([&] { engine.Iterate(store, *path, nullptr, counter, nullptr, lo, hi, nullptr, nullptr); });
+    guarded([&] { engine.IterateBackward(store, *path, nullptr, counter, nullptr, lo, hi, nullptr, nullptr); });
+    for (bool flip : {false, true}) {
+      guarded([&] {
+        if (engine.RecNoSet(store, 1 + aData[2] % 40, *path, nullptr, lo, hi, nullptr, nullptr, flip) == 0) {
+          int64_t n = 0;
+          engine.RecNoGet(store, *path, nullptr, lo, hi, nullptr, nullptr, n, flip);
+        }
+      });
+      guarded([&] {
+        uint32_t estimate = 0;
+        engine.EstimateRecordCount(store, lo, hi, estimate, flip);
+        if (estimate > std::max<uint32_t>(store.GetStoredKeyCount(), engine.ieMaxLeafNodeKeyCount)) __builtin_trap();
+      });
+    }
+  }
   TzfBstarTreeCheckResult result;
   engine.CheckTree(store, result);
   if (store.HeldCount() != 0) __builtin_trap();
@@ -84,6 +108,7 @@ void Run(const uint8_t* aData, size_t aSize) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zf::zfStartIndex();
+  zf::zfSetTimeout(0, true);
   return 0;
 }
 

@@ -485,4 +485,27 @@ void TzfBstarTreeOperation::FreeSubtree(uint32_t aBlock, int32_t aDepth, std::se
   DiscardNode(aBlock, n);
 }
 
+void TzfStaticKeyBstarTreeIndexEngine::SetIndexNumber(TzfIndexNodeStore& aTrans, int32_t aNumber) {
+  if (aNumber < 0 || aNumber > 255) rtl::RaiseRangeError();
+  if (aNumber == bieIndexNumber) return;
+  // Every node reached from the root, each once, level by level (bounded by the depth limit).
+  std::vector<uint32_t> level;
+  if (aTrans.GetRootNode() != zfIndexNoBlock) level.push_back(aTrans.GetRootNode());
+  std::set<uint32_t> seen;
+  for (int32_t depth = 0; !level.empty(); ++depth) {
+    if (depth >= zfBstarTreeMaxDepth) zfRaiseNotAnIndexBlock(aTrans, level.front());
+    std::vector<uint32_t> next;
+    for (uint32_t b : level) {
+      if (!seen.insert(b).second) zfRaiseNotAnIndexBlock(aTrans, b);
+      TzfBstarTreeOperation op(*this, aTrans);
+      uint8_t* n = op.ReadNode(b, true);
+      if (!TzfBstarTreeOperation::IsLeaf(n))
+        for (uint32_t i = 0; i <= TzfBstarTreeOperation::Count(n); ++i) next.push_back(op.Ptr(n, i));
+      n[zfIxOffIndexNumber] = static_cast<uint8_t>(aNumber);
+    }
+    level = std::move(next);
+  }
+  bieIndexNumber = aNumber;
+}
+
 }  // namespace zf

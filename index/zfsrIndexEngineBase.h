@@ -9,6 +9,7 @@
 // index/README.md.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "dictionary/zfsdIndexDescriptor.h"
@@ -17,6 +18,7 @@
 #include "index/zfsdFilterEngineBase.h"
 #include "index/zfsdKeyEngineBase.h"
 #include "index/zfseIndexBase.h"
+#include "storage/zfsrSubEngineBase.h"
 
 namespace zf {
 
@@ -36,10 +38,38 @@ enum class TzfSearchKeyAction : uint8_t {
 };
 using enum TzfSearchKeyAction;
 
+// One bound of a key range: invalid means open; the key is compared over aFieldCount fields and a
+// partial length of the last one (0, 0: the whole key).
+struct TzfRangeInfo {
+  bool riValid = false;
+  bool riExclusive = false;
+  const uint8_t* riKey = nullptr;
+  int32_t riFieldCount = 0;
+  int32_t riPartitial = 0;
+};
+
+enum class TzfKeyIteratorResult : uint8_t { kirContinue, kirSkipKey, kirStop };
+using enum TzfKeyIteratorResult;
+// Called with each key of a scan and its reference number.
+using TzfIndexKeyIterator = std::function<TzfKeyIteratorResult(const uint8_t* aKey, int64_t aRefNr)>;
+// Called with each record of a scan that passed the filters.
+using TzfIndexRecIterator = std::function<bool(const uint8_t* aRecord, int64_t aRefNr)>;  // false: stop
+
+// The records behind an index, as scans and record numbers with a record filter need them
+// (implemented over the table's record engine by the layer that owns both).
+class TzfIndexRecordSource {
+ public:
+  virtual ~TzfIndexRecordSource() = default;
+  virtual uint32_t RecordLength() const = 0;
+  // Reads the record; raises when it cannot be read.
+  virtual void ReadRecord(int64_t aRefNr, uint8_t* aBuffer) = 0;
+};
+
 enum class TzfKeyErrorType : uint8_t { etInsert, etDelete, etModifyDelete, etModifyInsert, etBulkCreate };
 using enum TzfKeyErrorType;
 
 class TzfBaseIndexEngine;
+class TzfBaseBulkBuilder;
 
 class TzfBaseIndexPath : public TzfPersistent {
  public:
@@ -117,8 +147,27 @@ struct TzfIndexEngineParams {
 
 ZF_DECLARE_ENGINE_EXCEPTION(EzfStaticKeyBstarTreeIndexEngineException, EzfBaseIndexEngineException)
 
+// Class info of an index engine class in the sub-engine registry of the kind "Index".
+struct TzfIndexEngineClass : TzfSubEngineClass {
+  using TCreate = std::unique_ptr<TzfBaseIndexEngine> (*)(const TzfIndexEngineParams& aParams,
+                                                          std::unique_ptr<TzfBaseKeyEngine> aKeyEngine,
+                                                          uint32_t aUsableBlockSize);
+  constexpr TzfIndexEngineClass(const char16_t* aName, const TzfRegisterableClass* aParent, TzfGetListProc aGetList,
+                                TCreate aCreate)
+      : TzfSubEngineClass(aName, aParent, aGetList, u"Index", nullptr), Create(aCreate) {}
+  TCreate Create;
+};
+
 class TzfBaseIndexEngine : public TzfPersistent {
  public:
+  // The kind's class info (its registry holds the index engines by name).
+  static const TzfIndexEngineClass& KindInfo();
+  // The engine registered under aName (an index descriptor's engine name), made for these
+  // parameters; 15503 "Unknown Index engine: ..." for a name not registered.
+  static std::unique_ptr<TzfBaseIndexEngine> CreateEngine(const UnicodeString& aName,
+                                                          const TzfIndexEngineParams& aParams,
+                                                          std::unique_ptr<TzfBaseKeyEngine> aKeyEngine,
+                                                          uint32_t aUsableBlockSize);
   TzfBaseIndexEngine(const TzfIndexEngineParams& aParams, std::unique_ptr<TzfBaseKeyEngine> aKeyEngine);
   ~TzfBaseIndexEngine() override;
   const char16_t* ClassName() const override { return u"TzfBaseIndexEngine"; }
@@ -140,6 +189,12 @@ class TzfBaseIndexEngine : public TzfPersistent {
   virtual bool PrevKey(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath, TzfBaseFilterEngine* aKeyFilter) = 0;
   virtual void ValidateIndexPath(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath) = 0;
   virtual void GetKeyCount(TzfIndexNodeStore& aTrans, uint32_t& aCount) = 0;
+  // A builder that fills this empty index (key by key unless the engine has a faster one); the
+  // caller owns it. 15511 when the index is not empty.
+  virtual std::unique_ptr<TzfBaseBulkBuilder> CreateBulkBuilder(TzfIndexNodeStore& aTrans);
+  // The index moved to another number (an index below it was removed): the engine and whatever
+  // of its stored data carries the number follow.
+  virtual void SetIndexNumber(TzfIndexNodeStore& aTrans, int32_t aNumber) { bieIndexNumber = aNumber; }
   // Sets the key error text as the thread's pending message for 9729 and answers 9729.
   uint32_t GetKeyError(TzfKeyErrorType aErrorType, const uint8_t* aKey, int64_t aRefNr);
   bool NLSVersionChanged() const { return bieKeyEngine->bkeNLSVersionChanged; }

@@ -10,6 +10,7 @@
 #include "index/zfsdKeyEngineComp.h"
 #include "index/zfsdKeyEngineRef.h"
 #include "index/zfsdKeyFieldEngineBase.h"
+#include "index/zfseIndexEngineStaticKeyBstarTree.h"
 #include "storage/zfsrStartup.h"
 
 namespace zf {
@@ -29,6 +30,7 @@ rtl::TStartupList BuildList() {
   list.Add(zfsdKeyEngineBaseUnit());
   list.Add(zfsdKeyEngineRefUnit());
   list.Add(zfsdKeyEngineCompUnit());
+  list.Add(zfseIndexEngineStaticKeyBstarTreeUnit());
   return list;
 }
 

@@ -595,20 +595,6 @@ TEST_F(BstarTreeTest, KeyErrorText) {
 namespace zf::test {
 namespace {
 
-// A filter over keys deciding by a function.
-class TTestFilter : public TzfBaseFilterEngine {
- public:
-  explicit TTestFilter(std::function<bool(const uint8_t*)> aMatch)
-      : TzfBaseFilterEngine(nullptr, nullptr), FMatch(std::move(aMatch)) {
-    bfActive = true;
-  }
-  std::unique_ptr<TzfBaseFilterDescriptor> CreateDescriptor() override { return nullptr; }
-  bool MatchesBuffer(const uint8_t* aBuffer) override { return FMatch(aBuffer); }
-
- private:
-  std::function<bool(const uint8_t*)> FMatch;
-};
-
 // Leaves of 6 entries, internal nodes of 7, unique keys on field A.
 class BstarTreeShapeTest : public BstarTreeTest {
  protected:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,20 @@ class IndexStarted : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { zfStartIndex(); }
   static void TearDownTestSuite() { zfStopIndex(); }
+};
+
+// A filter over keys or records deciding by a function.
+class TTestFilter : public TzfBaseFilterEngine {
+ public:
+  explicit TTestFilter(std::function<bool(const uint8_t*)> aMatch)
+      : TzfBaseFilterEngine(nullptr, nullptr), FMatch(std::move(aMatch)) {
+    bfActive = true;
+  }
+  std::unique_ptr<TzfBaseFilterDescriptor> CreateDescriptor() override { return nullptr; }
+  bool MatchesBuffer(const uint8_t* aBuffer) override { return FMatch(aBuffer); }
+
+ private:
+  std::function<bool(const uint8_t*)> FMatch;
 };
 
 // A record of aFields with the values given in field order (Empty or Null: a null field).

@@ -1,0 +1,55 @@
+// The index file of a table file: index blocks read, made and freed through the storage layer's
+// block access inside one transaction, and the indices header section in the file's header block.
+// Trees built on it (through TzfIndexHeaderNodeStore) live in real table files.
+//
+// Blocks are fetched as owner aOwnerID (the indices engine's sub-engine ID; another owner answers
+// 8962 from the block access) and given back with the release method the fetch returned. New
+// blocks come from the file header's free blocks; deleted ones go back there.
+#pragma once
+#include <map>
+#include <string>
+
+#include "index/zfseIndicesEngineSimple.h"
+#include "storage/zfsrBlockAccess.h"
+
+namespace zf {
+
+class TzfBlockAccessIndexFile : public TzfIndexFileAccess, public TzfIndexNodeStore {
+ public:
+  // aSectionName: the indices descriptor's header section name.
+  TzfBlockAccessIndexFile(TzfBlockAccess& aFile, TzfBaseTransaction* aTrans, int32_t aOwnerID,
+                          std::string aSectionName);
+  ~TzfBlockAccessIndexFile() override;
+
+  // ---- TzfIndexFileAccess ----
+  TzfIndexNodeStore& Blocks() override { return *this; }
+  bool ReadHeaderSection(uint32_t& aBlock) override;
+  void WriteHeaderSection(uint32_t aBlock) override;
+
+  // ---- TzfIndexNodeStore (blocks only: root and counts live in the index header block) ----
+  uint32_t UsableBlockSize() const override { return FFile.BlockSizeBytes(); }
+  UnicodeString FileName() const override { return FFile.TableFileName(); }
+  bool ValidBlock(uint32_t aBlock) override { return FFile.ValidBlock(aBlock, FTrans); }
+  uint8_t* GetBlock(uint32_t aBlock, bool aForModify) override;
+  void ReleaseBlock(uint32_t aBlock, uint8_t* aData) override;
+  uint8_t* NewBlock(uint32_t& aBlock) override;
+  void DeleteBlock(uint32_t aBlock) override;
+  uint64_t LSN() override;
+  // Not used through this store (12289).
+  uint32_t GetRootNode() override { NotHere(); }
+  void SetRootNode(uint32_t) override { NotHere(); }
+  uint32_t GetNodeCount() override { NotHere(); }
+  void SetNodeCount(uint32_t) override { NotHere(); }
+  uint32_t GetStoredKeyCount() override { NotHere(); }
+  void SetStoredKeyCount(uint32_t) override { NotHere(); }
+
+ private:
+  [[noreturn]] static void NotHere();
+  TzfBlockAccess& FFile;
+  TzfBaseTransaction* FTrans;
+  int32_t FOwnerID;
+  std::string FSectionName;
+  std::multimap<const uint8_t*, TzfReleaseMethod> FHeld;
+};
+
+}  // namespace zf

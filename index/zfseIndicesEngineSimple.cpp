@@ -1,0 +1,352 @@
+#include "index/zfseIndicesEngineSimple.h"
+
+#include <cstring>
+
+#include "foundation/zfllErrors.h"
+#include "storage/zfsrTransaction.h"
+
+namespace zf {
+
+namespace {
+constexpr const char* kUnit = "zfseIndicesEngineSimple";
+
+[[noreturn]] void RaiseHeaderCorrupt() {
+  throw EzfSimpleIndicesEngineException(zfErrHeaderCorrupt, u"Corrupt table/index header.");
+}
+[[noreturn]] void RaiseIndexNumber(int32_t aIndex) {
+  throw EzfBaseIndicesEngineException(zfErrIndexNumberOutOfRange,
+                                      u"Index number passed to routine is out of range [%d]",
+                                      {static_cast<int64_t>(aIndex)});
+}
+
+// The file's index header block, checked: signature, own number, kind 0.
+uint8_t* ReadHeaderBlock(TzfIndexNodeStore& aBlocks, uint32_t aBlock, bool aForModify) {
+  if (aBlocks.UsableBlockSize() < zfIhOffHeader + zfIhSize || !aBlocks.ValidBlock(aBlock)) RaiseHeaderCorrupt();
+  uint8_t* b = aBlocks.GetBlock(aBlock, aForModify);
+  if (std::memcmp(b, zfIndexBlockSignature, 4) != 0 || zfGetLE32(b + zfIxOffBlockNumber) != aBlock ||
+      b[zfIxOffKind] != zfIxKindHeader) {
+    aBlocks.ReleaseBlock(aBlock, b);
+    RaiseHeaderCorrupt();
+  }
+  return b;
+}
+
+// Holds the header block for the length of one access.
+class THeaderHold {
+ public:
+  THeaderHold(TzfIndexNodeStore& aBlocks, uint32_t aBlock, bool aForModify)
+      : FBlocks(aBlocks), FBlock(aBlock), FData(ReadHeaderBlock(aBlocks, aBlock, aForModify)) {}
+  ~THeaderHold() { FBlocks.ReleaseBlock(FBlock, FData); }
+  THeaderHold(const THeaderHold&) = delete;
+  THeaderHold& operator=(const THeaderHold&) = delete;
+  uint8_t* Cell(uint32_t aArray, uint32_t aIndex, uint32_t aWidth) const {
+    return FData + zfIhOffHeader + aArray + aIndex * aWidth;
+  }
+
+ private:
+  TzfIndexNodeStore& FBlocks;
+  uint32_t FBlock;
+  uint8_t* FData;
+};
+}  // namespace
+
+// ---- Node store of one index ----
+
+TzfIndexHeaderNodeStore::TzfIndexHeaderNodeStore(TzfIndexFileAccess& aFile, int32_t aIndexNumber)
+    : FBlocks(aFile.Blocks()), FIndex(static_cast<uint32_t>(aIndexNumber)) {
+  if (aIndexNumber < 0 || aIndexNumber >= static_cast<int32_t>(zfIhMaxIndexes)) rtl::RaiseRangeError();
+  if (!aFile.ReadHeaderSection(FHeader) || FHeader == zfIndexNoBlock) RaiseHeaderCorrupt();
+}
+
+uint32_t TzfIndexHeaderNodeStore::Get32(uint32_t aArray) {
+  THeaderHold h(FBlocks, FHeader, false);
+  return zfGetLE32(h.Cell(aArray, FIndex, 4));
+}
+
+void TzfIndexHeaderNodeStore::Set32(uint32_t aArray, uint32_t aValue) {
+  THeaderHold h(FBlocks, FHeader, true);
+  zfPutLE32(h.Cell(aArray, FIndex, 4), aValue);
+}
+
+// ---- Indices engine ----
+
+TzfSimpleIndicesEngine::TzfSimpleIndicesEngine(std::vector<TzfIndexFileAccess*> aFiles, std::vector<TIndex> aIndexes,
+                                               bool aCreate, TzfBaseTransaction* aTrans)
+    : biseFiles(std::move(aFiles)), biseTrans(aTrans) {
+  if (aCreate)
+    for (TzfIndexFileAccess* f : biseFiles) f->WriteHeaderSection(zfIndexNoBlock);
+  for (TIndex& i : aIndexes) {
+    const int32_t n = IndexEngineCount();
+    if (!i.Engine || i.Engine->bieIndexNumber != n || i.FileNumber < 0 ||
+        i.FileNumber >= static_cast<int32_t>(biseFiles.size()) || n >= static_cast<int32_t>(zfIhMaxIndexes))
+      rtl::AssertionFailure(kUnit, __LINE__);
+    if (i.Engine->NLSVersionChanged()) biseNLSVersionChanged = true;
+    biseIndices.push_back(std::move(i));
+    if (aCreate)
+      IndexAdded(n);
+    else
+      VerifyIndexHeader(n);
+  }
+  AllocateKeyBuffers();
+}
+
+TzfSimpleIndicesEngine::~TzfSimpleIndicesEngine() {
+  biseStores.clear();
+  while (!biseIndices.empty()) biseIndices.pop_back();
+}
+
+TzfBaseIndexEngine& TzfSimpleIndicesEngine::GetIndexEngine(int32_t aIndex) {
+  if (aIndex < 0 || aIndex >= IndexEngineCount()) rtl::RaiseRangeError();
+  return *biseIndices[static_cast<size_t>(aIndex)].Engine;
+}
+
+TzfIndexNodeStore& TzfSimpleIndicesEngine::Store(int32_t aIndex) {
+  if (aIndex < 0 || aIndex >= IndexEngineCount()) rtl::RaiseRangeError();
+  auto& s = biseStores[static_cast<size_t>(aIndex)];
+  if (!s)
+    s = std::make_unique<TzfIndexHeaderNodeStore>(
+        *biseFiles[static_cast<size_t>(biseIndices[static_cast<size_t>(aIndex)].FileNumber)], aIndex);
+  return *s;
+}
+
+void TzfSimpleIndicesEngine::AllocateKeyBuffers() {
+  const size_t n = biseIndices.size();
+  biseNewKeys.assign(n, {});
+  biseOldKeys.assign(n, {});
+  for (size_t i = 0; i < n; ++i) {
+    biseNewKeys[i].assign(biseIndices[i].Engine->bieKeyEngine->bkeKeyLength, 0);
+    biseOldKeys[i].assign(biseIndices[i].Engine->bieKeyEngine->bkeKeyLength, 0);
+  }
+  biseNewKeysValid.assign(n, false);
+  biseOldKeysValid.assign(n, false);
+  biseComp.assign(n, 0);
+  biseStores.clear();
+  biseStores.resize(n);
+}
+
+void TzfSimpleIndicesEngine::MarkCorrupted() {
+  biseMarkedCorrupted = true;
+  if (biseTrans) biseTrans->MarkCorrupted();
+}
+
+void TzfSimpleIndicesEngine::EnsureIndexHeaderBlock(TzfIndexFileAccess& aFile) {
+  uint32_t block = zfIndexNoBlock;
+  if (aFile.ReadHeaderSection(block) && block != zfIndexNoBlock) return;
+  TzfIndexNodeStore& blocks = aFile.Blocks();
+  if (blocks.UsableBlockSize() < zfIhOffHeader + zfIhSize) RaiseHeaderCorrupt();
+  uint8_t* b = blocks.NewBlock(block);
+  std::memcpy(b + zfIxOffSignature, zfIndexBlockSignature, 4);
+  zfPutLE32(b + zfIxOffBlockNumber, block);
+  b[zfIxOffKind] = zfIxKindHeader;
+  std::memset(b + zfIhOffHeader, 0, zfIhSize);
+  for (uint32_t i = 0; i < zfIhMaxIndexes; ++i) zfPutLE32(b + zfIhOffHeader + zfIhRoot + 4 * i, zfIndexNoBlock);
+  blocks.ReleaseBlock(block, b);
+  aFile.WriteHeaderSection(block);
+}
+
+void TzfSimpleIndicesEngine::IndexAdded(int32_t aIndex) {
+  TIndex& x = biseIndices[static_cast<size_t>(aIndex)];
+  TzfIndexFileAccess& file = *biseFiles[static_cast<size_t>(x.FileNumber)];
+  EnsureIndexHeaderBlock(file);
+  uint32_t block = zfIndexNoBlock;
+  file.ReadHeaderSection(block);
+  THeaderHold h(file.Blocks(), block, true);
+  const auto u = static_cast<uint32_t>(aIndex);
+  zfPutLE16(h.Cell(zfIhKeyLen, u, 2), static_cast<uint16_t>(x.Engine->bieKeyEngine->bkeKeyLength));
+  zfPutLE32(h.Cell(zfIhRoot, u, 4), zfIndexNoBlock);
+  zfPutLE32(h.Cell(zfIhKeyCount, u, 4), 0);
+  zfPutLE32(h.Cell(zfIhPageCount, u, 4), 0);
+}
+
+void TzfSimpleIndicesEngine::VerifyIndexHeader(int32_t aIndex) {
+  TIndex& x = biseIndices.at(static_cast<size_t>(aIndex));
+  TzfIndexFileAccess& file = *biseFiles[static_cast<size_t>(x.FileNumber)];
+  uint32_t block = zfIndexNoBlock;
+  if (!file.ReadHeaderSection(block) || block == zfIndexNoBlock) RaiseHeaderCorrupt();
+  THeaderHold h(file.Blocks(), block, false);
+  if (zfGetLE16(h.Cell(zfIhKeyLen, static_cast<uint32_t>(aIndex), 2)) != x.Engine->bieKeyEngine->bkeKeyLength)
+    RaiseHeaderCorrupt();
+}
+
+void TzfSimpleIndicesEngine::IndexRemoved(int32_t aIndex) {
+  for (TzfIndexFileAccess* f : biseFiles) {
+    uint32_t block = zfIndexNoBlock;
+    if (!f->ReadHeaderSection(block) || block == zfIndexNoBlock) continue;
+    THeaderHold h(f->Blocks(), block, true);
+    const auto from = static_cast<uint32_t>(aIndex);
+    const uint32_t last = zfIhMaxIndexes - 1;
+    std::memmove(h.Cell(zfIhKeyLen, from, 2), h.Cell(zfIhKeyLen, from + 1, 2), 2 * (last - from));
+    for (uint32_t a : {zfIhKeyCount, zfIhRoot, zfIhPageCount})
+      std::memmove(h.Cell(a, from, 4), h.Cell(a, from + 1, 4), 4 * (last - from));
+    zfPutLE16(h.Cell(zfIhKeyLen, last, 2), 0);
+    zfPutLE32(h.Cell(zfIhKeyCount, last, 4), 0);
+    zfPutLE32(h.Cell(zfIhRoot, last, 4), zfIndexNoBlock);
+    zfPutLE32(h.Cell(zfIhPageCount, last, 4), 0);
+  }
+}
+
+void TzfSimpleIndicesEngine::AddIndex(TIndex aIndex) {
+  const int32_t n = IndexEngineCount();
+  if (!aIndex.Engine || aIndex.Engine->bieIndexNumber != n || n >= static_cast<int32_t>(zfIhMaxIndexes) ||
+      aIndex.FileNumber < 0 || aIndex.FileNumber >= static_cast<int32_t>(biseFiles.size()))
+    RaiseIndexNumber(aIndex.Engine ? aIndex.Engine->bieIndexNumber : -1);
+  biseIndices.push_back(std::move(aIndex));
+  try {
+    IndexAdded(n);
+  } catch (...) {
+    biseIndices.pop_back();
+    AllocateKeyBuffers();
+    throw;
+  }
+  AllocateKeyBuffers();
+}
+
+void TzfSimpleIndicesEngine::RemoveIndex(int32_t aIndex) {
+  if (aIndex < 0 || aIndex >= IndexEngineCount()) RaiseIndexNumber(aIndex);
+  GetIndexEngine(aIndex).DeleteAllKeys(Store(aIndex));
+  IndexRemoved(aIndex);
+  biseStores.clear();
+  biseIndices.erase(biseIndices.begin() + aIndex);
+  biseStores.resize(biseIndices.size());
+  for (int32_t i = IndexEngineCount() - 1; i >= aIndex; --i) {
+    TzfBaseIndexEngine& e = *biseIndices[static_cast<size_t>(i)].Engine;
+    e.SetIndexNumber(Store(i), i);
+    if (e.bieBookmarkHandler) {
+      --e.bieBookmarkHandler->bmhIndexID;
+      if (e.bieBookmarkHandler->bmhIndexID != e.bieIndexNumber) rtl::AssertionFailure(kUnit, __LINE__);
+    }
+  }
+  AllocateKeyBuffers();
+}
+
+// ---- Key maintenance ----
+
+uint32_t TzfSimpleIndicesEngine::InsertKeys(int64_t aRefNr, const uint8_t* aRecord, TzfBaseIndexPath* aPath) {
+  const int32_t n = IndexEngineCount();
+  for (int32_t i = 0; i < n; ++i) {
+    const auto u = static_cast<size_t>(i);
+    TzfBaseIndexEngine& e = *biseIndices[u].Engine;
+    uint32_t r = e.bieKeyEngine->BuildKey(aRecord, biseNewKeys[u].data(), aRefNr, false);
+    biseNewKeysValid[u] = r == 0;
+    if (r == 1) continue;
+    if (r == 0 && !e.InsertKey(Store(i), biseNewKeys[u].data(), aRefNr, aPath))
+      r = e.GetKeyError(etInsert, biseNewKeys[u].data(), aRefNr);
+    if (r != 0) {
+      biseNewKeysValid[u] = false;
+      UndoInsertedKeys(i, aRefNr, aPath);
+      return r;
+    }
+  }
+  return 0;
+}
+
+void TzfSimpleIndicesEngine::UndoInsertedKeys(int32_t aFailed, int64_t aRefNr, TzfBaseIndexPath* aPath) {
+  for (int32_t i = aFailed - 1; i >= 0; --i) {
+    const auto u = static_cast<size_t>(i);
+    if (!biseNewKeysValid[u]) continue;
+    bool ok = false;
+    try {
+      ok = biseIndices[u].Engine->DeleteKey(Store(i), biseNewKeys[u].data(), aRefNr, aPath);
+    } catch (...) {
+    }
+    if (!ok) {
+      MarkCorrupted();
+      return;
+    }
+  }
+}
+
+uint32_t TzfSimpleIndicesEngine::DeleteKeys(int64_t aRefNr, const uint8_t* aRecord, TzfBaseIndexPath* aPath) {
+  const int32_t n = IndexEngineCount();
+  for (int32_t i = 0; i < n; ++i) {
+    const auto u = static_cast<size_t>(i);
+    TzfBaseIndexEngine& e = *biseIndices[u].Engine;
+    uint32_t r = e.bieKeyEngine->BuildKey(aRecord, biseOldKeys[u].data(), aRefNr, false);
+    if (r == 1) continue;
+    if (r == 0 && !e.DeleteKey(Store(i), biseOldKeys[u].data(), aRefNr, aPath))
+      r = e.GetKeyError(etDelete, biseOldKeys[u].data(), aRefNr);
+    if (r != 0) {
+      MarkCorrupted();
+      return r;
+    }
+  }
+  return 0;
+}
+
+uint32_t TzfSimpleIndicesEngine::UpdateKeys(int64_t aOldRefNr, const uint8_t* aOldRecord, int64_t aNewRefNr,
+                                            const uint8_t* aNewRecord, TzfBaseIndexPath* aPath) {
+  const int32_t n = IndexEngineCount();
+  std::fill(biseComp.begin(), biseComp.end(), 0);
+  for (int32_t i = 0; i < n; ++i) {
+    const auto u = static_cast<size_t>(i);
+    TzfBaseIndexEngine& e = *biseIndices[u].Engine;
+    TzfBaseKeyEngine& k = *e.bieKeyEngine;
+    // A key that cannot be built stops the update; the indexes changed so far are restored.
+    uint32_t r = k.BuildKey(aOldRecord, biseOldKeys[u].data(), aOldRefNr, false);
+    if (r > 1) {
+      UndoUpdatedKeys(i - 1, aOldRefNr, aNewRefNr, aPath);
+      return r;
+    }
+    biseOldKeysValid[u] = r == 0;
+    r = k.BuildKey(aNewRecord, biseNewKeys[u].data(), aNewRefNr, false);
+    if (r > 1) {
+      biseOldKeysValid[u] = false;
+      UndoUpdatedKeys(i - 1, aOldRefNr, aNewRefNr, aPath);
+      return r;
+    }
+    biseNewKeysValid[u] = r == 0;
+    int c = 0;
+    if (biseOldKeysValid[u] != biseNewKeysValid[u])
+      c = 1;
+    else if (biseOldKeysValid[u])
+      c = k.CompareKey(biseOldKeys[u].data(), biseNewKeys[u].data(), 0, 0);
+    if (c == 0 && (biseOldKeysValid[u] || biseNewKeysValid[u]) && aOldRefNr != aNewRefNr)
+      c = aOldRefNr < aNewRefNr ? -1 : 1;
+    biseComp[u] = c;
+    if (c == 0) continue;
+    if (biseOldKeysValid[u] && !e.DeleteKey(Store(i), biseOldKeys[u].data(), aOldRefNr, aPath)) {
+      r = e.GetKeyError(etModifyDelete, biseOldKeys[u].data(), aOldRefNr);
+      MarkCorrupted();
+      return r;
+    }
+    if (biseNewKeysValid[u] && !e.InsertKey(Store(i), biseNewKeys[u].data(), aNewRefNr, aPath)) {
+      r = e.GetKeyError(etModifyInsert, biseNewKeys[u].data(), aNewRefNr);
+      // The failing index only gets its old key back; the lower ones are fully restored.
+      biseNewKeysValid[u] = false;
+      UndoUpdatedKeys(i, aOldRefNr, aNewRefNr, aPath);
+      return r;
+    }
+  }
+  return 0;
+}
+
+void TzfSimpleIndicesEngine::UndoUpdatedKeys(int32_t aFailed, int64_t aOldRefNr, int64_t aNewRefNr,
+                                             TzfBaseIndexPath* aPath) {
+  for (int32_t i = aFailed; i >= 0; --i) {
+    const auto u = static_cast<size_t>(i);
+    if (biseComp[u] == 0) continue;
+    TzfBaseIndexEngine& e = *biseIndices[u].Engine;
+    bool ok = true;
+    try {
+      if (biseNewKeysValid[u]) ok = e.DeleteKey(Store(i), biseNewKeys[u].data(), aNewRefNr, aPath);
+      if (ok && biseOldKeysValid[u]) ok = e.InsertKey(Store(i), biseOldKeys[u].data(), aOldRefNr, aPath);
+    } catch (...) {
+      ok = false;
+    }
+    if (!ok) {
+      MarkCorrupted();
+      return;
+    }
+  }
+}
+
+std::unique_ptr<TzfBaseBulkBuilder> TzfSimpleIndicesEngine::CreateBulkBuilder() {
+  if (biseIndices.empty()) return nullptr;
+  if (biseIndices.size() == 1) return biseIndices[0].Engine->CreateBulkBuilder(Store(0));
+  std::vector<std::unique_ptr<TzfBaseBulkBuilder>> builders;
+  for (int32_t i = 0; i < IndexEngineCount(); ++i)
+    builders.push_back(biseIndices[static_cast<size_t>(i)].Engine->CreateBulkBuilder(Store(i)));
+  return std::make_unique<TzfBulkBuilderHub>(std::move(builders));
+}
+
+}  // namespace zf

@@ -1,0 +1,135 @@
+// The simple indices engine: the indexes of one table kept in step with its records, and the index
+// header block ("ZFIH") that holds each index's root, node count and key count.
+//
+// Indices header section: 4 bytes in each file's header, the block number of that file's index
+// header block, or -1 while it has none.
+// Index header block (integers little-endian):
+//   0   16    common block header: "ZFIH", block number, LSN
+//   16  20    not used
+//   36  1     kind 0 (never a tree node)
+//   37  3     not used
+//   40  3584  four arrays by index number 0..255:
+//               +0     u16 key length        +512   u32 key count
+//               +1536  u32 root (-1 empty)   +2560  u32 node count
+// A new block has every length and count 0 and every root -1. Opening checks, per index, that its
+// file has a header block and that the stored key length is the key engine's (8961 otherwise).
+//
+// Key maintenance (InsertKeys, UpdateKeys, DeleteKeys) answers codes: 9729 for a key violation,
+// after undoing what it had already changed, so a refused record leaves every index as it was.
+// Only a failed delete or a failed undo marks the transaction corrupted.
+#pragma once
+#include <memory>
+#include <vector>
+
+#include "index/zfsrIndexBulkBuilder.h"
+#include "index/zfsrIndexEngineBase.h"
+
+namespace zf {
+
+class TzfBaseTransaction;
+
+ZF_DECLARE_ENGINE_EXCEPTION(EzfBaseIndicesEngineException, EzfBaseIndexEngineException)
+ZF_DECLARE_ENGINE_EXCEPTION(EzfSimpleIndicesEngineException, EzfBaseIndicesEngineException)
+
+inline constexpr uint32_t zfIhOffHeader = 40, zfIhKeyLen = 0, zfIhKeyCount = 512, zfIhRoot = 1536,
+                          zfIhPageCount = 2560, zfIhSize = 3584, zfIhMaxIndexes = 256;
+
+// One file of a table's indexes inside one transaction.
+class TzfIndexFileAccess {
+ public:
+  virtual ~TzfIndexFileAccess() = default;
+  // The file's blocks (the store's own root and counts are not used: they live in the header block).
+  virtual TzfIndexNodeStore& Blocks() = 0;
+  // The indices header section: false when the file has none.
+  virtual bool ReadHeaderSection(uint32_t& aBlock) = 0;
+  // Creates the section when needed and writes it.
+  virtual void WriteHeaderSection(uint32_t aBlock) = 0;
+};
+
+// The node store of one index: blocks from its file, root and counts from element [index number]
+// of the file's index header block.
+class TzfIndexHeaderNodeStore : public TzfIndexNodeStore {
+ public:
+  // 8961 when the file has no index header block.
+  TzfIndexHeaderNodeStore(TzfIndexFileAccess& aFile, int32_t aIndexNumber);
+  uint32_t UsableBlockSize() const override { return FBlocks.UsableBlockSize(); }
+  UnicodeString FileName() const override { return FBlocks.FileName(); }
+  bool ValidBlock(uint32_t aBlock) override { return aBlock != FHeader && FBlocks.ValidBlock(aBlock); }
+  uint8_t* GetBlock(uint32_t aBlock, bool aForModify) override { return FBlocks.GetBlock(aBlock, aForModify); }
+  void ReleaseBlock(uint32_t aBlock, uint8_t* aData) override { FBlocks.ReleaseBlock(aBlock, aData); }
+  uint8_t* NewBlock(uint32_t& aBlock) override { return FBlocks.NewBlock(aBlock); }
+  void DeleteBlock(uint32_t aBlock) override { FBlocks.DeleteBlock(aBlock); }
+  uint64_t LSN() override { return FBlocks.LSN(); }
+  uint32_t GetRootNode() override { return Get32(zfIhRoot); }
+  void SetRootNode(uint32_t aBlock) override { Set32(zfIhRoot, aBlock); }
+  uint32_t GetNodeCount() override { return Get32(zfIhPageCount); }
+  void SetNodeCount(uint32_t aCount) override { Set32(zfIhPageCount, aCount); }
+  uint32_t GetStoredKeyCount() override { return Get32(zfIhKeyCount); }
+  void SetStoredKeyCount(uint32_t aCount) override { Set32(zfIhKeyCount, aCount); }
+  uint32_t HeaderBlock() const { return FHeader; }
+
+ private:
+  uint32_t Get32(uint32_t aArray);
+  void Set32(uint32_t aArray, uint32_t aValue);
+  TzfIndexNodeStore& FBlocks;
+  uint32_t FHeader = zfIndexNoBlock;
+  uint32_t FIndex;
+};
+
+class TzfSimpleIndicesEngine {
+ public:
+  struct TIndex {
+    std::unique_ptr<TzfBaseIndexEngine> Engine;
+    int32_t FileNumber = 0;
+  };
+  // aCreate: the indexes are being made (each file gets its section and header block, each index
+  // its key length and an empty root); otherwise they are opened and every header is verified.
+  // aTrans (may be null) is marked corrupted where an undo cannot restore the indexes.
+  TzfSimpleIndicesEngine(std::vector<TzfIndexFileAccess*> aFiles, std::vector<TIndex> aIndexes, bool aCreate,
+                         TzfBaseTransaction* aTrans = nullptr);
+  ~TzfSimpleIndicesEngine();
+
+  int32_t IndexEngineCount() const { return static_cast<int32_t>(biseIndices.size()); }
+  // Range error for a number outside the list.
+  TzfBaseIndexEngine& GetIndexEngine(int32_t aIndex);
+  TzfIndexNodeStore& Store(int32_t aIndex);
+
+  uint32_t InsertKeys(int64_t aRefNr, const uint8_t* aRecord, TzfBaseIndexPath* aPath);
+  uint32_t DeleteKeys(int64_t aRefNr, const uint8_t* aRecord, TzfBaseIndexPath* aPath);
+  uint32_t UpdateKeys(int64_t aOldRefNr, const uint8_t* aOldRecord, int64_t aNewRefNr, const uint8_t* aNewRecord,
+                      TzfBaseIndexPath* aPath);
+
+  // Appends an index (its number must be the next one: 15425 otherwise) and gives it an empty
+  // root in its file's header block.
+  void AddIndex(TIndex aIndex);
+  // Deletes the index's keys and drops it; later indexes move down one number, with their header
+  // values and bookmark identities. 15425 for a number outside the list.
+  void RemoveIndex(int32_t aIndex);
+  // 8961 when the index's file has no header block or its stored key length differs.
+  void VerifyIndexHeader(int32_t aIndex);
+  // Nil without indexes, the index's own builder for one, a hub for more.
+  std::unique_ptr<TzfBaseBulkBuilder> CreateBulkBuilder();
+  bool NLSVersionChanged() const { return biseNLSVersionChanged; }
+  bool MarkedCorrupted() const { return biseMarkedCorrupted; }
+
+ private:
+  void MarkCorrupted();
+  void EnsureIndexHeaderBlock(TzfIndexFileAccess& aFile);
+  void IndexAdded(int32_t aIndex);
+  void IndexRemoved(int32_t aIndex);
+  void UndoInsertedKeys(int32_t aFailed, int64_t aRefNr, TzfBaseIndexPath* aPath);
+  void UndoUpdatedKeys(int32_t aFailed, int64_t aOldRefNr, int64_t aNewRefNr, TzfBaseIndexPath* aPath);
+  void AllocateKeyBuffers();
+
+  std::vector<TzfIndexFileAccess*> biseFiles;
+  std::vector<TIndex> biseIndices;
+  std::vector<std::unique_ptr<TzfIndexHeaderNodeStore>> biseStores;
+  std::vector<std::vector<uint8_t>> biseNewKeys, biseOldKeys;
+  std::vector<bool> biseNewKeysValid, biseOldKeysValid;
+  std::vector<int> biseComp;
+  TzfBaseTransaction* biseTrans;
+  bool biseNLSVersionChanged = false;
+  bool biseMarkedCorrupted = false;
+};
+
+}  // namespace zf

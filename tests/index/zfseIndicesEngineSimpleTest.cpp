@@ -1,0 +1,382 @@
+// The simple indices engine: a table with a unique, a duplicates and a descending text index under
+// a locale, kept in step with a model through inserts, modifies and deletes, refused ones included;
+// the index header block's bytes; adding and removing indexes; opening checks; bulk builders.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+
+#include "dictionary/zfsdKeyDescriptor.h"
+#include "foundation/zfllErrors.h"
+#include "index/zfseIndexEngineStaticKeyBstarTree.h"
+#include "index/zfseIndexEngineStaticKeyBstarTreeBulk.h"
+#include "index/zfseIndexNodeStoreMemory.h"
+#include "index/zfseIndicesEngineSimple.h"
+#include "index/zfsdKeyEngineComp.h"
+#include "storage/zfsrTimeoutHandling.h"
+#include "tests/index/zfsrIndexTestUtil.h"
+
+namespace zf::test {
+namespace {
+
+// One index file in memory with its indices header section.
+class TMemFile : public TzfIndexFileAccess {
+ public:
+  TzfIndexNodeStore& Blocks() override { return Mem; }
+  bool ReadHeaderSection(uint32_t& aBlock) override {
+    aBlock = Section;
+    return HasSection;
+  }
+  void WriteHeaderSection(uint32_t aBlock) override {
+    HasSection = true;
+    Section = aBlock;
+  }
+  TzfMemoryIndexNodeStore Mem{4092, u"table.idx"};
+  bool HasSection = false;
+  uint32_t Section = zfIndexNoBlock;
+};
+
+// A composite key engine that cannot build the key of one reference number.
+class TFailingKeyEngine : public TzfCompKeyEngine {
+ public:
+  using TzfCompKeyEngine::TzfCompKeyEngine;
+  uint32_t BuildKey(const uint8_t* aRecord, uint8_t* aKey, int64_t aRefNr, bool aIgnoreFilter) override {
+    if (aRefNr == FailRef) return zfErrInvalidParam;
+    return TzfCompKeyEngine::BuildKey(aRecord, aKey, aRefNr, aIgnoreFilter);
+  }
+  int64_t FailRef = -1;
+};
+
+struct TRow {
+  int32_t A, B;
+  UnicodeString C;
+};
+
+const char16_t* const kWords[] = {u"apfel", u"\u00e4rger", u"birne", u"zebra", u"Zimt", u"\u00f6l", u"ofen",
+                                  u"mandel", u"Mango", u"kiwi", u"Kern", u"dattel"};
+
+class IndicesEngineTest : public IndexStarted {
+ protected:
+  IndicesEngineTest() {
+    zfSetTimeout(0, true);
+    AddTestField(*Table.Fields, u"A", zftInt32);
+    AddTestField(*Table.Fields, u"B", zftInt32);
+    AddTestField(*Table.Fields, u"C", zftWideString, 10)->AddLocaleDescriptor(nullptr)->SetLocale(1031);
+    for (int32_t i = 0; i < 3; ++i) {
+      auto k = std::make_unique<TzfCompKeyDescriptor>(&Table);
+      k->Add(i)->SetAscend(i != 2);
+      Keys.push_back(std::move(k));
+    }
+  }
+  TzfSimpleIndicesEngine::TIndex MakeIndex(int32_t aNumber, int32_t aKey, TzfIndexDups aDups) {
+    TzfIndexEngineParams p;
+    p.IndexNumber = aNumber;
+    p.IndexName = u"I" + rtl::IntToStr(aKey);
+    p.FileName = u"table.idx";
+    p.Dups = aDups;
+    TzfSimpleIndicesEngine::TIndex x;
+    x.Engine = std::make_unique<TzfStaticKeyBstarTreeIndexEngine>(p, TzfBaseKeyEngine::CreateFor(*Keys[static_cast<size_t>(aKey)]),
+                                                                  File.Mem.UsableBlockSize());
+    return x;
+  }
+  std::vector<TzfSimpleIndicesEngine::TIndex> ThreeIndexes() {
+    std::vector<TzfSimpleIndicesEngine::TIndex> v;
+    v.push_back(MakeIndex(0, 0, idNone));
+    v.push_back(MakeIndex(1, 1, idAll));
+    v.push_back(MakeIndex(2, 2, idNone));
+    return v;
+  }
+  std::vector<uint8_t> Record(const TRow& r) {
+    return MakeRecord(*Table.Fields, {rtl::Variant(r.A), rtl::Variant(r.B), rtl::Variant(r.C)});
+  }
+  // The (reference, key) entries of index i in index order.
+  std::vector<int64_t> Refs(TzfSimpleIndicesEngine& aEngine, int32_t i) {
+    std::vector<int64_t> r;
+    auto& e = dynamic_cast<TzfStaticKeyBstarTreeIndexEngine&>(aEngine.GetIndexEngine(i));
+    auto path = e.CreateIndexPath();
+    e.Iterate(aEngine.Store(i), *path, nullptr,
+              [&](const uint8_t*, int64_t ref) {
+                r.push_back(ref);
+                return kirContinue;
+              },
+              nullptr, TzfRangeInfo{}, TzfRangeInfo{}, nullptr, nullptr);
+    return r;
+  }
+  // Every index holds exactly the model's records, in its key engine's order, and is sound.
+  void ExpectConsistent(TzfSimpleIndicesEngine& aEngine, const std::map<int64_t, TRow>& aModel, const std::string& aWhere) {
+    for (int32_t i = 0; i < aEngine.IndexEngineCount(); ++i) {
+      auto& e = dynamic_cast<TzfStaticKeyBstarTreeIndexEngine&>(aEngine.GetIndexEngine(i));
+      std::vector<std::pair<std::vector<uint8_t>, int64_t>> want;
+      for (const auto& [ref, row] : aModel) {
+        std::vector<uint8_t> k(e.bieKeyEngine->bkeKeyLength);
+        auto rec = Record(row);
+        EXPECT_EQ(e.bieKeyEngine->BuildKey(rec.data(), k.data(), ref, true), 0u);
+        want.emplace_back(k, ref);
+      }
+      std::sort(want.begin(), want.end(), [&](const auto& x, const auto& y) {
+        const int c = e.bieKeyEngine->CompareKey(x.first.data(), y.first.data(), 0, 0);
+        return c != 0 ? c < 0 : x.second < y.second;
+      });
+      std::vector<int64_t> wantRefs;
+      for (const auto& w : want) wantRefs.push_back(w.second);
+      EXPECT_EQ(Refs(aEngine, i), wantRefs) << aWhere << " index " << i;
+      TzfBstarTreeCheckResult r;
+      e.CheckTree(aEngine.Store(i), r);
+      for (const std::string& p : r.Problems) ADD_FAILURE() << aWhere << " index " << i << ": " << p;
+    }
+    EXPECT_EQ(File.Mem.HeldCount(), 0) << aWhere;
+    EXPECT_FALSE(aEngine.MarkedCorrupted()) << aWhere;
+  }
+
+  TTestTable Table;
+  std::vector<std::unique_ptr<TzfCompKeyDescriptor>> Keys;
+  TMemFile File;
+};
+
+TEST_F(IndicesEngineTest, KeysFollowInsertsModifiesAndDeletesAndRefusalsChangeNothing) {
+  TzfSimpleIndicesEngine engine({&File}, ThreeIndexes(), true);
+  std::map<int64_t, TRow> model;
+  std::mt19937 gen(11);
+  int64_t nextRef = 1;
+  int refused = 0, done = 0;
+  auto clashes = [&](const TRow& r, int64_t aSkip) {
+    for (const auto& [ref, x] : model)
+      if (ref != aSkip && (x.A == r.A || x.C == r.C)) return true;
+    return false;
+  };
+  auto randomRow = [&] {
+    return TRow{static_cast<int32_t>(gen() % 20), static_cast<int32_t>(gen() % 4), kWords[gen() % std::size(kWords)]};
+  };
+  for (int step = 0; step < 600; ++step) {
+    const std::string where = "step " + std::to_string(step);
+    const int op = static_cast<int>(gen() % 3);
+    if (op == 0 || model.empty()) {
+      const TRow row = randomRow();
+      const int64_t ref = nextRef++;
+      auto rec = Record(row);
+      const uint32_t r = engine.InsertKeys(ref, rec.data(), nullptr);
+      const bool clash = clashes(row, 0);
+      ASSERT_EQ(r, clash ? zfErrKeyViol : 0u) << where;
+      if (!clash) model[ref] = row;
+      (clash ? refused : done)++;
+    } else if (op == 1) {
+      auto it = std::next(model.begin(), static_cast<long>(gen() % model.size()));
+      TRow row = it->second;
+      // Change some fields; sometimes the record also moves (a new reference number).
+      if (gen() % 2) row.A = static_cast<int32_t>(gen() % 20);
+      if (gen() % 2) row.B = static_cast<int32_t>(gen() % 4);
+      if (gen() % 2) row.C = kWords[gen() % std::size(kWords)];
+      const int64_t newRef = gen() % 4 == 0 ? nextRef++ : it->first;
+      auto oldRec = Record(it->second), newRec = Record(row);
+      const uint32_t r = engine.UpdateKeys(it->first, oldRec.data(), newRef, newRec.data(), nullptr);
+      const bool clash = clashes(row, it->first);
+      ASSERT_EQ(r, clash ? zfErrKeyViol : 0u) << where;
+      if (!clash) {
+        model.erase(it);
+        model[newRef] = row;
+      }
+      (clash ? refused : done)++;
+    } else {
+      auto it = std::next(model.begin(), static_cast<long>(gen() % model.size()));
+      auto rec = Record(it->second);
+      ASSERT_EQ(engine.DeleteKeys(it->first, rec.data(), nullptr), 0u) << where;
+      model.erase(it);
+      ++done;
+    }
+    if (step % 25 == 0) ExpectConsistent(engine, model, where);
+  }
+  ExpectConsistent(engine, model, "end");
+  EXPECT_GT(refused, 50);
+  EXPECT_GT(done, 200);
+}
+
+TEST_F(IndicesEngineTest, RefusedChangesInsideATransactionThatIsRolledBack) {
+  TzfSimpleIndicesEngine engine({&File}, ThreeIndexes(), true);
+  std::map<int64_t, TRow> model;
+  for (int32_t i = 0; i < 8; ++i) {
+    TRow r{i, i % 2, kWords[i]};
+    ASSERT_EQ(engine.InsertKeys(i + 1, Record(r).data(), nullptr), 0u);
+    model[i + 1] = r;
+  }
+  const auto before = File.Mem.Snapshot();
+  // In the transaction: a good insert, then an update refused at the last index (its C exists)
+  // after the first two changed, then an insert refused at the first index.
+  ASSERT_EQ(engine.InsertKeys(100, Record({50, 1, kWords[9]}).data(), nullptr), 0u);
+  auto changed = model;
+  changed[100] = {50, 1, kWords[9]};
+  ASSERT_EQ(engine.UpdateKeys(3, Record(model[3]).data(), 3, Record({60, 0, kWords[0]}).data(), nullptr), zfErrKeyViol);
+  ExpectConsistent(engine, changed, "after the refused update");
+  ASSERT_EQ(engine.InsertKeys(101, Record({5, 3, kWords[11]}).data(), nullptr), zfErrKeyViol);
+  ExpectConsistent(engine, changed, "after the refused insert");
+  // Unchanged key fields touch no index.
+  const auto quiet = File.Mem.Snapshot();
+  ASSERT_EQ(engine.UpdateKeys(4, Record(model[4]).data(), 4, Record(model[4]).data(), nullptr), 0u);
+  EXPECT_TRUE(File.Mem.Snapshot() == quiet);
+  File.Mem.Rollback(before);
+  ExpectConsistent(engine, model, "after the rollback");
+}
+
+TEST_F(IndicesEngineTest, IndexHeaderBlockBytes) {
+  TzfSimpleIndicesEngine engine({&File}, ThreeIndexes(), true);
+  ASSERT_TRUE(File.HasSection);
+  const std::vector<uint8_t>& b = File.Mem.RawBlock(File.Section);
+  // Built from the layout: signature, own number, kind 0, key lengths, empty roots.
+  EXPECT_EQ(std::vector<uint8_t>(b.begin(), b.begin() + 4), (std::vector<uint8_t>{'Z', 'F', 'I', 'H'}));
+  EXPECT_EQ(std::vector<uint8_t>(b.begin() + 4, b.begin() + 8),
+            (std::vector<uint8_t>{static_cast<uint8_t>(File.Section), 0, 0, 0}));
+  EXPECT_EQ(b[36], 0);
+  const uint32_t len0 = engine.GetIndexEngine(0).bieKeyEngine->bkeKeyLength;
+  const uint32_t len2 = engine.GetIndexEngine(2).bieKeyEngine->bkeKeyLength;
+  EXPECT_EQ(b[40], len0 & 0xFF);
+  EXPECT_EQ(b[41], len0 >> 8);
+  EXPECT_EQ(b[44], len2 & 0xFF);
+  EXPECT_EQ(b[46], 0);  // index 3 has no key length
+  for (uint32_t i : {0u, 1u, 2u, 255u})
+    EXPECT_EQ(std::vector<uint8_t>(b.begin() + 40 + 1536 + 4 * i, b.begin() + 44 + 1536 + 4 * i),
+              (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
+  ASSERT_EQ(engine.InsertKeys(7, Record({1, 2, kWords[1]}).data(), nullptr), 0u);
+  // Index 1: one key (offset 40 + 512 + 4), one node (40 + 2560 + 4), a root.
+  EXPECT_EQ(b[40 + 512 + 4], 1);
+  EXPECT_EQ(b[40 + 2560 + 4], 1);
+  EXPECT_NE(zfGetLE32(b.data() + 40 + 1536 + 4), zfIndexNoBlock);
+}
+
+TEST_F(IndicesEngineTest, OpeningVerifiesTheHeader) {
+  auto code = [](auto f) {
+    try {
+      f();
+    } catch (const EzfBaseException& e) {
+      return e.GetErrorCode();
+    }
+    return 0u;
+  };
+  // A file whose section was never written.
+  EXPECT_EQ(code([&] { TzfSimpleIndicesEngine e({&File}, ThreeIndexes(), false); }), zfErrHeaderCorrupt);
+  { TzfSimpleIndicesEngine made({&File}, ThreeIndexes(), true); }
+  EXPECT_EQ(code([&] { TzfSimpleIndicesEngine e({&File}, ThreeIndexes(), false); }), 0u);
+  // A stored key length that is not the key engine's.
+  zfPutLE16(File.Mem.RawBlock(File.Section).data() + 40 + 2, 3);
+  EXPECT_EQ(code([&] { TzfSimpleIndicesEngine e({&File}, ThreeIndexes(), false); }), zfErrHeaderCorrupt);
+  // A section pointing at a block that is not an index header block.
+  File.Section = 999;
+  EXPECT_EQ(code([&] { TzfSimpleIndicesEngine e({&File}, ThreeIndexes(), false); }), zfErrHeaderCorrupt);
+}
+
+TEST_F(IndicesEngineTest, AddAndRemoveIndexes) {
+  std::vector<TzfSimpleIndicesEngine::TIndex> two;
+  two.push_back(MakeIndex(0, 0, idNone));
+  two.push_back(MakeIndex(1, 1, idAll));
+  TzfSimpleIndicesEngine engine({&File}, std::move(two), true);
+  std::map<int64_t, TRow> model;
+  for (int32_t i = 0; i < 30; ++i) {
+    TRow r{i, i % 3, kWords[i % 12]};
+    ASSERT_EQ(engine.InsertKeys(i + 1, Record(r).data(), nullptr), 0u);
+    model[i + 1] = r;
+  }
+  try {
+    engine.AddIndex(MakeIndex(5, 2, idNone));
+    ADD_FAILURE() << "a wrong index number was accepted";
+  } catch (const EzfBaseException& e) {
+    EXPECT_EQ(e.GetErrorCode(), zfErrIndexNumberOutOfRange);
+  }
+  engine.AddIndex(MakeIndex(2, 2, idAll));
+  EXPECT_EQ(engine.IndexEngineCount(), 3);
+  EXPECT_TRUE(Refs(engine, 2).empty());  // a new index starts empty; the caller fills it
+  auto builder = std::unique_ptr<TzfBaseBulkBuilder>(engine.GetIndexEngine(2).CreateBulkBuilder(engine.Store(2)));
+  for (const auto& [ref, row] : model) ASSERT_EQ(builder->InsertKey(ref, Record(row).data()), 0u);
+  ASSERT_EQ(builder->Finalize(), 0u);
+  ExpectConsistent(engine, model, "after the build");
+  const std::vector<int64_t> refs2 = Refs(engine, 2);
+  const uint32_t root2 = engine.Store(2).GetRootNode(), keys2 = engine.Store(2).GetStoredKeyCount();
+  // Removing index 1: the former index 2 moves down with its header values and bookmark identity.
+  engine.RemoveIndex(1);
+  ASSERT_EQ(engine.IndexEngineCount(), 2);
+  EXPECT_EQ(engine.GetIndexEngine(1).bieIndexNumber, 1);
+  EXPECT_EQ(engine.GetIndexEngine(1).bieBookmarkHandler->bmhIndexID, 1);
+  EXPECT_EQ(engine.Store(1).GetRootNode(), root2);
+  EXPECT_EQ(engine.Store(1).GetStoredKeyCount(), keys2);
+  EXPECT_EQ(Refs(engine, 1), refs2);
+  const uint8_t* b = File.Mem.RawBlock(File.Section).data();
+  EXPECT_EQ(zfGetLE32(b + 40 + 1536 + 4 * 2), zfIndexNoBlock);
+  EXPECT_EQ(zfGetLE32(b + 40 + 1536 + 4 * 255), zfIndexNoBlock);
+  EXPECT_EQ(zfGetLE16(b + 40 + 2 * 255), 0);
+  try {
+    engine.RemoveIndex(2);
+    ADD_FAILURE() << "a wrong index number was accepted";
+  } catch (const EzfBaseException& e) {
+    EXPECT_EQ(e.GetErrorCode(), zfErrIndexNumberOutOfRange);
+  }
+  // The remaining indexes still follow the records.
+  ASSERT_EQ(engine.DeleteKeys(5, Record(model[5]).data(), nullptr), 0u);
+  model.erase(5);
+  ExpectConsistent(engine, model, "after the removal");
+}
+
+TEST_F(IndicesEngineTest, BulkBuilders) {
+  {
+    TzfSimpleIndicesEngine none({&File}, {}, true);
+    EXPECT_EQ(none.CreateBulkBuilder(), nullptr);
+  }
+  TMemFile other;
+  std::vector<TzfSimpleIndicesEngine::TIndex> one;
+  one.push_back(MakeIndex(0, 0, idNone));
+  TzfSimpleIndicesEngine single({&other}, std::move(one), true);
+  EXPECT_NE(dynamic_cast<TzfStaticKeyBstarTreeIndexBulkBuilder*>(single.CreateBulkBuilder().get()), nullptr);
+  TzfSimpleIndicesEngine three({&File}, ThreeIndexes(), true);
+  auto hub = three.CreateBulkBuilder();
+  ASSERT_NE(dynamic_cast<TzfBulkBuilderHub*>(hub.get()), nullptr);
+  std::map<int64_t, TRow> model;
+  for (int32_t i = 0; i < 12; ++i) {
+    TRow r{100 - i, i % 2, kWords[i]};
+    ASSERT_EQ(hub->InsertKey(i + 1, Record(r).data()), 0u);
+    model[i + 1] = r;
+  }
+  ASSERT_EQ(hub->Finalize(), 0u);
+  ExpectConsistent(three, model, "bulk");
+}
+
+TEST_F(IndicesEngineTest, AKeyThatCannotBeBuiltUndoesTheIndexesAlreadyChanged) {
+  auto indexes = ThreeIndexes();
+  auto failing = std::make_unique<TFailingKeyEngine>(*Keys[2]);
+  failing->FailRef = 77;
+  TFailingKeyEngine* f = failing.get();
+  TzfIndexEngineParams p;
+  p.IndexNumber = 2;
+  p.IndexName = u"I2";
+  indexes[2].Engine = std::make_unique<TzfStaticKeyBstarTreeIndexEngine>(p, std::move(failing), File.Mem.UsableBlockSize());
+  TzfSimpleIndicesEngine engine({&File}, std::move(indexes), true);
+  std::map<int64_t, TRow> model;
+  for (int32_t i = 0; i < 6; ++i) {
+    TRow r{i, i % 2, kWords[i]};
+    ASSERT_EQ(engine.InsertKeys(i + 1, Record(r).data(), nullptr), 0u);
+    model[i + 1] = r;
+  }
+  // The record moves to reference 77: indexes 0 and 1 change, then index 2 cannot build its key.
+  EXPECT_EQ(engine.UpdateKeys(3, Record(model[3]).data(), 77, Record({40, 1, kWords[8]}).data(), nullptr),
+            zfErrInvalidParam);
+  ExpectConsistent(engine, model, "after the failed update");
+  EXPECT_EQ(engine.InsertKeys(77, Record({41, 1, kWords[9]}).data(), nullptr), zfErrInvalidParam);
+  ExpectConsistent(engine, model, "after the failed insert");
+  f->FailRef = 3;  // the old key cannot be built
+  EXPECT_EQ(engine.UpdateKeys(3, Record(model[3]).data(), 3, Record({42, 0, kWords[10]}).data(), nullptr),
+            zfErrInvalidParam);
+  f->FailRef = -1;  // the check builds every key
+  ExpectConsistent(engine, model, "after the failed update of the old key");
+}
+
+TEST_F(IndicesEngineTest, IndexEnginesAreFoundByName) {
+  TzfIndexEngineParams p;
+  auto e = TzfBaseIndexEngine::CreateEngine(u"ZF1XDEFAULT", p, TzfBaseKeyEngine::CreateFor(*Keys[0]), 4092);
+  EXPECT_NE(dynamic_cast<TzfStaticKeyBstarTreeIndexEngine*>(e.get()), nullptr);
+  try {
+    TzfBaseIndexEngine::CreateEngine(u"NoSuch", p, TzfBaseKeyEngine::CreateFor(*Keys[0]), 4092);
+    ADD_FAILURE() << "an unknown engine was made";
+  } catch (const EzfBaseException& ex) {
+    EXPECT_EQ(ex.GetErrorCode(), zfErrSubEngineNotSupported);
+    EXPECT_NE(ex.Message().find(u"Unknown Index engine: \"NoSuch\""), UnicodeString::npos);
+  }
+}
+
+}  // namespace
+}  // namespace zf::test
