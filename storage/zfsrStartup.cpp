@@ -1,12 +1,20 @@
 #include "storage/zfsrStartup.h"
 
 #include "dictionary/zfsdStartup.h"
+#include "storage/zfseAutoIncEngineSimple.h"
 #include "storage/zfseHeaderAccess.h"
-#include "storage/zfsrBlockAccess.h"
-#include "storage/zfsrBufferManager.h"
+#include "storage/zfseJournalEngine.h"
+#include "storage/zfseStreamEngineSimple.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
 #include "storage/zfsrFileImpl.h"
+#include "storage/zfsrAutoIncEngineBase.h"
+#include "storage/zfsrBlockAccess.h"
+#include "storage/zfsrBufferManager.h"
+#include "storage/zfsrDataDictionary.h"
+#include "storage/zfsrFileHandling.h"
+#include "storage/zfsrStreamEngineBase.h"
+#include "storage/zfsrSubEngineBase.h"
 #include "storage/zfsrTimeoutHandling.h"
 
 namespace zf {
@@ -22,7 +30,15 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsrFileImplUnit());
   list.Add(zfsrBufferManagerUnit());
   list.Add(zfsrBlockAccessUnit());
+  list.Add(zfsrSubEngineBaseUnit());
+  list.Add(zfsrStreamEngineBaseUnit());
+  list.Add(zfseStreamEngineSimpleUnit());
+  list.Add(zfsrAutoIncEngineBaseUnit());
+  list.Add(zfseAutoIncEngineSimpleUnit());
   list.Add(zfseHeaderAccessUnit());
+  list.Add(zfsrFileHandlingUnit());
+  list.Add(zfsrDataDictionaryUnit());
+  list.Add(zfseJournalEngineUnit());
   return list;
 }
 
