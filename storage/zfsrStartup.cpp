@@ -4,6 +4,8 @@
 #include "storage/zfseAutoIncEngineSimple.h"
 #include "storage/zfseHeaderAccess.h"
 #include "storage/zfseJournalEngine.h"
+#include "storage/zfseRecordEngineStatic.h"
+#include "storage/zfseRecordEngineVariable.h"
 #include "storage/zfseStreamEngineSimple.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
@@ -35,6 +37,9 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfseStreamEngineSimpleUnit());
   list.Add(zfsrAutoIncEngineBaseUnit());
   list.Add(zfseAutoIncEngineSimpleUnit());
+  list.Add(zfsrRecordEngineBaseUnit());
+  list.Add(zfseRecordEngineStaticUnit());
+  list.Add(zfseRecordEngineVariableUnit());
   list.Add(zfseHeaderAccessUnit());
   list.Add(zfsrFileHandlingUnit());
   list.Add(zfsrDataDictionaryUnit());

@@ -1,0 +1,280 @@
+#include "tools/zftableKit.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "foundation/zfllErrors.h"
+#include "foundation/zfllException.h"
+#include "storage/zfseBlockHeapEngineNonfragmenting.h"
+#include "storage/zfseHeaderAccess.h"
+#include "storage/zfseRecordEngineStatic.h"
+#include "storage/zfseRecordEngineVariable.h"
+#include "storage/zfsrFile.h"
+
+namespace zf::kit {
+
+namespace {
+
+constexpr uint32_t kBlock = 4096;
+constexpr uint32_t kUsable = kBlock - 4;
+
+std::string RandomText(std::mt19937_64& aRandom, uint32_t aMax) {
+  std::string s(std::uniform_int_distribution<uint32_t>(0, aMax)(aRandom), ' ');
+  for (char& c : s) c = char('a' + aRandom() % 26);
+  return s;
+}
+
+// Raises the code with its text for a file that is not a table this kit reads.
+[[noreturn]] void RaiseHeader(const char* aWhy) {
+  throw EzfBaseException(zfErrHeaderCorrupt, rtl::u16(std::string("Corrupt table header: ") + aWhy));
+}
+
+}  // namespace
+
+TKitTable::TKitTable(bool aSmart) : Dict(std::make_unique<TzfDataDictionary>()) {
+  TzfFieldsDescriptor& f = *Dict->tdFieldsDescriptor;
+  f.AddField(u"ID", u"", zftInt32, 0, 0, false, nullptr);
+  f.AddField(u"Stamp", u"", zftDateTime, 0, 0, false, nullptr);
+  f.AddField(u"Short", u"", zftShortString, 20, 0, false, nullptr);
+  f.AddField(u"Long", u"", zftNullString, 54, 0, false, nullptr);
+  f.AddField(u"Value", u"", zftDouble, 0, 0, false, nullptr);
+  FRecordLength = uint32_t(f.GetRecordLength());
+  CompressionDescriptor = std::make_unique<TzfBaseRecordCompressionDescriptor>(nullptr);
+  CompressionDescriptor->brcdRecordCompressionEngine = aSmart ? u"Smart" : u"Null";
+  Compression = TzfBaseRecordCompressionEngine::CreateEngine(CompressionDescriptor.get(), &f, 2);
+}
+
+TKitTable::~TKitTable() {
+  Compression.reset();
+  CompressionDescriptor.reset();
+  Dict.reset();
+}
+
+std::vector<uint8_t> TKitTable::MakeRecord(uint32_t aID, std::mt19937_64& aRandom) const {
+  TzfFieldsDescriptor& f = Fields();
+  std::vector<uint8_t> r(FRecordLength);
+  f.InitRecord(r.data());
+  const int32_t id = int32_t(aID);
+  f.SetRecordField(0, r.data(), &id);
+  const double stamp = 40000.0 + double(aRandom() % 10000000) / 1000.0;
+  f.SetRecordField(1, r.data(), &stamp);
+  uint8_t shortBuf[21] = {};
+  const std::string s = RandomText(aRandom, 20);
+  shortBuf[0] = uint8_t(s.size());
+  std::memcpy(shortBuf + 1, s.data(), s.size());
+  f.SetRecordField(2, r.data(), shortBuf);
+  uint8_t longBuf[55] = {};
+  const std::string l = RandomText(aRandom, 54);
+  std::memcpy(longBuf, l.data(), l.size());
+  f.SetRecordField(3, r.data(), longBuf);
+  if (aRandom() % 4 != 0) {
+    const double v = double(aRandom() % 1000000) / 7.0;
+    f.SetRecordField(4, r.data(), &v);
+  }
+  return r;
+}
+
+std::vector<std::vector<uint8_t>> MakeTable(const std::string& aPath, const TMakeOptions& aOptions,
+                                            std::vector<std::vector<uint8_t>>* aDeleted) {
+  TKitTable table(aOptions.Smart);
+  const uint32_t len = table.RecordLength();
+  std::mt19937_64 random(aOptions.Seed);
+  std::vector<std::vector<uint8_t>> records;
+  records.reserve(aOptions.Records);
+  for (uint32_t i = 0; i < aOptions.Records; ++i) records.push_back(table.MakeRecord(i + 1, random));
+
+  std::vector<std::vector<uint8_t>> blocks;
+  auto newBlock = [&blocks]() -> uint8_t* {
+    blocks.emplace_back(kBlock, 0);
+    return blocks.back().data();
+  };
+  // Where each record went: block index (0-based among data blocks) and slot.
+  std::vector<std::pair<uint32_t, uint32_t>> places;
+  places.reserve(records.size());
+  const int32_t owner = aOptions.Variable ? kzfKitHeapID : kzfKitStaticID;
+  if (!aOptions.Variable) {
+    const TzfStaticGeometry geo = zfStaticGeometry(kUsable, len);
+    for (const auto& r : records) {
+      if (blocks.empty() || zfGetLE16(blocks.back().data() + 28) == 0) {
+        const uint32_t prev = uint32_t(blocks.size());  // the previous block's number (0: none)
+        uint8_t* b = newBlock();
+        zfStaticInitBlock(b, geo, uint32_t(blocks.size()), prev);
+        if (prev != 0) zfPutLE32(blocks[prev - 1].data() + 16, prev + 1);
+      }
+      places.emplace_back(uint32_t(blocks.size() - 1), zfStaticStoreRecord(blocks.back().data(), geo, r.data()));
+    }
+  } else {
+    TzfNonfragmentingBlockHeapEngine heap(kUsable, kzfVariableOwnerHeaderSize);
+    std::vector<uint8_t> seg(zfVariableSegmentRoom(len));
+    for (const auto& r : records) {
+      const uint32_t size = zfVariableEncodeRecord(r.data(), len, table.Compression.get(), seg.data());
+      uint32_t slot = 0;
+      uint8_t* data = blocks.empty() ? nullptr : heap.AllocSegment(blocks.back().data(), uint16_t(size), slot);
+      if (!data) {
+        const uint32_t prev = uint32_t(blocks.size());
+        uint8_t* b = newBlock();
+        zfSetBlockSignature(b, kzfHeapDataBlockSignature);
+        zfSetThisBlock(b, uint32_t(blocks.size()));
+        zfPutLE32(b + 20, prev);
+        if (prev != 0) zfPutLE32(blocks[prev - 1].data() + 16, prev + 1);
+        heap.InitBlock(b);
+        data = heap.AllocSegment(b, uint16_t(size), slot);
+      }
+      std::memcpy(data, seg.data(), size);
+      places.emplace_back(uint32_t(blocks.size() - 1), slot);
+    }
+  }
+  // Deletions at random; the survivors are what a salvage must give back.
+  std::vector<uint32_t> order(records.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), random);
+  std::vector<bool> deleted(records.size(), false);
+  const uint32_t k = std::min<uint32_t>(aOptions.Delete, uint32_t(records.size()));
+  TzfNonfragmentingBlockHeapEngine heap(kUsable, kzfVariableOwnerHeaderSize);
+  const TzfStaticGeometry geo = zfStaticGeometry(kUsable, len);
+  for (uint32_t i = 0; i < k; ++i) {
+    const auto [b, slot] = places[order[i]];
+    if (aOptions.Variable) heap.FreeSegment(blocks[b].data(), slot);
+    else zfStaticFreeSlot(blocks[b].data(), geo, slot);
+    deleted[order[i]] = true;
+  }
+  // The static engine's chain of blocks with a free slot, in block order.
+  if (!aOptions.Variable) {
+    uint32_t next = 0;
+    for (size_t i = blocks.size(); i-- > 0;) {
+      if (zfGetLE16(blocks[i].data() + 28) != 0) {
+        zfPutLE32(blocks[i].data() + 24, next);
+        next = uint32_t(i + 1);
+      }
+    }
+  }
+  for (auto& b : blocks) zfPutLE32(b.data() + kUsable, uint32_t(owner));
+
+  std::remove(aPath.c_str());
+  std::unique_ptr<TzfBaseFile> file = TzfBaseFile::Alloc(true, rtl::u16(aPath), nullptr);
+  file->fiBlockSize = TzfBlockSize::zfbs4k;
+  file->OpenFile(omReadWrite, smExclusive, false, true);
+  std::vector<uint8_t> b0(kBlock, 0);
+  zfRaiseIfError(file->InitHeader(b0.data(), {}, TzfBlockSignature{'Z', 'F', '!', '2'}));
+  zfPutLE32(b0.data() + kzfHdrUsedBlocks, uint32_t(blocks.size() + 1));
+  TzfByteDynArray cookie;
+  file->WriteEncryptFileExactAt(0, kBlock, b0.data(), cookie);
+  for (size_t i = 0; i < blocks.size(); ++i)
+    file->WriteEncryptFileExactAt(int64_t(i + 1) * kBlock, kBlock, blocks[i].data(), cookie);
+  file->CloseFile();
+
+  std::vector<std::vector<uint8_t>> live;
+  for (size_t i = 0; i < records.size(); ++i)
+    if (!deleted[i]) live.push_back(std::move(records[i]));
+    else if (aDeleted) aDeleted->push_back(std::move(records[i]));
+  return live;
+}
+
+namespace {
+
+// Reads the table file in large chunks and hands each physical block on.
+class TBlockReader {
+ public:
+  explicit TBlockReader(const std::string& aPath) : FIn(aPath, std::ios::binary) {
+    if (!FIn) throw EzfBaseException(zfErrCantOpenFile, rtl::u16("Cannot open " + aPath));
+    std::vector<uint8_t> b0(kzfMinBlockSizeBytes, 0);
+    FIn.read(reinterpret_cast<char*>(b0.data()), std::streamsize(b0.size()));
+    if (FIn.gcount() < std::streamsize(b0.size())) RaiseHeader("file shorter than one block");
+    const std::string sig(reinterpret_cast<const char*>(b0.data()), 4);
+    if (sig == "ZF!1") Version = 1;
+    else if (sig == "ZF!2") Version = 2;
+    else RaiseHeader("unknown signature");
+    const uint8_t code = b0[kzfHdrBlockSizeCode];
+    if (!zfIsValidBlockSizeCode(code)) RaiseHeader("block size code out of range");
+    BlockBytes = kzfMinBlockSizeBytes << code;
+    Usable = zfGetLE32(b0.data() + kzfHdrUsableSize);
+    if (Usable < 256 || Usable > BlockBytes - (Version == 2 ? 4 : 0)) RaiseHeader("usable size out of range");
+    FIn.clear();
+    FIn.seekg(0, std::ios::end);
+    FileBytes = uint64_t(FIn.tellg());
+    FIn.seekg(0);
+  }
+  // Calls aBlock(number, bytes) for every whole block; a partial tail block is not counted.
+  template <class F>
+  void Each(F&& aBlock) {
+    constexpr size_t kChunk = 1u << 20;
+    std::vector<uint8_t> buf((kChunk / BlockBytes) * BlockBytes);
+    uint32_t n = 0;
+    while (FIn) {
+      FIn.read(reinterpret_cast<char*>(buf.data()), std::streamsize(buf.size()));
+      const size_t got = size_t(FIn.gcount()) / BlockBytes;
+      for (size_t i = 0; i < got; ++i, ++n) aBlock(n, buf.data() + i * BlockBytes);
+      if (got * BlockBytes < buf.size()) break;
+    }
+  }
+  int32_t Owner(const uint8_t* aBlock) const { return Version == 2 ? int32_t(zfGetLE32(aBlock + Usable)) : 0; }
+
+  int Version = 0;
+  uint32_t BlockBytes = 0;
+  uint32_t Usable = 0;
+  uint64_t FileBytes = 0;
+
+ private:
+  std::ifstream FIn;
+};
+
+}  // namespace
+
+TSalvageSummary SalvageTable(const std::string& aPath,
+                             const std::function<void(uint32_t, uint32_t, const uint8_t*, uint32_t)>& aRecord) {
+  TBlockReader reader(aPath);
+  TKitTable table(true);
+  const uint32_t len = table.RecordLength();
+  TSalvageSummary sum;
+  sum.BlocksTotal = reader.FileBytes / reader.BlockBytes;
+  sum.Bytes = reader.FileBytes;
+  const TzfStaticGeometry geo = zfStaticGeometry(reader.Usable, len);
+  std::vector<uint8_t> buffer(len);
+  uint32_t current = 0;
+  TzfRecoverStats st;
+  const TzfRecordIterator iterator = [&](void*, int64_t, const uint8_t* aRec) {
+    if (aRecord) aRecord(current, st.Slot, aRec, len);
+    return TzfRecordIteratorResult::rirContinue;
+  };
+  reader.Each([&](uint32_t aNumber, const uint8_t* aBlock) {
+    ++sum.BlocksRead;
+    if (aNumber == 0) return;
+    current = aNumber;
+    const int32_t owner = reader.Owner(aBlock);
+    if (owner == kzfKitStaticID || reader.Version == 1) {
+      zfStaticRecoverBlock(aBlock, geo, aNumber, nullptr, nullptr, iterator, nullptr, &st);
+      sum.Records += st.Records;
+      sum.Skipped += st.Skipped;
+    }
+    if (owner == kzfKitHeapID || reader.Version == 1) {
+      zfVariableRecoverBlock(aBlock, reader.Usable, aNumber, len, table.Compression.get(), buffer.data(), nullptr,
+                             iterator, nullptr, &st);
+      sum.Records += st.Records;
+      sum.Skipped += st.Skipped;
+    }
+  });
+  return sum;
+}
+
+void WalkTable(const std::string& aPath,
+               const std::function<void(uint32_t, const std::string&, int32_t, bool)>& aBlock) {
+  TBlockReader reader(aPath);
+  TKitTable table(true);
+  const TzfStaticGeometry geo = zfStaticGeometry(reader.Usable, table.RecordLength());
+  reader.Each([&](uint32_t aNumber, const uint8_t* b) {
+    std::string sig;
+    for (int i = 0; i < 4; ++i) sig += (b[i] >= 32 && b[i] < 127) ? char(b[i]) : '.';
+    bool valid = false;
+    const TzfBlockSignature s = zfGetBlockSignature(b);
+    if (aNumber == 0) valid = true;
+    else if (s == kzfStaticDataBlockSignature) valid = zfCheckStaticBlock(b, geo, aNumber).Valid;
+    else if (s == kzfHeapDataBlockSignature)
+      valid = zfGetThisBlock(b) == aNumber &&
+              zfCheckHeapBlock(b, reader.Usable, zfHeapDataStart(kzfVariableOwnerHeaderSize)).Valid;
+    aBlock(aNumber, sig, aNumber == 0 ? 0 : reader.Owner(b), valid);
+  });
+}
+
+}  // namespace zf::kit

@@ -1,0 +1,76 @@
+// The developer tool's table kit: a fixed, small table layout, tables of it made through the
+// record engines' block code, and the salvage and walk of a table file block by block as a
+// recovery reads it. Used by `zftable`, the salvage tests and the salvage benchmark.
+//
+// The layout: ID Int32, Stamp DateTime, Short ShortString(20), Long NullString(54), Value Double
+// (100-byte records). Made files are version-2 tables of 4 KB blocks: block 0, then the data
+// blocks of one record engine, owned by kzfKitStaticID (static engine, "ZFDH" blocks) or
+// kzfKitHeapID (variable engine, "ZFHD" heap blocks with the 24-byte record-heap header).
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dictionary/zfsdDataDictionary.h"
+#include "storage/zfsrRecordCompressionEngineBase.h"
+#include "storage/zfsrRecordEngineBase.h"
+
+namespace zf::kit {
+
+inline constexpr int32_t kzfKitStaticID = 5;
+inline constexpr int32_t kzfKitHeapID = 6;
+
+struct TMakeOptions {
+  uint32_t Records = 0;
+  bool Variable = false;
+  bool Smart = false;
+  uint32_t Delete = 0;
+  uint64_t Seed = 1;
+};
+
+// The fixed table: its dictionary (with a "Smart" or "Null" compression descriptor) and engines.
+class TKitTable {
+ public:
+  explicit TKitTable(bool aSmart = true);
+  ~TKitTable();
+  TzfFieldsDescriptor& Fields() const { return *Dict->tdFieldsDescriptor; }
+  uint32_t RecordLength() const { return FRecordLength; }
+  // A record of the layout with ID aID and random stamp, texts of random lengths and value.
+  std::vector<uint8_t> MakeRecord(uint32_t aID, std::mt19937_64& aRandom) const;
+
+  std::unique_ptr<TzfDataDictionary> Dict;
+  std::unique_ptr<TzfBaseRecordCompressionDescriptor> CompressionDescriptor;
+  std::unique_ptr<TzfBaseRecordCompressionEngine> Compression;
+
+ private:
+  uint32_t FRecordLength;
+};
+
+// Makes the file aPath (replacing it) and answers the records that stay after the deletions;
+// aDeleted, when given, receives the deleted ones.
+std::vector<std::vector<uint8_t>> MakeTable(const std::string& aPath, const TMakeOptions& aOptions,
+                                            std::vector<std::vector<uint8_t>>* aDeleted = nullptr);
+
+struct TSalvageSummary {
+  uint64_t Records = 0;
+  uint64_t BlocksRead = 0;
+  uint64_t BlocksTotal = 0;
+  uint64_t Skipped = 0;
+  uint64_t Bytes = 0;
+};
+// Salvages every block of aPath as the recovery does: block 0 gives the block size and version;
+// each block goes to the record engine whose owner ID it carries (every block in a version-1 file
+// is tried by both engines, each recognising only its own blocks). aRecord gets block, slot and
+// record (aRecord may be empty: a no-op). Raises a coded error when block 0 cannot be read.
+TSalvageSummary SalvageTable(const std::string& aPath,
+                             const std::function<void(uint32_t aBlock, uint32_t aSlot, const uint8_t* aRecord,
+                                                      uint32_t aLength)>& aRecord);
+
+// One call per block: number, signature, owner (0 in version 1), and whether its checker passes.
+void WalkTable(const std::string& aPath, const std::function<void(uint32_t aBlock, const std::string& aSignature,
+                                                                    int32_t aOwner, bool aValid)>& aBlock);
+
+}  // namespace zf::kit
