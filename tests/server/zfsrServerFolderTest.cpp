@@ -8,7 +8,10 @@
 #include <ctime>
 #include <fstream>
 
+#include "foundation/zfllStreams.h"
+#include "foundation/zfllStreamsRW.h"
 #include "storage/zfsrBlock.h"
+#include "storage/zfsrStreamEngineBase.h"
 #include "zfsrServerTestUtil.h"
 
 namespace zf::test {
@@ -166,12 +169,36 @@ TEST_F(FolderTables, BuildOpenCloseAndOpenInAnotherLetterCase) {
   EXPECT_EQ(2, t->srtDictionary->tdFieldsDescriptor->FieldCount);
   const TzfServerTableStats s = t->sbtGetStats(nullptr);
   EXPECT_GE(s.stsNamedStreamCount, 1u);
+  {
+    TzfMemoryStream ms;
+    ASSERT_EQ(0u, t->srtStreamEngine->ReadNamedStream(nullptr, u"$TableName", ms));
+    ms.SetPosition(0);
+    TzfReader r(ms);
+    EXPECT_EQ(u"Orders", r.ReadString());
+  }
   EXPECT_GT(s.stsMainFileSize, 0);
   // A second process would get 9221; in this one a second open of the same table reuses it.
   TzfServerRootTable* again = nullptr;
   ASSERT_EQ(0u, f->sfTableOpen(u"orders", {}, false, omReadWrite, smShared, again));
   EXPECT_EQ(t, again);
   EXPECT_EQ(0u, f->sfCloseInactiveTables());
+  EXPECT_EQ(0, f->sfTableCount());
+}
+
+TEST_F(FolderTables, AnUnnamedTableGetsANameAndNoNameStream) {
+  TzfServerFolder* f = Folder();
+  auto dict = SmallDictionary();
+  TzfServerRootTable* a = nullptr;
+  TzfServerRootTable* b = nullptr;
+  ASSERT_EQ(0u, f->sfTableCreate(u"", u"", a, tsTempUnnamed, dict.get(), false));
+  ASSERT_EQ(0u, f->sfTableCreate(u"", u"", b, tsTempUnnamed, dict.get(), false));
+  EXPECT_EQ(0u, a->srtName.find(u" UnnamedTable_" + rtl::IntToStr(reinterpret_cast<intptr_t>(a)) + u"_"));
+  EXPECT_NE(a->srtName, b->srtName);
+  TzfMemoryStream ms;
+  EXPECT_NE(0u, a->srtStreamEngine->ReadNamedStream(nullptr, u"$TableName", ms));
+  EXPECT_EQ(zfErrObjNotFound, f->sfTableExists(a->srtName));  // belongs to one database
+  EXPECT_EQ(2, f->sfTableCount());
+  EXPECT_EQ(0u, f->sfCloseInactiveTables());  // unnamed tables close when unused
   EXPECT_EQ(0, f->sfTableCount());
 }
 
