@@ -339,6 +339,14 @@ TEST_F(FolderTables, DeleteEmptyListAndUniqueNames) {
   EXPECT_EQ(0u, f->sfTableBuild(true, u"T", u"", false, dict.get(), tsPersistent));
 }
 
+TEST_F(FolderTables, BuildWithOverwriteWhoseDeleteFailsAnswersTableIsReadOnly) {
+  TzfServerFolder* f = Folder();
+  auto dict = SmallDictionary(1);
+  ASSERT_EQ(0u, f->sfTableBuild(false, u"T", u"", false, dict.get(), tsPersistent));
+  std::filesystem::remove(Dir.Path / "T.x1");  // the delete of the further file fails (15393)
+  EXPECT_EQ(zfErrTableReadOnly, f->sfTableBuild(true, u"T", u"", false, dict.get(), tsPersistent));
+}
+
 TEST_F(FolderTables, ATableWithLinksOfALiveTransactionIsNotInactive) {
   TzfServerFolder* f = Folder();
   auto dict = SmallDictionary();
