@@ -2,7 +2,7 @@
 //
 // TzfServerEngine adds to the base engine its settings (server name, memory limit, temporary
 // store, table extension, options, journal class), the buffer manager it creates when it starts,
-// the folders (one per directory, Part of the folder unit) and the alias handler. Sessions are
+// the folders (one per directory, made by the folder unit) and the alias handler. Sessions are
 // made by a session factory that the session unit installs; without one, opening a session
 // answers 12289.
 //
