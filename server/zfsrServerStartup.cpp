@@ -1,0 +1,31 @@
+#include "server/zfsrServerStartup.h"
+
+#include "mapping/zfsrMappingStartup.h"
+#include "platform/rtl/rtlUnits.h"
+#include "server/zfsrServerEngineComponent.h"
+
+
+namespace zf {
+
+namespace {
+
+// Units in link order.
+zf::rtl::TStartupList BuildList() {
+  zf::rtl::TStartupList list;
+  list.Add(zfsrServerEngineComponentUnit());
+
+  return list;
+}
+
+zf::rtl::TLayerStartup& Layer() {
+  static zf::rtl::TLayerStartup layer(&BuildList, &zfStartMapping, &zfStopMapping);
+  return layer;
+}
+
+}  // namespace
+
+void zfStartServer() { Layer().Start(); }
+
+void zfStopServer() { Layer().Stop(); }
+
+}  // namespace zf
