@@ -1,6 +1,5 @@
 #include "index/zfsrIndexStartup.h"
 
-#include "dictionary/zfsdStartup.h"
 #include "index/zfsdFilterEngineBase.h"
 #include "index/zfsdFilterEngineCallback.h"
 #include "index/zfsdFilterEngineHub.h"
@@ -10,6 +9,7 @@
 #include "index/zfsdKeyEngineComp.h"
 #include "index/zfsdKeyEngineRef.h"
 #include "index/zfsdKeyFieldEngineBase.h"
+#include "storage/zfsrStartup.h"
 
 namespace zf {
 
@@ -31,8 +31,7 @@ rtl::TStartupList BuildList() {
 }
 
 rtl::TLayerStartup& Layer() {
-  // The storage layer has no start-up list yet; once it has, it stands here below the index layer.
-  static rtl::TLayerStartup layer(&BuildList, &zfStartDictionary, &zfStopDictionary);
+  static rtl::TLayerStartup layer(&BuildList, &zfStartStorage, &zfStopStorage);
   return layer;
 }
 

@@ -7,6 +7,7 @@
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "dictionary/zfsdTableDescriptor.h"
+#include "index/zfsdKeyEngineBase.h"
 #include "mapping/zfsdFieldMapperEngineBase.h"
 #include "mapping/zfsdMapperCursor.h"
 #include "mapping/zfsdRecordMapperDescriptor.h"
@@ -17,7 +18,23 @@ namespace {
 
 constexpr const char16_t* kCrLf = u"\r\n";
 
-std::atomic<TzfMapperKeyTextProc> gKeyTextProc{nullptr};
+// The key line's text through the index's own key engine: the key built from the record (the
+// index was chosen without a key filter) rendered by KeyAsString; False when no key is built.
+bool IndexKeyText(IzfMapperCursor&, TzfIndexDescriptor& aIndex, const uint8_t* aRecord, rtl::UnicodeString& aText) {
+  if (!aIndex.idKeyDescriptor) return false;
+  std::unique_ptr<TzfBaseKeyEngine> engine = TzfBaseKeyEngine::CreateFor(*aIndex.idKeyDescriptor);
+  uint8_t* key = engine->AllocKey();
+  struct FreeKey {
+    TzfBaseKeyEngine& engine;
+    uint8_t*& key;
+    ~FreeKey() { engine.FreeKey(key); }
+  } freeKey{*engine, key};
+  if (engine->BuildKey(aRecord, key, 0, true) != 0) return false;
+  aText = engine->KeyAsString(key);
+  return true;
+}
+
+std::atomic<TzfMapperKeyTextProc> gKeyTextProc{&IndexKeyText};
 
 std::unique_ptr<TzfBaseRecordMapperEngine> NewEngine(TzfBaseRecordMapperDescriptor& aDescriptor,
                                                      IzfMapperCursor& aSourceCursor, IzfMapperCursor& aTargetCursor) {
@@ -48,6 +65,8 @@ void StopUnit() { TzfBaseRegisterableEngine::UnregisterEngine(TzfRecordMapperEng
 }  // namespace
 
 TzfMapperKeyTextProc zfSetMapperKeyTextProc(TzfMapperKeyTextProc aProc) { return gKeyTextProc.exchange(aProc); }
+
+TzfMapperKeyTextProc zfIndexKeyTextProc() { return &IndexKeyText; }
 
 const TzfRecordMapperEngineClass& TzfRecordMapperEngine::ClassInfo() {
   static const TzfRecordMapperEngineClass info(u"TzfRecordMapperEngine", &TzfBaseRecordMapperEngine::ClassInfo(),

@@ -23,12 +23,13 @@ class TzfIndexDescriptor;
 class IzfMapperCursor;
 
 // The text of the key that index aIndex of aCursor's table builds from aRecord; False when there
-// is none. The key engines live in the index layer: this is how the record context reaches them.
-// Exceptions are swallowed by the caller.
+// is none. Exceptions are swallowed by the caller.
 using TzfMapperKeyTextProc = bool (*)(IzfMapperCursor& aCursor, TzfIndexDescriptor& aIndex, const uint8_t* aRecord,
                                       rtl::UnicodeString& aText);
-// Installs the key-text builder (nullptr: no key line); answers the previous one.
+// Installs the key-text builder (nullptr: no key line); answers the previous one. The builder at
+// start is zfIndexKeyTextProc(), which builds the key with the index's key engine.
 TzfMapperKeyTextProc zfSetMapperKeyTextProc(TzfMapperKeyTextProc aProc);
+TzfMapperKeyTextProc zfIndexKeyTextProc();
 
 class TzfRecordMapperEngine : public TzfBaseRecordMapperEngine {
  public:

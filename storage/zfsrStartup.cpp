@@ -3,6 +3,7 @@
 #include "dictionary/zfsdStartup.h"
 #include "storage/zfseAutoIncEngineSimple.h"
 #include "storage/zfseHeaderAccess.h"
+#include "storage/zfseJournalEngine.h"
 #include "storage/zfseStreamEngineSimple.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
@@ -10,6 +11,8 @@
 #include "storage/zfsrAutoIncEngineBase.h"
 #include "storage/zfsrBlockAccess.h"
 #include "storage/zfsrBufferManager.h"
+#include "storage/zfsrDataDictionary.h"
+#include "storage/zfsrFileHandling.h"
 #include "storage/zfsrStreamEngineBase.h"
 #include "storage/zfsrSubEngineBase.h"
 #include "storage/zfsrTimeoutHandling.h"
@@ -33,6 +36,9 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsrAutoIncEngineBaseUnit());
   list.Add(zfseAutoIncEngineSimpleUnit());
   list.Add(zfseHeaderAccessUnit());
+  list.Add(zfsrFileHandlingUnit());
+  list.Add(zfsrDataDictionaryUnit());
+  list.Add(zfseJournalEngineUnit());
   return list;
 }
 

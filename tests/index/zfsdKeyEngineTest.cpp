@@ -270,15 +270,19 @@ TEST_F(KeyEngineTest, KeysAsAFieldsSource) {
 TEST_F(KeyEngineTest, KeysRenderedAsText) {
   AddTestField(fields, u"I", zftInt32);
   AddTestField(fields, u"W", zftWideString, 10);
+  AddTestField(fields, u"F", zftWideString, 8, 1);  // decimals above 0: fixed-width
   TzfCompKeyDescriptor key(&table);
   key.Add(0);
   key.Add(1);
+  key.Add(2);
   auto e = Engine(key);
-  EXPECT_EQ(e->KeyAsString(Key(*e, MakeRecord(fields, {I(5), Null})).data()), u"5, NULL");
-  EXPECT_EQ(e->KeyAsString(Key(*e, MakeRecord(fields, {I(-1), S(u"O'Neil")})).data()), u"-1, 'O''Neil    '");  // fixed-length text reads back padded
-  EXPECT_EQ(Outcome([&] { e->KeyAsVariant(Key(*e, MakeRecord(fields, {I(5), Null})).data(), 2); }),
+  EXPECT_EQ(e->KeyAsString(Key(*e, MakeRecord(fields, {I(5), Null, Null})).data()), u"5, NULL, NULL");
+  // Variable-width text reads back as written, fixed-width text padded to its width.
+  EXPECT_EQ(e->KeyAsString(Key(*e, MakeRecord(fields, {I(-1), S(u"O'Neil"), S(u"ab")})).data()),
+            u"-1, 'O''Neil', 'ab      '");
+  EXPECT_EQ(Outcome([&] { e->KeyAsVariant(Key(*e, MakeRecord(fields, {I(5), Null, Null})).data(), 3); }),
             u"!EzfCompKeyEngineException #9999: ZofrinDB: Invalid descriptor number. [$270F/9999]");
-  EXPECT_EQ(e->KeyAsVariant(Key(*e, MakeRecord(fields, {I(5), Null})).data(), 0).AsString(), u"5");
+  EXPECT_EQ(e->KeyAsVariant(Key(*e, MakeRecord(fields, {I(5), Null, Null})).data(), 0).AsString(), u"5");
 }
 
 TEST_F(KeyEngineTest, EnginesAndKeysDescribeThemselvesInExceptionData) {

@@ -62,7 +62,7 @@ class MapperEngineTest : public MappingStarted {
     zfRegisterFieldMapper(kNarrow, zftShortString, zftInt16);
   }
 
-  void TearDown() override { zfSetMapperKeyTextProc(nullptr); }
+  void TearDown() override { zfSetMapperKeyTextProc(zfIndexKeyTextProc()); }
 
   static void ConstDefault(TzfFieldDescriptor* aField, const Variant& aValue) {
     static_cast<TzfConstDefaultValueDescriptor*>(aField->AddDefaultValue(nullptr))->SetAsVariant(aValue);
@@ -305,6 +305,29 @@ TEST_F(MapperEngineTest, AFailingFieldReportsItsContext) {
   });
   EXPECT_EQ(engine->MapRecord(src.data(), dst.data()), zfErrInvalidFieldXForm);
   EXPECT_EQ(keyIndex, u"NullDupsOnOptional");
+}
+
+TEST_F(MapperEngineTest, TheKeyLineComesFromTheIndexKeyEngine) {
+  Source.Add(u"ID", zftInt32, 0, 0, true);
+  Source.Add(u"Name", zftNullString, 8, 0, true);
+  Source.Add(u"Big", zftInt32);
+  Target.Add(u"Big", zftInt16);
+  TzfMainIndicesDescriptor& indices = *Source.Dict.tdIndicesDescriptor;
+  auto* index = indices.InsertIndexAt(0, u"ByIDName", 0, idNone, u"", &TzfCompKeyDescriptor::ClassInfo());
+  static_cast<TzfCompKeyDescriptor&>(*index->idKeyDescriptor).Add(u"ID");
+  static_cast<TzfCompKeyDescriptor&>(*index->idKeyDescriptor).Add(u"Name");
+
+  TzfRecordMapperDescriptor records;
+  records.AddMapping(u"Big", u"Big", dlaFail);
+  auto engine = Engine(records);
+  std::vector<uint8_t> src = Source.NewRecord();
+  Source.Set(src, u"ID", Variant(int32_t{5}));
+  Source.Set(src, u"Name", Variant(UnicodeString(u"O'Neil")));
+  Source.Set(src, u"Big", Variant(int32_t{70000}));
+  std::vector<uint8_t> dst = Target.NewRecord();
+  EXPECT_EQ(engine->MapRecord(src.data(), dst.data()), zfErrInvalidFieldXForm);
+  EXPECT_TRUE(LastConverted().second.ends_with(u"\r\n\r\nSource Table: Src\r\nSource Key (Index: ByIDName): 5, 'O''Neil'"))
+      << zf::rtl::u8(LastConverted().second);
 }
 
 TEST_F(MapperEngineTest, EnginesRefuseMappingsTheyCannotCarryOut) {
