@@ -4,6 +4,7 @@
 // iterations over damaged files.
 #include <gtest/gtest.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -30,6 +31,7 @@ struct Knobs {
   int64_t ReadErrorAt = -1;      // a read touching this offset fails with EIO
   int SyncError = 0;             // fdatasync fails with this errno
   std::vector<int64_t> WriteOffsets;  // offset of every write call that wrote something
+  std::vector<std::pair<std::string, int>> Opens;  // path and flags of every open
   int Calls = 0;
 };
 Knobs gKnobs;
@@ -71,6 +73,14 @@ ssize_t FakePWrite(int aFd, const void* aBuffer, size_t aCount, off_t aOffset) {
   return n;
 }
 
+int FakeOpen(const char* aPath, int aFlags, mode_t aMode) {
+  {
+    std::lock_guard<std::mutex> g(gKnobsLock);
+    gKnobs.Opens.emplace_back(aPath, aFlags);
+  }
+  return zfSystemFileCalls().Open(aPath, aFlags, aMode);
+}
+
 int FakeFDataSync(int aFd) {
   int err;
   {
@@ -95,6 +105,7 @@ class FileImplTest : public StorageStarted {
     Fake.PRead = &FakePRead;
     Fake.PWrite = &FakePWrite;
     Fake.FDataSync = &FakeFDataSync;
+    Fake.Open = &FakeOpen;
     zfSetFileSystemCalls(&Fake);
   }
   void TearDown() override { zfSetFileSystemCalls(nullptr); }
@@ -301,6 +312,26 @@ TEST_F(FileImplTest, DeferredFlushRunsOnTheFlushThread) {
   file->FlushFile(false, nullptr);
   file->CloseFile();
   EXPECT_FALSE(dynamic_cast<TzfBaseWin32File&>(*file).FlushQueued());
+}
+
+TEST_F(FileImplTest, WriteThroughAndCreationAreDurable) {
+  TempDir dir;
+  const std::string path = dir.FilePath("w.dvl7");
+  std::unique_ptr<TzfBaseFile> file = TzfBaseFile::Alloc(true, dir.File("w.dvl7"), nullptr);
+  file->OpenFile(omReadWrite, smExclusive, true, true);
+  file->CloseFile();
+  // The write descriptor is write-through; the folder is opened and synced after the create; the
+  // read descriptor opens the existing file.
+  ASSERT_EQ(3u, K().Opens.size());
+  EXPECT_NE(0, K().Opens[0].second & O_DSYNC);
+  EXPECT_NE(0, K().Opens[0].second & O_CREAT);
+  EXPECT_EQ(0, K().Opens[1].second & O_CREAT);
+  EXPECT_NE(0, K().Opens[2].second & O_DIRECTORY);
+  K().Opens.clear();
+  file->OpenFile(omReadWrite, smExclusive, false, false);
+  file->CloseFile();
+  ASSERT_EQ(2u, K().Opens.size());
+  EXPECT_EQ(0, K().Opens[0].second & O_DSYNC);
 }
 
 TEST_F(FileImplTest, DualFileRefusesSequentialTransfers) {
