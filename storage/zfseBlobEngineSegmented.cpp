@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "foundation/zfllStreams.h"
 #include "platform/rtl/rtlAnsi.h"
@@ -325,7 +326,7 @@ uint32_t TzfSegmentedBlobEngine::GetBlobLength(TzfBaseTransaction* aTrans, int64
 
 void TzfSegmentedBlobEngine::ReadItems(TzfBaseTransaction* aTrans, int64_t aBlobNr, const std::vector<TItem>& aItems,
                                        uint32_t aStart, uint32_t& aPos, uint32_t& aRemaining, int aDepth,
-                                       rtl::TStream* aStream) {
+                                       rtl::TStream* aStream, std::unordered_set<int64_t>& aSeen) {
   if (aDepth > kzfMaxBlobTreeDepth) RaiseDamaged(aBlobNr, u"a tree deeper than any the engine builds");
   // The first item that ends past the position (ends ascend, as ItemsOf checked).
   size_t i = size_t(std::upper_bound(aItems.begin(), aItems.end(), aPos,
@@ -335,6 +336,8 @@ void TzfSegmentedBlobEngine::ReadItems(TzfBaseTransaction* aTrans, int64_t aBlob
     const uint32_t start = i == 0 ? aStart : aItems[i - 1].End;
     const uint32_t end = aItems[i].End;
     if (aPos < start || aPos >= end) RaiseDamaged(aBlobNr, u"a position outside its item");
+    // A tree never shares a segment: one reached twice is a loop or a copy that would repeat bytes.
+    if (!aSeen.insert(aItems[i].Ref).second) RaiseDamaged(aBlobNr, u"a segment reached twice");
     TSegment child(*this, aTrans, aItems[i].Ref, false, aBlobNr);
     if (child.Type() == kzfBlobSegData) {
       if (uint32_t(child.Size - 1u) != end - start) RaiseDamaged(aBlobNr, u"a data segment that differs from its item");
@@ -345,7 +348,7 @@ void TzfSegmentedBlobEngine::ReadItems(TzfBaseTransaction* aTrans, int64_t aBlob
     } else if (child.Type() == kzfBlobSegIndex) {
       const std::vector<TItem> items = ItemsOf(child, aBlobNr, start, end);
       child.Release();
-      ReadItems(aTrans, aBlobNr, items, start, aPos, aRemaining, aDepth + 1, aStream);
+      ReadItems(aTrans, aBlobNr, items, start, aPos, aRemaining, aDepth + 1, aStream, aSeen);
     } else {
       RaiseDamaged(aBlobNr, u"a child that is neither data nor index");
     }
@@ -387,7 +390,8 @@ uint32_t TzfSegmentedBlobEngine::Read(TzfBaseTransaction* aTrans, int64_t aBlobN
       if (aOffset >= length) return 0;
       uint32_t pos = aOffset;
       uint32_t remaining = std::min(aLen, length - aOffset);
-      ReadItems(aTrans, aBlobNr, items, 0, pos, remaining, 1, &aStream);
+      std::unordered_set<int64_t> seen{aBlobNr};
+      ReadItems(aTrans, aBlobNr, items, 0, pos, remaining, 1, &aStream, seen);
       return 0;
     }
     default:
@@ -407,7 +411,8 @@ UnicodeString TzfSegmentedBlobEngine::CheckBlob(TzfBaseTransaction* aTrans, int6
       root.Release();
       uint32_t pos = 0;
       uint32_t remaining = items.back().End;
-      ReadItems(aTrans, aBlobNr, items, 0, pos, remaining, 1, nullptr);
+      std::unordered_set<int64_t> seen{aBlobNr};
+      ReadItems(aTrans, aBlobNr, items, 0, pos, remaining, 1, nullptr, seen);
       if (remaining != 0) RaiseDamaged(aBlobNr, u"a tree shorter than its length");
     } else if (type != kzfBlobSegFileAnsi && type != kzfBlobSegFileWide && type != kzfBlobSegLinkAnsi &&
                type != kzfBlobSegLinkWide) {
@@ -737,7 +742,8 @@ void TzfSegmentedBlobEngine::Truncate(TzfBaseTransaction* aTrans, int64_t aBlobN
       TzfMemoryStream content;
       uint32_t pos = 0;
       uint32_t remaining = aLen;
-      ReadItems(aTrans, aBlobNr, items, 0, pos, remaining, 1, &content);
+      std::unordered_set<int64_t> seen{aBlobNr};
+      ReadItems(aTrans, aBlobNr, items, 0, pos, remaining, 1, &content, seen);
       TruncateItems(aTrans, aBlobNr, items, 0, 0, 1);
       TSegment again(*this, aTrans, aBlobNr, true, aBlobNr);
       if (again.Resize(want)) {

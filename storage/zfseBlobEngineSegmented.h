@@ -24,11 +24,13 @@
 // exactly the bytes its item spans, an index child ends where its item ends, and the walk is at
 // most kzfMaxBlobTreeDepth levels deep. A tree that breaks any of it is refused with 11896
 // "General BLOB error." and a text naming the fault; every segment is reached through the heap,
-// which refuses references that name no live segment. Since every item spans at least one byte,
-// a read visits at most depth x (bytes read + 2) segments, whatever the tree's shape.
+// which refuses references that name no live segment, and at most once per read (a tree never
+// shares a segment), so a read delivers no more bytes than the heap holds and visits each segment
+// once, whatever the tree's shape.
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "storage/zfsrBlobEngineBase.h"
@@ -122,7 +124,8 @@ class TzfSegmentedBlobEngine : public TzfBaseBlobEngine {
   void LinkOf(const TSegment& aRoot, int64_t aBlobNr, UnicodeString& aTable, int64_t& aSourceNr) const;
 
   void ReadItems(TzfBaseTransaction* aTrans, int64_t aBlobNr, const std::vector<TItem>& aItems, uint32_t aStart,
-                 uint32_t& aPos, uint32_t& aRemaining, int aDepth, rtl::TStream* aStream);
+                 uint32_t& aPos, uint32_t& aRemaining, int aDepth, rtl::TStream* aStream,
+                 std::unordered_set<int64_t>& aSeen);
   std::vector<TItem> AllocDataSegments(TzfBaseTransaction* aTrans, TPieces& aPieces, uint32_t aStart);
   std::vector<TItem> BuildIndexLevel(TzfBaseTransaction* aTrans, const std::vector<TItem>& aItems);
   void StoreRootItems(TzfBaseTransaction* aTrans, int64_t aBlobNr, std::vector<TItem> aItems);

@@ -362,6 +362,35 @@ TEST_F(SegmentedBlobEngineTest, DeletingATreeFreesEverySegment) {
   Expect(b, "kept");
 }
 
+// Thousands of small appends: index segments move to where they can widen, so the tree stays
+// far below the depth a read accepts.
+TEST_F(SegmentedBlobEngineTest, ManySmallAppendsStayShallow) {
+  const int64_t nr = Add();
+  std::string model;
+  for (int i = 0; i < 1500; ++i) {
+    const std::string piece = Pattern(1000 + i % 7, uint32_t(i));
+    Write(nr, uint32_t(model.size()), piece);
+    model += piece;
+  }
+  Expect(nr, model);
+  // Depth of the path to the last byte.
+  int depth = 0;
+  int64_t ref = nr;
+  for (;;) {
+    const std::string seg = [&] {
+      uint16_t size = 0;
+      PzfBlock b = nullptr;
+      TzfReleaseMethod rm;
+      PzfByteArray p = Heap().GetSegment(nullptr, ref, false, size, b, rm);
+      return std::string(reinterpret_cast<const char*>(p), size);
+    }();
+    if (seg[0] != 5) break;
+    ++depth;
+    ref = int64_t(zfGetLE64(reinterpret_cast<const uint8_t*>(seg.data()) + seg.size() - 12));
+  }
+  EXPECT_LE(depth, 6);
+}
+
 TEST_F(SegmentedBlobEngineTest, FileNamesInBothForms) {
   int64_t wide = 0;
   InTrans([&](TzfBaseTransaction* t) { Engine->AddFileBlob(t, u"a.txt", wide); });
