@@ -157,8 +157,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
         aLength = 6;
         return 0u;
       };
-      const TzfBlobLinkRead readOf = [](const UnicodeString&, int64_t, uint32_t, uint32_t, rtl::TStream& aStream) {
-        aStream.WriteBuffer("linked", 6);
+      const TzfBlobLinkRead readOf = [](const UnicodeString&, int64_t, uint32_t, uint32_t aLen, rtl::TStream& aStream) {
+        aStream.WriteBuffer("linked", std::min<uint32_t>(aLen, 6));
         return 0u;
       };
       auto attempt = [](const std::function<void()>& aCall) {
