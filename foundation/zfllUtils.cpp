@@ -597,6 +597,15 @@ bool zfIsValidObject(TzfObjectIdentity aIdentity, void*& aObject, const rtl::TCl
   return true;
 }
 
+bool zfVisitLiveObject(TzfObjectIdentity aIdentity, bool (*aVisit)(void*, const rtl::TClassInfo*, void*),
+                       void* aCookie) {
+  TLiveObjects& l = LiveObjects();
+  std::shared_lock g(l.Lock);
+  uint32_t index;
+  if (!DecodeIdentity(l, aIdentity, index)) return false;
+  return aVisit(l.Slots[index].Object, l.Slots[index].Class, aCookie);
+}
+
 size_t zfLiveObjectCount() {
   TLiveObjects& l = LiveObjects();
   std::shared_lock g(l.Lock);

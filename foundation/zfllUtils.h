@@ -242,6 +242,13 @@ TzfObjectIdentity zfRegisterLiveObject(void* aObject, const rtl::TClassInfo* aCl
 bool zfUnregisterLiveObject(TzfObjectIdentity aIdentity);
 // True when aIdentity names a live object; aObject and aClass are then set, else cleared.
 bool zfIsValidObject(TzfObjectIdentity aIdentity, void*& aObject, const rtl::TClassInfo*& aClass);
+// Calls aVisit with the object and its class under the registry's read lock when aIdentity names a
+// live object, so that the object cannot leave the registry (and so cannot be freed by an owner
+// that unregisters it first) while aVisit reads it. Answers aVisit's answer; False when not live.
+// aVisit must not register or unregister objects.
+bool zfVisitLiveObject(TzfObjectIdentity aIdentity, bool (*aVisit)(void* aObject, const rtl::TClassInfo* aClass,
+                                                                    void* aCookie),
+                       void* aCookie);
 // Number of live objects (for leak checks).
 size_t zfLiveObjectCount();
 

@@ -5,6 +5,7 @@
 #include "index/zfsdFilterEngineHub.h"
 #include "index/zfsdFilterEngineSQL.h"
 #include "index/zfsdFilterEngineSimpleExpression.h"
+#include "index/zfsdFilterFactories.h"
 #include "index/zfsdKeyEngineBase.h"
 #include "index/zfsdKeyEngineComp.h"
 #include "index/zfsdKeyEngineRef.h"
@@ -23,6 +24,7 @@ rtl::TStartupList BuildList() {
   list.Add(zfsdFilterEngineSimpleExpressionUnit());
   list.Add(zfsdFilterEngineSQLUnit());
   list.Add(zfsdFilterEngineHubUnit());
+  list.Add(zfsdFilterFactoriesUnit());
   list.Add(zfsdKeyFieldEngineBaseUnit());
   list.Add(zfsdKeyEngineBaseUnit());
   list.Add(zfsdKeyEngineRefUnit());

@@ -21,7 +21,6 @@
 
 namespace zf {
 
-struct TzfBaseFile;
 
 class TzfBlockObject : public TzfObject {
  public:

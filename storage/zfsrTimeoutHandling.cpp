@@ -1,5 +1,6 @@
 #include "storage/zfsrTimeoutHandling.h"
 
+#include "dictionary/zfsdSimpleLock.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllSync.h"
 #include "platform/os/osSystem.h"
@@ -73,8 +74,25 @@ void zfResumeTimeout() {
 
 std::atomic<bool>* zfGetCancelFlagAddress() { return &State().Cancel; }
 
+namespace {
+
+// The session lock and the operation frame of the abstract server level sit below this layer:
+// they reach the thread's deadline, no-timeout scope and cancel flag through these procedures.
+void StartUnit() {
+  TzfThreadTimeoutProcs procs;
+  procs.SetTimeout = &zfSetTimeout;
+  procs.SuspendTimeout = &zfSuspendTimeout;
+  procs.ResumeTimeout = &zfResumeTimeout;
+  procs.GetCancelFlagAddress = &zfGetCancelFlagAddress;
+  zfSetThreadTimeoutProcs(procs);
+}
+
+void StopUnit() { zfSetThreadTimeoutProcs({}); }
+
+}  // namespace
+
 rtl::TUnitInit& zfsrTimeoutHandlingUnit() {
-  static rtl::TUnitInit unit("zfsrTimeoutHandling", nullptr, nullptr);
+  static rtl::TUnitInit unit("zfsrTimeoutHandling", &StartUnit, &StopUnit);
   return unit;
 }
 

@@ -112,7 +112,7 @@ TEST_F(IndexDescriptorTest, Refusals) {
       {[](D& d) { d.SetDefaultIndex(2); },
        u"!EzfMainIndicesDescriptorException #9999: ZofrinDB: Invalid default index number: 2 [$270F/9999]"},
   };
-  for (const auto& [change, expected] : cases) EXPECT_TRUE(Outcome([&] { change(indices); }).starts_with(expected));
+  for (const auto& c : cases) EXPECT_TRUE(Outcome([&] { c.first(indices); }).starts_with(c.second));
   EXPECT_EQ(indices.IndexCount(), 2);
   indices.SetDefaultIndex(-5);
   EXPECT_EQ(indices.midDefaultIndex, 0);

@@ -214,6 +214,82 @@ TEST_F(TransactionTest, WriteErrorIsReportedAndCacheFollowsTheDisk) {
   EXPECT_EQ(a->fiUsedBlocks, zfGetLE32(a->DiskBlock(0).data() + 32));
 }
 
+TEST_F(TransactionTest, ThreeLevelsHoldThreeCopiesThatMergeOutward) {
+  TMemFile* a = NewFile();
+  TzfBlockNumber n;
+  {
+    TTestTrans t(BM.get());
+    n = Allocate(a, &t, 1, 0x01)[0];
+    t.Commit();
+  }
+  TTestTrans t(BM.get());
+  Poke(a, &t, n, 0x02);
+  t.StartNested(false);
+  Poke(a, &t, n, 0x03);
+  t.StartNested(false);
+  Poke(a, &t, n, 0x04);
+  TzfReadOnlyBlock* b = zfCacheFind(a, n);
+  int copies = 0;
+  for (TzfModifiedBlock* m = b->robBlockListTail; m; m = m->mbPrev) ++copies;
+  EXPECT_EQ(copies, 3);
+  t.Commit();
+  t.Commit();
+  EXPECT_EQ(b->robBlockListTail->mbPrev, nullptr);
+  EXPECT_EQ(Peek(a, &t, n), 0x04);
+  EXPECT_EQ(a->Queued(), 0u);
+  TzfFlushList list;
+  BM->CommitTransaction(&t, &list, false);
+  EXPECT_TRUE(b->robUnwritten.load()) << "the outermost commit queues the block";
+  list.Flush(false);
+  EXPECT_EQ(a->DiskBlock(n)[16], 0x04);
+}
+
+TEST_F(TransactionTest, DiscardedBlockReachesTheDiskAsAFreeBlock) {
+  TMemFile* a = NewFile();
+  TzfBlockNumber n;
+  {
+    TTestTrans t(BM.get());
+    n = Allocate(a, &t, 1, 0x77)[0];
+    t.Commit();
+  }
+  TTestTrans t(BM.get());
+  BM->DiscardBlock(a, n, &t);
+  t.Commit();  // the block check at write-out would refuse a zero-filled image
+  auto disk = a->DiskBlock(n);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(disk.data()), 4), "DEAD");
+  EXPECT_EQ(zfGetLE32(disk.data() + 4), n);
+  for (size_t i = 16; i < disk.size(); ++i) ASSERT_EQ(disk[i], 0) << i;
+}
+
+TEST_F(TransactionTest, WriteThroughFileCommitsEarlyWhenItsCopiesAreEvicted) {
+  TMemFile* a = NewFile();
+  std::vector<TzfBlockNumber> n;
+  {
+    TTestTrans t(BM.get());
+    n = Allocate(a, &t, 400, 0x01);
+    t.Commit();
+  }
+  BM->RemoveFile(a);
+  std::unique_ptr<TMemFile> owned = std::move(Files.back());
+  Files.pop_back();
+  owned->fiHeaderAccessFactory.reset();
+  owned->fiAttributes |= zfFileAttr(zffaTransWriteThrough);
+  TMemFile* f = AttachFile(std::move(owned));
+  BM->ApplyMaxRAM(1);
+  const int64_t commits = BM->bmTransCommitCount;
+  TTestTrans t(BM.get());
+  for (TzfBlockNumber b : n) Poke(f, &t, b, 0x02);
+  EXPECT_GT(BM->bmTransCommitCount, commits) << "evicting a copy wrote the transaction through";
+  int early = 0;
+  for (TzfBlockNumber b : n) early += f->DiskBlock(b)[16] == 0x02;
+  EXPECT_GT(early, 0);
+  EXPECT_LT(early, 400);
+  for (TzfBlockNumber b : n) ASSERT_EQ(Peek(f, &t, b), 0x02);
+  t.Commit();
+  for (TzfBlockNumber b : n) ASSERT_EQ(f->DiskBlock(b)[16], 0x02) << b;
+  EXPECT_EQ(f->fiTrans, nullptr);
+}
+
 TEST_F(TransactionTest, LSNsAreRaisedNotLowered) {
   BM->RaiseCurrentLSN(50);
   BM->RaiseCurrentLSN(100);

@@ -1,0 +1,157 @@
+// Index engines and index paths: what every index engine offers and the position a cursor holds
+// in one index.
+//
+// An index engine keeps one index of a table over a node store (zfseIndexBase.h) that stands for
+// the index's file inside the caller's transaction; every operation takes that store first. A path
+// is one position in one index: Bof, Eof, on a key, or on the crack just before or after a key,
+// with the key and reference number it refers to. On both cracks Key and RefNr still describe the
+// neighbouring key, so the next step can continue from there. The position rules are in
+// index/README.md.
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "dictionary/zfsdIndexDescriptor.h"
+#include "foundation/zfllPersistent.h"
+#include "index/zfsdBookmarkHandling.h"
+#include "index/zfsdFilterEngineBase.h"
+#include "index/zfsdKeyEngineBase.h"
+#include "index/zfseIndexBase.h"
+
+namespace zf {
+
+
+enum class TzfSearchKeyAction : uint8_t {
+  skaEqualFirst,
+  skaGreaterEqual,
+  skaGreater,
+  skaEqualLast,
+  skaSmallerEqual,
+  skaSmaller,
+  skaAnyEqual,
+  skaAnyGreaterEqual,
+  skaAnyGreater,
+  skaAnySmallerEqual,
+  skaAnySmaller
+};
+using enum TzfSearchKeyAction;
+
+enum class TzfKeyErrorType : uint8_t { etInsert, etDelete, etModifyDelete, etModifyInsert, etBulkCreate };
+using enum TzfKeyErrorType;
+
+class TzfBaseIndexEngine;
+
+class TzfBaseIndexPath : public TzfPersistent {
+ public:
+  // With an engine the key buffer comes from its key engine; without one the path is standalone.
+  explicit TzfBaseIndexPath(TzfBaseIndexEngine* aIndexEngine);
+  ~TzfBaseIndexPath() override;
+  const char16_t* ClassName() const override { return u"TzfBaseIndexPath"; }
+  static std::unique_ptr<TzfBaseIndexPath> CreateStandalone();
+  // A new path of the same class for the same engine, on the same position.
+  std::unique_ptr<TzfBaseIndexPath> Duplicate() const;
+  virtual std::unique_ptr<TzfBaseIndexPath> NewOfSameClass() const;
+
+  // Copies the position of a path of the same engine; another source raises EConvertError.
+  virtual void Assign(const TzfBaseIndexPath& aSource);
+  void AddExceptionData(IzfExceptionDataContainer& aContainer) override;
+  virtual void Clear();
+  void SetToEof();
+  void SetToBof();
+  // Only from a crack or a key; other positions are left alone.
+  void SetToCrackBefore();
+  void SetToCrackAfter();
+  // Only from a key: the crack before it, marked deleted.
+  void SetToDeleted();
+  // Stands on the record: its key is built (9986 counts as success without a valid key); another
+  // code is answered and the path stays cleared.
+  uint32_t SetToRecord(const uint8_t* aRecord, int64_t aRefNr);
+  bool IsOnKey() const { return Position == TzfIndexPathPosition::ippOnKey; }
+  bool IsOnCrack() const {
+    return Position == TzfIndexPathPosition::ippOnCrackBefore || Position == TzfIndexPathPosition::ippOnCrackAfter;
+  }
+  bool IsEof() const { return Position == TzfIndexPathPosition::ippEof; }
+  bool IsBof() const { return Position == TzfIndexPathPosition::ippBof; }
+  bool IsDeleted() const { return Deleted; }
+  // 8708 deleted, 8705 Bof, 0 on a key, 8706 Eof, 8709 on a crack or unknown.
+  uint32_t CheckCurrentState() const;
+
+  // ---- Bookmarks ----
+  uint32_t BookmarkSize() const { return bipBookmarkHandler->BookmarkSize(); }
+  // 9986 when aSize is too small; otherwise 0 and the bookmark written.
+  uint32_t GetBookmark(uint8_t* aBookmark, uint32_t aSize) const;
+  uint32_t CheckBookmark(const uint8_t* aBookmark, uint32_t aSize) const {
+    return bipBookmarkHandler->CheckBookmark(aBookmark, aSize);
+  }
+  uint32_t CompareBookmarks(const uint8_t* aBookmark1, const uint8_t* aBookmark2, uint32_t aSize,
+                            int8_t& aCompResult) const {
+    return bipBookmarkHandler->CompareBookmarks(aBookmark1, aBookmark2, aSize, aCompResult);
+  }
+  // The position of the bookmark (to be revalidated before use); 10021 when it does not fit.
+  uint32_t SetToBookmark(const uint8_t* aBookmark, uint32_t aSize);
+  uint32_t BookmarkAsVariant(const uint8_t* aBookmark, uint32_t aSize, rtl::Variant& aVariant) const {
+    aVariant = rtl::Variant();
+    return bipBookmarkHandler->BookmarkAsVariant(aBookmark, aSize, aVariant);
+  }
+
+  TzfBaseIndexEngine* bipIndexEngine;
+  TzfBookmarkHandler* bipBookmarkHandler;
+  int64_t RefNr = 0;
+  bool KeyValid = false;
+  uint8_t* Key = nullptr;  // owned, from the key engine; nullptr for a standalone path
+  TzfIndexPathPosition Position = TzfIndexPathPosition::ippUnknown;
+  bool Deleted = false;
+};
+
+// What an index engine is built from.
+struct TzfIndexEngineParams {
+  int32_t IndexNumber = 0;
+  UnicodeString IndexName;
+  TzfIndexDups Dups = idNone;
+  bool KeysAreRefs = false;       // the key is the record's reference number
+  bool KeyCanContainNulls = true;  // idNull without possible nulls allows no duplicates
+  UnicodeString FileName;          // of the index's file, for messages
+  // The parameters an index descriptor gives (the file name is left to the caller).
+  static TzfIndexEngineParams FromDescriptor(TzfIndexDescriptor& aDescriptor);
+};
+
+ZF_DECLARE_ENGINE_EXCEPTION(EzfStaticKeyBstarTreeIndexEngineException, EzfBaseIndexEngineException)
+
+class TzfBaseIndexEngine : public TzfPersistent {
+ public:
+  TzfBaseIndexEngine(const TzfIndexEngineParams& aParams, std::unique_ptr<TzfBaseKeyEngine> aKeyEngine);
+  ~TzfBaseIndexEngine() override;
+  const char16_t* ClassName() const override { return u"TzfBaseIndexEngine"; }
+
+  virtual std::unique_ptr<TzfBaseIndexPath> CreateIndexPath() = 0;
+  // "IndexNumber", "IndexName", "Dups", "DupsNullOnly", "KeysAreRefs" and the key engine's data.
+  void AddExceptionData(IzfExceptionDataContainer& aContainer) override;
+
+  // False: the key (with this reference number where duplicates are allowed) is present and
+  // nothing changed. True: inserted; a path of this engine then stands on it.
+  virtual bool InsertKey(TzfIndexNodeStore& aTrans, const uint8_t* aKey, int64_t aRefNr, TzfBaseIndexPath* aPath) = 0;
+  // False: no such entry. True: deleted; a path of this engine goes to the crack at its place.
+  virtual bool DeleteKey(TzfIndexNodeStore& aTrans, const uint8_t* aKey, int64_t aRefNr, TzfBaseIndexPath* aPath) = 0;
+  virtual void DeleteAllKeys(TzfIndexNodeStore& aTrans) = 0;
+  virtual bool FindKey(TzfIndexNodeStore& aTrans, const uint8_t* aKey, int32_t aFieldCount, int32_t aPartialLen,
+                       int64_t aRefNr, TzfBaseIndexPath& aPath, TzfSearchKeyAction aAction,
+                       TzfBaseFilterEngine* aKeyFilter) = 0;
+  virtual bool NextKey(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath, TzfBaseFilterEngine* aKeyFilter) = 0;
+  virtual bool PrevKey(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath, TzfBaseFilterEngine* aKeyFilter) = 0;
+  virtual void ValidateIndexPath(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath) = 0;
+  virtual void GetKeyCount(TzfIndexNodeStore& aTrans, uint32_t& aCount) = 0;
+  // Sets the key error text as the thread's pending message for 9729 and answers 9729.
+  uint32_t GetKeyError(TzfKeyErrorType aErrorType, const uint8_t* aKey, int64_t aRefNr);
+  bool NLSVersionChanged() const { return bieKeyEngine->bkeNLSVersionChanged; }
+
+  std::unique_ptr<TzfBaseKeyEngine> bieKeyEngine;
+  std::unique_ptr<TzfBookmarkHandler> bieBookmarkHandler;
+  UnicodeString bieIndexFileName;
+  int32_t bieIndexNumber;
+  UnicodeString bieIndexName;
+  bool bieDups;
+  bool bieDupsNullOnly;
+  bool bieKeysAreRefs;
+};
+
+}  // namespace zf
