@@ -56,8 +56,8 @@ inline constexpr uint8_t kzfBlobSegLinkWide = 7;
 class TzfSegmentedBlobHeapHeaderHandler : public TzfHeapHeaderHandler {
  public:
   explicit TzfSegmentedBlobHeapHeaderHandler(uint16_t aHeaderSection) : bhhhHeaderSection(aHeaderSection) {}
-  void BlockAdded(TzfBaseTransaction*, TzfBaseFileHeaderAccess*, PzfBlock) override {}
-  void BlockRemoved(TzfBaseTransaction*, TzfBaseFileHeaderAccess*, PzfBlock) override {}
+  void DataBlockAdded(TzfBaseTransaction*, TzfBaseFileHeaderAccess*, PzfBlock) override {}
+  void DataBlockRemoved(TzfBaseTransaction*, TzfBaseFileHeaderAccess*, PzfBlock) override {}
   uint32_t GetFirstManagementBlock(TzfBaseFileHeaderAccess* aHeaderAccess) override;
   void SetFirstManagementBlock(TzfBaseFileHeaderAccess* aHeaderAccess, uint32_t aValue) override;
 

@@ -32,7 +32,6 @@
 
 namespace zf {
 
-ZF_DECLARE_ENGINE_EXCEPTION(EzfBaseRecordEngineException, EzfServerException)
 ZF_DECLARE_ENGINE_EXCEPTION(EzfStaticRecordEngineException, EzfBaseRecordEngineException)
 
 inline constexpr TzfBlockSignature kzfStaticDataBlockSignature{'Z', 'F', 'D', 'H'};
@@ -80,5 +79,75 @@ TzfRecordIteratorResult zfStaticRecoverBlock(const uint8_t* aBlock, const TzfSta
                                              TzfBlockNumber aBlockNumber, const uint8_t** aData,
                                              uint8_t* aCopyBuffer, const TzfRecordIterator& aIterator, void* aCookie,
                                              TzfRecoverStats* aStats);
+
+// The fixed-length record engine ("zf1xDefault" and "Static"). Its 20-byte header section:
+// record count (0), first data block (4), last data block (8), free slots over all blocks (12),
+// first block with a free slot (16). Storage order: the data-block chain from the first block
+// along offset 16, slots ascending. Blocks that empty stay in both chains.
+class TzfStaticRecordEngine : public TzfBaseRecordEngine {
+ public:
+  // With a transaction (a new table) the section is created and zeroed, else looked up.
+  TzfStaticRecordEngine(TzfBaseRecordDescriptor* aDescriptor, TzfFieldsDescriptor* aFields,
+                        TzfBaseTransaction* aTrans, const TzfBlockAccessList& aFiles);
+
+  static const TzfRecordEngineClass& ClassInfo();
+  const TzfRecordEngineClass& ClassType() const override { return ClassInfo(); }
+  // Raises the record file's block size until a record of the table fits (15495 when none does).
+  static void CheckValidEngineDescriptor(TzfBaseTableDescriptor& aTable);
+
+  void AddRecord(TzfBaseTransaction* aTrans, int64_t& aRefNr, const uint8_t* aRecData) override;
+  void DeleteRecord(TzfBaseTransaction* aTrans, int64_t aRefNr) override;
+  void ReadRecord(TzfBaseTransaction* aTrans, int64_t aRefNr, uint8_t* aRecData) override;
+  void UpdateRecord(TzfBaseTransaction* aTrans, int64_t aRefNr, const uint8_t* aNewRecord,
+                    uint8_t* aOldRecord) override;
+  void ReadNextRecord(TzfBaseTransaction* aTrans, int64_t aFromRefNr, int64_t& aRefNr, uint8_t* aRecData) override;
+  void ReadPrevRecord(TzfBaseTransaction* aTrans, int64_t aFromRefNr, int64_t& aRefNr, uint8_t* aRecData) override;
+  uint32_t GetRecordCount(TzfBaseTransaction* aTrans) override;
+  TzfRecordIteratorResult Iterate(TzfBaseTransaction* aTrans, int64_t& aRefNr, uint8_t** aData,
+                                  const TzfRecordIterator& aIterator, void* aCookie,
+                                  IzfFilterEvaluation* aFilter) override;
+  TzfRecordIteratorResult IterateBackward(TzfBaseTransaction* aTrans, int64_t& aRefNr, uint8_t** aData,
+                                          const TzfRecordIterator& aIterator, void* aCookie,
+                                          IzfFilterEvaluation* aFilter) override;
+  uint32_t RecNoGet(TzfBaseTransaction* aTrans, int64_t aRefNr, IzfFilterEvaluation* aFilter, uint32_t& aRecNo,
+                    bool aFlipOrder) override;
+  uint32_t RecNoSet(TzfBaseTransaction* aTrans, uint32_t aRecNo, int64_t& aRefNr, IzfFilterEvaluation* aFilter,
+                    bool aFlipOrder) override;
+  // 0 in a version-1 file (no owner IDs there), else the engine's ID.
+  int32_t GetRecoverID() override { return reFileIsV1 ? 0 : bseID; }
+  TzfRecordIteratorResult RecoverIterate(const uint8_t* aBlock, TzfBlockNumber aBlockNumber, const uint8_t** aData,
+                                         const TzfRecordIterator& aIterator, void* aCookie,
+                                         TzfRecoverStats* aStats = nullptr) override;
+  TzfRecordIteratorResult ReadRecordForIterate(TzfBaseTransaction* aTrans, int64_t aRefNr, uint8_t** aData,
+                                               const TzfRecordIterator& aIterator, void* aCookie,
+                                               IzfFilterEvaluation* aFilter) override;
+  void ReplaceAllRecords(TzfBaseTransaction* aTrans, const TzfGetRecordCallback& aCallback) override;
+
+  // The whole chain checked: every block by its checker, the links both ways, the section's
+  // counts and the free-slot chain. Empty when sound, else the first problem. For tests.
+  rtl::UnicodeString CheckTable(TzfBaseTransaction* aTrans);
+
+  uint16_t reHeaderSection = 0;
+  bool reDeleteBlocks = false;
+  TzfStaticGeometry reGeometry;
+  bool reFileIsV1 = false;
+
+ private:
+  // A data block of this engine: 15409 out of range, 15413 not a data block of that number.
+  PzfBlock FetchBlock(TzfBaseTransaction* aTrans, TzfBlockNumber aBlock, bool aMarkDirty, TzfReleaseMethod& aRm);
+  // The block and slot of a reference: 15412 for a slot outside the block.
+  void SplitRef(int64_t aRefNr, TzfBlockNumber& aBlock, uint32_t& aSlot) const;
+  [[noreturn]] void RaiseDeleted(int64_t aRefNr) const;
+  // Walks the chain (backward: along the previous links) from aStart, calling aBlock for each data
+  // block until it answers false; bounded by the file's used block count (8962 on a loop).
+  void WalkChain(TzfBaseTransaction* aTrans, TzfBlockNumber aStart, bool aBackward,
+                 const std::function<bool(TzfBlockNumber, PzfBlock)>& aBlock);
+  TzfRecordIteratorResult IterateDir(TzfBaseTransaction* aTrans, int64_t& aRefNr, uint8_t** aData,
+                                     const TzfRecordIterator& aIterator, void* aCookie, IzfFilterEvaluation* aFilter,
+                                     bool aBackward);
+  uint32_t Section(TzfBaseTransaction* aTrans, uint32_t aOffset);
+};
+
+rtl::TUnitInit& zfseRecordEngineStaticUnit();
 
 }  // namespace zf

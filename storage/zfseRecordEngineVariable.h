@@ -27,12 +27,14 @@
 #include <cstdint>
 
 #include "storage/zfseBlockHeapEngineNonfragmenting.h"
+#include "storage/zfseHeapEngineCached.h"
 #include "storage/zfsrRecordCompressionEngineBase.h"
 #include "storage/zfsrRecordEngineBase.h"
+#include "storage/zfseRecordEngineStatic.h"
 
 namespace zf {
 
-ZF_DECLARE_ENGINE_EXCEPTION(EzfVariableRecordEngineException, EzfServerException)
+ZF_DECLARE_ENGINE_EXCEPTION(EzfVariableRecordEngineException, EzfBaseRecordEngineException)
 
 inline constexpr TzfBlockSignature kzfHeapDataBlockSignature{'Z', 'F', 'H', 'D'};
 inline constexpr TzfBlockSignature kzfHeapManagementBlockSignature{'Z', 'F', 'H', 'M'};
@@ -65,5 +67,78 @@ TzfRecordIteratorResult zfVariableRecoverBlock(const uint8_t* aBlock, uint32_t a
                                                uint8_t* aRecordBuffer, const uint8_t** aData,
                                                const TzfRecordIterator& aIterator, void* aCookie,
                                                TzfRecoverStats* aStats);
+
+// The variable-length record engine ("Variable"): each record one segment of the record heap,
+// raw or compressed; the reference is the segment's heap reference and never changes. A record
+// that outgrows its segment moves to a new one ("moved") and its own segment becomes a 9-byte
+// forward. Header section (24 bytes): record count (0), first (4) and last (8) heap data block of
+// the engine's chain, first management block of the heap (12), unused (16..23).
+class TzfVariableRecordEngine : public TzfBaseRecordEngine {
+ public:
+  // The descriptor must be a TzfHeapRecordDescriptor with a heap descriptor (10004 otherwise).
+  TzfVariableRecordEngine(TzfBaseRecordDescriptor* aDescriptor, TzfFieldsDescriptor* aFields,
+                          TzfBaseTransaction* aTrans, const TzfBlockAccessList& aFiles);
+  ~TzfVariableRecordEngine() override;
+
+  static const TzfRecordEngineClass& ClassInfo();
+  const TzfRecordEngineClass& ClassType() const override { return ClassInfo(); }
+  static void CheckValidEngineDescriptor(TzfBaseTableDescriptor& aTable);
+
+  // A record whose segment would exceed the heap's largest segment is refused with 15495.
+  void AddRecord(TzfBaseTransaction* aTrans, int64_t& aRefNr, const uint8_t* aRecData) override;
+  void DeleteRecord(TzfBaseTransaction* aTrans, int64_t aRefNr) override;
+  void ReadRecord(TzfBaseTransaction* aTrans, int64_t aRefNr, uint8_t* aRecData) override;
+  void UpdateRecord(TzfBaseTransaction* aTrans, int64_t aRefNr, const uint8_t* aNewRecord,
+                    uint8_t* aOldRecord) override;
+  void ReadNextRecord(TzfBaseTransaction* aTrans, int64_t aFromRefNr, int64_t& aRefNr, uint8_t* aRecData) override;
+  void ReadPrevRecord(TzfBaseTransaction* aTrans, int64_t aFromRefNr, int64_t& aRefNr, uint8_t* aRecData) override;
+  uint32_t GetRecordCount(TzfBaseTransaction* aTrans) override;
+  TzfRecordIteratorResult Iterate(TzfBaseTransaction* aTrans, int64_t& aRefNr, uint8_t** aData,
+                                  const TzfRecordIterator& aIterator, void* aCookie,
+                                  IzfFilterEvaluation* aFilter) override;
+  TzfRecordIteratorResult IterateBackward(TzfBaseTransaction* aTrans, int64_t& aRefNr, uint8_t** aData,
+                                          const TzfRecordIterator& aIterator, void* aCookie,
+                                          IzfFilterEvaluation* aFilter) override;
+  uint32_t RecNoGet(TzfBaseTransaction* aTrans, int64_t aRefNr, IzfFilterEvaluation* aFilter, uint32_t& aRecNo,
+                    bool aFlipOrder) override;
+  uint32_t RecNoSet(TzfBaseTransaction* aTrans, uint32_t aRecNo, int64_t& aRefNr, IzfFilterEvaluation* aFilter,
+                    bool aFlipOrder) override;
+  // The heap's ID; 0 in a version-1 file, where every block answers owner 0, so that the record
+  // heap's blocks still reach this engine (BLOB heap blocks are told apart by their layout).
+  int32_t GetRecoverID() override;
+  TzfRecordIteratorResult RecoverIterate(const uint8_t* aBlock, TzfBlockNumber aBlockNumber, const uint8_t** aData,
+                                         const TzfRecordIterator& aIterator, void* aCookie,
+                                         TzfRecoverStats* aStats = nullptr) override;
+  TzfRecordIteratorResult ReadRecordForIterate(TzfBaseTransaction* aTrans, int64_t aRefNr, uint8_t** aData,
+                                               const TzfRecordIterator& aIterator, void* aCookie,
+                                               IzfFilterEvaluation* aFilter) override;
+  // Raises 12289.
+  void ReplaceAllRecords(TzfBaseTransaction* aTrans, const TzfGetRecordCallback& aCallback) override;
+  void Rollback(TzfBaseTransaction* aTrans) override;
+
+  // The chain, every data block by its checker, forwards and moved segments pairing up, the count
+  // and the heap's directory. Empty when sound. For tests.
+  rtl::UnicodeString CheckTable(TzfBaseTransaction* aTrans);
+
+  uint16_t reHeaderSection = 0;
+  std::vector<uint8_t> reRecordBuffer;
+  std::unique_ptr<TzfCachedHeapEngine> reHeapEngine;
+  std::unique_ptr<TzfBaseRecordCompressionEngine> reCompressionEngine;
+  bool reFileIsV1 = false;
+
+ private:
+  friend class TzfVariableRecordHeapHeaderHandler;
+  // Decodes the record of aRef into aRecord, following one forward at most.
+  void ReadInto(TzfBaseTransaction* aTrans, int64_t aRef, uint8_t* aRecord);
+  // Frees the moved segment a forward names.
+  void FreeTarget(TzfBaseTransaction* aTrans, int64_t aTarget);
+  // Every record in storage order (backward: reverse) until aVisit answers false.
+  void Walk(TzfBaseTransaction* aTrans, bool aBackward, const std::function<bool(int64_t, const uint8_t*)>& aVisit);
+  [[noreturn]] void RaiseDamaged(int64_t aRefNr) const;
+  uint32_t SectionWord(TzfBaseTransaction* aTrans, uint32_t aOffset);
+  std::vector<uint8_t> FWalkBuffer;
+};
+
+rtl::TUnitInit& zfseRecordEngineVariableUnit();
 
 }  // namespace zf

@@ -54,11 +54,10 @@ TzfBaseHeapEngine::TzfBaseHeapEngine(TzfBaseHeapDescriptor* aDescriptor, TzfBloc
       bheHeaderHandler(std::move(aHeaderHandler)) {
   ZF_ASSERT(aDataFile != nullptr, kUnit);
   ZF_ASSERT(bheHeaderHandler != nullptr, kUnit);
-  bheHeaderHandler->hhhEngine = this;
   bheBlockHeapEngine = TzfBaseBlockHeapEngine::CreateEngine(aDescriptor ? aDescriptor->bhdBlockHeapDescriptor.get()
                                                                         : nullptr,
                                                             aDataFile->BlockSizeBytes(),
-                                                            bheHeaderHandler->DataBlockHeaderSize(), bseTableVersion);
+                                                            bheHeaderHandler->HeaderSize(), bseTableVersion);
   if (bheBlockHeapEngine)
     bheBlockHeapEngine->bbheOnChanged = [this](PzfBlock b, uint16_t n, uint16_t f, uint16_t r) {
       BlockHeapChanged(b, n, f, r);
@@ -102,14 +101,14 @@ void TzfBaseHeapEngine::CheckValidBaseFromDescriptor(TzfBaseHeapDescriptor* aDes
     }
 }
 
-void TzfBaseHeapEngine::BlockAdded(TzfBaseTransaction* aTrans, TzfBaseFileHeaderAccess* aHeaderAccess,
-                                   PzfBlock aBlock) {
-  bheHeaderHandler->BlockAdded(aTrans, aHeaderAccess, aBlock);
+void TzfBaseHeapEngine::DataBlockAdded(TzfBaseTransaction* aTrans, TzfBaseFileHeaderAccess* aHeaderAccess,
+                                       PzfBlock aBlock) {
+  bheHeaderHandler->DataBlockAdded(aTrans, aHeaderAccess, aBlock);
 }
 
-void TzfBaseHeapEngine::BlockRemoved(TzfBaseTransaction* aTrans, TzfBaseFileHeaderAccess* aHeaderAccess,
-                                     PzfBlock aBlock) {
-  bheHeaderHandler->BlockRemoved(aTrans, aHeaderAccess, aBlock);
+void TzfBaseHeapEngine::DataBlockRemoved(TzfBaseTransaction* aTrans, TzfBaseFileHeaderAccess* aHeaderAccess,
+                                         PzfBlock aBlock) {
+  bheHeaderHandler->DataBlockRemoved(aTrans, aHeaderAccess, aBlock);
 }
 
 uint32_t TzfBaseHeapEngine::GetFirstManagementBlock(TzfBaseFileHeaderAccess* aHeaderAccess) {

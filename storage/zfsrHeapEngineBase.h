@@ -20,6 +20,7 @@
 
 #include "dictionary/zfsdStorageDescriptor.h"
 #include "storage/zfseBlockHeapEngineNonfragmenting.h"
+#include "storage/zfseHeapEngineCached.h"
 #include "storage/zfsrBlockAccess.h"
 #include "storage/zfsrSubEngineBase.h"
 
@@ -93,19 +94,8 @@ class TzfBaseBlockHeapEngine : public TzfBaseSubEngine {
 
 // ---- header handler ----
 
-class TzfHeapHeaderHandler : public TzfObject {
- public:
-  // A new heap data block was created / is about to be freed.
-  virtual void BlockAdded(TzfBaseTransaction* aTrans, TzfBaseFileHeaderAccess* aHeaderAccess, PzfBlock aBlock) = 0;
-  virtual void BlockRemoved(TzfBaseTransaction* aTrans, TzfBaseFileHeaderAccess* aHeaderAccess, PzfBlock aBlock) = 0;
-  // Bytes reserved at the start of every heap data block (the common block header).
-  virtual uint16_t DataBlockHeaderSize() { return 16; }
-  // The heap's first management block (0: none).
-  virtual uint32_t GetFirstManagementBlock(TzfBaseFileHeaderAccess* aHeaderAccess) = 0;
-  virtual void SetFirstManagementBlock(TzfBaseFileHeaderAccess* aHeaderAccess, uint32_t aValue) = 0;
-
-  TzfBaseHeapEngine* hhhEngine = nullptr;
-};
+// `TzfHeapHeaderHandler` (storage/zfseHeapEngineCached.h) is the one handler class of every heap:
+// DataBlockAdded, DataBlockRemoved, HeaderSize (16 in the base), Get/SetFirstManagementBlock.
 
 // ---- heap kind ----
 
@@ -133,7 +123,7 @@ constexpr int64_t zfMakeHeapRef(TzfBlockNumber aBlock, uint32_t aSegment) {
 
 class TzfBaseHeapEngine : public TzfBaseSubEngine {
  public:
-  // A nil data file or handler is an assertion failure. Takes the handler (sets its hhhEngine),
+  // A nil data file or handler is an assertion failure. Takes the handler,
   // makes the block heap engine of the descriptor's block heap descriptor with the file's usable
   // block size and the handler's data block header size, and hooks its change event.
   TzfBaseHeapEngine(TzfBaseHeapDescriptor* aDescriptor, TzfBlockAccess* aDataFile,
@@ -155,8 +145,8 @@ class TzfBaseHeapEngine : public TzfBaseSubEngine {
   virtual void BlockHeapChanged(PzfBlock aBlock, uint16_t aSegmentCount, uint16_t aFreeSpaceSize,
                                 uint16_t aRecoverableSpace) = 0;
   // Forward to the header handler.
-  virtual void BlockAdded(TzfBaseTransaction* aTrans, TzfBaseFileHeaderAccess* aHeaderAccess, PzfBlock aBlock);
-  virtual void BlockRemoved(TzfBaseTransaction* aTrans, TzfBaseFileHeaderAccess* aHeaderAccess, PzfBlock aBlock);
+  virtual void DataBlockAdded(TzfBaseTransaction* aTrans, TzfBaseFileHeaderAccess* aHeaderAccess, PzfBlock aBlock);
+  virtual void DataBlockRemoved(TzfBaseTransaction* aTrans, TzfBaseFileHeaderAccess* aHeaderAccess, PzfBlock aBlock);
   virtual uint32_t GetFirstManagementBlock(TzfBaseFileHeaderAccess* aHeaderAccess);
   virtual void SetFirstManagementBlock(TzfBaseFileHeaderAccess* aHeaderAccess, uint32_t aValue);
 
@@ -185,7 +175,7 @@ class TzfBaseHeapEngine : public TzfBaseSubEngine {
   virtual void Rollback(TzfBaseTransaction* aTrans) = 0;
   virtual TzfBlockSignature SigDataBlock() = 0;
   // Header handler's data block header size.
-  uint16_t HeaderSize() { return bheHeaderHandler->DataBlockHeaderSize(); }
+  uint16_t HeaderSize() { return bheHeaderHandler->HeaderSize(); }
 
   std::unique_ptr<TzfBaseBlockHeapEngine> bheBlockHeapEngine;
   TzfBlockAccess* bheDataFile;

@@ -6,6 +6,9 @@
 #include "storage/zfseBlobEngineSimple.h"
 #include "storage/zfseHeaderAccess.h"
 #include "storage/zfseJournalEngine.h"
+#include "storage/zfseRecordEngineStatic.h"
+#include "storage/zfseRecordEngineVariable.h"
+#include "storage/zfsrRecordCompressionEngineBase.h"
 #include "storage/zfseStreamEngineSimple.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
@@ -40,6 +43,10 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsrAutoIncEngineBaseUnit());
   list.Add(zfseAutoIncEngineSimpleUnit());
   list.Add(zfsrHeapEngineBaseUnit());
+  list.Add(zfsrRecordCompressionEngineBaseUnit());
+  list.Add(zfsrRecordEngineBaseUnit());
+  list.Add(zfseRecordEngineStaticUnit());
+  list.Add(zfseRecordEngineVariableUnit());
   list.Add(zfsrBlobEngineBaseUnit());
   list.Add(zfseBlobEngineSegmentedUnit());
   list.Add(zfseBlobEngineSimpleUnit());

@@ -1,0 +1,318 @@
+#include "storage/zfseHeapEngineCached.h"
+
+#include <cstring>
+
+#include "foundation/zfllErrors.h"
+
+namespace zf {
+
+namespace {
+constexpr const char* kUnit = "zfseHeapEngineCached";
+constexpr uint32_t kMgmtNext = 16, kMgmtCount = 20, kMgmtEntries = 22;
+}  // namespace
+
+TzfCachedHeapEngine::TzfCachedHeapEngine(int32_t aID, TzfBlockAccess* aDataFile,
+                                         std::unique_ptr<TzfHeapHeaderHandler> aHandler)
+    : bseID(aID), bheDataFile(aDataFile), bheHeaderHandler(std::move(aHandler)) {
+  ZF_ASSERT(aDataFile != nullptr && bheHeaderHandler != nullptr, "zfsrHeapEngineBase");
+  bheHeaderHandler->hhhEngine = this;
+  const uint32_t u = aDataFile->BlockSizeBytes();
+  bheBlockHeapEngine = std::make_unique<TzfNonfragmentingBlockHeapEngine>(u, bheHeaderHandler->HeaderSize());
+  bheBlockHeapEngine->bbheOnChanged = [this](PzfBlock b, uint16_t c, uint16_t f, uint16_t r) {
+    BlockHeapChanged(b, c, f, r);
+  };
+  heMaxEntries = uint16_t((u - kMgmtEntries) / 6);
+}
+
+TzfCachedHeapEngine::~TzfCachedHeapEngine() = default;
+
+PzfBlock TzfCachedHeapEngine::ReadHeapBlock(TzfBaseTransaction* aTrans, TzfBlockNumber aBlock, bool aMarkDirty,
+                                            const TzfBlockSignature& aSignature, uint32_t aCode,
+                                            TzfReleaseMethod& aRm) {
+  if (!bheDataFile->ValidBlock(aBlock, aTrans)) {
+    throw EzfCachedHeapEngineException(zfErrBlockNumberOutOfRange,
+                                       u"Block number is either < 0, or >= number of blocks in file [%s, block %d]",
+                                       {bheDataFile->TableFileName(), int64_t(aBlock)});
+  }
+  PzfBlock p = bheDataFile->GetBlock(aTrans, aBlock, bseID, aMarkDirty, aRm);
+  if (zfGetBlockSignature(p) != aSignature || zfGetThisBlock(p) != aBlock) {
+    aRm(p);
+    throw EzfCachedHeapEngineException(aCode, u"Block just read from file is not a valid heap block [%s, block %d]",
+                                       {bheDataFile->TableFileName(), int64_t(aBlock)});
+  }
+  return p;
+}
+
+PzfBlock TzfCachedHeapEngine::ReadBlockHeap(TzfBaseTransaction* aTrans, TzfBlockNumber aBlock, bool aMarkDirty,
+                                            TzfReleaseMethod& aRm) {
+  return ReadHeapBlock(aTrans, aBlock, aMarkDirty, SigDataBlock(), zfErrNotAHeapBlock, aRm);
+}
+
+uint16_t TzfCachedHeapEngine::FirstNonFull() const {
+  for (size_t i = 0; i < heManagmentBlocks.size(); ++i)
+    if (heManagmentBlocks[i].Entries.size() < heMaxEntries) return uint16_t(i);
+  return 0xFFFF;
+}
+
+void TzfCachedHeapEngine::LoadManagementBlocks(TzfBaseTransaction* aTrans) {
+  if (heManagmentBlocksLoaded) return;
+  heManagmentBlocks.clear();
+  heByBlockNumber.clear();
+  heByFreeSpace.clear();
+  TzfBaseTransaction* t = aTrans;
+  std::unique_ptr<TzfBaseFileHeaderAccess> ha(bheDataFile->HeaderAccess(t, false));
+  const uint32_t limit = ha->UsedBlockCount();
+  for (uint32_t n = bheHeaderHandler->GetFirstManagementBlock(ha.get()); n != 0;) {
+    if (heManagmentBlocks.size() >= limit) {
+      throw EzfCachedHeapEngineException(zfErrFileCorrupt, u"The heap's management chain loops [%s, block %d]",
+                                         {bheDataFile->TableFileName(), int64_t(n)});
+    }
+    TzfReleaseMethod rm;
+    PzfBlock b = ReadHeapBlock(t, n, false, SigManagementBlock(), zfErrNotAHeapBlock, rm);
+    const uint32_t count = zfGetLE16(b + kMgmtCount);
+    const uint32_t next = zfGetLE32(b + kMgmtNext);
+    if (count > heMaxEntries) {
+      rm(b);
+      throw EzfCachedHeapEngineException(zfErrFileCorrupt, u"Heap management block holds too many entries [%s, block %d]",
+                                         {bheDataFile->TableFileName(), int64_t(n)});
+    }
+    TManagement m{n, {}};
+    for (uint32_t i = 0; i < count; ++i)
+      m.Entries.push_back({zfGetLE32(b + kMgmtEntries + 6 * i), zfGetLE16(b + kMgmtEntries + 6 * i + 4)});
+    rm(b);
+    const size_t mi = heManagmentBlocks.size();
+    for (size_t i = 0; i < m.Entries.size(); ++i) {
+      heByBlockNumber[m.Entries[i].Block] = {mi, i};
+      heByFreeSpace.insert({m.Entries[i].Free, m.Entries[i].Block});
+    }
+    heManagmentBlocks.push_back(std::move(m));
+    n = next;
+  }
+  heManagmentBlocksLoaded = true;
+}
+
+void TzfCachedHeapEngine::Rollback(TzfBaseTransaction* aTrans) {
+  if (aTrans != heCurrentTrans) return;
+  heManagmentBlocksLoaded = false;
+  heManagmentBlocks.clear();
+  heByBlockNumber.clear();
+  heByFreeSpace.clear();
+}
+
+PzfBlock TzfCachedHeapEngine::NewDataBlock(TzfBaseTransaction* aTrans, TzfReleaseMethod& aRm) {
+  std::unique_ptr<TzfBaseFileHeaderAccess> ha(bheDataFile->HeaderAccess(aTrans, true));
+  PzfBlock b = ha->GetNewBlock(aTrans, bseID, aRm);
+  try {
+    zfSetBlockSignature(b, SigDataBlock());
+    std::memset(b + 16, 0, bheHeaderHandler->HeaderSize() - 16u);
+    bheBlockHeapEngine->InitBlock(b);
+    bheHeaderHandler->DataBlockAdded(aTrans, ha.get(), b);
+  } catch (...) {
+    ha->DeleteBlock(aTrans, b);
+    aRm(b);
+    throw;
+  }
+  return b;
+}
+
+uint32_t TzfCachedHeapEngine::NewManagementBlock(TzfBaseTransaction* aTrans) {
+  std::unique_ptr<TzfBaseFileHeaderAccess> ha(bheDataFile->HeaderAccess(aTrans, true));
+  TzfReleaseMethod rm;
+  PzfBlock b = ha->GetNewBlock(aTrans, bseID, rm);
+  const uint32_t n = zfGetThisBlock(b);
+  try {
+    zfSetBlockSignature(b, SigManagementBlock());
+    zfPutLE32(b + kMgmtNext, 0);
+    zfPutLE16(b + kMgmtCount, 0);
+    if (!heManagmentBlocks.empty()) {
+      TzfReleaseMethod lrm;
+      PzfBlock last = ReadHeapBlock(aTrans, heManagmentBlocks.back().Block, true, SigManagementBlock(),
+                                    zfErrNotAHeapBlock, lrm);
+      ZF_ASSERT(zfGetLE32(last + kMgmtNext) == 0, kUnit);
+      zfPutLE32(last + kMgmtNext, n);
+      lrm(last);
+    } else {
+      ZF_ASSERT(bheHeaderHandler->GetFirstManagementBlock(ha.get()) == 0, kUnit);
+      bheHeaderHandler->SetFirstManagementBlock(ha.get(), n);
+    }
+  } catch (...) {
+    ha->DeleteBlock(aTrans, b);
+    rm(b);
+    throw;
+  }
+  rm(b);
+  heManagmentBlocks.push_back({n, {}});
+  return n;
+}
+
+void TzfCachedHeapEngine::FreeDataBlock(TzfBaseTransaction* aTrans, PzfBlock aBlock) {
+  std::unique_ptr<TzfBaseFileHeaderAccess> ha(bheDataFile->HeaderAccess(aTrans, true));
+  bheHeaderHandler->DataBlockRemoved(aTrans, ha.get(), aBlock);
+  ha->DeleteBlock(aTrans, aBlock);
+}
+
+void TzfCachedHeapEngine::RemoveEntry(size_t aManagement, size_t aEntry) {
+  TzfBaseTransaction* t = heCurrentTrans;
+  TManagement& m = heManagmentBlocks[aManagement];
+  TzfReleaseMethod rm;
+  PzfBlock b = ReadHeapBlock(t, m.Block, true, SigManagementBlock(), zfErrNotAHeapBlock, rm);
+  ZF_ASSERT(zfGetLE16(b + kMgmtCount) == m.Entries.size(), kUnit);
+  const TEntry gone = m.Entries[aEntry];
+  heByBlockNumber.erase(gone.Block);
+  heByFreeSpace.erase({gone.Free, gone.Block});
+  const size_t last = m.Entries.size() - 1;
+  if (aEntry != last) {
+    m.Entries[aEntry] = m.Entries[last];
+    std::memcpy(b + kMgmtEntries + 6 * aEntry, b + kMgmtEntries + 6 * last, 6);
+    heByBlockNumber[m.Entries[aEntry].Block] = {aManagement, aEntry};
+  }
+  std::memset(b + kMgmtEntries + 6 * last, 0, 6);
+  m.Entries.pop_back();
+  zfPutLE16(b + kMgmtCount, uint16_t(m.Entries.size()));
+  rm(b);
+}
+
+void TzfCachedHeapEngine::BlockHeapChanged(PzfBlock aBlock, uint16_t aSegmentCount, uint16_t aFreeSpace,
+                                           uint16_t aRecoverable) {
+  TzfBaseTransaction* t = heCurrentTrans;
+  const uint32_t free = uint32_t(aFreeSpace) + aRecoverable;
+  ZF_ASSERT(free == bheBlockHeapEngine->GetFreespace(aBlock), kUnit);
+  LoadManagementBlocks(t);
+  const uint32_t n = zfGetThisBlock(aBlock);
+  auto it = heByBlockNumber.find(n);
+  if (it == heByBlockNumber.end()) {
+    if (aSegmentCount == 0) {
+      FreeDataBlock(t, aBlock);
+      return;
+    }
+    if (free < heCutoffSize) return;
+    uint16_t mi = FirstNonFull();
+    if (mi == 0xFFFF) {
+      NewManagementBlock(t);
+      mi = uint16_t(heManagmentBlocks.size() - 1);
+    }
+    TManagement& m = heManagmentBlocks[mi];
+    TzfReleaseMethod rm;
+    PzfBlock b = ReadHeapBlock(t, m.Block, true, SigManagementBlock(), zfErrNotAHeapBlock, rm);
+    ZF_ASSERT(zfGetLE16(b + kMgmtCount) == m.Entries.size() && m.Entries.size() < heMaxEntries, kUnit);
+    const size_t i = m.Entries.size();
+    zfPutLE32(b + kMgmtEntries + 6 * i, n);
+    zfPutLE16(b + kMgmtEntries + 6 * i + 4, uint16_t(free));
+    zfPutLE16(b + kMgmtCount, uint16_t(i + 1));
+    rm(b);
+    m.Entries.push_back({n, uint16_t(free)});
+    heByBlockNumber[n] = {mi, i};
+    heByFreeSpace.insert({uint16_t(free), n});
+    return;
+  }
+  const auto [mi, ei] = it->second;
+  TEntry& e = heManagmentBlocks[mi].Entries[ei];
+  if (e.Free == free && aSegmentCount > 0) return;
+  if (aSegmentCount > 0 && free >= heCutoffSize) {
+    TzfReleaseMethod rm;
+    PzfBlock b = ReadHeapBlock(t, heManagmentBlocks[mi].Block, true, SigManagementBlock(), zfErrNotAHeapBlock, rm);
+    ZF_ASSERT(zfGetLE16(b + kMgmtCount) == heManagmentBlocks[mi].Entries.size(), kUnit);
+    heByFreeSpace.erase({e.Free, e.Block});
+    e.Free = uint16_t(free);
+    zfPutLE16(b + kMgmtEntries + 6 * ei + 4, e.Free);
+    heByFreeSpace.insert({e.Free, e.Block});
+    rm(b);
+    return;
+  }
+  RemoveEntry(mi, ei);
+  if (aSegmentCount == 0) FreeDataBlock(t, aBlock);
+  if (heManagmentBlocks[mi].Entries.empty() && mi + 1 == heManagmentBlocks.size()) TrimManagementBlocks(t);
+}
+
+void TzfCachedHeapEngine::TrimManagementBlocks(TzfBaseTransaction* aTrans) {
+  std::unique_ptr<TzfBaseFileHeaderAccess> ha(bheDataFile->HeaderAccess(aTrans, true));
+  bool dropped = false;
+  while (!heManagmentBlocks.empty() && heManagmentBlocks.back().Entries.empty()) {
+    TzfReleaseMethod rm;
+    PzfBlock b = ReadHeapBlock(aTrans, heManagmentBlocks.back().Block, true, SigManagementBlock(),
+                               zfErrNotAHeapBlock, rm);
+    ha->DeleteBlock(aTrans, b);
+    rm(b);
+    heManagmentBlocks.pop_back();
+    dropped = true;
+  }
+  if (!dropped) return;
+  if (!heManagmentBlocks.empty()) {
+    TzfReleaseMethod rm;
+    PzfBlock b = ReadHeapBlock(aTrans, heManagmentBlocks.back().Block, true, SigManagementBlock(),
+                               zfErrNotAHeapBlock, rm);
+    ZF_ASSERT(zfGetLE32(b + kMgmtNext) != 0, kUnit);
+    zfPutLE32(b + kMgmtNext, 0);
+    rm(b);
+  } else {
+    ZF_ASSERT(bheHeaderHandler->GetFirstManagementBlock(ha.get()) != 0, kUnit);
+    bheHeaderHandler->SetFirstManagementBlock(ha.get(), 0);
+  }
+}
+
+int64_t TzfCachedHeapEngine::AllocSegment(TzfBaseTransaction* aTrans, std::initializer_list<TzfSegmentPart> aParts) {
+  uint32_t total = 0;
+  for (const TzfSegmentPart& p : aParts) total += p.Size;
+  if (total == 0 || total > bheBlockHeapEngine->bbheMaxSegmentSize) return 0;
+  heCurrentTrans = aTrans;
+  LoadManagementBlocks(aTrans);
+  TzfReleaseMethod rm;
+  PzfBlock b = nullptr;
+  if (!heByFreeSpace.empty() && heByFreeSpace.rbegin()->first >= total) {
+    b = ReadBlockHeap(aTrans, heByFreeSpace.rbegin()->second, true, rm);
+  } else {
+    b = NewDataBlock(aTrans, rm);
+  }
+  uint32_t slot = 0;
+  PzfByteArray d;
+  try {
+    d = bheBlockHeapEngine->AllocSegment(b, uint16_t(total), slot);
+  } catch (...) {
+    rm(b);
+    throw;
+  }
+  const int64_t ref = (int64_t(zfGetThisBlock(b)) << 32) | slot;
+  if (!d) {
+    rm(b);
+    ZF_ASSERT(false, kUnit);
+  }
+  for (const TzfSegmentPart& p : aParts) {
+    if (p.Data) std::memcpy(d, p.Data, p.Size);
+    d += p.Size;
+  }
+  rm(b);
+  return ref;
+}
+
+PzfByteArray TzfCachedHeapEngine::GetSegment(TzfBaseTransaction* aTrans, int64_t aHeapRef, bool aMarkDirty,
+                                             uint16_t& aSegmentSize, PzfBlock& aBlock, TzfReleaseMethod& aRm) {
+  aSegmentSize = 0;
+  aBlock = ReadBlockHeap(aTrans, uint32_t(uint64_t(aHeapRef) >> 32), aMarkDirty, aRm);
+  if (aMarkDirty) heCurrentTrans = aTrans;
+  try {
+    return bheBlockHeapEngine->GetSegment(aBlock, uint32_t(aHeapRef & 0xFFFFFFFF), aSegmentSize);
+  } catch (...) {
+    aRm(aBlock);
+    aRm = {};
+    throw;
+  }
+}
+
+rtl::UnicodeString TzfCachedHeapEngine::CheckDirectory(TzfBaseTransaction* aTrans) {
+  LoadManagementBlocks(aTrans);
+  for (const TManagement& m : heManagmentBlocks) {
+    for (const TEntry& e : m.Entries) {
+      TzfReleaseMethod rm;
+      PzfBlock b = ReadBlockHeap(aTrans, e.Block, false, rm);
+      const uint16_t actual = bheBlockHeapEngine->GetFreespace(b);
+      const TzfHeapBlockCheck c = zfCheckHeapBlock(b, bheDataFile->BlockSizeBytes(), bheBlockHeapEngine->bheHeaderSize);
+      rm(b);
+      if (!c.Valid) return u"block " + rtl::IntToStr(e.Block) + u": " + c.Problem;
+      if (actual != e.Free) return u"block " + rtl::IntToStr(e.Block) + u": recorded free space";
+      if (actual < heCutoffSize) return u"block " + rtl::IntToStr(e.Block) + u": listed below the cutoff";
+    }
+  }
+  return {};
+}
+
+}  // namespace zf
