@@ -271,7 +271,9 @@ TEST_P(BlobEngineBoth, RandomWorkloadAgainstAModel) {
   std::vector<std::pair<int64_t, std::string>> blobs;
   for (int i = 0; i < 6; ++i) blobs.emplace_back(Add(), std::string());
   for (int step = 0; step < 300; ++step) {
-    auto& [nr, model] = blobs[rng() % blobs.size()];
+    auto& entry = blobs[rng() % blobs.size()];
+    int64_t& nr = entry.first;
+    std::string& model = entry.second;
     const uint32_t op = rng() % 10;
     if (op < 6) {
       const uint32_t off = model.empty() ? 0 : uint32_t(rng() % (model.size() + 1));
