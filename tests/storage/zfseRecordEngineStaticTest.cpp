@@ -406,5 +406,23 @@ TEST(RecordEngineCheck, RaisesTheBlockSizeOrRefusesTheRecord) {
   zfStopStorage();
 }
 
+
+// A record whose segment no heap block can hold is refused with 15495, never stored as reference 0.
+TEST_F(VariableEngineTest, ARecordLargerThanAHeapSegmentIsRefused) {
+  Engine.reset();
+  Table->Fields().AddField(u"Blob", u"", zftByteArray, 4100, 0, false, nullptr);
+  File = NewFile(u"/tmp/large_record.dvl7");
+  Access = std::make_unique<TzfBlockAccess>(File, nullptr, u"t", 0);
+  Files = {Access.get()};
+  TTestTrans t(BM.get());
+  Engine = TzfBaseRecordEngine::CreateEngine(*Table->Dict, Files, &t);
+  Bytes r(size_t(Table->Fields().GetRecordLength()), 0x11);
+  int64_t ref = -1;
+  EXPECT_EQ(RaisedCode([&] { Engine->AddRecord(&t, ref, r.data()); }), zfErrMaxRecordSizeExceeded);
+  EXPECT_EQ(ref, -1);
+  EXPECT_EQ(Engine->GetRecordCount(&t), 0u);
+  t.Commit();
+}
+
 }  // namespace
 }  // namespace zf::test

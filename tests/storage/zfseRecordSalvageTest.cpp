@@ -4,12 +4,14 @@
 // headers, slot directories and segments, truncation), with the tool run the way a user runs it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "dictionary/zfsdDataDictionary.h"
 #include "foundation/zfllErrors.h"
@@ -426,6 +428,28 @@ TEST_F(RecordSalvageTest, HeapBlockSalvageSkipsForwardsAndDeletedAndBlobBlocks) 
   zfVariableRecoverBlock(blob.data(), U, 3, L, nullptr, rec.data(), nullptr, it, nullptr, &st);
   EXPECT_TRUE(got.empty()) << "a BLOB heap block is no record block";
   EXPECT_FALSE(st.Recognised);
+}
+
+}  // namespace
+}  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+// Only a cancel or an expired deadline stops a salvage: it raises 15461 out of the block walk.
+TEST_F(RecordSalvageTest, AnExpiredDeadlineStopsTheSalvage) {
+  const TzfStaticGeometry g = zfStaticGeometry(4092, 100);
+  Bytes block(4096, 0);
+  zfStaticInitBlock(block.data(), g, 1, 0);
+  const Bytes rec(100, 'x');
+  zfStaticStoreRecord(block.data(), g, rec.data());
+  zfSetTimeout(1, true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const auto it = [](void*, int64_t, const uint8_t*) { return TzfRecordIteratorResult::rirContinue; };
+  EXPECT_EQ(RaisedCode([&] { zfStaticRecoverBlock(block.data(), g, 1, nullptr, nullptr, it, nullptr, nullptr); }),
+            zfErrTimeout);
+  zfSetTimeout(0, true);
+  EXPECT_EQ(RaisedCode([&] { zfStaticRecoverBlock(block.data(), g, 1, nullptr, nullptr, it, nullptr, nullptr); }), 0u);
 }
 
 }  // namespace
