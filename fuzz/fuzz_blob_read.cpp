@@ -18,14 +18,15 @@
 #include "storage/zfsrBlockAccess.h"
 #include "storage/zfsrStartup.h"
 #include "tests/storage/zfseBlobTestHeap.h"
-#include "zfFuzzStorage.h"
+#include "fuzz/zfsrFuzzMemFile.h"
 
 using namespace zf;
-using zf::fuzz::kBlock;
-using zf::fuzz::TFuzzFile;
+using TFuzzFile = zf::fuzz::TFuzzMemFile;
 using zf::fuzz::TFuzzTrans;
 
 namespace {
+
+constexpr uint32_t kBlock = 4096;
 
 struct TDescriptors {
   TDescriptors() : Seg(nullptr, "Blob"), Simple(nullptr, "SBlob") {

@@ -13,15 +13,16 @@
 #include "storage/zfsrStartup.h"
 #include "storage/zfsrTransaction.h"
 #include "storage/zfseHeaderAccess.h"
-#include "zfFuzzStorage.h"
+#include "fuzz/zfsrFuzzMemFile.h"
 
 using namespace zf;
-using zf::fuzz::TFuzzFile;
-using zf::fuzz::TFuzzTrans;
 
 namespace {
 
-using zf::fuzz::kBlock;
+constexpr uint32_t kBlock = 4096;
+
+using TFuzzFile = zf::fuzz::TFuzzMemFile;
+using zf::fuzz::TFuzzTrans;
 
 struct Started {
   Started() { zfStartStorage(); }
