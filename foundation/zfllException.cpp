@@ -19,9 +19,9 @@ thread_local TPendingPair tPending;
 std::mutex gHooksLock;
 TzfExceptionDataHooks gHooks;
 
-// Takes every custom-information block out of aText; returns what remains. Blocks with a name
-// and a value go into aInfos (a later block with the same name replaces the earlier value).
-UnicodeString ExtractBlocks(UnicodeStringView aText, TzfCustomInfos& aInfos, bool& aAnyStored) {
+}  // namespace
+
+UnicodeString zfExtractCustomInfoBlocks(UnicodeStringView aText, TzfCustomInfos& aInfos, bool& aAnyStored) {
   UnicodeString text(aText);
   const UnicodeStringView start(zfCustomInfoStart), stop(zfCustomInfoEnd);
   for (;;) {
@@ -44,8 +44,7 @@ UnicodeString ExtractBlocks(UnicodeStringView aText, TzfCustomInfos& aInfos, boo
   return text;
 }
 
-// The text with the marker replaced by the code's table text (see EzfBaseException).
-UnicodeString ProcessText(UnicodeStringView aText, uint32_t aErrorCode) {
+UnicodeString zfProcessErrorString(UnicodeStringView aText, uint32_t aErrorCode) {
   const UnicodeString t = rtl::Trim(aText);
   const size_t pos = t.find(zfOrgMarker);
   if (pos == UnicodeString::npos && !t.empty()) return t;
@@ -58,8 +57,6 @@ UnicodeString ProcessText(UnicodeStringView aText, uint32_t aErrorCode) {
   return r;
 }
 
-}  // namespace
-
 void zfSetExceptionDataHooks(const TzfExceptionDataHooks& aHooks) {
   std::lock_guard<std::mutex> g(gHooksLock);
   gHooks = aHooks;
@@ -68,6 +65,30 @@ void zfSetExceptionDataHooks(const TzfExceptionDataHooks& aHooks) {
 TzfExceptionDataHooks zfGetExceptionDataHooks() {
   std::lock_guard<std::mutex> g(gHooksLock);
   return gHooks;
+}
+
+// A malformed value is ignored rather than allowed to fail the construction: the exception must
+// still report the failure it was raised for.
+void zfApplySpecialCustomInfos(TzfCustomInfos& aInfos, uint32_t& aOSError, TzfExceptionDataRef& aData) {
+  const UnicodeString osText = aInfos.Value(zfCustomInfoOSError);
+  if (!osText.empty()) {
+    int64_t v = 0;
+    aOSError = rtl::TryStrToInt64(osText, v) && v >= 0 && v <= int64_t(UINT32_MAX) ? static_cast<uint32_t>(v) : 0;
+  }
+  const int dataIndex = aInfos.IndexOfName(zfCustomInfoExceptionData);
+  if (dataIndex >= 0) {
+    const UnicodeString encoded = aInfos[dataIndex].second;
+    aInfos.Delete(dataIndex);
+    aData.reset();
+    const TzfExceptionDataHooks hooks = zfGetExceptionDataHooks();
+    if (hooks.Decode) {
+      try {
+        aData = hooks.Decode(encoded);
+      } catch (...) {
+        aData.reset();  // a damaged block is dropped; the message stands
+      }
+    }
+  }
 }
 
 // ---- TzfCustomInfos ----
@@ -106,7 +127,7 @@ std::vector<UnicodeString> TzfCustomInfos::Lines() const {
 EzfBaseException::EzfBaseException(uint32_t aErrorCode) : beErrorCode(aErrorCode) {
   if (tPending.Code == aErrorCode && !tPending.Text.empty()) {
     const UnicodeString text = tPending.Text;
-    beErrorString = ExtractBlocks(text, beCustomInfos, beHasCustomInfos);
+    beErrorString = zfExtractCustomInfoBlocks(text, beCustomInfos, beHasCustomInfos);
     beExtendedMsg = true;
     ApplyCustomInfos();
   }
@@ -142,7 +163,7 @@ EzfBaseException::EzfBaseException(TzfOSErrorTag, uint32_t aErrorCode, UnicodeSt
   beHasCustomInfos = true;
   beCustomInfos.SetValue(zfCustomInfoOSError, rtl::UIntToStr(beOSError));
   beCustomInfos.SetValue(zfCustomInfoAction, aAction);
-  const UnicodeString action = ExtractBlocks(aAction, beCustomInfos, beHasCustomInfos);
+  const UnicodeString action = zfExtractCustomInfoBlocks(aAction, beCustomInfos, beHasCustomInfos);
 
   UnicodeString text;
   if (beOSError != 0) {
@@ -161,39 +182,17 @@ EzfBaseException::EzfBaseException(TzfOSErrorTag, uint32_t aErrorCode, UnicodeSt
 }
 
 void EzfBaseException::ExtractCustomInfos(UnicodeStringView aText) {
-  beErrorString = ExtractBlocks(aText, beCustomInfos, beHasCustomInfos);
+  beErrorString = zfExtractCustomInfoBlocks(aText, beCustomInfos, beHasCustomInfos);
   beExtendedMsg = true;
   ApplyCustomInfos();
 }
 
-// Reads the custom informations that have a meaning of their own. A malformed value is ignored
-// rather than allowed to fail the construction: the exception must still report the failure it
-// was raised for.
 void EzfBaseException::ApplyCustomInfos() {
-  if (!beHasCustomInfos) return;
-  const UnicodeString osText = beCustomInfos.Value(zfCustomInfoOSError);
-  if (!osText.empty()) {
-    int64_t v = 0;
-    beOSError = rtl::TryStrToInt64(osText, v) && v >= 0 && v <= int64_t(UINT32_MAX) ? static_cast<uint32_t>(v) : 0;
-  }
-  const int dataIndex = beCustomInfos.IndexOfName(zfCustomInfoExceptionData);
-  if (dataIndex >= 0) {
-    const UnicodeString encoded = beCustomInfos[dataIndex].second;
-    beCustomInfos.Delete(dataIndex);
-    beExceptionData.reset();
-    const TzfExceptionDataHooks hooks = zfGetExceptionDataHooks();
-    if (hooks.Decode) {
-      try {
-        beExceptionData = hooks.Decode(encoded);
-      } catch (...) {
-        beExceptionData.reset();  // a damaged block is dropped; the message stands
-      }
-    }
-  }
+  if (beHasCustomInfos) zfApplySpecialCustomInfos(beCustomInfos, beOSError, beExceptionData);
 }
 
 void EzfBaseException::Finish(bool aHasCode) {
-  const UnicodeString text = zfTidyMessage(ProcessText(beErrorString, beErrorCode));
+  const UnicodeString text = zfTidyMessage(zfProcessErrorString(beErrorString, beErrorCode));
   if (aHasCode)
     SetMessage(u"ZofrinDB: " + rtl::Format(u"%s [$%x/%d]", {text, beErrorCode, beErrorCode}));
   else
@@ -201,7 +200,9 @@ void EzfBaseException::Finish(bool aHasCode) {
   tPending.Text.clear();
 }
 
-UnicodeString EzfBaseException::GetProcessedErrorString() const { return ProcessText(beErrorString, beErrorCode); }
+UnicodeString EzfBaseException::GetProcessedErrorString() const {
+  return zfProcessErrorString(beErrorString, beErrorCode);
+}
 
 TzfCustomInfos& EzfBaseException::GetCustomInfos() {
   beHasCustomInfos = true;

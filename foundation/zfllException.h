@@ -75,6 +75,20 @@ class TzfCustomInfos {
   std::vector<Line> FLines;
 };
 
+// The pieces every exception class of the engine builds its message from (the client's database
+// error too):
+// Takes every custom-information block out of aText and answers what remains. A block without
+// its end marker runs to the end of the text; blocks with a name and a value go into aInfos (a
+// later one replaces an earlier value of the same name), and aAnyStored is then set.
+UnicodeString zfExtractCustomInfoBlocks(UnicodeStringView aText, TzfCustomInfos& aInfos, bool& aAnyStored);
+// The trimmed text; an empty text, or the text around the table-text marker, gets the code's table
+// text (with a "." after the part before the marker when that part is longer than one character).
+UnicodeString zfProcessErrorString(UnicodeStringView aText, uint32_t aErrorCode);
+// Reads "OSError" into aOSError (0 unless a number of 32 bits) and takes "$ExceptionData$" out of
+// aInfos into aData (decoded through the hooks; a damaged value is dropped). Never raises for a
+// malformed value.
+void zfApplySpecialCustomInfos(TzfCustomInfos& aInfos, uint32_t& aOSError, TzfExceptionDataRef& aData);
+
 // What code that holds only an object reference reads of an engine exception.
 class IzfBaseException {
  public:

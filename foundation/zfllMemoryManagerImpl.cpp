@@ -190,17 +190,9 @@ void* PBlockCommittedAlloc(TzfBlockPool aPool) {
   if (!EnsureStarted() || !IsCommittedPool(aPool)) return nullptr;
   return BlockPoolAlloc(const_cast<TzfBlockClass*>(static_cast<const TzfBlockClass*>(aPool)));
 }
-// Pages of freed blocks of 32 KB and more go back at once (smaller ones at the next trim), so
-// a cache that frees big blocks of one size and takes blocks of another does not hold both.
-bool DisposeBlock(TzfBlockClass* aClass, void* aBlock) {
-  if (aClass->BlockSize >= 32768 && aClass->BlockSize < kzfChunkSize && zfmmOwnerClassOf(aBlock) == aClass &&
-      (reinterpret_cast<uintptr_t>(aBlock) & aClass->OffsetMask) == 0)
-    ::madvise(aBlock, aClass->BlockSize, MADV_DONTNEED);
-  return BlockPoolDispose(aClass, aBlock);
-}
 bool PBlockCommittedDispose(TzfBlockPool aPool, void* aBlock) {
   if (gState.load(std::memory_order_acquire) != 2 || !IsCommittedPool(aPool)) return false;
-  return DisposeBlock(const_cast<TzfBlockClass*>(static_cast<const TzfBlockClass*>(aPool)), aBlock);
+  return BlockPoolDispose(const_cast<TzfBlockClass*>(static_cast<const TzfBlockClass*>(aPool)), aBlock);
 }
 void* PBlockPhysicalAlloc(TzfBlockPool aPool) {
   if (!EnsureStarted() || !IsPhysicalPool(aPool)) return nullptr;
@@ -216,7 +208,7 @@ void* PMapableAlloc(uint8_t aBlockSize) { return EnsureStarted() ? BlockPoolAllo
 bool PMapableFree(TzfMapableBlockHandle aHandle) {
   if (gState.load(std::memory_order_acquire) != 2 || (aHandle & 4095)) return false;
   TzfBlockClass* k = zfmmOwnerClassOf(reinterpret_cast<void*>(aHandle));
-  return k && !k->Physical && DisposeBlock(k, reinterpret_cast<void*>(aHandle));
+  return k && !k->Physical && BlockPoolDispose(k, reinterpret_cast<void*>(aHandle));
 }
 void* PMapableMap(TzfMapableBlockHandle aHandle) { return reinterpret_cast<void*>(aHandle); }
 bool PMapableUnmap(TzfMapableBlockHandle aHandle, void* aAddress) {

@@ -35,7 +35,7 @@ struct TzfChunkRecord {
   TzfBlockClass* Owner;     // the class the chunk belongs to, nullptr when none
   uint32_t ChunkNumber;
   TzfBitmap1024 FreeBlocks; // bit set: block free
-  uint32_t Spare;
+  uint32_t Claimed;         // 1 while a trim pass or a takeover works on the chunk's blocks
 };
 extern TzfChunkRecord zfmmChunkRecords[kzfChunkCount];
 
@@ -48,7 +48,9 @@ inline TzfBlockClass* zfmmOwnerClassOf(const void* P) {
 bool zfmmBlockManagersStart();
 void zfmmBlockManagersStop();
 
-// A free block of the class, nullptr when no chunk can be had.
+// A free block of the class (highest chunk, highest block first), nullptr when no chunk can be
+// had. A class without a free block first takes over a wholly free chunk of another class of
+// the same manager, with its pages, and only then asks the chunk manager for a new chunk.
 void* BlockPoolAlloc(TzfBlockClass* aClass);
 // True when the block was taken back; false for a block of another class, a misaligned address
 // or a block already free.

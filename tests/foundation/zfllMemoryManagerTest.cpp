@@ -11,8 +11,10 @@
 #include "foundation/zfmmMemoryLow.h"
 #include "platform/rtl/rtlException.h"
 
-// Huge requests must come back as nullptr (and raise EOutOfMemory) under AddressSanitizer too.
+// Huge requests must come back as nullptr (and raise EOutOfMemory) under the sanitizers too, whose
+// allocators otherwise end the process. Each sanitizer reads only its own hook.
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
 
 namespace zf {
 namespace {

@@ -207,6 +207,148 @@ TEST_F(Engine, TrimRacingAllocationsRollsBackAndLosesNothing) {
   EXPECT_EQ(k32->Chunks.NonEmpty, 0u) << "every chunk of the class went back";
 }
 
+// Summaries of a bitmap that other threads may still be finishing a crossing on: a mismatch that
+// is only a crossing half done goes away at once, a lost toggle stays.
+void ExpectSummariesSettle(const TzfBitmap1024& b, const char* aWhat) {
+  TzfBitmap1024 copy;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    copy.NonEmpty = __atomic_load_n(&b.NonEmpty, __ATOMIC_ACQUIRE);
+    copy.Full = __atomic_load_n(&b.Full, __ATOMIC_ACQUIRE);
+    for (int w = 0; w < 32; ++w) copy.Data[w] = __atomic_load_n(&b.Data[w], __ATOMIC_ACQUIRE);
+    uint32_t nonEmpty = copy.NonEmpty, full = copy.Full;
+    copy.RecomputeSummaries();
+    if (copy.NonEmpty == nonEmpty && copy.Full == full) return;
+    std::this_thread::yield();
+  }
+  ADD_FAILURE() << aWhat << ": summaries do not match the data words";
+}
+
+// Trims until no chunk of classes 0-3 is left (the trimming thread may hold one for a moment).
+bool TrimUntilClassesEmpty() {
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    TrimCommitted();
+    bool empty = true;
+    for (int k = 0; k < 4; ++k) empty = empty && __atomic_load_n(&zfmmCommittedClass(k)->Chunks.NonEmpty, __ATOMIC_ACQUIRE) == 0;
+    if (empty) return true;
+    std::this_thread::yield();
+  }
+  return false;
+}
+
+// Chunks of any class but aExcept whose blocks are all free.
+std::vector<int> WhollyFreeChunks(TzfBlockClass* aExcept) {
+  std::vector<int> out;
+  for (int c = 0; c < kzfChunkCount; ++c) {
+    TzfBlockClass* owner = __atomic_load_n(&zfmmChunkRecords[c].Owner, __ATOMIC_ACQUIRE);
+    if (owner && owner != aExcept && owner->WordCount > 0 &&
+        __atomic_load_n(&zfmmChunkRecords[c].FreeBlocks.Full, __ATOMIC_ACQUIRE) == owner->FullMask)
+      out.push_back(c);
+  }
+  return out;
+}
+
+TEST_F(Engine, AClassThatRunsOutTakesOverAWhollyFreeChunkOfAnother) {
+  TzfBlockClass* k8 = zfmmCommittedClass(1);   // 512 blocks per chunk
+  TzfBlockClass* k16 = zfmmCommittedClass(2);  // 256 blocks per chunk
+  TrimCommitted();  // no wholly free chunk is left over from earlier tests
+  // A chunk of 16 KB blocks, all of them ours, then all freed.
+  std::vector<void*> blocks16;
+  for (int i = 0; i < 600; ++i) blocks16.push_back(BlockPoolAlloc(k16));
+  int chunk = zfmmChunkOf(blocks16[300]);
+  std::vector<void*> ofChunk;
+  for (void*& p : blocks16)
+    if (zfmmChunkOf(p) == chunk) {
+      ofChunk.push_back(p);
+      p = nullptr;
+    }
+  ASSERT_EQ(ofChunk.size(), 256u);
+  for (void* p : ofChunk) ASSERT_TRUE(BlockPoolDispose(k16, p));
+  // Every free 8 KB block taken, so that the next one needs a chunk.
+  std::vector<void*> held8;
+  while (__atomic_load_n(&k8->Chunks.NonEmpty, __ATOMIC_ACQUIRE) != 0) held8.push_back(BlockPoolAlloc(k8));
+  std::vector<int> candidates = WhollyFreeChunks(k8);
+  ASSERT_NE(std::find(candidates.begin(), candidates.end(), chunk), candidates.end());
+  TzfBlockClass* before[kzfChunkCount];
+  for (int c : candidates) before[c] = __atomic_load_n(&zfmmChunkRecords[c].Owner, __ATOMIC_ACQUIRE);
+
+  auto* p = static_cast<uint8_t*>(BlockPoolAlloc(k8));
+  ASSERT_NE(p, nullptr);
+  int taken = zfmmChunkOf(p);
+  ASSERT_NE(std::find(candidates.begin(), candidates.end(), taken), candidates.end())
+      << "the block comes from a chunk another class had let go, not from a new chunk";
+  TzfBlockClass* previous = before[taken];
+  EXPECT_EQ(zfmmOwnerClassOf(p), k8);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 8192, 0u);
+  EXPECT_EQ(static_cast<uint8_t*>(zfmmChunkAddress(taken)) + kzfChunkSize - 8192, p) << "highest block first";
+  // Addresses of the chunk under its previous class are refused now, aligned or not.
+  uint8_t* base = static_cast<uint8_t*>(zfmmChunkAddress(taken));
+  EXPECT_FALSE(BlockPoolDispose(previous, base));
+  EXPECT_FALSE(BlockPoolDispose(previous, base + kzfChunkSize - previous->BlockSize));
+  // Under the new class: the block is disposed of once, a free block never.
+  EXPECT_FALSE(BlockPoolDispose(k8, base)) << "a block of the chunk that was never handed out";
+  std::memset(p, 0x5A, 8192);
+  auto* q = static_cast<uint8_t*>(BlockPoolAlloc(k8));
+  EXPECT_EQ(q, p - 8192);
+  EXPECT_TRUE(BlockPoolDispose(k8, p));
+  EXPECT_FALSE(BlockPoolDispose(k8, p)) << "double dispose";
+  EXPECT_TRUE(BlockFreeByAddress(q));
+  EXPECT_FALSE(BlockFreeByAddress(q));
+  ExpectSummariesSettle(zfmmChunkRecords[taken].FreeBlocks, "record of the taken chunk");
+  ExpectSummariesSettle(k8->Chunks, "8 KB class");
+  ExpectSummariesSettle(k16->Chunks, "16 KB class");
+  for (void* b : held8) EXPECT_TRUE(BlockPoolDispose(k8, b));
+  for (void* b : blocks16)
+    if (b) { EXPECT_TRUE(BlockPoolDispose(k16, b)); }
+}
+
+// Threads allocate whole batches of one class, each block tagged with its holder, then check and
+// free them and move on to the next class, so that chunks keep going wholly free and being taken
+// over by other classes (4 MB blocks too) while a trim pass runs without pause. A block handed
+// out twice, or a live block whose pages a trim discarded, loses its tag.
+void BlocksMovingBetweenClasses(int aThreads, int aRounds) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> failures{0};
+  std::thread trimmer([&] {
+    while (!stop) TrimCommitted();
+  });
+  static constexpr int kClasses[] = {0, 1, 2, 3, 5};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < aThreads; ++t)
+    workers.emplace_back([&, t] {
+      std::vector<uint64_t*> held;
+      for (int round = 0; round < aRounds; ++round) {
+        TzfBlockClass* K = zfmmCommittedClass(kClasses[(t + round) % 5]);
+        int count = K->WordCount == 0 ? 2 : 300;
+        size_t last = K->BlockSize / 8 - 1;
+        for (int i = 0; i < count; ++i) {
+          auto* b = static_cast<uint64_t*>(BlockPoolAlloc(K));
+          if (!b || (reinterpret_cast<uintptr_t>(b) & K->OffsetMask) != 0) {
+            ++failures;
+            continue;
+          }
+          uint64_t tag = (uint64_t(t) << 48) | (uint64_t(round) << 16) | uint64_t(i);
+          b[0] = tag;
+          b[last] = ~tag;
+          held.push_back(b);
+        }
+        for (uint64_t* b : held) {
+          if (b[last] != ~b[0] || (b[0] >> 48) != uint64_t(t)) ++failures;
+          if (!BlockPoolDispose(K, b)) ++failures;
+        }
+        held.clear();
+      }
+    });
+  for (auto& w : workers) w.join();
+  stop = true;
+  trimmer.join();
+  EXPECT_EQ(failures.load(), 0);
+  for (int k : kClasses) ExpectSummariesSettle(zfmmCommittedClass(k)->Chunks, "class bitmap");
+  EXPECT_TRUE(TrimUntilClassesEmpty()) << "every chunk of the classes went back";
+}
+
+TEST_F(Engine, BlocksMovingBetweenClassesShort) { BlocksMovingBetweenClasses(4, 300); }
+TEST_F(Engine, BlocksMovingBetweenClassesSlow) { BlocksMovingBetweenClasses(8, 30000); }
+
 // ---- item manager ---------------------------------------------------------------------------
 
 TEST(ItemManager, SizeClassesAndRouting) {
