@@ -21,6 +21,7 @@
 #include <mutex>
 #include <vector>
 
+#include "dictionary/zfsdOpenModes.h"
 #include "dictionary/zfsdServerChain.h"
 #include "dictionary/zfsdSimpleLock.h"
 #include "foundation/zfllSessionNotifications.h"
@@ -38,9 +39,6 @@ class TzfBaseTableDescriptor;
 class TzfIndexDescriptor;
 class TzfBaseTableMapperDescriptor;
 
-enum TzfOpenMode : uint8_t { omReadOnly, omWriteOnly, omReadWrite };
-enum TzfShareMode : uint8_t { smExclusive, smShared, smShareRead };
-enum TzfTableScope : uint8_t { tsPersistent, tsTempGlobal, tsTempDatabase, tsTempUnnamed };
 enum TzfStatementType : uint8_t { stQuery, stStoredProcedure };
 enum TzfStatementExecDirectPhase : uint8_t { sedAlloc, sedPrepare, sedSetParams, sedExec, sedGetParams, sedFree };
 enum TzfClassListType : uint8_t {

@@ -2,6 +2,7 @@
 
 #include "mapping/zfsrMappingStartup.h"
 #include "platform/rtl/rtlUnits.h"
+#include "server/zfsrServerEngineComponent.h"
 
 
 namespace zf {
@@ -11,6 +12,7 @@ namespace {
 // Units in link order.
 zf::rtl::TStartupList BuildList() {
   zf::rtl::TStartupList list;
+  list.Add(zfsrServerEngineComponentUnit());
 
   return list;
 }

@@ -22,6 +22,7 @@
 
 #include "dictionary/zfsdDataDictionary.h"
 #include "dictionary/zfsdFileDescriptor.h"
+#include "dictionary/zfsdOpenModes.h"
 #include "foundation/zfllConst.h"
 #include "foundation/zfllMemoryManager.h"
 #include "platform/rtl/rtlText.h"
@@ -47,8 +48,6 @@ class TzfBaseFileHeaderAccessFactory;
 
 ZF_DECLARE_ENGINE_EXCEPTION(EzfFileHeaderAccessException, EzfServerException)
 
-enum TzfOpenMode : uint8_t { omReadOnly, omWriteOnly, omReadWrite };
-enum TzfShareMode : uint8_t { smExclusive, smShareRead, smShared };
 
 // zffaTemporary: no OS file, the blocks live in the cache and the temporary store;
 // zffaTransWriteThrough: never queued for a deferred flush; zffaReplicationLog: its writes are
