@@ -282,29 +282,7 @@ uint32_t TzfServerDatabase::sdTableRename(const UnicodeString& aOldName, const U
     // The files are moved: the rename stands. A "$TableName" stream that cannot be rewritten is
     // logged with its code, so that renames following this one (the tool renames a damaged
     // source this way) are not stopped by it.
-    uint32_t nameCode = 0;
-    try {
-      TzfServerRootTable* table = nullptr;
-      nameCode = sdFolder->sfTableOpen(aNewName, passwords, false, omReadWrite, smExclusive, table);
-      if (nameCode == 0 && table && table->srtStreamEngine) {
-        TzfServerTransaction trans(sdFolder->sfServerEngine->seBufferManager.get(), nullptr, nullptr, false, false);
-        TzfMemoryStream ms;
-        {
-          TzfWriter w(ms);
-          w.WriteString(aNewName);
-        }
-        ms.SetPosition(0);
-        nameCode = table->srtStreamEngine->WriteNamedStream(&trans, u"$TableName", ms);
-        if (nameCode == 0)
-          trans.Commit();
-        else
-          trans.Rollback();
-      }
-    } catch (const EzfBaseException& e) {
-      nameCode = e.ErrorCode();
-    } catch (const std::exception&) {
-      nameCode = zfErrOSUnknown;
-    }
+    const uint32_t nameCode = sdWriteTableName(aNewName, passwords);
     if (nameCode != 0)
       sdFolder->sfServerEngine->seLogWarning(u"Rename of \"" + aOldName + u"\" to \"" + aNewName +
                                              u"\": the table name stream could not be written (" +
@@ -312,6 +290,29 @@ uint32_t TzfServerDatabase::sdTableRename(const UnicodeString& aOldName, const U
   }
   if (!Blank(aOldName) && !Blank(aNewName)) sdNoteStructure(aNewName);
   return 0;
+}
+
+uint32_t TzfServerDatabase::sdWriteTableName(const UnicodeString& aNewName, const TzfUnicodeStrings& aPasswords) {
+  try {
+    TzfServerRootTable* table = nullptr;
+    uint32_t code = sdFolder->sfTableOpen(aNewName, aPasswords, false, omReadWrite, smExclusive, table);
+    if (code != 0 || !table || !table->srtStreamEngine) return code;
+    TzfServerTransaction trans(sdFolder->sfServerEngine->seBufferManager.get(), nullptr, nullptr, false, false);
+    TzfMemoryStream ms;
+    {
+      TzfWriter w(ms);
+      w.WriteString(aNewName);
+    }
+    ms.SetPosition(0);
+    code = table->srtStreamEngine->WriteNamedStream(&trans, u"$TableName", ms);
+    if (code == 0)
+      trans.Commit();
+    else
+      trans.Rollback();
+    return code;
+  } catch (const std::exception& e) {
+    return asoConvertException(e);
+  }
 }
 
 uint32_t TzfServerDatabase::TableExists(const UnicodeString& aTableName, const UnicodeString& aPassword, bool& aExists,

@@ -115,6 +115,10 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   int32_t sdStructureGeneration = 0;
   int32_t sdFolderStructureGeneration = 0;
 
+ protected:
+  // Writes aNewName into the "$TableName" stream of the renamed table; the code of the write.
+  virtual uint32_t sdWriteTableName(const UnicodeString& aNewName, const TzfUnicodeStrings& aPasswords);
+
  private:
   uint32_t Framed(const std::function<uint32_t()>& aWork);
   uint32_t NotHere();

@@ -265,3 +265,39 @@ TEST_F(ServerSession, BuildAndRenameAgainstLookupsSharingTheMapper) {
 
 }  // namespace
 }  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+// A database whose table name stream cannot be written.
+class TNameStreamFails : public TzfServerDatabase {
+ public:
+  using TzfServerDatabase::TzfServerDatabase;
+  uint32_t sdWriteTableName(const UnicodeString&, const TzfUnicodeStrings&) override {
+    ++Attempts;
+    return zfErrOSUnknown;
+  }
+  int Attempts = 0;
+};
+
+// The files are moved: the rename stands even when the name stream cannot be written, and the
+// renames that follow it are not stopped.
+TEST_F(ServerSession, RenameStandsWhenTheNameStreamCannotBeWritten) {
+  TzfServerDatabase* setup = Open(S);
+  TzfServerFolder* folder = setup->sdFolder;
+  auto dict = SmallDictionary();
+  ASSERT_EQ(setup->TableBuild(false, u"Source", u"", dict.get(), tsPersistent, false), 0u);
+  ASSERT_EQ(setup->TableBuild(false, u"Other", u"", dict.get(), tsPersistent, false), 0u);
+  setup->Free();
+  auto* db = zfCreateServerObject<TNameStreamFails>(S, nullptr, UnicodeString(), folder, 10000u, omReadWrite, smShared,
+                                                    nullptr);
+  EXPECT_EQ(db->TableRename(u"Source", u"Source_damaged", u""), 0u);
+  EXPECT_EQ(db->TableRename(u"Other", u"Source", u""), 0u);
+  EXPECT_EQ(db->Attempts, 2);
+  EXPECT_TRUE(Exists("Source_damaged.zf1"));
+  EXPECT_TRUE(Exists("Source.zf1"));
+  db->Free();
+}
+
+}  // namespace
+}  // namespace zf::test
