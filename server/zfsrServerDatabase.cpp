@@ -78,9 +78,10 @@ void TzfServerDatabase::BeforeDestruction() {
   if (!sdFolder || !sdInFolder) return;
   {
     // The mapped temporary tables go with the last database that shares the mapper.
+    // (The last owner frees them; nobody else can reach the mapper then, so its lock is not taken.)
+    std::shared_ptr<TzfServerTableMapper> mapper = std::move(sdTables);
     TzfPadlockGuard t(sdFolder->sfTablesPadlock);
-    std::lock_guard m(sdTables->tmLock);
-    sdTables.reset();
+    mapper.reset();
   }
   TzfPadlockGuard g(sdFolder->sfDatabasesPadlock);
   auto& list = sdFolder->sfDatabases;
