@@ -25,30 +25,13 @@
 #include <vector>
 
 #include "foundation/zfllException.h"
+#include "storage/zfsrBlock.h"
 
 namespace zf {
 
 ZF_DECLARE_ENGINE_EXCEPTION(EzfBaseIndexEngineException, EzfBaseException)
 
-// ---- Little-endian cells ----
-inline uint16_t zfGetLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t zfGetLE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-inline uint64_t zfGetLE64(const uint8_t* p) {
-  return static_cast<uint64_t>(zfGetLE32(p)) | (static_cast<uint64_t>(zfGetLE32(p + 4)) << 32);
-}
-inline void zfPutLE16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void zfPutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline void zfPutLE64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+// Little-endian cells: zfGetLE16/32/64 and zfPutLE16/32/64 of the storage layer's block helpers.
 
 // ---- Common header of index blocks ----
 inline constexpr uint32_t zfIndexNoBlock = 0xFFFFFFFFu;  // -1: no block (empty index, no neighbour)

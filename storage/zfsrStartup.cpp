@@ -6,6 +6,7 @@
 #include "storage/zfseJournalEngine.h"
 #include "storage/zfseRecordEngineStatic.h"
 #include "storage/zfseRecordEngineVariable.h"
+#include "storage/zfsrRecordCompressionEngineBase.h"
 #include "storage/zfseStreamEngineSimple.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
@@ -37,6 +38,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfseStreamEngineSimpleUnit());
   list.Add(zfsrAutoIncEngineBaseUnit());
   list.Add(zfseAutoIncEngineSimpleUnit());
+  list.Add(zfsrRecordCompressionEngineBaseUnit());
   list.Add(zfsrRecordEngineBaseUnit());
   list.Add(zfseRecordEngineStaticUnit());
   list.Add(zfseRecordEngineVariableUnit());
