@@ -92,7 +92,42 @@ void TzfDataAccessStateComponent::ThrowComponentException(bool aHasCode, uint32_
 // ---------------------------------------------------------------------------------------------
 // TzfBaseSession
 
+// Hears from the engine session that it went away and tells the client session's registrants.
+class TzfClientSessionNotifier : public TzfInterfacedObject, public IzfSessionNotifier {
+ public:
+  explicit TzfClientSessionNotifier(TzfBaseSession* aOwner) : Owner(aOwner) {}
+  int32_t _AddRef() override { return TzfInterfacedObject::_AddRef(); }
+  int32_t _Release() override { return TzfInterfacedObject::_Release(); }
+  void SessionDisconnected() override {
+    if (TzfSessionNotifications* n = Owner->bsSessionNotifications.load()) n->Disconnected();
+  }
+
+ private:
+  // The engine session is released before the client session ends, so the owner outlives every
+  // call that reaches it.
+  TzfBaseSession* Owner;
+};
+
 TzfBaseSession::TzfBaseSession(TComponent* aOwner) : TzfDataAccessStateComponent(aOwner) {}
+
+IzfSessionNotifications& TzfBaseSession::SessionNotifications() {
+  TzfSessionNotifications* n = bsSessionNotifications.load();
+  if (n) return *n;
+  auto* made = new TzfSessionNotifications();
+  if (!bsSessionNotifications.compare_exchange_strong(n, made)) {
+    made->Destroy();
+    return *n;
+  }
+  RegisterWithEngineSession();
+  return *made;
+}
+
+void TzfBaseSession::RegisterWithEngineSession() {
+  if (!bsAbstractSession) return;
+  rtl::TGUID cookie;
+  RefPtr<TzfClientSessionNotifier> notifier = RefPtr<TzfClientSessionNotifier>::Create(this);
+  bsAbstractSession->SessionNotifications().Register(notifier.get(), cookie);
+}
 
 TzfBaseSession::~TzfBaseSession() {
   {
@@ -104,6 +139,7 @@ TzfBaseSession::~TzfBaseSession() {
     Close();
   } catch (...) {
   }
+  if (TzfSessionNotifications* n = bsSessionNotifications.exchange(nullptr)) n->Destroy();
 }
 
 uint32_t TzfBaseSession::EffectiveTimeout() const {
@@ -208,12 +244,14 @@ void TzfBaseSession::DoStarting() {
     ReleaseEngineObject(bsAbstractSession);
     throw;
   }
+  if (bsSessionNotifications.load()) RegisterWithEngineSession();
   if (bsClientLocaleAsDefault)
     bsAbstractSession->OptionSet(u"SQL_DEFAULT_LOCALE", rtl::IntToStr(locale::GetThreadLocale()));
   bsCurrentUserName = user;
 }
 
 void TzfBaseSession::DoStopping() {
+  if (TzfSessionNotifications* n = bsSessionNotifications.load()) n->Disconnected();
   bsCurrentUserName.clear();
   TzfDataAccessStateComponent::DoStopping();
   ReleaseEngineObject(bsAbstractSession);

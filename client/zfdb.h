@@ -19,6 +19,7 @@
 //
 // Components are used from one thread at a time; the engine serialises a session's operations.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <utility>
@@ -138,6 +139,10 @@ class TzfBaseSession : public TzfDataAccessStateComponent {
   void CancelProcessing();
   int32_t GetServerVersion();
 
+  // The session's notification list, made on first use (racing first uses keep one); its
+  // registrants are told when the session stops or its engine session goes away.
+  IzfSessionNotifications& SessionNotifications();
+
   // The engine session (nullptr unless Started).
   TzfAbstractSession* AbstractSession() const { return bsAbstractSession; }
 
@@ -155,6 +160,9 @@ class TzfBaseSession : public TzfDataAccessStateComponent {
   friend class TzfDatabase;
   friend class TzfTransContext;
   friend struct TzfDefaultSessionSlot;
+  friend class TzfClientSessionNotifier;
+  // Registers this session's notifier with the engine session's notifications (cookie not kept).
+  void RegisterWithEngineSession();
   TzfDatabase* GetImplicitDatabase(const UnicodeString& aAliasName, bool aCreate);
   // Runs aWork with the alias's implicit database active, restoring its state afterwards.
   void WithImplicitDatabase(const UnicodeString& aAliasName, const std::function<void(TzfDatabase*)>& aWork);
@@ -173,6 +181,7 @@ class TzfBaseSession : public TzfDataAccessStateComponent {
   bool bsBeepOnLoginError = true;
   int32_t bsTimeout = -1;
   bool bsClientLocaleAsDefault = false;
+  std::atomic<TzfSessionNotifications*> bsSessionNotifications{nullptr};
 };
 
 class TzfSession : public TzfBaseSession {

@@ -5,6 +5,7 @@
 
 #include "client/zfdb.h"
 #include "foundation/zfllErrors.h"
+#include "platform/locale/locLocales.h"
 #include "platform/rtl/rtlStringList.h"
 #include "tests/dictionary/server/zfsdTestEngine.h"
 
@@ -208,6 +209,18 @@ TEST_F(ClientSessionTest, DefaultUserNameStandsInForAnEmptyOne) {
   EXPECT_EQ(u"", Session->CurrentUserName());
 }
 
+TEST_F(ClientSessionTest, ClientLocaleBecomesTheEngineSessionsSqlLocale) {
+  Session->SetClientLocaleAsDefault(true);
+  Session->Open();
+  UnicodeString value;
+  EXPECT_EQ(0u, Session->AbstractSession()->OptionGet(u"SQL_DEFAULT_LOCALE", value));
+  EXPECT_EQ(rtl::IntToStr(locale::GetThreadLocale()), value);
+  // Only an inactive session takes the setting.
+  EXPECT_NE(UnicodeString::npos,
+            MessageOf([&] { Session->SetClientLocaleAsDefault(false); }).find(u"must be inactive"));
+  EXPECT_TRUE(Session->ClientLocaleAsDefault());
+}
+
 TEST_F(ClientSessionTest, ASessionWithoutEngineFailsWith15465) {
   rtl::TComponentPtr<TzfSession> s(new TzfSession());
   EXPECT_EQ(zfErrSessionNotConnected, CodeOf([&] { s->Open(); }));
@@ -217,6 +230,30 @@ TEST_F(ClientSessionTest, ASessionWithoutEngineFailsWith15465) {
 TEST_F(ClientSessionTest, OperationsNeedAStartedSession) {
   EXPECT_EQ(u"ZofrinDB: Session1: This component must be started when performing this operation. [no error code]",
             MessageOf([&] { Session->PasswordRemoveAll(); }));
+}
+
+class TNotifier : public TzfInterfacedObject, public IzfSessionNotifier {
+ public:
+  int32_t _AddRef() override { return TzfInterfacedObject::_AddRef(); }
+  int32_t _Release() override { return TzfInterfacedObject::_Release(); }
+  void SessionDisconnected() override { ++Told; }
+  int Told = 0;
+};
+
+TEST_F(ClientSessionTest, NotificationsTellWhenTheSessionStopsOrItsEngineSessionGoes) {
+  RefPtr<TNotifier> a = RefPtr<TNotifier>::Create();
+  rtl::TGUID cookie;
+  Session->SessionNotifications().Register(a.get(), cookie);
+  Session->Open();
+  Session->Close();
+  EXPECT_EQ(1, a->Told);
+
+  // Registered while started; stopping the engine stops the session, which tells it.
+  Session->Open();
+  Session->SessionNotifications().Register(a.get(), cookie);
+  Engine->Close();
+  EXPECT_EQ(2, a->Told);
+  EXPECT_FALSE(Session->IsActive());
 }
 
 // --- Default session per thread ---------------------------------------------------------------------
