@@ -565,8 +565,18 @@ TzfTransContext::~TzfTransContext() {
 bool TzfTransContext::Default() const { return soSession && soSession->bsDefaultTransContext == this; }
 
 void TzfTransContext::SetDefault(bool aValue) {
+  if (IsLoading()) {
+    tcLoadedDefault = aValue;
+    return;
+  }
   if (aValue == Default() || !soSession) return;
   soSession->bsDefaultTransContext = aValue ? this : nullptr;
+}
+
+void TzfTransContext::Loaded() {
+  UseDefaultSession();
+  SetDefault(tcLoadedDefault);
+  TzfSessionOwnedDataAccessStateComponent::Loaded();
 }
 
 void TzfTransContext::TimeoutChanged() {
@@ -701,8 +711,18 @@ void TzfDatabase::UseDefaultSession() {
 bool TzfDatabase::Default() const { return soSession && soSession->bsDefaultDatabase == this; }
 
 void TzfDatabase::SetDefault(bool aValue) {
+  if (IsLoading()) {
+    dbLoadedDefault = aValue;
+    return;
+  }
   if (aValue == Default() || !soSession) return;
   soSession->bsDefaultDatabase = aValue ? this : nullptr;
+}
+
+void TzfDatabase::Loaded() {
+  UseDefaultSession();
+  SetDefault(dbLoadedDefault);
+  TzfSessionOwnedDataAccessStateComponent::Loaded();
 }
 
 void TzfDatabase::TimeoutChanged() {
@@ -881,6 +901,19 @@ uint32_t TzfDatabase::ChangePasswordEx(const UnicodeString& aTableName, const Un
 void TzfDatabase::ChangePassword(const UnicodeString& aTableName, const UnicodeString& aOldPassword,
                                  const UnicodeString& aNewPassword) {
   CheckResult(ChangePasswordEx(aTableName, aOldPassword, aNewPassword));
+}
+
+uint32_t TzfDatabase::GetDataDictionaryEx(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                          TzfDataDictionary* aDictionary) {
+  if (aTableName.empty()) return zfErrInvalidTableName;
+  if (!aDictionary) return zfErrInvalidParam;
+  CheckStarted();
+  return dbAbstractDatabase->TableGetDictionary(rtl::ChangeFileExt(aTableName, u""), aPassword, aDictionary);
+}
+
+void TzfDatabase::GetDataDictionary(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                    TzfDataDictionary* aDictionary) {
+  CheckResult(GetDataDictionaryEx(aTableName, aPassword, aDictionary));
 }
 
 uint32_t TzfDatabase::GetAutoIncValue(const UnicodeString& aTableName, const UnicodeString& aPassword) {

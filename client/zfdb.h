@@ -239,7 +239,9 @@ class TzfTransContext : public TzfSessionOwnedDataAccessStateComponent {
   bool FailSafe() const { return tcFailSafe; }
   void SetFailSafe(bool aValue) { tcFailSafe = aValue; }
   bool Default() const;
+  // While loading from a form the value is remembered and applied when loading ends.
   void SetDefault(bool aValue);
+  void Loaded() override;
 
   void StartTransaction(bool aSnapShot);
   bool TryStartTransaction(bool aSnapShot);
@@ -264,6 +266,7 @@ class TzfTransContext : public TzfSessionOwnedDataAccessStateComponent {
   TzfAbstractTransContext* tcAbstractTransContext = nullptr;
   std::vector<TzfDatabase*> tcDatabases;
   bool tcFailSafe = false;
+  bool tcLoadedDefault = false;
 };
 
 class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
@@ -289,7 +292,9 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   TzfTransContext* TransContext() const { return dbTransContext; }
   void SetTransContext(TzfTransContext* aValue);
   bool Default() const;
+  // While loading from a form the value is remembered and applied when loading ends.
   void SetDefault(bool aValue);
+  void Loaded() override;
 
   void SetSession(TzfBaseSession* aValue) override;
   void UseDefaultSession() override;
@@ -324,6 +329,11 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
                       const UnicodeString& aNewPassword);
   uint32_t ChangePasswordEx(const UnicodeString& aTableName, const UnicodeString& aOldPassword,
                             const UnicodeString& aNewPassword);
+  // The stored dictionary of a table; a file extension of the name is dropped.
+  void GetDataDictionary(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                         TzfDataDictionary* aDictionary);
+  uint32_t GetDataDictionaryEx(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                               TzfDataDictionary* aDictionary);
   uint32_t GetAutoIncValue(const UnicodeString& aTableName, const UnicodeString& aPassword);
   bool TableExists(const UnicodeString& aTableName, const UnicodeString& aPassword);
   void GetTableNames(rtl::TStrings* aList);
@@ -378,6 +388,7 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   bool dbReadOnly = false;
   bool dbExclusive = false;
   bool dbFailSafe = false;
+  bool dbLoadedDefault = false;
 };
 
 }  // namespace zf

@@ -32,6 +32,11 @@ class TClientTestDatabase : public TTestDatabase {
     Recovered = aName;
     return Answer;
   }
+  uint32_t TableGetDictionary(const UnicodeString& aName, const UnicodeString&, TzfDataDictionary*) override {
+    ++Calls;
+    Renamed = aName;
+    return Answer;
+  }
   uint32_t TablePack(const UnicodeString&, const UnicodeString&, TzfAbstractTaskInfo*&) override {
     ++Calls;
     return Answer;
@@ -433,6 +438,29 @@ TEST_F(ClientSessionTest, RenameTableNeedsBothNames) {
   EXPECT_EQ(0, TClientTestDatabase::Calls);
   db->RenameTable(u"Old", u"New", u"");
   EXPECT_EQ(u"Old>New", TClientTestDatabase::Renamed);
+}
+
+TEST_F(ClientSessionTest, DictionaryOfATableNamedWithItsExtension) {
+  auto db = OpenDb();
+  TzfDataDictionary dict;
+  EXPECT_EQ(zfErrInvalidTableName, db->GetDataDictionaryEx(u"", u"", &dict));
+  EXPECT_EQ(zfErrInvalidParam, db->GetDataDictionaryEx(u"Log", u"", nullptr));
+  EXPECT_EQ(0, TClientTestDatabase::Calls);
+  db->GetDataDictionary(u"Log.dvl7", u"", &dict);
+  EXPECT_EQ(u"Log", TClientTestDatabase::Renamed);
+}
+
+TEST_F(ClientSessionTest, DefaultIsAppliedWhenLoadingEnds) {
+  rtl::TComponentPtr<TzfDatabase> db(new TzfDatabase());
+  db->SetSession(Session.get());
+  db->BeginLoading();
+  db->SetDefault(true);
+  EXPECT_FALSE(db->Default());
+  db->EndLoading();
+  EXPECT_TRUE(db->Default());
+  EXPECT_EQ(db.get(), Session->DefaultDatabase());
+  db.reset();
+  EXPECT_EQ(nullptr, Session->DefaultDatabase());
 }
 
 TEST_F(ClientSessionTest, TaskOperationsClearTheirHandleFirst) {
