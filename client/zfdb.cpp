@@ -14,7 +14,7 @@ namespace zf {
 UnicodeString zfDefaultUserName;
 UnicodeString zfDefaultPassword;
 TzfLoginHook zfLoginHook = nullptr;
-// No sound device is assumed: the default beep writes the terminal's bell to nothing.
+// The default beep is silent: no sound device is assumed.
 void (*zfLoginBeep)() = [] {};
 
 namespace {
@@ -372,7 +372,7 @@ void TzfBaseSession::CloseInactiveTables() {
 
 void TzfBaseSession::CloseInactiveFolders() {
   CheckStarted();
-  // No dataset links to a database yet: every active implicit database is closed.
+  // Datasets do not link to databases yet, so every active implicit database counts as unused.
   for (size_t i = bsTempDatabases.size(); i-- > 0;) {
     if (i >= bsTempDatabases.size()) continue;
     TzfDatabase* d = bsTempDatabases[i].second;
