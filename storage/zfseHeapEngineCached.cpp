@@ -1,5 +1,6 @@
 #include "storage/zfseHeapEngineCached.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "foundation/zfllErrors.h"
@@ -251,6 +252,10 @@ void TzfCachedHeapEngine::TrimManagementBlocks(TzfBaseTransaction* aTrans) {
 }
 
 int64_t TzfCachedHeapEngine::AllocSegment(TzfBaseTransaction* aTrans, std::initializer_list<TzfSegmentPart> aParts) {
+  return AllocSegment(aTrans, std::vector<TzfSegmentPart>(aParts));
+}
+
+int64_t TzfCachedHeapEngine::AllocSegment(TzfBaseTransaction* aTrans, const std::vector<TzfSegmentPart>& aParts) {
   uint32_t total = 0;
   for (const TzfSegmentPart& p : aParts) total += p.Size;
   if (total == 0 || total > bheBlockHeapEngine->bbheMaxSegmentSize) return 0;
@@ -296,6 +301,94 @@ PzfByteArray TzfCachedHeapEngine::GetSegment(TzfBaseTransaction* aTrans, int64_t
     aRm = {};
     throw;
   }
+}
+
+namespace {
+// The largest aHeaderSize + k * aUnit not above aValue; 0 below aHeaderSize.
+uint32_t FitUnits(uint32_t aValue, uint16_t aHeaderSize, uint16_t aUnit) {
+  if (aValue < aHeaderSize) return 0;
+  const uint32_t unit = aUnit ? aUnit : 1;
+  return aHeaderSize + (aValue - aHeaderSize) / unit * unit;
+}
+}  // namespace
+
+int64_t TzfCachedHeapEngine::PlaceSegment(TzfBaseTransaction* aTrans, uint32_t aBlock, uint32_t aSize,
+                                          const std::vector<const void*>& aItems,
+                                          const std::vector<uint32_t>& aSizes) {
+  TzfReleaseMethod rm;
+  PzfBlock b = aBlock ? ReadBlockHeap(aTrans, aBlock, true, rm) : NewDataBlock(aTrans, rm);
+  uint32_t slot = 0;
+  PzfByteArray d;
+  try {
+    d = bheBlockHeapEngine->AllocSegment(b, uint16_t(aSize), slot);
+  } catch (...) {
+    rm(b);
+    throw;
+  }
+  const int64_t ref = d ? int64_t((uint64_t(zfGetThisBlock(b)) << 32) | slot) : 0;
+  for (size_t i = 0; d && i < aItems.size() && i < aSizes.size() && aSize > 0; ++i) {
+    const uint32_t k = std::min(aSize, aSizes[i]);
+    if (aItems[i]) std::memcpy(d, aItems[i], k);
+    d += k;
+    aSize -= k;
+  }
+  rm(b);
+  return ref;
+}
+
+int64_t TzfCachedHeapEngine::AllocSegmentEx(TzfBaseTransaction* aTrans, const std::vector<const void*>& aItems,
+                                            const std::vector<uint32_t>& aSizes, uint16_t aMinSize,
+                                            uint16_t& aAllocated, uint16_t aHeaderSize, uint16_t aUnit,
+                                            bool aExactOnly) {
+  aAllocated = 0;
+  uint64_t sum = 0;
+  for (uint32_t s : aSizes) sum += s;
+  if (sum == 0) return 0;
+  const uint32_t max = bheBlockHeapEngine->bbheMaxSegmentSize;
+  const uint32_t want = uint32_t(std::min<uint64_t>(sum, max));
+  heCurrentTrans = aTrans;
+  LoadManagementBlocks(aTrans);
+  if (!heByFreeSpace.empty()) {
+    const auto [free, block] = *heByFreeSpace.rbegin();
+    uint32_t size = 0;
+    if (free >= sum)
+      size = FitUnits(uint32_t(sum), aHeaderSize, aUnit);
+    else if (!aExactOnly)
+      size = FitUnits(std::min<uint32_t>(free, want), aHeaderSize, aUnit);
+    if (size > 0 && size >= aMinSize)
+      if (const int64_t ref = PlaceSegment(aTrans, block, size, aItems, aSizes)) {
+        aAllocated = uint16_t(size);
+        return ref;
+      }
+  }
+  const uint32_t size = std::min(std::max<uint32_t>(FitUnits(want, aHeaderSize, aUnit), aMinSize), max);
+  if (size == 0) return 0;
+  const int64_t ref = PlaceSegment(aTrans, 0, size, aItems, aSizes);
+  ZF_ASSERT(ref != 0, kUnit);
+  aAllocated = uint16_t(size);
+  return ref;
+}
+
+uint16_t TzfCachedHeapEngine::ReAllocSegmentEx(TzfBaseTransaction* aTrans, int64_t aHeapRef, uint32_t aWantedSize,
+                                               uint16_t aHeaderSize, uint16_t aUnit) {
+  uint16_t size = 0;
+  PzfBlock b = nullptr;
+  TzfReleaseMethod rm;
+  GetSegment(aTrans, aHeapRef, true, size, b, rm);
+  uint16_t result = size;
+  try {
+    const uint32_t room = std::min<uint32_t>(
+        {aWantedSize, uint32_t(size) + bheBlockHeapEngine->GetFreespace(b), bheBlockHeapEngine->bbheMaxSegmentSize});
+    const uint32_t target = FitUnits(room, aHeaderSize, aUnit);
+    if (target > size &&
+        bheBlockHeapEngine->ReAllocSegment(b, uint16_t(target), uint32_t(aHeapRef & 0xFFFFFFFF)))
+      result = uint16_t(target);
+  } catch (...) {
+    rm(b);
+    throw;
+  }
+  rm(b);
+  return result;
 }
 
 rtl::UnicodeString TzfCachedHeapEngine::CheckDirectory(TzfBaseTransaction* aTrans) {

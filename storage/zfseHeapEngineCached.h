@@ -68,6 +68,23 @@ class TzfCachedHeapEngine : public TzfObject {
   // A new segment of exactly the parts' total size, the parts laid one after another; 0 when the
   // total is 0 or above the largest segment.
   int64_t AllocSegment(TzfBaseTransaction* aTrans, std::initializer_list<TzfSegmentPart> aParts);
+  int64_t AllocSegment(TzfBaseTransaction* aTrans, const std::vector<TzfSegmentPart>& aParts);
+  // One segment of aHeaderSize + k * aUnit bytes, at least aMinSize and at most the pieces' summed
+  // size (capped at the largest segment): in the listed block with the most room when it holds
+  // the summed size (or, unless aExactOnly, at least aMinSize), else in a new block. Filled from
+  // the pieces up to its size (a nil piece leaves its range as it is); its size goes to
+  // aAllocated. 0 when nothing was requested.
+  int64_t AllocSegmentEx(TzfBaseTransaction* aTrans, const std::vector<const void*>& aItems,
+                         const std::vector<uint32_t>& aSizes, uint16_t aMinSize, uint16_t& aAllocated,
+                         uint16_t aHeaderSize, uint16_t aUnit, bool aExactOnly);
+  // Grows a segment in place towards aWantedSize by as much as its block allows, keeping the size
+  // aHeaderSize + k * aUnit and the leading bytes; the new size (the old one when the block has no
+  // room or the segment is already as large).
+  uint16_t ReAllocSegmentEx(TzfBaseTransaction* aTrans, int64_t aHeapRef, uint32_t aWantedSize, uint16_t aHeaderSize,
+                            uint16_t aUnit);
+  // A data block's layout changed (its block heap's change event): keeps the directory in step,
+  // giving the block back when its last segment went.
+  void BlockHeapChanged(PzfBlock aBlock, uint16_t aSegmentCount, uint16_t aFreeSpace, uint16_t aRecoverable);
   // The data and size of a segment inside its data block; the caller releases aBlock with aRm.
   // With aMarkDirty the block is held for change and the caller may call the block heap on it.
   // 15409 / 15416 for a bad block, 15492 / 15493 for a bad slot (the block is then released).
@@ -103,7 +120,9 @@ class TzfCachedHeapEngine : public TzfObject {
   PzfBlock ReadHeapBlock(TzfBaseTransaction* aTrans, TzfBlockNumber aBlock, bool aMarkDirty,
                          const TzfBlockSignature& aSignature, uint32_t aCode, TzfReleaseMethod& aRm);
   void LoadManagementBlocks(TzfBaseTransaction* aTrans);
-  void BlockHeapChanged(PzfBlock aBlock, uint16_t aSegmentCount, uint16_t aFreeSpace, uint16_t aRecoverable);
+  // Places a segment of aSize bytes in block aBlock (nil: a new block); 0 when it does not fit.
+  int64_t PlaceSegment(TzfBaseTransaction* aTrans, uint32_t aBlock, uint32_t aSize,
+                       const std::vector<const void*>& aItems, const std::vector<uint32_t>& aSizes);
   PzfBlock NewDataBlock(TzfBaseTransaction* aTrans, TzfReleaseMethod& aRm);
   uint32_t NewManagementBlock(TzfBaseTransaction* aTrans);
   void FreeDataBlock(TzfBaseTransaction* aTrans, PzfBlock aBlock);

@@ -4,6 +4,7 @@
 
 #include "dictionary/zfsdTableDescriptor.h"
 #include "foundation/zfllErrors.h"
+#include "storage/zfseHeapEngineKinds.h"
 #include "storage/zfsrFile.h"
 #include "storage/zfsrTimeoutHandling.h"
 
@@ -197,8 +198,15 @@ TzfVariableRecordEngine::TzfVariableRecordEngine(TzfBaseRecordDescriptor* aDescr
     reHeaderSection = ha->RegisterHeaderSection(hrd->brdHeaderSection, 24, aTrans != nullptr, false);
     if (aTrans) std::memset(ha->Header + reHeaderSection, 0, 24);
   }
-  reHeapEngine = std::make_unique<TzfCachedHeapEngine>(hrd->hrdHeapDescriptor->diID, breDataFile,
-                                                       std::make_unique<TzfVariableRecordHeapHeaderHandler>(this));
+  // The heap is the one the heap descriptor names; records live in the cached heap's layout.
+  reHeap = TzfBaseHeapEngine::CreateEngine(hrd->hrdHeapDescriptor.get(), breDataFile,
+                                           std::make_unique<TzfVariableRecordHeapHeaderHandler>(this));
+  auto* cached = dynamic_cast<TzfCachedHeapKind*>(reHeap.get());
+  if (!cached) {
+    throw EzfVariableRecordEngineException(zfErrInvalidDesc, u"The record heap must be a cached heap [%s]",
+                                           {hrd->hrdHeapDescriptor->bhdHeapEngine});
+  }
+  reHeapEngine = &cached->Cached();
   reCompressionEngine = TzfBaseRecordCompressionEngine::CreateEngine(hrd->hrdRecordCompressionDescriptor.get(),
                                                                      aFields, bseTableVersion);
 }

@@ -28,6 +28,7 @@
 
 #include "storage/zfseBlockHeapEngineNonfragmenting.h"
 #include "storage/zfseHeapEngineCached.h"
+#include "storage/zfsrHeapEngineBase.h"
 #include "storage/zfsrRecordCompressionEngineBase.h"
 #include "storage/zfsrRecordEngineBase.h"
 #include "storage/zfseRecordEngineStatic.h"
@@ -122,7 +123,8 @@ class TzfVariableRecordEngine : public TzfBaseRecordEngine {
 
   uint16_t reHeaderSection = 0;
   std::vector<uint8_t> reRecordBuffer;
-  std::unique_ptr<TzfCachedHeapEngine> reHeapEngine;
+  std::unique_ptr<TzfBaseHeapEngine> reHeap;
+  TzfCachedHeapEngine* reHeapEngine = nullptr;  // the cached heap inside reHeap
   std::unique_ptr<TzfBaseRecordCompressionEngine> reCompressionEngine;
   bool reFileIsV1 = false;
 

@@ -5,6 +5,7 @@
 #include "storage/zfseBlobEngineSegmented.h"
 #include "storage/zfseBlobEngineSimple.h"
 #include "storage/zfseHeaderAccess.h"
+#include "storage/zfseHeapEngineKinds.h"
 #include "storage/zfseJournalEngine.h"
 #include "storage/zfseRecordEngineStatic.h"
 #include "storage/zfseRecordEngineVariable.h"
@@ -43,6 +44,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsrAutoIncEngineBaseUnit());
   list.Add(zfseAutoIncEngineSimpleUnit());
   list.Add(zfsrHeapEngineBaseUnit());
+  list.Add(zfseHeapEngineKindsUnit());
   list.Add(zfsrRecordCompressionEngineBaseUnit());
   list.Add(zfsrRecordEngineBaseUnit());
   list.Add(zfseRecordEngineStaticUnit());
