@@ -21,6 +21,9 @@ class TzfBlockAccessIndexFile : public TzfIndexFileAccess, public TzfIndexNodeSt
                           std::string aSectionName);
   ~TzfBlockAccessIndexFile() override;
 
+  // The transaction later calls run in (nil: reading outside one).
+  void SetTransaction(TzfBaseTransaction* aTrans) { FTrans = aTrans; }
+
   // ---- TzfIndexFileAccess ----
   TzfIndexNodeStore& Blocks() override { return *this; }
   bool ReadHeaderSection(uint32_t& aBlock) override;

@@ -110,6 +110,8 @@ class TzfSimpleIndicesEngine {
   // Nil without indexes, the index's own builder for one, a hub for more.
   std::unique_ptr<TzfBaseBulkBuilder> CreateBulkBuilder();
   bool NLSVersionChanged() const { return biseNLSVersionChanged; }
+  // The transaction marked corrupted where an undo fails, for the calls that follow.
+  void SetTransaction(TzfBaseTransaction* aTrans) { biseTrans = aTrans; }
   bool MarkedCorrupted() const { return biseMarkedCorrupted; }
 
  private:

@@ -11,6 +11,7 @@
 #include "index/zfsdKeyEngineRef.h"
 #include "index/zfsdKeyFieldEngineBase.h"
 #include "index/zfseIndexEngineStaticKeyBstarTree.h"
+#include "index/zfseIndicesEngineKind.h"
 #include "storage/zfsrStartup.h"
 
 namespace zf {
@@ -31,6 +32,7 @@ rtl::TStartupList BuildList() {
   list.Add(zfsdKeyEngineRefUnit());
   list.Add(zfsdKeyEngineCompUnit());
   list.Add(zfseIndexEngineStaticKeyBstarTreeUnit());
+  list.Add(zfseIndicesEngineKindUnit());
   return list;
 }
 
