@@ -1,5 +1,7 @@
 #include "index/zfseIndicesEngineKind.h"
 
+#include "index/zfseIndicesEngineHandle.h"
+
 #include "dictionary/zfsdTableDescriptor.h"
 #include "index/zfsdKeyEngineBase.h"
 #include "storage/zfsrFile.h"
@@ -120,5 +122,20 @@ rtl::TUnitInit& zfseIndicesEngineKindUnit() {
   static rtl::TUnitInit unit("zfseIndicesEngineKind", &Init, &Fini);
   return unit;
 }
+
+}  // namespace zf
+
+// ---- handle ----
+
+namespace zf {
+
+void TzfIndicesEngineDeleter::operator()(TzfBaseIndicesEngine* aEngine) const { delete aEngine; }
+
+PzfIndicesEngineHandle zfCreateIndicesEngine(TzfBaseTableDescriptor& aTable, const TzfBlockAccessList& aFiles,
+                                             TzfBaseTransaction* aTrans) {
+  return PzfIndicesEngineHandle(TzfBaseIndicesEngine::CreateEngine(aTable, aFiles, aTrans).release());
+}
+
+int32_t zfIndicesEngineIndexCount(TzfBaseIndicesEngine& aEngine) { return aEngine.Indices().IndexEngineCount(); }
 
 }  // namespace zf

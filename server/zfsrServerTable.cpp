@@ -11,9 +11,11 @@
 #include "foundation/zfllList.h"
 #include "foundation/zfllStreams.h"
 #include "foundation/zfllStreamsRW.h"
+#include "index/zfseIndicesEngineHandle.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
 #include "storage/zfsrAutoIncEngineBase.h"
+#include "storage/zfsrBlobEngineBase.h"
 #include "storage/zfsrBufferManager.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFileHandling.h"
@@ -181,14 +183,24 @@ void TzfServerBaseTable::sbtFreeBlockAccess() {
 }
 
 void TzfServerBaseTable::sbtCreateEngines(TzfBaseTransaction* aTrans) {
-  // BLOB, indices and full-text engines join here as their layers provide them.
+  // Each engine by the name its descriptor carries; nil where the descriptor declares none.
+  // No full-text table engine is registered: a table with full-text indexes is refused.
+  if (const TzfCustomDescsDescriptor* c = sbtTableDescriptor->tdCustomDescsDescriptor.get();
+      c && c->GetCustomDescriptorFromName(u"Fulltext") >= 0) {
+    throw EzfBaseSubEngineException(zfErrSubEngineNotSupported, u"Unknown %s engine: \"%s\"",
+                                    {UnicodeString(u"Fulltext"), UnicodeString(u"TzfFulltextTableEngine")});
+  }
+  sbtBlobEngine = TzfBaseBlobEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   sbtRecordEngine = TzfBaseRecordEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   sbtAutoIncEngine = TzfBaseAutoIncEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
+  sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
 }
 
 void TzfServerBaseTable::sbtFreeEngines() {
+  sbtBlobEngine.reset();
   sbtRecordEngine.reset();
   sbtAutoIncEngine.reset();
+  sbtIndicesEngine.reset();
 }
 
 void TzfServerBaseTable::sbtCreateChilds(TzfBaseTransaction* aTrans) {

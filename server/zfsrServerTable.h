@@ -24,6 +24,7 @@
 #include "dictionary/zfsdServerObject.h"
 #include "foundation/zfllSync.h"
 #include "foundation/zfllSyncPortal.h"
+#include "index/zfseIndicesEngineHandle.h"
 #include "server/zfsrTableLockContainer.h"
 #include "storage/zfsrBlockAccess.h"
 #include "storage/zfsrDataDictionary.h"
@@ -37,6 +38,7 @@ class TzfServerEngine;
 class TzfBaseStreamEngine;
 class TzfBaseRecordEngine;
 class TzfBaseAutoIncEngine;
+class TzfBaseBlobEngine;
 class TzfServerTableCursorLink;
 
 const char16_t* zfTableScopeName(TzfTableScope aScope);
@@ -116,6 +118,8 @@ class TzfServerBaseTable : public TzfLockedOptionsExtendableServerObject {
   std::vector<std::unique_ptr<TzfBlockAccess>> sbtBlockAccessOwned;
   std::unique_ptr<TzfBaseAutoIncEngine> sbtAutoIncEngine;
   std::unique_ptr<TzfBaseRecordEngine> sbtRecordEngine;
+  std::unique_ptr<TzfBaseBlobEngine> sbtBlobEngine;
+  PzfIndicesEngineHandle sbtIndicesEngine;
   bool sbtLockedIncDone = false;
 };
 

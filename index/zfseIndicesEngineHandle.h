@@ -1,0 +1,27 @@
+// An owned indices engine for code that cannot include the index layer's engine headers (the
+// server's cursor declarations name the search actions differently): created by the name in the
+// table's indices descriptor, freed through its own deleter.
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "storage/zfsrBlockAccess.h"
+
+namespace zf {
+
+class TzfBaseIndicesEngine;
+class TzfBaseTableDescriptor;
+class TzfBaseTransaction;
+
+struct TzfIndicesEngineDeleter {
+  void operator()(TzfBaseIndicesEngine* aEngine) const;
+};
+using PzfIndicesEngineHandle = std::unique_ptr<TzfBaseIndicesEngine, TzfIndicesEngineDeleter>;
+
+// TzfBaseIndicesEngine::CreateEngine on the table's indices descriptor; nil without one.
+PzfIndicesEngineHandle zfCreateIndicesEngine(TzfBaseTableDescriptor& aTable, const TzfBlockAccessList& aFiles,
+                                             TzfBaseTransaction* aTrans);
+// The number of indexes the engine keeps.
+int32_t zfIndicesEngineIndexCount(TzfBaseIndicesEngine& aEngine);
+
+}  // namespace zf
