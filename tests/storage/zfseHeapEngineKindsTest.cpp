@@ -8,6 +8,9 @@
 #include "foundation/zfllStreams.h"
 #include "storage/zfseBlobEngineSegmented.h"
 #include "storage/zfseHeapEngineKinds.h"
+#include "storage/zfseRecordEngineVariable.h"
+#include "tools/zftableKit.h"
+#include "zfseBlobTestHeap.h"
 #include "zfsrCacheTestSupport.h"
 #include "zfsrTestUtil.h"
 
@@ -157,6 +160,43 @@ TEST(HeapEngineKinds, UnknownNamesRefused) {
   ok.AddBlockHeapDescriptor();
   EXPECT_EQ(RaisedCode([&] { TzfBaseHeapEngine::CheckValidBaseFromDescriptor(&ok); }), 0u);
   zfStopStorage();
+}
+
+// The variable record engine takes the heap its descriptor names: the default one is the cached
+// heap; a name nobody registered is 15503, a heap of another layout 10004.
+class VariableRecordHeapByName : public TCacheTest {};
+
+TEST_F(VariableRecordHeapByName, HeapNamesResolvedOrRefused) {
+  zfRegisterTestHeap();
+  struct TCase {
+    const char16_t* Heap;
+    uint32_t Code;
+  };
+  int n = 0;
+  for (const TCase& c : {TCase{u"zf1xDefault", 0u}, TCase{u"NoSuchHeap", zfErrSubEngineNotSupported},
+                         TCase{u"TestMemHeap", zfErrInvalidDesc}}) {
+    SCOPED_TRACE(rtl::u8(c.Heap));
+    kit::TKitTable table(false);
+    auto* hrd = dynamic_cast<TzfHeapRecordDescriptor*>(
+        table.Dict->AddRecordDescriptor(&TzfHeapRecordDescriptor::ClassInfo()));
+    hrd->brdRecordEngine = u"Variable";
+    hrd->AddHeapDescriptor()->bhdHeapEngine = c.Heap;
+    hrd->hrdHeapDescriptor->AddBlockHeapDescriptor();
+    TzfBlockAccess access(NewFile((u"/tmp/heap_by_name" + rtl::IntToStr(++n) + u".dvl7").c_str()), nullptr, u"t", 0);
+    TTestTrans t(BM.get());
+    std::unique_ptr<TzfBaseRecordEngine> engine;
+    EXPECT_EQ(RaisedCode([&] { engine = TzfBaseRecordEngine::CreateEngine(*table.Dict, {&access}, &t); }), c.Code);
+    if (engine) {
+      EXPECT_NE(dynamic_cast<TzfVariableRecordEngine*>(engine.get()), nullptr);
+      std::vector<uint8_t> r(size_t(table.Fields().GetRecordLength()), 0x22);
+      int64_t ref = 0;
+      engine->AddRecord(&t, ref, r.data());
+      EXPECT_EQ(engine->GetRecordCount(&t), 1u);
+      engine.reset();
+    }
+    t.Commit();
+  }
+  zfUnregisterTestHeap();
 }
 
 }  // namespace
