@@ -22,7 +22,6 @@ namespace {
 constexpr uint32_t kComplete = 0xFFFFFFFF;
 constexpr uint8_t kBeforeImage = 0xFF;
 constexpr uint32_t kNameField = 12;
-constexpr uint32_t kNameFieldSize = 256;
 
 rtl::TNameRegistry<const TzfJournalEngineClass*>& Registry() {
   static rtl::TNameRegistry<const TzfJournalEngineClass*> r;
@@ -149,7 +148,8 @@ Tzf1xJournalEngine::~Tzf1xJournalEngine() {
   } catch (...) {
   }
   jeJournalFile.reset();
-  if (jeAbandoned) return;
+  // Only a file this object made is removed: a journal left by another commit stays for the check.
+  if (!jeCreated || jeAbandoned || jeKeep) return;
   try {
     std::error_code ec;
     if (std::filesystem::exists(rtl::u8(bjeFileName), ec)) zfDeleteFile(bjeFileName);
@@ -181,6 +181,7 @@ void Tzf1xJournalEngine::PrepareJournal() {
     throw Ezf1xJournalEngineException(zfErrTableExists, u"The journal \"%s\" exists already", {bjeFileName});
   jeJournalFile = TzfBaseFile::Alloc(false, bjeFileName, nullptr);
   jeJournalFile->OpenFile(omReadWrite, smExclusive, true, true);
+  jeCreated = true;
   jeWritePos = 0;
   jeRecords = 0;
   WriteJournalHeader(false);
@@ -248,6 +249,7 @@ void Tzf1xJournalEngine::FinalizeJournal() {
   jeJournalFile->FlushFile(true, nullptr);
   WriteJournalHeader(true);
   jeJournalFile->FlushFile(true, nullptr);
+  jeFinalized = true;
   CrashPoint(TzfJournalCrashPoint::jcpFinalized);
 }
 
@@ -348,7 +350,7 @@ void Tzf1xJournalEngine::Check(const TzfJournalEngineClass& aClass, const Unicod
     try {
       f = TzfBaseFile::Alloc(false, full, nullptr);
       f->OpenFile(omReadOnly, smExclusive, false, false);
-      uint8_t h[kzfJournalHeaderSize];
+      uint8_t h[kzfJournalHeaderSize] = {};
       const uint32_t flag = f->ReadFileAt(0, kzfJournalHeaderSize, h) == kzfJournalHeaderSize ? zfGetLE32(h + 4) : 1;
       const uint32_t kind = zfGetLE32(h + 8);
       if (!HasSig(h, "ZFJH") || (flag != 0 && flag != kComplete) || kind > 2)

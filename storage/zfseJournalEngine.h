@@ -91,7 +91,8 @@ extern TzfJournalCrashHook zfJournalCrashHook;
 class Tzf1xJournalEngine : public TzfBaseJournalEngine {
  public:
   explicit Tzf1xJournalEngine(UnicodeStringView aFileName) : TzfBaseJournalEngine(aFileName) {}
-  // Closes the journal and deletes its file when it exists (not after a test crash point).
+  // Closes the journal and deletes the file it created; not after a test crash point, and not
+  // a finalized journal whose commit's write-out failed (the next check replays it).
   ~Tzf1xJournalEngine() override;
 
   static const TzfJournalEngineClass& ClassInfo();
@@ -107,6 +108,8 @@ class Tzf1xJournalEngine : public TzfBaseJournalEngine {
   void AddBlock(TzfBaseTransaction* aTrans, TzfReadOnlyBlock* aBlock) override;
   // Sets the complete flag, flushed to disk.
   void FinalizeJournal() override;
+  // A finalized journal whose write-out failed is not deleted when the object goes.
+  void KeepForReplay() override { jeKeep = jeFinalized; }
 
   virtual int32_t JournalKind() const { return 0; }
   // Applies the images of one kind of an open journal (position after the header) to the table
@@ -119,6 +122,9 @@ class Tzf1xJournalEngine : public TzfBaseJournalEngine {
   int64_t jeWritePos = 0;
   int32_t jeRecords = 0;
   bool jeAbandoned = false;
+  bool jeCreated = false;
+  bool jeFinalized = false;
+  bool jeKeep = false;
 
  private:
   void CrashPoint(TzfJournalCrashPoint aPoint);

@@ -196,6 +196,7 @@ void TzfFlushList::Flush(bool aForceFailSafe) {
     }
     // What did not reach the file leaves the cache (or gets its pre-image back), so the next
     // reader sees what the files hold. The journal stays on disk for the next open to replay.
+    if (flJournal) flJournal->KeepForReplay();
     for (size_t j = i; j < flList.size(); ++j) {
       TzfBaseFile* f = flList[j];
       try {

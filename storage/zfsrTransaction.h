@@ -138,6 +138,9 @@ class TzfBaseJournalEngine : public TzfObject {
   virtual void PrepareJournal() = 0;
   virtual void AddBlock(TzfBaseTransaction* aTrans, TzfReadOnlyBlock* aBlock) = 0;
   virtual void FinalizeJournal() = 0;
+  // The write-out of the journalled commit did not finish: the journal must stay on disk for the
+  // next check of the folder to replay, even when the object is freed. Base: nothing.
+  virtual void KeepForReplay() {}
 
   UnicodeString bjeFileName;
 };

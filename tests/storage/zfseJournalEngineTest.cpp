@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "storage/zfseJournalEngine.h"
+#include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFileHandling.h"
 #include "zfsrEngineTestSupport.h"
 
@@ -281,6 +282,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DamageCase{"NotAJournal", [](std::vector<uint8_t>& j) { std::memcpy(j.data(), "XXXX", 4); },
                    u"2 7.z$2 ZofrinDB: \"/"},
+        DamageCase{"ShortHeader", [](std::vector<uint8_t>& j) { j.resize(6); }, u"2 7.z$2 ZofrinDB: \"/"},
         DamageCase{"UnknownCompleteFlag", [](std::vector<uint8_t>& j) { j[4] = 1; }, u"2 7.z$2 ZofrinDB: \"/"},
         DamageCase{"TruncatedInARecordHeader", [](std::vector<uint8_t>& j) { j.resize(12 + kRecord + 100); },
                    u"3 7.z$2 ZofrinDB: INTERNAL: Could not read exact number of bytes from file"},
@@ -302,6 +304,126 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"BlockFarBeyondTheFile", [](std::vector<uint8_t>& j) { zfPutLE32(&j[12 + kRecord + 4], 1000000); },
                    u"3 7.z$2 ZofrinDB: The journal"}),
     [](const auto& aInfo) { return std::string(aInfo.param.Name); });
+
+// A commit whose write-out fails after its journal was finalized keeps the journal, so that the
+// next check can repair the files the write-out left half written.
+class JournalWriteOutTest : public TEngineTest {};
+
+TEST_F(JournalWriteOutTest, AFailedWriteOutKeepsTheJournal) {
+  TempDir dir;
+  const UnicodeString name = dir.File("t.dvl7");
+  TMemFile* f = NewTable(name.c_str());
+  const std::vector<TzfBlockNumber> n = [&] {
+    TTestTrans t(BM.get());
+    auto r = Allocate(f, &t, 2, 0x10);
+    t.Commit();
+    return r;
+  }();
+  TTestTrans t(BM.get());
+  t.btJournal = Tzf1xCommitJournalEngine::ClassInfo().Create(dir.File("5.z$2")).release();
+  Poke(f, &t, n[0], 0x20);
+  Poke(f, &t, n[1], 0x21);
+  f->FailWritesAfter = 1;
+  EXPECT_THROW(t.Commit(), EzfBaseException);
+  ASSERT_TRUE(std::filesystem::exists(dir.FilePath("5.z$2")));
+  EXPECT_EQ(zfGetLE32(ReadFileBytes(dir.FilePath("5.z$2")).data() + 4), 0xFFFFFFFFu);
+}
+
+TEST_F(JournalTest, APendingJournalIsNeverOverwritten) {
+  CrashAt(TzfJournalCrashPoint::jcpFinalized);
+  ASSERT_EQ(FailSafeCommit(Tzf1xCommitJournalEngine::ClassInfo(), 0x20), zfErrWriteErr);
+  zfJournalCrashHook = {};
+  const std::vector<uint8_t> pending = ReadFileBytes(JournalPath);
+  EXPECT_EQ(FailSafeCommit(Tzf1xCommitJournalEngine::ClassInfo(), 0x30), zfErrTableExists);
+  EXPECT_EQ(ReadFileBytes(JournalPath), pending);
+  EXPECT_EQ(Disk(), (std::vector<uint8_t>{0x10, 0x11}));
+}
+
+// A cipher for the journal of an encrypted table: every byte but a 16-byte trailer plus the block's
+// randomizer, the trailer 0xA5.
+class TAddEngine : public TzfBaseEncryptionEngine {
+ public:
+  static const TzfEncryptionEngineClass& ClassInfo() { return zfEncryptionEngineClassOf<TAddEngine>(u"TAddEngine"); }
+  const TzfEncryptionEngineClass& ClassType() const override { return ClassInfo(); }
+  static uint32_t beeReservedSpacePerBlock(TzfBlockSize) { return 16; }
+  static uint32_t CreateInstance(const rtl::UnicodeString&, const TzfUnicodeStrings&, PzfByteArray, bool, bool,
+                                 std::unique_ptr<TzfBaseEncryptionEngine>& aEngine) {
+    return zfEncryptionCreateGuarded([] { return new TAddEngine(); }, aEngine);
+  }
+  void CodeBlock(const uint8_t* aIn, uint8_t* aOut, uint32_t aLen, uint32_t aRandomizer) override {
+    for (uint32_t i = 0; i < aLen - 16; ++i) aOut[i] = uint8_t(aIn[i] + uint8_t(aRandomizer >> 12));
+    std::memset(aOut + aLen - 16, 0xA5, 16);
+  }
+  void DecodeBlock(uint8_t* aBlock, uint32_t aLen, uint32_t aRandomizer) override {
+    for (uint32_t i = 0; i < aLen - 16; ++i) aBlock[i] = uint8_t(aBlock[i] - uint8_t(aRandomizer >> 12));
+  }
+};
+
+TEST_F(JournalWriteOutTest, ImagesOfAnEncryptedTableAreStoredAsTheFileStoresThem) {
+  TzfBaseEncryptionEngine::Register(TAddEngine::ClassInfo(), u"TestAdd", false, 0);
+  TempDir dir;
+  const UnicodeString name = dir.File("e.dvl7");
+  TzfBlockNumber n = 0;
+  auto open = [&](bool aCreate) {
+    std::unique_ptr<TzfBaseFile> f = TzfBaseFile::Alloc(true, name, BM.get());
+    f->fiZofrinVersion = 30900;
+    f->fiMaxBlocks = 1u << 20;
+    f->fiEncryptionEngineName = u"TestAdd";
+    f->OpenFile(omReadWrite, smExclusive, false, aCreate);
+    if (!aCreate) {
+      TzfReleaseMethod rm;
+      PzfBlock b0 = nullptr;
+      bool ro = false;
+      EXPECT_EQ(BM->AddFile(f.get(), nullptr, {}, false, rm, b0, ro), 0u);
+      rm(b0);
+    }
+    return f;
+  };
+  {
+    std::unique_ptr<TzfBaseFile> f = open(true);
+    {
+      TTestTrans t(BM.get());
+      ASSERT_EQ(f->AddHeader(&t, {}, zfHeaderSignature2), 0u);
+      TzfBlockAccess access(f.get(), nullptr, u"e", 0);
+      std::unique_ptr<TzfBaseFileHeaderAccess> ha(access.HeaderAccess(&t, true));
+      TzfReleaseMethod rm;
+      PzfBlock p = ha->GetNewBlock(&t, 1, rm);
+      std::memcpy(p, "TEST", 4);
+      std::memset(p + 16, 0x10, f->fiBlockSizeBytes - 16);
+      n = zfGetThisBlock(p);
+      rm(p);
+      ha.reset();
+      t.Commit();
+    }
+    zfJournalCrashHook = [](TzfJournalCrashPoint p, int32_t) { return p == TzfJournalCrashPoint::jcpFinalized; };
+    TTestTrans t(BM.get());
+    t.btJournal = Tzf1xCommitJournalEngine::ClassInfo().Create(dir.File("9.z$2")).release();
+    TzfReleaseMethod rm;
+    PzfBlock p = BM->GetBlock(f.get(), &t, n, true, rm);
+    std::memset(p + 16, 0x20, f->fiBlockSizeBytes - 16);
+    rm(p);
+    EXPECT_THROW(t.Commit(), Ezf1xJournalEngineException);
+    t.Rollback();
+    zfJournalCrashHook = {};
+    BM->RemoveFile(f.get());
+    f->CloseFile();
+  }
+  const std::vector<uint8_t> j = ReadFileBytes(dir.FilePath("9.z$2"));
+  ASSERT_EQ(j.size(), 12u + 268 + 4096);
+  EXPECT_EQ(j[12 + 268 + 16], uint8_t(0x20 + uint8_t((n * 4096) >> 12))) << "the image is enciphered";
+  EXPECT_EQ(j[12 + 268 + 4095], 0xA5);
+  Tzf1xJournalEngine::Check(Tzf1xCommitJournalEngine::ClassInfo(), u"A", rtl::u16(dir.Path.string()));
+  EXPECT_FALSE(std::filesystem::exists(dir.FilePath("9.z$2")));
+  std::unique_ptr<TzfBaseFile> g = open(false);
+  TzfBlockAccess access(g.get(), nullptr, u"e", 0);
+  TzfReleaseMethod rm;
+  PzfBlock p = access.GetBlock(nullptr, n, 1, false, rm);
+  EXPECT_EQ(p[16], 0x20) << "the replayed image reads back deciphered";
+  rm(p);
+  BM->RemoveFile(g.get());
+  g->CloseFile();
+  TzfBaseEncryptionEngine::Unregister(TAddEngine::ClassInfo());
+}
 
 TEST_F(JournalTest, CheckOfAMissingFolderAndTheStartUpSetting) {
   EXPECT_EQ(RaisedCode([] { Tzf1xJournalEngine::Check(Tzf1xRollbackJournalEngine::ClassInfo(), u"A", u"/no/such/folder"); }),

@@ -218,6 +218,11 @@ TEST_F(AutoIncEngineTest, NoDescriptorNoEngineAndFileNumbersAreRangeChecked) {
   d->baidFileNumber = 1;
   EXPECT_THROW(TzfBaseAutoIncEngine::CreateEngine(d, {Access.get()}, nullptr), rtl::ERangeError);
   d->baidFileNumber = 0;
+  // A damaged descriptor with a step of 0 would hand out one value forever.
+  TzfDataDictionary advDict;
+  auto* adv = static_cast<TzfAdvAutoIncDescriptor*>(advDict.AddAutoIncDescriptor(&TzfAdvAutoIncDescriptor::ClassInfo()));
+  adv->aaidStep = 0;
+  EXPECT_EQ(RaisedCode([&] { TzfBaseAutoIncEngine::CreateEngine(adv, {Access.get()}, nullptr); }), zfErrInvalidDesc);
   d->baidAutoIncEngine = u"Nope";
   EXPECT_EQ(RaisedCode([&] { TzfBaseAutoIncEngine::CreateEngine(d, {Access.get()}, nullptr); }), zfErrSubEngineNotSupported);
 }
