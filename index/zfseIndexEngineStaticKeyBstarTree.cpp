@@ -232,6 +232,10 @@ uint8_t* TzfBstarTreeOperation::ReadNodeInto(TzfIndexBlockHold& aHold, uint32_t 
 uint8_t* TzfBstarTreeOperation::NewNode(bool aLeaf, uint32_t& aBlock) {
   uint8_t* n = S.NewBlock(aBlock);
   Held.Add(aBlock, n);
+  return InitNode(n, aBlock, aLeaf);
+}
+
+uint8_t* TzfBstarTreeOperation::InitNode(uint8_t* n, uint32_t aBlock, bool aLeaf) {
   std::memcpy(n + zfIxOffSignature, zfIndexBlockSignature, 4);
   zfPutLE32(n + zfIxOffBlockNumber, aBlock);
   const uint64_t high = (static_cast<uint64_t>(E.ieRandom() % 65535) << 16) | (S.LSN() & 0xFFFF);

@@ -84,6 +84,35 @@ class TzfStaticKeyBstarTreeIndexEngine : public TzfBaseIndexEngine {
   bool PrevKey(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath, TzfBaseFilterEngine* aKeyFilter) override;
   void ValidateIndexPath(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath) override;
   void GetKeyCount(TzfIndexNodeStore& aTrans, uint32_t& aCount) override;
+  // The bottom-up builder (zfseIndexEngineStaticKeyBstarTreeBulk.h).
+  std::unique_ptr<TzfBaseBulkBuilder> CreateBulkBuilder(TzfIndexNodeStore& aTrans) override;
+
+  // ---- Scans, record numbers, estimates (zfseIndexEngineStaticKeyBstarTreeScan.cpp) ----
+  // Walks the range in key order (backward: from its end) handing each key that passes the key
+  // filter to aKeyIterator and each record that passes aFilter to aRecIterator. A record iterator or
+  // an active record filter without aRecords raises 12289. Ends with the path at Eof (Bof), or on
+  // the key where an iterator stopped.
+  void Iterate(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath, TzfIndexRecordSource* aRecords,
+               const TzfIndexKeyIterator& aKeyIterator, const TzfIndexRecIterator& aRecIterator,
+               const TzfRangeInfo& aRangeStart, const TzfRangeInfo& aRangeEnd, TzfBaseFilterEngine* aFilter,
+               TzfBaseFilterEngine* aKeyFilter);
+  void IterateBackward(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath, TzfIndexRecordSource* aRecords,
+                       const TzfIndexKeyIterator& aKeyIterator, const TzfIndexRecIterator& aRecIterator,
+                       const TzfRangeInfo& aRangeStart, const TzfRangeInfo& aRangeEnd, TzfBaseFilterEngine* aFilter,
+                       TzfBaseFilterEngine* aKeyFilter);
+  // The 1-based number of the path's key within the range and filters (aFlipOrder: counted from
+  // the range's end). 8705/8706 when the path lies before/after the range, the path's state else.
+  uint32_t RecNoGet(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath, TzfIndexRecordSource* aRecords,
+                    const TzfRangeInfo& aRangeStart, const TzfRangeInfo& aRangeEnd, TzfBaseFilterEngine* aFilter,
+                    TzfBaseFilterEngine* aKeyFilter, int64_t& aRecNo, bool aFlipOrder);
+  // Puts the path on record number aRecNo; 8705 for 0, 8706 (path at the end) past the range.
+  uint32_t RecNoSet(TzfIndexNodeStore& aTrans, int64_t aRecNo, TzfBaseIndexPath& aPath,
+                    TzfIndexRecordSource* aRecords, const TzfRangeInfo& aRangeStart, const TzfRangeInfo& aRangeEnd,
+                    TzfBaseFilterEngine* aFilter, TzfBaseFilterEngine* aKeyFilter, bool aFlipOrder);
+  // An estimate of the keys in the range from two root-to-leaf descents and the header counts;
+  // exact inside one leaf, always within 0 .. the stored key count.
+  uint32_t EstimateRecordCount(TzfIndexNodeStore& aTrans, const TzfRangeInfo& aRangeStart,
+                               const TzfRangeInfo& aRangeEnd, uint32_t& aRecordCount, bool aFlipOrder);
 
   // Every invariant of the tree in one walk: node blocks readable, kinds and depth, order inside
   // and across nodes, separators, the leaf chain both ways, counts in the header, fill of nodes

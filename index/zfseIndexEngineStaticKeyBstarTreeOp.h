@@ -50,6 +50,8 @@ class TzfBstarTreeOperation {
   // Checks the structure of a node already in memory; false when it does not fit this index.
   bool NodeFits(const uint8_t* n, uint32_t aBlock) const;
   uint8_t* NewNode(bool aLeaf, uint32_t& aBlock);
+  // Lays out an empty node in a new block (not held by the operation) and counts it in the header.
+  uint8_t* InitNode(uint8_t* n, uint32_t aBlock, bool aLeaf);
 
   // ---- In-node searches: found or not, and the slot (found: the entry; else the first greater) ----
   enum class TLocate { Partial, Full, WithRef, NullDup };

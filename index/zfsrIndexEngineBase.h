@@ -9,6 +9,7 @@
 // index/README.md.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "dictionary/zfsdIndexDescriptor.h"
@@ -36,10 +37,38 @@ enum class TzfSearchKeyAction : uint8_t {
 };
 using enum TzfSearchKeyAction;
 
+// One bound of a key range: invalid means open; the key is compared over aFieldCount fields and a
+// partial length of the last one (0, 0: the whole key).
+struct TzfRangeInfo {
+  bool riValid = false;
+  bool riExclusive = false;
+  const uint8_t* riKey = nullptr;
+  int32_t riFieldCount = 0;
+  int32_t riPartitial = 0;
+};
+
+enum class TzfKeyIteratorResult : uint8_t { kirContinue, kirSkipKey, kirStop };
+using enum TzfKeyIteratorResult;
+// Called with each key of a scan and its reference number.
+using TzfIndexKeyIterator = std::function<TzfKeyIteratorResult(const uint8_t* aKey, int64_t aRefNr)>;
+// Called with each record of a scan that passed the filters.
+using TzfIndexRecIterator = std::function<bool(const uint8_t* aRecord, int64_t aRefNr)>;  // false: stop
+
+// The records behind an index, as scans and record numbers with a record filter need them
+// (implemented over the table's record engine by the layer that owns both).
+class TzfIndexRecordSource {
+ public:
+  virtual ~TzfIndexRecordSource() = default;
+  virtual uint32_t RecordLength() const = 0;
+  // Reads the record; raises when it cannot be read.
+  virtual void ReadRecord(int64_t aRefNr, uint8_t* aBuffer) = 0;
+};
+
 enum class TzfKeyErrorType : uint8_t { etInsert, etDelete, etModifyDelete, etModifyInsert, etBulkCreate };
 using enum TzfKeyErrorType;
 
 class TzfBaseIndexEngine;
+class TzfBaseBulkBuilder;
 
 class TzfBaseIndexPath : public TzfPersistent {
  public:
@@ -140,6 +169,9 @@ class TzfBaseIndexEngine : public TzfPersistent {
   virtual bool PrevKey(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath, TzfBaseFilterEngine* aKeyFilter) = 0;
   virtual void ValidateIndexPath(TzfIndexNodeStore& aTrans, TzfBaseIndexPath& aPath) = 0;
   virtual void GetKeyCount(TzfIndexNodeStore& aTrans, uint32_t& aCount) = 0;
+  // A builder that fills this empty index (key by key unless the engine has a faster one); the
+  // caller owns it. 15511 when the index is not empty.
+  virtual std::unique_ptr<TzfBaseBulkBuilder> CreateBulkBuilder(TzfIndexNodeStore& aTrans);
   // Sets the key error text as the thread's pending message for 9729 and answers 9729.
   uint32_t GetKeyError(TzfKeyErrorType aErrorType, const uint8_t* aKey, int64_t aRefNr);
   bool NLSVersionChanged() const { return bieKeyEngine->bkeNLSVersionChanged; }
