@@ -2,6 +2,8 @@
 
 #include "dictionary/zfsdStartup.h"
 #include "storage/zfseAutoIncEngineSimple.h"
+#include "storage/zfseBlobEngineSegmented.h"
+#include "storage/zfseBlobEngineSimple.h"
 #include "storage/zfseHeaderAccess.h"
 #include "storage/zfseJournalEngine.h"
 #include "storage/zfseRecordEngineStatic.h"
@@ -11,10 +13,12 @@
 #include "storage/zfsrFile.h"
 #include "storage/zfsrFileImpl.h"
 #include "storage/zfsrAutoIncEngineBase.h"
+#include "storage/zfsrBlobEngineBase.h"
 #include "storage/zfsrBlockAccess.h"
 #include "storage/zfsrBufferManager.h"
 #include "storage/zfsrDataDictionary.h"
 #include "storage/zfsrFileHandling.h"
+#include "storage/zfsrHeapEngineBase.h"
 #include "storage/zfsrStreamEngineBase.h"
 #include "storage/zfsrSubEngineBase.h"
 #include "storage/zfsrTimeoutHandling.h"
@@ -40,6 +44,10 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsrRecordEngineBaseUnit());
   list.Add(zfseRecordEngineStaticUnit());
   list.Add(zfseRecordEngineVariableUnit());
+  list.Add(zfsrHeapEngineBaseUnit());
+  list.Add(zfsrBlobEngineBaseUnit());
+  list.Add(zfseBlobEngineSegmentedUnit());
+  list.Add(zfseBlobEngineSimpleUnit());
   list.Add(zfseHeaderAccessUnit());
   list.Add(zfsrFileHandlingUnit());
   list.Add(zfsrDataDictionaryUnit());

@@ -1,0 +1,89 @@
+// Shared by the fuzz targets over table files: a version-2 table file of 4 KB blocks whose disk is
+// a byte vector, and a transaction that commits and rolls back through the buffer manager.
+#pragma once
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "foundation/zfllException.h"
+#include "storage/zfsrBufferManager.h"
+#include "storage/zfsrFile.h"
+#include "storage/zfsrTransaction.h"
+
+namespace zf::fuzz {
+
+inline constexpr uint32_t kBlock = 4096;
+
+class TFuzzFile : public TzfBaseFile {
+ public:
+  static const TzfFileClass& Info() {
+    static const TzfFileClass info{u"TFuzzFile", nullptr};
+    return info;
+  }
+  const TzfFileClass& ClassType() const override { return Info(); }
+  void CloseFile() override {}
+  bool FileIsOpen() override { return true; }
+  void PrepareFlushFile() override {}
+  void FlushFile(bool, TzfBaseReplicationLog*) override {
+    for (TzfBaseCachedBlock* b : Queue) {
+      PzfBlock p = b->MappedMemory(true);
+      fiHeaderAccessFactory->ValidateBlock(p, b->CachedBlockNumber());
+      WriteFileExactAt(int64_t(b->CachedBlockNumber()) * kBlock, kBlock, p);
+      b->SetUnwritten(false);
+    }
+    Queue.clear();
+  }
+  void OpenFile(TzfOpenMode, TzfShareMode, bool, bool) override {}
+  int64_t PositionFileEOF() override { return FileSize(); }
+  int64_t FileSize() override { return int64_t(Disk.size()); }
+  uint32_t ReadFile(uint32_t, void*) override { return 0; }
+  void ReadFileExact(uint32_t, void*) override {}
+  uint32_t ReadFileAt(int64_t aOffset, uint32_t aToRead, void* aBuffer) override {
+    std::memset(aBuffer, 0, aToRead);
+    if (aOffset >= int64_t(Disk.size())) return 0;
+    const uint32_t n = uint32_t(std::min<int64_t>(aToRead, int64_t(Disk.size()) - aOffset));
+    std::memcpy(aBuffer, Disk.data() + aOffset, n);
+    return n;
+  }
+  void ReadFileExactAt(int64_t aOffset, uint32_t aToRead, void* aBuffer) override {
+    if (ReadFileAt(aOffset, aToRead, aBuffer) != aToRead) throw EzfBaseException(9217u);
+  }
+  void WriteFileExact(uint32_t, const void*) override {}
+  void WriteFileExactAt(int64_t aOffset, uint32_t aToWrite, const void* aBuffer) override {
+    if (Disk.size() < size_t(aOffset) + aToWrite) Disk.resize(size_t(aOffset) + aToWrite);
+    std::memcpy(Disk.data() + aOffset, aBuffer, aToWrite);
+  }
+  int64_t CalcMaxFileSize() override { return int64_t(1) << 30; }
+  void ReadDecryptFileExactAt(int64_t o, uint32_t n, uint8_t* b, TzfByteDynArray& c) override {
+    c.clear();
+    ReadFileExactAt(o, n, b);
+  }
+  void WriteEncryptFileExactAt(int64_t o, uint32_t n, uint8_t* b, TzfByteDynArray&) override { WriteFileExactAt(o, n, b); }
+  void ReadBlock(TzfBaseCachedBlock& aBlock) override {
+    ReadFileAt(int64_t(aBlock.CachedBlockNumber()) * kBlock, kBlock, aBlock.MappedMemory(false));
+  }
+  void WriteBlock(TzfBaseCachedBlock& aBlock) override {
+    aBlock.SetUnwritten(true);
+    Queue.push_back(&aBlock);
+  }
+  void RollbackUnwritten() override {
+    for (TzfBaseCachedBlock* b : Queue) b->RollbackUnwritten();
+    Queue.clear();
+  }
+  std::vector<uint8_t> Disk;
+  std::vector<TzfBaseCachedBlock*> Queue;
+};
+
+class TFuzzTrans : public TzfBaseTransaction {
+ public:
+  explicit TFuzzTrans(TzfBufferManager* aBM) : TzfBaseTransaction(aBM, nullptr, false, false) {}
+  void Commit() override {
+    TzfFlushList list;
+    btBufferManager->CommitTransaction(this, &list, false);
+    list.Flush(false);
+  }
+  void Rollback() override { btBufferManager->RollbackTransaction(this); }
+};
+
+}  // namespace zf::fuzz
