@@ -277,11 +277,7 @@ TzfServerTableStats TzfServerBaseTable::sbtGetStats(TzfBaseTransaction* aTrans) 
 }
 
 TzfLSN TzfServerBaseTable::sbtGetLSN(TzfBaseTransaction* aTrans) {
-  sbtRoot->srtContentPortal.BeginRead();
-  struct End {
-    TzfInternalReadWritePortal& p;
-    ~End() { p.EndRead(); }
-  } end{sbtRoot->srtContentPortal};
+  TzfContentReadGuard read(sbtRoot->srtContentPortal);
   return sbtBlockAccess.empty() ? 0 : sbtBlockAccess[0]->ReadHeaderLSN(aTrans);
 }
 

@@ -24,6 +24,7 @@
 #include "dictionary/zfsdServerObject.h"
 #include "foundation/zfllSync.h"
 #include "foundation/zfllSyncPortal.h"
+#include "server/zfsrContentPortal.h"
 #include "server/zfsrTableLockContainer.h"
 #include "storage/zfsrBlockAccess.h"
 #include "storage/zfsrDataDictionary.h"
@@ -168,7 +169,7 @@ class TzfServerRootTable : public TzfServerBaseTable {
   TzfOpenMode srtOpenMode;
   TzfShareMode srtShareMode;
   TzfPadlock srtCommitPadlock{false};
-  TzfInternalReadWritePortal srtContentPortal;
+  TzfContentPortal srtContentPortal;
   TzfPadlock srtTransLinksPadlock{true};
   // Heads of the transaction-lock lists; the transaction-lock unit links them. Inactivity reads
   // only whether they are empty (under srtTransLinksPadlock).

@@ -647,7 +647,9 @@ TEST_F(SimpleBlobEngineTest, DamagedChainsRefused) {
       code = e.ErrorCode();
     }
     EXPECT_NE(code, 0u);
-    if (c.WriteNoticesIt) EXPECT_NE(RaisedCode([&] { Write(nr, room * 3, "tail"); }), 0u);
+    if (c.WriteNoticesIt) {
+      EXPECT_NE(RaisedCode([&] { Write(nr, room * 3, "tail"); }), 0u);
+    }
   }
   // Damaged references of file BLOBs and links.
   int64_t file = 0, link = 0;

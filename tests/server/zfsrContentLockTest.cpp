@@ -1,0 +1,173 @@
+// Record locks taken while the content portal is read: a reader that must wait for a record lock
+// held by a committing writer leaves the portal for the wait, so the writer's commit gets through;
+// and a stress run of nesting readers and committing writers in two sessions on one table, with
+// every wait under a deadline, where nothing stalls and the lock lists stay sound (run it under
+// the tsan preset).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "foundation/zfllErrors.h"
+#include "server/zfsrContentLock.h"
+#include "server/zfsrServerStartup.h"
+#include "storage/zfsrTimeoutHandling.h"
+#include "tests/dictionary/server/zfsdTestEngine.h"
+
+namespace zf::test {
+namespace {
+
+// Cursors are stand-in addresses placed in sessions by a map; the container never touches them.
+class TSessionMapContainer : public TzfTableLockContainer {
+ public:
+  TzfAbstractSession* tlcSessionOf(TzfAbstractCursor* aCursor) override {
+    auto it = Sessions.find(aCursor);
+    return it == Sessions.end() ? nullptr : it->second;
+  }
+  TzfAbstractSession* tlcSessionOfTrans(TzfBaseTransaction*) override { return nullptr; }
+  bool tlcTransactionCanBind(TzfBaseTransaction*) override { return true; }
+  std::map<TzfAbstractCursor*, TzfAbstractSession*> Sessions;
+};
+
+class ContentLock : public ServerTest {
+ protected:
+  static void SetUpTestSuite() {
+    ServerTest::SetUpTestSuite();
+    zfStartServer();
+  }
+  static void TearDownTestSuite() {
+    zfStopServer();
+    ServerTest::TearDownTestSuite();
+  }
+  void SetUp() override {
+    ServerTest::SetUp();
+    S1 = OpenSession(u"alice");
+    S2 = OpenSession(u"bob");
+    for (int i = 0; i < 8; ++i) C.Sessions[Cur(i)] = i % 2 ? S2 : S1;
+  }
+  void TearDown() override {
+    zfSetTimeout(0, true);
+    S1->Free();
+    S2->Free();
+    ServerTest::TearDown();
+  }
+  TzfAbstractCursor* Cur(int i) { return reinterpret_cast<TzfAbstractCursor*>(&Slots[i]); }
+
+  char Slots[8] = {};
+  TzfAbstractSession* S1 = nullptr;
+  TzfAbstractSession* S2 = nullptr;
+  TSessionMapContainer C;
+  TzfContentPortal Portal;
+};
+
+TEST_F(ContentLock, ReaderWaitingForARecordLockLetsTheCommittingWriterThrough) {
+  TzfAbstractCursor* writer = Cur(1);
+  TzfAbstractCursor* reader = Cur(0);
+  ASSERT_TRUE(zfLockGranted(C.GetRecordLock(nullptr, writer, 1, false, nullptr)));
+  std::atomic<bool> granted{false};
+  std::atomic<uint32_t> levelsAfter{0};
+  std::thread r([&] {
+    zfSetTimeout(10000, true);
+    Portal.BeginRead();
+    Portal.BeginRead();
+    TzfLockFailureReason reason;
+    granted = zfLockGranted(zfGetRecordLockOutsidePortal(C, &Portal, nullptr, reader, 1, false, &reason));
+    levelsAfter = Portal.ReadLevels();
+    if (granted) C.ReleaseRecordLock(reader, 1, nullptr);
+    Portal.EndRead();
+    Portal.EndRead();
+    zfSetTimeout(0, true);
+  });
+  while (C.WaitingCount() == 0) std::this_thread::yield();
+  // The commit: the portal's write side while the record lock is still held. The reader waits
+  // outside the portal, so this does not wait for the reader's deadline.
+  EXPECT_EQ(Portal.TryBeginWrite(5000), 0u);
+  Portal.EndWrite();
+  EXPECT_TRUE(C.ReleaseRecordLock(writer, 1, nullptr));
+  r.join();
+  EXPECT_TRUE(granted.load());
+  EXPECT_EQ(levelsAfter.load(), 2u);
+  EXPECT_EQ(u"", C.CheckInvariants());
+  EXPECT_EQ(0, C.RecordLockCount());
+  EXPECT_EQ(std::string(Portal.CheckInvariants()), "");
+}
+
+TEST_F(ContentLock, FreeLockIsTakenWithoutLeavingThePortalAndConflictsKeepTheirReasons) {
+  Portal.BeginRead();
+  EXPECT_TRUE(zfLockGranted(zfGetRecordLockOutsidePortal(C, &Portal, nullptr, Cur(0), 3, false, nullptr)));
+  EXPECT_EQ(Portal.ReadLevels(), 1u);
+  // No deadline: a conflict is answered at once, with its failure lines, and the reads are back.
+  zfSetTimeout(0, true);
+  TzfLockFailureReason reason;
+  const TzfLockResult r = zfGetRecordLockOutsidePortal(C, &Portal, nullptr, Cur(1), 3, false, &reason);
+  EXPECT_FALSE(zfLockGranted(r));
+  EXPECT_GT(reason.Count(), 0);
+  EXPECT_EQ(Portal.ReadLevels(), 1u);
+  Portal.EndRead();
+  C.ClearAllLocks(Cur(0));
+  EXPECT_EQ(u"", C.CheckInvariants());
+}
+
+TEST_F(ContentLock, StressReadersAndCommittingWritersInTwoSessions) {
+  int64_t data[4][2] = {};  // per record: a writer keeps both halves equal under the portal's write side
+  // A conflict within one session is answered at once (10254): it is no stall.
+  std::atomic<int> torn{0}, stalled{0}, refused{0}, sameSession{0};
+  auto refusal = [&](const TzfLockFailureReason& aReason) { ++(aReason.SameSession ? sameSession : stalled); };
+  constexpr int kThreads = 6;
+  constexpr int kRounds = 200;
+  std::vector<std::thread> ts;
+  for (int t = 0; t < kThreads; ++t)
+    ts.emplace_back([&, t] {
+      std::mt19937 rng(static_cast<unsigned>(t) * 104729u + 3u);
+      TzfAbstractCursor* me = Cur(t);
+      for (int i = 0; i < kRounds; ++i) {
+        zfSetTimeout(5000, true);
+        const int64_t ref = static_cast<int64_t>(rng() % 4);
+        if (rng() % 3 == 0) {
+          // A writer: the record lock, then the commit under the portal's write side.
+          TzfLockFailureReason reason;
+          if (!zfLockGranted(C.GetRecordLock(nullptr, me, ref, false, &reason))) {
+            refusal(reason);
+            continue;
+          }
+          if (Portal.TryBeginWrite(5000) != 0) {
+            ++stalled;
+          } else {
+            ++data[ref][0];
+            ++data[ref][1];
+            Portal.EndWrite();
+          }
+          C.ReleaseRecordLock(me, ref, nullptr);
+        } else {
+          // A reader outside transactions: nested reads of the portal, a locked record read.
+          TzfContentReadGuard outer(Portal);
+          TzfContentReadGuard inner(Portal);
+          TzfLockFailureReason reason;
+          const TzfLockResult r = zfGetRecordLockOutsidePortal(C, &Portal, nullptr, me, ref, false, &reason);
+          if (!zfLockGranted(r)) {
+            refusal(reason);
+            continue;
+          }
+          if (data[ref][0] != data[ref][1]) ++torn;
+          if (Portal.TryBeginWrite(0) == zfErrDeadlock) ++refused;
+          if (r == TzfLockResult::lrGrantedNew) C.ReleaseRecordLock(me, ref, nullptr);
+        }
+      }
+      zfSetTimeout(0, true);
+    });
+  for (auto& th : ts) th.join();
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_EQ(stalled.load(), 0);
+  EXPECT_GT(refused.load(), 0);
+  EXPECT_EQ(u"", C.CheckInvariants());
+  EXPECT_EQ(0, C.WaitingCount());
+  EXPECT_EQ(0, C.RecordLockCount());
+  EXPECT_EQ(std::string(Portal.CheckInvariants()), "");
+  EXPECT_FALSE(Portal.HasWriter());
+}
+
+}  // namespace
+}  // namespace zf::test
