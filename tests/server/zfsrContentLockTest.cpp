@@ -13,6 +13,8 @@
 
 #include "foundation/zfllErrors.h"
 #include "server/zfsrContentLock.h"
+#include "server/zfsrServerTransaction.h"
+#include "storage/zfsrStartup.h"
 #include "server/zfsrServerStartup.h"
 #include "storage/zfsrTimeoutHandling.h"
 #include "tests/dictionary/server/zfsdTestEngine.h"
@@ -167,6 +169,80 @@ TEST_F(ContentLock, StressReadersAndCommittingWritersInTwoSessions) {
   EXPECT_EQ(0, C.RecordLockCount());
   EXPECT_EQ(std::string(Portal.CheckInvariants()), "");
   EXPECT_FALSE(Portal.HasWriter());
+}
+
+class TLockTable : public TzfTransLockTable {
+ public:
+  UnicodeString tltFullName() override { return u"T"; }
+};
+
+class CursorContentLock : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    zfStartStorage();
+    BM = std::make_unique<TzfBufferManager>(u"/tmp");
+    zfSetTimeout(0, true);
+  }
+  void TearDown() override {
+    Slots.clear();
+    BM.reset();
+    zfStopStorage();
+  }
+  TzfServerTransaction* Start(int aSession) {
+    Slots.push_back(std::make_unique<TzfServerTransSlot>(BM.get(), &SessionIds[aSession]));
+    EXPECT_EQ(Slots.back()->stcTransactionStart(false, false, false, false, false), 0u);
+    return Slots.back()->Transaction();
+  }
+  std::unique_ptr<TzfBufferManager> BM;
+  std::vector<std::unique_ptr<TzfServerTransSlot>> Slots;
+  char SessionIds[4] = {};
+  TzfContentPortal Portal;
+  TLockTable Table;
+};
+
+TEST_F(CursorContentLock, OutsideTransactionsSharedCursorsReadThePortal) {
+  TzfCursorContentLock shared(&Portal, &Table, false);
+  TzfCursorContentLock exclusive(&Portal, &Table, true);
+  EXPECT_EQ(shared.Begin(nullptr, false, false, nullptr), 0u);
+  EXPECT_EQ(shared.Begin(nullptr, false, false, nullptr), 0u);
+  EXPECT_EQ(Portal.ReadLevels(), 2u);
+  EXPECT_EQ(shared.Begin(nullptr, true, false, nullptr), zfErrNoActiveTran);
+  EXPECT_EQ(shared.Depth(), 2u);
+  EXPECT_EQ(exclusive.Begin(nullptr, false, false, nullptr), 0u);
+  EXPECT_EQ(Portal.ReadLevels(), 2u);  // an exclusive cursor needs no portal
+  exclusive.End();
+  // A transaction started between a Begin and its End does not keep the portal held.
+  TzfServerTransaction* t = Start(0);
+  shared.End();
+  EXPECT_EQ(Portal.ReadLevels(), 1u);
+  EXPECT_EQ(shared.Begin(t, false, false, nullptr), 0u);
+  EXPECT_EQ(Portal.ReadLevels(), 1u);
+  shared.End();
+  shared.End();
+  EXPECT_EQ(Portal.ReadLevels(), 0u);
+  EXPECT_THROW(shared.End(), rtl::Exception);
+  EXPECT_EQ(std::string(Portal.CheckInvariants()), "");
+}
+
+TEST_F(CursorContentLock, InTransactionsTheTransactionLocksTheTable) {
+  TzfCursorContentLock a(&Portal, &Table, false);
+  TzfCursorContentLock b(&Portal, &Table, false);
+  TzfServerTransaction* ta = Start(0);
+  TzfServerTransaction* tb = Start(1);
+  EXPECT_EQ(a.Begin(ta, false, false, nullptr), 0u);
+  a.End();
+  EXPECT_NE(ta->stFindLink(&Table), nullptr);  // the link outlives the operation
+  EXPECT_EQ(Portal.ReadLevels(), 0u);
+  // Another session's write conflicts with the shared link: refused with its reasons, nothing held.
+  TzfLockFailureReason reason;
+  const uint32_t r = b.Begin(tb, true, true, &reason);
+  EXPECT_NE(r, 0u);
+  EXPECT_EQ(b.Depth(), 0u);
+  EXPECT_EQ(reason.Count(), 0);  // the reasons went into the pending message
+  // Reads of both go together; the writer of ta upgrades while it is the only one.
+  EXPECT_EQ(a.Begin(ta, true, false, nullptr), 0u);
+  a.End();
+  EXPECT_EQ(Table.srtCheckTransLinks(), u"");
 }
 
 }  // namespace
