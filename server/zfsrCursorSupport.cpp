@@ -2,6 +2,7 @@
 
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
+#include "index/zfsdFilterEngineHub.h"
 #include "platform/os/osSystem.h"
 #include "storage/zfsrTempStorage.h"
 #include "storage/zfsrTimeoutHandling.h"
@@ -69,6 +70,36 @@ uint32_t zfLockFailureResult(TzfLockFailureReason* aReason, uint32_t aCode) {
     aReason->Clear();
   }
   return EzfBaseException::zfSetMessage(aCode, message);
+}
+
+TzfFilterID zfFilterAttach(std::unique_ptr<TzfBaseFilterEngine>& aSlot, std::unique_ptr<TzfBaseFilterEngine> aEngine) {
+  const TzfFilterID id = aEngine->FilterID();
+  if (!aSlot) {
+    aSlot = std::move(aEngine);
+  } else if (auto* hub = dynamic_cast<TzfFilterEngineHub*>(aSlot.get())) {
+    hub->AddFilter(std::move(aEngine));
+  } else {
+    // The hub takes the fields source of the first engine, as a hub over two engines does.
+    auto hubEngine = std::make_unique<TzfFilterEngineHub>(nullptr, aSlot->FieldsSource());
+    hubEngine->AddFilter(std::move(aSlot));
+    hubEngine->AddFilter(std::move(aEngine));
+    aSlot = std::move(hubEngine);
+  }
+  return id;
+}
+
+uint32_t zfFilterRemove(std::unique_ptr<TzfBaseFilterEngine>& aSlot, TzfFilterID aID) {
+  if (aID == 0) {
+    aSlot.reset();
+    return zfErrNone;
+  }
+  if (!aSlot) return zfErrInvalidFilterHandle;
+  return aSlot->RemoveFilter(aID, aSlot);
+}
+
+uint32_t zfFilterActivate(std::unique_ptr<TzfBaseFilterEngine>& aSlot, TzfFilterID aID, bool aActive) {
+  if (!aSlot) return zfErrInvalidFilterHandle;
+  return aActive ? aSlot->ActivateFilter(aID) : aSlot->DeactivateFilter(aID);
 }
 
 uint32_t zfCheckClientKey(const uint8_t* aKey, uint32_t aSize, uint32_t aKeyLength, int32_t aFieldCount,

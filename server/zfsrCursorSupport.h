@@ -2,9 +2,11 @@
 // options, the filter deadline of filtered scans, and the result of a refused lock request.
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "platform/rtl/rtlEnumSet.h"
 #include "foundation/zfllException.h"
+#include "index/zfsdFilterEngineBase.h"
 
 namespace zf {
 
@@ -52,6 +54,16 @@ class TzfFilterDeadline {
 // cleared); without, an empty message. The code and message become the thread's pending error;
 // the code is answered. aReason may be nil.
 uint32_t zfLockFailureResult(TzfLockFailureReason* aReason, uint32_t aCode);
+
+// A cursor's filter (or key filter) slot: empty, one engine, or a hub of engines.
+// Attaches aEngine: an empty slot takes it, a hub adds it, a single engine becomes a hub over
+// both. Answers the new engine's ID.
+TzfFilterID zfFilterAttach(std::unique_ptr<TzfBaseFilterEngine>& aSlot, std::unique_ptr<TzfBaseFilterEngine> aEngine);
+// ID 0 frees the whole slot (0 also for an empty slot); another ID removes that engine, a hub
+// collapsing to its last member or to nothing; 10050 for an ID no attached engine has.
+uint32_t zfFilterRemove(std::unique_ptr<TzfBaseFilterEngine>& aSlot, TzfFilterID aID);
+// Switches an engine (ID 0: all) on or off; 10050 for an empty slot or an unknown ID.
+uint32_t zfFilterActivate(std::unique_ptr<TzfBaseFilterEngine>& aSlot, TzfFilterID aID, bool aActive);
 
 // A key buffer a client hands in for a search or a range end, checked before any byte is read:
 // 9986 when it is missing or shorter than the key, or when the field count lies outside 0 to the

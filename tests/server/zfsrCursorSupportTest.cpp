@@ -4,6 +4,7 @@
 
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
+#include "index/zfsdFilterEngineHub.h"
 #include "server/zfsrCursorSupport.h"
 #include "storage/zfsrTempStorage.h"
 #include "storage/zfsrTimeoutHandling.h"
@@ -96,6 +97,44 @@ TEST(CursorLockFailureResult, ReasonsBecomeTheMessageAndSameSessionTheCode) {
   // Without reasons the code stays and carries no custom text.
   EXPECT_EQ(zfLockFailureResult(&reason, zfErrLocked), zfErrLocked);
   EXPECT_EQ(zfLockFailureResult(nullptr, zfErrLockTimeout), zfErrLockTimeout);
+}
+
+// Accepts a buffer whose first byte is Want.
+class TByteFilter : public TzfBaseFilterEngine {
+ public:
+  explicit TByteFilter(uint8_t aWant) : TzfBaseFilterEngine(nullptr, nullptr), Want(aWant) {}
+  const TzfRegisterableClass& ClassType() const override { return TzfBaseFilterEngine::ClassInfo(); }
+  std::unique_ptr<TzfBaseFilterDescriptor> CreateDescriptor() override { return nullptr; }
+  bool MatchesBuffer(const uint8_t* aBuffer) override { return aBuffer[0] == Want; }
+  uint8_t Want;
+};
+
+TEST(CursorFilters, AttachMakesAHubAndRemovingOneLeavesTheOtherWorking) {
+  std::unique_ptr<TzfBaseFilterEngine> slot;
+  EXPECT_EQ(zfFilterRemove(slot, 0), 0u);  // nothing to remove
+  EXPECT_EQ(zfFilterActivate(slot, 0, true), zfErrInvalidFilterHandle);
+  EXPECT_EQ(zfFilterRemove(slot, 12345), zfErrInvalidFilterHandle);
+
+  const TzfFilterID a = zfFilterAttach(slot, std::make_unique<TByteFilter>(1));
+  EXPECT_NE(dynamic_cast<TByteFilter*>(slot.get()), nullptr);
+  const TzfFilterID b = zfFilterAttach(slot, std::make_unique<TByteFilter>(1));
+  auto* hub = dynamic_cast<TzfFilterEngineHub*>(slot.get());
+  ASSERT_NE(hub, nullptr);
+  EXPECT_EQ(hub->Count(), 2);
+  zfFilterAttach(slot, std::make_unique<TByteFilter>(1));
+  EXPECT_EQ(hub->Count(), 3);  // a hub takes further engines itself
+  EXPECT_FALSE(slot->IsActive());  // new engines start inactive
+  EXPECT_EQ(zfFilterActivate(slot, b, true), 0u);
+  EXPECT_TRUE(slot->IsActive());
+  EXPECT_EQ(zfFilterActivate(slot, 999999, true), zfErrInvalidFilterHandle);
+
+  EXPECT_EQ(zfFilterRemove(slot, a), 0u);
+  const uint8_t one[1] = {1}, two[1] = {2};
+  EXPECT_TRUE(slot->MatchesBuffer(one));
+  EXPECT_FALSE(slot->MatchesBuffer(two));
+  EXPECT_EQ(zfFilterRemove(slot, a), zfErrInvalidFilterHandle);
+  EXPECT_EQ(zfFilterRemove(slot, 0), 0u);
+  EXPECT_EQ(slot, nullptr);
 }
 
 TEST(CursorClientKey, SizeFieldCountAndPartialLengthAreChecked) {
