@@ -447,6 +447,8 @@ uint32_t TzfServerRootTable::srtCreateFile(int32_t aIndex, TzfBaseTransaction* a
   try {
     f->fiBlockSize = fd->fdBlockSize;
     f->fiZofrinVersion = 30000;
+    const int64_t maxBlocks = f->CalcMaxFileSize() / static_cast<int64_t>(f->PhysicalBlockBytes());
+    f->fiMaxBlocks = maxBlocks > int64_t(0xFFFFFFFF) ? 0xFFFFFFFFu : static_cast<uint32_t>(maxBlocks < 0 ? 0 : maxBlocks);
     const uint32_t code = f->AddHeader(aTrans, aPasswords, srtDictionary->HeaderSignature);
     if (code != 0) {
       cleanUp();

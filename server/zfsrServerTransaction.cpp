@@ -600,11 +600,19 @@ uint32_t TzfServerTransSlot::stcTransactionStart(bool aFailSafe, bool aSnapShot,
     if (TzfServerTransaction* t = stcTransaction) {
       if (stcFailed) t->MarkCorrupted();
       if (const uint32_t state = t->CheckState()) return state;
+      const TzfActionArgs args{aFailSafe, aSnapShot, static_cast<TzfBaseTransaction*>(t), aForceNested};
+      if (const uint32_t veto = stcNotify(eaTransactionStart, true, args)) return veto;
       t->StartNested(aForceNested);
+      stcNotify(eaTransactionStart, false, args);
     } else {
       if (stcFailed) return 15443;
+      if (const uint32_t veto = stcNotify(eaTransactionStart, true,
+                                          {aFailSafe, aSnapShot, static_cast<TzfBaseTransaction*>(nullptr), aForceNested}))
+        return veto;
       stcTransaction = new TzfServerTransaction(stcBufferManager, stcOwningSession, stcSession, aSnapShot,
                                                 aFailSafe || (stcForceFailSafe && !aOverrideForceFailsafe));
+      stcNotify(eaTransactionStart, false,
+                {aFailSafe, aSnapShot, static_cast<TzfBaseTransaction*>(stcTransaction), aForceNested});
     }
     if (aNoMoreNested) stcTransaction->MarkNoMoreNested();
     return 0;
@@ -622,8 +630,10 @@ uint32_t TzfServerTransSlot::stcTransactionCommit() {
       throw EzfServerEngineException(8455, u"The current transaction level is in use. Can't commit or rollback");
     if (stcFailed) t->MarkCorrupted();
     if (const uint32_t state = t->CheckState()) return state;
+    if (const uint32_t veto = stcNotify(eaTransactionCommit, true, {})) return veto;
     t->Commit();
     FreeIfEnded();
+    stcNotify(eaTransactionCommit, false, {});
     return 0;
   } catch (const EzfBaseException& e) {
     return e.ErrorCode();
@@ -637,8 +647,10 @@ uint32_t TzfServerTransSlot::stcTransactionRollback() {
   try {
     if (t->LevelLocked())
       throw EzfServerEngineException(8455, u"The current transaction level is in use. Can't commit or rollback");
+    stcNotify(eaTransactionRollback, true, {});  // a rollback cannot be vetoed
     t->Rollback();
     FreeIfEnded();
+    stcNotify(eaTransactionRollback, false, {});
     return 0;
   } catch (const EzfBaseException& e) {
     return e.ErrorCode();
@@ -672,6 +684,49 @@ void TzfServerTransSlot::Failed() {
   stcFailed = true;
   atcForceRollback();
   if (stcTransaction) stcTransaction->Failed();
+}
+
+// ---- TzfServerTransContext --------------------------------------------------------------------
+
+TzfServerTransContext::TzfServerTransContext(TzfAbstractSession* aSession, uint32_t aTimeout,
+                                             TzfBufferManager* aBufferManager)
+    : TzfAbstractTransContext(aSession, aTimeout), TzfServerTransSlot(aBufferManager, aSession, aSession) {}
+
+const rtl::TClassInfo& TzfServerTransContext::ClassInfo() {
+  static const rtl::TClassInfo info{u"TzfServerTransContext", &TzfAbstractTransContext::ClassInfo()};
+  return info;
+}
+
+uint32_t TzfServerTransContext::Framed(const std::function<uint32_t()>& aWork) {
+  TzfOperationFrame frame;
+  return PublicOperation(frame, aWork);
+}
+
+uint32_t TzfServerTransContext::TransactionStart(bool aFailSafe, bool aSnapShot) {
+  return Framed([&] { return stcTransactionStart(aFailSafe, aSnapShot, false, false, false); });
+}
+
+uint32_t TzfServerTransContext::TransactionStartWith(bool aFailSafe, bool aSnapShot,
+                                                     const std::vector<TzfAbstractCursor*>& aCursors) {
+  return Framed([&]() -> uint32_t {
+    if (!aCursors.empty()) return 9990;
+    return stcTransactionStart(aFailSafe, aSnapShot, false, false, false);
+  });
+}
+
+uint32_t TzfServerTransContext::TransactionCommit() { return Framed([&] { return stcTransactionCommit(); }); }
+uint32_t TzfServerTransContext::TransactionRollback() { return Framed([&] { return stcTransactionRollback(); }); }
+uint32_t TzfServerTransContext::TransactionCorrupted() {
+  return Framed([&] { return stcTransactionMarkCorrupted(); });
+}
+uint32_t TzfServerTransContext::TransactionGetLevel(int32_t& aTransLevel) {
+  return Framed([&] { return TzfServerTransSlot::TransactionGetLevel(aTransLevel); });
+}
+
+void TzfServerTransContext::Failed() {
+  TzfPadlockGuard guard(stcTransactionPadlock);
+  TzfAbstractTransContext::Failed();
+  TzfServerTransSlot::Failed();
 }
 
 }  // namespace zf

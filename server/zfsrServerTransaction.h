@@ -25,6 +25,7 @@
 #include <map>
 #include <mutex>
 
+#include "dictionary/zfsdAbstractSession.h"
 #include "dictionary/zfsdOpenModes.h"
 #include "foundation/zfllSync.h"
 #include "storage/zfsrBufferManager.h"
@@ -181,7 +182,14 @@ class TzfServerTransSlot {
  public:
   explicit TzfServerTransSlot(TzfBufferManager* aBufferManager, void* aOwningSession = nullptr,
                               TzfAbstractSession* aSession = nullptr);
-  ~TzfServerTransSlot();  // rolls back
+  virtual ~TzfServerTransSlot();  // rolls back
+  TzfServerTransSlot(const TzfServerTransSlot&) = delete;
+  TzfServerTransSlot& operator=(const TzfServerTransSlot&) = delete;
+
+  // The extenders hear of starts, commits and rollbacks (the context's; none here).
+  virtual uint32_t stcNotify(TzfEngineAction /*aAction*/, bool /*aBefore*/, const TzfActionArgs& /*aArgs*/) {
+    return 0;
+  }
 
   uint32_t stcTransactionStart(bool aFailSafe, bool aSnapShot, bool aOverrideForceFailsafe, bool aNoMoreNested,
                                bool aForceNested);
@@ -203,6 +211,32 @@ class TzfServerTransSlot {
 
  private:
   void FreeIfEnded();
+};
+
+// The engine's transaction context: the databases of a session share it for transaction control.
+// Each operation runs in the public operation frame (deadline, session lock, worker, unlock).
+class TzfServerTransContext : public TzfAbstractTransContext, public TzfServerTransSlot {
+ public:
+  TzfServerTransContext(TzfAbstractSession* aSession, uint32_t aTimeout, TzfBufferManager* aBufferManager);
+  static const rtl::TClassInfo& ClassInfo();
+  const rtl::TClassInfo& ClassType() const override { return ClassInfo(); }
+
+  uint32_t TransactionStart(bool aFailSafe, bool aSnapShot) override;
+  // Every cursor must be a table cursor of a database on this context; without table cursors in
+  // this engine yet, a non-empty list answers 9990.
+  uint32_t TransactionStartWith(bool aFailSafe, bool aSnapShot, const std::vector<TzfAbstractCursor*>& aCursors) override;
+  uint32_t TransactionCommit() override;
+  uint32_t TransactionRollback() override;
+  uint32_t TransactionCorrupted() override;
+  uint32_t TransactionGetLevel(int32_t& aTransLevel) override;
+  void atcForceRollback() override { TzfServerTransSlot::atcForceRollback(); }
+  void Failed() override;
+  uint32_t stcNotify(TzfEngineAction aAction, bool aBefore, const TzfActionArgs& aArgs) override {
+    return NotifyExtenders(aAction, aBefore, aArgs);
+  }
+
+ private:
+  uint32_t Framed(const std::function<uint32_t()>& aWork);
 };
 
 }  // namespace zf
