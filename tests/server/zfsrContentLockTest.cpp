@@ -245,5 +245,92 @@ TEST_F(CursorContentLock, InTransactionsTheTransactionLocksTheTable) {
   EXPECT_EQ(Table.srtCheckTransLinks(), u"");
 }
 
+// A table whose commit publishes the writer's change under the portal's write side, as a root
+// table's commit hooks do.
+class TPublishingTable : public TzfTransLockTable {
+ public:
+  explicit TPublishingTable(TzfContentPortal& aPortal) : Portal(aPortal) {}
+  UnicodeString tltFullName() override { return u"T"; }
+  void srtBeginCommit(TzfBaseTransaction*) override {
+    Portal.BeginWrite();
+    ++Data[0];
+    ++Data[1];
+  }
+  void srtEndCommit(TzfBaseTransaction*) override { Portal.EndWrite(); }
+  TzfContentPortal& Portal;
+  int64_t Data[2] = {0, 0};
+};
+
+TEST_F(CursorContentLock, StressReadersOutsideAndInsideTransactionsWithCommittingWriters) {
+  TPublishingTable table(Portal);
+  std::atomic<int> torn{0}, stalled{0}, commits{0};
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 150;
+  char sessions[kThreads] = {};
+  std::vector<std::thread> ts;
+  for (int t = 0; t < kThreads; ++t)
+    ts.emplace_back([&, t] {
+      std::mt19937 rng(static_cast<unsigned>(t) * 7u + 11u);
+      TzfServerTransSlot slot(BM.get(), &sessions[t]);
+      TzfCursorContentLock lock(&Portal, &table, false);
+      for (int i = 0; i < kRounds; ++i) {
+        zfSetTimeout(5000, true);
+        switch (rng() % 3) {
+          case 0: {  // a read outside transactions, nested
+            if (lock.Begin(nullptr, false, false, nullptr) != 0 || lock.Begin(nullptr, false, false, nullptr) != 0) {
+              ++stalled;
+              break;
+            }
+            if (table.Data[0] != table.Data[1]) ++torn;
+            lock.End();
+            lock.End();
+            break;
+          }
+          case 1: {  // reads inside a transaction
+            if (slot.stcTransactionStart(false, false, false, false, false) != 0) {
+              ++stalled;
+              break;
+            }
+            TzfLockFailureReason reason;
+            if (lock.Begin(slot.Transaction(), false, false, &reason) == 0) {
+              if (table.Data[0] != table.Data[1]) ++torn;
+              lock.End();
+            } else {
+              ++stalled;
+            }
+            slot.stcTransactionRollback();
+            break;
+          }
+          default: {  // a writer that commits
+            if (slot.stcTransactionStart(false, false, false, false, false) != 0) {
+              ++stalled;
+              break;
+            }
+            TzfLockFailureReason reason;
+            if (lock.Begin(slot.Transaction(), true, false, &reason) == 0) {
+              lock.End();
+              if (slot.stcTransactionCommit() == 0) {
+                ++commits;
+                break;
+              }
+            }
+            ++stalled;
+            slot.stcTransactionRollback();
+          }
+        }
+      }
+      zfSetTimeout(0, true);
+    });
+  for (auto& th : ts) th.join();
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_EQ(stalled.load(), 0);
+  EXPECT_GT(commits.load(), 0);
+  EXPECT_EQ(table.Data[0], commits.load());
+  EXPECT_EQ(table.srtCheckTransLinks(), u"");
+  EXPECT_TRUE(table.srtTransLinksEmpty());
+  EXPECT_EQ(std::string(Portal.CheckInvariants()), "");
+  EXPECT_EQ(Portal.ReaderCount(), 0u);
+}
+
 }  // namespace
 }  // namespace zf::test
