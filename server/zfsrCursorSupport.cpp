@@ -72,6 +72,23 @@ uint32_t zfLockFailureResult(TzfLockFailureReason* aReason, uint32_t aCode) {
   return EzfBaseException::zfSetMessage(aCode, message);
 }
 
+void TzfReadOnlyState::SetOpenedReadOnly() {
+  IsReadOnly = true;
+  Result = zfErrTableReadOnly;
+  Message = nullptr;
+}
+
+void TzfReadOnlyState::SetFormatOutdated() {
+  IsReadOnly = true;
+  Result = zfErrHigherTableLevelRequired;
+  Message = u"Table format outdated. Table must be packed to enable write access";
+}
+
+uint32_t TzfReadOnlyState::Error() const {
+  if (Message) return EzfBaseException::zfSetMessage(Result, Message);
+  return Result;
+}
+
 TzfFilterID zfFilterAttach(std::unique_ptr<TzfBaseFilterEngine>& aSlot, std::unique_ptr<TzfBaseFilterEngine> aEngine) {
   const TzfFilterID id = aEngine->FilterID();
   if (!aSlot) {

@@ -55,6 +55,20 @@ class TzfFilterDeadline {
 // the code is answered. aReason may be nil.
 uint32_t zfLockFailureResult(TzfLockFailureReason* aReason, uint32_t aCode);
 
+// A cursor's read-only state, decided once when it opens. Write operations of a read-only cursor
+// are refused with Error() before the session lock is taken.
+struct TzfReadOnlyState {
+  bool IsReadOnly = false;
+  uint32_t Result = 10763;            // "Table is read only."
+  const char16_t* Message = nullptr;  // custom text for Result, nil: the code's own text
+  // Opened omReadOnly: 10763 with the code's text.
+  void SetOpenedReadOnly();
+  // A dictionary older than version 2: 12040 with the outdated-format text.
+  void SetFormatOutdated();
+  // Result, with Message (when set) as the thread's pending text for it.
+  uint32_t Error() const;
+};
+
 // A cursor's filter (or key filter) slot: empty, one engine, or a hub of engines.
 // Attaches aEngine: an empty slot takes it, a hub adds it, a single engine becomes a hub over
 // both. Answers the new engine's ID.

@@ -44,6 +44,21 @@ TEST(CursorInsertOptions, NamedOptionsIncludeOnlyForTrue) {
   EXPECT_TRUE(recover == TzfInsertOptions{ioValidate});
 }
 
+TEST(CursorReadOnly, RefusalsCarryTheirCodeAndText) {
+  TzfReadOnlyState s;
+  EXPECT_FALSE(s.IsReadOnly);
+  s.SetOpenedReadOnly();
+  EXPECT_TRUE(s.IsReadOnly);
+  EXPECT_EQ(s.Error(), zfErrTableReadOnly);
+  EXPECT_EQ(EzfBaseException(zfErrTableReadOnly).Message().find(u"packed"), UnicodeString::npos);
+  s.SetFormatOutdated();
+  EXPECT_EQ(s.Error(), zfErrHigherTableLevelRequired);
+  EXPECT_NE(EzfBaseException(zfErrHigherTableLevelRequired)
+                .Message()
+                .find(u"Table format outdated. Table must be packed to enable write access"),
+            UnicodeString::npos);
+}
+
 TEST(CursorFilterDeadline, LimitOperationDeadlineAndDisabling) {
   constexpr int64_t kNone = zfDeadlineNone;
   struct Case {
