@@ -1,7 +1,7 @@
 #include "client/zfdbStartup.h"
 
 #include "client/zfdbConversion.h"
-#include "mapping/zfsrMappingStartup.h"
+#include "server/zfsrServerStartup.h"
 
 namespace zf {
 
@@ -13,9 +13,9 @@ zf::rtl::TStartupList BuildList() {
   return list;
 }
 
-// The server layer has no start-up list yet: the mapping layer's starts everything under it.
+// The layer below is the server layer: starting it starts everything under it.
 zf::rtl::TLayerStartup& Layer() {
-  static zf::rtl::TLayerStartup layer(&BuildList, &zfStartMapping, &zfStopMapping);
+  static zf::rtl::TLayerStartup layer(&BuildList, &zfStartServer, &zfStopServer);
   return layer;
 }
 

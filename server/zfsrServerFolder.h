@@ -29,6 +29,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <vector>
 #include <memory>
 
 #include "dictionary/zfsdServerObject.h"
@@ -116,6 +117,8 @@ class TzfServerFolder : public TzfLockedOptionsExtendableServerObject {
   int32_t sfTableCount();
   // The databases open on the folder (the database unit counts them).
   std::atomic<int32_t> sfDatabaseCount{0};
+  // The databases open on the folder, in opening order (under sfDatabasesPadlock).
+  std::vector<TzfAbstractDatabase*> sfDatabases;
 
   TzfServerEngine* sfServerEngine;
   UnicodeString sfPath;

@@ -3,16 +3,23 @@
 #include "mapping/zfsrMappingStartup.h"
 #include "platform/rtl/rtlUnits.h"
 #include "server/zfsrServerEngineComponent.h"
+#include "server/zfsrServerSession.h"
 
 
 namespace zf {
 
 namespace {
 
+rtl::TUnitInit& zfsrServerSessionUnit() {
+  static rtl::TUnitInit unit("zfsrServerSession", &zfRegisterServerSession, &zfUnregisterServerSession);
+  return unit;
+}
+
 // Units in link order.
 zf::rtl::TStartupList BuildList() {
   zf::rtl::TStartupList list;
   list.Add(zfsrServerEngineComponentUnit());
+  list.Add(zfsrServerSessionUnit());
 
   return list;
 }

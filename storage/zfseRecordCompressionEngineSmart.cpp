@@ -45,6 +45,16 @@ TzfSmartRecordCompressionEngine::TzfSmartRecordCompressionEngine(TzfBaseRecordCo
   }
 }
 
+const TzfRecordCompressionEngineClass& TzfSmartRecordCompressionEngine::ClassInfo() {
+  static const TzfRecordCompressionEngineClass info(
+      u"TzfSmartRecordCompressionEngine", &TzfBaseRecordCompressionEngine::ClassInfo(), nullptr, nullptr,
+      [](TzfBaseRecordCompressionDescriptor* d, TzfFieldsDescriptor* f,
+         int32_t v) -> std::unique_ptr<TzfBaseRecordCompressionEngine> {
+        return std::make_unique<TzfSmartRecordCompressionEngine>(d, f, v);
+      });
+  return info;
+}
+
 uint16_t TzfSmartRecordCompressionEngine::CompressRecord(const uint8_t* aSource, uint8_t* aTarget) {
   const uint8_t* bitmap = aSource + FBitmapOffset;
   std::memcpy(aTarget, bitmap, FBitmapBytes);

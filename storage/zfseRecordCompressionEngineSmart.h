@@ -19,6 +19,8 @@ class TzfSmartRecordCompressionEngine : public TzfBaseRecordCompressionEngine {
  public:
   TzfSmartRecordCompressionEngine(TzfBaseRecordCompressionDescriptor* aDescriptor, TzfFieldsDescriptor* aFields,
                                   int32_t aTableVersion);
+  static const TzfRecordCompressionEngineClass& ClassInfo();
+  const TzfRecordCompressionEngineClass& ClassType() const override { return ClassInfo(); }
   uint16_t CompressRecord(const uint8_t* aSource, uint8_t* aTarget) override;
   void DecompressRecord(const uint8_t* aSource, uint16_t aSize, uint8_t* aTarget) override;
 

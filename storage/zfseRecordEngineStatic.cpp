@@ -183,9 +183,8 @@ const TzfRecordEngineClass& TzfStaticRecordEngine::ClassInfo() {
 }
 
 void TzfStaticRecordEngine::CheckValidEngineDescriptor(TzfBaseTableDescriptor& aTable) {
-  // The largest usable block: 64 KB less the version-2 owner ID.
   const int32_t len = aTable.tdFieldsDescriptor ? aTable.tdFieldsDescriptor->GetRecordLength() : 0;
-  if (len + 33 > int32_t(kzfMaxBlockSizeBytes - 4)) throw EzfStaticRecordEngineException(zfErrMaxRecordSizeExceeded);
+  zfFitRecordFileBlockSize(aTable, uint32_t(len) + 33);
 }
 
 uint32_t TzfStaticRecordEngine::Section(TzfBaseTransaction* aTrans, uint32_t aOffset) {

@@ -225,7 +225,7 @@ void TzfVariableRecordEngine::CheckValidEngineDescriptor(TzfBaseTableDescriptor&
   if (!hrd->hrdHeapDescriptor) throw EzfVariableRecordEngineException(zfErrInvalidDesc, u"A HeapDescriptor is required");
   TzfBaseRecordCompressionEngine::CheckValidBaseFromDescriptor(hrd->hrdRecordCompressionDescriptor.get());
   const int32_t len = aTable.tdFieldsDescriptor ? aTable.tdFieldsDescriptor->GetRecordLength() : 0;
-  if (len + 25 > int32_t(kzfMaxBlockSizeBytes - 4)) throw EzfVariableRecordEngineException(zfErrMaxRecordSizeExceeded);
+  zfFitRecordFileBlockSize(aTable, uint32_t(len) + 25);
 }
 
 uint32_t TzfVariableRecordEngine::SectionWord(TzfBaseTransaction* aTrans, uint32_t aOffset) {

@@ -1,56 +1,79 @@
 #include "storage/zfsrRecordCompressionEngineBase.h"
 
+#include "dictionary/zfsdTableDescriptor.h"
 #include "foundation/zfllErrors.h"
 #include "storage/zfseRecordCompressionEngineSmart.h"
 
 namespace zf {
 
-namespace {
-
-// The record compression engines by name. Fixed: two engines exist, both in this layer.
-enum class TKind { Unknown, Null, Smart };
-
-TKind KindOf(const UnicodeString& aName) {
-  if (rtl::SameText(aName, u"Null")) return TKind::Null;
-  if (rtl::SameText(aName, u"Smart")) return TKind::Smart;
-  return TKind::Unknown;
-}
-
-[[noreturn]] void RaiseUnknown(const UnicodeString& aName) {
-  throw EzfBaseRecordCompressionEngineException(zfErrSubEngineNotSupported, u"Unknown %s engine: \"%s\"",
-                                                {u"RecordCompression", aName});
-}
-
-}  // namespace
-
 TzfBaseRecordCompressionEngine::TzfBaseRecordCompressionEngine(TzfBaseRecordCompressionDescriptor* aDescriptor,
                                                                TzfFieldsDescriptor* aFields, int32_t aTableVersion)
-    : brceDescriptor(aDescriptor),
-      brceFields(aFields),
-      bseID(aDescriptor ? aDescriptor->diID : 0),
-      bseTableVersion(aTableVersion) {}
+    : TzfBaseSubEngine(aDescriptor ? aDescriptor->diID : 0, aTableVersion),
+      brceDescriptor(aDescriptor),
+      brceFields(aFields) {}
+
+const TzfRecordCompressionEngineClass& TzfBaseRecordCompressionEngine::ClassInfo() {
+  static const TzfRecordCompressionEngineClass info(
+      u"TzfBaseRecordCompressionEngine", &TzfBaseSubEngine::ClassInfo(), &zfFamilyList<TzfBaseRecordCompressionEngine>,
+      &TzfBaseRecordCompressionEngine::CheckValidDescriptor, nullptr);
+  return info;
+}
+
+const TzfRecordCompressionEngineClass& TzfNullRecordCompressionEngine::ClassInfo() {
+  static const TzfRecordCompressionEngineClass info(
+      u"TzfNullRecordCompressionEngine", &TzfBaseRecordCompressionEngine::ClassInfo(), nullptr, nullptr,
+      [](TzfBaseRecordCompressionDescriptor* d, TzfFieldsDescriptor* f,
+         int32_t v) -> std::unique_ptr<TzfBaseRecordCompressionEngine> {
+        return std::make_unique<TzfNullRecordCompressionEngine>(d, f, v);
+      });
+  return info;
+}
 
 std::unique_ptr<TzfBaseRecordCompressionEngine> TzfBaseRecordCompressionEngine::CreateEngine(
     TzfBaseRecordCompressionDescriptor* aDescriptor, TzfFieldsDescriptor* aFields, int32_t aTableVersion) {
   if (!aDescriptor) return std::make_unique<TzfNullRecordCompressionEngine>(nullptr, aFields, aTableVersion);
-  switch (KindOf(aDescriptor->brcdRecordCompressionEngine)) {
-    case TKind::Null:
-      return std::make_unique<TzfNullRecordCompressionEngine>(aDescriptor, aFields, aTableVersion);
-    case TKind::Smart:
-      return std::make_unique<TzfSmartRecordCompressionEngine>(aDescriptor, aFields, aTableVersion);
-    default:
-      RaiseUnknown(aDescriptor->brcdRecordCompressionEngine);
+  const TzfRecordCompressionEngineClass& c =
+      zfFindSubEngine<TzfRecordCompressionEngineClass, EzfBaseRecordCompressionEngineException>(
+          ClassInfo(), aDescriptor->brcdRecordCompressionEngine);
+  if (!c.Create) {
+    zfRaiseUnknownSubEngine<EzfBaseRecordCompressionEngineException>(ClassInfo(),
+                                                                     aDescriptor->brcdRecordCompressionEngine);
   }
+  return c.Create(aDescriptor, aFields, aTableVersion);
 }
 
 void TzfBaseRecordCompressionEngine::CheckValidBaseFromDescriptor(TzfBaseRecordCompressionDescriptor* aDescriptor) {
-  if (aDescriptor && KindOf(aDescriptor->brcdRecordCompressionEngine) == TKind::Unknown)
-    RaiseUnknown(aDescriptor->brcdRecordCompressionEngine);
+  if (!aDescriptor) return;
+  zfFindSubEngine<TzfRecordCompressionEngineClass, EzfBaseRecordCompressionEngineException>(
+      ClassInfo(), aDescriptor->brcdRecordCompressionEngine);
+}
+
+void TzfBaseRecordCompressionEngine::CheckValidDescriptor(TzfBaseTableDescriptor& aTable) {
+  if (auto* hrd = dynamic_cast<TzfHeapRecordDescriptor*>(aTable.tdRecordDescriptor.get()))
+    CheckValidBaseFromDescriptor(hrd->hrdRecordCompressionDescriptor.get());
 }
 
 void TzfNullRecordCompressionEngine::DecompressRecord(const uint8_t*, uint16_t, uint8_t*) {
   throw EzfNullRecordCompressionEngineException(
       zfErrNotSupported, u"DecompressRecord is not supported by TzfNullRecordCompressionEngine");
+}
+
+namespace {
+void Init() {
+  zfRegisterSubEngineBase(TzfBaseRecordCompressionEngine::ClassInfo());
+  TzfBaseSubEngine::RegisterEngine(TzfNullRecordCompressionEngine::ClassInfo(), u"Null");
+  TzfBaseSubEngine::RegisterEngine(TzfSmartRecordCompressionEngine::ClassInfo(), u"Smart");
+}
+void Fini() {
+  TzfBaseSubEngine::UnregisterEngine(TzfSmartRecordCompressionEngine::ClassInfo());
+  TzfBaseSubEngine::UnregisterEngine(TzfNullRecordCompressionEngine::ClassInfo());
+  zfUnregisterSubEngineBase(TzfBaseRecordCompressionEngine::ClassInfo());
+}
+}  // namespace
+
+rtl::TUnitInit& zfsrRecordCompressionEngineBaseUnit() {
+  static rtl::TUnitInit unit("zfsrRecordCompressionEngineBase", &Init, &Fini);
+  return unit;
 }
 
 }  // namespace zf

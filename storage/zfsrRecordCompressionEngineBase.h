@@ -9,18 +9,39 @@
 #include "dictionary/zfsdFieldsDescriptor.h"
 #include "dictionary/zfsdStorageDescriptor.h"
 #include "storage/zfsrExceptions.h"
+#include "storage/zfsrSubEngineBase.h"
 
 namespace zf {
 
-ZF_DECLARE_ENGINE_EXCEPTION(EzfBaseRecordCompressionEngineException, EzfServerException)
+ZF_DECLARE_ENGINE_EXCEPTION(EzfBaseRecordCompressionEngineException, EzfBaseSubEngineException)
 ZF_DECLARE_ENGINE_EXCEPTION(EzfNullRecordCompressionEngineException, EzfBaseRecordCompressionEngineException)
 
-class TzfBaseRecordCompressionEngine : public TzfObject {
+class TzfBaseRecordCompressionEngine;
+
+// The record compression kind: engines registered by name ("Null", "Smart").
+struct TzfRecordCompressionEngineClass : TzfSubEngineClass {
+  using TCreate = std::unique_ptr<TzfBaseRecordCompressionEngine> (*)(TzfBaseRecordCompressionDescriptor* aDescriptor,
+                                                                      TzfFieldsDescriptor* aFields,
+                                                                      int32_t aTableVersion);
+  constexpr TzfRecordCompressionEngineClass(const char16_t* aName, const TzfRegisterableClass* aParent,
+                                            TzfGetListProc aGetList, TCheckValidDescriptor aCheckValidDescriptor,
+                                            TCreate aCreate)
+      : TzfSubEngineClass(aName, aParent, aGetList, u"RecordCompression", aCheckValidDescriptor), Create(aCreate) {}
+  TCreate Create;
+};
+
+class TzfBaseRecordCompressionEngine : public TzfBaseSubEngine {
  public:
   // aDescriptor may be nil (a "Null" engine without a descriptor); aFields is the table's
   // fields descriptor, not owned.
   TzfBaseRecordCompressionEngine(TzfBaseRecordCompressionDescriptor* aDescriptor, TzfFieldsDescriptor* aFields,
                                  int32_t aTableVersion);
+
+  static const TzfRecordCompressionEngineClass& ClassInfo();
+  const TzfRecordCompressionEngineClass& ClassType() const override { return ClassInfo(); }
+  // The kind's check of a table: a heap record descriptor's compression descriptor names a
+  // registered engine.
+  static void CheckValidDescriptor(TzfBaseTableDescriptor& aTable);
 
   // The engine the descriptor names ("Null" without one); 15503 "Unknown RecordCompression
   // engine" for a name no class is registered under. The caller owns the result.
@@ -39,16 +60,19 @@ class TzfBaseRecordCompressionEngine : public TzfObject {
 
   TzfBaseRecordCompressionDescriptor* brceDescriptor;
   TzfFieldsDescriptor* brceFields;
-  int32_t bseID;
-  int32_t bseTableVersion;
 };
 
 class TzfNullRecordCompressionEngine : public TzfBaseRecordCompressionEngine {
  public:
   using TzfBaseRecordCompressionEngine::TzfBaseRecordCompressionEngine;
+  static const TzfRecordCompressionEngineClass& ClassInfo();
+  const TzfRecordCompressionEngineClass& ClassType() const override { return ClassInfo(); }
   uint16_t CompressRecord(const uint8_t*, uint8_t*) override { return 0; }
   // Raises 12289: a "Null" record is stored raw and never decompressed.
   void DecompressRecord(const uint8_t* aSource, uint16_t aSize, uint8_t* aTarget) override;
 };
+
+// Registers the kind and its two engines, "Null" and "Smart".
+rtl::TUnitInit& zfsrRecordCompressionEngineBaseUnit();
 
 }  // namespace zf

@@ -1,5 +1,7 @@
 #include "storage/zfsrRecordEngineBase.h"
 
+#include "dictionary/zfsdDataDictionary.h"
+#include "dictionary/zfsdFileDescriptor.h"
 #include "dictionary/zfsdTableDescriptor.h"
 #include "storage/zfsrFile.h"
 
@@ -42,6 +44,22 @@ void TzfBaseRecordEngine::CheckValidDescriptor(TzfBaseTableDescriptor& aTable) {
   const TzfRecordEngineClass& c =
       zfFindSubEngine<TzfRecordEngineClass, EzfBaseRecordEngineException>(ClassInfo(), d->brdRecordEngine);
   if (c.CheckValidEngineDescriptor) c.CheckValidEngineDescriptor(aTable);
+}
+
+void zfFitRecordFileBlockSize(TzfBaseTableDescriptor& aTable, uint32_t aNeeded) {
+  auto* dict = dynamic_cast<TzfDataDictionary*>(&aTable);
+  auto usable = [&](TzfBlockSize aSize) {
+    return dict ? dict->UsableBlockSize(aSize) : zfFileBlockSizeBytes(aSize) - 4;
+  };
+  int code = 0;
+  while (code <= int(zfbsLastFileBlockSize) && usable(TzfBlockSize(code)) < aNeeded) ++code;
+  if (code > int(zfbsLastFileBlockSize)) throw EzfBaseRecordEngineException(zfErrMaxRecordSizeExceeded);
+  if (!dict || !dict->ddFilesDescriptor || !aTable.tdRecordDescriptor) return;
+  const int32_t n = aTable.tdRecordDescriptor->brdFileNumber;
+  TzfFilesDescriptor& files = *dict->ddFilesDescriptor;
+  if (n < 0 || n >= files.FileCount || !files.FileDescriptor[size_t(n)]) return;
+  TzfFileDescriptor& f = *files.FileDescriptor[size_t(n)];
+  if (int(f.fdBlockSize) < code) f.SetBlockSize(TzfBlockSize(code));
 }
 
 namespace {

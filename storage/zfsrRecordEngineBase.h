@@ -132,6 +132,11 @@ class TzfBaseRecordEngine : public TzfBaseSubEngine {
   std::vector<uint8_t> TempRecBuf;
 };
 
+// For the engines' descriptor checks: finds the smallest block size whose usable size (the table
+// dictionary's) holds aNeeded bytes and raises the record file's block size to it when smaller;
+// none raises 15495 "Maximum record size has been exceeded".
+void zfFitRecordFileBlockSize(TzfBaseTableDescriptor& aTable, uint32_t aNeeded);
+
 // True when the filter is given and active and rejects the record.
 inline bool zfFilterRejects(IzfFilterEvaluation* aFilter, const uint8_t* aRecord) {
   return aFilter && aFilter->IsActive() && !aFilter->MatchesBuffer(aRecord);

@@ -8,6 +8,7 @@
 #include "storage/zfseJournalEngine.h"
 #include "storage/zfseRecordEngineStatic.h"
 #include "storage/zfseRecordEngineVariable.h"
+#include "storage/zfsrRecordCompressionEngineBase.h"
 #include "storage/zfseStreamEngineSimple.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
@@ -41,6 +42,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfseStreamEngineSimpleUnit());
   list.Add(zfsrAutoIncEngineBaseUnit());
   list.Add(zfseAutoIncEngineSimpleUnit());
+  list.Add(zfsrRecordCompressionEngineBaseUnit());
   list.Add(zfsrRecordEngineBaseUnit());
   list.Add(zfseRecordEngineStaticUnit());
   list.Add(zfseRecordEngineVariableUnit());

@@ -11,14 +11,27 @@
 #include "storage/zfseHeaderAccess.h"
 #include "storage/zfseRecordEngineStatic.h"
 #include "storage/zfseRecordEngineVariable.h"
+#include "storage/zfsrBufferManager.h"
 #include "storage/zfsrFile.h"
+#include "storage/zfsrTransaction.h"
 
 namespace zf::kit {
 
 namespace {
 
 constexpr uint32_t kBlock = 4096;
-constexpr uint32_t kUsable = kBlock - 4;
+
+// A transaction that commits as the server's does: the outermost level commits, then writes.
+class TKitTrans : public TzfBaseTransaction {
+ public:
+  explicit TKitTrans(TzfBufferManager* aBM) : TzfBaseTransaction(aBM, nullptr, false, false) {}
+  void Commit() override {
+    TzfFlushList list;
+    btBufferManager->CommitTransaction(this, &list, false);
+    list.Flush(false);
+  }
+  void Rollback() override { btBufferManager->RollbackTransaction(this); }
+};
 
 std::string RandomText(std::mt19937_64& aRandom, uint32_t aMax) {
   std::string s(std::uniform_int_distribution<uint32_t>(0, aMax)(aRandom), ' ');
@@ -44,6 +57,20 @@ TKitTable::TKitTable(bool aSmart) : Dict(std::make_unique<TzfDataDictionary>()) 
   CompressionDescriptor = std::make_unique<TzfBaseRecordCompressionDescriptor>(nullptr);
   CompressionDescriptor->brcdRecordCompressionEngine = aSmart ? u"Smart" : u"Null";
   Compression = TzfBaseRecordCompressionEngine::CreateEngine(CompressionDescriptor.get(), &f, 2);
+}
+
+void TKitTable::UseEngine(bool aVariable, bool aSmart) {
+  if (!aVariable) {
+    Dict->AddRecordDescriptor(nullptr);
+    Dict->tdRecordDescriptor->diID = kzfKitStaticID;
+    return;
+  }
+  auto* hrd = dynamic_cast<TzfHeapRecordDescriptor*>(Dict->AddRecordDescriptor(&TzfHeapRecordDescriptor::ClassInfo()));
+  hrd->brdRecordEngine = u"Variable";
+  hrd->diID = kzfKitStaticID;
+  hrd->AddHeapDescriptor();
+  hrd->hrdHeapDescriptor->diID = kzfKitHeapID;
+  hrd->AddRecordCompressionDescriptor()->brcdRecordCompressionEngine = aSmart ? u"Smart" : u"Null";
 }
 
 TKitTable::~TKitTable() {
@@ -76,14 +103,45 @@ std::vector<uint8_t> TKitTable::MakeRecord(uint32_t aID, std::mt19937_64& aRando
   return r;
 }
 
-std::vector<std::vector<uint8_t>> MakeTable(const std::string& aPath, const TMakeOptions& aOptions,
-                                            std::vector<std::vector<uint8_t>>* aDeleted) {
+namespace {
+
+// The records of a table and which ones the deletions pick, the same for both makers.
+struct TPlan {
+  std::vector<std::vector<uint8_t>> Records;
+  std::vector<uint32_t> DeleteOrder;  // indexes of the records to delete
+};
+TPlan Plan(const TKitTable& aTable, const TMakeOptions& aOptions) {
+  TPlan p;
+  std::mt19937_64 random(aOptions.Seed);
+  p.Records.reserve(aOptions.Records);
+  for (uint32_t i = 0; i < aOptions.Records; ++i) p.Records.push_back(aTable.MakeRecord(i + 1, random));
+  std::vector<uint32_t> order(p.Records.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), random);
+  order.resize(std::min<size_t>(aOptions.Delete, order.size()));
+  p.DeleteOrder = std::move(order);
+  return p;
+}
+
+std::vector<std::vector<uint8_t>> Survivors(TPlan& aPlan, std::vector<std::vector<uint8_t>>* aDeleted) {
+  std::vector<bool> deleted(aPlan.Records.size(), false);
+  for (uint32_t i : aPlan.DeleteOrder) deleted[i] = true;
+  std::vector<std::vector<uint8_t>> live;
+  for (size_t i = 0; i < aPlan.Records.size(); ++i) {
+    if (!deleted[i]) live.push_back(std::move(aPlan.Records[i]));
+    else if (aDeleted) aDeleted->push_back(std::move(aPlan.Records[i]));
+  }
+  return live;
+}
+
+// Version 1 by hand: the block formats at usable size 4096, no owner IDs, block 0 by hand.
+std::vector<std::vector<uint8_t>> MakeByHand(const std::string& aPath, const TMakeOptions& aOptions,
+                                             std::vector<std::vector<uint8_t>>* aDeleted) {
+  const uint32_t kUsable = kBlock;
   TKitTable table(aOptions.Smart);
   const uint32_t len = table.RecordLength();
-  std::mt19937_64 random(aOptions.Seed);
-  std::vector<std::vector<uint8_t>> records;
-  records.reserve(aOptions.Records);
-  for (uint32_t i = 0; i < aOptions.Records; ++i) records.push_back(table.MakeRecord(i + 1, random));
+  TPlan plan = Plan(table, aOptions);
+  const std::vector<std::vector<uint8_t>>& records = plan.Records;
 
   std::vector<std::vector<uint8_t>> blocks;
   auto newBlock = [&blocks]() -> uint8_t* {
@@ -93,7 +151,6 @@ std::vector<std::vector<uint8_t>> MakeTable(const std::string& aPath, const TMak
   // Where each record went: block index (0-based among data blocks) and slot.
   std::vector<std::pair<uint32_t, uint32_t>> places;
   places.reserve(records.size());
-  const int32_t owner = aOptions.Variable ? kzfKitHeapID : kzfKitStaticID;
   if (!aOptions.Variable) {
     const TzfStaticGeometry geo = zfStaticGeometry(kUsable, len);
     for (const auto& r : records) {
@@ -127,18 +184,12 @@ std::vector<std::vector<uint8_t>> MakeTable(const std::string& aPath, const TMak
     }
   }
   // Deletions at random; the survivors are what a salvage must give back.
-  std::vector<uint32_t> order(records.size());
-  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::shuffle(order.begin(), order.end(), random);
-  std::vector<bool> deleted(records.size(), false);
-  const uint32_t k = std::min<uint32_t>(aOptions.Delete, uint32_t(records.size()));
   TzfNonfragmentingBlockHeapEngine heap(kUsable, kzfVariableOwnerHeaderSize);
   const TzfStaticGeometry geo = zfStaticGeometry(kUsable, len);
-  for (uint32_t i = 0; i < k; ++i) {
-    const auto [b, slot] = places[order[i]];
+  for (uint32_t i : plan.DeleteOrder) {
+    const auto [b, slot] = places[i];
     if (aOptions.Variable) heap.FreeSegment(blocks[b].data(), slot);
     else zfStaticFreeSlot(blocks[b].data(), geo, slot);
-    deleted[order[i]] = true;
   }
   // The static engine's chain of blocks with a free slot, in block order.
   if (!aOptions.Variable) {
@@ -150,26 +201,74 @@ std::vector<std::vector<uint8_t>> MakeTable(const std::string& aPath, const TMak
       }
     }
   }
-  for (auto& b : blocks) zfPutLE32(b.data() + kUsable, uint32_t(owner));
-
-  std::remove(aPath.c_str());
-  std::unique_ptr<TzfBaseFile> file = TzfBaseFile::Alloc(true, rtl::u16(aPath), nullptr);
-  file->fiBlockSize = TzfBlockSize::zfbs4k;
-  file->OpenFile(omReadWrite, smExclusive, false, true);
+  // Block 0 of a version-1 file: signature, size code 0, usable 4096, no free chain, used blocks,
+  // engine version.
   std::vector<uint8_t> b0(kBlock, 0);
-  zfRaiseIfError(file->InitHeader(b0.data(), {}, TzfBlockSignature{'Z', 'F', '!', '2'}));
+  std::memcpy(b0.data(), "ZF!1", 4);
+  zfPutLE32(b0.data() + kzfHdrUsableSize, kBlock);
+  zfPutLE32(b0.data() + kzfHdrFreeHead, 0xFFFFFFFF);
   zfPutLE32(b0.data() + kzfHdrUsedBlocks, uint32_t(blocks.size() + 1));
-  TzfByteDynArray cookie;
-  file->WriteEncryptFileExactAt(0, kBlock, b0.data(), cookie);
-  for (size_t i = 0; i < blocks.size(); ++i)
-    file->WriteEncryptFileExactAt(int64_t(i + 1) * kBlock, kBlock, blocks[i].data(), cookie);
-  file->CloseFile();
+  zfPutLE32(b0.data() + 36, 30900);
+  std::ofstream out(aPath, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(b0.data()), kBlock);
+  for (const auto& b : blocks) out.write(reinterpret_cast<const char*>(b.data()), kBlock);
+  if (!out) throw EzfBaseException(zfErrWriteErr, rtl::u16("Cannot write " + aPath));
+  return Survivors(plan, aDeleted);
+}
 
-  std::vector<std::vector<uint8_t>> live;
-  for (size_t i = 0; i < records.size(); ++i)
-    if (!deleted[i]) live.push_back(std::move(records[i]));
-    else if (aDeleted) aDeleted->push_back(std::move(records[i]));
-  return live;
+}  // namespace
+
+std::vector<std::vector<uint8_t>> MakeTable(const std::string& aPath, const TMakeOptions& aOptions,
+                                            std::vector<std::vector<uint8_t>>* aDeleted) {
+  if (aOptions.Version1) return MakeByHand(aPath, aOptions, aDeleted);
+  TKitTable table(aOptions.Smart);
+  table.UseEngine(aOptions.Variable, aOptions.Smart);
+  TPlan plan = Plan(table, aOptions);
+  std::remove(aPath.c_str());
+  const std::string dir = aPath.find('/') == std::string::npos ? std::string(".") : aPath.substr(0, aPath.rfind('/') + 1);
+  TzfBufferManager bm(rtl::u16(dir));
+  std::unique_ptr<TzfBaseFile> file = TzfBaseFile::Alloc(true, rtl::u16(aPath), &bm);
+  file->fiMaxBlocks = 1u << 24;
+  file->OpenFile(omReadWrite, smExclusive, false, true);
+  bool added = false;
+  try {
+    {
+      TKitTrans t(&bm);
+      zfRaiseIfError(file->AddHeader(&t, {}, zfHeaderSignature2));
+      t.Commit();
+      added = true;
+    }
+    TzfBlockAccess access(file.get(), nullptr, u"table", 0);
+    const TzfBlockAccessList files{&access};
+    std::unique_ptr<TzfBaseRecordEngine> engine;
+    {
+      TKitTrans t(&bm);
+      engine = TzfBaseRecordEngine::CreateEngine(*table.Dict, files, &t);
+      t.Commit();
+    }
+    constexpr size_t kBatch = 5000;
+    std::vector<int64_t> refs(plan.Records.size());
+    for (size_t i = 0; i < plan.Records.size(); i += kBatch) {
+      TKitTrans t(&bm);
+      for (size_t j = i; j < std::min(plan.Records.size(), i + kBatch); ++j)
+        engine->AddRecord(&t, refs[j], plan.Records[j].data());
+      t.Commit();
+    }
+    for (size_t i = 0; i < plan.DeleteOrder.size(); i += kBatch) {
+      TKitTrans t(&bm);
+      for (size_t j = i; j < std::min(plan.DeleteOrder.size(), i + kBatch); ++j)
+        engine->DeleteRecord(&t, refs[plan.DeleteOrder[j]]);
+      t.Commit();
+    }
+    engine.reset();
+  } catch (...) {
+    if (added) bm.RemoveFile(file.get());
+    file->CloseFile();
+    throw;
+  }
+  bm.RemoveFile(file.get());
+  file->CloseFile();
+  return Survivors(plan, aDeleted);
 }
 
 namespace {
@@ -270,6 +369,8 @@ void WalkTable(const std::string& aPath,
     const TzfBlockSignature s = zfGetBlockSignature(b);
     if (aNumber == 0) valid = true;
     else if (s == kzfStaticDataBlockSignature) valid = zfCheckStaticBlock(b, geo, aNumber).Valid;
+    else if (s == kzfHeapManagementBlockSignature)
+      valid = zfGetThisBlock(b) == aNumber && zfGetLE16(b + 20) <= (reader.Usable - 22) / 6;
     else if (s == kzfHeapDataBlockSignature)
       valid = zfGetThisBlock(b) == aNumber &&
               zfCheckHeapBlock(b, reader.Usable, zfHeapDataStart(kzfVariableOwnerHeaderSize)).Valid;

@@ -3,9 +3,12 @@
 // recovery reads it. Used by `zftable`, the salvage tests and the salvage benchmark.
 //
 // The layout: ID Int32, Stamp DateTime, Short ShortString(20), Long NullString(54), Value Double
-// (100-byte records). Made files are version-2 tables of 4 KB blocks: block 0, then the data
-// blocks of one record engine, owned by kzfKitStaticID (static engine, "ZFDH" blocks) or
-// kzfKitHeapID (variable engine, "ZFHD" heap blocks with the 24-byte record-heap header).
+// (100-byte records). Made files are version-2 tables of 4 KB blocks, built through the record
+// engine over the block cache: the static engine (ID kzfKitStaticID, "ZFDH" blocks) or the
+// variable engine over the cached heap (heap ID kzfKitHeapID, "ZFHD" blocks with the 24-byte
+// record-heap header, "ZFHM" management blocks). The engines create version-2 files only; tests
+// of version-1 files build them by hand (`Version1`): the same block layouts at usable size 4096,
+// no owner IDs, a hand-made block 0.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -29,12 +32,15 @@ struct TMakeOptions {
   bool Smart = false;
   uint32_t Delete = 0;
   uint64_t Seed = 1;
+  bool Version1 = false;
 };
 
 // The fixed table: its dictionary (with a "Smart" or "Null" compression descriptor) and engines.
 class TKitTable {
  public:
   explicit TKitTable(bool aSmart = true);
+  // Makes the dictionary's record descriptor name the static or the variable engine.
+  void UseEngine(bool aVariable, bool aSmart);
   ~TKitTable();
   TzfFieldsDescriptor& Fields() const { return *Dict->tdFieldsDescriptor; }
   uint32_t RecordLength() const { return FRecordLength; }

@@ -185,6 +185,26 @@ TEST_F(FolderTables, BuildOpenCloseAndOpenInAnotherLetterCase) {
   EXPECT_EQ(0, f->sfTableCount());
 }
 
+TEST_F(FolderTables, ASecondOpenerIsRefusedByTheShareLocks) {
+  TzfServerFolder* f = Folder();
+  auto dict = SmallDictionary();
+  ASSERT_EQ(0u, f->sfTableBuild(false, u"T", u"", false, dict.get(), tsPersistent));
+  TzfServerRootTable* t = nullptr;
+  ASSERT_EQ(0u, f->sfTableOpen(u"T", {}, false, omReadWrite, smExclusive, t));
+  // A second engine stands for a second process: its files are new open file descriptions.
+  TzfServerEngine other;
+  other.SetName(u"Other");
+  other.SetMaxRAM(32);
+  other.SetTempStoreSize(0);
+  other.Open();
+  TzfServerFolder* g = nullptr;
+  ASSERT_EQ(0u, other.seFolderOpen(rtl::u16(Dir.Path.string()), g));
+  EXPECT_TRUE(g->sfReadOnly);  // "zfTrans.cfg" is held exclusively by the first
+  TzfServerRootTable* u = nullptr;
+  EXPECT_EQ(zfErrNoSuchTable, g->sfTableOpen(u"T", {}, false, omReadOnly, smShared, u));  // 9221 inside
+  EXPECT_EQ(nullptr, u);
+}
+
 TEST_F(FolderTables, AnUnnamedTableGetsANameAndNoNameStream) {
   TzfServerFolder* f = Folder();
   auto dict = SmallDictionary();

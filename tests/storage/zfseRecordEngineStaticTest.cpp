@@ -9,6 +9,7 @@
 
 #include "foundation/zfllErrors.h"
 #include "storage/zfseRecordEngineStatic.h"
+#include "dictionary/zfsdFileDescriptor.h"
 #include "storage/zfseRecordEngineVariable.h"
 #include "storage/zfsrTimeoutHandling.h"
 #include "tools/zftableKit.h"
@@ -345,6 +346,81 @@ TEST_F(VariableEngineTest, RollbackReloadsTheHeapDirectory) {
     Engine->AddRecord(&t, ref, Table->MakeRecord(i + 500, random).data());
   }
   EXPECT_EQ(CheckTable(&t), u"");
+  t.Commit();
+}
+
+
+// A forward that names itself or another forward is a damaged record (8962), read once, never
+// followed round; the first management block appears with the first data block.
+TEST_F(VariableEngineTest, ForwardCyclesAreDamagedRecordsNotLoops) {
+  std::mt19937_64 random(8);
+  TTestTrans t(BM.get());
+  int64_t a, b;
+  Engine->AddRecord(&t, a, Table->MakeRecord(1, random).data());
+  Engine->AddRecord(&t, b, Table->MakeRecord(2, random).data());
+  auto& v = dynamic_cast<TzfVariableRecordEngine&>(*Engine);
+  {
+    std::unique_ptr<TzfBaseFileHeaderAccess> ha(Access->HeaderAccess(&t, false));
+    const uint32_t mgmt = zfGetLE32(ha->Header + v.reHeaderSection + 12);
+    ASSERT_NE(mgmt, 0u);
+    TzfReleaseMethod rm;
+    PzfBlock m = Access->GetBlock(&t, mgmt, v.reHeapEngine->bseID, false, rm);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(m), 4), "ZFHM");
+    EXPECT_EQ(zfGetLE16(m + 20), 1) << "one listed data block";
+    EXPECT_EQ(zfGetLE32(m + 22), zfRefBlock(a));
+    rm(m);
+  }
+  auto makeForward = [&](int64_t aRef, int64_t aTarget) {
+    uint16_t size;
+    PzfBlock blk;
+    TzfReleaseMethod rm;
+    v.reHeapEngine->GetSegment(&t, aRef, true, size, blk, rm);
+    uint8_t* f = v.reHeapEngine->bheBlockHeapEngine->ReAllocSegment(blk, 9, uint32_t(aRef & 0xFFFFFFFF));
+    f[0] = kzfSegForward;
+    zfPutLE64(f + 1, uint64_t(aTarget));
+    rm(blk);
+  };
+  makeForward(a, a);
+  EXPECT_EQ(RaisedCode([&] { Engine->ReadRecord(&t, a, nullptr); }), zfErrFileCorrupt);
+  makeForward(b, a);
+  EXPECT_EQ(RaisedCode([&] { Engine->ReadRecord(&t, b, nullptr); }), zfErrFileCorrupt);
+  t.Rollback();
+  Engine->Rollback(&t);
+}
+
+
+// The descriptor check raises the record file's block size until a record fits, for both engines,
+// and refuses a record no block holds.
+TEST(RecordEngineCheck, RaisesTheBlockSizeOrRefusesTheRecord) {
+  zfStartStorage();
+  for (const bool variable : {false, true}) {
+    kit::TKitTable table(false);
+    table.UseEngine(variable, false);
+    table.Fields().AddField(u"Blob", u"", zftByteArray, 5000, 0, false, nullptr);
+    TzfBaseRecordEngine::CheckValidDescriptor(*table.Dict);
+    EXPECT_EQ(table.Dict->ddFilesDescriptor->FileDescriptor[0]->fdBlockSize, TzfBlockSize::zfbs8k) << variable;
+    table.Fields().AddField(u"Huge", u"", zftByteArray, 60420, 0, false, nullptr);
+    EXPECT_EQ(RaisedCode([&] { TzfBaseRecordEngine::CheckValidDescriptor(*table.Dict); }), zfErrMaxRecordSizeExceeded)
+        << variable;
+  }
+  zfStopStorage();
+}
+
+
+// A record whose segment no heap block can hold is refused with 15495, never stored as reference 0.
+TEST_F(VariableEngineTest, ARecordLargerThanAHeapSegmentIsRefused) {
+  Engine.reset();
+  Table->Fields().AddField(u"Blob", u"", zftByteArray, 4100, 0, false, nullptr);
+  File = NewFile(u"/tmp/large_record.dvl7");
+  Access = std::make_unique<TzfBlockAccess>(File, nullptr, u"t", 0);
+  Files = {Access.get()};
+  TTestTrans t(BM.get());
+  Engine = TzfBaseRecordEngine::CreateEngine(*Table->Dict, Files, &t);
+  Bytes r(size_t(Table->Fields().GetRecordLength()), 0x11);
+  int64_t ref = -1;
+  EXPECT_EQ(RaisedCode([&] { Engine->AddRecord(&t, ref, r.data()); }), zfErrMaxRecordSizeExceeded);
+  EXPECT_EQ(ref, -1);
+  EXPECT_EQ(Engine->GetRecordCount(&t), 0u);
   t.Commit();
 }
 

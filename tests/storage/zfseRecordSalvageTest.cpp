@@ -4,12 +4,14 @@
 // headers, slot directories and segments, truncation), with the tool run the way a user runs it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "dictionary/zfsdDataDictionary.h"
 #include "foundation/zfllErrors.h"
@@ -231,21 +233,29 @@ void WriteFile(const std::string& aPath, const Bytes& aBytes) {
 
 struct Variant {
   const char* Name;
-  bool Variable, Smart;
+  bool Variable, Smart, Version1;
 };
-const Variant kVariants[] = {{"static", false, false}, {"variable null", true, false}, {"variable smart", true, true}};
+// Version-2 files are made through the engines; version-1 files by hand (no owner IDs: every block
+// is offered to both engines and each must recognise only its own).
+const Variant kVariants[] = {{"static", false, false, false},       {"variable null", true, false, false},
+                             {"variable smart", true, true, false},  {"v1 static", false, false, true},
+                             {"v1 variable smart", true, true, true}};
 
 TEST_F(RecordSalvageTest, UndamagedTablesComeBackExactlyWithoutDeletedRecords) {
   for (const Variant& v : kVariants) {
     const std::string path = Dir.FilePath("t.dvl7");
     std::vector<Bytes> deleted;
-    const auto live = kit::MakeTable(path, {700, v.Variable, v.Smart, 150, 11}, &deleted);
+    const auto live = kit::MakeTable(path, {700, v.Variable, v.Smart, 150, 11, v.Version1}, &deleted);
     const Salvaged s = Salvage(path);
     EXPECT_EQ(s.Summary.Records, live.size()) << v.Name;
     EXPECT_EQ(s.Summary.Skipped, 0u) << v.Name;
     for (const Bytes& r : live) EXPECT_EQ(s.Records.count(r), 1u) << v.Name;
     for (const Bytes& r : deleted) EXPECT_EQ(s.Records.count(r), 0u) << v.Name;
-    kit::WalkTable(path, [&](uint32_t b, const std::string&, int32_t, bool aValid) { EXPECT_TRUE(aValid) << b; });
+    kit::WalkTable(path, [&](uint32_t b, const std::string& aSig, int32_t, bool aValid) {
+      if (aSig != "....") {
+        EXPECT_TRUE(aValid) << v.Name << " block " << b << " " << aSig;
+      }
+    });
   }
 }
 
@@ -254,7 +264,7 @@ TEST_F(RecordSalvageTest, DamagedBlocksNeverStopTheRestAndNeverBringDeletedRecor
   for (const Variant& v : kVariants) {
     const std::string path = Dir.FilePath("d.dvl7");
     std::vector<Bytes> deleted;
-    kit::MakeTable(path, {900, v.Variable, v.Smart, 200, 3}, &deleted);
+    kit::MakeTable(path, {900, v.Variable, v.Smart, 200, 3, v.Version1}, &deleted);
     const Salvaged base = Salvage(path);
     const Bytes clean = ReadFile(path);
     const uint32_t blocks = uint32_t(clean.size() / 4096);
@@ -323,6 +333,123 @@ TEST_F(RecordSalvageTest, ToolMakesSalvagesAndWalksWithExitCodes) {
   EXPECT_NE(out.find("error 9992"), std::string::npos) << out;
   EXPECT_NE(run(exe + " make " + path + " --records x", &out), 0);
   EXPECT_NE(out.find("error 9986"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+// A static data block built cell by cell from its byte table: 4092 usable bytes, L = 100, so 40
+// slots, a 5-byte bitmap and slot 1 at 92; slots 1 and 3 in use, slot 2 freed last.
+TEST_F(RecordSalvageTest, StaticBlockGoldenBytes) {
+  const TzfStaticGeometry g = zfStaticGeometry(4092, 100);
+  Bytes expected(4096, 0);
+  std::memcpy(expected.data(), "ZFDH", 4);
+  expected[4] = 9;                         // this block: 9
+  expected[20] = 8;                        // previous block: 8
+  expected[28] = 2;                        // first free slot: 2
+  expected[30] = 2;                        // two slots in use
+  expected[32] = 0x05;                     // bits 0 and 2: slots 1 and 3
+  std::memset(expected.data() + 92, 'a', 100);   // slot 1
+  expected[192] = 4;                       // slot 2 (freed): next free slot 4
+  std::memset(expected.data() + 292, 'c', 100);  // slot 3
+  for (uint32_t n = 4; n <= 40; ++n) expected[92 + (n - 1) * 100] = uint8_t(n < 40 ? n + 1 : 0);
+
+  Bytes block(4096, 0);
+  zfStaticInitBlock(block.data(), g, 9, 8);
+  const Bytes a(100, 'a'), b(100, 'b'), c(100, 'c');
+  EXPECT_EQ(zfStaticStoreRecord(block.data(), g, a.data()), 1u);
+  EXPECT_EQ(zfStaticStoreRecord(block.data(), g, b.data()), 2u);
+  EXPECT_EQ(zfStaticStoreRecord(block.data(), g, c.data()), 3u);
+  zfStaticFreeSlot(block.data(), g, 2);
+  // The freed slot keeps its old bytes behind the 4-byte link.
+  std::memset(expected.data() + 196, 'b', 96);
+  EXPECT_EQ(block, expected);
+  EXPECT_TRUE(zfCheckStaticBlock(block.data(), g, 9).Valid);
+}
+
+// A record-heap block holding [forward, moved record, raw record, deleted record]: salvage passes
+// the moved and the raw record, each once with reference 0, and neither the forward nor the
+// deleted one. The same block laid out as a BLOB-heap block passes nothing.
+TEST_F(RecordSalvageTest, HeapBlockSalvageSkipsForwardsAndDeletedAndBlobBlocks) {
+  constexpr uint32_t U = 4092, L = 12;
+  TzfNonfragmentingBlockHeapEngine heap(U, kzfVariableOwnerHeaderSize);
+  Bytes block(4096, 0);
+  std::memcpy(block.data(), "ZFHD", 4);
+  block[4] = 3;
+  heap.InitBlock(block.data());
+  auto add = [&](const Bytes& aSeg) {
+    uint32_t slot;
+    uint8_t* p = heap.AllocSegment(block.data(), uint16_t(aSeg.size()), slot);
+    std::memcpy(p, aSeg.data(), aSeg.size());
+    return slot;
+  };
+  Bytes forward(9, 0);
+  forward[0] = kzfSegForward;
+  forward[5] = 3;  // to block 3, slot 2
+  forward[1] = 2;
+  Bytes moved(1 + L, 'm');
+  moved[0] = kzfSegMoved | kzfSegRaw;
+  Bytes raw(1 + L, 'r');
+  raw[0] = kzfSegRaw;
+  Bytes gone(1 + L, 'd');
+  gone[0] = kzfSegRaw;
+  add(forward);
+  add(moved);
+  add(raw);
+  heap.FreeSegment(block.data(), add(gone));
+  std::vector<char> got;
+  auto it = [&](void*, int64_t aRef, const uint8_t* r) {
+    EXPECT_EQ(aRef, 0);
+    got.push_back(char(r[0]));
+    return TzfRecordIteratorResult::rirContinue;
+  };
+  Bytes rec(L);
+  TzfRecoverStats st;
+  zfVariableRecoverBlock(block.data(), U, 3, L, nullptr, rec.data(), nullptr, it, nullptr, &st);
+  EXPECT_EQ(got, (std::vector<char>{'m', 'r'}));
+  EXPECT_TRUE(st.BlockValid);
+  got.clear();
+  zfVariableRecoverBlock(block.data(), U, 4, L, nullptr, rec.data(), nullptr, it, nullptr, &st);
+  EXPECT_TRUE(got.empty()) << "another position passes nothing";
+
+  // The BLOB heap's layout: data from 20, live count at 16.
+  TzfNonfragmentingBlockHeapEngine blobHeap(U, kzfBlobHeapOwnerHeaderSize);
+  Bytes blob(4096, 0);
+  std::memcpy(blob.data(), "ZFHD", 4);
+  blob[4] = 3;
+  blobHeap.InitBlock(blob.data());
+  for (int i = 0; i < 3; ++i) {
+    uint32_t slot;
+    std::memcpy(blobHeap.AllocSegment(blob.data(), uint16_t(raw.size()), slot), raw.data(), raw.size());
+  }
+  zfVariableRecoverBlock(blob.data(), U, 3, L, nullptr, rec.data(), nullptr, it, nullptr, &st);
+  EXPECT_TRUE(got.empty()) << "a BLOB heap block is no record block";
+  EXPECT_FALSE(st.Recognised);
+}
+
+}  // namespace
+}  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+// Only a cancel or an expired deadline stops a salvage: it raises 15461 out of the block walk.
+TEST_F(RecordSalvageTest, AnExpiredDeadlineStopsTheSalvage) {
+  const TzfStaticGeometry g = zfStaticGeometry(4092, 100);
+  Bytes block(4096, 0);
+  zfStaticInitBlock(block.data(), g, 1, 0);
+  const Bytes rec(100, 'x');
+  zfStaticStoreRecord(block.data(), g, rec.data());
+  zfSetTimeout(1, true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const auto it = [](void*, int64_t, const uint8_t*) { return TzfRecordIteratorResult::rirContinue; };
+  EXPECT_EQ(RaisedCode([&] { zfStaticRecoverBlock(block.data(), g, 1, nullptr, nullptr, it, nullptr, nullptr); }),
+            zfErrTimeout);
+  zfSetTimeout(0, true);
+  EXPECT_EQ(RaisedCode([&] { zfStaticRecoverBlock(block.data(), g, 1, nullptr, nullptr, it, nullptr, nullptr); }), 0u);
 }
 
 }  // namespace
