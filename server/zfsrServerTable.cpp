@@ -13,6 +13,7 @@
 #include "foundation/zfllStreamsRW.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
+#include "server/zfsrServerTransaction.h"
 #include "storage/zfsrAutoIncEngineBase.h"
 #include "storage/zfsrBufferManager.h"
 #include "storage/zfsrEncryptionEngineBase.h"

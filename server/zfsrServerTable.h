@@ -39,6 +39,7 @@ class TzfBaseStreamEngine;
 class TzfBaseRecordEngine;
 class TzfBaseAutoIncEngine;
 class TzfServerTableCursorLink;
+class TzfTransLockTable;
 
 const char16_t* zfTableScopeName(TzfTableScope aScope);
 
@@ -184,6 +185,9 @@ class TzfServerRootTable : public TzfServerBaseTable {
   TzfBaseFile* srtMainFile = nullptr;
   std::unique_ptr<TzfServerDataDict> srtDictionary;
   std::unique_ptr<TzfBaseStreamEngine> srtStreamEngine;
+  // The transaction-lock side the table cursors lock in transactions; made by the first cursor
+  // under the folder's sfTablesPadlock.
+  std::unique_ptr<TzfTransLockTable> srtTransLocks;
 
  private:
   bool srtInFolder = false;

@@ -1,0 +1,579 @@
+#include "server/zfsrServerTableCursor.h"
+
+#include <vector>
+
+#include "foundation/zfllErrors.h"
+#include "foundation/zfllException.h"
+#include "server/zfsrServerDatabase.h"
+#include "server/zfsrServerFolder.h"
+#include "server/zfsrServerSession.h"
+#include "server/zfsrServerTable.h"
+#include "storage/zfsrRecordEngineBase.h"
+
+namespace zf {
+
+namespace {
+constexpr uint32_t kWrongCursorClass = 9990;
+constexpr uint32_t kOtherTable = 10020;
+constexpr uint32_t kOtherSession = 10760;
+
+void PutRef(uint8_t* aTo, int64_t aRef) {
+  const uint64_t v = static_cast<uint64_t>(aRef);
+  for (int i = 0; i < 8; ++i) aTo[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+int64_t GetRef(const uint8_t* aFrom) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | aFrom[i];
+  return static_cast<int64_t>(v);
+}
+// A bookmark from a client: present, long enough and naming a record (reference above 0).
+uint32_t CheckBookmark(const uint8_t* aBookmark, uint32_t aSize, int64_t& aRef) {
+  aRef = 0;
+  if (!aBookmark || aSize < TzfServerTableCursor::kBookmarkSize) return zfErrBookmarkMismatch;
+  aRef = GetRef(aBookmark);
+  return aRef > 0 ? 0 : zfErrBookmarkMismatch;
+}
+}  // namespace
+
+// ---- TzfServerTableTransLocks -----------------------------------------------------------------
+
+UnicodeString TzfServerTableTransLocks::tltFullName() { return ttRoot->FullName(); }
+void TzfServerTableTransLocks::srtBeginCommit(TzfBaseTransaction* aTrans) { ttRoot->srtBeginCommit(aTrans); }
+void TzfServerTableTransLocks::srtEndCommit(TzfBaseTransaction* aTrans) { ttRoot->srtEndCommit(aTrans); }
+void TzfServerTableTransLocks::srtUnlockCommit(TzfBaseTransaction* aTrans) { ttRoot->srtUnlockCommit(aTrans); }
+void TzfServerTableTransLocks::sbtEndTransaction(TzfBaseTransaction* aTrans) { ttRoot->sbtEndTransaction(aTrans); }
+
+// ---- TzfServerTableCursor ---------------------------------------------------------------------
+
+TzfServerTableCursor::TzfServerTableCursor(TzfServerDatabase* aDatabase, TzfServerBaseTable* aTable,
+                                           TzfOpenMode aOpenMode, TzfShareMode aShareMode, bool aTableReadOnly,
+                                           uint32_t aTimeout)
+    : TzfAbstractCursor(aDatabase, aTimeout),
+      stcDatabase(aDatabase),
+      stcTable(aTable),
+      stcRoot(aTable->sbtRoot),
+      stcContext(dynamic_cast<TzfServerTransContext*>(aDatabase->TransContext())),
+      stcOpenMode(aOpenMode),
+      stcShareMode(aShareMode) {
+  if (aOpenMode == omReadOnly || aTableReadOnly) sbcReadOnly.SetOpenedReadOnly();
+  stcContentLock = std::make_unique<TzfCursorContentLock>(&stcRoot->srtContentPortal, stcRoot->srtTransLocks.get(),
+                                                          aShareMode == smExclusive);
+}
+
+TzfServerTableCursor::~TzfServerTableCursor() = default;
+
+const rtl::TClassInfo& TzfServerTableCursor::ClassInfo() {
+  static const rtl::TClassInfo info{u"TzfServerTableCursor", &TzfAbstractCursor::ClassInfo()};
+  return info;
+}
+
+void TzfServerTableCursor::AfterConstruction() {
+  TzfAbstractCursor::AfterConstruction();
+  stcTable->sbtAddCursor(this);
+  stcInTable = true;
+}
+
+void TzfServerTableCursor::BeforeDestruction() {
+  if (stcInTable) {
+    stcTable->sbtLocks->ClearAllLocks(this);
+    stcTable->sbtRemoveCursor(this);
+    stcInTable = false;
+  }
+  TzfAbstractCursor::BeforeDestruction();
+}
+
+TzfDataDictionary* TzfServerTableCursor::acGetDictionary() { return stcRoot->srtDictionary.get(); }
+TzfBaseTableDescriptor* TzfServerTableCursor::acGetTableDescriptor() { return stcTable->sbtTableDescriptor; }
+UnicodeString TzfServerTableCursor::acGetFullName() { return stcTable->FullName(); }
+
+uint32_t TzfServerTableCursor::Framed(const std::function<uint32_t()>& aWork) {
+  TzfOperationFrame frame;
+  return PublicOperation(frame, aWork);
+}
+
+uint32_t TzfServerTableCursor::FramedWrite(const std::function<uint32_t()>& aWork) {
+  if (sbcReadOnly.IsReadOnly) return sbcReadOnly.Error();
+  return Framed(aWork);
+}
+
+TzfServerTransaction* TzfServerTableCursor::CurrentTrans() {
+  if (!stcContext) return nullptr;
+  TzfPadlockGuard g(stcContext->stcTransactionPadlock);
+  return stcContext->stcTransaction;
+}
+
+uint32_t TzfServerTableCursor::InContent(bool aExclusive,
+                                         const std::function<uint32_t(TzfServerTransaction*)>& aWork) {
+  TzfServerTransaction* trans = CurrentTrans();
+  if (trans)
+    if (const uint32_t state = trans->CheckState()) return state;
+  if (const uint32_t r = stcContentLock->Begin(trans, aExclusive, false, &sbcLockFailureReason)) return r;
+  uint32_t r = 0;
+  try {
+    r = aWork(trans);
+  } catch (const EzfBaseException& e) {
+    r = e.ErrorCode();
+  } catch (...) {
+    stcContentLock->End();
+    throw;
+  }
+  stcContentLock->End();
+  return r;
+}
+
+uint32_t TzfServerTableCursor::InWrite(const std::function<uint32_t(TzfServerTransaction*)>& aWork) {
+  if (!stcContext) return zfErrNoActiveTran;
+  if (CurrentTrans()) return InContent(true, aWork);
+  // An implicit transaction of its own: whatever the write did is gone when it fails.
+  if (const uint32_t r = stcContext->stcTransactionStart(false, false, false, false, false)) return r;
+  uint32_t r = InContent(true, aWork);
+  if (r == 0)
+    r = stcContext->stcTransactionCommit();
+  else
+    stcContext->stcTransactionRollback();
+  return r;
+}
+
+uint32_t TzfServerTableCursor::LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew) {
+  aNew = false;
+  const TzfLockResult lr = zfGetRecordLockOutsidePortal(*stcTable->sbtLocks, &stcRoot->srtContentPortal, aTrans,
+                                                        this, aRefNr, false, &sbcLockFailureReason);
+  if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+  aNew = lr == TzfLockResult::lrGrantedNew;
+  return 0;
+}
+
+namespace {
+uint32_t StateOf(TzfCursorPosition aPosition) {
+  switch (aPosition) {
+    case TzfCursorPosition::cpBOF: return zfErrBOF;
+    case TzfCursorPosition::cpEOF: return zfErrEOF;
+    case TzfCursorPosition::cpOnRecord: return 0;
+    default: return zfErrNoCurrRec;
+  }
+}
+}  // namespace
+
+uint32_t TzfServerTableCursor::SetToBegin() {
+  return Framed([&] {
+    stcPosition = TzfCursorPosition::cpBOF;
+    stcRefNr = 0;
+    return 0u;
+  });
+}
+
+uint32_t TzfServerTableCursor::SetToEnd() {
+  return Framed([&] {
+    stcPosition = TzfCursorPosition::cpEOF;
+    stcRefNr = 0;
+    return 0u;
+  });
+}
+
+uint32_t TzfServerTableCursor::SetToCursor(TzfAbstractCursor* aCursor) {
+  return Framed([&]() -> uint32_t {
+    auto* other = dynamic_cast<TzfServerTableCursor*>(aCursor);
+    if (!other) return kWrongCursorClass;
+    if (other->stcTable != stcTable) return kOtherTable;
+    if (other->stcDatabase->sdSession != stcDatabase->sdSession) return kOtherSession;
+    stcPosition = other->stcPosition;
+    stcRefNr = other->stcRefNr;
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::SetToFilter(TzfBaseFilterDescriptor*, TzfBaseFilterDescriptor*, bool) {
+  return zfErrNotSupported;
+}
+
+uint32_t TzfServerTableCursor::GetBookmark(uint8_t* aBookmark, uint32_t aSize) {
+  if (!aBookmark || aSize < kBookmarkSize) return zfErrBookmarkMismatch;
+  return Framed([&]() -> uint32_t {
+    if (stcPosition != TzfCursorPosition::cpOnRecord) return StateOf(stcPosition);
+    PutRef(aBookmark, stcRefNr);
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::CompareBookmarks(const uint8_t* aBookmark1, const uint8_t* aBookmark2, uint32_t aSize,
+                                                TValueRelationship& aCompResult) {
+  aCompResult = 0;
+  int64_t a = 0, b = 0;
+  if (const uint32_t r = CheckBookmark(aBookmark1, aSize, a)) return r;
+  if (const uint32_t r = CheckBookmark(aBookmark2, aSize, b)) return r;
+  aCompResult = a < b ? -1 : (a > b ? 1 : 0);
+  return 0;
+}
+
+uint32_t TzfServerTableCursor::SetToBookmark(const uint8_t* aBookmark, uint32_t aSize) {
+  int64_t ref = 0;
+  if (const uint32_t r = CheckBookmark(aBookmark, aSize, ref)) return r;
+  return Framed([&]() -> uint32_t {
+    stcPosition = TzfCursorPosition::cpOnRecord;
+    stcRefNr = ref;
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::BookmarkAsVariant(const uint8_t* aBookmark, uint32_t aSize, rtl::Variant& aVariant) {
+  int64_t ref = 0;
+  if (const uint32_t r = CheckBookmark(aBookmark, aSize, ref)) return r;
+  aVariant = rtl::Variant(ref);
+  return 0;
+}
+
+uint32_t TzfServerTableCursor::RecNoSupported() { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::RecNoGet(uint32_t& aRecNo, bool) {
+  aRecNo = 0;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::RecNoSet(uint32_t, bool) { return zfErrNotSupported; }
+
+uint32_t TzfServerTableCursor::RecordGet(TzfLockType aLockType, uint8_t* aData) {
+  return Framed([&]() -> uint32_t {
+    bool newLock = false;
+    TzfServerTransaction* trans = CurrentTrans();
+    if (aLockType != zfltNoLock) {
+      if (const uint32_t s = StateOf(stcPosition)) return s;
+      // Not inside the portal yet: a wait for the record lock holds nothing.
+      const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(trans, this, stcRefNr, false, &sbcLockFailureReason);
+      if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+      newLock = lr == TzfLockResult::lrGrantedNew;
+    }
+    const uint32_t r = InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      if (const uint32_t s = StateOf(stcPosition)) return s;
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, aData);
+      return 0;
+    });
+    if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, stcRefNr, nullptr);
+    return r;
+  });
+}
+
+uint32_t TzfServerTableCursor::Step(bool aForward, TzfLockType aLockType, uint8_t* aData) {
+  if (aForward && stcPosition == TzfCursorPosition::cpEOF) return zfErrEOF;
+  if (!aForward && stcPosition == TzfCursorPosition::cpBOF) return zfErrBOF;
+  std::vector<uint8_t> scratch;
+  if (!aData) {
+    scratch.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+    aData = scratch.data();
+  }
+  return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+    TzfBaseRecordEngine& engine = *stcTable->sbtRecordEngine;
+    int64_t ref = 0;
+    // A crack on the reading side of a record arrives at that record when it still exists.
+    const bool crackFacing = (aForward && stcPosition == TzfCursorPosition::cpCrackBefore) ||
+                             (!aForward && stcPosition == TzfCursorPosition::cpCrackAfter);
+    if (crackFacing) {
+      try {
+        engine.ReadRecord(aTrans, stcRefNr, aData);
+        ref = stcRefNr;
+      } catch (const EzfBaseException& e) {
+        if (e.ErrorCode() != zfErrKeyOrRecDeleted) throw;
+      }
+    }
+    if (ref == 0) {
+      const bool fromEnd = aForward ? stcPosition == TzfCursorPosition::cpBOF : stcPosition == TzfCursorPosition::cpEOF;
+      const int64_t from = fromEnd ? 0 : stcRefNr;
+      if (aForward)
+        engine.ReadNextRecord(aTrans, from, ref, aData);
+      else
+        engine.ReadPrevRecord(aTrans, from, ref, aData);
+    }
+    if (ref == 0) {
+      stcPosition = aForward ? TzfCursorPosition::cpEOF : TzfCursorPosition::cpBOF;
+      stcRefNr = 0;
+      return aForward ? zfErrEOF : zfErrBOF;
+    }
+    stcPosition = TzfCursorPosition::cpOnRecord;
+    stcRefNr = ref;
+    if (aLockType != zfltNoLock) {
+      bool isNew = false;
+      if (const uint32_t r = LockRecord(aTrans, ref, isNew)) {
+        // Beside the record, so that the same call arrives at it again.
+        stcPosition = aForward ? TzfCursorPosition::cpCrackBefore : TzfCursorPosition::cpCrackAfter;
+        return r;
+      }
+      // The record may have gone while the lock was awaited.
+      engine.ReadRecord(aTrans, ref, aData);
+    }
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::RecordGetNext(TzfLockType aLockType, uint8_t* aData) {
+  return Framed([&] { return Step(true, aLockType, aData); });
+}
+
+uint32_t TzfServerTableCursor::RecordGetPrior(TzfLockType aLockType, uint8_t* aData) {
+  return Framed([&] { return Step(false, aLockType, aData); });
+}
+
+uint32_t TzfServerTableCursor::RecordInsert(TzfLockType aLockType, uint8_t* aData) {
+  return FramedWrite([&]() -> uint32_t {
+    if (!aData) return zfErrInvalidParam;
+    int64_t ref = 0;
+    const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+      stcTable->sbtInitRecRev(aData);
+      stcTable->sbtRecordEngine->AddRecord(aTrans, ref, aData);
+      return 0;
+    });
+    if (r != 0) return r;
+    stcPosition = TzfCursorPosition::cpOnRecord;
+    stcRefNr = ref;
+    if (aLockType != zfltNoLock) {
+      const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(CurrentTrans(), this, ref, true, &sbcLockFailureReason);
+      if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+    }
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
+  return FramedWrite([&]() -> uint32_t {
+    if (!aData) return zfErrInvalidParam;
+    if (const uint32_t s = StateOf(stcPosition)) return s;
+    const int64_t ref = stcRefNr;
+    bool newLock = false;
+    const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+      if (const uint32_t l = LockRecord(aTrans, ref, newLock)) return l;
+      std::vector<uint8_t> stored(stcTable->sbtFieldsDescriptor->GetRecordLength());
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, stored.data());
+      if (const uint32_t c = stcTable->sbtCheckRecRev(stored.data(), aData)) return c;
+      stcTable->sbtRecordEngine->UpdateRecord(aTrans, ref, aData, nullptr);
+      // The lock container is bound to the transaction that changed the record.
+      if (aReleaseLock || newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
+      return 0;
+    });
+    if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
+    return r;
+  });
+}
+
+uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
+  return FramedWrite([&]() -> uint32_t {
+    if (const uint32_t s = StateOf(stcPosition)) return s;
+    const int64_t ref = stcRefNr;
+    bool newLock = false;
+    const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+      if (const uint32_t l = LockRecord(aTrans, ref, newLock)) return l;
+      if (aData) stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, aData);
+      stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
+      stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
+      return 0;
+    });
+    if (r != 0) {
+      if (newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
+      return r;
+    }
+    // On the crack where the record was: the next read forward arrives at the one after it.
+    stcPosition = TzfCursorPosition::cpCrackBefore;
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::RecordIsLocked(TzfLockType, TzfLockPresent& aLockPresent) {
+  aLockPresent = lpNotAtAll;
+  return Framed([&]() -> uint32_t {
+    if (const uint32_t s = StateOf(stcPosition)) return s;
+    aLockPresent = stcTable->sbtLocks->IsRecordLocked(this, stcRefNr);
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::RecordLockRelease(bool aAllLocks) {
+  return Framed([&]() -> uint32_t {
+    if (aAllLocks)
+      stcTable->sbtLocks->ClearRecordLocks(this);
+    else if (stcPosition == TzfCursorPosition::cpOnRecord)
+      stcTable->sbtLocks->ReleaseRecordLock(this, stcRefNr, nullptr);
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::AutoIncGet(uint32_t& aValue) {
+  aValue = 0;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::AutoIncSet(uint32_t) { return zfErrNotSupported; }
+
+// ---- Filters, indexes, keys, ranges: not served by this cursor yet ----
+
+uint32_t TzfServerTableCursor::FilterAddCustom(TzfBaseFilterDescriptor*, TzfFilterID& aFilterID) {
+  aFilterID = 0;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::FilterSetTimeout(uint32_t aTimeout) {
+  return Framed([&] {
+    sbcFilterDeadline.Timeout = aTimeout;
+    return 0u;
+  });
+}
+uint32_t TzfServerTableCursor::FilterActivate(TzfFilterID) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::FilterDeactivate(TzfFilterID) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::FilterRemove(TzfFilterID) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::SwitchToIndex(const UnicodeString&, int32_t, bool) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::GetIndexID(int32_t& aIndexID) {
+  aIndexID = -1;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::SetToKey(TzfSearchKeyAction, int32_t, int32_t, bool, const uint8_t*) {
+  return zfErrNoAssocIndex;
+}
+uint32_t TzfServerTableCursor::RecordGetForKey(int32_t, int32_t, bool, const uint8_t*, uint8_t*, bool, bool) {
+  return zfErrNoAssocIndex;
+}
+uint32_t TzfServerTableCursor::RangeReset() { return zfErrNoAssocIndex; }
+uint32_t TzfServerTableCursor::RangeSet(int32_t, int32_t, bool, const uint8_t*, bool, int32_t, int32_t, bool,
+                                        const uint8_t*, bool) {
+  return zfErrNoAssocIndex;
+}
+uint32_t TzfServerTableCursor::CompareKeys(int32_t, int32_t, bool, const uint8_t*, bool, const uint8_t*,
+                                           TValueRelationship& aResult) {
+  aResult = 0;
+  return zfErrNoAssocIndex;
+}
+uint32_t TzfServerTableCursor::KeyFilterAddCustom(TzfBaseFilterDescriptor*, TzfKeyFilterID& aKeyFilterID) {
+  aKeyFilterID = 0;
+  return zfErrNoAssocIndex;
+}
+uint32_t TzfServerTableCursor::KeyFilterActivate(TzfKeyFilterID) { return zfErrNoAssocIndex; }
+uint32_t TzfServerTableCursor::KeyFilterDeactivate(TzfKeyFilterID) { return zfErrNoAssocIndex; }
+uint32_t TzfServerTableCursor::KeyFilterRemove(TzfKeyFilterID) { return zfErrNoAssocIndex; }
+
+// ---- Batches, copies, BLOBs, table streams: not served by this cursor yet ----
+
+uint32_t TzfServerTableCursor::RecordGetBatch(int32_t, TzfRecordGetBatchExOptions, TzfMemoryStream&, int32_t, bool) {
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::RecordInsertBatch(TzfCustomMemoryStream&) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::CopyRecords(TzfAbstractCursor*, TzfBlobCopyMode, int32_t) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::CopyRecordsEx(TzfAbstractCursor*, TzfBlobCopyMode, int32_t, bool) {
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::DeleteRecords() { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::BlobCreate(int32_t, int64_t& aBlobNr) {
+  aBlobNr = 0;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::BlobCreateFile(int32_t, const UnicodeString&, int64_t& aBlobNr) {
+  aBlobNr = 0;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::BlobDelete(int32_t, int64_t) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::BlobFree(int32_t, int64_t) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::BlobRead(int32_t, int64_t, uint32_t, uint32_t, rtl::TStream&, bool) {
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::BlobWrite(int32_t, int64_t, uint32_t, uint32_t, const void*) {
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::BlobTruncate(int32_t, int64_t, uint32_t) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::BlobGetLength(int32_t, int64_t, uint32_t& aLength, bool) {
+  aLength = 0;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::BlobModified(int32_t, int64_t, bool& aModified) {
+  aModified = false;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::TableStreamGetList(rtl::TStrings&) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::TableStreamWrite(const UnicodeString&, rtl::TStream&) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::TableStreamRead(const UnicodeString&, rtl::TStream&) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::TableStreamDelete(const UnicodeString&) { return zfErrNotSupported; }
+
+// ---- Table locks and counts ----
+
+uint32_t TzfServerTableCursor::TableIsLocked(TzfLockType aLockType, TzfLockPresent& aLockPresent) {
+  aLockPresent = lpNotAtAll;
+  return Framed([&]() -> uint32_t {
+    aLockPresent = aLockType == zfltWriteLock ? stcTable->sbtLocks->IsWriteLocked(this)
+                                              : stcTable->sbtLocks->IsReadLocked(this);
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::TableLockAcquire(TzfLockType aLockType) {
+  return Framed([&]() -> uint32_t {
+    if (aLockType == zfltNoLock) return 0;
+    TzfServerTransaction* trans = CurrentTrans();
+    const TzfLockResult lr = aLockType == zfltWriteLock
+                                 ? stcTable->sbtLocks->GetWriteLock(trans, this, false, &sbcLockFailureReason)
+                                 : stcTable->sbtLocks->GetReadLock(trans, this, false, &sbcLockFailureReason);
+    return zfLockGranted(lr) ? 0 : zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+  });
+}
+
+uint32_t TzfServerTableCursor::TableLockRelease(TzfLockType aLockType, bool aAllLocks) {
+  return Framed([&]() -> uint32_t {
+    if (aAllLocks) {
+      stcTable->sbtLocks->ClearCursorLocks(this);
+      return 0;
+    }
+    if (aLockType == zfltWriteLock) stcTable->sbtLocks->ReleaseWriteLock(this);
+    if (aLockType == zfltReadLock) stcTable->sbtLocks->ReleaseReadLock(this);
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::Duplicate(TzfOpenMode, TzfAbstractCursor*& aNewCursor) {
+  aNewCursor = nullptr;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::ChangePassword(const UnicodeString&) { return zfErrNotSupported; }
+
+uint32_t TzfServerTableCursor::GetRecordCount(uint32_t& aRecCount, bool) {
+  aRecCount = 0;
+  return Framed([&] {
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      aRecCount = stcTable->sbtRecordEngine->GetRecordCount(aTrans);
+      return 0;
+    });
+  });
+}
+
+uint32_t TzfServerTableCursor::GetRecordCountAsync(TzfAbstractTaskInfo*& aTaskInfo) {
+  aTaskInfo = nullptr;
+  return zfErrNotSupported;
+}
+
+uint32_t TzfServerTableCursor::GetRecordCountEx(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate) {
+  aRecCount = 0;
+  // Without an index or a filter every count mode counts the records.
+  if (aOption == rcoTotalRecordCount || aOption == rcoTotalKeyCount || aOption == rcoRangedKeyCount ||
+      aOption == rcoServerFilteredKeyCount || aOption == rcoClientFilteredKeyCount)
+    return GetRecordCount(aRecCount, aEstimate);
+  return zfErrInvalidParam;
+}
+
+uint32_t TzfServerTableCursor::GetRecordCountExAsync(TzfRecordCountOption, TzfAbstractTaskInfo*& aTaskInfo) {
+  aTaskInfo = nullptr;
+  return zfErrNotSupported;
+}
+
+// ---- Opening ----
+
+uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aTableName,
+                           const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
+                           uint32_t aTimeout, TzfServerTableCursor*& aCursor) {
+  aCursor = nullptr;
+  TzfServerRootTable* root = nullptr;
+  bool readOnly = false;
+  const size_t colon = aTableName.find(u':');
+  if (const uint32_t r = aDatabase->sdGetTable(root, aTableName.substr(0, colon), aPassword, false, readOnly))
+    return r;
+  if (!root) return zfErrObjNotFound;
+  TzfServerBaseTable* table = root;
+  if (colon != UnicodeString::npos)
+    if (const uint32_t r = root->GetChild(aTableName.substr(colon + 1), table)) return r;
+  if (!table->sbtRecordEngine) return zfErrNotSupported;
+  {
+    TzfPadlockGuard g(aDatabase->sdFolder->sfTablesPadlock);
+    if (!root->srtTransLocks) root->srtTransLocks = std::make_unique<TzfServerTableTransLocks>(root);
+  }
+  readOnly = readOnly || root->srtOpenMode == omReadOnly;
+  aCursor = zfCreateServerObject<TzfServerTableCursor>(aDatabase, table, aOpenMode, aShareMode, readOnly, aTimeout);
+  return 0;
+}
+
+}  // namespace zf

@@ -1,0 +1,304 @@
+// Table cursors through a session and a database: opening, navigation both ways, bookmarks from
+// clients, records deleted under another cursor, writes in implicit and explicit transactions,
+// record locks between sessions, read-only refusals and counts.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "foundation/zfllErrors.h"
+#include "server/zfsrServerDatabase.h"
+#include "server/zfsrServerSession.h"
+#include "server/zfsrServerTable.h"
+#include "server/zfsrServerTableCursor.h"
+#include "server/zfsrServerTransaction.h"
+#include "tests/server/zfsrServerTestUtil.h"
+
+namespace zf::test {
+namespace {
+
+class TableCursor : public ServerEngineTest {
+ protected:
+  void SetUp() override {
+    ServerEngineTest::SetUp();
+    S = OpenSession();
+    Db = OpenDb(S);
+    auto dict = SmallDictionary();
+    ASSERT_EQ(Db->TableBuild(false, u"People", u"", dict.get(), tsPersistent, false), 0u);
+  }
+  void TearDown() override {
+    for (auto* c : Cursors) c->Free();
+    Cursors.clear();
+    for (auto* d : Dbs) d->Free();
+    for (auto* s : Sessions) s->Free();
+    ServerEngineTest::TearDown();
+  }
+  TzfServerSession* OpenSession() {
+    TzfAbstractSession* s = nullptr;
+    EXPECT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
+    Sessions.push_back(static_cast<TzfServerSession*>(s));
+    return Sessions.back();
+  }
+  TzfServerDatabase* OpenDb(TzfServerSession* aSession) {
+    TzfAbstractDatabase* d = nullptr;
+    EXPECT_EQ(aSession->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000),
+              0u);
+    Dbs.push_back(static_cast<TzfServerDatabase*>(d));
+    return Dbs.back();
+  }
+  TzfServerTableCursor* Open(TzfServerDatabase* aDb = nullptr, TzfOpenMode aMode = omReadWrite) {
+    TzfAbstractCursor* c = nullptr;
+    EXPECT_EQ((aDb ? aDb : Db)->CursorOpen(c, u"People", u"", aMode, smShared, 2000, false), 0u);
+    auto* tc = dynamic_cast<TzfServerTableCursor*>(c);
+    EXPECT_NE(tc, nullptr);
+    Cursors.push_back(tc);
+    return tc;
+  }
+  struct Buffer {
+    TzfAbstractCursor* C;
+    uint8_t* P;
+    explicit Buffer(TzfAbstractCursor* aC) : C(aC), P(aC->RecordBufferAlloc()) {}
+    ~Buffer() { C->RecordBufferFree(P); }
+  };
+  static uint32_t Insert(TzfAbstractCursor* aC, int32_t aID, const char16_t* aName) {
+    Buffer b(aC);
+    aC->SetFieldFromVariant(b.P, 0, rtl::Variant(aID));
+    aC->SetFieldFromVariant(b.P, 1, rtl::Variant(UnicodeString(aName)));
+    return aC->RecordInsert(zfltNoLock, b.P);
+  }
+  static int32_t IdOf(TzfAbstractCursor* aC, const uint8_t* aData) { return aC->GetFieldAsVariant(aData, 0).AsInteger(); }
+  // The IDs met walking the whole table forward (or backward) from its end.
+  static std::vector<int32_t> Walk(TzfAbstractCursor* aC, bool aForward) {
+    std::vector<int32_t> ids;
+    Buffer b(aC);
+    EXPECT_EQ(aForward ? aC->SetToBegin() : aC->SetToEnd(), 0u);
+    for (;;) {
+      const uint32_t r = aForward ? aC->RecordGetNext(zfltNoLock, b.P) : aC->RecordGetPrior(zfltNoLock, b.P);
+      if (r != 0) {
+        EXPECT_EQ(r, aForward ? zfErrEOF : zfErrBOF);
+        break;
+      }
+      ids.push_back(IdOf(aC, b.P));
+    }
+    return ids;
+  }
+  void Fill(TzfAbstractCursor* aC, int aCount) {
+    for (int i = 1; i <= aCount; ++i) ASSERT_EQ(Insert(aC, i, u"n"), 0u);
+  }
+
+  TzfServerSession* S = nullptr;
+  TzfServerDatabase* Db = nullptr;
+  std::vector<TzfServerSession*> Sessions;
+  std::vector<TzfServerDatabase*> Dbs;
+  std::vector<TzfServerTableCursor*> Cursors;
+};
+
+TEST_F(TableCursor, OpensOnTheTableAndWalksBothWays) {
+  TzfServerTableCursor* c = Open();
+  EXPECT_EQ(Walk(c, true), std::vector<int32_t>{});
+  Fill(c, 5);
+  EXPECT_EQ(Walk(c, false), (std::vector<int32_t>{5, 4, 3, 2, 1}));
+  EXPECT_EQ(Walk(c, true), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  // At the end the cursor stays there; at the start too.
+  EXPECT_EQ(c->RecordGetNext(zfltNoLock, nullptr), zfErrEOF);
+  EXPECT_EQ(c->RecordGet(zfltNoLock, nullptr), zfErrEOF);
+  EXPECT_EQ(c->SetToBegin(), 0u);
+  EXPECT_EQ(c->RecordGetPrior(zfltNoLock, nullptr), zfErrBOF);
+  EXPECT_EQ(c->RecordGet(zfltNoLock, nullptr), zfErrBOF);
+  // Without a buffer the path moves all the same.
+  EXPECT_EQ(c->RecordGetNext(zfltNoLock, nullptr), 0u);
+  Buffer b(c);
+  EXPECT_EQ(c->RecordGet(zfltNoLock, b.P), 0u);
+  EXPECT_EQ(IdOf(c, b.P), 1);
+  uint32_t count = 0;
+  EXPECT_EQ(c->GetRecordCount(count, false), 0u);
+  EXPECT_EQ(count, 5u);
+  for (auto mode : {rcoTotalRecordCount, rcoTotalKeyCount, rcoRangedKeyCount}) {
+    EXPECT_EQ(c->GetRecordCountEx(mode, count, false), 0u);
+    EXPECT_EQ(count, 5u);
+  }
+  TzfAbstractTaskInfo* task = nullptr;
+  EXPECT_EQ(c->GetRecordCountExAsync(rcoTotalRecordCount, task), 12289u);
+  EXPECT_EQ(task, nullptr);
+}
+
+TEST_F(TableCursor, UnknownTableIsRefused) {
+  TzfAbstractCursor* c = nullptr;
+  EXPECT_NE(Db->CursorOpen(c, u"Nobody", u"", omReadWrite, smShared, 2000, false), 0u);
+  EXPECT_EQ(c, nullptr);
+}
+
+TEST_F(TableCursor, BookmarksInAndOutAndBadOnesFromClients) {
+  TzfServerTableCursor* c = Open();
+  Fill(c, 3);
+  Buffer b(c);
+  ASSERT_EQ(c->SetToBegin(), 0u);
+  ASSERT_EQ(c->RecordGetNext(zfltNoLock, b.P), 0u);
+  ASSERT_EQ(c->RecordGetNext(zfltNoLock, b.P), 0u);
+  uint8_t mark[TzfServerTableCursor::kBookmarkSize + 4] = {};
+  ASSERT_EQ(c->GetBookmark(mark, TzfServerTableCursor::kBookmarkSize), 0u);
+  ASSERT_EQ(c->SetToEnd(), 0u);
+  EXPECT_EQ(c->GetBookmark(mark + 8, 8), zfErrEOF) << "no bookmark off a record";
+  ASSERT_EQ(c->SetToBookmark(mark, TzfServerTableCursor::kBookmarkSize), 0u);
+  ASSERT_EQ(c->RecordGet(zfltNoLock, b.P), 0u);
+  EXPECT_EQ(IdOf(c, b.P), 2);
+  ASSERT_EQ(c->RecordGetNext(zfltNoLock, b.P), 0u);
+  EXPECT_EQ(IdOf(c, b.P), 3);
+
+  const uint8_t zero[8] = {};
+  const uint8_t negative[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  struct Case {
+    const uint8_t* Mark;
+    uint32_t Size;
+  } cases[] = {{nullptr, 8}, {mark, 7}, {mark, 0}, {zero, 8}, {negative, 8}};
+  for (const auto& k : cases) {
+    EXPECT_EQ(c->SetToBookmark(k.Mark, k.Size), zfErrBookmarkMismatch);
+    TValueRelationship rel = 5;
+    EXPECT_EQ(c->CompareBookmarks(k.Mark, mark, k.Size, rel), zfErrBookmarkMismatch);
+  }
+  EXPECT_EQ(c->GetBookmark(nullptr, 8), zfErrBookmarkMismatch);
+  EXPECT_EQ(c->GetBookmark(mark, 7), zfErrBookmarkMismatch);
+  // A well-formed bookmark of a record that is not there reads as deleted, never elsewhere.
+  uint8_t far[8] = {0, 0, 0, 0, 0, 0, 0, 0x10};
+  ASSERT_EQ(c->SetToBookmark(far, 8), 0u);
+  EXPECT_NE(c->RecordGet(zfltNoLock, b.P), 0u);
+}
+
+TEST_F(TableCursor, RecordDeletedUnderAnotherCursor) {
+  TzfServerTableCursor* a = Open();
+  TzfServerTableCursor* b = Open();
+  Fill(a, 4);
+  Buffer buf(a);
+  ASSERT_EQ(a->SetToBegin(), 0u);
+  ASSERT_EQ(a->RecordGetNext(zfltNoLock, buf.P), 0u);
+  ASSERT_EQ(a->RecordGetNext(zfltNoLock, buf.P), 0u);  // on 2
+  ASSERT_EQ(b->SetToCursor(a), 0u);
+  ASSERT_EQ(b->RecordDelete(nullptr), 0u);
+  EXPECT_EQ(a->RecordGet(zfltNoLock, buf.P), zfErrKeyOrRecDeleted);
+  ASSERT_EQ(a->RecordGetNext(zfltNoLock, buf.P), 0u);
+  EXPECT_EQ(IdOf(a, buf.P), 3);
+  // The deleting cursor stands where the record was: forward reaches 3, backward 1.
+  ASSERT_EQ(b->RecordGetNext(zfltNoLock, buf.P), 0u);
+  EXPECT_EQ(IdOf(b, buf.P), 3);
+  EXPECT_EQ(Walk(a, true), (std::vector<int32_t>{1, 3, 4}));
+  uint32_t count = 0;
+  EXPECT_EQ(a->GetRecordCount(count, false), 0u);
+  EXPECT_EQ(count, 3u);
+}
+
+TEST_F(TableCursor, ModifyAndDeleteNeedACurrentRecord) {
+  TzfServerTableCursor* c = Open();
+  Fill(c, 2);
+  Buffer b(c);
+  ASSERT_EQ(c->SetToBegin(), 0u);
+  EXPECT_EQ(c->RecordModify(b.P, true), zfErrBOF);
+  EXPECT_EQ(c->RecordDelete(nullptr), zfErrBOF);
+  ASSERT_EQ(c->RecordGetNext(zfltNoLock, b.P), 0u);
+  c->SetFieldFromVariant(b.P, 1, rtl::Variant(UnicodeString(u"changed")));
+  ASSERT_EQ(c->RecordModify(b.P, true), 0u);
+  Buffer again(c);
+  ASSERT_EQ(c->RecordGet(zfltNoLock, again.P), 0u);
+  EXPECT_EQ(c->GetFieldAsVariant(again.P, 1).AsString(), u"changed");
+  EXPECT_EQ(c->RecordInsert(zfltNoLock, nullptr), zfErrInvalidParam);
+  EXPECT_EQ(c->RecordModify(nullptr, true), zfErrInvalidParam);
+  TzfLockPresent present = lpYesByAnother;
+  EXPECT_EQ(c->RecordIsLocked(zfltWriteLock, present), 0u);
+  EXPECT_EQ(present, lpNotAtAll) << "a released modify keeps no lock";
+}
+
+TEST_F(TableCursor, ReadOnlyCursorRefusesWritesBeforeTheLock) {
+  TzfServerTableCursor* w = Open();
+  Fill(w, 1);
+  TzfServerTableCursor* r = Open(nullptr, omReadOnly);
+  Buffer b(r);
+  ASSERT_EQ(r->SetToBegin(), 0u);
+  ASSERT_EQ(r->RecordGetNext(zfltNoLock, b.P), 0u);
+  EXPECT_EQ(r->RecordInsert(zfltNoLock, b.P), zfErrTableReadOnly);
+  EXPECT_EQ(r->RecordModify(b.P, true), zfErrTableReadOnly);
+  EXPECT_EQ(r->RecordDelete(nullptr), zfErrTableReadOnly);
+  EXPECT_EQ(Walk(r, true), std::vector<int32_t>{1});
+}
+
+TEST_F(TableCursor, RolledBackTransactionLeavesNoRecord) {
+  TzfServerTableCursor* c = Open();
+  Fill(c, 1);
+  TzfAbstractTransContext* ctx = Db->TransContext();
+  ASSERT_EQ(ctx->TransactionStart(false, false), 0u);
+  ASSERT_EQ(Insert(c, 7, u"temp"), 0u);
+  EXPECT_EQ(Walk(c, true), (std::vector<int32_t>{1, 7})) << "the transaction sees its own insert";
+  ASSERT_EQ(ctx->TransactionRollback(), 0u);
+  EXPECT_EQ(Walk(c, true), std::vector<int32_t>{1});
+  ASSERT_EQ(ctx->TransactionStart(false, false), 0u);
+  ASSERT_EQ(Insert(c, 8, u"kept"), 0u);
+  ASSERT_EQ(ctx->TransactionCommit(), 0u);
+  EXPECT_EQ(Walk(c, true), (std::vector<int32_t>{1, 8}));
+}
+
+TEST_F(TableCursor, RecordLocksBetweenSessions) {
+  TzfServerTableCursor* a = Open();
+  Fill(a, 2);
+  TzfServerSession* s2 = OpenSession();
+  TzfServerDatabase* db2 = OpenDb(s2);
+  TzfServerTableCursor* b = Open(db2);
+  Buffer buf(a);
+  ASSERT_EQ(a->SetToBegin(), 0u);
+  ASSERT_EQ(a->RecordGetNext(zfltWriteLock, buf.P), 0u);
+  TzfLockPresent present = lpNotAtAll;
+  ASSERT_EQ(a->RecordIsLocked(zfltWriteLock, present), 0u);
+  EXPECT_EQ(present, lpYesByUs);
+
+  ASSERT_EQ(b->SetToBegin(), 0u);
+  b->atoSetTimeout(50);
+  // Refused: the other session's cursor stays beside the record and no lock of it is left.
+  EXPECT_EQ(b->RecordGetNext(zfltWriteLock, buf.P), zfErrLocked);
+  EXPECT_EQ(b->RecordGet(zfltNoLock, buf.P), zfErrNoCurrRec);
+  EXPECT_EQ(b->SetToCursor(a), 10760u) << "cursors of two sessions";
+  EXPECT_EQ(b->RecordModify(buf.P, true), zfErrNoCurrRec);
+  EXPECT_EQ(a->Table()->sbtLocks->RecordLockCount(), 1);
+  ASSERT_EQ(a->RecordLockRelease(true), 0u);
+  // Now the same call arrives at the record it was refused.
+  ASSERT_EQ(b->SetToBegin(), 0u);
+  ASSERT_EQ(b->RecordGetNext(zfltWriteLock, buf.P), 0u);
+  EXPECT_EQ(IdOf(b, buf.P), 1);
+  ASSERT_EQ(b->RecordLockRelease(true), 0u);
+  EXPECT_EQ(a->Table()->sbtLocks->CheckInvariants(), u"");
+}
+
+TEST_F(TableCursor, ReadersAndWritersInTwoSessions) {
+  TzfServerTableCursor* seed = Open();
+  Fill(seed, 20);
+  TzfServerSession* s2 = OpenSession();
+  TzfServerDatabase* db2 = OpenDb(s2);
+  TzfServerTableCursor* reader = Open(db2);
+  TzfServerTableCursor* writer = Open();
+  std::atomic<bool> stop{false};
+  std::atomic<int> bad{0};
+  std::thread r([&] {
+    Buffer b(reader);
+    for (int round = 0; round < 200 && !stop; ++round) {
+      reader->SetToBegin();
+      int seen = 0;
+      for (;;) {
+        const uint32_t code = reader->RecordGetNext(zfltNoLock, b.P);
+        if (code == zfErrEOF) break;
+        if (code != 0) {
+          ++bad;
+          break;
+        }
+        ++seen;
+      }
+      if (seen < 20) ++bad;
+    }
+  });
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_EQ(Insert(writer, 100 + i, u"w"), 0u);
+  }
+  stop = true;
+  r.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(Walk(writer, true).size(), 120u);
+}
+
+}  // namespace
+}  // namespace zf::test
