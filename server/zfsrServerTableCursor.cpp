@@ -8,6 +8,7 @@
 #include "server/zfsrServerFolder.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
+#include "storage/zfsrAutoIncEngineBase.h"
 #include "storage/zfsrRecordEngineBase.h"
 
 namespace zf {
@@ -69,6 +70,10 @@ const rtl::TClassInfo& TzfServerTableCursor::ClassInfo() {
 
 void TzfServerTableCursor::AfterConstruction() {
   TzfAbstractCursor::AfterConstruction();
+  if (TzfFieldsDescriptor* fields = stcTable->sbtFieldsDescriptor) {
+    sbcDefaultValueHandler = TzfDefaultValueHandler::CreateFor(*fields, aaServer, this);
+    sbcValidationsHandler = TzfValidationsHandler::CreateFor(*fields, aaServer, this);
+  }
   stcTable->sbtAddCursor(this);
   stcInTable = true;
 }
@@ -79,6 +84,7 @@ void TzfServerTableCursor::BeforeDestruction() {
     stcTable->sbtRemoveCursor(this);
     stcInTable = false;
   }
+  sbcFilter.reset();
   TzfAbstractCursor::BeforeDestruction();
 }
 
@@ -125,7 +131,7 @@ uint32_t TzfServerTableCursor::InWrite(const std::function<uint32_t(TzfServerTra
   if (!stcContext) return zfErrNoActiveTran;
   if (CurrentTrans()) return InContent(true, aWork);
   // An implicit transaction of its own: whatever the write did is gone when it fails.
-  if (const uint32_t r = stcContext->stcTransactionStart(false, false, false, false, false)) return r;
+  if (const uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false)) return r;
   uint32_t r = InContent(true, aWork);
   if (r == 0)
     r = stcContext->stcTransactionCommit();
@@ -182,8 +188,22 @@ uint32_t TzfServerTableCursor::SetToCursor(TzfAbstractCursor* aCursor) {
   });
 }
 
-uint32_t TzfServerTableCursor::SetToFilter(TzfBaseFilterDescriptor*, TzfBaseFilterDescriptor*, bool) {
-  return zfErrNotSupported;
+uint32_t TzfServerTableCursor::SetToFilter(TzfBaseFilterDescriptor* aFilter, TzfBaseFilterDescriptor* aKeyFilter,
+                                           bool aForward) {
+  return Framed([&]() -> uint32_t {
+    // Key filters need an index path.
+    if (aKeyFilter) return zfErrNoAssocIndex;
+    std::unique_ptr<TzfBaseFilterEngine> engine;
+    if (aFilter) {
+      engine = TzfBaseFilterEngine::CreateFor(*aFilter, this);
+      engine->ActivateFilter(0);
+    }
+    // Without an index the scan starts at the end it walks from, wherever the cursor stood.
+    stcPosition = aForward ? TzfCursorPosition::cpBOF : TzfCursorPosition::cpEOF;
+    stcRefNr = 0;
+    const uint32_t r = StepFiltered(aForward, zfltNoLock, nullptr, engine.get());
+    return r == zfErrEOF || r == zfErrBOF ? zfErrNoCurrRec : r;
+  });
 }
 
 uint32_t TzfServerTableCursor::GetBookmark(uint8_t* aBookmark, uint32_t aSize) {
@@ -242,7 +262,14 @@ uint32_t TzfServerTableCursor::RecordGet(TzfLockType aLockType, uint8_t* aData) 
     }
     const uint32_t r = InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
       if (const uint32_t s = StateOf(stcPosition)) return s;
-      stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, aData);
+      std::vector<uint8_t> scratch;
+      uint8_t* data = aData;
+      if (!data && FilterActive()) {
+        scratch.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+        data = scratch.data();
+      }
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, data);
+      if (data && FilterActive() && !sbcFilter->MatchesBuffer(data)) return zfErrNoCurrRec;
       return 0;
     });
     if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, stcRefNr, nullptr);
@@ -301,32 +328,75 @@ uint32_t TzfServerTableCursor::Step(bool aForward, TzfLockType aLockType, uint8_
   });
 }
 
+uint32_t TzfServerTableCursor::StepFiltered(bool aForward, TzfLockType aLockType, uint8_t* aData,
+                                            TzfBaseFilterEngine* aFilter) {
+  if (!aFilter || !aFilter->IsActive()) return Step(aForward, aLockType, aData);
+  std::vector<uint8_t> scratch;
+  if (!aData) {
+    scratch.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+    aData = scratch.data();
+  }
+  sbcFilterDeadline.Begin();
+  for (;;) {
+    // Locks only for the record the filter keeps.
+    const uint32_t r = Step(aForward, zfltNoLock, aData);
+    if (r != 0) return r;
+    if (aFilter->MatchesBuffer(aData)) break;
+    uint32_t stop = 0;
+    if (sbcFilterDeadline.Check(stop)) return stop;
+  }
+  if (aLockType == zfltNoLock) return 0;
+  // Lock it from the crack beside it, so that a refusal leaves the cursor there.
+  stcPosition = aForward ? TzfCursorPosition::cpCrackBefore : TzfCursorPosition::cpCrackAfter;
+  return Step(aForward, aLockType, aData);
+}
+
 uint32_t TzfServerTableCursor::RecordGetNext(TzfLockType aLockType, uint8_t* aData) {
-  return Framed([&] { return Step(true, aLockType, aData); });
+  return Framed([&] { return StepFiltered(true, aLockType, aData, sbcFilter.get()); });
 }
 
 uint32_t TzfServerTableCursor::RecordGetPrior(TzfLockType aLockType, uint8_t* aData) {
-  return Framed([&] { return Step(false, aLockType, aData); });
+  return Framed([&] { return StepFiltered(false, aLockType, aData, sbcFilter.get()); });
 }
 
 uint32_t TzfServerTableCursor::RecordInsert(TzfLockType aLockType, uint8_t* aData) {
-  return FramedWrite([&]() -> uint32_t {
-    if (!aData) return zfErrInvalidParam;
-    int64_t ref = 0;
-    const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
-      stcTable->sbtInitRecRev(aData);
-      stcTable->sbtRecordEngine->AddRecord(aTrans, ref, aData);
-      return 0;
-    });
-    if (r != 0) return r;
-    stcPosition = TzfCursorPosition::cpOnRecord;
-    stcRefNr = ref;
+  return FramedWrite([&] { return sbcRecordInsert(aLockType, sbcInsertOptions, aData); });
+}
+
+uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions,
+                                               uint8_t* aData) {
+  if (!aData) return zfErrInvalidParam;
+  const int32_t autoInc = stcTable->sbtAutoIncField;
+  bool generated = false;
+  int64_t ref = 0;
+  const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+    if (aInsertOptions.Contains(ioSetDefault) && sbcDefaultValueHandler)
+      sbcDefaultValueHandler->SetDefaultValuesInsert(aData);
+    if (aInsertOptions.Contains(ioSetAutoInc) && autoInc >= 0 && stcTable->sbtAutoIncEngine) {
+      const rtl::Variant v = GetFieldAsVariant(aData, autoInc);
+      if (v.IsNull() || v.IsEmpty() || v.AsInt64() == 0) {
+        const uint32_t next = stcTable->sbtAutoIncEngine->NextAutoIncValue(aTrans);
+        SetFieldFromVariant(aData, autoInc, rtl::Variant(static_cast<int64_t>(next)));
+        generated = true;
+      }
+    }
+    stcTable->sbtInitRecRev(aData);
+    if (aInsertOptions.Contains(ioValidate) && sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(nullptr, aData);
+    stcTable->sbtRecordEngine->AddRecord(aTrans, ref, aData);
     if (aLockType != zfltNoLock) {
-      const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(CurrentTrans(), this, ref, true, &sbcLockFailureReason);
+      const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(aTrans, this, ref, true, &sbcLockFailureReason);
       if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
     }
     return 0;
   });
+  if (r != 0) {
+    // The caller's record does not keep a value that no stored record has.
+    if (generated) SetFieldFromVariant(aData, autoInc, rtl::Variant());
+    return r;
+  }
+  stcPosition = TzfCursorPosition::cpOnRecord;
+  stcRefNr = ref;
+  return 0;
 }
 
 uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
@@ -399,9 +469,13 @@ uint32_t TzfServerTableCursor::AutoIncSet(uint32_t) { return zfErrNotSupported; 
 
 // ---- Filters, indexes, keys, ranges: not served by this cursor yet ----
 
-uint32_t TzfServerTableCursor::FilterAddCustom(TzfBaseFilterDescriptor*, TzfFilterID& aFilterID) {
+uint32_t TzfServerTableCursor::FilterAddCustom(TzfBaseFilterDescriptor* aFilter, TzfFilterID& aFilterID) {
   aFilterID = 0;
-  return zfErrNotSupported;
+  if (!aFilter) return zfErrInvalidParam;
+  return Framed([&]() -> uint32_t {
+    aFilterID = zfFilterAttach(sbcFilter, TzfBaseFilterEngine::CreateFor(*aFilter, this));
+    return 0;
+  });
 }
 uint32_t TzfServerTableCursor::FilterSetTimeout(uint32_t aTimeout) {
   return Framed([&] {
@@ -409,9 +483,21 @@ uint32_t TzfServerTableCursor::FilterSetTimeout(uint32_t aTimeout) {
     return 0u;
   });
 }
-uint32_t TzfServerTableCursor::FilterActivate(TzfFilterID) { return zfErrNotSupported; }
-uint32_t TzfServerTableCursor::FilterDeactivate(TzfFilterID) { return zfErrNotSupported; }
-uint32_t TzfServerTableCursor::FilterRemove(TzfFilterID) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::FilterActivate(TzfFilterID aFilterID) {
+  return Framed([&] { return zfFilterActivate(sbcFilter, aFilterID, true); });
+}
+uint32_t TzfServerTableCursor::FilterDeactivate(TzfFilterID aFilterID) {
+  return Framed([&] { return zfFilterActivate(sbcFilter, aFilterID, false); });
+}
+uint32_t TzfServerTableCursor::FilterRemove(TzfFilterID aFilterID) {
+  return Framed([&] { return zfFilterRemove(sbcFilter, aFilterID); });
+}
+
+void TzfServerTableCursor::esoOptionChanged(const UnicodeString& aName, const UnicodeString& aValue) {
+  TzfAbstractCursor::esoOptionChanged(aName, aValue);
+  zfApplyInsertOption(sbcInsertOptions, aName, aValue);
+}
+
 uint32_t TzfServerTableCursor::SwitchToIndex(const UnicodeString&, int32_t, bool) { return zfErrNotSupported; }
 uint32_t TzfServerTableCursor::GetIndexID(int32_t& aIndexID) {
   aIndexID = -1;
@@ -539,11 +625,31 @@ uint32_t TzfServerTableCursor::GetRecordCountAsync(TzfAbstractTaskInfo*& aTaskIn
 
 uint32_t TzfServerTableCursor::GetRecordCountEx(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate) {
   aRecCount = 0;
-  // Without an index or a filter every count mode counts the records.
-  if (aOption == rcoTotalRecordCount || aOption == rcoTotalKeyCount || aOption == rcoRangedKeyCount ||
-      aOption == rcoServerFilteredKeyCount || aOption == rcoClientFilteredKeyCount)
+  // Without an index every key count is the record count; the filtered counts walk the records
+  // through an active record filter (the filter deadline does not stop a count).
+  if (aOption != rcoServerFilteredKeyCount && aOption != rcoClientFilteredKeyCount)
     return GetRecordCount(aRecCount, aEstimate);
-  return zfErrInvalidParam;
+  return Framed([&] {
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      TzfBaseRecordEngine& engine = *stcTable->sbtRecordEngine;
+      if (!FilterActive()) {
+        aRecCount = engine.GetRecordCount(aTrans);
+        return 0;
+      }
+      std::vector<uint8_t> data(stcTable->sbtFieldsDescriptor->GetRecordLength());
+      int64_t ref = 0;
+      uint32_t n = 0;
+      for (;;) {
+        int64_t next = 0;
+        engine.ReadNextRecord(aTrans, ref, next, data.data());
+        if (next == 0) break;
+        ref = next;
+        if (sbcFilter->MatchesBuffer(data.data())) ++n;
+      }
+      aRecCount = n;
+      return 0;
+    });
+  });
 }
 
 uint32_t TzfServerTableCursor::GetRecordCountExAsync(TzfRecordCountOption, TzfAbstractTaskInfo*& aTaskInfo) {

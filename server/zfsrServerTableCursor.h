@@ -16,7 +16,11 @@
 // behind. Record locks come from the table's lock container; a read that must wait for one leaves
 // the portal for the wait.
 //
-// Not here yet (each answers 12289): indexes, keys and ranges, counts other than the total,
+// A record filter skips the records it rejects while stepping, within the filter deadline (15444
+// when the cursor's limit passes, 15461 at the operation deadline; the cursor stays on the last
+// record it looked at).
+//
+// Not here yet (each answers 12289, keys and ranges 10764): indexes, keys and ranges,
 // batches and copies, BLOBs, table streams, duplicates and password changes.
 #pragma once
 #include <cstdint>
@@ -26,6 +30,8 @@
 #include "server/zfsrContentLock.h"
 #include "server/zfsrCursorSupport.h"
 #include "server/zfsrServerTransaction.h"
+#include "dictionary/zfsdDefaultValueEngine.h"
+#include "dictionary/zfsdValidationEngine.h"
 #include "storage/zfsrTempStorage.h"
 
 namespace zf {
@@ -150,6 +156,15 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   TzfReadOnlyState sbcReadOnly;
   TzfFilterDeadline sbcFilterDeadline;
   TzfLockFailureReason sbcLockFailureReason;
+  // The record filter (one engine or a hub), nil without one.
+  std::unique_ptr<TzfBaseFilterEngine> sbcFilter;
+  std::unique_ptr<TzfDefaultValueHandler> sbcDefaultValueHandler;
+  std::unique_ptr<TzfValidationsHandler> sbcValidationsHandler;
+
+  // "INSERT_OPTIONS_*" options change the insert options.
+  void esoOptionChanged(const UnicodeString& aName, const UnicodeString& aValue) override;
+  // The insert worker with explicit options (the recover inserts with ioValidate only).
+  uint32_t sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions, uint8_t* aData);
 
   TzfServerBaseTable* Table() const { return stcTable; }
   TzfCursorPosition Position() const { return stcPosition; }
@@ -165,6 +180,10 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   uint32_t InWrite(const std::function<uint32_t(TzfServerTransaction*)>& aWork);
   uint32_t LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew);
   uint32_t Step(bool aForward, TzfLockType aLockType, uint8_t* aData);
+  // Steps until aFilter accepts a record (nil or inactive: the first record), under the filter
+  // deadline.
+  uint32_t StepFiltered(bool aForward, TzfLockType aLockType, uint8_t* aData, TzfBaseFilterEngine* aFilter);
+  bool FilterActive() { return sbcFilter && sbcFilter->IsActive(); }
 
   TzfServerDatabase* stcDatabase;
   TzfServerBaseTable* stcTable;

@@ -300,5 +300,106 @@ TEST_F(TableCursor, ReadersAndWritersInTwoSessions) {
   EXPECT_EQ(Walk(writer, true).size(), 120u);
 }
 
+// A table whose ID is an auto-increment field and whose Name is required.
+class AutoIncCursor : public TableCursor {
+ protected:
+  void SetUp() override {
+    TableCursor::SetUp();
+    auto d = std::make_unique<TzfServerDataDict>();
+    d->tdFieldsDescriptor->AddField(u"ID", u"", zftAutoInc, 0, 0, false, nullptr);
+    d->tdFieldsDescriptor->AddField(u"Name", u"", zftWideString, 20, 0, true, nullptr);
+    ASSERT_EQ(Db->TableBuild(false, u"Auto", u"", d.get(), tsPersistent, false), 0u);
+    TzfAbstractCursor* c = nullptr;
+    ASSERT_EQ(Db->CursorOpen(c, u"Auto", u"", omReadWrite, smShared, 2000, false), 0u);
+    C = static_cast<TzfServerTableCursor*>(c);
+    Cursors.push_back(C);
+  }
+  uint32_t Put(const char16_t* aName, int64_t aID = 0) {
+    Buffer b(C);
+    if (aID) C->SetFieldFromVariant(b.P, 0, rtl::Variant(aID));
+    if (aName) C->SetFieldFromVariant(b.P, 1, rtl::Variant(UnicodeString(aName)));
+    const uint32_t r = C->RecordInsert(zfltNoLock, b.P);
+    LastID = C->GetFieldAsVariant(b.P, 0);
+    return r;
+  }
+  TzfServerTableCursor* C = nullptr;
+  rtl::Variant LastID;
+};
+
+TEST_F(AutoIncCursor, FailedInsertLeavesNoRecordAndNoValue) {
+  ASSERT_NE(C->Table()->sbtAutoIncEngine, nullptr);
+  ASSERT_EQ(Put(u"a"), 0u);
+  EXPECT_EQ(LastID.AsInteger(), 1);
+  EXPECT_NE(Put(nullptr), 0u) << "the required field is missing";
+  EXPECT_TRUE(LastID.IsNull()) << "the generated value is taken back from the caller's record";
+  ASSERT_EQ(Put(u"b"), 0u);
+  EXPECT_EQ(LastID.AsInteger(), 2) << "the failed insert's value was rolled back";
+  ASSERT_EQ(Put(u"c", 40), 0u);
+  EXPECT_EQ(LastID.AsInteger(), 40) << "a value given is kept";
+  ASSERT_EQ(Put(u"d"), 0u);
+  EXPECT_EQ(LastID.AsInteger(), 3) << "and the counter did not move";
+  uint32_t count = 0;
+  ASSERT_EQ(C->GetRecordCount(count, false), 0u);
+  EXPECT_EQ(count, 4u);
+}
+
+TEST_F(AutoIncCursor, InsertOptionsFromNamedOptionsAndTheRecoverRoad) {
+  // "1" is not "True": the option is switched off.
+  ASSERT_EQ(C->OptionSet(u"INSERT_OPTIONS_SETAUTOINC", u"1"), 0u);
+  ASSERT_EQ(Put(u"a"), 0u);
+  EXPECT_TRUE(LastID.IsNull()) << "no value generated";
+  ASSERT_EQ(C->OptionSet(u"insert_options_setautoinc", u"true"), 0u);
+  ASSERT_EQ(Put(u"b"), 0u);
+  EXPECT_EQ(LastID.AsInteger(), 1);
+  // The recover's road: validation only, no generated value, no lock.
+  Buffer b(C);
+  EXPECT_NE(C->sbcRecordInsert(zfltNoLock, TzfInsertOptions{ioValidate}, b.P), 0u) << "validated";
+  C->SetFieldFromVariant(b.P, 1, rtl::Variant(UnicodeString(u"salvaged")));
+  EXPECT_EQ(C->sbcRecordInsert(zfltNoLock, TzfInsertOptions{ioValidate}, b.P), 0u);
+  EXPECT_TRUE(C->GetFieldAsVariant(b.P, 0).IsNull());
+  EXPECT_EQ(C->Table()->sbtLocks->RecordLockCount(), 0);
+}
+
+TEST_F(TableCursor, RecordFilterSkipsRecordsAndCounts) {
+  TzfServerTableCursor* c = Open();
+  Fill(c, 6);
+  TzfFilterID id = 0;
+  ASSERT_EQ(c->FilterAddCallback(0, [c](int32_t, const uint8_t* aData) {
+    return c->GetFieldAsVariant(aData, 0).AsInteger() % 2 == 0;
+  }, id), 0u);
+  EXPECT_EQ(Walk(c, true), (std::vector<int32_t>{1, 2, 3, 4, 5, 6})) << "inactive";
+  ASSERT_EQ(c->FilterActivate(id), 0u);
+  EXPECT_EQ(Walk(c, true), (std::vector<int32_t>{2, 4, 6}));
+  EXPECT_EQ(Walk(c, false), (std::vector<int32_t>{6, 4, 2}));
+  uint32_t count = 0;
+  ASSERT_EQ(c->GetRecordCountEx(rcoServerFilteredKeyCount, count, false), 0u);
+  EXPECT_EQ(count, 3u);
+  ASSERT_EQ(c->GetRecordCountEx(rcoTotalRecordCount, count, false), 0u);
+  EXPECT_EQ(count, 6u);
+  EXPECT_EQ(c->FilterActivate(id + 1000), 10050u);
+  ASSERT_EQ(c->FilterRemove(id), 0u);
+  EXPECT_EQ(c->FilterActivate(id), 10050u);
+  EXPECT_EQ(Walk(c, true).size(), 6u);
+}
+
+TEST_F(TableCursor, FilterThatRejectsEverythingTimesOut) {
+  TzfServerTableCursor* c = Open();
+  Fill(c, 30);
+  TzfFilterID id = 0;
+  std::atomic<int> calls{0};
+  ASSERT_EQ(c->FilterAddCallback(0, [&](int32_t, const uint8_t*) {
+    // Slow enough that the deadline passes inside the table.
+    if (++calls > 3) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return false;
+  }, id), 0u);
+  ASSERT_EQ(c->FilterActivate(id), 0u);
+  ASSERT_EQ(c->FilterSetTimeout(10), 0u);
+  ASSERT_EQ(c->SetToBegin(), 0u);
+  EXPECT_EQ(c->RecordGetNext(zfltNoLock, nullptr), 15444u);
+  EXPECT_EQ(c->Position(), TzfCursorPosition::cpOnRecord) << "on the last record looked at";
+  ASSERT_EQ(c->FilterSetTimeout(0), 0u);
+  EXPECT_EQ(c->RecordGetNext(zfltNoLock, nullptr), zfErrEOF) << "continues to the end without a limit";
+}
+
 }  // namespace
 }  // namespace zf::test
