@@ -463,9 +463,25 @@ uint32_t TzfServerTableCursor::RecordLockRelease(bool aAllLocks) {
 
 uint32_t TzfServerTableCursor::AutoIncGet(uint32_t& aValue) {
   aValue = 0;
-  return zfErrNotSupported;
+  return Framed([&] {
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      if (stcTable->sbtAutoIncEngine) aValue = stcTable->sbtAutoIncEngine->ReadAutoIncValue(aTrans);
+      return 0;
+    });
+  });
 }
-uint32_t TzfServerTableCursor::AutoIncSet(uint32_t) { return zfErrNotSupported; }
+
+uint32_t TzfServerTableCursor::AutoIncSet(uint32_t aValue) {
+  return FramedWrite([&]() -> uint32_t {
+    if (!stcTable->sbtAutoIncEngine)
+      return EzfBaseException::zfSetMessage(zfErrNotSupported,
+                                            u"AutoIncSet is only supported for tables with autoinc engines");
+    return InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+      stcTable->sbtAutoIncEngine->SetAutoIncValue(aTrans, aValue);
+      return 0;
+    });
+  });
+}
 
 // ---- Filters, indexes, keys, ranges: not served by this cursor yet ----
 
@@ -602,9 +618,28 @@ uint32_t TzfServerTableCursor::TableLockRelease(TzfLockType aLockType, bool aAll
   });
 }
 
-uint32_t TzfServerTableCursor::Duplicate(TzfOpenMode, TzfAbstractCursor*& aNewCursor) {
+uint32_t TzfServerTableCursor::Duplicate(TzfOpenMode aOpenMode, TzfAbstractCursor*& aNewCursor) {
   aNewCursor = nullptr;
-  return zfErrNotSupported;
+  return Framed([&]() -> uint32_t {
+    // A read-only cursor duplicates read-only whatever is asked.
+    const TzfOpenMode mode = stcOpenMode == omReadOnly ? omReadOnly : aOpenMode;
+    TzfServerTableCursor* dup = nullptr;
+    const uint32_t r = zfOpenTableCursor(stcDatabase, stcTable->FullName(), stcRoot->srtExtractPassword(), mode,
+                                         smShared, atoGetTimeout(), dup);
+    if (r != 0) return r;
+    try {
+      dup->stcPosition = stcPosition;
+      dup->stcRefNr = stcRefNr;
+      dup->sbcInsertOptions = sbcInsertOptions;
+      dup->sbcFilterDeadline.Timeout = sbcFilterDeadline.Timeout;
+      if (sbcFilter) zfFilterAttach(dup->sbcFilter, sbcFilter->Duplicate(dup));
+    } catch (const EzfBaseException& e) {
+      dup->Free();
+      return e.ErrorCode();
+    }
+    aNewCursor = dup;
+    return 0;
+  });
 }
 uint32_t TzfServerTableCursor::ChangePassword(const UnicodeString&) { return zfErrNotSupported; }
 

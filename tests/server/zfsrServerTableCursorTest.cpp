@@ -401,5 +401,47 @@ TEST_F(TableCursor, FilterThatRejectsEverythingTimesOut) {
   EXPECT_EQ(c->RecordGetNext(zfltNoLock, nullptr), zfErrEOF) << "continues to the end without a limit";
 }
 
+TEST_F(AutoIncCursor, AutoIncGetAndSet) {
+  uint32_t v = 99;
+  ASSERT_EQ(C->AutoIncGet(v), 0u);
+  EXPECT_EQ(v, 0u);
+  ASSERT_EQ(C->AutoIncSet(10), 0u);
+  ASSERT_EQ(Put(u"a"), 0u);
+  EXPECT_EQ(LastID.AsInteger(), 11);
+  ASSERT_EQ(C->AutoIncGet(v), 0u);
+  EXPECT_EQ(v, 11u);
+  TzfServerTableCursor* plain = Open();
+  EXPECT_EQ(plain->AutoIncSet(5), 12289u) << "no auto-increment engine";
+}
+
+TEST_F(TableCursor, DuplicateKeepsPositionFilterAndReadOnly) {
+  TzfServerTableCursor* c = Open();
+  Fill(c, 4);
+  TzfFilterID id = 0;
+  ASSERT_EQ(c->FilterAddCallback(0, [c](int32_t, const uint8_t* aData) {
+    return c->GetFieldAsVariant(aData, 0).AsInteger() != 3;
+  }, id), 0u);
+  ASSERT_EQ(c->FilterActivate(id), 0u);
+  Buffer b(c);
+  ASSERT_EQ(c->SetToBegin(), 0u);
+  ASSERT_EQ(c->RecordGetNext(zfltNoLock, b.P), 0u);
+  ASSERT_EQ(c->RecordGetNext(zfltNoLock, b.P), 0u);  // on 2
+  TzfAbstractCursor* d = nullptr;
+  ASSERT_EQ(c->Duplicate(omReadWrite, d), 0u);
+  ASSERT_NE(d, nullptr);
+  Cursors.push_back(static_cast<TzfServerTableCursor*>(d));
+  ASSERT_EQ(d->RecordGet(zfltNoLock, b.P), 0u);
+  EXPECT_EQ(IdOf(d, b.P), 2);
+  ASSERT_EQ(d->RecordGetNext(zfltNoLock, b.P), 0u);
+  EXPECT_EQ(IdOf(d, b.P), 4) << "the filter came along";
+  EXPECT_EQ(Insert(d, 9, u"x"), 0u) << "read-write";
+
+  TzfServerTableCursor* r = Open(nullptr, omReadOnly);
+  TzfAbstractCursor* rd = nullptr;
+  ASSERT_EQ(r->Duplicate(omReadWrite, rd), 0u);
+  Cursors.push_back(static_cast<TzfServerTableCursor*>(rd));
+  EXPECT_EQ(Insert(rd, 10, u"y"), zfErrTableReadOnly) << "a read-only cursor duplicates read-only";
+}
+
 }  // namespace
 }  // namespace zf::test
