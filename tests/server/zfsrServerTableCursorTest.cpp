@@ -443,5 +443,57 @@ TEST_F(TableCursor, DuplicateKeepsPositionFilterAndReadOnly) {
   EXPECT_EQ(Insert(rd, 10, u"y"), zfErrTableReadOnly) << "a read-only cursor duplicates read-only";
 }
 
+// Two sessions on one table: a writer committing transactions (inserts and modifies under record
+// locks) and a reader outside transactions taking record locks, so that a reader that must wait
+// for a lock does so while the writer's commit wants the table's portal. Neither may stall past
+// its deadline, and the lock lists keep their invariants.
+TEST_F(TableCursor, LockedReadsAgainstCommittingWriters) {
+  TzfServerTableCursor* seed = Open();
+  Fill(seed, 10);
+  TzfServerSession* s2 = OpenSession();
+  TzfServerDatabase* db2 = OpenDb(s2);
+  TzfServerTableCursor* reader = Open(db2);
+  TzfServerTableCursor* writer = Open();
+  TzfAbstractTransContext* ctx = Db->TransContext();
+  std::atomic<bool> stop{false};
+  std::atomic<int> unexpected{0};
+  std::thread r([&] {
+    Buffer b(reader);
+    while (!stop) {
+      reader->SetToBegin();
+      for (;;) {
+        const uint32_t code = reader->RecordGetNext(zfltWriteLock, b.P);
+        if (code == zfErrEOF) break;
+        if (code != 0 && code != zfErrLocked && code != 10254) {
+          ++unexpected;
+          break;
+        }
+        if (code == 0) reader->RecordLockRelease(false);
+      }
+    }
+  });
+  Buffer b(writer);
+  int committed = 0;
+  for (int i = 0; i < 40; ++i) {
+    if (ctx->TransactionStart(false, false) != 0) continue;
+    bool ok = Insert(writer, 1000 + i, u"t") == 0;
+    if (ok && writer->SetToBegin() == 0 && writer->RecordGetNext(zfltWriteLock, b.P) == 0) {
+      writer->SetFieldFromVariant(b.P, 1, rtl::Variant(UnicodeString(u"m")));
+      ok = writer->RecordModify(b.P, true) == 0;
+    }
+    if (ok && ctx->TransactionCommit() == 0)
+      ++committed;
+    else
+      ctx->TransactionRollback();
+  }
+  stop = true;
+  r.join();
+  EXPECT_EQ(unexpected.load(), 0);
+  EXPECT_GT(committed, 0);
+  EXPECT_EQ(Walk(writer, true).size(), 10u + committed);
+  EXPECT_EQ(writer->Table()->sbtLocks->CheckInvariants(), u"");
+  EXPECT_EQ(writer->Table()->sbtLocks->RecordLockCount(), 0);
+}
+
 }  // namespace
 }  // namespace zf::test
