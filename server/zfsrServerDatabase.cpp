@@ -80,8 +80,13 @@ void TzfServerDatabase::BeforeDestruction() {
   {
     // The mapped temporary tables go with the last database that shares the mapper.
     TzfPadlockGuard t(sdFolder->sfTablesPadlock);
-    std::lock_guard m(sdTables->tmLock);
-    sdTables.reset();
+    std::shared_ptr<TzfServerTableMapper> mine;
+    {
+      std::lock_guard m(sdTables->tmLock);
+      mine = std::move(sdTables);
+    }
+    // The mapper (and its mutex) may go here: never while its lock is held.
+    mine.reset();
   }
   TzfPadlockGuard g(sdFolder->sfDatabasesPadlock);
   auto& list = sdFolder->sfDatabases;
