@@ -1,5 +1,6 @@
 #include "server/zfsrServerTableCursor.h"
 
+#include <atomic>
 #include <vector>
 
 #include "foundation/zfllErrors.h"
@@ -56,6 +57,8 @@ TzfServerTableCursor::TzfServerTableCursor(TzfServerDatabase* aDatabase, TzfServ
       stcContext(dynamic_cast<TzfServerTransContext*>(aDatabase->TransContext())),
       stcOpenMode(aOpenMode),
       stcShareMode(aShareMode) {
+  static std::atomic<uint32_t> identities{0};
+  stcSelfRefNr = (int64_t{0x7FFFFFFF} << 32) | (identities.fetch_add(1) + 1);
   if (aOpenMode == omReadOnly || aTableReadOnly) sbcReadOnly.SetOpenedReadOnly();
   stcContentLock = std::make_unique<TzfCursorContentLock>(&stcRoot->srtContentPortal, stcRoot->srtTransLocks.get(),
                                                           aShareMode == smExclusive);
@@ -138,6 +141,20 @@ uint32_t TzfServerTableCursor::InWrite(const std::function<uint32_t(TzfServerTra
   else
     stcContext->stcTransactionRollback();
   return r;
+}
+
+uint32_t TzfServerTableCursor::SelfLock(bool& aNew) {
+  aNew = false;
+  if (stcShareMode == smExclusive) return 0;
+  const TzfLockResult lr =
+      stcTable->sbtLocks->GetRecordLock(CurrentTrans(), this, stcSelfRefNr, false, &sbcLockFailureReason);
+  if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrFileLocked);
+  aNew = lr == TzfLockResult::lrGrantedNew;
+  return 0;
+}
+
+void TzfServerTableCursor::SelfUnlock(bool aNew) {
+  if (aNew) stcTable->sbtLocks->ReleaseRecordLock(this, stcSelfRefNr, nullptr);
 }
 
 uint32_t TzfServerTableCursor::LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew) {
@@ -242,12 +259,36 @@ uint32_t TzfServerTableCursor::BookmarkAsVariant(const uint8_t* aBookmark, uint3
   return 0;
 }
 
-uint32_t TzfServerTableCursor::RecNoSupported() { return zfErrNotSupported; }
-uint32_t TzfServerTableCursor::RecNoGet(uint32_t& aRecNo, bool) {
+uint32_t TzfServerTableCursor::RecNoSupported() { return 0; }
+
+uint32_t TzfServerTableCursor::RecNoGet(uint32_t& aRecNo, bool aFlipOrder) {
   aRecNo = 0;
-  return zfErrNotSupported;
+  return Framed([&]() -> uint32_t {
+    if (const uint32_t s = StateOf(stcPosition)) return s;
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      return stcTable->sbtRecordEngine->RecNoGet(aTrans, stcRefNr, FilterActive() ? sbcFilter.get() : nullptr,
+                                                 aRecNo, aFlipOrder);
+    });
+  });
 }
-uint32_t TzfServerTableCursor::RecNoSet(uint32_t, bool) { return zfErrNotSupported; }
+
+uint32_t TzfServerTableCursor::RecNoSet(uint32_t aRecNo, bool aFlipOrder) {
+  return Framed([&]() -> uint32_t {
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      int64_t ref = 0;
+      const uint32_t r = stcTable->sbtRecordEngine->RecNoSet(aTrans, aRecNo, ref,
+                                                             FilterActive() ? sbcFilter.get() : nullptr, aFlipOrder);
+      if (r == zfErrBOF || r == zfErrEOF) {
+        stcPosition = r == zfErrBOF ? TzfCursorPosition::cpBOF : TzfCursorPosition::cpEOF;
+        stcRefNr = 0;
+      } else if (r == 0) {
+        stcPosition = TzfCursorPosition::cpOnRecord;
+        stcRefNr = ref;
+      }
+      return r;
+    });
+  });
+}
 
 uint32_t TzfServerTableCursor::RecordGet(TzfLockType aLockType, uint8_t* aData) {
   return Framed([&]() -> uint32_t {
@@ -369,6 +410,8 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
   const int32_t autoInc = stcTable->sbtAutoIncField;
   bool generated = false;
   int64_t ref = 0;
+  bool selfNew = false;
+  if (const uint32_t l = SelfLock(selfNew)) return l;
   const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
     if (aInsertOptions.Contains(ioSetDefault) && sbcDefaultValueHandler)
       sbcDefaultValueHandler->SetDefaultValuesInsert(aData);
@@ -389,6 +432,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
     }
     return 0;
   });
+  SelfUnlock(selfNew);
   if (r != 0) {
     // The caller's record does not keep a value that no stored record has.
     if (generated) SetFieldFromVariant(aData, autoInc, rtl::Variant());
@@ -476,10 +520,14 @@ uint32_t TzfServerTableCursor::AutoIncSet(uint32_t aValue) {
     if (!stcTable->sbtAutoIncEngine)
       return EzfBaseException::zfSetMessage(zfErrNotSupported,
                                             u"AutoIncSet is only supported for tables with autoinc engines");
-    return InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+    bool selfNew = false;
+    if (const uint32_t l = SelfLock(selfNew)) return l;
+    const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
       stcTable->sbtAutoIncEngine->SetAutoIncValue(aTrans, aValue);
       return 0;
     });
+    SelfUnlock(selfNew);
+    return r;
   });
 }
 

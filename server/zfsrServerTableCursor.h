@@ -184,6 +184,10 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   // deadline.
   uint32_t StepFiltered(bool aForward, TzfLockType aLockType, uint8_t* aData, TzfBaseFilterEngine* aFilter);
   bool FilterActive() { return sbcFilter && sbcFilter->IsActive(); }
+  // The self lock of table-wide writes of a shared cursor: a record lock on stcSelfRefNr. aNew
+  // tells the matching SelfUnlock whether to give it back.
+  uint32_t SelfLock(bool& aNew);
+  void SelfUnlock(bool aNew);
 
   TzfServerDatabase* stcDatabase;
   TzfServerBaseTable* stcTable;
@@ -194,6 +198,9 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   std::unique_ptr<TzfCursorContentLock> stcContentLock;
   TzfCursorPosition stcPosition = TzfCursorPosition::cpBOF;
   int64_t stcRefNr = 0;
+  // Stands for the cursor itself in the lock container: high 32 bits 0x7FFFFFFF, low 32 bits
+  // unique to the cursor; never a record's reference number.
+  int64_t stcSelfRefNr;
   bool stcInTable = false;
 };
 

@@ -495,5 +495,44 @@ TEST_F(TableCursor, LockedReadsAgainstCommittingWriters) {
   EXPECT_EQ(writer->Table()->sbtLocks->RecordLockCount(), 0);
 }
 
+TEST_F(TableCursor, RecordNumbersBothWaysAndWithAFilter) {
+  TzfServerTableCursor* c = Open();
+  Fill(c, 5);
+  Buffer b(c);
+  ASSERT_EQ(c->RecNoSupported(), 0u);
+  ASSERT_EQ(c->RecNoSet(3, false), 0u);
+  ASSERT_EQ(c->RecordGet(zfltNoLock, b.P), 0u);
+  EXPECT_EQ(IdOf(c, b.P), 3);
+  uint32_t n = 0;
+  ASSERT_EQ(c->RecNoGet(n, true), 0u);
+  EXPECT_EQ(n, 3u);
+  ASSERT_EQ(c->RecNoSet(1, true), 0u);
+  ASSERT_EQ(c->RecordGet(zfltNoLock, b.P), 0u);
+  EXPECT_EQ(IdOf(c, b.P), 5);
+  EXPECT_NE(c->RecNoSet(9, false), 0u);
+  TzfFilterID id = 0;
+  ASSERT_EQ(c->FilterAddCallback(0, [c](int32_t, const uint8_t* aData) {
+    return c->GetFieldAsVariant(aData, 0).AsInteger() > 2;
+  }, id), 0u);
+  ASSERT_EQ(c->FilterActivate(id), 0u);
+  ASSERT_EQ(c->RecNoSet(1, false), 0u);
+  ASSERT_EQ(c->RecordGet(zfltNoLock, b.P), 0u);
+  EXPECT_EQ(IdOf(c, b.P), 3);
+}
+
+TEST_F(TableCursor, InsertWaitsForNoTableLockOfAnotherCursor) {
+  TzfServerTableCursor* holder = Open();
+  TzfServerTableCursor* c = Open();
+  Fill(c, 1);
+  ASSERT_EQ(holder->TableLockAcquire(zfltWriteLock), 0u);
+  c->atoSetTimeout(50);
+  const uint32_t r = Insert(c, 2, u"x");
+  EXPECT_TRUE(r == 10245u || r == 10254u) << r;
+  EXPECT_EQ(Walk(holder, true), std::vector<int32_t>{1}) << "nothing was written";
+  ASSERT_EQ(holder->TableLockRelease(zfltWriteLock, true), 0u);
+  EXPECT_EQ(Insert(c, 2, u"x"), 0u);
+  EXPECT_EQ(c->Table()->sbtLocks->RecordLockCount(), 0) << "the self lock was given back";
+}
+
 }  // namespace
 }  // namespace zf::test
