@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/zfllErrors.h"
+#include "foundation/zfllStreams.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
@@ -532,6 +533,55 @@ TEST_F(TableCursor, InsertWaitsForNoTableLockOfAnotherCursor) {
   ASSERT_EQ(holder->TableLockRelease(zfltWriteLock, true), 0u);
   EXPECT_EQ(Insert(c, 2, u"x"), 0u);
   EXPECT_EQ(c->Table()->sbtLocks->RecordLockCount(), 0) << "the self lock was given back";
+}
+
+TEST_F(TableCursor, BatchReadsWithHeaderSlotsAndBookmarks) {
+  TzfServerTableCursor* c = Open();
+  Fill(c, 5);
+  auto card = [](const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; };
+  const uint32_t rl = static_cast<uint32_t>(c->Table()->sbtFieldsDescriptor->GetRecordLength());
+  struct Case {
+    int32_t Max;
+    bool Forward;
+    uint8_t Options;
+    uint32_t Code;
+    std::vector<int32_t> Ids;
+  } cases[] = {
+      {0, true, 0, zfErrEOF, {1, 2, 3, 4, 5}},
+      {2, true, 1 << gboBookmarks, 0, {1, 2}},
+      {0, false, 1 << gboBookmarks, zfErrBOF, {5, 4, 3, 2, 1}},
+  };
+  for (const auto& k : cases) {
+    ASSERT_EQ(k.Forward ? c->SetToBegin() : c->SetToEnd(), 0u);
+    TzfMemoryStream m;
+    ASSERT_EQ(c->RecordGetBatch(0x7FFFFFFF, k.Options, m, k.Max, k.Forward), 0u);
+    const auto* p = static_cast<const uint8_t*>(m.Memory());
+    ASSERT_GE(m.Size(), 8);
+    EXPECT_EQ(card(p), k.Code);
+    ASSERT_EQ(card(p + 4), k.Ids.size());
+    const uint32_t slot = rl + ((k.Options >> gboBookmarks) & 1 ? 8 : 0);
+    int64_t at = 8;
+    for (int32_t id : k.Ids) {
+      ASSERT_LE(at + 4 + slot, m.Size());
+      EXPECT_EQ(card(p + at), slot);
+      EXPECT_EQ(IdOf(c, p + at + 4), id);
+      if (slot > rl) {
+        // The bookmark sent positions on the same record.
+        Buffer b(c);
+        ASSERT_EQ(c->SetToBookmark(p + at + 4 + rl, 8), 0u);
+        ASSERT_EQ(c->RecordGet(zfltNoLock, b.P), 0u);
+        EXPECT_EQ(IdOf(c, b.P), id);
+      }
+      at += 4 + slot;
+    }
+    // A batch that met the end leaves the slot-size word of the failed read behind.
+    EXPECT_EQ(m.Size(), at + (k.Code != 0 ? 4 : 0));
+    if (k.Code == 0) {
+      Buffer b(c);
+      ASSERT_EQ(c->RecordGetNext(zfltNoLock, b.P), 0u);
+      EXPECT_EQ(IdOf(c, b.P), 3) << "the next batch goes on from there";
+    }
+  }
 }
 
 }  // namespace
