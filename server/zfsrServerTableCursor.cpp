@@ -76,6 +76,7 @@ const rtl::TClassInfo& TzfServerTableCursor::ClassInfo() {
 
 void TzfServerTableCursor::AfterConstruction() {
   TzfAbstractCursor::AfterConstruction();
+  sbcRefIntegrity = TzfBaseRefIntegrityEngine::CreateFor(stcTable->sbtTableDescriptor, this);
   if (TzfFieldsDescriptor* fields = stcTable->sbtFieldsDescriptor) {
     sbcDefaultValueHandler = TzfDefaultValueHandler::CreateFor(*fields, aaServer, this);
     sbcValidationsHandler = TzfValidationsHandler::CreateFor(*fields, aaServer, this);
@@ -815,7 +816,11 @@ uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aT
     if (!root->srtTransLocks) root->srtTransLocks = std::make_unique<TzfServerTableTransLocks>(root);
   }
   readOnly = readOnly || root->srtOpenMode == omReadOnly;
-  aCursor = zfCreateServerObject<TzfServerTableCursor>(aDatabase, table, aOpenMode, aShareMode, readOnly, aTimeout);
+  try {
+    aCursor = zfCreateServerObject<TzfServerTableCursor>(aDatabase, table, aOpenMode, aShareMode, readOnly, aTimeout);
+  } catch (const EzfBaseException& e) {
+    return e.ErrorCode();
+  }
   return 0;
 }
 

@@ -29,6 +29,7 @@
 #include "dictionary/zfsdAbstractCursor.h"
 #include "server/zfsrContentLock.h"
 #include "server/zfsrCursorSupport.h"
+#include "server/zfsrRefIntegrityEngine.h"
 #include "server/zfsrServerTransaction.h"
 #include "dictionary/zfsdDefaultValueEngine.h"
 #include "dictionary/zfsdValidationEngine.h"
@@ -66,7 +67,9 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   ~TzfServerTableCursor() override;
   static const rtl::TClassInfo& ClassInfo();
   const rtl::TClassInfo& ClassType() const override { return ClassInfo(); }
-  void AfterConstruction() override;   // joins the table's cursors
+  // Builds the handlers and the referential-integrity engine (raises 15503 when the table asks
+  // for one that is not registered), then joins the table's cursors.
+  void AfterConstruction() override;
   void BeforeDestruction() override;   // drops its locks, leaves the table
 
   TzfDataDictionary* acGetDictionary() override;
@@ -160,6 +163,9 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   std::unique_ptr<TzfBaseFilterEngine> sbcFilter;
   std::unique_ptr<TzfDefaultValueHandler> sbcDefaultValueHandler;
   std::unique_ptr<TzfValidationsHandler> sbcValidationsHandler;
+  // The engine of the table's "RefIntegrity" descriptor; a table whose engine cannot be built
+  // gets no cursor (15503).
+  std::unique_ptr<TzfBaseRefIntegrityEngine> sbcRefIntegrity;
 
   // "INSERT_OPTIONS_*" options change the insert options.
   void esoOptionChanged(const UnicodeString& aName, const UnicodeString& aValue) override;

@@ -9,6 +9,7 @@
 
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreams.h"
+#include "dictionary/zfsdDataDictionaryRefInt.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
@@ -582,6 +583,19 @@ TEST_F(TableCursor, BatchReadsWithHeaderSlotsAndBookmarks) {
       EXPECT_EQ(IdOf(c, b.P), 3) << "the next batch goes on from there";
     }
   }
+}
+
+TEST_F(TableCursor, TableAskingForAnUnknownRefIntegrityEngineGetsNoCursor) {
+  auto d = SmallDictionary();
+  d->tdCustomDescsDescriptor->AddCustom(u"RefIntegrity", &TzfRefIntegrityDescriptor::ClassInfo());
+  ASSERT_EQ(Db->TableBuild(false, u"Checked", u"", d.get(), tsPersistent, false), 0u);
+  TzfAbstractCursor* c = nullptr;
+  EXPECT_EQ(Db->CursorOpen(c, u"Checked", u"", omReadWrite, smShared, 2000, false), 15503u);
+  EXPECT_EQ(c, nullptr);
+  TzfServerRootTable* t = nullptr;
+  bool ro = false;
+  ASSERT_EQ(Db->sdGetTable(t, u"Checked", u"", false, ro), 0u);
+  EXPECT_EQ(t->sbtCursorCountLocked(), 0) << "the refused cursor left the table";
 }
 
 }  // namespace
