@@ -9,6 +9,7 @@
 #include "foundation/zfllException.h"
 #include "foundation/zfllStreams.h"
 #include "server/zfsrServerDatabase.h"
+#include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
@@ -394,6 +395,31 @@ uint32_t TzfServerTableCursor::StepFiltered(bool aForward, TzfLockType aLockType
   // Lock it from the crack beside it, so that a refusal leaves the cursor there.
   stcPosition = aForward ? TzfCursorPosition::cpCrackBefore : TzfCursorPosition::cpCrackAfter;
   return Step(aForward, aLockType, aData);
+}
+
+void TzfServerTableCursor::sbcIterate(uint8_t** aData, const TzfRecordIterator& aRecIterator, bool aBackward,
+                                      void* aCookie) {
+  TzfServerTransaction* trans = CurrentTrans();
+  if (const uint32_t r = stcContentLock->Begin(trans, false, false, &sbcLockFailureReason))
+    throw EzfServerEngineException(r);
+  struct EndGuard {
+    TzfCursorContentLock& Lock;
+    ~EndGuard() { Lock.End(); }
+  } end{*stcContentLock};
+  TzfBaseRecordEngine& engine = *stcTable->sbtRecordEngine;
+  IzfFilterEvaluation* filter = FilterActive() ? sbcFilter.get() : nullptr;
+  int64_t ref = 0;
+  if (aBackward)
+    engine.IterateBackward(trans, ref, aData, aRecIterator, aCookie, filter);
+  else
+    engine.Iterate(trans, ref, aData, aRecIterator, aCookie, filter);
+  if (ref == 0) {
+    stcPosition = aBackward ? TzfCursorPosition::cpBOF : TzfCursorPosition::cpEOF;
+    stcRefNr = 0;
+  } else {
+    stcPosition = TzfCursorPosition::cpOnRecord;
+    stcRefNr = ref;
+  }
 }
 
 uint32_t TzfServerTableCursor::RecordGetNext(TzfLockType aLockType, uint8_t* aData) {

@@ -33,6 +33,7 @@
 #include "server/zfsrServerTransaction.h"
 #include "dictionary/zfsdDefaultValueEngine.h"
 #include "dictionary/zfsdValidationEngine.h"
+#include "storage/zfsrRecordEngineBase.h"
 #include "storage/zfsrTempStorage.h"
 
 namespace zf {
@@ -169,6 +170,13 @@ class TzfServerTableCursor : public TzfAbstractCursor {
 
   // "INSERT_OPTIONS_*" options change the insert options.
   void esoOptionChanged(const UnicodeString& aName, const UnicodeString& aValue) override;
+  // Internal walk for callers that raise on failure, in the session lock they already hold: every
+  // record the active record filter accepts, from the first (or the last, aBackward), handed to
+  // aRecIterator until it stops; the cursor stands on the last record handed out, or at EOF (BOF)
+  // when the walk ran to the end. aData is handed to the record engine unchanged. A content lock
+  // that cannot be had raises EzfServerEngineException with its code; the iterator's exceptions
+  // pass. (Key iterators belong to index walks, which this cursor has not yet.)
+  void sbcIterate(uint8_t** aData, const TzfRecordIterator& aRecIterator, bool aBackward, void* aCookie);
   // The insert worker with explicit options (the recover inserts with ioValidate only).
   uint32_t sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions, uint8_t* aData);
 

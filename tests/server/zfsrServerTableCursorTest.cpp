@@ -598,5 +598,42 @@ TEST_F(TableCursor, TableAskingForAnUnknownRefIntegrityEngineGetsNoCursor) {
   EXPECT_EQ(t->sbtCursorCountLocked(), 0) << "the refused cursor left the table";
 }
 
+TEST_F(TableCursor, IterateWalksFilteredRecordsAndStopsWhereAsked) {
+  TzfServerTableCursor* c = Open();
+  Fill(c, 6);
+  TzfFilterID id = 0;
+  ASSERT_EQ(c->FilterAddCallback(0, [c](int32_t, const uint8_t* aData) {
+    return c->GetFieldAsVariant(aData, 0).AsInteger() != 2;
+  }, id), 0u);
+  ASSERT_EQ(c->FilterActivate(id), 0u);
+  struct Case {
+    bool Backward;
+    int StopAfter;  // 0: never
+    std::vector<int32_t> Ids;
+    TzfCursorPosition End;
+  } cases[] = {
+      {false, 0, {1, 3, 4, 5, 6}, TzfCursorPosition::cpEOF},
+      {true, 0, {6, 5, 4, 3, 1}, TzfCursorPosition::cpBOF},
+      {false, 3, {1, 3, 4}, TzfCursorPosition::cpOnRecord},
+  };
+  for (const auto& k : cases) {
+    std::vector<int32_t> ids;
+    std::vector<uint8_t> buf(c->Table()->sbtFieldsDescriptor->GetRecordLength());
+    uint8_t* p = buf.data();
+    c->sbcIterate(&p, [&](void*, int64_t, const uint8_t* aRecord) {
+      ids.push_back(c->GetFieldAsVariant(aRecord, 0).AsInteger());
+      return k.StopAfter && int(ids.size()) == k.StopAfter ? TzfRecordIteratorResult::rirStop
+                                                           : TzfRecordIteratorResult::rirContinue;
+    }, k.Backward, nullptr);
+    EXPECT_EQ(ids, k.Ids);
+    EXPECT_EQ(c->Position(), k.End);
+    if (k.End == TzfCursorPosition::cpOnRecord) {
+      Buffer b(c);
+      ASSERT_EQ(c->RecordGet(zfltNoLock, b.P), 0u);
+      EXPECT_EQ(IdOf(c, b.P), 4) << "on the last record handed out";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zf::test
