@@ -79,14 +79,10 @@ void TzfServerDatabase::BeforeDestruction() {
   if (!sdFolder || !sdInFolder) return;
   {
     // The mapped temporary tables go with the last database that shares the mapper.
+    // (The last owner frees them; nobody else can reach the mapper then, so its lock is not taken.)
+    std::shared_ptr<TzfServerTableMapper> mapper = std::move(sdTables);
     TzfPadlockGuard t(sdFolder->sfTablesPadlock);
-    std::shared_ptr<TzfServerTableMapper> mine;
-    {
-      std::lock_guard m(sdTables->tmLock);
-      mine = std::move(sdTables);
-    }
-    // The mapper (and its mutex) may go here: never while its lock is held.
-    mine.reset();
+    mapper.reset();
   }
   TzfPadlockGuard g(sdFolder->sfDatabasesPadlock);
   auto& list = sdFolder->sfDatabases;

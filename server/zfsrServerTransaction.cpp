@@ -424,7 +424,7 @@ void TzfServerTransaction::Commit() {
   TzfFlushList flushList;
   std::vector<TzfTransLink*> begun;  // links whose table began the commit
   std::vector<bool> ended;
-  auto release = [this](TzfTransLink* aLink) {
+  auto release = [](TzfTransLink* aLink) {
     TzfPadlockGuard guard(aLink->ttlTable->srtTransLinksPadlock);
     aLink->ttlRemoveFromTable();
     aLink->ttlTable->srtGrantPending();

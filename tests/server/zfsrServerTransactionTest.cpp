@@ -290,9 +290,9 @@ TEST_F(ServerTransaction, SnapshotAndConditionalRequests) {
   EXPECT_TRUE(unnamed.srtTransLinksEmpty());
 }
 
-// A waiter that times out leaves the pending list at once: the one behind it is examined then,
-// not at the next commit on the table.
-TEST_F(ServerTransaction, TimedOutWaiterLetsTheNextOneIn) {
+// A waiter that times out leaves the pending list and its transaction under the table padlock,
+// so nobody can grant it after it answered.
+TEST_F(ServerTransaction, TimedOutWaiterLeavesTheLists) {
   TTable t(u"T");
   TzfServerTransSlot* holder = Ctx(0);
   TzfServerTransSlot* writer = Ctx(1);
