@@ -639,6 +639,8 @@ bool TzfServerRootTable::srtIsInactive(bool aIgnoreKeepInMemory, bool aRequestCl
         srtTransLinksGrantedHead || srtTransLinksSnapshotGrantedHead)
       return false;
   }
+  // The same for the links the table cursors' transactions hold on the table's lock side.
+  if (srtTransLocks && !srtTransLocks->srtTransLinksEmpty()) return false;
   if (static_cast<int32_t>(srtSnapshotBlockCount) > 0) return false;
   if (n != aExpectedLocks) return false;
   if (!aIgnoreKeepInMemory && srtTableScope != tsPersistent && srtTableScope != tsTempUnnamed) return false;

@@ -635,5 +635,19 @@ TEST_F(TableCursor, IterateWalksFilteredRecordsAndStopsWhereAsked) {
   }
 }
 
+TEST_F(TableCursor, TableStaysActiveWhileATransactionHoldsItsLinkAfterTheCursorWent) {
+  TzfServerTableCursor* c = Open();
+  TzfAbstractTransContext* ctx = Db->TransContext();
+  ASSERT_EQ(ctx->TransactionStart(false, false), 0u);
+  ASSERT_EQ(Insert(c, 1, u"a"), 0u);
+  TzfServerBaseTable* table = c->Table();
+  TzfServerRootTable* root = table->sbtRoot;
+  Cursors.clear();
+  c->Free();
+  EXPECT_FALSE(root->srtIsInactive(true, true, 0)) << "the transaction's link is still on the table";
+  ASSERT_EQ(ctx->TransactionCommit(), 0u);
+  EXPECT_TRUE(root->srtIsInactive(true, true, 0));
+}
+
 }  // namespace
 }  // namespace zf::test
