@@ -12,6 +12,7 @@
 #include "server/zfsrServerFolder.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
+#include "server/zfsrServerTableCursor.h"
 #include "server/zfsrServerTransaction.h"
 #include "storage/zfsrStreamEngineBase.h"
 
@@ -501,10 +502,17 @@ uint32_t TzfServerDatabase::TableAutoIncGet(const UnicodeString&, const UnicodeS
   aValue = 0;
   return NotHere();
 }
-uint32_t TzfServerDatabase::CursorOpen(TzfAbstractCursor*& aCursor, const UnicodeString&, const UnicodeString&,
-                                       TzfOpenMode, TzfShareMode, uint32_t, bool) {
+uint32_t TzfServerDatabase::CursorOpen(TzfAbstractCursor*& aCursor, const UnicodeString& aTableName,
+                                       const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
+                                       uint32_t aTimeout, bool) {
   aCursor = nullptr;
-  return NotHere();
+  if (const uint32_t r = zfCheckTableName(aTableName, true, false)) return r;
+  return Framed([&]() -> uint32_t {
+    TzfServerTableCursor* cursor = nullptr;
+    const uint32_t r = zfOpenTableCursor(this, aTableName, aPassword, aOpenMode, aShareMode, aTimeout, cursor);
+    aCursor = cursor;
+    return r;
+  });
 }
 
 }  // namespace zf

@@ -14,6 +14,7 @@
 #include "index/zfseIndicesEngineHandle.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
+#include "server/zfsrServerTransaction.h"
 #include "storage/zfsrAutoIncEngineBase.h"
 #include "storage/zfsrBlobEngineBase.h"
 #include "storage/zfsrBufferManager.h"
@@ -289,11 +290,7 @@ TzfServerTableStats TzfServerBaseTable::sbtGetStats(TzfBaseTransaction* aTrans) 
 }
 
 TzfLSN TzfServerBaseTable::sbtGetLSN(TzfBaseTransaction* aTrans) {
-  sbtRoot->srtContentPortal.BeginRead();
-  struct End {
-    TzfInternalReadWritePortal& p;
-    ~End() { p.EndRead(); }
-  } end{sbtRoot->srtContentPortal};
+  TzfContentReadGuard read(sbtRoot->srtContentPortal);
   return sbtBlockAccess.empty() ? 0 : sbtBlockAccess[0]->ReadHeaderLSN(aTrans);
 }
 
@@ -654,6 +651,8 @@ bool TzfServerRootTable::srtIsInactive(bool aIgnoreKeepInMemory, bool aRequestCl
         srtTransLinksGrantedHead || srtTransLinksSnapshotGrantedHead)
       return false;
   }
+  // The same for the links the table cursors' transactions hold on the table's lock side.
+  if (srtTransLocks && !srtTransLocks->srtTransLinksEmpty()) return false;
   if (static_cast<int32_t>(srtSnapshotBlockCount) > 0) return false;
   if (n != aExpectedLocks) return false;
   if (!aIgnoreKeepInMemory && srtTableScope != tsPersistent && srtTableScope != tsTempUnnamed) return false;

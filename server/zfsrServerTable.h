@@ -25,6 +25,7 @@
 #include "foundation/zfllSync.h"
 #include "foundation/zfllSyncPortal.h"
 #include "index/zfseIndicesEngineHandle.h"
+#include "server/zfsrContentPortal.h"
 #include "server/zfsrTableLockContainer.h"
 #include "storage/zfsrBlockAccess.h"
 #include "storage/zfsrDataDictionary.h"
@@ -40,6 +41,7 @@ class TzfBaseRecordEngine;
 class TzfBaseAutoIncEngine;
 class TzfBaseBlobEngine;
 class TzfServerTableCursorLink;
+class TzfTransLockTable;
 
 const char16_t* zfTableScopeName(TzfTableScope aScope);
 
@@ -172,7 +174,7 @@ class TzfServerRootTable : public TzfServerBaseTable {
   TzfOpenMode srtOpenMode;
   TzfShareMode srtShareMode;
   TzfPadlock srtCommitPadlock{false};
-  TzfInternalReadWritePortal srtContentPortal;
+  TzfContentPortal srtContentPortal;
   TzfPadlock srtTransLinksPadlock{true};
   // Heads of the transaction-lock lists; the transaction-lock unit links them. Inactivity reads
   // only whether they are empty (under srtTransLinksPadlock).
@@ -187,6 +189,9 @@ class TzfServerRootTable : public TzfServerBaseTable {
   TzfBaseFile* srtMainFile = nullptr;
   std::unique_ptr<TzfServerDataDict> srtDictionary;
   std::unique_ptr<TzfBaseStreamEngine> srtStreamEngine;
+  // The transaction-lock side the table cursors lock in transactions; made by the first cursor
+  // under the folder's sfTablesPadlock.
+  std::unique_ptr<TzfTransLockTable> srtTransLocks;
 
  private:
   bool srtInFolder = false;

@@ -1,0 +1,56 @@
+// Record locks requested while the table's content portal may be held for reading.
+//
+// A committing writer holds its record locks while it waits for the portal's write side. A reader
+// that holds the portal and waited for one of those record locks would wait for the writer while
+// the writer waits for it, until one deadline passed. So a cursor that must wait for a record lock
+// leaves its reads of the portal for the wait and enters them again afterwards; a lock that is free
+// is taken without leaving.
+//
+// TzfCursorContentLock is the content lock every read and write of a table cursor runs in: outside
+// transactions the root table's content portal (read side, shared cursors only); inside a
+// transaction the transaction's lock on the root table (shared for reads, exclusive for writes),
+// which lasts until its level ends.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "server/zfsrContentPortal.h"
+#include "server/zfsrTableLockContainer.h"
+
+namespace zf {
+
+class TzfServerTransaction;
+class TzfTransLockTable;
+
+class TzfCursorContentLock {
+ public:
+  // aPortal and aTable: the root table's content portal and transaction-lock lists (not owned);
+  // aExclusiveCursor: the cursor was opened smExclusive and needs no portal.
+  TzfCursorContentLock(TzfContentPortal* aPortal, TzfTransLockTable* aTable, bool aExclusiveCursor)
+      : clPortal(aPortal), clTable(aTable), clExclusiveCursor(aExclusiveCursor) {}
+
+  // Outside a transaction (aTrans nil): an exclusive request answers 10257; a shared cursor enters
+  // the portal for reading. In a transaction: the transaction's lock on the table (a refused or
+  // timed-out request answers through zfLockFailureResult with aReason's lines). 0 when held.
+  uint32_t Begin(TzfServerTransaction* aTrans, bool aExclusive, bool aConditional, TzfLockFailureReason* aReason);
+  // Ends what the matching successful Begin began: a portal read is left; a transaction lock stays
+  // until its level ends. Unbalanced: "Assertion failure".
+  void End();
+  // Successful Begins not yet ended.
+  size_t Depth() const { return clEntered.size(); }
+
+ private:
+  TzfContentPortal* clPortal;
+  TzfTransLockTable* clTable;
+  bool clExclusiveCursor;
+  std::vector<bool> clEntered;  // per open Begin: whether it entered the portal
+};
+
+// GetRecordLock of aContainer for aCursor. With aPortal (may be nil) held for reading by the calling
+// thread and a non-conditional request that conflicts, the thread's reads of aPortal are left for
+// the wait and entered again before the answer. The failure lines go into aReason (may be nil).
+TzfLockResult zfGetRecordLockOutsidePortal(TzfTableLockContainer& aContainer, TzfContentPortal* aPortal,
+                                           TzfBaseTransaction* aTrans, TzfAbstractCursor* aCursor, int64_t aRefNr,
+                                           bool aConditional, TzfLockFailureReason* aReason);
+
+}  // namespace zf

@@ -1,0 +1,853 @@
+#include "server/zfsrServerTableCursor.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include "foundation/zfllErrors.h"
+#include "foundation/zfllException.h"
+#include "foundation/zfllStreams.h"
+#include "server/zfsrServerDatabase.h"
+#include "server/zfsrServerEngineComponent.h"
+#include "server/zfsrServerFolder.h"
+#include "server/zfsrServerSession.h"
+#include "server/zfsrServerTable.h"
+#include "storage/zfsrAutoIncEngineBase.h"
+#include "storage/zfsrRecordEngineBase.h"
+
+namespace zf {
+
+namespace {
+constexpr uint32_t kWrongCursorClass = 9990;
+constexpr uint32_t kOtherTable = 10020;
+constexpr uint32_t kOtherSession = 10760;
+
+void PutRef(uint8_t* aTo, int64_t aRef) {
+  const uint64_t v = static_cast<uint64_t>(aRef);
+  for (int i = 0; i < 8; ++i) aTo[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+int64_t GetRef(const uint8_t* aFrom) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | aFrom[i];
+  return static_cast<int64_t>(v);
+}
+// A bookmark from a client: present, long enough and naming a record (reference above 0).
+uint32_t CheckBookmark(const uint8_t* aBookmark, uint32_t aSize, int64_t& aRef) {
+  aRef = 0;
+  if (!aBookmark || aSize < TzfServerTableCursor::kBookmarkSize) return zfErrBookmarkMismatch;
+  aRef = GetRef(aBookmark);
+  return aRef > 0 ? 0 : zfErrBookmarkMismatch;
+}
+}  // namespace
+
+// ---- TzfServerTableTransLocks -----------------------------------------------------------------
+
+UnicodeString TzfServerTableTransLocks::tltFullName() { return ttRoot->FullName(); }
+void TzfServerTableTransLocks::srtBeginCommit(TzfBaseTransaction* aTrans) { ttRoot->srtBeginCommit(aTrans); }
+void TzfServerTableTransLocks::srtEndCommit(TzfBaseTransaction* aTrans) { ttRoot->srtEndCommit(aTrans); }
+void TzfServerTableTransLocks::srtUnlockCommit(TzfBaseTransaction* aTrans) { ttRoot->srtUnlockCommit(aTrans); }
+void TzfServerTableTransLocks::sbtEndTransaction(TzfBaseTransaction* aTrans) { ttRoot->sbtEndTransaction(aTrans); }
+
+// ---- TzfServerTableCursor ---------------------------------------------------------------------
+
+TzfServerTableCursor::TzfServerTableCursor(TzfServerDatabase* aDatabase, TzfServerBaseTable* aTable,
+                                           TzfOpenMode aOpenMode, TzfShareMode aShareMode, bool aTableReadOnly,
+                                           uint32_t aTimeout)
+    : TzfAbstractCursor(aDatabase, aTimeout),
+      stcDatabase(aDatabase),
+      stcTable(aTable),
+      stcRoot(aTable->sbtRoot),
+      stcContext(dynamic_cast<TzfServerTransContext*>(aDatabase->TransContext())),
+      stcOpenMode(aOpenMode),
+      stcShareMode(aShareMode) {
+  static std::atomic<uint32_t> identities{0};
+  stcSelfRefNr = (int64_t{0x7FFFFFFF} << 32) | (identities.fetch_add(1) + 1);
+  if (aOpenMode == omReadOnly || aTableReadOnly) sbcReadOnly.SetOpenedReadOnly();
+  stcContentLock = std::make_unique<TzfCursorContentLock>(&stcRoot->srtContentPortal, stcRoot->srtTransLocks.get(),
+                                                          aShareMode == smExclusive);
+}
+
+TzfServerTableCursor::~TzfServerTableCursor() = default;
+
+const rtl::TClassInfo& TzfServerTableCursor::ClassInfo() {
+  static const rtl::TClassInfo info{u"TzfServerTableCursor", &TzfAbstractCursor::ClassInfo()};
+  return info;
+}
+
+void TzfServerTableCursor::AfterConstruction() {
+  TzfAbstractCursor::AfterConstruction();
+  sbcRefIntegrity = TzfBaseRefIntegrityEngine::CreateFor(stcTable->sbtTableDescriptor, this);
+  if (TzfFieldsDescriptor* fields = stcTable->sbtFieldsDescriptor) {
+    sbcDefaultValueHandler = TzfDefaultValueHandler::CreateFor(*fields, aaServer, this);
+    sbcValidationsHandler = TzfValidationsHandler::CreateFor(*fields, aaServer, this);
+  }
+  stcTable->sbtAddCursor(this);
+  stcInTable = true;
+}
+
+void TzfServerTableCursor::BeforeDestruction() {
+  if (stcInTable) {
+    stcTable->sbtLocks->ClearAllLocks(this);
+    stcTable->sbtRemoveCursor(this);
+    stcInTable = false;
+  }
+  sbcFilter.reset();
+  TzfAbstractCursor::BeforeDestruction();
+}
+
+TzfDataDictionary* TzfServerTableCursor::acGetDictionary() { return stcRoot->srtDictionary.get(); }
+TzfBaseTableDescriptor* TzfServerTableCursor::acGetTableDescriptor() { return stcTable->sbtTableDescriptor; }
+UnicodeString TzfServerTableCursor::acGetFullName() { return stcTable->FullName(); }
+
+uint32_t TzfServerTableCursor::Framed(const std::function<uint32_t()>& aWork) {
+  TzfOperationFrame frame;
+  return PublicOperation(frame, aWork);
+}
+
+uint32_t TzfServerTableCursor::FramedWrite(const std::function<uint32_t()>& aWork) {
+  if (sbcReadOnly.IsReadOnly) return sbcReadOnly.Error();
+  return Framed(aWork);
+}
+
+TzfServerTransaction* TzfServerTableCursor::CurrentTrans() {
+  if (!stcContext) return nullptr;
+  TzfPadlockGuard g(stcContext->stcTransactionPadlock);
+  return stcContext->stcTransaction;
+}
+
+uint32_t TzfServerTableCursor::InContent(bool aExclusive,
+                                         const std::function<uint32_t(TzfServerTransaction*)>& aWork) {
+  TzfServerTransaction* trans = CurrentTrans();
+  if (trans)
+    if (const uint32_t state = trans->CheckState()) return state;
+  if (const uint32_t r = stcContentLock->Begin(trans, aExclusive, false, &sbcLockFailureReason)) return r;
+  uint32_t r = 0;
+  try {
+    r = aWork(trans);
+  } catch (const EzfBaseException& e) {
+    r = e.ErrorCode();
+  } catch (...) {
+    stcContentLock->End();
+    throw;
+  }
+  stcContentLock->End();
+  return r;
+}
+
+uint32_t TzfServerTableCursor::InWrite(const std::function<uint32_t(TzfServerTransaction*)>& aWork) {
+  if (!stcContext) return zfErrNoActiveTran;
+  if (CurrentTrans()) return InContent(true, aWork);
+  // An implicit transaction of its own: whatever the write did is gone when it fails.
+  if (const uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false)) return r;
+  uint32_t r = InContent(true, aWork);
+  if (r == 0)
+    r = stcContext->stcTransactionCommit();
+  else
+    stcContext->stcTransactionRollback();
+  return r;
+}
+
+uint32_t TzfServerTableCursor::SelfLock(bool& aNew) {
+  aNew = false;
+  if (stcShareMode == smExclusive) return 0;
+  const TzfLockResult lr =
+      stcTable->sbtLocks->GetRecordLock(CurrentTrans(), this, stcSelfRefNr, false, &sbcLockFailureReason);
+  if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrFileLocked);
+  aNew = lr == TzfLockResult::lrGrantedNew;
+  return 0;
+}
+
+void TzfServerTableCursor::SelfUnlock(bool aNew) {
+  if (aNew) stcTable->sbtLocks->ReleaseRecordLock(this, stcSelfRefNr, nullptr);
+}
+
+uint32_t TzfServerTableCursor::LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew) {
+  aNew = false;
+  const TzfLockResult lr = zfGetRecordLockOutsidePortal(*stcTable->sbtLocks, &stcRoot->srtContentPortal, aTrans,
+                                                        this, aRefNr, false, &sbcLockFailureReason);
+  if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+  aNew = lr == TzfLockResult::lrGrantedNew;
+  return 0;
+}
+
+namespace {
+uint32_t StateOf(TzfCursorPosition aPosition) {
+  switch (aPosition) {
+    case TzfCursorPosition::cpBOF: return zfErrBOF;
+    case TzfCursorPosition::cpEOF: return zfErrEOF;
+    case TzfCursorPosition::cpOnRecord: return 0;
+    default: return zfErrNoCurrRec;
+  }
+}
+}  // namespace
+
+uint32_t TzfServerTableCursor::SetToBegin() {
+  return Framed([&] {
+    stcPosition = TzfCursorPosition::cpBOF;
+    stcRefNr = 0;
+    return 0u;
+  });
+}
+
+uint32_t TzfServerTableCursor::SetToEnd() {
+  return Framed([&] {
+    stcPosition = TzfCursorPosition::cpEOF;
+    stcRefNr = 0;
+    return 0u;
+  });
+}
+
+uint32_t TzfServerTableCursor::SetToCursor(TzfAbstractCursor* aCursor) {
+  return Framed([&]() -> uint32_t {
+    auto* other = dynamic_cast<TzfServerTableCursor*>(aCursor);
+    if (!other) return kWrongCursorClass;
+    if (other->stcTable != stcTable) return kOtherTable;
+    if (other->stcDatabase->sdSession != stcDatabase->sdSession) return kOtherSession;
+    stcPosition = other->stcPosition;
+    stcRefNr = other->stcRefNr;
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::SetToFilter(TzfBaseFilterDescriptor* aFilter, TzfBaseFilterDescriptor* aKeyFilter,
+                                           bool aForward) {
+  return Framed([&]() -> uint32_t {
+    // Key filters need an index path.
+    if (aKeyFilter) return zfErrNoAssocIndex;
+    std::unique_ptr<TzfBaseFilterEngine> engine;
+    if (aFilter) {
+      engine = TzfBaseFilterEngine::CreateFor(*aFilter, this);
+      engine->ActivateFilter(0);
+    }
+    // Without an index the scan starts at the end it walks from, wherever the cursor stood.
+    stcPosition = aForward ? TzfCursorPosition::cpBOF : TzfCursorPosition::cpEOF;
+    stcRefNr = 0;
+    const uint32_t r = StepFiltered(aForward, zfltNoLock, nullptr, engine.get());
+    return r == zfErrEOF || r == zfErrBOF ? zfErrNoCurrRec : r;
+  });
+}
+
+uint32_t TzfServerTableCursor::GetBookmark(uint8_t* aBookmark, uint32_t aSize) {
+  if (!aBookmark || aSize < kBookmarkSize) return zfErrBookmarkMismatch;
+  return Framed([&]() -> uint32_t {
+    if (stcPosition != TzfCursorPosition::cpOnRecord) return StateOf(stcPosition);
+    PutRef(aBookmark, stcRefNr);
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::CompareBookmarks(const uint8_t* aBookmark1, const uint8_t* aBookmark2, uint32_t aSize,
+                                                TValueRelationship& aCompResult) {
+  aCompResult = 0;
+  int64_t a = 0, b = 0;
+  if (const uint32_t r = CheckBookmark(aBookmark1, aSize, a)) return r;
+  if (const uint32_t r = CheckBookmark(aBookmark2, aSize, b)) return r;
+  aCompResult = a < b ? -1 : (a > b ? 1 : 0);
+  return 0;
+}
+
+uint32_t TzfServerTableCursor::SetToBookmark(const uint8_t* aBookmark, uint32_t aSize) {
+  int64_t ref = 0;
+  if (const uint32_t r = CheckBookmark(aBookmark, aSize, ref)) return r;
+  return Framed([&]() -> uint32_t {
+    stcPosition = TzfCursorPosition::cpOnRecord;
+    stcRefNr = ref;
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::BookmarkAsVariant(const uint8_t* aBookmark, uint32_t aSize, rtl::Variant& aVariant) {
+  int64_t ref = 0;
+  if (const uint32_t r = CheckBookmark(aBookmark, aSize, ref)) return r;
+  aVariant = rtl::Variant(ref);
+  return 0;
+}
+
+uint32_t TzfServerTableCursor::RecNoSupported() { return 0; }
+
+uint32_t TzfServerTableCursor::RecNoGet(uint32_t& aRecNo, bool aFlipOrder) {
+  aRecNo = 0;
+  return Framed([&]() -> uint32_t {
+    if (const uint32_t s = StateOf(stcPosition)) return s;
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      return stcTable->sbtRecordEngine->RecNoGet(aTrans, stcRefNr, FilterActive() ? sbcFilter.get() : nullptr,
+                                                 aRecNo, aFlipOrder);
+    });
+  });
+}
+
+uint32_t TzfServerTableCursor::RecNoSet(uint32_t aRecNo, bool aFlipOrder) {
+  return Framed([&]() -> uint32_t {
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      int64_t ref = 0;
+      const uint32_t r = stcTable->sbtRecordEngine->RecNoSet(aTrans, aRecNo, ref,
+                                                             FilterActive() ? sbcFilter.get() : nullptr, aFlipOrder);
+      if (r == zfErrBOF || r == zfErrEOF) {
+        stcPosition = r == zfErrBOF ? TzfCursorPosition::cpBOF : TzfCursorPosition::cpEOF;
+        stcRefNr = 0;
+      } else if (r == 0) {
+        stcPosition = TzfCursorPosition::cpOnRecord;
+        stcRefNr = ref;
+      }
+      return r;
+    });
+  });
+}
+
+uint32_t TzfServerTableCursor::RecordGet(TzfLockType aLockType, uint8_t* aData) {
+  return Framed([&]() -> uint32_t {
+    bool newLock = false;
+    TzfServerTransaction* trans = CurrentTrans();
+    if (aLockType != zfltNoLock) {
+      if (const uint32_t s = StateOf(stcPosition)) return s;
+      // Not inside the portal yet: a wait for the record lock holds nothing.
+      const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(trans, this, stcRefNr, false, &sbcLockFailureReason);
+      if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+      newLock = lr == TzfLockResult::lrGrantedNew;
+    }
+    const uint32_t r = InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      if (const uint32_t s = StateOf(stcPosition)) return s;
+      std::vector<uint8_t> scratch;
+      uint8_t* data = aData;
+      if (!data && FilterActive()) {
+        scratch.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+        data = scratch.data();
+      }
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, data);
+      if (data && FilterActive() && !sbcFilter->MatchesBuffer(data)) return zfErrNoCurrRec;
+      return 0;
+    });
+    if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, stcRefNr, nullptr);
+    return r;
+  });
+}
+
+uint32_t TzfServerTableCursor::Step(bool aForward, TzfLockType aLockType, uint8_t* aData) {
+  if (aForward && stcPosition == TzfCursorPosition::cpEOF) return zfErrEOF;
+  if (!aForward && stcPosition == TzfCursorPosition::cpBOF) return zfErrBOF;
+  std::vector<uint8_t> scratch;
+  if (!aData) {
+    scratch.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+    aData = scratch.data();
+  }
+  return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+    TzfBaseRecordEngine& engine = *stcTable->sbtRecordEngine;
+    int64_t ref = 0;
+    // A crack on the reading side of a record arrives at that record when it still exists.
+    const bool crackFacing = (aForward && stcPosition == TzfCursorPosition::cpCrackBefore) ||
+                             (!aForward && stcPosition == TzfCursorPosition::cpCrackAfter);
+    if (crackFacing) {
+      try {
+        engine.ReadRecord(aTrans, stcRefNr, aData);
+        ref = stcRefNr;
+      } catch (const EzfBaseException& e) {
+        if (e.ErrorCode() != zfErrKeyOrRecDeleted) throw;
+      }
+    }
+    if (ref == 0) {
+      const bool fromEnd = aForward ? stcPosition == TzfCursorPosition::cpBOF : stcPosition == TzfCursorPosition::cpEOF;
+      const int64_t from = fromEnd ? 0 : stcRefNr;
+      if (aForward)
+        engine.ReadNextRecord(aTrans, from, ref, aData);
+      else
+        engine.ReadPrevRecord(aTrans, from, ref, aData);
+    }
+    if (ref == 0) {
+      stcPosition = aForward ? TzfCursorPosition::cpEOF : TzfCursorPosition::cpBOF;
+      stcRefNr = 0;
+      return aForward ? zfErrEOF : zfErrBOF;
+    }
+    stcPosition = TzfCursorPosition::cpOnRecord;
+    stcRefNr = ref;
+    if (aLockType != zfltNoLock) {
+      bool isNew = false;
+      if (const uint32_t r = LockRecord(aTrans, ref, isNew)) {
+        // Beside the record, so that the same call arrives at it again.
+        stcPosition = aForward ? TzfCursorPosition::cpCrackBefore : TzfCursorPosition::cpCrackAfter;
+        return r;
+      }
+      // The record may have gone while the lock was awaited.
+      engine.ReadRecord(aTrans, ref, aData);
+    }
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::StepFiltered(bool aForward, TzfLockType aLockType, uint8_t* aData,
+                                            TzfBaseFilterEngine* aFilter) {
+  if (!aFilter || !aFilter->IsActive()) return Step(aForward, aLockType, aData);
+  std::vector<uint8_t> scratch;
+  if (!aData) {
+    scratch.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+    aData = scratch.data();
+  }
+  sbcFilterDeadline.Begin();
+  for (;;) {
+    // Locks only for the record the filter keeps.
+    const uint32_t r = Step(aForward, zfltNoLock, aData);
+    if (r != 0) return r;
+    if (aFilter->MatchesBuffer(aData)) break;
+    uint32_t stop = 0;
+    if (sbcFilterDeadline.Check(stop)) return stop;
+  }
+  if (aLockType == zfltNoLock) return 0;
+  // Lock it from the crack beside it, so that a refusal leaves the cursor there.
+  stcPosition = aForward ? TzfCursorPosition::cpCrackBefore : TzfCursorPosition::cpCrackAfter;
+  return Step(aForward, aLockType, aData);
+}
+
+void TzfServerTableCursor::sbcIterate(uint8_t** aData, const TzfRecordIterator& aRecIterator, bool aBackward,
+                                      void* aCookie) {
+  TzfServerTransaction* trans = CurrentTrans();
+  if (const uint32_t r = stcContentLock->Begin(trans, false, false, &sbcLockFailureReason))
+    throw EzfServerEngineException(r);
+  struct EndGuard {
+    TzfCursorContentLock& Lock;
+    ~EndGuard() { Lock.End(); }
+  } end{*stcContentLock};
+  TzfBaseRecordEngine& engine = *stcTable->sbtRecordEngine;
+  IzfFilterEvaluation* filter = FilterActive() ? sbcFilter.get() : nullptr;
+  int64_t ref = 0;
+  if (aBackward)
+    engine.IterateBackward(trans, ref, aData, aRecIterator, aCookie, filter);
+  else
+    engine.Iterate(trans, ref, aData, aRecIterator, aCookie, filter);
+  if (ref == 0) {
+    stcPosition = aBackward ? TzfCursorPosition::cpBOF : TzfCursorPosition::cpEOF;
+    stcRefNr = 0;
+  } else {
+    stcPosition = TzfCursorPosition::cpOnRecord;
+    stcRefNr = ref;
+  }
+}
+
+uint32_t TzfServerTableCursor::RecordGetNext(TzfLockType aLockType, uint8_t* aData) {
+  return Framed([&] { return StepFiltered(true, aLockType, aData, sbcFilter.get()); });
+}
+
+uint32_t TzfServerTableCursor::RecordGetPrior(TzfLockType aLockType, uint8_t* aData) {
+  return Framed([&] { return StepFiltered(false, aLockType, aData, sbcFilter.get()); });
+}
+
+uint32_t TzfServerTableCursor::RecordInsert(TzfLockType aLockType, uint8_t* aData) {
+  return FramedWrite([&] { return sbcRecordInsert(aLockType, sbcInsertOptions, aData); });
+}
+
+uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions,
+                                               uint8_t* aData) {
+  if (!aData) return zfErrInvalidParam;
+  const int32_t autoInc = stcTable->sbtAutoIncField;
+  bool generated = false;
+  int64_t ref = 0;
+  bool selfNew = false;
+  if (const uint32_t l = SelfLock(selfNew)) return l;
+  const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+    if (aInsertOptions.Contains(ioSetDefault) && sbcDefaultValueHandler)
+      sbcDefaultValueHandler->SetDefaultValuesInsert(aData);
+    if (aInsertOptions.Contains(ioSetAutoInc) && autoInc >= 0 && stcTable->sbtAutoIncEngine) {
+      const rtl::Variant v = GetFieldAsVariant(aData, autoInc);
+      if (v.IsNull() || v.IsEmpty() || v.AsInt64() == 0) {
+        const uint32_t next = stcTable->sbtAutoIncEngine->NextAutoIncValue(aTrans);
+        SetFieldFromVariant(aData, autoInc, rtl::Variant(static_cast<int64_t>(next)));
+        generated = true;
+      }
+    }
+    stcTable->sbtInitRecRev(aData);
+    if (aInsertOptions.Contains(ioValidate) && sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(nullptr, aData);
+    stcTable->sbtRecordEngine->AddRecord(aTrans, ref, aData);
+    if (aLockType != zfltNoLock) {
+      const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(aTrans, this, ref, true, &sbcLockFailureReason);
+      if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+    }
+    return 0;
+  });
+  SelfUnlock(selfNew);
+  if (r != 0) {
+    // The caller's record does not keep a value that no stored record has.
+    if (generated) SetFieldFromVariant(aData, autoInc, rtl::Variant());
+    return r;
+  }
+  stcPosition = TzfCursorPosition::cpOnRecord;
+  stcRefNr = ref;
+  return 0;
+}
+
+uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
+  return FramedWrite([&]() -> uint32_t {
+    if (!aData) return zfErrInvalidParam;
+    if (const uint32_t s = StateOf(stcPosition)) return s;
+    const int64_t ref = stcRefNr;
+    bool newLock = false;
+    const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+      if (const uint32_t l = LockRecord(aTrans, ref, newLock)) return l;
+      std::vector<uint8_t> stored(stcTable->sbtFieldsDescriptor->GetRecordLength());
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, stored.data());
+      if (const uint32_t c = stcTable->sbtCheckRecRev(stored.data(), aData)) return c;
+      stcTable->sbtRecordEngine->UpdateRecord(aTrans, ref, aData, nullptr);
+      // The lock container is bound to the transaction that changed the record.
+      if (aReleaseLock || newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
+      return 0;
+    });
+    if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
+    return r;
+  });
+}
+
+uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
+  return FramedWrite([&]() -> uint32_t {
+    if (const uint32_t s = StateOf(stcPosition)) return s;
+    const int64_t ref = stcRefNr;
+    bool newLock = false;
+    const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+      if (const uint32_t l = LockRecord(aTrans, ref, newLock)) return l;
+      if (aData) stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, aData);
+      stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
+      stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
+      return 0;
+    });
+    if (r != 0) {
+      if (newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
+      return r;
+    }
+    // On the crack where the record was: the next read forward arrives at the one after it.
+    stcPosition = TzfCursorPosition::cpCrackBefore;
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::RecordIsLocked(TzfLockType, TzfLockPresent& aLockPresent) {
+  aLockPresent = lpNotAtAll;
+  return Framed([&]() -> uint32_t {
+    if (const uint32_t s = StateOf(stcPosition)) return s;
+    aLockPresent = stcTable->sbtLocks->IsRecordLocked(this, stcRefNr);
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::RecordLockRelease(bool aAllLocks) {
+  return Framed([&]() -> uint32_t {
+    if (aAllLocks)
+      stcTable->sbtLocks->ClearRecordLocks(this);
+    else if (stcPosition == TzfCursorPosition::cpOnRecord)
+      stcTable->sbtLocks->ReleaseRecordLock(this, stcRefNr, nullptr);
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::AutoIncGet(uint32_t& aValue) {
+  aValue = 0;
+  return Framed([&] {
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      if (stcTable->sbtAutoIncEngine) aValue = stcTable->sbtAutoIncEngine->ReadAutoIncValue(aTrans);
+      return 0;
+    });
+  });
+}
+
+uint32_t TzfServerTableCursor::AutoIncSet(uint32_t aValue) {
+  return FramedWrite([&]() -> uint32_t {
+    if (!stcTable->sbtAutoIncEngine)
+      return EzfBaseException::zfSetMessage(zfErrNotSupported,
+                                            u"AutoIncSet is only supported for tables with autoinc engines");
+    bool selfNew = false;
+    if (const uint32_t l = SelfLock(selfNew)) return l;
+    const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+      stcTable->sbtAutoIncEngine->SetAutoIncValue(aTrans, aValue);
+      return 0;
+    });
+    SelfUnlock(selfNew);
+    return r;
+  });
+}
+
+// ---- Filters, indexes, keys, ranges: not served by this cursor yet ----
+
+uint32_t TzfServerTableCursor::FilterAddCustom(TzfBaseFilterDescriptor* aFilter, TzfFilterID& aFilterID) {
+  aFilterID = 0;
+  if (!aFilter) return zfErrInvalidParam;
+  return Framed([&]() -> uint32_t {
+    aFilterID = zfFilterAttach(sbcFilter, TzfBaseFilterEngine::CreateFor(*aFilter, this));
+    return 0;
+  });
+}
+uint32_t TzfServerTableCursor::FilterSetTimeout(uint32_t aTimeout) {
+  return Framed([&] {
+    sbcFilterDeadline.Timeout = aTimeout;
+    return 0u;
+  });
+}
+uint32_t TzfServerTableCursor::FilterActivate(TzfFilterID aFilterID) {
+  return Framed([&] { return zfFilterActivate(sbcFilter, aFilterID, true); });
+}
+uint32_t TzfServerTableCursor::FilterDeactivate(TzfFilterID aFilterID) {
+  return Framed([&] { return zfFilterActivate(sbcFilter, aFilterID, false); });
+}
+uint32_t TzfServerTableCursor::FilterRemove(TzfFilterID aFilterID) {
+  return Framed([&] { return zfFilterRemove(sbcFilter, aFilterID); });
+}
+
+void TzfServerTableCursor::esoOptionChanged(const UnicodeString& aName, const UnicodeString& aValue) {
+  TzfAbstractCursor::esoOptionChanged(aName, aValue);
+  zfApplyInsertOption(sbcInsertOptions, aName, aValue);
+}
+
+uint32_t TzfServerTableCursor::SwitchToIndex(const UnicodeString&, int32_t, bool) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::GetIndexID(int32_t& aIndexID) {
+  aIndexID = -1;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::SetToKey(TzfSearchKeyAction, int32_t, int32_t, bool, const uint8_t*) {
+  return zfErrNoAssocIndex;
+}
+uint32_t TzfServerTableCursor::RecordGetForKey(int32_t, int32_t, bool, const uint8_t*, uint8_t*, bool, bool) {
+  return zfErrNoAssocIndex;
+}
+uint32_t TzfServerTableCursor::RangeReset() { return zfErrNoAssocIndex; }
+uint32_t TzfServerTableCursor::RangeSet(int32_t, int32_t, bool, const uint8_t*, bool, int32_t, int32_t, bool,
+                                        const uint8_t*, bool) {
+  return zfErrNoAssocIndex;
+}
+uint32_t TzfServerTableCursor::CompareKeys(int32_t, int32_t, bool, const uint8_t*, bool, const uint8_t*,
+                                           TValueRelationship& aResult) {
+  aResult = 0;
+  return zfErrNoAssocIndex;
+}
+uint32_t TzfServerTableCursor::KeyFilterAddCustom(TzfBaseFilterDescriptor*, TzfKeyFilterID& aKeyFilterID) {
+  aKeyFilterID = 0;
+  return zfErrNoAssocIndex;
+}
+uint32_t TzfServerTableCursor::KeyFilterActivate(TzfKeyFilterID) { return zfErrNoAssocIndex; }
+uint32_t TzfServerTableCursor::KeyFilterDeactivate(TzfKeyFilterID) { return zfErrNoAssocIndex; }
+uint32_t TzfServerTableCursor::KeyFilterRemove(TzfKeyFilterID) { return zfErrNoAssocIndex; }
+
+// ---- Batches, copies, BLOBs, table streams: not served by this cursor yet ----
+
+namespace {
+void PutCardinal(TzfMemoryStream& aStream, int64_t aAt, uint32_t aValue) {
+  uint8_t b[4];
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>(aValue >> (8 * i));
+  std::memcpy(static_cast<uint8_t*>(aStream.Memory()) + aAt, b, 4);
+}
+}  // namespace
+
+// Layout: a header of two Cardinals (the code that ended the batch, the record count), then per
+// record its slot size as a Cardinal and the slot: the record, and its bookmark with gboBookmarks.
+// A read that fails leaves its slot-size word as the last four bytes, uncounted.
+uint32_t TzfServerTableCursor::RecordGetBatch(int32_t aCutoffSize, TzfRecordGetBatchExOptions aOptions,
+                                              TzfMemoryStream& aStream, int32_t aMaxRecords, bool aForward) {
+  return Framed([&]() -> uint32_t {
+    const bool bookmarks = (aOptions >> gboBookmarks) & 1;
+    const bool blobs = (aOptions >> gboBlobs) & 1;
+    TzfFieldsDescriptor& fields = *stcTable->sbtFieldsDescriptor;
+    const uint32_t rl = static_cast<uint32_t>(fields.GetRecordLength());
+    const uint32_t slot = rl + (bookmarks ? kBookmarkSize : 0);
+    uint32_t last = 0;
+    int32_t count = 0;
+    const uint32_t r = InContent(false, [&](TzfServerTransaction*) -> uint32_t {
+      aStream.Clear();
+      aStream.SetCapacity(aCutoffSize == 0x7FFFFFFF ? 524288 : std::max(aCutoffSize, 8));
+      aStream.SetSize(8);
+      PutCardinal(aStream, 0, 0);
+      PutCardinal(aStream, 4, 0);
+      while (last == 0 && aStream.Size() < aCutoffSize && (aMaxRecords <= 0 || count < aMaxRecords)) {
+        const int64_t at = aStream.Size();
+        aStream.SetSize(at + 4 + slot);
+        PutCardinal(aStream, at, slot);
+        uint8_t* rec = static_cast<uint8_t*>(aStream.Memory()) + at + 4;
+        last = StepFiltered(aForward, zfltNoLock, rec, sbcFilter.get());
+        if (last == 0 && bookmarks) PutRef(rec + rl, stcRefNr);
+        if (last == 0 && blobs)
+          // BLOB content is not sent by this cursor yet: a BLOB field goes as NULL, as when its
+          // length cannot be read, never as a number the client would take for a stream position.
+          for (int32_t f : stcTable->sbtBlobFields)
+            if (!fields.IsRecordFieldNull(f, rec)) fields.SetRecordFieldNull(f, rec, true);
+        if (last != 0) {
+          aStream.SetSize(at + 4);
+          break;
+        }
+        ++count;
+      }
+      PutCardinal(aStream, 0, last);
+      PutCardinal(aStream, 4, static_cast<uint32_t>(count));
+      aStream.Seek(0, rtl::TSeekOrigin::soEnd);
+      return 0;
+    });
+    if (r != 0) return r;
+    return last == 15444 && count == 0 ? last : 0;
+  });
+}
+uint32_t TzfServerTableCursor::RecordInsertBatch(TzfCustomMemoryStream&) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::CopyRecords(TzfAbstractCursor*, TzfBlobCopyMode, int32_t) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::CopyRecordsEx(TzfAbstractCursor*, TzfBlobCopyMode, int32_t, bool) {
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::DeleteRecords() { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::BlobCreate(int32_t, int64_t& aBlobNr) {
+  aBlobNr = 0;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::BlobCreateFile(int32_t, const UnicodeString&, int64_t& aBlobNr) {
+  aBlobNr = 0;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::BlobDelete(int32_t, int64_t) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::BlobFree(int32_t, int64_t) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::BlobRead(int32_t, int64_t, uint32_t, uint32_t, rtl::TStream&, bool) {
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::BlobWrite(int32_t, int64_t, uint32_t, uint32_t, const void*) {
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::BlobTruncate(int32_t, int64_t, uint32_t) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::BlobGetLength(int32_t, int64_t, uint32_t& aLength, bool) {
+  aLength = 0;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::BlobModified(int32_t, int64_t, bool& aModified) {
+  aModified = false;
+  return zfErrNotSupported;
+}
+uint32_t TzfServerTableCursor::TableStreamGetList(rtl::TStrings&) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::TableStreamWrite(const UnicodeString&, rtl::TStream&) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::TableStreamRead(const UnicodeString&, rtl::TStream&) { return zfErrNotSupported; }
+uint32_t TzfServerTableCursor::TableStreamDelete(const UnicodeString&) { return zfErrNotSupported; }
+
+// ---- Table locks and counts ----
+
+uint32_t TzfServerTableCursor::TableIsLocked(TzfLockType aLockType, TzfLockPresent& aLockPresent) {
+  aLockPresent = lpNotAtAll;
+  return Framed([&]() -> uint32_t {
+    aLockPresent = aLockType == zfltWriteLock ? stcTable->sbtLocks->IsWriteLocked(this)
+                                              : stcTable->sbtLocks->IsReadLocked(this);
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::TableLockAcquire(TzfLockType aLockType) {
+  return Framed([&]() -> uint32_t {
+    if (aLockType == zfltNoLock) return 0;
+    TzfServerTransaction* trans = CurrentTrans();
+    const TzfLockResult lr = aLockType == zfltWriteLock
+                                 ? stcTable->sbtLocks->GetWriteLock(trans, this, false, &sbcLockFailureReason)
+                                 : stcTable->sbtLocks->GetReadLock(trans, this, false, &sbcLockFailureReason);
+    return zfLockGranted(lr) ? 0 : zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+  });
+}
+
+uint32_t TzfServerTableCursor::TableLockRelease(TzfLockType aLockType, bool aAllLocks) {
+  return Framed([&]() -> uint32_t {
+    if (aAllLocks) {
+      stcTable->sbtLocks->ClearCursorLocks(this);
+      return 0;
+    }
+    if (aLockType == zfltWriteLock) stcTable->sbtLocks->ReleaseWriteLock(this);
+    if (aLockType == zfltReadLock) stcTable->sbtLocks->ReleaseReadLock(this);
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::Duplicate(TzfOpenMode aOpenMode, TzfAbstractCursor*& aNewCursor) {
+  aNewCursor = nullptr;
+  return Framed([&]() -> uint32_t {
+    // A read-only cursor duplicates read-only whatever is asked.
+    const TzfOpenMode mode = stcOpenMode == omReadOnly ? omReadOnly : aOpenMode;
+    TzfServerTableCursor* dup = nullptr;
+    const uint32_t r = zfOpenTableCursor(stcDatabase, stcTable->FullName(), stcRoot->srtExtractPassword(), mode,
+                                         smShared, atoGetTimeout(), dup);
+    if (r != 0) return r;
+    try {
+      dup->stcPosition = stcPosition;
+      dup->stcRefNr = stcRefNr;
+      dup->sbcInsertOptions = sbcInsertOptions;
+      dup->sbcFilterDeadline.Timeout = sbcFilterDeadline.Timeout;
+      if (sbcFilter) zfFilterAttach(dup->sbcFilter, sbcFilter->Duplicate(dup));
+    } catch (const EzfBaseException& e) {
+      dup->Free();
+      return e.ErrorCode();
+    }
+    aNewCursor = dup;
+    return 0;
+  });
+}
+uint32_t TzfServerTableCursor::ChangePassword(const UnicodeString&) { return zfErrNotSupported; }
+
+uint32_t TzfServerTableCursor::GetRecordCount(uint32_t& aRecCount, bool) {
+  aRecCount = 0;
+  return Framed([&] {
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      aRecCount = stcTable->sbtRecordEngine->GetRecordCount(aTrans);
+      return 0;
+    });
+  });
+}
+
+uint32_t TzfServerTableCursor::GetRecordCountAsync(TzfAbstractTaskInfo*& aTaskInfo) {
+  aTaskInfo = nullptr;
+  return zfErrNotSupported;
+}
+
+uint32_t TzfServerTableCursor::GetRecordCountEx(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate) {
+  aRecCount = 0;
+  // Without an index every key count is the record count; the filtered counts walk the records
+  // through an active record filter (the filter deadline does not stop a count).
+  if (aOption != rcoServerFilteredKeyCount && aOption != rcoClientFilteredKeyCount)
+    return GetRecordCount(aRecCount, aEstimate);
+  return Framed([&] {
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      TzfBaseRecordEngine& engine = *stcTable->sbtRecordEngine;
+      if (!FilterActive()) {
+        aRecCount = engine.GetRecordCount(aTrans);
+        return 0;
+      }
+      std::vector<uint8_t> data(stcTable->sbtFieldsDescriptor->GetRecordLength());
+      int64_t ref = 0;
+      uint32_t n = 0;
+      for (;;) {
+        int64_t next = 0;
+        engine.ReadNextRecord(aTrans, ref, next, data.data());
+        if (next == 0) break;
+        ref = next;
+        if (sbcFilter->MatchesBuffer(data.data())) ++n;
+      }
+      aRecCount = n;
+      return 0;
+    });
+  });
+}
+
+uint32_t TzfServerTableCursor::GetRecordCountExAsync(TzfRecordCountOption, TzfAbstractTaskInfo*& aTaskInfo) {
+  aTaskInfo = nullptr;
+  return zfErrNotSupported;
+}
+
+// ---- Opening ----
+
+uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aTableName,
+                           const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
+                           uint32_t aTimeout, TzfServerTableCursor*& aCursor) {
+  aCursor = nullptr;
+  TzfServerRootTable* root = nullptr;
+  bool readOnly = false;
+  const size_t colon = aTableName.find(u':');
+  if (const uint32_t r = aDatabase->sdGetTable(root, aTableName.substr(0, colon), aPassword, false, readOnly))
+    return r;
+  if (!root) return zfErrObjNotFound;
+  TzfServerBaseTable* table = root;
+  if (colon != UnicodeString::npos)
+    if (const uint32_t r = root->GetChild(aTableName.substr(colon + 1), table)) return r;
+  if (!table->sbtRecordEngine) return zfErrNotSupported;
+  {
+    TzfPadlockGuard g(aDatabase->sdFolder->sfTablesPadlock);
+    if (!root->srtTransLocks) root->srtTransLocks = std::make_unique<TzfServerTableTransLocks>(root);
+  }
+  readOnly = readOnly || root->srtOpenMode == omReadOnly;
+  try {
+    aCursor = zfCreateServerObject<TzfServerTableCursor>(aDatabase, table, aOpenMode, aShareMode, readOnly, aTimeout);
+  } catch (const EzfBaseException& e) {
+    return e.ErrorCode();
+  }
+  return 0;
+}
+
+}  // namespace zf

@@ -1,0 +1,227 @@
+// Table cursors of the server.
+//
+// A TzfServerTableCursor reads and writes the records of one table for one database. Every public
+// operation is a short frame: write operations of a read-only cursor are refused before the
+// session lock, then the thread deadline, the session lock, the worker and the release. Workers
+// run inside the cursor's content lock: outside transactions the root table's content portal for
+// reading (shared cursors, one operation at a time); inside a transaction the transaction's lock
+// on the root table (shared for reads, exclusive for writes) until its level ends.
+//
+// Navigation here is in the record engine's storage order (no index path yet): a position is BOF,
+// EOF, on a record (its reference number) or on the crack before or after one. A bookmark is the
+// record's reference number, 8 bytes little-endian.
+//
+// Writes outside a transaction run in an implicit transaction of their own: started before the
+// write, committed after it, rolled back when it fails, so a failed insert leaves no record
+// behind. Record locks come from the table's lock container; a read that must wait for one leaves
+// the portal for the wait.
+//
+// A record filter skips the records it rejects while stepping, within the filter deadline (15444
+// when the cursor's limit passes, 15461 at the operation deadline; the cursor stays on the last
+// record it looked at).
+//
+// Not here yet (each answers 12289, keys and ranges 10764): indexes, keys and ranges,
+// batches and copies, BLOBs, table streams, duplicates and password changes.
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "dictionary/zfsdAbstractCursor.h"
+#include "server/zfsrContentLock.h"
+#include "server/zfsrCursorSupport.h"
+#include "server/zfsrRefIntegrityEngine.h"
+#include "server/zfsrServerTransaction.h"
+#include "dictionary/zfsdDefaultValueEngine.h"
+#include "dictionary/zfsdValidationEngine.h"
+#include "storage/zfsrRecordEngineBase.h"
+#include "storage/zfsrTempStorage.h"
+
+namespace zf {
+
+class TzfServerDatabase;
+class TzfServerBaseTable;
+class TzfServerRootTable;
+
+// The transaction-lock side of a root table: its commit and rollback hooks call the root's.
+class TzfServerTableTransLocks : public TzfTransLockTable {
+ public:
+  explicit TzfServerTableTransLocks(TzfServerRootTable* aRoot) : ttRoot(aRoot) {}
+  UnicodeString tltFullName() override;
+  void srtBeginCommit(TzfBaseTransaction* aTrans) override;
+  void srtEndCommit(TzfBaseTransaction* aTrans) override;
+  void srtUnlockCommit(TzfBaseTransaction* aTrans) override;
+  void sbtEndTransaction(TzfBaseTransaction* aTrans) override;
+
+ private:
+  TzfServerRootTable* ttRoot;
+};
+
+enum class TzfCursorPosition : uint8_t { cpBOF, cpEOF, cpOnRecord, cpCrackBefore, cpCrackAfter };
+
+class TzfServerTableCursor : public TzfAbstractCursor {
+ public:
+  static constexpr uint32_t kBookmarkSize = 8;
+
+  // Opens a cursor on aTable of aDatabase; use zfOpenTableCursor (which runs both phases).
+  TzfServerTableCursor(TzfServerDatabase* aDatabase, TzfServerBaseTable* aTable, TzfOpenMode aOpenMode,
+                       TzfShareMode aShareMode, bool aTableReadOnly, uint32_t aTimeout);
+  ~TzfServerTableCursor() override;
+  static const rtl::TClassInfo& ClassInfo();
+  const rtl::TClassInfo& ClassType() const override { return ClassInfo(); }
+  // Builds the handlers and the referential-integrity engine (raises 15503 when the table asks
+  // for one that is not registered), then joins the table's cursors.
+  void AfterConstruction() override;
+  void BeforeDestruction() override;   // drops its locks, leaves the table
+
+  TzfDataDictionary* acGetDictionary() override;
+  TzfBaseTableDescriptor* acGetTableDescriptor() override;
+  UnicodeString acGetFullName() override;
+
+  // ---- Positioning and records ----
+  uint32_t SetToBegin() override;
+  uint32_t SetToCursor(TzfAbstractCursor* aCursor) override;
+  uint32_t SetToEnd() override;
+  uint32_t SetToFilter(TzfBaseFilterDescriptor*, TzfBaseFilterDescriptor*, bool) override;
+  // 10021 for a missing or short buffer or a bookmark that names no record position.
+  uint32_t GetBookmark(uint8_t* aBookmark, uint32_t aSize) override;
+  uint32_t CompareBookmarks(const uint8_t* aBookmark1, const uint8_t* aBookmark2, uint32_t aSize,
+                            TValueRelationship& aCompResult) override;
+  uint32_t SetToBookmark(const uint8_t* aBookmark, uint32_t aSize) override;
+  uint32_t BookmarkAsVariant(const uint8_t* aBookmark, uint32_t aSize, rtl::Variant& aVariant) override;
+  uint32_t RecNoSupported() override;
+  uint32_t RecNoGet(uint32_t& aRecNo, bool aFlipOrder) override;
+  uint32_t RecNoSet(uint32_t aRecNo, bool aFlipOrder) override;
+  uint32_t RecordGet(TzfLockType aLockType, uint8_t* aData) override;
+  uint32_t RecordGetNext(TzfLockType aLockType, uint8_t* aData) override;
+  uint32_t RecordGetPrior(TzfLockType aLockType, uint8_t* aData) override;
+  uint32_t RecordInsert(TzfLockType aLockType, uint8_t* aData) override;
+  uint32_t RecordModify(uint8_t* aData, bool aReleaseLock) override;
+  uint32_t RecordDelete(uint8_t* aData) override;
+  uint32_t RecordIsLocked(TzfLockType aLockType, TzfLockPresent& aLockPresent) override;
+  uint32_t RecordLockRelease(bool aAllLocks) override;
+  uint32_t AutoIncGet(uint32_t& aValue) override;
+  uint32_t AutoIncSet(uint32_t aValue) override;
+
+  // ---- Filters ----
+  uint32_t FilterAddCustom(TzfBaseFilterDescriptor* aFilter, TzfFilterID& aFilterID) override;
+  uint32_t FilterSetTimeout(uint32_t aTimeout) override;
+  uint32_t FilterActivate(TzfFilterID aFilterID) override;
+  uint32_t FilterDeactivate(TzfFilterID aFilterID) override;
+  uint32_t FilterRemove(TzfFilterID aFilterID) override;
+
+  // ---- Indexes, keys and ranges (no index path yet) ----
+  uint32_t SwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec) override;
+  uint32_t GetIndexID(int32_t& aIndexID) override;
+  uint32_t SetToKey(TzfSearchKeyAction, int32_t, int32_t, bool, const uint8_t*) override;
+  uint32_t RecordGetForKey(int32_t, int32_t, bool, const uint8_t*, uint8_t*, bool, bool) override;
+  uint32_t RangeReset() override;
+  uint32_t RangeSet(int32_t, int32_t, bool, const uint8_t*, bool, int32_t, int32_t, bool, const uint8_t*,
+                    bool) override;
+  uint32_t CompareKeys(int32_t, int32_t, bool, const uint8_t*, bool, const uint8_t*, TValueRelationship&) override;
+  uint32_t KeyFilterAddCustom(TzfBaseFilterDescriptor*, TzfKeyFilterID& aKeyFilterID) override;
+  uint32_t KeyFilterActivate(TzfKeyFilterID) override;
+  uint32_t KeyFilterDeactivate(TzfKeyFilterID) override;
+  uint32_t KeyFilterRemove(TzfKeyFilterID) override;
+
+  // ---- Batches, copies, BLOBs, streams (not here yet) ----
+  uint32_t RecordGetBatch(int32_t, TzfRecordGetBatchExOptions, TzfMemoryStream&, int32_t, bool) override;
+  uint32_t RecordInsertBatch(TzfCustomMemoryStream&) override;
+  uint32_t CopyRecords(TzfAbstractCursor*, TzfBlobCopyMode, int32_t) override;
+  uint32_t CopyRecordsEx(TzfAbstractCursor*, TzfBlobCopyMode, int32_t, bool) override;
+  uint32_t DeleteRecords() override;
+  uint32_t BlobCreate(int32_t, int64_t& aBlobNr) override;
+  uint32_t BlobCreateFile(int32_t, const UnicodeString&, int64_t& aBlobNr) override;
+  uint32_t BlobDelete(int32_t, int64_t) override;
+  uint32_t BlobFree(int32_t, int64_t) override;
+  uint32_t BlobRead(int32_t, int64_t, uint32_t, uint32_t, rtl::TStream&, bool) override;
+  uint32_t BlobWrite(int32_t, int64_t, uint32_t, uint32_t, const void*) override;
+  uint32_t BlobTruncate(int32_t, int64_t, uint32_t) override;
+  uint32_t BlobGetLength(int32_t, int64_t, uint32_t& aLength, bool) override;
+  uint32_t BlobModified(int32_t, int64_t, bool& aModified) override;
+  uint32_t TableStreamGetList(rtl::TStrings&) override;
+  uint32_t TableStreamWrite(const UnicodeString&, rtl::TStream&) override;
+  uint32_t TableStreamRead(const UnicodeString&, rtl::TStream&) override;
+  uint32_t TableStreamDelete(const UnicodeString&) override;
+
+  // ---- Table locks, counts ----
+  uint32_t TableIsLocked(TzfLockType aLockType, TzfLockPresent& aLockPresent) override;
+  uint32_t TableLockAcquire(TzfLockType aLockType) override;
+  uint32_t TableLockRelease(TzfLockType aLockType, bool aAllLocks) override;
+  uint32_t Duplicate(TzfOpenMode, TzfAbstractCursor*& aNewCursor) override;
+  uint32_t ChangePassword(const UnicodeString&) override;
+  // The record engine's count of the records the cursor's transaction sees.
+  uint32_t GetRecordCount(uint32_t& aRecCount, bool aEstimate) override;
+  uint32_t GetRecordCountAsync(TzfAbstractTaskInfo*& aTaskInfo) override;
+  uint32_t GetRecordCountEx(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate) override;
+  uint32_t GetRecordCountExAsync(TzfRecordCountOption, TzfAbstractTaskInfo*& aTaskInfo) override;
+
+  // Insert options of this cursor (all three on at creation).
+  TzfInsertOptions sbcInsertOptions = zfAllInsertOptions();
+  TzfReadOnlyState sbcReadOnly;
+  TzfFilterDeadline sbcFilterDeadline;
+  TzfLockFailureReason sbcLockFailureReason;
+  // The record filter (one engine or a hub), nil without one.
+  std::unique_ptr<TzfBaseFilterEngine> sbcFilter;
+  std::unique_ptr<TzfDefaultValueHandler> sbcDefaultValueHandler;
+  std::unique_ptr<TzfValidationsHandler> sbcValidationsHandler;
+  // The engine of the table's "RefIntegrity" descriptor; a table whose engine cannot be built
+  // gets no cursor (15503).
+  std::unique_ptr<TzfBaseRefIntegrityEngine> sbcRefIntegrity;
+
+  // "INSERT_OPTIONS_*" options change the insert options.
+  void esoOptionChanged(const UnicodeString& aName, const UnicodeString& aValue) override;
+  // Internal walk for callers that raise on failure, in the session lock they already hold: every
+  // record the active record filter accepts, from the first (or the last, aBackward), handed to
+  // aRecIterator until it stops; the cursor stands on the last record handed out, or at EOF (BOF)
+  // when the walk ran to the end. aData is handed to the record engine unchanged. A content lock
+  // that cannot be had raises EzfServerEngineException with its code; the iterator's exceptions
+  // pass. (Key iterators belong to index walks, which this cursor has not yet.)
+  void sbcIterate(uint8_t** aData, const TzfRecordIterator& aRecIterator, bool aBackward, void* aCookie);
+  // The insert worker with explicit options (the recover inserts with ioValidate only).
+  uint32_t sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions, uint8_t* aData);
+
+  TzfServerBaseTable* Table() const { return stcTable; }
+  TzfCursorPosition Position() const { return stcPosition; }
+  int64_t RefNr() const { return stcRefNr; }
+
+ private:
+  uint32_t Framed(const std::function<uint32_t()>& aWork);
+  uint32_t FramedWrite(const std::function<uint32_t()>& aWork);
+  TzfServerTransaction* CurrentTrans();
+  // Runs aWork in the content lock (aExclusive for writes); exceptions become codes.
+  uint32_t InContent(bool aExclusive, const std::function<uint32_t(TzfServerTransaction*)>& aWork);
+  // Runs a write: inside the running transaction, or in an implicit one of its own.
+  uint32_t InWrite(const std::function<uint32_t(TzfServerTransaction*)>& aWork);
+  uint32_t LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew);
+  uint32_t Step(bool aForward, TzfLockType aLockType, uint8_t* aData);
+  // Steps until aFilter accepts a record (nil or inactive: the first record), under the filter
+  // deadline.
+  uint32_t StepFiltered(bool aForward, TzfLockType aLockType, uint8_t* aData, TzfBaseFilterEngine* aFilter);
+  bool FilterActive() { return sbcFilter && sbcFilter->IsActive(); }
+  // The self lock of table-wide writes of a shared cursor: a record lock on stcSelfRefNr. aNew
+  // tells the matching SelfUnlock whether to give it back.
+  uint32_t SelfLock(bool& aNew);
+  void SelfUnlock(bool aNew);
+
+  TzfServerDatabase* stcDatabase;
+  TzfServerBaseTable* stcTable;
+  TzfServerRootTable* stcRoot;
+  TzfServerTransContext* stcContext;
+  TzfOpenMode stcOpenMode;
+  TzfShareMode stcShareMode;
+  std::unique_ptr<TzfCursorContentLock> stcContentLock;
+  TzfCursorPosition stcPosition = TzfCursorPosition::cpBOF;
+  int64_t stcRefNr = 0;
+  // Stands for the cursor itself in the lock container: high 32 bits 0x7FFFFFFF, low 32 bits
+  // unique to the cursor; never a record's reference number.
+  int64_t stcSelfRefNr;
+  bool stcInTable = false;
+};
+
+// Opens a cursor on aTableName ("root" or "root:nested") of aDatabase; 0 or a code, the cursor
+// nil on failure. The caller frees the cursor with Free().
+uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aTableName,
+                           const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
+                           uint32_t aTimeout, TzfServerTableCursor*& aCursor);
+
+}  // namespace zf
