@@ -13,7 +13,7 @@ constexpr uint32_t kMgmtNext = 16, kMgmtCount = 20, kMgmtEntries = 22;
 }  // namespace
 
 TzfCachedHeapEngine::TzfCachedHeapEngine(int32_t aID, TzfBlockAccess* aDataFile,
-                                         std::unique_ptr<TzfCachedHeapHeaderHandler> aHandler)
+                                         std::unique_ptr<TzfHeapHeaderHandler> aHandler)
     : bseID(aID), bheDataFile(aDataFile), bheHeaderHandler(std::move(aHandler)) {
   ZF_ASSERT(aDataFile != nullptr && bheHeaderHandler != nullptr, "zfsrHeapEngineBase");
   bheHeaderHandler->hhhEngine = this;

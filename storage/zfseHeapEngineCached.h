@@ -16,7 +16,7 @@
 // changed it is rolled back. Every change of a data block's free space reaches it through the
 // block heap's change event; blocks with less than 40 bytes free are not listed, blocks whose last
 // segment goes are given back at once. Where the heap's root lives and what else a data block's
-// owner header holds is the owner's business, reached through a `TzfCachedHeapHeaderHandler`.
+// owner header holds is the owner's business, reached through a `TzfHeapHeaderHandler`.
 //
 // A directory read from disk is bounded: the chain by the file's used block count, every entry
 // count by what a block holds (8962 otherwise).
@@ -39,9 +39,9 @@ ZF_DECLARE_ENGINE_EXCEPTION(EzfCachedHeapEngineException, EzfServerException)
 class TzfCachedHeapEngine;
 
 // The heap owner's side: the first management block's number and the owner's data-block header.
-class TzfCachedHeapHeaderHandler : public TzfObject {
+class TzfHeapHeaderHandler : public TzfObject {
  public:
-  ~TzfCachedHeapHeaderHandler() override = default;
+  ~TzfHeapHeaderHandler() override = default;
   // A new data block (already formatted) joins / an emptied one leaves the owner's bookkeeping.
   virtual void DataBlockAdded(TzfBaseTransaction* aTrans, TzfBaseFileHeaderAccess* aHeader, PzfBlock aBlock) = 0;
   virtual void DataBlockRemoved(TzfBaseTransaction* aTrans, TzfBaseFileHeaderAccess* aHeader, PzfBlock aBlock) = 0;
@@ -62,7 +62,7 @@ struct TzfSegmentPart {
 class TzfCachedHeapEngine : public TzfObject {
  public:
   // aID: the owner ID of the heap's blocks; the handler is owned.
-  TzfCachedHeapEngine(int32_t aID, TzfBlockAccess* aDataFile, std::unique_ptr<TzfCachedHeapHeaderHandler> aHandler);
+  TzfCachedHeapEngine(int32_t aID, TzfBlockAccess* aDataFile, std::unique_ptr<TzfHeapHeaderHandler> aHandler);
   ~TzfCachedHeapEngine() override;
 
   // A new segment of exactly the parts' total size, the parts laid one after another; 0 when the
@@ -102,7 +102,7 @@ class TzfCachedHeapEngine : public TzfObject {
 
   int32_t bseID;
   TzfBlockAccess* bheDataFile;
-  std::unique_ptr<TzfCachedHeapHeaderHandler> bheHeaderHandler;
+  std::unique_ptr<TzfHeapHeaderHandler> bheHeaderHandler;
   std::unique_ptr<TzfNonfragmentingBlockHeapEngine> bheBlockHeapEngine;
   uint16_t heMaxEntries;
   uint16_t heCutoffSize = 40;

@@ -122,7 +122,7 @@ constexpr uint32_t kSecCount = 0, kSecFirst = 4, kSecLast = 8, kSecMgmt = 12;
 }  // namespace
 
 // Keeps the engine's chain of heap data blocks (next at 16, previous at 20) and the heap's root.
-class TzfVariableRecordHeapHeaderHandler : public TzfCachedHeapHeaderHandler {
+class TzfVariableRecordHeapHeaderHandler : public TzfHeapHeaderHandler {
  public:
   explicit TzfVariableRecordHeapHeaderHandler(TzfVariableRecordEngine* aEngine) : FEngine(aEngine) {}
   uint8_t* Sec(TzfBaseFileHeaderAccess* aHeader) const { return aHeader->Header + FEngine->reHeaderSection; }
