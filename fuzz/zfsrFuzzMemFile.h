@@ -85,4 +85,19 @@ class TFuzzTrans : public TzfBaseTransaction {
   void Rollback() override { btBufferManager->RollbackTransaction(this); }
 };
 
+// Attaches a (possibly damaged) file to the buffer manager, which reads its header from block 0;
+// false when the manager refuses the file or its header raises.
+inline bool AttachFuzzFile(TzfBufferManager& aBM, TFuzzMemFile& aFile) {
+  try {
+    bool ro = false;
+    TzfReleaseMethod rm;
+    PzfBlock b0 = nullptr;
+    if (aBM.AddFile(&aFile, nullptr, {}, false, rm, b0, ro) != 0) return false;
+    rm(b0);
+  } catch (const EzfBaseException&) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace zf::fuzz
