@@ -416,11 +416,11 @@ void TzfVariableRecordEngine::Walk(TzfBaseTransaction* aTrans, bool aBackward,
   }
 }
 
-void TzfVariableRecordEngine::ReadNextRecord(TzfBaseTransaction* aTrans, int64_t aFromRefNr, int64_t& aRefNr,
-                                             uint8_t* aRecData) {
+void TzfVariableRecordEngine::ReadAdjacentRecord(TzfBaseTransaction* aTrans, bool aBackward, int64_t aFromRefNr,
+                                                 int64_t& aRefNr, uint8_t* aRecData) {
   aRefNr = 0;
   bool passed = aFromRefNr == 0;
-  Walk(aTrans, false, [&](int64_t aRef, const uint8_t* aRec) {
+  Walk(aTrans, aBackward, [&](int64_t aRef, const uint8_t* aRec) {
     if (!passed) {
       passed = aRef == aFromRefNr;
       return true;
@@ -431,19 +431,14 @@ void TzfVariableRecordEngine::ReadNextRecord(TzfBaseTransaction* aTrans, int64_t
   });
 }
 
+void TzfVariableRecordEngine::ReadNextRecord(TzfBaseTransaction* aTrans, int64_t aFromRefNr, int64_t& aRefNr,
+                                             uint8_t* aRecData) {
+  ReadAdjacentRecord(aTrans, false, aFromRefNr, aRefNr, aRecData);
+}
+
 void TzfVariableRecordEngine::ReadPrevRecord(TzfBaseTransaction* aTrans, int64_t aFromRefNr, int64_t& aRefNr,
                                              uint8_t* aRecData) {
-  aRefNr = 0;
-  bool passed = aFromRefNr == 0;
-  Walk(aTrans, true, [&](int64_t aRef, const uint8_t* aRec) {
-    if (!passed) {
-      passed = aRef == aFromRefNr;
-      return true;
-    }
-    aRefNr = aRef;
-    if (aRecData) std::memcpy(aRecData, aRec, breRecordLength);
-    return false;
-  });
+  ReadAdjacentRecord(aTrans, true, aFromRefNr, aRefNr, aRecData);
 }
 
 namespace {
