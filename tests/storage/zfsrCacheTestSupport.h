@@ -211,14 +211,16 @@ class TCacheTest : public ::testing::Test {
     zfStopStorage();
   }
 
-  // A new version-2 table file of 4 KB blocks, its header committed and written.
-  TMemFile* NewFile(const char16_t* aName = u"/tmp/cache_test.dvl7") {
+  // A new version-2 table file of 4 KB blocks, its header committed and written; the header names
+  // aStreamEngine when one is given.
+  TMemFile* NewFile(const char16_t* aName = u"/tmp/cache_test.dvl7", const char16_t* aStreamEngine = nullptr) {
     auto f = std::make_unique<TMemFile>();
     f->fiName = aName;
     f->fiPath = u"/tmp/";
     f->fiBufMgr = BM.get();
     f->fiZofrinVersion = 30900;
     f->fiMaxBlocks = 1u << 20;
+    if (aStreamEngine) f->fiStreamEngineName = aStreamEngine;
     TTestTrans t(BM.get());
     EXPECT_EQ(f->AddHeader(&t, {}, zfHeaderSignature2), 0u);
     t.Commit();

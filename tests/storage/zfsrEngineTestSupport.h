@@ -26,20 +26,7 @@ class TEngineTest : public TCacheTest {
 
   // A new version-2 table file of 4 KB blocks in memory whose header names the stream engine
   // "zf1xDefault".
-  TMemFile* NewTable(const char16_t* aName = u"/tmp/engine_test.dvl7") {
-    auto f = std::make_unique<TMemFile>();
-    f->fiName = aName;
-    f->fiPath = u"/tmp/";
-    f->fiBufMgr = BM.get();
-    f->fiZofrinVersion = 30900;
-    f->fiMaxBlocks = 1u << 20;
-    f->fiStreamEngineName = u"zf1xDefault";
-    TTestTrans t(BM.get());
-    EXPECT_EQ(f->AddHeader(&t, {}, zfHeaderSignature2), 0u);
-    t.Commit();
-    Files.push_back(std::move(f));
-    return Files.back().get();
-  }
+  TMemFile* NewTable(const char16_t* aName = u"/tmp/engine_test.dvl7") { return NewFile(aName, u"zf1xDefault"); }
 };
 
 }  // namespace zf::test
