@@ -148,28 +148,23 @@ class TzfVariableRecordHeapHeaderHandler : public TzfHeapHeaderHandler {
     uint8_t* sec = Sec(aHeader);
     const TzfBlockNumber n = zfGetThisBlock(aBlock);
     const TzfBlockNumber next = zfGetLE32(aBlock + 16), prev = zfGetLE32(aBlock + 20);
-    if (prev != 0) {
-      TzfReleaseMethod rm;
-      PzfBlock b = hhhEngine->ReadBlockHeap(aTrans, prev, true, rm);
-      const bool ok = zfGetLE32(b + 16) == n;
-      if (ok) zfPutLE32(b + 16, next);
-      rm(b);
-      ZF_ASSERT(ok, kUnit);
-    } else {
-      ZF_ASSERT(zfGetLE32(sec + kSecFirst) == n, kUnit);
-      zfPutLE32(sec + kSecFirst, next);
-    }
-    if (next != 0) {
-      TzfReleaseMethod rm;
-      PzfBlock b = hhhEngine->ReadBlockHeap(aTrans, next, true, rm);
-      const bool ok = zfGetLE32(b + 20) == n;
-      if (ok) zfPutLE32(b + 20, prev);
-      rm(b);
-      ZF_ASSERT(ok, kUnit);
-    } else {
-      ZF_ASSERT(zfGetLE32(sec + kSecLast) == n, kUnit);
-      zfPutLE32(sec + kSecLast, prev);
-    }
+    // Points the link at aLinkAt of aNeighbour (or, at the chain's end, the section word aEnd) past
+    // the removed block to aOther.
+    auto unlink = [&](TzfBlockNumber aNeighbour, uint32_t aLinkAt, uint32_t aEnd, TzfBlockNumber aOther) {
+      if (aNeighbour != 0) {
+        TzfReleaseMethod rm;
+        PzfBlock b = hhhEngine->ReadBlockHeap(aTrans, aNeighbour, true, rm);
+        const bool ok = zfGetLE32(b + aLinkAt) == n;
+        if (ok) zfPutLE32(b + aLinkAt, aOther);
+        rm(b);
+        ZF_ASSERT(ok, kUnit);
+      } else {
+        ZF_ASSERT(zfGetLE32(sec + aEnd) == n, kUnit);
+        zfPutLE32(sec + aEnd, aOther);
+      }
+    };
+    unlink(prev, 16, kSecFirst, next);
+    unlink(next, 20, kSecLast, prev);
   }
   uint16_t HeaderSize() override { return kzfVariableOwnerHeaderSize; }
   uint32_t GetFirstManagementBlock(TzfBaseFileHeaderAccess* aHeader) override {
