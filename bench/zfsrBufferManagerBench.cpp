@@ -23,6 +23,7 @@
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrTransaction.h"
 #include "storage/zfseHeaderAccess.h"
+#include "tests/storage/zfsrCommitTrans.h"
 
 using namespace zf;
 using Clock = std::chrono::steady_clock;
@@ -92,16 +93,7 @@ class TBenchFile : public TzfBaseFile {
   std::vector<TzfBaseCachedBlock*> FQueue;
 };
 
-class TBenchTrans : public TzfBaseTransaction {
- public:
-  explicit TBenchTrans(TzfBufferManager* aBM) : TzfBaseTransaction(aBM, nullptr, false, false) {}
-  void Commit() override {
-    TzfFlushList list;
-    btBufferManager->CommitTransaction(this, &list, false);
-    list.Flush(false);
-  }
-  void Rollback() override { btBufferManager->RollbackTransaction(this); }
-};
+using TBenchTrans = zf::test::TCommitTrans;
 
 // Runs aWork(thread, operations) on aThreads threads and answers operations per second in all.
 template <class F>

@@ -6,6 +6,7 @@
 
 #include "foundation/zfllErrors.h"
 #include "dictionary/zfsdFieldDescriptor.h"
+#include "dictionary/zfsdFieldBytes.h"
 #include "dictionary/zfsdFmtBcd.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "platform/rtl/rtlNumber.h"
@@ -14,41 +15,28 @@ namespace zf {
 
 namespace {
 
-template <typename T>
-T Load(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof(T));
-  return v;
-}
-
-template <typename T>
-int8_t Cmp(T a, T b) {
-  if (a < b) return -1;
-  if (b < a) return 1;
-  return 0;
-}
 
 int8_t CmpBytes(const uint8_t* a, size_t aLen, const uint8_t* b, size_t bLen) {
   const int r = std::memcmp(a, b, std::min(aLen, bLen));
   if (r != 0) return r < 0 ? -1 : 1;
-  return Cmp(aLen, bLen);
+  return zfCompareValues(aLen, bLen);
 }
 
 // Length of a NUL-terminated text of at most aMax units.
 template <typename T>
 size_t TextUnits(const uint8_t* p, size_t aMax) {
   size_t n = 0;
-  while (n < aMax && Load<T>(p + n * sizeof(T)) != 0) ++n;
+  while (n < aMax && zfLoadField<T>(p + n * sizeof(T)) != 0) ++n;
   return n;
 }
 
 int8_t CmpWide(const uint8_t* a, size_t aLen, const uint8_t* b, size_t bLen) {
   const size_t n = std::min(aLen, bLen);
   for (size_t i = 0; i < n; ++i) {
-    const int8_t r = Cmp(Load<uint16_t>(a + 2 * i), Load<uint16_t>(b + 2 * i));
+    const int8_t r = zfCompareValues(zfLoadField<uint16_t>(a + 2 * i), zfLoadField<uint16_t>(b + 2 * i));
     if (r != 0) return r;
   }
-  return Cmp(aLen, bLen);
+  return zfCompareValues(aLen, bLen);
 }
 
 int8_t CmpFmtBcd(const uint8_t* a, const uint8_t* b, int32_t aLength) {
@@ -65,17 +53,17 @@ int8_t zfCompareNativeFieldValues(const TzfKeyFieldSetup& aSetup, const uint8_t*
   const size_t len = static_cast<size_t>(std::max(aSetup.Length, 0));
   const size_t chars = aSetup.KeyChars > 0 ? static_cast<size_t>(aSetup.KeyChars) : SIZE_MAX;
   switch (aSetup.FieldType) {
-    case zftBoolean: return Cmp(a[0] != 0, b[0] != 0);
-    case zftChar: case zftByte: return Cmp(a[0], b[0]);
-    case zftInt8: return Cmp(static_cast<int8_t>(a[0]), static_cast<int8_t>(b[0]));
-    case zftWideChar: case zftWord16: return Cmp(Load<uint16_t>(a), Load<uint16_t>(b));
-    case zftInt16: return Cmp(Load<int16_t>(a), Load<int16_t>(b));
-    case zftWord32: case zftAutoInc: case zftRecRev: return Cmp(Load<uint32_t>(a), Load<uint32_t>(b));
-    case zftInt32: case zftDate: case zftTime: return Cmp(Load<int32_t>(a), Load<int32_t>(b));
-    case zftInt64: case zftCurrency: case zftBCD: return Cmp(Load<int64_t>(a), Load<int64_t>(b));
-    case zftSingle: return Cmp(Load<float>(a), Load<float>(b));
-    case zftDouble: case zftDateTime: case zftInterval: return Cmp(Load<double>(a), Load<double>(b));
-    case zftExtended: return Cmp(rtl::ExtendedFromBytes(a), rtl::ExtendedFromBytes(b));
+    case zftBoolean: return zfCompareValues(a[0] != 0, b[0] != 0);
+    case zftChar: case zftByte: return zfCompareValues(a[0], b[0]);
+    case zftInt8: return zfCompareValues(static_cast<int8_t>(a[0]), static_cast<int8_t>(b[0]));
+    case zftWideChar: case zftWord16: return zfCompareValues(zfLoadField<uint16_t>(a), zfLoadField<uint16_t>(b));
+    case zftInt16: return zfCompareValues(zfLoadField<int16_t>(a), zfLoadField<int16_t>(b));
+    case zftWord32: case zftAutoInc: case zftRecRev: return zfCompareValues(zfLoadField<uint32_t>(a), zfLoadField<uint32_t>(b));
+    case zftInt32: case zftDate: case zftTime: return zfCompareValues(zfLoadField<int32_t>(a), zfLoadField<int32_t>(b));
+    case zftInt64: case zftCurrency: case zftBCD: return zfCompareValues(zfLoadField<int64_t>(a), zfLoadField<int64_t>(b));
+    case zftSingle: return zfCompareValues(zfLoadField<float>(a), zfLoadField<float>(b));
+    case zftDouble: case zftDateTime: case zftInterval: return zfCompareValues(zfLoadField<double>(a), zfLoadField<double>(b));
+    case zftExtended: return zfCompareValues(rtl::ExtendedFromBytes(a), rtl::ExtendedFromBytes(b));
     case zftFmtBCD: return CmpFmtBcd(a, b, aSetup.Length);
     case zftShortString: {
       if (len == 0) return 0;

@@ -131,15 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
       file.Disk[size_t(1 + aData[pos] % (diskBlocks - 1)) * kBlock + at % kBlock] = aData[pos + 3];
     }
   }
-  try {
-    bool ro = false;
-    TzfReleaseMethod rm;
-    PzfBlock b0 = nullptr;
-    if (bm.AddFile(&file, nullptr, {}, false, rm, b0, ro) != 0) return 0;
-    rm(b0);
-  } catch (const EzfBaseException&) {
-    return 0;
-  }
+  if (!zf::fuzz::AttachFuzzFile(bm, file)) return 0;
   {
     TzfBlockAccess access(&file, nullptr, u"fuzz_blob", 0);
     std::unique_ptr<TzfBaseBlobEngine> engine;

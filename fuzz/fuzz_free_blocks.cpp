@@ -72,15 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   take(file.Disk.data() + 104, 80);
   take(file.Disk.data() + 4092 - 512, 512);
   for (uint32_t n = 1; n < 8 && pos < aSize; ++n) take(file.Disk.data() + n * kBlock, kBlock);
-  try {
-    bool ro = false;
-    TzfReleaseMethod rm;
-    PzfBlock b0 = nullptr;
-    if (bm.AddFile(&file, nullptr, {}, false, rm, b0, ro) != 0) return 0;
-    rm(b0);
-  } catch (const EzfBaseException&) {
-    return 0;
-  }
+  if (!zf::fuzz::AttachFuzzFile(bm, file)) return 0;
   {
     TFuzzTrans t(&bm);
     try {

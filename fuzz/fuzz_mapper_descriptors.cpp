@@ -14,22 +14,13 @@
 #include "mapping/zfsdTableMapperDescriptor.h"
 #include "mapping/zfsrMappingStartup.h"
 #include "platform/rtl/rtlException.h"
+#include "tests/foundation/zfllWrittenBytes.h"
 
 namespace {
 
 using namespace zf;
 
-std::vector<uint8_t> Write(const std::function<void(TzfWriter&)>& aWrite) {
-  TzfMemoryStream s;
-  {
-    TzfWriter w(s);
-    aWrite(w);
-  }
-  std::vector<uint8_t> r(static_cast<size_t>(s.GetSize()));
-  s.SetPosition(0);
-  if (!r.empty()) s.Read(r.data(), static_cast<int32_t>(r.size()));
-  return r;
-}
+using zf::test::Written;
 
 // Reads one descriptor of family aFamily from aBytes and answers its stream written back.
 std::vector<uint8_t> ReadAndWrite(uint8_t aFamily, std::vector<uint8_t> aBytes) {
@@ -38,15 +29,15 @@ std::vector<uint8_t> ReadAndWrite(uint8_t aFamily, std::vector<uint8_t> aBytes) 
   switch (aFamily % 3) {
     case 0: {
       auto d = TzfBaseTableMapperDescriptor::CreateFromReader(r);
-      return Write([&](TzfWriter& w) { d->WriteToWriter(w, zfEngineVersion); });
+      return Written([&](TzfWriter& w) { d->WriteToWriter(w, zfEngineVersion); });
     }
     case 1: {
       auto d = TzfBaseRecordMapperDescriptor::CreateFromReader(r);
-      return Write([&](TzfWriter& w) { d->WriteToWriter(w, zfEngineVersion); });
+      return Written([&](TzfWriter& w) { d->WriteToWriter(w, zfEngineVersion); });
     }
     default: {
       auto d = TzfFieldMapperDescriptor::CreateFromReader(r);
-      return Write([&](TzfWriter& w) { d->WriteToWriter(w, zfEngineVersion); });
+      return Written([&](TzfWriter& w) { d->WriteToWriter(w, zfEngineVersion); });
     }
   }
 }

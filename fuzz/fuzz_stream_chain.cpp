@@ -91,15 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   size_t pos = 1;
   for (uint32_t i = 0; i < 8 && pos < aSize; ++i) file.Disk[clean.Section + i] ^= aData[pos++];
   for (size_t at = 4096; at < file.Disk.size() && pos < aSize; ++at) file.Disk[at] ^= aData[pos++];
-  try {
-    bool ro = false;
-    TzfReleaseMethod rm;
-    PzfBlock b0 = nullptr;
-    if (bm.AddFile(&file, nullptr, {}, false, rm, b0, ro) != 0) return 0;
-    rm(b0);
-  } catch (const EzfBaseException&) {
-    return 0;
-  }
+  if (!AttachFuzzFile(bm, file)) return 0;
   {
     TzfBlockAccess access(&file, nullptr, u"fuzz", 0);
     std::unique_ptr<TzfBaseStreamEngine> engine;

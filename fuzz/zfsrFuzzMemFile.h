@@ -9,6 +9,7 @@
 #include "storage/zfsrBufferManager.h"
 #include "storage/zfsrFile.h"
 #include "storage/zfsrTransaction.h"
+#include "tests/storage/zfsrCommitTrans.h"
 
 namespace zf::fuzz {
 
@@ -74,15 +75,21 @@ class TFuzzMemFile : public TzfBaseFile {
 };
 
 // Commits outright and rolls the whole transaction back.
-class TFuzzTrans : public TzfBaseTransaction {
- public:
-  explicit TFuzzTrans(TzfBufferManager* aBM) : TzfBaseTransaction(aBM, nullptr, false, false) {}
-  void Commit() override {
-    TzfFlushList list;
-    btBufferManager->CommitTransaction(this, &list, false);
-    list.Flush(false);
+using TFuzzTrans = zf::test::TCommitTrans;
+
+// Attaches a (possibly damaged) file to the buffer manager, which reads its header from block 0;
+// false when the manager refuses the file or its header raises.
+inline bool AttachFuzzFile(TzfBufferManager& aBM, TFuzzMemFile& aFile) {
+  try {
+    bool ro = false;
+    TzfReleaseMethod rm;
+    PzfBlock b0 = nullptr;
+    if (aBM.AddFile(&aFile, nullptr, {}, false, rm, b0, ro) != 0) return false;
+    rm(b0);
+  } catch (const EzfBaseException&) {
+    return false;
   }
-  void Rollback() override { btBufferManager->RollbackTransaction(this); }
-};
+  return true;
+}
 
 }  // namespace zf::fuzz

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "dictionary/zfsdFieldBytes.h"
 #include "dictionary/zfsdFmtBcd.h"
 #include "dictionary/zfsdTypes.h"
 #include "foundation/zfllErrors.h"
@@ -26,12 +27,6 @@ uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8
 uint32_t Get32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
          static_cast<uint32_t>(p[3]) << 24;
-}
-template <typename T>
-T Load(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof(T));
-  return v;
 }
 void Put16(std::string& s, uint16_t v) {
   s.push_back(static_cast<char>(v & 0xFF));
@@ -103,37 +98,37 @@ const uint8_t* Need(const TOperand& v, size_t aBytes) {
 int64_t ReadInteger(const TOperand& v) {
   if (v.IsConstant) {
     switch (v.DataType) {
-      case fldINT16: return Load<int16_t>(Need(v, 2));
-      case fldINT32: return Load<int32_t>(Need(v, 4));
-      case fldUINT16: return Load<uint16_t>(Need(v, 2));
-      case fldUINT32: return Load<uint32_t>(Need(v, 4));
-      default: return Load<int64_t>(Need(v, 8));
+      case fldINT16: return zfLoadField<int16_t>(Need(v, 2));
+      case fldINT32: return zfLoadField<int32_t>(Need(v, 4));
+      case fldUINT16: return zfLoadField<uint16_t>(Need(v, 2));
+      case fldUINT32: return zfLoadField<uint32_t>(Need(v, 4));
+      default: return zfLoadField<int64_t>(Need(v, 8));
     }
   }
   switch (static_cast<TzfFieldType>(v.DataType)) {
     case zftByte: return v.Value[0];
-    case zftWord16: return Load<uint16_t>(v.Value);
-    case zftWord32: case zftAutoInc: case zftRecRev: return Load<uint32_t>(v.Value);
+    case zftWord16: return zfLoadField<uint16_t>(v.Value);
+    case zftWord32: case zftAutoInc: case zftRecRev: return zfLoadField<uint32_t>(v.Value);
     case zftInt8: return static_cast<int8_t>(v.Value[0]);
-    case zftInt16: return Load<int16_t>(v.Value);
-    case zftInt32: return Load<int32_t>(v.Value);
-    default: return Load<int64_t>(v.Value);
+    case zftInt16: return zfLoadField<int16_t>(v.Value);
+    case zftInt32: return zfLoadField<int32_t>(v.Value);
+    default: return zfLoadField<int64_t>(v.Value);
   }
 }
 
 long double ReadFloat(const TOperand& v) {
   if (v.IsConstant) {
     switch (v.DataType) {
-      case fldFLOAT: return Load<double>(Need(v, 8));
+      case fldFLOAT: return zfLoadField<double>(Need(v, 8));
       case fldFLOATIEEE: return rtl::ExtendedFromBytes(Need(v, 10));
-      default: return Load<float>(Need(v, 4));
+      default: return zfLoadField<float>(Need(v, 4));
     }
   }
   switch (static_cast<TzfFieldType>(v.DataType)) {
-    case zftSingle: return Load<float>(v.Value);
-    case zftDouble: return Load<double>(v.Value);
+    case zftSingle: return zfLoadField<float>(v.Value);
+    case zftDouble: return zfLoadField<double>(v.Value);
     case zftExtended: return rtl::ExtendedFromBytes(v.Value);
-    case zftCurrency: case zftBCD: return static_cast<long double>(Load<int64_t>(v.Value)) / 10000.0L;
+    case zftCurrency: case zftBCD: return static_cast<long double>(zfLoadField<int64_t>(v.Value)) / 10000.0L;
     default: {  // FmtBCD: its units are the digits
       rtl::TBcd bcd;
       const int32_t len = (v.Size + 1) / 2 + 2;
@@ -146,20 +141,20 @@ long double ReadFloat(const TOperand& v) {
 double ReadDateTime(const TOperand& v) {
   if (v.IsConstant) {
     switch (v.DataType) {
-      case fldDATE: return Load<int32_t>(Need(v, 4)) * kMsPerDay;
-      case fldTIME: return kTimeDay * kMsPerDay + Load<int32_t>(Need(v, 4));
-      default: return Load<double>(Need(v, 8));
+      case fldDATE: return zfLoadField<int32_t>(Need(v, 4)) * kMsPerDay;
+      case fldTIME: return kTimeDay * kMsPerDay + zfLoadField<int32_t>(Need(v, 4));
+      default: return zfLoadField<double>(Need(v, 8));
     }
   }
   switch (static_cast<TzfFieldType>(v.DataType)) {
-    case zftDate: return Load<int32_t>(v.Value) * kMsPerDay;
-    case zftTime: return kTimeDay * kMsPerDay + Load<int32_t>(v.Value);
-    default: return Load<double>(v.Value);
+    case zftDate: return zfLoadField<int32_t>(v.Value) * kMsPerDay;
+    case zftTime: return kTimeDay * kMsPerDay + zfLoadField<int32_t>(v.Value);
+    default: return zfLoadField<double>(v.Value);
   }
 }
 
 bool ReadBoolean(const TOperand& v) {
-  if (v.IsConstant) return Load<uint16_t>(Need(v, 2)) != 0;
+  if (v.IsConstant) return zfLoadField<uint16_t>(Need(v, 2)) != 0;
   return v.Value[0] != 0;
 }
 
@@ -190,7 +185,7 @@ UnicodeString ReadText(const TOperand& v) {
   };
   if (v.IsConstant) {
     if (v.DataType == fldWIDESTRING) {
-      const uint16_t count = Load<uint16_t>(Need(v, 2));
+      const uint16_t count = zfLoadField<uint16_t>(Need(v, 2));
       if (size_t{count} + 2 > v.Avail) RaiseDamaged(u"constant beyond the blob");
       const size_t units = count / 2;
       r.resize(units);

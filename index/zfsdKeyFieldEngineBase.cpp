@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dictionary/zfsdFieldBytes.h"
 #include "dictionary/zfsdFmtBcd.h"
 #include "dictionary/zfsdNativeVariantConverter.h"
 #include "foundation/zfllErrors.h"
@@ -21,24 +22,13 @@ namespace {
 
 constexpr uint32_t kSystemDefaultLocale = 0x800;
 
-template <typename T>
-T Load(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof(T));
-  return v;
-}
-
-template <typename T>
-int Cmp(T a, T b) {
-  return a < b ? -1 : (b < a ? 1 : 0);
-}
 
 // NaN sorts after every number (also +INF) and equals NaN.
 template <typename T>
 int RealCmp(T a, T b) {
   const bool na = std::isnan(a), nb = std::isnan(b);
   if (na || nb) return na == nb ? 0 : (na ? 1 : -1);
-  return Cmp(a, b);
+  return zfCompareValues(a, b);
 }
 
 uint8_t FoldByte(uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint8_t>(c - 32) : c; }
@@ -51,7 +41,7 @@ int CmpBytes(const uint8_t* a, size_t la, const uint8_t* b, size_t lb, bool aFol
     const uint8_t x = aFold ? FoldByte(a[i]) : a[i], y = aFold ? FoldByte(b[i]) : b[i];
     if (x != y) return x < y ? -1 : 1;
   }
-  return Cmp(la, lb);
+  return zfCompareValues(la, lb);
 }
 
 int CmpUnits(const UnicodeString& a, const UnicodeString& b, bool aFold) {
@@ -60,7 +50,7 @@ int CmpUnits(const UnicodeString& a, const UnicodeString& b, bool aFold) {
     const char16_t x = aFold ? FoldUnit(a[i]) : a[i], y = aFold ? FoldUnit(b[i]) : b[i];
     if (x != y) return x < y ? -1 : 1;
   }
-  return Cmp(a.size(), b.size());
+  return zfCompareValues(a.size(), b.size());
 }
 
 size_t ByteTextLen(const uint8_t* p, size_t aMax) {
@@ -302,16 +292,16 @@ int TzfDefaultCKFE::AscCompare(const uint8_t* a, const uint8_t* b) const {
   const size_t keyLen = static_cast<size_t>(std::max(ckfeKeyLength, 0));
   const size_t maxChars = keyLen > 0 ? keyLen - 1 : 0;
   switch (ckfeSetup.FieldType) {
-    case zftBoolean: return Cmp(a[0] != 0, b[0] != 0);
-    case zftByte: return Cmp(a[0], b[0]);
-    case zftWord16: return Cmp(Load<uint16_t>(a), Load<uint16_t>(b));
-    case zftWord32: case zftAutoInc: case zftRecRev: return Cmp(Load<uint32_t>(a), Load<uint32_t>(b));
-    case zftInt8: return Cmp(static_cast<int8_t>(a[0]), static_cast<int8_t>(b[0]));
-    case zftInt16: return Cmp(Load<int16_t>(a), Load<int16_t>(b));
-    case zftInt32: case zftDate: case zftTime: return Cmp(Load<int32_t>(a), Load<int32_t>(b));
-    case zftInt64: case zftCurrency: case zftBCD: return Cmp(Load<int64_t>(a), Load<int64_t>(b));
-    case zftSingle: return RealCmp(Load<float>(a), Load<float>(b));
-    case zftDouble: case zftDateTime: case zftInterval: return RealCmp(Load<double>(a), Load<double>(b));
+    case zftBoolean: return zfCompareValues(a[0] != 0, b[0] != 0);
+    case zftByte: return zfCompareValues(a[0], b[0]);
+    case zftWord16: return zfCompareValues(zfLoadField<uint16_t>(a), zfLoadField<uint16_t>(b));
+    case zftWord32: case zftAutoInc: case zftRecRev: return zfCompareValues(zfLoadField<uint32_t>(a), zfLoadField<uint32_t>(b));
+    case zftInt8: return zfCompareValues(static_cast<int8_t>(a[0]), static_cast<int8_t>(b[0]));
+    case zftInt16: return zfCompareValues(zfLoadField<int16_t>(a), zfLoadField<int16_t>(b));
+    case zftInt32: case zftDate: case zftTime: return zfCompareValues(zfLoadField<int32_t>(a), zfLoadField<int32_t>(b));
+    case zftInt64: case zftCurrency: case zftBCD: return zfCompareValues(zfLoadField<int64_t>(a), zfLoadField<int64_t>(b));
+    case zftSingle: return RealCmp(zfLoadField<float>(a), zfLoadField<float>(b));
+    case zftDouble: case zftDateTime: case zftInterval: return RealCmp(zfLoadField<double>(a), zfLoadField<double>(b));
     case zftExtended: return RealCmp(rtl::ExtendedFromBytes(a), rtl::ExtendedFromBytes(b));
     case zftByteArray: return CmpBytes(a, keyLen, b, keyLen, false);
     case zftGuid:
@@ -331,7 +321,7 @@ int TzfDefaultCKFE::AscCompare(const uint8_t* a, const uint8_t* b) const {
       return FromCompareString(locale::CompareStringA(ckfeLocale, ckfeCompareFlags, Bytes(a, 1), Bytes(b, 1)),
                                u"CompareStringA");
     case zftWideChar: {
-      const UnicodeString x(1, static_cast<char16_t>(Load<uint16_t>(a))), y(1, static_cast<char16_t>(Load<uint16_t>(b)));
+      const UnicodeString x(1, static_cast<char16_t>(zfLoadField<uint16_t>(a))), y(1, static_cast<char16_t>(zfLoadField<uint16_t>(b)));
       if (ckfeUseByteOrder) return CmpUnits(x, y, FIgnoreCase);
       return FromCompareString(locale::CompareStringW(ckfeLocale, ckfeCompareFlags, x, y), u"CompareStringW");
     }

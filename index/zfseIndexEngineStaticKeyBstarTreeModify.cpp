@@ -349,6 +349,15 @@ void TzfBstarTreeOperation::DeleteEntry(TPath* aPath, int32_t aSlot, uint32_t aB
 
   const uint32_t maxCount = leaf ? E.ieMaxLeafNodeKeyCount : E.ieMaxInternalNodeKeyCount;
   if (count >= (maxCount + 1) >> 1) return;
+  // Centres the aCount keys of leaf aNode (from aFirst) so that aAdded more fit after them; the
+  // path's item follows when the path stands on that leaf.
+  auto centreLeaf = [&](uint8_t* aNode, uint32_t& aFirst, uint32_t aCount, uint32_t aAdded, bool aPathHere) {
+    const uint32_t f = (maxCount - aAdded - aCount) >> 1;
+    MoveSlots(aNode, aFirst, f, aCount);
+    if (aPathHere) aPath->bpipItem += static_cast<int32_t>(f) - static_cast<int32_t>(aFirst);
+    aFirst = f;
+    SetFirst(aNode, f);
+  };
   if (isRoot) {
     if (count > 0) return;
     if (leaf) {
@@ -407,13 +416,7 @@ void TzfBstarTreeOperation::DeleteEntry(TPath* aPath, int32_t aSlot, uint32_t aB
       SetCount(sn, sc - move);
       CopySeparator(sn, sf + sc - move - 1, IKey(pn, i - 1));
     } else {
-      if (maxCount - count - first < move) {
-        const uint32_t f = (maxCount - move - count) >> 1;
-        MoveSlots(n, first, f, count);
-        if (pathHere) aPath->bpipItem += static_cast<int32_t>(f) - static_cast<int32_t>(first);
-        first = f;
-        SetFirst(n, f);
-      }
+      if (maxCount - count - first < move) centreLeaf(n, first, count, move, pathHere);
       std::memcpy(LKey(n, first + count), LKey(sn, sf), move * E.ieSizeOfLeafNodeKeyPair);
       SetCount(n, count + move);
       CopySeparator(n, first + count + move - 1, IKey(pn, i));
@@ -450,13 +453,7 @@ void TzfBstarTreeOperation::DeleteEntry(TPath* aPath, int32_t aSlot, uint32_t aB
     uint32_t lf = First(ln);
     const uint32_t rf = First(rn);
     const bool pathLeft = aPath && aPath->IsOnCrack() && aPath->bpipPage == leftBlock;
-    if (lf + lc + rc > maxCount) {
-      const uint32_t f = (maxCount - rc - lc) >> 1;
-      MoveSlots(ln, lf, f, lc);
-      if (pathLeft) aPath->bpipItem += static_cast<int32_t>(f) - static_cast<int32_t>(lf);
-      lf = f;
-      SetFirst(ln, f);
-    }
+    if (lf + lc + rc > maxCount) centreLeaf(ln, lf, lc, rc, pathLeft);
     std::memcpy(LKey(ln, lf + lc), LKey(rn, rf), rc * E.ieSizeOfLeafNodeKeyPair);
     SetCount(ln, lc + rc);
     const uint32_t after = Next(rn);

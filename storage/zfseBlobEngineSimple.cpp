@@ -17,19 +17,7 @@ namespace {
 
 constexpr const char* kUnit = "zfseBlobEngineSimple";
 
-// One block reference, given back when the holder goes.
-struct THeld {
-  PzfBlock Block = nullptr;
-  TzfReleaseMethod Release;
-  THeld() = default;
-  THeld(const THeld&) = delete;
-  THeld& operator=(const THeld&) = delete;
-  ~THeld() { Drop(); }
-  void Drop() {
-    if (Block) Release(Block);
-    Block = nullptr;
-  }
-};
+using THeld = TzfHeldBlock;
 
 }  // namespace
 

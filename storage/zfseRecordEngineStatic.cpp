@@ -270,16 +270,22 @@ void TzfStaticRecordEngine::AddRecord(TzfBaseTransaction* aTrans, int64_t& aRefN
   aRefNr = zfMakeRefNr(n, slot);
 }
 
+PzfBlock TzfStaticRecordEngine::FetchRecordBlock(TzfBaseTransaction* aTrans, int64_t aRefNr, bool aMarkDirty,
+                                                TzfBlockNumber& aBlock, uint32_t& aSlot, TzfReleaseMethod& aRm) {
+  SplitRef(aRefNr, aBlock, aSlot);
+  PzfBlock b = FetchBlock(aTrans, aBlock, aMarkDirty, aRm);
+  if (!zfStaticSlotInUse(b, aSlot)) {
+    aRm(b);
+    RaiseDeleted(aRefNr);
+  }
+  return b;
+}
+
 void TzfStaticRecordEngine::DeleteRecord(TzfBaseTransaction* aTrans, int64_t aRefNr) {
   TzfBlockNumber n;
   uint32_t slot;
-  SplitRef(aRefNr, n, slot);
   TzfReleaseMethod rm;
-  PzfBlock b = FetchBlock(aTrans, n, true, rm);
-  if (!zfStaticSlotInUse(b, slot)) {
-    rm(b);
-    RaiseDeleted(aRefNr);
-  }
+  PzfBlock b = FetchRecordBlock(aTrans, aRefNr, true, n, slot, rm);
   std::unique_ptr<TzfBaseFileHeaderAccess> ha(breDataFile->HeaderAccess(aTrans, true));
   uint8_t* sec = ha->Header + reHeaderSection;
   if (zfGetLE16(b + 28) == 0) {
@@ -295,13 +301,8 @@ void TzfStaticRecordEngine::DeleteRecord(TzfBaseTransaction* aTrans, int64_t aRe
 void TzfStaticRecordEngine::ReadRecord(TzfBaseTransaction* aTrans, int64_t aRefNr, uint8_t* aRecData) {
   TzfBlockNumber n;
   uint32_t slot;
-  SplitRef(aRefNr, n, slot);
   TzfReleaseMethod rm;
-  PzfBlock b = FetchBlock(aTrans, n, false, rm);
-  if (!zfStaticSlotInUse(b, slot)) {
-    rm(b);
-    RaiseDeleted(aRefNr);
-  }
+  PzfBlock b = FetchRecordBlock(aTrans, aRefNr, false, n, slot, rm);
   if (aRecData) std::memcpy(aRecData, b + reGeometry.SlotOffset(slot), breRecordLength);
   rm(b);
 }
@@ -310,13 +311,8 @@ void TzfStaticRecordEngine::UpdateRecord(TzfBaseTransaction* aTrans, int64_t aRe
                                          uint8_t* aOldRecord) {
   TzfBlockNumber n;
   uint32_t slot;
-  SplitRef(aRefNr, n, slot);
   TzfReleaseMethod rm;
-  PzfBlock b = FetchBlock(aTrans, n, true, rm);
-  if (!zfStaticSlotInUse(b, slot)) {
-    rm(b);
-    RaiseDeleted(aRefNr);
-  }
+  PzfBlock b = FetchRecordBlock(aTrans, aRefNr, true, n, slot, rm);
   uint8_t* rec = b + reGeometry.SlotOffset(slot);
   if (aOldRecord) std::memcpy(aOldRecord, rec, breRecordLength);
   std::memcpy(rec, aNewRecord, breRecordLength);
@@ -522,13 +518,8 @@ TzfRecordIteratorResult TzfStaticRecordEngine::ReadRecordForIterate(TzfBaseTrans
   ZF_ASSERT(!aFilter || aFilter->IsActive(), kUnit);
   TzfBlockNumber n;
   uint32_t slot;
-  SplitRef(aRefNr, n, slot);
   TzfReleaseMethod rm;
-  PzfBlock b = FetchBlock(aTrans, n, false, rm);
-  if (!zfStaticSlotInUse(b, slot)) {
-    rm(b);
-    RaiseDeleted(aRefNr);
-  }
+  PzfBlock b = FetchRecordBlock(aTrans, aRefNr, false, n, slot, rm);
   uint8_t* rec = b + reGeometry.SlotOffset(slot);
   TzfRecordIteratorResult r = TzfRecordIteratorResult::rirContinue;
   try {

@@ -138,6 +138,10 @@ class TzfStaticRecordEngine : public TzfBaseRecordEngine {
   // The block and slot of a reference: 15412 for a slot outside the block.
   void SplitRef(int64_t aRefNr, TzfBlockNumber& aBlock, uint32_t& aSlot) const;
   [[noreturn]] void RaiseDeleted(int64_t aRefNr) const;
+  // The data block holding the record of aRefNr, its block number and slot in aBlock and aSlot;
+  // the deleted-record error (RaiseDeleted) when that slot is free.
+  PzfBlock FetchRecordBlock(TzfBaseTransaction* aTrans, int64_t aRefNr, bool aMarkDirty, TzfBlockNumber& aBlock,
+                            uint32_t& aSlot, TzfReleaseMethod& aRm);
   // Walks the chain (backward: along the previous links) from aStart, calling aBlock for each data
   // block until it answers false; bounded by the file's used block count (8962 on a loop).
   void WalkChain(TzfBaseTransaction* aTrans, TzfBlockNumber aStart, bool aBackward,

@@ -149,28 +149,23 @@ class TzfVariableRecordHeapHeaderHandler : public TzfHeapHeaderHandler {
     uint8_t* sec = Sec(aHeader);
     const TzfBlockNumber n = zfGetThisBlock(aBlock);
     const TzfBlockNumber next = zfGetLE32(aBlock + 16), prev = zfGetLE32(aBlock + 20);
-    if (prev != 0) {
-      TzfReleaseMethod rm;
-      PzfBlock b = hhhEngine->ReadBlockHeap(aTrans, prev, true, rm);
-      const bool ok = zfGetLE32(b + 16) == n;
-      if (ok) zfPutLE32(b + 16, next);
-      rm(b);
-      ZF_ASSERT(ok, kUnit);
-    } else {
-      ZF_ASSERT(zfGetLE32(sec + kSecFirst) == n, kUnit);
-      zfPutLE32(sec + kSecFirst, next);
-    }
-    if (next != 0) {
-      TzfReleaseMethod rm;
-      PzfBlock b = hhhEngine->ReadBlockHeap(aTrans, next, true, rm);
-      const bool ok = zfGetLE32(b + 20) == n;
-      if (ok) zfPutLE32(b + 20, prev);
-      rm(b);
-      ZF_ASSERT(ok, kUnit);
-    } else {
-      ZF_ASSERT(zfGetLE32(sec + kSecLast) == n, kUnit);
-      zfPutLE32(sec + kSecLast, prev);
-    }
+    // Points the link at aLinkAt of aNeighbour (or, at the chain's end, the section word aEnd) past
+    // the removed block to aOther.
+    auto unlink = [&](TzfBlockNumber aNeighbour, uint32_t aLinkAt, uint32_t aEnd, TzfBlockNumber aOther) {
+      if (aNeighbour != 0) {
+        TzfReleaseMethod rm;
+        PzfBlock b = hhhEngine->ReadBlockHeap(aTrans, aNeighbour, true, rm);
+        const bool ok = zfGetLE32(b + aLinkAt) == n;
+        if (ok) zfPutLE32(b + aLinkAt, aOther);
+        rm(b);
+        ZF_ASSERT(ok, kUnit);
+      } else {
+        ZF_ASSERT(zfGetLE32(sec + aEnd) == n, kUnit);
+        zfPutLE32(sec + aEnd, aOther);
+      }
+    };
+    unlink(prev, 16, kSecFirst, next);
+    unlink(next, 20, kSecLast, prev);
   }
   uint16_t HeaderSize() override { return kzfVariableOwnerHeaderSize; }
   uint32_t GetFirstManagementBlock(TzfBaseFileHeaderAccess* aHeader) override {
@@ -424,11 +419,11 @@ void TzfVariableRecordEngine::Walk(TzfBaseTransaction* aTrans, bool aBackward,
   }
 }
 
-void TzfVariableRecordEngine::ReadNextRecord(TzfBaseTransaction* aTrans, int64_t aFromRefNr, int64_t& aRefNr,
-                                             uint8_t* aRecData) {
+void TzfVariableRecordEngine::ReadAdjacentRecord(TzfBaseTransaction* aTrans, bool aBackward, int64_t aFromRefNr,
+                                                 int64_t& aRefNr, uint8_t* aRecData) {
   aRefNr = 0;
   bool passed = aFromRefNr == 0;
-  Walk(aTrans, false, [&](int64_t aRef, const uint8_t* aRec) {
+  Walk(aTrans, aBackward, [&](int64_t aRef, const uint8_t* aRec) {
     if (!passed) {
       passed = aRef == aFromRefNr;
       return true;
@@ -439,19 +434,14 @@ void TzfVariableRecordEngine::ReadNextRecord(TzfBaseTransaction* aTrans, int64_t
   });
 }
 
+void TzfVariableRecordEngine::ReadNextRecord(TzfBaseTransaction* aTrans, int64_t aFromRefNr, int64_t& aRefNr,
+                                             uint8_t* aRecData) {
+  ReadAdjacentRecord(aTrans, false, aFromRefNr, aRefNr, aRecData);
+}
+
 void TzfVariableRecordEngine::ReadPrevRecord(TzfBaseTransaction* aTrans, int64_t aFromRefNr, int64_t& aRefNr,
                                              uint8_t* aRecData) {
-  aRefNr = 0;
-  bool passed = aFromRefNr == 0;
-  Walk(aTrans, true, [&](int64_t aRef, const uint8_t* aRec) {
-    if (!passed) {
-      passed = aRef == aFromRefNr;
-      return true;
-    }
-    aRefNr = aRef;
-    if (aRecData) std::memcpy(aRecData, aRec, breRecordLength);
-    return false;
-  });
+  ReadAdjacentRecord(aTrans, true, aFromRefNr, aRefNr, aRecData);
 }
 
 namespace {

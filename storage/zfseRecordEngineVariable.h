@@ -136,6 +136,9 @@ class TzfVariableRecordEngine : public TzfBaseRecordEngine {
   void FreeTarget(TzfBaseTransaction* aTrans, int64_t aTarget);
   // Every record in storage order (backward: reverse) until aVisit answers false.
   void Walk(TzfBaseTransaction* aTrans, bool aBackward, const std::function<bool(int64_t, const uint8_t*)>& aVisit);
+  // The record after aFromRefNr in storage order (backward: before it); 0 in aRefNr when none.
+  void ReadAdjacentRecord(TzfBaseTransaction* aTrans, bool aBackward, int64_t aFromRefNr, int64_t& aRefNr,
+                          uint8_t* aRecData);
   [[noreturn]] void RaiseDamaged(int64_t aRefNr) const;
   uint32_t SectionWord(TzfBaseTransaction* aTrans, uint32_t aOffset);
   std::vector<uint8_t> FWalkBuffer;

@@ -20,25 +20,7 @@ constexpr uint32_t kOffFirst = 28;
 constexpr uint32_t kWordDict = 0;
 constexpr uint32_t kWordMap = 4;
 
-// A block reference given back when the holder goes.
-struct THeld {
-  PzfBlock Block = nullptr;
-  TzfReleaseMethod Release;
-  THeld() = default;
-  THeld(const THeld&) = delete;
-  THeld& operator=(const THeld&) = delete;
-  ~THeld() { Drop(); }
-  void Drop() {
-    if (Block) Release(Block);
-    Block = nullptr;
-  }
-  void Take(THeld& aOther) {
-    Drop();
-    Block = aOther.Block;
-    Release = aOther.Release;
-    aOther.Block = nullptr;
-  }
-};
+using THeld = TzfHeldBlock;
 
 [[noreturn]] void RaiseNotAStreamBlock(TzfBlockAccess* aFile, uint32_t aBlock, const char16_t* aWhy = nullptr) {
   UnicodeString msg = u"Block just read from file is not a valid stream block [%s, block %d]";

@@ -121,6 +121,27 @@ struct TzfReleaseMethod {
   }
 };
 
+// One block reference with its release method, given back when the holder goes (or drops it).
+struct TzfHeldBlock {
+  PzfBlock Block = nullptr;
+  TzfReleaseMethod Release;
+  TzfHeldBlock() = default;
+  TzfHeldBlock(const TzfHeldBlock&) = delete;
+  TzfHeldBlock& operator=(const TzfHeldBlock&) = delete;
+  ~TzfHeldBlock() { Drop(); }
+  void Drop() {
+    if (Block) Release(Block);
+    Block = nullptr;
+  }
+  // Gives back the block held and takes over aOther's, leaving aOther empty.
+  void Take(TzfHeldBlock& aOther) {
+    Drop();
+    Block = aOther.Block;
+    Release = aOther.Release;
+    aOther.Block = nullptr;
+  }
+};
+
 // A buffer of one block from the engine's block pool of that size, returned when it goes.
 class TzfPooledBlock {
  public:

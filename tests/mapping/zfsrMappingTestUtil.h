@@ -18,6 +18,7 @@
 #include "mapping/zfsdMapperCursor.h"
 #include "mapping/zfsrMappingStartup.h"
 #include "platform/rtl/rtlException.h"
+#include "tests/foundation/zfllWrittenBytes.h"
 
 namespace zf::test {
 
@@ -115,19 +116,6 @@ class TTestCursor : public IzfMapperCursor {
   std::vector<TCopy> BlobCopies;
   int32_t TableLookups = 0;
 };
-
-// The stream bytes of a writer run.
-inline std::vector<uint8_t> Written(const std::function<void(TzfWriter&)>& aWrite) {
-  TzfMemoryStream s;
-  {
-    TzfWriter w(s);
-    aWrite(w);
-  }
-  std::vector<uint8_t> r(static_cast<size_t>(s.GetSize()));
-  s.SetPosition(0);
-  if (!r.empty()) s.Read(r.data(), static_cast<int32_t>(r.size()));
-  return r;
-}
 
 // Runs aRead on a reader over exactly aBytes.
 template <class F>

@@ -528,26 +528,10 @@ class SimpleBlobEngineTest : public BlobEngineFixture {
 
  public:
   std::vector<uint8_t> BlockOf(int64_t aNr) { return Committed(File, TzfBlockNumber(aNr)); }
-  std::vector<uint8_t> Committed(TMemFile* aFile, TzfBlockNumber aBlock) {
-    TzfReleaseMethod rm;
-    PzfBlock p = BM->GetBlock(aFile, nullptr, aBlock, false, rm);
-    std::vector<uint8_t> out(p, p + aFile->PhysicalBlockBytes());
-    rm(p);
-    return out;
-  }
   void Poke(TzfBlockNumber aBlock, uint32_t aOffset, const std::vector<uint8_t>& aBytes) {
-    TTestTrans t(BM.get());
-    TzfReleaseMethod rm;
-    PzfBlock p = BM->GetBlock(File, &t, aBlock, true, rm);
-    std::memcpy(p + aOffset, aBytes.data(), aBytes.size());
-    rm(p);
-    t.Commit();
+    PokeBytes(File, aBlock, aOffset, aBytes);
   }
-  void PokeLE32(TzfBlockNumber aBlock, uint32_t aOffset, uint32_t aValue) {
-    std::vector<uint8_t> b(4);
-    zfPutLE32(b.data(), aValue);
-    Poke(aBlock, aOffset, b);
-  }
+  void PokeLE32(TzfBlockNumber aBlock, uint32_t aOffset, uint32_t aValue) { TCacheTest::PokeLE32(File, aBlock, aOffset, aValue); }
 };
 
 TEST_F(SimpleBlobEngineTest, ChainAsStored) {

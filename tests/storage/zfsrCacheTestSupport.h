@@ -211,14 +211,16 @@ class TCacheTest : public ::testing::Test {
     zfStopStorage();
   }
 
-  // A new version-2 table file of 4 KB blocks, its header committed and written.
-  TMemFile* NewFile(const char16_t* aName = u"/tmp/cache_test.dvl7") {
+  // A new version-2 table file of 4 KB blocks, its header committed and written; the header names
+  // aStreamEngine when one is given.
+  TMemFile* NewFile(const char16_t* aName = u"/tmp/cache_test.dvl7", const char16_t* aStreamEngine = nullptr) {
     auto f = std::make_unique<TMemFile>();
     f->fiName = aName;
     f->fiPath = u"/tmp/";
     f->fiBufMgr = BM.get();
     f->fiZofrinVersion = 30900;
     f->fiMaxBlocks = 1u << 20;
+    if (aStreamEngine) f->fiStreamEngineName = aStreamEngine;
     TTestTrans t(BM.get());
     EXPECT_EQ(f->AddHeader(&t, {}, zfHeaderSignature2), 0u);
     t.Commit();
@@ -268,6 +270,31 @@ class TCacheTest : public ::testing::Test {
     rm(p);
   }
 
+ public:
+  // Changes committed bytes of a block in a transaction of its own (damage made on purpose).
+  void PokeBytes(TMemFile* aFile, TzfBlockNumber aBlock, uint32_t aOffset, const std::vector<uint8_t>& aBytes) {
+    TTestTrans t(BM.get());
+    TzfReleaseMethod rm;
+    PzfBlock p = BM->GetBlock(aFile, &t, aBlock, true, rm);
+    std::memcpy(p + aOffset, aBytes.data(), aBytes.size());
+    rm(p);
+    t.Commit();
+  }
+  void PokeLE32(TMemFile* aFile, TzfBlockNumber aBlock, uint32_t aOffset, uint32_t aValue) {
+    std::vector<uint8_t> b(4);
+    zfPutLE32(b.data(), aValue);
+    PokeBytes(aFile, aBlock, aOffset, b);
+  }
+  // The committed bytes of a block as the cache holds them.
+  std::vector<uint8_t> Committed(TMemFile* aFile, TzfBlockNumber aBlock) {
+    TzfReleaseMethod rm;
+    PzfBlock p = BM->GetBlock(aFile, nullptr, aBlock, false, rm);
+    std::vector<uint8_t> out(p, p + aFile->PhysicalBlockBytes());
+    rm(p);
+    return out;
+  }
+
+ protected:
   std::unique_ptr<TzfBufferManager> BM;
   std::vector<std::unique_ptr<TMemFile>> Files;
 
