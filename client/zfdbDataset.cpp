@@ -1,0 +1,399 @@
+#include "client/zfdbDataset.h"
+
+#include <cstring>
+
+#include "dictionary/zfsdTableDescriptor.h"
+#include "foundation/zfllErrors.h"
+
+namespace zf {
+
+namespace {
+constexpr int32_t kRecInfoSize = 5;
+// The bookmark size the table descriptor gives a table without indices.
+constexpr int32_t kStorageOrderBookmarkSize = 24;
+}
+
+TzfDataset::TzfDataset(rtl::TComponent* aOwner) : db::TDataSet(aOwner) {}
+
+TzfDataset::~TzfDataset() = default;
+
+void TzfDataset::RaiseError(uint32_t aCode) const { throw EzfDatabaseError(TzfErrorSource(this), aCode); }
+
+void TzfDataset::SetDatabase(TzfDatabase* aValue) {
+  if (aValue == dsDatabase) return;
+  CheckInactive();
+  dsDatabase = aValue;
+}
+
+uint32_t TzfDataset::EffectiveTimeout() const {
+  if (dsTimeout >= 0) return static_cast<uint32_t>(dsTimeout);
+  if (dsDatabase) return dsDatabase->EffectiveTimeout();
+  return 10000;
+}
+
+void TzfDataset::SetTimeout(int32_t aValue) {
+  if (aValue == dsTimeout) return;
+  dsTimeout = aValue;
+  if (dsAbstractCursor) dsAbstractCursor->atoSetTimeout(EffectiveTimeout());
+}
+
+void TzfDataset::SetFlipOrder(bool aValue) {
+  if (aValue == dsFlipOrder) return;
+  if (Active()) {
+    CheckBrowseMode();
+    PositionOnActive();
+    dsFlipOrder = aValue;
+    Resync({});
+  } else {
+    dsFlipOrder = aValue;
+  }
+}
+
+// ---- opening and closing ----
+
+void TzfDataset::OpenCursor(bool aInfoQuery) {
+  if (!dsDatabase) DatabaseError(u"No database", this);
+  dsDatabase->Open();
+  OpenAbstractCursor();
+  if (!dsAbstractCursor) return;
+  try {
+    BuildMappers();
+    db::TDataSet::OpenCursor(aInfoQuery);
+  } catch (...) {
+    FreeMappers();
+    CloseAbstractCursor();
+    throw;
+  }
+}
+
+void TzfDataset::CloseCursor() {
+  db::TDataSet::CloseCursor();
+  CloseAbstractCursor();
+  FreeMappers();
+}
+
+void TzfDataset::CloseAbstractCursor() {
+  if (!dsAbstractCursor) return;
+  TzfAbstractCursor* c = dsAbstractCursor;
+  dsAbstractCursor = nullptr;
+  c->Free();
+}
+
+void TzfDataset::BuildMappers() {
+  FreeMappers();
+  TzfFieldsDescriptor& fields = dsAbstractCursor->acFields();
+  const int32_t count = dsAbstractCursor->GetFieldCount();
+  const size_t n = static_cast<size_t>(count) + 1;
+  dsMapperZofrinToVcl.assign(n, {});
+  dsMapperVclToZofrin.assign(n, {});
+  dsMapperFieldOffset.assign(n, 0);
+  dsMappers.assign(n, nullptr);
+  for (int32_t i = 0; i < count; ++i) {
+    TzfFieldDescriptor& fd = *fields.Field(i);
+    const size_t k = static_cast<size_t>(i) + 1;
+    std::unique_ptr<TzfBaseVclFieldMapper> m =
+        TzfBaseVclFieldMapper::GetMapperForDescriptor(fd, dsMapperZofrinToVcl[k], dsMapperVclToZofrin[k]);
+    if (m) {
+      dsMappers[k] = m.get();
+      dsMapperList.push_back(std::move(m));
+    }
+    dsMapperFieldOffset[k] = fd.fdOffset;
+  }
+}
+
+void TzfDataset::FreeMappers() {
+  dsMapperZofrinToVcl.clear();
+  dsMapperVclToZofrin.clear();
+  dsMapperFieldOffset.clear();
+  dsMappers.clear();
+  dsMapperList.clear();
+}
+
+void TzfDataset::SetupIndex() {
+  int32_t index = -1;
+  TzfBaseTableDescriptor* td = dsAbstractCursor->acGetTableDescriptor();
+  if (td->tdIndicesDescriptor) {
+    // A cursor without index support reads in storage order, with the bookmark of a table
+    // without indices.
+    const uint32_t code = dsAbstractCursor->GetIndexID(index);
+    if (code == zfErrNotSupported) index = -1;
+    else Check(code);
+  }
+  SetBookmarkSize(index < 0 ? kStorageOrderBookmarkSize : td->GetBookmarkSize(index));
+}
+
+void TzfDataset::ComputeBufferLayout() {
+  ZF_ASSERT(dsRecordBufferCount == 0, "zfdb");
+  dsOffsetBookmark = dsRecordLength;
+  dsOffsetCalcFlds = dsOffsetBookmark + BookmarkSize();
+  dsOffsetRecInfos = dsOffsetCalcFlds + CalcFieldsSize();
+  dsRecordBufferSize = dsOffsetRecInfos + kRecInfoSize;
+}
+
+void TzfDataset::AdjustFieldDef(db::TFieldDef& aFieldDef, const TzfFieldDescriptor& aFieldDescriptor) {
+  switch (aFieldDescriptor.fdType) {
+    case zftRecRev:
+      aFieldDef.SetInternalCalcField(true);
+      break;
+    case zftBCD:
+    case zftFmtBCD:
+      aFieldDef.SetPrecision(aFieldDescriptor.fdUnits);
+      aFieldDef.SetSize(aFieldDescriptor.fdDecPl);
+      break;
+    default:
+      break;
+  }
+}
+
+void TzfDataset::InternalInitFieldDefs() {
+  db::TFieldDefs& defs = FieldDefs();
+  defs.Clear();
+  TzfFieldsDescriptor& fields = dsAbstractCursor->acFields();
+  const int32_t count = dsAbstractCursor->GetFieldCount();
+  for (int32_t i = 0; i < count; ++i) {
+    const TzfFieldDescriptor& fd = *fields.Field(i);
+    db::TFieldType type = db::ftUnknown;
+    uint16_t size = 0;
+    db::TFieldAttributes attributes;
+    TzfBaseVclFieldMapper::MapZofrinDescriptorToVcl(fd, type, size, attributes);
+    if (type == db::ftUnknown) continue;
+    db::TFieldDef& def = defs.AddFieldDef();
+    def.SetName(fd.fdName);
+    def.SetFieldNo(i + 1);
+    def.SetAttributes(attributes);
+    def.SetSize(size);
+    def.SetDataType(type);
+    def.SetRequired(fd.fdRequired);
+    AdjustFieldDef(def, fd);
+  }
+}
+
+void TzfDataset::InternalOpen() {
+  dsRecordLength = dsAbstractCursor->acFields().GetRecordLength();
+  SetupIndex();
+  InternalInitFieldDefs();
+  if (DefaultFields()) CreateFields();
+  for (int32_t i = 0; i < FieldCount(); ++i) {
+    db::TField& f = Fields()[i];
+    const int32_t no = f.FieldNo();
+    if (no > 0 && static_cast<size_t>(no) < dsMappers.size() && dsMappers[static_cast<size_t>(no)])
+      dsMappers[static_cast<size_t>(no)]->Bind(&f);
+  }
+  BindFields(true);
+  ComputeBufferLayout();
+  InternalFirst();
+}
+
+void TzfDataset::InternalClose() {
+  BindFields(false);
+  if (DefaultFields()) DestroyFields();
+}
+
+// ---- record buffers ----
+
+db::TRecordBuffer TzfDataset::AllocRecordBuffer() {
+  auto* b = new uint8_t[static_cast<size_t>(dsRecordBufferSize)]();
+  ++dsRecordBufferCount;
+  return b;
+}
+
+void TzfDataset::FreeRecordBuffer(db::TRecordBuffer& aBuffer) {
+  if (!aBuffer) return;
+  delete[] aBuffer;
+  aBuffer = nullptr;
+  --dsRecordBufferCount;
+}
+
+void TzfDataset::InternalInitRecord(db::TRecordBuffer aBuffer) {
+  dsAbstractCursor->acFields().InitRecord(aBuffer);
+  std::memset(aBuffer + dsOffsetRecInfos, 0, 4);
+}
+
+void TzfDataset::ClearCalcFields(db::TRecordBuffer aBuffer) {
+  std::memset(aBuffer + dsOffsetCalcFlds, 0, static_cast<size_t>(CalcFieldsSize()));
+}
+
+db::TRecordBuffer TzfDataset::ActiveBuffer() const {
+  switch (State()) {
+    case db::dsBrowse:
+      return IsEmpty() ? nullptr : db::TDataSet::ActiveBuffer();
+    case db::dsEdit:
+    case db::dsInsert:
+    case db::dsCalcFields:
+      return db::TDataSet::ActiveBuffer();
+    default:
+      return nullptr;
+  }
+}
+
+// ---- fetching ----
+
+bool TzfDataset::ServerFilterTimedOut() {
+  bool abort = false;
+  if (OnServerFilterTimeout) OnServerFilterTimeout(*this, abort);
+  return abort;
+}
+
+db::TGetResult TzfDataset::GetRecord(db::TRecordBuffer aBuffer, db::TGetMode aGetMode, bool aDoCheck) {
+  uint32_t code;
+  if (aGetMode == db::gmCurrent) {
+    code = IsWriteOnly() ? zfErrBOF : dsAbstractCursor->RecordGet(zfltNoLock, aBuffer);
+  } else {
+    const bool forward = (aGetMode == db::gmNext) != dsFlipOrder;
+    if (IsWriteOnly()) {
+      code = forward ? zfErrEOF : zfErrBOF;
+    } else {
+      do {
+        code = forward ? dsAbstractCursor->RecordGetNext(zfltNoLock, aBuffer)
+                       : dsAbstractCursor->RecordGetPrior(zfltNoLock, aBuffer);
+      } while (code == zfErrFilterTimeout && !ServerFilterTimedOut());
+    }
+  }
+  switch (code) {
+    case 0:
+      std::memset(aBuffer + dsOffsetRecInfos, 0, kRecInfoSize);
+      Check(dsAbstractCursor->GetBookmark(aBuffer + dsOffsetBookmark, static_cast<uint32_t>(BookmarkSize())));
+      GetCalcFields(aBuffer);
+      return db::grOK;
+    case zfErrBOF:
+      return dsFlipOrder ? db::grEOF : db::grBOF;
+    case zfErrEOF:
+      return dsFlipOrder ? db::grBOF : db::grEOF;
+    default:
+      // Lock conflicts and time-outs raise even unasked: they are not a missing record.
+      if (aDoCheck || zfErrorCategory(static_cast<uint16_t>(code)) == 40 || code == zfErrTimeout) RaiseError(code);
+      return db::grError;
+  }
+}
+
+void TzfDataset::InternalFirst() {
+  if (IsWriteOnly()) return;
+  Check(dsFlipOrder ? dsAbstractCursor->SetToEnd() : dsAbstractCursor->SetToBegin());
+}
+
+void TzfDataset::InternalLast() {
+  if (IsWriteOnly()) return;
+  Check(dsFlipOrder ? dsAbstractCursor->SetToBegin() : dsAbstractCursor->SetToEnd());
+}
+
+// ---- bookmarks ----
+
+void TzfDataset::GetBookmarkData(db::TRecordBuffer aBuffer, void* aData) {
+  std::memcpy(aData, aBuffer + dsOffsetBookmark, static_cast<size_t>(BookmarkSize()));
+}
+
+void TzfDataset::SetBookmarkData(db::TRecordBuffer aBuffer, const void* aData) {
+  if (aData) {
+    std::memcpy(aBuffer + dsOffsetBookmark, aData, static_cast<size_t>(BookmarkSize()));
+  } else {
+    std::memset(aBuffer + dsOffsetBookmark, 0, static_cast<size_t>(BookmarkSize()));
+    aBuffer[dsOffsetRecInfos + 4] = db::bfEOF;
+  }
+}
+
+db::TBookmarkFlag TzfDataset::GetBookmarkFlag(db::TRecordBuffer aBuffer) {
+  return static_cast<db::TBookmarkFlag>(aBuffer[dsOffsetRecInfos + 4]);
+}
+
+void TzfDataset::SetBookmarkFlag(db::TRecordBuffer aBuffer, db::TBookmarkFlag aValue) {
+  if (State() == db::dsInactive) return;
+  aBuffer[dsOffsetRecInfos + 4] = aValue;
+}
+
+void TzfDataset::InternalGotoBookmark(const void* aBookmark) {
+  if (IsWriteOnly()) return;
+  if (!aBookmark) RaiseError(zfErrBookmarkMismatch);
+  Check(dsAbstractCursor->SetToBookmark(static_cast<const uint8_t*>(aBookmark), static_cast<uint32_t>(BookmarkSize())));
+}
+
+void TzfDataset::InternalSetToRecord(db::TRecordBuffer aBuffer) { InternalGotoBookmark(aBuffer + dsOffsetBookmark); }
+
+void TzfDataset::PositionOnActive() {
+  db::TRecordBuffer b = db::TDataSet::ActiveBuffer();
+  if (!IsEmpty() && b && GetBookmarkFlag(b) == db::bfCurrent) InternalSetToRecord(b);
+}
+
+bool TzfDataset::BookmarkValid(const db::TBookmark& aBookmark) {
+  if (!Active() || aBookmark.empty() || IsWriteOnly()) return false;
+  if (static_cast<int32_t>(aBookmark.size()) != BookmarkSize()) return false;
+  CursorPosChanged();
+  return dsAbstractCursor->SetToBookmark(aBookmark.data(), static_cast<uint32_t>(BookmarkSize())) == 0 &&
+         dsAbstractCursor->RecordGet(zfltNoLock, nullptr) == 0;
+}
+
+int32_t TzfDataset::CompareBookmarks(const db::TBookmark& aBookmark1, const db::TBookmark& aBookmark2) {
+  if (aBookmark1.empty() && aBookmark2.empty()) return 0;
+  if (aBookmark1.empty()) return -1;
+  if (aBookmark2.empty()) return 1;
+  CheckActive();
+  if (static_cast<int32_t>(aBookmark1.size()) != BookmarkSize() ||
+      static_cast<int32_t>(aBookmark2.size()) != BookmarkSize())
+    RaiseError(zfErrBookmarkMismatch);
+  TValueRelationship result = 0;
+  Check(dsAbstractCursor->CompareBookmarks(aBookmark1.data(), aBookmark2.data(),
+                                           static_cast<uint32_t>(BookmarkSize()), result));
+  return dsFlipOrder ? -result : result;
+}
+
+bool TzfDataset::GetCurrentRecord(db::TRecordBuffer aBuffer) {
+  if (IsWriteOnly() || IsEmpty()) return false;
+  db::TRecordBuffer b = db::TDataSet::ActiveBuffer();
+  if (!b || GetBookmarkFlag(b) != db::bfCurrent) return false;
+  UpdateCursorPos();
+  return dsAbstractCursor->RecordGet(zfltNoLock, aBuffer) == 0;
+}
+
+// ---- counts and numbers ----
+
+int32_t TzfDataset::GetRecordCount() {
+  CheckActive();
+  uint32_t count = 0;
+  Check(dsAbstractCursor->GetRecordCount(count, false));
+  return static_cast<int32_t>(count);
+}
+
+bool TzfDataset::IsSequenced() {
+  return !IsUniDirectional() && dsAbstractCursor && dsAbstractCursor->RecNoSupported() == 0;
+}
+
+int32_t TzfDataset::GetRecNo() {
+  if (!IsSequenced()) return -1;
+  CheckActive();
+  PositionOnActive();
+  uint32_t recNo = 0;
+  if (dsAbstractCursor->RecNoGet(recNo, dsFlipOrder) != 0) return -1;
+  return static_cast<int32_t>(recNo);
+}
+
+void TzfDataset::SetRecNo(int32_t aRecNo) {
+  CheckBrowseMode();
+  if (!IsSequenced()) return;
+  CheckActive();
+  CheckBiDirectional();
+  DoBeforeScroll();
+  if (dsAbstractCursor->RecNoSet(static_cast<uint32_t>(aRecNo), dsFlipOrder) != 0) return;
+  Resync({db::rmExact, db::rmCenter});
+  DoAfterScroll();
+}
+
+// ---- field values ----
+
+bool TzfDataset::GetFieldData(db::TField* aField, void* aBuffer) {
+  db::TRecordBuffer b = ActiveBuffer();
+  if (!b) return false;
+  const int32_t no = aField->FieldNo();
+  if (no < 1) {
+    const uint8_t* p = b + dsOffsetCalcFlds + aField->Offset();
+    if ((p[0] & 1) == 0) return false;
+    if (aBuffer) std::memcpy(aBuffer, p + 1, static_cast<size_t>(aField->DataSize()));
+    return true;
+  }
+  if (static_cast<size_t>(no) >= dsMapperZofrinToVcl.size()) return false;
+  if (dsAbstractCursor->acFields().IsRecordFieldNull(no - 1, b)) return false;
+  const TzfVclMapperMethod& m = dsMapperZofrinToVcl[static_cast<size_t>(no)];
+  if (!m.IsSet()) return false;
+  if (aBuffer) m(b + dsMapperFieldOffset[static_cast<size_t>(no)], aBuffer);
+  return true;
+}
+
+}  // namespace zf

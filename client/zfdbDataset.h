@@ -1,0 +1,134 @@
+// TzfDataset: one engine cursor presented as the framework's dataset.
+//
+// The dataset never touches storage: every hook ends in an operation of the engine cursor
+// (TzfAbstractCursor), whose code is checked and raised as EzfDatabaseError naming the dataset.
+// How the engine cursor is obtained is the descendant's (OpenAbstractCursor); the table and index
+// datasets open a table cursor through their database's CursorOpen.
+//
+// Record buffer layout (ComputeBufferLayout, at open):
+//   0                  RecordLength   the engine record (fields and null bitmap)
+//   OffsetBookmark     BookmarkSize   the record's engine bookmark
+//   OffsetCalcFlds     CalcFieldsSize calculated fields (flag byte, bit 0 = has a value, then value)
+//   OffsetRecInfos     5              a 32-bit word (0) and the bookmark flag byte at +4
+//
+// FlipOrder presents the cursor in reverse order: first and last, next and prior, BOF and EOF and
+// the bookmark comparison are swapped.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "client/zfdb.h"
+#include "client/zfdbConversion.h"
+#include "dictionary/zfsdAbstractCursor.h"
+#include "platform/db/dbDataSet.h"
+
+namespace zf {
+
+class TzfDataset : public db::TDataSet {
+ public:
+  // (aDataSet, var aAbort): asked when a fetch answers that the server filter timed out; the
+  // fetch is repeated unless aAbort is set.
+  using TzfServerFilterTimeoutEvent = std::function<void(TzfDataset&, bool&)>;
+
+  explicit TzfDataset(rtl::TComponent* aOwner = nullptr);
+  ~TzfDataset() override;
+  const char16_t* ClassName() const override { return u"TzfDataset"; }
+
+  TzfDatabase* Database() const { return dsDatabase; }
+  // Inactive only (unless unchanged).
+  void SetDatabase(TzfDatabase* aValue);
+  int32_t Timeout() const { return dsTimeout; }
+  // A new value is handed to an open engine cursor.
+  void SetTimeout(int32_t aValue);
+  // Timeout when not negative, else the database's, else the session's, else 10000 ms.
+  uint32_t EffectiveTimeout() const;
+  bool FlipOrder() const { return dsFlipOrder; }
+  // On an open dataset: browse mode, the cursor positioned on the active record, re-synchronised.
+  void SetFlipOrder(bool aValue);
+  TzfServerFilterTimeoutEvent OnServerFilterTimeout;
+
+  TzfAbstractCursor* AbstractCursor() const { return dsAbstractCursor; }
+  int32_t RecordLength() const { return dsRecordLength; }
+  int32_t RecordBufferSize() const { return dsRecordBufferSize; }
+
+  // ---- framework operations ----
+  bool GetCurrentRecord(db::TRecordBuffer aBuffer) override;
+  bool GetFieldData(db::TField* aField, void* aBuffer) override;
+  bool BookmarkValid(const db::TBookmark& aBookmark) override;
+  // Empty sorts before present; two present ones are compared by the engine cursor, whose error
+  // raises (it is never taken for an order).
+  int32_t CompareBookmarks(const db::TBookmark& aBookmark1, const db::TBookmark& aBookmark2) override;
+  int32_t GetRecordCount() override;
+  bool IsSequenced() override;
+  int32_t GetRecNo() override;
+  void SetRecNo(int32_t aRecNo) override;
+  db::TRecordBuffer ActiveBuffer() const override;
+
+ protected:
+  // Opens the engine cursor into dsAbstractCursor (the descendant's).
+  virtual void OpenAbstractCursor() = 0;
+  // Frees the engine cursor.
+  virtual void CloseAbstractCursor();
+  // Whether a fetch that met a server filter time-out stops (OnServerFilterTimeout).
+  virtual bool ServerFilterTimedOut();
+  virtual void BuildMappers();
+  virtual void FreeMappers();
+  // Bookmark size of the cursor's current index.
+  virtual void SetupIndex();
+  void ComputeBufferLayout();
+  virtual void AdjustFieldDef(db::TFieldDef& aFieldDef, const TzfFieldDescriptor& aFieldDescriptor);
+  // Raises aCode (not 0) naming the dataset.
+  [[noreturn]] void RaiseError(uint32_t aCode) const;
+  void Check(uint32_t aCode) const {
+    if (aCode != 0) RaiseError(aCode);
+  }
+
+  // ---- framework hooks ----
+  db::TRecordBuffer AllocRecordBuffer() override;
+  void FreeRecordBuffer(db::TRecordBuffer& aBuffer) override;
+  db::TGetResult GetRecord(db::TRecordBuffer aBuffer, db::TGetMode aGetMode, bool aDoCheck) override;
+  void GetBookmarkData(db::TRecordBuffer aBuffer, void* aData) override;
+  void SetBookmarkData(db::TRecordBuffer aBuffer, const void* aData) override;
+  db::TBookmarkFlag GetBookmarkFlag(db::TRecordBuffer aBuffer) override;
+  void SetBookmarkFlag(db::TRecordBuffer aBuffer, db::TBookmarkFlag aValue) override;
+  void InternalFirst() override;
+  void InternalLast() override;
+  void InternalGotoBookmark(const void* aBookmark) override;
+  void InternalSetToRecord(db::TRecordBuffer aBuffer) override;
+  void InternalInitRecord(db::TRecordBuffer aBuffer) override;
+  void ClearCalcFields(db::TRecordBuffer aBuffer) override;
+  void InternalOpen() override;
+  void InternalClose() override;
+  void InternalInitFieldDefs() override;
+  bool IsCursorOpen() const override { return dsAbstractCursor != nullptr; }
+  void OpenCursor(bool aInfoQuery) override;
+  void CloseCursor() override;
+
+  TzfAbstractCursor* dsAbstractCursor = nullptr;
+  TzfDatabase* dsDatabase = nullptr;
+  bool dsWriteOnly = false;
+  bool dsRecRevField = false;
+
+ private:
+  // Positions the engine cursor on the active record.
+  void PositionOnActive();
+  bool IsWriteOnly() const { return dsWriteOnly; }
+
+  int32_t dsTimeout = -1;
+  bool dsFlipOrder = false;
+  TzfDynMapperMethodArray dsMapperZofrinToVcl;
+  TzfDynMapperMethodArray dsMapperVclToZofrin;
+  std::vector<int32_t> dsMapperFieldOffset;
+  std::vector<TzfBaseVclFieldMapper*> dsMappers;
+  std::vector<std::unique_ptr<TzfBaseVclFieldMapper>> dsMapperList;
+  int32_t dsRecordLength = 0;
+  int32_t dsOffsetBookmark = 0;
+  int32_t dsOffsetCalcFlds = 0;
+  int32_t dsOffsetRecInfos = 0;
+  int32_t dsRecordBufferSize = 0;
+  int32_t dsRecordBufferCount = 0;
+};
+
+}  // namespace zf
