@@ -1,9 +1,11 @@
 #include "client/zfdbDataset.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "dictionary/zfsdTableDescriptor.h"
 #include "foundation/zfllErrors.h"
+#include "foundation/zfllStreams.h"
 
 namespace zf {
 
@@ -11,7 +13,12 @@ namespace {
 constexpr int32_t kRecInfoSize = 5;
 // The bookmark size the table descriptor gives a table without indices.
 constexpr int32_t kStorageOrderBookmarkSize = 24;
+
+uint32_t LoadLE32(const uint8_t* aData) {
+  return static_cast<uint32_t>(aData[0]) | static_cast<uint32_t>(aData[1]) << 8 |
+         static_cast<uint32_t>(aData[2]) << 16 | static_cast<uint32_t>(aData[3]) << 24;
 }
+}  // namespace
 
 TzfDataset::TzfDataset(rtl::TComponent* aOwner) : db::TDataSet(aOwner) {}
 
@@ -219,6 +226,7 @@ db::TRecordBuffer TzfDataset::ActiveBuffer() const {
       return IsEmpty() ? nullptr : db::TDataSet::ActiveBuffer();
     case db::dsEdit:
     case db::dsInsert:
+    case db::dsBlockRead:
     case db::dsCalcFields:
       return db::TDataSet::ActiveBuffer();
     default:
@@ -235,6 +243,7 @@ bool TzfDataset::ServerFilterTimedOut() {
 }
 
 db::TGetResult TzfDataset::GetRecord(db::TRecordBuffer aBuffer, db::TGetMode aGetMode, bool aDoCheck) {
+  if (State() == db::dsBlockRead && aGetMode == db::gmNext) return GetBlockRecord(aBuffer);
   uint32_t code;
   if (aGetMode == db::gmCurrent) {
     code = IsWriteOnly() ? zfErrBOF : dsAbstractCursor->RecordGet(zfltNoLock, aBuffer);
@@ -267,6 +276,11 @@ db::TGetResult TzfDataset::GetRecord(db::TRecordBuffer aBuffer, db::TGetMode aGe
 }
 
 void TzfDataset::InternalFirst() {
+  if (State() == db::dsBlockRead) {
+    dsBlockReadStream.reset();
+    dsBlockReadCount = dsBlockReadPos = 0;
+    dsBlockReadEof = false;
+  }
   if (IsWriteOnly()) return;
   Check(dsFlipOrder ? dsAbstractCursor->SetToEnd() : dsAbstractCursor->SetToBegin());
 }
@@ -274,6 +288,92 @@ void TzfDataset::InternalFirst() {
 void TzfDataset::InternalLast() {
   if (IsWriteOnly()) return;
   Check(dsFlipOrder ? dsAbstractCursor->SetToBegin() : dsAbstractCursor->SetToEnd());
+}
+
+// ---- block reading ----
+
+void TzfDataset::SetBlockReadSize(int32_t aValue) {
+  const int32_t old = BlockReadSize();
+  db::TDataSet::SetBlockReadSize(aValue);
+  SetUniDirectional(aValue > 0);
+  if (!Active()) return;
+  try {
+    ResetBlockRead();
+  } catch (...) {
+    db::TDataSet::SetBlockReadSize(0);
+    SetUniDirectional(false);
+    First();
+    throw;
+  }
+  if (aValue == 0 && old > 0) Resync({});
+}
+
+void TzfDataset::ResetBlockRead() {
+  dsBlockReadStream.reset();
+  dsBlockReadCount = dsBlockReadPos = 0;
+  dsBlockReadOffset = 0;
+  dsBlockReadEof = false;
+  if (State() != db::dsBlockRead) return;
+  InternalFirst();
+  ClearBuffers();
+  DoBeforeScroll();
+  if (GetNextRecord()) {
+    ActivateBuffers();
+    BofFlag() = true;
+  }
+  DataEvent(db::deDataSetChange, 0);
+  DoAfterScroll();
+}
+
+void TzfDataset::ReadBlock() {
+  if (!dsBlockReadStream) dsBlockReadStream = std::make_unique<TzfMemoryStream>();
+  uint32_t code;
+  do {
+    code = dsAbstractCursor->RecordGetBatch(BlockReadSize(), dsBlockReadOptions, *dsBlockReadStream, -1,
+                                            !dsFlipOrder);
+  } while (code == zfErrFilterTimeout && !ServerFilterTimedOut());
+  Check(code);
+  // The block as the engine wrote it: a code, a count, then the entries; a block that does not
+  // hold what it claims is refused rather than read past its end.
+  if (dsBlockReadStream->Size() < 8) RaiseError(zfErrFileInvalidData);
+  const auto* p = static_cast<const uint8_t*>(dsBlockReadStream->Memory());
+  uint32_t blockCode = LoadLE32(p);
+  const uint32_t count = LoadLE32(p + 4);
+  if (count > static_cast<uint64_t>(dsBlockReadStream->Size() - 8) / 4) RaiseError(zfErrFileInvalidData);
+  if (dsFlipOrder && (blockCode == zfErrBOF || blockCode == zfErrEOF))
+    blockCode = blockCode == zfErrBOF ? zfErrEOF : zfErrBOF;
+  dsBlockReadCount = static_cast<int32_t>(count);
+  dsBlockReadPos = 0;
+  dsBlockReadOffset = 8;
+  if (blockCode == zfErrEOF) dsBlockReadEof = true;
+  else if (blockCode != 0 && blockCode != zfErrFilterTimeout) RaiseError(blockCode);
+}
+
+db::TGetResult TzfDataset::GetBlockRecord(db::TRecordBuffer aBuffer) {
+  if (dsBlockReadPos >= dsBlockReadCount) {
+    if (IsWriteOnly() || dsBlockReadEof) return db::grEOF;
+    ReadBlock();
+    if (dsBlockReadCount == 0) return dsBlockReadEof ? db::grEOF : GetBlockRecord(aBuffer);
+  }
+  const int64_t size = dsBlockReadStream->Size();
+  const auto* p = static_cast<const uint8_t*>(dsBlockReadStream->Memory());
+  if (dsBlockReadOffset + 4 > size) RaiseError(zfErrFileInvalidData);
+  const uint32_t length = LoadLE32(p + dsBlockReadOffset);
+  if (length < static_cast<uint32_t>(dsRecordLength) || length > size - dsBlockReadOffset - 4)
+    RaiseError(zfErrFileInvalidData);
+  const uint8_t* entry = p + dsBlockReadOffset + 4;
+  std::memcpy(aBuffer, entry, static_cast<size_t>(dsRecordLength));
+  std::memset(aBuffer + dsOffsetBookmark, 0, static_cast<size_t>(BookmarkSize()));
+  if ((dsBlockReadOptions >> gboBookmarks) & 1) {
+    const size_t bookmark = std::min<size_t>(length - static_cast<uint32_t>(dsRecordLength),
+                                             static_cast<size_t>(BookmarkSize()));
+    std::memcpy(aBuffer + dsOffsetBookmark, entry + dsRecordLength, bookmark);
+  }
+  std::memset(aBuffer + dsOffsetRecInfos, 0, kRecInfoSize);
+  dsBlockReadOffset += 4 + length;
+  ++dsBlockReadPos;
+  GetCalcFields(aBuffer);
+  return db::grOK;
 }
 
 // ---- bookmarks ----

@@ -48,6 +48,11 @@ class TzfDataset : public db::TDataSet {
   // On an open dataset: browse mode, the cursor positioned on the active record, re-synchronised.
   void SetFlipOrder(bool aValue);
   TzfServerFilterTimeoutEvent OnServerFilterTimeout;
+  TzfRecordGetBatchExOptions BlockReadOptions() const { return dsBlockReadOptions; }
+  void SetBlockReadOptions(TzfRecordGetBatchExOptions aValue) { dsBlockReadOptions = aValue; }
+  // Above 0: the dataset becomes unidirectional and, when open, reads the records in blocks of
+  // about that many bytes (RecordGetBatch); 0 ends block reading and re-synchronises.
+  void SetBlockReadSize(int32_t aValue) override;
 
   TzfAbstractCursor* AbstractCursor() const { return dsAbstractCursor; }
   int32_t RecordLength() const { return dsRecordLength; }
@@ -112,6 +117,12 @@ class TzfDataset : public db::TDataSet {
   bool dsRecRevField = false;
 
  private:
+  // Frees the block and, in the block-read state, reads the first one.
+  void ResetBlockRead();
+  // The next record of the block (a new block when it is used up) into aBuffer.
+  db::TGetResult GetBlockRecord(db::TRecordBuffer aBuffer);
+  // Refills the block from the engine cursor.
+  void ReadBlock();
   // Positions the engine cursor on the active record.
   void PositionOnActive();
   bool IsWriteOnly() const { return dsWriteOnly; }
@@ -129,6 +140,12 @@ class TzfDataset : public db::TDataSet {
   int32_t dsOffsetRecInfos = 0;
   int32_t dsRecordBufferSize = 0;
   int32_t dsRecordBufferCount = 0;
+  TzfRecordGetBatchExOptions dsBlockReadOptions = (1u << gboBlobs) | (1u << gboBookmarks);
+  std::unique_ptr<TzfMemoryStream> dsBlockReadStream;
+  int64_t dsBlockReadOffset = 0;  // of the next entry in the block
+  int32_t dsBlockReadCount = 0;
+  int32_t dsBlockReadPos = 0;  // entries served from the block
+  bool dsBlockReadEof = false;
 };
 
 }  // namespace zf

@@ -237,6 +237,43 @@ TEST_F(ClientDataset, UnreadableRecordIsAnErrorNotTheEnd) {
   EXPECT_EQ(Id(), 2);
 }
 
+TEST_F(ClientDataset, BlockReadingServesEveryRecordOnce) {
+  Fill(25);
+  DS->Open();
+  DS->Next();
+  // Small blocks: a few records each, so the walk crosses several refills and ends on the
+  // block that reports the end.
+  DS->SetBlockReadSize(100);
+  EXPECT_TRUE(DS->IsUniDirectional());
+  EXPECT_EQ(DS->State(), db::dsBlockRead);
+  std::vector<int32_t> ids;
+  for (; !DS->Eof(); DS->Next()) ids.push_back(Id());
+  ASSERT_EQ(ids.size(), 25u);
+  for (int i = 0; i < 25; ++i) EXPECT_EQ(ids[static_cast<size_t>(i)], i + 1);
+  EXPECT_ANY_THROW(DS->Prior());
+  DS->First();
+  EXPECT_EQ(Id(), 1) << "first starts the blocks again";
+  DS->Next();
+  const db::TBookmark second = DS->GetBookmark();
+  DS->SetBlockReadSize(0);
+  EXPECT_FALSE(DS->IsUniDirectional());
+  EXPECT_EQ(DS->State(), db::dsBrowse);
+  DS->GotoBookmark(second);
+  EXPECT_EQ(Id(), 2) << "a bookmark taken in a block is the record's";
+  DS->Prior();
+  EXPECT_EQ(Id(), 1);
+}
+
+TEST_F(ClientDataset, BlockReadingFlippedReadsBackwards) {
+  Fill(7);
+  DS->SetFlipOrder(true);
+  DS->Open();
+  DS->SetBlockReadSize(64);
+  std::vector<int32_t> ids;
+  for (; !DS->Eof(); DS->Next()) ids.push_back(Id());
+  EXPECT_EQ(ids, (std::vector<int32_t>{7, 6, 5, 4, 3, 2, 1}));
+}
+
 TEST_F(ClientDataset, RecNoFollowsTheActiveRecord) {
   Fill(4);
   DS->Open();
