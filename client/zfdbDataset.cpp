@@ -6,6 +6,7 @@
 #include "dictionary/zfsdTableDescriptor.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreams.h"
+#include "mapping/zfsdFieldMapperBase.h"
 
 namespace zf {
 
@@ -13,11 +14,6 @@ namespace {
 constexpr int32_t kRecInfoSize = 5;
 // The bookmark size the table descriptor gives a table without indices.
 constexpr int32_t kStorageOrderBookmarkSize = 24;
-
-uint32_t LoadLE32(const uint8_t* aData) {
-  return static_cast<uint32_t>(aData[0]) | static_cast<uint32_t>(aData[1]) << 8 |
-         static_cast<uint32_t>(aData[2]) << 16 | static_cast<uint32_t>(aData[3]) << 24;
-}
 }  // namespace
 
 TzfDataset::TzfDataset(rtl::TComponent* aOwner) : db::TDataSet(aOwner) {}
@@ -337,8 +333,8 @@ void TzfDataset::ReadBlock() {
   // hold what it claims is refused rather than read past its end.
   if (dsBlockReadStream->Size() < 8) RaiseError(zfErrFileInvalidData);
   const auto* p = static_cast<const uint8_t*>(dsBlockReadStream->Memory());
-  uint32_t blockCode = LoadLE32(p);
-  const uint32_t count = LoadLE32(p + 4);
+  uint32_t blockCode = zfLoadLE<uint32_t>(p);
+  const uint32_t count = zfLoadLE<uint32_t>(p + 4);
   if (count > static_cast<uint64_t>(dsBlockReadStream->Size() - 8) / 4) RaiseError(zfErrFileInvalidData);
   if (dsFlipOrder && (blockCode == zfErrBOF || blockCode == zfErrEOF))
     blockCode = blockCode == zfErrBOF ? zfErrEOF : zfErrBOF;
@@ -358,7 +354,7 @@ db::TGetResult TzfDataset::GetBlockRecord(db::TRecordBuffer aBuffer) {
   const int64_t size = dsBlockReadStream->Size();
   const auto* p = static_cast<const uint8_t*>(dsBlockReadStream->Memory());
   if (dsBlockReadOffset + 4 > size) RaiseError(zfErrFileInvalidData);
-  const uint32_t length = LoadLE32(p + dsBlockReadOffset);
+  const uint32_t length = zfLoadLE<uint32_t>(p + dsBlockReadOffset);
   if (length < static_cast<uint32_t>(dsRecordLength) || length > size - dsBlockReadOffset - 4)
     RaiseError(zfErrFileInvalidData);
   const uint8_t* entry = p + dsBlockReadOffset + 4;
