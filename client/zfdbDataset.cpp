@@ -6,6 +6,8 @@
 #include "dictionary/zfsdTableDescriptor.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreams.h"
+#include "foundation/zfllUtils.h"
+#include "index/zfsdFilterEngineSimpleExpression.h"
 #include "mapping/zfsdFieldMapperBase.h"
 
 namespace zf {
@@ -14,6 +16,110 @@ namespace {
 constexpr int32_t kRecInfoSize = 5;
 // The bookmark size the table descriptor gives a table without indices.
 constexpr int32_t kStorageOrderBookmarkSize = 24;
+// The expression blob "Field = Value" (or "Field IS NULL") of the simple-expression filter
+// engine: header, then the nodes (the root at node offset 0), then the literals.
+class TzfLocateExpressionBuilder {
+ public:
+  TzfCANExpr Build(int32_t aFieldNo, const UnicodeString& aFieldName, const rtl::Variant& aValue, bool aIgnoreCase,
+                   bool aPartial) {
+    std::string name;
+    for (char16_t c : aFieldName) name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    if (aValue.IsEmptyOrNull()) {
+      const size_t root = Node(nodeUNARY, canISBLANK, 1);
+      Patch(root, 0, Field(aFieldNo, name));
+    } else {
+      const size_t root = Node(nodeCOMPARE, canEQ, 4);
+      uint16_t partial = 0;
+      if (aPartial && aValue.IsStr()) partial = static_cast<uint16_t>(std::min<size_t>(aValue.AsString().size(), 0xFFFF));
+      Patch(root, 0, aIgnoreCase ? 1 : 0);
+      Patch(root, 1, partial);
+      Patch(root, 2, Field(aFieldNo, name));
+      Patch(root, 3, Constant(aValue));
+    }
+    TzfCANExpr blob(static_cast<size_t>(zfExpressionHeaderSize));
+    const size_t total = blob.size() + FNodes.size() + FLiterals.size();
+    if (total > 0xFFFF) throw EzfDatabaseError(zfErrInvalidParam);
+    Put16(blob, 0, 1);
+    Put16(blob, 2, static_cast<uint16_t>(total));
+    Put16(blob, 4, FCount);
+    Put16(blob, 6, static_cast<uint16_t>(zfExpressionHeaderSize));
+    Put16(blob, 8, static_cast<uint16_t>(zfExpressionHeaderSize + FNodes.size()));
+    blob.insert(blob.end(), FNodes.begin(), FNodes.end());
+    blob.insert(blob.end(), FLiterals.begin(), FLiterals.end());
+    return blob;
+  }
+
+ private:
+  static void Put16(std::vector<uint8_t>& aTo, size_t aAt, uint16_t aValue) {
+    aTo[aAt] = static_cast<uint8_t>(aValue);
+    aTo[aAt + 1] = static_cast<uint8_t>(aValue >> 8);
+  }
+  static void Put32(std::vector<uint8_t>& aTo, size_t aAt, uint32_t aValue) {
+    for (size_t i = 0; i < 4; ++i) aTo[aAt + i] = static_cast<uint8_t>(aValue >> (8 * i));
+  }
+  size_t Node(uint32_t aClass, uint32_t aOperator, size_t aOperands) {
+    const size_t at = FNodes.size();
+    FNodes.resize(at + 8 + 2 * aOperands);
+    Put32(FNodes, at, aClass);
+    Put32(FNodes, at + 4, aOperator);
+    ++FCount;
+    return at;
+  }
+  void Patch(size_t aNode, size_t aOperand, size_t aValue) {
+    Put16(FNodes, aNode + 8 + 2 * aOperand, static_cast<uint16_t>(aValue));
+  }
+  size_t Literal(const std::vector<uint8_t>& aBytes) {
+    const size_t at = FLiterals.size();
+    FLiterals.insert(FLiterals.end(), aBytes.begin(), aBytes.end());
+    return at;
+  }
+  size_t Field(int32_t aFieldNo, const std::string& aName) {
+    const size_t at = Node(nodeFIELD, 0, 2);
+    std::vector<uint8_t> bytes(aName.begin(), aName.end());
+    bytes.push_back(0);
+    Patch(at, 0, static_cast<size_t>(aFieldNo));
+    Patch(at, 1, Literal(bytes));
+    return at;
+  }
+  size_t Constant(const rtl::Variant& aValue) {
+    const size_t at = Node(nodeCONST, 0, 3);
+    std::vector<uint8_t> bytes;
+    uint16_t type;
+    if (aValue.IsStr()) {
+      const UnicodeString text = aValue.AsString();
+      if (text.size() > 0x7FFE) throw EzfDatabaseError(zfErrInvalidParam);
+      type = fldWIDESTRING;
+      bytes.resize(2 + 2 * text.size());
+      Put16(bytes, 0, static_cast<uint16_t>(2 * text.size()));
+      for (size_t i = 0; i < text.size(); ++i) Put16(bytes, 2 + 2 * i, text[i]);
+    } else if (aValue.VarType() == rtl::varBoolean) {
+      type = fldBOOL;
+      bytes.resize(2);
+      Put16(bytes, 0, aValue.AsBoolean() ? 1 : 0);
+    } else if (aValue.IsFloat() || !aValue.IsOrdinal()) {
+      type = fldFLOAT;
+      const double d = aValue.AsDouble();
+      uint64_t u;
+      std::memcpy(&u, &d, 8);
+      bytes.resize(8);
+      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(u >> (8 * i));
+    } else {
+      type = fldINT64;
+      const auto u = static_cast<uint64_t>(aValue.AsInt64());
+      bytes.resize(8);
+      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(u >> (8 * i));
+    }
+    Patch(at, 0, type);
+    Patch(at, 1, bytes.size());
+    Patch(at, 2, Literal(bytes));
+    return at;
+  }
+
+  std::vector<uint8_t> FNodes;
+  std::vector<uint8_t> FLiterals;
+  uint16_t FCount = 0;
+};
+
 }  // namespace
 
 TzfDataset::TzfDataset(rtl::TComponent* aOwner) : db::TDataSet(aOwner) {}
@@ -217,6 +323,7 @@ void TzfDataset::ClearCalcFields(db::TRecordBuffer aBuffer) {
 }
 
 db::TRecordBuffer TzfDataset::ActiveBuffer() const {
+  if (dsLookupBuffer) return dsLookupBuffer;
   switch (State()) {
     case db::dsBrowse:
       return IsEmpty() ? nullptr : db::TDataSet::ActiveBuffer();
@@ -470,6 +577,62 @@ void TzfDataset::SetRecNo(int32_t aRecNo) {
   if (dsAbstractCursor->RecNoSet(static_cast<uint32_t>(aRecNo), dsFlipOrder) != 0) return;
   Resync({db::rmExact, db::rmCenter});
   DoAfterScroll();
+}
+
+// ---- locating ----
+
+bool TzfDataset::LocateRecord(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
+                              db::TLocateOptions aOptions, bool aNoRead) {
+  CheckBrowseMode();
+  CursorPosChanged();
+  if (IsWriteOnly()) return false;
+  std::vector<db::TField*> fields;
+  GetFieldList(fields, aKeyFields);
+  if (fields.size() != 1 || fields[0]->FieldNo() < 1) RaiseError(zfErrNotSupported);
+  TzfLocateExpressionBuilder builder;
+  TzfSimpleExpressionFilterDescriptor filter(
+      builder.Build(fields[0]->FieldNo(), fields[0]->FieldName(), aKeyValues,
+                    aOptions.Contains(db::loCaseInsensitive), aOptions.Contains(db::loPartialKey)),
+      zfThreadLocaleAnsiCodePage());
+  uint32_t code = dsAbstractCursor->SetToFilter(&filter, nullptr, !dsFlipOrder);
+  if (code == 0 && !aNoRead) code = dsAbstractCursor->RecordGet(zfltNoLock, Buffer(BufferedRecordCount()));
+  if (code == zfErrNoCurrRec || code == zfErrRecNotFound) return false;
+  Check(code);
+  return true;
+}
+
+bool TzfDataset::Locate(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
+                        db::TLocateOptions aOptions) {
+  DoBeforeScroll();
+  for (int attempt = 1;; ++attempt) {
+    if (!LocateRecord(aKeyFields, aKeyValues, aOptions, true)) return false;
+    try {
+      Resync({db::rmExact, db::rmCenter});
+      break;
+    } catch (const EzfDatabaseError& e) {
+      // The record went between the search and the re-synchronisation: search again.
+      if (e.ErrorCode() != zfErrKeyOrRecDeleted || attempt >= 100) throw;
+    }
+  }
+  DoAfterScroll();
+  return true;
+}
+
+rtl::Variant TzfDataset::Lookup(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
+                                const UnicodeString& aResultFields) {
+  if (!LocateRecord(aKeyFields, aKeyValues, {}, false)) return rtl::Variant();
+  db::TRecordBuffer spare = Buffer(BufferedRecordCount());
+  std::memset(spare + dsOffsetRecInfos, 0, kRecInfoSize);
+  std::vector<db::TField*> fields;
+  GetFieldList(fields, aResultFields);
+  if (fields.size() != 1) RaiseError(zfErrNotSupported);
+  GetCalcFields(spare);
+  struct TRestore {
+    db::TRecordBuffer& Ref;
+    ~TRestore() { Ref = nullptr; }
+  } restore{dsLookupBuffer};
+  dsLookupBuffer = spare;
+  return fields[0]->AsVariant();
 }
 
 // ---- field values ----

@@ -70,6 +70,14 @@ class TzfDataset : public db::TDataSet {
   int32_t GetRecNo() override;
   void SetRecNo(int32_t aRecNo) override;
   db::TRecordBuffer ActiveBuffer() const override;
+  // Without an index: a scan with an expression filter comparing the key field with the value
+  // (one key field; several answer 12289). A record deleted between the search and the
+  // re-synchronisation is searched again, at most 100 times.
+  bool Locate(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues, db::TLocateOptions aOptions) override;
+  // The result field's value of the record Locate would find (exact, case-sensitive); the dataset
+  // does not move. Unassigned when none.
+  rtl::Variant Lookup(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
+                      const UnicodeString& aResultFields) override;
 
  protected:
   // Opens the engine cursor into dsAbstractCursor (the descendant's).
@@ -84,6 +92,10 @@ class TzfDataset : public db::TDataSet {
   virtual void SetupIndex();
   void ComputeBufferLayout();
   virtual void AdjustFieldDef(db::TFieldDef& aFieldDef, const TzfFieldDescriptor& aFieldDescriptor);
+  // Positions the engine cursor on the first record (in the order on show) whose key fields hold
+  // aKeyValues; unless aNoRead the record is read into the spare buffer. False when none.
+  virtual bool LocateRecord(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
+                            db::TLocateOptions aOptions, bool aNoRead);
   // Raises aCode (not 0) naming the dataset.
   [[noreturn]] void RaiseError(uint32_t aCode) const;
   void Check(uint32_t aCode) const {
@@ -146,6 +158,7 @@ class TzfDataset : public db::TDataSet {
   int32_t dsBlockReadCount = 0;
   int32_t dsBlockReadPos = 0;  // entries served from the block
   bool dsBlockReadEof = false;
+  db::TRecordBuffer dsLookupBuffer = nullptr;  // the record Lookup reads its result from
 };
 
 }  // namespace zf

@@ -274,6 +274,30 @@ TEST_F(ClientDataset, BlockReadingFlippedReadsBackwards) {
   EXPECT_EQ(ids, (std::vector<int32_t>{7, 6, 5, 4, 3, 2, 1}));
 }
 
+TEST_F(ClientDataset, LocateAndLookupWithoutAnIndex) {
+  Fill(6);
+  DS->Open();
+  EXPECT_TRUE(DS->Locate(u"ID", rtl::Variant(4), {}));
+  EXPECT_EQ(Id(), 4);
+  DS->Next();
+  EXPECT_EQ(Id(), 5) << "the ring follows the located record";
+  EXPECT_TRUE(DS->Locate(u"Name", rtl::Variant(UnicodeString(u"N2")), {db::loCaseInsensitive}));
+  EXPECT_EQ(Id(), 2);
+  EXPECT_FALSE(DS->Locate(u"Name", rtl::Variant(UnicodeString(u"N2")), {}));
+  EXPECT_FALSE(DS->Locate(u"Name", rtl::Variant(UnicodeString(u"n6x")), {}));
+  EXPECT_TRUE(DS->Locate(u"Name", rtl::Variant(UnicodeString(u"n6x")), {db::loPartialKey}) == false)
+      << "a partial key is a prefix of the field, not the other way round";
+  DS->Last();
+  EXPECT_TRUE(DS->Locate(u"Name", rtl::Variant(UnicodeString(u"n")), {db::loPartialKey}));
+  EXPECT_EQ(Id(), 1) << "searches from the start";
+  EXPECT_FALSE(DS->Locate(u"ID", rtl::Variant(99), {}));
+  DS->First();
+  EXPECT_EQ(DS->Lookup(u"ID", rtl::Variant(3), u"Name").AsString(), u"n3");
+  EXPECT_EQ(Id(), 1) << "Lookup does not move the dataset";
+  EXPECT_TRUE(DS->Lookup(u"ID", rtl::Variant(42), u"Name").IsEmpty());
+  EXPECT_EQ(CodeOf([&] { DS->Locate(u"ID;Name", rtl::Variant(1), {}); }), zfErrNotSupported);
+}
+
 TEST_F(ClientDataset, RecNoFollowsTheActiveRecord) {
   Fill(4);
   DS->Open();
