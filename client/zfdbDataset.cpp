@@ -5,6 +5,7 @@
 
 #include "dictionary/zfsdTableDescriptor.h"
 #include "foundation/zfllErrors.h"
+#include "foundation/zfllMemoryManager.h"
 #include "foundation/zfllStreams.h"
 #include "foundation/zfllUtils.h"
 #include "index/zfsdFilterEngineSimpleExpression.h"
@@ -237,6 +238,7 @@ void TzfDataset::ComputeBufferLayout() {
   dsOffsetCalcFlds = dsOffsetBookmark + BookmarkSize();
   dsOffsetRecInfos = dsOffsetCalcFlds + CalcFieldsSize();
   dsRecordBufferSize = dsOffsetRecInfos + kRecInfoSize;
+  dsRecordBufferPool = zfGetPool(static_cast<uint32_t>(dsRecordBufferSize));
 }
 
 void TzfDataset::AdjustFieldDef(db::TFieldDef& aFieldDef, const TzfFieldDescriptor& aFieldDescriptor) {
@@ -301,14 +303,15 @@ void TzfDataset::InternalClose() {
 // ---- record buffers ----
 
 db::TRecordBuffer TzfDataset::AllocRecordBuffer() {
-  auto* b = new uint8_t[static_cast<size_t>(dsRecordBufferSize)]();
+  auto* b = static_cast<uint8_t*>(dsRecordBufferPool.Alloc());
+  std::memset(b, 0, static_cast<size_t>(dsRecordBufferSize));
   ++dsRecordBufferCount;
   return b;
 }
 
 void TzfDataset::FreeRecordBuffer(db::TRecordBuffer& aBuffer) {
   if (!aBuffer) return;
-  delete[] aBuffer;
+  dsRecordBufferPool.DisposeDirect(aBuffer);
   aBuffer = nullptr;
   --dsRecordBufferCount;
 }

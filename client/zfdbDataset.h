@@ -22,6 +22,7 @@
 #include "client/zfdb.h"
 #include "client/zfdbConversion.h"
 #include "dictionary/zfsdAbstractCursor.h"
+#include "foundation/zfllMemoryManager.h"
 #include "platform/db/dbDataSet.h"
 
 namespace zf {
@@ -152,6 +153,7 @@ class TzfDataset : public db::TDataSet {
   int32_t dsOffsetRecInfos = 0;
   int32_t dsRecordBufferSize = 0;
   int32_t dsRecordBufferCount = 0;
+  TzfMemoryPool dsRecordBufferPool;  // items of dsRecordBufferSize bytes
   TzfRecordGetBatchExOptions dsBlockReadOptions = (1u << gboBlobs) | (1u << gboBookmarks);
   std::unique_ptr<TzfMemoryStream> dsBlockReadStream;
   int64_t dsBlockReadOffset = 0;  // of the next entry in the block
