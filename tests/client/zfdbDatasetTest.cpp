@@ -21,6 +21,7 @@ class TPeopleDataset : public TzfDataset {
  public:
   using TzfDataset::TzfDataset;
   using TzfDataset::AbstractCursor;
+  void SetWriteOnly(bool aValue) { dsWriteOnly = aValue; }
   // Run on the engine cursor right after it opens (filters of a test).
   std::function<void(TzfAbstractCursor*)> OnCursor;
 
@@ -296,6 +297,19 @@ TEST_F(ClientDataset, LocateAndLookupWithoutAnIndex) {
   EXPECT_EQ(Id(), 1) << "Lookup does not move the dataset";
   EXPECT_TRUE(DS->Lookup(u"ID", rtl::Variant(42), u"Name").IsEmpty());
   EXPECT_EQ(CodeOf([&] { DS->Locate(u"ID;Name", rtl::Variant(1), {}); }), zfErrNotSupported);
+}
+
+TEST_F(ClientDataset, WriteOnlyReadsNothing) {
+  Fill(3);
+  DS->SetWriteOnly(true);
+  DS->Open();
+  EXPECT_TRUE(DS->Bof());
+  EXPECT_TRUE(DS->Eof());
+  DS->Last();
+  EXPECT_TRUE(DS->IsEmpty());
+  EXPECT_FALSE(DS->Locate(u"ID", rtl::Variant(2), {}));
+  EXPECT_FALSE(DS->BookmarkValid(db::TBookmark(static_cast<size_t>(24), 0)));
+  EXPECT_EQ(DS->RecordCount(), 3) << "the table is still counted";
 }
 
 TEST_F(ClientDataset, RecNoFollowsTheActiveRecord) {
