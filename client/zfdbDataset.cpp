@@ -1,0 +1,661 @@
+#include "client/zfdbDataset.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "dictionary/zfsdTableDescriptor.h"
+#include "foundation/zfllErrors.h"
+#include "foundation/zfllMemoryManager.h"
+#include "foundation/zfllStreams.h"
+#include "foundation/zfllUtils.h"
+#include "index/zfsdFilterEngineSimpleExpression.h"
+#include "mapping/zfsdFieldMapperBase.h"
+
+namespace zf {
+
+namespace {
+constexpr int32_t kRecInfoSize = 5;
+// The bookmark size the table descriptor gives a table without indices.
+constexpr int32_t kStorageOrderBookmarkSize = 24;
+// The expression blob "Field = Value" (or "Field IS NULL") of the simple-expression filter
+// engine: header, then the nodes (the root at node offset 0), then the literals.
+class TzfLocateExpressionBuilder {
+ public:
+  TzfCANExpr Build(int32_t aFieldNo, const UnicodeString& aFieldName, const rtl::Variant& aValue, bool aIgnoreCase,
+                   bool aPartial) {
+    std::string name;
+    for (char16_t c : aFieldName) name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    if (aValue.IsEmptyOrNull()) {
+      const size_t root = Node(nodeUNARY, canISBLANK, 1);
+      Patch(root, 0, Field(aFieldNo, name));
+    } else {
+      const size_t root = Node(nodeCOMPARE, canEQ, 4);
+      uint16_t partial = 0;
+      if (aPartial && aValue.IsStr()) partial = static_cast<uint16_t>(std::min<size_t>(aValue.AsString().size(), 0xFFFF));
+      Patch(root, 0, aIgnoreCase ? 1 : 0);
+      Patch(root, 1, partial);
+      Patch(root, 2, Field(aFieldNo, name));
+      Patch(root, 3, Constant(aValue));
+    }
+    TzfCANExpr blob(static_cast<size_t>(zfExpressionHeaderSize));
+    const size_t total = blob.size() + FNodes.size() + FLiterals.size();
+    if (total > 0xFFFF) throw EzfDatabaseError(zfErrInvalidParam);
+    Put16(blob, 0, 1);
+    Put16(blob, 2, static_cast<uint16_t>(total));
+    Put16(blob, 4, FCount);
+    Put16(blob, 6, static_cast<uint16_t>(zfExpressionHeaderSize));
+    Put16(blob, 8, static_cast<uint16_t>(zfExpressionHeaderSize + FNodes.size()));
+    blob.insert(blob.end(), FNodes.begin(), FNodes.end());
+    blob.insert(blob.end(), FLiterals.begin(), FLiterals.end());
+    return blob;
+  }
+
+ private:
+  static void Put16(std::vector<uint8_t>& aTo, size_t aAt, uint16_t aValue) {
+    aTo[aAt] = static_cast<uint8_t>(aValue);
+    aTo[aAt + 1] = static_cast<uint8_t>(aValue >> 8);
+  }
+  static void Put32(std::vector<uint8_t>& aTo, size_t aAt, uint32_t aValue) {
+    for (size_t i = 0; i < 4; ++i) aTo[aAt + i] = static_cast<uint8_t>(aValue >> (8 * i));
+  }
+  size_t Node(uint32_t aClass, uint32_t aOperator, size_t aOperands) {
+    const size_t at = FNodes.size();
+    FNodes.resize(at + 8 + 2 * aOperands);
+    Put32(FNodes, at, aClass);
+    Put32(FNodes, at + 4, aOperator);
+    ++FCount;
+    return at;
+  }
+  void Patch(size_t aNode, size_t aOperand, size_t aValue) {
+    Put16(FNodes, aNode + 8 + 2 * aOperand, static_cast<uint16_t>(aValue));
+  }
+  size_t Literal(const std::vector<uint8_t>& aBytes) {
+    const size_t at = FLiterals.size();
+    FLiterals.insert(FLiterals.end(), aBytes.begin(), aBytes.end());
+    return at;
+  }
+  size_t Field(int32_t aFieldNo, const std::string& aName) {
+    const size_t at = Node(nodeFIELD, 0, 2);
+    std::vector<uint8_t> bytes(aName.begin(), aName.end());
+    bytes.push_back(0);
+    Patch(at, 0, static_cast<size_t>(aFieldNo));
+    Patch(at, 1, Literal(bytes));
+    return at;
+  }
+  size_t Constant(const rtl::Variant& aValue) {
+    const size_t at = Node(nodeCONST, 0, 3);
+    std::vector<uint8_t> bytes;
+    uint16_t type;
+    if (aValue.IsStr()) {
+      const UnicodeString text = aValue.AsString();
+      if (text.size() > 0x7FFE) throw EzfDatabaseError(zfErrInvalidParam);
+      type = fldWIDESTRING;
+      bytes.resize(2 + 2 * text.size());
+      Put16(bytes, 0, static_cast<uint16_t>(2 * text.size()));
+      for (size_t i = 0; i < text.size(); ++i) Put16(bytes, 2 + 2 * i, text[i]);
+    } else if (aValue.VarType() == rtl::varBoolean) {
+      type = fldBOOL;
+      bytes.resize(2);
+      Put16(bytes, 0, aValue.AsBoolean() ? 1 : 0);
+    } else if (aValue.IsFloat() || !aValue.IsOrdinal()) {
+      type = fldFLOAT;
+      const double d = aValue.AsDouble();
+      uint64_t u;
+      std::memcpy(&u, &d, 8);
+      bytes.resize(8);
+      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(u >> (8 * i));
+    } else {
+      type = fldINT64;
+      const auto u = static_cast<uint64_t>(aValue.AsInt64());
+      bytes.resize(8);
+      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(u >> (8 * i));
+    }
+    Patch(at, 0, type);
+    Patch(at, 1, bytes.size());
+    Patch(at, 2, Literal(bytes));
+    return at;
+  }
+
+  std::vector<uint8_t> FNodes;
+  std::vector<uint8_t> FLiterals;
+  uint16_t FCount = 0;
+};
+
+}  // namespace
+
+TzfDataset::TzfDataset(rtl::TComponent* aOwner) : db::TDataSet(aOwner) {}
+
+TzfDataset::~TzfDataset() = default;
+
+void TzfDataset::RaiseError(uint32_t aCode) const { throw EzfDatabaseError(TzfErrorSource(this), aCode); }
+
+void TzfDataset::SetDatabase(TzfDatabase* aValue) {
+  if (aValue == dsDatabase) return;
+  CheckInactive();
+  dsDatabase = aValue;
+}
+
+uint32_t TzfDataset::EffectiveTimeout() const {
+  if (dsTimeout >= 0) return static_cast<uint32_t>(dsTimeout);
+  if (dsDatabase) return dsDatabase->EffectiveTimeout();
+  return 10000;
+}
+
+void TzfDataset::SetTimeout(int32_t aValue) {
+  if (aValue == dsTimeout) return;
+  dsTimeout = aValue;
+  if (dsAbstractCursor) dsAbstractCursor->atoSetTimeout(EffectiveTimeout());
+}
+
+void TzfDataset::SetFlipOrder(bool aValue) {
+  if (aValue == dsFlipOrder) return;
+  if (Active()) {
+    CheckBrowseMode();
+    PositionOnActive();
+    dsFlipOrder = aValue;
+    Resync({});
+  } else {
+    dsFlipOrder = aValue;
+  }
+}
+
+// ---- opening and closing ----
+
+void TzfDataset::OpenCursor(bool aInfoQuery) {
+  if (!dsDatabase) DatabaseError(u"No database", this);
+  dsDatabase->Open();
+  OpenAbstractCursor();
+  if (!dsAbstractCursor) return;
+  try {
+    BuildMappers();
+    db::TDataSet::OpenCursor(aInfoQuery);
+  } catch (...) {
+    FreeMappers();
+    CloseAbstractCursor();
+    throw;
+  }
+}
+
+void TzfDataset::CloseCursor() {
+  db::TDataSet::CloseCursor();
+  CloseAbstractCursor();
+  FreeMappers();
+}
+
+void TzfDataset::CloseAbstractCursor() {
+  if (!dsAbstractCursor) return;
+  TzfAbstractCursor* c = dsAbstractCursor;
+  dsAbstractCursor = nullptr;
+  c->Free();
+}
+
+void TzfDataset::BuildMappers() {
+  FreeMappers();
+  TzfFieldsDescriptor& fields = dsAbstractCursor->acFields();
+  const int32_t count = dsAbstractCursor->GetFieldCount();
+  const size_t n = static_cast<size_t>(count) + 1;
+  dsMapperZofrinToVcl.assign(n, {});
+  dsMapperVclToZofrin.assign(n, {});
+  dsMapperFieldOffset.assign(n, 0);
+  dsMappers.assign(n, nullptr);
+  for (int32_t i = 0; i < count; ++i) {
+    TzfFieldDescriptor& fd = *fields.Field(i);
+    const size_t k = static_cast<size_t>(i) + 1;
+    std::unique_ptr<TzfBaseVclFieldMapper> m =
+        TzfBaseVclFieldMapper::GetMapperForDescriptor(fd, dsMapperZofrinToVcl[k], dsMapperVclToZofrin[k]);
+    if (m) {
+      dsMappers[k] = m.get();
+      dsMapperList.push_back(std::move(m));
+    }
+    dsMapperFieldOffset[k] = fd.fdOffset;
+  }
+}
+
+void TzfDataset::FreeMappers() {
+  dsMapperZofrinToVcl.clear();
+  dsMapperVclToZofrin.clear();
+  dsMapperFieldOffset.clear();
+  dsMappers.clear();
+  dsMapperList.clear();
+}
+
+void TzfDataset::SetupIndex() {
+  int32_t index = -1;
+  TzfBaseTableDescriptor* td = dsAbstractCursor->acGetTableDescriptor();
+  if (td->tdIndicesDescriptor) {
+    // A cursor without index support reads in storage order, with the bookmark of a table
+    // without indices.
+    const uint32_t code = dsAbstractCursor->GetIndexID(index);
+    if (code == zfErrNotSupported) index = -1;
+    else Check(code);
+  }
+  SetBookmarkSize(index < 0 ? kStorageOrderBookmarkSize : td->GetBookmarkSize(index));
+}
+
+void TzfDataset::ComputeBufferLayout() {
+  ZF_ASSERT(dsRecordBufferCount == 0, "zfdb");
+  dsOffsetBookmark = dsRecordLength;
+  dsOffsetCalcFlds = dsOffsetBookmark + BookmarkSize();
+  dsOffsetRecInfos = dsOffsetCalcFlds + CalcFieldsSize();
+  dsRecordBufferSize = dsOffsetRecInfos + kRecInfoSize;
+  dsRecordBufferPool = zfGetPool(static_cast<uint32_t>(dsRecordBufferSize));
+}
+
+void TzfDataset::AdjustFieldDef(db::TFieldDef& aFieldDef, const TzfFieldDescriptor& aFieldDescriptor) {
+  switch (aFieldDescriptor.fdType) {
+    case zftRecRev:
+      aFieldDef.SetInternalCalcField(true);
+      break;
+    case zftBCD:
+    case zftFmtBCD:
+      aFieldDef.SetPrecision(aFieldDescriptor.fdUnits);
+      aFieldDef.SetSize(aFieldDescriptor.fdDecPl);
+      break;
+    default:
+      break;
+  }
+}
+
+void TzfDataset::InternalInitFieldDefs() {
+  db::TFieldDefs& defs = FieldDefs();
+  defs.Clear();
+  TzfFieldsDescriptor& fields = dsAbstractCursor->acFields();
+  const int32_t count = dsAbstractCursor->GetFieldCount();
+  for (int32_t i = 0; i < count; ++i) {
+    const TzfFieldDescriptor& fd = *fields.Field(i);
+    db::TFieldType type = db::ftUnknown;
+    uint16_t size = 0;
+    db::TFieldAttributes attributes;
+    TzfBaseVclFieldMapper::MapZofrinDescriptorToVcl(fd, type, size, attributes);
+    if (type == db::ftUnknown) continue;
+    db::TFieldDef& def = defs.AddFieldDef();
+    def.SetName(fd.fdName);
+    def.SetFieldNo(i + 1);
+    def.SetAttributes(attributes);
+    def.SetSize(size);
+    def.SetDataType(type);
+    def.SetRequired(fd.fdRequired);
+    AdjustFieldDef(def, fd);
+  }
+}
+
+void TzfDataset::InternalOpen() {
+  dsRecordLength = dsAbstractCursor->acFields().GetRecordLength();
+  SetupIndex();
+  InternalInitFieldDefs();
+  if (DefaultFields()) CreateFields();
+  for (int32_t i = 0; i < FieldCount(); ++i) {
+    db::TField& f = Fields()[i];
+    const int32_t no = f.FieldNo();
+    if (no > 0 && static_cast<size_t>(no) < dsMappers.size() && dsMappers[static_cast<size_t>(no)])
+      dsMappers[static_cast<size_t>(no)]->Bind(&f);
+  }
+  BindFields(true);
+  ComputeBufferLayout();
+  InternalFirst();
+}
+
+void TzfDataset::InternalClose() {
+  BindFields(false);
+  if (DefaultFields()) DestroyFields();
+}
+
+// ---- record buffers ----
+
+db::TRecordBuffer TzfDataset::AllocRecordBuffer() {
+  auto* b = static_cast<uint8_t*>(dsRecordBufferPool.Alloc());
+  std::memset(b, 0, static_cast<size_t>(dsRecordBufferSize));
+  ++dsRecordBufferCount;
+  return b;
+}
+
+void TzfDataset::FreeRecordBuffer(db::TRecordBuffer& aBuffer) {
+  if (!aBuffer) return;
+  dsRecordBufferPool.DisposeDirect(aBuffer);
+  aBuffer = nullptr;
+  --dsRecordBufferCount;
+}
+
+void TzfDataset::InternalInitRecord(db::TRecordBuffer aBuffer) {
+  dsAbstractCursor->acFields().InitRecord(aBuffer);
+  std::memset(aBuffer + dsOffsetRecInfos, 0, 4);
+}
+
+void TzfDataset::ClearCalcFields(db::TRecordBuffer aBuffer) {
+  std::memset(aBuffer + dsOffsetCalcFlds, 0, static_cast<size_t>(CalcFieldsSize()));
+}
+
+db::TRecordBuffer TzfDataset::ActiveBuffer() const {
+  if (dsLookupBuffer) return dsLookupBuffer;
+  switch (State()) {
+    case db::dsBrowse:
+      return IsEmpty() ? nullptr : db::TDataSet::ActiveBuffer();
+    case db::dsEdit:
+    case db::dsInsert:
+    case db::dsBlockRead:
+    case db::dsCalcFields:
+      return db::TDataSet::ActiveBuffer();
+    default:
+      return nullptr;
+  }
+}
+
+// ---- fetching ----
+
+bool TzfDataset::ServerFilterTimedOut() {
+  bool abort = false;
+  if (OnServerFilterTimeout) OnServerFilterTimeout(*this, abort);
+  return abort;
+}
+
+db::TGetResult TzfDataset::GetRecord(db::TRecordBuffer aBuffer, db::TGetMode aGetMode, bool aDoCheck) {
+  if (State() == db::dsBlockRead && aGetMode == db::gmNext) return GetBlockRecord(aBuffer);
+  uint32_t code;
+  if (aGetMode == db::gmCurrent) {
+    code = IsWriteOnly() ? zfErrBOF : dsAbstractCursor->RecordGet(zfltNoLock, aBuffer);
+  } else {
+    const bool forward = (aGetMode == db::gmNext) != dsFlipOrder;
+    if (IsWriteOnly()) {
+      code = forward ? zfErrEOF : zfErrBOF;
+    } else {
+      do {
+        code = forward ? dsAbstractCursor->RecordGetNext(zfltNoLock, aBuffer)
+                       : dsAbstractCursor->RecordGetPrior(zfltNoLock, aBuffer);
+      } while (code == zfErrFilterTimeout && !ServerFilterTimedOut());
+    }
+  }
+  switch (code) {
+    case 0:
+      std::memset(aBuffer + dsOffsetRecInfos, 0, kRecInfoSize);
+      Check(dsAbstractCursor->GetBookmark(aBuffer + dsOffsetBookmark, static_cast<uint32_t>(BookmarkSize())));
+      GetCalcFields(aBuffer);
+      return db::grOK;
+    case zfErrBOF:
+      return dsFlipOrder ? db::grEOF : db::grBOF;
+    case zfErrEOF:
+      return dsFlipOrder ? db::grBOF : db::grEOF;
+    default:
+      // Lock conflicts and time-outs raise even unasked: they are not a missing record.
+      if (aDoCheck || zfErrorCategory(static_cast<uint16_t>(code)) == 40 || code == zfErrTimeout) RaiseError(code);
+      return db::grError;
+  }
+}
+
+void TzfDataset::InternalFirst() {
+  if (State() == db::dsBlockRead) {
+    dsBlockReadStream.reset();
+    dsBlockReadCount = dsBlockReadPos = 0;
+    dsBlockReadEof = false;
+  }
+  if (IsWriteOnly()) return;
+  Check(dsFlipOrder ? dsAbstractCursor->SetToEnd() : dsAbstractCursor->SetToBegin());
+}
+
+void TzfDataset::InternalLast() {
+  if (IsWriteOnly()) return;
+  Check(dsFlipOrder ? dsAbstractCursor->SetToBegin() : dsAbstractCursor->SetToEnd());
+}
+
+// ---- block reading ----
+
+void TzfDataset::SetBlockReadSize(int32_t aValue) {
+  const int32_t old = BlockReadSize();
+  db::TDataSet::SetBlockReadSize(aValue);
+  SetUniDirectional(aValue > 0);
+  if (!Active()) return;
+  try {
+    ResetBlockRead();
+  } catch (...) {
+    db::TDataSet::SetBlockReadSize(0);
+    SetUniDirectional(false);
+    First();
+    throw;
+  }
+  if (aValue == 0 && old > 0) Resync({});
+}
+
+void TzfDataset::ResetBlockRead() {
+  dsBlockReadStream.reset();
+  dsBlockReadCount = dsBlockReadPos = 0;
+  dsBlockReadOffset = 0;
+  dsBlockReadEof = false;
+  if (State() != db::dsBlockRead) return;
+  InternalFirst();
+  ClearBuffers();
+  DoBeforeScroll();
+  if (GetNextRecord()) {
+    ActivateBuffers();
+    BofFlag() = true;
+  }
+  DataEvent(db::deDataSetChange, 0);
+  DoAfterScroll();
+}
+
+void TzfDataset::ReadBlock() {
+  if (!dsBlockReadStream) dsBlockReadStream = std::make_unique<TzfMemoryStream>();
+  uint32_t code;
+  do {
+    code = dsAbstractCursor->RecordGetBatch(BlockReadSize(), dsBlockReadOptions, *dsBlockReadStream, -1,
+                                            !dsFlipOrder);
+  } while (code == zfErrFilterTimeout && !ServerFilterTimedOut());
+  Check(code);
+  // The block as the engine wrote it: a code, a count, then the entries; a block that does not
+  // hold what it claims is refused rather than read past its end.
+  if (dsBlockReadStream->Size() < 8) RaiseError(zfErrFileInvalidData);
+  const auto* p = static_cast<const uint8_t*>(dsBlockReadStream->Memory());
+  uint32_t blockCode = zfLoadLE<uint32_t>(p);
+  const uint32_t count = zfLoadLE<uint32_t>(p + 4);
+  if (count > static_cast<uint64_t>(dsBlockReadStream->Size() - 8) / 4) RaiseError(zfErrFileInvalidData);
+  if (dsFlipOrder && (blockCode == zfErrBOF || blockCode == zfErrEOF))
+    blockCode = blockCode == zfErrBOF ? zfErrEOF : zfErrBOF;
+  dsBlockReadCount = static_cast<int32_t>(count);
+  dsBlockReadPos = 0;
+  dsBlockReadOffset = 8;
+  if (blockCode == zfErrEOF) dsBlockReadEof = true;
+  else if (blockCode != 0 && blockCode != zfErrFilterTimeout) RaiseError(blockCode);
+}
+
+db::TGetResult TzfDataset::GetBlockRecord(db::TRecordBuffer aBuffer) {
+  if (dsBlockReadPos >= dsBlockReadCount) {
+    if (IsWriteOnly() || dsBlockReadEof) return db::grEOF;
+    ReadBlock();
+    if (dsBlockReadCount == 0) return dsBlockReadEof ? db::grEOF : GetBlockRecord(aBuffer);
+  }
+  const int64_t size = dsBlockReadStream->Size();
+  const auto* p = static_cast<const uint8_t*>(dsBlockReadStream->Memory());
+  if (dsBlockReadOffset + 4 > size) RaiseError(zfErrFileInvalidData);
+  const uint32_t length = zfLoadLE<uint32_t>(p + dsBlockReadOffset);
+  if (length < static_cast<uint32_t>(dsRecordLength) || length > size - dsBlockReadOffset - 4)
+    RaiseError(zfErrFileInvalidData);
+  const uint8_t* entry = p + dsBlockReadOffset + 4;
+  std::memcpy(aBuffer, entry, static_cast<size_t>(dsRecordLength));
+  std::memset(aBuffer + dsOffsetBookmark, 0, static_cast<size_t>(BookmarkSize()));
+  if ((dsBlockReadOptions >> gboBookmarks) & 1) {
+    const size_t bookmark = std::min<size_t>(length - static_cast<uint32_t>(dsRecordLength),
+                                             static_cast<size_t>(BookmarkSize()));
+    std::memcpy(aBuffer + dsOffsetBookmark, entry + dsRecordLength, bookmark);
+  }
+  std::memset(aBuffer + dsOffsetRecInfos, 0, kRecInfoSize);
+  dsBlockReadOffset += 4 + length;
+  ++dsBlockReadPos;
+  GetCalcFields(aBuffer);
+  return db::grOK;
+}
+
+// ---- bookmarks ----
+
+void TzfDataset::GetBookmarkData(db::TRecordBuffer aBuffer, void* aData) {
+  std::memcpy(aData, aBuffer + dsOffsetBookmark, static_cast<size_t>(BookmarkSize()));
+}
+
+void TzfDataset::SetBookmarkData(db::TRecordBuffer aBuffer, const void* aData) {
+  if (aData) {
+    std::memcpy(aBuffer + dsOffsetBookmark, aData, static_cast<size_t>(BookmarkSize()));
+  } else {
+    std::memset(aBuffer + dsOffsetBookmark, 0, static_cast<size_t>(BookmarkSize()));
+    aBuffer[dsOffsetRecInfos + 4] = db::bfEOF;
+  }
+}
+
+db::TBookmarkFlag TzfDataset::GetBookmarkFlag(db::TRecordBuffer aBuffer) {
+  return static_cast<db::TBookmarkFlag>(aBuffer[dsOffsetRecInfos + 4]);
+}
+
+void TzfDataset::SetBookmarkFlag(db::TRecordBuffer aBuffer, db::TBookmarkFlag aValue) {
+  if (State() == db::dsInactive) return;
+  aBuffer[dsOffsetRecInfos + 4] = aValue;
+}
+
+void TzfDataset::InternalGotoBookmark(const void* aBookmark) {
+  if (IsWriteOnly()) return;
+  if (!aBookmark) RaiseError(zfErrBookmarkMismatch);
+  Check(dsAbstractCursor->SetToBookmark(static_cast<const uint8_t*>(aBookmark), static_cast<uint32_t>(BookmarkSize())));
+}
+
+void TzfDataset::InternalSetToRecord(db::TRecordBuffer aBuffer) { InternalGotoBookmark(aBuffer + dsOffsetBookmark); }
+
+void TzfDataset::PositionOnActive() {
+  db::TRecordBuffer b = db::TDataSet::ActiveBuffer();
+  if (!IsEmpty() && b && GetBookmarkFlag(b) == db::bfCurrent) InternalSetToRecord(b);
+}
+
+bool TzfDataset::BookmarkValid(const db::TBookmark& aBookmark) {
+  if (!Active() || aBookmark.empty() || IsWriteOnly()) return false;
+  if (static_cast<int32_t>(aBookmark.size()) != BookmarkSize()) return false;
+  CursorPosChanged();
+  return dsAbstractCursor->SetToBookmark(aBookmark.data(), static_cast<uint32_t>(BookmarkSize())) == 0 &&
+         dsAbstractCursor->RecordGet(zfltNoLock, nullptr) == 0;
+}
+
+int32_t TzfDataset::CompareBookmarks(const db::TBookmark& aBookmark1, const db::TBookmark& aBookmark2) {
+  if (aBookmark1.empty() && aBookmark2.empty()) return 0;
+  if (aBookmark1.empty()) return -1;
+  if (aBookmark2.empty()) return 1;
+  CheckActive();
+  if (static_cast<int32_t>(aBookmark1.size()) != BookmarkSize() ||
+      static_cast<int32_t>(aBookmark2.size()) != BookmarkSize())
+    RaiseError(zfErrBookmarkMismatch);
+  TValueRelationship result = 0;
+  Check(dsAbstractCursor->CompareBookmarks(aBookmark1.data(), aBookmark2.data(),
+                                           static_cast<uint32_t>(BookmarkSize()), result));
+  return dsFlipOrder ? -result : result;
+}
+
+bool TzfDataset::GetCurrentRecord(db::TRecordBuffer aBuffer) {
+  if (IsWriteOnly() || IsEmpty()) return false;
+  db::TRecordBuffer b = db::TDataSet::ActiveBuffer();
+  if (!b || GetBookmarkFlag(b) != db::bfCurrent) return false;
+  UpdateCursorPos();
+  return dsAbstractCursor->RecordGet(zfltNoLock, aBuffer) == 0;
+}
+
+// ---- counts and numbers ----
+
+int32_t TzfDataset::GetRecordCount() {
+  CheckActive();
+  uint32_t count = 0;
+  Check(dsAbstractCursor->GetRecordCount(count, false));
+  return static_cast<int32_t>(count);
+}
+
+bool TzfDataset::IsSequenced() {
+  return !IsUniDirectional() && dsAbstractCursor && dsAbstractCursor->RecNoSupported() == 0;
+}
+
+int32_t TzfDataset::GetRecNo() {
+  if (!IsSequenced()) return -1;
+  CheckActive();
+  PositionOnActive();
+  uint32_t recNo = 0;
+  if (dsAbstractCursor->RecNoGet(recNo, dsFlipOrder) != 0) return -1;
+  return static_cast<int32_t>(recNo);
+}
+
+void TzfDataset::SetRecNo(int32_t aRecNo) {
+  CheckBrowseMode();
+  if (!IsSequenced()) return;
+  CheckActive();
+  CheckBiDirectional();
+  DoBeforeScroll();
+  if (dsAbstractCursor->RecNoSet(static_cast<uint32_t>(aRecNo), dsFlipOrder) != 0) return;
+  Resync({db::rmExact, db::rmCenter});
+  DoAfterScroll();
+}
+
+// ---- locating ----
+
+bool TzfDataset::LocateRecord(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
+                              db::TLocateOptions aOptions, bool aNoRead) {
+  CheckBrowseMode();
+  CursorPosChanged();
+  if (IsWriteOnly()) return false;
+  std::vector<db::TField*> fields;
+  GetFieldList(fields, aKeyFields);
+  if (fields.size() != 1 || fields[0]->FieldNo() < 1) RaiseError(zfErrNotSupported);
+  TzfLocateExpressionBuilder builder;
+  TzfSimpleExpressionFilterDescriptor filter(
+      builder.Build(fields[0]->FieldNo(), fields[0]->FieldName(), aKeyValues,
+                    aOptions.Contains(db::loCaseInsensitive), aOptions.Contains(db::loPartialKey)),
+      zfThreadLocaleAnsiCodePage());
+  uint32_t code = dsAbstractCursor->SetToFilter(&filter, nullptr, !dsFlipOrder);
+  if (code == 0 && !aNoRead) code = dsAbstractCursor->RecordGet(zfltNoLock, Buffer(BufferedRecordCount()));
+  if (code == zfErrNoCurrRec || code == zfErrRecNotFound) return false;
+  Check(code);
+  return true;
+}
+
+bool TzfDataset::Locate(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
+                        db::TLocateOptions aOptions) {
+  DoBeforeScroll();
+  for (int attempt = 1;; ++attempt) {
+    if (!LocateRecord(aKeyFields, aKeyValues, aOptions, true)) return false;
+    try {
+      Resync({db::rmExact, db::rmCenter});
+      break;
+    } catch (const EzfDatabaseError& e) {
+      // The record went between the search and the re-synchronisation: search again.
+      if (e.ErrorCode() != zfErrKeyOrRecDeleted || attempt >= 100) throw;
+    }
+  }
+  DoAfterScroll();
+  return true;
+}
+
+rtl::Variant TzfDataset::Lookup(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
+                                const UnicodeString& aResultFields) {
+  if (!LocateRecord(aKeyFields, aKeyValues, {}, false)) return rtl::Variant();
+  db::TRecordBuffer spare = Buffer(BufferedRecordCount());
+  std::memset(spare + dsOffsetRecInfos, 0, kRecInfoSize);
+  std::vector<db::TField*> fields;
+  GetFieldList(fields, aResultFields);
+  if (fields.size() != 1) RaiseError(zfErrNotSupported);
+  GetCalcFields(spare);
+  struct TRestore {
+    db::TRecordBuffer& Ref;
+    ~TRestore() { Ref = nullptr; }
+  } restore{dsLookupBuffer};
+  dsLookupBuffer = spare;
+  return fields[0]->AsVariant();
+}
+
+// ---- field values ----
+
+bool TzfDataset::GetFieldData(db::TField* aField, void* aBuffer) {
+  db::TRecordBuffer b = ActiveBuffer();
+  if (!b) return false;
+  const int32_t no = aField->FieldNo();
+  if (no < 1) {
+    const uint8_t* p = b + dsOffsetCalcFlds + aField->Offset();
+    if ((p[0] & 1) == 0) return false;
+    if (aBuffer) std::memcpy(aBuffer, p + 1, static_cast<size_t>(aField->DataSize()));
+    return true;
+  }
+  if (static_cast<size_t>(no) >= dsMapperZofrinToVcl.size()) return false;
+  if (dsAbstractCursor->acFields().IsRecordFieldNull(no - 1, b)) return false;
+  const TzfVclMapperMethod& m = dsMapperZofrinToVcl[static_cast<size_t>(no)];
+  if (!m.IsSet()) return false;
+  if (aBuffer) m(b + dsMapperFieldOffset[static_cast<size_t>(no)], aBuffer);
+  return true;
+}
+
+}  // namespace zf

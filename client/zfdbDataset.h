@@ -1,0 +1,166 @@
+// TzfDataset: one engine cursor presented as the framework's dataset.
+//
+// The dataset never touches storage: every hook ends in an operation of the engine cursor
+// (TzfAbstractCursor), whose code is checked and raised as EzfDatabaseError naming the dataset.
+// How the engine cursor is obtained is the descendant's (OpenAbstractCursor); the table and index
+// datasets open a table cursor through their database's CursorOpen.
+//
+// Record buffer layout (ComputeBufferLayout, at open):
+//   0                  RecordLength   the engine record (fields and null bitmap)
+//   OffsetBookmark     BookmarkSize   the record's engine bookmark
+//   OffsetCalcFlds     CalcFieldsSize calculated fields (flag byte, bit 0 = has a value, then value)
+//   OffsetRecInfos     5              a 32-bit word (0) and the bookmark flag byte at +4
+//
+// FlipOrder presents the cursor in reverse order: first and last, next and prior, BOF and EOF and
+// the bookmark comparison are swapped.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "client/zfdb.h"
+#include "client/zfdbConversion.h"
+#include "dictionary/zfsdAbstractCursor.h"
+#include "foundation/zfllMemoryManager.h"
+#include "platform/db/dbDataSet.h"
+
+namespace zf {
+
+class TzfDataset : public db::TDataSet {
+ public:
+  // (aDataSet, var aAbort): asked when a fetch answers that the server filter timed out; the
+  // fetch is repeated unless aAbort is set.
+  using TzfServerFilterTimeoutEvent = std::function<void(TzfDataset&, bool&)>;
+
+  explicit TzfDataset(rtl::TComponent* aOwner = nullptr);
+  ~TzfDataset() override;
+  const char16_t* ClassName() const override { return u"TzfDataset"; }
+
+  TzfDatabase* Database() const { return dsDatabase; }
+  // Inactive only (unless unchanged).
+  void SetDatabase(TzfDatabase* aValue);
+  int32_t Timeout() const { return dsTimeout; }
+  // A new value is handed to an open engine cursor.
+  void SetTimeout(int32_t aValue);
+  // Timeout when not negative, else the database's, else the session's, else 10000 ms.
+  uint32_t EffectiveTimeout() const;
+  bool FlipOrder() const { return dsFlipOrder; }
+  // On an open dataset: browse mode, the cursor positioned on the active record, re-synchronised.
+  void SetFlipOrder(bool aValue);
+  TzfServerFilterTimeoutEvent OnServerFilterTimeout;
+  TzfRecordGetBatchExOptions BlockReadOptions() const { return dsBlockReadOptions; }
+  void SetBlockReadOptions(TzfRecordGetBatchExOptions aValue) { dsBlockReadOptions = aValue; }
+  // Above 0: the dataset becomes unidirectional and, when open, reads the records in blocks of
+  // about that many bytes (RecordGetBatch); 0 ends block reading and re-synchronises.
+  void SetBlockReadSize(int32_t aValue) override;
+
+  TzfAbstractCursor* AbstractCursor() const { return dsAbstractCursor; }
+  int32_t RecordLength() const { return dsRecordLength; }
+  int32_t RecordBufferSize() const { return dsRecordBufferSize; }
+
+  // ---- framework operations ----
+  bool GetCurrentRecord(db::TRecordBuffer aBuffer) override;
+  bool GetFieldData(db::TField* aField, void* aBuffer) override;
+  bool BookmarkValid(const db::TBookmark& aBookmark) override;
+  // Empty sorts before present; two present ones are compared by the engine cursor, whose error
+  // raises (it is never taken for an order).
+  int32_t CompareBookmarks(const db::TBookmark& aBookmark1, const db::TBookmark& aBookmark2) override;
+  int32_t GetRecordCount() override;
+  bool IsSequenced() override;
+  int32_t GetRecNo() override;
+  void SetRecNo(int32_t aRecNo) override;
+  db::TRecordBuffer ActiveBuffer() const override;
+  // Without an index: a scan with an expression filter comparing the key field with the value
+  // (one key field; several answer 12289). A record deleted between the search and the
+  // re-synchronisation is searched again, at most 100 times.
+  bool Locate(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues, db::TLocateOptions aOptions) override;
+  // The result field's value of the record Locate would find (exact, case-sensitive); the dataset
+  // does not move. Unassigned when none.
+  rtl::Variant Lookup(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
+                      const UnicodeString& aResultFields) override;
+
+ protected:
+  // Opens the engine cursor into dsAbstractCursor (the descendant's).
+  virtual void OpenAbstractCursor() = 0;
+  // Frees the engine cursor.
+  virtual void CloseAbstractCursor();
+  // Whether a fetch that met a server filter time-out stops (OnServerFilterTimeout).
+  virtual bool ServerFilterTimedOut();
+  virtual void BuildMappers();
+  virtual void FreeMappers();
+  // Bookmark size of the cursor's current index.
+  virtual void SetupIndex();
+  void ComputeBufferLayout();
+  virtual void AdjustFieldDef(db::TFieldDef& aFieldDef, const TzfFieldDescriptor& aFieldDescriptor);
+  // Positions the engine cursor on the first record (in the order on show) whose key fields hold
+  // aKeyValues; unless aNoRead the record is read into the spare buffer. False when none.
+  virtual bool LocateRecord(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
+                            db::TLocateOptions aOptions, bool aNoRead);
+  // Raises aCode (not 0) naming the dataset.
+  [[noreturn]] void RaiseError(uint32_t aCode) const;
+  void Check(uint32_t aCode) const {
+    if (aCode != 0) RaiseError(aCode);
+  }
+
+  // ---- framework hooks ----
+  db::TRecordBuffer AllocRecordBuffer() override;
+  void FreeRecordBuffer(db::TRecordBuffer& aBuffer) override;
+  db::TGetResult GetRecord(db::TRecordBuffer aBuffer, db::TGetMode aGetMode, bool aDoCheck) override;
+  void GetBookmarkData(db::TRecordBuffer aBuffer, void* aData) override;
+  void SetBookmarkData(db::TRecordBuffer aBuffer, const void* aData) override;
+  db::TBookmarkFlag GetBookmarkFlag(db::TRecordBuffer aBuffer) override;
+  void SetBookmarkFlag(db::TRecordBuffer aBuffer, db::TBookmarkFlag aValue) override;
+  void InternalFirst() override;
+  void InternalLast() override;
+  void InternalGotoBookmark(const void* aBookmark) override;
+  void InternalSetToRecord(db::TRecordBuffer aBuffer) override;
+  void InternalInitRecord(db::TRecordBuffer aBuffer) override;
+  void ClearCalcFields(db::TRecordBuffer aBuffer) override;
+  void InternalOpen() override;
+  void InternalClose() override;
+  void InternalInitFieldDefs() override;
+  bool IsCursorOpen() const override { return dsAbstractCursor != nullptr; }
+  void OpenCursor(bool aInfoQuery) override;
+  void CloseCursor() override;
+
+  TzfAbstractCursor* dsAbstractCursor = nullptr;
+  TzfDatabase* dsDatabase = nullptr;
+  bool dsWriteOnly = false;
+  bool dsRecRevField = false;
+
+ private:
+  // Frees the block and, in the block-read state, reads the first one.
+  void ResetBlockRead();
+  // The next record of the block (a new block when it is used up) into aBuffer.
+  db::TGetResult GetBlockRecord(db::TRecordBuffer aBuffer);
+  // Refills the block from the engine cursor.
+  void ReadBlock();
+  // Positions the engine cursor on the active record.
+  void PositionOnActive();
+  bool IsWriteOnly() const { return dsWriteOnly; }
+
+  int32_t dsTimeout = -1;
+  bool dsFlipOrder = false;
+  TzfDynMapperMethodArray dsMapperZofrinToVcl;
+  TzfDynMapperMethodArray dsMapperVclToZofrin;
+  std::vector<int32_t> dsMapperFieldOffset;
+  std::vector<TzfBaseVclFieldMapper*> dsMappers;
+  std::vector<std::unique_ptr<TzfBaseVclFieldMapper>> dsMapperList;
+  int32_t dsRecordLength = 0;
+  int32_t dsOffsetBookmark = 0;
+  int32_t dsOffsetCalcFlds = 0;
+  int32_t dsOffsetRecInfos = 0;
+  int32_t dsRecordBufferSize = 0;
+  int32_t dsRecordBufferCount = 0;
+  TzfMemoryPool dsRecordBufferPool;  // items of dsRecordBufferSize bytes
+  TzfRecordGetBatchExOptions dsBlockReadOptions = (1u << gboBlobs) | (1u << gboBookmarks);
+  std::unique_ptr<TzfMemoryStream> dsBlockReadStream;
+  int64_t dsBlockReadOffset = 0;  // of the next entry in the block
+  int32_t dsBlockReadCount = 0;
+  int32_t dsBlockReadPos = 0;  // entries served from the block
+  bool dsBlockReadEof = false;
+  db::TRecordBuffer dsLookupBuffer = nullptr;  // the record Lookup reads its result from
+};
+
+}  // namespace zf
