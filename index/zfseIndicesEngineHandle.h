@@ -24,4 +24,13 @@ PzfIndicesEngineHandle zfCreateIndicesEngine(TzfBaseTableDescriptor& aTable, con
 // The number of indexes the engine keeps.
 int32_t zfIndicesEngineIndexCount(TzfBaseIndicesEngine& aEngine);
 
+// Key maintenance for one record inside aTrans, which is set on the engine first: 0, or a code
+// (9729 for a key violation) after the indexes already changed were put back.
+uint32_t zfIndicesInsertKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int64_t aRefNr,
+                             const uint8_t* aRecord);
+uint32_t zfIndicesUpdateKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int64_t aRefNr,
+                             const uint8_t* aOldRecord, const uint8_t* aNewRecord);
+uint32_t zfIndicesDeleteKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int64_t aRefNr,
+                             const uint8_t* aRecord);
+
 }  // namespace zf

@@ -8,6 +8,7 @@
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
 #include "foundation/zfllStreams.h"
+#include "index/zfseIndicesEngineHandle.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
@@ -456,6 +457,13 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
     stcTable->sbtInitRecRev(aData);
     if (aInsertOptions.Contains(ioValidate) && sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(nullptr, aData);
     stcTable->sbtRecordEngine->AddRecord(aTrans, ref, aData);
+    if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) {
+      // A refused key takes the record back out, also inside an explicit transaction.
+      if (const uint32_t k = zfIndicesInsertKeys(*ix, aTrans, ref, aData)) {
+        stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
+        return k;
+      }
+    }
     if (aLockType != zfltNoLock) {
       const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(aTrans, this, ref, true, &sbcLockFailureReason);
       if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
@@ -484,7 +492,17 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
       std::vector<uint8_t> stored(stcTable->sbtFieldsDescriptor->GetRecordLength());
       stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, stored.data());
       if (const uint32_t c = stcTable->sbtCheckRecRev(stored.data(), aData)) return c;
-      stcTable->sbtRecordEngine->UpdateRecord(aTrans, ref, aData, nullptr);
+      TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
+      // The keys first: a refused key leaves the record and every index as they were.
+      if (ix) {
+        if (const uint32_t k = zfIndicesUpdateKeys(*ix, aTrans, ref, stored.data(), aData)) return k;
+      }
+      try {
+        stcTable->sbtRecordEngine->UpdateRecord(aTrans, ref, aData, nullptr);
+      } catch (...) {
+        if (ix) zfIndicesUpdateKeys(*ix, aTrans, ref, aData, stored.data());
+        throw;
+      }
       // The lock container is bound to the transaction that changed the record.
       if (aReleaseLock || newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
       return 0;
@@ -501,7 +519,18 @@ uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
     bool newLock = false;
     const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
       if (const uint32_t l = LockRecord(aTrans, ref, newLock)) return l;
-      if (aData) stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, aData);
+      TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
+      std::vector<uint8_t> stored;
+      uint8_t* record = aData;
+      if (!record && ix) {
+        stored.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+        record = stored.data();
+      }
+      if (record) stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, record);
+      // A failed delete of keys marks the transaction corrupted; its rollback restores both.
+      if (ix) {
+        if (const uint32_t k = zfIndicesDeleteKeys(*ix, aTrans, ref, record)) return k;
+      }
       stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
       stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
       return 0;
