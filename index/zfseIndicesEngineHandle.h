@@ -1,6 +1,5 @@
-// An owned indices engine for code that cannot include the index layer's engine headers (the
-// server's cursor declarations name the search actions differently): created by the name in the
-// table's indices descriptor, freed through its own deleter.
+// An owned indices engine for code that keeps the index layer's engine headers out of its own
+// headers: created by the name in the table's indices descriptor, freed through its own deleter.
 #pragma once
 #include <cstdint>
 #include <memory>
