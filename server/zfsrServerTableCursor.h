@@ -25,8 +25,10 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "dictionary/zfsdAbstractCursor.h"
+#include "index/zfsrIndexEngineBase.h"
 #include "server/zfsrContentLock.h"
 #include "server/zfsrCursorSupport.h"
 #include "server/zfsrRefIntegrityEngine.h"
@@ -202,6 +204,30 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   // tells the matching SelfUnlock whether to give it back.
   uint32_t SelfLock(bool& aNew);
   void SelfUnlock(bool aNew);
+  // ---- The current index ----
+  // One end of the range: its key lives in Key (the current key engine's key length).
+  struct TRangeEnd {
+    TzfRangeInfo Info;
+    std::vector<uint8_t> Key;
+  };
+  // The current index's node store inside aTrans (the indices engine is set to it first).
+  TzfIndexNodeStore& IndexStore(TzfServerTransaction* aTrans);
+  // A step along the current index within the range.
+  uint32_t IndexStep(bool aForward, TzfLockType aLockType, uint8_t* aData);
+  // The caller's key copied (aDirectKey) or built from a record into aKey; the key engine's code.
+  uint32_t TakeKey(bool aDirectKey, const uint8_t* aKeyData, uint8_t* aKey);
+  // -1 before the range, 1 after it, 0 inside (or without an index).
+  int KeyRangePosition(const uint8_t* aKey);
+  // The cursor's position follows the path (on a key: that record; elsewhere its ends or cracks).
+  void PositionFromPath();
+  // After a write in index order: the path stands on aRecord (or where it was, for a delete).
+  void PathToRecord(const uint8_t* aRecord, int64_t aRefNr);
+
+  // Nil: storage order.
+  TzfBaseIndexEngine* stcIndexEngine = nullptr;
+  std::unique_ptr<TzfBaseIndexPath> stcIndexPath;
+  std::vector<uint8_t> stcKeyBuffer;
+  TRangeEnd stcRangeStart, stcRangeEnd;
 
   TzfServerDatabase* stcDatabase;
   TzfServerBaseTable* stcTable;

@@ -69,6 +69,44 @@ class TableCursorIndex : public ServerEngineTest {
     return n;
   }
 
+  // The IDs met walking from one end to the other (in the current index's order).
+  std::vector<int32_t> Walk(bool aForward) {
+    std::vector<int32_t> ids;
+    EXPECT_EQ(aForward ? C->SetToBegin() : C->SetToEnd(), 0u);
+    return Continue(aForward);
+  }
+  // The IDs met walking on from where the cursor stands.
+  std::vector<int32_t> Continue(bool aForward) {
+    std::vector<int32_t> ids;
+    for (;;) {
+      const uint32_t r = aForward ? C->RecordGetNext(zfltNoLock, Rec) : C->RecordGetPrior(zfltNoLock, Rec);
+      if (r != 0) {
+        EXPECT_EQ(r, aForward ? zfErrEOF : zfErrBOF);
+        return ids;
+      }
+      ids.push_back(C->GetFieldAsVariant(Rec, 0).AsInteger());
+    }
+  }
+  // A record buffer whose ID is aID, as the key source of key calls.
+  const uint8_t* KeyOf(int32_t aID, std::vector<uint8_t>& aBuffer) {
+    aBuffer.assign(Rec, Rec + RecLen());
+    C->SetFieldFromVariant(aBuffer.data(), 0, rtl::Variant(aID));
+    return aBuffer.data();
+  }
+  uint32_t RecLen() { return C->acGetTableDescriptor()->tdFieldsDescriptor->GetRecordLength(); }
+  uint32_t SetToKey(TzfSearchKeyAction aAction, int32_t aID) {
+    std::vector<uint8_t> b;
+    return C->SetToKey(aAction, 0, 0, false, KeyOf(aID, b));
+  }
+  // The first ID read forward (or backward) from where the cursor stands; 0 at an end.
+  int32_t NextID(bool aForward = true) {
+    const uint32_t r = aForward ? C->RecordGetNext(zfltNoLock, Rec) : C->RecordGetPrior(zfltNoLock, Rec);
+    return r == 0 ? C->GetFieldAsVariant(Rec, 0).AsInteger() : 0;
+  }
+  void FillShuffled() {
+    for (int32_t id : {5, 1, 4, 2, 3}) ASSERT_EQ(Insert(id), 0u);
+  }
+
   TzfServerSession* S = nullptr;
   TzfServerDatabase* Db = nullptr;
   TzfAbstractCursor* C = nullptr;
@@ -119,6 +157,123 @@ TEST_F(TableCursorIndex, RefusedKeyInsideTransactionKeepsTheTransaction) {
   EXPECT_EQ(Insert(5), 0u);
   EXPECT_EQ(Insert(1), zfErrKeyViol);
   EXPECT_EQ(Count(), 3u);
+}
+
+TEST_F(TableCursorIndex, SwitchingIndexesAndWalkingInIndexOrder) {
+  FillShuffled();
+  int32_t id = 0;
+  EXPECT_EQ(C->GetIndexID(id), 0u);
+  EXPECT_EQ(id, -1) << "a new cursor reads in storage order";
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{5, 1, 4, 2, 3}));
+
+  EXPECT_EQ(C->SwitchToIndex(u"NoSuch", -1, false), zfErrNoSuchIndex);
+  EXPECT_EQ(C->SwitchToIndex(u"", 99, false), zfErrNoSuchIndex);
+  EXPECT_EQ(C->SwitchToIndex(u"", -2, false), zfErrNoSuchIndex);
+  ASSERT_EQ(C->SwitchToIndex(u"byid", -1, false), 0u) << "names are found whatever their case";
+  EXPECT_EQ(C->GetIndexID(id), 0u);
+  EXPECT_GE(id, 0);
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(Walk(false), (std::vector<int32_t>{5, 4, 3, 2, 1}));
+  // Turning round in the middle.
+  ASSERT_EQ(C->SetToBegin(), 0u);
+  EXPECT_EQ(NextID(), 1);
+  EXPECT_EQ(NextID(), 2);
+  EXPECT_EQ(NextID(false), 1);
+
+  // Writes in index order: the cursor stands on the record written, a delete leaves it beside.
+  ASSERT_EQ(Insert(6), 0u);
+  EXPECT_EQ(NextID(false), 5);
+  ASSERT_EQ(SetToKey(skaEqualFirst, 3), 0u);
+  EXPECT_EQ(NextID(), 3);
+  ASSERT_EQ(C->RecordDelete(nullptr), 0u);
+  EXPECT_EQ(NextID(), 4);
+  ASSERT_EQ(ModifyTo(4, 0), 0u);
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{0, 1, 2, 5, 6}));
+
+  // With aPosnOnRec the current record stays current in the new index.
+  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
+  EXPECT_EQ(C->SwitchToIndex(u"ByID", -1, true), zfErrNoCurrRec) << "at BOF there is no record to keep";
+  EXPECT_EQ(C->GetIndexID(id), 0u);
+  EXPECT_EQ(id, -1) << "a failed switch keeps the old index";
+  ASSERT_TRUE(GoTo(2));
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, true), 0u);
+  EXPECT_EQ(NextID(), 5);
+}
+
+TEST_F(TableCursorIndex, SetToKeyActions) {
+  FillShuffled();
+  EXPECT_EQ(SetToKey(skaEqualFirst, 3), zfErrNoAssocIndex) << "storage order has no keys";
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  struct Case {
+    TzfSearchKeyAction Action;
+    int32_t Key;
+    uint32_t Result;
+    bool Forward;  // the read that follows
+    int32_t Next;  // 0: at the end
+  } cases[] = {
+      {skaEqualFirst, 3, 0, true, 3},           {skaEqualLast, 3, 0, false, 3},
+      {skaGreaterEqual, 3, 0, true, 3},         {skaGreater, 3, 0, true, 4},
+      {skaSmallerEqual, 3, 0, false, 3},        {skaSmaller, 3, 0, false, 2},
+      {skaGreaterEqual, 10, 0, true, 0},        {skaEqualFirst, 10, zfErrRecNotFound, true, 0},
+      {skaEqualLast, 10, zfErrRecNotFound, false, 0}, {skaSmaller, 1, 0, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "action " << int(c.Action) << " key " << c.Key);
+    EXPECT_EQ(SetToKey(c.Action, c.Key), c.Result);
+    EXPECT_EQ(NextID(c.Forward), c.Next);
+  }
+  // A missing exact key leaves the cursor at the end of its direction.
+  EXPECT_EQ(SetToKey(skaEqualFirst, 10), zfErrRecNotFound);
+  EXPECT_EQ(NextID(false), 5);
+  EXPECT_EQ(SetToKey(skaEqualLast, 0), zfErrRecNotFound);
+  EXPECT_EQ(NextID(), 1);
+
+  TValueRelationship rel = 9;
+  std::vector<uint8_t> a, b;
+  EXPECT_EQ(C->CompareKeys(0, 0, false, KeyOf(2, a), false, KeyOf(3, b), rel), 0u);
+  EXPECT_EQ(rel, -1);
+  EXPECT_EQ(C->CompareKeys(0, 0, false, KeyOf(4, a), false, KeyOf(4, b), rel), 0u);
+  EXPECT_EQ(rel, 0);
+}
+
+TEST_F(TableCursorIndex, RangesBoundTheWalkAndTheSearch) {
+  FillShuffled();
+  std::vector<uint8_t> lo, hi;
+  EXPECT_EQ(C->RangeSet(0, 0, false, KeyOf(2, lo), true, 0, 0, false, KeyOf(4, hi), true), zfErrNoAssocIndex);
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  struct Case {
+    bool HasLow, LowIncl, HasHigh, HighIncl;
+    std::vector<int32_t> Forward;
+  } cases[] = {
+      {true, true, true, true, {2, 3, 4}},
+      {true, false, true, true, {3, 4}},
+      {true, true, true, false, {2, 3}},
+      {false, true, true, true, {1, 2, 3, 4}},
+      {true, true, false, true, {2, 3, 4, 5}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.HasLow << c.LowIncl << c.HasHigh << c.HighIncl);
+    ASSERT_EQ(C->RangeSet(0, 0, false, c.HasLow ? KeyOf(2, lo) : nullptr, c.LowIncl, 0, 0, false,
+                          c.HasHigh ? KeyOf(4, hi) : nullptr, c.HighIncl),
+              0u);
+    EXPECT_EQ(Continue(true), c.Forward) << "a range puts the cursor at BOF";
+    EXPECT_EQ(Walk(false), std::vector<int32_t>(c.Forward.rbegin(), c.Forward.rend()));
+  }
+  ASSERT_EQ(C->RangeSet(0, 0, false, KeyOf(2, lo), true, 0, 0, false, KeyOf(4, hi), true), 0u);
+  // A key before the range puts the cursor at BOF, one after it at EOF; exact ones are missed.
+  EXPECT_EQ(SetToKey(skaGreaterEqual, 1), 0u);
+  EXPECT_EQ(NextID(), 2);
+  EXPECT_EQ(SetToKey(skaEqualFirst, 5), zfErrRecNotFound);
+  EXPECT_EQ(NextID(false), 4);
+  EXPECT_EQ(SetToKey(skaEqualFirst, 3), 0u);
+  EXPECT_EQ(NextID(), 3);
+  // Resetting keeps the position and opens both ends.
+  ASSERT_EQ(C->RangeReset(), 0u);
+  EXPECT_EQ(Continue(true), (std::vector<int32_t>{4, 5}));
+  // A switch drops the range.
+  ASSERT_EQ(C->RangeSet(0, 0, false, KeyOf(2, lo), true, 0, 0, false, KeyOf(4, hi), true), 0u);
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{1, 2, 3, 4, 5}));
 }
 
 }  // namespace
