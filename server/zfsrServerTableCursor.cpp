@@ -799,6 +799,21 @@ uint32_t TzfServerTableCursor::SwitchToIndex(const UnicodeString& aIndexName, in
   });
 }
 
+uint32_t TzfServerTableCursor::stcCreateBulkBuilder(std::unique_ptr<TzfBaseBulkBuilder>& aBulkBuilder) {
+  aBulkBuilder.reset();
+  return Framed([&]() -> uint32_t {
+    TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
+    if (!ix) return 0;
+    TzfServerTransaction* trans = CurrentTrans();
+    if (!trans) return zfErrNotSupported;
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      ix->SetTransaction(aTrans);
+      aBulkBuilder = ix->Indices().CreateBulkBuilder();
+      return 0;
+    });
+  });
+}
+
 uint32_t TzfServerTableCursor::GetIndexID(int32_t& aIndexID) {
   aIndexID = -1;
   return Framed([&] {

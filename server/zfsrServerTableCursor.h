@@ -182,6 +182,11 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   // The insert worker with explicit options (the recover inserts with ioValidate only).
   uint32_t sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions, uint8_t* aData);
 
+  // A builder that fills the table's empty indexes while the restructure copies records: nil and 0
+  // without indexes, one index's builder or a hub over all of them otherwise (15511 when an index
+  // is not empty). It writes in the running transaction; outside one the answer is 12289.
+  uint32_t stcCreateBulkBuilder(std::unique_ptr<TzfBaseBulkBuilder>& aBulkBuilder);
+
   TzfServerBaseTable* Table() const { return stcTable; }
   TzfCursorPosition Position() const { return stcPosition; }
   int64_t RefNr() const { return stcRefNr; }

@@ -10,6 +10,7 @@
 #include "foundation/zfllErrors.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerSession.h"
+#include "index/zfsrIndexBulkBuilder.h"
 #include "server/zfsrServerTableCursor.h"
 #include "tests/server/zfsrServerTestUtil.h"
 
@@ -274,6 +275,37 @@ TEST_F(TableCursorIndex, RangesBoundTheWalkAndTheSearch) {
   ASSERT_EQ(C->RangeSet(0, 0, false, KeyOf(2, lo), true, 0, 0, false, KeyOf(4, hi), true), 0u);
   ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
   EXPECT_EQ(Walk(true), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+}
+
+TEST_F(TableCursorIndex, BulkBuilderForEmptyIndexesInsideATransaction) {
+  auto* tc = dynamic_cast<TzfServerTableCursor*>(C);
+  ASSERT_NE(tc, nullptr);
+  std::unique_ptr<TzfBaseBulkBuilder> b;
+  EXPECT_EQ(tc->stcCreateBulkBuilder(b), zfErrNotSupported) << "only inside a transaction";
+  TzfAbstractTransContext* ctx = Db->TransContext();
+  ASSERT_EQ(ctx->TransactionStart(false, false), 0u);
+  ASSERT_EQ(tc->stcCreateBulkBuilder(b), 0u);
+  ASSERT_NE(b, nullptr);
+  // Equal IDs are refused by the unique index when the build ends.
+  std::vector<uint8_t> r1, r2;
+  EXPECT_EQ(b->InsertKey(1, KeyOf(7, r1)), 0u);
+  uint32_t code = 0;
+  try {
+    code = b->InsertKey(2, KeyOf(7, r2));
+    if (code == 0) code = b->Finalize();
+  } catch (const EzfBaseException& e) {
+    code = e.ErrorCode();
+  }
+  EXPECT_EQ(code, zfErrKeyViol);
+  b.reset();
+  ASSERT_EQ(ctx->TransactionRollback(), 0u);
+
+  // Indexes that hold keys get no builder.
+  ASSERT_EQ(Insert(1), 0u);
+  ASSERT_EQ(ctx->TransactionStart(false, false), 0u);
+  EXPECT_EQ(tc->stcCreateBulkBuilder(b), 15511u);
+  EXPECT_EQ(b, nullptr);
+  ASSERT_EQ(ctx->TransactionRollback(), 0u);
 }
 
 }  // namespace
