@@ -7,9 +7,10 @@
 // reading (shared cursors, one operation at a time); inside a transaction the transaction's lock
 // on the root table (shared for reads, exclusive for writes) until its level ends.
 //
-// Navigation here is in the record engine's storage order (no index path yet): a position is BOF,
-// EOF, on a record (its reference number) or on the crack before or after one. A bookmark is the
-// record's reference number, 8 bytes little-endian.
+// Without an index navigation is in the record engine's storage order: a position is BOF, EOF, on
+// a record (its reference number) or on the crack before or after one. A bookmark is the record's
+// reference number, 8 bytes little-endian. On an index (SwitchToIndex) steps follow the index path
+// within the cursor's range, and the position mirrors the path. Writes keep every index in step.
 //
 // Writes outside a transaction run in an implicit transaction of their own: started before the
 // write, committed after it, rolled back when it fails, so a failed insert leaves no record
@@ -20,8 +21,8 @@
 // when the cursor's limit passes, 15461 at the operation deadline; the cursor stays on the last
 // record it looked at).
 //
-// Not here yet (each answers 12289, keys and ranges 10764): indexes, keys and ranges,
-// batches and copies, BLOBs, table streams, duplicates and password changes.
+// Not here yet (each answers 12289, key filters 10764): adding and dropping indexes, key filters,
+// RecordGetForKey, batch inserts and copies, BLOBs, table streams and password changes.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -111,7 +112,7 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   uint32_t FilterDeactivate(TzfFilterID aFilterID) override;
   uint32_t FilterRemove(TzfFilterID aFilterID) override;
 
-  // ---- Indexes, keys and ranges (no index path yet) ----
+  // ---- Indexes, keys and ranges ----
   uint32_t SwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec) override;
   uint32_t GetIndexID(int32_t& aIndexID) override;
   uint32_t SetToKey(TzfSearchKeyAction, int32_t, int32_t, bool, const uint8_t*) override;
