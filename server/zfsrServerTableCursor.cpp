@@ -694,6 +694,18 @@ uint32_t TzfServerTableCursor::IndexStep(bool aForward, TzfLockType aLockType, u
   return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
     TzfIndexNodeStore& store = IndexStore(aTrans);
     TzfBaseIndexPath& path = *stcIndexPath;
+    // Positioning in storage order (bookmarks, record numbers, another cursor) moves only the
+    // record position: the path follows it here.
+    if (stcPosition == TzfCursorPosition::cpBOF) {
+      if (!path.IsBof()) path.SetToBof();
+    } else if (stcPosition == TzfCursorPosition::cpEOF) {
+      if (!path.IsEof()) path.SetToEof();
+    } else if (path.RefNr != stcRefNr || !(path.IsOnKey() || path.IsOnCrack())) {
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, aData);
+      if (const uint32_t k = path.SetToRecord(aData, stcRefNr)) return k == 1 ? zfErrNoCurrRec : k;
+      if (stcPosition == TzfCursorPosition::cpCrackBefore) path.SetToCrackBefore();
+      if (stcPosition == TzfCursorPosition::cpCrackAfter) path.SetToCrackAfter();
+    }
     bool found;
     // From an end of the index into a bounded range: straight to the range's first (last) key.
     const TRangeEnd& nearEnd = aForward ? stcRangeStart : stcRangeEnd;

@@ -191,6 +191,17 @@ TEST_F(TableCursorIndex, SwitchingIndexesAndWalkingInIndexOrder) {
   ASSERT_EQ(ModifyTo(4, 0), 0u);
   EXPECT_EQ(Walk(true), (std::vector<int32_t>{0, 1, 2, 5, 6}));
 
+  // A bookmark (a storage position) puts the index path on its record too.
+  ASSERT_EQ(SetToKey(skaEqualFirst, 2), 0u);
+  ASSERT_EQ(NextID(), 2);
+  std::vector<uint8_t> mark(TzfServerTableCursor::kBookmarkSize);
+  ASSERT_EQ(C->GetBookmark(mark.data(), static_cast<uint32_t>(mark.size())), 0u);
+  ASSERT_EQ(C->SetToEnd(), 0u);
+  ASSERT_EQ(C->SetToBookmark(mark.data(), static_cast<uint32_t>(mark.size())), 0u);
+  EXPECT_EQ(NextID(), 5);
+  ASSERT_EQ(C->SetToBookmark(mark.data(), static_cast<uint32_t>(mark.size())), 0u);
+  EXPECT_EQ(NextID(false), 1);
+
   // With aPosnOnRec the current record stays current in the new index.
   ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
   EXPECT_EQ(C->SwitchToIndex(u"ByID", -1, true), zfErrNoCurrRec) << "at BOF there is no record to keep";
