@@ -22,6 +22,7 @@
 #include "dictionary/zfsdCursorContext.h"
 #include "dictionary/zfsdFieldsDescriptor.h"
 #include "dictionary/zfsdFilterDescriptor.h"
+#include "dictionary/zfsdSearchKeyAction.h"
 #include "dictionary/zfsdTypes.h"
 
 namespace zf {
@@ -36,10 +37,6 @@ enum TzfRecordCountOption : uint8_t {
 };
 enum TzfRecordGetBatchExOption : uint8_t { gboBlobs, gboBookmarks, gboBackwards };
 using TzfRecordGetBatchExOptions = uint8_t;  // bit i = option i
-enum TzfSearchKeyAction : uint8_t {
-  skaEqualFirst, skaGreaterEqual, skaGreater, skaEqualLast, skaSmallerEqual, skaSmaller, skaAnyEqual,
-  skaAnyGreaterEqual, skaAnyGreater, skaAnySmallerEqual, skaAnySmaller
-};
 enum TzfBlobCopyMode : uint8_t { zfbcmNoCopy, zfbcmCopyFull, zfbcmCreateLink };
 using TValueRelationship = int8_t;  // -1, 0, 1
 // The identity of a filter engine, issued by the index layer (unique, non-zero, 32 bits); 0

@@ -1,6 +1,5 @@
-// An owned indices engine for code that cannot include the index layer's engine headers (the
-// server's cursor declarations name the search actions differently): created by the name in the
-// table's indices descriptor, freed through its own deleter.
+// An owned indices engine for code that keeps the index layer's engine headers out of its own
+// headers: created by the name in the table's indices descriptor, freed through its own deleter.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -23,5 +22,14 @@ PzfIndicesEngineHandle zfCreateIndicesEngine(TzfBaseTableDescriptor& aTable, con
                                              TzfBaseTransaction* aTrans);
 // The number of indexes the engine keeps.
 int32_t zfIndicesEngineIndexCount(TzfBaseIndicesEngine& aEngine);
+
+// Key maintenance for one record inside aTrans, which is set on the engine first: 0, or a code
+// (9729 for a key violation) after the indexes already changed were put back.
+uint32_t zfIndicesInsertKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int64_t aRefNr,
+                             const uint8_t* aRecord);
+uint32_t zfIndicesUpdateKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int64_t aRefNr,
+                             const uint8_t* aOldRecord, const uint8_t* aNewRecord);
+uint32_t zfIndicesDeleteKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int64_t aRefNr,
+                             const uint8_t* aRecord);
 
 }  // namespace zf

@@ -138,4 +138,22 @@ PzfIndicesEngineHandle zfCreateIndicesEngine(TzfBaseTableDescriptor& aTable, con
 
 int32_t zfIndicesEngineIndexCount(TzfBaseIndicesEngine& aEngine) { return aEngine.Indices().IndexEngineCount(); }
 
+uint32_t zfIndicesInsertKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int64_t aRefNr,
+                             const uint8_t* aRecord) {
+  aEngine.SetTransaction(aTrans);
+  return aEngine.Indices().InsertKeys(aRefNr, aRecord, nullptr);
+}
+
+uint32_t zfIndicesUpdateKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int64_t aRefNr,
+                             const uint8_t* aOldRecord, const uint8_t* aNewRecord) {
+  aEngine.SetTransaction(aTrans);
+  return aEngine.Indices().UpdateKeys(aRefNr, aOldRecord, aRefNr, aNewRecord, nullptr);
+}
+
+uint32_t zfIndicesDeleteKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int64_t aRefNr,
+                             const uint8_t* aRecord) {
+  aEngine.SetTransaction(aTrans);
+  return aEngine.Indices().DeleteKeys(aRefNr, aRecord, nullptr);
+}
+
 }  // namespace zf

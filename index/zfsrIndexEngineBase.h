@@ -17,26 +17,13 @@
 #include "index/zfsdBookmarkHandling.h"
 #include "index/zfsdFilterEngineBase.h"
 #include "index/zfsdKeyEngineBase.h"
+#include "dictionary/zfsdSearchKeyAction.h"
 #include "index/zfseIndexBase.h"
 #include "storage/zfsrSubEngineBase.h"
 
 namespace zf {
 
 
-enum class TzfSearchKeyAction : uint8_t {
-  skaEqualFirst,
-  skaGreaterEqual,
-  skaGreater,
-  skaEqualLast,
-  skaSmallerEqual,
-  skaSmaller,
-  skaAnyEqual,
-  skaAnyGreaterEqual,
-  skaAnyGreater,
-  skaAnySmallerEqual,
-  skaAnySmaller
-};
-using enum TzfSearchKeyAction;
 
 // One bound of a key range: invalid means open; the key is compared over aFieldCount fields and a
 // partial length of the last one (0, 0: the whole key).

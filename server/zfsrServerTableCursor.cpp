@@ -8,6 +8,8 @@
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
 #include "foundation/zfllStreams.h"
+#include "index/zfseIndicesEngineHandle.h"
+#include "index/zfseIndicesEngineKind.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
@@ -93,6 +95,9 @@ void TzfServerTableCursor::BeforeDestruction() {
     stcInTable = false;
   }
   sbcFilter.reset();
+  // The path's key comes from the index's key engine, which the table frees with its indices.
+  stcIndexPath.reset();
+  stcIndexEngine = nullptr;
   TzfAbstractCursor::BeforeDestruction();
 }
 
@@ -186,6 +191,7 @@ uint32_t TzfServerTableCursor::SetToBegin() {
   return Framed([&] {
     stcPosition = TzfCursorPosition::cpBOF;
     stcRefNr = 0;
+    if (stcIndexPath) stcIndexPath->SetToBof();
     return 0u;
   });
 }
@@ -194,6 +200,7 @@ uint32_t TzfServerTableCursor::SetToEnd() {
   return Framed([&] {
     stcPosition = TzfCursorPosition::cpEOF;
     stcRefNr = 0;
+    if (stcIndexPath) stcIndexPath->SetToEof();
     return 0u;
   });
 }
@@ -324,6 +331,7 @@ uint32_t TzfServerTableCursor::RecordGet(TzfLockType aLockType, uint8_t* aData) 
 }
 
 uint32_t TzfServerTableCursor::Step(bool aForward, TzfLockType aLockType, uint8_t* aData) {
+  if (stcIndexEngine) return IndexStep(aForward, aLockType, aData);
   if (aForward && stcPosition == TzfCursorPosition::cpEOF) return zfErrEOF;
   if (!aForward && stcPosition == TzfCursorPosition::cpBOF) return zfErrBOF;
   std::vector<uint8_t> scratch;
@@ -456,6 +464,13 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
     stcTable->sbtInitRecRev(aData);
     if (aInsertOptions.Contains(ioValidate) && sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(nullptr, aData);
     stcTable->sbtRecordEngine->AddRecord(aTrans, ref, aData);
+    if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) {
+      // A refused key takes the record back out, also inside an explicit transaction.
+      if (const uint32_t k = zfIndicesInsertKeys(*ix, aTrans, ref, aData)) {
+        stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
+        return k;
+      }
+    }
     if (aLockType != zfltNoLock) {
       const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(aTrans, this, ref, true, &sbcLockFailureReason);
       if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
@@ -470,6 +485,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
   }
   stcPosition = TzfCursorPosition::cpOnRecord;
   stcRefNr = ref;
+  PathToRecord(aData, ref);
   return 0;
 }
 
@@ -484,7 +500,18 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
       std::vector<uint8_t> stored(stcTable->sbtFieldsDescriptor->GetRecordLength());
       stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, stored.data());
       if (const uint32_t c = stcTable->sbtCheckRecRev(stored.data(), aData)) return c;
-      stcTable->sbtRecordEngine->UpdateRecord(aTrans, ref, aData, nullptr);
+      TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
+      // The keys first: a refused key leaves the record and every index as they were.
+      if (ix) {
+        if (const uint32_t k = zfIndicesUpdateKeys(*ix, aTrans, ref, stored.data(), aData)) return k;
+      }
+      try {
+        stcTable->sbtRecordEngine->UpdateRecord(aTrans, ref, aData, nullptr);
+      } catch (...) {
+        if (ix) zfIndicesUpdateKeys(*ix, aTrans, ref, aData, stored.data());
+        throw;
+      }
+      PathToRecord(aData, ref);
       // The lock container is bound to the transaction that changed the record.
       if (aReleaseLock || newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
       return 0;
@@ -501,9 +528,22 @@ uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
     bool newLock = false;
     const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
       if (const uint32_t l = LockRecord(aTrans, ref, newLock)) return l;
-      if (aData) stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, aData);
+      TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
+      std::vector<uint8_t> stored;
+      uint8_t* record = aData;
+      if (!record && ix) {
+        stored.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+        record = stored.data();
+      }
+      if (record) stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, record);
+      // A failed delete of keys marks the transaction corrupted; its rollback restores both.
+      if (ix) {
+        if (const uint32_t k = zfIndicesDeleteKeys(*ix, aTrans, ref, record)) return k;
+      }
       stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
       stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
+      // On the deleted key: the next step finds it gone and goes on from its place.
+      PathToRecord(record, ref);
       return 0;
     });
     if (r != 0) {
@@ -592,26 +632,313 @@ void TzfServerTableCursor::esoOptionChanged(const UnicodeString& aName, const Un
   zfApplyInsertOption(sbcInsertOptions, aName, aValue);
 }
 
-uint32_t TzfServerTableCursor::SwitchToIndex(const UnicodeString&, int32_t, bool) { return zfErrNotSupported; }
+TzfIndexNodeStore& TzfServerTableCursor::IndexStore(TzfServerTransaction* aTrans) {
+  TzfBaseIndicesEngine& ix = *stcTable->sbtIndicesEngine;
+  ix.SetTransaction(aTrans);
+  return ix.Indices().Store(stcIndexEngine->bieIndexNumber);
+}
+
+uint32_t TzfServerTableCursor::TakeKey(bool aDirectKey, const uint8_t* aKeyData, uint8_t* aKey) {
+  TzfBaseKeyEngine& ke = *stcIndexEngine->bieKeyEngine;
+  if (!aKeyData) return zfErrInvalidParam;
+  if (aDirectKey) {
+    ke.CopyKey(aKeyData, aKey);
+    return 0;
+  }
+  return ke.BuildKey(aKeyData, aKey, 0, true);
+}
+
+int TzfServerTableCursor::KeyRangePosition(const uint8_t* aKey) {
+  if (!stcIndexEngine) return 0;
+  TzfBaseKeyEngine& ke = *stcIndexEngine->bieKeyEngine;
+  if (const TzfRangeInfo& b = stcRangeStart.Info; b.riValid) {
+    const int8_t c = ke.CompareKey(b.riKey, aKey, b.riFieldCount, b.riPartitial);
+    if (c > 0 || (c == 0 && b.riExclusive)) return -1;
+  }
+  if (const TzfRangeInfo& e = stcRangeEnd.Info; e.riValid) {
+    const int8_t c = ke.CompareKey(e.riKey, aKey, e.riFieldCount, e.riPartitial);
+    if (c < 0 || (c == 0 && e.riExclusive)) return 1;
+  }
+  return 0;
+}
+
+void TzfServerTableCursor::PositionFromPath() {
+  const TzfBaseIndexPath& p = *stcIndexPath;
+  stcRefNr = p.RefNr;
+  if (p.IsBof()) {
+    stcPosition = TzfCursorPosition::cpBOF;
+    stcRefNr = 0;
+  } else if (p.IsEof()) {
+    stcPosition = TzfCursorPosition::cpEOF;
+    stcRefNr = 0;
+  } else if (p.IsOnKey()) {
+    stcPosition = TzfCursorPosition::cpOnRecord;
+  } else {
+    stcPosition = p.Position == TzfIndexPathPosition::ippOnCrackAfter ? TzfCursorPosition::cpCrackAfter
+                                                                      : TzfCursorPosition::cpCrackBefore;
+  }
+}
+
+void TzfServerTableCursor::PathToRecord(const uint8_t* aRecord, int64_t aRefNr) {
+  if (!stcIndexEngine || !aRecord) return;
+  // A record without a key in this index leaves the path where it was; the next step revalidates.
+  if (stcIndexPath->SetToRecord(aRecord, aRefNr) != 0) stcIndexPath->SetToBof();
+}
+
+uint32_t TzfServerTableCursor::IndexStep(bool aForward, TzfLockType aLockType, uint8_t* aData) {
+  std::vector<uint8_t> scratch;
+  if (!aData) {
+    scratch.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+    aData = scratch.data();
+  }
+  return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+    TzfIndexNodeStore& store = IndexStore(aTrans);
+    TzfBaseIndexPath& path = *stcIndexPath;
+    // Positioning in storage order (bookmarks, record numbers, another cursor) moves only the
+    // record position: the path follows it here.
+    if (stcPosition == TzfCursorPosition::cpBOF) {
+      if (!path.IsBof()) path.SetToBof();
+    } else if (stcPosition == TzfCursorPosition::cpEOF) {
+      if (!path.IsEof()) path.SetToEof();
+    } else if (path.RefNr != stcRefNr || !(path.IsOnKey() || path.IsOnCrack())) {
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, aData);
+      if (const uint32_t k = path.SetToRecord(aData, stcRefNr)) return k == 1 ? zfErrNoCurrRec : k;
+      if (stcPosition == TzfCursorPosition::cpCrackBefore) path.SetToCrackBefore();
+      if (stcPosition == TzfCursorPosition::cpCrackAfter) path.SetToCrackAfter();
+    }
+    bool found;
+    // From an end of the index into a bounded range: straight to the range's first (last) key.
+    const TRangeEnd& nearEnd = aForward ? stcRangeStart : stcRangeEnd;
+    if (nearEnd.Info.riValid && (aForward ? path.IsBof() : path.IsEof())) {
+      const TzfSearchKeyAction a = aForward ? (nearEnd.Info.riExclusive ? skaGreater : skaGreaterEqual)
+                                            : (nearEnd.Info.riExclusive ? skaSmaller : skaSmallerEqual);
+      found = stcIndexEngine->FindKey(store, nearEnd.Info.riKey, nearEnd.Info.riFieldCount, nearEnd.Info.riPartitial, 0, path,
+                                      a, nullptr);
+    } else {
+      found = aForward ? stcIndexEngine->NextKey(store, path, nullptr) : stcIndexEngine->PrevKey(store, path, nullptr);
+    }
+    if (found && path.IsOnKey() && KeyRangePosition(path.Key) == (aForward ? 1 : -1)) found = false;
+    if (!found || !path.IsOnKey()) {
+      if (aForward)
+        path.SetToEof();
+      else
+        path.SetToBof();
+      PositionFromPath();
+      return aForward ? zfErrEOF : zfErrBOF;
+    }
+    PositionFromPath();
+    stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, aData);
+    if (aLockType != zfltNoLock) {
+      bool isNew = false;
+      if (const uint32_t r = LockRecord(aTrans, stcRefNr, isNew)) {
+        if (aForward)
+          path.SetToCrackBefore();
+        else
+          path.SetToCrackAfter();
+        PositionFromPath();
+        return r;
+      }
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, aData);
+    }
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::SwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec) {
+  return Framed([&]() -> uint32_t {
+    try {
+      TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
+      int32_t id = aIndexID;
+      if (ix) {
+        if (!aIndexName.empty()) {
+          TzfMainIndicesDescriptor* d = stcTable->sbtTableDescriptor->tdIndicesDescriptor.get();
+          id = d ? d->GetIndexFromName(aIndexName) : -1;
+          if (id < 0) return zfErrNoSuchIndex;
+        }
+        if (id < -1 || id >= zfIndicesEngineIndexCount(*ix)) return zfErrNoSuchIndex;
+      } else {
+        if (!aIndexName.empty() || id < -1 || id > 0) return zfErrNoSuchIndex;
+        id = -1;
+      }
+      TzfBaseIndexEngine* engine = id >= 0 ? &ix->Indices().GetIndexEngine(id) : nullptr;
+      if (engine && engine->NLSVersionChanged())
+        return EzfBaseException::zfSetMessage(zfErrHigherTableLevelRequired,
+                                              u"Current NLS version differs from NLS version of stored keys. Table "
+                                              u"must be packed before index can be used");
+      std::vector<uint8_t> record;
+      if (aPosnOnRec) {
+        if (stcPosition != TzfCursorPosition::cpOnRecord) return zfErrNoCurrRec;
+        record.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+        const uint32_t r = InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+          stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, record.data());
+          return 0;
+        });
+        if (r != 0) return (r >> 8 & 255) == 40 || r == zfErrTimeout ? r : zfErrNoCurrRec;
+      }
+      std::unique_ptr<TzfBaseIndexPath> path = engine ? engine->CreateIndexPath() : TzfBaseIndexPath::CreateStandalone();
+      if (aPosnOnRec && engine) {
+        const uint32_t k = path->SetToRecord(record.data(), stcRefNr);
+        if (k == 1) return zfErrNoCurrRec;
+        if (k != 0) return k;
+        const uint32_t v = InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+          TzfBaseIndicesEngine& e = *ix;
+          e.SetTransaction(aTrans);
+          engine->ValidateIndexPath(e.Indices().Store(id), *path);
+          return path->CheckCurrentState();
+        });
+        if (v != 0) return v;
+      } else if (!aPosnOnRec) {
+        path->SetToBof();
+      }
+      // Key buffers and the range belong to the index: exchanged together with it.
+      stcIndexEngine = engine;
+      stcIndexPath = std::move(path);
+      const size_t len = engine ? engine->bieKeyEngine->bkeKeyLength : 0;
+      stcKeyBuffer.assign(len, 0);
+      for (TRangeEnd* e : {&stcRangeStart, &stcRangeEnd}) {
+        e->Key.assign(len, 0);
+        e->Info = TzfRangeInfo{};
+        e->Info.riKey = e->Key.data();
+      }
+      if (!aPosnOnRec) {
+        stcPosition = TzfCursorPosition::cpBOF;
+        stcRefNr = 0;
+      }
+      return 0;
+    } catch (const EzfBaseException& e) {
+      return e.ErrorCode();
+    }
+  });
+}
+
+uint32_t TzfServerTableCursor::stcCreateBulkBuilder(std::unique_ptr<TzfBaseBulkBuilder>& aBulkBuilder) {
+  aBulkBuilder.reset();
+  return Framed([&]() -> uint32_t {
+    TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
+    if (!ix) return 0;
+    TzfServerTransaction* trans = CurrentTrans();
+    if (!trans) return zfErrNotSupported;
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      ix->SetTransaction(aTrans);
+      aBulkBuilder = ix->Indices().CreateBulkBuilder();
+      return 0;
+    });
+  });
+}
+
 uint32_t TzfServerTableCursor::GetIndexID(int32_t& aIndexID) {
   aIndexID = -1;
+  return Framed([&] {
+    aIndexID = stcIndexEngine ? stcIndexEngine->bieIndexNumber : -1;
+    return 0u;
+  });
+}
+
+uint32_t TzfServerTableCursor::SetToKey(TzfSearchKeyAction aSearchAction, int32_t aFieldCount, int32_t aPartialLen,
+                                        bool aDirectKey, const uint8_t* aKeyData) {
+  return Framed([&]() -> uint32_t {
+    if (!stcIndexEngine) return zfErrNoAssocIndex;
+    if (const uint32_t k = TakeKey(aDirectKey, aKeyData, stcKeyBuffer.data())) return k;
+    const bool backward = aSearchAction == skaEqualLast || aSearchAction == skaSmallerEqual || aSearchAction == skaSmaller;
+    const bool exact = aSearchAction == skaEqualFirst || aSearchAction == skaEqualLast;
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      TzfBaseIndexPath& path = *stcIndexPath;
+      const bool found = stcIndexEngine->FindKey(IndexStore(aTrans), stcKeyBuffer.data(), aFieldCount, aPartialLen, 0,
+                                                 path, aSearchAction, nullptr);
+      uint32_t r = 0;
+      if (found) {
+        if (path.KeyValid) {
+          const int pos = KeyRangePosition(path.Key);
+          if (pos < 0) path.SetToBof();
+          if (pos > 0) path.SetToEof();
+        }
+        if (path.IsOnKey()) {
+          // Beside the key, so that the next read in the search's direction returns its record.
+          if (backward)
+            path.SetToCrackAfter();
+          else
+            path.SetToCrackBefore();
+        } else if (exact) {
+          r = zfErrRecNotFound;
+        }
+      } else {
+        if (backward)
+          path.SetToBof();
+        else
+          path.SetToEof();
+        if (exact) r = zfErrRecNotFound;
+      }
+      PositionFromPath();
+      return r;
+    });
+  });
+}
+
+uint32_t TzfServerTableCursor::RecordGetForKey(int32_t, int32_t, bool, const uint8_t*, uint8_t*, bool, bool) {
   return zfErrNotSupported;
 }
-uint32_t TzfServerTableCursor::SetToKey(TzfSearchKeyAction, int32_t, int32_t, bool, const uint8_t*) {
-  return zfErrNoAssocIndex;
+
+uint32_t TzfServerTableCursor::RangeReset() {
+  return Framed([&] {
+    stcRangeStart.Info.riValid = false;
+    stcRangeEnd.Info.riValid = false;
+    return 0u;
+  });
 }
-uint32_t TzfServerTableCursor::RecordGetForKey(int32_t, int32_t, bool, const uint8_t*, uint8_t*, bool, bool) {
-  return zfErrNoAssocIndex;
+
+uint32_t TzfServerTableCursor::RangeSet(int32_t aFieldCount1, int32_t aPartialLen1, bool aDirectKey1,
+                                        const uint8_t* aKeyData1, bool aKeyIncl1, int32_t aFieldCount2,
+                                        int32_t aPartialLen2, bool aDirectKey2, const uint8_t* aKeyData2,
+                                        bool aKeyIncl2) {
+  return Framed([&]() -> uint32_t {
+    if (!stcIndexEngine) return zfErrNoAssocIndex;
+    stcRangeStart.Info.riValid = false;
+    stcRangeEnd.Info.riValid = false;
+    const auto take = [&](TRangeEnd& aEnd, int32_t aFieldCount, int32_t aPartialLen, bool aDirectKey,
+                          const uint8_t* aKeyData, bool aKeyIncl) -> uint32_t {
+      if (!aKeyData) return 0;
+      if (const uint32_t k = TakeKey(aDirectKey, aKeyData, aEnd.Key.data())) return k;
+      aEnd.Info.riValid = true;
+      aEnd.Info.riFieldCount = aFieldCount;
+      aEnd.Info.riPartitial = aPartialLen;
+      aEnd.Info.riExclusive = !aKeyIncl;
+      return 0;
+    };
+    uint32_t r = 0;
+    try {
+      r = take(stcRangeStart, aFieldCount1, aPartialLen1, aDirectKey1, aKeyData1, aKeyIncl1);
+      if (r == 0) r = take(stcRangeEnd, aFieldCount2, aPartialLen2, aDirectKey2, aKeyData2, aKeyIncl2);
+    } catch (const EzfBaseException& e) {
+      r = e.ErrorCode();
+    }
+    if (r != 0) {
+      stcRangeStart.Info.riValid = false;
+      stcRangeEnd.Info.riValid = false;
+      return r;
+    }
+    stcIndexPath->SetToBof();
+    PositionFromPath();
+    return 0;
+  });
 }
-uint32_t TzfServerTableCursor::RangeReset() { return zfErrNoAssocIndex; }
-uint32_t TzfServerTableCursor::RangeSet(int32_t, int32_t, bool, const uint8_t*, bool, int32_t, int32_t, bool,
-                                        const uint8_t*, bool) {
-  return zfErrNoAssocIndex;
-}
-uint32_t TzfServerTableCursor::CompareKeys(int32_t, int32_t, bool, const uint8_t*, bool, const uint8_t*,
+
+uint32_t TzfServerTableCursor::CompareKeys(int32_t aFieldCount, int32_t aPartialLen, bool aDirectKey1,
+                                           const uint8_t* aKeyData1, bool aDirectKey2, const uint8_t* aKeyData2,
                                            TValueRelationship& aResult) {
   aResult = 0;
-  return zfErrNoAssocIndex;
+  return Framed([&]() -> uint32_t {
+    if (!stcIndexEngine) return zfErrNoAssocIndex;
+    const size_t len = stcIndexEngine->bieKeyEngine->bkeKeyLength;
+    std::vector<uint8_t> k1(len), k2(len);
+    try {
+      if (const uint32_t r = TakeKey(aDirectKey1, aKeyData1, k1.data())) return r;
+      if (const uint32_t r = TakeKey(aDirectKey2, aKeyData2, k2.data())) return r;
+      aResult = stcIndexEngine->bieKeyEngine->CompareKey(k1.data(), k2.data(), aFieldCount, aPartialLen);
+    } catch (const EzfBaseException& e) {
+      return e.ErrorCode();
+    }
+    return 0;
+  });
 }
 uint32_t TzfServerTableCursor::KeyFilterAddCustom(TzfBaseFilterDescriptor*, TzfKeyFilterID& aKeyFilterID) {
   aKeyFilterID = 0;

@@ -7,9 +7,10 @@
 // reading (shared cursors, one operation at a time); inside a transaction the transaction's lock
 // on the root table (shared for reads, exclusive for writes) until its level ends.
 //
-// Navigation here is in the record engine's storage order (no index path yet): a position is BOF,
-// EOF, on a record (its reference number) or on the crack before or after one. A bookmark is the
-// record's reference number, 8 bytes little-endian.
+// Without an index navigation is in the record engine's storage order: a position is BOF, EOF, on
+// a record (its reference number) or on the crack before or after one. A bookmark is the record's
+// reference number, 8 bytes little-endian. On an index (SwitchToIndex) steps follow the index path
+// within the cursor's range, and the position mirrors the path. Writes keep every index in step.
 //
 // Writes outside a transaction run in an implicit transaction of their own: started before the
 // write, committed after it, rolled back when it fails, so a failed insert leaves no record
@@ -20,13 +21,15 @@
 // when the cursor's limit passes, 15461 at the operation deadline; the cursor stays on the last
 // record it looked at).
 //
-// Not here yet (each answers 12289, keys and ranges 10764): indexes, keys and ranges,
-// batches and copies, BLOBs, table streams, duplicates and password changes.
+// Not here yet (each answers 12289, key filters 10764): adding and dropping indexes, key filters,
+// RecordGetForKey, batch inserts and copies, BLOBs, table streams and password changes.
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "dictionary/zfsdAbstractCursor.h"
+#include "index/zfsrIndexEngineBase.h"
 #include "server/zfsrContentLock.h"
 #include "server/zfsrCursorSupport.h"
 #include "server/zfsrRefIntegrityEngine.h"
@@ -109,7 +112,7 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   uint32_t FilterDeactivate(TzfFilterID aFilterID) override;
   uint32_t FilterRemove(TzfFilterID aFilterID) override;
 
-  // ---- Indexes, keys and ranges (no index path yet) ----
+  // ---- Indexes, keys and ranges ----
   uint32_t SwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec) override;
   uint32_t GetIndexID(int32_t& aIndexID) override;
   uint32_t SetToKey(TzfSearchKeyAction, int32_t, int32_t, bool, const uint8_t*) override;
@@ -180,6 +183,11 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   // The insert worker with explicit options (the recover inserts with ioValidate only).
   uint32_t sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions, uint8_t* aData);
 
+  // A builder that fills the table's empty indexes while the restructure copies records: nil and 0
+  // without indexes, one index's builder or a hub over all of them otherwise (15511 when an index
+  // is not empty). It writes in the running transaction; outside one the answer is 12289.
+  uint32_t stcCreateBulkBuilder(std::unique_ptr<TzfBaseBulkBuilder>& aBulkBuilder);
+
   TzfServerBaseTable* Table() const { return stcTable; }
   TzfCursorPosition Position() const { return stcPosition; }
   int64_t RefNr() const { return stcRefNr; }
@@ -202,6 +210,30 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   // tells the matching SelfUnlock whether to give it back.
   uint32_t SelfLock(bool& aNew);
   void SelfUnlock(bool aNew);
+  // ---- The current index ----
+  // One end of the range: its key lives in Key (the current key engine's key length).
+  struct TRangeEnd {
+    TzfRangeInfo Info;
+    std::vector<uint8_t> Key;
+  };
+  // The current index's node store inside aTrans (the indices engine is set to it first).
+  TzfIndexNodeStore& IndexStore(TzfServerTransaction* aTrans);
+  // A step along the current index within the range.
+  uint32_t IndexStep(bool aForward, TzfLockType aLockType, uint8_t* aData);
+  // The caller's key copied (aDirectKey) or built from a record into aKey; the key engine's code.
+  uint32_t TakeKey(bool aDirectKey, const uint8_t* aKeyData, uint8_t* aKey);
+  // -1 before the range, 1 after it, 0 inside (or without an index).
+  int KeyRangePosition(const uint8_t* aKey);
+  // The cursor's position follows the path (on a key: that record; elsewhere its ends or cracks).
+  void PositionFromPath();
+  // After a write in index order: the path stands on aRecord (or where it was, for a delete).
+  void PathToRecord(const uint8_t* aRecord, int64_t aRefNr);
+
+  // Nil: storage order.
+  TzfBaseIndexEngine* stcIndexEngine = nullptr;
+  std::unique_ptr<TzfBaseIndexPath> stcIndexPath;
+  std::vector<uint8_t> stcKeyBuffer;
+  TRangeEnd stcRangeStart, stcRangeEnd;
 
   TzfServerDatabase* stcDatabase;
   TzfServerBaseTable* stcTable;

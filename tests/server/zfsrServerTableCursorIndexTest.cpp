@@ -1,0 +1,323 @@
+// Table cursors on a table with a unique index: the cursor's inserts, modifies and deletes keep the
+// index in step through the table's indices engine, in implicit and explicit transactions, and a
+// record whose key the index refuses changes nothing.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "dictionary/zfsdIndexDescriptor.h"
+#include "dictionary/zfsdKeyDescriptor.h"
+#include "foundation/zfllErrors.h"
+#include "server/zfsrServerDatabase.h"
+#include "server/zfsrServerSession.h"
+#include "index/zfsrIndexBulkBuilder.h"
+#include "server/zfsrServerTableCursor.h"
+#include "tests/server/zfsrServerTestUtil.h"
+
+namespace zf::test {
+namespace {
+
+class TableCursorIndex : public ServerEngineTest {
+ protected:
+  void SetUp() override {
+    ServerEngineTest::SetUp();
+    TzfAbstractSession* s = nullptr;
+    ASSERT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
+    S = static_cast<TzfServerSession*>(s);
+    TzfAbstractDatabase* d = nullptr;
+    ASSERT_EQ(S->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000), 0u);
+    Db = static_cast<TzfServerDatabase*>(d);
+    auto dict = SmallDictionary();
+    // Unique on ID.
+    TzfIndexDescriptor* ix = dict->EnsureIndicesDescriptor()->AddIndex(u"ByID", 0, idNone, u"");
+    dynamic_cast<TzfCompKeyDescriptor&>(*ix->idKeyDescriptor).Add(0);
+    ASSERT_EQ(Db->TableBuild(false, u"People", u"", dict.get(), tsPersistent, false), 0u);
+    TzfAbstractCursor* c = nullptr;
+    ASSERT_EQ(Db->CursorOpen(c, u"People", u"", omReadWrite, smShared, 2000, false), 0u);
+    C = c;
+    Rec = C->RecordBufferAlloc();
+  }
+  void TearDown() override {
+    if (C) {
+      C->RecordBufferFree(Rec);
+      C->Free();
+    }
+    if (Db) Db->Free();
+    if (S) S->Free();
+    ServerEngineTest::TearDown();
+  }
+  uint32_t Insert(int32_t aID) {
+    C->SetFieldFromVariant(Rec, 0, rtl::Variant(aID));
+    C->SetFieldFromVariant(Rec, 1, rtl::Variant(UnicodeString(u"n")));
+    return C->RecordInsert(zfltNoLock, Rec);
+  }
+  // Puts the cursor on the record with aID (storage order); false when there is none.
+  bool GoTo(int32_t aID) {
+    EXPECT_EQ(C->SetToBegin(), 0u);
+    while (C->RecordGetNext(zfltNoLock, Rec) == 0)
+      if (C->GetFieldAsVariant(Rec, 0).AsInteger() == aID) return true;
+    return false;
+  }
+  uint32_t ModifyTo(int32_t aID, int32_t aNewID) {
+    if (!GoTo(aID)) return zfErrNoCurrRec;
+    C->SetFieldFromVariant(Rec, 0, rtl::Variant(aNewID));
+    return C->RecordModify(Rec, true);
+  }
+  uint32_t Delete(int32_t aID) { return GoTo(aID) ? C->RecordDelete(nullptr) : zfErrNoCurrRec; }
+  uint32_t Count() {
+    uint32_t n = 0;
+    EXPECT_EQ(C->GetRecordCount(n, false), 0u);
+    return n;
+  }
+
+  // The IDs met walking from one end to the other (in the current index's order).
+  std::vector<int32_t> Walk(bool aForward) {
+    std::vector<int32_t> ids;
+    EXPECT_EQ(aForward ? C->SetToBegin() : C->SetToEnd(), 0u);
+    return Continue(aForward);
+  }
+  // The IDs met walking on from where the cursor stands.
+  std::vector<int32_t> Continue(bool aForward) {
+    std::vector<int32_t> ids;
+    for (;;) {
+      const uint32_t r = aForward ? C->RecordGetNext(zfltNoLock, Rec) : C->RecordGetPrior(zfltNoLock, Rec);
+      if (r != 0) {
+        EXPECT_EQ(r, aForward ? zfErrEOF : zfErrBOF);
+        return ids;
+      }
+      ids.push_back(C->GetFieldAsVariant(Rec, 0).AsInteger());
+    }
+  }
+  // A record buffer whose ID is aID, as the key source of key calls.
+  const uint8_t* KeyOf(int32_t aID, std::vector<uint8_t>& aBuffer) {
+    aBuffer.assign(Rec, Rec + RecLen());
+    C->SetFieldFromVariant(aBuffer.data(), 0, rtl::Variant(aID));
+    return aBuffer.data();
+  }
+  uint32_t RecLen() { return C->acGetTableDescriptor()->tdFieldsDescriptor->GetRecordLength(); }
+  uint32_t SetToKey(TzfSearchKeyAction aAction, int32_t aID) {
+    std::vector<uint8_t> b;
+    return C->SetToKey(aAction, 0, 0, false, KeyOf(aID, b));
+  }
+  // The first ID read forward (or backward) from where the cursor stands; 0 at an end.
+  int32_t NextID(bool aForward = true) {
+    const uint32_t r = aForward ? C->RecordGetNext(zfltNoLock, Rec) : C->RecordGetPrior(zfltNoLock, Rec);
+    return r == 0 ? C->GetFieldAsVariant(Rec, 0).AsInteger() : 0;
+  }
+  void FillShuffled() {
+    for (int32_t id : {5, 1, 4, 2, 3}) ASSERT_EQ(Insert(id), 0u);
+  }
+
+  TzfServerSession* S = nullptr;
+  TzfServerDatabase* Db = nullptr;
+  TzfAbstractCursor* C = nullptr;
+  uint8_t* Rec = nullptr;
+};
+
+TEST_F(TableCursorIndex, UniqueIndexKeptThroughInsertsModifiesAndDeletes) {
+  for (int32_t id : {1, 2, 3}) ASSERT_EQ(Insert(id), 0u);
+  EXPECT_EQ(Insert(2), zfErrKeyViol);
+  EXPECT_EQ(Count(), 3u) << "a refused insert leaves no record";
+
+  // A modify to a key another record has is refused and leaves the record as it was.
+  EXPECT_EQ(ModifyTo(3, 2), zfErrKeyViol);
+  EXPECT_TRUE(GoTo(3));
+  // A modify moves the key: the old one is free again, the new one taken.
+  ASSERT_EQ(ModifyTo(3, 4), 0u);
+  EXPECT_FALSE(GoTo(3));
+  EXPECT_EQ(Insert(4), zfErrKeyViol);
+  EXPECT_EQ(Insert(3), 0u);
+  // A modify that keeps the key passes its own key.
+  ASSERT_TRUE(GoTo(1));
+  C->SetFieldFromVariant(Rec, 1, rtl::Variant(UnicodeString(u"renamed")));
+  EXPECT_EQ(C->RecordModify(Rec, true), 0u);
+
+  // A delete frees its key.
+  ASSERT_EQ(Delete(1), 0u);
+  EXPECT_EQ(Insert(1), 0u);
+  EXPECT_EQ(Insert(1), zfErrKeyViol);
+  EXPECT_EQ(Count(), 4u);
+}
+
+TEST_F(TableCursorIndex, RefusedKeyInsideTransactionKeepsTheTransaction) {
+  ASSERT_EQ(Insert(1), 0u);
+  TzfAbstractTransContext* ctx = Db->TransContext();
+  ASSERT_EQ(ctx->TransactionStart(false, false), 0u);
+  ASSERT_EQ(Insert(2), 0u);
+  EXPECT_EQ(Insert(1), zfErrKeyViol);
+  EXPECT_EQ(Insert(2), zfErrKeyViol) << "the transaction's own key counts";
+  EXPECT_EQ(Count(), 2u) << "the refused record was taken back out";
+  ASSERT_EQ(ctx->TransactionCommit(), 0u);
+  EXPECT_EQ(Insert(2), zfErrKeyViol);
+
+  // A rolled-back insert leaves its key behind neither.
+  ASSERT_EQ(ctx->TransactionStart(false, false), 0u);
+  ASSERT_EQ(Insert(5), 0u);
+  ASSERT_EQ(Delete(1), 0u);
+  ASSERT_EQ(ctx->TransactionRollback(), 0u);
+  EXPECT_EQ(Insert(5), 0u);
+  EXPECT_EQ(Insert(1), zfErrKeyViol);
+  EXPECT_EQ(Count(), 3u);
+}
+
+TEST_F(TableCursorIndex, SwitchingIndexesAndWalkingInIndexOrder) {
+  FillShuffled();
+  int32_t id = 0;
+  EXPECT_EQ(C->GetIndexID(id), 0u);
+  EXPECT_EQ(id, -1) << "a new cursor reads in storage order";
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{5, 1, 4, 2, 3}));
+
+  EXPECT_EQ(C->SwitchToIndex(u"NoSuch", -1, false), zfErrNoSuchIndex);
+  EXPECT_EQ(C->SwitchToIndex(u"", 99, false), zfErrNoSuchIndex);
+  EXPECT_EQ(C->SwitchToIndex(u"", -2, false), zfErrNoSuchIndex);
+  ASSERT_EQ(C->SwitchToIndex(u"byid", -1, false), 0u) << "names are found whatever their case";
+  EXPECT_EQ(C->GetIndexID(id), 0u);
+  EXPECT_GE(id, 0);
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(Walk(false), (std::vector<int32_t>{5, 4, 3, 2, 1}));
+  // Turning round in the middle.
+  ASSERT_EQ(C->SetToBegin(), 0u);
+  EXPECT_EQ(NextID(), 1);
+  EXPECT_EQ(NextID(), 2);
+  EXPECT_EQ(NextID(false), 1);
+
+  // Writes in index order: the cursor stands on the record written, a delete leaves it beside.
+  ASSERT_EQ(Insert(6), 0u);
+  EXPECT_EQ(NextID(false), 5);
+  ASSERT_EQ(SetToKey(skaEqualFirst, 3), 0u);
+  EXPECT_EQ(NextID(), 3);
+  ASSERT_EQ(C->RecordDelete(nullptr), 0u);
+  EXPECT_EQ(NextID(), 4);
+  ASSERT_EQ(ModifyTo(4, 0), 0u);
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{0, 1, 2, 5, 6}));
+
+  // A bookmark (a storage position) puts the index path on its record too.
+  ASSERT_EQ(SetToKey(skaEqualFirst, 2), 0u);
+  ASSERT_EQ(NextID(), 2);
+  std::vector<uint8_t> mark(TzfServerTableCursor::kBookmarkSize);
+  ASSERT_EQ(C->GetBookmark(mark.data(), static_cast<uint32_t>(mark.size())), 0u);
+  ASSERT_EQ(C->SetToEnd(), 0u);
+  ASSERT_EQ(C->SetToBookmark(mark.data(), static_cast<uint32_t>(mark.size())), 0u);
+  EXPECT_EQ(NextID(), 5);
+  ASSERT_EQ(C->SetToBookmark(mark.data(), static_cast<uint32_t>(mark.size())), 0u);
+  EXPECT_EQ(NextID(false), 1);
+
+  // With aPosnOnRec the current record stays current in the new index.
+  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
+  EXPECT_EQ(C->SwitchToIndex(u"ByID", -1, true), zfErrNoCurrRec) << "at BOF there is no record to keep";
+  EXPECT_EQ(C->GetIndexID(id), 0u);
+  EXPECT_EQ(id, -1) << "a failed switch keeps the old index";
+  ASSERT_TRUE(GoTo(2));
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, true), 0u);
+  EXPECT_EQ(NextID(), 5);
+}
+
+TEST_F(TableCursorIndex, SetToKeyActions) {
+  FillShuffled();
+  EXPECT_EQ(SetToKey(skaEqualFirst, 3), zfErrNoAssocIndex) << "storage order has no keys";
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  struct Case {
+    TzfSearchKeyAction Action;
+    int32_t Key;
+    uint32_t Result;
+    bool Forward;  // the read that follows
+    int32_t Next;  // 0: at the end
+  } cases[] = {
+      {skaEqualFirst, 3, 0, true, 3},           {skaEqualLast, 3, 0, false, 3},
+      {skaGreaterEqual, 3, 0, true, 3},         {skaGreater, 3, 0, true, 4},
+      {skaSmallerEqual, 3, 0, false, 3},        {skaSmaller, 3, 0, false, 2},
+      {skaGreaterEqual, 10, 0, true, 0},        {skaEqualFirst, 10, zfErrRecNotFound, true, 0},
+      {skaEqualLast, 10, zfErrRecNotFound, false, 0}, {skaSmaller, 1, 0, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "action " << int(c.Action) << " key " << c.Key);
+    EXPECT_EQ(SetToKey(c.Action, c.Key), c.Result);
+    EXPECT_EQ(NextID(c.Forward), c.Next);
+  }
+  // A missing exact key leaves the cursor at the end of its direction.
+  EXPECT_EQ(SetToKey(skaEqualFirst, 10), zfErrRecNotFound);
+  EXPECT_EQ(NextID(false), 5);
+  EXPECT_EQ(SetToKey(skaEqualLast, 0), zfErrRecNotFound);
+  EXPECT_EQ(NextID(), 1);
+
+  TValueRelationship rel = 9;
+  std::vector<uint8_t> a, b;
+  EXPECT_EQ(C->CompareKeys(0, 0, false, KeyOf(2, a), false, KeyOf(3, b), rel), 0u);
+  EXPECT_EQ(rel, -1);
+  EXPECT_EQ(C->CompareKeys(0, 0, false, KeyOf(4, a), false, KeyOf(4, b), rel), 0u);
+  EXPECT_EQ(rel, 0);
+}
+
+TEST_F(TableCursorIndex, RangesBoundTheWalkAndTheSearch) {
+  FillShuffled();
+  std::vector<uint8_t> lo, hi;
+  EXPECT_EQ(C->RangeSet(0, 0, false, KeyOf(2, lo), true, 0, 0, false, KeyOf(4, hi), true), zfErrNoAssocIndex);
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  struct Case {
+    bool HasLow, LowIncl, HasHigh, HighIncl;
+    std::vector<int32_t> Forward;
+  } cases[] = {
+      {true, true, true, true, {2, 3, 4}},
+      {true, false, true, true, {3, 4}},
+      {true, true, true, false, {2, 3}},
+      {false, true, true, true, {1, 2, 3, 4}},
+      {true, true, false, true, {2, 3, 4, 5}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.HasLow << c.LowIncl << c.HasHigh << c.HighIncl);
+    ASSERT_EQ(C->RangeSet(0, 0, false, c.HasLow ? KeyOf(2, lo) : nullptr, c.LowIncl, 0, 0, false,
+                          c.HasHigh ? KeyOf(4, hi) : nullptr, c.HighIncl),
+              0u);
+    EXPECT_EQ(Continue(true), c.Forward) << "a range puts the cursor at BOF";
+    EXPECT_EQ(Walk(false), std::vector<int32_t>(c.Forward.rbegin(), c.Forward.rend()));
+  }
+  ASSERT_EQ(C->RangeSet(0, 0, false, KeyOf(2, lo), true, 0, 0, false, KeyOf(4, hi), true), 0u);
+  // A key before the range puts the cursor at BOF, one after it at EOF; exact ones are missed.
+  EXPECT_EQ(SetToKey(skaGreaterEqual, 1), 0u);
+  EXPECT_EQ(NextID(), 2);
+  EXPECT_EQ(SetToKey(skaEqualFirst, 5), zfErrRecNotFound);
+  EXPECT_EQ(NextID(false), 4);
+  EXPECT_EQ(SetToKey(skaEqualFirst, 3), 0u);
+  EXPECT_EQ(NextID(), 3);
+  // Resetting keeps the position and opens both ends.
+  ASSERT_EQ(C->RangeReset(), 0u);
+  EXPECT_EQ(Continue(true), (std::vector<int32_t>{4, 5}));
+  // A switch drops the range.
+  ASSERT_EQ(C->RangeSet(0, 0, false, KeyOf(2, lo), true, 0, 0, false, KeyOf(4, hi), true), 0u);
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+}
+
+TEST_F(TableCursorIndex, BulkBuilderForEmptyIndexesInsideATransaction) {
+  auto* tc = dynamic_cast<TzfServerTableCursor*>(C);
+  ASSERT_NE(tc, nullptr);
+  std::unique_ptr<TzfBaseBulkBuilder> b;
+  EXPECT_EQ(tc->stcCreateBulkBuilder(b), zfErrNotSupported) << "only inside a transaction";
+  TzfAbstractTransContext* ctx = Db->TransContext();
+  ASSERT_EQ(ctx->TransactionStart(false, false), 0u);
+  ASSERT_EQ(tc->stcCreateBulkBuilder(b), 0u);
+  ASSERT_NE(b, nullptr);
+  // Equal IDs are refused by the unique index when the build ends.
+  std::vector<uint8_t> r1, r2;
+  EXPECT_EQ(b->InsertKey(1, KeyOf(7, r1)), 0u);
+  uint32_t code = 0;
+  try {
+    code = b->InsertKey(2, KeyOf(7, r2));
+    if (code == 0) code = b->Finalize();
+  } catch (const EzfBaseException& e) {
+    code = e.ErrorCode();
+  }
+  EXPECT_EQ(code, zfErrKeyViol);
+  b.reset();
+  ASSERT_EQ(ctx->TransactionRollback(), 0u);
+
+  // Indexes that hold keys get no builder.
+  ASSERT_EQ(Insert(1), 0u);
+  ASSERT_EQ(ctx->TransactionStart(false, false), 0u);
+  EXPECT_EQ(tc->stcCreateBulkBuilder(b), 15511u);
+  EXPECT_EQ(b, nullptr);
+  ASSERT_EQ(ctx->TransactionRollback(), 0u);
+}
+
+}  // namespace
+}  // namespace zf::test
