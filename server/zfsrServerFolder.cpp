@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <set>
 
+#include "foundation/zfllConvertException.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
 #include "foundation/zfllUtils.h"
@@ -208,6 +209,13 @@ void TzfServerTransactionMgr::stmSaveConfig(bool aClose) {
       zfPutLE64(b, static_cast<uint64_t>(btmBufferManager->AllocateLSN()));
       stmConfigFile->WriteFileExactAt(0, 8, b);
     } catch (...) {
+      // The next open raises the LSN from the table files again, so a stale file loses nothing;
+      // the failure is reported, not dropped.
+      const uint32_t code = zfConvertException(std::current_exception(), nullptr, nullptr);
+      uint32_t lastCode = 0;
+      UnicodeString text;
+      EzfBaseException::GetLastConvertedException(lastCode, text);
+      zfWriteStorageLog(u"Saving \"zfTrans.cfg\" of " + stmFolder->sfPath + u" failed: " + text, code);
     }
   }
   if (aClose) {

@@ -62,7 +62,9 @@ std::mutex gFlushThreadLock;
 TzfThreadPtr<TzfFlushThread> gFlushThreadOwner;
 std::atomic<TzfFlushThread*> gFlushThread{nullptr};
 
-void WriteStorageLog(const rtl::UnicodeString& aMessage, uint32_t aCode) {
+}  // namespace
+
+void zfWriteStorageLog(const rtl::UnicodeString& aMessage, uint32_t aCode) {
   if (TzfBaseLog* log = gStorageLog.load(std::memory_order_acquire)) {
     try {
       log->WriteString(aMessage, aCode, lpError, u"Storage");
@@ -73,8 +75,6 @@ void WriteStorageLog(const rtl::UnicodeString& aMessage, uint32_t aCode) {
   }
   std::fprintf(stderr, "%s\n", rtl::u8(aMessage).c_str());
 }
-
-}  // namespace
 
 const TzfFileSystemCalls& zfFileSystemCalls() { return Calls(); }
 void zfSetFileSystemCalls(const TzfFileSystemCalls* aCalls) {
@@ -768,7 +768,7 @@ void TzfFlushThread::ThreadMain() {
         } catch (const EzfBaseException& e) {
           // The commit was reported done: the failure must reach the log and the file's next user.
           // Logged first: whoever sees the file failed also sees the log line.
-          WriteStorageLog(u"Deferred flush failed: " + e.Message(), e.ErrorCode());
+          zfWriteStorageLog(u"Deferred flush failed: " + e.Message(), e.ErrorCode());
           ftFailureCount.fetch_add(1);
           file->MarkFlushFailed(e.ErrorCode(), e.Message());
         }

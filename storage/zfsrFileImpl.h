@@ -69,6 +69,8 @@ const TzfFileSystemCalls& zfSystemFileCalls();
 
 // The log that deferred-flush failures are written to (not owned; nullptr: standard error).
 void zfSetStorageEventLog(TzfBaseLog* aLog);
+// Writes aMessage at ERROR to that log (standard error without one); never raises.
+void zfWriteStorageLog(const rtl::UnicodeString& aMessage, uint32_t aCode);
 
 // The largest file size the volume of aPath allows: the file system's own limit (ext2/3/4 by their
 // block size, FAT 4294967295, others by the size bits the system reports); 0 when the volume
