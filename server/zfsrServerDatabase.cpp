@@ -56,7 +56,8 @@ TzfServerDatabase::TzfServerDatabase(TzfServerSession* aSession, TzfAbstractTran
       sdFolder(aFolder),
       sdTables(aMapper ? std::move(aMapper) : std::make_shared<TzfServerTableMapper>()),
       sdOpenMode(aOpenMode),
-      sdShareMode(aShareMode) {}
+      sdShareMode(aShareMode),
+      sdLastCheckLSN(aFolder->sfServerEngine->seBufferManager->ReadCurrentLSN()) {}
 
 TzfServerDatabase::~TzfServerDatabase() = default;
 
@@ -354,7 +355,8 @@ uint32_t TzfServerDatabase::sdTableExists(const UnicodeString& aTableName, const
 }
 
 uint32_t TzfServerDatabase::sdGetTable(TzfServerRootTable*& aTable, const UnicodeString& aTableName,
-                                       const UnicodeString& aPassword, bool aForServer, bool& aIsReadOnly) {
+                                       const UnicodeString& aPassword, bool aForServer, bool& aIsReadOnly,
+                                       bool aInternal) {
   aTable = nullptr;
   aIsReadOnly = false;
   const TzfUnicodeStrings passwords = sdBuildPasswords(aPassword);
@@ -373,12 +375,44 @@ uint32_t TzfServerDatabase::sdGetTable(TzfServerRootTable*& aTable, const Unicod
     aTable = table;
     return 0;
   }
-  if (sdFolder->sfInMemOnly || sdFolder->sfTableExists(root) != 0)
+  const auto notFound = [&] {
     return EzfBaseException::zfSetMessage(zfErrNoSuchTable, u"Root table \"" + root + u"\" not found");
-  uint32_t r = sdFolder->sfTableOpen(root, passwords, aForServer, sdFolder->sfReadOnly ? omReadOnly : omReadWrite,
-                                     sdFolder->sfReadOnly ? smShareRead : smExclusive, table);
-  if (r == 0) aTable = table;
-  return r;
+  };
+  if (sdFolder->sfInMemOnly || sdFolder->sfTableExists(root) != 0) return notFound();
+  uint32_t r = 0;
+  if (sdFolder->sfReadOnly) {
+    r = sdFolder->sfTableOpen(root, passwords, aForServer, omReadOnly, smShareRead, table);
+  } else {
+    r = sdFolder->sfTableOpen(root, passwords, aForServer, omReadWrite, smExclusive, table);
+    // A file another process holds: the table is opened again for reading only.
+    if (r == zfErrNoSuchTable) r = sdFolder->sfTableOpen(root, passwords, aForServer, omReadOnly, smShareRead, table);
+  }
+  if (r == zfErrNoSuchTable) return notFound();
+  if (r != 0) return r;
+  if (!aInternal && sdFolder->sfServerEngine->HasOption(seoVerifyTableNames) && table->srtStreamEngine) {
+    UnicodeString stored;
+    bool found = false;
+    try {
+      TzfMemoryStream ms;
+      if (table->srtStreamEngine->ReadNamedStream(nullptr, u"$TableName", ms) == 0) {
+        ms.SetPosition(0);
+        TzfReader reader(ms);
+        stored = reader.ReadString();
+        found = true;
+      }
+    } catch (const std::exception& e) {
+      table->Free();
+      return asoConvertException(e);
+    }
+    if (found && !rtl::SameText(stored, root)) {
+      table->Free();
+      return EzfBaseException::zfSetMessage(
+          zfErrInvalidTableName,
+          u"Table file name (\"" + root + u"\") does not match actual table name (\"" + stored + u"\")");
+    }
+  }
+  aTable = table;
+  return 0;
 }
 
 uint32_t TzfServerDatabase::TableGetDictionary(const UnicodeString& aTableName, const UnicodeString& aPassword,
@@ -432,13 +466,6 @@ uint32_t TzfServerDatabase::sdTableGetList(rtl::TStrings& aList) {
   return NotifyExtenders(eaTableGetList, false, {&aList});
 }
 
-uint32_t TzfServerDatabase::GetChangedTables(rtl::TStrings& aTables) {
-  return Framed([&]() -> uint32_t {
-    if (const uint32_t veto = NotifyExtenders(eaGetChangedTables, true, {&aTables})) return veto;
-    return NotifyExtenders(eaGetChangedTables, false, {&aTables});
-  });
-}
-
 uint32_t TzfServerDatabase::GetFreespace(int64_t& aFreeSpace) {
   aFreeSpace = 0;
   return Framed([&]() -> uint32_t {
@@ -460,7 +487,7 @@ uint32_t TzfServerDatabase::StatementAlloc(TzfAbstractStatement*& aStatement, ui
   return Framed([] { return NoSqlEngine(); });
 }
 
-// Operations through table cursors and the maintenance tasks are not part of this engine yet.
+// The maintenance tasks are not part of this engine yet.
 uint32_t TzfServerDatabase::TablePack(const UnicodeString&, const UnicodeString&, TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   return NotHere();
@@ -494,25 +521,6 @@ uint32_t TzfServerDatabase::TableVerifyChecksum(const UnicodeString&, const Unic
                                                 TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   return NotHere();
-}
-uint32_t TzfServerDatabase::TableChangePassword(const UnicodeString&, const UnicodeString&, const UnicodeString&) {
-  return NotHere();
-}
-uint32_t TzfServerDatabase::TableAutoIncGet(const UnicodeString&, const UnicodeString&, uint32_t& aValue) {
-  aValue = 0;
-  return NotHere();
-}
-uint32_t TzfServerDatabase::CursorOpen(TzfAbstractCursor*& aCursor, const UnicodeString& aTableName,
-                                       const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
-                                       uint32_t aTimeout, bool) {
-  aCursor = nullptr;
-  if (const uint32_t r = zfCheckTableName(aTableName, true, false)) return r;
-  return Framed([&]() -> uint32_t {
-    TzfServerTableCursor* cursor = nullptr;
-    const uint32_t r = zfOpenTableCursor(this, aTableName, aPassword, aOpenMode, aShareMode, aTimeout, cursor);
-    aCursor = cursor;
-    return r;
-  });
 }
 
 }  // namespace zf

@@ -643,16 +643,9 @@ void TzfServerRootTable::srtDeleteFiles() {
 
 bool TzfServerRootTable::srtIsInactive(bool aIgnoreKeepInMemory, bool aRequestClose, int32_t aExpectedLocks) {
   const int32_t n = sbtLockIsInactive.load();
-  {
-    TzfPadlockGuard g(srtTransLinksPadlock);
-    // A table whose links belong to a live transaction stays active: the links are that
-    // transaction's to free, never another thread's.
-    if (srtLiveTransLinks.load() > 0 || srtTransLinksPendingUpgrade || srtTransLinksPendingHead ||
-        srtTransLinksGrantedHead || srtTransLinksSnapshotGrantedHead)
-      return false;
-  }
-  // The same for the links the table cursors' transactions hold on the table's lock side.
-  if (srtTransLocks && !srtTransLocks->srtTransLinksEmpty()) return false;
+  // A table whose links belong to a live transaction stays active: the links are that
+  // transaction's to free, never another thread's.
+  if (!srtTransLinksEmpty()) return false;
   if (static_cast<int32_t>(srtSnapshotBlockCount) > 0) return false;
   if (n != aExpectedLocks) return false;
   if (!aIgnoreKeepInMemory && srtTableScope != tsPersistent && srtTableScope != tsTempUnnamed) return false;
@@ -685,5 +678,15 @@ void TzfServerRootTable::srtEndCommit(TzfBaseTransaction* aTrans) {
 }
 
 void TzfServerRootTable::srtUnlockCommit(TzfBaseTransaction*) { srtCommitPadlock.Unlock(); }
+
+namespace {
+void RollbackTableEngines(TzfServerBaseTable* aTable, TzfBaseTransaction* aTrans) {
+  if (aTable->sbtRecordEngine) aTable->sbtRecordEngine->Rollback(aTrans);
+  if (aTable->sbtBlobEngine) aTable->sbtBlobEngine->Rollback(aTrans);
+  for (TzfServerBaseTable* child : aTable->sbtChilds) RollbackTableEngines(child, aTrans);
+}
+}  // namespace
+
+void TzfServerRootTable::sbtRollbackEngines(TzfBaseTransaction* aTrans) { RollbackTableEngines(this, aTrans); }
 
 }  // namespace zf

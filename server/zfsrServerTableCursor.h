@@ -45,20 +45,6 @@ class TzfServerDatabase;
 class TzfServerBaseTable;
 class TzfServerRootTable;
 
-// The transaction-lock side of a root table: its commit and rollback hooks call the root's.
-class TzfServerTableTransLocks : public TzfTransLockTable {
- public:
-  explicit TzfServerTableTransLocks(TzfServerRootTable* aRoot) : ttRoot(aRoot) {}
-  UnicodeString tltFullName() override;
-  void srtBeginCommit(TzfBaseTransaction* aTrans) override;
-  void srtEndCommit(TzfBaseTransaction* aTrans) override;
-  void srtUnlockCommit(TzfBaseTransaction* aTrans) override;
-  void sbtEndTransaction(TzfBaseTransaction* aTrans) override;
-
- private:
-  TzfServerRootTable* ttRoot;
-};
-
 enum class TzfCursorPosition : uint8_t { cpBOF, cpEOF, cpOnRecord, cpCrackBefore, cpCrackAfter };
 
 class TzfServerTableCursor : public TzfAbstractCursor {
@@ -188,7 +174,15 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   // is not empty). It writes in the running transaction; outside one the answer is 12289.
   uint32_t stcCreateBulkBuilder(std::unique_ptr<TzfBaseBulkBuilder>& aBulkBuilder);
 
+  // The content lock of the cursor's reads and writes (outside a transaction the portal for a
+  // shared cursor's read, 10257 for aExclusive; inside one the transaction's lock on the root
+  // table, which lasts until its level ends); 0 when held. Every successful begin is ended once.
+  uint32_t sbcBeginContentLock(bool aExclusive, bool aConditional);
+  void sbcEndContentLock();
+
   TzfServerBaseTable* Table() const { return stcTable; }
+  TzfOpenMode OpenMode() const { return stcOpenMode; }
+  TzfShareMode ShareMode() const { return stcShareMode; }
   TzfCursorPosition Position() const { return stcPosition; }
   int64_t RefNr() const { return stcRefNr; }
 
@@ -250,8 +244,8 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   bool stcInTable = false;
 };
 
-// Opens a cursor on aTableName ("root" or "root:nested") of aDatabase; 0 or a code, the cursor
-// nil on failure. The caller frees the cursor with Free().
+// The database's cursor open (TzfServerDatabase::sdCursorOpen) for a client: share rules checked,
+// names verified. The caller frees the cursor with Free().
 uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aTableName,
                            const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
                            uint32_t aTimeout, TzfServerTableCursor*& aCursor);

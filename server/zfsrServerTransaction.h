@@ -22,7 +22,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <vector>
 #include <mutex>
 
 #include "dictionary/zfsdAbstractSession.h"
@@ -193,6 +195,11 @@ class TzfServerTransSlot {
 
   uint32_t stcTransactionStart(bool aFailSafe, bool aSnapShot, bool aOverrideForceFailsafe, bool aNoMoreNested,
                                bool aForceNested);
+  // A start after which every cursor of aCursors holds the exclusive lock on its table in the new
+  // level. Each must be a table cursor of a database on this context (9990 otherwise, nothing
+  // started); the first lock refused rolls the new level (or transaction) back and is answered.
+  uint32_t stcTransactionStartWith(bool aFailSafe, bool aSnapShot, const std::vector<TzfAbstractCursor*>& aCursors,
+                                   bool aOverrideForceFailsafe, bool aNoMoreNested, bool aForceNested);
   uint32_t stcTransactionCommit();
   uint32_t stcTransactionRollback();
   uint32_t stcTransactionMarkCorrupted();
@@ -210,6 +217,10 @@ class TzfServerTransSlot {
   std::atomic<bool> stcFailed{false};
 
  private:
+  // The start; aAfterStart (may be empty) runs after the new level exists and before the
+  // extenders hear of it: a non-zero answer or an exception takes the level back.
+  uint32_t stcStart(bool aFailSafe, bool aSnapShot, bool aOverrideForceFailsafe, bool aNoMoreNested,
+                    bool aForceNested, const std::function<uint32_t()>& aAfterStart);
   void FreeIfEnded();
 };
 
@@ -222,8 +233,8 @@ class TzfServerTransContext : public TzfAbstractTransContext, public TzfServerTr
   const rtl::TClassInfo& ClassType() const override { return ClassInfo(); }
 
   uint32_t TransactionStart(bool aFailSafe, bool aSnapShot) override;
-  // Every cursor must be a table cursor of a database on this context; without table cursors in
-  // this engine yet, a non-empty list answers 9990.
+  // Every cursor must be a table cursor of a database on this context (9990); each then holds the
+  // exclusive lock on its table in the new level.
   uint32_t TransactionStartWith(bool aFailSafe, bool aSnapShot, const std::vector<TzfAbstractCursor*>& aCursors) override;
   uint32_t TransactionCommit() override;
   uint32_t TransactionRollback() override;
