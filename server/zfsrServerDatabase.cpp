@@ -15,6 +15,7 @@
 #include "server/zfsrServerTableCursor.h"
 #include "server/zfsrServerTransaction.h"
 #include "storage/zfsrStreamEngineBase.h"
+#include "storage/zfseJournalEngine.h"
 
 namespace zf {
 
@@ -73,6 +74,13 @@ void TzfServerDatabase::AfterConstruction() {
   sdFolder->sfDatabaseCount.fetch_add(1);
   sdInFolder = true;
   sdFolderStructureGeneration = sdFolder->sfStructureGeneration.load();
+  // The first database on a writable folder replays or removes the journals left there by
+  // fail-safe commits that did not finish. A check that raises fails this open; the next open
+  // checks again.
+  if (!sdFolder->sfInMemOnly && !sdFolder->sfReadOnly && !sdFolder->sfJournalChecked && zfJournalEngineClassSetting) {
+    Tzf1xJournalEngine::Check(*zfJournalEngineClassSetting, sdAlias, sdFolder->sfPath);
+    sdFolder->sfJournalChecked = true;
+  }
 }
 
 void TzfServerDatabase::BeforeDestruction() {

@@ -687,6 +687,14 @@ void RollbackTableEngines(TzfServerBaseTable* aTable, TzfBaseTransaction* aTrans
 }
 }  // namespace
 
+const void* TzfServerRootTable::tltJournalFolder() {
+  return srtTableScope == tsPersistent && srtFolder && !srtFolder->sfInMemOnly ? srtFolder : nullptr;
+}
+
+TzfBaseJournalEngine* TzfServerRootTable::tltCreateJournal() {
+  return srtFolder && srtFolder->stTransManager ? srtFolder->stTransManager->CreateJournal() : nullptr;
+}
+
 void TzfServerRootTable::sbtRollbackEngines(TzfBaseTransaction* aTrans) { RollbackTableEngines(this, aTrans); }
 
 }  // namespace zf

@@ -165,6 +165,9 @@ class TzfServerRootTable : public TzfServerBaseTable, public TzfTransLockTable {
   // ---- The transaction-lock side (TzfTransLockTable) ----
   UnicodeString tltFullName() override { return srtName; }
   TzfTableScope tltScope() override { return srtTableScope; }
+  // Persistent tables are journalled by their folder.
+  const void* tltJournalFolder() override;
+  TzfBaseJournalEngine* tltCreateJournal() override;
   // Takes the commit padlock, then the content portal's write side.
   void srtBeginCommit(TzfBaseTransaction* aTrans) override;
   // The lock containers end the transaction; the portal leaves write mode.

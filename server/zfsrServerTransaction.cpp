@@ -372,7 +372,29 @@ TzfServerTransactionLevel::TzfServerTransactionLevel(TzfServerTransaction* aTran
 TzfServerTransaction::TzfServerTransaction(TzfBufferManager* aBufferManager, void* aOwningSession,
                                            TzfAbstractSession* aSession, bool aSnapshot, bool aFailSafe)
     : TzfBaseTransaction(aBufferManager, aOwningSession, aSnapshot, aFailSafe), stSession(aSession) {
+  if (aFailSafe) btState |= 1u << static_cast<int>(TzfTransactionState::tsFailsafe);
   StartFirstLevel();
+}
+
+void TzfServerTransaction::stAttachJournal(TzfServerTransactionLevel* aLevel) {
+  if (!IsFailSafe() || btJournal) return;
+  TzfTransLockTable* journalled = nullptr;
+  const void* folder = nullptr;
+  for (TzfTransLink* link = aLevel->stlTableLinksHead; link; link = link->ttlTransactionLevelNext) {
+    if (link->State() != TzfTransLinkState::ttlsGranted || !link->ttlExclusive) continue;
+    const void* f = link->ttlTable->tltJournalFolder();
+    if (!f) continue;
+    if (!folder) {
+      folder = f;
+      journalled = link->ttlTable;
+    } else if (f != folder) {
+      // The journal names its files without their folder: replayed in one folder it would write
+      // the other folder's images into files of the same name.
+      throw EzfServerEngineException(zfErrNotSupported,
+                                     u"A fail-safe transaction cannot write the tables of more than one folder");
+    }
+  }
+  if (journalled) btJournal = journalled->tltCreateJournal();
 }
 
 TzfServerTransaction::~TzfServerTransaction() {
@@ -451,6 +473,8 @@ void TzfServerTransaction::Commit() {
       delete link;
     }
   };
+  // Before anything begins: a refused journal leaves the level as it was, for the client's rollback.
+  stAttachJournal(level);
   try {
     TzfTransLink* next = nullptr;
     for (TzfTransLink* link = level->stlTableLinksHead; link; link = next) {

@@ -111,6 +111,10 @@ class TzfTransLockTable {
   virtual void srtEndCommit(TzfBaseTransaction* /*aTrans*/) {}
   virtual void srtAbortCommit(TzfBaseTransaction* aTrans) { srtEndCommit(aTrans); }
   virtual void srtUnlockCommit(TzfBaseTransaction* /*aTrans*/) {}
+  // The folder whose journal covers this table's files in a fail-safe commit, and that journal
+  // (nil: the table's files are not journalled: temporary tables, in-memory or read-only folders).
+  virtual const void* tltJournalFolder() { return nullptr; }
+  virtual TzfBaseJournalEngine* tltCreateJournal() { return nullptr; }
   // Rollback hooks (the table's engines and lock containers for the transaction).
   virtual void sbtRollbackEngines(TzfBaseTransaction* /*aTrans*/) {}
   virtual void sbtEndTransaction(TzfBaseTransaction* /*aTrans*/) {}
@@ -155,6 +159,7 @@ class TzfServerTransaction : public TzfBaseTransaction {
   ~TzfServerTransaction() override;
 
   TzfBaseTransactionLevel* CreateTransactionLevel() override;
+  bool IsFailSafe() const { return btState & (1u << static_cast<int>(TzfTransactionState::tsFailsafe)); }
   // Ends the innermost level (or consumes a pending nested start); see the unit comment.
   void Commit() override;
   void Rollback() override;
@@ -163,6 +168,9 @@ class TzfServerTransaction : public TzfBaseTransaction {
   TzfServerTransactionLevel* Level() const { return static_cast<TzfServerTransactionLevel*>(btTransLevelsTail); }
 
   void stReleaseLevelLinks(TzfServerTransactionLevel* aLevel);
+  // A fail-safe outermost commit gets the journal of the folder of the tables it writes; tables
+  // of two folders cannot share one journal (12289, nothing written).
+  void stAttachJournal(TzfServerTransactionLevel* aLevel);
   // Marks aLevel (and every deeper one) deadlocked and rolls their blocks and links back; the
   // levels stay, answering 10255 until the client rolls back.
   void stRollbackDeadlocked(TzfServerTransactionLevel* aLevel);
