@@ -106,6 +106,29 @@ void TzfServerDatabase::BeforeDestruction() {
 
 void TzfServerDatabase::AddExceptionData(IzfExceptionDataContainer& aContainer) {
   TzfAbstractDatabase::AddExceptionData(aContainer);
+  static const char16_t* const openModes[] = {u"omReadOnly", u"omWriteOnly", u"omReadWrite"};
+  static const char16_t* const shareModes[] = {u"smExclusive", u"smShared", u"smShareRead"};
+  aContainer.AddString(u"Alias", sdAlias);
+  aContainer.AddObject(u"Folder", sdFolder);
+  aContainer.AddString(u"OpenMode", openModes[sdOpenMode]);
+  aContainer.AddString(u"ShareMode", shareModes[sdShareMode]);
+}
+
+uint32_t TzfServerDatabase::esoOptionGetParent(const UnicodeString& aName, UnicodeString& aValue) {
+  // The folder's options first (a folder has no option parent of its own), then the context's.
+  if (sdFolder) {
+    const uint32_t r = sdFolder->esoOptionGetEffective(aName, aValue);
+    if (r != zfErrObjNotFound) return r;
+  }
+  return TzfAbstractDatabase::esoOptionGetParent(aName, aValue);
+}
+
+uint32_t TzfServerDatabase::esoOptionListParent(rtl::TStrings& aList) {
+  if (!sdFolder) return TzfAbstractDatabase::esoOptionListParent(aList);
+  if (const uint32_t r = sdFolder->esoOptionList(aList)) return r;
+  rtl::TStringList inherited;
+  if (const uint32_t r = TzfAbstractDatabase::esoOptionListParent(inherited)) return r;
+  return esoOptionListMerge(aList, inherited);
 }
 
 uint32_t TzfServerDatabase::Framed(const std::function<uint32_t()>& aWork) {

@@ -68,7 +68,12 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   const rtl::TClassInfo& ClassType() const override { return ClassInfo(); }
   void AfterConstruction() override;  // joins the folder
   void BeforeDestruction() override;  // leaves the folder
+  // "Alias", "Folder", "OpenMode" and "ShareMode" (the enumeration names).
   void AddExceptionData(IzfExceptionDataContainer& aContainer) override;
+  // Options are looked up in the folder first, then along the inherited parents; a listing
+  // merges the folder's own options with the inherited parent's.
+  uint32_t esoOptionGetParent(const UnicodeString& aName, UnicodeString& aValue) override;
+  uint32_t esoOptionListParent(rtl::TStrings& aList) override;
 
   uint32_t TableBuild(bool aOverWrite, const UnicodeString& aTableName, const UnicodeString& aPassword,
                       TzfDataDictionary* aDictionary, TzfTableScope aTableScope, bool aAllowSystem) override;

@@ -244,3 +244,30 @@ TEST_F(DatabaseCursors, TableNamesAreVerifiedWhenAsked) {
 
 }  // namespace
 }  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+TEST_F(DatabaseCursors, OptionsComeFromTheFolderBeforeTheContext) {
+  TzfServerFolder* folder = Db->sdFolder;
+  UnicodeString value;
+  ASSERT_EQ(Db->TransContext()->OptionSet(u"Color", u"context"), 0u);
+  EXPECT_EQ(Db->OptionGetEffective(u"Color", value), 0u);
+  EXPECT_TRUE(value == u"context");
+  ASSERT_EQ(folder->OptionSet(u"Color", u"folder"), 0u);
+  ASSERT_EQ(folder->OptionSet(u"Size", u"big"), 0u);
+  EXPECT_EQ(Db->OptionGetEffective(u"color", value), 0u);
+  EXPECT_TRUE(value == u"folder");
+  ASSERT_EQ(Db->OptionSet(u"Color", u"database"), 0u);
+  EXPECT_EQ(Db->OptionGetEffective(u"Color", value), 0u);
+  EXPECT_TRUE(value == u"database");
+  rtl::TStringList all;
+  ASSERT_EQ(Db->OptionListEffective(all), 0u);
+  EXPECT_GE(all.IndexOfName(u"Size"), 0) << "the folder's options are listed";
+  EXPECT_EQ(Db->OptionGetEffective(u"Missing", value), zfErrObjNotFound);
+  ASSERT_EQ(folder->OptionClear(u"Color"), 0u);
+  ASSERT_EQ(folder->OptionClear(u"Size"), 0u);
+}
+
+}  // namespace
+}  // namespace zf::test
