@@ -1,5 +1,7 @@
 // The session's lists of registered engine classes, its interfaces by name and the default locale
 // of SQL string literals.
+#include <algorithm>
+
 #include "dictionary/zfsdDataDictionaryRefInt.h"
 #include "dictionary/zfsdDefaultValueDescriptor.h"
 #include "dictionary/zfsdStorageDescriptor.h"
@@ -102,8 +104,10 @@ TzfLocaleDescriptor* TzfServerSession::ClientDefaultLocale() {
     ssClientDefaultLocaleChecked = true;
     UnicodeString value;
     if (OptionGetEffective(u"SQL_DEFAULT_LOCALE", value) == 0 && !value.empty()) {
+      // A decimal number: digits only, so "$400" or "0x400" name no locale.
       int32_t locale = 0;
-      if (rtl::TryStrToInt(value, locale) && locale > 0) {
+      const bool digits = std::all_of(value.begin(), value.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+      if (digits && rtl::TryStrToInt(value, locale) && locale > 0) {
         auto descriptor = std::make_unique<TzfLocaleDescriptor>(nullptr);
         descriptor->ldIsDefaultStringLiteralLocale = true;
         descriptor->SetLocale(locale);

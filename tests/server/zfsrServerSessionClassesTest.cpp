@@ -104,7 +104,7 @@ TEST_F(SessionClasses, ClientDefaultLocaleIsReadOnce) {
   ASSERT_EQ(o->OptionSet(u"SQL_DEFAULT_LOCALE", u"1033"), 0u);
   EXPECT_EQ(o->ClientDefaultLocale(), nullptr) << "the option is read once per session";
   other->Free();
-  for (const char16_t* bad : {u"0", u"-5", u"abc"}) {
+  for (const char16_t* bad : {u"0", u"-5", u"abc", u"$409", u"99999999999"}) {
     ASSERT_EQ(Engine->SessionOpen(other, u"carol", u"", u"test", 10000), 0u);
     ASSERT_EQ(other->OptionSet(u"SQL_DEFAULT_LOCALE", bad), 0u);
     EXPECT_EQ(static_cast<TzfServerSession*>(other)->ClientDefaultLocale(), nullptr) << rtl::u8(bad);
