@@ -234,6 +234,23 @@ void TzfDataset::BatchPost() {
   if (!b) RaiseText(this, u"Could not retrieve the active buffer");
   db::TDataSet::InternalPost();
   if (dsValidationsHandler) dsValidationsHandler->ValidateRecord(nullptr, b);
+  // The entry: its length, the record, then the BLOB images written through batch-append BLOB
+  // streams, in field order; the copied record's BLOB field holds the stream offset of its
+  // image's size word. It is built whole before the stream changes, so a refusal leaves the
+  // batch as it was.
+  const int64_t entry = dsBatchAppendData ? dsBatchAppendData->Size() : kBatchHeaderSize;
+  std::vector<uint8_t> record(b, b + dsRecordLength);
+  uint32_t length = static_cast<uint32_t>(dsRecordLength);
+  int64_t imageAt = entry + 4 + dsRecordLength;
+  for (size_t f = 0; f < dsBatchAppendBlobs.size(); ++f) {
+    const TzfMemoryStream* blob = dsBatchAppendBlobs[f].get();
+    if (!blob || blob->Size() == 0) continue;
+    if (blob->Size() > 0x7FFFFFFF - 4 || length > 0x7FFFFFFFu - 4 - static_cast<uint32_t>(blob->Size()))
+      RaiseError(zfErrInvalidParam);
+    SetBlobNr(record.data(), static_cast<int32_t>(f), imageAt);
+    length += 4 + static_cast<uint32_t>(blob->Size());
+    imageAt += 4 + blob->Size();
+  }
   if (!dsBatchAppendData) {
     auto stream = std::make_unique<TzfMemoryStream>();
     stream->SetCapacity(std::max<int64_t>(dsBatchAppendCutoff, kBatchHeaderSize));
@@ -246,10 +263,16 @@ void TzfDataset::BatchPost() {
     StoreLE32(*dsBatchAppendData, 4, static_cast<uint32_t>(BatchAppendPending() + 1));
   }
   dsBatchAppendData->Seek(0, rtl::TSeekOrigin::soEnd);
-  uint8_t length[4];
-  zfStoreLE<uint32_t>(length, static_cast<uint32_t>(dsRecordLength));
-  dsBatchAppendData->WriteBuffer(length, 4);
-  dsBatchAppendData->WriteBuffer(b, dsRecordLength);
+  uint8_t word[4];
+  zfStoreLE<uint32_t>(word, length);
+  dsBatchAppendData->WriteBuffer(word, 4);
+  dsBatchAppendData->WriteBuffer(record.data(), dsRecordLength);
+  for (const auto& blob : dsBatchAppendBlobs) {
+    if (!blob || blob->Size() == 0) continue;
+    zfStoreLE<uint32_t>(word, static_cast<uint32_t>(blob->Size()));
+    dsBatchAppendData->WriteBuffer(word, 4);
+    dsBatchAppendData->WriteBuffer(blob->Memory(), blob->Size());
+  }
   // The record is not in the table yet: the ring shows the records as they were.
   UpdateCursorPos();
   SetState(db::dsBrowse);

@@ -125,6 +125,8 @@ class TzfIndexDataSet : public TzfDataset {
   void Post() override;
   void Cancel() override;
   bool GetIsIndexField(const db::TField& aField) const override;
+  // A property change marks the index definitions out of date.
+  void DataEvent(db::TDataEvent aEvent, intptr_t aInfo) override;
 
   // The header of key buffer aIndex (tests read it).
   TzfKeyBufferHeader KeyBufferHeader(TzfKeyBufferIndex aIndex) const;
@@ -155,7 +157,6 @@ class TzfIndexDataSet : public TzfDataset {
   void FreeKeyBuffers();
   bool GetKeyEditBuffer(db::TRecordBuffer& aBuffer) const override;
   void UpdateIndexDefs() override;
-  void DataEvent(db::TDataEvent aEvent, intptr_t aInfo) override;
   void InternalOpen() override;
   void InternalClose() override;
   void SetFieldData(db::TField* aField, const void* aBuffer) override;
