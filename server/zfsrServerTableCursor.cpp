@@ -745,7 +745,11 @@ uint32_t TzfServerTableCursor::IndexStep(bool aForward, TzfLockType aLockType, u
 }
 
 uint32_t TzfServerTableCursor::SwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec) {
-  return Framed([&]() -> uint32_t {
+  return Framed([&] { return sbcSwitchToIndex(aIndexName, aIndexID, aPosnOnRec); });
+}
+
+uint32_t TzfServerTableCursor::sbcSwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec) {
+  {
     try {
       TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
       int32_t id = aIndexID;
@@ -808,7 +812,7 @@ uint32_t TzfServerTableCursor::SwitchToIndex(const UnicodeString& aIndexName, in
     } catch (const EzfBaseException& e) {
       return e.ErrorCode();
     }
-  });
+  }
 }
 
 uint32_t TzfServerTableCursor::stcCreateBulkBuilder(std::unique_ptr<TzfBaseBulkBuilder>& aBulkBuilder) {

@@ -44,6 +44,7 @@ namespace zf {
 class TzfServerDatabase;
 class TzfServerBaseTable;
 class TzfServerRootTable;
+class TzfIndexDescriptor;
 
 // The transaction-lock side of a root table: its commit and rollback hooks call the root's.
 class TzfServerTableTransLocks : public TzfTransLockTable {
@@ -187,6 +188,21 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   // without indexes, one index's builder or a hub over all of them otherwise (15511 when an index
   // is not empty). It writes in the running transaction; outside one the answer is 12289.
   uint32_t stcCreateBulkBuilder(std::unique_ptr<TzfBaseBulkBuilder>& aBulkBuilder);
+
+  // ---- Adding and dropping indexes (workers of the database's index operations, run inside its
+  // frame on an exclusive read-write cursor; zfsrServerTableCursorIndexes.cpp) ----
+  // Adds a copy of aIndexDesc to the table in an implicit transaction of its own and indexes the
+  // records the table holds: 12040 for a dictionary below version 3, 10023 for a descriptor the
+  // table refuses, 10027 for a name in use, 9487 at 256 indexes, 9729 when a record's key is
+  // refused, 10256 inside a transaction. A failure leaves the dictionary, its file and the indices
+  // engine as they were. The cursor stays on its index.
+  uint32_t stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool aIsNewDefault);
+  // Drops the index named aIndexName (or numbered aIndexID when the name is empty): 12040, 10757
+  // without indexes, 9997 for an unknown one, 10031 while another cursor of the table reads in
+  // index order. The cursor ends on the table's default index, or in storage order.
+  uint32_t stcDropIndex(const UnicodeString& aIndexName, int32_t aIndexID);
+  // SwitchToIndex without the frame (for workers already inside one).
+  uint32_t sbcSwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec);
 
   TzfServerBaseTable* Table() const { return stcTable; }
   TzfCursorPosition Position() const { return stcPosition; }
