@@ -21,8 +21,8 @@
 // when the cursor's limit passes, 15461 at the operation deadline; the cursor stays on the last
 // record it looked at).
 //
-// Not here yet (each answers 12289, key filters 10764): adding and dropping indexes, key filters,
-// RecordGetForKey, batch inserts and copies, BLOBs, table streams and password changes.
+// Not here yet (each answers 12289): batch inserts and copies, BLOBs, table streams and password
+// changes.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -33,6 +33,7 @@
 #include "server/zfsrContentLock.h"
 #include "server/zfsrCursorSupport.h"
 #include "server/zfsrRefIntegrityEngine.h"
+#include "server/zfsrServerLinks.h"
 #include "server/zfsrServerTransaction.h"
 #include "dictionary/zfsdDefaultValueEngine.h"
 #include "dictionary/zfsdValidationEngine.h"
@@ -62,7 +63,7 @@ class TzfServerTableTransLocks : public TzfTransLockTable {
 
 enum class TzfCursorPosition : uint8_t { cpBOF, cpEOF, cpOnRecord, cpCrackBefore, cpCrackAfter };
 
-class TzfServerTableCursor : public TzfAbstractCursor {
+class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner {
  public:
   static constexpr uint32_t kBookmarkSize = 8;
 
@@ -166,6 +167,18 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   TzfLockFailureReason sbcLockFailureReason;
   // The record filter (one engine or a hub), nil without one.
   std::unique_ptr<TzfBaseFilterEngine> sbcFilter;
+  // The key filters (one engine or a hub) over stcKeyFields: evaluated on the current index's keys
+  // while stepping; an index switch deactivates them all.
+  std::unique_ptr<TzfBaseFilterEngine> sbcKeyFilter;
+  RefPtr<TzfKeyFieldsSource> stcKeyFields;
+  // ---- IzfKeyFieldsOwner: the key fields of the current index (nil without one) ----
+  IzfFieldsSource* GetCurrentKeyFieldsSource() override;
+  TzfPersistent* GetKeyFieldsOwnerCursor() override { return this; }
+  // sbcKeyFilter when it is active, else nil.
+  // True without an index or active key filter; else the record's key (built with aRefNr and the
+  // index's own filter) must exist and pass the key filter.
+  bool stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr);
+  TzfBaseFilterEngine* ActiveKeyFilter() { return sbcKeyFilter && sbcKeyFilter->IsActive() ? sbcKeyFilter.get() : nullptr; }
   std::unique_ptr<TzfDefaultValueHandler> sbcDefaultValueHandler;
   std::unique_ptr<TzfValidationsHandler> sbcValidationsHandler;
   // The engine of the table's "RefIntegrity" descriptor; a table whose engine cannot be built
