@@ -146,7 +146,9 @@ void TzfIndexDataSet::SetupIndex() {
   TzfIndexDescriptor& index = *ix->IndexDescriptor[static_cast<size_t>(k)];
   SetBookmarkSize(td->GetBookmarkSize(k));
   idIndexKeySize = index.idKeyDescriptor->GetKeyLength();
-  if (auto* comp = dynamic_cast<TzfCompKeyDescriptor*>(index.idKeyDescriptor.get())) {
+  if (dynamic_cast<TzfRefKeyDescriptor*>(index.idKeyDescriptor.get())) {
+    idIndexDirectKey = true;
+  } else if (auto* comp = dynamic_cast<TzfCompKeyDescriptor*>(index.idKeyDescriptor.get())) {
     for (int32_t i = 0; i < comp->GetKeyFieldCount(); ++i) {
       TzfKeyFieldDescriptor* kf = comp->GetKeyField(i);
       idIndexFieldMap.push_back(kf->kfdFieldNumber + 1);
@@ -400,6 +402,16 @@ db::TField* TzfIndexDataSet::IndexFieldAt(int32_t aIndex) {
 
 void TzfIndexDataSet::SetKeyFields(TzfKeyBufferIndex aIndex, const TzfValues& aValues1, const TzfValues& aValues2,
                                    TzfSetKeyOptions aOptions) {
+  if (idIndexDirectKey) {
+    db::TTempState temp(*this, db::dsSetKey);
+    idKeyBuffer = idKeyBuffers[aIndex];
+    struct TReset {
+      PzfKeyBuffer& B;
+      ~TReset() { B = nullptr; }
+    } reset{idKeyBuffer};
+    SetRefNrKeyFields(aValues1, aValues2, aOptions);
+    return;
+  }
   if (idIndexFieldMap.empty()) db::DatabaseError(db::kSNoFieldIndexes, this);
   db::TTempState temp(*this, db::dsSetKey);
   idKeyBuffer = InitKeyBuffer(idKeyBuffers[aIndex]);
@@ -416,6 +428,34 @@ void TzfIndexDataSet::SetKeyFields(TzfKeyBufferIndex aIndex, const TzfValues& aV
   h.kbModified = Modified() ? 1 : 0;
   h.kbPartialLen =
       (aOptions.Contains(skoPartialMatch) && i > 0 && IsTextFieldType(IndexFieldAt(i - 1)->DataType())) ? zfPartialWholeText : 0;
+}
+
+void TzfIndexDataSet::SetRefNrKeyFields(const TzfValues& aValues1, const TzfValues& aValues2, TzfSetKeyOptions) {
+  const rtl::Variant* value = nullptr;
+  if (aValues1.size() == 1 && aValues2.empty())
+    value = &aValues1[0];
+  else if (aValues1.empty() && aValues2.size() == 1)
+    value = &aValues2[0];
+  else if (!aValues1.empty() || !aValues2.empty())
+    db::DatabaseErrorFmt(db::kSInvalidFieldValue, {UnicodeString(u"<RefNr>")}, this);
+  InitKeyBuffer(idKeyBuffer);
+  int64_t refNr = 0;
+  if (value && !value->IsEmptyOrNull()) {
+    if (value->VarType() == rtl::varInt64) {
+      refNr = value->AsInt64();
+    } else if (value->IsStr()) {
+      const UnicodeString text = value->AsString();
+      if (!text.empty() && !rtl::TryStrToInt64(text, refNr))
+        db::DatabaseErrorFmt(db::kSInvalidFieldValue, {UnicodeString(u"<RefNr>")}, this);
+    } else {
+      db::DatabaseErrorFmt(db::kSInvalidFieldValue, {UnicodeString(u"<RefNr>")}, this);
+    }
+  }
+  auto& h = *reinterpret_cast<TzfKeyBufferHeader*>(idKeyBuffer);
+  h.kbModified = refNr != 0 ? 1 : 0;
+  uint8_t* key = idKeyBuffer + sizeof(TzfKeyBufferHeader);
+  const auto v = static_cast<uint64_t>(refNr);
+  for (int i = 0; i < 8; ++i) key[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 int32_t TzfIndexDataSet::EngineFieldCount(const TzfKeyBufferHeader& aHeader) const {

@@ -145,6 +145,10 @@ class TzfIndexDataSet : public TzfDataset {
   uint32_t GetRecordForKey(TzfAbstractCursor* aCursor, int32_t aFieldCount, int32_t aPartialLen, bool aDirectKey,
                            const uint8_t* aKeyData, uint8_t* aData);
   void CheckSetKeyMode() const;
+  // Writes a reference-number key (the sequential access index) from one value: a 64-bit integer
+  // or a text holding one; Empty and Null give no key. Other kinds, and more than one value,
+  // raise "Invalid value for field '<RefNr>'".
+  void SetRefNrKeyFields(const TzfValues& aValues1, const TzfValues& aValues2, TzfSetKeyOptions aOptions);
   // A copy of key buffer aIndex (empty when the buffers do not exist), and its way back (a copy
   // of another size is ignored).
   std::vector<uint8_t> KeyBufferCopy(TzfKeyBufferIndex aIndex) const;

@@ -118,14 +118,6 @@ TEST_F(ClientIndexDataset, KeyEditsAndTheirChecks) {
   EXPECT_TRUE(RaisesText([&] { T->SetKeyExclusive(true); }, db::kSNotEditing));
 }
 
-TEST_F(ClientIndexDataset, KeysNeedAnIndexWithKeyFields) {
-  T->SetIndexName(zfSequentialAccessIndexName);
-  T->Open();
-  EXPECT_EQ(T->IndexFieldCount(), 0);
-  EXPECT_TRUE(RaisesText([&] { T->FindNearest({rtl::Variant(1)}); }, db::kSNoFieldIndexes));
-  EXPECT_TRUE(RaisesText([&] { T->SetRange({rtl::Variant(1)}, {rtl::Variant(2)}); }, db::kSNoFieldIndexes));
-}
-
 TEST_F(ClientIndexDataset, Ranges) {
   T->Open();
   struct Case {
@@ -318,6 +310,46 @@ TEST_F(ClientIndexDataset, DeleteIndex) {
   EXPECT_EQ(names.IndexOf(u"ByNameID"), -1);
   T->Open();
   EXPECT_EQ(IDs(*T), (std::vector<int32_t>{1, 2, 3, 4, 5, 6}));
+}
+
+}  // namespace
+}  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+TEST_F(ClientIndexDataset, ReferenceNumberKeys) {
+  T->SetIndexName(zfSequentialAccessIndexName);
+  T->Open();
+  EXPECT_EQ(T->IndexFieldCount(), 0) << "the key is written straight into key form";
+  struct Case {
+    const char* What;
+    TzfIndexDataSet::TzfValues Values1;
+    bool Refused, Modified;
+  };
+  const Case cases[] = {
+      {"64-bit value", {rtl::Variant(int64_t{7})}, false, true},
+      {"text", {rtl::Variant(u"12")}, false, true},
+      {"zero", {rtl::Variant(int64_t{0})}, false, false},
+      {"empty text", {rtl::Variant(u"")}, false, false},
+      {"null", {rtl::Variant::Null()}, false, false},
+      {"no value", {}, false, false},
+      {"32-bit value", {rtl::Variant(int32_t{7})}, true, false},
+      {"not a number", {rtl::Variant(u"x1")}, true, false},
+      {"two values", {rtl::Variant(int64_t{1}), rtl::Variant(int64_t{2})}, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    const bool refused = RaisesText([&] { T->SetRangeSimple(c.Values1); }, u"'<RefNr>'");
+    EXPECT_EQ(refused, c.Refused);
+    if (!refused) {
+      const TzfKeyBufferHeader h = T->KeyBufferHeader(kbiRangeStart);
+      const int32_t fieldCount = h.kbFieldCount;
+      EXPECT_EQ(h.kbModified != 0, c.Modified);
+      EXPECT_EQ(fieldCount, 0);
+    }
+    T->CancelRange();
+  }
 }
 
 }  // namespace
