@@ -41,7 +41,11 @@ bool InSet(const std::vector<UnicodeString>& aSet, const UnicodeString& aName) {
 
 }  // namespace
 
-TzfIndexDataSet::TzfIndexDataSet(rtl::TComponent* aOwner) : TzfDataset(aOwner), idIndexDefs(this) {}
+TzfIndexDataSet::TzfIndexDataSet(rtl::TComponent* aOwner)
+    : TzfDataset(aOwner), idIndexDefs(this), idMasterLink(std::make_unique<db::TMasterDataLink>(this)) {
+  idMasterLink->OnMasterChange = [this] { MasterChanged(); };
+  idMasterLink->OnMasterDisable = [this] { MasterDisabled(); };
+}
 
 TzfIndexDataSet::~TzfIndexDataSet() {
   // Close while the derived object stands, so the key buffers and the lookup cursor go with it.
@@ -51,6 +55,61 @@ TzfIndexDataSet::~TzfIndexDataSet() {
   }
   FreeKeyBuffers();
   DropLookupCursor();
+  idMasterLink->SetDataSource(nullptr);
+}
+
+// ---- master/detail ----
+
+void TzfIndexDataSet::SetMasterSource(db::TDataSource* aValue) {
+  // Circular when the source's dataset, or a master up its chain, is this dataset.
+  std::vector<const db::TDataSet*> seen;
+  for (db::TDataSource* s = aValue; s && s->DataSet();) {
+    const db::TDataSet* d = s->DataSet();
+    if (d == this)
+      throw EzfDatabaseError(TzfErrorSource(this), u"Circular data link with data source [%s]", {aValue->Name()});
+    if (std::find(seen.begin(), seen.end(), d) != seen.end()) break;
+    seen.push_back(d);
+    s = d->GetDataSource();
+  }
+  idMasterLink->SetDataSource(aValue);
+}
+
+void TzfIndexDataSet::SetLinkRange(const std::vector<db::TField*>& aMasterFields) {
+  PzfKeyBuffer saved = idKeyBuffer;
+  struct TRestore {
+    PzfKeyBuffer& B;
+    PzfKeyBuffer Saved;
+    ~TRestore() { B = Saved; }
+  } restore{idKeyBuffer, saved};
+  db::TTempState temp(*this, db::dsSetKey);
+  idKeyBuffer = InitKeyBuffer(idKeyBuffers[kbiRangeStart]);
+  auto& h = *reinterpret_cast<TzfKeyBufferHeader*>(idKeyBuffer);
+  h.kbModified = 1;
+  for (size_t i = 0; i < aMasterFields.size(); ++i) IndexFieldAt(static_cast<int32_t>(i))->Assign(aMasterFields[i]);
+  h.kbFieldCount = static_cast<int32_t>(aMasterFields.size());
+  std::memcpy(idKeyBuffers[kbiRangeEnd], idKeyBuffers[kbiRangeStart], static_cast<size_t>(idKeyBufferSize));
+}
+
+void TzfIndexDataSet::MasterChanged() {
+  CheckBrowseMode();
+  SetLinkRange(idMasterLink->Fields());
+  ApplyRange();
+}
+
+void TzfIndexDataSet::MasterDisabled() { CancelRange(); }
+
+void TzfIndexDataSet::LinkToMaster() {
+  if (!idMasterLink->Active() || idMasterLink->Fields().empty()) return;
+  SetLinkRange(idMasterLink->Fields());
+  ApplyRangeToCursor();
+}
+
+void TzfIndexDataSet::DoOnNewRecord() {
+  if (idMasterLink->Active() && !idMasterLink->Fields().empty()) {
+    const std::vector<db::TField*>& master = idMasterLink->Fields();
+    for (size_t i = 0; i < master.size(); ++i) IndexFieldAt(static_cast<int32_t>(i))->Assign(master[i]);
+  }
+  TzfDataset::DoOnNewRecord();
 }
 
 // ---- index selection ----
@@ -78,6 +137,7 @@ void TzfIndexDataSet::SetIndex(const UnicodeString& aName, bool aFieldsIndex) {
     CheckBrowseMode();
     ActivateIndex(ResolveIndexName(aName, aFieldsIndex));
     idDefaultIndex = byDefault;
+    LinkToMaster();
   } else {
     idDefaultIndex = byDefault;
     idIndexName = aFieldsIndex ? UnicodeString() : aName;
@@ -223,6 +283,10 @@ void TzfIndexDataSet::DataEvent(db::TDataEvent aEvent, intptr_t aInfo) {
 void TzfIndexDataSet::InternalOpen() {
   TzfDataset::InternalOpen();
   AllocKeyBuffers();
+  if (idMasterLink->Active() && !idMasterLink->Fields().empty()) {
+    LinkToMaster();
+    InternalFirst();
+  }
 }
 
 void TzfIndexDataSet::InternalClose() {

@@ -354,3 +354,50 @@ TEST_F(ClientIndexDataset, ReferenceNumberKeys) {
 
 }  // namespace
 }  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+TEST_F(ClientIndexDataset, DetailFollowsItsMaster) {
+  TzfTable* master = Table(u"Fruit");
+  rtl::TComponentPtr<db::TDataSource> source(new db::TDataSource());
+  source->SetName(u"MasterSource");
+  source->SetDataSet(master);
+  T->SetIndexName(u"ByNameID");
+  T->SetMasterSource(source.get());
+  T->SetMasterFields(u"Name");
+  master->Open();
+  T->Open();
+  // The master on ID 1 (cherry): the detail shows the records of that name.
+  EXPECT_EQ(IDs(*T), (std::vector<int32_t>{1}));
+  ASSERT_TRUE(master->Locate(u"ID", rtl::Variant(3), {}));
+  EXPECT_EQ(Id(), 3) << "a master change moves to the first record of the new range";
+  EXPECT_EQ(IDs(*T), (std::vector<int32_t>{3, 5}));
+  // A new detail record takes the master's values before OnNewRecord runs.
+  UnicodeString seen;
+  T->OnNewRecord = [&](db::TDataSet& aDataSet) { seen = aDataSet.FieldByName(u"Name").GetAsString(); };
+  T->Insert();
+  EXPECT_EQ(seen, u"banana");
+  T->FieldByName(u"ID").SetAsInteger(7);
+  T->Post();
+  EXPECT_EQ(IDs(*T), (std::vector<int32_t>{3, 5, 7}));
+  // The detail cannot become the master's master.
+  rtl::TComponentPtr<db::TDataSource> detailSource(new db::TDataSource());
+  detailSource->SetName(u"DetailSource");
+  detailSource->SetDataSet(T);
+  try {
+    master->SetMasterSource(detailSource.get());
+    FAIL() << "a circular link is refused";
+  } catch (const EzfDatabaseError& e) {
+    EXPECT_NE(e.Message().find(u"Circular data link with data source [DetailSource]"), UnicodeString::npos);
+  }
+  EXPECT_EQ(master->MasterSource(), nullptr);
+  // Closing the master ends the range.
+  master->Close();
+  EXPECT_FALSE(T->RangeActive());
+  EXPECT_EQ(IDs(*T).size(), 7u);
+  T->SetMasterSource(nullptr);
+}
+
+}  // namespace
+}  // namespace zf::test
