@@ -445,7 +445,7 @@ void TzfDataset::SetFilterType(TzfFilterType aValue) {
 void TzfDataset::SetFilterText(const UnicodeString& aValue) {
   if (aValue == Filter()) return;
   // Expression filters need a filter-expression parser that this build does not have.
-  if (!aValue.empty()) throw EzfDatabaseError(this, zfErrNotSupported, u"FilterType not supported");
+  if (!aValue.empty()) throw EzfDatabaseError(this, zfErrNotSupported, u"Filter expressions are not supported");
   if (Active()) {
     CheckBrowseMode();
     DropLookupCursor();
@@ -535,6 +535,7 @@ bool TzfDataset::FindRecord(bool aRestart, bool aGoForward) {
   CheckBrowseMode();
   DoBeforeScroll();
   SetFound(false);
+  if (IsWriteOnly()) return false;
   UpdateCursorPos();
   CursorPosChanged();
   const bool wasFiltered = Filtered();
@@ -558,8 +559,8 @@ bool TzfDataset::FindRecord(bool aRestart, bool aGoForward) {
   if (found) {
     Resync({db::rmExact, db::rmCenter});
     SetFound(true);
+    DoAfterScroll();
   }
-  DoAfterScroll();
   return found;
 }
 
