@@ -200,6 +200,12 @@ TEST_F(ClientIndexDataset, LocateThroughAnIndex) {
   EXPECT_EQ(Id(), 6);
   EXPECT_EQ(T->Lookup(u"Name", rtl::Variant(u"cherry"), u"ID").AsInteger(), 1);
   EXPECT_EQ(Id(), 6) << "Lookup does not move";
+  // A partial key through the index; a case rule no index has goes to the scan.
+  ASSERT_TRUE(T->Locate(u"Name", rtl::Variant(u"apr"), db::TLocateOptions{db::loPartialKey}));
+  EXPECT_EQ(Id(), 4);
+  ASSERT_TRUE(T->Locate(u"Name", rtl::Variant(u"BANANA"), db::TLocateOptions{db::loCaseInsensitive}));
+  EXPECT_EQ(T->FieldByName(u"Name").GetAsString(), u"banana");
+  EXPECT_FALSE(T->Locate(u"Name", rtl::Variant(u"BANANA"), {}));
   // While a range is in force, a record outside it is not found.
   T->SetRange({rtl::Variant(2)}, {rtl::Variant(3)});
   EXPECT_FALSE(T->Locate(u"Name", rtl::Variant(u"date"), {}));
