@@ -354,6 +354,23 @@ TEST_F(ClientBatchAppend, CancelledLevelRemovesOnlyItsRecords) {
   EXPECT_EQ(T->RecordCount(), 4);
 }
 
+TEST_F(ClientBatchAppend, CancelAfterAFlushCutsBackToTheHeader) {
+  T->BeginBatchAppend(1 << 20);
+  Add({10, 11});
+  T->BeginBatchAppend(1 << 20);
+  Add({20});
+  T->FlushBatchAppend();  // sent: no level can take these back
+  EXPECT_EQ(Batches, (std::vector<int32_t>{3}));
+  Add({21});
+  EXPECT_EQ(T->BatchAppendPending(), 1);
+  T->CancelBatchAppend();  // the level began before this stream: it keeps its header only
+  EXPECT_EQ(T->BatchAppendPending(), 0);
+  Add({12});
+  T->EndBatchAppend();
+  EXPECT_EQ(Batches, (std::vector<int32_t>{3, 1}));
+  EXPECT_EQ(IDs(*T), (std::vector<int32_t>{1, 10, 11, 12, 20}));
+}
+
 TEST_F(ClientBatchAppend, FailedFlushKeepsTheRecordsForARetry) {
   T->BeginBatchAppend(1 << 20);
   Add({10, 11, 12});
