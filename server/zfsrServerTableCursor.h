@@ -21,8 +21,8 @@
 // when the cursor's limit passes, 15461 at the operation deadline; the cursor stays on the last
 // record it looked at).
 //
-// Not here yet (each answers 12289, key filters 10764): adding and dropping indexes, key filters,
-// RecordGetForKey, batch inserts and copies, BLOBs, table streams and password changes.
+// Not here yet (each answers 12289): batch inserts and copies, BLOBs, table streams and password
+// changes.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -33,6 +33,7 @@
 #include "server/zfsrContentLock.h"
 #include "server/zfsrCursorSupport.h"
 #include "server/zfsrRefIntegrityEngine.h"
+#include "server/zfsrServerLinks.h"
 #include "server/zfsrServerTransaction.h"
 #include "dictionary/zfsdDefaultValueEngine.h"
 #include "dictionary/zfsdValidationEngine.h"
@@ -44,10 +45,11 @@ namespace zf {
 class TzfServerDatabase;
 class TzfServerBaseTable;
 class TzfServerRootTable;
+class TzfIndexDescriptor;
 
 enum class TzfCursorPosition : uint8_t { cpBOF, cpEOF, cpOnRecord, cpCrackBefore, cpCrackAfter };
 
-class TzfServerTableCursor : public TzfAbstractCursor {
+class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner {
  public:
   static constexpr uint32_t kBookmarkSize = 8;
 
@@ -151,6 +153,18 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   TzfLockFailureReason sbcLockFailureReason;
   // The record filter (one engine or a hub), nil without one.
   std::unique_ptr<TzfBaseFilterEngine> sbcFilter;
+  // The key filters (one engine or a hub) over stcKeyFields: evaluated on the current index's keys
+  // while stepping; an index switch deactivates them all.
+  std::unique_ptr<TzfBaseFilterEngine> sbcKeyFilter;
+  RefPtr<TzfKeyFieldsSource> stcKeyFields;
+  // ---- IzfKeyFieldsOwner: the key fields of the current index (nil without one) ----
+  IzfFieldsSource* GetCurrentKeyFieldsSource() override;
+  TzfPersistent* GetKeyFieldsOwnerCursor() override { return this; }
+  // sbcKeyFilter when it is active, else nil.
+  // True without an index or active key filter; else the record's key (built with aRefNr and the
+  // index's own filter) must exist and pass the key filter.
+  bool stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr);
+  TzfBaseFilterEngine* ActiveKeyFilter() { return sbcKeyFilter && sbcKeyFilter->IsActive() ? sbcKeyFilter.get() : nullptr; }
   std::unique_ptr<TzfDefaultValueHandler> sbcDefaultValueHandler;
   std::unique_ptr<TzfValidationsHandler> sbcValidationsHandler;
   // The engine of the table's "RefIntegrity" descriptor; a table whose engine cannot be built
@@ -179,6 +193,21 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   // table, which lasts until its level ends); 0 when held. Every successful begin is ended once.
   uint32_t sbcBeginContentLock(bool aExclusive, bool aConditional);
   void sbcEndContentLock();
+
+  // ---- Adding and dropping indexes (workers of the database's index operations, run inside its
+  // frame on an exclusive read-write cursor; zfsrServerTableCursorIndexes.cpp) ----
+  // Adds a copy of aIndexDesc to the table in an implicit transaction of its own and indexes the
+  // records the table holds: 12040 for a dictionary below version 3, 10023 for a descriptor the
+  // table refuses, 10027 for a name in use, 9487 at 256 indexes, 9729 when a record's key is
+  // refused, 10256 inside a transaction. A failure leaves the dictionary, its file and the indices
+  // engine as they were. The cursor stays on its index.
+  uint32_t stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool aIsNewDefault);
+  // Drops the index named aIndexName (or numbered aIndexID when the name is empty): 12040, 10757
+  // without indexes, 9997 for an unknown one, 10031 while another cursor of the table reads in
+  // index order. The cursor ends on the table's default index, or in storage order.
+  uint32_t stcDropIndex(const UnicodeString& aIndexName, int32_t aIndexID);
+  // SwitchToIndex without the frame (for workers already inside one).
+  uint32_t sbcSwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec);
 
   TzfServerBaseTable* Table() const { return stcTable; }
   TzfOpenMode OpenMode() const { return stcOpenMode; }
