@@ -50,6 +50,54 @@ class THeaderHold {
 };
 }  // namespace
 
+// ---- Index files and header accesses ----
+
+std::unique_ptr<TzfBaseFileHeaderAccess> TzfIndexFileAccess::FileHeaderAccess(bool) { return nullptr; }
+
+TzfSimpleIndicesHeaderAccess::TzfSimpleIndicesHeaderAccess(TzfIndexFileAccess& aFile, TzfBaseTransaction* aTrans,
+                                                           TzfBaseIndexEngine& aIndex, int32_t aID,
+                                                           bool aFileMarkDirty, bool aIndexMarkDirty)
+    : TzfBaseIndexHeaderAccess(aTrans, aIndex, aID, aFileMarkDirty, aIndexMarkDirty), haFile(aFile) {
+  if (aIndex.bieIndexNumber < 0 || aIndex.bieIndexNumber >= static_cast<int32_t>(zfIhMaxIndexes))
+    rtl::RaiseRangeError();
+  if (!aFile.ReadHeaderSection(haInxBlockNumber) || haInxBlockNumber == zfIndexNoBlock) RaiseHeaderCorrupt();
+}
+
+TzfSimpleIndicesHeaderAccess::~TzfSimpleIndicesHeaderAccess() {
+  if (haInxBlock) haFile.Blocks().ReleaseBlock(haInxBlockNumber, haInxBlock);
+}
+
+uint8_t* TzfSimpleIndicesHeaderAccess::IndexHeaderBlock() {
+  if (!haInxBlock) haInxBlock = ReadHeaderBlock(haFile.Blocks(), haInxBlockNumber, bhaIndexMarkDirty);
+  return haInxBlock;
+}
+
+uint8_t* TzfSimpleIndicesHeaderAccess::Cell(uint32_t aArray) {
+  return IndexHeaderBlock() + zfIhOffHeader + aArray + static_cast<uint32_t>(bhaIndex.bieIndexNumber) * 4;
+}
+
+uint32_t TzfSimpleIndicesHeaderAccess::GetRootNode() { return zfGetLE32(Cell(zfIhRoot)); }
+uint32_t TzfSimpleIndicesHeaderAccess::GetNodeCount() { return zfGetLE32(Cell(zfIhPageCount)); }
+uint32_t TzfSimpleIndicesHeaderAccess::GetStoredKeyCount() { return zfGetLE32(Cell(zfIhKeyCount)); }
+uint64_t TzfSimpleIndicesHeaderAccess::GetHeaderLSN() { return zfGetLE64(IndexHeaderBlock() + zfIxOffLSN); }
+
+void TzfSimpleIndicesHeaderAccess::SetRootNode(uint32_t aBlock) {
+  CheckWritable();
+  zfPutLE32(Cell(zfIhRoot), aBlock);
+}
+void TzfSimpleIndicesHeaderAccess::SetNodeCount(uint32_t aCount) {
+  CheckWritable();
+  zfPutLE32(Cell(zfIhPageCount), aCount);
+}
+void TzfSimpleIndicesHeaderAccess::SetStoredKeyCount(uint32_t aCount) {
+  CheckWritable();
+  zfPutLE32(Cell(zfIhKeyCount), aCount);
+}
+
+std::unique_ptr<TzfBaseFileHeaderAccess> TzfSimpleIndicesHeaderAccess::MakeFileHeaderAccess() {
+  return haFile.FileHeaderAccess(bhaFileMarkDirty);
+}
+
 // ---- Node store of one index ----
 
 TzfIndexHeaderNodeStore::TzfIndexHeaderNodeStore(TzfIndexFileAccess& aFile, int32_t aIndexNumber)
@@ -58,12 +106,36 @@ TzfIndexHeaderNodeStore::TzfIndexHeaderNodeStore(TzfIndexFileAccess& aFile, int3
   if (!aFile.ReadHeaderSection(FHeader) || FHeader == zfIndexNoBlock) RaiseHeaderCorrupt();
 }
 
+uint8_t* TzfIndexHeaderNodeStore::Held(bool aForModify) {
+  if (FHeld && (FHeldForModify || !aForModify)) return FHeld;
+  Unhold();
+  FHeld = ReadHeaderBlock(FBlocks, FHeader, aForModify);
+  FHeldForModify = aForModify;
+  return FHeld;
+}
+
+void TzfIndexHeaderNodeStore::Unhold() noexcept {
+  if (!FHeld) return;
+  uint8_t* d = FHeld;
+  FHeld = nullptr;
+  try {
+    FBlocks.ReleaseBlock(FHeader, d);
+  } catch (...) {
+  }
+}
+
+TzfIndexHeaderNodeStore::TScope::~TScope() {
+  if (--FStore.FScopes == 0) FStore.Unhold();
+}
+
 uint32_t TzfIndexHeaderNodeStore::Get32(uint32_t aArray) {
+  if (FScopes > 0) return zfGetLE32(Held(false) + zfIhOffHeader + aArray + FIndex * 4);
   THeaderHold h(FBlocks, FHeader, false);
   return zfGetLE32(h.Cell(aArray, FIndex, 4));
 }
 
 void TzfIndexHeaderNodeStore::Set32(uint32_t aArray, uint32_t aValue) {
+  if (FScopes > 0) return zfPutLE32(Held(true) + zfIhOffHeader + aArray + FIndex * 4, aValue);
   THeaderHold h(FBlocks, FHeader, true);
   zfPutLE32(h.Cell(aArray, FIndex, 4), aValue);
 }
@@ -81,6 +153,7 @@ TzfSimpleIndicesEngine::TzfSimpleIndicesEngine(std::vector<TzfIndexFileAccess*> 
         i.FileNumber >= static_cast<int32_t>(biseFiles.size()) || n >= static_cast<int32_t>(zfIhMaxIndexes))
       rtl::AssertionFailure(kUnit, __LINE__);
     if (i.Engine->NLSVersionChanged()) biseNLSVersionChanged = true;
+    i.Engine->SetRecordEngine(biseRecordEngine);
     biseIndices.push_back(std::move(i));
     if (aCreate)
       IndexAdded(n);
@@ -100,6 +173,24 @@ TzfBaseIndexEngine& TzfSimpleIndicesEngine::GetIndexEngine(int32_t aIndex) {
   return *biseIndices[static_cast<size_t>(aIndex)].Engine;
 }
 
+void TzfSimpleIndicesEngine::SetRecordEngine(TzfIndexRecordSource* aRecords) {
+  biseRecordEngine = aRecords;
+  for (TIndex& i : biseIndices) i.Engine->SetRecordEngine(aRecords);
+}
+
+std::unique_ptr<TzfBaseIndexHeaderAccess> TzfSimpleIndicesEngine::CreateIndexHeaderAccess(
+    TzfBaseIndexEngine& aIndexEngine, bool aFileMarkDirty, bool aIndexMarkDirty, int32_t aFieldCount,
+    int32_t aPartialLen) {
+  const int32_t n = aIndexEngine.bieIndexNumber;
+  if (n < 0 || n >= IndexEngineCount() || biseIndices[static_cast<size_t>(n)].Engine.get() != &aIndexEngine)
+    rtl::AssertionFailure(kUnit, __LINE__);
+  auto a = std::make_unique<TzfSimpleIndicesHeaderAccess>(
+      *biseFiles[static_cast<size_t>(biseIndices[static_cast<size_t>(n)].FileNumber)], biseTrans, aIndexEngine, biseID,
+      aFileMarkDirty, aIndexMarkDirty);
+  a->SetCompareDate(aFieldCount, aPartialLen);
+  return a;
+}
+
 TzfIndexNodeStore& TzfSimpleIndicesEngine::Store(int32_t aIndex) {
   if (aIndex < 0 || aIndex >= IndexEngineCount()) rtl::RaiseRangeError();
   auto& s = biseStores[static_cast<size_t>(aIndex)];
@@ -107,6 +198,18 @@ TzfIndexNodeStore& TzfSimpleIndicesEngine::Store(int32_t aIndex) {
     s = std::make_unique<TzfIndexHeaderNodeStore>(
         *biseFiles[static_cast<size_t>(biseIndices[static_cast<size_t>(aIndex)].FileNumber)], aIndex);
   return *s;
+}
+
+bool TzfSimpleIndicesEngine::KeyInsert(int32_t aIndex, const uint8_t* aKey, int64_t aRefNr, TzfBaseIndexPath* aPath) {
+  auto& store = static_cast<TzfIndexHeaderNodeStore&>(Store(aIndex));
+  TzfIndexHeaderNodeStore::TScope scope(store);
+  return biseIndices[static_cast<size_t>(aIndex)].Engine->InsertKey(store, aKey, aRefNr, aPath);
+}
+
+bool TzfSimpleIndicesEngine::KeyDelete(int32_t aIndex, const uint8_t* aKey, int64_t aRefNr, TzfBaseIndexPath* aPath) {
+  auto& store = static_cast<TzfIndexHeaderNodeStore&>(Store(aIndex));
+  TzfIndexHeaderNodeStore::TScope scope(store);
+  return biseIndices[static_cast<size_t>(aIndex)].Engine->DeleteKey(store, aKey, aRefNr, aPath);
 }
 
 void TzfSimpleIndicesEngine::AllocateKeyBuffers() {
@@ -185,20 +288,23 @@ void TzfSimpleIndicesEngine::IndexRemoved(int32_t aIndex) {
   }
 }
 
-void TzfSimpleIndicesEngine::AddIndex(TIndex aIndex) {
+void TzfSimpleIndicesEngine::AddIndex(TIndex aIndex, bool aAddToExisting) {
   const int32_t n = IndexEngineCount();
   if (!aIndex.Engine || aIndex.Engine->bieIndexNumber != n || n >= static_cast<int32_t>(zfIhMaxIndexes) ||
       aIndex.FileNumber < 0 || aIndex.FileNumber >= static_cast<int32_t>(biseFiles.size()))
     RaiseIndexNumber(aIndex.Engine ? aIndex.Engine->bieIndexNumber : -1);
+  aIndex.Engine->SetRecordEngine(biseRecordEngine);
   biseIndices.push_back(std::move(aIndex));
   try {
     IndexAdded(n);
+    AllocateKeyBuffers();
+    if (aAddToExisting && biseRecordEngine) AddExistingRecords(n);
   } catch (...) {
     biseIndices.pop_back();
     AllocateKeyBuffers();
     throw;
   }
-  AllocateKeyBuffers();
+  if (biseIndices.back().Engine->NLSVersionChanged()) biseNLSVersionChanged = true;
 }
 
 void TzfSimpleIndicesEngine::RemoveIndex(int32_t aIndex) {
@@ -229,7 +335,7 @@ uint32_t TzfSimpleIndicesEngine::InsertKeys(int64_t aRefNr, const uint8_t* aReco
     uint32_t r = e.bieKeyEngine->BuildKey(aRecord, biseNewKeys[u].data(), aRefNr, false);
     biseNewKeysValid[u] = r == 0;
     if (r == 1) continue;
-    if (r == 0 && !e.InsertKey(Store(i), biseNewKeys[u].data(), aRefNr, aPath))
+    if (r == 0 && !KeyInsert(i, biseNewKeys[u].data(), aRefNr, aPath))
       r = e.GetKeyError(etInsert, biseNewKeys[u].data(), aRefNr);
     if (r != 0) {
       biseNewKeysValid[u] = false;
@@ -246,7 +352,7 @@ void TzfSimpleIndicesEngine::UndoInsertedKeys(int32_t aFailed, int64_t aRefNr, T
     if (!biseNewKeysValid[u]) continue;
     bool ok = false;
     try {
-      ok = biseIndices[u].Engine->DeleteKey(Store(i), biseNewKeys[u].data(), aRefNr, aPath);
+      ok = KeyDelete(i, biseNewKeys[u].data(), aRefNr, aPath);
     } catch (...) {
     }
     if (!ok) {
@@ -263,7 +369,7 @@ uint32_t TzfSimpleIndicesEngine::DeleteKeys(int64_t aRefNr, const uint8_t* aReco
     TzfBaseIndexEngine& e = *biseIndices[u].Engine;
     uint32_t r = e.bieKeyEngine->BuildKey(aRecord, biseOldKeys[u].data(), aRefNr, false);
     if (r == 1) continue;
-    if (r == 0 && !e.DeleteKey(Store(i), biseOldKeys[u].data(), aRefNr, aPath))
+    if (r == 0 && !KeyDelete(i, biseOldKeys[u].data(), aRefNr, aPath))
       r = e.GetKeyError(etDelete, biseOldKeys[u].data(), aRefNr);
     if (r != 0) {
       MarkCorrupted();
@@ -304,12 +410,12 @@ uint32_t TzfSimpleIndicesEngine::UpdateKeys(int64_t aOldRefNr, const uint8_t* aO
       c = aOldRefNr < aNewRefNr ? -1 : 1;
     biseComp[u] = c;
     if (c == 0) continue;
-    if (biseOldKeysValid[u] && !e.DeleteKey(Store(i), biseOldKeys[u].data(), aOldRefNr, aPath)) {
+    if (biseOldKeysValid[u] && !KeyDelete(i, biseOldKeys[u].data(), aOldRefNr, aPath)) {
       r = e.GetKeyError(etModifyDelete, biseOldKeys[u].data(), aOldRefNr);
       MarkCorrupted();
       return r;
     }
-    if (biseNewKeysValid[u] && !e.InsertKey(Store(i), biseNewKeys[u].data(), aNewRefNr, aPath)) {
+    if (biseNewKeysValid[u] && !KeyInsert(i, biseNewKeys[u].data(), aNewRefNr, aPath)) {
       r = e.GetKeyError(etModifyInsert, biseNewKeys[u].data(), aNewRefNr);
       // The failing index only gets its old key back; the lower ones are fully restored.
       biseNewKeysValid[u] = false;
@@ -325,11 +431,10 @@ void TzfSimpleIndicesEngine::UndoUpdatedKeys(int32_t aFailed, int64_t aOldRefNr,
   for (int32_t i = aFailed; i >= 0; --i) {
     const auto u = static_cast<size_t>(i);
     if (biseComp[u] == 0) continue;
-    TzfBaseIndexEngine& e = *biseIndices[u].Engine;
     bool ok = true;
     try {
-      if (biseNewKeysValid[u]) ok = e.DeleteKey(Store(i), biseNewKeys[u].data(), aNewRefNr, aPath);
-      if (ok && biseOldKeysValid[u]) ok = e.InsertKey(Store(i), biseOldKeys[u].data(), aOldRefNr, aPath);
+      if (biseNewKeysValid[u]) ok = KeyDelete(i, biseNewKeys[u].data(), aNewRefNr, aPath);
+      if (ok && biseOldKeysValid[u]) ok = KeyInsert(i, biseOldKeys[u].data(), aOldRefNr, aPath);
     } catch (...) {
       ok = false;
     }
@@ -338,6 +443,23 @@ void TzfSimpleIndicesEngine::UndoUpdatedKeys(int32_t aFailed, int64_t aOldRefNr,
       return;
     }
   }
+}
+
+void TzfSimpleIndicesEngine::AddExistingRecords(int32_t aFrom) {
+  if (aFrom < 0 || aFrom > IndexEngineCount()) RaiseIndexNumber(aFrom);
+  if (aFrom == IndexEngineCount() || !biseRecordEngine) return;
+  std::vector<std::unique_ptr<TzfBaseBulkBuilder>> builders;
+  for (int32_t i = aFrom; i < IndexEngineCount(); ++i)
+    builders.push_back(biseIndices[static_cast<size_t>(i)].Engine->CreateBulkBuilder(Store(i)));
+  std::unique_ptr<TzfBaseBulkBuilder> builder =
+      builders.size() == 1 ? std::move(builders[0]) : std::make_unique<TzfBulkBuilderHub>(std::move(builders));
+  uint32_t r = 0;
+  biseRecordEngine->IterateRecords([&](int64_t aRefNr, const uint8_t* aRecord) {
+    r = builder->InsertKey(aRefNr, aRecord);
+    return r == 0;
+  });
+  if (r == 0) r = builder->Finalize();
+  zfRaiseIfError(r);
 }
 
 std::unique_ptr<TzfBaseBulkBuilder> TzfSimpleIndicesEngine::CreateBulkBuilder() {
