@@ -17,6 +17,7 @@
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
 #include "storage/zfsrAutoIncEngineBase.h"
+#include "storage/zfsrBlobEngineBase.h"
 #include "storage/zfsrRecordEngineBase.h"
 
 namespace zf {
@@ -51,6 +52,16 @@ void TzfServerTableTransLocks::srtBeginCommit(TzfBaseTransaction* aTrans) { ttRo
 void TzfServerTableTransLocks::srtEndCommit(TzfBaseTransaction* aTrans) { ttRoot->srtEndCommit(aTrans); }
 void TzfServerTableTransLocks::srtUnlockCommit(TzfBaseTransaction* aTrans) { ttRoot->srtUnlockCommit(aTrans); }
 void TzfServerTableTransLocks::sbtEndTransaction(TzfBaseTransaction* aTrans) { ttRoot->sbtEndTransaction(aTrans); }
+
+namespace {
+void RollbackTableEngines(TzfServerBaseTable* aTable, TzfBaseTransaction* aTrans) {
+  if (aTable->sbtRecordEngine) aTable->sbtRecordEngine->Rollback(aTrans);
+  if (aTable->sbtBlobEngine) aTable->sbtBlobEngine->Rollback(aTrans);
+  for (TzfServerBaseTable* child : aTable->sbtChilds) RollbackTableEngines(child, aTrans);
+}
+}  // namespace
+
+void TzfServerTableTransLocks::sbtRollbackEngines(TzfBaseTransaction* aTrans) { RollbackTableEngines(ttRoot, aTrans); }
 
 // ---- TzfServerTableCursor ---------------------------------------------------------------------
 

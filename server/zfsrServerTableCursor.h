@@ -59,6 +59,8 @@ class TzfServerTableTransLocks : public TzfTransLockTable {
   void srtEndCommit(TzfBaseTransaction* aTrans) override;
   void srtUnlockCommit(TzfBaseTransaction* aTrans) override;
   void sbtEndTransaction(TzfBaseTransaction* aTrans) override;
+  // The engines of the table and its nested tables forget what they kept for aTrans.
+  void sbtRollbackEngines(TzfBaseTransaction* aTrans) override;
 
  private:
   TzfServerRootTable* ttRoot;
