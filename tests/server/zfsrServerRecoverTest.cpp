@@ -477,6 +477,24 @@ TEST_F(TableRecover, CancelMidWalkKeepsWhatWasCommitted) {
   for (int32_t id : recovered) EXPECT_TRUE(id >= 1 && id <= 12000);
 }
 
+// A session freed while its recover runs: the task is cancelled and joined first, then the
+// databases go; the new tables stay with what was committed and can be opened again.
+TEST_F(TableRecover, FreeingTheSessionStopsARunningRecover) {
+  MakeLog(6000);
+  TzfAbstractSession* s = nullptr;
+  ASSERT_EQ(Engine->SessionOpen(s, u"bob", u"", u"test", 10000), 0u);
+  TzfAbstractDatabase* d = nullptr;
+  ASSERT_EQ(s->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000), 0u);
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(d->TableRecover(u"Log", u"", task), 0u);
+  s->Free();  // frees the task, its private database and d
+  ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  EXPECT_LE(Ids(u"Log_Recovered").size(), 6000u);
+  const TOutcome o = Recover();
+  ASSERT_EQ(o.Code, 0u) << "nothing of the first run holds the tables";
+  EXPECT_EQ(o.Recovered.size(), 6000u);
+}
+
 // A recover while this thread polls the status and the engine's statistics every few
 // milliseconds and cancels at a random moment, and a second session reads another table.
 TEST_F(TableRecover, ConcurrentPollingCancelAndAnotherSession) {
