@@ -92,8 +92,8 @@ class TableRecover : public ServerEngineTest {
   // The IDs of every record of aTable (a missing table: none).
   std::set<int32_t> Ids(const UnicodeString& aTable) {
     std::set<int32_t> ids;
-    TzfAbstractCursor* c = nullptr;
-    if (Db->CursorOpen(c, aTable, u"", omReadOnly, smShared, 2000, false) != 0) return ids;
+    TzfServerTableCursor* c = nullptr;
+    if (zfOpenTableCursor(Db, aTable, u"", omReadOnly, smShared, 2000, c) != 0) return ids;
     uint8_t* rec = c->RecordBufferAlloc();
     EXPECT_EQ(c->SetToBegin(), 0u);
     while (c->RecordGetNext(zfltNoLock, rec) == 0) ids.insert(c->GetFieldAsVariant(rec, 0).AsInteger());
@@ -409,6 +409,35 @@ TEST_F(TableRecover, KeyViolationsLandInTheFailedTable) {
   expected.erase(50);
   EXPECT_EQ(o.Recovered, expected);
   EXPECT_EQ(o.Failed, std::set<int32_t>{10}) << "the second record with ID 10";
+}
+
+// Nested tables have nodes of their own: their records go to the same nested tables of the new
+// tables, found through the owner IDs of their blocks.
+TEST_F(TableRecover, NestedTablesAreSalvagedIntoTheirOwnNestedTables) {
+  auto dict = SmallDictionary(0, 1);  // "Sub1" with "Deep" inside
+  ASSERT_EQ(Db->TableBuild(true, u"Log", u"", dict.get(), tsPersistent, false), 0u);
+  struct TFill {
+    const char16_t* Table;
+    int32_t Count;
+  };
+  for (const TFill& f : {TFill{u"Log", 120}, TFill{u"Log:Sub1", 70}, TFill{u"Log:Sub1:Deep", 30}}) {
+    TzfServerTableCursor* c = nullptr;
+    ASSERT_EQ(zfOpenTableCursor(Db, f.Table, u"", omReadWrite, smShared, 2000, c), 0u);
+    uint8_t* rec = c->RecordBufferAlloc();
+    for (int32_t i = 1; i <= f.Count; ++i) {
+      c->SetFieldFromVariant(rec, 0, rtl::Variant(i));
+      ASSERT_EQ(c->RecordInsert(zfltNoLock, rec), 0u);
+    }
+    c->RecordBufferFree(rec);
+    c->Free();
+  }
+  ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  const TOutcome o = Recover();
+  ASSERT_EQ(o.Code, 0u);
+  EXPECT_EQ(o.Recovered, Range(1, 120));
+  EXPECT_EQ(Ids(u"Log_Recovered:Sub1"), Range(1, 70));
+  EXPECT_EQ(Ids(u"Log_Recovered:Sub1:Deep"), Range(1, 30));
+  EXPECT_TRUE(Ids(u"Log_Failed:Sub1").empty());
 }
 
 TEST_F(TableRecover, StartFailuresLeaveNoNewTableBehind) {
