@@ -24,12 +24,19 @@
 #include "server/zfsrServerTransaction.h"
 #include "storage/zfsrRecordEngineBase.h"
 #include "storage/zfsrStreamEngineBase.h"
+#include "tests/foundation/zfCaptureLog.h"
 #include "tests/server/zfsrServerTestUtil.h"
 #include "tools/zftableKit.h"
 #include "tools/zftableLog.h"
 
 namespace zf::test {
 namespace {
+
+bool Logged(CaptureLog& aLog, const UnicodeString& aText) {
+  for (const auto& e : aLog.Entries)
+    if (e.Msg.find(aText) != UnicodeString::npos) return true;
+  return false;
+}
 
 struct TOutcome {
   uint32_t Code = 0;
@@ -182,7 +189,12 @@ TEST_F(TableRecover, DamagedBlocksLoseOnlyTheirOwnRecords) {
   ASSERT_FALSE(inBlock.empty());
   Damage({record, index}, kit::TDamageMode::Zero);
   const uint32_t total = FileBlocks();
+  CaptureLog log;
+  Engine->SetEventLog(&log);
+  Engine->SetEventLogEnabled(true);
   const TOutcome o = Recover();
+  Engine->SetEventLog(nullptr);
+  EXPECT_TRUE(Logged(log, u"indexes of \"Log\" could not be opened")) << "the index failure is logged";
   ASSERT_EQ(o.Code, 0u) << "a damaged index never stops the recover from starting";
   EXPECT_EQ(o.Status.tsErrorCode, 0u);
   EXPECT_EQ(o.Status.tsRecsRead, total);
@@ -203,7 +215,13 @@ TEST_F(TableRecover, TruncatedTailCountsTheUnreadableBlockAsReadOnly) {
   ASSERT_LT(kept.size(), 1500u);
   // Cut in the middle of block `cut`: a partial tail block the walk cannot read.
   std::filesystem::resize_file(Path(), uint64_t(cut) * 4096 + 1000);
+  CaptureLog log;
+  Engine->SetEventLog(&log);
+  Engine->SetEventLogEnabled(true);
   const TOutcome o = Recover();
+  Engine->SetEventLog(nullptr);
+  EXPECT_TRUE(Logged(log, u"Log.zf1\", block " + rtl::IntToStr(int64_t(cut)) + u" could not be read"))
+      << "the unreadable block is logged with its file and number";
   ASSERT_EQ(o.Code, 0u);
   EXPECT_EQ(o.Status.tsTotalRecs, cut);
   EXPECT_EQ(o.Status.tsRecsRead, cut + 1);
