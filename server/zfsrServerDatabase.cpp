@@ -8,6 +8,7 @@
 #include "foundation/zfllStreams.h"
 #include "foundation/zfllStreamsRW.h"
 #include "platform/rtl/rtlStringList.h"
+#include "server/zfsrBlobLinkHandler.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
 #include "server/zfsrServerSession.h"
@@ -58,7 +59,8 @@ TzfServerDatabase::TzfServerDatabase(TzfServerSession* aSession, TzfAbstractTran
       sdTables(aMapper ? std::move(aMapper) : std::make_shared<TzfServerTableMapper>()),
       sdOpenMode(aOpenMode),
       sdShareMode(aShareMode),
-      sdLastCheckLSN(aFolder->sfServerEngine->seBufferManager->ReadCurrentLSN()) {}
+      sdLastCheckLSN(aFolder->sfServerEngine->seBufferManager->ReadCurrentLSN()),
+      sdBlobLinkHandler(std::make_unique<TzfBlobLinkHandler>(this)) {}
 
 TzfServerDatabase::~TzfServerDatabase() = default;
 
@@ -84,6 +86,8 @@ void TzfServerDatabase::AfterConstruction() {
 }
 
 void TzfServerDatabase::BeforeDestruction() {
+  // The link cursors are cursors of this database: they go before the database frees the rest.
+  sdBlobLinkHandler.reset();
   TzfAbstractDatabase::BeforeDestruction();
   if (!sdFolder || !sdInFolder) return;
   {
@@ -535,10 +539,6 @@ uint32_t TzfServerDatabase::TableRebuildIndex(const UnicodeString&, const Unicod
 }
 uint32_t TzfServerDatabase::TableRestructure(const UnicodeString&, const UnicodeString&, TzfDataDictionary*,
                                              TzfBaseTableMapperDescriptor*, bool, TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return NotHere();
-}
-uint32_t TzfServerDatabase::TableRecover(const UnicodeString&, const UnicodeString&, TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   return NotHere();
 }

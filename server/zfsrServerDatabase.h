@@ -12,7 +12,8 @@
 // database cannot deadlock against a lookup in another that shares the mapper.
 //
 // Table cursors open under the share rules of the table's existing cursors (sdCursorOpen); the
-// auto-increment value and the password change go through a cursor of their own.
+// auto-increment value and the password change go through a cursor of their own. The table
+// recover lives in zfsrServerRecover.
 //
 // Not here: statements (answer 12289 "An SQL Engine is required") and the maintenance tasks
 // (pack, backup, index rebuild, restructure, checksum), which answer 12289.
@@ -43,6 +44,7 @@ class TzfServerTableCursor;
 // the request writes; a read-only smShared request checks nothing else.
 uint32_t zfCheckCursorShare(TzfOpenMode aOpenMode, TzfShareMode aShareMode,
                             const std::vector<std::pair<TzfOpenMode, TzfShareMode>>& aOpen);
+class TzfBlobLinkHandler;
 
 // A database's map of its own temporary tables: client name -> root table. Shared by the
 // private databases of maintenance operations.
@@ -120,6 +122,10 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   uint32_t sdTableRename(const UnicodeString& aOldName, const UnicodeString& aNewName, const UnicodeString& aPassword);
   uint32_t sdTableExists(const UnicodeString& aTableName, const UnicodeString& aPassword, bool aForServer);
   uint32_t sdTableGetList(rtl::TStrings& aList);
+  // The recover's worker (zfsrServerRecover): builds "<name>_Recovered" and "<name>_Failed" and the
+  // task that salvages the source into them; on failure the tables it built are deleted again.
+  uint32_t sdTableRecover(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                          TzfAbstractTaskInfo*& aTaskInfo);
   // The root table of aTableName (mapped, open in the folder, or opened now); aIsReadOnly when
   // the passwords grant only reading. The nested path after ":" is not followed here. A table
   // opened now is checked against its "$TableName" stream unless aInternal, when the engine
@@ -132,7 +138,8 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   // grants only reading gives a read-only cursor. The caller frees the cursor.
   uint32_t sdCursorOpen(TzfServerTableCursor*& aCursor, const UnicodeString& aTableName,
                         const UnicodeString& aPassword, bool aForServer, TzfOpenMode aOpenMode,
-                        TzfShareMode aShareMode, bool aIgnoreExcl, uint32_t aTimeout, bool aInternal);
+                        TzfShareMode aShareMode, bool aIgnoreExcl, uint32_t aTimeout, bool aInternal,
+                        bool aBlobCache = false);
   TzfUnicodeStrings sdBuildPasswords(const UnicodeString& aPassword);
   int32_t GetStructureGeneration();
   void sdStructureChanged(bool aFolderToo);
@@ -147,6 +154,9 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   int32_t sdFolderStructureGeneration = 0;
   // The LSN up to which GetChangedTables has reported.
   TzfLSN sdLastCheckLSN = 0;
+  // Resolves BLOB links of this database's cursors; made with the database, freed before its
+  // cursors.
+  std::unique_ptr<TzfBlobLinkHandler> sdBlobLinkHandler;
 
  protected:
   // Writes aNewName into the "$TableName" stream of the renamed table; the code of the write.

@@ -55,7 +55,7 @@ std::vector<std::pair<TzfOpenMode, TzfShareMode>> CursorModes(TzfServerBaseTable
 uint32_t TzfServerDatabase::sdCursorOpen(TzfServerTableCursor*& aCursor, const UnicodeString& aTableName,
                                          const UnicodeString& aPassword, bool aForServer, TzfOpenMode aOpenMode,
                                          TzfShareMode aShareMode, bool aIgnoreExcl, uint32_t aTimeout,
-                                         bool aInternal) {
+                                         bool aInternal, bool aBlobCache) {
   aCursor = nullptr;
   TzfOpenMode mode = aOpenMode == omWriteOnly ? omReadWrite : aOpenMode;
   if (sdOpenMode == omReadOnly && mode != omReadOnly) return zfErrReadOnlyDb;
@@ -80,7 +80,8 @@ uint32_t TzfServerDatabase::sdCursorOpen(TzfServerTableCursor*& aCursor, const U
       if (const uint32_t r = zfCheckCursorShare(mode, aShareMode, CursorModes(table))) return r;
     }
     if (mode != omReadOnly && root->srtOpenMode == omReadOnly) return zfErrTableReadOnly;
-    aCursor = zfCreateServerObject<TzfServerTableCursor>(this, table, mode, aShareMode, mode == omReadOnly, aTimeout);
+    aCursor = zfCreateServerObject<TzfServerTableCursor>(this, table, mode, aShareMode, mode == omReadOnly, aTimeout,
+                                                          aBlobCache);
     return 0;
   } catch (const std::exception& e) {
     if (aCursor) {

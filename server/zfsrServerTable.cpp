@@ -1,5 +1,7 @@
 #include "server/zfsrServerTable.h"
 
+#include "server/zfsrServerTableCursor.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -194,8 +196,32 @@ void TzfServerBaseTable::sbtCreateEngines(TzfBaseTransaction* aTrans) {
   sbtBlobEngine = TzfBaseBlobEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   sbtRecordEngine = TzfBaseRecordEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   sbtAutoIncEngine = TzfBaseAutoIncEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
-  sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, sbtRecordEngine.get(), aTrans);
+  if (!zfInIndexTolerantOpen()) {
+    sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, sbtRecordEngine.get(), aTrans);
+    return;
+  }
+  // A table opened to be salvaged: its indexes may be damaged, and the salvage needs none. A
+  // failure is logged, the indexes stay unused, and the whole table is only read from then on.
+  try {
+    sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, sbtRecordEngine.get(), aTrans);
+  } catch (const std::exception& e) {
+    sbtIndicesEngine.reset();
+    const uint32_t code = asoConvertException(e);
+    if (sbtRoot) {
+      sbtRoot->srtIndexesUnused = true;
+      if (auto* engine = dynamic_cast<TzfServerEngine*>(sbtRoot->asoGetServerEngine()))
+        engine->seLogWarning(u"The indexes of \"" + FullName() + u"\" could not be opened and stay unused (" +
+                             rtl::IntToStr(int64_t(code)) + u")");
+    }
+  }
 }
+
+namespace {
+thread_local int32_t tIndexTolerantOpens = 0;
+}
+TzfIndexTolerantOpen::TzfIndexTolerantOpen() { ++tIndexTolerantOpens; }
+TzfIndexTolerantOpen::~TzfIndexTolerantOpen() { --tIndexTolerantOpens; }
+bool zfInIndexTolerantOpen() { return tIndexTolerantOpens > 0; }
 
 void TzfServerBaseTable::sbtFreeEngines() {
   // The indices engine reads records through the record engine: it goes first.
@@ -240,9 +266,14 @@ void TzfServerBaseTable::sbtEndTransaction(TzfBaseTransaction* aTrans) {
 bool TzfServerBaseTable::sbtCloseCursors(bool aIgnoreKeepInMemory, bool aRequestClose, int32_t aExpectedLocks) {
   {
     TzfPadlockGuard g(sbtCursorsPadlock);
-    // No cursor of this level closes on request yet (reference and BLOB-link cursors do, later):
-    // a cursor keeps the table active.
-    if (!sbtCursors.empty()) return false;
+    // Internal cursors (BLOB links) go when asked; any other cursor keeps the table active.
+    while (!sbtCursors.empty()) {
+      TzfAbstractCursor* head = sbtCursors.front();
+      auto* tc = aRequestClose ? dynamic_cast<TzfServerTableCursor*>(head) : nullptr;
+      if (!tc) return false;
+      tc->sbcRequestClose();
+      if (!sbtCursors.empty() && sbtCursors.front() == head) return false;
+    }
   }
   for (TzfServerBaseTable* child : sbtChilds)
     if (!child->sbtCloseCursors(aIgnoreKeepInMemory, aRequestClose, aExpectedLocks)) return false;
@@ -616,6 +647,7 @@ uint32_t TzfServerRootTable::srtOpen(TzfBaseTransaction* aTrans, const TzfUnicod
           sbtSetTableDescriptor(srtDictionary.get());
           sbtCreateEngines(nullptr);
           sbtCreateChilds(nullptr);
+          if (srtIndexesUnused) srtOpenMode = omReadOnly;  // nothing may write without its indexes
           code = NotifyExtenders(eaOpenFiles, false, {});
         }
       }
