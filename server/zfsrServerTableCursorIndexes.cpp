@@ -156,7 +156,7 @@ uint32_t TzfServerTableCursor::stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool 
       dict.WriteToFile(*stcRoot->srtStreamEngine, trans, kDictionaryStreamVersion);
 
       if (!stcTable->sbtIndicesEngine) {
-        stcTable->sbtIndicesEngine = zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, trans);
+        stcTable->sbtIndicesEngine = zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, stcTable->sbtRecordEngine.get(), trans);
         madeEngine = true;
       } else {
         stcTable->sbtIndicesEngine->SetTransaction(trans);
@@ -188,7 +188,7 @@ uint32_t TzfServerTableCursor::stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool 
   } catch (const EzfBaseException&) {
     // The level is rolled back below: the engine is opened again on what the file holds.
     stcTable->sbtIndicesEngine.reset();
-    stcTable->sbtIndicesEngine = zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, nullptr);
+    stcTable->sbtIndicesEngine = zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, stcTable->sbtRecordEngine.get(), nullptr);
   }
   if (addedDesc || madeIndices) {
     dict.ForceOffReadOnly();
@@ -297,7 +297,7 @@ uint32_t TzfServerTableCursor::stcDropIndex(const UnicodeString& aIndexName, int
       // The engine is opened again on what the file holds after the rollback.
       stcTable->sbtIndicesEngine.reset();
       try {
-        stcTable->sbtIndicesEngine = zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, nullptr);
+        stcTable->sbtIndicesEngine = zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, stcTable->sbtRecordEngine.get(), nullptr);
       } catch (const EzfBaseException&) {
       }
     }
