@@ -61,8 +61,8 @@ gui::TFormResource zfRecoverFormResource() {
 
 UnicodeString TfrmMain::ProgramPath() { return rtl::u16(os::ProcessPath()); }
 
-TfrmMain::TfrmMain(gui::TApplication& aApp, TzfRecoverEngine& aEngine)
-    : FApp(aApp), FEngine(aEngine), FForm(aApp.CreateForm(zfRecoverFormResource())) {
+TfrmMain::TfrmMain(gui::TApplication& aApp, TzfRecoverEngine& aEngine, const gui::TFormResource& aResource)
+    : FApp(aApp), FEngine(aEngine), FForm(aApp.CreateForm(aResource)) {
   FForm.OnCloseQuery = [this](bool& aCanClose) { FormCloseQuery(aCanClose); };
   FForm.OnDestroy = [this] { FormDestroy(); };
   FForm.Timer().OnTimer = [this] { tmrUpdateTimer(); };

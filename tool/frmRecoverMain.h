@@ -52,9 +52,10 @@ gui::TFormResource zfRecoverFormResource();
 
 class TfrmMain {
  public:
-  // Creates the main form of aApp from the resource and runs FormCreate. aApp and aEngine outlive
-  // the window.
-  TfrmMain(gui::TApplication& aApp, TzfRecoverEngine& aEngine);
+  // Creates the main form of aApp from aResource (the stored one; tests shorten its tick) and runs
+  // FormCreate. aApp and aEngine outlive the window.
+  TfrmMain(gui::TApplication& aApp, TzfRecoverEngine& aEngine,
+           const gui::TFormResource& aResource = zfRecoverFormResource());
   TfrmMain(const TfrmMain&) = delete;
   TfrmMain& operator=(const TfrmMain&) = delete;
   ~TfrmMain();

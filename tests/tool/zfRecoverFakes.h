@@ -149,6 +149,7 @@ class TFakeTask final : public TzfRecoverTask {
 
   uint32_t GetStatus(bool& aCompleted, TzfTaskStatus& aStatus) override {
     ++Polls;
+    if (OnPoll) OnPoll(Polls);
     TStep s = Steps.at(std::min(Next, Steps.size() - 1));
     ++Next;
     if (Cancelled) s = TStep(true, s.Total, s.Read, zfErrUpdateAborted);
@@ -175,6 +176,7 @@ class TFakeTask final : public TzfRecoverTask {
   size_t Next = 0;
   int Polls = 0;
   bool Cancelled = false;
+  std::function<void(int aPoll)> OnPoll;
   TJournal& FJournal;
 };
 
@@ -285,6 +287,7 @@ class TFakeEngine final : public TzfRecoverEngine {
     Journal.push_back("recover " + rtl::u8(aTableName));
     if (RecoverError) throw EzfBaseException(RecoverError);
     auto t = std::make_unique<TFakeTask>(Journal, Steps);
+    t->OnPoll = OnPoll;
     Task = t.get();
     return t;
   }
@@ -300,6 +303,7 @@ class TFakeEngine final : public TzfRecoverEngine {
   std::vector<UnicodeString> Values{u"1", u"2", u"30"};
   std::vector<TFakeTask::TStep> Steps{{false, 10, 0}, {false, 10, 4}, {true, 10, 10}};
   TFakeTask* Task = nullptr;  // the last task made (owned by the window)
+  std::function<void(int aPoll)> OnPoll;  // handed to the tasks made
   uint32_t StartError = 0, OpenDbError = 0, RecoverError = 0;
   bool Started = false, DbActive = false;
   UnicodeString LogFileName, AliasPath;
