@@ -249,21 +249,17 @@ void TfrmMain::Finalize() {
   TzfRecoverTable& failed = FEngine.Failed();
   TzfRecoverTable& recovered = FEngine.Recovered();
 
-  // The source is damaged: when it cannot be opened or counted (a broken index or block), its
-  // count is unknown, and the recovered table still takes its place.
+  // The source is damaged: it is counted in storage order, so that none of its indexes is needed;
+  // when it cannot be opened or counted at all its count is unknown, and the recovered table
+  // still takes its place.
   bool sourceCounted = false;
   int32_t s = 0;
   try {
-    source.Open();
-    s = source.RecordCount();
+    s = source.CountInStorageOrder();
     sourceCounted = true;
   } catch (...) {
     Log(lpWarn, rtl::Format(u"Source table %s could not be counted: %s", {source.TableName(), CurrentMessage()}),
         false);
-    try {
-      source.Close();
-    } catch (...) {
-    }
   }
   failed.Open();
   recovered.Open();

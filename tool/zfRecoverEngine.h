@@ -49,6 +49,9 @@ class TzfRecoverTable {
   // Sets a named option on the open table's engine cursor; the engine's answer is not checked.
   virtual void SetCursorOption(const UnicodeString& aName, const UnicodeString& aValue) = 0;
   virtual int32_t RecordCount() = 0;
+  // The closed table's records counted in storage order through a read-only engine cursor of its
+  // own, so no index of the table is used (a damaged source's indexes cannot be trusted).
+  virtual int32_t CountInStorageOrder() = 0;
   // True when the open table has no current record.
   virtual bool IsEmpty() = 0;
   virtual void First() = 0;

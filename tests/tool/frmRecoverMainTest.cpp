@@ -231,13 +231,12 @@ TEST_F(RecoverWindow, CompleteRecoverRenamesTheTables) {
   EXPECT_EQ(E().Lines, expected);
   const TJournal journal = {"recover Log",
                             "task freed",
-                            "open Source",
+                            "count Source",
                             "open Failed",
                             "open Recovered",
                             "option INSERT_OPTIONS_SETDEFAULT=False Recovered",
                             "close Failed",
                             "delete Failed",
-                            "close Source",
                             "rename Log_Backup_" + rtl::u8(kStamp) + " Source",
                             "close Recovered",
                             "rename Log Recovered"};

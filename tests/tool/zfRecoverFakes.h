@@ -208,6 +208,13 @@ class TFakeTable final : public TzfRecoverTable {
     if (CountError) throw EzfBaseException(CountError);
     return int32_t(Records.size());
   }
+  int32_t CountInStorageOrder() override {
+    if (Active) throw rtl::Exception(u"count of an open table");
+    Note("count");
+    if (OpenError) throw EzfBaseException(OpenError);
+    if (CountError) throw EzfBaseException(CountError);
+    return int32_t(Records.size());
+  }
   bool IsEmpty() override {
     RequireActive();
     return Records.empty();
