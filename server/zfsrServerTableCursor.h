@@ -188,6 +188,15 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   // is not empty). It writes in the running transaction; outside one the answer is 12289.
   uint32_t stcCreateBulkBuilder(std::unique_ptr<TzfBaseBulkBuilder>& aBulkBuilder);
 
+  // ---- Table recover (zfsrServerTableCursorRecover.cpp) ----
+  // The record iterator of a recover walk; this cursor is the source and aCookie a
+  // TzfRecoverCookie. Places aRecord in the recovered table or else the failed one, each in a
+  // nested level of the running transaction; rirStop only when the walk must end (rcErrorCode).
+  TzfRecordIteratorResult stcRecoverRecord(void* aCookie, int64_t aRefNr, const uint8_t* aRecord);
+  // Raises the table's auto-increment counter to at least aAtLeast (none: nothing); the code.
+  uint32_t stcRaiseAutoInc(uint32_t aAtLeast);
+  TzfServerTransContext* stcTransContext() const { return stcContext; }
+
   TzfServerBaseTable* Table() const { return stcTable; }
   TzfCursorPosition Position() const { return stcPosition; }
   int64_t RefNr() const { return stcRefNr; }
