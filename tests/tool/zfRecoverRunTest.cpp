@@ -8,12 +8,6 @@
 // (the program's path + "Event.log") is its own.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -28,101 +22,25 @@
 
 #include "client/zfdbStartup.h"
 #include "tool/zfRecoverComponents.h"
-#include "client/zfdb.h"
-#include "storage/zfsrBlock.h"
-#include "storage/zfsrRecordEngineBase.h"
+#include "tests/tool/zfRecoverRunSupport.h"
 #include "tools/zftableLog.h"
-
-extern char** environ;
 
 namespace zf::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
-std::string ReadFile(const fs::path& aPath) {
-  std::ifstream f(aPath, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
+// A failed start or a run that does not end fails the test.
+int WaitFor(TChild& aChild) {
+  const int code = aChild.Wait(std::chrono::seconds(120));
+  EXPECT_NE(code, -1) << "the program did not end";
+  return code;
 }
-
-std::vector<std::string> Lines(const std::string& aText) {
-  std::vector<std::string> lines;
-  std::stringstream s(aText);
-  for (std::string line; std::getline(s, line);) lines.push_back(line);
-  return lines;
-}
-
-// A program run with standard output and error in files; no display in its environment.
-class TChild {
- public:
-  TChild(const fs::path& aExe, const std::vector<std::string>& aArgs, const fs::path& aOutDir) {
-    Out = aOutDir / "stdout.txt";
-    Err = aOutDir / "stderr.txt";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, Err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> args{aExe.string()};
-    args.insert(args.end(), aArgs.begin(), aArgs.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (char** e = environ; *e; ++e)
-      if (std::strncmp(*e, "DISPLAY=", 8) != 0 && std::strncmp(*e, "WAYLAND_DISPLAY=", 16) != 0) envp.push_back(*e);
-    envp.push_back(nullptr);
-    if (posix_spawn(&Pid, aExe.c_str(), &fa, nullptr, argv.data(), envp.data()) != 0) Pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-  }
-  ~TChild() {
-    if (Pid > 0) {
-      kill(Pid, SIGKILL);
-      waitpid(Pid, nullptr, 0);
-    }
-  }
-  // The exit code; -1 (and a failure) when the program does not end within the time.
-  int Wait(std::chrono::seconds aLimit = std::chrono::seconds(120)) {
-    const auto end = Clock::now() + aLimit;
-    int status = 0;
-    while (Pid > 0) {
-      const pid_t r = waitpid(Pid, &status, WNOHANG);
-      if (r == Pid) {
-        Pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      if (Clock::now() > end) {
-        ADD_FAILURE() << "the program did not end";
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return -1;
-  }
-  // Waits until standard output holds aText.
-  bool WaitForOutput(const std::string& aText, std::chrono::seconds aLimit = std::chrono::seconds(60)) {
-    const auto end = Clock::now() + aLimit;
-    while (Clock::now() < end) {
-      if (ReadFile(Out).find(aText) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
-  }
-  void Signal(int aSignal) { kill(Pid, aSignal); }
-  std::string StdOut() const { return ReadFile(Out); }
-  std::string StdErr() const { return ReadFile(Err); }
-
-  pid_t Pid = -1;
-  fs::path Out, Err;
-};
 
 // Runs zftable and answers its standard output; a failed run fails the test.
 std::string ZfTable(const std::vector<std::string>& aArgs, const fs::path& aDir) {
-  TChild child(ZFTABLE_EXE, aArgs, aDir);
-  const int code = child.Wait();
+  TChild child(ZFTABLE_EXE, aArgs, aDir, "zftable.txt");
+  const int code = WaitFor(child);
   EXPECT_EQ(code, 0) << child.StdErr();
   return child.StdOut();
 }
@@ -163,26 +81,9 @@ class RecoverRun : public ::testing::Test {
     ZfTable({"make-log", (Dir / "original" / "BuildLog.dvl7").string(), "--records", std::to_string(aRecords), "--seed",
              "3"},
             Dir);
-    // A record's bookmark is its reference number: the block in the high 32 bits.
-    std::map<uint32_t, uint64_t> perBlock;
-    TzfRecoverComponents engine;
-    engine.Start();
-    engine.OpenDatabase(rtl::u16((Dir / "original").string()));
-    TzfAbstractCursor* c = nullptr;
-    EXPECT_EQ(engine.Database().AbstractDatabase()->CursorOpen(c, u"BuildLog", u"", omReadOnly, smShared, 10000, false),
-              0u);
-    if (c == nullptr) return perBlock;
-    uint8_t* rec = c->RecordBufferAlloc();
-    EXPECT_EQ(c->SetToBegin(), 0u);
-    uint8_t bookmark[8];
+    std::map<uint32_t, uint64_t> perBlock = RecordsByBlock(Dir / "original", u"BuildLog");
     uint64_t total = 0;
-    while (c->RecordGetNext(zfltNoLock, rec) == 0) {
-      EXPECT_EQ(c->GetBookmark(bookmark, 8), 0u);
-      ++perBlock[zfRefBlock(int64_t(zfGetLE64(bookmark)))];
-      ++total;
-    }
-    c->RecordBufferFree(rec);
-    c->Free();
+    for (const auto& [block, count] : perBlock) total += count;
     EXPECT_EQ(total, aRecords);
     return perBlock;
   }
@@ -192,7 +93,7 @@ class RecoverRun : public ::testing::Test {
                                      "--blocks", aBlocks},
                                     Dir);
     std::vector<uint32_t> hits;
-    for (const std::string& line : Lines(out))
+    for (const std::string& line : SplitLines(out))
       if (line.rfind("hit ", 0) == 0) hits.push_back(uint32_t(std::stoul(line.substr(4))));
     return hits;
   }
@@ -209,11 +110,11 @@ class RecoverRun : public ::testing::Test {
 
   // The event log's lines (UTF-16LE, CR LF).
   std::vector<std::string> EventLog() const {
-    const std::string raw = ReadFile(Dir / "zfRecoverEvent.log");
+    const std::string raw = ReadTextFile(Dir / "zfRecoverEvent.log");
     std::u16string text(raw.size() / 2, u'\0');
     std::memcpy(text.data(), raw.data(), text.size() * 2);
     std::vector<std::string> lines;
-    for (const std::string& l : Lines(rtl::u8(text))) lines.push_back(l.substr(0, l.find('\r')));
+    for (const std::string& l : SplitLines(rtl::u8(text))) lines.push_back(l.substr(0, l.find('\r')));
     return lines;
   }
 
@@ -241,7 +142,7 @@ bool IsStamped(const std::string& aName, const std::string& aPrefix) {
 // The lines of a run's output, stamps replaced by "<stamp>".
 std::vector<std::string> Stamped(const std::string& aOutput) {
   std::vector<std::string> lines;
-  for (std::string l : Lines(aOutput)) {
+  for (std::string l : SplitLines(aOutput)) {
     for (size_t i = 0; i < l.size(); ++i)
       if (StampAt(l, i)) l.replace(i, 19, "<stamp>");
     lines.push_back(l);
@@ -253,7 +154,7 @@ TEST_F(RecoverRun, UndamagedTableIsRecoveredWhole) {
   MakeLog(3000);
   fs::copy_file(Dir / "original" / "BuildLog.dvl7", Table());
   TChild run(Exe, {"--headless", Table().string()}, Dir);
-  EXPECT_EQ(run.Wait(), 0) << run.StdErr();
+  EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
   const std::vector<std::string> expected = {
       "INFO  Trying to recover table " + Table().string(),
       "INFO  Recover operation completed.",
@@ -297,7 +198,7 @@ TEST_F(RecoverRun, DamagedBlocksLoseOnlyTheirRecords) {
   const uint64_t bound = Records - perBlock.at(chosen[0]) - perBlock.at(chosen[1]);
 
   TChild run(Exe, {"--headless", Table().string()}, Dir);
-  EXPECT_EQ(run.Wait(), 0) << run.StdErr();
+  EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
   const std::vector<std::string> out = Stamped(run.StdOut());
   ASSERT_GE(out.size(), 7u) << run.StdOut();
   long long source = 0;
@@ -331,7 +232,7 @@ TEST_F(RecoverRun, FailedRecordsStayInAStampedFailedTable) {
   o.InvalidEvery = 10;
   kit::MakeLogTable(Table().string(), o);
   TChild run(Exe, {"--headless", Table().string()}, Dir);
-  EXPECT_EQ(run.Wait(), 0) << run.StdErr();
+  EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
   const std::vector<std::string> expected = {
       "INFO  Trying to recover table " + Table().string(),
       "INFO  Recover operation completed.",
@@ -361,8 +262,8 @@ TEST_F(RecoverRun, InterruptCancelsTheRun) {
   TChild run(Exe, {"--headless", Table().string()}, Dir);
   ASSERT_TRUE(run.WaitForOutput("Trying to recover table"));
   run.Signal(SIGINT);
-  EXPECT_EQ(run.Wait(), 1);
-  const std::vector<std::string> out = Lines(run.StdOut());
+  EXPECT_EQ(WaitFor(run), 1);
+  const std::vector<std::string> out = SplitLines(run.StdOut());
   ASSERT_EQ(out.size(), 2u) << run.StdOut();
   EXPECT_EQ(out[1], "ERROR Recover operation terminated with error: ZofrinDB: Update aborted. [$3306/13062]");
   const std::set<std::string> tables = Tables(Dir / "tables");
@@ -390,7 +291,7 @@ TEST_F(RecoverRun, NoTableFileToRecover) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Out + c.Err);
     TChild run(Exe, c.Args, Dir);
-    EXPECT_EQ(run.Wait(), 2);
+    EXPECT_EQ(WaitFor(run), 2);
     EXPECT_EQ(run.StdOut(), c.Out);
     EXPECT_EQ(run.StdErr(), c.Err);
   }
