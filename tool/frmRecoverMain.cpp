@@ -308,7 +308,17 @@ void TfrmMain::Finalize() {
   }
 
   source.Close();
-  source.RenameTable(n + u"_Backup_" + stamp);
+  const UnicodeString backup = n + u"_Backup_" + stamp;
+  try {
+    source.RenameTable(backup);
+  } catch (...) {
+    // The engine renames a table through its dictionary, which a damaged source may not give:
+    // its files are moved as the recovered table's dictionary (the source's) names them, so that
+    // the recovered table can still take the name.
+    Log(lpWarn, rtl::Format(u"Source table %s could not be renamed by the engine: %s", {n, CurrentMessage()}), false);
+    FEngine.MoveTableFiles(n, backup, recovered.TableName());
+    source.SetTableName(backup);
+  }
   Log(lpInfo, rtl::Format(u"Source table has been renamed to %s", {source.TableName()}), false);
 
   recovered.Close();

@@ -1,10 +1,16 @@
 #include "tool/zfRecoverComponents.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "client/zfdb.h"
+#include "dictionary/zfsdDataDictionary.h"
+#include "dictionary/zfsdFileDescriptor.h"
 #include "foundation/zflgEventLog.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
 #include "server/zfsrServerEngineComponent.h"
+#include "storage/zfsrFileImpl.h"
 #include "tool/frmRecoverMain.h"
 
 namespace zf {
@@ -93,6 +99,37 @@ std::unique_ptr<TzfRecoverTask> TzfRecoverComponents::RecoverTable(const Unicode
   TzfAbstractTaskInfo* task = FDatabase->RecoverTable(aTableName, aPassword);
   if (task == nullptr) throw EzfBaseException(zfErrNotSupported);
   return std::make_unique<TzfRecoverTaskHandle>(task);
+}
+
+void TzfRecoverComponents::MoveTableFiles(const UnicodeString& aOldName, const UnicodeString& aNewName,
+                                          const UnicodeString& aLayoutTable) {
+  TzfDataDictionary dict;
+  FDatabase->GetDataDictionary(aLayoutTable, u"", &dict);
+  std::vector<UnicodeString> extensions{FServerEngine->TableExtension()};
+  for (int32_t i = 1; i < dict.ddFilesDescriptor->FileCount; ++i)
+    extensions.push_back(dict.ddFilesDescriptor->FileDescriptor[size_t(i)]->fdExtension);
+  UnicodeString folder = FDatabase->GetPath();
+  if (folder.empty() || folder.back() != u'/') folder += u'/';
+  std::vector<std::pair<UnicodeString, UnicodeString>> moved;
+  try {
+    for (size_t i = 0; i < extensions.size(); ++i) {
+      const UnicodeString from = folder + aOldName + u"." + extensions[i];
+      const UnicodeString to = folder + aNewName + u"." + extensions[i];
+      // A further file the damaged table never made is no failure; its main file must be there.
+      std::error_code ec;
+      if (i > 0 && !std::filesystem::exists(rtl::u8(from), ec)) continue;
+      zfRenameFileNoReplace(from, to);
+      moved.emplace_back(from, to);
+    }
+  } catch (...) {
+    for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
+      try {
+        zfRenameFileNoReplace(it->second, it->first);
+      } catch (...) {
+      }
+    }
+    throw;
+  }
 }
 
 void TzfRecoverComponents::Log(TzfLogPriority aPriority, const UnicodeString& aText) {

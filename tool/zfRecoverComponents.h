@@ -35,6 +35,8 @@ class TzfRecoverComponents final : public TzfRecoverEngine {
   void OpenDatabase(const UnicodeString& aAliasPath) override;
   std::unique_ptr<TzfRecoverTask> RecoverTable(const UnicodeString& aTableName,
                                                const UnicodeString& aPassword) override;
+  void MoveTableFiles(const UnicodeString& aOldName, const UnicodeString& aNewName,
+                      const UnicodeString& aLayoutTable) override;
   TzfRecoverTable& Source() override { return *FSource; }
   TzfRecoverTable& Failed() override { return *FFailed; }
   TzfRecoverTable& Recovered() override { return *FRecovered; }

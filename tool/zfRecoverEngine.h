@@ -90,6 +90,12 @@ class TzfRecoverEngine {
   // Starts the engine's recover of a table of the open database; never answers nullptr.
   virtual std::unique_ptr<TzfRecoverTask> RecoverTable(const UnicodeString& aTableName,
                                                        const UnicodeString& aPassword) = 0;
+  // Renames the files of table aOldName in the database's folder to aNewName without opening it,
+  // for a damaged table whose own dictionary cannot be read: its main file, and the further files
+  // that the dictionary of aLayoutTable names (a recovered table has its source's dictionary). A
+  // file already under a new name is never replaced; on failure the files moved are moved back.
+  virtual void MoveTableFiles(const UnicodeString& aOldName, const UnicodeString& aNewName,
+                              const UnicodeString& aLayoutTable) = 0;
   virtual TzfRecoverTable& Source() = 0;
   virtual TzfRecoverTable& Failed() = 0;
   virtual TzfRecoverTable& Recovered() = 0;

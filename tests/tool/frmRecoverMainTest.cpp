@@ -419,16 +419,35 @@ TEST_F(RecoverWindow, CloseRequestsFollowTheState) {
   EXPECT_EQ(E().Lines.back(), TLine(lpInfo, kSuccess));
 }
 
+// A source the engine cannot rename (its dictionary is damaged) has its files moved as the
+// recovered table's dictionary names them, and the recovered table still takes its name.
+TEST_F(RecoverWindow, SourceTheEngineCannotRenameIsMovedByItsFiles) {
+  E().Src.Records = E().Rec.Records = {{1, 1, 1}};
+  E().Src.RenameError = zfErrFileLocked;
+  EXPECT_EQ(RunOnTable(), zfRecoverExitSuccess);
+  EXPECT_EQ(E().Lines[4],
+            TLine(lpWarn, u"Source table Log could not be renamed by the engine: ZofrinDB: File is locked. [$2805/10245]"));
+  EXPECT_EQ(E().Lines[5], TLine(lpInfo, u"Source table has been renamed to Log_Backup_" + kStamp));
+  EXPECT_EQ(E().Lines[6], TLine(lpInfo, u"Recovered table has been renamed to Log"));
+  const std::string backup = "Log_Backup_" + rtl::u8(kStamp);
+  const TJournal tail = {"rename " + backup + " Source", "move Log " + backup + " as Log_Recovered", "close Recovered",
+                         "rename Log Recovered"};
+  EXPECT_EQ(TJournal(E().Journal.end() - 4, E().Journal.end()), tail);
+  EXPECT_EQ(E().Src.Name, UnicodeString(u"Log_Backup_") + kStamp);
+}
+
 // A failure in the completion pass is logged; the steps already done stay done.
 TEST_F(RecoverWindow, FinalisationFailureKeepsWhatWasDone) {
   E().Src.Records = {{1, 1, 1}, {2, 2, 2}};
   E().Rec.Records = {{1, 1, 1}};
   E().Fail.Records = {{2, 2, 2}};
   E().Src.RenameError = zfErrFileLocked;
+  E().MoveError = zfErrTableExists;
   EXPECT_EQ(RunOnTable(), zfRecoverExitFailure);
-  EXPECT_EQ(E().Lines.back(),
-            TLine(lpError, u"Finalization of recover operation could not be completed: ZofrinDB: File is locked. [$2805/10245]"));
+  EXPECT_EQ(E().Lines.back().first, lpError);
+  EXPECT_EQ(E().Lines.back().second.rfind(u"Finalization of recover operation could not be completed: ZofrinDB: ", 0), 0u);
   EXPECT_EQ(E().Fail.Name, u"Log_Failed_" + kStamp);
+  EXPECT_EQ(E().Src.Name, u"Log");
   EXPECT_EQ(E().Rec.Name, u"Log_Recovered");
   EXPECT_EQ(E().Rec.Records.size(), 2u);
   EXPECT_EQ(std::find(E().Journal.begin(), E().Journal.end(), "rename Log Recovered"), E().Journal.end());

@@ -298,6 +298,11 @@ class TFakeEngine final : public TzfRecoverEngine {
     Task = t.get();
     return t;
   }
+  void MoveTableFiles(const UnicodeString& aOldName, const UnicodeString& aNewName,
+                      const UnicodeString& aLayoutTable) override {
+    Journal.push_back("move " + rtl::u8(aOldName) + " " + rtl::u8(aNewName) + " as " + rtl::u8(aLayoutTable));
+    if (MoveError) throw EzfBaseException(MoveError);
+  }
   TFakeTable& Source() override { return Src; }
   TFakeTable& Failed() override { return Fail; }
   TFakeTable& Recovered() override { return Rec; }
@@ -311,7 +316,7 @@ class TFakeEngine final : public TzfRecoverEngine {
   std::vector<TFakeTask::TStep> Steps{{false, 10, 0}, {false, 10, 4}, {true, 10, 10}};
   TFakeTask* Task = nullptr;  // the last task made (owned by the window)
   std::function<void(int aPoll)> OnPoll;  // handed to the tasks made
-  uint32_t StartError = 0, OpenDbError = 0, RecoverError = 0;
+  uint32_t StartError = 0, OpenDbError = 0, RecoverError = 0, MoveError = 0;
   bool Started = false, DbActive = false;
   UnicodeString LogFileName, AliasPath;
   std::vector<std::pair<TzfLogPriority, UnicodeString>> Lines;

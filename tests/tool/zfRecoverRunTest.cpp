@@ -23,6 +23,7 @@
 #include "client/zfdbStartup.h"
 #include "tool/zfRecoverComponents.h"
 #include "tests/tool/zfRecoverRunSupport.h"
+#include "tools/zftableKit.h"
 #include "tools/zftableLog.h"
 
 namespace zf::test {
@@ -222,6 +223,37 @@ TEST_F(RecoverRun, DamagedBlocksLoseOnlyTheirRecords) {
   EXPECT_EQ(tables.size(), 2u + faileds);
   EXPECT_GE(uint64_t(Rows("BuildLog")), recovered);
   EXPECT_LE(uint64_t(Rows("BuildLog")), bound);
+}
+
+// A damaged index header: the engine can neither count nor rename the source, yet every record is
+// recovered, the damaged file is kept byte for byte as the backup and the recovered table takes
+// its name.
+TEST_F(RecoverRun, DamagedIndexHeaderStillPutsTheRecoveredTableInPlace) {
+  MakeLog(2000);
+  uint32_t indexHeader = 0;
+  kit::WalkTable((Dir / "original" / "BuildLog.dvl7").string(), [&](uint32_t aBlock, const std::string& aSig, int32_t, bool) {
+    if (indexHeader == 0 && aSig == "ZFIH") indexHeader = aBlock;
+  });
+  ASSERT_NE(indexHeader, 0u);
+  EXPECT_EQ(Damage(std::to_string(indexHeader)), std::vector<uint32_t>{indexHeader});
+  const std::string damaged = ReadTextFile(Table());
+  TChild run(Exe, {"--headless", Table().string()}, Dir);
+  EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
+  const std::vector<std::string> out = Stamped(run.StdOut());
+  ASSERT_EQ(out.size(), 9u) << run.StdOut();
+  EXPECT_EQ(out[2].rfind("WARN  Source table BuildLog could not be counted: ZofrinDB: ", 0), 0u) << out[2];
+  EXPECT_EQ(out[3], "WARN  Out of an unknown number of records 2000 have been recovered and 0 have failed.");
+  EXPECT_EQ(out[4], "INFO  Empty table BuildLog_Failed has been deleted");
+  EXPECT_EQ(out[5].rfind("WARN  Source table BuildLog could not be renamed by the engine: ZofrinDB: ", 0), 0u) << out[5];
+  EXPECT_EQ(out[6], "INFO  Source table has been renamed to BuildLog_Backup_<stamp>");
+  EXPECT_EQ(out[7], "INFO  Recovered table has been renamed to BuildLog");
+  EXPECT_EQ(out[8], "INFO  Recover operation has been finalized successfully. Terminating...");
+  const std::set<std::string> tables = Tables(Dir / "tables");
+  ASSERT_EQ(tables.size(), 2u);
+  const std::string backup = *std::next(tables.begin());
+  EXPECT_TRUE(IsStamped(backup, "BuildLog_Backup_")) << backup;
+  EXPECT_TRUE(ReadTextFile(Dir / "tables" / (backup + ".dvl7")) == damaged);
+  EXPECT_EQ(Rows("BuildLog"), 2000);
 }
 
 // Records that break the table's validation are salvaged into the failed table; putting them back
