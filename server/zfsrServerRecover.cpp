@@ -1,5 +1,7 @@
 #include "server/zfsrServerRecover.h"
 
+#include <algorithm>
+
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreams.h"
 #include "mapping/zfsdTableMapperDescriptor.h"
@@ -82,7 +84,6 @@ TzfServerRecoverNode::~TzfServerRecoverNode() {
 
 TzfBlockIteratorResult TzfServerRecoverNode::IterateBlock(TzfRecoverCookie& aCookie, TzfBlockNumber aBlockNr,
                                                           const uint8_t* aBlock) {
-  aCookie.rcRecord = nullptr;  // the engine points it at each record in the block: no copy
   aCookie.rcTargetCursor = srnTargetCursor;
   aCookie.rcFailedCursor = srnFailedCursor;
   aCookie.rcBlobFields = &srnBlobFields;
@@ -90,16 +91,50 @@ TzfBlockIteratorResult TzfServerRecoverNode::IterateBlock(TzfRecoverCookie& aCoo
   aCookie.rcTargetBuffer = &srnTargetBuffer;
   aCookie.rcFailedBuffer = &srnFailedBuffer;
   aCookie.rcAutoIncField = srnSourceCursor->Table()->sbtAutoIncField;
-  aCookie.rcMaxAutoInc = &srnMaxAutoInc;
-  TzfRecordIteratorResult r = TzfRecordIteratorResult::rirContinue;
-  try {
-    r = srnSourceCursor->Table()->sbtRecordEngine->RecoverIterate(aBlock, aBlockNr, &aCookie.rcRecord, srnIterator,
-                                                                  &aCookie);
-  } catch (const std::exception& e) {
-    const uint32_t code = srnSourceCursor->asoConvertException(e);
-    // The salvage of this block failed; the walk goes on unless the walk itself must stop.
-    if (aCookie.rcErrorCode == 0) srnOwner->LogBlock(aCookie.rcFileIndex, aBlockNr, code, u"could not be salvaged");
+  TzfServerTransContext* context = srnTargetCursor->stcTransContext();
+  TzfBaseRecordEngine& engine = *srnSourceCursor->Table()->sbtRecordEngine;
+  // One pass over the block's records; aBaseLevel as in the cookie.
+  auto pass = [&](int32_t aBaseLevel) {
+    aCookie.rcRecord = nullptr;  // the engine points it at each record in the block: no copy
+    aCookie.rcBaseLevel = aBaseLevel;
+    aCookie.rcRedo = false;
+    aCookie.rcMaxAutoInc = 0;
+    TzfRecordIteratorResult r = TzfRecordIteratorResult::rirContinue;
+    try {
+      r = engine.RecoverIterate(aBlock, aBlockNr, &aCookie.rcRecord, srnIterator, &aCookie);
+    } catch (const std::exception& e) {
+      const uint32_t code = srnSourceCursor->asoConvertException(e);
+      if (aBaseLevel == 2) {
+        aCookie.rcRedo = true;  // whatever the block's level holds is doubtful: once more, record by record
+      } else if (aCookie.rcErrorCode == 0) {
+        // The salvage of this block failed; the walk goes on unless the walk itself must stop.
+        srnOwner->LogBlock(aCookie.rcFileIndex, aBlockNr, code, u"could not be salvaged");
+      }
+    }
+    return r;
+  };
+  // The block's records are placed in one nested level of the block, which saves a level per
+  // record; a record that may have left writes behind sends the block through the per-record road.
+  aCookie.rcErrorCode = context->stcTransactionStart(false, false, false, false, false);
+  if (aCookie.rcErrorCode != 0) return birStop;
+  aCookie.rcTransLevel = 2;
+  TzfRecordIteratorResult r = pass(2);
+  if (aCookie.rcErrorCode == 0 && !aCookie.rcRedo) {
+    aCookie.rcErrorCode = context->stcTransactionCommit();
+    if (aCookie.rcErrorCode == 0) {
+      aCookie.rcTransLevel = 1;
+      srnMaxAutoInc = std::max(srnMaxAutoInc, aCookie.rcMaxAutoInc);
+    }
   }
+  while (aCookie.rcTransLevel > 1) {
+    context->stcTransactionRollback();
+    --aCookie.rcTransLevel;
+  }
+  if (aCookie.rcErrorCode == 0 && aCookie.rcRedo) {
+    r = pass(1);
+    srnMaxAutoInc = std::max(srnMaxAutoInc, aCookie.rcMaxAutoInc);
+  }
+  aCookie.rcBaseLevel = 1;
   return r == TzfRecordIteratorResult::rirStop || aCookie.rcErrorCode != 0 ? birStop : birContinue;
 }
 

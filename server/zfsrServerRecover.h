@@ -60,7 +60,13 @@ struct TzfRecoverCookie {
   std::vector<uint8_t>* rcTargetBuffer = nullptr;
   std::vector<uint8_t>* rcFailedBuffer = nullptr;
   int32_t rcAutoIncField = -1;
-  uint32_t* rcMaxAutoInc = nullptr;
+  uint32_t rcMaxAutoInc = 0;  // of the records placed in the current block
+  // The level a record starts from: 1 (every record in a nested level of its own over the outer
+  // transaction) or 2 (the block's own level: records without BLOBs are placed straight into it).
+  int32_t rcBaseLevel = 1;
+  // Set in the block's level when a record met a failure that may have left writes behind: the
+  // block's level is rolled back and the block salvaged again record by record.
+  bool rcRedo = false;
 };
 
 // The salvage target of one root or nested table.

@@ -1,12 +1,17 @@
 // The table cursor's part of the table recover: placing one salvaged record.
 //
-// The walk holds one outer transaction on the private database's context (level 1). Each record
-// gets a nested level (2): it is copied into the recovered table's buffer, its BLOBs are copied
-// each in a level of their own (3), and it is inserted with validation only. When a BLOB cannot be
+// The walk holds one outer transaction on the private database's context (level 1) and one nested
+// level per block (2). A record without BLOBs is inserted straight into the block's level when
+// nothing can go wrong half-way: a refusal by the validation or a unique key writes nothing, and
+// any other failure sends the whole block through the road below again. On that road (and for
+// records with BLOBs) each record gets a nested level of its own: it is copied into the recovered
+// table's buffer, its BLOBs are copied each in a level of their own, and it is inserted with
+// validation only. When a BLOB cannot be
 // copied or the insert fails, level 2 is rolled back and the record goes, in a new level, into the
 // failed table with the BLOBs that could be copied and NULL for the others. A record that neither
 // table takes is rolled back, logged and skipped. The walk stops only when a level cannot be
 // started or committed or the storage layer marked the transaction broken.
+#include <algorithm>
 #include <cstring>
 
 #include "foundation/zfllErrors.h"
@@ -29,13 +34,11 @@ void PutInt64LE(uint8_t* p, int64_t aValue) {
   for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// Copies one BLOB of aSource into aTarget's table: 0 and the new BLOB's number, or a code.
-// The BLOB operations of the cursor are not served yet: every BLOB answers 12289, so a record
-// with a BLOB goes to the failed table with that BLOB NULL.
-uint32_t CopyBlob(TzfServerTableCursor* /*aTarget*/, TzfServerTableCursor* /*aSource*/, int32_t /*aField*/,
-                  int64_t /*aBlobNr*/, int64_t& aNewBlobNr) {
+// Copies one whole BLOB of aSource into aTarget's table: 0 and the new BLOB's number, or a code.
+uint32_t CopyBlob(TzfServerTableCursor* aTarget, TzfServerTableCursor* aSource, int32_t aField, int64_t aBlobNr,
+                  int64_t& aNewBlobNr) {
   aNewBlobNr = 0;
-  return zfErrNotSupported;
+  return aTarget->sbcBlobCopyPrim(aSource, aField, aBlobNr, aField, aNewBlobNr, 0xFFFFFFFFu);
 }
 
 // aRecord (the source's record, aLength bytes) into aBuffer; a shorter source leaves the rest 0.
@@ -45,12 +48,68 @@ void FillBuffer(std::vector<uint8_t>& aBuffer, const uint8_t* aRecord, uint32_t 
   if (n < aBuffer.size()) std::memset(aBuffer.data() + n, 0, aBuffer.size() - n);
 }
 
+// A refusal of an insert that wrote nothing (the validation runs before the record is written) or
+// took its record out again (a refused key).
+bool zfIsCleanRefusal(uint32_t aCode) {
+  switch (aCode) {
+    case zfErrKeyViol:
+    case zfErrMinValErr:
+    case zfErrMaxValErr:
+    case zfErrRequiredErr:
+    case zfErrFieldIsBlank:
+    case zfErrExprValErr:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 TzfRecordIteratorResult TzfServerTableCursor::stcRecoverRecord(void* aCookie, int64_t, const uint8_t* aRecord) {
   auto& c = *static_cast<TzfRecoverCookie*>(aCookie);
-  if (c.rcTransLevel != 1) rtl::AssertionFailure("zfsrServerEngine", __LINE__);
+  const int32_t base = c.rcBaseLevel;
+  if (c.rcTransLevel != base) rtl::AssertionFailure("zfsrServerEngine", __LINE__);
   TzfServerTransContext* context = c.rcTargetCursor->stcContext;
+  TzfFieldsDescriptor& sourceFields = *stcTable->sbtFieldsDescriptor;
+  const uint32_t length = stcTable->sbtRecordEngine->breRecordLength;
+  auto noteAutoInc = [&] {
+    if (c.rcAutoIncField < 0 || sourceFields.IsRecordFieldNullFast(c.rcAutoIncField, aRecord)) return;
+    const TzfFieldDescriptor& f = *sourceFields.Field(c.rcAutoIncField);
+    if (f.fdLength < 4 || uint32_t(f.fdOffset) + 4 > length) return;
+    const uint8_t* p = aRecord + f.fdOffset;
+    const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    c.rcMaxAutoInc = std::max(c.rcMaxAutoInc, v);
+  };
+  bool hasBlob = false;
+  for (const int32_t field : *c.rcBlobFields)
+    if (!sourceFields.IsRecordFieldNullFast(field, aRecord)) hasBlob = true;
+
+  if (base == 2 && !hasBlob) {
+    // Inside the block's level: a refusal by the validation or a unique key leaves nothing behind
+    // (the validation runs before the record is written, a refused key takes its record out
+    // again), so such a record goes on to the failed table in the same level. Any other failure
+    // may have left writes: the block is salvaged again record by record.
+    try {
+      std::vector<uint8_t>& target = *c.rcTargetBuffer;
+      FillBuffer(target, aRecord, length);
+      uint32_t code = c.rcTargetCursor->sbcRecordInsert(zfltNoLock, TzfInsertOptions{ioValidate}, target.data());
+      if (code != 0 && zfIsCleanRefusal(code)) {
+        std::vector<uint8_t>& failed = *c.rcFailedBuffer;
+        FillBuffer(failed, aRecord, length);
+        code = c.rcFailedCursor->sbcRecordInsert(zfltNoLock, TzfInsertOptions{}, failed.data());
+      }
+      if (code == 0) {
+        noteAutoInc();
+        return TzfRecordIteratorResult::rirContinue;
+      }
+    } catch (const std::exception&) {
+    }
+    c.rcRedo = true;
+    return TzfRecordIteratorResult::rirStop;
+  }
+
+  // A record in a nested level of its own (one above the base).
   auto start = [&]() -> bool {
     c.rcErrorCode = context->stcTransactionStart(false, false, false, false, false);
     if (c.rcErrorCode != 0) return false;
@@ -63,8 +122,6 @@ TzfRecordIteratorResult TzfServerTableCursor::stcRecoverRecord(void* aCookie, in
   };
   if (!start()) return TzfRecordIteratorResult::rirStop;
 
-  TzfFieldsDescriptor& sourceFields = *stcTable->sbtFieldsDescriptor;
-  const uint32_t length = stcTable->sbtRecordEngine->breRecordLength;
   // Copies the non-NULL BLOBs of aRecord into aTo's table, each in a level of its own; a BLOB
   // that fails is NULL in aBuffer. aStopAtFirst ends at the first failure. True when one failed.
   auto copyBlobs = [&](TzfServerTableCursor* aTo, std::vector<uint8_t>& aBuffer, bool aStopAtFirst) -> bool {
@@ -113,7 +170,7 @@ TzfRecordIteratorResult TzfServerTableCursor::stcRecoverRecord(void* aCookie, in
   try {
     std::vector<uint8_t>& target = *c.rcTargetBuffer;
     FillBuffer(target, aRecord, length);
-    const bool blobFailed = !c.rcBlobFields->empty() && copyBlobs(c.rcTargetCursor, target, true);
+    const bool blobFailed = hasBlob && copyBlobs(c.rcTargetCursor, target, true);
     if (c.rcErrorCode == 0) {
       if (!blobFailed) placeCode = c.rcTargetCursor->sbcRecordInsert(zfltNoLock, TzfInsertOptions{ioValidate}, target.data());
       if (blobFailed || placeCode != 0) {
@@ -121,7 +178,7 @@ TzfRecordIteratorResult TzfServerTableCursor::stcRecoverRecord(void* aCookie, in
         if (start()) {
           std::vector<uint8_t>& failed = *c.rcFailedBuffer;
           FillBuffer(failed, aRecord, length);
-          if (!c.rcBlobFields->empty()) copyBlobs(c.rcFailedCursor, failed, false);
+          if (hasBlob) copyBlobs(c.rcFailedCursor, failed, false);
           if (c.rcErrorCode == 0) placeCode = c.rcFailedCursor->sbcRecordInsert(zfltNoLock, TzfInsertOptions{}, failed.data());
         }
       }
@@ -137,22 +194,15 @@ TzfRecordIteratorResult TzfServerTableCursor::stcRecoverRecord(void* aCookie, in
     if (TzfServerTransaction* trans = CurrentTrans())
       if (const uint32_t state = trans->CheckState()) c.rcErrorCode = state;
   }
-  if (c.rcTransLevel >= 2) {
+  if (c.rcTransLevel > base) {
     if (c.rcErrorCode == 0 && placeCode == 0) {
       c.rcErrorCode = context->stcTransactionCommit();
       if (c.rcErrorCode == 0) {
         --c.rcTransLevel;
-        if (c.rcAutoIncField >= 0 && c.rcMaxAutoInc && !sourceFields.IsRecordFieldNullFast(c.rcAutoIncField, aRecord)) {
-          const TzfFieldDescriptor& f = *sourceFields.Field(c.rcAutoIncField);
-          if (f.fdLength >= 4 && uint32_t(f.fdOffset) + 4 <= length) {
-            const uint8_t* p = aRecord + f.fdOffset;
-            const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-            if (v > *c.rcMaxAutoInc) *c.rcMaxAutoInc = v;
-          }
-        }
+        noteAutoInc();
       }
     }
-    while (c.rcTransLevel >= 2) rollback();
+    while (c.rcTransLevel > base) rollback();
   }
   if (c.rcErrorCode == 0 && placeCode != 0 && c.rcContainer)
     c.rcContainer->LogBlock(c.rcFileIndex, c.rcBlockNr, placeCode, u"holds a record neither table takes; skipped");
