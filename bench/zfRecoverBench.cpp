@@ -1,5 +1,5 @@
 // The recover run of the recovery tool on a generated log table (records of about 100 bytes: ID,
-// time stamp, level, text, memo), next to `cat FILE > /dev/null` of the same file:
+// time stamp, level, text; no memo BLOBs), next to `cat FILE > /dev/null` of the same file:
 // - "run": the window's driver, headless, in a child process of its own with 5 ms ticks: start
 //   the engine, open the folder, the recover task, the completion pass with its counts and
 //   renames. Rows per second, MB per second and the child's peak RSS.
@@ -69,8 +69,11 @@ TOutcome RunOn(const fs::path& aExe, const std::vector<std::string>& aArgs, cons
   for (const std::string& line : zf::test::SplitLines(child.StdOut())) {
     const size_t at = line.find("Out of ");
     if (at != std::string::npos &&
-        std::sscanf(line.c_str() + at, "Out of %lld records %llu have been recovered and %llu have failed.", &o.Source,
-                    &o.Recovered, &o.Failed) == 3)
+        (std::sscanf(line.c_str() + at, "Out of %lld records %llu have been recovered and %llu have failed.",
+                     &o.Source, &o.Recovered, &o.Failed) == 3 ||
+         std::sscanf(line.c_str() + at,
+                     "Out of an unknown number of records %llu have been recovered and %llu have failed.",
+                     &o.Recovered, &o.Failed) == 2))
       o.Counted = true;
     unsigned long long i = 0;
     if (std::sscanf(line.c_str(), "INFO  %llu failed records could be added back", &i) == 1) o.PutBack = i;
@@ -111,6 +114,7 @@ int main(int argc, char** argv) {
   zf::zfStartClient();
   zf::kit::TLogOptions options;
   options.Records = records;
+  options.MemoEvery = 0;  // records of about 100 bytes, no BLOBs
   zf::kit::MakeLogTable(original.string(), options);
   const std::map<uint32_t, uint64_t> perBlock = zf::test::RecordsByBlock(dir / "original", u"BuildLog");
   const double mb = double(fs::file_size(original)) / 1e6;
@@ -132,8 +136,8 @@ int main(int argc, char** argv) {
   zf::kit::WalkTable(original.string(), [&](uint32_t aBlock, const std::string& aSignature, int32_t, bool) {
     if (aBlock > 0 && aSignature != "ZFSH") candidates.push_back(aBlock);
   });
-  std::printf("\n%8s %8s %10s %10s %10s %10s %10s\n", "damaged", "blocks", "recovered", "failed", "lost", "bound",
-              "put back");
+  std::printf("\n%8s %8s %10s %10s %10s %10s %10s %5s\n", "damaged", "blocks", "recovered", "failed", "lost", "bound",
+              "put back", "exit");
   std::vector<std::pair<int, double>> yields;
   for (const int percent : {1, 5, 20, 50}) {
     std::vector<uint32_t> blocks = candidates;
@@ -151,11 +155,11 @@ int main(int argc, char** argv) {
     const TOutcome y = RunOn(self, {"--run", (folder / "BuildLog.dvl7").string()}, folder);
     const unsigned long long lost = records - std::min<unsigned long long>(records, y.Recovered + y.Failed);
     if (y.Counted)
-      std::printf("%7d%% %8zu %10llu %10llu %10llu %10llu %10llu\n", percent, blocks.size(), y.Recovered, y.Failed, lost,
-                  (unsigned long long)bound, y.PutBack);
+      std::printf("%7d%% %8zu %10llu %10llu %10llu %10llu %10llu %5d\n", percent, blocks.size(), y.Recovered, y.Failed,
+                  lost, (unsigned long long)bound, y.PutBack, y.Code);
     else
-      std::printf("%7d%% %8zu %10s %10s %10s %10llu %10s\n", percent, blocks.size(), "-", "-", "-",
-                  (unsigned long long)bound, "-");
+      std::printf("%7d%% %8zu %10s %10s %10s %10llu %10s %5d\n", percent, blocks.size(), "-", "-", "-",
+                  (unsigned long long)bound, "-", y.Code);
     yields.push_back({percent, bound > 0 ? double(y.Recovered + y.Failed) / double(bound) : 1.0});
   }
   std::printf("\n");
