@@ -4,10 +4,12 @@
 // timer, and on the first tick takes the table file (the first parameter, else the open dialog),
 // opens its folder as a database and starts the engine's recover of the table. Later ticks poll the
 // task and move the progress bar (blocks read of all blocks). When the task has finished without
-// error, the completion pass opens the source, failed and recovered tables, logs their counts,
-// copies the failed records back into the recovered table where it can, and renames: the failed
-// table to its name + "_" + stamp (or deletes it when empty), the source to N + "_Backup_" + stamp,
-// the recovered table to N.
+// error, the completion pass counts the source in storage order (no index of the damaged table is
+// needed; a source that cannot be counted has an unknown count), opens the failed and recovered
+// tables, logs the counts, copies the failed records back into the recovered table where it can,
+// and renames: the failed table to its name + "_" + stamp (or deletes it when empty), the source
+// to N + "_Backup_" + stamp (moving its files when the engine cannot read its dictionary), the
+// recovered table to N.
 //
 // Every step is logged (the engine's event log, and each line through the application, which a
 // headless run prints); lines marked "box" in the run's table are also shown in a modal box when
