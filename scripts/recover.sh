@@ -20,9 +20,9 @@ bin="$root/build/release"
 if [ -z "$file" ]; then
   dir="$(mktemp -d "${TMPDIR:-/tmp}/zfRecover.XXXXXX")"
   mkdir -p "$dir/original"
-  "$bin/zftable" make-log "$dir/original/BuildLog.dvl7" --records 20000 --seed 1 >/dev/null
-  echo "Damaging the sample table:"
-  "$bin/zftable" damage "$dir/original/BuildLog.dvl7" "$dir/BuildLog.dvl7" --fraction 0.05 --seed 7
+  "$bin/tools/zftable" make-log "$dir/original/BuildLog.dvl7" --records 20000 --seed 1 >/dev/null
+  hits="$("$bin/tools/zftable" damage "$dir/original/BuildLog.dvl7" "$dir/BuildLog.dvl7" --fraction 0.05 --seed 7)"
+  echo "Sample table: 20000 records, $(echo "$hits" | tail -n 1)"
   file="$dir/BuildLog.dvl7"
 fi
 
