@@ -24,12 +24,19 @@
 #include "server/zfsrServerTransaction.h"
 #include "storage/zfsrRecordEngineBase.h"
 #include "storage/zfsrStreamEngineBase.h"
+#include "tests/foundation/zfCaptureLog.h"
 #include "tests/server/zfsrServerTestUtil.h"
 #include "tools/zftableKit.h"
 #include "tools/zftableLog.h"
 
 namespace zf::test {
 namespace {
+
+bool Logged(CaptureLog& aLog, const UnicodeString& aText) {
+  for (const auto& e : aLog.Entries)
+    if (e.Msg.find(aText) != UnicodeString::npos) return true;
+  return false;
+}
 
 struct TOutcome {
   uint32_t Code = 0;
@@ -92,8 +99,8 @@ class TableRecover : public ServerEngineTest {
   // The IDs of every record of aTable (a missing table: none).
   std::set<int32_t> Ids(const UnicodeString& aTable) {
     std::set<int32_t> ids;
-    TzfAbstractCursor* c = nullptr;
-    if (Db->CursorOpen(c, aTable, u"", omReadOnly, smShared, 2000, false) != 0) return ids;
+    TzfServerTableCursor* c = nullptr;
+    if (zfOpenTableCursor(Db, aTable, u"", omReadOnly, smShared, 2000, c) != 0) return ids;
     uint8_t* rec = c->RecordBufferAlloc();
     EXPECT_EQ(c->SetToBegin(), 0u);
     while (c->RecordGetNext(zfltNoLock, rec) == 0) ids.insert(c->GetFieldAsVariant(rec, 0).AsInteger());
@@ -182,7 +189,12 @@ TEST_F(TableRecover, DamagedBlocksLoseOnlyTheirOwnRecords) {
   ASSERT_FALSE(inBlock.empty());
   Damage({record, index}, kit::TDamageMode::Zero);
   const uint32_t total = FileBlocks();
+  CaptureLog log;
+  Engine->SetEventLog(&log);
+  Engine->SetEventLogEnabled(true);
   const TOutcome o = Recover();
+  Engine->SetEventLog(nullptr);
+  EXPECT_TRUE(Logged(log, u"indexes of \"Log\" could not be opened")) << "the index failure is logged";
   ASSERT_EQ(o.Code, 0u) << "a damaged index never stops the recover from starting";
   EXPECT_EQ(o.Status.tsErrorCode, 0u);
   EXPECT_EQ(o.Status.tsRecsRead, total);
@@ -191,6 +203,51 @@ TEST_F(TableRecover, DamagedBlocksLoseOnlyTheirOwnRecords) {
   for (int32_t id : inBlock) expected.erase(id);
   EXPECT_EQ(o.Recovered, expected);
   EXPECT_TRUE(o.Failed.empty());
+}
+
+// Whatever a record block holds after damage, the walk ends clean, counts every block, and the
+// records of every other block are all recovered. An owner ID beyond anything the table names
+// (checked against the owner map) makes the block one of no known owner.
+TEST_F(TableRecover, AnyDamageOfOneRecordBlockSparesTheOthers) {
+  struct TCase {
+    const char* Name;
+    std::function<void(TableRecover&, uint32_t)> Spoil;
+  };
+  auto damage = [](kit::TDamageMode aMode) {
+    return [aMode](TableRecover& t, uint32_t aBlock) { t.Damage({aBlock}, aMode); };
+  };
+  const TCase cases[] = {
+      {"zero", damage(kit::TDamageMode::Zero)},
+      {"random", damage(kit::TDamageMode::Random)},
+      {"bitflip", damage(kit::TDamageMode::BitFlip)},
+      {"owner far beyond the map",
+       [](TableRecover& t, uint32_t aBlock) {
+         std::fstream f(t.Path(), std::ios::in | std::ios::out | std::ios::binary);
+         uint8_t owner[4];
+         zfPutLE32(owner, 0x7FFFFFF0u);
+         f.seekp(std::streamoff(aBlock) * 4096 + 4092);  // the owner ID in the block's trailer
+         f.write(reinterpret_cast<const char*>(owner), 4);
+       }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    MakeLog(800);
+    const uint32_t record = FirstBlock("ZFDH", 5);
+    auto byBlock = IdsByBlock();
+    ASSERT_FALSE(byBlock[record].empty());
+    std::set<int32_t> others;
+    for (auto& [block, ids] : byBlock)
+      if (block != record) others.insert(ids.begin(), ids.end());
+    c.Spoil(*this, record);
+    const uint32_t total = FileBlocks();
+    const TOutcome o = Recover();
+    ASSERT_EQ(o.Code, 0u);
+    EXPECT_EQ(o.Status.tsErrorCode, 0u);
+    EXPECT_EQ(o.Status.tsRecsRead, total);
+    EXPECT_EQ(o.Status.tsRecsWritten, total);
+    for (int32_t id : others) EXPECT_TRUE(o.Recovered.count(id)) << id;
+    ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  }
 }
 
 TEST_F(TableRecover, TruncatedTailCountsTheUnreadableBlockAsReadOnly) {
@@ -203,7 +260,13 @@ TEST_F(TableRecover, TruncatedTailCountsTheUnreadableBlockAsReadOnly) {
   ASSERT_LT(kept.size(), 1500u);
   // Cut in the middle of block `cut`: a partial tail block the walk cannot read.
   std::filesystem::resize_file(Path(), uint64_t(cut) * 4096 + 1000);
+  CaptureLog log;
+  Engine->SetEventLog(&log);
+  Engine->SetEventLogEnabled(true);
   const TOutcome o = Recover();
+  Engine->SetEventLog(nullptr);
+  EXPECT_TRUE(Logged(log, u"Log.zf1\", block " + rtl::IntToStr(int64_t(cut)) + u" could not be read"))
+      << "the unreadable block is logged with its file and number";
   ASSERT_EQ(o.Code, 0u);
   EXPECT_EQ(o.Status.tsTotalRecs, cut);
   EXPECT_EQ(o.Status.tsRecsRead, cut + 1);
@@ -411,6 +474,35 @@ TEST_F(TableRecover, KeyViolationsLandInTheFailedTable) {
   EXPECT_EQ(o.Failed, std::set<int32_t>{10}) << "the second record with ID 10";
 }
 
+// Nested tables have nodes of their own: their records go to the same nested tables of the new
+// tables, found through the owner IDs of their blocks.
+TEST_F(TableRecover, NestedTablesAreSalvagedIntoTheirOwnNestedTables) {
+  auto dict = SmallDictionary(0, 1);  // "Sub1" with "Deep" inside
+  ASSERT_EQ(Db->TableBuild(true, u"Log", u"", dict.get(), tsPersistent, false), 0u);
+  struct TFill {
+    const char16_t* Table;
+    int32_t Count;
+  };
+  for (const TFill& f : {TFill{u"Log", 120}, TFill{u"Log:Sub1", 70}, TFill{u"Log:Sub1:Deep", 30}}) {
+    TzfServerTableCursor* c = nullptr;
+    ASSERT_EQ(zfOpenTableCursor(Db, f.Table, u"", omReadWrite, smShared, 2000, c), 0u);
+    uint8_t* rec = c->RecordBufferAlloc();
+    for (int32_t i = 1; i <= f.Count; ++i) {
+      c->SetFieldFromVariant(rec, 0, rtl::Variant(i));
+      ASSERT_EQ(c->RecordInsert(zfltNoLock, rec), 0u);
+    }
+    c->RecordBufferFree(rec);
+    c->Free();
+  }
+  ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  const TOutcome o = Recover();
+  ASSERT_EQ(o.Code, 0u);
+  EXPECT_EQ(o.Recovered, Range(1, 120));
+  EXPECT_EQ(Ids(u"Log_Recovered:Sub1"), Range(1, 70));
+  EXPECT_EQ(Ids(u"Log_Recovered:Sub1:Deep"), Range(1, 30));
+  EXPECT_TRUE(Ids(u"Log_Failed:Sub1").empty());
+}
+
 TEST_F(TableRecover, StartFailuresLeaveNoNewTableBehind) {
   MakeLog(20);
   struct TCase {
@@ -475,6 +567,24 @@ TEST_F(TableRecover, CancelMidWalkKeepsWhatWasCommitted) {
   EXPECT_GT(recovered.size(), 0u) << "what was salvaged before the cancel is committed";
   // What was committed is whole: IDs of whole blocks, none twice, all from the source.
   for (int32_t id : recovered) EXPECT_TRUE(id >= 1 && id <= 12000);
+}
+
+// A session freed while its recover runs: the task is cancelled and joined first, then the
+// databases go; the new tables stay with what was committed and can be opened again.
+TEST_F(TableRecover, FreeingTheSessionStopsARunningRecover) {
+  MakeLog(6000);
+  TzfAbstractSession* s = nullptr;
+  ASSERT_EQ(Engine->SessionOpen(s, u"bob", u"", u"test", 10000), 0u);
+  TzfAbstractDatabase* d = nullptr;
+  ASSERT_EQ(s->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000), 0u);
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(d->TableRecover(u"Log", u"", task), 0u);
+  s->Free();  // frees the task, its private database and d
+  ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  EXPECT_LE(Ids(u"Log_Recovered").size(), 6000u);
+  const TOutcome o = Recover();
+  ASSERT_EQ(o.Code, 0u) << "nothing of the first run holds the tables";
+  EXPECT_EQ(o.Recovered.size(), 6000u);
 }
 
 // A recover while this thread polls the status and the engine's statistics every few
