@@ -5,12 +5,14 @@
 //   renames. Rows per second, MB per second and the child's peak RSS.
 // - "program": the zfRecover program itself, headless, with its stored 1000 ms tick (the first
 //   tick starts the task, later ticks poll it, so up to two seconds are the timer's).
+// - the driver run once more with a cache budget (MaxRAM) of 64 MiB, against the engine's default
+//   budget (half the machine's memory), to see what bounds the peak RSS.
 // - the salvage yield at 1%, 5%, 20% and 50% of the blocks damaged (zeroed; the file header and
 //   the dictionary's stream blocks are spared, since without them no table can be opened):
 //   records recovered, failed, lost, and the bound set by the records of the undamaged blocks.
 //
 //   zfRecoverBench [RECORDS]    (default 1000000; e.g. 20000 for a quick run)
-//   zfRecoverBench --run FILE   (the child: one run of the driver on FILE)
+//   zfRecoverBench --run FILE [MAXRAM_MIB]   (the child: one run of the driver on FILE)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +24,7 @@
 
 #include "client/zfdbStartup.h"
 #include "platform/gui/guiHeadless.h"
+#include "server/zfsrServerEngineComponent.h"
 #include "tests/tool/zfRecoverRunSupport.h"
 #include "tool/frmRecoverMain.h"
 #include "tools/zftableKit.h"
@@ -32,8 +35,9 @@ namespace {
 namespace fs = std::filesystem;
 using zf::test::TChild;
 
-// The child: the window's driver on a headless application with a 5 ms tick.
-int RunDriver(const std::string& aFile) {
+// The child: the window's driver on a headless application with a 5 ms tick; aMaxRAM (MiB) above
+// 0 sets the engine's cache budget, else the engine's default stays (as in the program).
+int RunDriver(const std::string& aFile, int32_t aMaxRAM) {
   zf::zfStartClient();
   int code;
   {
@@ -41,6 +45,7 @@ int RunDriver(const std::string& aFile) {
     options.ProgressShown = false;
     zf::gui::THeadlessApplication app({aFile}, options);
     zf::TzfRecoverComponents engine;
+    if (aMaxRAM > 0) engine.ServerEngine().SetMaxRAM(aMaxRAM);
     zf::gui::TFormResource resource = zf::zfRecoverFormResource();
     resource.TimerInterval = 5;
     zf::TfrmMain frmMain(app, engine, resource);
@@ -104,7 +109,7 @@ fs::path CopyInto(const fs::path& aSource, const fs::path& aDir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == "--run") return RunDriver(argv[2]);
+  if (argc >= 3 && std::string(argv[1]) == "--run") return RunDriver(argv[2], argc > 3 ? std::atoi(argv[3]) : 0);
   const uint32_t records = argc > 1 ? uint32_t(std::strtoul(argv[1], nullptr, 10)) : 1000000u;
   const fs::path self = fs::canonical("/proc/self/exe");
   const fs::path dir = fs::temp_directory_path() / ("zfRecoverBench_" + std::to_string(getpid()));
@@ -122,14 +127,17 @@ int main(int argc, char** argv) {
 
   const double catSecs = CatSeconds(original, dir);
   const TOutcome run = RunOn(self, {"--run", CopyInto(original, dir / "run").string()}, dir / "run");
+  const TOutcome small = RunOn(self, {"--run", CopyInto(original, dir / "small").string(), "64"}, dir / "small");
   const TOutcome program =
       RunOn(ZFRECOVER_EXE, {"--headless", CopyInto(original, dir / "program").string()}, dir / "program");
-  if (run.Code != 0 || program.Code != 0 || run.Recovered != records || program.Recovered != records) {
+  if (run.Code != 0 || program.Code != 0 || small.Code != 0 || run.Recovered != records ||
+      program.Recovered != records || small.Recovered != records) {
     std::fprintf(stderr, "recovered %llu and %llu of %u records\n", run.Recovered, program.Recovered, records);
     return 1;
   }
-  std::printf("cat: %.3f s; driver run: %.3f s, peak RSS %.1f MB; program run: %.3f s, peak RSS %.1f MB\n", catSecs,
-              run.Seconds, run.PeakRssMB, program.Seconds, program.PeakRssMB);
+  std::printf("cat: %.3f s; driver run: %.3f s, peak RSS %.1f MB; with a 64 MiB cache budget: %.3f s, peak RSS %.1f MB;"
+              " program run: %.3f s, peak RSS %.1f MB\n",
+              catSecs, run.Seconds, run.PeakRssMB, small.Seconds, small.PeakRssMB, program.Seconds, program.PeakRssMB);
 
   // The blocks that may be damaged: all but the header and the stream blocks.
   std::vector<uint32_t> candidates;
@@ -166,6 +174,8 @@ int main(int argc, char** argv) {
   std::printf("figure recover_run_rows_per_s %.0f rows/s\n", records / run.Seconds);
   std::printf("figure recover_run_throughput %.1f MB/s\n", mb / run.Seconds);
   std::printf("figure recover_run_peak_rss %.1f MB\n", run.PeakRssMB);
+  std::printf("figure recover_run_maxram64_rows_per_s %.0f rows/s\n", records / small.Seconds);
+  std::printf("figure recover_run_maxram64_peak_rss %.1f MB\n", small.PeakRssMB);
   std::printf("figure recover_program_rows_per_s %.0f rows/s\n", records / program.Seconds);
   std::printf("figure recover_program_peak_rss %.1f MB\n", program.PeakRssMB);
   std::printf("figure cat_throughput %.1f MB/s\n", mb / catSecs);
