@@ -1,5 +1,6 @@
 #include "tool/frmRecoverMain.h"
 
+#include <algorithm>
 #include <climits>
 #include <exception>
 #include <filesystem>
@@ -38,6 +39,18 @@ UnicodeString ExpandFileName(const std::string& aName) {
   if (ec) p = aName;
   return rtl::u16(p.lexically_normal().string());
 }
+
+// A BeginUpdate/EndUpdate pair of a list around a scope.
+class TListUpdate {
+ public:
+  explicit TListUpdate(gui::TListView& aList) : FList(aList) { FList.BeginUpdate(); }
+  ~TListUpdate() { FList.EndUpdate(); }
+  TListUpdate(const TListUpdate&) = delete;
+  TListUpdate& operator=(const TListUpdate&) = delete;
+
+ private:
+  gui::TListView& FList;
+};
 
 bool FileExists(const UnicodeString& aName) {
   if (aName.empty()) return false;
@@ -120,11 +133,7 @@ void TfrmMain::FormDestroy() {
 
 void TfrmMain::PrepareStats() {
   gui::TListView& list = FForm.ListView();
-  list.BeginUpdate();
-  struct TEnd {
-    gui::TListView& L;
-    ~TEnd() { L.EndUpdate(); }
-  } endUpdate{list};
+  const TListUpdate update(list);
   list.Clear();
   std::vector<UnicodeString> captions;
   FEngine.GetStatsCaptions(captions);
@@ -133,11 +142,7 @@ void TfrmMain::PrepareStats() {
 
 void TfrmMain::RefreshStats() {
   gui::TListView& list = FForm.ListView();
-  list.BeginUpdate();
-  struct TEnd {
-    gui::TListView& L;
-    ~TEnd() { L.EndUpdate(); }
-  } endUpdate{list};
+  const TListUpdate update(list);
   std::vector<UnicodeString> values;
   FEngine.GetStatsCaptions(values);
   if (static_cast<int32_t>(values.size()) != list.Count()) {
