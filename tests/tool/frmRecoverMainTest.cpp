@@ -262,7 +262,8 @@ TEST_F(RecoverWindow, WithoutParametersTheDialogAsksAndBoxesShow) {
   Make({});
   Form().Dialog.Confirm = true;
   Form().Dialog.Answer = Folder.File16("Log.dvl7");
-  int ticksInBoxes = 0;
+  int ticksInBoxes = 0, polls = 0;
+  E().OnPoll = [&](int) { ++polls; };
   Form().WhileBoxOpen = [&] {
     E().Values = {u"9", u"9", u"9"};
     Form().Timer().OnTimer();
@@ -272,7 +273,9 @@ TEST_F(RecoverWindow, WithoutParametersTheDialogAsksAndBoxesShow) {
   EXPECT_EQ(Form().Boxes, (std::vector<UnicodeString>{u"Out of 1 records 1 have been recovered and 0 have failed.", kSuccess}));
   EXPECT_EQ(ticksInBoxes, 2);
   EXPECT_EQ(Form().List.Value(0), u"9");
-  // Three polls before the boxes; the ticks in the boxes asked nothing more.
+  // Three polls before the boxes; the ticks in the boxes asked nothing more, and the completion
+  // pass ran once.
+  EXPECT_EQ(polls, 3);
   EXPECT_EQ(std::count(E().Journal.begin(), E().Journal.end(), "rename Log Recovered"), 1);
 }
 
