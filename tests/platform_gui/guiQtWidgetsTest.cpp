@@ -284,18 +284,7 @@ TEST_F(TQtWindowTest, ScreenshotOfTheMainWindow) {
     list.EndUpdate();
     Form.ProgressBar().SetMax(4608);
     Form.ProgressBar().SetPosition(1843);
-    image = Window->grab().toImage();
-    // The offscreen platform draws no window frame: a title strip above the client area shows the
-    // caption in the picture.
-    const int strip = 24;
-    QImage framed(image.width(), image.height() + strip, QImage::Format_RGB32);
-    framed.fill(Window->palette().color(QPalette::Highlight));
-    QPainter painter(&framed);
-    painter.setPen(Window->palette().color(QPalette::HighlightedText));
-    painter.drawText(QRect(8, 0, image.width() - 16, strip), Qt::AlignVCenter | Qt::AlignLeft, Window->windowTitle());
-    painter.drawImage(0, strip, image);
-    painter.end();
-    framed.save(QString::fromStdString(path), "PNG");
+    image = zf::gui::test::SaveWindowScreenshot(Window, path);
   });
   EXPECT_EQ(image.size(), QSize(744, 572));
   EXPECT_TRUE(std::filesystem::exists(path));
