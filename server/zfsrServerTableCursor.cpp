@@ -103,16 +103,18 @@ void TzfServerTableCursor::AfterConstruction() {
 }
 
 void TzfServerTableCursor::BeforeDestruction() {
-  if (stcInTable) {
-    stcTable->sbtLocks->ClearAllLocks(this);
-    stcTable->sbtRemoveCursor(this);
-    stcInTable = false;
-  }
   sbcFilter.reset();
   // The path's key comes from the index's key engine, which the table frees with its indices.
   stcIndexPath.reset();
   stcIndexEngine = nullptr;
+  // The handler uses the table's BLOB engine (and a caching one its own cache cursor).
   if (TzfBaseBlobHandler* h = std::exchange(stcBlobHandler, nullptr)) h->Free();
+  if (stcInTable) {
+    stcTable->sbtLocks->ClearAllLocks(this);
+    stcTable->sbtRemoveCursor(this);
+    stcInTable = false;
+    if (sbcIsResultSet) stcReleaseResultSetTable();
+  }
   TzfAbstractCursor::BeforeDestruction();
 }
 

@@ -20,6 +20,7 @@
 #include "foundation/zfllUtils.h"
 #include "platform/rtl/rtlStringList.h"
 #include "server/zfsrBlobHandlerBase.h"
+#include "server/zfsrBlobHandlerCaching.h"
 #include "server/zfsrBlobHandlerPassthrough.h"
 #include "server/zfsrBlobLinkHandler.h"
 #include "server/zfsrServerDatabase.h"
@@ -40,6 +41,8 @@ TzfBaseBlobHandler* TzfServerTableCursor::stcCreateBlobHandler() {
   TzfBaseBlobEngine* engine = stcTable->sbtBlobEngine.get();
   if (!engine || stcTable->sbtBlobFields.empty()) return zfCreateServerObject<TzfNullBlobHandler>(this);
   TzfBaseBlobLinkHandler* links = stcDatabase->sdBlobLinkHandler.get();
+  if (stcBlobCache)
+    return zfCreateServerObject<TzfCachingBlobHandler>(this, engine, links, stcTable->sbtFieldsDescriptor);
   return zfCreateServerObject<TzfPassthroughBlobHandler>(this, engine, links, stcTable->sbtFieldsDescriptor);
 }
 
