@@ -1148,6 +1148,9 @@ uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aT
                            const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
                            uint32_t aTimeout, TzfServerTableCursor*& aCursor, bool aBlobCache) {
   aCursor = nullptr;
+  // The folder's table padlock from the lookup until the cursor has joined the table: a table
+  // without cursors is never closed by another thread between the two.
+  TzfPadlockGuard tables(aDatabase->sdFolder->sfTablesPadlock);
   TzfServerRootTable* root = nullptr;
   bool readOnly = false;
   const size_t colon = aTableName.find(u':');

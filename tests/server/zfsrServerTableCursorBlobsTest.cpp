@@ -3,7 +3,9 @@
 // database's link handler, and the table's named streams.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <functional>
 
 #include "foundation/zfllException.h"
@@ -335,6 +337,47 @@ TEST_F(BlobCopy, LinkChainsAreBounded) {
             0u);
   EXPECT_EQ(ReadBlob(Dst, chain[3]), "at the end");
   EXPECT_EQ(ReadBlob(Src, chain[20]), "<code " + std::to_string(zfErrBlobGeneral) + ">");
+}
+
+TEST_F(BlobCopy, LinkCacheChurnAgainstTablesClosingOnAnotherThread) {
+  // Links from Dst into three tables. One thread reads them over and over (opening link cursors);
+  // another closes inactive tables all the while, which asks the link cursors to go. Every read
+  // must answer the content (a closed table is opened again), and nothing may deadlock.
+  std::vector<std::pair<int64_t, std::string>> links;
+  for (int t = 0; t < 3; ++t) {
+    const UnicodeString name = u"Linked" + rtl::IntToStr(t);
+    auto dict = BlobDictionary();
+    Build(Db, name, dict.get());
+    TzfServerTableCursor* c = Open(Db, name);
+    const std::string content = "table " + std::to_string(t);
+    const int64_t nr = MakeBlob(c, content);
+    Close(c);
+    int64_t link = 0;
+    ASSERT_EQ(InTrans([&] { return Dst->sbcBlobCreateLink(2, name, nr, link); }), 0u);
+    links.emplace_back(link, content);
+  }
+  Close(Src);
+  Src = nullptr;
+  std::atomic<bool> stop{false};
+  std::atomic<int> closes{0};
+  std::thread closer([&] {
+    while (!stop.load()) {
+      Engine->seCloseInactiveTables();
+      ++closes;
+      std::this_thread::yield();
+    }
+  });
+  int failures = 0;
+  for (int round = 0; round < 150; ++round)
+    for (const auto& [link, content] : links)
+      if (ReadBlob(Dst, link) != content) ++failures;
+  stop = true;
+  closer.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_GT(closes.load(), 0);
+  // Once nothing reads, a close takes every link cursor out of the way.
+  Engine->seCloseInactiveTables();
+  EXPECT_EQ(Db->sdBlobLinkHandler->blhCursorCount(), 0);
 }
 
 // ---- Table streams ----
