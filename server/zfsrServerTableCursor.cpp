@@ -1013,11 +1013,7 @@ uint32_t TzfServerTableCursor::RecordGetBatch(int32_t aCutoffSize, TzfRecordGetB
         uint8_t* rec = static_cast<uint8_t*>(aStream.Memory()) + at + 4;
         last = StepFiltered(aForward, zfltNoLock, rec, sbcFilter.get());
         if (last == 0 && bookmarks) PutRef(rec + rl, stcRefNr);
-        if (last == 0 && blobs)
-          // BLOB content is not sent by this cursor yet: a BLOB field goes as NULL, as when its
-          // length cannot be read, never as a number the client would take for a stream position.
-          for (int32_t f : stcTable->sbtBlobFields)
-            if (!fields.IsRecordFieldNull(f, rec)) fields.SetRecordFieldNull(f, rec, true);
+        if (last == 0 && blobs) stcAppendBlobImages(aStream, at, slot);
         if (last != 0) {
           aStream.SetSize(at + 4);
           break;

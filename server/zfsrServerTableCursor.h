@@ -281,6 +281,10 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   bool NeedNested();
   // The null handler without BLOB engine or BLOB field, else the caching or pass-through one.
   TzfBaseBlobHandler* stcCreateBlobHandler();
+  // Block reads with BLOBs: the BLOB images of the record in the slot at aSlotAt appended to
+  // aStream, each field then holding its image's stream position (NULL for an empty BLOB or one
+  // that cannot be read whole), and the slot's length word grown by the images.
+  void stcAppendBlobImages(TzfMemoryStream& aStream, int64_t aSlotAt, uint32_t aSlot);
   // A result set's table is freed when its last cursor has left it and nothing else holds it.
   void stcReleaseResultSetTable();
   uint32_t LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew);

@@ -155,6 +155,56 @@ TEST_F(CursorBlobs, DeletedRecordTakesItsBlobsAlong) {
   EXPECT_EQ(ReadBlob(c, other), "not in the record");
 }
 
+TEST_F(CursorBlobs, BlockReadsCarryTheBlobImages) {
+  TzfServerTableCursor* c = Open(Db, u"Docs");
+  const std::string contents[2][2] = {{"", "hello"}, {"memo two", ""}};  // (Memo, Data) per record
+  for (int i = 0; i < 2; ++i) {
+    Buffer b(c);
+    c->SetFieldFromVariant(b.P, 0, rtl::Variant(i + 1));
+    for (int32_t f = 1; f <= 2; ++f)
+      // Record 1's memo stays NULL; record 2's data is an empty BLOB (sent as NULL too).
+      if (!(i == 0 && f == 1)) SetBlob(c, b.P, f, MakeBlob(c, contents[i][f - 1], f));
+    ASSERT_EQ(c->RecordInsert(zfltNoLock, b.P), 0u);
+  }
+  ASSERT_EQ(c->SetToBegin(), 0u);
+  TzfMemoryStream ms;
+  ASSERT_EQ(c->RecordGetBatch(0x7FFFFFFF, (1u << gboBlobs) | (1u << gboBookmarks), ms, 0, true), 0u);
+  const uint8_t* m = static_cast<const uint8_t*>(ms.Memory());
+  const auto cardinal = [&](int64_t aAt) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | m[aAt + i];
+    return v;
+  };
+  TzfFieldsDescriptor& fields = *c->acGetTableDescriptor()->tdFieldsDescriptor;
+  const uint32_t slot = static_cast<uint32_t>(fields.GetRecordLength()) + TzfServerTableCursor::kBookmarkSize;
+  EXPECT_EQ(cardinal(0), zfErrEOF);
+  ASSERT_EQ(cardinal(4), 2u);
+  int64_t at = 8;
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const uint32_t length = cardinal(at);
+    const uint8_t* rec = m + at + 4;
+    uint32_t images = 0;
+    for (int32_t f = 1; f <= 2; ++f) {
+      bool isNull = true;
+      int64_t pos = 0;
+      fields.GetRecordField(f, rec, isNull, &pos);
+      const std::string& want = contents[i][f - 1];
+      ASSERT_EQ(isNull, want.empty()) << "field " << f;
+      if (isNull) continue;
+      ASSERT_GE(pos, at + 4 + slot);
+      ASSERT_LE(pos + 4 + static_cast<int64_t>(want.size()), ms.Size());
+      EXPECT_EQ(cardinal(pos), want.size());
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(m + pos + 4), want.size()), want);
+      images += 4 + static_cast<uint32_t>(want.size());
+    }
+    EXPECT_EQ(length, slot + images) << "the length word counts the images";
+    at += 4 + length;
+  }
+  // The read that met the end leaves its slot-size word, uncounted.
+  EXPECT_EQ(at + 4, ms.Size());
+}
+
 // ---- Copy primitives ----
 
 class BlobCopy : public CursorBlobs {
