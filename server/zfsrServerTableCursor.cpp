@@ -85,18 +85,20 @@ void TzfServerTableCursor::AfterConstruction() {
 }
 
 void TzfServerTableCursor::BeforeDestruction() {
-  if (stcInTable) {
-    stcTable->sbtLocks->ClearAllLocks(this);
-    stcTable->sbtRemoveCursor(this);
-    stcInTable = false;
-  }
   sbcFilter.reset();
   sbcKeyFilter.reset();
   stcKeyFields = nullptr;
   // The path's key comes from the index's key engine, which the table frees with its indices.
   stcIndexPath.reset();
   stcIndexEngine = nullptr;
+  // The handler uses the table's BLOB engine (and a caching one its own cache cursor).
   if (TzfBaseBlobHandler* h = std::exchange(stcBlobHandler, nullptr)) h->Free();
+  if (stcInTable) {
+    stcTable->sbtLocks->ClearAllLocks(this);
+    stcTable->sbtRemoveCursor(this);
+    stcInTable = false;
+    if (sbcIsResultSet) stcReleaseResultSetTable();
+  }
   TzfAbstractCursor::BeforeDestruction();
 }
 
@@ -993,11 +995,7 @@ uint32_t TzfServerTableCursor::RecordGetBatch(int32_t aCutoffSize, TzfRecordGetB
         uint8_t* rec = static_cast<uint8_t*>(aStream.Memory()) + at + 4;
         last = StepFiltered(aForward, zfltNoLock, rec, sbcFilter.get());
         if (last == 0 && bookmarks) PutRef(rec + rl, stcRefNr);
-        if (last == 0 && blobs)
-          // BLOB content is not sent by this cursor yet: a BLOB field goes as NULL, as when its
-          // length cannot be read, never as a number the client would take for a stream position.
-          for (int32_t f : stcTable->sbtBlobFields)
-            if (!fields.IsRecordFieldNull(f, rec)) fields.SetRecordFieldNull(f, rec, true);
+        if (last == 0 && blobs) stcAppendBlobImages(aStream, at, slot);
         if (last != 0) {
           aStream.SetSize(at + 4);
           break;
