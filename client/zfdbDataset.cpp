@@ -177,9 +177,21 @@ void TzfDataset::OpenCursor(bool aInfoQuery) {
 }
 
 void TzfDataset::CloseCursor() {
+  const int32_t blockReadSize = BlockReadSize();
+  dsInternalWriteOnly = false;
   db::TDataSet::CloseCursor();
   CloseAbstractCursor();
   FreeMappers();
+  db::TDataSet::SetBlockReadSize(blockReadSize);
+  SetUniDirectional(blockReadSize > 0);
+}
+
+void TzfDataset::DoAfterOpen() {
+  if (dsInternalWriteOnly) {
+    dsInternalWriteOnly = false;
+    SetBlockReadSize(BlockReadSize());
+  }
+  db::TDataSet::DoAfterOpen();
 }
 
 void TzfDataset::CloseAbstractCursor() {
@@ -292,6 +304,8 @@ void TzfDataset::InternalOpen() {
   }
   BindFields(true);
   ComputeBufferLayout();
+  // Reading in blocks starts after the open (DoAfterOpen): until then the fetches read nothing.
+  dsInternalWriteOnly = BlockReadSize() > 0;
   InternalFirst();
 }
 

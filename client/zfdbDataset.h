@@ -161,7 +161,10 @@ class TzfDataset : public db::TDataSet {
   void InternalInitFieldDefs() override;
   bool IsCursorOpen() const override { return dsAbstractCursor != nullptr; }
   void OpenCursor(bool aInfoQuery) override;
+  // Keeps the block-read size across the close.
   void CloseCursor() override;
+  // Block reading set before the open starts here, once the open is complete.
+  void DoAfterOpen() override;
   db::TFieldFactory GetFieldClass(db::TFieldType aType) const override;
   // These refuse while a BLOB stream is open ("All BLOB streams must be freed ...").
   void DoBeforeCancel() override;
@@ -190,7 +193,8 @@ class TzfDataset : public db::TDataSet {
   void ReadBlock();
   // Positions the engine cursor on the active record.
   void PositionOnActive();
-  bool IsWriteOnly() const { return dsWriteOnly; }
+  // Write-only as configured, or while an open that will read in blocks fills its first buffers.
+  bool IsWriteOnly() const { return dsWriteOnly || dsInternalWriteOnly; }
 
   int32_t dsTimeout = -1;
   bool dsFlipOrder = false;
@@ -212,6 +216,7 @@ class TzfDataset : public db::TDataSet {
   int32_t dsBlockReadCount = 0;
   int32_t dsBlockReadPos = 0;  // entries served from the block
   bool dsBlockReadEof = false;
+  bool dsInternalWriteOnly = false;  // set by an open with a block-read size until it completes
   db::TRecordBuffer dsLookupBuffer = nullptr;  // the record Lookup reads its result from
   // Open BLOB streams (client/zfdbBlob.cpp links and unlinks them).
   friend class TzfBaseBlobStream;

@@ -467,6 +467,29 @@ TEST_F(ClientBlob, BlockModeStreamReadsTheImageInsideTheBlock) {
   }
 }
 
+TEST_F(ClientBlob, BlockReadSizeSetBeforeOpeningStartsAfterTheOpen) {
+  Fill(40);
+  DS->SetBlockReadSize(200);  // a few records per block
+  EXPECT_TRUE(DS->IsUniDirectional());
+  int32_t batchCallsAtAfterOpen = -1;
+  DS->AfterOpen = [&](db::TDataSet&) { batchCallsAtAfterOpen = DS->Probe->BatchCalls; };
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    DS->Open();
+    EXPECT_EQ(DS->State(), db::dsBlockRead);
+    EXPECT_EQ(batchCallsAtAfterOpen, 1);  // the first block, read once the open was complete
+    std::vector<int32_t> ids;
+    for (; !DS->Eof(); DS->Next()) ids.push_back(DS->FieldByName(u"ID").AsInteger());
+    ASSERT_EQ(ids.size(), 40u);
+    EXPECT_EQ(ids.front(), 1);
+    EXPECT_EQ(ids.back(), 40);
+    EXPECT_EQ(DS->Probe->NextCalls, 0);  // every record came from a block
+    EXPECT_GT(DS->Probe->BatchCalls, 2);
+    DS->Close();
+    EXPECT_EQ(DS->BlockReadSize(), 200);  // kept across the close
+  }
+}
+
 TEST_F(ClientBlob, BatchAppendStreamCollectsTheContentOfTheRecordBeingAppended) {
   Fill(1);
   DS->Open();
