@@ -449,6 +449,9 @@ void TzfDataset::ReadBlock() {
   if (!dsBlockReadStream) dsBlockReadStream = std::make_unique<TzfMemoryStream>();
   uint32_t code;
   do {
+    // Emptied here, not left to the cursor: a cursor that appends must not make the old block
+    // be read again.
+    dsBlockReadStream->Clear();
     code = dsAbstractCursor->RecordGetBatch(BlockReadSize(), dsBlockReadOptions, *dsBlockReadStream, -1,
                                             !dsFlipOrder);
   } while (code == zfErrFilterTimeout && !ServerFilterTimedOut());

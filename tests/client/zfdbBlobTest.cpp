@@ -490,6 +490,31 @@ TEST_F(ClientBlob, BlockReadSizeSetBeforeOpeningStartsAfterTheOpen) {
   }
 }
 
+// Each refill starts from an empty block stream: a cursor that appends its block to what the
+// stream holds must not make the dataset serve the first block again.
+TEST_F(ClientBlob, EveryBlockIsReadFromAnEmptiedStream) {
+  Fill(1);
+  DS->Open();
+  std::vector<Bytes> blocks;
+  for (int b = 0; b < 2; ++b) {
+    TBlockBuilder block(DS->AbstractCursor()->acFields(), DS->BookmarkSize());
+    block.Add(2 * b + 1, nullptr);
+    block.Add(2 * b + 2, nullptr);
+    blocks.push_back(block.Finish(b == 0 ? 0 : zfErrEOF));
+  }
+  size_t served = 0;
+  DS->Probe->OnRecordGetBatch = [&](int32_t, TzfRecordGetBatchExOptions, TzfMemoryStream& s, int32_t, bool) {
+    const Bytes& b = blocks[std::min(served++, blocks.size() - 1)];
+    s.Seek(0, rtl::TSeekOrigin::soEnd);
+    s.WriteBuffer(b.data(), static_cast<int64_t>(b.size()));
+    return 0u;
+  };
+  DS->SetBlockReadSize(4096);
+  std::vector<int32_t> ids;
+  for (; !DS->Eof() && ids.size() < 10; DS->Next()) ids.push_back(DS->FieldByName(u"ID").AsInteger());
+  EXPECT_EQ(ids, (std::vector<int32_t>{1, 2, 3, 4}));
+}
+
 TEST_F(ClientBlob, BatchAppendStreamCollectsTheContentOfTheRecordBeingAppended) {
   Fill(1);
   DS->Open();
