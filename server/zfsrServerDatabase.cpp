@@ -490,10 +490,6 @@ uint32_t TzfServerDatabase::TableAddIndex(const UnicodeString&, const UnicodeStr
 uint32_t TzfServerDatabase::TableDropIndex(const UnicodeString&, const UnicodeString&, const UnicodeString&, int32_t) {
   return NotHere();
 }
-uint32_t TzfServerDatabase::TableRecover(const UnicodeString&, const UnicodeString&, TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return NotHere();
-}
 uint32_t TzfServerDatabase::TableVerifyChecksum(const UnicodeString&, const UnicodeString&, bool, bool,
                                                 TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;

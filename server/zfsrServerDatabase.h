@@ -11,9 +11,9 @@
 // worker that needs both takes them in that order, also build and rename, so a build in one
 // database cannot deadlock against a lookup in another that shares the mapper.
 //
-// Not here yet: table cursors and everything opened through them (cursor open, auto-increment,
-// index add and drop, password change), statements (answer 12289 "An SQL Engine is required"),
-// and the maintenance tasks; these answer 12289.
+// The table recover lives in zfsrServerRecover. Not here yet: auto-increment, index add and drop,
+// password change, statements (answer 12289 "An SQL Engine is required") and the other
+// maintenance tasks; these answer 12289.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -99,6 +99,10 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   uint32_t sdTableRename(const UnicodeString& aOldName, const UnicodeString& aNewName, const UnicodeString& aPassword);
   uint32_t sdTableExists(const UnicodeString& aTableName, const UnicodeString& aPassword, bool aForServer);
   uint32_t sdTableGetList(rtl::TStrings& aList);
+  // The recover's worker (zfsrServerRecover): builds "<name>_Recovered" and "<name>_Failed" and the
+  // task that salvages the source into them; on failure the tables it built are deleted again.
+  uint32_t sdTableRecover(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                          TzfAbstractTaskInfo*& aTaskInfo);
   // The root table of aTableName (mapped, open in the folder, or opened now); aIsReadOnly when
   // the passwords grant only reading. The nested path after ":" is not followed here.
   uint32_t sdGetTable(TzfServerRootTable*& aTable, const UnicodeString& aTableName, const UnicodeString& aPassword,

@@ -196,8 +196,32 @@ void TzfServerBaseTable::sbtCreateEngines(TzfBaseTransaction* aTrans) {
   sbtBlobEngine = TzfBaseBlobEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   sbtRecordEngine = TzfBaseRecordEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   sbtAutoIncEngine = TzfBaseAutoIncEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
-  sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
+  if (!zfInIndexTolerantOpen()) {
+    sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
+    return;
+  }
+  // A table opened to be salvaged: its indexes may be damaged, and the salvage needs none. A
+  // failure is logged, the indexes stay unused, and the whole table is only read from then on.
+  try {
+    sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
+  } catch (const std::exception& e) {
+    sbtIndicesEngine.reset();
+    const uint32_t code = asoConvertException(e);
+    if (sbtRoot) {
+      sbtRoot->srtIndexesUnused = true;
+      if (auto* engine = dynamic_cast<TzfServerEngine*>(sbtRoot->asoGetServerEngine()))
+        engine->seLogWarning(u"The indexes of \"" + FullName() + u"\" could not be opened and stay unused (" +
+                             rtl::IntToStr(int64_t(code)) + u")");
+    }
+  }
 }
+
+namespace {
+thread_local int32_t tIndexTolerantOpens = 0;
+}
+TzfIndexTolerantOpen::TzfIndexTolerantOpen() { ++tIndexTolerantOpens; }
+TzfIndexTolerantOpen::~TzfIndexTolerantOpen() { --tIndexTolerantOpens; }
+bool zfInIndexTolerantOpen() { return tIndexTolerantOpens > 0; }
 
 void TzfServerBaseTable::sbtFreeEngines() {
   sbtBlobEngine.reset();
@@ -622,6 +646,7 @@ uint32_t TzfServerRootTable::srtOpen(TzfBaseTransaction* aTrans, const TzfUnicod
           sbtSetTableDescriptor(srtDictionary.get());
           sbtCreateEngines(nullptr);
           sbtCreateChilds(nullptr);
+          if (srtIndexesUnused) srtOpenMode = omReadOnly;  // nothing may write without its indexes
           code = NotifyExtenders(eaOpenFiles, false, {});
         }
       }

@@ -185,6 +185,9 @@ class TzfServerRootTable : public TzfServerBaseTable {
   // The links of a live transaction on this table (kept by the transaction-lock unit).
   std::atomic<int32_t> srtLiveTransLinks{0};
   uint32_t srtSnapshotBlockCount = 0;
+  // Opened inside a TzfIndexTolerantOpen scope and some index could not be opened: the table has
+  // no indices engine there and opens read-only.
+  bool srtIndexesUnused = false;
   std::vector<std::unique_ptr<TzfBaseFile>> srtFiles;
   TzfBaseFile* srtMainFile = nullptr;
   std::unique_ptr<TzfServerDataDict> srtDictionary;
@@ -196,6 +199,18 @@ class TzfServerRootTable : public TzfServerBaseTable {
  private:
   bool srtInFolder = false;
 };
+
+// While one lives on a thread, the tables that thread opens tolerate indexes that cannot be opened
+// (the source of a recover): the failure is logged, the indexes stay unused and the table opens
+// read-only. A header or "DICT" that cannot be read still fails the open.
+class TzfIndexTolerantOpen {
+ public:
+  TzfIndexTolerantOpen();
+  ~TzfIndexTolerantOpen();
+  TzfIndexTolerantOpen(const TzfIndexTolerantOpen&) = delete;
+  TzfIndexTolerantOpen& operator=(const TzfIndexTolerantOpen&) = delete;
+};
+bool zfInIndexTolerantOpen();
 
 // The name of the file on disk for aFileName: the exact name when it exists, else the one entry
 // of its folder that matches without regard to case. Empty when none exists; aAmbiguous is set

@@ -248,6 +248,15 @@ class TzfServerTableCursor : public TzfAbstractCursor {
                           bool aCheckValFields);
   uint32_t sbcDeleteRecords();
 
+  // ---- Table recover (zfsrServerTableCursorRecover.cpp) ----
+  // The record iterator of a recover walk; this cursor is the source and aCookie a
+  // TzfRecoverCookie. Places aRecord in the recovered table or else the failed one, each in a
+  // nested level of the running transaction; rirStop only when the walk must end (rcErrorCode).
+  TzfRecordIteratorResult stcRecoverRecord(void* aCookie, int64_t aRefNr, const uint8_t* aRecord);
+  // Raises the table's auto-increment counter to at least aAtLeast (none: nothing); the code.
+  uint32_t stcRaiseAutoInc(uint32_t aAtLeast);
+  TzfServerTransContext* stcTransContext() const { return stcContext; }
+
   TzfServerBaseTable* Table() const { return stcTable; }
   TzfCursorPosition Position() const { return stcPosition; }
   int64_t RefNr() const { return stcRefNr; }
