@@ -1,5 +1,7 @@
 #include "client/zfdb.h"
 
+#include "client/zfdbTable.h"
+
 #include <algorithm>
 #include <mutex>
 
@@ -1038,6 +1040,17 @@ bool TzfDatabase::InTransaction() {
   if (code == zfErrNoActiveTran) return false;
   CheckResult(code);
   return level >= 0;
+}
+
+rtl::TComponentPtr<TzfTable> TzfDatabase::OpenTable(const UnicodeString& aTableName, const UnicodeString& aIndexName,
+                                                    int32_t aBlockReadSize) {
+  rtl::TComponentPtr<TzfTable> table(new TzfTable());
+  table->SetDatabase(this);
+  table->SetTableName(aTableName);
+  table->SetIndexName(aIndexName);
+  table->SetBlockReadSize(aBlockReadSize);
+  table->Open();
+  return table;
 }
 
 }  // namespace zf

@@ -33,6 +33,7 @@ namespace zf {
 
 class TzfDatabase;
 class TzfTransContext;
+class TzfTable;
 
 // The base of every client component that holds an engine object: its errors are client
 // exceptions naming the component.
@@ -346,6 +347,10 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   // Active: True; no session: False; by alias: the session knows it; by path: it opens (the
   // database is closed again and an open failure answers False); neither: True.
   bool Exists();
+  // A new table component without owner on aTableName, with index aIndexName and block-read size
+  // aBlockReadSize, opened; a failed open frees it and passes the error on. The caller owns it.
+  rtl::TComponentPtr<TzfTable> OpenTable(const UnicodeString& aTableName, const UnicodeString& aIndexName,
+                                         int32_t aBlockReadSize);
 
   // SQL needs an SQL engine, which this system does not link: these answer 12289.
   void ExecQuery(const UnicodeString& aQueryText);

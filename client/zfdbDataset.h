@@ -27,6 +27,22 @@
 
 namespace zf {
 
+class TzfDefaultValueHandler;
+class TzfValidationsHandler;
+
+enum class TzfDatasetOption : uint8_t {
+  dsoOptimisticLocks,
+  dsoAddKeyAsVariantField,
+  dsoSetKeyFieldCountForPSSetParams,
+  dsoKeepExistingRangeForPSSetParams
+};
+using enum TzfDatasetOption;
+using TzfDatasetOptions = rtl::EnumSet<TzfDatasetOption>;
+
+// How a filter text is read: the framework's filter expression or an SQL condition.
+enum class TzfFilterType : uint8_t { ftSimple, ftSqlWhere };
+using enum TzfFilterType;
+
 class TzfBaseBlobStream;
 
 class TzfDataset : public db::TDataSet {
@@ -119,6 +135,53 @@ class TzfDataset : public db::TDataSet {
   // Leaving the insert state frees the batch-append contents.
   void DataEvent(db::TDataEvent aEvent, intptr_t aInfo) override;
 
+  // ---- editing, filters and batches (zfdbEditing.cpp) ----
+  TzfDatasetOptions Options() const { return dsOptions; }
+  // Optimistic locking cannot change while editing ("DataSet in editing mode"); the key variant
+  // field only on a closed dataset.
+  void SetOptions(TzfDatasetOptions aValue);
+  // During batch append the record joins the batch; otherwise the framework's post.
+  void Post() override;
+  // Writes aField's value in the framework's form (nullptr: NULL) into the active buffer.
+  void SetFieldData(db::TField* aField, const void* aBuffer) override;
+  // Whether the active record is write-locked, and by whom (lpNotAtAll without one).
+  TzfLockPresent IsRecordLocked();
+  void LockTable(TzfLockType aLockType);
+  void UnlockTable(TzfLockType aLockType);
+  void UnlockTableAll();
+  TzfLockPresent IsTableLocked(TzfLockType aLockType);
+
+  // Batch append: inserted records are collected in memory and sent in one engine call when the
+  // batch passes aCutoffSize bytes and when the outermost level ends. Levels nest; cancelling a
+  // level removes only its records. A send that fails keeps the records, so the caller can send
+  // again (FlushBatchAppend) or drop them (CancelBatchAppend).
+  void BeginBatchAppend(int32_t aCutoffSize);
+  void EndBatchAppend();
+  void CancelBatchAppend();
+  void FlushBatchAppend();
+  // Records collected and not sent yet.
+  int32_t BatchAppendPending() const;
+
+  // Copies every record of aSrcTable into this one through the engine (same session only).
+  void CopyRecords(TzfDataset* aSrcTable, bool aCopyBLOBs, int32_t aMaxTransSize);
+  void CopyRecordsEx(TzfDataset* aSrcTable, bool aCopyBLOBs, int32_t aMaxTransSize, bool aCheckValFields);
+  // Deletes every record the cursor shows.
+  void DeleteRecords();
+
+  // Filters. A filter text needs the filter-expression parser, which this build does not have:
+  // a non-empty text raises 12289. OnFilterRecord runs on the client for every record the
+  // engine reads while Filtered.
+  TzfFilterType FilterType() const { return dsFilterType; }
+  void SetFilterType(TzfFilterType aValue);
+  void SetFilterText(const UnicodeString& aValue) override;
+  void SetFilterOptions(db::TFilterOptions aValue) override;
+  void SetFiltered(bool aValue) override;
+  void SetOnFilterRecord(const TFilterRecordEvent& aValue) override;
+  bool FilterResync() const { return dsFilterResync; }
+  void SetFilterResync(bool aValue) { dsFilterResync = aValue; }
+  uint32_t FilterTimeout() const { return dsFilterTimeout; }
+  void SetFilterTimeout(uint32_t aValue);
+
  protected:
   // Opens the engine cursor into dsAbstractCursor (the descendant's).
   virtual void OpenAbstractCursor() = 0;
@@ -177,10 +240,50 @@ class TzfDataset : public db::TDataSet {
   void DoBeforeScroll() override;
   void CheckBlobStreams();
 
+  // ---- editing hooks (zfdbEditing.cpp) ----
+  void InternalEdit() override;
+  void InternalPost() override;
+  // Post that keeps the record's write lock when aKeepLock.
+  void InternalPostEx(bool aKeepLock);
+  void InternalCancel() override;
+  void InternalDelete() override;
+  void InternalAddRecord(db::TRecordBuffer aBuffer, bool aAppend) override;
+  bool FindRecord(bool aRestart, bool aGoForward) override;
+  // The record batch append adds to the batch (what Post does in batch mode).
+  void BatchPost();
+  // The client-side defaults and validations of the table (made at open, freed at close).
+  void CreateClientHandlers();
+  void FreeClientHandlers();
+  // Installs the callback filter on the engine cursor (removing a former one).
+  void InstallCallbackFilter();
+  void ActivateFilters();
+  void DeactivateFilters();
+  // Inverts the order for one call, without moving (GotoNearestBackward).
+  void SetFlipOrderRaw(bool aValue) { dsFlipOrder = aValue; }
+  // Frees a second cursor kept for lookups (the index dataset's).
+  virtual void DropLookupCursor() {}
+  // The key buffer under edit in state dsSetKey (the index dataset's); false when none.
+  virtual bool GetKeyEditBuffer(db::TRecordBuffer& aBuffer) const { return false; }
+
   TzfAbstractCursor* dsAbstractCursor = nullptr;
   TzfDatabase* dsDatabase = nullptr;
   bool dsWriteOnly = false;
   bool dsRecRevField = false;
+  TzfDatasetOptions dsOptions;
+  std::unique_ptr<TzfDefaultValueHandler> dsDefaultValueHandler;
+  std::unique_ptr<TzfValidationsHandler> dsValidationsHandler;
+  std::vector<uint8_t> dsOldValuesBuffer;  // the record as it was when the edit began
+  bool dsDeactivating = false;
+  int32_t dsBatchAppendCutoff = 0;
+  std::unique_ptr<TzfMemoryStream> dsBatchAppendData;
+  std::vector<int64_t> dsBatchAppendStartOffset;
+  std::vector<int32_t> dsBatchAppendRecordCount;
+  bool dsFilterResync = true;
+  TzfFilterType dsFilterType = ftSimple;
+  TzfFilterID dsExprFilter = 0;
+  TzfFilterID dsFuncFilter = 0;
+  db::TRecordBuffer dsRecordToFilter = nullptr;
+  uint32_t dsFilterTimeout = 500;
   int32_t dsIgnoreReadOnly = 0;
   int32_t dsBatchAppend = 0;  // batch-append nesting level, 0 = off
 

@@ -484,12 +484,6 @@ uint32_t TzfServerDatabase::TableRestructure(const UnicodeString&, const Unicode
   aTaskInfo = nullptr;
   return NotHere();
 }
-uint32_t TzfServerDatabase::TableAddIndex(const UnicodeString&, const UnicodeString&, TzfIndexDescriptor*, bool) {
-  return NotHere();
-}
-uint32_t TzfServerDatabase::TableDropIndex(const UnicodeString&, const UnicodeString&, const UnicodeString&, int32_t) {
-  return NotHere();
-}
 uint32_t TzfServerDatabase::TableVerifyChecksum(const UnicodeString&, const UnicodeString&, bool, bool,
                                                 TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;

@@ -67,8 +67,11 @@ class TzfServerDatabase : public TzfAbstractDatabase {
                              TzfAbstractTaskInfo*& aTaskInfo) override;
   uint32_t TableRestructure(const UnicodeString&, const UnicodeString&, TzfDataDictionary*,
                             TzfBaseTableMapperDescriptor*, bool, TzfAbstractTaskInfo*& aTaskInfo) override;
-  uint32_t TableAddIndex(const UnicodeString&, const UnicodeString&, TzfIndexDescriptor*, bool) override;
-  uint32_t TableDropIndex(const UnicodeString&, const UnicodeString&, const UnicodeString&, int32_t) override;
+  // Through an exclusive read-write cursor (zfsrServerDatabaseIndexes.cpp); 10501 when read-only.
+  uint32_t TableAddIndex(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                         TzfIndexDescriptor* aIndexDesc, bool aNewDefault) override;
+  uint32_t TableDropIndex(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                          const UnicodeString& aIndexName, int32_t aIndexID) override;
   uint32_t TableRename(const UnicodeString& aOldName, const UnicodeString& aNewName,
                        const UnicodeString& aPassword) override;
   uint32_t TableRecover(const UnicodeString&, const UnicodeString&, TzfAbstractTaskInfo*& aTaskInfo) override;

@@ -98,6 +98,8 @@ void TzfServerTableCursor::BeforeDestruction() {
     stcInTable = false;
   }
   sbcFilter.reset();
+  sbcKeyFilter.reset();
+  stcKeyFields = nullptr;
   // The path's key comes from the index's key engine, which the table frees with its indices.
   stcIndexPath.reset();
   stcIndexEngine = nullptr;
@@ -324,11 +326,12 @@ uint32_t TzfServerTableCursor::RecordGet(TzfLockType aLockType, uint8_t* aData) 
       if (const uint32_t s = StateOf(stcPosition)) return s;
       std::vector<uint8_t> scratch;
       uint8_t* data = aData;
-      if (!data && FilterActive()) {
+      if (!data && (FilterActive() || ActiveKeyFilter())) {
         scratch.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
         data = scratch.data();
       }
       stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, data);
+      if (data && !stcRecordPassesKeyFilter(data, stcRefNr)) return zfErrNoCurrRec;
       if (data && FilterActive() && !sbcFilter->MatchesBuffer(data)) return zfErrNoCurrRec;
       return 0;
     });
@@ -729,9 +732,10 @@ uint32_t TzfServerTableCursor::IndexStep(bool aForward, TzfLockType aLockType, u
       const TzfSearchKeyAction a = aForward ? (nearEnd.Info.riExclusive ? skaGreater : skaGreaterEqual)
                                             : (nearEnd.Info.riExclusive ? skaSmaller : skaSmallerEqual);
       found = stcIndexEngine->FindKey(store, nearEnd.Info.riKey, nearEnd.Info.riFieldCount, nearEnd.Info.riPartitial, 0, path,
-                                      a, nullptr);
+                                      a, ActiveKeyFilter());
     } else {
-      found = aForward ? stcIndexEngine->NextKey(store, path, nullptr) : stcIndexEngine->PrevKey(store, path, nullptr);
+      found = aForward ? stcIndexEngine->NextKey(store, path, ActiveKeyFilter())
+                       : stcIndexEngine->PrevKey(store, path, ActiveKeyFilter());
     }
     if (found && path.IsOnKey() && KeyRangePosition(path.Key) == (aForward ? 1 : -1)) found = false;
     if (!found || !path.IsOnKey()) {
@@ -761,7 +765,11 @@ uint32_t TzfServerTableCursor::IndexStep(bool aForward, TzfLockType aLockType, u
 }
 
 uint32_t TzfServerTableCursor::SwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec) {
-  return Framed([&]() -> uint32_t {
+  return Framed([&] { return sbcSwitchToIndex(aIndexName, aIndexID, aPosnOnRec); });
+}
+
+uint32_t TzfServerTableCursor::sbcSwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec) {
+  {
     try {
       TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
       int32_t id = aIndexID;
@@ -791,6 +799,8 @@ uint32_t TzfServerTableCursor::SwitchToIndex(const UnicodeString& aIndexName, in
         });
         if (r != 0) return (r >> 8 & 255) == 40 || r == zfErrTimeout ? r : zfErrNoCurrRec;
       }
+      // Key filters are defined on the old index's key fields.
+      if (sbcKeyFilter) zfFilterActivate(sbcKeyFilter, 0, false);
       std::unique_ptr<TzfBaseIndexPath> path = engine ? engine->CreateIndexPath() : TzfBaseIndexPath::CreateStandalone();
       if (aPosnOnRec && engine) {
         const uint32_t k = path->SetToRecord(record.data(), stcRefNr);
@@ -824,7 +834,7 @@ uint32_t TzfServerTableCursor::SwitchToIndex(const UnicodeString& aIndexName, in
     } catch (const EzfBaseException& e) {
       return e.ErrorCode();
     }
-  });
+  }
 }
 
 uint32_t TzfServerTableCursor::stcCreateBulkBuilder(std::unique_ptr<TzfBaseBulkBuilder>& aBulkBuilder) {
@@ -860,7 +870,7 @@ uint32_t TzfServerTableCursor::SetToKey(TzfSearchKeyAction aSearchAction, int32_
     return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
       TzfBaseIndexPath& path = *stcIndexPath;
       const bool found = stcIndexEngine->FindKey(IndexStore(aTrans), stcKeyBuffer.data(), aFieldCount, aPartialLen, 0,
-                                                 path, aSearchAction, nullptr);
+                                                 path, aSearchAction, ActiveKeyFilter());
       uint32_t r = 0;
       if (found) {
         if (path.KeyValid) {
@@ -890,9 +900,6 @@ uint32_t TzfServerTableCursor::SetToKey(TzfSearchKeyAction aSearchAction, int32_
   });
 }
 
-uint32_t TzfServerTableCursor::RecordGetForKey(int32_t, int32_t, bool, const uint8_t*, uint8_t*, bool, bool) {
-  return zfErrNotSupported;
-}
 
 uint32_t TzfServerTableCursor::RangeReset() {
   return Framed([&] {
@@ -956,13 +963,6 @@ uint32_t TzfServerTableCursor::CompareKeys(int32_t aFieldCount, int32_t aPartial
     return 0;
   });
 }
-uint32_t TzfServerTableCursor::KeyFilterAddCustom(TzfBaseFilterDescriptor*, TzfKeyFilterID& aKeyFilterID) {
-  aKeyFilterID = 0;
-  return zfErrNoAssocIndex;
-}
-uint32_t TzfServerTableCursor::KeyFilterActivate(TzfKeyFilterID) { return zfErrNoAssocIndex; }
-uint32_t TzfServerTableCursor::KeyFilterDeactivate(TzfKeyFilterID) { return zfErrNoAssocIndex; }
-uint32_t TzfServerTableCursor::KeyFilterRemove(TzfKeyFilterID) { return zfErrNoAssocIndex; }
 
 // ---- Block reads ----
 

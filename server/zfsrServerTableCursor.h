@@ -25,8 +25,7 @@
 // of every record insert, modify and delete; the bulk writes (batch insert, copy of all records,
 // delete of all records) are in zfsrServerTableCursorBatch.cpp.
 //
-// Not here yet (each answers 12289, key filters 10764): adding and dropping indexes, key filters,
-// RecordGetForKey and password changes.
+// Not here yet (answers 12289): password changes.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -37,6 +36,7 @@
 #include "server/zfsrContentLock.h"
 #include "server/zfsrCursorSupport.h"
 #include "server/zfsrRefIntegrityEngine.h"
+#include "server/zfsrServerLinks.h"
 #include "server/zfsrServerTransaction.h"
 #include "dictionary/zfsdDefaultValueEngine.h"
 #include "dictionary/zfsdValidationEngine.h"
@@ -49,6 +49,7 @@ class TzfServerDatabase;
 class TzfServerBaseTable;
 class TzfServerRootTable;
 class TzfBaseBlobHandler;
+class TzfIndexDescriptor;
 
 // The transaction-lock side of a root table: its commit and rollback hooks call the root's.
 class TzfServerTableTransLocks : public TzfTransLockTable {
@@ -66,7 +67,7 @@ class TzfServerTableTransLocks : public TzfTransLockTable {
 
 enum class TzfCursorPosition : uint8_t { cpBOF, cpEOF, cpOnRecord, cpCrackBefore, cpCrackAfter };
 
-class TzfServerTableCursor : public TzfAbstractCursor {
+class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner {
  public:
   static constexpr uint32_t kBookmarkSize = 8;
 
@@ -171,6 +172,18 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   TzfLockFailureReason sbcLockFailureReason;
   // The record filter (one engine or a hub), nil without one.
   std::unique_ptr<TzfBaseFilterEngine> sbcFilter;
+  // The key filters (one engine or a hub) over stcKeyFields: evaluated on the current index's keys
+  // while stepping; an index switch deactivates them all.
+  std::unique_ptr<TzfBaseFilterEngine> sbcKeyFilter;
+  RefPtr<TzfKeyFieldsSource> stcKeyFields;
+  // ---- IzfKeyFieldsOwner: the key fields of the current index (nil without one) ----
+  IzfFieldsSource* GetCurrentKeyFieldsSource() override;
+  TzfPersistent* GetKeyFieldsOwnerCursor() override { return this; }
+  // sbcKeyFilter when it is active, else nil.
+  // True without an index or active key filter; else the record's key (built with aRefNr and the
+  // index's own filter) must exist and pass the key filter.
+  bool stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr);
+  TzfBaseFilterEngine* ActiveKeyFilter() { return sbcKeyFilter && sbcKeyFilter->IsActive() ? sbcKeyFilter.get() : nullptr; }
   std::unique_ptr<TzfDefaultValueHandler> sbcDefaultValueHandler;
   std::unique_ptr<TzfValidationsHandler> sbcValidationsHandler;
   // The engine of the table's "RefIntegrity" descriptor; a table whose engine cannot be built
@@ -256,6 +269,20 @@ class TzfServerTableCursor : public TzfAbstractCursor {
   // Raises the table's auto-increment counter to at least aAtLeast (none: nothing); the code.
   uint32_t stcRaiseAutoInc(uint32_t aAtLeast);
   TzfServerTransContext* stcTransContext() const { return stcContext; }
+  // ---- Adding and dropping indexes (workers of the database's index operations, run inside its
+  // frame on an exclusive read-write cursor; zfsrServerTableCursorIndexes.cpp) ----
+  // Adds a copy of aIndexDesc to the table in an implicit transaction of its own and indexes the
+  // records the table holds: 12040 for a dictionary below version 3, 10023 for a descriptor the
+  // table refuses, 10027 for a name in use, 9487 at 256 indexes, 9729 when a record's key is
+  // refused, 10256 inside a transaction. A failure leaves the dictionary, its file and the indices
+  // engine as they were. The cursor stays on its index.
+  uint32_t stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool aIsNewDefault);
+  // Drops the index named aIndexName (or numbered aIndexID when the name is empty): 12040, 10757
+  // without indexes, 9997 for an unknown one, 10031 while another cursor of the table reads in
+  // index order. The cursor ends on the table's default index, or in storage order.
+  uint32_t stcDropIndex(const UnicodeString& aIndexName, int32_t aIndexID);
+  // SwitchToIndex without the frame (for workers already inside one).
+  uint32_t sbcSwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec);
 
   TzfServerBaseTable* Table() const { return stcTable; }
   TzfCursorPosition Position() const { return stcPosition; }

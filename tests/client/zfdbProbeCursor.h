@@ -171,7 +171,11 @@ class TProbeCursor : public TzfAbstractCursor {
   }
   std::function<uint32_t(int32_t, TzfRecordGetBatchExOptions, TzfMemoryStream&, int32_t, bool)> OnRecordGetBatch;
   int32_t BatchCalls = 0;
-  uint32_t RecordInsertBatch(TzfCustomMemoryStream& s) override { return Inner->RecordInsertBatch(s); }
+  // Answers every batch insert instead of the inner cursor when set.
+  std::function<uint32_t(TzfCustomMemoryStream&)> OnRecordInsertBatch;
+  uint32_t RecordInsertBatch(TzfCustomMemoryStream& s) override {
+    return OnRecordInsertBatch ? OnRecordInsertBatch(s) : Inner->RecordInsertBatch(s);
+  }
   uint32_t CopyRecords(TzfAbstractCursor* d, TzfBlobCopyMode m, int32_t t) override {
     return Inner->CopyRecords(d, m, t);
   }

@@ -7,6 +7,7 @@
 
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
+#include "index/zfsdFilterEngineBase.h"
 #include "foundation/zfllErrors.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerSession.h"
@@ -317,6 +318,98 @@ TEST_F(TableCursorIndex, BulkBuilderForEmptyIndexesInsideATransaction) {
   EXPECT_EQ(tc->stcCreateBulkBuilder(b), 15511u);
   EXPECT_EQ(b, nullptr);
   ASSERT_EQ(ctx->TransactionRollback(), 0u);
+}
+
+TEST_F(TableCursorIndex, KeyFiltersSkipKeysUntilAnIndexSwitch) {
+  FillShuffled();
+  auto* tc = static_cast<TzfServerTableCursor*>(C);
+  // Even IDs only, read from the key itself.
+  const auto even = [tc](int32_t, const uint8_t* aKey) {
+    return tc->GetCurrentKeyFieldsSource()->GetFieldAsVariant(aKey, 0).AsInteger() % 2 == 0;
+  };
+  TzfKeyFilterID id = 0;
+  EXPECT_EQ(C->KeyFilterAddCallback(0, even, id), zfErrNoAssocIndex) << "key filters need an index";
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  ASSERT_EQ(C->KeyFilterAddCallback(0, even, id), 0u);
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{1, 2, 3, 4, 5})) << "a new key filter starts inactive";
+  ASSERT_EQ(C->KeyFilterActivate(id), 0u);
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{2, 4}));
+  EXPECT_EQ(Walk(false), (std::vector<int32_t>{4, 2}));
+  EXPECT_EQ(SetToKey(skaGreaterEqual, 3), 0u);
+  EXPECT_EQ(NextID(), 4);
+  // A record the key filter rejects is no current record.
+  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
+  ASSERT_TRUE(GoTo(3));
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, true), 0u);
+  EXPECT_EQ(C->KeyFilterActivate(id), 0u);
+  EXPECT_EQ(C->RecordGet(zfltNoLock, Rec), zfErrNoCurrRec);
+  EXPECT_EQ(NextID(), 4);
+  EXPECT_EQ(C->RecordGet(zfltNoLock, Rec), 0u);
+
+  // A switch deactivates it; it can be activated again, deactivated and removed.
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  ASSERT_EQ(C->KeyFilterActivate(0), 0u);
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{2, 4}));
+  ASSERT_EQ(C->KeyFilterDeactivate(id), 0u);
+  EXPECT_EQ(Walk(true), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(C->KeyFilterRemove(id + 1), zfErrInvalidFilterHandle);
+  ASSERT_EQ(C->KeyFilterRemove(id), 0u);
+  EXPECT_EQ(C->KeyFilterActivate(id), zfErrInvalidFilterHandle);
+}
+
+TEST_F(TableCursorIndex, RecordGetForKeyWalksTheEqualKeys) {
+  // (ID, Name): three records share the name "a".
+  const std::pair<int32_t, const char16_t*> rows[] = {{1, u"a"}, {2, u"b"}, {3, u"a"}, {4, u"c"}, {5, u"a"}};
+  for (auto [id, name] : rows) {
+    C->SetFieldFromVariant(Rec, 0, rtl::Variant(id));
+    C->SetFieldFromVariant(Rec, 1, rtl::Variant(UnicodeString(name)));
+    ASSERT_EQ(C->RecordInsert(zfltNoLock, Rec), 0u);
+  }
+  std::vector<uint8_t> key(Rec, Rec + RecLen());
+  const auto withName = [&](const char16_t* aName) {
+    C->SetFieldFromVariant(key.data(), 1, rtl::Variant(UnicodeString(aName)));
+    return key.data();
+  };
+  EXPECT_EQ(C->RecordGetForKey(0, 0, false, withName(u"a"), Rec, true, true), zfErrNoAssocIndex);
+  auto byName = TzfIndexDescriptor::CreateStandalone(0, u"ByName", 0, nullptr);
+  byName->SetDups(idAll);
+  dynamic_cast<TzfCompKeyDescriptor&>(*byName->idKeyDescriptor).Add(1);
+  ASSERT_EQ(Db->TableAddIndex(u"People", u"", byName.get(), false), 0u);
+  ASSERT_EQ(C->SwitchToIndex(u"ByName", -1, false), 0u);
+
+  // All the equal keys one call after the other, then 8710 at the end of the direction.
+  const auto walk = [&](const char16_t* aName, bool aMatchFirst) {
+    std::vector<int32_t> ids;
+    bool firstCall = true;
+    uint32_t r;
+    while ((r = C->RecordGetForKey(0, 0, false, withName(aName), Rec, aMatchFirst, firstCall)) == 0) {
+      ids.push_back(C->GetFieldAsVariant(Rec, 0).AsInteger());
+      firstCall = false;
+    }
+    EXPECT_EQ(r, zfErrRecNotFound);
+    return ids;
+  };
+  EXPECT_EQ(walk(u"a", true), (std::vector<int32_t>{1, 3, 5}));
+  EXPECT_EQ(NextID(false), 4) << "the cursor stands at EOF";
+  EXPECT_EQ(walk(u"a", false), (std::vector<int32_t>{5, 3, 1}));
+  EXPECT_EQ(NextID(), 1) << "the cursor stands at BOF";
+  EXPECT_EQ(walk(u"b", true), (std::vector<int32_t>{2}));
+  EXPECT_TRUE(walk(u"x", true).empty());
+
+  // The record filter skips, the range bounds.
+  TzfFilterID f = 0;
+  ASSERT_EQ(C->FilterAddCallback(0, [this](int32_t, const uint8_t* aData) {
+    return C->GetFieldAsVariant(aData, 0).AsInteger() != 3;
+  }, f), 0u);
+  ASSERT_EQ(C->FilterActivate(f), 0u);
+  EXPECT_EQ(walk(u"a", true), (std::vector<int32_t>{1, 5}));
+  ASSERT_EQ(C->FilterRemove(f), 0u);
+  std::vector<uint8_t> lo(key);
+  C->SetFieldFromVariant(lo.data(), 1, rtl::Variant(UnicodeString(u"b")));
+  ASSERT_EQ(C->RangeSet(0, 0, false, lo.data(), true, 0, 0, false, nullptr, true), 0u);
+  EXPECT_TRUE(walk(u"a", true).empty()) << "keys outside the range are not found";
+  EXPECT_EQ(walk(u"c", true), (std::vector<int32_t>{4}));
 }
 
 }  // namespace

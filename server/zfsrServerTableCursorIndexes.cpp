@@ -1,0 +1,313 @@
+// Adding and dropping indexes through a table cursor.
+//
+// Both run outside transactions (10256 inside one), in an implicit transaction of their own under the exclusive content lock: the
+// dictionary changes in memory, is written to the table file as "DICT" inside the level, and the
+// indices engine follows. What the level changed on disk goes with a rollback; what changed in
+// memory (the dictionary's index list and default index, the indices engine) is put back by hand
+// before the rollback, so a failed add or drop leaves the table exactly as it was.
+//
+// Adding an index to a table that already holds records indexes them inside the same level: a
+// record whose key the new index refuses (9729) makes the whole add fail.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "dictionary/zfsdIndexDescriptor.h"
+#include "dictionary/zfsdKeyDescriptor.h"
+#include "foundation/zfllErrors.h"
+#include "foundation/zfllException.h"
+#include "foundation/zfllStreams.h"
+#include "foundation/zfllStreamsRW.h"
+#include "index/zfsdKeyEngineBase.h"
+#include "index/zfseIndicesEngineKind.h"
+#include "server/zfsrServerDatabase.h"
+#include "server/zfsrServerTable.h"
+#include "server/zfsrServerTableCursor.h"
+#include "storage/zfsrRecordEngineBase.h"
+
+namespace zf {
+
+namespace {
+
+constexpr int32_t kMaxIndexes = 256;
+constexpr int32_t kDictionaryStreamVersion = 30900;
+
+uint32_t HigherLevelRequired() {
+  return EzfBaseException::zfSetMessage(zfErrHigherTableLevelRequired, u"Higher table level required");
+}
+
+// Keys of every record of aRecords for index aIndex of aIndices, inside aTrans: 0, the key
+// engine's code, or the index's key error (9729 for a key a unique index refuses).
+uint32_t IndexExistingRecords(TzfBaseIndicesEngine& aIndices, TzfBaseTransaction* aTrans,
+                              TzfBaseRecordEngine& aRecords, uint32_t aRecordLength, int32_t aIndex) {
+  aIndices.SetTransaction(aTrans);
+  TzfBaseIndexEngine& engine = aIndices.Indices().GetIndexEngine(aIndex);
+  TzfIndexNodeStore& store = aIndices.Indices().Store(aIndex);
+  TzfBaseKeyEngine& keys = *engine.bieKeyEngine;
+  std::vector<uint8_t> record(aRecordLength), key(keys.bkeKeyLength);
+  int64_t ref = 0;
+  for (;;) {
+    int64_t next = 0;
+    aRecords.ReadNextRecord(aTrans, ref, next, record.data());
+    if (next == 0) return 0;
+    ref = next;
+    const uint32_t k = keys.BuildKey(record.data(), key.data(), ref, false);
+    if (k == 1) continue;  // outside a filtered index
+    if (k != 0) return k;
+    if (!engine.InsertKey(store, key.data(), ref, nullptr)) return engine.GetKeyError(etInsert, key.data(), ref);
+  }
+}
+
+// The index engine of index descriptor aDesc over the table's block access of its file.
+TzfSimpleIndicesEngine::TIndex MakeIndex(TzfServerBaseTable& aTable, TzfIndexDescriptor& aDesc) {
+  if (aDesc.idFileNumber < 0 || static_cast<size_t>(aDesc.idFileNumber) >= aTable.sbtBlockAccess.size() ||
+      !aTable.sbtBlockAccess[static_cast<size_t>(aDesc.idFileNumber)] || !aDesc.idKeyDescriptor)
+    throw EzfBaseException(zfErrInvalidIndexDesc);
+  TzfBlockAccess& file = *aTable.sbtBlockAccess[static_cast<size_t>(aDesc.idFileNumber)];
+  TzfIndexEngineParams params = TzfIndexEngineParams::FromDescriptor(aDesc);
+  params.FileName = file.TableFileName();
+  TzfSimpleIndicesEngine::TIndex x;
+  x.Engine = TzfBaseIndexEngine::CreateEngine(aDesc.idIndexEngine, params,
+                                              TzfBaseKeyEngine::CreateFor(*aDesc.idKeyDescriptor),
+                                              file.BlockSizeBytes());
+  x.FileNumber = aDesc.idFileNumber;
+  return x;
+}
+
+// An index descriptor kept as its classes and stream, to be put back where it was.
+struct TSavedIndex {
+  int32_t Number = -1;
+  UnicodeString Name, Desc;
+  int32_t FileNumber = 0;
+  TzfIndexDups Dups = idNone;
+  TzfKeyDescriptorClass KeyClass = nullptr;
+  TzfIndexDescriptorClass IndexClass = nullptr;
+  int32_t ID = 0;
+  TzfMemoryStream Stream;
+
+  void Save(TzfIndexDescriptor& aDesc) {
+    Number = aDesc.idNumber;
+    Name = aDesc.idName;
+    Desc = aDesc.idDesc;
+    FileNumber = aDesc.idFileNumber;
+    Dups = aDesc.idDups;
+    KeyClass = static_cast<TzfKeyDescriptorClass>(&aDesc.idKeyDescriptor->ClassType());
+    IndexClass = static_cast<TzfIndexDescriptorClass>(&aDesc.ClassType());
+    ID = aDesc.diID;
+    TzfWriter w(Stream);
+    aDesc.SaveToWriter(w, kDictionaryStreamVersion);
+    w.FlushBuffer();
+  }
+  void Restore(TzfBaseIndicesDescriptor& aIndices) {
+    TzfIndexDescriptor* d = aIndices.InsertIndexAt(Number, Name, FileNumber, Dups, Desc, KeyClass, IndexClass);
+    Stream.SetPosition(0);
+    TzfReader r(Stream);
+    d->LoadFromReader(r);
+    d->diID = ID;
+  }
+};
+
+}  // namespace
+
+uint32_t TzfServerTableCursor::stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool aIsNewDefault) {
+  if (!aIndexDesc) return zfErrInvalidIndexDesc;
+  if (!stcContext) return zfErrNoActiveTran;
+  // A rollback of a surrounding transaction would take the dictionary's file stream back but not
+  // the dictionary and indices engine in memory: both run only outside transactions.
+  if (TzfServerTransaction* t = CurrentTrans()) {
+    if (const uint32_t s = t->CheckState()) return s;
+    return zfErrActiveTran;
+  }
+  TzfServerDataDict& dict = *stcRoot->srtDictionary;
+  TzfBaseTableDescriptor& table = *stcTable->sbtTableDescriptor;
+  if (dict.ddVersion < 3) return HigherLevelRequired();
+  try {
+    if (!table.IsIndexDescValid(aIndexDesc)) return zfErrInvalidIndexDesc;
+  } catch (const EzfBaseException&) {
+    return zfErrInvalidIndexDesc;
+  }
+  if (table.GetIndexFromName(aIndexDesc->idName) >= 0) return zfErrIndexExists;
+  if (table.tdIndicesDescriptor && table.tdIndicesDescriptor->IndexCount() >= kMaxIndexes) return zfErrTooManyIndexes;
+
+  if (const uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false)) return r;
+  TzfServerTransaction* trans = CurrentTrans();
+  // What changed in memory, to be put back on failure.
+  bool madeIndices = false, addedDesc = false, madeEngine = false, addedToEngine = false, committed = false;
+  int32_t number = -1;
+  int32_t oldDefault = table.tdIndicesDescriptor ? table.tdIndicesDescriptor->midDefaultIndex : -1;
+  uint32_t r = 0;
+  try {
+    r = stcContentLock->Begin(trans, true, false, &sbcLockFailureReason);
+    if (r == 0) {
+      struct EndGuard {
+        TzfCursorContentLock& Lock;
+        ~EndGuard() { Lock.End(); }
+      } end{*stcContentLock};
+      dict.ForceOffReadOnly();
+      madeIndices = !table.tdIndicesDescriptor;
+      TzfMainIndicesDescriptor* indices = table.EnsureIndicesDescriptor();
+      oldDefault = indices->midDefaultIndex;
+      TzfIndexDescriptor* added = indices->AddIndex(*aIndexDesc);
+      addedDesc = true;
+      number = added->idNumber;
+      if (aIsNewDefault) indices->SetDefaultIndex(number);
+      dict.ForceOnReadOnly();
+      stcRoot->srtUpdateMaxID();
+      dict.WriteToFile(*stcRoot->srtStreamEngine, trans, kDictionaryStreamVersion);
+
+      if (!stcTable->sbtIndicesEngine) {
+        stcTable->sbtIndicesEngine = zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, trans);
+        madeEngine = true;
+      } else {
+        stcTable->sbtIndicesEngine->SetTransaction(trans);
+        stcTable->sbtIndicesEngine->Indices().AddIndex(MakeIndex(*stcTable, *added));
+        addedToEngine = true;
+      }
+      r = IndexExistingRecords(*stcTable->sbtIndicesEngine, trans, *stcTable->sbtRecordEngine,
+                               static_cast<uint32_t>(stcTable->sbtFieldsDescriptor->GetRecordLength()), number);
+    }
+    if (r == 0) {
+      committed = true;
+      r = stcContext->stcTransactionCommit();
+    }
+  } catch (const EzfBaseException& e) {
+    r = e.ErrorCode();
+  }
+  if (r == 0) {
+    if (stcRoot->srtTableScope < tsTempUnnamed)
+      stcDatabase->sdStructureChanged(stcRoot->srtTableScope == tsPersistent || stcRoot->srtTableScope == tsTempGlobal);
+    return 0;
+  }
+  // Put memory back as it was, while the level (and with it the blocks the engine touches) is open.
+  try {
+    if (madeEngine) stcTable->sbtIndicesEngine.reset();
+    if (addedToEngine) {
+      stcTable->sbtIndicesEngine->SetTransaction(committed ? nullptr : trans);
+      stcTable->sbtIndicesEngine->Indices().RemoveIndex(number);
+    }
+  } catch (const EzfBaseException&) {
+    // The level is rolled back below: the engine is opened again on what the file holds.
+    stcTable->sbtIndicesEngine.reset();
+    stcTable->sbtIndicesEngine = zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, nullptr);
+  }
+  if (addedDesc || madeIndices) {
+    dict.ForceOffReadOnly();
+    if (addedDesc) table.tdIndicesDescriptor->RemoveIndex(number);
+    if (madeIndices)
+      table.RemoveIndicesDescriptor();
+    else
+      table.tdIndicesDescriptor->midDefaultIndex = oldDefault;
+    dict.ForceOnReadOnly();
+  }
+  if (!committed)
+    stcContext->stcTransactionRollback();
+  else
+    stcContext->stcTransactionMarkCorrupted();
+  return r;
+}
+
+uint32_t TzfServerTableCursor::stcDropIndex(const UnicodeString& aIndexName, int32_t aIndexID) {
+  if (!stcContext) return zfErrNoActiveTran;
+  // A rollback of a surrounding transaction would take the dictionary's file stream back but not
+  // the dictionary and indices engine in memory: both run only outside transactions.
+  if (TzfServerTransaction* t = CurrentTrans()) {
+    if (const uint32_t s = t->CheckState()) return s;
+    return zfErrActiveTran;
+  }
+  TzfServerDataDict& dict = *stcRoot->srtDictionary;
+  TzfBaseTableDescriptor& table = *stcTable->sbtTableDescriptor;
+  int32_t id = aIndexName.empty() ? aIndexID : table.GetIndexFromName(aIndexName);
+  if (dict.ddVersion < 3) return HigherLevelRequired();
+  if (!table.tdIndicesDescriptor) return zfErrNotIndexed;
+  if (id < 0 || id >= table.tdIndicesDescriptor->IndexCount()) return zfErrNoSuchIndex;
+  {
+    // Another cursor reading in index order would keep an engine this drop frees or renumbers.
+    TzfPadlockGuard g(stcTable->sbtCursorsPadlock);
+    for (TzfAbstractCursor* c : stcTable->sbtCursors) {
+      auto* other = dynamic_cast<TzfServerTableCursor*>(c);
+      if (other && other != this && other->stcIndexEngine) return zfErrTableOpen;
+    }
+  }
+
+  if (const uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false)) return r;
+  TzfServerTransaction* trans = CurrentTrans();
+  TSavedIndex saved;
+  int32_t savedIndicesID = 0, savedDefault = -1;
+  UnicodeString savedEngineName;
+  bool removedDesc = false, removedIndices = false, engineChanged = false, committed = false;
+  uint32_t r = 0;
+  try {
+    r = stcContentLock->Begin(trans, true, false, &sbcLockFailureReason);
+    if (r == 0) {
+      struct EndGuard {
+        TzfCursorContentLock& Lock;
+        ~EndGuard() { Lock.End(); }
+      } end{*stcContentLock};
+      r = sbcSwitchToIndex(u"", -1, false);
+      if (r == 0) {
+        TzfMainIndicesDescriptor& indices = *table.tdIndicesDescriptor;
+        saved.Save(*indices.IndexDescriptor[static_cast<size_t>(id)]);
+        savedIndicesID = indices.diID;
+        savedDefault = indices.midDefaultIndex;
+        savedEngineName = indices.IndicesEngine;
+        dict.ForceOffReadOnly();
+        indices.RemoveIndex(id);
+        removedDesc = true;
+        if (indices.IndexCount() == 0) {
+          table.RemoveIndicesDescriptor();
+          removedIndices = true;
+        }
+        dict.WriteToFile(*stcRoot->srtStreamEngine, trans, kDictionaryStreamVersion);
+        if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) {
+          engineChanged = true;
+          ix->SetTransaction(trans);
+          ix->Indices().RemoveIndex(id);
+          if (removedIndices) stcTable->sbtIndicesEngine.reset();
+        }
+      }
+    }
+    if (r == 0) {
+      committed = true;
+      r = stcContext->stcTransactionCommit();
+    }
+  } catch (const EzfBaseException& e) {
+    r = e.ErrorCode();
+  }
+  if (r != 0) {
+    try {
+      if (removedDesc) {
+        dict.ForceOffReadOnly();
+        if (removedIndices) {
+          TzfMainIndicesDescriptor* indices = table.EnsureIndicesDescriptor();
+          indices->diID = savedIndicesID;
+          indices->IndicesEngine = savedEngineName;
+        }
+        saved.Restore(*table.tdIndicesDescriptor);
+        table.tdIndicesDescriptor->midDefaultIndex = savedDefault;
+        dict.ForceOnReadOnly();
+      }
+    } catch (const EzfBaseException&) {
+      dict.ForceOnReadOnly();
+    }
+    if (!committed)
+      stcContext->stcTransactionRollback();
+    else
+      stcContext->stcTransactionMarkCorrupted();
+    if (engineChanged) {
+      // The engine is opened again on what the file holds after the rollback.
+      stcTable->sbtIndicesEngine.reset();
+      try {
+        stcTable->sbtIndicesEngine = zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, nullptr);
+      } catch (const EzfBaseException&) {
+      }
+    }
+  } else if (stcRoot->srtTableScope < tsTempUnnamed) {
+    stcDatabase->sdStructureChanged(stcRoot->srtTableScope == tsPersistent || stcRoot->srtTableScope == tsTempGlobal);
+  }
+  // Back on the default index whatever the commit answered, while the table has indexes.
+  if (table.tdIndicesDescriptor && stcTable->sbtIndicesEngine && table.tdIndicesDescriptor->IndexCount() > 0)
+    sbcSwitchToIndex(u"", std::max(0, table.tdIndicesDescriptor->midDefaultIndex), false);
+  return r;
+}
+
+}  // namespace zf

@@ -1,0 +1,110 @@
+// Key filters and reads for a key on a table cursor.
+//
+// Key filters are filter engines over the cursor's key fields source, which reads the fields of
+// the current index's keys: the index engine skips keys they reject while it steps, so rejected
+// records are never read. They need an index (10764 without one) and an index switch deactivates
+// them all; the client activates them again when they still apply.
+//
+// RecordGetForKey walks the records whose key equals a search key: the first call positions on
+// the first (aMatchFirst) or last equal key, later calls step on while the keys stay equal. The
+// range and the key filter bound the walk, the record filter skips within the filter deadline.
+#include <vector>
+
+#include "foundation/zfllErrors.h"
+#include "foundation/zfllException.h"
+#include "index/zfsdFilterEngineBase.h"
+#include "index/zfsdKeyEngineBase.h"
+#include "server/zfsrServerTable.h"
+#include "server/zfsrServerTableCursor.h"
+#include "storage/zfsrRecordEngineBase.h"
+
+namespace zf {
+
+IzfFieldsSource* TzfServerTableCursor::GetCurrentKeyFieldsSource() {
+  return stcIndexEngine ? stcIndexEngine->bieKeyEngine.get() : nullptr;
+}
+
+bool TzfServerTableCursor::stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr) {
+  TzfBaseFilterEngine* filter = ActiveKeyFilter();
+  if (!stcIndexEngine || !filter) return true;
+  return stcIndexEngine->bieKeyEngine->BuildKey(aRecord, stcKeyBuffer.data(), aRefNr, false) == 0 &&
+         filter->MatchesBuffer(stcKeyBuffer.data());
+}
+
+uint32_t TzfServerTableCursor::KeyFilterAddCustom(TzfBaseFilterDescriptor* aKeyFilter, TzfKeyFilterID& aKeyFilterID) {
+  aKeyFilterID = 0;
+  if (!aKeyFilter) return zfErrInvalidParam;
+  return Framed([&]() -> uint32_t {
+    if (!stcIndexEngine) return zfErrNoAssocIndex;
+    if (!stcKeyFields) stcKeyFields = RefPtr<TzfKeyFieldsSource>::Create(this);
+    aKeyFilterID = zfFilterAttach(sbcKeyFilter, TzfBaseFilterEngine::CreateFor(*aKeyFilter, stcKeyFields.get()));
+    return 0;
+  });
+}
+
+uint32_t TzfServerTableCursor::KeyFilterActivate(TzfKeyFilterID aKeyFilterID) {
+  return Framed([&]() -> uint32_t {
+    if (!stcIndexEngine) return zfErrNoAssocIndex;
+    return zfFilterActivate(sbcKeyFilter, aKeyFilterID, true);
+  });
+}
+
+uint32_t TzfServerTableCursor::KeyFilterDeactivate(TzfKeyFilterID aKeyFilterID) {
+  return Framed([&] { return zfFilterActivate(sbcKeyFilter, aKeyFilterID, false); });
+}
+
+uint32_t TzfServerTableCursor::KeyFilterRemove(TzfKeyFilterID aKeyFilterID) {
+  return Framed([&] { return zfFilterRemove(sbcKeyFilter, aKeyFilterID); });
+}
+
+uint32_t TzfServerTableCursor::RecordGetForKey(int32_t aFieldCount, int32_t aPartialLen, bool aDirectKey,
+                                               const uint8_t* aKeyData, uint8_t* aData, bool aMatchFirst,
+                                               bool aFirstCall) {
+  return Framed([&]() -> uint32_t {
+    if (!stcIndexEngine) return zfErrNoAssocIndex;
+    std::vector<uint8_t> search(stcKeyBuffer.size());
+    if (const uint32_t k = TakeKey(aDirectKey, aKeyData, search.data())) return k;
+    std::vector<uint8_t> scratch;
+    uint8_t* data = aData;
+    if (!data && FilterActive()) {
+      scratch.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+      data = scratch.data();
+    }
+    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+      TzfIndexNodeStore& store = IndexStore(aTrans);
+      TzfBaseIndexPath& path = *stcIndexPath;
+      TzfBaseKeyEngine& keys = *stcIndexEngine->bieKeyEngine;
+      if (FilterActive()) sbcFilterDeadline.Begin();
+      bool first = aFirstCall;
+      for (;;) {
+        bool found;
+        if (first) {
+          found = stcIndexEngine->FindKey(store, search.data(), aFieldCount, aPartialLen, 0, path,
+                                          aMatchFirst ? skaEqualFirst : skaEqualLast, ActiveKeyFilter()) &&
+                  path.KeyValid;
+          first = false;
+        } else {
+          found = (aMatchFirst ? stcIndexEngine->NextKey(store, path, ActiveKeyFilter())
+                               : stcIndexEngine->PrevKey(store, path, ActiveKeyFilter())) &&
+                  path.KeyValid && keys.CompareKey(search.data(), path.Key, aFieldCount, aPartialLen) == 0;
+        }
+        if (found && (!path.IsOnKey() || KeyRangePosition(path.Key) != 0)) found = false;
+        if (!found) {
+          if (aMatchFirst)
+            path.SetToEof();
+          else
+            path.SetToBof();
+          PositionFromPath();
+          return zfErrRecNotFound;
+        }
+        PositionFromPath();
+        if (data) stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, data);
+        if (!FilterActive() || sbcFilter->MatchesBuffer(data)) return 0;
+        uint32_t stop = 0;
+        if (sbcFilterDeadline.Check(stop)) return stop;
+      }
+    });
+  });
+}
+
+}  // namespace zf

@@ -1,0 +1,305 @@
+// Adding and dropping indexes through the database: a table that holds records is indexed at
+// once, a failed add or drop leaves dictionary, file and indexes as they were, and the cursor that
+// dropped an index ends on the table's default index.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "dictionary/zfsdIndexDescriptor.h"
+#include "dictionary/zfsdKeyDescriptor.h"
+#include "foundation/zfllErrors.h"
+#include "server/zfsrServerDatabase.h"
+#include "server/zfsrServerSession.h"
+#include "server/zfsrServerTable.h"
+#include "server/zfsrServerTableCursor.h"
+#include "tests/server/zfsrServerTestUtil.h"
+
+namespace zf::test {
+namespace {
+
+class TableAddIndex : public ServerEngineTest {
+ protected:
+  void SetUp() override {
+    ServerEngineTest::SetUp();
+    Open();
+    // Without indexes: the first one added makes the table's indices engine.
+    auto dict = SmallDictionary();
+    dict->RemoveIndicesDescriptor();
+    ASSERT_EQ(Db->TableBuild(false, u"People", u"", dict.get(), tsPersistent, false), 0u);
+    OpenCursor();
+  }
+  void TearDown() override {
+    Close();
+    ServerEngineTest::TearDown();
+  }
+  void Open() {
+    TzfAbstractSession* s = nullptr;
+    ASSERT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
+    S = static_cast<TzfServerSession*>(s);
+    TzfAbstractDatabase* d = nullptr;
+    ASSERT_EQ(S->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000), 0u);
+    Db = static_cast<TzfServerDatabase*>(d);
+  }
+  void OpenCursor() {
+    TzfAbstractCursor* c = nullptr;
+    ASSERT_EQ(Db->CursorOpen(c, u"People", u"", omReadWrite, smShared, 2000, false), 0u);
+    C = c;
+    Rec = C->RecordBufferAlloc();
+  }
+  void CloseCursor() {
+    if (!C) return;
+    C->RecordBufferFree(Rec);
+    C->Free();
+    C = nullptr;
+  }
+  void Close() {
+    CloseCursor();
+    if (Db) Db->Free();
+    if (S) S->Free();
+    Db = nullptr;
+    S = nullptr;
+  }
+  // Everything closed and the engine started again: what is left is what the file holds.
+  void Reopen() {
+    Close();
+    StartEngine(0);
+    Open();
+    OpenCursor();
+  }
+  uint32_t Insert(int32_t aID, const char16_t* aName) {
+    C->SetFieldFromVariant(Rec, 0, rtl::Variant(aID));
+    C->SetFieldFromVariant(Rec, 1, rtl::Variant(UnicodeString(aName)));
+    return C->RecordInsert(zfltNoLock, Rec);
+  }
+  // An index on field aField, unique or with duplicates.
+  static std::unique_ptr<TzfIndexDescriptor> IndexOn(const UnicodeString& aName, int32_t aField, bool aUnique,
+                                                     int32_t aFile = 0) {
+    auto d = TzfIndexDescriptor::CreateStandalone(0, aName, aFile, nullptr);
+    d->SetDups(aUnique ? idNone : idAll);
+    dynamic_cast<TzfCompKeyDescriptor&>(*d->idKeyDescriptor).Add(aField);
+    return d;
+  }
+  uint32_t Add(const UnicodeString& aName, int32_t aField, bool aUnique, bool aDefault = false) {
+    auto d = IndexOn(aName, aField, aUnique);
+    return Db->TableAddIndex(u"People", u"", d.get(), aDefault);
+  }
+  // The index names in the dictionary the file holds, in number order, and its default index.
+  std::vector<UnicodeString> StoredIndexes(int32_t* aDefault = nullptr) {
+    TzfDataDictionary dict;
+    EXPECT_EQ(Db->TableGetDictionary(u"People", u"", &dict), 0u);
+    std::vector<UnicodeString> names;
+    if (aDefault) *aDefault = dict.tdIndicesDescriptor ? dict.tdIndicesDescriptor->midDefaultIndex : -1;
+    if (dict.tdIndicesDescriptor)
+      for (auto& d : dict.tdIndicesDescriptor->IndexDescriptor) names.push_back(d->idName);
+    return names;
+  }
+  // The IDs read from the start in the order of index aIndex (by name; empty: storage order).
+  std::vector<int32_t> Walk(const UnicodeString& aIndex) {
+    EXPECT_EQ(C->SwitchToIndex(aIndex, -1, false), 0u);
+    std::vector<int32_t> ids;
+    while (C->RecordGetNext(zfltNoLock, Rec) == 0) ids.push_back(C->GetFieldAsVariant(Rec, 0).AsInteger());
+    return ids;
+  }
+  void Fill() {
+    ASSERT_EQ(Insert(3, u"c"), 0u);
+    ASSERT_EQ(Insert(1, u"b"), 0u);
+    ASSERT_EQ(Insert(2, u"a"), 0u);
+  }
+  TzfServerRootTable& Root() { return *static_cast<TzfServerTableCursor*>(C)->Table()->sbtRoot; }
+
+  TzfServerSession* S = nullptr;
+  TzfServerDatabase* Db = nullptr;
+  TzfAbstractCursor* C = nullptr;
+  uint8_t* Rec = nullptr;
+};
+
+TEST_F(TableAddIndex, IndexesTheRecordsATableAlreadyHolds) {
+  Fill();
+  const int32_t generation = Db->GetStructureGeneration();
+  ASSERT_EQ(Add(u"ByID", 0, true), 0u);
+  EXPECT_GT(Db->GetStructureGeneration(), generation);
+  EXPECT_EQ(Walk(u"ByID"), (std::vector<int32_t>{1, 2, 3}));
+  EXPECT_EQ(Insert(2, u"x"), zfErrKeyViol) << "the new index guards its keys at once";
+  // A second index joins the first; made the default, the dictionary says so.
+  ASSERT_EQ(Add(u"ByName", 1, false, true), 0u);
+  ASSERT_EQ(Insert(4, u"a"), 0u);
+  EXPECT_EQ(Walk(u"ByName"), (std::vector<int32_t>{2, 4, 1, 3}));
+  int32_t def = -1;
+  EXPECT_EQ(StoredIndexes(&def), (std::vector<UnicodeString>{u"ByID", u"ByName"}));
+  EXPECT_EQ(def, 1);
+
+  // Both live on in the file.
+  Reopen();
+  EXPECT_EQ(Walk(u"ByID"), (std::vector<int32_t>{1, 2, 3, 4}));
+  EXPECT_EQ(Walk(u"ByName"), (std::vector<int32_t>{2, 4, 1, 3}));
+  EXPECT_EQ(Insert(4, u"z"), zfErrKeyViol);
+}
+
+TEST_F(TableAddIndex, RefusedAddLeavesTheTableAsItWas) {
+  Fill();
+  ASSERT_EQ(Insert(5, u"a"), 0u);
+  ASSERT_EQ(Add(u"ByID", 0, true), 0u);
+  // Two records share the name "a": a unique index on it cannot be made, neither as the first
+  // index nor beside another.
+  EXPECT_EQ(Add(u"UniqueName", 1, true, true), zfErrKeyViol);
+  int32_t def = -1;
+  EXPECT_EQ(StoredIndexes(&def), (std::vector<UnicodeString>{u"ByID"}));
+  EXPECT_EQ(def, 0);
+  EXPECT_EQ(C->SwitchToIndex(u"UniqueName", -1, false), zfErrNoSuchIndex);
+  // A dictionary that cannot be written (an index engine nobody registered) puts the index list
+  // and the default back.
+  auto unknown = IndexOn(u"Elsewhere", 1, false);
+  unknown->SetIndexEngine(u"NoSuchEngine");
+  EXPECT_EQ(Db->TableAddIndex(u"People", u"", unknown.get(), true), zfErrSubEngineNotSupported);
+  EXPECT_EQ(StoredIndexes(&def), (std::vector<UnicodeString>{u"ByID"}));
+  EXPECT_EQ(def, 0);
+  EXPECT_EQ(Root().sbtTableDescriptor->tdIndicesDescriptor->IndexCount(), 1);
+  EXPECT_EQ(Root().sbtTableDescriptor->tdIndicesDescriptor->midDefaultIndex, 0);
+  ASSERT_EQ(Insert(6, u"a"), 0u) << "no key of the refused index is left behind";
+  EXPECT_EQ(Walk(u"ByID"), (std::vector<int32_t>{1, 2, 3, 5, 6}));
+  // The index can be made once the duplicate has gone.
+  ASSERT_EQ(Add(u"ByName", 1, false), 0u);
+  EXPECT_EQ(Walk(u"ByName"), (std::vector<int32_t>{2, 5, 6, 1, 3}));
+
+  Reopen();
+  EXPECT_EQ(StoredIndexes(), (std::vector<UnicodeString>{u"ByID", u"ByName"}));
+  EXPECT_EQ(Walk(u"ByName"), (std::vector<int32_t>{2, 5, 6, 1, 3}));
+}
+
+TEST_F(TableAddIndex, FirstIndexRefusedLeavesNoIndicesBehind) {
+  Fill();
+  ASSERT_EQ(Insert(4, u"a"), 0u);
+  EXPECT_EQ(Add(u"UniqueName", 1, true), zfErrKeyViol);
+  EXPECT_TRUE(StoredIndexes().empty());
+  EXPECT_EQ(Root().sbtTableDescriptor->tdIndicesDescriptor, nullptr);
+  EXPECT_EQ(Root().sbtIndicesEngine, nullptr);
+  EXPECT_EQ(Insert(5, u"a"), 0u);
+  ASSERT_EQ(Add(u"ByID", 0, true), 0u);
+  EXPECT_EQ(Walk(u"ByID"), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+}
+
+TEST_F(TableAddIndex, Refusals) {
+  ASSERT_EQ(Add(u"ByID", 0, true), 0u);
+  auto badFile = IndexOn(u"Other", 0, true, 7);
+  auto badField = IndexOn(u"Other", 9, true);
+  auto same = IndexOn(u"byid", 1, false);
+  struct Case {
+    const char* What;
+    uint32_t Got, Expected;
+  } cases[] = {
+      {"a file the table does not have", Db->TableAddIndex(u"People", u"", badFile.get(), false), zfErrInvalidIndexDesc},
+      {"a field the table does not have", Db->TableAddIndex(u"People", u"", badField.get(), false),
+       zfErrInvalidIndexDesc},
+      {"a name in use, whatever its case", Db->TableAddIndex(u"People", u"", same.get(), false), zfErrIndexExists},
+      {"no table", Db->TableAddIndex(u"Nobody", u"", same.get(), false), zfErrNoSuchTable},
+      {"an empty table name", Db->TableAddIndex(u"", u"", same.get(), false), zfErrNoSuchTable},
+      {"drop: a name that is no identifier", Db->TableDropIndex(u"People", u"", u" NoSuch", -1), zfErrInvalidIndexName},
+      {"drop: an unknown name", Db->TableDropIndex(u"People", u"", u"NoSuch", -1), zfErrNoSuchIndex},
+      {"drop: a number past the last", Db->TableDropIndex(u"People", u"", u"", 1), zfErrNoSuchIndex},
+      {"drop: a negative number", Db->TableDropIndex(u"People", u"", u"", -1), zfErrNoSuchIndex},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.Got, c.Expected) << c.What;
+  EXPECT_EQ(StoredIndexes(), (std::vector<UnicodeString>{u"ByID"}));
+
+  // A table without indexes has none to drop.
+  auto dict = SmallDictionary();
+  dict->RemoveIndicesDescriptor();
+  ASSERT_EQ(Db->TableBuild(false, u"Plain", u"", dict.get(), tsPersistent, false), 0u);
+  EXPECT_EQ(Db->TableDropIndex(u"Plain", u"", u"", 0), zfErrNotIndexed);
+
+  // Not inside a transaction: its rollback would leave the dictionary in memory behind the file.
+  ASSERT_EQ(Db->TransContext()->TransactionStart(false, false), 0u);
+  EXPECT_EQ(Add(u"ByName", 1, false), zfErrActiveTran);
+  EXPECT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), zfErrActiveTran);
+  ASSERT_EQ(Db->TransContext()->TransactionRollback(), 0u);
+
+  // A read-only database changes nothing.
+  TzfAbstractDatabase* ro = nullptr;
+  ASSERT_EQ(S->DatabaseOpen(ro, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadOnly, smShared, 10000), 0u);
+  auto more = IndexOn(u"ByName", 1, false);
+  EXPECT_EQ(ro->TableAddIndex(u"People", u"", more.get(), false), zfErrReadOnlyDb);
+  EXPECT_EQ(ro->TableDropIndex(u"People", u"", u"ByID", -1), zfErrReadOnlyDb);
+  ro->Free();
+}
+
+TEST_F(TableAddIndex, DropRenumbersTheRestAndTheLastDropReadsInStorageOrder) {
+  Fill();
+  ASSERT_EQ(Add(u"ByID", 0, true), 0u);
+  ASSERT_EQ(Add(u"ByName", 1, false), 0u);
+  ASSERT_EQ(Add(u"ByID2", 0, false, true), 0u);
+  // Another cursor reading in index order keeps the indexes where they are.
+  ASSERT_EQ(C->SwitchToIndex(u"ByName", -1, false), 0u);
+  EXPECT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), zfErrTableOpen);
+  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
+
+  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), 0u);
+  int32_t def = -1;
+  EXPECT_EQ(StoredIndexes(&def), (std::vector<UnicodeString>{u"ByName", u"ByID2"}));
+  EXPECT_EQ(def, 1) << "the default index stays the same index under its new number";
+  EXPECT_EQ(Walk(u"ByName"), (std::vector<int32_t>{2, 1, 3}));
+  EXPECT_EQ(Walk(u"ByID2"), (std::vector<int32_t>{1, 2, 3}));
+  EXPECT_EQ(Insert(1, u"d"), 0u) << "the unique index is gone";
+
+  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
+  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"", 1), 0u);
+  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"ByName", -1), 0u);
+  EXPECT_TRUE(StoredIndexes().empty());
+  EXPECT_EQ(Root().sbtIndicesEngine, nullptr);
+  EXPECT_EQ(Walk(u""), (std::vector<int32_t>{3, 1, 2, 1}));
+  EXPECT_EQ(C->SwitchToIndex(u"", 1, false), zfErrNoSuchIndex);
+
+  // The table takes indexes again after its last one went, also after a restart.
+  ASSERT_EQ(Add(u"ByName", 1, false), 0u);
+  Reopen();
+  EXPECT_EQ(Walk(u"ByName"), (std::vector<int32_t>{2, 1, 3, 1}));
+  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
+  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"ByName", -1), 0u);
+  ASSERT_EQ(Add(u"ByID", 0, false), 0u);
+  EXPECT_EQ(Walk(u"ByID"), (std::vector<int32_t>{1, 1, 2, 3}));
+}
+
+TEST_F(TableAddIndex, NewTableKeepsItsSequentialIndexBesideTheAddedOnes) {
+  auto dict = SmallDictionary();
+  ASSERT_EQ(Db->TableBuild(false, u"Fresh", u"", dict.get(), tsPersistent, false), 0u);
+  TzfAbstractCursor* c = nullptr;
+  ASSERT_EQ(Db->CursorOpen(c, u"Fresh", u"", omReadWrite, smShared, 2000, false), 0u);
+  for (int32_t id : {2, 3, 1}) {
+    c->SetFieldFromVariant(Rec, 0, rtl::Variant(id));
+    ASSERT_EQ(c->RecordInsert(zfltNoLock, Rec), 0u);
+  }
+  c->Free();
+  auto d = IndexOn(u"ByID", 0, true);
+  ASSERT_EQ(Db->TableAddIndex(u"Fresh", u"", d.get(), true), 0u);
+  EXPECT_NE(d->diID, 0) << "the caller's descriptor takes the new item's ID";
+  TzfDataDictionary stored;
+  ASSERT_EQ(Db->TableGetDictionary(u"Fresh", u"", &stored), 0u);
+  ASSERT_EQ(stored.tdIndicesDescriptor->IndexCount(), 2);
+  EXPECT_EQ(stored.tdIndicesDescriptor->IndexDescriptor[1]->idName, u"ByID");
+  EXPECT_EQ(stored.tdIndicesDescriptor->midDefaultIndex, 1);
+  ASSERT_EQ(Db->TableDropIndex(u"Fresh", u"", u"", 0), 0u);
+  ASSERT_EQ(Db->TableGetDictionary(u"Fresh", u"", &stored), 0u);
+  ASSERT_EQ(stored.tdIndicesDescriptor->IndexCount(), 1);
+  EXPECT_EQ(stored.tdIndicesDescriptor->midDefaultIndex, 0);
+}
+
+TEST_F(TableAddIndex, CursorThatDropsEndsOnTheDefaultIndex) {
+  Fill();
+  ASSERT_EQ(Add(u"ByID", 0, true), 0u);
+  ASSERT_EQ(Add(u"ByName", 1, false, true), 0u);
+  CloseCursor();
+  TzfServerTableCursor* own = nullptr;
+  ASSERT_EQ(zfOpenTableCursor(Db, u"People", u"", omReadWrite, smExclusive, 2000, own), 0u);
+  ASSERT_EQ(own->SwitchToIndex(u"ByID", -1, false), 0u);
+  ASSERT_EQ(own->stcDropIndex(u"ByID", -1), 0u);
+  int32_t id = -2;
+  EXPECT_EQ(own->GetIndexID(id), 0u);
+  EXPECT_EQ(id, 0) << "ByName, the default, is number 0 now";
+  ASSERT_EQ(own->stcDropIndex(u"", 0), 0u);
+  EXPECT_EQ(own->GetIndexID(id), 0u);
+  EXPECT_EQ(id, -1);
+  own->Free();
+  OpenCursor();
+}
+
+}  // namespace
+}  // namespace zf::test
