@@ -1,5 +1,6 @@
 #include "client/zfdb.h"
 
+#include "client/zfdbCursor.h"
 #include "client/zfdbTable.h"
 
 #include <algorithm>
@@ -729,14 +730,18 @@ void TzfDatabase::Loaded() {
 
 void TzfDatabase::TimeoutChanged() {
   if (dbAbstractDatabase) dbAbstractDatabase->atoSetTimeout(EffectiveTimeout());
+  for (TzfCursor* c : dbDataSets) c->DataSet()->TimeoutChanged();
 }
 
 void TzfDatabase::AddDependent(TzfComponent* aComponent) {
   TzfSessionOwnedDataAccessStateComponent::AddDependent(aComponent);
+  if (auto* c = dynamic_cast<TzfCursor*>(aComponent))
+    if (std::find(dbDataSets.begin(), dbDataSets.end(), c) == dbDataSets.end()) dbDataSets.push_back(c);
 }
 
 void TzfDatabase::RemoveDependent(TzfComponent* aComponent) {
   TzfSessionOwnedDataAccessStateComponent::RemoveDependent(aComponent);
+  if (auto* c = dynamic_cast<TzfCursor*>(aComponent)) std::erase(dbDataSets, c);
 }
 
 void TzfDatabase::ReceiveNotification(TzfComponent* aSender, TzfNotificationKind aKind, const void* aData) {

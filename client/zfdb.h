@@ -34,6 +34,7 @@ namespace zf {
 class TzfDatabase;
 class TzfTransContext;
 class TzfTable;
+class TzfCursor;
 
 // The base of every client component that holds an engine object: its errors are client
 // exceptions naming the component.
@@ -368,6 +369,8 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   bool InTransaction();
 
   TzfAbstractDatabase* AbstractDatabase() const { return dbAbstractDatabase; }
+  // The cursor links of the datasets on this database.
+  int32_t DataSetCount() const { return static_cast<int32_t>(dbDataSets.size()); }
 
   void AddDependent(TzfComponent* aComponent) override;
   void RemoveDependent(TzfComponent* aComponent) override;
@@ -394,6 +397,7 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   bool dbExclusive = false;
   bool dbFailSafe = false;
   bool dbLoadedDefault = false;
+  std::vector<TzfCursor*> dbDataSets;
 };
 
 }  // namespace zf

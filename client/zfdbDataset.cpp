@@ -1,5 +1,7 @@
 #include "client/zfdbDataset.h"
 
+#include "client/zfdbCursor.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -125,7 +127,14 @@ class TzfLocateExpressionBuilder {
 
 }  // namespace
 
-TzfDataset::TzfDataset(rtl::TComponent* aOwner) : db::TDataSet(aOwner) {}
+TzfDataset::TzfDataset(rtl::TComponent* aOwner) : db::TDataSet(aOwner), dsCursor(new TzfCursor(this)) {
+  dsCursor->SetName(u"_Cursor");
+}
+
+void TzfDataset::SetName(const UnicodeString& aName) {
+  db::TDataSet::SetName(aName);
+  dsCursor->SetName(aName + u"_Cursor");
+}
 
 TzfDataset::~TzfDataset() = default;
 
@@ -134,7 +143,22 @@ void TzfDataset::RaiseError(uint32_t aCode) const { throw EzfDatabaseError(TzfEr
 void TzfDataset::SetDatabase(TzfDatabase* aValue) {
   if (aValue == dsDatabase) return;
   CheckInactive();
+  dsCursor->SetDatabase(aValue);
   dsDatabase = aValue;
+}
+
+void TzfDataset::ShutdownFromCursor() {
+  if (dsClosing || dsShutdownFromCursor) return;
+  dsShutdownFromCursor = true;
+  struct TReset {
+    bool& Flag;
+    ~TReset() { Flag = false; }
+  } reset{dsShutdownFromCursor};
+  Close();
+}
+
+void TzfDataset::TimeoutChanged() {
+  if (dsAbstractCursor) dsAbstractCursor->atoSetTimeout(EffectiveTimeout());
 }
 
 uint32_t TzfDataset::EffectiveTimeout() const {
@@ -164,8 +188,8 @@ void TzfDataset::SetFlipOrder(bool aValue) {
 // ---- opening and closing ----
 
 void TzfDataset::OpenCursor(bool aInfoQuery) {
-  if (!dsDatabase) DatabaseError(u"No database", this);
-  dsDatabase->Open();
+  // Opening the link opens the database, which opens its session.
+  dsCursor->Open();
   OpenAbstractCursor();
   if (!dsAbstractCursor) return;
   try {
@@ -185,6 +209,14 @@ void TzfDataset::CloseCursor() {
   db::TDataSet::CloseCursor();
   CloseAbstractCursor();
   FreeMappers();
+  if (!dsShutdownFromCursor) {
+    dsClosing = true;
+    struct TReset {
+      bool& Flag;
+      ~TReset() { Flag = false; }
+    } reset{dsClosing};
+    dsCursor->Close();
+  }
   db::TDataSet::SetBlockReadSize(blockReadSize);
   SetUniDirectional(blockReadSize > 0);
 }

@@ -44,6 +44,7 @@ enum class TzfFilterType : uint8_t { ftSimple, ftSqlWhere };
 using enum TzfFilterType;
 
 class TzfBaseBlobStream;
+class TzfCursor;
 
 class TzfDataset : public db::TDataSet {
  public:
@@ -56,6 +57,17 @@ class TzfDataset : public db::TDataSet {
   const char16_t* ClassName() const override { return u"TzfDataset"; }
 
   TzfDatabase* Database() const { return dsDatabase; }
+  // The link to the database (owned; named after the dataset with "_Cursor").
+  TzfCursor* CursorLink() const { return dsCursor.get(); }
+  void SetName(const UnicodeString& aName) override;
+  // The cursor link stopped (its database is stopping): the dataset closes unless it is closing.
+  void ShutdownFromCursor();
+  // The framework's inactive check, for the cursor link.
+  void CheckInactiveFromCursor() const { CheckInactive(); }
+  // The database was destroyed: the dataset forgets it.
+  void DatabaseGone() { dsDatabase = nullptr; }
+  // Hands the effective timeout to an open engine cursor.
+  void TimeoutChanged();
   // Inactive only (unless unchanged).
   void SetDatabase(TzfDatabase* aValue);
   int32_t Timeout() const { return dsTimeout; }
@@ -300,6 +312,9 @@ class TzfDataset : public db::TDataSet {
   bool IsWriteOnly() const { return dsWriteOnly || dsInternalWriteOnly; }
 
   int32_t dsTimeout = -1;
+  rtl::TComponentPtr<TzfCursor> dsCursor;
+  bool dsClosing = false;               // the dataset closes its cursor link
+  bool dsShutdownFromCursor = false;    // the dataset closes because the link stopped
   bool dsFlipOrder = false;
   TzfDynMapperMethodArray dsMapperZofrinToVcl;
   TzfDynMapperMethodArray dsMapperVclToZofrin;
