@@ -1,5 +1,6 @@
 #include "client/zfdbDataset.h"
 
+#include "client/zfdbBlob.h"
 #include "client/zfdbCursor.h"
 
 #include <algorithm>
@@ -330,7 +331,10 @@ void TzfDataset::InternalOpen() {
   dsRecordLength = dsAbstractCursor->acFields().GetRecordLength();
   SetupIndex();
   InternalInitFieldDefs();
-  if (DefaultFields()) CreateFields();
+  if (DefaultFields()) {
+    CreateFields();
+    if (dsOptions.Contains(dsoAddKeyAsVariantField)) Fields().Add(std::make_unique<TzfKeyAsVariantField>());
+  }
   for (int32_t i = 0; i < FieldCount(); ++i) {
     db::TField& f = Fields()[i];
     const int32_t no = f.FieldNo();
@@ -625,7 +629,8 @@ int32_t TzfDataset::GetRecordCount() {
 }
 
 bool TzfDataset::IsSequenced() {
-  return !IsUniDirectional() && dsAbstractCursor && dsAbstractCursor->RecNoSupported() == 0;
+  return !IsUniDirectional() && dsOptions.Contains(dsoRecNoSupport) && dsAbstractCursor &&
+         dsAbstractCursor->RecNoSupported() == 0;
 }
 
 int32_t TzfDataset::GetRecNo() {

@@ -33,6 +33,7 @@ class TzfValidationsHandler;
 enum class TzfDatasetOption : uint8_t {
   dsoOptimisticLocks,
   dsoAddKeyAsVariantField,
+  dsoRecNoSupport,
   dsoSetKeyFieldCountForPSSetParams,
   dsoKeepExistingRangeForPSSetParams
 };

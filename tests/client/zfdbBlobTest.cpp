@@ -607,6 +607,18 @@ TEST_F(ClientBlob, KeyFieldShowsTheRecordKey) {
   EXPECT_NE(key.AsString(), first);
   EXPECT_FALSE(first.empty());
 
+  // Asked for through Options, the field is added to the default fields at every open.
+  DS->Close();
+  DS->SetOptions({dsoAddKeyAsVariantField});
+  DS->Open();
+  db::TField* added = DS->FindField(u"_Key");
+  ASSERT_NE(added, nullptr);
+  EXPECT_NE(dynamic_cast<TzfKeyAsVariantField*>(added), nullptr);
+  EXPECT_EQ(added->AsString(), first);
+  DS->Close();
+  DS->Open();
+  EXPECT_EQ(DS->FieldCount(), 5);
+
   rtl::TComponentPtr<TKeyDataset> keyed(new TKeyDataset(u"Docs"));
   key.SetDataSet(keyed.get());
   keyed->Key = rtl::Variant::FromBytes({4, 17});
