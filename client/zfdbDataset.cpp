@@ -572,7 +572,7 @@ db::TBookmarkFlag TzfDataset::GetBookmarkFlag(db::TRecordBuffer aBuffer) {
 }
 
 void TzfDataset::SetBookmarkFlag(db::TRecordBuffer aBuffer, db::TBookmarkFlag aValue) {
-  if (State() == db::dsInactive) return;
+  if (State() == db::dsInactive || State() == db::dsBlockRead) return;
   aBuffer[dsOffsetRecInfos + 4] = aValue;
 }
 
@@ -587,6 +587,17 @@ void TzfDataset::InternalSetToRecord(db::TRecordBuffer aBuffer) { InternalGotoBo
 void TzfDataset::PositionOnActive() {
   db::TRecordBuffer b = db::TDataSet::ActiveBuffer();
   if (!IsEmpty() && b && GetBookmarkFlag(b) == db::bfCurrent) InternalSetToRecord(b);
+}
+
+db::TBookmark TzfDataset::GetBookmark() {
+  if (State() != db::dsBlockRead) return db::TDataSet::GetBookmark();
+  if (((dsBlockReadOptions >> gboBookmarks) & 1) == 0)
+    throw EzfDatabaseError(TzfErrorSource(this), zfErrNotSupported,
+                           u"GetBookmark is not supported in BlockRead mode without specifying gboBookmarks in "
+                           u"BlockReadOptions");
+  db::TRecordBuffer b = ActiveBuffer();
+  if (!b) return {};
+  return db::TBookmark(b + dsOffsetBookmark, b + dsOffsetBookmark + BookmarkSize());
 }
 
 bool TzfDataset::BookmarkValid(const db::TBookmark& aBookmark) {

@@ -94,6 +94,9 @@ class TzfDataset : public db::TDataSet {
   bool GetCurrentRecord(db::TRecordBuffer aBuffer) override;
   bool GetFieldData(db::TField* aField, void* aBuffer) override;
   bool BookmarkValid(const db::TBookmark& aBookmark) override;
+  // In the block-read state the current block record's bookmark, which needs gboBookmarks (12289
+  // otherwise: the block carries none).
+  db::TBookmark GetBookmark() override;
   // Empty sorts before present; two present ones are compared by the engine cursor, whose error
   // raises (it is never taken for an order).
   int32_t CompareBookmarks(const db::TBookmark& aBookmark1, const db::TBookmark& aBookmark2) override;

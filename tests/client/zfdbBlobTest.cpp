@@ -520,6 +520,21 @@ TEST_F(ClientBlob, BlockReadSizeSetBeforeOpeningStartsAfterTheOpen) {
     DS->Open();
     EXPECT_EQ(DS->State(), db::dsBlockRead);
     EXPECT_EQ(batchCallsAtAfterOpen, 1);  // the first block, read once the open was complete
+    // Blocks carry bookmarks by default; the third record's is the engine's.
+    DS->Next();
+    DS->Next();
+    const db::TBookmark third = DS->GetBookmark();
+    ASSERT_EQ(static_cast<int32_t>(third.size()), DS->BookmarkSize());
+    {
+      auto reader = Make(u"Docs", u"Docs2");
+      reader->Open();
+      reader->GotoBookmark(third);
+      EXPECT_EQ(reader->FieldByName(u"ID").AsInteger(), 3);
+    }
+    DS->SetBlockReadOptions(1u << gboBlobs);
+    EXPECT_EQ(CodeOf([&] { DS->GetBookmark(); }), zfErrNotSupported);
+    DS->SetBlockReadOptions((1u << gboBlobs) | (1u << gboBookmarks));
+    DS->First();
     std::vector<int32_t> ids;
     for (; !DS->Eof(); DS->Next()) ids.push_back(DS->FieldByName(u"ID").AsInteger());
     ASSERT_EQ(ids.size(), 40u);
