@@ -503,7 +503,9 @@ uint32_t TzfServerDatabase::CursorOpen(TzfAbstractCursor*& aCursor, const Unicod
   if (const uint32_t r = zfCheckTableName(aTableName, true, false)) return r;
   return Framed([&]() -> uint32_t {
     TzfServerTableCursor* cursor = nullptr;
-    const uint32_t r = zfOpenTableCursor(this, aTableName, aPassword, aOpenMode, aShareMode, aTimeout, cursor);
+    // The engine's own clients (version 20000 and later) get record-level BLOB changes.
+    const uint32_t r = zfOpenTableCursor(this, aTableName, aPassword, aOpenMode, aShareMode, aTimeout, cursor,
+                                         sdSession && sdSession->asGetClientVersion() >= 20000);
     aCursor = cursor;
     return r;
   });

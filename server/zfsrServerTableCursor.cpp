@@ -17,6 +17,7 @@
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
 #include "storage/zfsrAutoIncEngineBase.h"
+#include "storage/zfsrBlobEngineBase.h"
 #include "storage/zfsrRecordEngineBase.h"
 
 namespace zf {
@@ -51,6 +52,16 @@ void TzfServerTableTransLocks::srtBeginCommit(TzfBaseTransaction* aTrans) { ttRo
 void TzfServerTableTransLocks::srtEndCommit(TzfBaseTransaction* aTrans) { ttRoot->srtEndCommit(aTrans); }
 void TzfServerTableTransLocks::srtUnlockCommit(TzfBaseTransaction* aTrans) { ttRoot->srtUnlockCommit(aTrans); }
 void TzfServerTableTransLocks::sbtEndTransaction(TzfBaseTransaction* aTrans) { ttRoot->sbtEndTransaction(aTrans); }
+
+namespace {
+void RollbackTableEngines(TzfServerBaseTable* aTable, TzfBaseTransaction* aTrans) {
+  if (aTable->sbtRecordEngine) aTable->sbtRecordEngine->Rollback(aTrans);
+  if (aTable->sbtBlobEngine) aTable->sbtBlobEngine->Rollback(aTrans);
+  for (TzfServerBaseTable* child : aTable->sbtChilds) RollbackTableEngines(child, aTrans);
+}
+}  // namespace
+
+void TzfServerTableTransLocks::sbtRollbackEngines(TzfBaseTransaction* aTrans) { RollbackTableEngines(ttRoot, aTrans); }
 
 // ---- TzfServerTableCursor ---------------------------------------------------------------------
 
@@ -92,18 +103,20 @@ void TzfServerTableCursor::AfterConstruction() {
 }
 
 void TzfServerTableCursor::BeforeDestruction() {
-  if (stcInTable) {
-    stcTable->sbtLocks->ClearAllLocks(this);
-    stcTable->sbtRemoveCursor(this);
-    stcInTable = false;
-  }
   sbcFilter.reset();
   sbcKeyFilter.reset();
   stcKeyFields = nullptr;
   // The path's key comes from the index's key engine, which the table frees with its indices.
   stcIndexPath.reset();
   stcIndexEngine = nullptr;
+  // The handler uses the table's BLOB engine (and a caching one its own cache cursor).
   if (TzfBaseBlobHandler* h = std::exchange(stcBlobHandler, nullptr)) h->Free();
+  if (stcInTable) {
+    stcTable->sbtLocks->ClearAllLocks(this);
+    stcTable->sbtRemoveCursor(this);
+    stcInTable = false;
+    if (sbcIsResultSet) stcReleaseResultSetTable();
+  }
   TzfAbstractCursor::BeforeDestruction();
 }
 
@@ -1000,11 +1013,7 @@ uint32_t TzfServerTableCursor::RecordGetBatch(int32_t aCutoffSize, TzfRecordGetB
         uint8_t* rec = static_cast<uint8_t*>(aStream.Memory()) + at + 4;
         last = StepFiltered(aForward, zfltNoLock, rec, sbcFilter.get());
         if (last == 0 && bookmarks) PutRef(rec + rl, stcRefNr);
-        if (last == 0 && blobs)
-          // BLOB content is not sent by this cursor yet: a BLOB field goes as NULL, as when its
-          // length cannot be read, never as a number the client would take for a stream position.
-          for (int32_t f : stcTable->sbtBlobFields)
-            if (!fields.IsRecordFieldNull(f, rec)) fields.SetRecordFieldNull(f, rec, true);
+        if (last == 0 && blobs) stcAppendBlobImages(aStream, at, slot);
         if (last != 0) {
           aStream.SetSize(at + 4);
           break;
@@ -1135,6 +1144,9 @@ uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aT
                            const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
                            uint32_t aTimeout, TzfServerTableCursor*& aCursor, bool aBlobCache) {
   aCursor = nullptr;
+  // The folder's table padlock from the lookup until the cursor has joined the table: a table
+  // without cursors is never closed by another thread between the two.
+  TzfPadlockGuard tables(aDatabase->sdFolder->sfTablesPadlock);
   TzfServerRootTable* root = nullptr;
   bool readOnly = false;
   const size_t colon = aTableName.find(u':');

@@ -60,6 +60,8 @@ class TzfServerTableTransLocks : public TzfTransLockTable {
   void srtEndCommit(TzfBaseTransaction* aTrans) override;
   void srtUnlockCommit(TzfBaseTransaction* aTrans) override;
   void sbtEndTransaction(TzfBaseTransaction* aTrans) override;
+  // The engines of the table and its nested tables forget what they kept for aTrans.
+  void sbtRollbackEngines(TzfBaseTransaction* aTrans) override;
 
  private:
   TzfServerRootTable* ttRoot;
@@ -255,6 +257,15 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   TzfBaseBlobHandler* BlobHandler() const { return stcBlobHandler; }
   int32_t sbcReadOrgOverride = 0;
 
+  // ---- Result sets (zfsrServerTableCursorResultSet.cpp) ----
+  // A cursor (read-write, exclusive, no BLOB cache) on a new unnamed temporary table of aDictionary
+  // in aDatabase's folder; every file of aDictionary is set to 4 KB blocks first. The table goes
+  // with its last cursor. Raises EzfServerEngineException with the folder's code when the table
+  // cannot be made. The caller frees the cursor with Free().
+  static TzfServerTableCursor* CreateResultSet(TzfServerDatabase* aDatabase, TzfDataDictionary* aDictionary,
+                                               uint32_t aTimeout);
+  bool sbcIsResultSet = false;
+
   // ---- Bulk writes (zfsrServerTableCursorBatch.cpp) ----
   uint32_t sbcRecordInsertBatch(TzfCustomMemoryStream& aStream);
   uint32_t sbcCopyRecords(TzfAbstractCursor* aDestCursor, TzfBlobCopyMode aBlobCopyMode, int32_t aMaxTransSize,
@@ -306,6 +317,12 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   bool NeedNested();
   // The null handler without BLOB engine or BLOB field, else the caching or pass-through one.
   TzfBaseBlobHandler* stcCreateBlobHandler();
+  // Block reads with BLOBs: the BLOB images of the record in the slot at aSlotAt appended to
+  // aStream, each field then holding its image's stream position (NULL for an empty BLOB or one
+  // that cannot be read whole), and the slot's length word grown by the images.
+  void stcAppendBlobImages(TzfMemoryStream& aStream, int64_t aSlotAt, uint32_t aSlot);
+  // A result set's table is freed when its last cursor has left it and nothing else holds it.
+  void stcReleaseResultSetTable();
   uint32_t LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew);
   uint32_t Step(bool aForward, TzfLockType aLockType, uint8_t* aData);
   // Steps until aFilter accepts a record (nil or inactive: the first record), under the filter
