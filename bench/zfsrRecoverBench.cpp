@@ -2,7 +2,8 @@
 // then the table recover of the server run end to end (build of the two tables, the walk, every
 // record inserted with validation into "_Recovered", the commit) while the caller polls its status.
 //
-//   zfsrRecoverBench [RECORDS]      (default 200000; e.g. 20000 for a quick run)
+//   zfsrRecoverBench [RECORDS [MEMO_EVERY]]   (default 200000 records without memos; e.g. 20000 for a
+//                                            quick run; MEMO_EVERY 5 gives every fifth a memo BLOB)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 int main(int argc, char** argv) {
   using namespace zf;
   const uint32_t records = argc > 1 ? uint32_t(std::strtoul(argv[1], nullptr, 10)) : 200000u;
+  const uint32_t memoEvery = argc > 2 ? uint32_t(std::strtoul(argv[2], nullptr, 10)) : 0u;
   zfStartServer();
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("zfrecover_bench_" + std::to_string(getpid()));
@@ -29,6 +31,7 @@ int main(int argc, char** argv) {
   try {
     kit::TLogOptions o;
     o.Records = records;
+    o.MemoEvery = memoEvery;
     kit::MakeLogTable((dir / "Log.dvl7").string(), o);
     TzfServerEngine engine;
     engine.SetTableExtension(u"dvl7");

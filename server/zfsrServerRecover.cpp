@@ -409,7 +409,12 @@ uint32_t TzfServerDatabase::TableRecover(const UnicodeString& aTableName, const 
     code = Framed([&] { return sdTableRecover(aTableName, aPassword, task); });
     if (task) {
       if (code == 0) {
-        static_cast<TzfServerRecoverTaskInfo*>(task)->StartThread(2000);
+        try {
+          static_cast<TzfServerRecoverTaskInfo*>(task)->StartThread(2000);
+        } catch (...) {
+          task->Free();  // the tables stay: the caller sees the code and may delete them
+          throw;
+        }
         aTaskInfo = task;
       } else {
         try {

@@ -1144,8 +1144,8 @@ uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aT
                            const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
                            uint32_t aTimeout, TzfServerTableCursor*& aCursor, bool aBlobCache) {
   aCursor = nullptr;
-  // The folder's table padlock from the lookup until the cursor has joined the table: a table
-  // without cursors is never closed by another thread between the two.
+  // From finding the table until the cursor is in its list: a thread closing the folder's
+  // inactive tables meanwhile would free the table under the new cursor.
   TzfPadlockGuard tables(aDatabase->sdFolder->sfTablesPadlock);
   TzfServerRootTable* root = nullptr;
   bool readOnly = false;
@@ -1157,10 +1157,7 @@ uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aT
   if (colon != UnicodeString::npos)
     if (const uint32_t r = root->GetChild(aTableName.substr(colon + 1), table)) return r;
   if (!table->sbtRecordEngine) return zfErrNotSupported;
-  {
-    TzfPadlockGuard g(aDatabase->sdFolder->sfTablesPadlock);
-    if (!root->srtTransLocks) root->srtTransLocks = std::make_unique<TzfServerTableTransLocks>(root);
-  }
+  if (!root->srtTransLocks) root->srtTransLocks = std::make_unique<TzfServerTableTransLocks>(root);
   readOnly = readOnly || root->srtOpenMode == omReadOnly;
   try {
     aCursor = zfCreateServerObject<TzfServerTableCursor>(aDatabase, table, aOpenMode, aShareMode, readOnly, aTimeout,

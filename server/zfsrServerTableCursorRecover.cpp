@@ -34,13 +34,11 @@ void PutInt64LE(uint8_t* p, int64_t aValue) {
   for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// Copies one BLOB of aSource into aTarget's table: 0 and the new BLOB's number, or a code.
-// The BLOB operations of the cursor are not served yet: every BLOB answers 12289, so a record
-// with a BLOB goes to the failed table with that BLOB NULL.
-uint32_t CopyBlob(TzfServerTableCursor* /*aTarget*/, TzfServerTableCursor* /*aSource*/, int32_t /*aField*/,
-                  int64_t /*aBlobNr*/, int64_t& aNewBlobNr) {
+// Copies one whole BLOB of aSource into aTarget's table: 0 and the new BLOB's number, or a code.
+uint32_t CopyBlob(TzfServerTableCursor* aTarget, TzfServerTableCursor* aSource, int32_t aField, int64_t aBlobNr,
+                  int64_t& aNewBlobNr) {
   aNewBlobNr = 0;
-  return zfErrNotSupported;
+  return aTarget->sbcBlobCopyPrim(aSource, aField, aBlobNr, aField, aNewBlobNr, 0xFFFFFFFFu);
 }
 
 // aRecord (the source's record, aLength bytes) into aBuffer; a shorter source leaves the rest 0.

@@ -46,6 +46,7 @@ std::unique_ptr<TzfDataDictionary> LogDictionary() {
   range.AddKeyField(nullptr);
   range.SetMinAsVariant(rtl::Variant(int32_t(0)));
   range.SetMaxAsVariant(rtl::Variant(kLogLevelMax));
+  d->AddBlobDescriptor();
   TzfIndexDescriptor* ix = d->EnsureIndicesDescriptor()->AddIndex(u"ByID", 0, idNone, u"");
   dynamic_cast<TzfCompKeyDescriptor&>(*ix->idKeyDescriptor).Add(0);
   return d;
@@ -84,6 +85,16 @@ void FillLogTable(TzfServerDatabase& aDatabase, const std::u16string& aTableName
       text += kWords[random() % std::size(kWords)];
     }
     c->SetFieldFromVariant(rec, 3, rtl::Variant(UnicodeString(text)));
+    if (aOptions.MemoEvery != 0 && i % aOptions.MemoEvery == 0) {
+      std::string memo;
+      const size_t size = 40 + random() % 5960;
+      while (memo.size() < size) memo += rtl::u8(kWords[random() % std::size(kWords)]) + " ";
+      memo.resize(size);
+      int64_t blob = 0;
+      Check(c->BlobCreate(4, blob));
+      Check(c->BlobWrite(4, blob, 0, uint32_t(memo.size()), memo.data()));
+      c->acGetTableDescriptor()->tdFieldsDescriptor->SetRecordField(4, rec, &blob);
+    }
     if (invalid) Check(c->OptionSet(u"INSERT_OPTIONS_VALIDATE", u"False"));
     const uint32_t r = c->RecordInsert(zfltNoLock, rec);
     if (invalid) Check(c->OptionSet(u"INSERT_OPTIONS_VALIDATE", u"True"));

@@ -1,6 +1,6 @@
 // The sample log table of the developer tool, made through the server engine as the product's
 // log files are: ID AutoInc (unique index "ByID"), Stamp DateTime, Level Int32 (validation
-// "LevelRange": 0 to 5), Text NullString(60), Memo BlobMemo (NULL unless BLOBs are written).
+// "LevelRange": 0 to 5), Text NullString(60), Memo BlobMemo (on some records).
 // Used by `zftable make-log`, the recover tests and the recover fuzz target.
 #pragma once
 #include <cstdint>
@@ -21,6 +21,8 @@ struct TLogOptions {
   // Records whose level is outside the validation's range, inserted with validation off: one in
   // every InvalidEvery (0: none).
   uint32_t InvalidEvery = 0;
+  // Records with a memo BLOB of 40 to 6000 bytes: one in every MemoEvery (0: none).
+  uint32_t MemoEvery = 5;
 };
 
 inline constexpr int32_t kLogLevelMax = 5;
