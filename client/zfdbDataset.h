@@ -160,6 +160,13 @@ class TzfDataset : public db::TDataSet {
   void Post() override;
   // Writes aField's value in the framework's form (nullptr: NULL) into the active buffer.
   void SetFieldData(db::TField* aField, const void* aBuffer) override;
+  // Posts the record keeping its write lock and goes on editing it (nothing during batch append).
+  void PostAndEdit();
+  // Makes aField's BLOB one that refers to the file aFileName (the record's former BLOB is cut and
+  // freed first); answers the engine's code. 9986 for an empty name; 10753 for a field that is no
+  // engine BLOB. AddFileBlob raises a code naming the field.
+  uint32_t AddFileBlobEx(db::TField* aField, const UnicodeString& aFileName);
+  void AddFileBlob(db::TField* aField, const UnicodeString& aFileName);
   // Whether the active record is write-locked, and by whom (lpNotAtAll without one).
   TzfLockPresent IsRecordLocked();
   void LockTable(TzfLockType aLockType);

@@ -122,6 +122,67 @@ void TzfDataset::Post() {
     db::TDataSet::Post();
 }
 
+void TzfDataset::PostAndEdit() {
+  if (InBatchAppend()) return;
+  if (State() != db::dsEdit && State() != db::dsInsert) return;
+  UpdateRecord();
+  DataEvent(db::deCheckBrowseMode, 0);
+  DoBeforePost();
+  for (;;) {
+    try {
+      InternalPostEx(true);
+      break;
+    } catch (db::EDatabaseError& e) {
+      if (!OnPostError) throw;
+      db::TDataAction action = db::daFail;
+      OnPostError(*this, e, action);
+      if (action == db::daFail) throw;
+      if (action == db::daAbort) rtl::Abort();
+    }
+  }
+  // The cursor stands on the posted record, which this session keeps locked.
+  SetState(db::dsBrowse);
+  Resync({});
+  DoAfterPost();
+  DoBeforeEdit();
+  db::TRecordBuffer b = db::TDataSet::ActiveBuffer();
+  dsOldValuesBuffer.assign(b, b + dsRecordLength);
+  SetState(db::dsEdit);
+  GetCalcFields(b);
+  DataEvent(db::deRecordChange, 0);
+  DoAfterEdit();
+}
+
+uint32_t TzfDataset::AddFileBlobEx(db::TField* aField, const UnicodeString& aFileName) {
+  if (aFileName.empty() || !aField) RaiseError(zfErrInvalidParam);
+  CheckActive();
+  if (State() != db::dsEdit && State() != db::dsInsert) RaiseText(this, u"DataSet not in editing mode");
+  db::TRecordBuffer b = ActiveBuffer();
+  if (!b) RaiseText(this, u"Could not retrieve the active buffer");
+  const int32_t no = aField->FieldNo();
+  if (no < 1 || no > dsAbstractCursor->GetFieldCount()) return zfErrNotABlob;
+  const TzfFieldType type = dsAbstractCursor->acFields().Field(no - 1)->fdType;
+  if (type != zftBlob && type != zftBlobMemo && type != zftBlobGraphic && type != zftBlobWideMemo)
+    return zfErrNotABlob;
+  const int32_t fieldNo = no - 1;
+  int64_t blobNr = 0;
+  bool isNull = true;
+  if (const uint32_t code = GetBlobNr(b, fieldNo, blobNr, isNull)) return code;
+  if (!isNull) {
+    if (const uint32_t code = TruncateBlobField(b, fieldNo, 0)) return code;
+    if (const uint32_t code = FreeBlobField(b, fieldNo)) return code;
+  }
+  if (const uint32_t code = dsAbstractCursor->BlobCreateFile(fieldNo, aFileName, blobNr)) return code;
+  SetBlobNr(b, fieldNo, blobNr);
+  if (auto* blob = dynamic_cast<db::TBlobField*>(aField)) blob->SetModified(true);
+  DataEvent(db::deFieldChange, reinterpret_cast<intptr_t>(aField));
+  return 0;
+}
+
+void TzfDataset::AddFileBlob(db::TField* aField, const UnicodeString& aFileName) {
+  if (const uint32_t code = AddFileBlobEx(aField, aFileName)) throw EzfDatabaseError(TzfErrorSource(aField), code);
+}
+
 // ---- field values ----
 
 void TzfDataset::SetFieldData(db::TField* aField, const void* aBuffer) {
@@ -384,7 +445,7 @@ void TzfDataset::SetFilterType(TzfFilterType aValue) {
 void TzfDataset::SetFilterText(const UnicodeString& aValue) {
   if (aValue == Filter()) return;
   // Expression filters need a filter-expression parser that this build does not have.
-  if (!aValue.empty()) throw EzfDatabaseError(this, zfErrNotSupported, u"FilterType not supported");
+  if (!aValue.empty()) throw EzfDatabaseError(this, zfErrNotSupported, u"Filter expressions are not supported");
   if (Active()) {
     CheckBrowseMode();
     DropLookupCursor();
@@ -474,6 +535,7 @@ bool TzfDataset::FindRecord(bool aRestart, bool aGoForward) {
   CheckBrowseMode();
   DoBeforeScroll();
   SetFound(false);
+  if (IsWriteOnly()) return false;
   UpdateCursorPos();
   CursorPosChanged();
   const bool wasFiltered = Filtered();
@@ -497,8 +559,8 @@ bool TzfDataset::FindRecord(bool aRestart, bool aGoForward) {
   if (found) {
     Resync({db::rmExact, db::rmCenter});
     SetFound(true);
+    DoAfterScroll();
   }
-  DoAfterScroll();
   return found;
 }
 

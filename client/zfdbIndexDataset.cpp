@@ -41,7 +41,11 @@ bool InSet(const std::vector<UnicodeString>& aSet, const UnicodeString& aName) {
 
 }  // namespace
 
-TzfIndexDataSet::TzfIndexDataSet(rtl::TComponent* aOwner) : TzfDataset(aOwner), idIndexDefs(this) {}
+TzfIndexDataSet::TzfIndexDataSet(rtl::TComponent* aOwner)
+    : TzfDataset(aOwner), idIndexDefs(this), idMasterLink(std::make_unique<db::TMasterDataLink>(this)) {
+  idMasterLink->OnMasterChange = [this] { MasterChanged(); };
+  idMasterLink->OnMasterDisable = [this] { MasterDisabled(); };
+}
 
 TzfIndexDataSet::~TzfIndexDataSet() {
   // Close while the derived object stands, so the key buffers and the lookup cursor go with it.
@@ -51,6 +55,61 @@ TzfIndexDataSet::~TzfIndexDataSet() {
   }
   FreeKeyBuffers();
   DropLookupCursor();
+  idMasterLink->SetDataSource(nullptr);
+}
+
+// ---- master/detail ----
+
+void TzfIndexDataSet::SetMasterSource(db::TDataSource* aValue) {
+  // Circular when the source's dataset, or a master up its chain, is this dataset.
+  std::vector<const db::TDataSet*> seen;
+  for (db::TDataSource* s = aValue; s && s->DataSet();) {
+    const db::TDataSet* d = s->DataSet();
+    if (d == this)
+      throw EzfDatabaseError(TzfErrorSource(this), u"Circular data link with data source [%s]", {aValue->Name()});
+    if (std::find(seen.begin(), seen.end(), d) != seen.end()) break;
+    seen.push_back(d);
+    s = d->GetDataSource();
+  }
+  idMasterLink->SetDataSource(aValue);
+}
+
+void TzfIndexDataSet::SetLinkRange(const std::vector<db::TField*>& aMasterFields) {
+  PzfKeyBuffer saved = idKeyBuffer;
+  struct TRestore {
+    PzfKeyBuffer& B;
+    PzfKeyBuffer Saved;
+    ~TRestore() { B = Saved; }
+  } restore{idKeyBuffer, saved};
+  db::TTempState temp(*this, db::dsSetKey);
+  idKeyBuffer = InitKeyBuffer(idKeyBuffers[kbiRangeStart]);
+  auto& h = *reinterpret_cast<TzfKeyBufferHeader*>(idKeyBuffer);
+  h.kbModified = 1;
+  for (size_t i = 0; i < aMasterFields.size(); ++i) IndexFieldAt(static_cast<int32_t>(i))->Assign(aMasterFields[i]);
+  h.kbFieldCount = static_cast<int32_t>(aMasterFields.size());
+  std::memcpy(idKeyBuffers[kbiRangeEnd], idKeyBuffers[kbiRangeStart], static_cast<size_t>(idKeyBufferSize));
+}
+
+void TzfIndexDataSet::MasterChanged() {
+  CheckBrowseMode();
+  SetLinkRange(idMasterLink->Fields());
+  ApplyRange();
+}
+
+void TzfIndexDataSet::MasterDisabled() { CancelRange(); }
+
+void TzfIndexDataSet::LinkToMaster() {
+  if (!idMasterLink->Active() || idMasterLink->Fields().empty()) return;
+  SetLinkRange(idMasterLink->Fields());
+  ApplyRangeToCursor();
+}
+
+void TzfIndexDataSet::DoOnNewRecord() {
+  if (idMasterLink->Active() && !idMasterLink->Fields().empty()) {
+    const std::vector<db::TField*>& master = idMasterLink->Fields();
+    for (size_t i = 0; i < master.size(); ++i) IndexFieldAt(static_cast<int32_t>(i))->Assign(master[i]);
+  }
+  TzfDataset::DoOnNewRecord();
 }
 
 // ---- index selection ----
@@ -78,6 +137,7 @@ void TzfIndexDataSet::SetIndex(const UnicodeString& aName, bool aFieldsIndex) {
     CheckBrowseMode();
     ActivateIndex(ResolveIndexName(aName, aFieldsIndex));
     idDefaultIndex = byDefault;
+    LinkToMaster();
   } else {
     idDefaultIndex = byDefault;
     idIndexName = aFieldsIndex ? UnicodeString() : aName;
@@ -146,7 +206,9 @@ void TzfIndexDataSet::SetupIndex() {
   TzfIndexDescriptor& index = *ix->IndexDescriptor[static_cast<size_t>(k)];
   SetBookmarkSize(td->GetBookmarkSize(k));
   idIndexKeySize = index.idKeyDescriptor->GetKeyLength();
-  if (auto* comp = dynamic_cast<TzfCompKeyDescriptor*>(index.idKeyDescriptor.get())) {
+  if (dynamic_cast<TzfRefKeyDescriptor*>(index.idKeyDescriptor.get())) {
+    idIndexDirectKey = true;
+  } else if (auto* comp = dynamic_cast<TzfCompKeyDescriptor*>(index.idKeyDescriptor.get())) {
     for (int32_t i = 0; i < comp->GetKeyFieldCount(); ++i) {
       TzfKeyFieldDescriptor* kf = comp->GetKeyField(i);
       idIndexFieldMap.push_back(kf->kfdFieldNumber + 1);
@@ -221,6 +283,10 @@ void TzfIndexDataSet::DataEvent(db::TDataEvent aEvent, intptr_t aInfo) {
 void TzfIndexDataSet::InternalOpen() {
   TzfDataset::InternalOpen();
   AllocKeyBuffers();
+  if (idMasterLink->Active() && !idMasterLink->Fields().empty()) {
+    LinkToMaster();
+    InternalFirst();
+  }
 }
 
 void TzfIndexDataSet::InternalClose() {
@@ -400,6 +466,16 @@ db::TField* TzfIndexDataSet::IndexFieldAt(int32_t aIndex) {
 
 void TzfIndexDataSet::SetKeyFields(TzfKeyBufferIndex aIndex, const TzfValues& aValues1, const TzfValues& aValues2,
                                    TzfSetKeyOptions aOptions) {
+  if (idIndexDirectKey) {
+    db::TTempState temp(*this, db::dsSetKey);
+    idKeyBuffer = idKeyBuffers[aIndex];
+    struct TReset {
+      PzfKeyBuffer& B;
+      ~TReset() { B = nullptr; }
+    } reset{idKeyBuffer};
+    SetRefNrKeyFields(aValues1, aValues2, aOptions);
+    return;
+  }
   if (idIndexFieldMap.empty()) db::DatabaseError(db::kSNoFieldIndexes, this);
   db::TTempState temp(*this, db::dsSetKey);
   idKeyBuffer = InitKeyBuffer(idKeyBuffers[aIndex]);
@@ -416,6 +492,34 @@ void TzfIndexDataSet::SetKeyFields(TzfKeyBufferIndex aIndex, const TzfValues& aV
   h.kbModified = Modified() ? 1 : 0;
   h.kbPartialLen =
       (aOptions.Contains(skoPartialMatch) && i > 0 && IsTextFieldType(IndexFieldAt(i - 1)->DataType())) ? zfPartialWholeText : 0;
+}
+
+void TzfIndexDataSet::SetRefNrKeyFields(const TzfValues& aValues1, const TzfValues& aValues2, TzfSetKeyOptions) {
+  const rtl::Variant* value = nullptr;
+  if (aValues1.size() == 1 && aValues2.empty())
+    value = &aValues1[0];
+  else if (aValues1.empty() && aValues2.size() == 1)
+    value = &aValues2[0];
+  else if (!aValues1.empty() || !aValues2.empty())
+    db::DatabaseErrorFmt(db::kSInvalidFieldValue, {UnicodeString(u"<RefNr>")}, this);
+  InitKeyBuffer(idKeyBuffer);
+  int64_t refNr = 0;
+  if (value && !value->IsEmptyOrNull()) {
+    if (value->VarType() == rtl::varInt64) {
+      refNr = value->AsInt64();
+    } else if (value->IsStr()) {
+      const UnicodeString text = value->AsString();
+      if (!text.empty() && !rtl::TryStrToInt64(text, refNr))
+        db::DatabaseErrorFmt(db::kSInvalidFieldValue, {UnicodeString(u"<RefNr>")}, this);
+    } else {
+      db::DatabaseErrorFmt(db::kSInvalidFieldValue, {UnicodeString(u"<RefNr>")}, this);
+    }
+  }
+  auto& h = *reinterpret_cast<TzfKeyBufferHeader*>(idKeyBuffer);
+  h.kbModified = refNr != 0 ? 1 : 0;
+  uint8_t* key = idKeyBuffer + sizeof(TzfKeyBufferHeader);
+  const auto v = static_cast<uint64_t>(refNr);
+  for (int i = 0; i < 8; ++i) key[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 int32_t TzfIndexDataSet::EngineFieldCount(const TzfKeyBufferHeader& aHeader) const {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "client/zfdbDataset.h"
+#include "platform/db/dbDataSource.h"
 #include "platform/db/dbFieldDefs.h"
 
 namespace zf {
@@ -128,6 +129,16 @@ class TzfIndexDataSet : public TzfDataset {
   // A property change marks the index definitions out of date.
   void DataEvent(db::TDataEvent aEvent, intptr_t aInfo) override;
 
+  // ---- master/detail ----
+  // The master's data source; a source linked to this dataset raises "Circular data link with
+  // data source [<name>]" and changes nothing.
+  db::TDataSource* MasterSource() const { return idMasterLink->DataSource(); }
+  void SetMasterSource(db::TDataSource* aValue);
+  // The master's fields "A;B", matched in order with the active index's key fields.
+  const UnicodeString& MasterFields() const { return idMasterLink->FieldNames(); }
+  void SetMasterFields(const UnicodeString& aValue) { idMasterLink->SetFieldNames(aValue); }
+  db::TDataSource* GetDataSource() const override { return MasterSource(); }
+
   // The header of key buffer aIndex (tests read it).
   TzfKeyBufferHeader KeyBufferHeader(TzfKeyBufferIndex aIndex) const;
 
@@ -145,6 +156,10 @@ class TzfIndexDataSet : public TzfDataset {
   uint32_t GetRecordForKey(TzfAbstractCursor* aCursor, int32_t aFieldCount, int32_t aPartialLen, bool aDirectKey,
                            const uint8_t* aKeyData, uint8_t* aData);
   void CheckSetKeyMode() const;
+  // Writes a reference-number key (the sequential access index) from one value: a 64-bit integer
+  // or a text holding one; Empty and Null give no key. Other kinds, and more than one value,
+  // raise "Invalid value for field '<RefNr>'".
+  void SetRefNrKeyFields(const TzfValues& aValues1, const TzfValues& aValues2, TzfSetKeyOptions aOptions);
   // A copy of key buffer aIndex (empty when the buffers do not exist), and its way back (a copy
   // of another size is ignored).
   std::vector<uint8_t> KeyBufferCopy(TzfKeyBufferIndex aIndex) const;
@@ -160,6 +175,10 @@ class TzfIndexDataSet : public TzfDataset {
   void InternalOpen() override;
   void InternalClose() override;
   void SetFieldData(db::TField* aField, const void* aBuffer) override;
+  // A new record takes the master's values into its index fields, then OnNewRecord runs.
+  void DoOnNewRecord() override;
+  // The master's range again after an open or an index change (no move to the first record).
+  void LinkToMaster();
   bool LocateRecord(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues, db::TLocateOptions aOptions,
                     bool aNoRead) override;
   void DropLookupCursor() override;
@@ -182,7 +201,13 @@ class TzfIndexDataSet : public TzfDataset {
   TzfAbstractCursor* GetLookupCursor(const UnicodeString& aKeyFields, const std::vector<db::TField*>& aFields,
                                      bool aCaseInsensitive);
 
+  // Both range ends become the master's values, inclusive.
+  void SetLinkRange(const std::vector<db::TField*>& aMasterFields);
+  void MasterChanged();
+  void MasterDisabled();
+
   db::TIndexDefs idIndexDefs;
+  std::unique_ptr<db::TMasterDataLink> idMasterLink;
   std::vector<int32_t> idIndexFieldMap;
   std::vector<bool> idIndexFieldMapNC;
   bool idIndexDirectKey = false;

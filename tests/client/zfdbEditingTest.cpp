@@ -211,6 +211,64 @@ TEST_F(ClientEditing, PessimisticEditLocksTheRecord) {
   EXPECT_EQ(a->IsRecordLocked(), lpNotAtAll) << "the cancel releases the lock";
 }
 
+TEST_F(ClientEditing, PostAndEditKeepsTheRecordLocked) {
+  Build(u"People");
+  Fill(u"People", {1, 2});
+  TzfTable* t = Table(u"People");
+  TzfTable* other = Table(u"People");
+  t->Open();
+  other->Open();
+  ASSERT_TRUE(t->Locate(u"ID", rtl::Variant(2), {}));
+  t->Edit();
+  t->FieldByName(u"Name").SetAsString(u"kept");
+  t->PostAndEdit();
+  EXPECT_EQ(t->State(), db::dsEdit);
+  EXPECT_EQ(t->FieldByName(u"ID").GetAsInteger(), 2);
+  EXPECT_EQ(t->IsRecordLocked(), lpYesByUs);
+  ASSERT_TRUE(other->Locate(u"ID", rtl::Variant(2), {}));
+  EXPECT_EQ(other->FieldByName(u"Name").GetAsString(), u"kept") << "posted";
+  // An insert goes on as an edit of the new record.
+  t->Cancel();
+  t->Insert();
+  t->FieldByName(u"ID").SetAsInteger(3);
+  t->PostAndEdit();
+  EXPECT_EQ(t->State(), db::dsEdit);
+  EXPECT_EQ(t->FieldByName(u"ID").GetAsInteger(), 3);
+  t->FieldByName(u"Name").SetAsString(u"three");
+  t->Post();
+  EXPECT_EQ(t->IsRecordLocked(), lpNotAtAll);
+  ASSERT_TRUE(other->Locate(u"ID", rtl::Variant(3), {}));
+  EXPECT_EQ(other->FieldByName(u"Name").GetAsString(), u"three");
+}
+
+TEST_F(ClientEditing, TableLocks) {
+  Build(u"People");
+  TzfTable* t = Table(u"People");
+  t->Open();
+  EXPECT_EQ(t->IsTableLocked(zfltWriteLock), lpNotAtAll);
+  t->LockTable(zfltWriteLock);
+  EXPECT_EQ(t->IsTableLocked(zfltWriteLock), lpYesByUs);
+  t->UnlockTable(zfltWriteLock);
+  EXPECT_EQ(t->IsTableLocked(zfltWriteLock), lpNotAtAll);
+  t->LockTable(zfltReadLock);
+  t->UnlockTableAll();
+  EXPECT_EQ(t->IsTableLocked(zfltReadLock), lpNotAtAll);
+}
+
+TEST_F(ClientEditing, AddFileBlobRefusals) {
+  Build(u"People");
+  Fill(u"People", {1});
+  TzfTable* t = Table(u"People");
+  t->Open();
+  db::TField* name = &t->FieldByName(u"Name");
+  EXPECT_EQ(ClientErrorCode([&] { t->AddFileBlobEx(name, u""); }), zfErrInvalidParam);
+  EXPECT_TRUE(RaisesText([&] { t->AddFileBlobEx(name, u"f.bin"); }, u"DataSet not in editing mode"));
+  t->Edit();
+  EXPECT_EQ(t->AddFileBlobEx(name, u"f.bin"), zfErrNotABlob);
+  EXPECT_EQ(ClientErrorCode([&] { t->AddFileBlob(name, u"f.bin"); }), zfErrNotABlob);
+  t->Cancel();
+}
+
 // ---- batch append ----
 
 class ClientBatchAppend : public ClientEditing {
@@ -294,6 +352,23 @@ TEST_F(ClientBatchAppend, CancelledLevelRemovesOnlyItsRecords) {
   EXPECT_FALSE(T->InBatchAppend());
   EXPECT_EQ(T->BatchAppendPending(), 0);
   EXPECT_EQ(T->RecordCount(), 4);
+}
+
+TEST_F(ClientBatchAppend, CancelAfterAFlushCutsBackToTheHeader) {
+  T->BeginBatchAppend(1 << 20);
+  Add({10, 11});
+  T->BeginBatchAppend(1 << 20);
+  Add({20});
+  T->FlushBatchAppend();  // sent: no level can take these back
+  EXPECT_EQ(Batches, (std::vector<int32_t>{3}));
+  Add({21});
+  EXPECT_EQ(T->BatchAppendPending(), 1);
+  T->CancelBatchAppend();  // the level began before this stream: it keeps its header only
+  EXPECT_EQ(T->BatchAppendPending(), 0);
+  Add({12});
+  T->EndBatchAppend();
+  EXPECT_EQ(Batches, (std::vector<int32_t>{3, 1}));
+  EXPECT_EQ(IDs(*T), (std::vector<int32_t>{1, 10, 11, 12, 20}));
 }
 
 TEST_F(ClientBatchAppend, FailedFlushKeepsTheRecordsForARetry) {

@@ -118,14 +118,6 @@ TEST_F(ClientIndexDataset, KeyEditsAndTheirChecks) {
   EXPECT_TRUE(RaisesText([&] { T->SetKeyExclusive(true); }, db::kSNotEditing));
 }
 
-TEST_F(ClientIndexDataset, KeysNeedAnIndexWithKeyFields) {
-  T->SetIndexName(zfSequentialAccessIndexName);
-  T->Open();
-  EXPECT_EQ(T->IndexFieldCount(), 0);
-  EXPECT_TRUE(RaisesText([&] { T->FindNearest({rtl::Variant(1)}); }, db::kSNoFieldIndexes));
-  EXPECT_TRUE(RaisesText([&] { T->SetRange({rtl::Variant(1)}, {rtl::Variant(2)}); }, db::kSNoFieldIndexes));
-}
-
 TEST_F(ClientIndexDataset, Ranges) {
   T->Open();
   struct Case {
@@ -208,6 +200,12 @@ TEST_F(ClientIndexDataset, LocateThroughAnIndex) {
   EXPECT_EQ(Id(), 6);
   EXPECT_EQ(T->Lookup(u"Name", rtl::Variant(u"cherry"), u"ID").AsInteger(), 1);
   EXPECT_EQ(Id(), 6) << "Lookup does not move";
+  // A partial key through the index; a case rule no index has goes to the scan.
+  ASSERT_TRUE(T->Locate(u"Name", rtl::Variant(u"apr"), db::TLocateOptions{db::loPartialKey}));
+  EXPECT_EQ(Id(), 4);
+  ASSERT_TRUE(T->Locate(u"Name", rtl::Variant(u"BANANA"), db::TLocateOptions{db::loCaseInsensitive}));
+  EXPECT_EQ(T->FieldByName(u"Name").GetAsString(), u"banana");
+  EXPECT_FALSE(T->Locate(u"Name", rtl::Variant(u"BANANA"), {}));
   // While a range is in force, a record outside it is not found.
   T->SetRange({rtl::Variant(2)}, {rtl::Variant(3)});
   EXPECT_FALSE(T->Locate(u"Name", rtl::Variant(u"date"), {}));
@@ -318,6 +316,93 @@ TEST_F(ClientIndexDataset, DeleteIndex) {
   EXPECT_EQ(names.IndexOf(u"ByNameID"), -1);
   T->Open();
   EXPECT_EQ(IDs(*T), (std::vector<int32_t>{1, 2, 3, 4, 5, 6}));
+}
+
+}  // namespace
+}  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+TEST_F(ClientIndexDataset, ReferenceNumberKeys) {
+  T->SetIndexName(zfSequentialAccessIndexName);
+  T->Open();
+  EXPECT_EQ(T->IndexFieldCount(), 0) << "the key is written straight into key form";
+  struct Case {
+    const char* What;
+    TzfIndexDataSet::TzfValues Values1;
+    bool Refused, Modified;
+  };
+  const Case cases[] = {
+      {"64-bit value", {rtl::Variant(int64_t{7})}, false, true},
+      {"text", {rtl::Variant(u"12")}, false, true},
+      {"zero", {rtl::Variant(int64_t{0})}, false, false},
+      {"empty text", {rtl::Variant(u"")}, false, false},
+      {"null", {rtl::Variant::Null()}, false, false},
+      {"no value", {}, false, false},
+      {"32-bit value", {rtl::Variant(int32_t{7})}, true, false},
+      {"not a number", {rtl::Variant(u"x1")}, true, false},
+      {"two values", {rtl::Variant(int64_t{1}), rtl::Variant(int64_t{2})}, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    const bool refused = RaisesText([&] { T->SetRangeSimple(c.Values1); }, u"'<RefNr>'");
+    EXPECT_EQ(refused, c.Refused);
+    if (!refused) {
+      const TzfKeyBufferHeader h = T->KeyBufferHeader(kbiRangeStart);
+      const int32_t fieldCount = h.kbFieldCount;
+      EXPECT_EQ(h.kbModified != 0, c.Modified);
+      EXPECT_EQ(fieldCount, 0);
+    }
+    T->CancelRange();
+  }
+}
+
+}  // namespace
+}  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+TEST_F(ClientIndexDataset, DetailFollowsItsMaster) {
+  TzfTable* master = Table(u"Fruit");
+  rtl::TComponentPtr<db::TDataSource> source(new db::TDataSource());
+  source->SetName(u"MasterSource");
+  source->SetDataSet(master);
+  T->SetIndexName(u"ByNameID");
+  T->SetMasterSource(source.get());
+  T->SetMasterFields(u"Name");
+  master->Open();
+  T->Open();
+  // The master on ID 1 (cherry): the detail shows the records of that name.
+  EXPECT_EQ(IDs(*T), (std::vector<int32_t>{1}));
+  ASSERT_TRUE(master->Locate(u"ID", rtl::Variant(3), {}));
+  EXPECT_EQ(Id(), 3) << "a master change moves to the first record of the new range";
+  EXPECT_EQ(IDs(*T), (std::vector<int32_t>{3, 5}));
+  // A new detail record takes the master's values before OnNewRecord runs.
+  UnicodeString seen;
+  T->OnNewRecord = [&](db::TDataSet& aDataSet) { seen = aDataSet.FieldByName(u"Name").GetAsString(); };
+  T->Insert();
+  EXPECT_EQ(seen, u"banana");
+  T->FieldByName(u"ID").SetAsInteger(7);
+  T->Post();
+  EXPECT_EQ(IDs(*T), (std::vector<int32_t>{3, 5, 7}));
+  // The detail cannot become the master's master.
+  rtl::TComponentPtr<db::TDataSource> detailSource(new db::TDataSource());
+  detailSource->SetName(u"DetailSource");
+  detailSource->SetDataSet(T);
+  try {
+    master->SetMasterSource(detailSource.get());
+    FAIL() << "a circular link is refused";
+  } catch (const EzfDatabaseError& e) {
+    EXPECT_NE(e.Message().find(u"Circular data link with data source [DetailSource]"), UnicodeString::npos);
+  }
+  EXPECT_EQ(master->MasterSource(), nullptr);
+  // Closing the master ends the range.
+  master->Close();
+  EXPECT_FALSE(T->RangeActive());
+  EXPECT_EQ(IDs(*T).size(), 7u);
+  T->SetMasterSource(nullptr);
 }
 
 }  // namespace

@@ -313,3 +313,28 @@ TEST_F(ClientTable, ChangePasswordNeedsAnOpenTable) {
 
 }  // namespace
 }  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+TEST_F(ClientTable, WriteOnlyTableTakesInsertsAndShowsNothing) {
+  Build(u"People");
+  Fill(u"People", {1});
+  TzfTable* t = Table(u"People");
+  t->SetWriteOnly(true);
+  t->Open();
+  EXPECT_TRUE(t->IsEmpty());
+  EXPECT_TRUE(RaisesText([&] { t->SetWriteOnly(false); }, db::kSDataSetOpen));
+  t->Insert();
+  t->FieldByName(u"ID").SetAsInteger(2);
+  t->Post();
+  EXPECT_TRUE(t->IsEmpty());
+  EXPECT_FALSE(t->FindFirst());
+  t->Close();
+  t->SetWriteOnly(false);
+  t->Open();
+  EXPECT_EQ(IDs(*t), (std::vector<int32_t>{1, 2}));
+}
+
+}  // namespace
+}  // namespace zf::test
