@@ -402,6 +402,19 @@ TEST_F(ClientBlob, EngineBlobsRoundTripAndCopyBetweenTables) {
   EXPECT_EQ(reader->FieldByName(u"Memo").AsString(), u"Gr\u00FC\u00DFe");
   EXPECT_EQ(reader->FieldByName(u"Wide").AsString(), u"\u65E5\u672C\u8A9E");
 
+  // Read in blocks, the content comes with the record: no BLOB read at all.
+  auto blocks = Make(u"Docs", u"Docs3");
+  blocks->EngineBlobs = true;
+  blocks->SetBlockReadSize(64 * 1024);
+  blocks->Open();
+  ASSERT_EQ(blocks->State(), db::dsBlockRead);
+  blocks->Probe->ReadSizes.clear();
+  EXPECT_EQ(Blob(*blocks, u"Data").GetAsBytes(), content);
+  EXPECT_EQ(blocks->FieldByName(u"Memo").AsString(), u"Gr\u00FC\u00DFe");
+  EXPECT_EQ(blocks->FieldByName(u"Wide").AsString(), u"\u65E5\u672C\u8A9E");
+  EXPECT_TRUE(blocks->Probe->ReadSizes.empty());
+  blocks->Close();
+
   Target = Make(u"Copy", u"Copy1");
   Target->EngineBlobs = true;
   Target->Open();
