@@ -739,6 +739,12 @@ void TzfDatabase::AddDependent(TzfComponent* aComponent) {
     if (std::find(dbDataSets.begin(), dbDataSets.end(), c) == dbDataSets.end()) dbDataSets.push_back(c);
 }
 
+int32_t TzfDatabase::TableCount() const {
+  return static_cast<int32_t>(std::count_if(dbDataSets.begin(), dbDataSets.end(), [](TzfCursor* c) {
+    return dynamic_cast<TzfTable*>(c->DataSet()) != nullptr;
+  }));
+}
+
 void TzfDatabase::RemoveDependent(TzfComponent* aComponent) {
   TzfSessionOwnedDataAccessStateComponent::RemoveDependent(aComponent);
   if (auto* c = dynamic_cast<TzfCursor*>(aComponent)) std::erase(dbDataSets, c);

@@ -371,6 +371,8 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   TzfAbstractDatabase* AbstractDatabase() const { return dbAbstractDatabase; }
   // The cursor links of the datasets on this database.
   int32_t DataSetCount() const { return static_cast<int32_t>(dbDataSets.size()); }
+  // Those among them whose dataset is a table component.
+  int32_t TableCount() const;
 
   void AddDependent(TzfComponent* aComponent) override;
   void RemoveDependent(TzfComponent* aComponent) override;

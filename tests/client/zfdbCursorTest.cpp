@@ -21,6 +21,7 @@ TEST_F(ClientCursorLink, OpeningADatasetOpensItsDatabaseThroughTheLink) {
   TzfTable* t = Table(u"T");
   EXPECT_EQ(t->CursorLink()->Name(), u"tblT_Cursor");
   EXPECT_EQ(Db->DataSetCount(), 1);
+  EXPECT_EQ(Db->TableCount(), 1);
   Db->Close();
   t->Open();
   EXPECT_TRUE(Db->IsActive());
