@@ -375,11 +375,10 @@ void TzfBaseSession::CloseInactiveTables() {
 
 void TzfBaseSession::CloseInactiveFolders() {
   CheckStarted();
-  // Datasets do not link to databases yet, so every active implicit database counts as unused.
   for (size_t i = bsTempDatabases.size(); i-- > 0;) {
     if (i >= bsTempDatabases.size()) continue;
     TzfDatabase* d = bsTempDatabases[i].second;
-    if (d && d->IsActive()) d->Close();
+    if (d && d->IsActive() && !d->HasActiveDataSets()) d->Close();
   }
   CheckResult(bsAbstractSession->CloseInactiveFolders());
 }
@@ -737,6 +736,10 @@ void TzfDatabase::AddDependent(TzfComponent* aComponent) {
   TzfSessionOwnedDataAccessStateComponent::AddDependent(aComponent);
   if (auto* c = dynamic_cast<TzfCursor*>(aComponent))
     if (std::find(dbDataSets.begin(), dbDataSets.end(), c) == dbDataSets.end()) dbDataSets.push_back(c);
+}
+
+bool TzfDatabase::HasActiveDataSets() const {
+  return std::any_of(dbDataSets.begin(), dbDataSets.end(), [](TzfCursor* c) { return c->DataSet()->Active(); });
 }
 
 int32_t TzfDatabase::TableCount() const {

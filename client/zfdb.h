@@ -373,6 +373,8 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   int32_t DataSetCount() const { return static_cast<int32_t>(dbDataSets.size()); }
   // Those among them whose dataset is a table component.
   int32_t TableCount() const;
+  // Whether a dataset linked to it is open.
+  bool HasActiveDataSets() const;
 
   void AddDependent(TzfComponent* aComponent) override;
   void RemoveDependent(TzfComponent* aComponent) override;

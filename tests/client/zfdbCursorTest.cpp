@@ -61,5 +61,21 @@ TEST_F(ClientCursorLink, ADestroyedDatabaseIsForgotten) {
   EXPECT_FALSE(t->Active());
 }
 
+TEST_F(ClientCursorLink, ClosingInactiveFoldersKeepsImplicitDatabasesWithOpenDatasets) {
+  Session->AddAlias(u"Data", rtl::u16(Dir.Path.string()), false);
+  TzfDatabase* used = Session->OpenDatabase(u"Data");
+  ASSERT_TRUE(used->Implicit());
+  TzfTable* t = Table(u"T");
+  t->SetDatabase(used);
+  t->Open();
+  Session->CloseInactiveFolders();
+  EXPECT_TRUE(used->IsActive());
+  EXPECT_TRUE(t->Active());
+  EXPECT_EQ(t->RecordCount(), 3);
+  t->Close();
+  Session->CloseInactiveFolders();
+  EXPECT_FALSE(used->IsActive());
+}
+
 }  // namespace
 }  // namespace zf::test
