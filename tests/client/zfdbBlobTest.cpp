@@ -44,12 +44,14 @@ class TDocsDataset : public TzfDataset {
   void SetIgnoreReadOnly(int32_t aValue) { dsIgnoreReadOnly = aValue; }
   TProbeCursor* Probe = nullptr;
   UnicodeString Table;
+  bool EngineBlobs = false;  // the BLOBs of the engine table instead of the probe's store
 
  protected:
   void OpenAbstractCursor() override {
     TzfAbstractCursor* c = nullptr;
     Check(Database()->AbstractDatabase()->CursorOpen(c, Table, u"", omReadWrite, smShared, EffectiveTimeout(), false));
     Probe = zfCreateServerObject<TProbeCursor>(c);
+    Probe->OwnBlobs = !EngineBlobs;
     dsAbstractCursor = Probe;
   }
 };
@@ -374,6 +376,59 @@ TEST_F(ClientBlob, AssignCopiesBlobAndMemoFieldsBetweenTables) {
   Target->Cancel();
 }
 
+// The same through the engine's own BLOBs: content written through streams is posted with the
+// record, read back by another dataset in chunks, and copied field by field into another table.
+TEST_F(ClientBlob, EngineBlobsRoundTripAndCopyBetweenTables) {
+  const Bytes content = Pattern(700 * 1024, 11);
+  Fill(1);
+  DS->EngineBlobs = true;
+  DS->Open();
+  DS->Edit();
+  {
+    auto s = DS->CreateBlobStream(&Blob(*DS, u"Data"), db::bmWrite);
+    s->WriteBuffer(content.data(), static_cast<int64_t>(content.size()));
+  }
+  DS->FieldByName(u"Memo").SetAsString(u"Gr\u00FC\u00DFe");
+  DS->FieldByName(u"Wide").SetAsString(u"\u65E5\u672C\u8A9E");
+  DS->Post();
+  DS->Close();
+
+  auto reader = Make(u"Docs", u"Docs2");
+  reader->EngineBlobs = true;
+  reader->Open();
+  reader->Probe->ReadSizes.clear();
+  EXPECT_EQ(Blob(*reader, u"Data").GetAsBytes(), content);
+  EXPECT_EQ(reader->Probe->ReadSizes, (std::vector<uint32_t>{524288, 700 * 1024 - 524288}));
+  EXPECT_EQ(reader->FieldByName(u"Memo").AsString(), u"Gr\u00FC\u00DFe");
+  EXPECT_EQ(reader->FieldByName(u"Wide").AsString(), u"\u65E5\u672C\u8A9E");
+
+  // Read in blocks, the content comes with the record: no BLOB read at all.
+  auto blocks = Make(u"Docs", u"Docs3");
+  blocks->EngineBlobs = true;
+  blocks->SetBlockReadSize(64 * 1024);
+  blocks->Open();
+  ASSERT_EQ(blocks->State(), db::dsBlockRead);
+  blocks->Probe->ReadSizes.clear();
+  EXPECT_EQ(Blob(*blocks, u"Data").GetAsBytes(), content);
+  EXPECT_EQ(blocks->FieldByName(u"Memo").AsString(), u"Gr\u00FC\u00DFe");
+  EXPECT_EQ(blocks->FieldByName(u"Wide").AsString(), u"\u65E5\u672C\u8A9E");
+  EXPECT_TRUE(blocks->Probe->ReadSizes.empty());
+  blocks->Close();
+
+  Target = Make(u"Copy", u"Copy1");
+  Target->EngineBlobs = true;
+  Target->Open();
+  Target->Insert();
+  for (int32_t i = 0; i < reader->FieldCount(); ++i) Target->Fields()[i].Assign(&reader->Fields()[i]);
+  Target->Post();
+  Target->Close();
+  Target->Open();
+  EXPECT_EQ(Target->FieldByName(u"ID").AsInteger(), 1);
+  EXPECT_EQ(Blob(*Target, u"Data").GetAsBytes(), content);
+  EXPECT_EQ(Target->FieldByName(u"Memo").AsString(), u"Gr\u00FC\u00DFe");
+  EXPECT_EQ(Target->FieldByName(u"Wide").AsString(), u"\u65E5\u672C\u8A9E");
+}
+
 // A block as the engine lays it out: code, count, then per record its length, the record, the
 // bookmark and the BLOB images, the record's BLOB field holding the offset of its image.
 class TBlockBuilder {
@@ -467,6 +522,69 @@ TEST_F(ClientBlob, BlockModeStreamReadsTheImageInsideTheBlock) {
   }
 }
 
+TEST_F(ClientBlob, BlockReadSizeSetBeforeOpeningStartsAfterTheOpen) {
+  Fill(40);
+  DS->SetBlockReadSize(200);  // a few records per block
+  EXPECT_TRUE(DS->IsUniDirectional());
+  int32_t batchCallsAtAfterOpen = -1;
+  DS->AfterOpen = [&](db::TDataSet&) { batchCallsAtAfterOpen = DS->Probe->BatchCalls; };
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    DS->Open();
+    EXPECT_EQ(DS->State(), db::dsBlockRead);
+    EXPECT_EQ(batchCallsAtAfterOpen, 1);  // the first block, read once the open was complete
+    // Blocks carry bookmarks by default; the third record's is the engine's.
+    DS->Next();
+    DS->Next();
+    const db::TBookmark third = DS->GetBookmark();
+    ASSERT_EQ(static_cast<int32_t>(third.size()), DS->BookmarkSize());
+    {
+      auto reader = Make(u"Docs", u"Docs2");
+      reader->Open();
+      reader->GotoBookmark(third);
+      EXPECT_EQ(reader->FieldByName(u"ID").AsInteger(), 3);
+    }
+    DS->SetBlockReadOptions(1u << gboBlobs);
+    EXPECT_EQ(CodeOf([&] { DS->GetBookmark(); }), zfErrNotSupported);
+    DS->SetBlockReadOptions((1u << gboBlobs) | (1u << gboBookmarks));
+    DS->First();
+    std::vector<int32_t> ids;
+    for (; !DS->Eof(); DS->Next()) ids.push_back(DS->FieldByName(u"ID").AsInteger());
+    ASSERT_EQ(ids.size(), 40u);
+    EXPECT_EQ(ids.front(), 1);
+    EXPECT_EQ(ids.back(), 40);
+    EXPECT_EQ(DS->Probe->NextCalls, 0);  // every record came from a block
+    EXPECT_GT(DS->Probe->BatchCalls, 2);
+    DS->Close();
+    EXPECT_EQ(DS->BlockReadSize(), 200);  // kept across the close
+  }
+}
+
+// Each refill starts from an empty block stream: a cursor that appends its block to what the
+// stream holds must not make the dataset serve the first block again.
+TEST_F(ClientBlob, EveryBlockIsReadFromAnEmptiedStream) {
+  Fill(1);
+  DS->Open();
+  std::vector<Bytes> blocks;
+  for (int b = 0; b < 2; ++b) {
+    TBlockBuilder block(DS->AbstractCursor()->acFields(), DS->BookmarkSize());
+    block.Add(2 * b + 1, nullptr);
+    block.Add(2 * b + 2, nullptr);
+    blocks.push_back(block.Finish(b == 0 ? 0 : zfErrEOF));
+  }
+  size_t served = 0;
+  DS->Probe->OnRecordGetBatch = [&](int32_t, TzfRecordGetBatchExOptions, TzfMemoryStream& s, int32_t, bool) {
+    const Bytes& b = blocks[std::min(served++, blocks.size() - 1)];
+    s.Seek(0, rtl::TSeekOrigin::soEnd);
+    s.WriteBuffer(b.data(), static_cast<int64_t>(b.size()));
+    return 0u;
+  };
+  DS->SetBlockReadSize(4096);
+  std::vector<int32_t> ids;
+  for (; !DS->Eof() && ids.size() < 10; DS->Next()) ids.push_back(DS->FieldByName(u"ID").AsInteger());
+  EXPECT_EQ(ids, (std::vector<int32_t>{1, 2, 3, 4}));
+}
+
 TEST_F(ClientBlob, BatchAppendStreamCollectsTheContentOfTheRecordBeingAppended) {
   Fill(1);
   DS->Open();
@@ -516,6 +634,18 @@ TEST_F(ClientBlob, KeyFieldShowsTheRecordKey) {
   DS->Next();
   EXPECT_NE(key.AsString(), first);
   EXPECT_FALSE(first.empty());
+
+  // Asked for through Options, the field is added to the default fields at every open.
+  DS->Close();
+  DS->SetOptions({dsoAddKeyAsVariantField});
+  DS->Open();
+  db::TField* added = DS->FindField(u"_Key");
+  ASSERT_NE(added, nullptr);
+  EXPECT_NE(dynamic_cast<TzfKeyAsVariantField*>(added), nullptr);
+  EXPECT_EQ(added->AsString(), first);
+  DS->Close();
+  DS->Open();
+  EXPECT_EQ(DS->FieldCount(), 5);
 
   rtl::TComponentPtr<TKeyDataset> keyed(new TKeyDataset(u"Docs"));
   key.SetDataSet(keyed.get());

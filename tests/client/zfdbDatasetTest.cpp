@@ -315,6 +315,11 @@ TEST_F(ClientDataset, WriteOnlyReadsNothing) {
 TEST_F(ClientDataset, RecNoFollowsTheActiveRecord) {
   Fill(4);
   DS->Open();
+  EXPECT_FALSE(DS->IsSequenced()) << "record numbers are asked for through Options";
+  EXPECT_EQ(DS->GetRecNo(), -1);
+  DS->Close();
+  DS->SetOptions({dsoRecNoSupport});
+  DS->Open();
   if (!DS->IsSequenced()) GTEST_SKIP() << "the cursor has no record numbers";
   DS->MoveBy(2);
   EXPECT_EQ(DS->GetRecNo(), 3);
