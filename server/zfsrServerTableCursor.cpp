@@ -279,6 +279,7 @@ uint32_t TzfServerTableCursor::RecNoGet(uint32_t& aRecNo, bool aFlipOrder) {
   aRecNo = 0;
   return Framed([&]() -> uint32_t {
     if (const uint32_t s = StateOf(stcPosition)) return s;
+    if (stcIndexEngine) return IndexRecNoGet(aRecNo, aFlipOrder);
     return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
       return stcTable->sbtRecordEngine->RecNoGet(aTrans, stcRefNr, FilterActive() ? sbcFilter.get() : nullptr,
                                                  aRecNo, aFlipOrder);
@@ -288,6 +289,7 @@ uint32_t TzfServerTableCursor::RecNoGet(uint32_t& aRecNo, bool aFlipOrder) {
 
 uint32_t TzfServerTableCursor::RecNoSet(uint32_t aRecNo, bool aFlipOrder) {
   return Framed([&]() -> uint32_t {
+    if (stcIndexEngine) return IndexRecNoSet(aRecNo, aFlipOrder);
     return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
       int64_t ref = 0;
       const uint32_t r = stcTable->sbtRecordEngine->RecNoSet(aTrans, aRecNo, ref,
@@ -1084,6 +1086,24 @@ uint32_t TzfServerTableCursor::Duplicate(TzfOpenMode aOpenMode, TzfAbstractCurso
                                          smShared, atoGetTimeout(), dup);
     if (r != 0) return r;
     try {
+      // The same index, position and range; key filters stay behind.
+      const int32_t index = stcIndexEngine ? stcIndexEngine->bieIndexNumber : -1;
+      if (const uint32_t s = dup->sbcSwitchToIndex(u"", index, false)) {
+        dup->Free();
+        return s;
+      }
+      if (stcIndexPath && dup->stcIndexPath) dup->stcIndexPath->Assign(*stcIndexPath);
+      for (auto [from, to] : {std::pair{&stcRangeStart, &dup->stcRangeStart}, std::pair{&stcRangeEnd, &dup->stcRangeEnd}}) {
+        to->Info.riFieldCount = from->Info.riFieldCount;
+        to->Info.riPartitial = from->Info.riPartitial;
+        to->Info.riExclusive = from->Info.riExclusive;
+        to->Info.riValid = from->Info.riValid;
+        if (from->Info.riValid && to->Key.size() == from->Key.size())
+          to->Key = from->Key;
+        else
+          std::fill(to->Key.begin(), to->Key.end(), 0);
+        to->Info.riKey = to->Key.data();
+      }
       dup->stcPosition = stcPosition;
       dup->stcRefNr = stcRefNr;
       dup->sbcInsertOptions = sbcInsertOptions;
@@ -1098,55 +1118,6 @@ uint32_t TzfServerTableCursor::Duplicate(TzfOpenMode aOpenMode, TzfAbstractCurso
   });
 }
 uint32_t TzfServerTableCursor::ChangePassword(const UnicodeString&) { return zfErrNotSupported; }
-
-uint32_t TzfServerTableCursor::GetRecordCount(uint32_t& aRecCount, bool) {
-  aRecCount = 0;
-  return Framed([&] {
-    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
-      aRecCount = stcTable->sbtRecordEngine->GetRecordCount(aTrans);
-      return 0;
-    });
-  });
-}
-
-uint32_t TzfServerTableCursor::GetRecordCountAsync(TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return zfErrNotSupported;
-}
-
-uint32_t TzfServerTableCursor::GetRecordCountEx(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate) {
-  aRecCount = 0;
-  // Without an index every key count is the record count; the filtered counts walk the records
-  // through an active record filter (the filter deadline does not stop a count).
-  if (aOption != rcoServerFilteredKeyCount && aOption != rcoClientFilteredKeyCount)
-    return GetRecordCount(aRecCount, aEstimate);
-  return Framed([&] {
-    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
-      TzfBaseRecordEngine& engine = *stcTable->sbtRecordEngine;
-      if (!FilterActive()) {
-        aRecCount = engine.GetRecordCount(aTrans);
-        return 0;
-      }
-      std::vector<uint8_t> data(stcTable->sbtFieldsDescriptor->GetRecordLength());
-      int64_t ref = 0;
-      uint32_t n = 0;
-      for (;;) {
-        int64_t next = 0;
-        engine.ReadNextRecord(aTrans, ref, next, data.data());
-        if (next == 0) break;
-        ref = next;
-        if (sbcFilter->MatchesBuffer(data.data())) ++n;
-      }
-      aRecCount = n;
-      return 0;
-    });
-  });
-}
-
-uint32_t TzfServerTableCursor::GetRecordCountExAsync(TzfRecordCountOption, TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return zfErrNotSupported;
-}
 
 // ---- Opening ----
 

@@ -154,7 +154,7 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   uint32_t TableLockRelease(TzfLockType aLockType, bool aAllLocks) override;
   uint32_t Duplicate(TzfOpenMode, TzfAbstractCursor*& aNewCursor) override;
   uint32_t ChangePassword(const UnicodeString&) override;
-  // The record engine's count of the records the cursor's transaction sees.
+  // Counts (zfsrServerTableCursorCounts.cpp). GetRecordCount counts as rcoClientFilteredKeyCount.
   uint32_t GetRecordCount(uint32_t& aRecCount, bool aEstimate) override;
   uint32_t GetRecordCountAsync(TzfAbstractTaskInfo*& aTaskInfo) override;
   uint32_t GetRecordCountEx(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate) override;
@@ -194,6 +194,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // that cannot be had raises EzfServerEngineException with its code; the iterator's exceptions
   // pass. (Key iterators belong to index walks, which this cursor has not yet.)
   void sbcIterate(uint8_t** aData, const TzfRecordIterator& aRecIterator, bool aBackward, void* aCookie);
+  // The count under aOption inside the content lock: key and record counts from the engines, a
+  // walk where a range or an active filter decides (the cursor's position and filters are kept).
+  // aEstimate is accepted; the count is exact. Called by sub-engines without a frame.
+  uint32_t sbcGetRecordCount(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate);
   // The insert worker with explicit options (the recover inserts with ioValidate only).
   uint32_t sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions, uint8_t* aData);
 
@@ -239,6 +243,13 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // tells the matching SelfUnlock whether to give it back.
   uint32_t SelfLock(bool& aNew);
   void SelfUnlock(bool aNew);
+  // Counts the records from BOF as RecordGetNext would find them (filters detached below
+  // rcoServerFilteredKeyCount, the filter limit off); position and filters are restored.
+  uint32_t stcCountByWalking(TzfRecordCountOption aOption, uint32_t& aRecCount);
+  // Record numbers in index order, within the range and filters, by walking from the start (or
+  // the end, aFlipOrder).
+  uint32_t IndexRecNoGet(uint32_t& aRecNo, bool aFlipOrder);
+  uint32_t IndexRecNoSet(uint32_t aRecNo, bool aFlipOrder);
   // ---- The current index ----
   // One end of the range: its key lives in Key (the current key engine's key length).
   struct TRangeEnd {

@@ -1,0 +1,250 @@
+// Counts, record numbers and duplicates of table cursors on a table with two indexes: every count
+// option under ranges, record filters and key filters, counts that leave the cursor where it was,
+// record numbers in index order, and duplicates that keep index, position, range and filter.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "dictionary/zfsdIndexDescriptor.h"
+#include "dictionary/zfsdKeyDescriptor.h"
+#include "foundation/zfllErrors.h"
+#include "server/zfsrServerDatabase.h"
+#include "server/zfsrServerSession.h"
+#include "server/zfsrServerTableCursor.h"
+#include "tests/server/zfsrServerTestUtil.h"
+
+namespace zf::test {
+namespace {
+
+class TableCursorCounts : public ServerEngineTest {
+ protected:
+  void SetUp() override {
+    ServerEngineTest::SetUp();
+    TzfAbstractSession* s = nullptr;
+    ASSERT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
+    S = static_cast<TzfServerSession*>(s);
+    TzfAbstractDatabase* d = nullptr;
+    ASSERT_EQ(S->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000), 0u);
+    Db = static_cast<TzfServerDatabase*>(d);
+    auto dict = SmallDictionary();
+    TzfMainIndicesDescriptor* ix = dict->EnsureIndicesDescriptor();
+    dynamic_cast<TzfCompKeyDescriptor&>(*ix->AddIndex(u"ByID", 0, idNone, u"")->idKeyDescriptor).Add(0);
+    dynamic_cast<TzfCompKeyDescriptor&>(*ix->AddIndex(u"ByName", 0, idAll, u"")->idKeyDescriptor).Add(1);
+    ASSERT_EQ(Db->TableBuild(false, u"People", u"", dict.get(), tsPersistent, false), 0u);
+    C = OpenCursor(omReadWrite);
+    Rec = C->RecordBufferAlloc();
+    // (ID, Name) in storage order; "a" three times, "b" twice.
+    const std::pair<int32_t, const char16_t*> rows[] = {{1, u"a"}, {2, u"b"}, {3, u"a"},
+                                                        {4, u"c"}, {5, u"a"}, {6, u"b"}};
+    for (auto [id, name] : rows) {
+      C->SetFieldFromVariant(Rec, 0, rtl::Variant(id));
+      C->SetFieldFromVariant(Rec, 1, rtl::Variant(UnicodeString(name)));
+      ASSERT_EQ(C->RecordInsert(zfltNoLock, Rec), 0u);
+    }
+  }
+  void TearDown() override {
+    if (C) {
+      C->RecordBufferFree(Rec);
+      C->Free();
+    }
+    if (Db) Db->Free();
+    if (S) S->Free();
+    ServerEngineTest::TearDown();
+  }
+  TzfServerTableCursor* OpenCursor(TzfOpenMode aMode) {
+    TzfAbstractCursor* c = nullptr;
+    EXPECT_EQ(Db->CursorOpen(c, u"People", u"", aMode, smShared, 2000, false), 0u);
+    return static_cast<TzfServerTableCursor*>(c);
+  }
+  int32_t ID(TzfAbstractCursor* aCursor = nullptr) {
+    return (aCursor ? aCursor : C)->GetFieldAsVariant(Rec, 0).AsInteger();
+  }
+  // The next ID forward (backward), 0 at an end.
+  int32_t Next(TzfAbstractCursor* aCursor = nullptr, bool aForward = true) {
+    TzfAbstractCursor* c = aCursor ? aCursor : C;
+    const uint32_t r = aForward ? c->RecordGetNext(zfltNoLock, Rec) : c->RecordGetPrior(zfltNoLock, Rec);
+    return r == 0 ? ID(c) : 0;
+  }
+  std::vector<int32_t> Rest(TzfAbstractCursor* aCursor = nullptr) {
+    std::vector<int32_t> ids;
+    while (int32_t id = Next(aCursor)) ids.push_back(id);
+    return ids;
+  }
+  // Range on ByID from aLow to aHigh, both included.
+  void RangeIDs(int32_t aLow, int32_t aHigh) {
+    std::vector<uint8_t> lo(Rec, Rec + RecLen()), hi(lo);
+    C->SetFieldFromVariant(lo.data(), 0, rtl::Variant(aLow));
+    C->SetFieldFromVariant(hi.data(), 0, rtl::Variant(aHigh));
+    ASSERT_EQ(C->RangeSet(0, 0, false, lo.data(), true, 0, 0, false, hi.data(), true), 0u);
+  }
+  TzfFilterID OddFilter() {
+    TzfFilterID f = 0;
+    EXPECT_EQ(C->FilterAddCallback(0, [this](int32_t, const uint8_t* aData) {
+      return C->GetFieldAsVariant(aData, 0).AsInteger() % 2 == 1;
+    }, f), 0u);
+    EXPECT_EQ(C->FilterActivate(f), 0u);
+    return f;
+  }
+  uint32_t RecLen() { return C->acGetTableDescriptor()->tdFieldsDescriptor->GetRecordLength(); }
+  uint32_t Count(TzfRecordCountOption aOption) {
+    uint32_t n = 999;
+    EXPECT_EQ(C->GetRecordCountEx(aOption, n, false), 0u);
+    return n;
+  }
+
+  TzfServerSession* S = nullptr;
+  TzfServerDatabase* Db = nullptr;
+  TzfServerTableCursor* C = nullptr;
+  uint8_t* Rec = nullptr;
+};
+
+TEST_F(TableCursorCounts, EveryOptionUnderRangesAndFilters) {
+  struct Case {
+    const char* What;
+    const char16_t* Index;  // empty: storage order
+    int32_t Low, High;      // range on ByID when Low > 0
+    bool OddFilter;         // record filter: odd IDs
+    bool KeyFilterA;        // key filter on ByName: "a"
+    // rcoTotalRecordCount, rcoTotalKeyCount, rcoRangedKeyCount, rcoServerFiltered, rcoClientFiltered
+    uint32_t Counts[5];
+  } cases[] = {
+      {"storage order", u"", 0, 0, false, false, {6, 6, 6, 6, 6}},
+      {"storage order, filter", u"", 0, 0, true, false, {6, 6, 6, 3, 3}},
+      {"index", u"ByID", 0, 0, false, false, {6, 6, 6, 6, 6}},
+      {"range", u"ByID", 2, 5, false, false, {6, 6, 4, 4, 4}},
+      {"range and filter", u"ByID", 2, 5, true, false, {6, 6, 4, 2, 2}},
+      {"filter without range", u"ByID", 0, 0, true, false, {6, 6, 6, 3, 3}},
+      {"empty range", u"ByID", 7, 9, true, false, {6, 6, 0, 0, 0}},
+      {"key filter", u"ByName", 0, 0, false, true, {6, 6, 6, 3, 3}},
+      {"key and record filter", u"ByName", 0, 0, true, true, {6, 6, 6, 3, 3}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    ASSERT_EQ(C->SwitchToIndex(c.Index, -1, false), 0u);
+    if (c.Low > 0) RangeIDs(c.Low, c.High);
+    TzfFilterID f = c.OddFilter ? OddFilter() : 0;
+    if (c.KeyFilterA) {
+      TzfKeyFilterID k = 0;
+      ASSERT_EQ(C->KeyFilterAddCallback(0, [this](int32_t, const uint8_t* aKey) {
+        return C->GetCurrentKeyFieldsSource()->GetFieldAsVariant(aKey, 0).AsString() == u"a";
+      }, k), 0u);
+      ASSERT_EQ(C->KeyFilterActivate(k), 0u);
+    }
+    for (int o = 0; o < 5; ++o) EXPECT_EQ(Count(TzfRecordCountOption(o)), c.Counts[o]) << "option " << o;
+    uint32_t n = 0;
+    EXPECT_EQ(C->GetRecordCount(n, false), 0u);
+    EXPECT_EQ(n, c.Counts[rcoClientFilteredKeyCount]) << "the plain count is the client-filtered one";
+    if (f) {
+      ASSERT_EQ(C->FilterRemove(f), 0u);
+    }
+    ASSERT_EQ(C->KeyFilterRemove(0), 0u);
+  }
+}
+
+TEST_F(TableCursorCounts, CountsLeaveTheCursorWhereItStood) {
+  ASSERT_EQ(C->SwitchToIndex(u"ByName", -1, false), 0u);
+  OddFilter();
+  EXPECT_EQ(Next(), 1);
+  EXPECT_EQ(Next(), 3);
+  EXPECT_EQ(Count(rcoRangedKeyCount), 6u);
+  EXPECT_EQ(Count(rcoClientFilteredKeyCount), 3u);
+  EXPECT_EQ(C->RecordGet(zfltNoLock, Rec), 0u);
+  EXPECT_EQ(ID(), 3);
+  EXPECT_EQ(Rest(), (std::vector<int32_t>{5}));
+  // The filters are back: the walk of a filter-blind count does not leave them off.
+  EXPECT_EQ(Count(rcoServerFilteredKeyCount), 3u);
+}
+
+TEST_F(TableCursorCounts, RecordNumbersInIndexOrder) {
+  ASSERT_EQ(C->SwitchToIndex(u"ByName", -1, false), 0u);
+  // ByName order: 1 3 5 (a), 2 6 (b), 4 (c).
+  struct Case {
+    uint32_t RecNo;
+    bool Flip;
+    uint32_t Result;
+    int32_t ID;  // record then current; 0: none
+  } cases[] = {
+      {1, false, 0, 1}, {4, false, 0, 2}, {6, false, 0, 4}, {1, true, 0, 4},
+      {2, true, 0, 6},  {7, false, zfErrEOF, 0}, {0, false, zfErrEOF, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.RecNo << (c.Flip ? " flipped" : ""));
+    EXPECT_EQ(C->RecNoSet(c.RecNo, c.Flip), c.Result);
+    if (c.ID == 0) {
+      EXPECT_EQ(Next(nullptr, false), 4) << "past the last record: at EOF";
+      continue;
+    }
+    ASSERT_EQ(C->RecordGet(zfltNoLock, Rec), 0u);
+    EXPECT_EQ(ID(), c.ID);
+    uint32_t n = 0;
+    ASSERT_EQ(C->RecNoGet(n, c.Flip), 0u);
+    EXPECT_EQ(n, c.RecNo);
+  }
+  // Within a filter the numbers count only what it keeps; the position does not move.
+  OddFilter();
+  ASSERT_EQ(C->RecNoSet(3, false), 0u);
+  uint32_t n = 0;
+  ASSERT_EQ(C->RecNoGet(n, false), 0u);
+  EXPECT_EQ(n, 3u);
+  EXPECT_EQ(C->RecordGet(zfltNoLock, Rec), 0u);
+  EXPECT_EQ(ID(), 5);
+  EXPECT_EQ(Next(), 0);
+  EXPECT_EQ(C->RecNoGet(n, false), zfErrEOF);
+}
+
+TEST_F(TableCursorCounts, AsyncCountWithoutWalkIsAFinishedTask) {
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(C->GetRecordCountAsync(task), 0u);
+  ASSERT_NE(task, nullptr);
+  bool done = false;
+  TzfTaskStatus st;
+  EXPECT_EQ(task->GetStatus(done, st), 0u);
+  EXPECT_TRUE(done);
+  EXPECT_EQ(st.tsRecsRead, 6u);
+  EXPECT_EQ(st.tsErrorCode, 0u);
+  task->Free();
+  // A count that must walk needs the background task, not built yet.
+  OddFilter();
+  task = nullptr;
+  EXPECT_EQ(C->GetRecordCountExAsync(rcoClientFilteredKeyCount, task), zfErrNotSupported);
+  EXPECT_EQ(task, nullptr);
+  ASSERT_EQ(C->GetRecordCountExAsync(rcoRangedKeyCount, task), 0u) << "a filter-blind count needs no walk";
+  task->Free();
+}
+
+TEST_F(TableCursorCounts, DuplicateKeepsIndexPositionRangeAndFilter) {
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  RangeIDs(2, 5);
+  OddFilter();
+  TzfKeyFilterID k = 0;
+  ASSERT_EQ(C->KeyFilterAddCallback(0, [](int32_t, const uint8_t*) { return false; }, k), 0u);
+  ASSERT_EQ(C->KeyFilterActivate(k), 0u);
+  ASSERT_EQ(C->KeyFilterDeactivate(k), 0u);
+  EXPECT_EQ(Next(), 3);
+  ASSERT_EQ(C->KeyFilterActivate(k), 0u);
+
+  TzfAbstractCursor* dup = nullptr;
+  ASSERT_EQ(C->Duplicate(omReadWrite, dup), 0u);
+  int32_t index = -2;
+  EXPECT_EQ(dup->GetIndexID(index), 0u);
+  int32_t own = -3;
+  EXPECT_EQ(C->GetIndexID(own), 0u);
+  EXPECT_EQ(index, own);
+  ASSERT_EQ(dup->RecordGet(zfltNoLock, Rec), 0u);
+  EXPECT_EQ(ID(dup), 3) << "on the same record";
+  EXPECT_EQ(Rest(dup), (std::vector<int32_t>{5})) << "same range and filter, no key filter";
+  EXPECT_EQ(Next(dup, false), 5);
+  EXPECT_EQ(Next(dup, false), 3);
+  EXPECT_EQ(Next(dup, false), 0);
+  dup->Free();
+
+  // A read-only cursor duplicates read-only whatever is asked.
+  TzfServerTableCursor* ro = OpenCursor(omReadOnly);
+  ASSERT_EQ(ro->Duplicate(omReadWrite, dup), 0u);
+  EXPECT_EQ(dup->RecordInsert(zfltNoLock, Rec), 10763u);
+  dup->Free();
+  ro->Free();
+}
+
+}  // namespace
+}  // namespace zf::test
