@@ -8,6 +8,7 @@
 #include "foundation/zfllStreams.h"
 #include "foundation/zfllStreamsRW.h"
 #include "platform/rtl/rtlStringList.h"
+#include "server/zfsrBlobLinkHandler.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
 #include "server/zfsrServerSession.h"
@@ -56,7 +57,8 @@ TzfServerDatabase::TzfServerDatabase(TzfServerSession* aSession, TzfAbstractTran
       sdFolder(aFolder),
       sdTables(aMapper ? std::move(aMapper) : std::make_shared<TzfServerTableMapper>()),
       sdOpenMode(aOpenMode),
-      sdShareMode(aShareMode) {}
+      sdShareMode(aShareMode),
+      sdBlobLinkHandler(std::make_unique<TzfBlobLinkHandler>(this)) {}
 
 TzfServerDatabase::~TzfServerDatabase() = default;
 
@@ -75,6 +77,8 @@ void TzfServerDatabase::AfterConstruction() {
 }
 
 void TzfServerDatabase::BeforeDestruction() {
+  // The link cursors are cursors of this database: they go before the database frees the rest.
+  sdBlobLinkHandler.reset();
   TzfAbstractDatabase::BeforeDestruction();
   if (!sdFolder || !sdInFolder) return;
   {

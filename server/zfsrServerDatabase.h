@@ -30,6 +30,7 @@ class TzfServerFolder;
 class TzfServerRootTable;
 class TzfServerSession;
 class TzfServerBaseTable;
+class TzfBlobLinkHandler;
 
 // A database's map of its own temporary tables: client name -> root table. Shared by the
 // private databases of maintenance operations.
@@ -117,6 +118,9 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   TzfShareMode sdShareMode;
   int32_t sdStructureGeneration = 0;
   int32_t sdFolderStructureGeneration = 0;
+  // Resolves BLOB links of this database's cursors; made with the database, freed before its
+  // cursors.
+  std::unique_ptr<TzfBlobLinkHandler> sdBlobLinkHandler;
 
  protected:
   // Writes aNewName into the "$TableName" stream of the renamed table; the code of the write.

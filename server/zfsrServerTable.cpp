@@ -1,5 +1,7 @@
 #include "server/zfsrServerTable.h"
 
+#include "server/zfsrServerTableCursor.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -239,9 +241,14 @@ void TzfServerBaseTable::sbtEndTransaction(TzfBaseTransaction* aTrans) {
 bool TzfServerBaseTable::sbtCloseCursors(bool aIgnoreKeepInMemory, bool aRequestClose, int32_t aExpectedLocks) {
   {
     TzfPadlockGuard g(sbtCursorsPadlock);
-    // No cursor of this level closes on request yet (reference and BLOB-link cursors do, later):
-    // a cursor keeps the table active.
-    if (!sbtCursors.empty()) return false;
+    // Internal cursors (BLOB links) go when asked; any other cursor keeps the table active.
+    while (!sbtCursors.empty()) {
+      TzfAbstractCursor* head = sbtCursors.front();
+      auto* tc = aRequestClose ? dynamic_cast<TzfServerTableCursor*>(head) : nullptr;
+      if (!tc) return false;
+      tc->sbcRequestClose();
+      if (!sbtCursors.empty() && sbtCursors.front() == head) return false;
+    }
   }
   for (TzfServerBaseTable* child : sbtChilds)
     if (!child->sbtCloseCursors(aIgnoreKeepInMemory, aRequestClose, aExpectedLocks)) return false;

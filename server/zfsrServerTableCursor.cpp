@@ -10,6 +10,7 @@
 #include "foundation/zfllStreams.h"
 #include "index/zfseIndicesEngineHandle.h"
 #include "index/zfseIndicesEngineKind.h"
+#include "server/zfsrBlobHandlerBase.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
@@ -55,14 +56,15 @@ void TzfServerTableTransLocks::sbtEndTransaction(TzfBaseTransaction* aTrans) { t
 
 TzfServerTableCursor::TzfServerTableCursor(TzfServerDatabase* aDatabase, TzfServerBaseTable* aTable,
                                            TzfOpenMode aOpenMode, TzfShareMode aShareMode, bool aTableReadOnly,
-                                           uint32_t aTimeout)
+                                           uint32_t aTimeout, bool aBlobCache)
     : TzfAbstractCursor(aDatabase, aTimeout),
       stcDatabase(aDatabase),
       stcTable(aTable),
       stcRoot(aTable->sbtRoot),
       stcContext(dynamic_cast<TzfServerTransContext*>(aDatabase->TransContext())),
       stcOpenMode(aOpenMode),
-      stcShareMode(aShareMode) {
+      stcShareMode(aShareMode),
+      stcBlobCache(aBlobCache) {
   static std::atomic<uint32_t> identities{0};
   stcSelfRefNr = (int64_t{0x7FFFFFFF} << 32) | (identities.fetch_add(1) + 1);
   if (aOpenMode == omReadOnly || aTableReadOnly) sbcReadOnly.SetOpenedReadOnly();
@@ -84,6 +86,7 @@ void TzfServerTableCursor::AfterConstruction() {
     sbcDefaultValueHandler = TzfDefaultValueHandler::CreateFor(*fields, aaServer, this);
     sbcValidationsHandler = TzfValidationsHandler::CreateFor(*fields, aaServer, this);
   }
+  stcBlobHandler = stcCreateBlobHandler();
   stcTable->sbtAddCursor(this);
   stcInTable = true;
 }
@@ -100,6 +103,7 @@ void TzfServerTableCursor::BeforeDestruction() {
   // The path's key comes from the index's key engine, which the table frees with its indices.
   stcIndexPath.reset();
   stcIndexEngine = nullptr;
+  if (TzfBaseBlobHandler* h = std::exchange(stcBlobHandler, nullptr)) h->Free();
   TzfAbstractCursor::BeforeDestruction();
 }
 
@@ -134,6 +138,9 @@ uint32_t TzfServerTableCursor::InContent(bool aExclusive,
     r = aWork(trans);
   } catch (const EzfBaseException& e) {
     r = e.ErrorCode();
+  } catch (const std::exception& e) {
+    // Any other failure is a code too, so that the caller's level is rolled back.
+    r = asoConvertException(e);
   } catch (...) {
     stcContentLock->End();
     throw;
@@ -142,9 +149,9 @@ uint32_t TzfServerTableCursor::InContent(bool aExclusive,
   return r;
 }
 
-uint32_t TzfServerTableCursor::InWrite(const std::function<uint32_t(TzfServerTransaction*)>& aWork) {
+uint32_t TzfServerTableCursor::InWrite(const std::function<uint32_t(TzfServerTransaction*)>& aWork, bool aOwnLevel) {
   if (!stcContext) return zfErrNoActiveTran;
-  if (CurrentTrans()) return InContent(true, aWork);
+  if (CurrentTrans() && !aOwnLevel) return InContent(true, aWork);
   // An implicit transaction of its own: whatever the write did is gone when it fails.
   if (const uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false)) return r;
   uint32_t r = InContent(true, aWork);
@@ -466,6 +473,8 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
         generated = true;
       }
     }
+    // Pending BLOB changes become stored BLOBs and their numbers go into the record.
+    if (const uint32_t b = stcBlobHandler->BeforeInsert(aTrans, aData)) return b;
     stcTable->sbtInitRecRev(aData);
     if (aInsertOptions.Contains(ioValidate) && sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(nullptr, aData);
     stcTable->sbtRecordEngine->AddRecord(aTrans, ref, aData);
@@ -481,7 +490,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
       if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
     }
     return 0;
-  });
+  }, NeedNested());
   SelfUnlock(selfNew);
   if (r != 0) {
     // The caller's record does not keep a value that no stored record has.
@@ -505,6 +514,7 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
       std::vector<uint8_t> stored(stcTable->sbtFieldsDescriptor->GetRecordLength());
       stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, stored.data());
       if (const uint32_t c = stcTable->sbtCheckRecRev(stored.data(), aData)) return c;
+      if (const uint32_t b = stcBlobHandler->BeforeModify(aTrans, aData)) return b;
       TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
       // The keys first: a refused key leaves the record and every index as they were.
       if (ix) {
@@ -517,10 +527,13 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
         throw;
       }
       PathToRecord(aData, ref);
+      // BLOBs the record no longer names go, changed ones are written back (the handler marks the
+      // transaction corrupted when that fails).
+      if (const uint32_t b = stcBlobHandler->AfterModify(aTrans, stored.data(), aData)) return b;
       // The lock container is bound to the transaction that changed the record.
       if (aReleaseLock || newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
       return 0;
-    });
+    }, NeedNested());
     if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
     return r;
   });
@@ -536,7 +549,7 @@ uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
       TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
       std::vector<uint8_t> stored;
       uint8_t* record = aData;
-      if (!record && ix) {
+      if (!record && (ix || stcTable->sbtHasBlobFields)) {
         stored.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
         record = stored.data();
       }
@@ -546,6 +559,9 @@ uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
         if (const uint32_t k = zfIndicesDeleteKeys(*ix, aTrans, ref, record)) return k;
       }
       stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
+      // The record's BLOBs go with it.
+      if (record)
+        if (const uint32_t b = stcBlobHandler->AfterDelete(aTrans, record)) return b;
       stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
       // On the deleted key: the next step finds it gone and goes on from its place.
       PathToRecord(record, ref);
@@ -950,7 +966,7 @@ uint32_t TzfServerTableCursor::CompareKeys(int32_t aFieldCount, int32_t aPartial
   });
 }
 
-// ---- Batches, copies, BLOBs, table streams: not served by this cursor yet ----
+// ---- Block reads ----
 
 namespace {
 void PutCardinal(TzfMemoryStream& aStream, int64_t aAt, uint32_t aValue) {
@@ -1006,41 +1022,6 @@ uint32_t TzfServerTableCursor::RecordGetBatch(int32_t aCutoffSize, TzfRecordGetB
     return last == 15444 && count == 0 ? last : 0;
   });
 }
-uint32_t TzfServerTableCursor::RecordInsertBatch(TzfCustomMemoryStream&) { return zfErrNotSupported; }
-uint32_t TzfServerTableCursor::CopyRecords(TzfAbstractCursor*, TzfBlobCopyMode, int32_t) { return zfErrNotSupported; }
-uint32_t TzfServerTableCursor::CopyRecordsEx(TzfAbstractCursor*, TzfBlobCopyMode, int32_t, bool) {
-  return zfErrNotSupported;
-}
-uint32_t TzfServerTableCursor::DeleteRecords() { return zfErrNotSupported; }
-uint32_t TzfServerTableCursor::BlobCreate(int32_t, int64_t& aBlobNr) {
-  aBlobNr = 0;
-  return zfErrNotSupported;
-}
-uint32_t TzfServerTableCursor::BlobCreateFile(int32_t, const UnicodeString&, int64_t& aBlobNr) {
-  aBlobNr = 0;
-  return zfErrNotSupported;
-}
-uint32_t TzfServerTableCursor::BlobDelete(int32_t, int64_t) { return zfErrNotSupported; }
-uint32_t TzfServerTableCursor::BlobFree(int32_t, int64_t) { return zfErrNotSupported; }
-uint32_t TzfServerTableCursor::BlobRead(int32_t, int64_t, uint32_t, uint32_t, rtl::TStream&, bool) {
-  return zfErrNotSupported;
-}
-uint32_t TzfServerTableCursor::BlobWrite(int32_t, int64_t, uint32_t, uint32_t, const void*) {
-  return zfErrNotSupported;
-}
-uint32_t TzfServerTableCursor::BlobTruncate(int32_t, int64_t, uint32_t) { return zfErrNotSupported; }
-uint32_t TzfServerTableCursor::BlobGetLength(int32_t, int64_t, uint32_t& aLength, bool) {
-  aLength = 0;
-  return zfErrNotSupported;
-}
-uint32_t TzfServerTableCursor::BlobModified(int32_t, int64_t, bool& aModified) {
-  aModified = false;
-  return zfErrNotSupported;
-}
-uint32_t TzfServerTableCursor::TableStreamGetList(rtl::TStrings&) { return zfErrNotSupported; }
-uint32_t TzfServerTableCursor::TableStreamWrite(const UnicodeString&, rtl::TStream&) { return zfErrNotSupported; }
-uint32_t TzfServerTableCursor::TableStreamRead(const UnicodeString&, rtl::TStream&) { return zfErrNotSupported; }
-uint32_t TzfServerTableCursor::TableStreamDelete(const UnicodeString&) { return zfErrNotSupported; }
 
 // ---- Table locks and counts ----
 
@@ -1123,7 +1104,7 @@ uint32_t TzfServerTableCursor::ChangePassword(const UnicodeString&) { return zfE
 
 uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aTableName,
                            const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
-                           uint32_t aTimeout, TzfServerTableCursor*& aCursor) {
+                           uint32_t aTimeout, TzfServerTableCursor*& aCursor, bool aBlobCache) {
   aCursor = nullptr;
   TzfServerRootTable* root = nullptr;
   bool readOnly = false;
@@ -1141,7 +1122,8 @@ uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aT
   }
   readOnly = readOnly || root->srtOpenMode == omReadOnly;
   try {
-    aCursor = zfCreateServerObject<TzfServerTableCursor>(aDatabase, table, aOpenMode, aShareMode, readOnly, aTimeout);
+    aCursor = zfCreateServerObject<TzfServerTableCursor>(aDatabase, table, aOpenMode, aShareMode, readOnly, aTimeout,
+                                                         aBlobCache);
   } catch (const EzfBaseException& e) {
     return e.ErrorCode();
   }

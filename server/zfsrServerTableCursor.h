@@ -21,8 +21,11 @@
 // when the cursor's limit passes, 15461 at the operation deadline; the cursor stays on the last
 // record it looked at).
 //
-// Not here yet (each answers 12289): batch inserts and copies, BLOBs, table streams and password
-// changes.
+// BLOBs go through the cursor's BLOB handler (zfsrServerTableCursorBlobs.cpp), which also hears
+// of every record insert, modify and delete; the bulk writes (batch insert, copy of all records,
+// delete of all records) are in zfsrServerTableCursorBatch.cpp. Key filters, RecordGetForKey and
+// adding and dropping indexes are in zfsrServerTableCursorKeys.cpp and ...Indexes.cpp; counts and
+// record numbers in index order in ...Counts.cpp.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -46,6 +49,7 @@ class TzfServerDatabase;
 class TzfServerBaseTable;
 class TzfServerRootTable;
 class TzfIndexDescriptor;
+class TzfBaseBlobHandler;
 
 // The transaction-lock side of a root table: its commit and rollback hooks call the root's.
 class TzfServerTableTransLocks : public TzfTransLockTable {
@@ -68,8 +72,9 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   static constexpr uint32_t kBookmarkSize = 8;
 
   // Opens a cursor on aTable of aDatabase; use zfOpenTableCursor (which runs both phases).
+  // aBlobCache: BLOB changes wait in a private cache until their record is written.
   TzfServerTableCursor(TzfServerDatabase* aDatabase, TzfServerBaseTable* aTable, TzfOpenMode aOpenMode,
-                       TzfShareMode aShareMode, bool aTableReadOnly, uint32_t aTimeout);
+                       TzfShareMode aShareMode, bool aTableReadOnly, uint32_t aTimeout, bool aBlobCache = false);
   ~TzfServerTableCursor() override;
   static const rtl::TClassInfo& ClassInfo();
   const rtl::TClassInfo& ClassType() const override { return ClassInfo(); }
@@ -221,6 +226,60 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // SwitchToIndex without the frame (for workers already inside one).
   uint32_t sbcSwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec);
 
+  // ---- BLOBs and table streams (zfsrServerTableCursorBlobs.cpp) ----
+  // Workers of the public BLOB operations, run inside the caller's frame. The writing ones run in
+  // a transaction level of their own under the self lock; the reading ones in shared content
+  // access. A read asks for the content before the cursor's pending change when aReadOrg is set
+  // or sbcReadOrgOverride is above 0.
+  uint32_t sbcBlobCreate(int32_t aFieldNo, int64_t& aBlobNr);
+  uint32_t sbcBlobCreateFile(int32_t aFieldNo, const UnicodeString& aFileName, int64_t& aBlobNr);
+  // In the caller's transaction (10257 without one); the read-only result on a read-only cursor.
+  uint32_t sbcBlobCreateLink(int32_t aFieldNo, const UnicodeString& aTableName, int64_t aTableBlobNr,
+                             int64_t& aBlobNr);
+  uint32_t sbcBlobDelete(int32_t aFieldNo, int64_t aBlobNr);
+  // 13058 when the BLOB was empty and freeing deleted it.
+  uint32_t sbcBlobFree(int32_t aFieldNo, int64_t aBlobNr);
+  uint32_t sbcBlobTruncate(int32_t aFieldNo, int64_t aBlobNr, uint32_t aBlobLength);
+  uint32_t sbcBlobWrite(int32_t aFieldNo, int64_t aBlobNr, uint32_t aOffset, uint32_t aLen, const void* aBlob);
+  // Appends at most aLen bytes from aOffset to aStream.
+  uint32_t sbcBlobRead(int32_t aFieldNo, int64_t aBlobNr, uint32_t aOffset, uint32_t aLen, rtl::TStream& aStream,
+                       bool aReadOrg);
+  uint32_t sbcBlobGetLength(int32_t aFieldNo, int64_t aBlobNr, uint32_t& aLength, bool aReadOrg);
+  uint32_t sbcBlobModified(int32_t aFieldNo, int64_t aBlobNr, bool& aModified);
+  // No lock and no guard; aSrcTableName is cleared first.
+  bool sbcBlobIsLink(int32_t aFieldNo, int64_t aBlobNr, UnicodeString& aSrcTableName, int64_t& aSrcTableBlobNr);
+  // Copy primitives between the BLOB engines of two table cursors, each in its cursor's current
+  // transaction, bypassing the handlers. sbcBlobCopyPrim makes a new BLOB in this table holding at
+  // most aMaxLength bytes (0xFFFFFFFF: all) of the source BLOB; a file BLOB is copied as a file
+  // BLOB naming the same file (all), as an empty BLOB (0), and any other length raises 10502.
+  // sbcBlobCopyContentPrim copies over the existing BLOB aDestBlobNr and cuts it to what was
+  // copied. Neither reads past the source's length. The source's read or length code is answered;
+  // everything else raises (a source that is no table cursor: 9990) and the caller converts.
+  uint32_t sbcBlobCopyPrim(TzfAbstractCursor* aSrcCursor, int32_t aSrcFieldNo, int64_t aBlobNr, int32_t aDestFieldNo,
+                           int64_t& aDestBlobNr, uint32_t aMaxLength);
+  uint32_t sbcBlobCopyContentPrim(TzfAbstractCursor* aSrcCursor, int32_t aSrcFieldNo, int64_t aBlobNr,
+                                  int32_t aDestFieldNo, int64_t aDestBlobNr, uint32_t aMaxLength);
+  // Named streams of the table. Names are identifiers (10068 otherwise); names starting with "$"
+  // are internal and reached only with aInternal. The list without aInternal hides them.
+  uint32_t sbcTableStreamGetList(rtl::TStrings& aStreams, bool aInternal);
+  uint32_t sbcTableStreamRead(const UnicodeString& aName, rtl::TStream& aStream, bool aInternal);
+  uint32_t sbcTableStreamWrite(const UnicodeString& aName, rtl::TStream& aStream, bool aInternal);
+  uint32_t sbcTableStreamDelete(const UnicodeString& aName, bool aInternal);
+  void sbcBeginReadOrgOverride() { ++sbcReadOrgOverride; }
+  void sbcEndReadOrgOverride() { --sbcReadOrgOverride; }
+  // The handler a table that wants to close calls (under its cursor padlock) to ask this cursor to
+  // go; cursors without one keep their table open. Stored under the table's cursor padlock.
+  void sbcSetOnRequestClose(std::function<void(TzfServerTableCursor*)> aHandler);
+  void sbcRequestClose();
+  TzfBaseBlobHandler* BlobHandler() const { return stcBlobHandler; }
+  int32_t sbcReadOrgOverride = 0;
+
+  // ---- Bulk writes (zfsrServerTableCursorBatch.cpp) ----
+  uint32_t sbcRecordInsertBatch(TzfCustomMemoryStream& aStream);
+  uint32_t sbcCopyRecords(TzfAbstractCursor* aDestCursor, TzfBlobCopyMode aBlobCopyMode, int32_t aMaxTransSize,
+                          bool aCheckValFields);
+  uint32_t sbcDeleteRecords();
+
   TzfServerBaseTable* Table() const { return stcTable; }
   TzfCursorPosition Position() const { return stcPosition; }
   int64_t RefNr() const { return stcRefNr; }
@@ -231,8 +290,18 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   TzfServerTransaction* CurrentTrans();
   // Runs aWork in the content lock (aExclusive for writes); exceptions become codes.
   uint32_t InContent(bool aExclusive, const std::function<uint32_t(TzfServerTransaction*)>& aWork);
-  // Runs a write: inside the running transaction, or in an implicit one of its own.
-  uint32_t InWrite(const std::function<uint32_t(TzfServerTransaction*)>& aWork);
+  // Runs a write: inside the running transaction, or in an implicit one of its own (always with
+  // aOwnLevel: a nested level inside a running transaction).
+  uint32_t InWrite(const std::function<uint32_t(TzfServerTransaction*)>& aWork, bool aOwnLevel = false);
+  // The frame of the BLOB and table-stream writes: transaction state, self lock, a level of their
+  // own, exclusive content access.
+  uint32_t BlobWriteFrame(const std::function<uint32_t(TzfServerTransaction*)>& aWork);
+  // The reading frame: shared content access around aWork.
+  uint32_t BlobReadFrame(const std::function<uint32_t(TzfServerTransaction*)>& aWork);
+  // A level of its own for an insert or modify whose BLOB handler needs one.
+  bool NeedNested();
+  // The null handler without BLOB engine or BLOB field, else the caching or pass-through one.
+  TzfBaseBlobHandler* stcCreateBlobHandler();
   uint32_t LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew);
   uint32_t Step(bool aForward, TzfLockType aLockType, uint8_t* aData);
   // Steps until aFilter accepts a record (nil or inactive: the first record), under the filter
@@ -288,12 +357,16 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // unique to the cursor; never a record's reference number.
   int64_t stcSelfRefNr;
   bool stcInTable = false;
+  bool stcBlobCache;
+  // Owned; made in AfterConstruction, freed in BeforeDestruction.
+  TzfBaseBlobHandler* stcBlobHandler = nullptr;
+  std::function<void(TzfServerTableCursor*)> stcOnRequestClose;
 };
 
 // Opens a cursor on aTableName ("root" or "root:nested") of aDatabase; 0 or a code, the cursor
 // nil on failure. The caller frees the cursor with Free().
 uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aTableName,
                            const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
-                           uint32_t aTimeout, TzfServerTableCursor*& aCursor);
+                           uint32_t aTimeout, TzfServerTableCursor*& aCursor, bool aBlobCache = false);
 
 }  // namespace zf
