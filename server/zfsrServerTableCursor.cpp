@@ -338,7 +338,7 @@ uint32_t TzfServerTableCursor::RecordGet(TzfLockType aLockType, uint8_t* aData) 
       return 0;
     });
     if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, stcRefNr, nullptr);
-    return r;
+    return NotifyRead(aLockType, aData, r);
   });
 }
 
@@ -443,11 +443,20 @@ void TzfServerTableCursor::sbcIterate(uint8_t** aData, const TzfRecordIterator& 
 }
 
 uint32_t TzfServerTableCursor::RecordGetNext(TzfLockType aLockType, uint8_t* aData) {
-  return Framed([&] { return StepFiltered(true, aLockType, aData, sbcFilter.get()); });
+  return Framed([&] { return NotifyRead(aLockType, aData, StepFiltered(true, aLockType, aData, sbcFilter.get())); });
 }
 
 uint32_t TzfServerTableCursor::RecordGetPrior(TzfLockType aLockType, uint8_t* aData) {
-  return Framed([&] { return StepFiltered(false, aLockType, aData, sbcFilter.get()); });
+  return Framed([&] { return NotifyRead(aLockType, aData, StepFiltered(false, aLockType, aData, sbcFilter.get())); });
+}
+
+uint32_t TzfServerTableCursor::NotifyRead(TzfLockType aLockType, const uint8_t* aData, uint32_t aResult) {
+  // The extenders hear of a successful read; their answer cannot veto it.
+  if (aResult == 0) {
+    int64_t ref = stcRefNr;
+    stcNotifyRecord(eaRecordGet, false, nullptr, aData, {static_cast<int32_t>(aLockType), aData, &ref});
+  }
+  return aResult;
 }
 
 uint32_t TzfServerTableCursor::RecordInsert(TzfLockType aLockType, uint8_t* aData) {
@@ -475,6 +484,10 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
     }
     // Pending BLOB changes become stored BLOBs and their numbers go into the record.
     if (const uint32_t b = stcBlobHandler->BeforeInsert(aTrans, aData)) return b;
+    int64_t noRef = 0;
+    if (const uint32_t n = stcNotifyRecord(eaRecordInsert, true, nullptr, aData,
+                                           {static_cast<int32_t>(aLockType), static_cast<const uint8_t*>(aData), &noRef}))
+      return n;
     stcTable->sbtInitRecRev(aData);
     if (aInsertOptions.Contains(ioValidate) && sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(nullptr, aData);
     stcTable->sbtRecordEngine->AddRecord(aTrans, ref, aData);
@@ -489,7 +502,8 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
       const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(aTrans, this, ref, true, &sbcLockFailureReason);
       if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
     }
-    return 0;
+    return stcNotifyRecord(eaRecordInsert, false, nullptr, aData,
+                           {static_cast<int32_t>(aLockType), static_cast<const uint8_t*>(aData), &ref});
   }, NeedNested());
   SelfUnlock(selfNew);
   if (r != 0) {
@@ -515,6 +529,10 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
       stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, stored.data());
       if (const uint32_t c = stcTable->sbtCheckRecRev(stored.data(), aData)) return c;
       if (const uint32_t b = stcBlobHandler->BeforeModify(aTrans, aData)) return b;
+      int64_t refArg = ref;
+      const TzfActionArgs args{static_cast<const uint8_t*>(aData), static_cast<const uint8_t*>(stored.data()),
+                               aReleaseLock, &refArg};
+      if (const uint32_t n = stcNotifyRecord(eaRecordModify, true, stored.data(), aData, args)) return n;
       TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
       // The keys first: a refused key leaves the record and every index as they were.
       if (ix) {
@@ -527,6 +545,7 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
         throw;
       }
       PathToRecord(aData, ref);
+      if (const uint32_t n = stcNotifyRecord(eaRecordModify, false, stored.data(), aData, args)) return n;
       // BLOBs the record no longer names go, changed ones are written back (the handler marks the
       // transaction corrupted when that fails).
       if (const uint32_t b = stcBlobHandler->AfterModify(aTrans, stored.data(), aData)) return b;
@@ -549,16 +568,20 @@ uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
       TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
       std::vector<uint8_t> stored;
       uint8_t* record = aData;
-      if (!record && (ix || stcTable->sbtHasBlobFields)) {
+      if (!record) {
         stored.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
         record = stored.data();
       }
-      if (record) stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, record);
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, record);
+      int64_t refArg = ref;
+      const TzfActionArgs args{static_cast<const uint8_t*>(record), &refArg};
+      if (const uint32_t n = stcNotifyRecord(eaRecordDelete, true, record, nullptr, args)) return n;
       // A failed delete of keys marks the transaction corrupted; its rollback restores both.
       if (ix) {
         if (const uint32_t k = zfIndicesDeleteKeys(*ix, aTrans, ref, record)) return k;
       }
       stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
+      if (const uint32_t n = stcNotifyRecord(eaRecordDelete, false, record, nullptr, args)) return n;
       // The record's BLOBs go with it.
       if (record)
         if (const uint32_t b = stcBlobHandler->AfterDelete(aTrans, record)) return b;

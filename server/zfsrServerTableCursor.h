@@ -203,6 +203,11 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // walk where a range or an active filter decides (the cursor's position and filters are kept).
   // aEstimate is accepted; the count is exact. Called by sub-engines without a frame.
   uint32_t sbcGetRecordCount(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate);
+  // Tells of a record action (eaRecordInsert, eaRecordModify, eaRecordDelete, eaRecordGet): the
+  // referential-integrity engine first (timeouts suspended; its exception becomes a code), then
+  // the cursor's extenders with aArgs. A non-zero answer before an action vetoes it.
+  uint32_t stcNotifyRecord(TzfEngineAction aAction, bool aBefore, const uint8_t* aOldRecord, const uint8_t* aNewRecord,
+                           const TzfActionArgs& aArgs);
   // The insert worker with explicit options (the recover inserts with ioValidate only).
   uint32_t sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions, uint8_t* aData);
 
@@ -304,6 +309,8 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   TzfBaseBlobHandler* stcCreateBlobHandler();
   uint32_t LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew);
   uint32_t Step(bool aForward, TzfLockType aLockType, uint8_t* aData);
+  // aResult, after telling the extenders of a successful read (eaRecordGet, after).
+  uint32_t NotifyRead(TzfLockType aLockType, const uint8_t* aData, uint32_t aResult);
   // Steps until aFilter accepts a record (nil or inactive: the first record), under the filter
   // deadline.
   uint32_t StepFiltered(bool aForward, TzfLockType aLockType, uint8_t* aData, TzfBaseFilterEngine* aFilter);

@@ -8,6 +8,8 @@
 // RecordGetForKey walks the records whose key equals a search key: the first call positions on
 // the first (aMatchFirst) or last equal key, later calls step on while the keys stay equal. The
 // range and the key filter bound the walk, the record filter skips within the filter deadline.
+//
+// Record actions are told to the referential-integrity engine first and then to the extenders.
 #include <vector>
 
 #include "foundation/zfllErrors.h"
@@ -17,6 +19,7 @@
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
 #include "storage/zfsrRecordEngineBase.h"
+#include "storage/zfsrTimeoutHandling.h"
 
 namespace zf {
 
@@ -99,12 +102,34 @@ uint32_t TzfServerTableCursor::RecordGetForKey(int32_t aFieldCount, int32_t aPar
         }
         PositionFromPath();
         if (data) stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, data);
-        if (!FilterActive() || sbcFilter->MatchesBuffer(data)) return 0;
+        if (!FilterActive() || sbcFilter->MatchesBuffer(data)) return NotifyRead(zfltNoLock, data, 0);
         uint32_t stop = 0;
         if (sbcFilterDeadline.Check(stop)) return stop;
       }
     });
   });
+}
+
+}  // namespace zf
+
+// ---- Record notifications ----
+
+namespace zf {
+
+uint32_t TzfServerTableCursor::stcNotifyRecord(TzfEngineAction aAction, bool aBefore, const uint8_t* aOldRecord,
+                                               const uint8_t* aNewRecord, const TzfActionArgs& aArgs) {
+  if (sbcRefIntegrity) {
+    uint32_t r = 0;
+    zfSuspendTimeout();
+    try {
+      r = sbcRefIntegrity->Notify(aAction, aBefore, aOldRecord, aNewRecord);
+    } catch (const EzfBaseException& e) {
+      r = e.ErrorCode();
+    }
+    zfResumeTimeout();
+    if (r != 0) return r;
+  }
+  return NotifyExtenders(aAction, aBefore, aArgs);
 }
 
 }  // namespace zf
