@@ -222,7 +222,8 @@ uint32_t TzfServerTableCursor::SetToCursor(TzfAbstractCursor* aCursor) {
     if (other->stcDatabase->sdSession != stcDatabase->sdSession) return kOtherSession;
     stcPosition = other->stcPosition;
     stcRefNr = other->stcRefNr;
-    return 0;
+    if (stcIndexEngine && other->stcIndexEngine == stcIndexEngine) stcIndexPath->Assign(*other->stcIndexPath);
+    return stcFollowIntoRange();
   });
 }
 
@@ -269,7 +270,7 @@ uint32_t TzfServerTableCursor::SetToBookmark(const uint8_t* aBookmark, uint32_t 
   return Framed([&]() -> uint32_t {
     stcPosition = TzfCursorPosition::cpOnRecord;
     stcRefNr = ref;
-    return 0;
+    return stcFollowIntoRange();
   });
 }
 

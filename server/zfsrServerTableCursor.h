@@ -342,6 +342,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   int KeyRangePosition(const uint8_t* aKey);
   // The cursor's position follows the path (on a key: that record; elsewhere its ends or cracks).
   void PositionFromPath();
+  // On an index, after a position was set in storage order (bookmark, another cursor): the path
+  // goes to the record, or to BOF (EOF) when its key lies before (after) the range. A record that
+  // cannot be read is left to the next step, which reports it.
+  uint32_t stcFollowIntoRange();
   // After a write in index order: the path stands on aRecord (or where it was, for a delete).
   void PathToRecord(const uint8_t* aRecord, int64_t aRefNr);
 

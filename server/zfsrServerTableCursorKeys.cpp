@@ -34,6 +34,27 @@ bool TzfServerTableCursor::stcRecordPassesKeyFilter(const uint8_t* aRecord, int6
          filter->MatchesBuffer(stcKeyBuffer.data());
 }
 
+uint32_t TzfServerTableCursor::stcFollowIntoRange() {
+  if (!stcIndexEngine || stcPosition != TzfCursorPosition::cpOnRecord) return 0;
+  return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+    std::vector<uint8_t> record(stcTable->sbtFieldsDescriptor->GetRecordLength());
+    try {
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, record.data());
+    } catch (const EzfBaseException&) {
+      return 0;
+    }
+    TzfBaseIndexPath& path = *stcIndexPath;
+    if (path.SetToRecord(record.data(), stcRefNr) != 0) return 0;
+    if (path.KeyValid) {
+      const int pos = KeyRangePosition(path.Key);
+      if (pos < 0) path.SetToBof();
+      if (pos > 0) path.SetToEof();
+    }
+    PositionFromPath();
+    return 0;
+  });
+}
+
 uint32_t TzfServerTableCursor::KeyFilterAddCustom(TzfBaseFilterDescriptor* aKeyFilter, TzfKeyFilterID& aKeyFilterID) {
   aKeyFilterID = 0;
   if (!aKeyFilter) return zfErrInvalidParam;

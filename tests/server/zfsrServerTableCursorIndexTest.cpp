@@ -282,6 +282,24 @@ TEST_F(TableCursorIndex, RangesBoundTheWalkAndTheSearch) {
   EXPECT_EQ(NextID(false), 4);
   EXPECT_EQ(SetToKey(skaEqualFirst, 3), 0u);
   EXPECT_EQ(NextID(), 3);
+  // A bookmark outside the range puts the cursor at the range's near end.
+  std::vector<uint8_t> mark(TzfServerTableCursor::kBookmarkSize), five(mark);
+  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
+  ASSERT_TRUE(GoTo(1));
+  ASSERT_EQ(C->GetBookmark(mark.data(), static_cast<uint32_t>(mark.size())), 0u);
+  ASSERT_TRUE(GoTo(5));
+  ASSERT_EQ(C->GetBookmark(five.data(), static_cast<uint32_t>(five.size())), 0u);
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  ASSERT_EQ(C->RangeSet(0, 0, false, KeyOf(2, lo), true, 0, 0, false, KeyOf(4, hi), true), 0u);
+  ASSERT_EQ(C->SetToBookmark(mark.data(), static_cast<uint32_t>(mark.size())), 0u);
+  EXPECT_EQ(C->RecordGet(zfltNoLock, Rec), zfErrBOF);
+  EXPECT_EQ(NextID(), 2);
+  ASSERT_EQ(C->SetToBookmark(five.data(), static_cast<uint32_t>(five.size())), 0u);
+  EXPECT_EQ(NextID(), 0);
+  ASSERT_EQ(C->SetToBookmark(five.data(), static_cast<uint32_t>(five.size())), 0u);
+  EXPECT_EQ(NextID(false), 4);
+  ASSERT_EQ(SetToKey(skaEqualFirst, 3), 0u);
+  ASSERT_EQ(NextID(), 3);
   // Resetting keeps the position and opens both ends.
   ASSERT_EQ(C->RangeReset(), 0u);
   EXPECT_EQ(Continue(true), (std::vector<int32_t>{4, 5}));
