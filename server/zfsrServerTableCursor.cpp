@@ -1122,7 +1122,6 @@ uint32_t TzfServerTableCursor::Duplicate(TzfOpenMode aOpenMode, TzfAbstractCurso
     return 0;
   });
 }
-uint32_t TzfServerTableCursor::ChangePassword(const UnicodeString&) { return zfErrNotSupported; }
 
 // ---- Opening ----
 

@@ -158,7 +158,9 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   uint32_t TableLockAcquire(TzfLockType aLockType) override;
   uint32_t TableLockRelease(TzfLockType aLockType, bool aAllLocks) override;
   uint32_t Duplicate(TzfOpenMode, TzfAbstractCursor*& aNewCursor) override;
-  uint32_t ChangePassword(const UnicodeString&) override;
+  // The password of every file of the root table, in an implicit transaction under the self lock
+  // (zfsrServerTableCursorIndexes.cpp); 12289 for a table without encryption.
+  uint32_t ChangePassword(const UnicodeString& aNewPassword) override;
   // Counts (zfsrServerTableCursorCounts.cpp). GetRecordCount counts as rcoClientFilteredKeyCount.
   uint32_t GetRecordCount(uint32_t& aRecCount, bool aEstimate) override;
   uint32_t GetRecordCountAsync(TzfAbstractTaskInfo*& aTaskInfo) override;

@@ -1,4 +1,4 @@
-// Adding and dropping indexes through a table cursor.
+// Table-wide changes through a table cursor: adding and dropping indexes, the password.
 //
 // Both run outside transactions (10256 inside one), in an implicit transaction of their own under the exclusive content lock: the
 // dictionary changes in memory, is written to the table file as "DICT" inside the level, and the
@@ -308,6 +308,41 @@ uint32_t TzfServerTableCursor::stcDropIndex(const UnicodeString& aIndexName, int
   if (table.tdIndicesDescriptor && stcTable->sbtIndicesEngine && table.tdIndicesDescriptor->IndexCount() > 0)
     sbcSwitchToIndex(u"", std::max(0, table.tdIndicesDescriptor->midDefaultIndex), false);
   return r;
+}
+
+uint32_t TzfServerTableCursor::ChangePassword(const UnicodeString& aNewPassword) {
+  return FramedWrite([&]() -> uint32_t {
+    if (!stcContext) return zfErrNoActiveTran;
+    if (TzfServerTransaction* t = CurrentTrans())
+      if (const uint32_t s = t->CheckState()) return s;
+    bool selfNew = false;
+    if (const uint32_t l = SelfLock(selfNew)) return l;
+    uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false);
+    if (r == 0) {
+      TzfServerTransaction* trans = CurrentTrans();
+      bool open = true;
+      try {
+        r = stcContentLock->Begin(trans, true, false, &sbcLockFailureReason);
+        if (r == 0) {
+          struct EndGuard {
+            TzfCursorContentLock& Lock;
+            ~EndGuard() { Lock.End(); }
+          } end{*stcContentLock};
+          for (TzfBlockAccess* f : stcRoot->sbtBlockAccess)
+            if (f) f->ChangePassword(trans, aNewPassword);
+        }
+        if (r == 0) {
+          open = false;
+          r = stcContext->stcTransactionCommit();
+        }
+      } catch (const EzfBaseException& e) {
+        r = e.ErrorCode();
+      }
+      if (r != 0 && open) stcContext->stcTransactionRollback();
+    }
+    SelfUnlock(selfNew);
+    return r;
+  });
 }
 
 }  // namespace zf

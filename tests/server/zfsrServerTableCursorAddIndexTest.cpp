@@ -301,5 +301,17 @@ TEST_F(TableAddIndex, CursorThatDropsEndsOnTheDefaultIndex) {
   OpenCursor();
 }
 
+TEST_F(TableAddIndex, PasswordChangeNeedsEncryptionAndChangesNothingWithout) {
+  Fill();
+  EXPECT_EQ(C->ChangePassword(u"secret"), zfErrNotSupported) << "the table has no encryption engine";
+  EXPECT_EQ(Insert(4, u"d"), 0u) << "the failed change left no transaction or lock behind";
+  Reopen();
+  EXPECT_EQ(Walk(u""), (std::vector<int32_t>{3, 1, 2, 4}));
+  TzfAbstractCursor* ro = nullptr;
+  ASSERT_EQ(Db->CursorOpen(ro, u"People", u"", omReadOnly, smShared, 2000, false), 0u);
+  EXPECT_EQ(ro->ChangePassword(u"secret"), 10763u);
+  ro->Free();
+}
+
 }  // namespace
 }  // namespace zf::test
