@@ -12,6 +12,9 @@
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
+#include "server/zfsrServerTransaction.h"
+#include "foundation/zfllStreams.h"
+#include "storage/zfsrStreamEngineBase.h"
 #include "tests/server/zfsrServerTestUtil.h"
 
 namespace zf::test {
@@ -311,6 +314,30 @@ TEST_F(TableAddIndex, PasswordChangeNeedsEncryptionAndChangesNothingWithout) {
   ASSERT_EQ(Db->CursorOpen(ro, u"People", u"", omReadOnly, smShared, 2000, false), 0u);
   EXPECT_EQ(ro->ChangePassword(u"secret"), 10763u);
   ro->Free();
+}
+
+TEST_F(TableAddIndex, TableWhoseDictionaryAsksForFullTextIsNotOpened) {
+  Fill();
+  // A dictionary naming full-text indexes, as another program could have written it: this engine
+  // builds no such table, so the stream is written by hand.
+  TzfServerRootTable& root = Root();
+  TzfDataDictionary dict;
+  dict.Assign(root.srtDictionary.get());
+  dict.tdCustomDescsDescriptor->AddCustom(u"Fulltext");
+  TzfMemoryStream ms;
+  dict.WriteToStream(ms, 30900);
+  TzfAbstractTransContext* ctx = Db->TransContext();
+  ASSERT_EQ(ctx->TransactionStart(false, false), 0u);
+  auto* trans = static_cast<TzfServerTransContext*>(ctx)->Transaction();
+  ASSERT_NE(trans, nullptr);
+  ASSERT_EQ(root.srtStreamEngine->WriteNamedStream(trans, u"DICT", ms), 0u);
+  ASSERT_EQ(ctx->TransactionCommit(), 0u);
+  Close();
+  StartEngine(0);
+  Open();
+  TzfAbstractCursor* c = nullptr;
+  EXPECT_EQ(Db->CursorOpen(c, u"People", u"", omReadWrite, smShared, 2000, false), zfErrSubEngineNotSupported);
+  EXPECT_EQ(c, nullptr);
 }
 
 }  // namespace
