@@ -229,20 +229,7 @@ uint32_t TzfServerTableCursor::SetToCursor(TzfAbstractCursor* aCursor) {
 
 uint32_t TzfServerTableCursor::SetToFilter(TzfBaseFilterDescriptor* aFilter, TzfBaseFilterDescriptor* aKeyFilter,
                                            bool aForward) {
-  return Framed([&]() -> uint32_t {
-    // Key filters need an index path.
-    if (aKeyFilter) return zfErrNoAssocIndex;
-    std::unique_ptr<TzfBaseFilterEngine> engine;
-    if (aFilter) {
-      engine = TzfBaseFilterEngine::CreateFor(*aFilter, this);
-      engine->ActivateFilter(0);
-    }
-    // Without an index the scan starts at the end it walks from, wherever the cursor stood.
-    stcPosition = aForward ? TzfCursorPosition::cpBOF : TzfCursorPosition::cpEOF;
-    stcRefNr = 0;
-    const uint32_t r = StepFiltered(aForward, zfltNoLock, nullptr, engine.get());
-    return r == zfErrEOF || r == zfErrBOF ? zfErrNoCurrRec : r;
-  });
+  return Framed([&] { return stcSetToFilter(aFilter, aKeyFilter, aForward); });
 }
 
 uint32_t TzfServerTableCursor::GetBookmark(uint8_t* aBookmark, uint32_t aSize) {
@@ -763,6 +750,11 @@ uint32_t TzfServerTableCursor::IndexStep(bool aForward, TzfLockType aLockType, u
       found = aForward ? stcIndexEngine->NextKey(store, path, ActiveKeyFilter())
                        : stcIndexEngine->PrevKey(store, path, ActiveKeyFilter());
     }
+    // A scan's own key filter (SetToFilter) skips further keys, within the range.
+    while (stcScanKeyFilter && found && path.IsOnKey() && KeyRangePosition(path.Key) == 0 &&
+           !stcScanKeyFilter->MatchesBuffer(path.Key))
+      found = aForward ? stcIndexEngine->NextKey(store, path, ActiveKeyFilter())
+                       : stcIndexEngine->PrevKey(store, path, ActiveKeyFilter());
     if (found && path.IsOnKey() && KeyRangePosition(path.Key) == (aForward ? 1 : -1)) found = false;
     if (!found || !path.IsOnKey()) {
       if (aForward)

@@ -351,6 +351,11 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // After a write in index order: the path stands on aRecord (or where it was, for a delete).
   void PathToRecord(const uint8_t* aRecord, int64_t aRefNr);
 
+  // SetToFilter's scan: the first record, from the end it walks from, that the cursor's filters
+  // and aFilter accept and whose key the cursor's key filter and aKeyFilter accept.
+  uint32_t stcSetToFilter(TzfBaseFilterDescriptor* aFilter, TzfBaseFilterDescriptor* aKeyFilter, bool aForward);
+  // The key filter of a running SetToFilter scan (nil otherwise), consulted by IndexStep.
+  TzfBaseFilterEngine* stcScanKeyFilter = nullptr;
   // Nil: storage order.
   TzfBaseIndexEngine* stcIndexEngine = nullptr;
   std::unique_ptr<TzfBaseIndexPath> stcIndexPath;

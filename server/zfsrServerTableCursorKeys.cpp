@@ -55,6 +55,42 @@ uint32_t TzfServerTableCursor::stcFollowIntoRange() {
   });
 }
 
+uint32_t TzfServerTableCursor::stcSetToFilter(TzfBaseFilterDescriptor* aFilter, TzfBaseFilterDescriptor* aKeyFilter,
+                                              bool aForward) {
+  // Key filters need an index path.
+  if (aKeyFilter && !stcIndexEngine) return zfErrNoAssocIndex;
+  std::unique_ptr<TzfBaseFilterEngine> filter, keyFilter;
+  if (aFilter) {
+    filter = TzfBaseFilterEngine::CreateFor(*aFilter, this);
+    filter->ActivateFilter(0);
+  }
+  if (aKeyFilter) {
+    if (!stcKeyFields) stcKeyFields = RefPtr<TzfKeyFieldsSource>::Create(this);
+    keyFilter = TzfBaseFilterEngine::CreateFor(*aKeyFilter, stcKeyFields.get());
+    keyFilter->ActivateFilter(0);
+  }
+  struct ScanKeyFilter {
+    TzfBaseFilterEngine*& Slot;
+    ~ScanKeyFilter() { Slot = nullptr; }
+  } scan{stcScanKeyFilter};
+  stcScanKeyFilter = keyFilter.get();
+  // The scan starts at the end it walks from, wherever the cursor stood.
+  stcPosition = aForward ? TzfCursorPosition::cpBOF : TzfCursorPosition::cpEOF;
+  stcRefNr = 0;
+  std::vector<uint8_t> record(stcTable->sbtFieldsDescriptor->GetRecordLength());
+  TzfFilterDeadline deadline = sbcFilterDeadline;
+  deadline.Begin();
+  for (;;) {
+    // The cursor's own record filter first (within its deadline), then the scan's.
+    const uint32_t r = StepFiltered(aForward, zfltNoLock, record.data(), sbcFilter.get());
+    if (r == zfErrEOF || r == zfErrBOF) return zfErrNoCurrRec;
+    if (r != 0) return r;
+    if (!filter || filter->MatchesBuffer(record.data())) return 0;
+    uint32_t stop = 0;
+    if (deadline.Check(stop)) return stop;
+  }
+}
+
 uint32_t TzfServerTableCursor::KeyFilterAddCustom(TzfBaseFilterDescriptor* aKeyFilter, TzfKeyFilterID& aKeyFilterID) {
   aKeyFilterID = 0;
   if (!aKeyFilter) return zfErrInvalidParam;

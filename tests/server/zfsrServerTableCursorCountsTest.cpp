@@ -8,6 +8,7 @@
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "foundation/zfllErrors.h"
+#include "index/zfsdFilterEngineCallback.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTableCursor.h"
@@ -244,6 +245,51 @@ TEST_F(TableCursorCounts, DuplicateKeepsIndexPositionRangeAndFilter) {
   EXPECT_EQ(dup->RecordInsert(zfltNoLock, Rec), 10763u);
   dup->Free();
   ro->Free();
+}
+
+TEST_F(TableCursorCounts, SetToFilterScansTheCursorsViewFromItsEnd) {
+  // Record filter of the scan: ID above 1; key filter of the scan: name "b".
+  TzfCallbackFilterDescriptor above1(0, [this](int32_t, const uint8_t* aData) {
+    return C->GetFieldAsVariant(aData, 0).AsInteger() > 1;
+  });
+  TzfCallbackFilterDescriptor nameB(0, [this](int32_t, const uint8_t* aKey) {
+    return C->GetCurrentKeyFieldsSource()->GetFieldAsVariant(aKey, 0).AsString() == u"b";
+  });
+  EXPECT_EQ(C->SetToFilter(&above1, &nameB, true), zfErrNoAssocIndex) << "a key filter needs an index";
+  ASSERT_EQ(C->SetToFilter(&above1, nullptr, true), 0u);
+  ASSERT_EQ(C->RecordGet(zfltNoLock, Rec), 0u);
+  EXPECT_EQ(ID(), 2);
+
+  ASSERT_EQ(C->SwitchToIndex(u"ByName", -1, false), 0u);
+  // ByName order: 1 3 5 (a), 2 6 (b), 4 (c).
+  struct Case {
+    TzfCallbackFilterDescriptor* Filter;
+    TzfCallbackFilterDescriptor* KeyFilter;
+    bool Forward;
+    bool CursorOdd;  // the cursor's own record filter: odd IDs
+    uint32_t Result;
+    int32_t ID;
+  } cases[] = {
+      {&above1, nullptr, true, false, 0, 3},    {&above1, nullptr, false, false, 0, 4},
+      {nullptr, &nameB, true, false, 0, 2},     {nullptr, &nameB, false, false, 0, 6},
+      {&above1, nullptr, true, true, 0, 3},     {nullptr, &nameB, true, true, zfErrNoCurrRec, 0},
+      {&above1, &nameB, false, false, 0, 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << (c.Filter ? "filter " : "") << (c.KeyFilter ? "key filter " : "")
+                                    << (c.Forward ? "forward" : "backward") << (c.CursorOdd ? " odd" : ""));
+    TzfFilterID f = c.CursorOdd ? OddFilter() : 0;
+    EXPECT_EQ(C->SetToFilter(c.Filter, c.KeyFilter, c.Forward), c.Result);
+    if (c.ID) {
+      ASSERT_EQ(C->RecordGet(zfltNoLock, Rec), 0u);
+      EXPECT_EQ(ID(), c.ID);
+    }
+    if (f) {
+      ASSERT_EQ(C->FilterRemove(f), 0u);
+    }
+  }
+  // The scan's filters are not the cursor's.
+  EXPECT_EQ(Count(rcoClientFilteredKeyCount), 6u);
 }
 
 }  // namespace
