@@ -414,6 +414,10 @@ void TzfServerTableCursor::sbcIterate(uint8_t** aData, const TzfRecordIterator& 
     TzfCursorContentLock& Lock;
     ~EndGuard() { Lock.End(); }
   } end{*stcContentLock};
+  if (stcIndexEngine) {
+    IterateIndex(aData, aRecIterator, aBackward, aCookie);
+    return;
+  }
   TzfBaseRecordEngine& engine = *stcTable->sbtRecordEngine;
   IzfFilterEvaluation* filter = FilterActive() ? sbcFilter.get() : nullptr;
   int64_t ref = 0;

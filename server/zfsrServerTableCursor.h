@@ -199,7 +199,7 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // aRecIterator until it stops; the cursor stands on the last record handed out, or at EOF (BOF)
   // when the walk ran to the end. aData is handed to the record engine unchanged. A content lock
   // that cannot be had raises EzfServerEngineException with its code; the iterator's exceptions
-  // pass. (Key iterators belong to index walks, which this cursor has not yet.)
+  // pass. On an index the walk follows the range in index order, key filter and record filter.
   void sbcIterate(uint8_t** aData, const TzfRecordIterator& aRecIterator, bool aBackward, void* aCookie);
   // The count under aOption inside the content lock: key and record counts from the engines, a
   // walk where a range or an active filter decides (the cursor's position and filters are kept).
@@ -328,6 +328,9 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // the end, aFlipOrder).
   uint32_t IndexRecNoGet(uint32_t& aRecNo, bool aFlipOrder);
   uint32_t IndexRecNoSet(uint32_t aRecNo, bool aFlipOrder);
+  // sbcIterate on an index: the range in index order through the key filter and the record filter
+  // (only the operation deadline limits it); raises EzfServerEngineException for a failed step.
+  void IterateIndex(uint8_t** aData, const TzfRecordIterator& aRecIterator, bool aBackward, void* aCookie);
   // ---- The current index ----
   // One end of the range: its key lives in Key (the current key engine's key length).
   struct TRangeEnd {

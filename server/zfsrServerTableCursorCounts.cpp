@@ -16,6 +16,7 @@
 #include "foundation/zfllException.h"
 #include "index/zfsdFilterEngineBase.h"
 #include "server/zfsrServerDatabase.h"
+#include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
 #include "server/zfsrTaskInfo.h"
@@ -189,6 +190,33 @@ uint32_t TzfServerTableCursor::IndexRecNoGet(uint32_t& aRecNo, bool aFlipOrder) 
       }
     }
   });
+}
+
+void TzfServerTableCursor::IterateIndex(uint8_t** aData, const TzfRecordIterator& aRecIterator, bool aBackward,
+                                        void* aCookie) {
+  std::vector<uint8_t> scratch;
+  uint8_t* buffer = aData ? *aData : nullptr;
+  if (!buffer) {
+    scratch.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+    buffer = scratch.data();
+  }
+  TFilterLimitOff limitOff(sbcFilterDeadline);
+  stcRefNr = 0;
+  stcPosition = aBackward ? TzfCursorPosition::cpEOF : TzfCursorPosition::cpBOF;
+  if (aBackward)
+    stcIndexPath->SetToEof();
+  else
+    stcIndexPath->SetToBof();
+  for (;;) {
+    const uint32_t r = StepFiltered(!aBackward, zfltNoLock, buffer, sbcFilter.get());
+    if (r == zfErrEOF || r == zfErrBOF) return;
+    if (r != 0) throw EzfServerEngineException(r);
+    // Engines hand out the record's address when no buffer was given: here it is the scratch copy.
+    if (aData && !*aData) *aData = buffer;
+    const TzfRecordIteratorResult next = aRecIterator(aCookie, stcRefNr, buffer);
+    if (aData && *aData == buffer && scratch.data() == buffer) *aData = nullptr;
+    if (next == TzfRecordIteratorResult::rirStop) return;
+  }
 }
 
 uint32_t TzfServerTableCursor::IndexRecNoSet(uint32_t aRecNo, bool aFlipOrder) {

@@ -292,5 +292,37 @@ TEST_F(TableCursorCounts, SetToFilterScansTheCursorsViewFromItsEnd) {
   EXPECT_EQ(Count(rcoClientFilteredKeyCount), 6u);
 }
 
+TEST_F(TableCursorCounts, IterationFollowsTheIndexWithinRangeAndFilters) {
+  ASSERT_EQ(C->SwitchToIndex(u"ByName", -1, false), 0u);
+  // ByName order: 1 3 5 (a), 2 6 (b), 4 (c); the odd filter keeps 1 3 5.
+  OddFilter();
+  struct Case {
+    bool Backward;
+    int StopAfter;  // 0: never
+    bool OwnBuffer;
+    std::vector<int32_t> Ids;
+    TzfCursorPosition End;
+  } cases[] = {
+      {false, 0, true, {1, 3, 5}, TzfCursorPosition::cpEOF},
+      {true, 0, false, {5, 3, 1}, TzfCursorPosition::cpBOF},
+      {false, 2, false, {1, 3}, TzfCursorPosition::cpOnRecord},
+  };
+  for (const auto& k : cases) {
+    std::vector<int32_t> ids;
+    std::vector<uint8_t> buf(RecLen());
+    uint8_t* p = k.OwnBuffer ? buf.data() : nullptr;
+    C->sbcIterate(&p, [&](void*, int64_t, const uint8_t* aRecord) {
+      ids.push_back(C->GetFieldAsVariant(aRecord, 0).AsInteger());
+      return k.StopAfter && int(ids.size()) == k.StopAfter ? TzfRecordIteratorResult::rirStop
+                                                           : TzfRecordIteratorResult::rirContinue;
+    }, k.Backward, nullptr);
+    EXPECT_EQ(ids, k.Ids);
+    EXPECT_EQ(C->Position(), k.End);
+  }
+  ASSERT_EQ(C->RecordGet(zfltNoLock, Rec), 0u);
+  EXPECT_EQ(ID(), 3) << "on the last record handed out";
+  EXPECT_EQ(Next(), 5);
+}
+
 }  // namespace
 }  // namespace zf::test
