@@ -5,6 +5,7 @@
 #include "dictionary/zfsdFileDescriptor.h"
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "index/zfseIndexEngineStaticKeyBstarTreeOp.h"
+#include "storage/zfsrTimeoutHandling.h"
 
 namespace zf {
 
@@ -361,6 +362,9 @@ bool TzfBstarTreeOperation::SearchKey(const uint8_t* aKey, int64_t aRefNr, TPath
 uint8_t* TzfBstarTreeOperation::ChainLeaf(TzfIndexBlockHold& aHold, uint32_t aBlock, uint32_t aFrom, bool aForward) {
   // A walk visits each leaf once; more leaves than the index has nodes means a cycle in the chain.
   if (++LeavesWalked > std::max<uint32_t>(S.GetNodeCount(), 1)) zfRaiseNotAnIndexBlock(S, aBlock);
+  // Every move to another leaf is where a long walk (a filter passing few keys, a long run of equal
+  // keys, a scan) meets the thread's cancel flag and deadline (15461).
+  zfCheckTimeout();
   uint8_t* n = ReadNodeInto(aHold, aBlock, 1);
   if ((aForward ? Prev(n) : Next(n)) != aFrom) zfRaiseNotAnIndexBlock(S, aBlock);
   return n;
@@ -464,8 +468,22 @@ bool TzfBstarTreeOperation::StepBackward(TzfBaseFilterEngine* aFilter, TPath& aP
   }
 }
 
+void TzfBstarTreeOperation::RebuildKey(TPath& aPath) {
+  TzfBaseKeyEngine& k = *E.bieKeyEngine;
+  std::vector<uint8_t> record(E.bieRecordEngine->RecordLength());
+  E.bieRecordEngine->ReadRecord(aPath.RefNr, record.data());
+  std::vector<uint8_t> key(k.bkeKeyLength);
+  if (const uint32_t r = k.BuildKey(record.data(), key.data(), aPath.RefNr, true); r != 0)
+    throw EzfStaticKeyBstarTreeIndexEngineException(r);
+  k.CopyKey(key.data(), aPath.Key);
+  aPath.KeyValid = true;
+}
+
 void TzfBstarTreeOperation::Validate(TPath& aPath) {
   if (!aPath.IsOnCrack() && !aPath.IsOnKey()) return;
+  // A path that stands on a record without its key (placed by reference, or on a record whose key
+  // could not be built then) gets the key from the record; the path is unchanged when that fails.
+  if (!aPath.KeyValid && aPath.RefNr != 0 && E.bieRecordEngine) RebuildKey(aPath);
   // Fast path: the leaf the path points into, when it is still a leaf of this index.
   if (aPath.bpipPage != 0 && S.ValidBlock(aPath.bpipPage)) {
     TzfIndexBlockHold hold(S);

@@ -66,6 +66,9 @@ class TzfBstarTreeOperation {
   void TakeEntry(TPath& aPath, uint32_t aBlock, const uint8_t* aLeaf, int32_t aSlot);
   void SetPathOn(TPath& aPath, uint32_t aBlock, const uint8_t* aLeaf, int32_t aSlot, TzfIndexPathPosition aPosition);
   void Validate(TPath& aPath);
+  // The path's key built from its record (through the engine's records); raises when the record
+  // cannot be read or keyed, leaving the path as it was.
+  void RebuildKey(TPath& aPath);
   bool Passes(TzfBaseFilterEngine* aFilter, const uint8_t* aKey) { return !aFilter || aFilter->MatchesBuffer(aKey); }
   // Leaf reached along the chain from aFrom; checks the back link and the walk's length.
   uint8_t* ChainLeaf(TzfIndexBlockHold& aHold, uint32_t aBlock, uint32_t aFrom, bool aForward);

@@ -37,15 +37,13 @@ bool SeekBound(TzfStaticKeyBstarTreeIndexEngine& aEngine, TzfIndexNodeStore& aSt
   return op.SearchKey(aBound.riKey, 0, aPath, aAction, aKeyFilter);
 }
 
-// A walk over entries one step at a time, checking the deadline whenever it changes leaf. A walk
-// that changes leaf more often than the index has nodes runs in a circle (a damaged chain).
+// A walk over entries one step at a time (the step checks the deadline whenever it changes leaf).
+// A walk that changes leaf more often than the index has nodes runs in a circle (a damaged chain).
 bool Step(TzfBstarTreeOperation& op, TPath& aPath, bool aForward) {
-  const uint32_t before = aPath.IsOnKey() || aPath.IsOnCrack() ? aPath.bpipPage : 0;
   const uint32_t walked = op.LeavesWalked;
   const bool ok = aForward ? op.StepForward(nullptr, aPath) : op.StepBackward(nullptr, aPath);
   op.LeavesWalked += walked;  // the step counts its own leaf changes from 0
   if (op.LeavesWalked > std::max<uint32_t>(op.S.GetNodeCount(), 1)) zfRaiseNotAnIndexBlock(op.S, aPath.bpipPage);
-  if (ok && aPath.bpipPage != before) zfCheckTimeout();
   return ok;
 }
 
@@ -90,7 +88,6 @@ bool NextLeaf(TzfBstarTreeOperation& op, TzfIndexBlockHold& aHold, bool aForward
   const uint32_t from = aHold.Block();
   const uint32_t to = aForward ? TzfBstarTreeOperation::Next(n) : TzfBstarTreeOperation::Prev(n);
   if (to == zfIndexNoBlock) return false;
-  zfCheckTimeout();
   n = op.ChainLeaf(aHold, to, from, aForward);
   aSlot = aForward ? TzfBstarTreeOperation::First(n)
                    : TzfBstarTreeOperation::First(n) + TzfBstarTreeOperation::Count(n) - 1;

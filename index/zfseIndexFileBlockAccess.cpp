@@ -43,6 +43,10 @@ void TzfBlockAccessIndexFile::WriteHeaderSection(uint32_t aBlock) {
   zfPutLE32(ha->Header + off, aBlock);
 }
 
+std::unique_ptr<TzfBaseFileHeaderAccess> TzfBlockAccessIndexFile::FileHeaderAccess(bool aMarkDirty) {
+  return std::unique_ptr<TzfBaseFileHeaderAccess>(FFile.HeaderAccess(FTrans, aMarkDirty));
+}
+
 uint8_t* TzfBlockAccessIndexFile::GetBlock(uint32_t aBlock, bool aForModify) {
   TzfReleaseMethod rm;
   PzfBlock p = FFile.GetBlock(FTrans, aBlock, FOwnerID, aForModify, rm);

@@ -28,6 +28,7 @@ class TzfBlockAccessIndexFile : public TzfIndexFileAccess, public TzfIndexNodeSt
   TzfIndexNodeStore& Blocks() override { return *this; }
   bool ReadHeaderSection(uint32_t& aBlock) override;
   void WriteHeaderSection(uint32_t aBlock) override;
+  std::unique_ptr<TzfBaseFileHeaderAccess> FileHeaderAccess(bool aMarkDirty) override;
 
   // ---- TzfIndexNodeStore (blocks only: root and counts live in the index header block) ----
   uint32_t UsableBlockSize() const override { return FFile.BlockSizeBytes(); }

@@ -9,6 +9,7 @@
 namespace zf {
 
 class TzfBaseIndicesEngine;
+class TzfBaseRecordEngine;
 class TzfBaseTableDescriptor;
 class TzfBaseTransaction;
 
@@ -17,9 +18,16 @@ struct TzfIndicesEngineDeleter {
 };
 using PzfIndicesEngineHandle = std::unique_ptr<TzfBaseIndicesEngine, TzfIndicesEngineDeleter>;
 
-// TzfBaseIndicesEngine::CreateEngine on the table's indices descriptor; nil without one.
+// TzfBaseIndicesEngine::CreateEngine on the table's indices descriptor; nil without one. The
+// record engine (may be nil) must outlive the indices engine; aAddToExisting (with a transaction):
+// the table holds records and every index is filled from them.
 PzfIndicesEngineHandle zfCreateIndicesEngine(TzfBaseTableDescriptor& aTable, const TzfBlockAccessList& aFiles,
-                                             TzfBaseTransaction* aTrans);
+                                             TzfBaseRecordEngine* aRecordEngine, TzfBaseTransaction* aTrans,
+                                             bool aAddToExisting = false);
+// TzfBaseIndicesEngine::AddIndex / RemoveIndex (raise on failure; see there).
+void zfIndicesAddIndex(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int32_t aIndex,
+                       bool aAddToExisting = true);
+void zfIndicesRemoveIndex(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int32_t aIndex);
 // The number of indexes the engine keeps.
 int32_t zfIndicesEngineIndexCount(TzfBaseIndicesEngine& aEngine);
 

@@ -10,11 +10,18 @@ namespace zf {
 
 // ---- kind ----
 
-TzfBaseIndicesEngine::TzfBaseIndicesEngine(TzfBaseIndicesDescriptor* aDescriptor, const TzfBlockAccessList& aFiles)
+TzfBaseIndicesEngine::TzfBaseIndicesEngine(TzfBaseIndicesDescriptor* aDescriptor, const TzfBlockAccessList& aFiles,
+                                           TzfBaseRecordEngine* aRecordEngine)
     : TzfBaseSubEngine(aDescriptor ? aDescriptor->diID : 0,
                        !aFiles.empty() && aFiles[0] ? aFiles[0]->baFile->fiZofrinVersion : 0),
       biseDescriptor(aDescriptor),
-      biseFiles(aFiles) {}
+      biseFiles(aFiles),
+      biseRecordEngine(aRecordEngine) {}
+
+TzfBlockAccess& TzfBaseIndicesEngine::GetFile(int32_t aFile) {
+  if (aFile < 0 || aFile >= IndexFileCount() || !biseFiles[static_cast<size_t>(aFile)]) rtl::RaiseRangeError();
+  return *biseFiles[static_cast<size_t>(aFile)];
+}
 
 const TzfIndicesEngineClass& TzfBaseIndicesEngine::ClassInfo() {
   static const TzfIndicesEngineClass info(u"TzfBaseIndicesEngine", &TzfBaseSubEngine::ClassInfo(),
@@ -25,20 +32,22 @@ const TzfIndicesEngineClass& TzfBaseIndicesEngine::ClassInfo() {
 
 std::unique_ptr<TzfBaseIndicesEngine> TzfBaseIndicesEngine::CreateEngine(TzfBaseIndicesDescriptor* aDescriptor,
                                                                          const TzfBlockAccessList& aFiles,
+                                                                         TzfBaseRecordEngine* aRecordEngine,
                                                                          TzfBaseTransaction* aTrans,
                                                                          bool aAddToExisting) {
   if (!aDescriptor) return nullptr;
   const auto& c =
       zfFindSubEngine<TzfIndicesEngineClass, EzfBaseIndicesEngineException>(ClassInfo(), aDescriptor->IndicesEngine);
   if (!c.Create) zfRaiseUnknownSubEngine<EzfBaseIndicesEngineException>(ClassInfo(), aDescriptor->IndicesEngine);
-  return c.Create(aDescriptor, aFiles, aTrans, aAddToExisting);
+  return c.Create(aDescriptor, aFiles, aRecordEngine, aTrans, aAddToExisting);
 }
 
 std::unique_ptr<TzfBaseIndicesEngine> TzfBaseIndicesEngine::CreateEngine(TzfBaseTableDescriptor& aTable,
                                                                          const TzfBlockAccessList& aFiles,
+                                                                         TzfBaseRecordEngine* aRecordEngine,
                                                                          TzfBaseTransaction* aTrans,
                                                                          bool aAddToExisting) {
-  return CreateEngine(aTable.tdIndicesDescriptor.get(), aFiles, aTrans, aAddToExisting);
+  return CreateEngine(aTable.tdIndicesDescriptor.get(), aFiles, aRecordEngine, aTrans, aAddToExisting);
 }
 
 void TzfBaseIndicesEngine::CheckValidDescriptor(TzfBaseTableDescriptor& aTable) {
@@ -55,8 +64,10 @@ void TzfBaseIndicesEngine::CheckValidBaseFromDescriptor(TzfBaseIndicesDescriptor
 // ---- simple ----
 
 TzfSimpleIndicesSubEngine::TzfSimpleIndicesSubEngine(TzfBaseIndicesDescriptor* aDescriptor,
-                                                     const TzfBlockAccessList& aFiles, TzfBaseTransaction* aTrans)
-    : TzfBaseIndicesEngine(aDescriptor, aFiles) {
+                                                     const TzfBlockAccessList& aFiles,
+                                                     TzfBaseRecordEngine* aRecordEngine, TzfBaseTransaction* aTrans,
+                                                     bool aAddToExisting)
+    : TzfBaseIndicesEngine(aDescriptor, aFiles, aRecordEngine) {
   std::vector<TzfIndexFileAccess*> files;
   for (TzfBlockAccess* f : aFiles) {
     ZF_ASSERT(f != nullptr, "zfseIndicesEngineKind");
@@ -64,23 +75,60 @@ TzfSimpleIndicesSubEngine::TzfSimpleIndicesSubEngine(TzfBaseIndicesDescriptor* a
     files.push_back(ineFiles.back().get());
   }
   std::vector<TzfSimpleIndicesEngine::TIndex> indexes;
-  for (const auto& d : aDescriptor->IndexDescriptor) {
-    if (d->idFileNumber < 0 || size_t(d->idFileNumber) >= ineFiles.size()) {
-      throw EzfSimpleIndicesEngineException(zfErrInvalidDesc, u"Index %d names no file of the table [file %d]",
-                                            {int64_t(d->idNumber), int64_t(d->idFileNumber)});
-    }
-    if (!d->idKeyDescriptor) throw EzfSimpleIndicesEngineException(zfErrInvalidDesc, u"A key descriptor is required");
-    TzfBlockAccessIndexFile& file = *ineFiles[size_t(d->idFileNumber)];
-    TzfIndexEngineParams params = TzfIndexEngineParams::FromDescriptor(*d);
-    params.FileName = file.FileName();
-    TzfSimpleIndicesEngine::TIndex x;
-    x.Engine = TzfBaseIndexEngine::CreateEngine(d->idIndexEngine, params,
-                                                TzfBaseKeyEngine::CreateFor(*d->idKeyDescriptor),
-                                                file.UsableBlockSize());
-    x.FileNumber = d->idFileNumber;
-    indexes.push_back(std::move(x));
-  }
+  for (const auto& d : aDescriptor->IndexDescriptor) indexes.push_back(MakeIndex(*d));
   ineEngine = std::make_unique<TzfSimpleIndicesEngine>(std::move(files), std::move(indexes), aTrans != nullptr, aTrans);
+  ineEngine->SetOwnerID(bseID);
+  if (aRecordEngine) {
+    ineRecords = std::make_unique<TzfRecordEngineRecordSource>(*aRecordEngine);
+    ineRecords->SetTransaction(aTrans);
+    ineEngine->SetRecordEngine(ineRecords.get());
+  }
+  if (aTrans && aAddToExisting) ineEngine->AddExistingRecords(0);
+}
+
+TzfSimpleIndicesEngine::TIndex TzfSimpleIndicesSubEngine::MakeIndex(TzfIndexDescriptor& aDescriptor) {
+  if (aDescriptor.idFileNumber < 0 || size_t(aDescriptor.idFileNumber) >= ineFiles.size()) {
+    throw EzfSimpleIndicesEngineException(zfErrInvalidDesc, u"Index %d names no file of the table [file %d]",
+                                          {int64_t(aDescriptor.idNumber), int64_t(aDescriptor.idFileNumber)});
+  }
+  if (!aDescriptor.idKeyDescriptor)
+    throw EzfSimpleIndicesEngineException(zfErrInvalidDesc, u"A key descriptor is required");
+  TzfBlockAccessIndexFile& file = *ineFiles[size_t(aDescriptor.idFileNumber)];
+  TzfIndexEngineParams params = TzfIndexEngineParams::FromDescriptor(aDescriptor);
+  params.FileName = file.FileName();
+  TzfSimpleIndicesEngine::TIndex x;
+  x.Engine = TzfBaseIndexEngine::CreateEngine(aDescriptor.idIndexEngine, params,
+                                              TzfBaseKeyEngine::CreateFor(*aDescriptor.idKeyDescriptor),
+                                              file.UsableBlockSize());
+  x.FileNumber = aDescriptor.idFileNumber;
+  return x;
+}
+
+void TzfSimpleIndicesSubEngine::AddIndex(TzfBaseTransaction* aTrans, int32_t aIndex, bool aAddToExisting) {
+  const auto count = static_cast<int32_t>(biseDescriptor->IndexDescriptor.size());
+  if (aIndex != count - 1 || count != IndexEngineCount() + 1)
+    throw EzfBaseIndicesEngineException(zfErrIndexNumberOutOfRange,
+                                        u"Index number passed to routine is out of range [%d]",
+                                        {static_cast<int64_t>(aIndex)});
+  SetTransaction(aTrans);
+  ineEngine->AddIndex(MakeIndex(*biseDescriptor->IndexDescriptor[static_cast<size_t>(aIndex)]), aAddToExisting);
+}
+
+void TzfSimpleIndicesSubEngine::RemoveIndex(TzfBaseTransaction* aTrans, int32_t aIndex) {
+  const auto count = static_cast<int32_t>(biseDescriptor->IndexDescriptor.size());
+  if (aIndex < 0 || aIndex >= IndexEngineCount() || IndexEngineCount() != count + 1)
+    throw EzfBaseIndicesEngineException(zfErrIndexNumberOutOfRange,
+                                        u"Index number passed to routine is out of range [%d]",
+                                        {static_cast<int64_t>(aIndex)});
+  SetTransaction(aTrans);
+  ineEngine->RemoveIndex(aIndex);
+}
+
+std::unique_ptr<TzfBaseIndexHeaderAccess> TzfSimpleIndicesSubEngine::CreateIndexHeaderAccess(
+    TzfBaseTransaction* aTrans, TzfBaseIndexEngine& aIndexEngine, bool aFileMarkDirty, bool aIndexMarkDirty,
+    int32_t aFieldCount, int32_t aPartialLen) {
+  SetTransaction(aTrans);
+  return ineEngine->CreateIndexHeaderAccess(aIndexEngine, aFileMarkDirty, aIndexMarkDirty, aFieldCount, aPartialLen);
 }
 
 TzfSimpleIndicesSubEngine::~TzfSimpleIndicesSubEngine() = default;
@@ -88,8 +136,10 @@ TzfSimpleIndicesSubEngine::~TzfSimpleIndicesSubEngine() = default;
 const TzfIndicesEngineClass& TzfSimpleIndicesSubEngine::ClassInfo() {
   static const TzfIndicesEngineClass info(
       u"TzfSimpleIndicesEngine", &TzfBaseIndicesEngine::ClassInfo(), nullptr,
-      [](TzfBaseIndicesDescriptor* d, const TzfBlockAccessList& f, TzfBaseTransaction* t,
-         bool) -> std::unique_ptr<TzfBaseIndicesEngine> { return std::make_unique<TzfSimpleIndicesSubEngine>(d, f, t); },
+      [](TzfBaseIndicesDescriptor* d, const TzfBlockAccessList& f, TzfBaseRecordEngine* r, TzfBaseTransaction* t,
+         bool aAddToExisting) -> std::unique_ptr<TzfBaseIndicesEngine> {
+        return std::make_unique<TzfSimpleIndicesSubEngine>(d, f, r, t, aAddToExisting);
+      },
       &TzfSimpleIndicesSubEngine::CheckValidEngineDescriptor);
   return info;
 }
@@ -105,6 +155,7 @@ void TzfSimpleIndicesSubEngine::CheckValidEngineDescriptor(TzfBaseIndicesDescrip
 void TzfSimpleIndicesSubEngine::SetTransaction(TzfBaseTransaction* aTrans) {
   for (auto& f : ineFiles) f->SetTransaction(aTrans);
   ineEngine->SetTransaction(aTrans);
+  if (ineRecords) ineRecords->SetTransaction(aTrans);
 }
 
 namespace {
@@ -132,8 +183,19 @@ namespace zf {
 void TzfIndicesEngineDeleter::operator()(TzfBaseIndicesEngine* aEngine) const { delete aEngine; }
 
 PzfIndicesEngineHandle zfCreateIndicesEngine(TzfBaseTableDescriptor& aTable, const TzfBlockAccessList& aFiles,
-                                             TzfBaseTransaction* aTrans) {
-  return PzfIndicesEngineHandle(TzfBaseIndicesEngine::CreateEngine(aTable, aFiles, aTrans).release());
+                                             TzfBaseRecordEngine* aRecordEngine, TzfBaseTransaction* aTrans,
+                                             bool aAddToExisting) {
+  return PzfIndicesEngineHandle(
+      TzfBaseIndicesEngine::CreateEngine(aTable, aFiles, aRecordEngine, aTrans, aAddToExisting).release());
+}
+
+void zfIndicesAddIndex(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int32_t aIndex,
+                       bool aAddToExisting) {
+  aEngine.AddIndex(aTrans, aIndex, aAddToExisting);
+}
+
+void zfIndicesRemoveIndex(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int32_t aIndex) {
+  aEngine.RemoveIndex(aTrans, aIndex);
 }
 
 int32_t zfIndicesEngineIndexCount(TzfBaseIndicesEngine& aEngine) { return aEngine.Indices().IndexEngineCount(); }

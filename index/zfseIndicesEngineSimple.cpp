@@ -50,6 +50,54 @@ class THeaderHold {
 };
 }  // namespace
 
+// ---- Index files and header accesses ----
+
+std::unique_ptr<TzfBaseFileHeaderAccess> TzfIndexFileAccess::FileHeaderAccess(bool) { return nullptr; }
+
+TzfSimpleIndicesHeaderAccess::TzfSimpleIndicesHeaderAccess(TzfIndexFileAccess& aFile, TzfBaseTransaction* aTrans,
+                                                           TzfBaseIndexEngine& aIndex, int32_t aID,
+                                                           bool aFileMarkDirty, bool aIndexMarkDirty)
+    : TzfBaseIndexHeaderAccess(aTrans, aIndex, aID, aFileMarkDirty, aIndexMarkDirty), haFile(aFile) {
+  if (aIndex.bieIndexNumber < 0 || aIndex.bieIndexNumber >= static_cast<int32_t>(zfIhMaxIndexes))
+    rtl::RaiseRangeError();
+  if (!aFile.ReadHeaderSection(haInxBlockNumber) || haInxBlockNumber == zfIndexNoBlock) RaiseHeaderCorrupt();
+}
+
+TzfSimpleIndicesHeaderAccess::~TzfSimpleIndicesHeaderAccess() {
+  if (haInxBlock) haFile.Blocks().ReleaseBlock(haInxBlockNumber, haInxBlock);
+}
+
+uint8_t* TzfSimpleIndicesHeaderAccess::IndexHeaderBlock() {
+  if (!haInxBlock) haInxBlock = ReadHeaderBlock(haFile.Blocks(), haInxBlockNumber, bhaIndexMarkDirty);
+  return haInxBlock;
+}
+
+uint8_t* TzfSimpleIndicesHeaderAccess::Cell(uint32_t aArray) {
+  return IndexHeaderBlock() + zfIhOffHeader + aArray + static_cast<uint32_t>(bhaIndex.bieIndexNumber) * 4;
+}
+
+uint32_t TzfSimpleIndicesHeaderAccess::GetRootNode() { return zfGetLE32(Cell(zfIhRoot)); }
+uint32_t TzfSimpleIndicesHeaderAccess::GetNodeCount() { return zfGetLE32(Cell(zfIhPageCount)); }
+uint32_t TzfSimpleIndicesHeaderAccess::GetStoredKeyCount() { return zfGetLE32(Cell(zfIhKeyCount)); }
+uint64_t TzfSimpleIndicesHeaderAccess::GetHeaderLSN() { return zfGetLE64(IndexHeaderBlock() + zfIxOffLSN); }
+
+void TzfSimpleIndicesHeaderAccess::SetRootNode(uint32_t aBlock) {
+  CheckWritable();
+  zfPutLE32(Cell(zfIhRoot), aBlock);
+}
+void TzfSimpleIndicesHeaderAccess::SetNodeCount(uint32_t aCount) {
+  CheckWritable();
+  zfPutLE32(Cell(zfIhPageCount), aCount);
+}
+void TzfSimpleIndicesHeaderAccess::SetStoredKeyCount(uint32_t aCount) {
+  CheckWritable();
+  zfPutLE32(Cell(zfIhKeyCount), aCount);
+}
+
+std::unique_ptr<TzfBaseFileHeaderAccess> TzfSimpleIndicesHeaderAccess::MakeFileHeaderAccess() {
+  return haFile.FileHeaderAccess(bhaFileMarkDirty);
+}
+
 // ---- Node store of one index ----
 
 TzfIndexHeaderNodeStore::TzfIndexHeaderNodeStore(TzfIndexFileAccess& aFile, int32_t aIndexNumber)
@@ -81,6 +129,7 @@ TzfSimpleIndicesEngine::TzfSimpleIndicesEngine(std::vector<TzfIndexFileAccess*> 
         i.FileNumber >= static_cast<int32_t>(biseFiles.size()) || n >= static_cast<int32_t>(zfIhMaxIndexes))
       rtl::AssertionFailure(kUnit, __LINE__);
     if (i.Engine->NLSVersionChanged()) biseNLSVersionChanged = true;
+    i.Engine->SetRecordEngine(biseRecordEngine);
     biseIndices.push_back(std::move(i));
     if (aCreate)
       IndexAdded(n);
@@ -98,6 +147,24 @@ TzfSimpleIndicesEngine::~TzfSimpleIndicesEngine() {
 TzfBaseIndexEngine& TzfSimpleIndicesEngine::GetIndexEngine(int32_t aIndex) {
   if (aIndex < 0 || aIndex >= IndexEngineCount()) rtl::RaiseRangeError();
   return *biseIndices[static_cast<size_t>(aIndex)].Engine;
+}
+
+void TzfSimpleIndicesEngine::SetRecordEngine(TzfIndexRecordSource* aRecords) {
+  biseRecordEngine = aRecords;
+  for (TIndex& i : biseIndices) i.Engine->SetRecordEngine(aRecords);
+}
+
+std::unique_ptr<TzfBaseIndexHeaderAccess> TzfSimpleIndicesEngine::CreateIndexHeaderAccess(
+    TzfBaseIndexEngine& aIndexEngine, bool aFileMarkDirty, bool aIndexMarkDirty, int32_t aFieldCount,
+    int32_t aPartialLen) {
+  const int32_t n = aIndexEngine.bieIndexNumber;
+  if (n < 0 || n >= IndexEngineCount() || biseIndices[static_cast<size_t>(n)].Engine.get() != &aIndexEngine)
+    rtl::AssertionFailure(kUnit, __LINE__);
+  auto a = std::make_unique<TzfSimpleIndicesHeaderAccess>(
+      *biseFiles[static_cast<size_t>(biseIndices[static_cast<size_t>(n)].FileNumber)], biseTrans, aIndexEngine, biseID,
+      aFileMarkDirty, aIndexMarkDirty);
+  a->SetCompareDate(aFieldCount, aPartialLen);
+  return a;
 }
 
 TzfIndexNodeStore& TzfSimpleIndicesEngine::Store(int32_t aIndex) {
@@ -185,20 +252,23 @@ void TzfSimpleIndicesEngine::IndexRemoved(int32_t aIndex) {
   }
 }
 
-void TzfSimpleIndicesEngine::AddIndex(TIndex aIndex) {
+void TzfSimpleIndicesEngine::AddIndex(TIndex aIndex, bool aAddToExisting) {
   const int32_t n = IndexEngineCount();
   if (!aIndex.Engine || aIndex.Engine->bieIndexNumber != n || n >= static_cast<int32_t>(zfIhMaxIndexes) ||
       aIndex.FileNumber < 0 || aIndex.FileNumber >= static_cast<int32_t>(biseFiles.size()))
     RaiseIndexNumber(aIndex.Engine ? aIndex.Engine->bieIndexNumber : -1);
+  aIndex.Engine->SetRecordEngine(biseRecordEngine);
   biseIndices.push_back(std::move(aIndex));
   try {
     IndexAdded(n);
+    AllocateKeyBuffers();
+    if (aAddToExisting && biseRecordEngine) AddExistingRecords(n);
   } catch (...) {
     biseIndices.pop_back();
     AllocateKeyBuffers();
     throw;
   }
-  AllocateKeyBuffers();
+  if (biseIndices.back().Engine->NLSVersionChanged()) biseNLSVersionChanged = true;
 }
 
 void TzfSimpleIndicesEngine::RemoveIndex(int32_t aIndex) {
@@ -338,6 +408,23 @@ void TzfSimpleIndicesEngine::UndoUpdatedKeys(int32_t aFailed, int64_t aOldRefNr,
       return;
     }
   }
+}
+
+void TzfSimpleIndicesEngine::AddExistingRecords(int32_t aFrom) {
+  if (aFrom < 0 || aFrom > IndexEngineCount()) RaiseIndexNumber(aFrom);
+  if (aFrom == IndexEngineCount() || !biseRecordEngine) return;
+  std::vector<std::unique_ptr<TzfBaseBulkBuilder>> builders;
+  for (int32_t i = aFrom; i < IndexEngineCount(); ++i)
+    builders.push_back(biseIndices[static_cast<size_t>(i)].Engine->CreateBulkBuilder(Store(i)));
+  std::unique_ptr<TzfBaseBulkBuilder> builder =
+      builders.size() == 1 ? std::move(builders[0]) : std::make_unique<TzfBulkBuilderHub>(std::move(builders));
+  uint32_t r = 0;
+  biseRecordEngine->IterateRecords([&](int64_t aRefNr, const uint8_t* aRecord) {
+    r = builder->InsertKey(aRefNr, aRecord);
+    return r == 0;
+  });
+  if (r == 0) r = builder->Finalize();
+  zfRaiseIfError(r);
 }
 
 std::unique_ptr<TzfBaseBulkBuilder> TzfSimpleIndicesEngine::CreateBulkBuilder() {

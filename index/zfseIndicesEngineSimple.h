@@ -23,6 +23,7 @@
 
 #include "index/zfsrIndexBulkBuilder.h"
 #include "index/zfsrIndexEngineBase.h"
+#include "storage/zfsrFile.h"
 
 namespace zf {
 
@@ -44,6 +45,37 @@ class TzfIndexFileAccess {
   virtual bool ReadHeaderSection(uint32_t& aBlock) = 0;
   // Creates the section when needed and writes it.
   virtual void WriteHeaderSection(uint32_t aBlock) = 0;
+  // A new header access of the file (for change with aMarkDirty); nil for a file without one.
+  virtual std::unique_ptr<TzfBaseFileHeaderAccess> FileHeaderAccess(bool aMarkDirty);
+};
+
+// The values of one index in its file's index header block. The block is read on first use (for
+// change when the access was obtained for change) and held until the access is freed.
+class TzfSimpleIndicesHeaderAccess : public TzfBaseIndexHeaderAccess {
+ public:
+  // 8961 when the file has no index header block; a range error for an index number above 255.
+  TzfSimpleIndicesHeaderAccess(TzfIndexFileAccess& aFile, TzfBaseTransaction* aTrans, TzfBaseIndexEngine& aIndex,
+                               int32_t aID, bool aFileMarkDirty, bool aIndexMarkDirty);
+  ~TzfSimpleIndicesHeaderAccess() override;
+  uint32_t GetRootNode() override;
+  void SetRootNode(uint32_t aBlock) override;
+  uint32_t GetNodeCount() override;
+  void SetNodeCount(uint32_t aCount) override;
+  uint32_t GetStoredKeyCount() override;
+  void SetStoredKeyCount(uint32_t aCount) override;
+  uint64_t GetHeaderLSN() override;
+  // The index header block, read (and checked: 8961) on first use.
+  uint8_t* IndexHeaderBlock();
+
+  uint32_t haInxBlockNumber = zfIndexNoBlock;
+
+ protected:
+  std::unique_ptr<TzfBaseFileHeaderAccess> MakeFileHeaderAccess() override;
+
+ private:
+  uint8_t* Cell(uint32_t aArray);
+  TzfIndexFileAccess& haFile;
+  uint8_t* haInxBlock = nullptr;
 };
 
 // The node store of one index: blocks from its file, root and counts from element [index number]
@@ -94,14 +126,29 @@ class TzfSimpleIndicesEngine {
   TzfBaseIndexEngine& GetIndexEngine(int32_t aIndex);
   TzfIndexNodeStore& Store(int32_t aIndex);
 
+  // The table's records (nil: none), handed to every index engine: paths rebuild keys from them
+  // and adding an index to a table with records indexes them. Not owned.
+  void SetRecordEngine(TzfIndexRecordSource* aRecords);
+  TzfIndexRecordSource* RecordEngine() const { return biseRecordEngine; }
+  // The per-index header values for one operation (see TzfBaseIndexHeaderAccess); the caller owns it.
+  std::unique_ptr<TzfBaseIndexHeaderAccess> CreateIndexHeaderAccess(TzfBaseIndexEngine& aIndexEngine,
+                                                                    bool aFileMarkDirty, bool aIndexMarkDirty,
+                                                                    int32_t aFieldCount, int32_t aPartialLen);
+
   uint32_t InsertKeys(int64_t aRefNr, const uint8_t* aRecord, TzfBaseIndexPath* aPath);
   uint32_t DeleteKeys(int64_t aRefNr, const uint8_t* aRecord, TzfBaseIndexPath* aPath);
   uint32_t UpdateKeys(int64_t aOldRefNr, const uint8_t* aOldRecord, int64_t aNewRefNr, const uint8_t* aNewRecord,
                       TzfBaseIndexPath* aPath);
 
   // Appends an index (its number must be the next one: 15425 otherwise) and gives it an empty
-  // root in its file's header block.
-  void AddIndex(TIndex aIndex);
+  // root in its file's header block. With aAddToExisting and records, the table's records are
+  // indexed at once (bulk built). A failure (9729 for equal keys the index forbids, a key that cannot
+  // be built, a read error) raises with the engine as before the call; the blocks already written
+  // are left to the caller's rollback.
+  void AddIndex(TIndex aIndex, bool aAddToExisting = false);
+  // Indexes every record of the table into the indexes from aFrom on, which must be empty (15511):
+  // one bulk builder over them, fed from the records. Raises like AddIndex.
+  void AddExistingRecords(int32_t aFrom);
   // Deletes the index's keys and drops it; later indexes move down one number, with their header
   // values and bookmark identities. 15425 for a number outside the list.
   void RemoveIndex(int32_t aIndex);
@@ -112,6 +159,8 @@ class TzfSimpleIndicesEngine {
   bool NLSVersionChanged() const { return biseNLSVersionChanged; }
   // The transaction marked corrupted where an undo fails, for the calls that follow.
   void SetTransaction(TzfBaseTransaction* aTrans) { biseTrans = aTrans; }
+  // The owner ID of the index blocks (the indices engine's sub-engine ID), for header accesses.
+  void SetOwnerID(int32_t aID) { biseID = aID; }
   bool MarkedCorrupted() const { return biseMarkedCorrupted; }
 
  private:
@@ -130,6 +179,8 @@ class TzfSimpleIndicesEngine {
   std::vector<bool> biseNewKeysValid, biseOldKeysValid;
   std::vector<int> biseComp;
   TzfBaseTransaction* biseTrans;
+  TzfIndexRecordSource* biseRecordEngine = nullptr;
+  int32_t biseID = 0;
   bool biseNLSVersionChanged = false;
   bool biseMarkedCorrupted = false;
 };

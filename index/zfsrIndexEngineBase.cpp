@@ -1,9 +1,42 @@
 #include "index/zfsrIndexEngineBase.h"
 
 #include "dictionary/zfsdIndexDescriptor.h"
+#include "foundation/zfllErrors.h"
 #include "foundation/zfllExceptionData.h"
+#include "storage/zfsrFile.h"
 
 namespace zf {
+
+// ---- Records behind an index ----
+
+void TzfIndexRecordSource::IterateRecords(const std::function<bool(int64_t, const uint8_t*)>&) {
+  throw EzfBaseIndexEngineException(zfErrNotSupported, u"%s requires a RecordEngine",
+                                    {UnicodeString(u"IterateRecords")});
+}
+
+// ---- Index header access ----
+
+TzfBaseIndexHeaderAccess::TzfBaseIndexHeaderAccess(TzfBaseTransaction* aTrans, TzfBaseIndexEngine& aIndex,
+                                                   int32_t aID, bool aFileMarkDirty, bool aIndexMarkDirty)
+    : bhaTrans(aTrans),
+      bhaFileMarkDirty(aFileMarkDirty),
+      bhaIndexMarkDirty(aIndexMarkDirty),
+      bhaID(aID),
+      bhaIndex(aIndex) {}
+
+TzfBaseIndexHeaderAccess::~TzfBaseIndexHeaderAccess() = default;
+
+TzfBaseFileHeaderAccess* TzfBaseIndexHeaderAccess::FileHeaderAccess() {
+  if (!bhaFileHeaderMade) {
+    bhaFileHeader = MakeFileHeaderAccess();
+    bhaFileHeaderMade = true;
+  }
+  return bhaFileHeader.get();
+}
+
+void TzfBaseIndexHeaderAccess::CheckWritable() const {
+  if (!bhaIndexMarkDirty) throw EzfBaseIndexEngineException(zfErrWriteErr, u"Write failure.");
+}
 
 // ---- Index path ----
 
@@ -105,6 +138,13 @@ uint32_t TzfBaseIndexPath::SetToRecord(const uint8_t* aRecord, int64_t aRefNr) {
   RefNr = aRefNr;
   Position = ippOnKey;
   return zfErrNone;
+}
+
+void TzfBaseIndexPath::SetToRefNr(int64_t aRefNr) {
+  Clear();
+  if (aRefNr == 0) return;
+  RefNr = aRefNr;
+  Position = ippOnKey;
 }
 
 uint32_t TzfBaseIndexPath::CheckCurrentState() const {

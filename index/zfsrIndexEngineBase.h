@@ -50,6 +50,9 @@ class TzfIndexRecordSource {
   virtual uint32_t RecordLength() const = 0;
   // Reads the record; raises when it cannot be read.
   virtual void ReadRecord(int64_t aRefNr, uint8_t* aBuffer) = 0;
+  // Hands every record in storage order to aVisit until it answers false; raises when the records
+  // cannot be read. A source that cannot list its records raises 12289.
+  virtual void IterateRecords(const std::function<bool(int64_t aRefNr, const uint8_t* aRecord)>& aVisit);
 };
 
 enum class TzfKeyErrorType : uint8_t { etInsert, etDelete, etModifyDelete, etModifyInsert, etBulkCreate };
@@ -57,6 +60,56 @@ using enum TzfKeyErrorType;
 
 class TzfBaseIndexEngine;
 class TzfBaseBulkBuilder;
+class TzfBaseFileHeaderAccess;
+class TzfBaseTransaction;
+
+// The values one index keeps in its indices header (root, node count, key count, the header
+// block's LSN), for the length of one operation. Made by the indices engine's
+// CreateIndexHeaderAccess; the caller frees it, which gives back every block it holds. A change
+// through an access not obtained for change raises 9218 "Write failure.".
+class TzfBaseIndexHeaderAccess {
+ public:
+  TzfBaseIndexHeaderAccess(TzfBaseTransaction* aTrans, TzfBaseIndexEngine& aIndex, int32_t aID, bool aFileMarkDirty,
+                           bool aIndexMarkDirty);
+  virtual ~TzfBaseIndexHeaderAccess();
+  TzfBaseIndexHeaderAccess(const TzfBaseIndexHeaderAccess&) = delete;
+  TzfBaseIndexHeaderAccess& operator=(const TzfBaseIndexHeaderAccess&) = delete;
+
+  // Root node block, -1 when the index is empty.
+  virtual uint32_t GetRootNode() = 0;
+  virtual void SetRootNode(uint32_t aBlock) = 0;
+  virtual uint32_t GetNodeCount() = 0;
+  virtual void SetNodeCount(uint32_t aCount) = 0;
+  virtual uint32_t GetStoredKeyCount() = 0;
+  virtual void SetStoredKeyCount(uint32_t aCount) = 0;
+  // The LSN of the block that holds the values.
+  virtual uint64_t GetHeaderLSN() = 0;
+  // The comparison limits of searches through this access (0, 0: whole keys).
+  void SetCompareDate(int32_t aFieldCount, int32_t aPartialLen) {
+    bhaFieldCount = aFieldCount;
+    bhaPartialLen = aPartialLen;
+  }
+  // The file header access of the index's file (for change when bhaFileMarkDirty), made on first
+  // use and owned by this access; nil for a file without one (an index file in memory).
+  TzfBaseFileHeaderAccess* FileHeaderAccess();
+
+  TzfBaseTransaction* bhaTrans;
+  bool bhaFileMarkDirty;
+  bool bhaIndexMarkDirty;
+  int32_t bhaID;  // owner ID of the index's blocks
+  TzfBaseIndexEngine& bhaIndex;
+  int32_t bhaFieldCount = 0;
+  int32_t bhaPartialLen = 0;
+
+ protected:
+  virtual std::unique_ptr<TzfBaseFileHeaderAccess> MakeFileHeaderAccess() = 0;
+  // 9218 unless the access was obtained for change.
+  void CheckWritable() const;
+
+ private:
+  std::unique_ptr<TzfBaseFileHeaderAccess> bhaFileHeader;
+  bool bhaFileHeaderMade = false;
+};
 
 class TzfBaseIndexPath : public TzfPersistent {
  public:
@@ -83,6 +136,9 @@ class TzfBaseIndexPath : public TzfPersistent {
   // Stands on the record: its key is built (9986 counts as success without a valid key); another
   // code is answered and the path stays cleared.
   uint32_t SetToRecord(const uint8_t* aRecord, int64_t aRefNr);
+  // Stands on the record with reference aRefNr (not 0) without its key: the engine's revalidation
+  // builds the key from the record and finds its entry (8708 when the index has none).
+  void SetToRefNr(int64_t aRefNr);
   bool IsOnKey() const { return Position == TzfIndexPathPosition::ippOnKey; }
   bool IsOnCrack() const {
     return Position == TzfIndexPathPosition::ippOnCrackBefore || Position == TzfIndexPathPosition::ippOnCrackAfter;
@@ -185,6 +241,11 @@ class TzfBaseIndexEngine : public TzfPersistent {
   // Sets the key error text as the thread's pending message for 9729 and answers 9729.
   uint32_t GetKeyError(TzfKeyErrorType aErrorType, const uint8_t* aKey, int64_t aRefNr);
   bool NLSVersionChanged() const { return bieKeyEngine->bkeNLSVersionChanged; }
+  // The table's records (nil: none), read where a path must rebuild its key from its record and
+  // by scans that need records; the indices engine hands them over and keeps them alive.
+  virtual void SetRecordEngine(TzfIndexRecordSource* aRecords) { bieRecordEngine = aRecords; }
+
+  TzfIndexRecordSource* bieRecordEngine = nullptr;
 
   std::unique_ptr<TzfBaseKeyEngine> bieKeyEngine;
   std::unique_ptr<TzfBookmarkHandler> bieBookmarkHandler;

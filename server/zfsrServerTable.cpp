@@ -196,14 +196,15 @@ void TzfServerBaseTable::sbtCreateEngines(TzfBaseTransaction* aTrans) {
   sbtBlobEngine = TzfBaseBlobEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   sbtRecordEngine = TzfBaseRecordEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   sbtAutoIncEngine = TzfBaseAutoIncEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
-  sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
+  sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, sbtRecordEngine.get(), aTrans);
 }
 
 void TzfServerBaseTable::sbtFreeEngines() {
+  // The indices engine reads records through the record engine: it goes first.
+  sbtIndicesEngine.reset();
   sbtBlobEngine.reset();
   sbtRecordEngine.reset();
   sbtAutoIncEngine.reset();
-  sbtIndicesEngine.reset();
 }
 
 void TzfServerBaseTable::sbtCreateChilds(TzfBaseTransaction* aTrans) {

@@ -9,6 +9,7 @@
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "index/zfseIndexEngineStaticKeyBstarTree.h"
 #include "index/zfseIndexNodeStoreMemory.h"
+#include "storage/zfsrTimeoutHandling.h"
 #include "tests/index/zfsrIndexTestUtil.h"
 
 namespace zf::test {
@@ -792,6 +793,32 @@ TEST_F(BstarTreeShapeTest, SearchesWithAFilter) {
   p->SetToBof();
   EXPECT_FALSE(e.NextKey(s, *p, &none));
   EXPECT_TRUE(p->IsEof());
+}
+
+// Walks that cross leaves (a filter passing nothing, stepping on) meet the thread's cancel flag at
+// each crossing; a walk inside one leaf does not need to.
+TEST_F(BstarTreeShapeTest, WalksAcrossLeavesStopWhenCancelled) {
+  for (int32_t a = 1; a <= 60; ++a) ASSERT_TRUE(Insert(a));
+  ASSERT_GT(Leaves().size(), 5u);
+  TTestFilter none([](const uint8_t*) { return false; });
+  std::atomic<bool>& cancel = *zfGetCancelFlagAddress();
+  auto p = t.Path();
+  ASSERT_TRUE(e.FindKey(s, K(1).data(), 0, 0, 0, *p, skaEqualFirst, nullptr));
+  cancel = true;
+  EXPECT_TRUE(e.NextKey(s, *p, nullptr));  // the next key lies in the same leaf
+  p->SetToBof();
+  try {
+    e.NextKey(s, *p, &none);
+    ADD_FAILURE() << "the walk ignored the cancel flag";
+  } catch (const EzfBaseException& x) {
+    EXPECT_EQ(x.GetErrorCode(), zfErrTimeout);
+  }
+  EXPECT_TRUE(p->IsEof());
+  cancel = false;
+  EXPECT_EQ(t.Store->HeldCount(), 0);
+  p->SetToEof();
+  EXPECT_FALSE(e.PrevKey(s, *p, &none));
+  EXPECT_TRUE(p->IsBof());
 }
 
 TEST_F(BstarTreeShapeTest, ALeafChainCycleEndsWithAnError) {

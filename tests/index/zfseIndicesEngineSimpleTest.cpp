@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <set>
 
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "foundation/zfllErrors.h"
@@ -311,6 +312,89 @@ TEST_F(IndicesEngineTest, AddAndRemoveIndexes) {
   ASSERT_EQ(engine.DeleteKeys(5, Record(model[5]).data(), nullptr), 0u);
   model.erase(5);
   ExpectConsistent(engine, model, "after the removal");
+}
+
+// The records of the test table in memory, as the record engine hands them to the indices engine.
+struct TMapRecords : TzfIndexRecordSource {
+  uint32_t RecordLength() const override { return Length; }
+  void ReadRecord(int64_t aRefNr, uint8_t* aBuffer) override {
+    auto it = Rows.find(aRefNr);
+    if (it == Rows.end()) throw EzfBaseException(zfErrKeyOrRecDeleted);
+    std::copy(it->second.begin(), it->second.end(), aBuffer);
+  }
+  void IterateRecords(const std::function<bool(int64_t, const uint8_t*)>& aVisit) override {
+    for (const auto& [ref, rec] : Rows)
+      if (!aVisit(ref, rec.data())) return;
+  }
+  uint32_t Length = 0;
+  std::map<int64_t, std::vector<uint8_t>> Rows;
+};
+
+// An index added to a table that holds records indexes them at once; one that cannot (equal keys
+// where it forbids them) is refused whole, the engine as before and the blocks left to the rollback.
+TEST_F(IndicesEngineTest, AnIndexAddedToExistingRecordsIndexesThem) {
+  std::vector<TzfSimpleIndicesEngine::TIndex> one;
+  one.push_back(MakeIndex(0, 0, idNone));
+  TzfSimpleIndicesEngine engine({&File}, std::move(one), true);
+  TMapRecords records;
+  records.Length = static_cast<uint32_t>(Table.Fields->GetRecordLength());
+  engine.SetRecordEngine(&records);
+  std::map<int64_t, TRow> model;
+  for (int32_t i = 0; i < 700; ++i) {
+    TRow r{i, i % 5, kWords[i % 12]};
+    ASSERT_EQ(engine.InsertKeys(i + 1, Record(r).data(), nullptr), 0u);
+    model[i + 1] = r;
+    records.Rows[i + 1] = Record(r);
+  }
+  const auto before = File.Mem.Snapshot();
+  const std::set<uint32_t> blocksBefore = File.Mem.LiveBlocks();
+  // B repeats: a unique index on it cannot be built.
+  try {
+    engine.AddIndex(MakeIndex(1, 1, idNone), true);
+    ADD_FAILURE() << "equal keys were accepted in a unique index";
+  } catch (const EzfBaseException& e) {
+    EXPECT_EQ(e.GetErrorCode(), zfErrKeyViol);
+  }
+  EXPECT_EQ(engine.IndexEngineCount(), 1);
+  EXPECT_EQ(File.Mem.HeldCount(), 0);
+  File.Mem.Rollback(before);
+  EXPECT_EQ(File.Mem.LiveBlocks(), blocksBefore);
+  ExpectConsistent(engine, model, "after the refused index");
+  // With duplicates allowed it is built; a third one without aAddToExisting stays empty.
+  engine.AddIndex(MakeIndex(1, 1, idAll), true);
+  engine.AddIndex(MakeIndex(2, 2, idAll), false);
+  EXPECT_TRUE(Refs(engine, 2).empty());
+  EXPECT_EQ(engine.GetIndexEngine(2).bieRecordEngine, &records);
+  engine.RemoveIndex(2);
+  ExpectConsistent(engine, model, "after the fill");
+  // The new index is kept like the others afterwards.
+  ASSERT_EQ(engine.DeleteKeys(9, Record(model[9]).data(), nullptr), 0u);
+  model.erase(9);
+  ExpectConsistent(engine, model, "after a delete");
+}
+
+// The header values of an index through a header access on the file in memory.
+TEST_F(IndicesEngineTest, HeaderAccessReadsAndChangesOneIndex) {
+  TzfSimpleIndicesEngine engine({&File}, ThreeIndexes(), true);
+  File.Mem.NextLSN();
+  ASSERT_EQ(engine.InsertKeys(7, Record({1, 2, kWords[1]}).data(), nullptr), 0u);
+  {
+    auto ha = engine.CreateIndexHeaderAccess(engine.GetIndexEngine(1), false, false, 0, 0);
+    EXPECT_EQ(ha->GetStoredKeyCount(), 1u);
+    EXPECT_EQ(ha->GetNodeCount(), 1u);
+    EXPECT_EQ(ha->GetRootNode(), engine.Store(1).GetRootNode());
+    EXPECT_EQ(ha->GetHeaderLSN(), File.Mem.LSN());
+    EXPECT_EQ(ha->FileHeaderAccess(), nullptr);  // a file in memory has none
+    EXPECT_THROW(ha->SetRootNode(5), EzfBaseException);
+    EXPECT_EQ(File.Mem.HeldCount(), 1);  // the header block, until the access goes
+  }
+  EXPECT_EQ(File.Mem.HeldCount(), 0);
+  {
+    auto ha = engine.CreateIndexHeaderAccess(engine.GetIndexEngine(2), true, true, 0, 0);
+    ha->SetStoredKeyCount(42);
+  }
+  EXPECT_EQ(zfGetLE32(File.Mem.RawBlock(File.Section).data() + 40 + 512 + 4 * 2), 42u);
+  EXPECT_EQ(engine.Store(1).GetStoredKeyCount(), 1u);
 }
 
 TEST_F(IndicesEngineTest, BulkBuilders) {

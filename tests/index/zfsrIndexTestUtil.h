@@ -10,16 +10,19 @@
 
 #include "index/zfsdFilterEngineSimpleExpression.h"
 #include "index/zfsrIndexStartup.h"
+#include "storage/zfsrTimeoutHandling.h"
 #include "tests/dictionary/zfsdTestTable.h"
 #include "tests/dictionary/zfsdTestUtil.h"
 
 namespace zf::test {
 
-// Base of the suites that need the index layer (and the layers below) started.
+// Base of the suites that need the index layer (and the layers below) started. Tests run without
+// a deadline (walks across leaves check it).
 class IndexStarted : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { zfStartIndex(); }
   static void TearDownTestSuite() { zfStopIndex(); }
+  void SetUp() override { zfSetTimeout(0, true); }
 };
 
 // A filter over keys or records deciding by a function.
