@@ -230,6 +230,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // without indexes, 9997 for an unknown one, 10031 while another cursor of the table reads in
   // index order. The cursor ends on the table's default index, or in storage order.
   uint32_t stcDropIndex(const UnicodeString& aIndexName, int32_t aIndexID);
+  // Renames field aFieldNo of a private result table (scope tsTempUnnamed, this its only cursor):
+  // 9999 for a field number outside the fields, 10009 for a name in use; a name that is no
+  // identifier raises 10038 to the caller. Other tables: 12289 "sbcRenameField is not supported".
+  uint32_t sbcRenameField(int32_t aFieldNo, const UnicodeString& aNewName);
   // SwitchToIndex without the frame (for workers already inside one).
   uint32_t sbcSwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec);
 

@@ -1,10 +1,12 @@
-// Table-wide changes through a table cursor: adding and dropping indexes, the password.
+// Table-wide changes through a table cursor: adding and dropping indexes, the password, the field
+// names of a private result table.
 //
-// Both run outside transactions (10256 inside one), in an implicit transaction of their own under the exclusive content lock: the
-// dictionary changes in memory, is written to the table file as "DICT" inside the level, and the
-// indices engine follows. What the level changed on disk goes with a rollback; what changed in
-// memory (the dictionary's index list and default index, the indices engine) is put back by hand
-// before the rollback, so a failed add or drop leaves the table exactly as it was.
+// Index changes run outside transactions (10256 inside one), in an implicit transaction of their
+// own under the exclusive content lock: the dictionary changes in memory, the indices engine
+// follows, and the dictionary is written to the table file as "DICT" inside the level. What the
+// level changed on disk goes with a rollback; what changed in memory (the dictionary's index list
+// and default index, the indices engine) is put back by hand, so a failed add or drop leaves the
+// table exactly as it was.
 //
 // Adding an index to a table that already holds records has the indices engine index them inside
 // the same level: a record whose key the new index refuses (9729) makes the whole add fail.
@@ -315,6 +317,23 @@ uint32_t TzfServerTableCursor::ChangePassword(const UnicodeString& aNewPassword)
     SelfUnlock(selfNew);
     return r;
   });
+}
+
+uint32_t TzfServerTableCursor::sbcRenameField(int32_t aFieldNo, const UnicodeString& aNewName) {
+  if (stcRoot->srtTableScope != tsTempUnnamed || stcTable != stcRoot || stcTable->sbtCursorCountLocked() != 1)
+    return EzfBaseException::zfSetMessage(zfErrNotSupported, u"%s is not supported by %s",
+                                          {UnicodeString(u"sbcRenameField"), UnicodeString(ClassType().Name)});
+  TzfFieldsDescriptor& fields = *stcTable->sbtFieldsDescriptor;
+  if (aFieldNo < 0 || aFieldNo >= fields.FieldCount) return zfErrInvalidDescNum;
+  if (fields.GetFieldFromName(aNewName) >= 0) return zfErrNameNotUnique;
+  TzfServerDataDict& dict = *stcRoot->srtDictionary;
+  dict.ForceOffReadOnly();
+  struct ReadOnlyAgain {
+    TzfServerDataDict& Dict;
+    ~ReadOnlyAgain() { Dict.ForceOnReadOnly(); }
+  } again{dict};
+  fields.FieldDescriptor[static_cast<size_t>(aFieldNo)]->ChangeName(aNewName);
+  return 0;
 }
 
 }  // namespace zf

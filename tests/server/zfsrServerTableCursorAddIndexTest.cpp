@@ -10,6 +10,7 @@
 #include "foundation/zfllErrors.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerSession.h"
+#include "server/zfsrServerFolder.h"
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
 #include "server/zfsrServerTransaction.h"
@@ -338,6 +339,41 @@ TEST_F(TableAddIndex, TableWhoseDictionaryAsksForFullTextIsNotOpened) {
   TzfAbstractCursor* c = nullptr;
   EXPECT_EQ(Db->CursorOpen(c, u"People", u"", omReadWrite, smShared, 2000, false), zfErrSubEngineNotSupported);
   EXPECT_EQ(c, nullptr);
+}
+
+TEST_F(TableAddIndex, FieldsAreRenamedOnlyInAPrivateResultTable) {
+  auto* own = static_cast<TzfServerTableCursor*>(C);
+  EXPECT_EQ(own->sbcRenameField(1, u"Title"), zfErrNotSupported) << "a file table keeps its field names";
+
+  // A private result table: no name, scope tsTempUnnamed, one cursor.
+  auto dict = SmallDictionary();
+  TzfServerRootTable* table = nullptr;
+  {
+    TzfPadlockGuard g(Db->sdFolder->sfTablesPadlock);
+    ASSERT_EQ(Db->sdFolder->sfTableCreate(u"", u"", table, tsTempUnnamed, dict.get(), false), 0u);
+    table->srtTransLocks = std::make_unique<TzfServerTableTransLocks>(table);
+  }
+  auto* rs = zfCreateServerObject<TzfServerTableCursor>(Db, table, omReadWrite, smExclusive, false, 2000u);
+  struct Case {
+    int32_t Field;
+    UnicodeString Name;
+    uint32_t Result;
+  } cases[] = {
+      {-1, u"X", zfErrInvalidDescNum}, {2, u"X", zfErrInvalidDescNum}, {0, u"name", zfErrNameNotUnique},
+      {1, u"Title", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(rs->sbcRenameField(c.Field, c.Name), c.Result) << c.Field;
+  EXPECT_EQ(table->sbtFieldsDescriptor->GetFieldFromName(u"Title"), 1);
+  EXPECT_TRUE(table->srtDictionary->ddReadOnly) << "the dictionary is read-only again";
+  EXPECT_THROW(rs->sbcRenameField(1, u" Lead"), EzfBaseException);
+  EXPECT_TRUE(table->srtDictionary->ddReadOnly);
+  // A second cursor makes the table shared: no more renames.
+  auto* second = zfCreateServerObject<TzfServerTableCursor>(Db, table, omReadWrite, smShared, false, 2000u);
+  EXPECT_EQ(rs->sbcRenameField(1, u"Other"), zfErrNotSupported);
+  second->Free();
+  rs->Free();
+  TzfPadlockGuard g(Db->sdFolder->sfTablesPadlock);
+  table->Free();
 }
 
 }  // namespace
