@@ -3,6 +3,7 @@
 // dropped an index ends on the table's default index.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "dictionary/zfsdIndexDescriptor.h"
@@ -374,6 +375,40 @@ TEST_F(TableAddIndex, FieldsAreRenamedOnlyInAPrivateResultTable) {
   rs->Free();
   TzfPadlockGuard g(Db->sdFolder->sfTablesPadlock);
   table->Free();
+}
+
+// Writes "<who> <action> before|after" into a shared log; vetoes VetoAction before it runs.
+class TOrderExtender : public TzfBaseEngineExtender {
+ public:
+  TOrderExtender(TzfExtendableServerObject* aObject, std::string aWho, std::vector<std::string>& aLog)
+      : TzfBaseEngineExtender(nullptr, aObject, {}), Who(std::move(aWho)), Log(aLog) {}
+  uint32_t Notify(TzfEngineAction aAction, bool aBefore, const TzfActionArgs&) override {
+    if (aAction != eaTableAddIndex && aAction != eaTableDropIndex) return 0;
+    Log.push_back(Who + (aAction == eaTableAddIndex ? " add " : " drop ") + (aBefore ? "before" : "after"));
+    return aBefore && aAction == VetoAction ? 4242u : 0u;
+  }
+  std::string Who;
+  std::vector<std::string>& Log;
+  int VetoAction = -1;
+};
+
+TEST_F(TableAddIndex, FolderHearsFirstBeforeAndLastAfter) {
+  std::vector<std::string> log;
+  auto* folder = new TOrderExtender(Db->sdFolder, "folder", log);
+  auto* db = new TOrderExtender(Db, "db", log);
+  ASSERT_EQ(Add(u"ByID", 0, true), 0u);
+  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), 0u);
+  EXPECT_EQ(log, (std::vector<std::string>{"folder add before", "db add before", "db add after", "folder add after",
+                                           "folder drop before", "db drop before", "db drop after",
+                                           "folder drop after"}));
+  // A veto of the database's extender stops the add: the table keeps no index.
+  log.clear();
+  db->VetoAction = eaTableAddIndex;
+  EXPECT_EQ(Add(u"ByID", 0, true), 4242u);
+  EXPECT_TRUE(StoredIndexes().empty());
+  EXPECT_EQ(log, (std::vector<std::string>{"folder add before", "db add before"}));
+  // The objects free their extenders; the folder outlives this test's database, so its one goes now.
+  TzfBaseEngineExtender::UnlinkAndFree(folder, nullptr);
 }
 
 }  // namespace
