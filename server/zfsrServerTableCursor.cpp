@@ -482,6 +482,16 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
       return n;
     stcTable->sbtInitRecRev(aData);
     if (aInsertOptions.Contains(ioValidate) && sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(nullptr, aData);
+    // A record to be locked must be one this cursor can stand on: in its range and through its
+    // filters.
+    if (aLockType != zfltNoLock) {
+      int pos = 0;
+      const uint32_t k = stcRecordRangePosition(aData, pos, 0);
+      if (k == 1 || (k == 0 && (pos != 0 || !stcRecordPassesKeyFilter(aData, 0) ||
+                                (FilterActive() && !sbcFilter->MatchesBuffer(aData)))))
+        return zfErrRecLockFailed;
+      if (k != 0) return k;
+    }
     stcTable->sbtRecordEngine->AddRecord(aTrans, ref, aData);
     if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) {
       // A refused key takes the record back out, also inside an explicit transaction.

@@ -182,6 +182,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   IzfFieldsSource* GetCurrentKeyFieldsSource() override;
   TzfPersistent* GetKeyFieldsOwnerCursor() override { return this; }
   // sbcKeyFilter when it is active, else nil.
+  // The range position (-1 before, 0 inside, 1 after) of aRecord's key built with aRefNr and the
+  // index's own filter into the key buffer; the key engine's code (1: no key in a filtered index).
+  // Without an index 0 and 0.
+  uint32_t stcRecordRangePosition(const uint8_t* aRecord, int& aPosition, int64_t aRefNr);
   // True without an index or active key filter; else the record's key (built with aRefNr and the
   // index's own filter) must exist and pass the key filter.
   bool stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr);

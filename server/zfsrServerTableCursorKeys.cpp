@@ -27,6 +27,14 @@ IzfFieldsSource* TzfServerTableCursor::GetCurrentKeyFieldsSource() {
   return stcIndexEngine ? stcIndexEngine->bieKeyEngine.get() : nullptr;
 }
 
+uint32_t TzfServerTableCursor::stcRecordRangePosition(const uint8_t* aRecord, int& aPosition, int64_t aRefNr) {
+  aPosition = 0;
+  if (!stcIndexEngine) return 0;
+  if (const uint32_t k = stcIndexEngine->bieKeyEngine->BuildKey(aRecord, stcKeyBuffer.data(), aRefNr, false)) return k;
+  aPosition = KeyRangePosition(stcKeyBuffer.data());
+  return 0;
+}
+
 bool TzfServerTableCursor::stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr) {
   TzfBaseFilterEngine* filter = ActiveKeyFilter();
   if (!stcIndexEngine || !filter) return true;

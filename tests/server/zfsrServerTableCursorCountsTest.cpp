@@ -324,5 +324,21 @@ TEST_F(TableCursorCounts, IterationFollowsTheIndexWithinRangeAndFilters) {
   EXPECT_EQ(Next(), 5);
 }
 
+TEST_F(TableCursorCounts, LockedInsertMustLandInTheCursorsView) {
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  RangeIDs(2, 10);
+  OddFilter();
+  const auto insert = [&](int32_t aID, TzfLockType aLock) {
+    C->SetFieldFromVariant(Rec, 0, rtl::Variant(aID));
+    C->SetFieldFromVariant(Rec, 1, rtl::Variant(UnicodeString(u"z")));
+    return C->RecordInsert(aLock, Rec);
+  };
+  EXPECT_EQ(insert(11, zfltWriteLock), zfErrRecLockFailed) << "after the range";
+  EXPECT_EQ(insert(8, zfltWriteLock), zfErrRecLockFailed) << "refused by the filter";
+  EXPECT_EQ(insert(9, zfltWriteLock), 0u);
+  EXPECT_EQ(insert(11, zfltNoLock), 0u) << "without a lock the cursor need not stand on it";
+  EXPECT_EQ(Count(rcoTotalRecordCount), 8u) << "refused inserts left nothing";
+}
+
 }  // namespace
 }  // namespace zf::test
