@@ -536,6 +536,7 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
                                aReleaseLock, &refArg};
       if (const uint32_t n = stcNotifyRecord(eaRecordModify, true, stored.data(), aData, args)) return n;
       TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
+      std::unique_ptr<TzfBaseIndexPath> saved = stcIndexEngine ? stcIndexPath->Duplicate() : nullptr;
       // The keys first: a refused key leaves the record and every index as they were.
       if (ix) {
         if (const uint32_t k = zfIndicesUpdateKeys(*ix, aTrans, ref, stored.data(), aData)) return k;
@@ -547,6 +548,7 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
         throw;
       }
       PathToRecord(aData, ref);
+      if (saved) stcLeaveIfOutOfView(aData, *saved);
       if (const uint32_t n = stcNotifyRecord(eaRecordModify, false, stored.data(), aData, args)) return n;
       // BLOBs the record no longer names go, changed ones are written back (the handler marks the
       // transaction corrupted when that fails).

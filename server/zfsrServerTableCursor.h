@@ -186,6 +186,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // index's own filter into the key buffer; the key engine's code (1: no key in a filtered index).
   // Without an index 0 and 0.
   uint32_t stcRecordRangePosition(const uint8_t* aRecord, int& aPosition, int64_t aRefNr);
+  // After a modify on an index: a record whose new key left the range, or that the record or key
+  // filter now refuses, is no longer the cursor's; the path goes back to aSaved (its old place)
+  // marked deleted, so the next step continues from there.
+  void stcLeaveIfOutOfView(const uint8_t* aRecord, const TzfBaseIndexPath& aSaved);
   // True without an index or active key filter; else the record's key (built with aRefNr and the
   // index's own filter) must exist and pass the key filter.
   bool stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr);

@@ -35,6 +35,17 @@ uint32_t TzfServerTableCursor::stcRecordRangePosition(const uint8_t* aRecord, in
   return 0;
 }
 
+void TzfServerTableCursor::stcLeaveIfOutOfView(const uint8_t* aRecord, const TzfBaseIndexPath& aSaved) {
+  TzfBaseIndexPath& path = *stcIndexPath;
+  const bool outside = path.KeyValid && KeyRangePosition(path.Key) != 0;
+  const bool refused = path.IsOnKey() && ((FilterActive() && !sbcFilter->MatchesBuffer(aRecord)) ||
+                                          (ActiveKeyFilter() && !(path.KeyValid && ActiveKeyFilter()->MatchesBuffer(path.Key))));
+  if (!outside && !refused) return;
+  path.Assign(aSaved);
+  path.SetToDeleted();
+  PositionFromPath();
+}
+
 bool TzfServerTableCursor::stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr) {
   TzfBaseFilterEngine* filter = ActiveKeyFilter();
   if (!stcIndexEngine || !filter) return true;

@@ -340,5 +340,29 @@ TEST_F(TableCursorCounts, LockedInsertMustLandInTheCursorsView) {
   EXPECT_EQ(Count(rcoTotalRecordCount), 8u) << "refused inserts left nothing";
 }
 
+TEST_F(TableCursorCounts, ModifiedRecordThatLeavesTheRangeIsLeftBehind) {
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  RangeIDs(2, 5);
+  EXPECT_EQ(Next(), 2);
+  EXPECT_EQ(Next(), 3);
+  // 3 becomes 0, before the range: the walk goes on from where 3 stood.
+  C->SetFieldFromVariant(Rec, 0, rtl::Variant(0));
+  ASSERT_EQ(C->RecordModify(Rec, true), 0u);
+  EXPECT_EQ(C->RecordGet(zfltNoLock, Rec), zfErrNoCurrRec);
+  EXPECT_EQ(Next(), 4);
+  // 4 becomes 9, after it.
+  C->SetFieldFromVariant(Rec, 0, rtl::Variant(9));
+  ASSERT_EQ(C->RecordModify(Rec, true), 0u);
+  EXPECT_EQ(Next(), 5);
+  EXPECT_EQ(Next(), 0);
+  EXPECT_EQ(Next(nullptr, false), 5);
+  EXPECT_EQ(Next(nullptr, false), 2);
+  // A change that stays inside keeps the cursor on the record.
+  C->SetFieldFromVariant(Rec, 1, rtl::Variant(UnicodeString(u"q")));
+  ASSERT_EQ(C->RecordModify(Rec, true), 0u);
+  ASSERT_EQ(C->RecordGet(zfltNoLock, Rec), 0u);
+  EXPECT_EQ(ID(), 2);
+}
+
 }  // namespace
 }  // namespace zf::test
