@@ -516,6 +516,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
   stcPosition = TzfCursorPosition::cpOnRecord;
   stcRefNr = ref;
   PathToRecord(aData, ref);
+  stcPathIntoRange();
   return 0;
 }
 

@@ -363,6 +363,8 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // goes to the record, or to BOF (EOF) when its key lies before (after) the range. A record that
   // cannot be read is left to the next step, which reports it.
   uint32_t stcFollowIntoRange();
+  // On an index: a path on a key before (after) the range goes to BOF (EOF); the position follows.
+  void stcPathIntoRange();
   // After a write in index order: the path stands on aRecord (or where it was, for a delete).
   void PathToRecord(const uint8_t* aRecord, int64_t aRefNr);
 

@@ -62,16 +62,21 @@ uint32_t TzfServerTableCursor::stcFollowIntoRange() {
     } catch (const EzfBaseException&) {
       return 0;
     }
-    TzfBaseIndexPath& path = *stcIndexPath;
-    if (path.SetToRecord(record.data(), stcRefNr) != 0) return 0;
-    if (path.KeyValid) {
-      const int pos = KeyRangePosition(path.Key);
-      if (pos < 0) path.SetToBof();
-      if (pos > 0) path.SetToEof();
-    }
-    PositionFromPath();
+    if (stcIndexPath->SetToRecord(record.data(), stcRefNr) != 0) return 0;
+    stcPathIntoRange();
     return 0;
   });
+}
+
+void TzfServerTableCursor::stcPathIntoRange() {
+  if (!stcIndexEngine) return;
+  TzfBaseIndexPath& path = *stcIndexPath;
+  if (path.KeyValid && path.IsOnKey()) {
+    const int pos = KeyRangePosition(path.Key);
+    if (pos < 0) path.SetToBof();
+    if (pos > 0) path.SetToEof();
+  }
+  PositionFromPath();
 }
 
 uint32_t TzfServerTableCursor::stcSetToFilter(TzfBaseFilterDescriptor* aFilter, TzfBaseFilterDescriptor* aKeyFilter,

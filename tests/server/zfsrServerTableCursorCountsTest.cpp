@@ -338,6 +338,11 @@ TEST_F(TableCursorCounts, LockedInsertMustLandInTheCursorsView) {
   EXPECT_EQ(insert(9, zfltWriteLock), 0u);
   EXPECT_EQ(insert(11, zfltNoLock), 0u) << "without a lock the cursor need not stand on it";
   EXPECT_EQ(Count(rcoTotalRecordCount), 8u) << "refused inserts left nothing";
+  // An insert outside the range leaves the cursor at the range's near end.
+  EXPECT_EQ(insert(0, zfltNoLock), 0u);
+  EXPECT_EQ(Next(), 3);
+  EXPECT_EQ(insert(13, zfltNoLock), 0u);
+  EXPECT_EQ(Next(nullptr, false), 9);
 }
 
 TEST_F(TableCursorCounts, ModifiedRecordThatLeavesTheRangeIsLeftBehind) {
