@@ -8,6 +8,8 @@
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "foundation/zfllErrors.h"
+#include "foundation/zfllStreams.h"
+#include "storage/zfsrBlock.h"
 #include "index/zfsdFilterEngineCallback.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerSession.h"
@@ -367,6 +369,31 @@ TEST_F(TableCursorCounts, ModifiedRecordThatLeavesTheRangeIsLeftBehind) {
   ASSERT_EQ(C->RecordModify(Rec, true), 0u);
   ASSERT_EQ(C->RecordGet(zfltNoLock, Rec), 0u);
   EXPECT_EQ(ID(), 2);
+}
+
+TEST_F(TableCursorCounts, BatchesFollowTheIndexAndItsRange) {
+  ASSERT_EQ(C->SwitchToIndex(u"ByName", -1, false), 0u);
+  // The IDs of one batch read forward (backward) from where the cursor stands.
+  const auto batch = [&](bool aForward, int32_t aMax) {
+    TzfMemoryStream ms;
+    EXPECT_EQ(C->RecordGetBatch(0x7FFFFFFF, 0, ms, aMax, aForward), 0u);
+    const auto* p = static_cast<const uint8_t*>(ms.Memory());
+    const uint32_t count = zfGetLE32(p + 4);
+    std::vector<int32_t> ids;
+    size_t at = 8;
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint32_t slot = zfGetLE32(p + at);
+      ids.push_back(C->GetFieldAsVariant(p + at + 4, 0).AsInteger());
+      at += 4 + slot;
+    }
+    return ids;
+  };
+  EXPECT_EQ(batch(true, 4), (std::vector<int32_t>{1, 3, 5, 2}));
+  EXPECT_EQ(batch(true, 0), (std::vector<int32_t>{6, 4}));
+  EXPECT_EQ(batch(false, 3), (std::vector<int32_t>{4, 6, 2})) << "back from the end";
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  RangeIDs(2, 4);
+  EXPECT_EQ(batch(true, 0), (std::vector<int32_t>{2, 3, 4}));
 }
 
 }  // namespace
