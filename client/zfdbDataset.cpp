@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dictionary/zfsdDefaultValueEngine.h"
 #include "dictionary/zfsdTableDescriptor.h"
+#include "dictionary/zfsdValidationEngine.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllMemoryManager.h"
 #include "foundation/zfllStreams.h"
@@ -177,6 +179,7 @@ void TzfDataset::OpenCursor(bool aInfoQuery) {
 }
 
 void TzfDataset::CloseCursor() {
+  DropLookupCursor();
   db::TDataSet::CloseCursor();
   CloseAbstractCursor();
   FreeMappers();
@@ -292,10 +295,17 @@ void TzfDataset::InternalOpen() {
   }
   BindFields(true);
   ComputeBufferLayout();
+  CreateClientHandlers();
+  dsExprFilter = dsFuncFilter = 0;
+  if (dsFilterTimeout != 500) Check(dsAbstractCursor->FilterSetTimeout(dsFilterTimeout));
+  InstallCallbackFilter();
+  if (Filtered()) ActivateFilters();
   InternalFirst();
 }
 
 void TzfDataset::InternalClose() {
+  FreeClientHandlers();
+  dsExprFilter = dsFuncFilter = 0;
   BindFields(false);
   if (DefaultFields()) DestroyFields();
 }
@@ -318,6 +328,7 @@ void TzfDataset::FreeRecordBuffer(db::TRecordBuffer& aBuffer) {
 
 void TzfDataset::InternalInitRecord(db::TRecordBuffer aBuffer) {
   dsAbstractCursor->acFields().InitRecord(aBuffer);
+  if (dsDefaultValueHandler) dsDefaultValueHandler->SetDefaultValuesInsert(aBuffer);
   std::memset(aBuffer + dsOffsetRecInfos, 0, 4);
 }
 
@@ -335,6 +346,12 @@ db::TRecordBuffer TzfDataset::ActiveBuffer() const {
     case db::dsBlockRead:
     case db::dsCalcFields:
       return db::TDataSet::ActiveBuffer();
+    case db::dsFilter:
+      return dsRecordToFilter;
+    case db::dsSetKey: {
+      db::TRecordBuffer key = nullptr;
+      return GetKeyEditBuffer(key) ? key : nullptr;
+    }
     default:
       return nullptr;
   }

@@ -27,6 +27,24 @@
 
 namespace zf {
 
+class TzfDefaultValueHandler;
+class TzfValidationsHandler;
+
+enum class TzfDatasetOption : uint8_t {
+  dsoOptimisticLocks,
+  dsoAddKeyAsVariantField,
+  dsoSetKeyFieldCountForPSSetParams,
+  dsoKeepExistingRangeForPSSetParams
+};
+using enum TzfDatasetOption;
+using TzfDatasetOptions = rtl::EnumSet<TzfDatasetOption>;
+
+// How a filter text is read: the framework's filter expression or an SQL condition.
+enum class TzfFilterType : uint8_t { ftSimple, ftSqlWhere };
+using enum TzfFilterType;
+
+class TzfBaseBlobStream;
+
 class TzfDataset : public db::TDataSet {
  public:
   // (aDataSet, var aAbort): asked when a fetch answers that the server filter timed out; the
@@ -79,6 +97,97 @@ class TzfDataset : public db::TDataSet {
   // does not move. Unassigned when none.
   rtl::Variant Lookup(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
                       const UnicodeString& aResultFields) override;
+  // The current record's key: the bookmark of the active record as the engine cursor shows it
+  // (unassigned without a current record). In the block-read state it needs gboBookmarks.
+  virtual rtl::Variant KeyAsVariant();
+
+  // ---- BLOB fields (client/zfdbBlob.cpp) ----
+  // The stream over aField's BLOB: a block-mode stream while reading in blocks with gboBlobs, a
+  // batch-append stream while inserting in batch-append mode, else the standard stream. 9986
+  // without a field; 10753 for a calculated field or one that is no engine BLOB. The caller owns it.
+  std::unique_ptr<rtl::TStream> CreateBlobStream(db::TField* aField, db::TBlobStreamMode aMode) override;
+  // The services of the streams, on a record buffer and an engine field number (0-based); each
+  // answers the cursor's code. A BLOB number of 0 counts as NULL.
+  uint32_t GetBlobNr(const uint8_t* aBuffer, int32_t aFieldNo, int64_t& aBlobNr, bool& aIsNull);
+  // 0 stores NULL.
+  void SetBlobNr(uint8_t* aBuffer, int32_t aFieldNo, int64_t aBlobNr);
+  // A NULL field gets a new empty BLOB first.
+  uint32_t EnsureBlob(uint8_t* aBuffer, int32_t aFieldNo, int64_t& aBlobNr);
+  // A NULL field: 0 for length 0, else 9998.
+  uint32_t TruncateBlobField(uint8_t* aBuffer, int32_t aFieldNo, uint32_t aLength);
+  // 13058 (modified meanwhile) sets the field NULL and counts as success.
+  uint32_t FreeBlobField(uint8_t* aBuffer, int32_t aFieldNo);
+  // The active record read again into aBuffer (the cursor positioned on it first).
+  uint32_t ReReadActiveRecord(uint8_t* aBuffer);
+  // The BLOB image at aOffset of the current block: its bytes and length, or 9998 when the image
+  // does not lie wholly inside the block.
+  uint32_t BlockReadBlobImage(int64_t aOffset, const uint8_t*& aBytes, uint32_t& aLength) const;
+  // The batch-append content of engine field aFieldNo for the record being appended (made on
+  // first use; the dataset owns it).
+  TzfMemoryStream& BatchAppendBlob(int32_t aFieldNo);
+  // Frees the batch-append contents (whenever the dataset leaves the insert state).
+  void FreeBatchAppendBlobs();
+  bool InBatchAppend() const { return dsBatchAppend > 0; }
+  // Whether read-only fields may be written (a counter above 0).
+  bool IgnoringReadOnly() const { return dsIgnoreReadOnly > 0; }
+  // Whether a BLOB stream of this dataset is open.
+  bool HasBlobStreams() const { return dsBlobStreamsHead != nullptr; }
+  // Leaving the insert state frees the batch-append contents.
+  void DataEvent(db::TDataEvent aEvent, intptr_t aInfo) override;
+
+  // ---- editing, filters and batches (zfdbEditing.cpp) ----
+  TzfDatasetOptions Options() const { return dsOptions; }
+  // Optimistic locking cannot change while editing ("DataSet in editing mode"); the key variant
+  // field only on a closed dataset.
+  void SetOptions(TzfDatasetOptions aValue);
+  // During batch append the record joins the batch; otherwise the framework's post.
+  void Post() override;
+  // Writes aField's value in the framework's form (nullptr: NULL) into the active buffer.
+  void SetFieldData(db::TField* aField, const void* aBuffer) override;
+  // Posts the record keeping its write lock and goes on editing it (nothing during batch append).
+  void PostAndEdit();
+  // Makes aField's BLOB one that refers to the file aFileName (the record's former BLOB is cut and
+  // freed first); answers the engine's code. 9986 for an empty name; 10753 for a field that is no
+  // engine BLOB. AddFileBlob raises a code naming the field.
+  uint32_t AddFileBlobEx(db::TField* aField, const UnicodeString& aFileName);
+  void AddFileBlob(db::TField* aField, const UnicodeString& aFileName);
+  // Whether the active record is write-locked, and by whom (lpNotAtAll without one).
+  TzfLockPresent IsRecordLocked();
+  void LockTable(TzfLockType aLockType);
+  void UnlockTable(TzfLockType aLockType);
+  void UnlockTableAll();
+  TzfLockPresent IsTableLocked(TzfLockType aLockType);
+
+  // Batch append: inserted records are collected in memory and sent in one engine call when the
+  // batch passes aCutoffSize bytes and when the outermost level ends. Levels nest; cancelling a
+  // level removes only its records. A send that fails keeps the records, so the caller can send
+  // again (FlushBatchAppend) or drop them (CancelBatchAppend).
+  void BeginBatchAppend(int32_t aCutoffSize);
+  void EndBatchAppend();
+  void CancelBatchAppend();
+  void FlushBatchAppend();
+  // Records collected and not sent yet.
+  int32_t BatchAppendPending() const;
+
+  // Copies every record of aSrcTable into this one through the engine (same session only).
+  void CopyRecords(TzfDataset* aSrcTable, bool aCopyBLOBs, int32_t aMaxTransSize);
+  void CopyRecordsEx(TzfDataset* aSrcTable, bool aCopyBLOBs, int32_t aMaxTransSize, bool aCheckValFields);
+  // Deletes every record the cursor shows.
+  void DeleteRecords();
+
+  // Filters. A filter text needs the filter-expression parser, which this build does not have:
+  // a non-empty text raises 12289. OnFilterRecord runs on the client for every record the
+  // engine reads while Filtered.
+  TzfFilterType FilterType() const { return dsFilterType; }
+  void SetFilterType(TzfFilterType aValue);
+  void SetFilterText(const UnicodeString& aValue) override;
+  void SetFilterOptions(db::TFilterOptions aValue) override;
+  void SetFiltered(bool aValue) override;
+  void SetOnFilterRecord(const TFilterRecordEvent& aValue) override;
+  bool FilterResync() const { return dsFilterResync; }
+  void SetFilterResync(bool aValue) { dsFilterResync = aValue; }
+  uint32_t FilterTimeout() const { return dsFilterTimeout; }
+  void SetFilterTimeout(uint32_t aValue);
 
  protected:
   // Opens the engine cursor into dsAbstractCursor (the descendant's).
@@ -123,11 +232,64 @@ class TzfDataset : public db::TDataSet {
   bool IsCursorOpen() const override { return dsAbstractCursor != nullptr; }
   void OpenCursor(bool aInfoQuery) override;
   void CloseCursor() override;
+  db::TFieldFactory GetFieldClass(db::TFieldType aType) const override;
+  // These refuse while a BLOB stream is open ("All BLOB streams must be freed ...").
+  void DoBeforeCancel() override;
+  void DoBeforeClose() override;
+  void DoBeforeDelete() override;
+  void DoBeforeEdit() override;
+  void DoBeforeInsert() override;
+  void DoBeforePost() override;
+  void DoBeforeRefresh() override;
+  void DoBeforeScroll() override;
+  void CheckBlobStreams();
+
+  // ---- editing hooks (zfdbEditing.cpp) ----
+  void InternalEdit() override;
+  void InternalPost() override;
+  // Post that keeps the record's write lock when aKeepLock.
+  void InternalPostEx(bool aKeepLock);
+  void InternalCancel() override;
+  void InternalDelete() override;
+  void InternalAddRecord(db::TRecordBuffer aBuffer, bool aAppend) override;
+  bool FindRecord(bool aRestart, bool aGoForward) override;
+  // The record batch append adds to the batch (what Post does in batch mode).
+  void BatchPost();
+  // The client-side defaults and validations of the table (made at open, freed at close).
+  void CreateClientHandlers();
+  void FreeClientHandlers();
+  // Installs the callback filter on the engine cursor (removing a former one).
+  void InstallCallbackFilter();
+  void ActivateFilters();
+  void DeactivateFilters();
+  // Inverts the order for one call, without moving (GotoNearestBackward).
+  void SetFlipOrderRaw(bool aValue) { dsFlipOrder = aValue; }
+  // Frees a second cursor kept for lookups (the index dataset's).
+  virtual void DropLookupCursor() {}
+  // The key buffer under edit in state dsSetKey (the index dataset's); false when none.
+  virtual bool GetKeyEditBuffer(db::TRecordBuffer& aBuffer) const { return false; }
 
   TzfAbstractCursor* dsAbstractCursor = nullptr;
   TzfDatabase* dsDatabase = nullptr;
   bool dsWriteOnly = false;
   bool dsRecRevField = false;
+  TzfDatasetOptions dsOptions;
+  std::unique_ptr<TzfDefaultValueHandler> dsDefaultValueHandler;
+  std::unique_ptr<TzfValidationsHandler> dsValidationsHandler;
+  std::vector<uint8_t> dsOldValuesBuffer;  // the record as it was when the edit began
+  bool dsDeactivating = false;
+  int32_t dsBatchAppendCutoff = 0;
+  std::unique_ptr<TzfMemoryStream> dsBatchAppendData;
+  std::vector<int64_t> dsBatchAppendStartOffset;
+  std::vector<int32_t> dsBatchAppendRecordCount;
+  bool dsFilterResync = true;
+  TzfFilterType dsFilterType = ftSimple;
+  TzfFilterID dsExprFilter = 0;
+  TzfFilterID dsFuncFilter = 0;
+  db::TRecordBuffer dsRecordToFilter = nullptr;
+  uint32_t dsFilterTimeout = 500;
+  int32_t dsIgnoreReadOnly = 0;
+  int32_t dsBatchAppend = 0;  // batch-append nesting level, 0 = off
 
  private:
   // Frees the block and, in the block-read state, reads the first one.
@@ -161,6 +323,12 @@ class TzfDataset : public db::TDataSet {
   int32_t dsBlockReadPos = 0;  // entries served from the block
   bool dsBlockReadEof = false;
   db::TRecordBuffer dsLookupBuffer = nullptr;  // the record Lookup reads its result from
+  // Open BLOB streams (client/zfdbBlob.cpp links and unlinks them).
+  friend class TzfBaseBlobStream;
+  TzfBaseBlobStream* dsBlobStreamsHead = nullptr;
+  TzfBaseBlobStream* dsBlobStreamsTail = nullptr;
+  // Per engine field: the batch-append content of the record being appended.
+  std::vector<std::unique_ptr<TzfMemoryStream>> dsBatchAppendBlobs;
 };
 
 }  // namespace zf

@@ -8,24 +8,25 @@ namespace zf {
 
 TzfMemoryIndexNodeStore::TzfMemoryIndexNodeStore(uint32_t aUsableBlockSize, UnicodeString aFileName)
     : FBlockSize(aUsableBlockSize), FFileName(std::move(aFileName)) {
-  FState.Blocks[0].assign(FBlockSize, 0);
+  FState.Blocks.emplace_back(FBlockSize, 0);
+  FHeld.push_back(0);
 }
 
 uint8_t* TzfMemoryIndexNodeStore::GetBlock(uint32_t aBlock, bool aForModify) {
   if (!ValidBlock(aBlock)) rtl::RaiseRangeError();
   ++GetBlockCalls;
   std::vector<uint8_t>& b = FState.Blocks[aBlock];
-  b.resize(FBlockSize, 0);
   if (aForModify) zfPutLE64(b.data() + zfIxOffLSN, FState.LSN);
   ++FHeld[aBlock];
+  ++FHeldTotal;
   return b.data();
 }
 
 void TzfMemoryIndexNodeStore::ReleaseBlock(uint32_t aBlock, uint8_t* aData) {
-  auto it = FHeld.find(aBlock);
-  if (it == FHeld.end() || it->second <= 0 || aData != FState.Blocks[aBlock].data())
+  if (aBlock >= FHeld.size() || FHeld[aBlock] <= 0 || aData != FState.Blocks[aBlock].data())
     rtl::AssertionFailure("zfseIndexNodeStoreMemory", __LINE__);
-  if (--it->second == 0) FHeld.erase(it);
+  --FHeld[aBlock];
+  --FHeldTotal;
 }
 
 uint8_t* TzfMemoryIndexNodeStore::NewBlock(uint32_t& aBlock) {
@@ -35,11 +36,14 @@ uint8_t* TzfMemoryIndexNodeStore::NewBlock(uint32_t& aBlock) {
     FState.Free.erase(aBlock);
   } else {
     aBlock = FState.Used++;
+    FState.Blocks.resize(FState.Used);
+    FHeld.resize(FState.Used, 0);
   }
   std::vector<uint8_t>& b = FState.Blocks[aBlock];
   b.assign(FBlockSize, 0);
   zfPutLE64(b.data() + zfIxOffLSN, FState.LSN);
   ++FHeld[aBlock];
+  ++FHeldTotal;
   return b.data();
 }
 
@@ -52,8 +56,9 @@ void TzfMemoryIndexNodeStore::DeleteBlock(uint32_t aBlock) {
 }
 
 void TzfMemoryIndexNodeStore::Rollback(const TState& aState) {
-  if (!FHeld.empty()) rtl::AssertionFailure("zfseIndexNodeStoreMemory", __LINE__);
+  if (FHeldTotal != 0) rtl::AssertionFailure("zfseIndexNodeStoreMemory", __LINE__);
   FState = aState;
+  FHeld.assign(FState.Blocks.size(), 0);
 }
 
 std::set<uint32_t> TzfMemoryIndexNodeStore::LiveBlocks() const {
@@ -63,17 +68,17 @@ std::set<uint32_t> TzfMemoryIndexNodeStore::LiveBlocks() const {
   return r;
 }
 
-int32_t TzfMemoryIndexNodeStore::HeldCount() const {
-  int32_t n = 0;
-  for (const auto& [block, count] : FHeld) n += count;
-  return n;
-}
+int32_t TzfMemoryIndexNodeStore::HeldCount() const { return FHeldTotal; }
 
 void TzfMemoryIndexNodeStore::PutRawBlock(uint32_t aBlock, const uint8_t* aData, size_t aSize) {
+  FState.Used = std::max(FState.Used, aBlock + 1);
+  if (FState.Blocks.size() < FState.Used) {
+    FState.Blocks.resize(FState.Used, std::vector<uint8_t>(FBlockSize, 0));
+    FHeld.resize(FState.Used, 0);
+  }
   std::vector<uint8_t>& b = FState.Blocks[aBlock];
   b.assign(FBlockSize, 0);
   std::memcpy(b.data(), aData, std::min<size_t>(aSize, FBlockSize));
-  FState.Used = std::max(FState.Used, aBlock + 1);
   FState.Free.erase(aBlock);
   std::erase(FState.FreeOrder, aBlock);
 }

@@ -1,4 +1,4 @@
-// An index node store in memory: blocks in a map, the index's header values in fields, a
+// An index node store in memory: blocks by number, the index's header values in fields, a
 // snapshot that brings all of it back (the rollback of the tests), and counts of held blocks so
 // that a test sees a block that an operation did not give back.
 //
@@ -6,8 +6,9 @@
 // the deleted ones (last deleted first) or appended, and is delivered zeroed. Every block read for
 // modification or made new gets the store's current LSN at offset 8.
 #pragma once
-#include <map>
+#include <deque>
 #include <set>
+#include <vector>
 
 #include "index/zfseIndexBase.h"
 
@@ -34,7 +35,7 @@ class TzfMemoryIndexNodeStore : public TzfIndexNodeStore {
 
   // ---- For tests and tools ----
   struct TState {
-    std::map<uint32_t, std::vector<uint8_t>> Blocks;  // every block ever made, deleted ones too
+    std::deque<std::vector<uint8_t>> Blocks;  // blocks 0 .. Used - 1, deleted ones too (stable addresses)
     std::set<uint32_t> Free;                          // deleted blocks
     std::vector<uint32_t> FreeOrder;                  // reuse order (last deleted first)
     uint32_t Used = 1;                                // blocks 0 .. Used - 1 exist
@@ -61,7 +62,8 @@ class TzfMemoryIndexNodeStore : public TzfIndexNodeStore {
   uint32_t FBlockSize;
   UnicodeString FFileName;
   TState FState;
-  std::map<uint32_t, int32_t> FHeld;
+  std::vector<int32_t> FHeld;  // per block: times handed out and not given back
+  int32_t FHeldTotal = 0;
 };
 
 }  // namespace zf

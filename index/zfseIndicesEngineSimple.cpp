@@ -106,12 +106,36 @@ TzfIndexHeaderNodeStore::TzfIndexHeaderNodeStore(TzfIndexFileAccess& aFile, int3
   if (!aFile.ReadHeaderSection(FHeader) || FHeader == zfIndexNoBlock) RaiseHeaderCorrupt();
 }
 
+uint8_t* TzfIndexHeaderNodeStore::Held(bool aForModify) {
+  if (FHeld && (FHeldForModify || !aForModify)) return FHeld;
+  Unhold();
+  FHeld = ReadHeaderBlock(FBlocks, FHeader, aForModify);
+  FHeldForModify = aForModify;
+  return FHeld;
+}
+
+void TzfIndexHeaderNodeStore::Unhold() noexcept {
+  if (!FHeld) return;
+  uint8_t* d = FHeld;
+  FHeld = nullptr;
+  try {
+    FBlocks.ReleaseBlock(FHeader, d);
+  } catch (...) {
+  }
+}
+
+TzfIndexHeaderNodeStore::TScope::~TScope() {
+  if (--FStore.FScopes == 0) FStore.Unhold();
+}
+
 uint32_t TzfIndexHeaderNodeStore::Get32(uint32_t aArray) {
+  if (FScopes > 0) return zfGetLE32(Held(false) + zfIhOffHeader + aArray + FIndex * 4);
   THeaderHold h(FBlocks, FHeader, false);
   return zfGetLE32(h.Cell(aArray, FIndex, 4));
 }
 
 void TzfIndexHeaderNodeStore::Set32(uint32_t aArray, uint32_t aValue) {
+  if (FScopes > 0) return zfPutLE32(Held(true) + zfIhOffHeader + aArray + FIndex * 4, aValue);
   THeaderHold h(FBlocks, FHeader, true);
   zfPutLE32(h.Cell(aArray, FIndex, 4), aValue);
 }
@@ -174,6 +198,18 @@ TzfIndexNodeStore& TzfSimpleIndicesEngine::Store(int32_t aIndex) {
     s = std::make_unique<TzfIndexHeaderNodeStore>(
         *biseFiles[static_cast<size_t>(biseIndices[static_cast<size_t>(aIndex)].FileNumber)], aIndex);
   return *s;
+}
+
+bool TzfSimpleIndicesEngine::KeyInsert(int32_t aIndex, const uint8_t* aKey, int64_t aRefNr, TzfBaseIndexPath* aPath) {
+  auto& store = static_cast<TzfIndexHeaderNodeStore&>(Store(aIndex));
+  TzfIndexHeaderNodeStore::TScope scope(store);
+  return biseIndices[static_cast<size_t>(aIndex)].Engine->InsertKey(store, aKey, aRefNr, aPath);
+}
+
+bool TzfSimpleIndicesEngine::KeyDelete(int32_t aIndex, const uint8_t* aKey, int64_t aRefNr, TzfBaseIndexPath* aPath) {
+  auto& store = static_cast<TzfIndexHeaderNodeStore&>(Store(aIndex));
+  TzfIndexHeaderNodeStore::TScope scope(store);
+  return biseIndices[static_cast<size_t>(aIndex)].Engine->DeleteKey(store, aKey, aRefNr, aPath);
 }
 
 void TzfSimpleIndicesEngine::AllocateKeyBuffers() {
@@ -299,7 +335,7 @@ uint32_t TzfSimpleIndicesEngine::InsertKeys(int64_t aRefNr, const uint8_t* aReco
     uint32_t r = e.bieKeyEngine->BuildKey(aRecord, biseNewKeys[u].data(), aRefNr, false);
     biseNewKeysValid[u] = r == 0;
     if (r == 1) continue;
-    if (r == 0 && !e.InsertKey(Store(i), biseNewKeys[u].data(), aRefNr, aPath))
+    if (r == 0 && !KeyInsert(i, biseNewKeys[u].data(), aRefNr, aPath))
       r = e.GetKeyError(etInsert, biseNewKeys[u].data(), aRefNr);
     if (r != 0) {
       biseNewKeysValid[u] = false;
@@ -316,7 +352,7 @@ void TzfSimpleIndicesEngine::UndoInsertedKeys(int32_t aFailed, int64_t aRefNr, T
     if (!biseNewKeysValid[u]) continue;
     bool ok = false;
     try {
-      ok = biseIndices[u].Engine->DeleteKey(Store(i), biseNewKeys[u].data(), aRefNr, aPath);
+      ok = KeyDelete(i, biseNewKeys[u].data(), aRefNr, aPath);
     } catch (...) {
     }
     if (!ok) {
@@ -333,7 +369,7 @@ uint32_t TzfSimpleIndicesEngine::DeleteKeys(int64_t aRefNr, const uint8_t* aReco
     TzfBaseIndexEngine& e = *biseIndices[u].Engine;
     uint32_t r = e.bieKeyEngine->BuildKey(aRecord, biseOldKeys[u].data(), aRefNr, false);
     if (r == 1) continue;
-    if (r == 0 && !e.DeleteKey(Store(i), biseOldKeys[u].data(), aRefNr, aPath))
+    if (r == 0 && !KeyDelete(i, biseOldKeys[u].data(), aRefNr, aPath))
       r = e.GetKeyError(etDelete, biseOldKeys[u].data(), aRefNr);
     if (r != 0) {
       MarkCorrupted();
@@ -374,12 +410,12 @@ uint32_t TzfSimpleIndicesEngine::UpdateKeys(int64_t aOldRefNr, const uint8_t* aO
       c = aOldRefNr < aNewRefNr ? -1 : 1;
     biseComp[u] = c;
     if (c == 0) continue;
-    if (biseOldKeysValid[u] && !e.DeleteKey(Store(i), biseOldKeys[u].data(), aOldRefNr, aPath)) {
+    if (biseOldKeysValid[u] && !KeyDelete(i, biseOldKeys[u].data(), aOldRefNr, aPath)) {
       r = e.GetKeyError(etModifyDelete, biseOldKeys[u].data(), aOldRefNr);
       MarkCorrupted();
       return r;
     }
-    if (biseNewKeysValid[u] && !e.InsertKey(Store(i), biseNewKeys[u].data(), aNewRefNr, aPath)) {
+    if (biseNewKeysValid[u] && !KeyInsert(i, biseNewKeys[u].data(), aNewRefNr, aPath)) {
       r = e.GetKeyError(etModifyInsert, biseNewKeys[u].data(), aNewRefNr);
       // The failing index only gets its old key back; the lower ones are fully restored.
       biseNewKeysValid[u] = false;
@@ -395,11 +431,10 @@ void TzfSimpleIndicesEngine::UndoUpdatedKeys(int32_t aFailed, int64_t aOldRefNr,
   for (int32_t i = aFailed; i >= 0; --i) {
     const auto u = static_cast<size_t>(i);
     if (biseComp[u] == 0) continue;
-    TzfBaseIndexEngine& e = *biseIndices[u].Engine;
     bool ok = true;
     try {
-      if (biseNewKeysValid[u]) ok = e.DeleteKey(Store(i), biseNewKeys[u].data(), aNewRefNr, aPath);
-      if (ok && biseOldKeysValid[u]) ok = e.InsertKey(Store(i), biseOldKeys[u].data(), aOldRefNr, aPath);
+      if (biseNewKeysValid[u]) ok = KeyDelete(i, biseNewKeys[u].data(), aNewRefNr, aPath);
+      if (ok && biseOldKeysValid[u]) ok = KeyInsert(i, biseOldKeys[u].data(), aOldRefNr, aPath);
     } catch (...) {
       ok = false;
     }

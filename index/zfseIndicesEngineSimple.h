@@ -100,12 +100,31 @@ class TzfIndexHeaderNodeStore : public TzfIndexNodeStore {
   void SetStoredKeyCount(uint32_t aCount) override { Set32(zfIhKeyCount, aCount); }
   uint32_t HeaderBlock() const { return FHeader; }
 
+  // While a scope lives, the header block is fetched once (for change from the first change on)
+  // and kept, instead of once per value: one key operation reads and writes several values.
+  class TScope {
+   public:
+    explicit TScope(TzfIndexHeaderNodeStore& aStore) : FStore(aStore) { ++FStore.FScopes; }
+    ~TScope();
+    TScope(const TScope&) = delete;
+    TScope& operator=(const TScope&) = delete;
+
+   private:
+    TzfIndexHeaderNodeStore& FStore;
+  };
+
  private:
   uint32_t Get32(uint32_t aArray);
   void Set32(uint32_t aArray, uint32_t aValue);
+  // The header block as held by the scope (fetched for change when aForModify).
+  uint8_t* Held(bool aForModify);
+  void Unhold() noexcept;
   TzfIndexNodeStore& FBlocks;
   uint32_t FHeader = zfIndexNoBlock;
   uint32_t FIndex;
+  int32_t FScopes = 0;
+  uint8_t* FHeld = nullptr;
+  bool FHeldForModify = false;
 };
 
 class TzfSimpleIndicesEngine {
@@ -171,6 +190,9 @@ class TzfSimpleIndicesEngine {
   void UndoInsertedKeys(int32_t aFailed, int64_t aRefNr, TzfBaseIndexPath* aPath);
   void UndoUpdatedKeys(int32_t aFailed, int64_t aOldRefNr, int64_t aNewRefNr, TzfBaseIndexPath* aPath);
   void AllocateKeyBuffers();
+  // One key change of index aIndex, its header block fetched once for the whole change.
+  bool KeyInsert(int32_t aIndex, const uint8_t* aKey, int64_t aRefNr, TzfBaseIndexPath* aPath);
+  bool KeyDelete(int32_t aIndex, const uint8_t* aKey, int64_t aRefNr, TzfBaseIndexPath* aPath);
 
   std::vector<TzfIndexFileAccess*> biseFiles;
   std::vector<TIndex> biseIndices;

@@ -16,6 +16,7 @@
 #include "server/zfsrServerTableCursor.h"
 #include "server/zfsrServerTransaction.h"
 #include "storage/zfsrStreamEngineBase.h"
+#include "storage/zfseJournalEngine.h"
 
 namespace zf {
 
@@ -58,6 +59,7 @@ TzfServerDatabase::TzfServerDatabase(TzfServerSession* aSession, TzfAbstractTran
       sdTables(aMapper ? std::move(aMapper) : std::make_shared<TzfServerTableMapper>()),
       sdOpenMode(aOpenMode),
       sdShareMode(aShareMode),
+      sdLastCheckLSN(aFolder->sfServerEngine->seBufferManager->ReadCurrentLSN()),
       sdBlobLinkHandler(std::make_unique<TzfBlobLinkHandler>(this)) {}
 
 TzfServerDatabase::~TzfServerDatabase() = default;
@@ -74,6 +76,13 @@ void TzfServerDatabase::AfterConstruction() {
   sdFolder->sfDatabaseCount.fetch_add(1);
   sdInFolder = true;
   sdFolderStructureGeneration = sdFolder->sfStructureGeneration.load();
+  // The first database on a writable folder replays or removes the journals left there by
+  // fail-safe commits that did not finish. A check that raises fails this open; the next open
+  // checks again.
+  if (!sdFolder->sfInMemOnly && !sdFolder->sfReadOnly && !sdFolder->sfJournalChecked && zfJournalEngineClassSetting) {
+    Tzf1xJournalEngine::Check(*zfJournalEngineClassSetting, sdAlias, sdFolder->sfPath);
+    sdFolder->sfJournalChecked = true;
+  }
 }
 
 void TzfServerDatabase::BeforeDestruction() {
@@ -101,6 +110,29 @@ void TzfServerDatabase::BeforeDestruction() {
 
 void TzfServerDatabase::AddExceptionData(IzfExceptionDataContainer& aContainer) {
   TzfAbstractDatabase::AddExceptionData(aContainer);
+  static const char16_t* const openModes[] = {u"omReadOnly", u"omWriteOnly", u"omReadWrite"};
+  static const char16_t* const shareModes[] = {u"smExclusive", u"smShared", u"smShareRead"};
+  aContainer.AddString(u"Alias", sdAlias);
+  aContainer.AddObject(u"Folder", sdFolder);
+  aContainer.AddString(u"OpenMode", openModes[sdOpenMode]);
+  aContainer.AddString(u"ShareMode", shareModes[sdShareMode]);
+}
+
+uint32_t TzfServerDatabase::esoOptionGetParent(const UnicodeString& aName, UnicodeString& aValue) {
+  // The folder's options first (a folder has no option parent of its own), then the context's.
+  if (sdFolder) {
+    const uint32_t r = sdFolder->esoOptionGetEffective(aName, aValue);
+    if (r != zfErrObjNotFound) return r;
+  }
+  return TzfAbstractDatabase::esoOptionGetParent(aName, aValue);
+}
+
+uint32_t TzfServerDatabase::esoOptionListParent(rtl::TStrings& aList) {
+  if (!sdFolder) return TzfAbstractDatabase::esoOptionListParent(aList);
+  if (const uint32_t r = sdFolder->esoOptionList(aList)) return r;
+  rtl::TStringList inherited;
+  if (const uint32_t r = TzfAbstractDatabase::esoOptionListParent(inherited)) return r;
+  return esoOptionListMerge(aList, inherited);
 }
 
 uint32_t TzfServerDatabase::Framed(const std::function<uint32_t()>& aWork) {
@@ -358,7 +390,8 @@ uint32_t TzfServerDatabase::sdTableExists(const UnicodeString& aTableName, const
 }
 
 uint32_t TzfServerDatabase::sdGetTable(TzfServerRootTable*& aTable, const UnicodeString& aTableName,
-                                       const UnicodeString& aPassword, bool aForServer, bool& aIsReadOnly) {
+                                       const UnicodeString& aPassword, bool aForServer, bool& aIsReadOnly,
+                                       bool aInternal) {
   aTable = nullptr;
   aIsReadOnly = false;
   const TzfUnicodeStrings passwords = sdBuildPasswords(aPassword);
@@ -377,12 +410,44 @@ uint32_t TzfServerDatabase::sdGetTable(TzfServerRootTable*& aTable, const Unicod
     aTable = table;
     return 0;
   }
-  if (sdFolder->sfInMemOnly || sdFolder->sfTableExists(root) != 0)
+  const auto notFound = [&] {
     return EzfBaseException::zfSetMessage(zfErrNoSuchTable, u"Root table \"" + root + u"\" not found");
-  uint32_t r = sdFolder->sfTableOpen(root, passwords, aForServer, sdFolder->sfReadOnly ? omReadOnly : omReadWrite,
-                                     sdFolder->sfReadOnly ? smShareRead : smExclusive, table);
-  if (r == 0) aTable = table;
-  return r;
+  };
+  if (sdFolder->sfInMemOnly || sdFolder->sfTableExists(root) != 0) return notFound();
+  uint32_t r = 0;
+  if (sdFolder->sfReadOnly) {
+    r = sdFolder->sfTableOpen(root, passwords, aForServer, omReadOnly, smShareRead, table);
+  } else {
+    r = sdFolder->sfTableOpen(root, passwords, aForServer, omReadWrite, smExclusive, table);
+    // A file another process holds: the table is opened again for reading only.
+    if (r == zfErrNoSuchTable) r = sdFolder->sfTableOpen(root, passwords, aForServer, omReadOnly, smShareRead, table);
+  }
+  if (r == zfErrNoSuchTable) return notFound();
+  if (r != 0) return r;
+  if (!aInternal && sdFolder->sfServerEngine->HasOption(seoVerifyTableNames) && table->srtStreamEngine) {
+    UnicodeString stored;
+    bool found = false;
+    try {
+      TzfMemoryStream ms;
+      if (table->srtStreamEngine->ReadNamedStream(nullptr, u"$TableName", ms) == 0) {
+        ms.SetPosition(0);
+        TzfReader reader(ms);
+        stored = reader.ReadString();
+        found = true;
+      }
+    } catch (const std::exception& e) {
+      table->Free();
+      return asoConvertException(e);
+    }
+    if (found && !rtl::SameText(stored, root)) {
+      table->Free();
+      return EzfBaseException::zfSetMessage(
+          zfErrInvalidTableName,
+          u"Table file name (\"" + root + u"\") does not match actual table name (\"" + stored + u"\")");
+    }
+  }
+  aTable = table;
+  return 0;
 }
 
 uint32_t TzfServerDatabase::TableGetDictionary(const UnicodeString& aTableName, const UnicodeString& aPassword,
@@ -436,13 +501,6 @@ uint32_t TzfServerDatabase::sdTableGetList(rtl::TStrings& aList) {
   return NotifyExtenders(eaTableGetList, false, {&aList});
 }
 
-uint32_t TzfServerDatabase::GetChangedTables(rtl::TStrings& aTables) {
-  return Framed([&]() -> uint32_t {
-    if (const uint32_t veto = NotifyExtenders(eaGetChangedTables, true, {&aTables})) return veto;
-    return NotifyExtenders(eaGetChangedTables, false, {&aTables});
-  });
-}
-
 uint32_t TzfServerDatabase::GetFreespace(int64_t& aFreeSpace) {
   aFreeSpace = 0;
   return Framed([&]() -> uint32_t {
@@ -464,7 +522,7 @@ uint32_t TzfServerDatabase::StatementAlloc(TzfAbstractStatement*& aStatement, ui
   return Framed([] { return NoSqlEngine(); });
 }
 
-// Operations through table cursors and the maintenance tasks are not part of this engine yet.
+// The maintenance tasks are not part of this engine yet.
 uint32_t TzfServerDatabase::TablePack(const UnicodeString&, const UnicodeString&, TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   return NotHere();
@@ -484,33 +542,10 @@ uint32_t TzfServerDatabase::TableRestructure(const UnicodeString&, const Unicode
   aTaskInfo = nullptr;
   return NotHere();
 }
-uint32_t TzfServerDatabase::TableRecover(const UnicodeString&, const UnicodeString&, TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return NotHere();
-}
 uint32_t TzfServerDatabase::TableVerifyChecksum(const UnicodeString&, const UnicodeString&, bool, bool,
                                                 TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   return NotHere();
-}
-uint32_t TzfServerDatabase::TableChangePassword(const UnicodeString&, const UnicodeString&, const UnicodeString&) {
-  return NotHere();
-}
-uint32_t TzfServerDatabase::TableAutoIncGet(const UnicodeString&, const UnicodeString&, uint32_t& aValue) {
-  aValue = 0;
-  return NotHere();
-}
-uint32_t TzfServerDatabase::CursorOpen(TzfAbstractCursor*& aCursor, const UnicodeString& aTableName,
-                                       const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
-                                       uint32_t aTimeout, bool) {
-  aCursor = nullptr;
-  if (const uint32_t r = zfCheckTableName(aTableName, true, false)) return r;
-  return Framed([&]() -> uint32_t {
-    TzfServerTableCursor* cursor = nullptr;
-    const uint32_t r = zfOpenTableCursor(this, aTableName, aPassword, aOpenMode, aShareMode, aTimeout, cursor);
-    aCursor = cursor;
-    return r;
-  });
 }
 
 }  // namespace zf

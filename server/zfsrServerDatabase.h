@@ -11,18 +11,23 @@
 // worker that needs both takes them in that order, also build and rename, so a build in one
 // database cannot deadlock against a lookup in another that shares the mapper.
 //
-// Not here yet: table cursors and everything opened through them (cursor open, auto-increment,
-// index add and drop, password change), statements (answer 12289 "An SQL Engine is required"),
-// and the maintenance tasks; these answer 12289.
+// Table cursors open under the share rules of the table's existing cursors (sdCursorOpen); the
+// auto-increment value and the password change go through a cursor of their own. The table
+// recover lives in zfsrServerRecover.
+//
+// Not here: statements (answer 12289 "An SQL Engine is required") and the maintenance tasks
+// (pack, backup, index rebuild, restructure, checksum), which answer 12289.
 #pragma once
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "dictionary/zfsdAbstractSession.h"
 #include "dictionary/zfsdOpenModes.h"
 #include "foundation/zfllUtils.h"
+#include "storage/zfsrBlock.h"
 
 namespace zf {
 
@@ -30,6 +35,15 @@ class TzfServerFolder;
 class TzfServerRootTable;
 class TzfServerSession;
 class TzfServerBaseTable;
+class TzfServerTableCursor;
+
+// The share rule between a cursor request and the cursors open on a table (their open and share
+// modes in chain order): 0 or 10253. The first cursor exclusive, or an exclusive request, refuses;
+// a writing smShared request is refused by a smShareRead cursor met before the first writing
+// smShared one; a smShareRead request by any writing cursor, and by a smShareRead cursor when
+// the request writes; a read-only smShared request checks nothing else.
+uint32_t zfCheckCursorShare(TzfOpenMode aOpenMode, TzfShareMode aShareMode,
+                            const std::vector<std::pair<TzfOpenMode, TzfShareMode>>& aOpen);
 class TzfBlobLinkHandler;
 
 // A database's map of its own temporary tables: client name -> root table. Shared by the
@@ -56,7 +70,12 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   const rtl::TClassInfo& ClassType() const override { return ClassInfo(); }
   void AfterConstruction() override;  // joins the folder
   void BeforeDestruction() override;  // leaves the folder
+  // "Alias", "Folder", "OpenMode" and "ShareMode" (the enumeration names).
   void AddExceptionData(IzfExceptionDataContainer& aContainer) override;
+  // Options are looked up in the folder first, then along the inherited parents; a listing
+  // merges the folder's own options with the inherited parent's.
+  uint32_t esoOptionGetParent(const UnicodeString& aName, UnicodeString& aValue) override;
+  uint32_t esoOptionListParent(rtl::TStrings& aList) override;
 
   uint32_t TableBuild(bool aOverWrite, const UnicodeString& aTableName, const UnicodeString& aPassword,
                       TzfDataDictionary* aDictionary, TzfTableScope aTableScope, bool aAllowSystem) override;
@@ -86,7 +105,8 @@ class TzfServerDatabase : public TzfAbstractDatabase {
                               TzfDataDictionary* aDictionary) override;
   uint32_t TableGetList(rtl::TStrings& aList) override;
   uint32_t TableAutoIncGet(const UnicodeString&, const UnicodeString&, uint32_t& aValue) override;
-  // Reports tables on which this database has cursors; without table cursors, none.
+  // Appends the tables on which this database has cursors and that changed since the last call
+  // (the first call: since the database was opened).
   uint32_t GetChangedTables(rtl::TStrings& aTables) override;
   uint32_t CursorOpen(TzfAbstractCursor*& aCursor, const UnicodeString&, const UnicodeString&, TzfOpenMode,
                       TzfShareMode, uint32_t, bool) override;
@@ -102,10 +122,24 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   uint32_t sdTableRename(const UnicodeString& aOldName, const UnicodeString& aNewName, const UnicodeString& aPassword);
   uint32_t sdTableExists(const UnicodeString& aTableName, const UnicodeString& aPassword, bool aForServer);
   uint32_t sdTableGetList(rtl::TStrings& aList);
+  // The recover's worker (zfsrServerRecover): builds "<name>_Recovered" and "<name>_Failed" and the
+  // task that salvages the source into them; on failure the tables it built are deleted again.
+  uint32_t sdTableRecover(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                          TzfAbstractTaskInfo*& aTaskInfo);
   // The root table of aTableName (mapped, open in the folder, or opened now); aIsReadOnly when
-  // the passwords grant only reading. The nested path after ":" is not followed here.
+  // the passwords grant only reading. The nested path after ":" is not followed here. A table
+  // opened now is checked against its "$TableName" stream unless aInternal, when the engine
+  // option seoVerifyTableNames is set (10039 when the stored name differs).
   uint32_t sdGetTable(TzfServerRootTable*& aTable, const UnicodeString& aTableName, const UnicodeString& aPassword,
-                      bool aForServer, bool& aIsReadOnly);
+                      bool aForServer, bool& aIsReadOnly, bool aInternal = true);
+  // Opens a table cursor ("root" or "root:nested"): omWriteOnly is omReadWrite; 10501 for a
+  // writing cursor of a read-only database; 10253 when the table's cursors refuse the share
+  // (unless aIgnoreExcl); 10763 for a writing cursor on a table opened read-only. A password that
+  // grants only reading gives a read-only cursor. The caller frees the cursor.
+  uint32_t sdCursorOpen(TzfServerTableCursor*& aCursor, const UnicodeString& aTableName,
+                        const UnicodeString& aPassword, bool aForServer, TzfOpenMode aOpenMode,
+                        TzfShareMode aShareMode, bool aIgnoreExcl, uint32_t aTimeout, bool aInternal,
+                        bool aBlobCache = false);
   TzfUnicodeStrings sdBuildPasswords(const UnicodeString& aPassword);
   int32_t GetStructureGeneration();
   void sdStructureChanged(bool aFolderToo);
@@ -118,6 +152,8 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   TzfShareMode sdShareMode;
   int32_t sdStructureGeneration = 0;
   int32_t sdFolderStructureGeneration = 0;
+  // The LSN up to which GetChangedTables has reported.
+  TzfLSN sdLastCheckLSN = 0;
   // Resolves BLOB links of this database's cursors; made with the database, freed before its
   // cursors.
   std::unique_ptr<TzfBlobLinkHandler> sdBlobLinkHandler;
@@ -129,6 +165,9 @@ class TzfServerDatabase : public TzfAbstractDatabase {
  private:
   uint32_t Framed(const std::function<uint32_t()>& aWork);
   uint32_t NotHere();
+  // Runs aWork on a cursor of its own (the database's timeout), freed afterwards.
+  uint32_t sdWithCursor(const UnicodeString& aTableName, const UnicodeString& aPassword, TzfOpenMode aOpenMode,
+                        TzfShareMode aShareMode, const std::function<uint32_t(TzfServerTableCursor*)>& aWork);
   // Frees a mapped table when nothing uses it; false (10031) when it is in use.
   bool sdTakeOver(TzfServerRootTable* aTable);
   bool sdIsUnused(TzfServerRootTable* aTable);

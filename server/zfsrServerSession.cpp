@@ -227,13 +227,6 @@ uint32_t TzfServerSession::TransContextCreate(TzfAbstractTransContext*& aTransCo
   });
 }
 
-uint32_t TzfServerSession::GetRegisteredClassList(TzfClassListType aClassListType, rtl::TStrings& aList) {
-  aList.Clear();
-  if (const uint32_t veto = NotifyExtenders(eaGetRegisteredClassList, true, {aClassListType, &aList})) return veto;
-  if (aClassListType == setIndicesEngines) return zfErrObjNotFound;
-  return NotifyExtenders(eaGetRegisteredClassList, false, {aClassListType, &aList});
-}
-
 void zfRegisterServerSession() {
   TzfServerEngine::seSetSessionFactory([](TzfServerEngine* aEngine, TzfAbstractSession*& aSession,
                                           const UnicodeString& aUserName, const UnicodeString& aPassword,

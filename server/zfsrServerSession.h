@@ -7,9 +7,13 @@
 // to the new database, and the folder's sfDatabasesPadlock across the share check and the join.
 #pragma once
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 #include "dictionary/zfsdAbstractSession.h"
+#include "dictionary/zfsdLocaleDescriptor.h"
 #include "foundation/zfllUtils.h"
+#include "foundation/zfrbClassFactoryRegistry.h"
 
 namespace zf {
 
@@ -45,9 +49,20 @@ class TzfServerSession : public TzfAbstractSession {
                         TzfAbstractTransContext* aTransContext, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
                         uint32_t aTimeout) override;
   uint32_t TransContextCreate(TzfAbstractTransContext*& aTransContext, uint32_t aTimeout) override;
-  // Engine class registries are not reachable from this layer yet: every type but
-  // setIndicesEngines (8712) answers an empty list.
+  // The names of the registry the type selects (auto-increment engines, BLOB descriptors,
+  // encryption engines with the empty entry first, default-value, validation, record engine and
+  // referential action classes); setIndicesEngines answers 8712 with an empty list. No lock.
   uint32_t GetRegisteredClassList(TzfClassListType aClassListType, rtl::TStrings& aList) override;
+  // An interface by name: "<Registry>" the process's class-factory registry, "<ServerEngine>" the
+  // engine's component info, otherwise the components that depend on the engine (transitively)
+  // whose name is aName (all of them for an empty name), until one succeeds. E_NOINTERFACE when
+  // nothing answered; aInterface is cleared first.
+  HRESULT CreateInstanceFor(const UnicodeString& aName, const rtl::TGUID& aClassID, TzfInterfacedObject* aOuter,
+                            const rtl::TGUID& aInterfaceID, RefPtr<TzfInterfacedObject>& aInterface);
+  // The locale of SQL string literals: read once per session from the effective option
+  // "SQL_DEFAULT_LOCALE" (a decimal number above 0); nil without one, also when the option is
+  // set later. The session owns the descriptor.
+  TzfLocaleDescriptor* ClientDefaultLocale();
 
   // Opens a database on aFolder; aIgnoreShare for the private database of a maintenance task.
   uint32_t ssDatabaseOpen(TzfAbstractDatabase*& aDatabase, const UnicodeString& aAlias,
@@ -66,6 +81,9 @@ class TzfServerSession : public TzfAbstractSession {
   TzfUnicodeStrings ssPasswords;
 
  private:
+  std::mutex ssClientDefaultLocaleLock;
+  std::unique_ptr<TzfLocaleDescriptor> ssClientDefaultLocale;
+  bool ssClientDefaultLocaleChecked = false;
   uint32_t NoLock(const std::function<uint32_t()>& aWork);
   uint32_t AliasWork(const char16_t* aOperation, const std::function<uint32_t()>& aWork);
 };

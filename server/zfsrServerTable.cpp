@@ -196,8 +196,32 @@ void TzfServerBaseTable::sbtCreateEngines(TzfBaseTransaction* aTrans) {
   sbtBlobEngine = TzfBaseBlobEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   sbtRecordEngine = TzfBaseRecordEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   sbtAutoIncEngine = TzfBaseAutoIncEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
-  sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, sbtRecordEngine.get(), aTrans);
+  if (!zfInIndexTolerantOpen()) {
+    sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, sbtRecordEngine.get(), aTrans);
+    return;
+  }
+  // A table opened to be salvaged: its indexes may be damaged, and the salvage needs none. A
+  // failure is logged, the indexes stay unused, and the whole table is only read from then on.
+  try {
+    sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, sbtRecordEngine.get(), aTrans);
+  } catch (const std::exception& e) {
+    sbtIndicesEngine.reset();
+    const uint32_t code = asoConvertException(e);
+    if (sbtRoot) {
+      sbtRoot->srtIndexesUnused = true;
+      if (auto* engine = dynamic_cast<TzfServerEngine*>(sbtRoot->asoGetServerEngine()))
+        engine->seLogWarning(u"The indexes of \"" + FullName() + u"\" could not be opened and stay unused (" +
+                             rtl::IntToStr(int64_t(code)) + u")");
+    }
+  }
 }
+
+namespace {
+thread_local int32_t tIndexTolerantOpens = 0;
+}
+TzfIndexTolerantOpen::TzfIndexTolerantOpen() { ++tIndexTolerantOpens; }
+TzfIndexTolerantOpen::~TzfIndexTolerantOpen() { --tIndexTolerantOpens; }
+bool zfInIndexTolerantOpen() { return tIndexTolerantOpens > 0; }
 
 void TzfServerBaseTable::sbtFreeEngines() {
   // The indices engine reads records through the record engine: it goes first.
@@ -623,6 +647,7 @@ uint32_t TzfServerRootTable::srtOpen(TzfBaseTransaction* aTrans, const TzfUnicod
           sbtSetTableDescriptor(srtDictionary.get());
           sbtCreateEngines(nullptr);
           sbtCreateChilds(nullptr);
+          if (srtIndexesUnused) srtOpenMode = omReadOnly;  // nothing may write without its indexes
           code = NotifyExtenders(eaOpenFiles, false, {});
         }
       }
@@ -651,16 +676,9 @@ void TzfServerRootTable::srtDeleteFiles() {
 
 bool TzfServerRootTable::srtIsInactive(bool aIgnoreKeepInMemory, bool aRequestClose, int32_t aExpectedLocks) {
   const int32_t n = sbtLockIsInactive.load();
-  {
-    TzfPadlockGuard g(srtTransLinksPadlock);
-    // A table whose links belong to a live transaction stays active: the links are that
-    // transaction's to free, never another thread's.
-    if (srtLiveTransLinks.load() > 0 || srtTransLinksPendingUpgrade || srtTransLinksPendingHead ||
-        srtTransLinksGrantedHead || srtTransLinksSnapshotGrantedHead)
-      return false;
-  }
-  // The same for the links the table cursors' transactions hold on the table's lock side.
-  if (srtTransLocks && !srtTransLocks->srtTransLinksEmpty()) return false;
+  // A table whose links belong to a live transaction stays active: the links are that
+  // transaction's to free, never another thread's.
+  if (!srtTransLinksEmpty()) return false;
   if (static_cast<int32_t>(srtSnapshotBlockCount) > 0) return false;
   if (n != aExpectedLocks) return false;
   if (!aIgnoreKeepInMemory && srtTableScope != tsPersistent && srtTableScope != tsTempUnnamed) return false;
@@ -693,5 +711,23 @@ void TzfServerRootTable::srtEndCommit(TzfBaseTransaction* aTrans) {
 }
 
 void TzfServerRootTable::srtUnlockCommit(TzfBaseTransaction*) { srtCommitPadlock.Unlock(); }
+
+namespace {
+void RollbackTableEngines(TzfServerBaseTable* aTable, TzfBaseTransaction* aTrans) {
+  if (aTable->sbtRecordEngine) aTable->sbtRecordEngine->Rollback(aTrans);
+  if (aTable->sbtBlobEngine) aTable->sbtBlobEngine->Rollback(aTrans);
+  for (TzfServerBaseTable* child : aTable->sbtChilds) RollbackTableEngines(child, aTrans);
+}
+}  // namespace
+
+const void* TzfServerRootTable::tltJournalFolder() {
+  return srtTableScope == tsPersistent && srtFolder && !srtFolder->sfInMemOnly ? srtFolder : nullptr;
+}
+
+TzfBaseJournalEngine* TzfServerRootTable::tltCreateJournal() {
+  return srtFolder && srtFolder->stTransManager ? srtFolder->stTransManager->CreateJournal() : nullptr;
+}
+
+void TzfServerRootTable::sbtRollbackEngines(TzfBaseTransaction* aTrans) { RollbackTableEngines(this, aTrans); }
 
 }  // namespace zf

@@ -2,8 +2,8 @@
 //
 // A table file holds one root table and the nested tables its dictionary declares. The root
 // (TzfServerRootTable) owns what belongs to the file as a whole: the files, the data dictionary,
-// the stream engine, the commit padlock, the content portal and the transaction-lock lists (kept
-// by the transaction-lock unit; here only their heads). Every table, root or nested, owns its
+// the stream engine, the commit padlock, the content portal and the transaction-lock lists (it is
+// the TzfTransLockTable its transactions lock; the lists are kept by the transaction unit). Every table, root or nested, owns its
 // own block accessors, sub-engines, lock container and cursor chain. A folder keeps one root
 // table per open name in its list and shares it between all databases on the directory.
 //
@@ -27,6 +27,7 @@
 #include "index/zfseIndicesEngineHandle.h"
 #include "server/zfsrContentPortal.h"
 #include "server/zfsrTableLockContainer.h"
+#include "server/zfsrServerTransaction.h"
 #include "storage/zfsrBlockAccess.h"
 #include "storage/zfsrDataDictionary.h"
 #include "storage/zfsrFile.h"
@@ -41,7 +42,6 @@ class TzfBaseRecordEngine;
 class TzfBaseAutoIncEngine;
 class TzfBaseBlobEngine;
 class TzfServerTableCursorLink;
-class TzfTransLockTable;
 
 const char16_t* zfTableScopeName(TzfTableScope aScope);
 
@@ -125,7 +125,7 @@ class TzfServerBaseTable : public TzfLockedOptionsExtendableServerObject {
   bool sbtLockedIncDone = false;
 };
 
-class TzfServerRootTable : public TzfServerBaseTable {
+class TzfServerRootTable : public TzfServerBaseTable, public TzfTransLockTable {
  public:
   // Enters the folder's list under srtName (an empty name gets " UnnamedTable_<address>_<n>").
   TzfServerRootTable(TzfServerFolder* aFolder, const UnicodeString& aName, TzfOpenMode aOpenMode,
@@ -161,9 +161,21 @@ class TzfServerRootTable : public TzfServerBaseTable {
   uint32_t srtCheckPasswords(const TzfUnicodeStrings& aPasswords);
   UnicodeString srtExtractPassword();
   void srtUpdateMaxID();
-  void srtBeginCommit(TzfBaseTransaction* aTrans);
-  void srtEndCommit(TzfBaseTransaction* aTrans);
-  void srtUnlockCommit(TzfBaseTransaction* aTrans);
+
+  // ---- The transaction-lock side (TzfTransLockTable) ----
+  UnicodeString tltFullName() override { return srtName; }
+  TzfTableScope tltScope() override { return srtTableScope; }
+  // Persistent tables are journalled by their folder.
+  const void* tltJournalFolder() override;
+  TzfBaseJournalEngine* tltCreateJournal() override;
+  // Takes the commit padlock, then the content portal's write side.
+  void srtBeginCommit(TzfBaseTransaction* aTrans) override;
+  // The lock containers end the transaction; the portal leaves write mode.
+  void srtEndCommit(TzfBaseTransaction* aTrans) override;
+  void srtUnlockCommit(TzfBaseTransaction* aTrans) override;
+  // The record and BLOB engines of this table and its nested tables drop what they kept for aTrans.
+  void sbtRollbackEngines(TzfBaseTransaction* aTrans) override;
+  void sbtEndTransaction(TzfBaseTransaction* aTrans) override { TzfServerBaseTable::sbtEndTransaction(aTrans); }
   // The file name of file aIndex (0: the main file) for the table's current name.
   UnicodeString srtFileName(int32_t aIndex);
 
@@ -175,27 +187,30 @@ class TzfServerRootTable : public TzfServerBaseTable {
   TzfShareMode srtShareMode;
   TzfPadlock srtCommitPadlock{false};
   TzfContentPortal srtContentPortal;
-  TzfPadlock srtTransLinksPadlock{true};
-  // Heads of the transaction-lock lists; the transaction-lock unit links them. Inactivity reads
-  // only whether they are empty (under srtTransLinksPadlock).
-  void* srtTransLinksPendingUpgrade = nullptr;
-  void* srtTransLinksPendingHead = nullptr;
-  void* srtTransLinksGrantedHead = nullptr;
-  void* srtTransLinksSnapshotGrantedHead = nullptr;
-  // The links of a live transaction on this table (kept by the transaction-lock unit).
-  std::atomic<int32_t> srtLiveTransLinks{0};
   uint32_t srtSnapshotBlockCount = 0;
+  // Opened inside a TzfIndexTolerantOpen scope and some index could not be opened: the table has
+  // no indices engine there and opens read-only.
+  bool srtIndexesUnused = false;
   std::vector<std::unique_ptr<TzfBaseFile>> srtFiles;
   TzfBaseFile* srtMainFile = nullptr;
   std::unique_ptr<TzfServerDataDict> srtDictionary;
   std::unique_ptr<TzfBaseStreamEngine> srtStreamEngine;
-  // The transaction-lock side the table cursors lock in transactions; made by the first cursor
-  // under the folder's sfTablesPadlock.
-  std::unique_ptr<TzfTransLockTable> srtTransLocks;
 
  private:
   bool srtInFolder = false;
 };
+
+// While one lives on a thread, the tables that thread opens tolerate indexes that cannot be opened
+// (the source of a recover): the failure is logged, the indexes stay unused and the table opens
+// read-only. A header or "DICT" that cannot be read still fails the open.
+class TzfIndexTolerantOpen {
+ public:
+  TzfIndexTolerantOpen();
+  ~TzfIndexTolerantOpen();
+  TzfIndexTolerantOpen(const TzfIndexTolerantOpen&) = delete;
+  TzfIndexTolerantOpen& operator=(const TzfIndexTolerantOpen&) = delete;
+};
+bool zfInIndexTolerantOpen();
 
 // The name of the file on disk for aFileName: the exact name when it exists, else the one entry
 // of its folder that matches without regard to case. Empty when none exists; aAmbiguous is set

@@ -17,6 +17,7 @@
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
 #include "storage/zfsrAutoIncEngineBase.h"
+#include "storage/zfsrBlobEngineBase.h"
 #include "storage/zfsrRecordEngineBase.h"
 
 namespace zf {
@@ -44,14 +45,6 @@ uint32_t CheckBookmark(const uint8_t* aBookmark, uint32_t aSize, int64_t& aRef) 
 }
 }  // namespace
 
-// ---- TzfServerTableTransLocks -----------------------------------------------------------------
-
-UnicodeString TzfServerTableTransLocks::tltFullName() { return ttRoot->FullName(); }
-void TzfServerTableTransLocks::srtBeginCommit(TzfBaseTransaction* aTrans) { ttRoot->srtBeginCommit(aTrans); }
-void TzfServerTableTransLocks::srtEndCommit(TzfBaseTransaction* aTrans) { ttRoot->srtEndCommit(aTrans); }
-void TzfServerTableTransLocks::srtUnlockCommit(TzfBaseTransaction* aTrans) { ttRoot->srtUnlockCommit(aTrans); }
-void TzfServerTableTransLocks::sbtEndTransaction(TzfBaseTransaction* aTrans) { ttRoot->sbtEndTransaction(aTrans); }
-
 // ---- TzfServerTableCursor ---------------------------------------------------------------------
 
 TzfServerTableCursor::TzfServerTableCursor(TzfServerDatabase* aDatabase, TzfServerBaseTable* aTable,
@@ -68,7 +61,7 @@ TzfServerTableCursor::TzfServerTableCursor(TzfServerDatabase* aDatabase, TzfServ
   static std::atomic<uint32_t> identities{0};
   stcSelfRefNr = (int64_t{0x7FFFFFFF} << 32) | (identities.fetch_add(1) + 1);
   if (aOpenMode == omReadOnly || aTableReadOnly) sbcReadOnly.SetOpenedReadOnly();
-  stcContentLock = std::make_unique<TzfCursorContentLock>(&stcRoot->srtContentPortal, stcRoot->srtTransLocks.get(),
+  stcContentLock = std::make_unique<TzfCursorContentLock>(&stcRoot->srtContentPortal, stcRoot,
                                                           aShareMode == smExclusive);
 }
 
@@ -1137,29 +1130,8 @@ uint32_t TzfServerTableCursor::Duplicate(TzfOpenMode aOpenMode, TzfAbstractCurso
 uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aTableName,
                            const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
                            uint32_t aTimeout, TzfServerTableCursor*& aCursor, bool aBlobCache) {
-  aCursor = nullptr;
-  TzfServerRootTable* root = nullptr;
-  bool readOnly = false;
-  const size_t colon = aTableName.find(u':');
-  if (const uint32_t r = aDatabase->sdGetTable(root, aTableName.substr(0, colon), aPassword, false, readOnly))
-    return r;
-  if (!root) return zfErrObjNotFound;
-  TzfServerBaseTable* table = root;
-  if (colon != UnicodeString::npos)
-    if (const uint32_t r = root->GetChild(aTableName.substr(colon + 1), table)) return r;
-  if (!table->sbtRecordEngine) return zfErrNotSupported;
-  {
-    TzfPadlockGuard g(aDatabase->sdFolder->sfTablesPadlock);
-    if (!root->srtTransLocks) root->srtTransLocks = std::make_unique<TzfServerTableTransLocks>(root);
-  }
-  readOnly = readOnly || root->srtOpenMode == omReadOnly;
-  try {
-    aCursor = zfCreateServerObject<TzfServerTableCursor>(aDatabase, table, aOpenMode, aShareMode, readOnly, aTimeout,
-                                                         aBlobCache);
-  } catch (const EzfBaseException& e) {
-    return e.ErrorCode();
-  }
-  return 0;
+  return aDatabase->sdCursorOpen(aCursor, aTableName, aPassword, false, aOpenMode, aShareMode, false, aTimeout, false,
+                                 aBlobCache);
 }
 
 }  // namespace zf

@@ -23,9 +23,10 @@
 //
 // BLOBs go through the cursor's BLOB handler (zfsrServerTableCursorBlobs.cpp), which also hears
 // of every record insert, modify and delete; the bulk writes (batch insert, copy of all records,
-// delete of all records) are in zfsrServerTableCursorBatch.cpp. Key filters, RecordGetForKey and
-// adding and dropping indexes are in zfsrServerTableCursorKeys.cpp and ...Indexes.cpp; counts and
-// record numbers in index order in ...Counts.cpp.
+// delete of all records) are in zfsrServerTableCursorBatch.cpp; the recover's record placement in
+// zfsrServerTableCursorRecover.cpp. Key filters, RecordGetForKey and the record notices are in
+// zfsrServerTableCursorKeys.cpp; adding and dropping indexes, the password and field renames in
+// ...Indexes.cpp; counts, record numbers and iteration in index order in ...Counts.cpp.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -50,20 +51,6 @@ class TzfServerBaseTable;
 class TzfServerRootTable;
 class TzfIndexDescriptor;
 class TzfBaseBlobHandler;
-
-// The transaction-lock side of a root table: its commit and rollback hooks call the root's.
-class TzfServerTableTransLocks : public TzfTransLockTable {
- public:
-  explicit TzfServerTableTransLocks(TzfServerRootTable* aRoot) : ttRoot(aRoot) {}
-  UnicodeString tltFullName() override;
-  void srtBeginCommit(TzfBaseTransaction* aTrans) override;
-  void srtEndCommit(TzfBaseTransaction* aTrans) override;
-  void srtUnlockCommit(TzfBaseTransaction* aTrans) override;
-  void sbtEndTransaction(TzfBaseTransaction* aTrans) override;
-
- private:
-  TzfServerRootTable* ttRoot;
-};
 
 enum class TzfCursorPosition : uint8_t { cpBOF, cpEOF, cpOnRecord, cpCrackBefore, cpCrackAfter };
 
@@ -226,6 +213,12 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // is not empty). It writes in the running transaction; outside one the answer is 12289.
   uint32_t stcCreateBulkBuilder(std::unique_ptr<TzfBaseBulkBuilder>& aBulkBuilder);
 
+  // The content lock of the cursor's reads and writes (outside a transaction the portal for a
+  // shared cursor's read, 10257 for aExclusive; inside one the transaction's lock on the root
+  // table, which lasts until its level ends); 0 when held. Every successful begin is ended once.
+  uint32_t sbcBeginContentLock(bool aExclusive, bool aConditional);
+  void sbcEndContentLock();
+
   // ---- Adding and dropping indexes (workers of the database's index operations, run inside its
   // frame on an exclusive read-write cursor; zfsrServerTableCursorIndexes.cpp) ----
   // Adds a copy of aIndexDesc to the table in an implicit transaction of its own and indexes the
@@ -244,6 +237,15 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   uint32_t sbcRenameField(int32_t aFieldNo, const UnicodeString& aNewName);
   // SwitchToIndex without the frame (for workers already inside one).
   uint32_t sbcSwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec);
+
+  // ---- Table recover (zfsrServerTableCursorRecover.cpp) ----
+  // The record iterator of a recover walk; this cursor is the source and aCookie a
+  // TzfRecoverCookie. Places aRecord in the recovered table or else the failed one, each in a
+  // nested level of the running transaction; rirStop only when the walk must end (rcErrorCode).
+  TzfRecordIteratorResult stcRecoverRecord(void* aCookie, int64_t aRefNr, const uint8_t* aRecord);
+  // Raises the table's auto-increment counter to at least aAtLeast (none: nothing); the code.
+  uint32_t stcRaiseAutoInc(uint32_t aAtLeast);
+  TzfServerTransContext* stcTransContext() const { return stcContext; }
 
   // ---- BLOBs and table streams (zfsrServerTableCursorBlobs.cpp) ----
   // Workers of the public BLOB operations, run inside the caller's frame. The writing ones run in
@@ -300,6 +302,8 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   uint32_t sbcDeleteRecords();
 
   TzfServerBaseTable* Table() const { return stcTable; }
+  TzfOpenMode OpenMode() const { return stcOpenMode; }
+  TzfShareMode ShareMode() const { return stcShareMode; }
   TzfCursorPosition Position() const { return stcPosition; }
   int64_t RefNr() const { return stcRefNr; }
 
@@ -398,8 +402,8 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   std::function<void(TzfServerTableCursor*)> stcOnRequestClose;
 };
 
-// Opens a cursor on aTableName ("root" or "root:nested") of aDatabase; 0 or a code, the cursor
-// nil on failure. The caller frees the cursor with Free().
+// The database's cursor open (TzfServerDatabase::sdCursorOpen) for a client: share rules checked,
+// names verified. The caller frees the cursor with Free().
 uint32_t zfOpenTableCursor(TzfServerDatabase* aDatabase, const UnicodeString& aTableName,
                            const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
                            uint32_t aTimeout, TzfServerTableCursor*& aCursor, bool aBlobCache = false);

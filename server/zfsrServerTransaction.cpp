@@ -372,7 +372,29 @@ TzfServerTransactionLevel::TzfServerTransactionLevel(TzfServerTransaction* aTran
 TzfServerTransaction::TzfServerTransaction(TzfBufferManager* aBufferManager, void* aOwningSession,
                                            TzfAbstractSession* aSession, bool aSnapshot, bool aFailSafe)
     : TzfBaseTransaction(aBufferManager, aOwningSession, aSnapshot, aFailSafe), stSession(aSession) {
+  if (aFailSafe) btState |= 1u << static_cast<int>(TzfTransactionState::tsFailsafe);
   StartFirstLevel();
+}
+
+void TzfServerTransaction::stAttachJournal(TzfServerTransactionLevel* aLevel) {
+  if (!IsFailSafe() || btJournal) return;
+  TzfTransLockTable* journalled = nullptr;
+  const void* folder = nullptr;
+  for (TzfTransLink* link = aLevel->stlTableLinksHead; link; link = link->ttlTransactionLevelNext) {
+    if (link->State() != TzfTransLinkState::ttlsGranted || !link->ttlExclusive) continue;
+    const void* f = link->ttlTable->tltJournalFolder();
+    if (!f) continue;
+    if (!folder) {
+      folder = f;
+      journalled = link->ttlTable;
+    } else if (f != folder) {
+      // The journal names its files without their folder: replayed in one folder it would write
+      // the other folder's images into files of the same name.
+      throw EzfServerEngineException(zfErrNotSupported,
+                                     u"A fail-safe transaction cannot write the tables of more than one folder");
+    }
+  }
+  if (journalled) btJournal = journalled->tltCreateJournal();
 }
 
 TzfServerTransaction::~TzfServerTransaction() {
@@ -451,6 +473,8 @@ void TzfServerTransaction::Commit() {
       delete link;
     }
   };
+  // Before anything begins: a refused journal leaves the level as it was, for the client's rollback.
+  stAttachJournal(level);
   try {
     TzfTransLink* next = nullptr;
     for (TzfTransLink* link = level->stlTableLinksHead; link; link = next) {
@@ -595,25 +619,45 @@ void TzfServerTransSlot::FreeIfEnded() {
 
 uint32_t TzfServerTransSlot::stcTransactionStart(bool aFailSafe, bool aSnapShot, bool aOverrideForceFailsafe,
                                                  bool aNoMoreNested, bool aForceNested) {
+  return stcStart(aFailSafe, aSnapShot, aOverrideForceFailsafe, aNoMoreNested, aForceNested, nullptr);
+}
+
+uint32_t TzfServerTransSlot::stcStart(bool aFailSafe, bool aSnapShot, bool aOverrideForceFailsafe, bool aNoMoreNested,
+                                      bool aForceNested, const std::function<uint32_t()>& aAfterStart) {
   TzfPadlockGuard guard(stcTransactionPadlock);
   try {
+    TzfBaseTransaction* before = stcTransaction;
     if (TzfServerTransaction* t = stcTransaction) {
       if (stcFailed) t->MarkCorrupted();
       if (const uint32_t state = t->CheckState()) return state;
-      const TzfActionArgs args{aFailSafe, aSnapShot, static_cast<TzfBaseTransaction*>(t), aForceNested};
-      if (const uint32_t veto = stcNotify(eaTransactionStart, true, args)) return veto;
+      if (const uint32_t veto = stcNotify(eaTransactionStart, true, {aFailSafe, aSnapShot, before, aForceNested}))
+        return veto;
       t->StartNested(aForceNested);
-      stcNotify(eaTransactionStart, false, args);
     } else {
       if (stcFailed) return 15443;
-      if (const uint32_t veto = stcNotify(eaTransactionStart, true,
-                                          {aFailSafe, aSnapShot, static_cast<TzfBaseTransaction*>(nullptr), aForceNested}))
+      if (const uint32_t veto = stcNotify(eaTransactionStart, true, {aFailSafe, aSnapShot, before, aForceNested}))
         return veto;
       stcTransaction = new TzfServerTransaction(stcBufferManager, stcOwningSession, stcSession, aSnapShot,
                                                 aFailSafe || (stcForceFailSafe && !aOverrideForceFailsafe));
-      stcNotify(eaTransactionStart, false,
-                {aFailSafe, aSnapShot, static_cast<TzfBaseTransaction*>(stcTransaction), aForceNested});
     }
+    if (aAfterStart) {
+      // The new level (or transaction) is taken back when the work after the start fails.
+      uint32_t r = 0;
+      try {
+        r = aAfterStart();
+      } catch (...) {
+        stcTransaction->Rollback();
+        FreeIfEnded();
+        throw;
+      }
+      if (r != 0) {
+        stcTransaction->Rollback();
+        FreeIfEnded();
+        return r;
+      }
+    }
+    stcNotify(eaTransactionStart, false,
+              {aFailSafe, aSnapShot, static_cast<TzfBaseTransaction*>(before ? before : stcTransaction), aForceNested});
     if (aNoMoreNested) stcTransaction->MarkNoMoreNested();
     return 0;
   } catch (const EzfBaseException& e) {
@@ -708,10 +752,7 @@ uint32_t TzfServerTransContext::TransactionStart(bool aFailSafe, bool aSnapShot)
 
 uint32_t TzfServerTransContext::TransactionStartWith(bool aFailSafe, bool aSnapShot,
                                                      const std::vector<TzfAbstractCursor*>& aCursors) {
-  return Framed([&]() -> uint32_t {
-    if (!aCursors.empty()) return 9990;
-    return stcTransactionStart(aFailSafe, aSnapShot, false, false, false);
-  });
+  return Framed([&] { return stcTransactionStartWith(aFailSafe, aSnapShot, aCursors, false, false, false); });
 }
 
 uint32_t TzfServerTransContext::TransactionCommit() { return Framed([&] { return stcTransactionCommit(); }); }

@@ -22,7 +22,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <vector>
 #include <mutex>
 
 #include "dictionary/zfsdAbstractSession.h"
@@ -109,6 +111,10 @@ class TzfTransLockTable {
   virtual void srtEndCommit(TzfBaseTransaction* /*aTrans*/) {}
   virtual void srtAbortCommit(TzfBaseTransaction* aTrans) { srtEndCommit(aTrans); }
   virtual void srtUnlockCommit(TzfBaseTransaction* /*aTrans*/) {}
+  // The folder whose journal covers this table's files in a fail-safe commit, and that journal
+  // (nil: the table's files are not journalled: temporary tables, in-memory or read-only folders).
+  virtual const void* tltJournalFolder() { return nullptr; }
+  virtual TzfBaseJournalEngine* tltCreateJournal() { return nullptr; }
   // Rollback hooks (the table's engines and lock containers for the transaction).
   virtual void sbtRollbackEngines(TzfBaseTransaction* /*aTrans*/) {}
   virtual void sbtEndTransaction(TzfBaseTransaction* /*aTrans*/) {}
@@ -153,6 +159,7 @@ class TzfServerTransaction : public TzfBaseTransaction {
   ~TzfServerTransaction() override;
 
   TzfBaseTransactionLevel* CreateTransactionLevel() override;
+  bool IsFailSafe() const { return btState & (1u << static_cast<int>(TzfTransactionState::tsFailsafe)); }
   // Ends the innermost level (or consumes a pending nested start); see the unit comment.
   void Commit() override;
   void Rollback() override;
@@ -161,6 +168,9 @@ class TzfServerTransaction : public TzfBaseTransaction {
   TzfServerTransactionLevel* Level() const { return static_cast<TzfServerTransactionLevel*>(btTransLevelsTail); }
 
   void stReleaseLevelLinks(TzfServerTransactionLevel* aLevel);
+  // A fail-safe outermost commit gets the journal of the folder of the tables it writes; tables
+  // of two folders cannot share one journal (12289, nothing written).
+  void stAttachJournal(TzfServerTransactionLevel* aLevel);
   // Marks aLevel (and every deeper one) deadlocked and rolls their blocks and links back; the
   // levels stay, answering 10255 until the client rolls back.
   void stRollbackDeadlocked(TzfServerTransactionLevel* aLevel);
@@ -193,6 +203,11 @@ class TzfServerTransSlot {
 
   uint32_t stcTransactionStart(bool aFailSafe, bool aSnapShot, bool aOverrideForceFailsafe, bool aNoMoreNested,
                                bool aForceNested);
+  // A start after which every cursor of aCursors holds the exclusive lock on its table in the new
+  // level. Each must be a table cursor of a database on this context (9990 otherwise, nothing
+  // started); the first lock refused rolls the new level (or transaction) back and is answered.
+  uint32_t stcTransactionStartWith(bool aFailSafe, bool aSnapShot, const std::vector<TzfAbstractCursor*>& aCursors,
+                                   bool aOverrideForceFailsafe, bool aNoMoreNested, bool aForceNested);
   uint32_t stcTransactionCommit();
   uint32_t stcTransactionRollback();
   uint32_t stcTransactionMarkCorrupted();
@@ -210,6 +225,10 @@ class TzfServerTransSlot {
   std::atomic<bool> stcFailed{false};
 
  private:
+  // The start; aAfterStart (may be empty) runs after the new level exists and before the
+  // extenders hear of it: a non-zero answer or an exception takes the level back.
+  uint32_t stcStart(bool aFailSafe, bool aSnapShot, bool aOverrideForceFailsafe, bool aNoMoreNested,
+                    bool aForceNested, const std::function<uint32_t()>& aAfterStart);
   void FreeIfEnded();
 };
 
@@ -222,8 +241,8 @@ class TzfServerTransContext : public TzfAbstractTransContext, public TzfServerTr
   const rtl::TClassInfo& ClassType() const override { return ClassInfo(); }
 
   uint32_t TransactionStart(bool aFailSafe, bool aSnapShot) override;
-  // Every cursor must be a table cursor of a database on this context; without table cursors in
-  // this engine yet, a non-empty list answers 9990.
+  // Every cursor must be a table cursor of a database on this context (9990); each then holds the
+  // exclusive lock on its table in the new level.
   uint32_t TransactionStartWith(bool aFailSafe, bool aSnapShot, const std::vector<TzfAbstractCursor*>& aCursors) override;
   uint32_t TransactionCommit() override;
   uint32_t TransactionRollback() override;

@@ -378,4 +378,73 @@ void WalkTable(const std::string& aPath,
   });
 }
 
+std::vector<TDamageHit> DamageTable(const std::string& aSource, const std::string& aTarget,
+                                    std::vector<uint32_t> aBlocks, TDamageMode aMode, uint64_t aSeed) {
+  TBlockReader reader(aSource);  // checks block 0
+  std::vector<uint8_t> bytes(reader.FileBytes);
+  {
+    std::ifstream in(aSource, std::ios::binary);
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (size_t(in.gcount()) != bytes.size())
+      throw EzfBaseException(zfErrCantOpenFile, rtl::u16("Cannot read " + aSource));
+  }
+  const uint32_t blockBytes = reader.BlockBytes;
+  const uint64_t blocks = bytes.size() / blockBytes;
+  std::sort(aBlocks.begin(), aBlocks.end());
+  aBlocks.erase(std::unique(aBlocks.begin(), aBlocks.end()), aBlocks.end());
+  while (!aBlocks.empty() && aBlocks.back() >= blocks) aBlocks.pop_back();
+  auto describe = [&](uint64_t n) {
+    const uint8_t* b = bytes.data() + n * blockBytes;
+    TDamageHit hit;
+    hit.Block = uint32_t(n);
+    for (int i = 0; i < 4; ++i) hit.Signature += (b[i] >= 32 && b[i] < 127) ? char(b[i]) : '.';
+    hit.Owner = n == 0 ? 0 : reader.Owner(b);
+    return hit;
+  };
+  std::vector<TDamageHit> hits;
+  std::mt19937_64 random(aSeed);
+  for (const uint32_t n : aBlocks) {
+    uint8_t* b = bytes.data() + uint64_t(n) * blockBytes;
+    hits.push_back(describe(n));
+    switch (aMode) {
+      case TDamageMode::Zero: std::memset(b, 0, blockBytes); break;
+      case TDamageMode::Random:
+        for (uint32_t i = 0; i < blockBytes; ++i) b[i] = uint8_t(random());
+        break;
+      case TDamageMode::BitFlip:
+        for (uint32_t i = 0; i < blockBytes; i += 64) b[i + random() % 64] ^= uint8_t(1u << (random() % 8));
+        break;
+      case TDamageMode::Truncate: break;
+    }
+  }
+  size_t keep = bytes.size();
+  if (aMode == TDamageMode::Truncate && !aBlocks.empty()) {
+    keep = size_t(aBlocks.front()) * blockBytes;
+    // Every block from the cut on is lost.
+    hits.clear();
+    for (uint64_t n = aBlocks.front(); n < blocks; ++n) hits.push_back(describe(n));
+  }
+  std::ofstream out(aTarget, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(keep));
+  if (!out) throw EzfBaseException(zfErrCantOpenFile, rtl::u16("Cannot write " + aTarget));
+  return hits;
+}
+
+std::vector<uint32_t> ChooseBlocks(const std::string& aPath, double aFraction, uint64_t aSeed) {
+  TBlockReader reader(aPath);
+  const uint64_t blocks = reader.FileBytes / reader.BlockBytes;
+  std::vector<uint32_t> chosen;
+  if (blocks < 2 || !(aFraction > 0)) return chosen;
+  std::vector<uint32_t> all;
+  for (uint64_t n = 1; n < blocks; ++n) all.push_back(uint32_t(n));
+  std::mt19937_64 random(aSeed);
+  std::shuffle(all.begin(), all.end(), random);
+  const double want = std::min(1.0, aFraction) * double(all.size());
+  size_t count = size_t(want);
+  if (count == 0) count = 1;
+  chosen.assign(all.begin(), all.begin() + std::ptrdiff_t(std::min(count, all.size())));
+  std::sort(chosen.begin(), chosen.end());
+  return chosen;
+}
+
 }  // namespace zf::kit

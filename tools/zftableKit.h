@@ -79,4 +79,26 @@ TSalvageSummary SalvageTable(const std::string& aPath,
 void WalkTable(const std::string& aPath, const std::function<void(uint32_t aBlock, const std::string& aSignature,
                                                                     int32_t aOwner, bool aValid)>& aBlock);
 
+// How DamageTable spoils a chosen block: zero-filled, random bytes, one bit flipped in each
+// 64-byte run, or the file cut off at the first chosen block.
+enum class TDamageMode { Zero, Random, BitFlip, Truncate };
+
+// A block DamageTable hit, described as it was before the damage.
+struct TDamageHit {
+  uint32_t Block = 0;
+  std::string Signature;  // four characters, '.' for a byte that is not printable ASCII
+  int32_t Owner = 0;      // the owner ID in the block's trailer (0 in version 1 and in block 0)
+};
+
+// Copies aSource to aTarget (replacing it) and damages the listed blocks of the copy; blocks
+// beyond the file are ignored, a block listed twice is hit once. Truncate cuts the copy at the
+// smallest listed block. Answers the blocks hit in block order. aSeed drives Random and BitFlip.
+// Raises a coded error when aSource cannot be read or its block 0 is not a table header.
+std::vector<TDamageHit> DamageTable(const std::string& aSource, const std::string& aTarget,
+                                    std::vector<uint32_t> aBlocks, TDamageMode aMode, uint64_t aSeed);
+
+// A fraction (0 to 1) of the blocks 1 .. n-1 of aPath, chosen with aSeed, in block order; at
+// least one when the fraction is above 0 and the file has such a block.
+std::vector<uint32_t> ChooseBlocks(const std::string& aPath, double aFraction, uint64_t aSeed);
+
 }  // namespace zf::kit

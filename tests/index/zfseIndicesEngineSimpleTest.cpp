@@ -447,6 +447,32 @@ TEST_F(IndicesEngineTest, AKeyThatCannotBeBuiltUndoesTheIndexesAlreadyChanged) {
             zfErrInvalidParam);
   f->FailRef = -1;  // the check builds every key
   ExpectConsistent(engine, model, "after the failed update of the old key");
+  // A path on a record whose key cannot be built: placed without a key, it cannot be revalidated
+  // either; the call raises and the path stays as it was.
+  TMapRecords records;
+  records.Length = static_cast<uint32_t>(Table.Fields->GetRecordLength());
+  for (const auto& [ref, row] : model) records.Rows[ref] = Record(row);
+  engine.SetRecordEngine(&records);
+  f->FailRef = 4;
+  TzfBaseIndexEngine& e2 = engine.GetIndexEngine(2);
+  auto path = e2.CreateIndexPath();
+  ASSERT_EQ(path->SetToRecord(records.Rows[4].data(), 4), 0u);
+  EXPECT_FALSE(path->KeyValid);
+  try {
+    e2.ValidateIndexPath(engine.Store(2), *path);
+    ADD_FAILURE() << "a key that cannot be built was taken";
+  } catch (const EzfBaseException& x) {
+    EXPECT_EQ(x.GetErrorCode(), zfErrInvalidParam);
+  }
+  EXPECT_TRUE(path->IsOnKey());
+  EXPECT_FALSE(path->KeyValid);
+  EXPECT_EQ(path->RefNr, 4);
+  EXPECT_EQ(File.Mem.HeldCount(), 0);
+  // Once the key can be built the same path finds its entry.
+  f->FailRef = -1;
+  e2.ValidateIndexPath(engine.Store(2), *path);
+  EXPECT_EQ(path->CheckCurrentState(), 0u);
+  EXPECT_TRUE(path->KeyValid);
 }
 
 TEST_F(IndicesEngineTest, IndexEnginesAreFoundByName) {

@@ -353,11 +353,16 @@ TEST_F(FolderTables, ATableWithLinksOfALiveTransactionIsNotInactive) {
   ASSERT_EQ(0u, f->sfTableBuild(false, u"T", u"", false, dict.get(), tsPersistent));
   TzfServerRootTable* t = nullptr;
   ASSERT_EQ(0u, f->sfTableOpen(u"T", {}, false, omReadWrite, smShared, t));
-  t->srtLiveTransLinks.fetch_add(1);
-  EXPECT_FALSE(t->srtIsInactive(true, true, 0));
-  EXPECT_EQ(0u, f->sfCloseInactiveTables());
-  EXPECT_EQ(1, f->sfTableCount());
-  t->srtLiveTransLinks.fetch_sub(1);
+  {
+    // The root table is the lock side its transactions link to.
+    TzfServerTransaction trans(Engine->seBufferManager.get(), nullptr, nullptr, false, false);
+    ASSERT_EQ(0u, trans.stLockTable(t, false, true, nullptr));
+    EXPECT_FALSE(t->srtIsInactive(true, true, 0));
+    EXPECT_EQ(0u, f->sfCloseInactiveTables());
+    EXPECT_EQ(1, f->sfTableCount());
+    trans.Rollback();
+  }
+  EXPECT_EQ(t->srtCheckTransLinks(), u"");
   t->srtSnapshotBlockCount = 1;
   EXPECT_FALSE(t->srtIsInactive(true, true, 0));
   t->srtSnapshotBlockCount = 0;

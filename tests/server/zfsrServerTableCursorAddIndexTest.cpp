@@ -84,9 +84,22 @@ class TableAddIndex : public ServerEngineTest {
     dynamic_cast<TzfCompKeyDescriptor&>(*d->idKeyDescriptor).Add(aField);
     return d;
   }
+  // The database's index operations open an exclusive cursor: the test's own cursor steps aside.
+  uint32_t AddDesc(TzfIndexDescriptor* aDesc, bool aDefault) {
+    CloseCursor();
+    const uint32_t r = Db->TableAddIndex(u"People", u"", aDesc, aDefault);
+    OpenCursor();
+    return r;
+  }
   uint32_t Add(const UnicodeString& aName, int32_t aField, bool aUnique, bool aDefault = false) {
     auto d = IndexOn(aName, aField, aUnique);
-    return Db->TableAddIndex(u"People", u"", d.get(), aDefault);
+    return AddDesc(d.get(), aDefault);
+  }
+  uint32_t Drop(const UnicodeString& aName, int32_t aID) {
+    CloseCursor();
+    const uint32_t r = Db->TableDropIndex(u"People", u"", aName, aID);
+    OpenCursor();
+    return r;
   }
   // The index names in the dictionary the file holds, in number order, and its default index.
   std::vector<UnicodeString> StoredIndexes(int32_t* aDefault = nullptr) {
@@ -155,7 +168,7 @@ TEST_F(TableAddIndex, RefusedAddLeavesTheTableAsItWas) {
   // and the default back.
   auto unknown = IndexOn(u"Elsewhere", 1, false);
   unknown->SetIndexEngine(u"NoSuchEngine");
-  EXPECT_EQ(Db->TableAddIndex(u"People", u"", unknown.get(), true), zfErrSubEngineNotSupported);
+  EXPECT_EQ(AddDesc(unknown.get(), true), zfErrSubEngineNotSupported);
   EXPECT_EQ(StoredIndexes(&def), (std::vector<UnicodeString>{u"ByID"}));
   EXPECT_EQ(def, 0);
   EXPECT_EQ(Root().sbtTableDescriptor->tdIndicesDescriptor->IndexCount(), 1);
@@ -188,6 +201,7 @@ TEST_F(TableAddIndex, Refusals) {
   auto badFile = IndexOn(u"Other", 0, true, 7);
   auto badField = IndexOn(u"Other", 9, true);
   auto same = IndexOn(u"byid", 1, false);
+  CloseCursor();
   struct Case {
     const char* What;
     uint32_t Got, Expected;
@@ -204,6 +218,8 @@ TEST_F(TableAddIndex, Refusals) {
       {"drop: a negative number", Db->TableDropIndex(u"People", u"", u"", -1), zfErrNoSuchIndex},
   };
   for (const Case& c : cases) EXPECT_EQ(c.Got, c.Expected) << c.What;
+  OpenCursor();
+  EXPECT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), zfErrNeedExclAccess) << "a cursor is open";
   EXPECT_EQ(StoredIndexes(), (std::vector<UnicodeString>{u"ByID"}));
 
   // A table without indexes has none to drop.
@@ -215,7 +231,7 @@ TEST_F(TableAddIndex, Refusals) {
   // Not inside a transaction: its rollback would leave the dictionary in memory behind the file.
   ASSERT_EQ(Db->TransContext()->TransactionStart(false, false), 0u);
   EXPECT_EQ(Add(u"ByName", 1, false), zfErrActiveTran);
-  EXPECT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), zfErrActiveTran);
+  EXPECT_EQ(Drop(u"ByID", -1), zfErrActiveTran);
   ASSERT_EQ(Db->TransContext()->TransactionRollback(), 0u);
 
   // A read-only database changes nothing.
@@ -232,12 +248,15 @@ TEST_F(TableAddIndex, DropRenumbersTheRestAndTheLastDropReadsInStorageOrder) {
   ASSERT_EQ(Add(u"ByID", 0, true), 0u);
   ASSERT_EQ(Add(u"ByName", 1, false), 0u);
   ASSERT_EQ(Add(u"ByID2", 0, false, true), 0u);
-  // Another cursor reading in index order keeps the indexes where they are.
+  // Another cursor reading in index order keeps the indexes where they are, also against a drop
+  // through a shared cursor.
   ASSERT_EQ(C->SwitchToIndex(u"ByName", -1, false), 0u);
-  EXPECT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), zfErrTableOpen);
-  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
+  TzfServerTableCursor* shared = nullptr;
+  ASSERT_EQ(zfOpenTableCursor(Db, u"People", u"", omReadWrite, smShared, 2000, shared), 0u);
+  EXPECT_EQ(shared->stcDropIndex(u"ByID", -1), zfErrTableOpen);
+  shared->Free();
 
-  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), 0u);
+  ASSERT_EQ(Drop(u"ByID", -1), 0u);
   int32_t def = -1;
   EXPECT_EQ(StoredIndexes(&def), (std::vector<UnicodeString>{u"ByName", u"ByID2"}));
   EXPECT_EQ(def, 1) << "the default index stays the same index under its new number";
@@ -245,9 +264,8 @@ TEST_F(TableAddIndex, DropRenumbersTheRestAndTheLastDropReadsInStorageOrder) {
   EXPECT_EQ(Walk(u"ByID2"), (std::vector<int32_t>{1, 2, 3}));
   EXPECT_EQ(Insert(1, u"d"), 0u) << "the unique index is gone";
 
-  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
-  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"", 1), 0u);
-  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"ByName", -1), 0u);
+  ASSERT_EQ(Drop(u"", 1), 0u);
+  ASSERT_EQ(Drop(u"ByName", -1), 0u);
   EXPECT_TRUE(StoredIndexes().empty());
   EXPECT_EQ(Root().sbtIndicesEngine, nullptr);
   EXPECT_EQ(Walk(u""), (std::vector<int32_t>{3, 1, 2, 1}));
@@ -257,8 +275,7 @@ TEST_F(TableAddIndex, DropRenumbersTheRestAndTheLastDropReadsInStorageOrder) {
   ASSERT_EQ(Add(u"ByName", 1, false), 0u);
   Reopen();
   EXPECT_EQ(Walk(u"ByName"), (std::vector<int32_t>{2, 1, 3, 1}));
-  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
-  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"ByName", -1), 0u);
+  ASSERT_EQ(Drop(u"ByName", -1), 0u);
   ASSERT_EQ(Add(u"ByID", 0, false), 0u);
   EXPECT_EQ(Walk(u"ByID"), (std::vector<int32_t>{1, 1, 2, 3}));
 }
@@ -352,7 +369,6 @@ TEST_F(TableAddIndex, FieldsAreRenamedOnlyInAPrivateResultTable) {
   {
     TzfPadlockGuard g(Db->sdFolder->sfTablesPadlock);
     ASSERT_EQ(Db->sdFolder->sfTableCreate(u"", u"", table, tsTempUnnamed, dict.get(), false), 0u);
-    table->srtTransLocks = std::make_unique<TzfServerTableTransLocks>(table);
   }
   auto* rs = zfCreateServerObject<TzfServerTableCursor>(Db, table, omReadWrite, smExclusive, false, 2000u);
   struct Case {
@@ -397,7 +413,7 @@ TEST_F(TableAddIndex, FolderHearsFirstBeforeAndLastAfter) {
   auto* folder = new TOrderExtender(Db->sdFolder, "folder", log);
   auto* db = new TOrderExtender(Db, "db", log);
   ASSERT_EQ(Add(u"ByID", 0, true), 0u);
-  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), 0u);
+  ASSERT_EQ(Drop(u"ByID", -1), 0u);
   EXPECT_EQ(log, (std::vector<std::string>{"folder add before", "db add before", "db add after", "folder add after",
                                            "folder drop before", "db drop before", "db drop after",
                                            "folder drop after"}));

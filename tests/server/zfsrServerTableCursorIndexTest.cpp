@@ -395,7 +395,12 @@ TEST_F(TableCursorIndex, RecordGetForKeyWalksTheEqualKeys) {
   auto byName = TzfIndexDescriptor::CreateStandalone(0, u"ByName", 0, nullptr);
   byName->SetDups(idAll);
   dynamic_cast<TzfCompKeyDescriptor&>(*byName->idKeyDescriptor).Add(1);
+  // The add opens an exclusive cursor: this one steps aside for it.
+  C->RecordBufferFree(Rec);
+  C->Free();
   ASSERT_EQ(Db->TableAddIndex(u"People", u"", byName.get(), false), 0u);
+  ASSERT_EQ(Db->CursorOpen(C, u"People", u"", omReadWrite, smShared, 2000, false), 0u);
+  Rec = C->RecordBufferAlloc();
   ASSERT_EQ(C->SwitchToIndex(u"ByName", -1, false), 0u);
 
   // All the equal keys one call after the other, then 8710 at the end of the direction.

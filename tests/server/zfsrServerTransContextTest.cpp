@@ -57,9 +57,6 @@ TEST_F(ServerTransContext, LevelsThroughThePublicOperations) {
   EXPECT_EQ(c->TransactionCommit(), 15443u);
   EXPECT_EQ(c->TransactionRollback(), 0u);
   EXPECT_EQ(c->TransactionCommit(), 10257u);
-  std::vector<TzfAbstractCursor*> notATableCursor{reinterpret_cast<TzfAbstractCursor*>(&level)};
-  EXPECT_EQ(c->TransactionStartWith(false, false, notATableCursor), 9990u);
-  EXPECT_EQ(c->Transaction(), nullptr);
   c->Free();
 }
 

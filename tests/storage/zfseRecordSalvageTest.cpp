@@ -335,6 +335,69 @@ TEST_F(RecordSalvageTest, ToolMakesSalvagesAndWalksWithExitCodes) {
   EXPECT_NE(out.find("error 9986"), std::string::npos) << out;
 }
 
+// make-log makes the sample log table through the engine; damage spoils only the blocks it names
+// (or cuts the file there) and reports each with the signature and owner it had.
+TEST_F(RecordSalvageTest, ToolMakesALogTableAndDamagesChosenBlocks) {
+  const std::string src = Dir.FilePath("Log.dvl7");
+  const std::string dst = Dir.FilePath("Hit.dvl7");
+  const std::string exe = ZFTABLE_EXE;
+  auto run = [](const std::string& aCmd, std::string* aOut = nullptr) {
+    FILE* f = popen((aCmd + " 2>&1").c_str(), "r");
+    std::string out;
+    char buf[4096];
+    while (size_t n = fread(buf, 1, sizeof buf, f)) out.append(buf, n);
+    const int rc = pclose(f);
+    if (aOut) *aOut = out;
+    return rc;
+  };
+  auto read = [](const std::string& aPath) {
+    std::ifstream in(aPath, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+  };
+  std::string out;
+  ASSERT_EQ(run(exe + " make-log " + src + " --records 200 --seed 4", &out), 0) << out;
+  ASSERT_EQ(run(exe + " walk " + src, &out), 0);
+  EXPECT_EQ(out.rfind("0 ZF!2 0 valid", 0), 0u) << out;
+  const Bytes original = read(src);
+  ASSERT_EQ(original.size() % 4096, 0u);
+  const size_t blocks = original.size() / 4096;
+  ASSERT_GT(blocks, 6u);
+
+  struct TCase {
+    const char* Mode;
+    bool Changed;  // the hit blocks differ afterwards
+  };
+  for (const TCase& c : {TCase{"zero", true}, TCase{"random", true}, TCase{"bitflip", true}}) {
+    SCOPED_TRACE(c.Mode);
+    ASSERT_EQ(run(exe + " damage " + src + " " + dst + " --blocks 3,1,3,999999 --mode " + c.Mode, &out), 0) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3) << out;
+    EXPECT_EQ(out.rfind("hit 1 ", 0), 0u) << out;
+    EXPECT_NE(out.find("\nhit 3 "), std::string::npos) << out;
+    EXPECT_NE(out.find("damaged 2 blocks"), std::string::npos) << out;
+    const Bytes hit = read(dst);
+    ASSERT_EQ(hit.size(), original.size());
+    for (size_t b = 0; b < blocks; ++b) {
+      const bool same = std::equal(hit.begin() + b * 4096, hit.begin() + (b + 1) * 4096, original.begin() + b * 4096);
+      EXPECT_EQ(same, !(b == 1 || b == 3)) << "block " << b;
+    }
+  }
+  ASSERT_EQ(run(exe + " damage " + src + " " + dst + " --blocks 5 --mode truncate", &out), 0) << out;
+  EXPECT_EQ(read(dst).size(), 5u * 4096);
+  EXPECT_NE(out.find("damaged " + std::to_string(blocks - 5) + " blocks"), std::string::npos) << out;
+  // A fraction with a seed chooses the same blocks each time.
+  std::string again;
+  ASSERT_EQ(run(exe + " damage " + src + " " + dst + " --fraction 0.3 --seed 9", &out), 0) << out;
+  ASSERT_EQ(run(exe + " damage " + src + " " + dst + " --fraction 0.3 --seed 9", &again), 0);
+  EXPECT_EQ(out, again);
+  EXPECT_EQ(out.find("hit 0 "), std::string::npos) << "block 0 is never chosen";
+  for (const char* bad : {" --blocks 1 --fraction 0.5 --seed 1", " --fraction 0.5", " --fraction 2 --seed 1",
+                          " --blocks 1 --mode melt", ""}) {
+    SCOPED_TRACE(bad);
+    EXPECT_NE(run(exe + " damage " + src + " " + dst + bad, &out), 0);
+    EXPECT_NE(out.find("error 9986"), std::string::npos) << out;
+  }
+}
+
 }  // namespace
 }  // namespace zf::test
 

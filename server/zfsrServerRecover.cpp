@@ -1,0 +1,514 @@
+#include "server/zfsrServerRecover.h"
+
+#include <algorithm>
+
+#include "foundation/zfllErrors.h"
+#include "foundation/zfllStreams.h"
+#include "mapping/zfsdTableMapperDescriptor.h"
+#include "platform/rtl/rtlException.h"
+#include "platform/rtl/rtlStringList.h"
+#include "server/zfsrServerDatabase.h"
+#include "server/zfsrServerEngineComponent.h"
+#include "server/zfsrServerFolder.h"
+#include "server/zfsrServerSession.h"
+#include "server/zfsrServerTable.h"
+#include "server/zfsrServerTransaction.h"
+#include "storage/zfsrRecordEngineBase.h"
+#include "storage/zfsrStreamEngineBase.h"
+#include "storage/zfsrTimeoutHandling.h"
+
+namespace zf {
+
+namespace {
+
+constexpr uint32_t kRecoverDeadlineMs = 86400000;  // the walk's own deadline: 24 hours
+constexpr uint32_t kUnknownServerCode = 15520;      // a level still counted after the closing commit
+// Owner IDs and file numbers come from a damaged file's dictionary: the map never grows past
+// these, so a wild value cannot make it allocate without bound.
+constexpr int32_t kMaxRecoverID = 65535;
+constexpr int32_t kMaxRecoverFiles = 255;
+
+void FreeCursor(TzfServerTableCursor*& aCursor) {
+  if (aCursor) aCursor->Free();
+  aCursor = nullptr;
+}
+
+bool SameName(const UnicodeString& a, const UnicodeString& b) { return rtl::UpperCase(a) == rtl::UpperCase(b); }
+
+}  // namespace
+
+// ---- TzfServerRecoverNode ---------------------------------------------------------------------
+
+TzfServerRecoverNode::TzfServerRecoverNode(TzfServerRecoverContainer* aOwner, TzfServerTableCursor* aSourceCursor,
+                                           TzfServerTableCursor* aTargetCursor, TzfServerTableCursor* aFailedCursor)
+    : srnOwner(aOwner), srnSourceCursor(aSourceCursor), srnTargetCursor(aTargetCursor), srnFailedCursor(aFailedCursor) {
+  try {
+    TzfServerBaseTable* source = srnSourceCursor->Table();
+    srnID = source->sbtRecordEngine->GetRecoverID();
+    srnFileNumber = source->sbtTableDescriptor->tdRecordDescriptor
+                        ? source->sbtTableDescriptor->tdRecordDescriptor->brdFileNumber
+                        : 0;
+    TzfList blobs;
+    srnTargetCursor->Table()->sbtFieldsDescriptor->HasSameFields(source->sbtFieldsDescriptor, &blobs);
+    for (int32_t i = 0; i < blobs.Count(); ++i)
+      srnBlobFields.push_back(static_cast<int32_t>(reinterpret_cast<intptr_t>(blobs[i])));
+    srnTargetBuffer.assign(static_cast<size_t>(srnTargetCursor->Table()->sbtFieldsDescriptor->GetRecordLength()), 0);
+    srnFailedBuffer.assign(static_cast<size_t>(srnFailedCursor->Table()->sbtFieldsDescriptor->GetRecordLength()), 0);
+    TzfServerTableCursor* self = srnSourceCursor;
+    srnIterator = [self](void* aCookie, int64_t aRefNr, const uint8_t* aRecord) {
+      return self->stcRecoverRecord(aCookie, aRefNr, aRecord);
+    };
+    // The new tables continue the source's counter; 12289 (no auto-increment engine) is fine.
+    uint32_t value = 0;
+    uint32_t code = srnSourceCursor->AutoIncGet(value);
+    if (code == 0) {
+      code = srnTargetCursor->AutoIncSet(value);
+      if (code == zfErrNotSupported) code = 0;
+      if (code == 0) code = srnFailedCursor->AutoIncSet(value);
+      if (code == zfErrNotSupported) code = 0;
+    }
+    if (code != 0) throw EzfServerEngineException(code);
+  } catch (...) {
+    FreeCursor(srnFailedCursor);
+    FreeCursor(srnTargetCursor);
+    FreeCursor(srnSourceCursor);
+    throw;
+  }
+}
+
+TzfServerRecoverNode::~TzfServerRecoverNode() {
+  FreeCursor(srnFailedCursor);
+  FreeCursor(srnTargetCursor);
+  FreeCursor(srnSourceCursor);
+}
+
+TzfBlockIteratorResult TzfServerRecoverNode::IterateBlock(TzfRecoverCookie& aCookie, TzfBlockNumber aBlockNr,
+                                                          const uint8_t* aBlock) {
+  aCookie.rcTargetCursor = srnTargetCursor;
+  aCookie.rcFailedCursor = srnFailedCursor;
+  aCookie.rcBlobFields = &srnBlobFields;
+  aCookie.rcBlockNr = aBlockNr;
+  aCookie.rcTargetBuffer = &srnTargetBuffer;
+  aCookie.rcFailedBuffer = &srnFailedBuffer;
+  aCookie.rcAutoIncField = srnSourceCursor->Table()->sbtAutoIncField;
+  TzfServerTransContext* context = srnTargetCursor->stcTransContext();
+  TzfBaseRecordEngine& engine = *srnSourceCursor->Table()->sbtRecordEngine;
+  // One pass over the block's records; aBaseLevel as in the cookie.
+  auto pass = [&](int32_t aBaseLevel) {
+    aCookie.rcRecord = nullptr;  // the engine points it at each record in the block: no copy
+    aCookie.rcBaseLevel = aBaseLevel;
+    aCookie.rcRedo = false;
+    aCookie.rcMaxAutoInc = 0;
+    TzfRecordIteratorResult r = TzfRecordIteratorResult::rirContinue;
+    try {
+      r = engine.RecoverIterate(aBlock, aBlockNr, &aCookie.rcRecord, srnIterator, &aCookie);
+    } catch (const std::exception& e) {
+      const uint32_t code = srnSourceCursor->asoConvertException(e);
+      if (aBaseLevel == 2) {
+        aCookie.rcRedo = true;  // whatever the block's level holds is doubtful: once more, record by record
+      } else if (aCookie.rcErrorCode == 0) {
+        // The salvage of this block failed; the walk goes on unless the walk itself must stop.
+        srnOwner->LogBlock(aCookie.rcFileIndex, aBlockNr, code, u"could not be salvaged");
+      }
+    }
+    return r;
+  };
+  // The block's records are placed in one nested level of the block, which saves a level per
+  // record; a record that may have left writes behind sends the block through the per-record road.
+  aCookie.rcErrorCode = context->stcTransactionStart(false, false, false, false, false);
+  if (aCookie.rcErrorCode != 0) return birStop;
+  aCookie.rcTransLevel = 2;
+  TzfRecordIteratorResult r = pass(2);
+  if (aCookie.rcErrorCode == 0 && !aCookie.rcRedo) {
+    aCookie.rcErrorCode = context->stcTransactionCommit();
+    if (aCookie.rcErrorCode == 0) {
+      aCookie.rcTransLevel = 1;
+      srnMaxAutoInc = std::max(srnMaxAutoInc, aCookie.rcMaxAutoInc);
+    }
+  }
+  while (aCookie.rcTransLevel > 1) {
+    context->stcTransactionRollback();
+    --aCookie.rcTransLevel;
+  }
+  if (aCookie.rcErrorCode == 0 && aCookie.rcRedo) {
+    r = pass(1);
+    srnMaxAutoInc = std::max(srnMaxAutoInc, aCookie.rcMaxAutoInc);
+  }
+  aCookie.rcBaseLevel = 1;
+  return r == TzfRecordIteratorResult::rirStop || aCookie.rcErrorCode != 0 ? birStop : birContinue;
+}
+
+// ---- TzfServerRecoverContainer ----------------------------------------------------------------
+
+TzfServerRecoverContainer::TzfServerRecoverContainer(TzfServerTableCursor* aSourceCursor,
+                                                     TzfServerTableCursor* aTargetCursor,
+                                                     TzfServerTableCursor* aFailedCursor, TzfServerDatabase* aDatabase)
+    : srcSourceDatabase(aDatabase), srcTargetDatabase(aDatabase) {
+  try {
+    srcNodes.push_back(std::make_unique<TzfServerRecoverNode>(this, aSourceCursor, aTargetCursor, aFailedCursor));
+    srcSourceRootTable = aSourceCursor->Table()->sbtRoot;
+    srcPassword = srcSourceRootTable->srtExtractPassword();
+    srcSourceName = srcSourceRootTable->sbtNameInScope;
+    srcTargetName = aTargetCursor->Table()->sbtRoot->sbtNameInScope;
+    srcFailedName = aFailedCursor->Table()->sbtRoot->sbtNameInScope;
+
+    TzfTableMapperDescriptor mapper;
+    mapper.MapAllTablesAndFieldsByName(*srcSourceRootTable->srtDictionary,
+                                       *aTargetCursor->Table()->sbtRoot->srtDictionary, TzfDataLossAction::dlaFail);
+    AddNestedNodes(UnicodeString(), mapper);
+
+    for (auto& node : srcNodes) {
+      const int32_t f = node->srnFileNumber;
+      const int32_t id = node->srnID;
+      if (f < 0 || f >= kMaxRecoverFiles || f >= static_cast<int32_t>(srcSourceRootTable->srtFiles.size()) || id < 0 ||
+          id > kMaxRecoverID)
+        continue;  // a record file or owner no walk can reach
+      if (srcIDMap.size() <= static_cast<size_t>(f)) srcIDMap.resize(static_cast<size_t>(f) + 1);
+      auto& ids = srcIDMap[static_cast<size_t>(f)];
+      if (ids.size() <= static_cast<size_t>(id)) ids.resize(static_cast<size_t>(id) + 1, nullptr);
+      ids[static_cast<size_t>(id)] = node.get();
+    }
+    srcFiles.assign(srcIDMap.size(), nullptr);
+    for (size_t f = 0; f < srcIDMap.size(); ++f)
+      if (!srcIDMap[f].empty()) srcFiles[f] = srcSourceRootTable->srtFiles[f].get();
+
+    // The salvaged records reach the disk at each commit, not with a deferred flush.
+    for (TzfServerRootTable* root : {aTargetCursor->Table()->sbtRoot, aFailedCursor->Table()->sbtRoot}) {
+      if (root->srtFiles.empty() || !root->srtFiles[0]) continue;
+      const TzfBaseFile& first = *root->srtFiles[0];
+      if (first.HasAttribute(zffaTemporary) || first.HasAttribute(zffaMemTable)) continue;
+      for (auto& file : root->srtFiles)
+        if (file) file->fiAttributes |= zfFileAttr(zffaTransWriteThrough);
+    }
+  } catch (...) {
+    FreeAll();
+    throw;
+  }
+}
+
+TzfServerRecoverContainer::~TzfServerRecoverContainer() { FreeAll(); }
+
+void TzfServerRecoverContainer::FreeAll() {
+  srcFiles.clear();
+  srcIDMap.clear();
+  srcNodes.clear();
+  TzfServerDatabase* db = srcTargetDatabase;
+  srcSourceDatabase = srcTargetDatabase = nullptr;
+  if (db) {
+    TzfServerFolder* folder = db->sdFolder;
+    db->Free();
+    // The recover's tables are closed with it.
+    if (folder) folder->sfCloseInactiveTables();
+  }
+}
+
+void TzfServerRecoverContainer::AddNestedNodes(const UnicodeString& aPath, TzfBaseTableMapperDescriptor& aMapper) {
+  for (int32_t i = 0; i < aMapper.TableCount(); ++i) {
+    TzfBaseTableMapperDescriptor& child = *aMapper.TableDescriptor(i);
+    const UnicodeString path = aPath + u":" + child.btmdName;
+    UnicodeString mapTo = child.btmdMapTo.empty() ? UnicodeString(u".") : child.btmdMapTo;
+    const bool relative = mapTo[0] == u'.';
+    const UnicodeString targetName = relative ? srcTargetName + path + u":" + mapTo : srcTargetName + u":" + mapTo;
+    const UnicodeString failedName = relative ? srcFailedName + path + u":" + mapTo : srcFailedName + u":" + mapTo;
+    TzfServerTableCursor* source = nullptr;
+    TzfServerTableCursor* target = nullptr;
+    TzfServerTableCursor* failed = nullptr;
+    const uint32_t timeout = srcSourceDatabase->atoGetTimeout();
+    uint32_t code = zfOpenTableCursor(srcSourceDatabase, srcSourceName + path, srcPassword, omReadOnly, smExclusive,
+                                      timeout, source);
+    if (code == 0)
+      code = zfOpenTableCursor(srcTargetDatabase, targetName, srcPassword, omWriteOnly, smExclusive, timeout, target);
+    if (code == 0)
+      code = zfOpenTableCursor(srcTargetDatabase, failedName, srcPassword, omWriteOnly, smExclusive, timeout, failed);
+    if (code != 0) {
+      FreeCursor(failed);
+      FreeCursor(target);
+      FreeCursor(source);
+      throw EzfServerEngineException(code);
+    }
+    srcNodes.push_back(std::make_unique<TzfServerRecoverNode>(this, source, target, failed));
+    AddNestedNodes(path, child);
+  }
+}
+
+TzfServerSession* TzfServerRecoverContainer::GetSession() { return srcSourceDatabase->sdSession; }
+
+uint32_t TzfServerRecoverContainer::GetTotalBlockCount() {
+  uint64_t total = 0;
+  for (TzfBaseFile* f : srcFiles)
+    if (f) total += f->PhysicalBlockCount();
+  if (total > UINT32_MAX) throw rtl::EIntOverflow(u"Integer overflow");
+  return static_cast<uint32_t>(total);
+}
+
+TzfServerRecoverNode* TzfServerRecoverContainer::NodeFor(int32_t aFile, int32_t aID) const {
+  if (aFile < 0 || aID < 0 || static_cast<size_t>(aFile) >= srcIDMap.size()) return nullptr;
+  const auto& ids = srcIDMap[static_cast<size_t>(aFile)];
+  return static_cast<size_t>(aID) < ids.size() ? ids[static_cast<size_t>(aID)] : nullptr;
+}
+
+void TzfServerRecoverContainer::LogBlock(int32_t aFile, TzfBlockNumber aBlock, uint32_t aCode,
+                                         const UnicodeString& aWhat) {
+  try {
+    TzfBaseFile* file =
+        aFile >= 0 && static_cast<size_t>(aFile) < srcFiles.size() ? srcFiles[static_cast<size_t>(aFile)] : nullptr;
+    const UnicodeString name = file ? file->FileName() : rtl::IntToStr(aFile);
+    srcSourceDatabase->sdFolder->sfServerEngine->seLogWarning(u"Recover of \"" + srcSourceName + u"\": file \"" + name +
+                                                              u"\", block " + rtl::IntToStr(int64_t(aBlock)) + u" " +
+                                                              aWhat + u" (" + rtl::IntToStr(int64_t(aCode)) + u")");
+  } catch (...) {
+  }
+}
+
+bool TzfServerRecoverContainer::MakeSnapshot(uint32_t aBlocksRead, uint32_t aBlocksWritten, uint32_t aErrorCode) {
+  const uint64_t read = uint64_t(aBlocksRead) + srcBaseBlocksRead;
+  const uint64_t written = uint64_t(aBlocksWritten) + srcBaseBlocksWritten;
+  if (read > UINT32_MAX || written > UINT32_MAX) throw rtl::EIntOverflow(u"Integer overflow");
+  srcCurrentBlocksRead = static_cast<uint32_t>(read);
+  srcCurrentBlocksWritten = static_cast<uint32_t>(written);
+  return srcOwner->MakeSnapshot(srcCurrentBlocksRead, srcCurrentBlocksWritten, aErrorCode);
+}
+
+void TzfServerRecoverContainer::CopyNamedStreams() {
+  // Whatever can be copied is; a failure never fails the task.
+  try {
+    TzfServerRootTable* target = srcNodes[0]->srnTargetCursor->Table()->sbtRoot;
+    TzfBaseStreamEngine* from = srcSourceRootTable->srtStreamEngine.get();
+    TzfBaseStreamEngine* to = target->srtStreamEngine.get();
+    if (!from || !to) return;
+    rtl::TStringList names;
+    if (from->GetNamedStreamList(nullptr, names) != 0) return;
+    TzfServerTransaction trans(srcTargetDatabase->sdFolder->sfServerEngine->seBufferManager.get(), nullptr, nullptr,
+                               false, false);
+    bool any = false;
+    for (int32_t i = 0; i < names.Count(); ++i) {
+      const UnicodeString name = names[i];
+      if (SameName(name, u"DICT") || SameName(name, u"$TableName")) continue;
+      try {
+        TzfMemoryStream ms;
+        if (from->ReadNamedStream(nullptr, name, ms) != 0) continue;
+        ms.SetPosition(0);
+        if (to->WriteNamedStream(&trans, name, ms) == 0) any = true;
+      } catch (...) {
+      }
+    }
+    if (any)
+      trans.Commit();
+    else
+      trans.Rollback();
+  } catch (...) {
+  }
+}
+
+uint32_t TzfServerRecoverContainer::Walk(TzfRecoverCookie& aCookie) {
+  for (size_t f = 0; f < srcFiles.size(); ++f) {
+    TzfBaseFile* file = srcFiles[f];
+    if (!file) continue;
+    srcBlocksRead = srcBlocksWritten = 0;
+    aCookie.rcFileIndex = static_cast<int32_t>(f);
+    TzfBaseFileHeaderAccessFactory* factory = file->fiHeaderAccessFactory.get();
+    const TzfBlockIteratorResult r = file->IterateBlocks(
+        &aCookie, [&](void*, TzfBlockNumber aBlockNr, PzfBlock aBlock, const TzfBlockReadFailure* aFailure) {
+          ++srcBlocksRead;
+          TzfBlockIteratorResult answer = birContinue;
+          if (aBlock) {
+            ++srcBlocksWritten;
+            const int32_t id = factory ? factory->GetID(aBlock) : -1;
+            if (TzfServerRecoverNode* node = NodeFor(static_cast<int32_t>(f), id))
+              answer = node->IterateBlock(aCookie, aBlockNr, aBlock);
+          } else {
+            LogBlock(static_cast<int32_t>(f), aBlockNr, aFailure ? aFailure->ErrorCode : 0,
+                     u"could not be read" + (aFailure && !aFailure->Message.empty() ? u": " + aFailure->Message
+                                                                                  : UnicodeString()));
+          }
+          if (MakeSnapshot(srcBlocksRead, srcBlocksWritten, 0)) {
+            aCookie.rcErrorCode = zfErrUpdateAborted;
+            answer = birStop;
+          }
+          return answer;
+        });
+    if (r == birStop) {
+      if (aCookie.rcErrorCode == 0) aCookie.rcErrorCode = zfErrRecoveryFailed;
+      break;
+    }
+    srcBaseBlocksRead = srcCurrentBlocksRead;
+    srcBaseBlocksWritten = srcCurrentBlocksWritten;
+  }
+  return aCookie.rcErrorCode;
+}
+
+void TzfServerRecoverContainer::Execute() {
+  CopyNamedStreams();
+  zfSetTimeout(kRecoverDeadlineMs, true);
+  zfSuspendTimeout();
+  uint32_t result = 0;
+  TzfRecoverCookie cookie;
+  cookie.rcContainer = this;
+  TzfServerTransContext* context = srcNodes[0]->srnTargetCursor->stcTransContext();
+  try {
+    result = context->stcTransactionStart(false, false, false, false, false);
+    if (result == 0) {
+      cookie.rcTransLevel = 1;
+      srcBaseBlocksRead = srcBaseBlocksWritten = 0;
+      try {
+        Walk(cookie);
+      } catch (const std::exception& e) {
+        if (cookie.rcErrorCode == 0) cookie.rcErrorCode = srcOwner->asoConvertException(e);
+      }
+      // Later inserts never reuse a salvaged auto-increment value, whatever the source's counter said.
+      if (cookie.rcTransLevel == 1)
+        for (auto& node : srcNodes)
+          if (node->srnMaxAutoInc != 0) {
+            const uint32_t r = node->srnTargetCursor->stcRaiseAutoInc(node->srnMaxAutoInc);
+            if (r != 0 && cookie.rcErrorCode == 0) cookie.rcErrorCode = r;
+          }
+      // The records salvaged so far are committed also when the walk stopped early; the walk's
+      // own code stands as the result, the commit's when the walk ended clean.
+      const uint32_t commit = context->stcTransactionCommit();
+      if (commit == 0) --cookie.rcTransLevel;
+      result = cookie.rcErrorCode != 0 ? cookie.rcErrorCode : commit;
+      if (commit == 0 && cookie.rcTransLevel > 0 && result == 0) result = kUnknownServerCode;
+      for (; cookie.rcTransLevel > 0; --cookie.rcTransLevel) context->stcTransactionRollback();
+    }
+  } catch (const std::exception& e) {
+    if (result == 0) result = srcOwner->asoConvertException(e);
+  }
+  zfResumeTimeout();
+  MakeSnapshot(0, 0, result);
+}
+
+// ---- TzfServerRecoverTaskInfo -----------------------------------------------------------------
+
+TzfServerRecoverTaskInfo::TzfServerRecoverTaskInfo(TzfServerRecoverContainer* aContainer)
+    : TzfServerTaskInfo(aContainer->GetSession(), aContainer->GetTotalBlockCount(), zftpNormal),
+      rtiContainer(aContainer) {
+  rtiContainer->srcOwner = this;
+}
+
+TzfServerRecoverTaskInfo::~TzfServerRecoverTaskInfo() {
+  delete rtiContainer;
+  rtiContainer = nullptr;
+}
+
+const rtl::TClassInfo& TzfServerRecoverTaskInfo::ClassInfo() {
+  static const rtl::TClassInfo info{u"TzfServerRecoverTaskInfo", &TzfServerTaskInfo::ClassInfo()};
+  return info;
+}
+
+void TzfServerRecoverTaskInfo::Execute() { rtiContainer->Execute(); }
+
+// ---- TzfServerDatabase::TableRecover ----------------------------------------------------------
+
+uint32_t TzfServerDatabase::TableRecover(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                         TzfAbstractTaskInfo*& aTaskInfo) {
+  aTaskInfo = nullptr;
+  if (const uint32_t r = zfCheckTableName(aTableName, true, false)) return r;
+  TzfAbstractTaskInfo* task = nullptr;
+  uint32_t code = 0;
+  try {
+    code = Framed([&] { return sdTableRecover(aTableName, aPassword, task); });
+    if (task) {
+      if (code == 0) {
+        try {
+          static_cast<TzfServerRecoverTaskInfo*>(task)->StartThread(2000);
+        } catch (...) {
+          task->Free();  // the tables stay: the caller sees the code and may delete them
+          throw;
+        }
+        aTaskInfo = task;
+      } else {
+        try {
+          task->Free();
+        } catch (...) {
+        }
+      }
+    }
+  } catch (const std::exception& e) {
+    code = asoConvertException(e);
+  }
+  return code;
+}
+
+uint32_t TzfServerDatabase::sdTableRecover(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                           TzfAbstractTaskInfo*& aTaskInfo) {
+  aTaskInfo = nullptr;
+  if (aTableName.find(u':') != UnicodeString::npos) return zfErrInvalidParam;
+  if (sdOpenMode == omReadOnly) return zfErrReadOnlyDb;
+  if (const uint32_t veto = NotifyExtenders(eaTableRecover, true, {aTableName})) return veto;
+
+  TzfServerDatabase* privateDb = nullptr;
+  TzfServerTableCursor* source = nullptr;
+  TzfServerTableCursor* recovered = nullptr;
+  TzfServerTableCursor* failed = nullptr;
+  bool builtRecovered = false, builtFailed = false;
+  UnicodeString password;
+  const UnicodeString recoveredName = aTableName + u"_Recovered";
+  const UnicodeString failedName = aTableName + u"_Failed";
+  const uint32_t timeout = atoGetTimeout();
+  uint32_t code = 0;
+  try {
+    TzfAbstractDatabase* db = nullptr;
+    code = sdSession->ssDatabaseOpen(db, sdAlias, nullptr, sdFolder, sdOpenMode, sdShareMode, true, timeout);
+    privateDb = static_cast<TzfServerDatabase*>(db);
+    if (code == 0) {
+      privateDb->sdTables = sdTables;  // the maintenance database shares this database's temporary tables
+      TzfIndexTolerantOpen tolerant;  // the walk needs no index: a damaged one does not stop it
+      code = zfOpenTableCursor(privateDb, aTableName, aPassword, omReadOnly, smExclusive, timeout, source);
+    }
+    if (code == 0) {
+      TzfServerRootTable* root = source->Table()->sbtRoot;
+      password = root->srtExtractPassword();
+      if (root->srtSnapshotBlockCount > 0) code = zfErrTableOpen;
+    }
+    if (code == 0) {
+      TzfServerRootTable* root = source->Table()->sbtRoot;
+      TzfPadlockGuard tables(sdFolder->sfTablesPadlock);
+      code = privateDb->sdTableBuild(true, recoveredName, password, root->srtDictionary.get(), root->srtTableScope);
+      builtRecovered = code == 0;
+      if (code == 0)
+        code = zfOpenTableCursor(privateDb, recoveredName, password, omReadWrite, smExclusive, timeout, recovered);
+      if (code == 0) {
+        TzfDataDictionary fields;
+        fields.AssignOnlyFields(root->srtDictionary.get());
+        code = privateDb->sdTableBuild(true, failedName, password, &fields, root->srtTableScope);
+        builtFailed = code == 0;
+      }
+      if (code == 0)
+        code = zfOpenTableCursor(privateDb, failedName, password, omReadWrite, smExclusive, timeout, failed);
+      if (code == 0) {
+        // The container takes the cursors and the private database, also when it raises.
+        TzfServerTableCursor *s = source, *r = recovered, *f = failed;
+        TzfServerDatabase* p = privateDb;
+        source = recovered = failed = nullptr;
+        privateDb = nullptr;
+        auto* container = new TzfServerRecoverContainer(s, r, f, p);
+        try {
+          aTaskInfo = zfCreateServerObject<TzfServerRecoverTaskInfo>(container);
+        } catch (...) {
+          delete container;
+          throw;
+        }
+      }
+    }
+  } catch (const std::exception& e) {
+    code = asoConvertException(e);
+    if (code == 0) code = zfErrRecoveryFailed;
+  }
+  if (code != 0) {
+    // Inside out; only the tables this call built are deleted.
+    FreeCursor(failed);
+    if (builtFailed) sdTableDelete(failedName, password);
+    FreeCursor(recovered);
+    if (builtRecovered) sdTableDelete(recoveredName, password);
+    FreeCursor(source);
+    if (privateDb) privateDb->Free();
+    if (aTaskInfo) {
+      aTaskInfo->Free();
+      aTaskInfo = nullptr;
+    }
+    return code;
+  }
+  return NotifyExtenders(eaTableRecover, false, {aTableName});
+}
+
+}  // namespace zf

@@ -1,0 +1,649 @@
+// The table recover end to end: sample log tables made through the engine, damaged on disk block
+// by block, recovered by the background task while the test polls its status; then the block
+// counts, the records of "_Recovered" and "_Failed", auto-increment counters, start failures,
+// cancels, and a recover beside polling, cancelling and another session's reads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "foundation/zfllErrors.h"
+#include "foundation/zfllStreams.h"
+#include "server/zfsrServerDatabase.h"
+#include "server/zfsrServerRecover.h"
+#include "server/zfsrServerSession.h"
+#include "server/zfsrServerTable.h"
+#include "server/zfsrServerTableCursor.h"
+#include "server/zfsrServerTransaction.h"
+#include "storage/zfsrRecordEngineBase.h"
+#include "storage/zfsrStreamEngineBase.h"
+#include "tests/foundation/zfCaptureLog.h"
+#include "tests/server/zfsrServerTestUtil.h"
+#include "tools/zftableKit.h"
+#include "tools/zftableLog.h"
+
+namespace zf::test {
+namespace {
+
+bool Logged(CaptureLog& aLog, const UnicodeString& aText) {
+  for (const auto& e : aLog.Entries)
+    if (e.Msg.find(aText) != UnicodeString::npos) return true;
+  return false;
+}
+
+struct TOutcome {
+  uint32_t Code = 0;
+  TzfTaskStatus Status;
+  std::set<int32_t> Recovered, Failed;
+};
+
+class TableRecover : public ServerEngineTest {
+ public:
+  void SetUp() override {
+    ServerEngineTest::SetUp();
+    Session = OpenSession();
+    Db = OpenDb(Session, omReadWrite);
+  }
+  void TearDown() override {
+    for (auto* d : Dbs) d->Free();
+    for (auto* s : Sessions) s->Free();
+    ServerEngineTest::TearDown();
+  }
+  TzfServerSession* OpenSession() {
+    TzfAbstractSession* s = nullptr;
+    EXPECT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
+    Sessions.push_back(static_cast<TzfServerSession*>(s));
+    return Sessions.back();
+  }
+  TzfServerDatabase* OpenDb(TzfServerSession* aSession, TzfOpenMode aMode) {
+    TzfAbstractDatabase* d = nullptr;
+    EXPECT_EQ(aSession->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, aMode, smShared, 10000), 0u);
+    Dbs.push_back(static_cast<TzfServerDatabase*>(d));
+    return Dbs.back();
+  }
+  // The log table "Log" with aRecords records; every aInvalidEvery-th breaks the level's range.
+  void MakeLog(uint32_t aRecords, uint32_t aInvalidEvery = 0) {
+    kit::TLogOptions o;
+    o.Records = aRecords;
+    o.InvalidEvery = aInvalidEvery;
+    kit::FillLogTable(*Db, u"Log", o);
+    // The files on disk are what the recover reads: nothing of the table stays open.
+    ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  }
+  std::string Path(const char* aTable = "Log") const { return (Dir.Path / (std::string(aTable) + ".zf1")).string(); }
+  // The blocks of the log table file with their signature and owner.
+  std::vector<std::pair<uint32_t, std::string>> Blocks() const {
+    std::vector<std::pair<uint32_t, std::string>> list;
+    kit::WalkTable(Path(), [&](uint32_t aBlock, const std::string& aSig, int32_t, bool) { list.emplace_back(aBlock, aSig); });
+    return list;
+  }
+  uint32_t FirstBlock(const std::string& aSignature, uint32_t aFrom = 1) const {
+    for (auto& [n, sig] : Blocks())
+      if (sig == aSignature && n >= aFrom) return n;
+    ADD_FAILURE() << "no block " << aSignature;
+    return 0;
+  }
+  void Damage(std::vector<uint32_t> aBlocks, kit::TDamageMode aMode) {
+    ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+    const std::string tmp = Path() + ".tmp";
+    kit::DamageTable(Path(), tmp, std::move(aBlocks), aMode, 7);
+    std::filesystem::rename(tmp, Path());
+  }
+  // The IDs of every record of aTable (a missing table: none).
+  std::set<int32_t> Ids(const UnicodeString& aTable) {
+    std::set<int32_t> ids;
+    TzfServerTableCursor* c = nullptr;
+    if (zfOpenTableCursor(Db, aTable, u"", omReadOnly, smShared, 2000, c) != 0) return ids;
+    uint8_t* rec = c->RecordBufferAlloc();
+    EXPECT_EQ(c->SetToBegin(), 0u);
+    while (c->RecordGetNext(zfltNoLock, rec) == 0) ids.insert(c->GetFieldAsVariant(rec, 0).AsInteger());
+    c->RecordBufferFree(rec);
+    c->Free();
+    return ids;
+  }
+  static void WaitFor(TzfAbstractTaskInfo* aTask, TzfTaskStatus& aStatus) {
+    bool done = false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!done && std::chrono::steady_clock::now() < until) {
+      ASSERT_EQ(aTask->GetStatus(done, aStatus), 0u);
+      if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(done);
+  }
+  TOutcome Recover() {
+    TOutcome o;
+    TzfAbstractTaskInfo* task = nullptr;
+    o.Code = Db->TableRecover(u"Log", u"", task);
+    if (o.Code != 0) {
+      EXPECT_EQ(task, nullptr);
+      return o;
+    }
+    EXPECT_NE(task, nullptr);
+    WaitFor(task, o.Status);
+    task->Free();
+    o.Recovered = Ids(u"Log_Recovered");
+    o.Failed = Ids(u"Log_Failed");
+    return o;
+  }
+  // The IDs of the source's records by the block that holds them (a record's bookmark is its
+  // reference: block number in the high 32 bits).
+  std::map<uint32_t, std::set<int32_t>> IdsByBlock() {
+    std::map<uint32_t, std::set<int32_t>> byBlock;
+    TzfAbstractCursor* c = nullptr;
+    EXPECT_EQ(Db->CursorOpen(c, u"Log", u"", omReadOnly, smShared, 2000, false), 0u);
+    uint8_t* rec = c->RecordBufferAlloc();
+    EXPECT_EQ(c->SetToBegin(), 0u);
+    uint8_t bookmark[8];
+    while (c->RecordGetNext(zfltNoLock, rec) == 0) {
+      EXPECT_EQ(c->GetBookmark(bookmark, 8), 0u);
+      byBlock[zfRefBlock(int64_t(zfGetLE64(bookmark)))].insert(c->GetFieldAsVariant(rec, 0).AsInteger());
+    }
+    c->RecordBufferFree(rec);
+    c->Free();
+    EXPECT_EQ(Session->CloseInactiveTables(), 0u);
+    return byBlock;
+  }
+  uint32_t FileBlocks(const char* aTable = "Log") const {
+    return uint32_t(std::filesystem::file_size(Path(aTable)) / 4096);
+  }
+  static std::set<int32_t> Range(int32_t aFrom, int32_t aTo) {
+    std::set<int32_t> s;
+    for (int32_t i = aFrom; i <= aTo; ++i) s.insert(i);
+    return s;
+  }
+
+  std::vector<TzfServerSession*> Sessions;
+  std::vector<TzfServerDatabase*> Dbs;
+  TzfServerSession* Session = nullptr;
+  TzfServerDatabase* Db = nullptr;
+};
+
+TEST_F(TableRecover, UndamagedTableSplitsByValidationAndCountsEveryBlock) {
+  MakeLog(600, 10);
+  const uint32_t total = FileBlocks();
+  const TOutcome o = Recover();
+  ASSERT_EQ(o.Code, 0u);
+  EXPECT_EQ(o.Status.tsErrorCode, 0u);
+  EXPECT_EQ(o.Status.tsTotalRecs, total) << "one file holds the records: all its blocks are walked";
+  EXPECT_EQ(o.Status.tsRecsRead, total);
+  EXPECT_EQ(o.Status.tsRecsWritten, total);
+  EXPECT_EQ(o.Status.tsPercentDone, 100);
+  std::set<int32_t> invalid, valid;
+  for (int32_t id = 1; id <= 600; ++id) (id % 10 == 0 ? invalid : valid).insert(id);
+  EXPECT_EQ(o.Recovered, valid);
+  EXPECT_EQ(o.Failed, invalid) << "records the validation refuses land in the failed table";
+}
+
+TEST_F(TableRecover, DamagedBlocksLoseOnlyTheirOwnRecords) {
+  MakeLog(1500);
+  const uint32_t record = FirstBlock("ZFDH", 5);
+  const uint32_t index = FirstBlock("ZFIH");
+  const std::set<int32_t> inBlock = IdsByBlock()[record];
+  ASSERT_FALSE(inBlock.empty());
+  Damage({record, index}, kit::TDamageMode::Zero);
+  const uint32_t total = FileBlocks();
+  CaptureLog log;
+  Engine->SetEventLog(&log);
+  Engine->SetEventLogEnabled(true);
+  const TOutcome o = Recover();
+  Engine->SetEventLog(nullptr);
+  EXPECT_TRUE(Logged(log, u"indexes of \"Log\" could not be opened")) << "the index failure is logged";
+  ASSERT_EQ(o.Code, 0u) << "a damaged index never stops the recover from starting";
+  EXPECT_EQ(o.Status.tsErrorCode, 0u);
+  EXPECT_EQ(o.Status.tsRecsRead, total);
+  EXPECT_EQ(o.Status.tsRecsWritten, total) << "a zeroed block is still a readable block";
+  std::set<int32_t> expected = Range(1, 1500);
+  for (int32_t id : inBlock) expected.erase(id);
+  EXPECT_EQ(o.Recovered, expected);
+  EXPECT_TRUE(o.Failed.empty());
+}
+
+// Whatever a record block holds after damage, the walk ends clean, counts every block, and the
+// records of every other block are all recovered. An owner ID beyond anything the table names
+// (checked against the owner map) makes the block one of no known owner.
+TEST_F(TableRecover, AnyDamageOfOneRecordBlockSparesTheOthers) {
+  struct TCase {
+    const char* Name;
+    std::function<void(TableRecover&, uint32_t)> Spoil;
+  };
+  auto damage = [](kit::TDamageMode aMode) {
+    return [aMode](TableRecover& t, uint32_t aBlock) { t.Damage({aBlock}, aMode); };
+  };
+  const TCase cases[] = {
+      {"zero", damage(kit::TDamageMode::Zero)},
+      {"random", damage(kit::TDamageMode::Random)},
+      {"bitflip", damage(kit::TDamageMode::BitFlip)},
+      {"owner far beyond the map",
+       [](TableRecover& t, uint32_t aBlock) {
+         std::fstream f(t.Path(), std::ios::in | std::ios::out | std::ios::binary);
+         uint8_t owner[4];
+         zfPutLE32(owner, 0x7FFFFFF0u);
+         f.seekp(std::streamoff(aBlock) * 4096 + 4092);  // the owner ID in the block's trailer
+         f.write(reinterpret_cast<const char*>(owner), 4);
+       }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    MakeLog(800);
+    const uint32_t record = FirstBlock("ZFDH", 5);
+    auto byBlock = IdsByBlock();
+    ASSERT_FALSE(byBlock[record].empty());
+    std::set<int32_t> others;
+    for (auto& [block, ids] : byBlock)
+      if (block != record) others.insert(ids.begin(), ids.end());
+    c.Spoil(*this, record);
+    const uint32_t total = FileBlocks();
+    const TOutcome o = Recover();
+    ASSERT_EQ(o.Code, 0u);
+    EXPECT_EQ(o.Status.tsErrorCode, 0u);
+    EXPECT_EQ(o.Status.tsRecsRead, total);
+    EXPECT_EQ(o.Status.tsRecsWritten, total);
+    for (int32_t id : others) EXPECT_TRUE(o.Recovered.count(id)) << id;
+    ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  }
+}
+
+TEST_F(TableRecover, TruncatedTailCountsTheUnreadableBlockAsReadOnly) {
+  MakeLog(1500);
+  const uint32_t before = FileBlocks();
+  const uint32_t cut = FirstBlock("ZFDH", before / 2);
+  std::set<int32_t> kept;
+  for (auto& [block, ids] : IdsByBlock())
+    if (block < cut) kept.insert(ids.begin(), ids.end());
+  ASSERT_LT(kept.size(), 1500u);
+  // Cut in the middle of block `cut`: a partial tail block the walk cannot read.
+  std::filesystem::resize_file(Path(), uint64_t(cut) * 4096 + 1000);
+  CaptureLog log;
+  Engine->SetEventLog(&log);
+  Engine->SetEventLogEnabled(true);
+  const TOutcome o = Recover();
+  Engine->SetEventLog(nullptr);
+  EXPECT_TRUE(Logged(log, u"Log.zf1\", block " + rtl::IntToStr(int64_t(cut)) + u" could not be read"))
+      << "the unreadable block is logged with its file and number";
+  ASSERT_EQ(o.Code, 0u);
+  EXPECT_EQ(o.Status.tsTotalRecs, cut);
+  EXPECT_EQ(o.Status.tsRecsRead, cut + 1);
+  EXPECT_EQ(o.Status.tsRecsWritten, cut);
+  EXPECT_EQ(o.Recovered, kept);
+}
+
+TEST_F(TableRecover, DeletedRecordsStayDeletedAndOldTargetsAreOverwritten) {
+  MakeLog(300);
+  {
+    TzfAbstractCursor* c = nullptr;
+    ASSERT_EQ(Db->CursorOpen(c, u"Log", u"", omReadWrite, smShared, 2000, false), 0u);
+    uint8_t* rec = c->RecordBufferAlloc();
+    ASSERT_EQ(c->SetToBegin(), 0u);
+    for (int32_t i = 0; i < 300 && c->RecordGetNext(zfltNoLock, rec) == 0; ++i)
+      if (c->GetFieldAsVariant(rec, 0).AsInteger() % 3 == 0) {
+        ASSERT_EQ(c->RecordDelete(rec), 0u);
+      }
+    c->RecordBufferFree(rec);
+    c->Free();
+  }
+  // Earlier results under both names.
+  kit::TLogOptions old;
+  old.Records = 5;
+  kit::FillLogTable(*Db, u"Log_Recovered", old);
+  kit::FillLogTable(*Db, u"Log_Failed", old);
+  ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  const TOutcome o = Recover();
+  ASSERT_EQ(o.Code, 0u);
+  std::set<int32_t> expected;
+  for (int32_t id = 1; id <= 300; ++id)
+    if (id % 3 != 0) expected.insert(id);
+  EXPECT_EQ(o.Recovered, expected);
+  EXPECT_TRUE(o.Failed.empty());
+}
+
+TEST_F(TableRecover, AutoIncCounterEndsAtLeastAtTheLargestSalvagedValue) {
+  MakeLog(200);
+  {
+    // The source's counter is behind its records (as a damaged header may leave it).
+    TzfAbstractCursor* c = nullptr;
+    ASSERT_EQ(Db->CursorOpen(c, u"Log", u"", omReadWrite, smExclusive, 2000, false), 0u);
+    ASSERT_EQ(c->AutoIncSet(20), 0u);
+    c->Free();
+    ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  }
+  const TOutcome o = Recover();
+  ASSERT_EQ(o.Code, 0u);
+  ASSERT_EQ(o.Recovered.size(), 200u);
+  TzfAbstractCursor* c = nullptr;
+  ASSERT_EQ(Db->CursorOpen(c, u"Log_Recovered", u"", omReadWrite, smShared, 2000, false), 0u);
+  uint32_t value = 0;
+  ASSERT_EQ(c->AutoIncGet(value), 0u);
+  EXPECT_GE(value, 200u);
+  // A new record gets an ID no salvaged record has.
+  uint8_t* rec = c->RecordBufferAlloc();
+  c->SetFieldFromVariant(rec, 2, rtl::Variant(int32_t(1)));
+  ASSERT_EQ(c->RecordInsert(zfltNoLock, rec), 0u);
+  EXPECT_GT(c->GetFieldAsVariant(rec, 0).AsInteger(), 200);
+  c->RecordBufferFree(rec);
+  c->Free();
+}
+
+TEST_F(TableRecover, NamedStreamsAreCopiedButNotTheDictionaryOrTheName) {
+  MakeLog(10);
+  {
+    TzfServerRootTable* root = nullptr;
+    bool readOnly = false;
+    ASSERT_EQ(Db->sdGetTable(root, u"Log", u"", false, readOnly), 0u);
+    TzfServerTransaction trans(Engine->seBufferManager.get(), nullptr, nullptr, false, false);
+    for (const char16_t* name : {u"Notes", u"$TableName"}) {
+      TzfMemoryStream ms;
+      const std::string text = "content of the stream";
+      ms.Write(text.data(), int32_t(text.size()));
+      ms.SetPosition(0);
+      ASSERT_EQ(root->srtStreamEngine->WriteNamedStream(&trans, name, ms), 0u);
+    }
+    trans.Commit();
+    ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  }
+  ASSERT_EQ(Recover().Code, 0u);
+  TzfServerRootTable* root = nullptr;
+  bool readOnly = false;
+  ASSERT_EQ(Db->sdGetTable(root, u"Log_Recovered", u"", false, readOnly), 0u);
+  rtl::TStringList names;
+  ASSERT_EQ(root->srtStreamEngine->GetNamedStreamList(nullptr, names), 0u);
+  std::set<std::u16string> got;
+  for (int32_t i = 0; i < names.Count(); ++i) got.insert(names[i]);
+  EXPECT_TRUE(got.count(u"Notes"));
+  TzfMemoryStream ms;
+  ASSERT_EQ(root->srtStreamEngine->ReadNamedStream(nullptr, u"Notes", ms), 0u);
+  EXPECT_EQ(ms.Size(), 21);
+  // The recovered table keeps its own name stream.
+  TzfMemoryStream name;
+  if (root->srtStreamEngine->ReadNamedStream(nullptr, u"$TableName", name) == 0) {
+    EXPECT_NE(name.Size(), 21);
+  }
+}
+
+// The memo of every record of aTable by ID ("" for NULL).
+std::map<int32_t, std::string> Memos(TzfServerDatabase* aDb, const UnicodeString& aTable) {
+  std::map<int32_t, std::string> memos;
+  TzfAbstractCursor* c = nullptr;
+  if (aDb->CursorOpen(c, aTable, u"", omReadOnly, smShared, 2000, false) != 0) return memos;
+  uint8_t* rec = c->RecordBufferAlloc();
+  EXPECT_EQ(c->SetToBegin(), 0u);
+  while (c->RecordGetNext(zfltNoLock, rec) == 0) {
+    const int32_t id = c->GetFieldAsVariant(rec, 0).AsInteger();
+    bool isNull = true;
+    int64_t blob = 0;
+    c->acGetTableDescriptor()->tdFieldsDescriptor->GetRecordField(4, rec, isNull, &blob);
+    std::string memo;
+    if (!isNull) {
+      uint32_t len = 0;
+      EXPECT_EQ(c->BlobGetLength(4, blob, len, false), 0u);
+      TzfMemoryStream ms;
+      EXPECT_EQ(c->BlobRead(4, blob, 0, len, ms, false), 0u);
+      memo.assign(static_cast<const char*>(ms.Memory()), size_t(ms.Size()));
+      EXPECT_FALSE(memo.empty());
+    }
+    memos[id] = memo;
+  }
+  c->RecordBufferFree(rec);
+  c->Free();
+  return memos;
+}
+
+TEST_F(TableRecover, BlobsTravelWithTheirRecordsAndABrokenOneSendsItsRecordToFailed) {
+  kit::TLogOptions o;
+  o.Records = 400;
+  o.InvalidEvery = 10;
+  o.MemoEvery = 3;
+  kit::FillLogTable(*Db, u"Log", o);
+  const std::map<int32_t, std::string> source = Memos(Db, u"Log");
+  ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  // A BLOB block in the middle of the file.
+  std::vector<uint32_t> blobBlocks;
+  for (auto& [n, sig] : Blocks())
+    if (sig == "ZFHD") blobBlocks.push_back(n);
+  ASSERT_GT(blobBlocks.size(), 4u);
+  Damage({blobBlocks[blobBlocks.size() / 2]}, kit::TDamageMode::Zero);
+  ASSERT_EQ(Recover().Code, 0u);
+  const std::map<int32_t, std::string> recovered = Memos(Db, u"Log_Recovered");
+  const std::map<int32_t, std::string> failed = Memos(Db, u"Log_Failed");
+  EXPECT_EQ(recovered.size() + failed.size(), 400u);
+  for (auto& [id, memo] : recovered) {
+    EXPECT_NE(id % 10, 0) << id;
+    EXPECT_EQ(memo, source.at(id)) << id;
+  }
+  int broken = 0, invalidWithMemo = 0;
+  for (auto& [id, memo] : failed) {
+    ASSERT_FALSE(recovered.count(id)) << id;
+    if (id % 10 != 0) {
+      // A valid record fails only for its BLOB: that BLOB is NULL here.
+      EXPECT_FALSE(source.at(id).empty()) << id;
+      EXPECT_TRUE(memo.empty()) << id;
+      ++broken;
+    } else if (!memo.empty()) {
+      EXPECT_EQ(memo, source.at(id)) << "a refused record keeps the BLOBs that copy: " << id;
+      ++invalidWithMemo;
+    }
+  }
+  EXPECT_GT(broken, 0) << "the zeroed block held some record's BLOB";
+  EXPECT_GT(invalidWithMemo, 0);
+}
+
+// A record block edited so that two records carry the same ID: the unique index of the recovered
+// table refuses the second, which lands in the failed table.
+TEST_F(TableRecover, KeyViolationsLandInTheFailedTable) {
+  MakeLog(200);
+  // The record of ID 50 as stored: its bytes are found in its block and its ID set to 10.
+  std::vector<uint8_t> record;
+  {
+    TzfAbstractCursor* c = nullptr;
+    ASSERT_EQ(Db->CursorOpen(c, u"Log", u"", omReadOnly, smShared, 2000, false), 0u);
+    uint8_t* rec = c->RecordBufferAlloc();
+    ASSERT_EQ(c->SetToBegin(), 0u);
+    while (c->RecordGetNext(zfltNoLock, rec) == 0)
+      if (c->GetFieldAsVariant(rec, 0).AsInteger() == 50) {
+        record.assign(rec, rec + c->acGetTableDescriptor()->tdFieldsDescriptor->GetRecordLength());
+        break;
+      }
+    c->RecordBufferFree(rec);
+    c->Free();
+    ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  }
+  ASSERT_FALSE(record.empty());
+  std::vector<uint8_t> file;
+  {
+    std::ifstream in(Path(), std::ios::binary);
+    file.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  auto at = std::search(file.begin(), file.end(), record.begin(), record.end());
+  ASSERT_NE(at, file.end()) << "records are stored as their buffers";
+  zfPutLE32(&*at, 10);
+  {
+    std::ofstream out(Path(), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+  }
+  const TOutcome o = Recover();
+  ASSERT_EQ(o.Code, 0u);
+  std::set<int32_t> expected = Range(1, 200);
+  expected.erase(50);
+  EXPECT_EQ(o.Recovered, expected);
+  EXPECT_EQ(o.Failed, std::set<int32_t>{10}) << "the second record with ID 10";
+}
+
+// Nested tables have nodes of their own: their records go to the same nested tables of the new
+// tables, found through the owner IDs of their blocks.
+TEST_F(TableRecover, NestedTablesAreSalvagedIntoTheirOwnNestedTables) {
+  auto dict = SmallDictionary(0, 1);  // "Sub1" with "Deep" inside
+  ASSERT_EQ(Db->TableBuild(true, u"Log", u"", dict.get(), tsPersistent, false), 0u);
+  struct TFill {
+    const char16_t* Table;
+    int32_t Count;
+  };
+  for (const TFill& f : {TFill{u"Log", 120}, TFill{u"Log:Sub1", 70}, TFill{u"Log:Sub1:Deep", 30}}) {
+    TzfServerTableCursor* c = nullptr;
+    ASSERT_EQ(zfOpenTableCursor(Db, f.Table, u"", omReadWrite, smShared, 2000, c), 0u);
+    uint8_t* rec = c->RecordBufferAlloc();
+    for (int32_t i = 1; i <= f.Count; ++i) {
+      c->SetFieldFromVariant(rec, 0, rtl::Variant(i));
+      ASSERT_EQ(c->RecordInsert(zfltNoLock, rec), 0u);
+    }
+    c->RecordBufferFree(rec);
+    c->Free();
+  }
+  ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  const TOutcome o = Recover();
+  ASSERT_EQ(o.Code, 0u);
+  EXPECT_EQ(o.Recovered, Range(1, 120));
+  EXPECT_EQ(Ids(u"Log_Recovered:Sub1"), Range(1, 70));
+  EXPECT_EQ(Ids(u"Log_Recovered:Sub1:Deep"), Range(1, 30));
+  EXPECT_TRUE(Ids(u"Log_Failed:Sub1").empty());
+}
+
+TEST_F(TableRecover, StartFailuresLeaveNoNewTableBehind) {
+  MakeLog(20);
+  struct TCase {
+    const char* Name;
+    std::function<uint32_t(TableRecover&, TzfAbstractTaskInfo*&)> Start;
+    uint32_t Code;
+  };
+  const TCase cases[] = {
+      {"nested name (the name check)",
+       [](TableRecover& t, TzfAbstractTaskInfo*& k) { return t.Db->TableRecover(u"Log:Sub", u"", k); },
+       zfCheckTableName(u"Log:Sub", true, false)},
+      {"nested name (the worker)",
+       [](TableRecover& t, TzfAbstractTaskInfo*& k) { return t.Db->sdTableRecover(u"Log:Sub", u"", k); },
+       zfErrInvalidParam},
+      {"read-only database",
+       [](TableRecover& t, TzfAbstractTaskInfo*& k) {
+         return t.OpenDb(t.OpenSession(), omReadOnly)->TableRecover(u"Log", u"", k);
+       },
+       zfErrReadOnlyDb},
+      {"missing table", [](TableRecover& t, TzfAbstractTaskInfo*& k) { return t.Db->TableRecover(u"Nope", u"", k); },
+       zfErrNoSuchTable},
+      {"snapshot blocks held",
+       [](TableRecover& t, TzfAbstractTaskInfo*& k) {
+         TzfServerRootTable* root = nullptr;
+         bool ro = false;
+         EXPECT_EQ(t.Db->sdGetTable(root, u"Log", u"", false, ro), 0u);
+         root->srtSnapshotBlockCount = 1;
+         const uint32_t r = t.Db->TableRecover(u"Log", u"", k);
+         root->srtSnapshotBlockCount = 0;
+         return r;
+       },
+       zfErrTableOpen},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TzfAbstractTaskInfo* task = reinterpret_cast<TzfAbstractTaskInfo*>(1);
+    EXPECT_EQ(c.Start(*this, task), c.Code);
+    EXPECT_EQ(task, nullptr);
+    EXPECT_FALSE(Exists("Log_Recovered.zf1"));
+    EXPECT_FALSE(Exists("Log_Failed.zf1"));
+  }
+}
+
+TEST_F(TableRecover, CancelMidWalkKeepsWhatWasCommitted) {
+  MakeLog(12000);
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(Db->TableRecover(u"Log", u"", task), 0u);
+  TzfTaskStatus status;
+  bool done = false;
+  // Let the walk get through a quarter of the blocks, then cancel.
+  do {
+    ASSERT_EQ(task->GetStatus(done, status), 0u);
+  } while (!done && status.tsRecsRead < status.tsTotalRecs / 4);
+  ASSERT_FALSE(done) << "the walk ended before the cancel";
+  ASSERT_EQ(task->Cancel(), 0u);
+  ASSERT_EQ(task->GetStatus(done, status), 0u);
+  EXPECT_TRUE(done);
+  EXPECT_EQ(status.tsErrorCode, zfErrUpdateAborted);
+  task->Free();  // joins the task thread
+  const std::set<int32_t> recovered = Ids(u"Log_Recovered");
+  EXPECT_LT(recovered.size(), 12000u) << "the walk stopped early";
+  EXPECT_GT(recovered.size(), 0u) << "what was salvaged before the cancel is committed";
+  // What was committed is whole: IDs of whole blocks, none twice, all from the source.
+  for (int32_t id : recovered) EXPECT_TRUE(id >= 1 && id <= 12000);
+}
+
+// A session freed while its recover runs: the task is cancelled and joined first, then the
+// databases go; the new tables stay with what was committed and can be opened again.
+TEST_F(TableRecover, FreeingTheSessionStopsARunningRecover) {
+  MakeLog(6000);
+  TzfAbstractSession* s = nullptr;
+  ASSERT_EQ(Engine->SessionOpen(s, u"bob", u"", u"test", 10000), 0u);
+  TzfAbstractDatabase* d = nullptr;
+  ASSERT_EQ(s->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000), 0u);
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(d->TableRecover(u"Log", u"", task), 0u);
+  s->Free();  // frees the task, its private database and d
+  ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  EXPECT_LE(Ids(u"Log_Recovered").size(), 6000u);
+  const TOutcome o = Recover();
+  ASSERT_EQ(o.Code, 0u) << "nothing of the first run holds the tables";
+  EXPECT_EQ(o.Recovered.size(), 6000u);
+}
+
+// A recover while this thread polls the status and the engine's statistics every few
+// milliseconds and cancels at a random moment, and a second session reads another table.
+TEST_F(TableRecover, ConcurrentPollingCancelAndAnotherSession) {
+  MakeLog(8000);
+  kit::TLogOptions other;
+  other.Records = 300;
+  kit::FillLogTable(*Db, u"Other", other);
+  TzfServerSession* second = OpenSession();
+  TzfServerDatabase* secondDb = OpenDb(second, omReadWrite);
+  std::mt19937 random(11);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0};
+    std::thread reader([&] {
+      while (!stop.load()) {
+        TzfAbstractCursor* c = nullptr;
+        if (secondDb->CursorOpen(c, u"Other", u"", omReadOnly, smShared, 2000, false) != 0) continue;
+        uint8_t* rec = c->RecordBufferAlloc();
+        int n = 0;
+        c->SetToBegin();
+        while (c->RecordGetNext(zfltNoLock, rec) == 0) ++n;
+        EXPECT_EQ(n, 300);
+        c->RecordBufferFree(rec);
+        c->Free();
+        ++reads;
+      }
+    });
+    TzfAbstractTaskInfo* task = nullptr;
+    ASSERT_EQ(Db->TableRecover(u"Log", u"", task), 0u);
+    const int cancelAfter = round == 2 ? -1 : int(random() % 20);
+    bool done = false;
+    TzfTaskStatus status;
+    for (int polls = 0; !done; ++polls) {
+      ASSERT_EQ(task->GetStatus(done, status), 0u);
+      std::vector<UnicodeString> values;
+      Engine->GetStatsValues(values);
+      EXPECT_FALSE(values.empty());
+      if (polls == cancelAfter) {
+        ASSERT_EQ(task->Cancel(), 0u);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(status.tsErrorCode == 0 || status.tsErrorCode == zfErrUpdateAborted) << status.tsErrorCode;
+    if (cancelAfter < 0) {
+      EXPECT_EQ(status.tsErrorCode, 0u);
+    }
+    task->Free();
+    stop = true;
+    reader.join();
+    EXPECT_GT(reads.load(), 0);
+    const size_t recovered = Ids(u"Log_Recovered").size();
+    if (status.tsErrorCode == 0) {
+      EXPECT_EQ(recovered, 8000u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zf::test
