@@ -26,7 +26,8 @@
 // delete of all records) are in zfsrServerTableCursorBatch.cpp; the recover's record placement in
 // zfsrServerTableCursorRecover.cpp. Key filters, RecordGetForKey and the record notices are in
 // zfsrServerTableCursorKeys.cpp; adding and dropping indexes, the password and field renames in
-// ...Indexes.cpp; counts, record numbers and iteration in index order in ...Counts.cpp.
+// ...Indexes.cpp; counts, record numbers and iteration in index order in ...Counts.cpp; the index
+// switch, steps in index order, SetToKey and ranges in ...IndexOrder.cpp.
 #pragma once
 #include <cstdint>
 #include <memory>
