@@ -157,8 +157,10 @@ uint32_t TzfServerTableCursor::stcCountByWalking(TzfRecordCountOption aOption, u
   stcPosition = TzfCursorPosition::cpBOF;
   stcRefNr = 0;
   if (stcIndexPath) stcIndexPath->SetToBof();
+  // One buffer for the whole walk (a step without one would make its own each time).
+  std::vector<uint8_t> record(stcTable->sbtFieldsDescriptor->GetRecordLength());
   for (;;) {
-    const uint32_t r = StepFiltered(true, zfltNoLock, nullptr, sbcFilter.get());
+    const uint32_t r = StepFiltered(true, zfltNoLock, record.data(), sbcFilter.get());
     if (r == zfErrEOF) return 0;
     if (r != 0) return r;
     ++aRecCount;
@@ -168,6 +170,7 @@ uint32_t TzfServerTableCursor::stcCountByWalking(TzfRecordCountOption aOption, u
 uint32_t TzfServerTableCursor::IndexRecNoGet(uint32_t& aRecNo, bool aFlipOrder) {
   aRecNo = 0;
   const int64_t target = stcRefNr;
+  std::vector<uint8_t> record(stcTable->sbtFieldsDescriptor->GetRecordLength());
   TPositionKeeper keeper(stcPosition, stcRefNr, stcIndexPath.get());
   TFilterLimitOff limitOff(sbcFilterDeadline);
   return InContent(false, [&](TzfServerTransaction*) -> uint32_t {
@@ -180,7 +183,7 @@ uint32_t TzfServerTableCursor::IndexRecNoGet(uint32_t& aRecNo, bool aFlipOrder) 
       stcIndexPath->SetToBof();
     }
     for (uint32_t n = 1;; ++n) {
-      const uint32_t r = StepFiltered(!aFlipOrder, zfltNoLock, nullptr, sbcFilter.get());
+      const uint32_t r = StepFiltered(!aFlipOrder, zfltNoLock, record.data(), sbcFilter.get());
       // Not met on the way: outside the range or rejected by a filter.
       if (r == zfErrEOF || r == zfErrBOF) return zfErrNoCurrRec;
       if (r != 0) return r;
@@ -220,6 +223,7 @@ void TzfServerTableCursor::IterateIndex(uint8_t** aData, const TzfRecordIterator
 }
 
 uint32_t TzfServerTableCursor::IndexRecNoSet(uint32_t aRecNo, bool aFlipOrder) {
+  std::vector<uint8_t> record(stcTable->sbtFieldsDescriptor->GetRecordLength());
   TPositionKeeper keeper(stcPosition, stcRefNr, stcIndexPath.get());
   TFilterLimitOff limitOff(sbcFilterDeadline);
   const uint32_t r = InContent(false, [&](TzfServerTransaction*) -> uint32_t {
@@ -231,7 +235,7 @@ uint32_t TzfServerTableCursor::IndexRecNoSet(uint32_t aRecNo, bool aFlipOrder) {
       stcIndexPath->SetToBof();
     if (aRecNo == 0) return zfErrEOF;
     for (uint32_t n = 1;; ++n) {
-      const uint32_t s = StepFiltered(!aFlipOrder, zfltNoLock, nullptr, sbcFilter.get());
+      const uint32_t s = StepFiltered(!aFlipOrder, zfltNoLock, record.data(), sbcFilter.get());
       if (s == zfErrBOF) return zfErrEOF;
       if (s != 0) return s;
       if (n == aRecNo) return 0;
