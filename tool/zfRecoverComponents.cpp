@@ -10,6 +10,7 @@
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
 #include "server/zfsrServerEngineComponent.h"
+#include "server/zfsrTaskInfo.h"
 #include "storage/zfsrFileImpl.h"
 #include "tool/frmRecoverMain.h"
 
@@ -20,15 +21,24 @@ namespace {
 // The engine's task handle; freeing it cancels a task still running and waits for its thread.
 class TzfRecoverTaskHandle final : public TzfRecoverTask {
  public:
-  explicit TzfRecoverTaskHandle(TzfAbstractTaskInfo* aTaskInfo) : FTaskInfo(aTaskInfo) {}
-  ~TzfRecoverTaskHandle() override { FTaskInfo->Free(); }
+  explicit TzfRecoverTaskHandle(TzfAbstractTaskInfo* aTaskInfo)
+      : FTaskInfo(aTaskInfo), FServerTask(dynamic_cast<TzfServerTaskInfo*>(aTaskInfo)) {}
+  ~TzfRecoverTaskHandle() override {
+    if (FServerTask) FServerTask->SetOnFinished(nullptr);
+    FTaskInfo->Free();
+  }
   uint32_t GetStatus(bool& aCompleted, TzfTaskStatus& aStatus) override {
     return FTaskInfo->GetStatus(aCompleted, aStatus);
   }
   uint32_t Cancel() override { return FTaskInfo->Cancel(); }
+  // Only a task of the engine in this process can tell when it ends; any other never calls aProc.
+  void SetOnFinished(std::function<void()> aProc) override {
+    if (FServerTask) FServerTask->SetOnFinished(std::move(aProc));
+  }
 
  private:
   TzfAbstractTaskInfo* FTaskInfo;
+  TzfServerTaskInfo* FServerTask;  // the same task when it is the engine's own, else nullptr
 };
 
 }  // namespace
