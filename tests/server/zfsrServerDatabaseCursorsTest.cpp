@@ -88,14 +88,7 @@ class DatabaseCursors : public ServerEngineTest {
 };
 
 TEST_F(DatabaseCursors, ShareRulesBetweenCursors) {
-  using V = std::vector<std::pair<TzfOpenMode, TzfShareMode>>;
-  struct Case {
-    const char* Name;
-    V Open;
-    TzfOpenMode Mode;
-    TzfShareMode Share;
-    uint32_t Answer;
-  } cases[] = {
+  ExpectShareAnswers(zfCheckCursorShare, {
       {"nothing open", {}, omReadWrite, smExclusive, 0},
       {"exclusive first refuses a reader", {{omReadOnly, smExclusive}}, omReadOnly, smShared, 10253},
       {"exclusive request against a reader", {{omReadOnly, smShared}}, omReadOnly, smExclusive, 10253},
@@ -110,11 +103,7 @@ TEST_F(DatabaseCursors, ShareRulesBetweenCursors) {
       {"share-read reader next to share-read", {{omReadOnly, smShareRead}}, omReadOnly, smShareRead, 0},
       {"share-read writer next to share-read", {{omReadOnly, smShareRead}}, omReadWrite, smShareRead, 10253},
       {"share-read writer next to readers", {{omReadOnly, smShared}}, omReadWrite, smShareRead, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
-    EXPECT_EQ(zfCheckCursorShare(c.Mode, c.Share, c.Open), c.Answer);
-  }
+  });
 
   // The same through two databases of two sessions on one table.
   TzfServerDatabase* other = NewDb(NewSession());
