@@ -44,10 +44,9 @@ class CursorTest : public ServerEngineTest {
     Sessions.push_back(static_cast<TzfServerSession*>(s));
     return Sessions.back();
   }
-  TzfServerDatabase* OpenDb(TzfServerSession* aSession) {
+  TzfServerDatabase* OpenDb(TzfServerSession* aSession, TzfOpenMode aMode = omReadWrite) {
     TzfAbstractDatabase* d = nullptr;
-    EXPECT_EQ(aSession->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000),
-              0u);
+    EXPECT_EQ(aSession->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, aMode, smShared, 10000), 0u);
     Dbs.push_back(static_cast<TzfServerDatabase*>(d));
     return Dbs.back();
   }
