@@ -34,8 +34,10 @@ class CursorTest : public ServerEngineTest {
   void TearDown() override {
     for (auto* c : Cursors) c->Free();
     Cursors.clear();
-    for (auto* d : Dbs) d->Free();
-    for (auto* s : Sessions) s->Free();
+    for (auto* d : Dbs)
+      if (d) d->Free();  // null where an open failed
+    for (auto* s : Sessions)
+      if (s) s->Free();
     ServerEngineTest::TearDown();
   }
   TzfServerSession* OpenSession(int32_t aClientVersion = zfEngineVersion) {
