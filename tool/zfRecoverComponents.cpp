@@ -120,26 +120,15 @@ void TzfRecoverComponents::MoveTableFiles(const UnicodeString& aOldName, const U
     extensions.push_back(dict.ddFilesDescriptor->FileDescriptor[size_t(i)]->fdExtension);
   UnicodeString folder = FDatabase->GetPath();
   if (folder.empty() || folder.back() != u'/') folder += u'/';
-  std::vector<std::pair<UnicodeString, UnicodeString>> moved;
-  try {
-    for (size_t i = 0; i < extensions.size(); ++i) {
-      const UnicodeString from = folder + aOldName + u"." + extensions[i];
-      const UnicodeString to = folder + aNewName + u"." + extensions[i];
-      // A further file the damaged table never made is no failure; its main file must be there.
-      std::error_code ec;
-      if (i > 0 && !std::filesystem::exists(rtl::u8(from), ec)) continue;
-      zfRenameFileNoReplace(from, to);
-      moved.emplace_back(from, to);
-    }
-  } catch (...) {
-    for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
-      try {
-        zfRenameFileNoReplace(it->second, it->first);
-      } catch (...) {
-      }
-    }
-    throw;
+  std::vector<std::pair<UnicodeString, UnicodeString>> renames;
+  for (size_t i = 0; i < extensions.size(); ++i) {
+    const UnicodeString from = folder + aOldName + u"." + extensions[i];
+    // A further file the damaged table never made is no failure; its main file must be there.
+    std::error_code ec;
+    if (i > 0 && !std::filesystem::exists(rtl::u8(from), ec)) continue;
+    renames.emplace_back(from, folder + aNewName + u"." + extensions[i]);
   }
+  zfRenameFilesNoReplace(renames);
 }
 
 void TzfRecoverComponents::Log(TzfLogPriority aPriority, const UnicodeString& aText) {
