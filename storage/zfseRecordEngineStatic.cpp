@@ -37,6 +37,28 @@ TzfStaticGeometry zfStaticGeometry(uint32_t aU, uint32_t aL) {
   return g;
 }
 
+namespace {
+// A free slot holds the number of the next free slot in its first four bytes. A slot shorter than
+// four bytes (records of two or three bytes) holds it in the slot's own bytes only, so the links of
+// neighbouring free slots never overlap; every access also stops at the block's usable end.
+uint32_t SlotLinkWidth(const TzfStaticGeometry& aGeo, uint32_t aOffset) {
+  const uint32_t room = aOffset < aGeo.UsableSize ? aGeo.UsableSize - aOffset : 0;
+  return std::min({4u, aGeo.SlotSize, room});
+}
+uint32_t GetSlotLink(const uint8_t* aBlock, const TzfStaticGeometry& aGeo, uint32_t aSlot) {
+  const uint32_t off = aGeo.SlotOffset(aSlot);
+  uint8_t b[4] = {};
+  std::memcpy(b, aBlock + off, SlotLinkWidth(aGeo, off));
+  return zfGetLE32(b);
+}
+void PutSlotLink(PzfBlock aBlock, const TzfStaticGeometry& aGeo, uint32_t aSlot, uint32_t aLink) {
+  const uint32_t off = aGeo.SlotOffset(aSlot);
+  uint8_t b[4];
+  zfPutLE32(b, aLink);
+  std::memcpy(aBlock + off, b, SlotLinkWidth(aGeo, off));
+}
+}  // namespace
+
 void zfStaticInitBlock(PzfBlock aBlock, const TzfStaticGeometry& aGeo, TzfBlockNumber aNumber,
                        TzfBlockNumber aPrevious) {
   zfSetBlockSignature(aBlock, kzfStaticDataBlockSignature);
@@ -48,14 +70,14 @@ void zfStaticInitBlock(PzfBlock aBlock, const TzfStaticGeometry& aGeo, TzfBlockN
   zfPutLE16(aBlock + 30, 0);
   std::memset(aBlock + 32, 0, aGeo.InUseArraySize);
   for (uint32_t n = 1; n <= aGeo.RecsPerBlock; ++n)
-    zfPutLE32(aBlock + aGeo.SlotOffset(n), n < aGeo.RecsPerBlock ? n + 1 : 0);
+    PutSlotLink(aBlock, aGeo, n, n < aGeo.RecsPerBlock ? n + 1 : 0);
 }
 
 uint32_t zfStaticStoreRecord(PzfBlock aBlock, const TzfStaticGeometry& aGeo, const uint8_t* aRecord) {
   const uint32_t slot = zfGetLE16(aBlock + 28);
   if (slot == 0) return 0;
   ZF_ASSERT(slot <= aGeo.RecsPerBlock && !zfStaticSlotInUse(aBlock, slot), kUnit);
-  const uint32_t next = zfGetLE32(aBlock + aGeo.SlotOffset(slot));
+  const uint32_t next = GetSlotLink(aBlock, aGeo, slot);
   ZF_ASSERT(next <= aGeo.RecsPerBlock, kUnit);
   zfPutLE16(aBlock + 28, uint16_t(next));
   std::memcpy(aBlock + aGeo.SlotOffset(slot), aRecord, aGeo.RecordLength);
@@ -67,7 +89,7 @@ uint32_t zfStaticStoreRecord(PzfBlock aBlock, const TzfStaticGeometry& aGeo, con
 void zfStaticFreeSlot(PzfBlock aBlock, const TzfStaticGeometry& aGeo, uint32_t aSlot) {
   ZF_ASSERT(aSlot >= 1 && aSlot <= aGeo.RecsPerBlock, kUnit);
   if (!zfStaticSlotInUse(aBlock, aSlot)) throw EzfStaticRecordEngineException(zfErrKeyOrRecDeleted);
-  zfPutLE32(aBlock + aGeo.SlotOffset(aSlot), zfGetLE16(aBlock + 28));
+  PutSlotLink(aBlock, aGeo, aSlot, zfGetLE16(aBlock + 28));
   zfPutLE16(aBlock + 28, uint16_t(aSlot));
   aBlock[32 + (aSlot - 1) / 8] &= uint8_t(~(1u << ((aSlot - 1) % 8)));
   zfPutLE16(aBlock + 30, uint16_t(zfGetLE16(aBlock + 30) - 1));
@@ -98,7 +120,7 @@ TzfStaticBlockCheck zfCheckStaticBlock(const uint8_t* aBlock, const TzfStaticGeo
     if (slot > rpb || seen[slot] || zfStaticSlotInUse(aBlock, slot)) return fail(u"free-slot chain is broken");
     seen[slot] = true;
     ++chained;
-    slot = zfGetLE32(aBlock + aGeo.SlotOffset(slot));
+    slot = GetSlotLink(aBlock, aGeo, slot);
   }
   if (chained != rpb - count) return fail(u"free-slot chain misses free slots");
   r.Valid = true;
@@ -125,7 +147,7 @@ TzfRecordIteratorResult zfStaticRecoverBlock(const uint8_t* aBlock, const TzfSta
     uint32_t slot = zfGetLE16(aBlock + 28);
     for (uint32_t steps = 0; slot >= 1 && slot <= rpb && !onChain[slot] && steps < rpb; ++steps) {
       onChain[slot] = true;
-      slot = zfGetLE32(aBlock + aGeo.SlotOffset(slot));
+      slot = GetSlotLink(aBlock, aGeo, slot);
     }
   }
   const uint32_t count = st.BlockValid ? zfGetLE16(aBlock + 30) : rpb;

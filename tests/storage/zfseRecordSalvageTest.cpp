@@ -509,3 +509,42 @@ TEST_F(RecordSalvageTest, AnExpiredDeadlineStopsTheSalvage) {
 
 }  // namespace
 }  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+// Records of two or three bytes make slots shorter than the four-byte free-slot link: the link
+// lives in the slot's own bytes. Formatting, filling, freeing, checking and salvaging such a block,
+// sound or with its free chain pointing at the last slot, stay inside the block (the buffer is
+// exactly the usable size, so a sanitizer build catches any byte beyond it), and a formatted block
+// takes a record in every slot.
+TEST(StaticBlockTinyRecords, LinksOfShortSlotsStayInsideTheBlock) {
+  zfSetTimeout(0, true);
+  constexpr uint32_t kU = 4092;
+  for (uint32_t length : {2u, 3u, 4u}) {
+    SCOPED_TRACE(length);
+    const TzfStaticGeometry geo = zfStaticGeometry(kU, length);
+    std::vector<uint8_t> block(kU, 0);
+    zfStaticInitBlock(block.data(), geo, 7, 0);
+    const std::vector<uint8_t> rec(length, 0x5A);
+    for (uint32_t n = 1; n <= geo.RecsPerBlock; ++n) ASSERT_EQ(zfStaticStoreRecord(block.data(), geo, rec.data()), n);
+    EXPECT_EQ(zfStaticStoreRecord(block.data(), geo, rec.data()), 0u);
+    for (uint32_t n = 1; n <= geo.RecsPerBlock; ++n) zfStaticFreeSlot(block.data(), geo, n);
+    EXPECT_TRUE(zfCheckStaticBlock(block.data(), geo, 7).Valid);
+    zfPutLE16(block.data() + 28, uint16_t(geo.RecsPerBlock));  // the chain starts at the last slot
+    block[32 + (geo.RecsPerBlock - 1) / 8] |= uint8_t(1u << ((geo.RecsPerBlock - 1) % 8));
+    zfPutLE16(block.data() + 30, 1);
+    EXPECT_FALSE(zfCheckStaticBlock(block.data(), geo, 7).Valid);
+    uint32_t calls = 0;
+    const TzfRecordIterator it = [&](void*, int64_t, const uint8_t*) {
+      ++calls;
+      return TzfRecordIteratorResult::rirContinue;
+    };
+    TzfRecoverStats st;
+    zfStaticRecoverBlock(block.data(), geo, 7, nullptr, nullptr, it, nullptr, &st);
+    EXPECT_TRUE(st.Recognised);
+  }
+}
+
+}  // namespace
+}  // namespace zf::test
