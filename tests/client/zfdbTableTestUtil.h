@@ -9,6 +9,7 @@
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "foundation/zfllErrors.h"
+#include "tests/client/zfdbProbeCursor.h"
 #include "tests/server/zfsrServerTestUtil.h"
 
 namespace zf::test {
@@ -42,6 +43,26 @@ inline UnicodeString ClientErrorText(const std::function<void()>& aWork) {
   }
   return {};
 }
+
+// A table component whose engine cursor stands behind a probe (searches and batches can be
+// watched, batches refused).
+class TProbedTable : public TzfTable {
+ public:
+  using TzfTable::TzfTable;
+  TProbeCursor* Probe = nullptr;
+  void SetIgnoreReadOnly(int32_t aValue) { dsIgnoreReadOnly = aValue; }
+  using TzfTable::BatchPost;
+
+ protected:
+  uint32_t EngineCursorOpen(TzfOpenMode aOpenMode, TzfShareMode aShareMode, TzfAbstractCursor*& aCursor) override {
+    TzfAbstractCursor* inner = nullptr;
+    const uint32_t code = TzfTable::EngineCursorOpen(aOpenMode, aShareMode, inner);
+    if (code != 0) return code;
+    Probe = zfCreateServerObject<TProbeCursor>(inner);
+    aCursor = Probe;
+    return 0;
+  }
+};
 
 class ClientTableTest : public ServerEngineTest {
  protected:
