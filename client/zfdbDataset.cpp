@@ -125,6 +125,16 @@ class TzfLocateExpressionBuilder {
       type = fldBOOL;
       bytes.resize(2);
       Put16(bytes, 0, aValue.AsBoolean() ? 1 : 0);
+    } else if (aValue.VarType() == rtl::varDate) {
+      // A time stamp in milliseconds, the form in which the filter compares date and time fields.
+      rtl::TTimeStamp stamp;
+      if (!rtl::TryDateTimeToTimeStamp(aValue.RawDouble(), stamp)) throw EzfDatabaseError(zfErrInvalidParam);
+      type = fldTIMESTAMP;
+      const double ms = static_cast<double>(rtl::TimeStampToMSecs(stamp));
+      uint64_t u;
+      std::memcpy(&u, &ms, 8);
+      bytes.resize(8);
+      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(u >> (8 * i));
     } else if (aValue.IsFloat() || !aValue.IsOrdinal()) {
       type = fldFLOAT;
       const double d = aValue.AsDouble();

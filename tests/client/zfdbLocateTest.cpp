@@ -21,14 +21,17 @@ struct TStaff {
   std::optional<int32_t> Grade;
   const char16_t* Name;
   const char16_t* City;  // nullptr: NULL
+  int32_t HiredDay;      // of January 2020
 };
 
 // In the order of ByDeptGradeName: NULL Dept first, then "Dev" < "Sales" < "dev" by code units.
 const TStaff kStaff[] = {
-    {1, u"Sales", 1, u"Ann", u"Oslo"}, {2, u"Sales", 2, u"Bob", nullptr}, {3, u"Sales", 2, u"Bea", u"Rome"},
-    {4, u"Dev", 1, u"Cid", nullptr},   {5, u"Dev", 2, u"Dan", u"Oslo"},   {6, u"dev", 2, u"Eve", u"Rome"},
-    {7, nullptr, 3, u"Fay", u"Oslo"},  {8, u"Dev", std::nullopt, u"Gus", u"Oslo"},
+    {1, u"Sales", 1, u"Ann", u"Oslo", 2},  {2, u"Sales", 2, u"Bob", nullptr, 3}, {3, u"Sales", 2, u"Bea", u"Rome", 2},
+    {4, u"Dev", 1, u"Cid", nullptr, 5},    {5, u"Dev", 2, u"Dan", u"Oslo", 5},   {6, u"dev", 2, u"Eve", u"Rome", 6},
+    {7, nullptr, 3, u"Fay", u"Oslo", 7},   {8, u"Dev", std::nullopt, u"Gus", u"Oslo", 8},
 };
+
+Variant Hired(int32_t aDay) { return Variant::FromDate(rtl::EncodeDate(2020, 1, static_cast<uint16_t>(aDay))); }
 
 enum class TWay { Own, LookupCursor, Filter };
 
@@ -44,7 +47,7 @@ Variant Values(std::vector<Variant> aItems) { return VarArrayOf(std::move(aItems
 
 class ClientLocate : public ClientTableTest {
  protected:
-  // Table "Staff": ID, Dept, Grade, Name, City. Indexes: ByID (unique, default) and
+  // Table "Staff": ID, Dept, Grade, Name, City, Hired (a date). Indexes: ByID (unique, default) and
   // ByDeptGradeName (Dept, Grade, Name; text compared with case).
   void SetUp() override {
     ClientTableTest::SetUp();
@@ -55,6 +58,7 @@ class ClientLocate : public ClientTableTest {
     f.AddField(u"Grade", u"", zftInt32, 0, 0, false, nullptr);
     f.AddField(u"Name", u"", zftWideString, 10, 0, false, nullptr);
     f.AddField(u"City", u"", zftWideString, 10, 0, false, nullptr);
+    f.AddField(u"Hired", u"", zftDate, 0, 0, false, nullptr);
     TzfMainIndicesDescriptor* ixs = dict->EnsureIndicesDescriptor();
     TzfIndexDescriptor* byId = ixs->AddIndex(u"ByID", 0, idNone, u"");
     dynamic_cast<TzfCompKeyDescriptor&>(*byId->idKeyDescriptor).Add(0);
@@ -76,6 +80,7 @@ class ClientLocate : public ClientTableTest {
       if (s.Grade) c->SetFieldFromVariant(b, 2, Variant(*s.Grade));
       c->SetFieldFromVariant(b, 3, Variant(s.Name));
       if (s.City) c->SetFieldFromVariant(b, 4, Variant(s.City));
+      c->SetFieldFromVariant(b, 5, Hired(s.HiredDay));
       EXPECT_EQ(c->RecordInsert(zfltNoLock, b), 0u);
     }
     c->RecordBufferFree(b);
@@ -149,6 +154,9 @@ TEST_F(ClientLocate, SeveralKeyFieldsByEveryWay) {
       {"last field a number: no partial", u"", u"Dept;Grade", Values({u"Sal", 2}), partial, 0, TWay::LookupCursor},
       {"partial and case-insensitive", u"", u"City;Name", Values({u"rome", u"b"}), {db::loCaseInsensitive, db::loPartialKey},
        3, TWay::Filter},
+      // A date is compared as a date.
+      {"date and text", u"", u"Hired;City", Values({Hired(5), u"Oslo"}), {}, 5, TWay::Filter},
+      {"date, no match", u"", u"Hired;Name", Values({Hired(4), u"Dan"}), {}, 0, TWay::Filter},
       // One key field takes the first element of an array.
       {"one field, array value", u"", u"Name", Values({u"Cid", u"ignored"}), {}, 4, TWay::Filter},
   };
