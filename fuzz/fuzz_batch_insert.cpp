@@ -5,31 +5,24 @@
 //
 // The table: "ID" Int32, "Memo" BlobMemo, "Data" Blob, "Seq" AutoInc. ZF_FUZZ_WRITE_SEED=<file>
 // writes a valid seed of two records with BLOBs.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "dictionary/zfsdFieldsDescriptor.h"
 #include "foundation/zfllStreams.h"
+#include "fuzz/zfsrFuzzServer.h"
 #include "server/zfsrServerDatabase.h"
-#include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerSession.h"
-#include "server/zfsrServerStartup.h"
 #include "server/zfsrServerTableCursor.h"
 #include "storage/zfsrDataDictionary.h"
 
 namespace {
 
-std::filesystem::path gDir;
-zf::TzfServerEngine* gEngine = nullptr;
-zf::TzfAbstractSession* gSession = nullptr;
-zf::TzfAbstractDatabase* gDb = nullptr;
+zf::fuzz::TFuzzServer gServer;
+zf::TzfAbstractDatabase*& gDb = gServer.Db;
 zf::TzfAbstractCursor* gCursor = nullptr;
 
 void PutInt32(std::vector<uint8_t>& aTo, size_t aAt, int32_t aValue) {
@@ -62,25 +55,14 @@ void MakeSeed(const char* aSeedFile) {
     PutInt32(bytes, entry, static_cast<int32_t>(bytes.size() - entry - 4));
   }
   PutInt32(bytes, 4, 2);
-  std::ofstream o(aSeedFile, std::ios::binary | std::ios::trunc);
-  o.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  zf::fuzz::WriteFile(aSeedFile, bytes.data(), bytes.size());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  zf::zfStartServer();
-  gDir = std::filesystem::temp_directory_path() / ("zf_fuzz_batch_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(gDir);
-  gEngine = new zf::TzfServerEngine();
-  gEngine->SetName(u"FuzzEngine");
-  gEngine->SetMaxRAM(32);
-  gEngine->SetTempStoreSize(0);
-  gEngine->Open();
-  if (gEngine->SessionOpenEx(gSession, u"fuzz", u"", u"fuzz", 10000, 10000) != 0) std::abort();
-  if (gSession->DatabaseOpen(gDb, u"Path", zf::rtl::u16(gDir.string()), nullptr, zf::omReadWrite, zf::smShared,
-                             10000) != 0)
-    std::abort();
+  gServer.Start("zf_fuzz_batch_");
+  gServer.OpenDatabase(10000);
   zf::TzfServerDataDict d;
   d.tdFieldsDescriptor->AddField(u"ID", u"", zf::zftInt32, 0, 0, false, nullptr);
   d.tdFieldsDescriptor->AddField(u"Memo", u"", zf::zftBlobMemo, 0, 0, false, nullptr);
@@ -92,11 +74,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (const char* seed = std::getenv("ZF_FUZZ_WRITE_SEED")) MakeSeed(seed);
   std::atexit([] {
     gCursor->Free();
-    gDb->Free();
-    gSession->Free();
-    delete gEngine;
-    std::error_code ec;
-    std::filesystem::remove_all(gDir, ec);
+    gServer.Stop();
   });
   return 0;
 }

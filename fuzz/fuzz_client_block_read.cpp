@@ -8,13 +8,9 @@
 // (modulo 16); byte 2 block code (0, 8706, 15444, 8705 or 8961); then one byte per record, the
 // length of its BLOB (0 = NULL); the rest are patches of 3 bytes: offset (2 bytes, modulo the
 // block's size) and value. Every later block the dataset asks for answers 8706 with no record.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <string>
 #include <vector>
 
 #include "client/zfdb.h"
@@ -22,7 +18,7 @@
 #include "client/zfdbStartup.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreams.h"
-#include "server/zfsrServerEngineComponent.h"
+#include "fuzz/zfsrFuzzServer.h"
 #include "storage/zfsrDataDictionary.h"
 #include "tests/client/zfdbProbeCursor.h"
 
@@ -30,8 +26,7 @@ namespace {
 
 using namespace zf;
 
-std::filesystem::path gDir;
-TzfServerEngine* gEngine = nullptr;
+fuzz::TFuzzServer gServer;
 TzfSession* gSession = nullptr;
 TzfDatabase* gDatabase = nullptr;
 std::vector<uint8_t> gBlock;
@@ -71,20 +66,14 @@ void Put32(std::vector<uint8_t>& aTo, uint32_t aValue) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zfStartClient();
-  gDir = std::filesystem::temp_directory_path() / ("zf_fuzz_block_read_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(gDir);
-  gEngine = new TzfServerEngine();
-  gEngine->SetName(u"FuzzEngine");
-  gEngine->SetMaxRAM(32);
-  gEngine->SetTempStoreSize(0);
-  gEngine->Open();
+  gServer.Start("zf_fuzz_block_read_");
   gSession = new TzfSession();
   gSession->SetName(u"Session1");
-  gSession->SetServerEngine(gEngine);
+  gSession->SetServerEngine(gServer.Engine);
   gDatabase = new TzfDatabase();
   gDatabase->SetName(u"Database1");
   gDatabase->SetSession(gSession);
-  gDatabase->SetAliasPath(rtl::u16(gDir.string()));
+  gDatabase->SetAliasPath(rtl::u16(gServer.Dir.string()));
   gDatabase->Open();
   TzfServerDataDict dict;
   dict.tdFieldsDescriptor->AddField(u"ID", u"", zftInt32, 0, 0, false, nullptr);
@@ -99,9 +88,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     gDataset->Free();
     gDatabase->Free();
     gSession->Free();
-    delete gEngine;
-    std::error_code ec;
-    std::filesystem::remove_all(gDir, ec);
+    gServer.Stop();
     zfStopClient();
   });
   return 0;

@@ -60,11 +60,8 @@ TzfCachingBlobHandler::TzfCachingBlobHandler(TzfServerTableCursor* aOwner, TzfBa
       cbhOwner(aOwner),
       cbhBlobEngine(aBlobEngine),
       cbhBlobLinkHandler(aBlobLinkHandler),
-      cbhFieldsDescriptor(aFieldsDescriptor) {
-  if (!aFieldsDescriptor) return;
-  for (int32_t i = 0; i < aFieldsDescriptor->FieldCount; ++i)
-    if (zfIsBlobType(aFieldsDescriptor->FieldDescriptor[static_cast<size_t>(i)]->fdType)) cbhBlobFields.push_back(i);
-}
+      cbhFieldsDescriptor(aFieldsDescriptor),
+      cbhBlobFields(BlobFieldsOf(aFieldsDescriptor)) {}
 
 void TzfCachingBlobHandler::BeforeDestruction() {
   TzfBaseBlobHandler::BeforeDestruction();
@@ -157,10 +154,15 @@ uint32_t TzfCachingBlobHandler::MakeCopy(int32_t aFieldNo, int64_t aBlobNr, uint
   return AddCacheEntry(aFieldNo, bsCopied, aCopy, aBlobNr);
 }
 
-int64_t TzfCachingBlobHandler::BlobNrOf(const uint8_t* aRecord, int32_t aField, bool& aIsNull) const {
-  int64_t nr = 0;
-  cbhFieldsDescriptor->GetRecordField(aField, aRecord, aIsNull, &nr);
-  return aIsNull ? 0 : nr;
+bool TzfCachingBlobHandler::PostedBlobNr(uint8_t* aRecord, int32_t aField, int64_t& aBlobNr) const {
+  bool isNull = true;
+  aBlobNr = BlobNrOf(*cbhFieldsDescriptor, aRecord, aField, isNull);
+  if (isNull) return false;
+  if (aBlobNr == 0) {
+    SetNull(aRecord, aField);
+    return false;
+  }
+  return true;
 }
 
 void TzfCachingBlobHandler::SetNull(uint8_t* aRecord, int32_t aField) const {
@@ -308,27 +310,15 @@ bool TzfCachingBlobHandler::NeedNested() {
 
 uint32_t TzfCachingBlobHandler::Hook(TzfBaseTransaction* aTrans, const std::function<uint32_t()>& aWork) {
   TNoTimeout nt;
-  uint32_t r = 0;
-  try {
-    r = aWork();
-  } catch (const std::exception& e) {
-    r = asoConvertException(e);
-  }
-  if (r != 0 && aTrans) aTrans->MarkCorrupted();
-  return r;
+  return RunRecordHook(aTrans, aWork);
 }
 
 uint32_t TzfCachingBlobHandler::BeforeInsert(TzfBaseTransaction* aTrans, uint8_t* aRecord) {
   if (!NeedNested()) return 0;
   return Hook(aTrans, [&]() -> uint32_t {
     for (int32_t field : cbhBlobFields) {
-      bool isNull = true;
-      const int64_t nr = BlobNrOf(aRecord, field, isNull);
-      if (isNull) continue;
-      if (nr == 0) {
-        SetNull(aRecord, field);
-        continue;
-      }
+      int64_t nr = 0;
+      if (!PostedBlobNr(aRecord, field, nr)) continue;
       TEntry e{};
       const bool found = FindCacheEntry(field, nr, e);
       if (found && e.State != bsCreated) return BlobError();  // a new record may not take a changed BLOB
@@ -344,13 +334,8 @@ uint32_t TzfCachingBlobHandler::BeforeModify(TzfBaseTransaction* aTrans, uint8_t
   if (!NeedNested()) return 0;
   return Hook(aTrans, [&]() -> uint32_t {
     for (int32_t field : cbhBlobFields) {
-      bool isNull = true;
-      const int64_t nr = BlobNrOf(aRecord, field, isNull);
-      if (isNull) continue;
-      if (nr == 0) {
-        SetNull(aRecord, field);
-        continue;
-      }
+      int64_t nr = 0;
+      if (!PostedBlobNr(aRecord, field, nr)) continue;
       TEntry e{};
       if (!FindCacheEntry(field, nr, e)) {
         if (cbhBlobEngine->FreeBlob(aTrans, nr)) SetNull(aRecord, field);
@@ -388,8 +373,8 @@ uint32_t TzfCachingBlobHandler::AfterModify(TzfBaseTransaction* aTrans, const ui
   return Hook(aTrans, [&]() -> uint32_t {
     for (int32_t field : cbhBlobFields) {
       bool isNull = true;
-      const int64_t oldNr = BlobNrOf(aOldRecord, field, isNull);
-      const int64_t newNr = BlobNrOf(aNewRecord, field, isNull);
+      const int64_t oldNr = BlobNrOf(*cbhFieldsDescriptor, aOldRecord, field, isNull);
+      const int64_t newNr = BlobNrOf(*cbhFieldsDescriptor, aNewRecord, field, isNull);
       if (oldNr == 0 && newNr == 0) continue;
       if (oldNr == 0) {
         if (const uint32_t r = TakeEntry(field, newNr, {bsCreated})) return r;
@@ -426,7 +411,7 @@ uint32_t TzfCachingBlobHandler::AfterDelete(TzfBaseTransaction* aTrans, const ui
   return Hook(aTrans, [&]() -> uint32_t {
     for (int32_t field : cbhBlobFields) {
       bool isNull = true;
-      const int64_t nr = BlobNrOf(aRecord, field, isNull);
+      const int64_t nr = BlobNrOf(*cbhFieldsDescriptor, aRecord, field, isNull);
       if (isNull || nr == 0) continue;
       TEntry e{};
       if (FindCacheEntry(field, nr, e))

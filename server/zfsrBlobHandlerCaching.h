@@ -89,7 +89,9 @@ class TzfCachingBlobHandler : public TzfBaseBlobHandler {
   uint32_t TakeEntry(int32_t aFieldNo, int64_t aBlobNr, std::initializer_list<TState> aStates);
   // A private copy of at most aMaxLength bytes of table BLOB aBlobNr, entered as copied.
   uint32_t MakeCopy(int32_t aFieldNo, int64_t aBlobNr, uint32_t aMaxLength, int64_t& aCopy);
-  int64_t BlobNrOf(const uint8_t* aRecord, int32_t aField, bool& aIsNull) const;
+  // The BLOB number a posted record names in aField; false when the field is NULL, or holds 0 and
+  // is set to NULL here: the hooks have nothing to do for it.
+  bool PostedBlobNr(uint8_t* aRecord, int32_t aField, int64_t& aBlobNr) const;
   void SetNull(uint8_t* aRecord, int32_t aField) const;
   // Runs a record hook: exceptions become the result; a failure marks aTrans corrupted.
   uint32_t Hook(TzfBaseTransaction* aTrans, const std::function<uint32_t()>& aWork);

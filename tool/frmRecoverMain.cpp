@@ -200,6 +200,10 @@ void TfrmMain::FirstTick() {
   FForm.SetCaption(u"zfRecover - " + fileName);
   FState = rsRunning;
   FForm.Timer().SetEnabled(true);
+  // The end of the task brings the next tick forward, so the completion pass need not wait for
+  // the rest of an interval; the polling itself stays with the ticks.
+  gui::TTimer& timer = FForm.Timer();
+  FTask->SetOnFinished([&timer] { timer.TickSoon(); });
 }
 
 void TfrmMain::PollingTick() {

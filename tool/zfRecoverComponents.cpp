@@ -10,6 +10,7 @@
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
 #include "server/zfsrServerEngineComponent.h"
+#include "server/zfsrTaskInfo.h"
 #include "storage/zfsrFileImpl.h"
 #include "tool/frmRecoverMain.h"
 
@@ -20,15 +21,24 @@ namespace {
 // The engine's task handle; freeing it cancels a task still running and waits for its thread.
 class TzfRecoverTaskHandle final : public TzfRecoverTask {
  public:
-  explicit TzfRecoverTaskHandle(TzfAbstractTaskInfo* aTaskInfo) : FTaskInfo(aTaskInfo) {}
-  ~TzfRecoverTaskHandle() override { FTaskInfo->Free(); }
+  explicit TzfRecoverTaskHandle(TzfAbstractTaskInfo* aTaskInfo)
+      : FTaskInfo(aTaskInfo), FServerTask(dynamic_cast<TzfServerTaskInfo*>(aTaskInfo)) {}
+  ~TzfRecoverTaskHandle() override {
+    if (FServerTask) FServerTask->SetOnFinished(nullptr);
+    FTaskInfo->Free();
+  }
   uint32_t GetStatus(bool& aCompleted, TzfTaskStatus& aStatus) override {
     return FTaskInfo->GetStatus(aCompleted, aStatus);
   }
   uint32_t Cancel() override { return FTaskInfo->Cancel(); }
+  // Only a task of the engine in this process can tell when it ends; any other never calls aProc.
+  void SetOnFinished(std::function<void()> aProc) override {
+    if (FServerTask) FServerTask->SetOnFinished(std::move(aProc));
+  }
 
  private:
   TzfAbstractTaskInfo* FTaskInfo;
+  TzfServerTaskInfo* FServerTask;  // the same task when it is the engine's own, else nullptr
 };
 
 }  // namespace
@@ -110,26 +120,15 @@ void TzfRecoverComponents::MoveTableFiles(const UnicodeString& aOldName, const U
     extensions.push_back(dict.ddFilesDescriptor->FileDescriptor[size_t(i)]->fdExtension);
   UnicodeString folder = FDatabase->GetPath();
   if (folder.empty() || folder.back() != u'/') folder += u'/';
-  std::vector<std::pair<UnicodeString, UnicodeString>> moved;
-  try {
-    for (size_t i = 0; i < extensions.size(); ++i) {
-      const UnicodeString from = folder + aOldName + u"." + extensions[i];
-      const UnicodeString to = folder + aNewName + u"." + extensions[i];
-      // A further file the damaged table never made is no failure; its main file must be there.
-      std::error_code ec;
-      if (i > 0 && !std::filesystem::exists(rtl::u8(from), ec)) continue;
-      zfRenameFileNoReplace(from, to);
-      moved.emplace_back(from, to);
-    }
-  } catch (...) {
-    for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
-      try {
-        zfRenameFileNoReplace(it->second, it->first);
-      } catch (...) {
-      }
-    }
-    throw;
+  std::vector<std::pair<UnicodeString, UnicodeString>> renames;
+  for (size_t i = 0; i < extensions.size(); ++i) {
+    const UnicodeString from = folder + aOldName + u"." + extensions[i];
+    // A further file the damaged table never made is no failure; its main file must be there.
+    std::error_code ec;
+    if (i > 0 && !std::filesystem::exists(rtl::u8(from), ec)) continue;
+    renames.emplace_back(from, folder + aNewName + u"." + extensions[i]);
   }
+  zfRenameFilesNoReplace(renames);
 }
 
 void TzfRecoverComponents::Log(TzfLogPriority aPriority, const UnicodeString& aText) {

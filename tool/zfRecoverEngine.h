@@ -8,6 +8,7 @@
 // window turns each failure into its log line.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -30,6 +31,9 @@ class TzfRecoverTask {
   virtual uint32_t GetStatus(bool& aCompleted, TzfTaskStatus& aStatus) = 0;
   // Asks the task to stop; the answer is not checked.
   virtual uint32_t Cancel() = 0;
+  // aProc runs once when the task has finished, possibly on another thread (at once when it
+  // already has); nullptr removes it. A task that cannot tell never calls it.
+  virtual void SetOnFinished(std::function<void()> aProc) = 0;
 };
 
 // One table of the run, as a table dataset: opened by name in the database's folder, read in

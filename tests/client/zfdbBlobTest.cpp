@@ -14,7 +14,7 @@
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreams.h"
 #include "tests/client/zfdbProbeCursor.h"
-#include "tests/server/zfsrServerTestUtil.h"
+#include "tests/client/zfdbTableTestUtil.h"
 
 namespace zf::test {
 namespace {
@@ -62,15 +62,6 @@ Bytes Pattern(size_t aSize, uint8_t aSeed = 7) {
   return b;
 }
 
-uint32_t CodeOf(const std::function<void()>& aWork) {
-  try {
-    aWork();
-  } catch (const EzfDatabaseError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
-
 std::string MessageOf(const std::function<void()>& aWork) {
   try {
     aWork();
@@ -80,27 +71,11 @@ std::string MessageOf(const std::function<void()>& aWork) {
   return {};
 }
 
-class ClientBlob : public ServerEngineTest {
+class ClientBlob : public ClientDatabaseTest {
  protected:
-  static void SetUpTestSuite() {
-    ServerEngineTest::SetUpTestSuite();
-    zfStartClient();
-  }
-  static void TearDownTestSuite() {
-    zfStopClient();
-    ServerEngineTest::TearDownTestSuite();
-  }
   void SetUp() override {
-    ServerEngineTest::SetUp();
     zfBlobChunkSize = 0x80000;
-    Session.reset(new TzfSession());
-    Session->SetName(u"Session1");
-    Session->SetServerEngine(Engine.get());
-    Db.reset(new TzfDatabase());
-    Db->SetName(u"Database1");
-    Db->SetSession(Session.get());
-    Db->SetAliasPath(rtl::u16(Dir.Path.string()));
-    Db->Open();
+    ClientDatabaseTest::SetUp();
     for (const char16_t* name : {u"Docs", u"Copy"}) {
       auto dict = DocsDictionary();
       ASSERT_EQ(Db->AbstractDatabase()->TableBuild(false, name, u"", dict.get(), tsPersistent, false), 0u);
@@ -110,10 +85,8 @@ class ClientBlob : public ServerEngineTest {
   void TearDown() override {
     DS.reset();
     Target.reset();
-    Db.reset();
-    Session.reset();
+    ClientDatabaseTest::TearDown();
     zfBlobChunkSize = 0x80000;
-    ServerEngineTest::TearDown();
   }
   rtl::TComponentPtr<TDocsDataset> Make(const UnicodeString& aTable, const UnicodeString& aName) {
     rtl::TComponentPtr<TDocsDataset> ds(new TDocsDataset(aTable));
@@ -122,18 +95,7 @@ class ClientBlob : public ServerEngineTest {
     return ds;
   }
   // Records with IDs 1..aCount and NULL BLOBs in aTable.
-  void Fill(int aCount, const UnicodeString& aTable = u"Docs") {
-    TzfAbstractCursor* c = nullptr;
-    ASSERT_EQ(Db->AbstractDatabase()->CursorOpen(c, aTable, u"", omReadWrite, smShared, 2000, false), 0u);
-    uint8_t* b = c->RecordBufferAlloc();
-    for (int i = 1; i <= aCount; ++i) {
-      c->RecordBufferClear(b);
-      c->SetFieldFromVariant(b, 0, rtl::Variant(i));
-      ASSERT_EQ(c->RecordInsert(zfltNoLock, b), 0u);
-    }
-    c->RecordBufferFree(b);
-    c->Free();
-  }
+  void Fill(int aCount, const UnicodeString& aTable = u"Docs") { InsertRecords(aTable, IDsUpTo(aCount)); }
   db::TBlobField& Blob(TDocsDataset& aDS, const char16_t* aName) {
     return dynamic_cast<db::TBlobField&>(aDS.FieldByName(aName));
   }
@@ -152,8 +114,6 @@ class ClientBlob : public ServerEngineTest {
     return nr;
   }
 
-  rtl::TComponentPtr<TzfSession> Session;
-  rtl::TComponentPtr<TzfDatabase> Db;
   rtl::TComponentPtr<TDocsDataset> DS;
   rtl::TComponentPtr<TDocsDataset> Target;
 };
@@ -196,8 +156,8 @@ TEST_F(ClientBlob, OpeningAStreamChecksStateModeAndField) {
                 .find("The BLOB stream is being opened for read/write access but the DataSet is not being edited"),
             std::string::npos);
   EXPECT_NO_THROW(DS->CreateBlobStream(&data, db::bmRead));
-  EXPECT_EQ(CodeOf([&] { DS->CreateBlobStream(&DS->FieldByName(u"ID"), db::bmRead); }), zfErrNotABlob);
-  EXPECT_EQ(CodeOf([&] { DS->CreateBlobStream(nullptr, db::bmRead); }), zfErrInvalidParam);
+  EXPECT_EQ(ClientErrorCode([&] { DS->CreateBlobStream(&DS->FieldByName(u"ID"), db::bmRead); }), zfErrNotABlob);
+  EXPECT_EQ(ClientErrorCode([&] { DS->CreateBlobStream(nullptr, db::bmRead); }), zfErrInvalidParam);
 
   DS->Edit();
   data.SetReadOnly(true);
@@ -219,7 +179,7 @@ TEST_F(ClientBlob, OpeningAStreamChecksStateModeAndField) {
   { auto s = DS->CreateBlobStream(&data, db::bmWrite); }
   EXPECT_TRUE(DS->Probe->Blobs.begin()->second.empty());
   auto r = DS->CreateBlobStream(&data, db::bmRead);
-  EXPECT_EQ(CodeOf([&] { r->SetSize(0); }), zfErrReadOnlyField);
+  EXPECT_EQ(ClientErrorCode([&] { r->SetSize(0); }), zfErrReadOnlyField);
   EXPECT_EQ(r->Write("x", 1), 0);
   // An open stream holds the dataset where it is.
   EXPECT_NE(MessageOf([&] { DS->Cancel(); }).find("All BLOB streams must be freed before executing this operation"),
@@ -267,7 +227,7 @@ TEST_F(ClientBlob, ReadOfAReplacedBlobIsRepeatedAgainstTheNewNumber) {
   DS->Probe->OnBlobRead = [&](int64_t, uint32_t, uint32_t) { return zfErrSegmentDeleted; };
   auto s = DS->CreateBlobStream(&Blob(*DS, u"Data"), db::bmRead);
   Bytes got(10);
-  EXPECT_EQ(CodeOf([&] { s->Read(got.data(), 10); }), zfErrSegmentDeleted);
+  EXPECT_EQ(ClientErrorCode([&] { s->Read(got.data(), 10); }), zfErrSegmentDeleted);
   EXPECT_NE(MessageOf([&] { s->Read(got.data(), 10); }).find("(FieldName: Data)"), std::string::npos);
 }
 
@@ -299,7 +259,7 @@ TEST_F(ClientBlob, ReadThatCannotDeliverTheBlobRaises) {
     DS->Probe->OnBlobRead = [&](int64_t, uint32_t aOffset, uint32_t) { return aOffset > 0 ? c.ReadCode : 0u; };
     auto s = DS->CreateBlobStream(&Blob(*DS, u"Data"), db::bmRead);
     Bytes got(1000);
-    EXPECT_EQ(CodeOf([&] { s->ReadBuffer(got.data(), 1000); }), c.Raised);
+    EXPECT_EQ(ClientErrorCode([&] { s->ReadBuffer(got.data(), 1000); }), c.Raised);
   }
   // A copy of such a BLOB into another table raises instead of storing what arrived.
   DS->SetBlobNr(DS->ActiveBuffer(), kData, nr);
@@ -308,7 +268,7 @@ TEST_F(ClientBlob, ReadThatCannotDeliverTheBlobRaises) {
   Target = Make(u"Copy", u"Copy1");
   Target->Open();
   Target->Insert();
-  EXPECT_EQ(CodeOf([&] { Blob(*Target, u"Data").Assign(&Blob(*DS, u"Data")); }), zfErrKeyOrRecDeleted);
+  EXPECT_EQ(ClientErrorCode([&] { Blob(*Target, u"Data").Assign(&Blob(*DS, u"Data")); }), zfErrKeyOrRecDeleted);
   Target->Cancel();
 }
 
@@ -504,8 +464,8 @@ TEST_F(ClientBlob, BlockModeStreamReadsTheImageInsideTheBlock) {
     uint8_t tail[20];
     EXPECT_EQ(s->Read(tail, 20), 10);
     EXPECT_EQ(s->Write(tail, 5), 0);
-    EXPECT_EQ(CodeOf([&] { dynamic_cast<TzfBaseBlobStream&>(*s).Truncate(); }), zfErrReadOnlyField);
-    EXPECT_EQ(CodeOf([&] { DS->CreateBlobStream(&data, db::bmWrite); }), zfErrReadOnlyField);
+    EXPECT_EQ(ClientErrorCode([&] { dynamic_cast<TzfBaseBlobStream&>(*s).Truncate(); }), zfErrReadOnlyField);
+    EXPECT_EQ(ClientErrorCode([&] { DS->CreateBlobStream(&data, db::bmWrite); }), zfErrReadOnlyField);
   }
   DS->Next();
   EXPECT_EQ(DS->FieldByName(u"ID").AsInteger(), 2);
@@ -518,7 +478,7 @@ TEST_F(ClientBlob, BlockModeStreamReadsTheImageInsideTheBlock) {
   for (int id : {3, 4}) {
     DS->Next();
     EXPECT_EQ(DS->FieldByName(u"ID").AsInteger(), id);
-    EXPECT_EQ(CodeOf([&] { data.GetAsBytes(); }), zfErrInvalidBlobOffset);
+    EXPECT_EQ(ClientErrorCode([&] { data.GetAsBytes(); }), zfErrInvalidBlobOffset);
   }
 }
 
@@ -545,7 +505,7 @@ TEST_F(ClientBlob, BlockReadSizeSetBeforeOpeningStartsAfterTheOpen) {
       EXPECT_EQ(reader->FieldByName(u"ID").AsInteger(), 3);
     }
     DS->SetBlockReadOptions(1u << gboBlobs);
-    EXPECT_EQ(CodeOf([&] { DS->GetBookmark(); }), zfErrNotSupported);
+    EXPECT_EQ(ClientErrorCode([&] { DS->GetBookmark(); }), zfErrNotSupported);
     DS->SetBlockReadOptions((1u << gboBlobs) | (1u << gboBookmarks));
     DS->First();
     std::vector<int32_t> ids;

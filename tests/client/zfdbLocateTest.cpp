@@ -24,7 +24,7 @@ struct TStaff {
   int32_t HiredDay;      // of January 2020
 };
 
-// In the order of ByDeptGradeName: NULL Dept first, then "Dev" < "Sales" < "dev" by code units.
+// ID n at position n - 1. In the order of ByDeptGradeName: NULL Dept first, then "Dev" < "Sales" < "dev" by code units.
 const TStaff kStaff[] = {
     {1, u"Sales", 1, u"Ann", u"Oslo", 2},  {2, u"Sales", 2, u"Bob", nullptr, 3}, {3, u"Sales", 2, u"Bea", u"Rome", 2},
     {4, u"Dev", 1, u"Cid", nullptr, 5},    {5, u"Dev", 2, u"Dan", u"Oslo", 5},   {6, u"dev", 2, u"Eve", u"Rome", 6},
@@ -70,21 +70,16 @@ class ClientLocate : public ClientTableTest {
     ixs->SetDefaultIndex(byId->idNumber);
     ASSERT_EQ(Db->AbstractDatabase()->TableBuild(false, u"Staff", u"", dict.get(), tsPersistent, false), 0u);
 
-    TzfAbstractCursor* c = nullptr;
-    ASSERT_EQ(Db->AbstractDatabase()->CursorOpen(c, u"Staff", u"", omReadWrite, smShared, 2000, false), 0u);
-    uint8_t* b = c->RecordBufferAlloc();
-    for (const TStaff& s : kStaff) {
-      c->RecordBufferClear(b);
-      c->SetFieldFromVariant(b, 0, Variant(s.ID));
-      if (s.Dept) c->SetFieldFromVariant(b, 1, Variant(s.Dept));
-      if (s.Grade) c->SetFieldFromVariant(b, 2, Variant(*s.Grade));
-      c->SetFieldFromVariant(b, 3, Variant(s.Name));
-      if (s.City) c->SetFieldFromVariant(b, 4, Variant(s.City));
-      c->SetFieldFromVariant(b, 5, Hired(s.HiredDay));
-      EXPECT_EQ(c->RecordInsert(zfltNoLock, b), 0u);
-    }
-    c->RecordBufferFree(b);
-    c->Free();
+    std::vector<int32_t> ids;
+    for (const TStaff& s : kStaff) ids.push_back(s.ID);
+    InsertRecords(u"Staff", ids, [](TzfAbstractCursor& c, uint8_t* b, int32_t aID) {
+      const TStaff& s = kStaff[aID - 1];
+      if (s.Dept) c.SetFieldFromVariant(b, 1, Variant(s.Dept));
+      if (s.Grade) c.SetFieldFromVariant(b, 2, Variant(*s.Grade));
+      c.SetFieldFromVariant(b, 3, Variant(s.Name));
+      if (s.City) c.SetFieldFromVariant(b, 4, Variant(s.City));
+      c.SetFieldFromVariant(b, 5, Hired(s.HiredDay));
+    });
     T = Table<TProbedTable>(u"Staff");
   }
   // Opens the table afresh on aIndexName ("" = the default index).

@@ -17,7 +17,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "guiTestSupport.h"
 #include "platform/rtl/rtlException.h"
@@ -176,6 +178,34 @@ TEST_F(TQtWindowTest, MessageBoxIsClosedByATimerWhileTicksGoOn) {
   EXPECT_EQ(title, Q("zfRecover"));
   EXPECT_EQ(buttons, QMessageBox::Ok);
   EXPECT_GE(ticksDuringBox, 3);
+}
+
+// A tick brought forward from another thread comes long before the interval is up, on the
+// window's thread.
+TEST(TQtTimerTest, TickBroughtForwardFromAnotherThread) {
+  std::unique_ptr<TApplication> app = OffscreenQtApplication();
+  TForm& form = app->CreateForm(MainFormResource(60000));
+  const std::thread::id windowThread = std::this_thread::get_id();
+  int ticks = 0;
+  bool onWindowThread = true;
+  std::thread helper;
+  auto bringForward = [&] {
+    if (helper.joinable()) helper.join();
+    helper = std::thread([&form] { form.Timer().TickSoon(); });
+  };
+  form.Timer().OnTimer = [&] {
+    onWindowThread = onWindowThread && std::this_thread::get_id() == windowThread;
+    if (++ticks == 2) form.Release();
+    else bringForward();
+  };
+  form.Timer().SetEnabled(true);
+  bringForward();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(app->Run(), 0);
+  helper.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(ticks, 2);
+  EXPECT_TRUE(onWindowThread);
 }
 
 // The open dialog is Qt's own, for one existing file, with the resource's filter and suffix.

@@ -470,5 +470,23 @@ TEST_F(RecoverWindow, ProgressBarFollowsTheStatus) {
   EXPECT_EQ(seen, (std::vector<std::pair<int32_t, int32_t>>{{0, 40}, {13, 40}, {40, 40}}));
 }
 
+// The task's end brings the next tick forward; the window still learns of the end by polling.
+TEST_F(RecoverWindow, TheTaskEndBringsTheNextTickForward) {
+  E().Steps = {{false, 40, 13}, {true, 40, 40}};
+  Make({Folder.File("Log.dvl7")});
+  int polls = -1;
+  App->BeforeTick = [&](int aTick) {
+    if (aTick != 1) return;
+    ASSERT_NE(E().Task, nullptr);
+    ASSERT_TRUE(E().Task->OnFinished) << "the task was started without the hook";
+    EXPECT_EQ(Form().Timer().TicksBroughtForward.load(), 0);
+    E().Task->OnFinished();
+    EXPECT_EQ(Form().Timer().TicksBroughtForward.load(), 1);
+    polls = E().Task->Polls;
+  };
+  EXPECT_EQ(Run(), zfRecoverExitSuccess);
+  EXPECT_EQ(polls, 0) << "the hook itself must not poll";
+}
+
 }  // namespace
 }  // namespace zf::test

@@ -4,6 +4,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -44,6 +45,8 @@ class TFakeTimer final : public gui::TTimer {
  public:
   void SetEnabled(bool aEnabled) override { FEnabled = aEnabled; }
   bool Enabled() const override { return FEnabled; }
+  void TickSoon() override { ++TicksBroughtForward; }
+  std::atomic<int> TicksBroughtForward{0};
 
  private:
   bool FEnabled = false;
@@ -171,8 +174,10 @@ class TFakeTask final : public TzfRecoverTask {
     Cancelled = true;
     return 0;
   }
+  void SetOnFinished(std::function<void()> aProc) override { OnFinished = std::move(aProc); }
 
   std::vector<TStep> Steps;
+  std::function<void()> OnFinished;  // as the window left it
   size_t Next = 0;
   int Polls = 0;
   bool Cancelled = false;
