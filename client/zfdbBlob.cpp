@@ -545,11 +545,12 @@ rtl::Variant TzfKeyAsVariantField::GetAsVariant() const {
 
 UnicodeString TzfKeyAsVariantField::GetAsString() const {
   const rtl::Variant v = GetAsVariant();
-  if (!v.IsByteArray()) return rtl::VarToStr(v);
+  if (!rtl::VarIsArray(v)) return rtl::VarToStr(v);
   UnicodeString text;
-  for (uint8_t b : v.AsBytes()) {
-    if (!text.empty()) text += u", ";
-    text += rtl::IntToStr(b);
+  const int64_t low = v.ArrayLowBound(), high = v.ArrayHighBound();
+  for (int64_t i = low; i <= high; ++i) {
+    if (i > low) text += u", ";
+    text += rtl::VarToStr(v.GetElement(static_cast<int32_t>(i)));
   }
   return text;
 }

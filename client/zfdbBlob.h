@@ -196,7 +196,8 @@ class TzfMemoField : public db::TMemoField {
   uint16_t mfCodePage = 0;
 };
 
-// The calculated field "_Key": the dataset's key of the current record.
+// The calculated field "_Key": the dataset's key of the current record. Its text is the value's
+// text, for an array the texts of its elements joined by ", ".
 class TzfKeyAsVariantField : public db::TVariantField {
  public:
   TzfKeyAsVariantField();

@@ -22,26 +22,22 @@ namespace {
 constexpr int32_t kRecInfoSize = 5;
 // The bookmark size the table descriptor gives a table without indices.
 constexpr int32_t kStorageOrderBookmarkSize = 24;
-// The expression blob "Field = Value" (or "Field IS NULL") of the simple-expression filter
-// engine: header, then the nodes (the root at node offset 0), then the literals.
+// One key field of a locate filter and the value it must hold (Empty or Null: IS NULL).
+struct TzfLocateTerm {
+  int32_t FieldNo;
+  UnicodeString FieldName;
+  rtl::Variant Value;
+};
+
+// The expression blob "F1 = V1 and F2 = V2 ..." (a field without value: "F IS NULL") of the
+// simple-expression filter engine: header, then the nodes (the root at node offset 0), then the
+// literals. The "and" nodes form a balanced tree, so that nesting grows with the logarithm of
+// the number of fields.
 class TzfLocateExpressionBuilder {
  public:
-  TzfCANExpr Build(int32_t aFieldNo, const UnicodeString& aFieldName, const rtl::Variant& aValue, bool aIgnoreCase,
-                   bool aPartial) {
-    std::string name;
-    for (char16_t c : aFieldName) name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    if (aValue.IsEmptyOrNull()) {
-      const size_t root = Node(nodeUNARY, canISBLANK, 1);
-      Patch(root, 0, Field(aFieldNo, name));
-    } else {
-      const size_t root = Node(nodeCOMPARE, canEQ, 4);
-      uint16_t partial = 0;
-      if (aPartial && aValue.IsStr()) partial = static_cast<uint16_t>(std::min<size_t>(aValue.AsString().size(), 0xFFFF));
-      Patch(root, 0, aIgnoreCase ? 1 : 0);
-      Patch(root, 1, partial);
-      Patch(root, 2, Field(aFieldNo, name));
-      Patch(root, 3, Constant(aValue));
-    }
+  // aPartial marks the last comparison partial (a text value then matches as a prefix).
+  TzfCANExpr Build(const std::vector<TzfLocateTerm>& aTerms, bool aIgnoreCase, bool aPartial) {
+    Terms(aTerms, 0, aTerms.size(), aIgnoreCase, aPartial);
     TzfCANExpr blob(static_cast<size_t>(zfExpressionHeaderSize));
     const size_t total = blob.size() + FNodes.size() + FLiterals.size();
     if (total > 0xFFFF) throw EzfDatabaseError(zfErrInvalidParam);
@@ -56,6 +52,33 @@ class TzfLocateExpressionBuilder {
   }
 
  private:
+  // The condition on aTerms[aFrom .. aTo), aTo > aFrom; answers its node offset.
+  size_t Terms(const std::vector<TzfLocateTerm>& aTerms, size_t aFrom, size_t aTo, bool aIgnoreCase, bool aPartial) {
+    if (aTo - aFrom == 1) return Comparison(aTerms[aFrom], aIgnoreCase, aPartial && aTo == aTerms.size());
+    const size_t node = Node(nodeBINARY, canAND, 2);
+    const size_t middle = aFrom + (aTo - aFrom) / 2;
+    Patch(node, 0, Terms(aTerms, aFrom, middle, aIgnoreCase, aPartial));
+    Patch(node, 1, Terms(aTerms, middle, aTo, aIgnoreCase, aPartial));
+    return node;
+  }
+  size_t Comparison(const TzfLocateTerm& aTerm, bool aIgnoreCase, bool aPartial) {
+    std::string name;
+    for (char16_t c : aTerm.FieldName) name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    const rtl::Variant& value = aTerm.Value;
+    if (value.IsEmptyOrNull()) {
+      const size_t node = Node(nodeUNARY, canISBLANK, 1);
+      Patch(node, 0, Field(aTerm.FieldNo, name));
+      return node;
+    }
+    const size_t node = Node(nodeCOMPARE, canEQ, 4);
+    uint16_t partial = 0;
+    if (aPartial && value.IsStr()) partial = static_cast<uint16_t>(std::min<size_t>(value.AsString().size(), 0xFFFF));
+    Patch(node, 0, aIgnoreCase ? 1 : 0);
+    Patch(node, 1, partial);
+    Patch(node, 2, Field(aTerm.FieldNo, name));
+    Patch(node, 3, Constant(value));
+    return node;
+  }
   static void Put16(std::vector<uint8_t>& aTo, size_t aAt, uint16_t aValue) {
     aTo[aAt] = static_cast<uint8_t>(aValue);
     aTo[aAt + 1] = static_cast<uint8_t>(aValue >> 8);
@@ -102,6 +125,16 @@ class TzfLocateExpressionBuilder {
       type = fldBOOL;
       bytes.resize(2);
       Put16(bytes, 0, aValue.AsBoolean() ? 1 : 0);
+    } else if (aValue.VarType() == rtl::varDate) {
+      // A time stamp in milliseconds, the form in which the filter compares date and time fields.
+      rtl::TTimeStamp stamp;
+      if (!rtl::TryDateTimeToTimeStamp(aValue.RawDouble(), stamp)) throw EzfDatabaseError(zfErrInvalidParam);
+      type = fldTIMESTAMP;
+      const double ms = static_cast<double>(rtl::TimeStampToMSecs(stamp));
+      uint64_t u;
+      std::memcpy(&u, &ms, 8);
+      bytes.resize(8);
+      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(u >> (8 * i));
     } else if (aValue.IsFloat() || !aValue.IsOrdinal()) {
       type = fldFLOAT;
       const double d = aValue.AsDouble();
@@ -666,6 +699,27 @@ void TzfDataset::SetRecNo(int32_t aRecNo) {
 
 // ---- locating ----
 
+std::vector<rtl::Variant> TzfDataset::LocateKeyValues(const rtl::Variant& aKeyValues, size_t aCount) const {
+  const bool list = aKeyValues.VarType() == rtl::varVariantArray;
+  // An array of bytes is the value of one bytes field, never a list of values.
+  if (aCount == 0 || (aCount > 1 && !list)) RaiseError(zfErrInvalidParam);
+  if (!list) return {aKeyValues};
+  const int64_t low = aKeyValues.ArrayLowBound();
+  const int64_t count = int64_t{aKeyValues.ArrayHighBound()} - low + 1;
+  if (count < 1 || (aCount > 1 && count != static_cast<int64_t>(aCount))) RaiseError(zfErrInvalidParam);
+  std::vector<rtl::Variant> values;
+  for (size_t i = 0; i < aCount; ++i) {
+    values.push_back(aKeyValues.GetElement(static_cast<int32_t>(low + static_cast<int64_t>(i))));
+    if (values.back().VarType() == rtl::varVariantArray) RaiseError(zfErrInvalidParam);
+  }
+  return values;
+}
+
+bool TzfDataset::LocatesNull(const db::TField& aField, const rtl::Variant& aValue) {
+  if (aValue.IsEmptyOrNull()) return true;
+  return aValue.IsStr() && !zfIsTextFieldType(aField.DataType()) && aValue.AsString().empty();
+}
+
 bool TzfDataset::LocateRecord(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
                               db::TLocateOptions aOptions, bool aNoRead) {
   CheckBrowseMode();
@@ -673,12 +727,23 @@ bool TzfDataset::LocateRecord(const UnicodeString& aKeyFields, const rtl::Varian
   if (IsWriteOnly()) return false;
   std::vector<db::TField*> fields;
   GetFieldList(fields, aKeyFields);
-  if (fields.size() != 1 || fields[0]->FieldNo() < 1) RaiseError(zfErrNotSupported);
-  TzfLocateExpressionBuilder builder;
-  TzfSimpleExpressionFilterDescriptor filter(
-      builder.Build(fields[0]->FieldNo(), fields[0]->FieldName(), aKeyValues,
-                    aOptions.Contains(db::loCaseInsensitive), aOptions.Contains(db::loPartialKey)),
-      zfThreadLocaleAnsiCodePage());
+  const std::vector<rtl::Variant> values = LocateKeyValues(aKeyValues, fields.size());
+  std::vector<TzfLocateTerm> terms;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    // The engine filters on stored fields only.
+    if (fields[i]->FieldNo() < 1) RaiseError(zfErrNotSupported);
+    terms.push_back({fields[i]->FieldNo(), fields[i]->FieldName(),
+                     LocatesNull(*fields[i], values[i]) ? rtl::Variant::Null() : values[i]});
+  }
+  TzfCANExpr expression;
+  try {
+    expression = TzfLocateExpressionBuilder().Build(terms, aOptions.Contains(db::loCaseInsensitive),
+                                                     aOptions.Contains(db::loPartialKey));
+  } catch (const rtl::EVariantError&) {
+    // A value that has no form in a filter expression (an array of bytes, say).
+    RaiseError(zfErrInvalidParam);
+  }
+  TzfSimpleExpressionFilterDescriptor filter(std::move(expression), zfThreadLocaleAnsiCodePage());
   uint32_t code = dsAbstractCursor->SetToFilter(&filter, nullptr, !dsFlipOrder);
   if (code == 0 && !aNoRead) code = dsAbstractCursor->RecordGet(zfltNoLock, Buffer(BufferedRecordCount()));
   if (code == zfErrNoCurrRec || code == zfErrRecNotFound) return false;
@@ -708,16 +773,13 @@ rtl::Variant TzfDataset::Lookup(const UnicodeString& aKeyFields, const rtl::Vari
   if (!LocateRecord(aKeyFields, aKeyValues, {}, false)) return rtl::Variant();
   db::TRecordBuffer spare = Buffer(BufferedRecordCount());
   std::memset(spare + dsOffsetRecInfos, 0, kRecInfoSize);
-  std::vector<db::TField*> fields;
-  GetFieldList(fields, aResultFields);
-  if (fields.size() != 1) RaiseError(zfErrNotSupported);
   GetCalcFields(spare);
   struct TRestore {
     db::TRecordBuffer& Ref;
     ~TRestore() { Ref = nullptr; }
   } restore{dsLookupBuffer};
   dsLookupBuffer = spare;
-  return fields[0]->AsVariant();
+  return FieldValues(aResultFields);
 }
 
 // ---- field values ----

@@ -38,6 +38,11 @@ enum class TzfDatasetOption : uint8_t {
   dsoKeepExistingRangeForPSSetParams
 };
 using enum TzfDatasetOption;
+
+// The framework's text field types (8-bit, fixed and wide).
+inline bool zfIsTextFieldType(db::TFieldType aType) {
+  return aType == db::ftString || aType == db::ftFixedChar || aType == db::ftWideString;
+}
 using TzfDatasetOptions = rtl::EnumSet<TzfDatasetOption>;
 
 // How a filter text is read: the framework's filter expression or an SQL condition.
@@ -105,12 +110,14 @@ class TzfDataset : public db::TDataSet {
   int32_t GetRecNo() override;
   void SetRecNo(int32_t aRecNo) override;
   db::TRecordBuffer ActiveBuffer() const override;
-  // Without an index: a scan with an expression filter comparing the key field with the value
-  // (one key field; several answer 12289). A record deleted between the search and the
+  // aKeyFields is a list "A;B"; aKeyValues the value of a single field, or an array of variants
+  // with one element per field. Without an index: a scan with an expression filter comparing
+  // every key field with its value ("and"-joined). A record deleted between the search and the
   // re-synchronisation is searched again, at most 100 times.
   bool Locate(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues, db::TLocateOptions aOptions) override;
-  // The result field's value of the record Locate would find (exact, case-sensitive); the dataset
-  // does not move. Unassigned when none.
+  // The result field's value of the record Locate would find (exact, case-sensitive), for several
+  // result fields an array of their values (FieldValues); the dataset does not move. Unassigned
+  // when none.
   rtl::Variant Lookup(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
                       const UnicodeString& aResultFields) override;
   // The current record's key: the bookmark of the active record as the engine cursor shows it
@@ -222,6 +229,13 @@ class TzfDataset : public db::TDataSet {
   // aKeyValues; unless aNoRead the record is read into the spare buffer. False when none.
   virtual bool LocateRecord(const UnicodeString& aKeyFields, const rtl::Variant& aKeyValues,
                             db::TLocateOptions aOptions, bool aNoRead);
+  // The value of every one of aCount key fields: with one field aKeyValues itself, or the first
+  // element of an array of variants; with several, the elements of an array of variants that
+  // holds one element per field. No field, or values that do not fit, raise 9986.
+  std::vector<rtl::Variant> LocateKeyValues(const rtl::Variant& aKeyValues, size_t aCount) const;
+  // Whether aValue searches aField for NULL: Empty, Null, or an empty text for a field that does
+  // not hold text.
+  static bool LocatesNull(const db::TField& aField, const rtl::Variant& aValue);
   // Raises aCode (not 0) naming the dataset.
   [[noreturn]] void RaiseError(uint32_t aCode) const;
   void Check(uint32_t aCode) const {

@@ -16,10 +16,6 @@ namespace zf {
 
 namespace {
 
-bool IsTextFieldType(db::TFieldType aType) {
-  return aType == db::ftString || aType == db::ftFixedChar || aType == db::ftWideString;
-}
-
 bool IsTextEngineType(TzfFieldType aType) {
   return aType == zftChar || aType == zftWideChar || aType == zftShortString || aType == zftNullString ||
          aType == zftWideString;
@@ -491,7 +487,7 @@ void TzfIndexDataSet::SetKeyFields(TzfKeyBufferIndex aIndex, const TzfValues& aV
   h.kbExclusive = aOptions.Contains(skoExclusive) ? 1 : 0;
   h.kbModified = Modified() ? 1 : 0;
   h.kbPartialLen =
-      (aOptions.Contains(skoPartialMatch) && i > 0 && IsTextFieldType(IndexFieldAt(i - 1)->DataType())) ? zfPartialWholeText : 0;
+      (aOptions.Contains(skoPartialMatch) && i > 0 && zfIsTextFieldType(IndexFieldAt(i - 1)->DataType())) ? zfPartialWholeText : 0;
 }
 
 void TzfIndexDataSet::SetRefNrKeyFields(const TzfValues& aValues1, const TzfValues& aValues2, TzfSetKeyOptions) {
@@ -669,7 +665,7 @@ bool TzfIndexDataSet::IsIndexForFields(const std::vector<db::TField*>& aFields, 
   if (idIndexFieldMap.size() < aFields.size()) return false;
   for (size_t i = 0; i < aFields.size(); ++i) {
     if (aFields[i]->FieldNo() != idIndexFieldMap[i]) return false;
-    if (IsTextFieldType(aFields[i]->DataType()) && idIndexFieldMapNC[i] != aCaseInsensitive) return false;
+    if (zfIsTextFieldType(aFields[i]->DataType()) && idIndexFieldMapNC[i] != aCaseInsensitive) return false;
   }
   return true;
 }
@@ -729,8 +725,7 @@ bool TzfIndexDataSet::LocateRecord(const UnicodeString& aKeyFields, const rtl::V
   if (dsWriteOnly) return false;
   std::vector<db::TField*> fields;
   GetFieldList(fields, aKeyFields);
-  // Values travel as one Variant: several key fields take the scan of the dataset core.
-  if (fields.size() != 1) return TzfDataset::LocateRecord(aKeyFields, aKeyValues, aOptions, aNoRead);
+  const std::vector<rtl::Variant> values = LocateKeyValues(aKeyValues, fields.size());
   const bool ci = aOptions.Contains(db::loCaseInsensitive);
   TzfAbstractCursor* cursor = IsIndexForFields(fields, ci) ? dsAbstractCursor : GetLookupCursor(aKeyFields, fields, ci);
   if (!cursor) return TzfDataset::LocateRecord(aKeyFields, aKeyValues, aOptions, aNoRead);
@@ -746,13 +741,14 @@ bool TzfIndexDataSet::LocateRecord(const UnicodeString& aKeyFields, const rtl::V
       ~TRestore() { Ref = Saved; }
     } restore{dsRecordToFilter, saved};
     InitRecord(work);
-    // An empty text for a field that is not text searches for NULL.
-    if (aKeyValues.IsStr() && !IsTextFieldType(fields[0]->DataType()) && aKeyValues.AsString().empty())
-      fields[0]->Clear();
-    else
-      fields[0]->SetAsVariant(aKeyValues);
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (LocatesNull(*fields[i], values[i]))
+        fields[i]->Clear();
+      else
+        fields[i]->SetAsVariant(values[i]);
+    }
     const int32_t partial =
-        (aOptions.Contains(db::loPartialKey) && IsTextFieldType(fields.back()->DataType())) ? zfPartialWholeText : 0;
+        (aOptions.Contains(db::loPartialKey) && zfIsTextFieldType(fields.back()->DataType())) ? zfPartialWholeText : 0;
     code = GetRecordForKey(cursor, static_cast<int32_t>(fields.size()), partial, false, work, work);
   }
   // A cursor that cannot read by key is searched by the scan of the dataset core.

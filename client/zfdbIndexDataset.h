@@ -4,9 +4,11 @@
 // framework's index definitions (and turns definitions into dictionary indexes for a table about
 // to be built), and keeps six key buffers in which the application builds search keys and range
 // ends through the fields: searches by key (GotoKey, FindKey, GotoNearest, FindNearest) and key
-// ranges (SetRange, ApplyRange, CancelRange). Locate and Lookup on the fields of an index go
-// through that index: the dataset's own cursor when it is the active one, else a second cursor
-// of the same session kept for the next lookup on the same fields.
+// ranges (SetRange, ApplyRange, CancelRange). Locate and Lookup on key fields that lead an index
+// (same order, same case rule on text fields) go through that index: the dataset's own cursor
+// when it is the active one, else a second cursor of the same session kept for the next lookup
+// on the same fields; without such an index (or while a range is in force) they take the
+// expression filter of the dataset core.
 //
 // Key buffer: a 10-byte header followed by the key data, a record image in the dataset's record
 // layout (only the key fields count):

@@ -338,8 +338,7 @@ UnicodeString zfGUIDToStr(const rtl::TGUID& aGUID) { return rtl::GUIDToString(aG
 rtl::AnsiString zfGUIDToAnsiStr(const rtl::TGUID& aGUID) { return Ascii(rtl::u8(rtl::GUIDToString(aGUID))); }
 
 int32_t zfVarArrayLength(const rtl::Variant& aVariant) {
-  if (!aVariant.IsByteArray()) throw rtl::EVariantError(u"Invalid argument");
-  return rtl::RangeChecked<int32_t>(aVariant.AsBytes().size());
+  return rtl::RangeChecked<int32_t>(int64_t{rtl::VarArrayHighBound(aVariant, 1)} - rtl::VarArrayLowBound(aVariant, 1) + 1);
 }
 
 int32_t zfAnsiStrToIntDef(std::string_view aText, int32_t aDefault) {

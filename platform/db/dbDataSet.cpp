@@ -244,6 +244,16 @@ void TDataSet::GetFieldList(std::vector<TField*>& aList, rtl::UnicodeStringView 
   for (const UnicodeString& name : ExtractFieldNames(aFieldNames)) aList.push_back(&FieldByName(name));
 }
 
+Variant TDataSet::FieldValues(rtl::UnicodeStringView aFieldNames) const {
+  std::vector<TField*> fields;
+  GetFieldList(fields, aFieldNames);
+  if (fields.size() == 1) return fields[0]->Value();
+  std::vector<Variant> values;
+  values.reserve(fields.size());
+  for (TField* f : fields) values.push_back(f->Value());
+  return rtl::VarArrayOf(std::move(values));
+}
+
 // ---- the ring ------------------------------------------------------------------------------------
 
 void TDataSet::FreeBuffers() noexcept {

@@ -143,6 +143,9 @@ class TDataSet : public rtl::TComponent {
   TField& FieldByName(rtl::UnicodeStringView aName) const { return FFields.FieldByName(aName); }
   // The fields of a list "A;B", in order; an unknown name raises "Field '%s' not found".
   void GetFieldList(std::vector<TField*>& aList, rtl::UnicodeStringView aFieldNames) const;
+  // The value of the field named; for a list of several ("A;B") an array of their values in list
+  // order, low bound 0. An unknown name raises "Field '%s' not found".
+  Variant FieldValues(rtl::UnicodeStringView aFieldNames) const;
   TFieldDefs& FieldDefs() { return FFieldDefs; }
   // Rebuilds the field definitions (opening the descendant's cursor for information when closed).
   void InitFieldDefs();

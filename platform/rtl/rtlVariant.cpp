@@ -26,7 +26,9 @@ UnicodeString VarTypeAsText(TVarType aType) {
     case varString: return u"String";
     case varUString: return u"UnicodeString";
     case varFMTBcd: return u"FMTBcd";
+    case varVariant: return u"Variant";
     case varByteArray: return u"Array Byte";
+    case varVariantArray: return u"Array Variant";
     default: return u"$" + IntToHex(aType, 4);
   }
 }
@@ -73,6 +75,58 @@ Variant Variant::FromBytes(std::vector<uint8_t> aBytes) {
   v.FType = varByteArray;
   v.FBytes = std::move(aBytes);
   return v;
+}
+
+Variant Variant::ArrayOf(std::vector<Variant> aItems) {
+  Variant v;
+  v.FType = varVariantArray;
+  v.FItems = std::move(aItems);
+  return v;
+}
+
+Variant Variant::CreateArray(int32_t aLowBound, int32_t aHighBound) {
+  const int64_t count = int64_t{aHighBound} - aLowBound + 1;
+  if (count < 0) throw EVariantInvalidArgError(u"Invalid argument");
+  Variant v;
+  v.FType = varVariantArray;
+  v.FLowBound = aLowBound;
+  v.FItems.resize(static_cast<size_t>(count));
+  return v;
+}
+
+int32_t Variant::ArrayLowBound() const {
+  if (FType == varVariantArray) return FLowBound;
+  if (FType == varByteArray) return 0;
+  throw EVariantInvalidArgError(u"Invalid argument");
+}
+
+int32_t Variant::ArrayHighBound() const {
+  // Counts are kept below 2^31 by the bounds an array is created with; a byte array is bounded
+  // by the field sizes that fill it.
+  if (FType == varVariantArray) return static_cast<int32_t>(FLowBound + static_cast<int64_t>(FItems.size()) - 1);
+  if (FType == varByteArray) return static_cast<int32_t>(static_cast<int64_t>(FBytes.size()) - 1);
+  throw EVariantInvalidArgError(u"Invalid argument");
+}
+
+size_t Variant::ElementIndex(int32_t aIndex) const {
+  const int64_t at = int64_t{aIndex} - ArrayLowBound();
+  const size_t count = FType == varVariantArray ? FItems.size() : FBytes.size();
+  if (at < 0 || static_cast<uint64_t>(at) >= count)
+    throw EVariantBadIndexError(u"Variant or safe array index out of bounds");
+  return static_cast<size_t>(at);
+}
+
+Variant Variant::GetElement(int32_t aIndex) const {
+  const size_t at = ElementIndex(aIndex);
+  return FType == varVariantArray ? FItems[at] : Variant(FBytes[at]);
+}
+
+void Variant::PutElement(int32_t aIndex, const Variant& aValue) {
+  const size_t at = ElementIndex(aIndex);
+  if (FType == varVariantArray)
+    FItems[at] = aValue;
+  else
+    FBytes[at] = static_cast<uint8_t>(aValue.ChangeType(varByte).RawInt());
 }
 
 bool Variant::IsOrdinal() const {
@@ -304,6 +358,7 @@ const std::vector<uint8_t>& Variant::AsBytes() const {
 
 Variant Variant::ChangeType(TVarType aType, const TFormatSettings& fs) const {
   if (aType == FType) return *this;
+  if (FType == varVariantArray) CastError(aType);
   if (FType == varNull && aType != varEmpty) {
     if (aType == varNull) return *this;
     CastError(aType);
@@ -350,6 +405,8 @@ Variant Variant::ChangeType(TVarType aType, const TFormatSettings& fs) const {
 }
 
 bool Variant::operator==(const Variant& o) const {
+  if (FType == varVariantArray) CastError(o.FType);
+  if (o.FType == varVariantArray) o.CastError(FType);
   if (FType != o.FType) return false;
   switch (FType) {
     case varEmpty: case varNull: return true;
@@ -360,6 +417,16 @@ bool Variant::operator==(const Variant& o) const {
     case varByteArray: return FBytes == o.FBytes;
     default: return FInt == o.FInt;
   }
+}
+
+int32_t VarArrayLowBound(const Variant& v, int32_t aDim) {
+  if (aDim != 1) throw EVariantInvalidArgError(u"Invalid argument");
+  return v.ArrayLowBound();
+}
+
+int32_t VarArrayHighBound(const Variant& v, int32_t aDim) {
+  if (aDim != 1) throw EVariantInvalidArgError(u"Invalid argument");
+  return v.ArrayHighBound();
 }
 
 UnicodeString VarToStr(const Variant& v, const TFormatSettings& fs) {

@@ -6,6 +6,12 @@
 // (default: the process's). Reals become integers by rounding to the nearest, ties to even; a
 // value that does not fit raises EVariantOverflowError "Overflow while converting variant of type
 // (%s) into type (%s)". Boolean True is -1 as a number.
+//
+// Arrays have one dimension: an array of bytes (the value of a bytes or BLOB field) or an array of
+// variants (several field values at once, as Locate, Lookup and FieldValues pass them). An array
+// converts to no other kind and compares with nothing: both raise EVariantTypeCastError. A bound
+// asked of something that is no array raises EVariantInvalidArgError, an index outside the
+// bounds EVariantBadIndexError.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -23,6 +29,8 @@ namespace zf::rtl {
 
 ZF_DECLARE_EXCEPTION(EVariantTypeCastError, EVariantError)
 ZF_DECLARE_EXCEPTION(EVariantOverflowError, EVariantError)
+ZF_DECLARE_EXCEPTION(EVariantInvalidArgError, EVariantError)
+ZF_DECLARE_EXCEPTION(EVariantBadIndexError, EVariantError)
 
 using TVarType = uint16_t;
 inline constexpr TVarType varEmpty = 0x0000;
@@ -35,6 +43,7 @@ inline constexpr TVarType varCurrency = 0x0006;
 inline constexpr TVarType varDate = 0x0007;
 inline constexpr TVarType varOleStr = 0x0008;  // the wide string
 inline constexpr TVarType varBoolean = 0x000B;
+inline constexpr TVarType varVariant = 0x000C;  // element kind of an array of variants
 inline constexpr TVarType varShortInt = 0x0010;
 inline constexpr TVarType varByte = 0x0011;
 inline constexpr TVarType varWord = 0x0012;
@@ -47,6 +56,7 @@ inline constexpr TVarType varFMTBcd = 0x0110;   // packed decimal (TBcd)
 inline constexpr TVarType varArray = 0x2000;
 inline constexpr TVarType varTypeMask = 0x0FFF;
 inline constexpr TVarType varByteArray = varArray | varByte;  // array of bytes, low bound 0
+inline constexpr TVarType varVariantArray = varArray | varVariant;  // array of variants
 
 // Name of a kind as conversion messages show it ("Integer", "UnicodeString", "Array Byte").
 UnicodeString VarTypeAsText(TVarType aType);
@@ -85,6 +95,11 @@ class Variant {
   static Variant FromDate(TDateTime aValue);
   static Variant FromOleStr(UnicodeString aValue);
   static Variant FromBytes(std::vector<uint8_t> aBytes);  // array of bytes
+  // An array of variants holding aItems, low bound 0.
+  static Variant ArrayOf(std::vector<Variant> aItems);
+  // An array of variants with the bounds given, every element Empty; a high bound below
+  // aLowBound - 1 raises EVariantInvalidArgError.
+  static Variant CreateArray(int32_t aLowBound, int32_t aHighBound);
 
   TVarType VarType() const { return FType; }
   bool IsEmpty() const { return FType == varEmpty; }
@@ -95,6 +110,17 @@ class Variant {
   bool IsFloat() const;    // Single, Double, Currency
   bool IsStr() const;      // OleStr, 8-bit string, Unicode string
   bool IsByteArray() const { return FType == varByteArray; }
+  bool IsArray() const { return (FType & varArray) != 0; }  // either kind of array
+
+  // Bounds of an array (EVariantInvalidArgError for anything else); the high bound is the low
+  // bound - 1 for an empty array.
+  int32_t ArrayLowBound() const;
+  int32_t ArrayHighBound() const;
+  // Element aIndex (between the bounds, else EVariantBadIndexError); an element of an array of
+  // bytes is a Byte.
+  Variant GetElement(int32_t aIndex) const;
+  // Stores aValue at aIndex; an array of bytes takes it converted to a Byte.
+  void PutElement(int32_t aIndex, const Variant& aValue);
 
   // Conversions by the platform's rules (see the header comment).
   bool AsBoolean(const TFormatSettings& fs = DefaultFormatSettings()) const;
@@ -124,12 +150,14 @@ class Variant {
   const AnsiString& RawAnsi() const { return FAnsi; }
   const TBcd& RawBcd() const { return FBcd; }
 
-  // Same kind and same value (strings by code units, reals by value).
+  // Same kind and same value (strings by code units, reals by value, arrays of bytes by their
+  // bytes); an array of variants on either side raises EVariantTypeCastError.
   bool operator==(const Variant& o) const;
 
  private:
   [[noreturn]] void CastError(TVarType aTo) const;
   [[noreturn]] void OverflowError(TVarType aTo) const;
+  size_t ElementIndex(int32_t aIndex) const;  // position of aIndex in the array, checked
   long double RealValue(TVarType aTo, const TFormatSettings& fs) const;  // any numeric reading
   int64_t RoundedInt64(TVarType aTo, const TFormatSettings& fs) const;
 
@@ -139,7 +167,9 @@ class Variant {
   UnicodeString FText;      // OleStr, Unicode string
   AnsiString FAnsi;         // 8-bit string
   TBcd FBcd;                // FMTBcd
-  std::vector<uint8_t> FBytes;
+  std::vector<uint8_t> FBytes;  // array of bytes
+  std::vector<Variant> FItems;  // array of variants
+  int32_t FLowBound = 0;        // array of variants
 };
 
 // The platform's free functions.
@@ -147,6 +177,18 @@ inline TVarType VarType(const Variant& v) { return v.VarType(); }
 inline bool VarIsNull(const Variant& v) { return v.IsNull(); }
 inline bool VarIsEmpty(const Variant& v) { return v.IsEmpty(); }
 inline bool VarIsStr(const Variant& v) { return v.IsStr(); }
+inline bool VarIsArray(const Variant& v) { return v.IsArray(); }
+inline Variant VarArrayOf(std::vector<Variant> aItems) { return Variant::ArrayOf(std::move(aItems)); }
+inline Variant VarArrayCreate(int32_t aLowBound, int32_t aHighBound) {
+  return Variant::CreateArray(aLowBound, aHighBound);
+}
+// 1 for an array, 0 for anything else.
+inline int32_t VarArrayDimCount(const Variant& v) { return v.IsArray() ? 1 : 0; }
+// Bounds of dimension aDim, which must be 1 (else EVariantInvalidArgError).
+int32_t VarArrayLowBound(const Variant& v, int32_t aDim);
+int32_t VarArrayHighBound(const Variant& v, int32_t aDim);
+inline Variant VarArrayGet(const Variant& v, int32_t aIndex) { return v.GetElement(aIndex); }
+inline void VarArrayPut(Variant& v, const Variant& aValue, int32_t aIndex) { v.PutElement(aIndex, aValue); }
 // Text of a value; Null gives "" (unlike AsString, which refuses Null).
 UnicodeString VarToStr(const Variant& v, const TFormatSettings& fs = DefaultFormatSettings());
 // Boolean texts accepted and produced: "True" / "False", case ignored on input.

@@ -611,6 +611,8 @@ TEST_F(ClientBlob, KeyFieldShowsTheRecordKey) {
   key.SetDataSet(keyed.get());
   keyed->Key = rtl::Variant::FromBytes({4, 17});
   EXPECT_EQ(key.AsString(), u"4, 17");
+  keyed->Key = rtl::VarArrayOf({rtl::Variant(u"a"), rtl::Variant::Null(), rtl::Variant(7)});
+  EXPECT_EQ(key.AsString(), u"a, , 7") << "an array of variants: its elements' texts";
   keyed->Key = rtl::Variant(u"abc");
   EXPECT_EQ(key.AsWideString(), u"abc");
   key.SetValue(rtl::Variant(5));  // does nothing

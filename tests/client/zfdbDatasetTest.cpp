@@ -255,7 +255,8 @@ TEST_F(ClientDataset, LocateAndLookupWithoutAnIndex) {
   EXPECT_EQ(DS->Lookup(u"ID", rtl::Variant(3), u"Name").AsString(), u"n3");
   EXPECT_EQ(Id(), 1) << "Lookup does not move the dataset";
   EXPECT_TRUE(DS->Lookup(u"ID", rtl::Variant(42), u"Name").IsEmpty());
-  EXPECT_EQ(ClientErrorCode([&] { DS->Locate(u"ID;Name", rtl::Variant(1), {}); }), zfErrNotSupported);
+  EXPECT_EQ(ClientErrorCode([&] { DS->Locate(u"ID;Name", rtl::Variant(1), {}); }), zfErrInvalidParam)
+      << "several key fields need an array of values";
 }
 
 TEST_F(ClientDataset, WriteOnlyReadsNothing) {

@@ -4,31 +4,10 @@
 
 #include "client/zfdbTable.h"
 #include "foundation/zfllStreams.h"
-#include "tests/client/zfdbProbeCursor.h"
 #include "tests/client/zfdbTableTestUtil.h"
 
 namespace zf::test {
 namespace {
-
-// A table component whose engine cursor stands behind a probe (batches can be watched and
-// refused).
-class TProbedTable : public TzfTable {
- public:
-  using TzfTable::TzfTable;
-  TProbeCursor* Probe = nullptr;
-  void SetIgnoreReadOnly(int32_t aValue) { dsIgnoreReadOnly = aValue; }
-  using TzfTable::BatchPost;
-
- protected:
-  uint32_t EngineCursorOpen(TzfOpenMode aOpenMode, TzfShareMode aShareMode, TzfAbstractCursor*& aCursor) override {
-    TzfAbstractCursor* inner = nullptr;
-    const uint32_t code = TzfTable::EngineCursorOpen(aOpenMode, aShareMode, inner);
-    if (code != 0) return code;
-    Probe = zfCreateServerObject<TProbeCursor>(inner);
-    aCursor = Probe;
-    return 0;
-  }
-};
 
 class ClientEditing : public ClientTableTest {
  protected:

@@ -2,7 +2,8 @@
 // to the inner cursor, except that the BLOB operations can be served by an in-memory BLOB store of
 // its own (OwnBlobs) and every BLOB read can be watched and answered with a code (OnBlobRead), and
 // RecordGet and RecordGetBatch can be answered by the test (records vanishing or changing under a
-// reader, blocks as a test lays them out).
+// reader, blocks as a test lays them out). It counts the searches (filter scans, key reads,
+// duplicated cursors) so that a test can tell which way a search went.
 #pragma once
 #include <cstring>
 #include <functional>
@@ -36,6 +37,9 @@ class TProbeCursor : public TzfAbstractCursor {
   int64_t LastBlob = 0;
   std::vector<uint32_t> ReadSizes;  // aLen of every BlobRead
   int32_t WriteCalls = 0;
+  int32_t FilterCalls = 0;     // SetToFilter
+  int32_t KeyReadCalls = 0;    // RecordGetForKey
+  int32_t DuplicateCalls = 0;  // Duplicate
 
   TzfDataDictionary* acGetDictionary() override { return Inner->acGetDictionary(); }
   TzfBaseTableDescriptor* acGetTableDescriptor() override { return Inner->acGetTableDescriptor(); }
@@ -108,6 +112,7 @@ class TProbeCursor : public TzfAbstractCursor {
   uint32_t SetToCursor(TzfAbstractCursor* c) override { return Inner->SetToCursor(c); }
   uint32_t SetToEnd() override { return Inner->SetToEnd(); }
   uint32_t SetToFilter(TzfBaseFilterDescriptor* a, TzfBaseFilterDescriptor* b, bool f) override {
+    ++FilterCalls;
     return Inner->SetToFilter(a, b, f);
   }
   uint32_t GetBookmark(uint8_t* b, uint32_t s) override { return Inner->GetBookmark(b, s); }
@@ -147,6 +152,7 @@ class TProbeCursor : public TzfAbstractCursor {
     return Inner->SetToKey(a, c, p, d, k);
   }
   uint32_t RecordGetForKey(int32_t c, int32_t p, bool d, const uint8_t* k, uint8_t* b, bool m, bool f) override {
+    ++KeyReadCalls;
     return Inner->RecordGetForKey(c, p, d, k, b, m, f);
   }
   uint32_t RangeReset() override { return Inner->RangeReset(); }
@@ -190,7 +196,10 @@ class TProbeCursor : public TzfAbstractCursor {
   uint32_t TableIsLocked(TzfLockType l, TzfLockPresent& p) override { return Inner->TableIsLocked(l, p); }
   uint32_t TableLockAcquire(TzfLockType l) override { return Inner->TableLockAcquire(l); }
   uint32_t TableLockRelease(TzfLockType l, bool a) override { return Inner->TableLockRelease(l, a); }
-  uint32_t Duplicate(TzfOpenMode m, TzfAbstractCursor*& c) override { return Inner->Duplicate(m, c); }
+  uint32_t Duplicate(TzfOpenMode m, TzfAbstractCursor*& c) override {
+    ++DuplicateCalls;
+    return Inner->Duplicate(m, c);
+  }
   uint32_t ChangePassword(const UnicodeString& p) override { return Inner->ChangePassword(p); }
   uint32_t GetRecordCount(uint32_t& c, bool e) override { return Inner->GetRecordCount(c, e); }
   uint32_t GetRecordCountAsync(TzfAbstractTaskInfo*& t) override { return Inner->GetRecordCountAsync(t); }

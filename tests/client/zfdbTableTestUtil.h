@@ -11,9 +11,30 @@
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "foundation/zfllErrors.h"
 #include "tests/client/zfdbErrorTestUtil.h"
+#include "tests/client/zfdbProbeCursor.h"
 #include "tests/server/zfsrServerTestUtil.h"
 
 namespace zf::test {
+
+// A table component whose engine cursor stands behind a probe (searches and batches can be
+// watched, batches refused).
+class TProbedTable : public TzfTable {
+ public:
+  using TzfTable::TzfTable;
+  TProbeCursor* Probe = nullptr;
+  void SetIgnoreReadOnly(int32_t aValue) { dsIgnoreReadOnly = aValue; }
+  using TzfTable::BatchPost;
+
+ protected:
+  uint32_t EngineCursorOpen(TzfOpenMode aOpenMode, TzfShareMode aShareMode, TzfAbstractCursor*& aCursor) override {
+    TzfAbstractCursor* inner = nullptr;
+    const uint32_t code = TzfTable::EngineCursorOpen(aOpenMode, aShareMode, inner);
+    if (code != 0) return code;
+    Probe = zfCreateServerObject<TProbeCursor>(inner);
+    aCursor = Probe;
+    return 0;
+  }
+};
 
 // The client started for the suite; a session component "Session1" on the fixture's engine and an
 // open database component "Database1" on its temporary folder for each test.

@@ -338,6 +338,7 @@ TEST(zfllUtils, NumberDateAndGuidTexts) {
 
   EXPECT_EQ(zfVarArrayLength(rtl::Variant::FromBytes({1, 2, 3})), 3);
   EXPECT_EQ(zfVarArrayLength(rtl::Variant::FromBytes({})), 0);
+  EXPECT_EQ(zfVarArrayLength(rtl::VarArrayCreate(-2, 4)), 7);
   EXPECT_THROW(zfVarArrayLength(rtl::Variant(int32_t(5))), rtl::EVariantError);
 
   rtl::TGUID g{0x54F6F091, 0x45F0, 0x4E16, {0x87, 0x88, 0x17, 0x0E, 0xA7, 0x38, 0x5B, 0xA4}};

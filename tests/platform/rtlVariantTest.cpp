@@ -132,3 +132,101 @@ TEST(Variant, AnsiStringsKeepTheirCodePage) {
   EXPECT_EQ(raw.AsString(), u"\u0081");  // unassigned bytes keep their value
   EXPECT_THROW(Variant(AnsiString("a", 1)).AsString(), EConvertError);
 }
+
+TEST(VariantArray, MadeFromValuesBoundsAndElements) {
+  Variant a = VarArrayOf({Variant(int32_t{7}), Variant(u"x"), Variant::Null()});
+  EXPECT_EQ(a.VarType(), varVariantArray);
+  EXPECT_TRUE(VarIsArray(a));
+  EXPECT_EQ(VarArrayDimCount(a), 1);
+  EXPECT_EQ(VarArrayLowBound(a, 1), 0);
+  EXPECT_EQ(VarArrayHighBound(a, 1), 2);
+  EXPECT_EQ(VarArrayGet(a, 0).AsInteger(), 7);
+  EXPECT_EQ(VarArrayGet(a, 1).AsString(), u"x");
+  EXPECT_TRUE(VarArrayGet(a, 2).IsNull());
+
+  // A copy is a value of its own: putting into it leaves the original alone.
+  Variant b = a;
+  VarArrayPut(b, Variant(u"y"), 1);
+  EXPECT_EQ(VarArrayGet(b, 1).AsString(), u"y");
+  EXPECT_EQ(VarArrayGet(a, 1).AsString(), u"x");
+
+  // Bounds other than 0, empty elements, an empty array, an array inside an array.
+  Variant c = VarArrayCreate(-1, 1);
+  EXPECT_EQ(VarArrayLowBound(c, 1), -1);
+  EXPECT_EQ(VarArrayHighBound(c, 1), 1);
+  EXPECT_TRUE(VarArrayGet(c, -1).IsEmpty());
+  VarArrayPut(c, a, 1);
+  EXPECT_EQ(VarArrayGet(VarArrayGet(c, 1), 0).AsInteger(), 7);
+  Variant empty = VarArrayCreate(5, 4);
+  EXPECT_EQ(VarArrayHighBound(empty, 1) - VarArrayLowBound(empty, 1) + 1, 0);
+
+  // An array of bytes is an array too; its elements are Bytes.
+  Variant bytes = Variant::FromBytes({1, 2});
+  EXPECT_TRUE(VarIsArray(bytes));
+  EXPECT_EQ(VarArrayHighBound(bytes, 1), 1);
+  EXPECT_EQ(VarArrayGet(bytes, 1).VarType(), varByte);
+  VarArrayPut(bytes, Variant(u"9"), 0);
+  EXPECT_EQ(bytes.AsBytes(), (std::vector<uint8_t>{9, 2}));
+  EXPECT_TRUE(bytes == Variant::FromBytes({9, 2}));
+
+  EXPECT_FALSE(VarIsArray(Variant(int32_t{1})));
+  EXPECT_EQ(VarArrayDimCount(Variant::Null()), 0);
+}
+
+TEST(VariantArray, RefusedOperations) {
+  const Variant a = VarArrayOf({Variant(int32_t{1}), Variant(int32_t{2})});
+  Variant bytes = Variant::FromBytes({1});
+  const UnicodeString noInteger =
+      u"!EVariantTypeCastError: Could not convert variant of type (Array Variant) into type (Integer)";
+  struct Case { const char* name; std::function<UnicodeString()> run; const char16_t* expected; };
+  const Case cases[] = {
+      {"to integer", [&] { return IntToStr(a.AsInteger()); }, noInteger.c_str()},
+      {"to text", [&] { return a.AsString(); },
+       u"!EVariantTypeCastError: Could not convert variant of type (Array Variant) into type (UnicodeString)"},
+      {"VarToStr", [&] { return VarToStr(a); },
+       u"!EVariantTypeCastError: Could not convert variant of type (Array Variant) into type (UnicodeString)"},
+      {"to double", [&] { return FloatToStr(a.AsDouble()); },
+       u"!EVariantTypeCastError: Could not convert variant of type (Array Variant) into type (Double)"},
+      {"to boolean", [&] { return a.AsBoolean() ? u"T" : u"F"; },
+       u"!EVariantTypeCastError: Could not convert variant of type (Array Variant) into type (Boolean)"},
+      {"to currency", [&] { return IntToStr(a.AsCurrency().Value); },
+       u"!EVariantTypeCastError: Could not convert variant of type (Array Variant) into type (Currency)"},
+      {"to date", [&] { return FloatToStr(a.AsDate()); },
+       u"!EVariantTypeCastError: Could not convert variant of type (Array Variant) into type (Date)"},
+      {"to bcd", [&] { return BcdToStr(a.AsBcd()); },
+       u"!EVariantTypeCastError: Could not convert variant of type (Array Variant) into type (FMTBcd)"},
+      {"to bytes", [&] { return IntToStr(a.AsBytes().size()); },
+       u"!EVariantTypeCastError: Could not convert variant of type (Array Variant) into type (Array Byte)"},
+      {"change type", [&] { return VarTypeAsText(a.ChangeType(varInteger).VarType()); }, noInteger.c_str()},
+      {"change type to empty", [&] { return VarTypeAsText(a.ChangeType(varEmpty).VarType()); },
+       u"!EVariantTypeCastError: Could not convert variant of type (Array Variant) into type (Empty)"},
+      {"change to an array", [] { return VarTypeAsText(Variant(int32_t{1}).ChangeType(varVariantArray).VarType()); },
+       u"!EVariantTypeCastError: Could not convert variant of type (Integer) into type (Array Variant)"},
+      {"compared with a value", [&] { return a == Variant(int32_t{1}) ? u"T" : u"F"; }, noInteger.c_str()},
+      {"a value compared with it", [&] { return Variant(int32_t{1}) == a ? u"T" : u"F"; }, noInteger.c_str()},
+      {"compared with itself", [&] { return a == a ? u"T" : u"F"; },
+       u"!EVariantTypeCastError: Could not convert variant of type (Array Variant) into type (Array Variant)"},
+      {"bound of a value", [] { return IntToStr(VarArrayLowBound(Variant(int32_t{1}), 1)); },
+       u"!EVariantInvalidArgError: Invalid argument"},
+      {"high bound of null", [] { return IntToStr(VarArrayHighBound(Variant::Null(), 1)); },
+       u"!EVariantInvalidArgError: Invalid argument"},
+      {"second dimension", [&] { return IntToStr(VarArrayHighBound(a, 2)); },
+       u"!EVariantInvalidArgError: Invalid argument"},
+      {"bounds crossed", [] { return IntToStr(VarArrayDimCount(VarArrayCreate(3, 1))); },
+       u"!EVariantInvalidArgError: Invalid argument"},
+      {"element of a value", [] { return VarArrayGet(Variant(u"abc"), 0).AsString(); },
+       u"!EVariantInvalidArgError: Invalid argument"},
+      {"index below", [&] { return VarArrayGet(a, -1).AsString(); },
+       u"!EVariantBadIndexError: Variant or safe array index out of bounds"},
+      {"index above", [&] { return VarArrayGet(a, 2).AsString(); },
+       u"!EVariantBadIndexError: Variant or safe array index out of bounds"},
+      {"put above", [&] { Variant c = a; VarArrayPut(c, Variant(), 2); return UnicodeString(u"put"); },
+       u"!EVariantBadIndexError: Variant or safe array index out of bounds"},
+      {"byte out of range", [&] { VarArrayPut(bytes, Variant(int32_t{300}), 0); return UnicodeString(u"put"); },
+       u"!EVariantOverflowError: Overflow while converting variant of type (Integer) into type (Byte)"},
+      {"array into bytes", [&] { VarArrayPut(bytes, a, 0); return UnicodeString(u"put"); },
+       u"!EVariantTypeCastError: Could not convert variant of type (Array Variant) into type (Byte)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Outcome(c.run), c.expected) << c.name;
+  EXPECT_EQ(bytes.AsBytes(), std::vector<uint8_t>{1}) << "a refused put changes nothing";
+}

@@ -394,5 +394,20 @@ TEST(DataSetFetch, CalculatedFieldsAreComputedPerRecord) {
   EXPECT_EQ(DbErrorOf([&] { calc->SetAsInteger(1); }), "Dataset not in edit or insert mode");
 }
 
+
+TEST(DataSetFields, FieldValuesOfOneOrSeveralFields) {
+  Fixture f(3);
+  f.ds.Open();
+  f.ds.Next();
+  EXPECT_EQ(f.ds.FieldValues(u"id").AsInteger(), 2) << "one field: its value itself";
+  const Variant both = f.ds.FieldValues(u"ID;NAME");
+  ASSERT_TRUE(rtl::VarIsArray(both));
+  EXPECT_EQ(rtl::VarArrayLowBound(both, 1), 0);
+  EXPECT_EQ(rtl::VarArrayHighBound(both, 1), 1);
+  EXPECT_EQ(rtl::VarArrayGet(both, 0).AsInteger(), 2);
+  EXPECT_TRUE(rtl::VarArrayGet(both, 1).IsNull()) << "a NULL field is a Null element";
+  EXPECT_THROW(f.ds.FieldValues(u"ID;Missing"), EDatabaseError);
+}
+
 }  // namespace
 }  // namespace zf::db::test
