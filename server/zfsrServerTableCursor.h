@@ -321,6 +321,19 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   uint32_t Framed(const std::function<uint32_t()>& aWork);
   uint32_t FramedWrite(const std::function<uint32_t()>& aWork);
   TzfServerTransaction* CurrentTrans();
+  // Ends a successful Begin of the content lock when the scope is left.
+  struct TContentLockEnd {
+    TzfCursorContentLock& Lock;
+    ~TContentLockEnd() { Lock.End(); }
+  };
+  // Index changes run only outside transactions: a rollback of a surrounding one would take the
+  // dictionary's file stream back but not the dictionary and indices engine in memory. 0 outside
+  // one, else the transaction's state error or 10256.
+  uint32_t stcRefuseInTransaction();
+  // Ends the implicit level of a failed index change: rolled back, or marked corrupted when the
+  // commit itself failed; then the indices engine is opened again on what the file holds, when
+  // aReopenEngine.
+  void stcEndFailedIndexChange(bool aCommitted, bool aReopenEngine);
   // Runs aWork in the content lock (aExclusive for writes); exceptions become codes.
   uint32_t InContent(bool aExclusive, const std::function<uint32_t(TzfServerTransaction*)>& aWork);
   // Runs a write: inside the running transaction, or in an implicit one of its own (always with
