@@ -348,6 +348,11 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   bool NeedNested();
   // The null handler without BLOB engine or BLOB field, else the caching or pass-through one.
   TzfBaseBlobHandler* stcCreateBlobHandler();
+  // The BLOB copy of BLOB aBlobNr of aSrcCursor's table: into a new BLOB of this table (its number
+  // into aDestBlobNr), or with aIntoExisting over the content of BLOB aDestBlobNr, which ends where
+  // the copy ends. At most aMaxLength bytes.
+  uint32_t stcBlobCopy(TzfAbstractCursor* aSrcCursor, int64_t aBlobNr, int64_t& aDestBlobNr, uint32_t aMaxLength,
+                       bool aIntoExisting);
   // Block reads with BLOBs: the BLOB images of the record in the slot at aSlotAt appended to
   // aStream, each field then holding its image's stream position (NULL for an empty BLOB or one
   // that cannot be read whole), and the slot's length word grown by the images.
