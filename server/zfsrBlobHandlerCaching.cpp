@@ -313,55 +313,58 @@ uint32_t TzfCachingBlobHandler::Hook(TzfBaseTransaction* aTrans, const std::func
   return RunRecordHook(aTrans, aWork);
 }
 
-uint32_t TzfCachingBlobHandler::BeforeInsert(TzfBaseTransaction* aTrans, uint8_t* aRecord) {
+uint32_t TzfCachingBlobHandler::EachPostedBlob(TzfBaseTransaction* aTrans, uint8_t* aRecord,
+                                               const std::function<uint32_t(int32_t, int64_t)>& aEach) {
   if (!NeedNested()) return 0;
   return Hook(aTrans, [&]() -> uint32_t {
     for (int32_t field : cbhBlobFields) {
       int64_t nr = 0;
       if (!PostedBlobNr(aRecord, field, nr)) continue;
-      TEntry e{};
-      const bool found = FindCacheEntry(field, nr, e);
-      if (found && e.State != bsCreated) return BlobError();  // a new record may not take a changed BLOB
-      const bool deleted = cbhBlobEngine->FreeBlob(aTrans, nr);
-      if (found && RemoveCacheEntry() != 0) return BlobError();
-      if (deleted) SetNull(aRecord, field);
+      if (const uint32_t r = aEach(field, nr)) return r;
     }
     return 0;
   });
 }
 
+uint32_t TzfCachingBlobHandler::BeforeInsert(TzfBaseTransaction* aTrans, uint8_t* aRecord) {
+  return EachPostedBlob(aTrans, aRecord, [&](int32_t field, int64_t nr) -> uint32_t {
+    TEntry e{};
+    const bool found = FindCacheEntry(field, nr, e);
+    if (found && e.State != bsCreated) return BlobError();  // a new record may not take a changed BLOB
+    const bool deleted = cbhBlobEngine->FreeBlob(aTrans, nr);
+    if (found && RemoveCacheEntry() != 0) return BlobError();
+    if (deleted) SetNull(aRecord, field);
+    return 0;
+  });
+}
+
 uint32_t TzfCachingBlobHandler::BeforeModify(TzfBaseTransaction* aTrans, uint8_t* aRecord) {
-  if (!NeedNested()) return 0;
-  return Hook(aTrans, [&]() -> uint32_t {
-    for (int32_t field : cbhBlobFields) {
-      int64_t nr = 0;
-      if (!PostedBlobNr(aRecord, field, nr)) continue;
-      TEntry e{};
-      if (!FindCacheEntry(field, nr, e)) {
-        if (cbhBlobEngine->FreeBlob(aTrans, nr)) SetNull(aRecord, field);
-        continue;
-      }
-      switch (e.State) {
-        case bsCreated:
-          if (cbhBlobEngine->FreeBlob(aTrans, nr)) {
-            if (RemoveCacheEntry() != 0) return BlobError();
-            SetNull(aRecord, field);
-          }
-          break;
-        case bsCopied: {
-          uint32_t length = 0;
-          if (const uint32_t r = cbhCache->sbcBlobGetLength(kCachedBlobField, e.Copy, length, false)) return r;
-          if (length == 0) {
-            // The emptied BLOB goes when the modify is posted.
-            if (const uint32_t r = RemoveCacheEntry()) return r;
-            if (const uint32_t r = AddCacheEntry(field, bsDeleted, 0, nr)) return r;
-            SetNull(aRecord, field);
-          }
-          break;
+  return EachPostedBlob(aTrans, aRecord, [&](int32_t field, int64_t nr) -> uint32_t {
+    TEntry e{};
+    if (!FindCacheEntry(field, nr, e)) {
+      if (cbhBlobEngine->FreeBlob(aTrans, nr)) SetNull(aRecord, field);
+      return 0;
+    }
+    switch (e.State) {
+      case bsCreated:
+        if (cbhBlobEngine->FreeBlob(aTrans, nr)) {
+          if (RemoveCacheEntry() != 0) return BlobError();
+          SetNull(aRecord, field);
         }
-        case bsDeleted:
-          return BlobError();
+        break;
+      case bsCopied: {
+        uint32_t length = 0;
+        if (const uint32_t r = cbhCache->sbcBlobGetLength(kCachedBlobField, e.Copy, length, false)) return r;
+        if (length == 0) {
+          // The emptied BLOB goes when the modify is posted.
+          if (const uint32_t r = RemoveCacheEntry()) return r;
+          if (const uint32_t r = AddCacheEntry(field, bsDeleted, 0, nr)) return r;
+          SetNull(aRecord, field);
+        }
+        break;
       }
+      case bsDeleted:
+        return BlobError();
     }
     return 0;
   });

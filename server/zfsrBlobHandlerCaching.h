@@ -95,6 +95,10 @@ class TzfCachingBlobHandler : public TzfBaseBlobHandler {
   void SetNull(uint8_t* aRecord, int32_t aField) const;
   // Runs a record hook: exceptions become the result; a failure marks aTrans corrupted.
   uint32_t Hook(TzfBaseTransaction* aTrans, const std::function<uint32_t()>& aWork);
+  // While the cache holds entries: aEach(field, BLOB number) in the record hook for every BLOB field
+  // of aRecord that names a posted BLOB, in field order; the first answer not 0 ends the walk.
+  uint32_t EachPostedBlob(TzfBaseTransaction* aTrans, uint8_t* aRecord,
+                          const std::function<uint32_t(int32_t, int64_t)>& aEach);
 
   TzfServerTableCursor* cbhOwner;
   TzfBaseBlobEngine* cbhBlobEngine;

@@ -405,10 +405,7 @@ void TzfServerTableCursor::sbcIterate(uint8_t** aData, const TzfRecordIterator& 
   TzfServerTransaction* trans = CurrentTrans();
   if (const uint32_t r = stcContentLock->Begin(trans, false, false, &sbcLockFailureReason))
     throw EzfServerEngineException(r);
-  struct EndGuard {
-    TzfCursorContentLock& Lock;
-    ~EndGuard() { Lock.End(); }
-  } end{*stcContentLock};
+  TContentLockEnd end{*stcContentLock};
   if (stcIndexEngine) {
     IterateIndex(aData, aRecIterator, aBackward, aCookie);
     return;

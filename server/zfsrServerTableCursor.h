@@ -321,6 +321,19 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   uint32_t Framed(const std::function<uint32_t()>& aWork);
   uint32_t FramedWrite(const std::function<uint32_t()>& aWork);
   TzfServerTransaction* CurrentTrans();
+  // Ends a successful Begin of the content lock when the scope is left.
+  struct TContentLockEnd {
+    TzfCursorContentLock& Lock;
+    ~TContentLockEnd() { Lock.End(); }
+  };
+  // Index changes run only outside transactions: a rollback of a surrounding one would take the
+  // dictionary's file stream back but not the dictionary and indices engine in memory. 0 outside
+  // one, else the transaction's state error or 10256.
+  uint32_t stcRefuseInTransaction();
+  // Ends the implicit level of a failed index change: rolled back, or marked corrupted when the
+  // commit itself failed; then the indices engine is opened again on what the file holds, when
+  // aReopenEngine.
+  void stcEndFailedIndexChange(bool aCommitted, bool aReopenEngine);
   // Runs aWork in the content lock (aExclusive for writes); exceptions become codes.
   uint32_t InContent(bool aExclusive, const std::function<uint32_t(TzfServerTransaction*)>& aWork);
   // Runs a write: inside the running transaction, or in an implicit one of its own (always with
@@ -335,6 +348,11 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   bool NeedNested();
   // The null handler without BLOB engine or BLOB field, else the caching or pass-through one.
   TzfBaseBlobHandler* stcCreateBlobHandler();
+  // The BLOB copy of BLOB aBlobNr of aSrcCursor's table: into a new BLOB of this table (its number
+  // into aDestBlobNr), or with aIntoExisting over the content of BLOB aDestBlobNr, which ends where
+  // the copy ends. At most aMaxLength bytes.
+  uint32_t stcBlobCopy(TzfAbstractCursor* aSrcCursor, int64_t aBlobNr, int64_t& aDestBlobNr, uint32_t aMaxLength,
+                       bool aIntoExisting);
   // Block reads with BLOBs: the BLOB images of the record in the slot at aSlotAt appended to
   // aStream, each field then holding its image's stream position (NULL for an empty BLOB or one
   // that cannot be read whole), and the slot's length word grown by the images.

@@ -35,18 +35,13 @@
 #include "server/zfsrServerTableCursor.h"
 #include "storage/zfsrAutoIncEngineBase.h"
 #include "storage/zfsrBlobEngineBase.h"
+#include "storage/zfsrBlock.h"
 #include "storage/zfsrRecordEngineBase.h"
 #include "storage/zfsrTimeoutHandling.h"
 
 namespace zf {
 
 namespace {
-
-int32_t LoadInt32(const uint8_t* aAt) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | aAt[i];
-  return static_cast<int32_t>(v);
-}
 
 uint32_t BadBatch(const char16_t* aWhat) {
   return EzfBaseException::zfSetMessage(zfErrInvalidParam, aWhat);
@@ -87,7 +82,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsertBatch(TzfCustomMemoryStream& aStre
     uint8_t* memory = static_cast<uint8_t*>(aStream.Memory());
     const int64_t size = aStream.Size();
     if (size < 8 || !memory) return BadBatch(u"Batch stream shorter than its header");
-    int32_t remaining = LoadInt32(memory + 4);
+    int32_t remaining = static_cast<int32_t>(zfGetLE32(memory + 4));
     TzfFieldsDescriptor& fields = *stcTable->sbtFieldsDescriptor;
     const int64_t recordLength = fields.GetRecordLength();
     TzfBaseBlobEngine* blobs = stcTable->sbtBlobEngine.get();
@@ -95,7 +90,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsertBatch(TzfCustomMemoryStream& aStre
     int64_t pos = 8;
     while (remaining > 0) {
       if (size - pos < 4) return BadBatch(u"Batch entry beyond the end of the stream");
-      const int32_t length = LoadInt32(memory + pos);
+      const int32_t length = static_cast<int32_t>(zfGetLE32(memory + pos));
       if (length < recordLength || length > size - pos - 4)
         return BadBatch(u"Batch entry length does not fit the record or the stream");
       uint8_t* record = memory + pos + 4;
@@ -106,7 +101,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsertBatch(TzfCustomMemoryStream& aStre
           fields.GetRecordField(f, record, isNull, &offset);
           if (isNull) continue;
           if (offset < 0 || offset > size - 4) return BadBatch(u"BLOB image offset outside the batch stream");
-          const uint32_t blobLength = static_cast<uint32_t>(LoadInt32(memory + offset));
+          const uint32_t blobLength = zfGetLE32(memory + offset);
           if (blobLength > static_cast<uint64_t>(size - offset - 4))
             return BadBatch(u"BLOB image length beyond the end of the batch stream");
           if (blobLength == 0) {

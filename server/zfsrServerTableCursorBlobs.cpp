@@ -283,6 +283,16 @@ TzfServerTableCursor& SourceCursor(TzfAbstractCursor* aSrcCursor) {
 
 uint32_t TzfServerTableCursor::sbcBlobCopyPrim(TzfAbstractCursor* aSrcCursor, int32_t, int64_t aBlobNr, int32_t,
                                                int64_t& aDestBlobNr, uint32_t aMaxLength) {
+  return stcBlobCopy(aSrcCursor, aBlobNr, aDestBlobNr, aMaxLength, false);
+}
+
+uint32_t TzfServerTableCursor::sbcBlobCopyContentPrim(TzfAbstractCursor* aSrcCursor, int32_t, int64_t aBlobNr,
+                                                      int32_t, int64_t aDestBlobNr, uint32_t aMaxLength) {
+  return stcBlobCopy(aSrcCursor, aBlobNr, aDestBlobNr, aMaxLength, true);
+}
+
+uint32_t TzfServerTableCursor::stcBlobCopy(TzfAbstractCursor* aSrcCursor, int64_t aBlobNr, int64_t& aDestBlobNr,
+                                           uint32_t aMaxLength, bool aIntoExisting) {
   TzfServerTableCursor& src = SourceCursor(aSrcCursor);
   TzfBaseBlobEngine* srcEngine = src.stcTable->sbtBlobEngine.get();
   TzfBaseBlobEngine* destEngine = stcTable->sbtBlobEngine.get();
@@ -292,7 +302,7 @@ uint32_t TzfServerTableCursor::sbcBlobCopyPrim(TzfAbstractCursor* aSrcCursor, in
   const TBlobSource source{srcEngine, src.CurrentTrans(), zfBlobLinkGetLengthOf(links), zfBlobLinkReadOf(links)};
   TzfBaseTransaction* destTrans = CurrentTrans();
   UnicodeString fileName;
-  if (srcEngine->IsFileBlob(source.Trans, aBlobNr, fileName)) {
+  if (!aIntoExisting && srcEngine->IsFileBlob(source.Trans, aBlobNr, fileName)) {
     if (aMaxLength == 0)
       destEngine->AddBlob(destTrans, aDestBlobNr);
     else if (aMaxLength == kCopyAll)
@@ -303,28 +313,12 @@ uint32_t TzfServerTableCursor::sbcBlobCopyPrim(TzfAbstractCursor* aSrcCursor, in
   }
   uint32_t length = 0;
   if (const uint32_t r = srcEngine->GetBlobLength(source.Trans, aBlobNr, source.Length, length)) return r;
-  destEngine->AddBlob(destTrans, aDestBlobNr);
+  if (!aIntoExisting) destEngine->AddBlob(destTrans, aDestBlobNr);
   uint32_t copied = 0;
-  return CopyContent(source, aBlobNr, length, *destEngine, destTrans, aDestBlobNr, aMaxLength, copied);
-}
-
-uint32_t TzfServerTableCursor::sbcBlobCopyContentPrim(TzfAbstractCursor* aSrcCursor, int32_t, int64_t aBlobNr,
-                                                      int32_t, int64_t aDestBlobNr, uint32_t aMaxLength) {
-  TzfServerTableCursor& src = SourceCursor(aSrcCursor);
-  TzfBaseBlobEngine* srcEngine = src.stcTable->sbtBlobEngine.get();
-  TzfBaseBlobEngine* destEngine = stcTable->sbtBlobEngine.get();
-  if (!srcEngine || !destEngine)
-    return EzfBaseException::zfSetMessage(zfErrNotSupported, u"BLOB copy between tables without BLOB engines");
-  TzfBaseBlobLinkHandler* links = src.stcDatabase->sdBlobLinkHandler.get();
-  const TBlobSource source{srcEngine, src.CurrentTrans(), zfBlobLinkGetLengthOf(links), zfBlobLinkReadOf(links)};
-  TzfBaseTransaction* destTrans = CurrentTrans();
-  uint32_t length = 0;
-  if (const uint32_t r = srcEngine->GetBlobLength(source.Trans, aBlobNr, source.Length, length)) return r;
-  uint32_t copied = 0;
-  if (const uint32_t r = CopyContent(source, aBlobNr, length, *destEngine, destTrans, aDestBlobNr, aMaxLength, copied))
-    return r;
-  destEngine->Truncate(destTrans, aDestBlobNr, copied);
-  return 0;
+  const uint32_t r = CopyContent(source, aBlobNr, length, *destEngine, destTrans, aDestBlobNr, aMaxLength, copied);
+  // A copy into an existing BLOB ends it where the copied content ends.
+  if (aIntoExisting && r == 0) destEngine->Truncate(destTrans, aDestBlobNr, copied);
+  return r;
 }
 
 // ---- Table streams ----

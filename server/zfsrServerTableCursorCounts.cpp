@@ -27,6 +27,16 @@ namespace zf {
 
 namespace {
 
+// Before the first record of the index order, or after the last with aAtEnd.
+void ToIndexEdge(TzfCursorPosition& aPosition, int64_t& aRefNr, TzfBaseIndexPath& aPath, bool aAtEnd) {
+  aRefNr = 0;
+  aPosition = aAtEnd ? TzfCursorPosition::cpEOF : TzfCursorPosition::cpBOF;
+  if (aAtEnd)
+    aPath.SetToEof();
+  else
+    aPath.SetToBof();
+}
+
 // The cursor's position (and its index path), put back when the holder goes.
 class TPositionKeeper {
  public:
@@ -174,14 +184,7 @@ uint32_t TzfServerTableCursor::IndexRecNoGet(uint32_t& aRecNo, bool aFlipOrder) 
   TPositionKeeper keeper(stcPosition, stcRefNr, stcIndexPath.get());
   TFilterLimitOff limitOff(sbcFilterDeadline);
   return InContent(false, [&](TzfServerTransaction*) -> uint32_t {
-    stcRefNr = 0;
-    if (aFlipOrder) {
-      stcPosition = TzfCursorPosition::cpEOF;
-      stcIndexPath->SetToEof();
-    } else {
-      stcPosition = TzfCursorPosition::cpBOF;
-      stcIndexPath->SetToBof();
-    }
+    ToIndexEdge(stcPosition, stcRefNr, *stcIndexPath, aFlipOrder);
     for (uint32_t n = 1;; ++n) {
       const uint32_t r = StepFiltered(!aFlipOrder, zfltNoLock, record.data(), sbcFilter.get());
       // Not met on the way: outside the range or rejected by a filter.
@@ -204,12 +207,7 @@ void TzfServerTableCursor::IterateIndex(uint8_t** aData, const TzfRecordIterator
     buffer = scratch.data();
   }
   TFilterLimitOff limitOff(sbcFilterDeadline);
-  stcRefNr = 0;
-  stcPosition = aBackward ? TzfCursorPosition::cpEOF : TzfCursorPosition::cpBOF;
-  if (aBackward)
-    stcIndexPath->SetToEof();
-  else
-    stcIndexPath->SetToBof();
+  ToIndexEdge(stcPosition, stcRefNr, *stcIndexPath, aBackward);
   for (;;) {
     const uint32_t r = StepFiltered(!aBackward, zfltNoLock, buffer, sbcFilter.get());
     if (r == zfErrEOF || r == zfErrBOF) return;
@@ -227,12 +225,7 @@ uint32_t TzfServerTableCursor::IndexRecNoSet(uint32_t aRecNo, bool aFlipOrder) {
   TPositionKeeper keeper(stcPosition, stcRefNr, stcIndexPath.get());
   TFilterLimitOff limitOff(sbcFilterDeadline);
   const uint32_t r = InContent(false, [&](TzfServerTransaction*) -> uint32_t {
-    stcRefNr = 0;
-    stcPosition = aFlipOrder ? TzfCursorPosition::cpEOF : TzfCursorPosition::cpBOF;
-    if (aFlipOrder)
-      stcIndexPath->SetToEof();
-    else
-      stcIndexPath->SetToBof();
+    ToIndexEdge(stcPosition, stcRefNr, *stcIndexPath, aFlipOrder);
     if (aRecNo == 0) return zfErrEOF;
     for (uint32_t n = 1;; ++n) {
       const uint32_t s = StepFiltered(!aFlipOrder, zfltNoLock, record.data(), sbcFilter.get());
@@ -245,11 +238,7 @@ uint32_t TzfServerTableCursor::IndexRecNoSet(uint32_t aRecNo, bool aFlipOrder) {
   // the last record, as in storage order); other failures leave it where it stood.
   if (r == 0 || r == zfErrEOF) {
     keeper.Keep();
-    if (r == zfErrEOF) {
-      stcPosition = TzfCursorPosition::cpEOF;
-      stcRefNr = 0;
-      stcIndexPath->SetToEof();
-    }
+    if (r == zfErrEOF) ToIndexEdge(stcPosition, stcRefNr, *stcIndexPath, true);
   }
   return r;
 }

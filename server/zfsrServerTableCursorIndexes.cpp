@@ -73,15 +73,31 @@ struct TSavedIndex {
 
 }  // namespace
 
+uint32_t TzfServerTableCursor::stcRefuseInTransaction() {
+  TzfServerTransaction* t = CurrentTrans();
+  if (!t) return 0;
+  if (const uint32_t s = t->CheckState()) return s;
+  return zfErrActiveTran;
+}
+
+void TzfServerTableCursor::stcEndFailedIndexChange(bool aCommitted, bool aReopenEngine) {
+  if (!aCommitted)
+    stcContext->stcTransactionRollback();
+  else
+    stcContext->stcTransactionMarkCorrupted();
+  if (!aReopenEngine) return;
+  stcTable->sbtIndicesEngine.reset();
+  try {
+    stcTable->sbtIndicesEngine = zfCreateIndicesEngine(*stcTable->sbtTableDescriptor, stcTable->sbtBlockAccess,
+                                                       stcTable->sbtRecordEngine.get(), nullptr);
+  } catch (const EzfBaseException&) {
+  }
+}
+
 uint32_t TzfServerTableCursor::stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool aIsNewDefault) {
   if (!aIndexDesc) return zfErrInvalidIndexDesc;
   if (!stcContext) return zfErrNoActiveTran;
-  // A rollback of a surrounding transaction would take the dictionary's file stream back but not
-  // the dictionary and indices engine in memory: both run only outside transactions.
-  if (TzfServerTransaction* t = CurrentTrans()) {
-    if (const uint32_t s = t->CheckState()) return s;
-    return zfErrActiveTran;
-  }
+  if (const uint32_t s = stcRefuseInTransaction()) return s;
   TzfServerDataDict& dict = *stcRoot->srtDictionary;
   TzfBaseTableDescriptor& table = *stcTable->sbtTableDescriptor;
   if (dict.ddVersion < 3) return HigherLevelRequired();
@@ -104,10 +120,7 @@ uint32_t TzfServerTableCursor::stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool 
   try {
     r = stcContentLock->Begin(trans, true, false, &sbcLockFailureReason);
     if (r == 0) {
-      struct EndGuard {
-        TzfCursorContentLock& Lock;
-        ~EndGuard() { Lock.End(); }
-      } end{*stcContentLock};
+      TContentLockEnd end{*stcContentLock};
       dict.ForceOffReadOnly();
       madeIndices = !table.tdIndicesDescriptor;
       TzfMainIndicesDescriptor* indices = table.EnsureIndicesDescriptor();
@@ -163,29 +176,13 @@ uint32_t TzfServerTableCursor::stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool 
       table.tdIndicesDescriptor->midDefaultIndex = oldDefault;
     dict.ForceOnReadOnly();
   }
-  if (!committed)
-    stcContext->stcTransactionRollback();
-  else
-    stcContext->stcTransactionMarkCorrupted();
-  if (reopenEngine) {
-    // Opened again on what the file holds after the rollback.
-    try {
-      stcTable->sbtIndicesEngine =
-          zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, stcTable->sbtRecordEngine.get(), nullptr);
-    } catch (const EzfBaseException&) {
-    }
-  }
+  stcEndFailedIndexChange(committed, reopenEngine);
   return r;
 }
 
 uint32_t TzfServerTableCursor::stcDropIndex(const UnicodeString& aIndexName, int32_t aIndexID) {
   if (!stcContext) return zfErrNoActiveTran;
-  // A rollback of a surrounding transaction would take the dictionary's file stream back but not
-  // the dictionary and indices engine in memory: both run only outside transactions.
-  if (TzfServerTransaction* t = CurrentTrans()) {
-    if (const uint32_t s = t->CheckState()) return s;
-    return zfErrActiveTran;
-  }
+  if (const uint32_t s = stcRefuseInTransaction()) return s;
   TzfServerDataDict& dict = *stcRoot->srtDictionary;
   TzfBaseTableDescriptor& table = *stcTable->sbtTableDescriptor;
   int32_t id = aIndexName.empty() ? aIndexID : table.GetIndexFromName(aIndexName);
@@ -211,10 +208,7 @@ uint32_t TzfServerTableCursor::stcDropIndex(const UnicodeString& aIndexName, int
   try {
     r = stcContentLock->Begin(trans, true, false, &sbcLockFailureReason);
     if (r == 0) {
-      struct EndGuard {
-        TzfCursorContentLock& Lock;
-        ~EndGuard() { Lock.End(); }
-      } end{*stcContentLock};
+      TContentLockEnd end{*stcContentLock};
       r = sbcSwitchToIndex(u"", -1, false);
       if (r == 0) {
         TzfMainIndicesDescriptor& indices = *table.tdIndicesDescriptor;
@@ -262,19 +256,7 @@ uint32_t TzfServerTableCursor::stcDropIndex(const UnicodeString& aIndexName, int
     } catch (const EzfBaseException&) {
       dict.ForceOnReadOnly();
     }
-    if (!committed)
-      stcContext->stcTransactionRollback();
-    else
-      stcContext->stcTransactionMarkCorrupted();
-    if (engineChanged) {
-      // The engine is opened again on what the file holds after the rollback.
-      stcTable->sbtIndicesEngine.reset();
-      try {
-        stcTable->sbtIndicesEngine =
-            zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, stcTable->sbtRecordEngine.get(), nullptr);
-      } catch (const EzfBaseException&) {
-      }
-    }
+    stcEndFailedIndexChange(committed, engineChanged);
   } else if (stcRoot->srtTableScope < tsTempUnnamed) {
     stcDatabase->sdStructureChanged(stcRoot->srtTableScope == tsPersistent || stcRoot->srtTableScope == tsTempGlobal);
   }
@@ -298,10 +280,7 @@ uint32_t TzfServerTableCursor::ChangePassword(const UnicodeString& aNewPassword)
       try {
         r = stcContentLock->Begin(trans, true, false, &sbcLockFailureReason);
         if (r == 0) {
-          struct EndGuard {
-            TzfCursorContentLock& Lock;
-            ~EndGuard() { Lock.End(); }
-          } end{*stcContentLock};
+          TContentLockEnd end{*stcContentLock};
           for (TzfBlockAccess* f : stcRoot->sbtBlockAccess)
             if (f) f->ChangePassword(trans, aNewPassword);
         }

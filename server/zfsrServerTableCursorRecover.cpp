@@ -19,20 +19,11 @@
 #include "server/zfsrServerRecover.h"
 #include "server/zfsrServerTable.h"
 #include "storage/zfsrAutoIncEngineBase.h"
+#include "storage/zfsrBlock.h"
 
 namespace zf {
 
 namespace {
-
-int64_t GetInt64LE(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return static_cast<int64_t>(v);
-}
-void PutInt64LE(uint8_t* p, int64_t aValue) {
-  const uint64_t v = static_cast<uint64_t>(aValue);
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Copies one whole BLOB of aSource into aTarget's table: 0 and the new BLOB's number, or a code.
 uint32_t CopyBlob(TzfServerTableCursor* aTarget, TzfServerTableCursor* aSource, int32_t aField, int64_t aBlobNr,
@@ -145,13 +136,13 @@ TzfRecordIteratorResult TzfServerTableCursor::stcRecoverRecord(void* aCookie, in
       uint32_t code = 0;
       int64_t newBlob = 0;
       try {
-        code = CopyBlob(aTo, this, field, GetInt64LE(aRecord + from.fdOffset), newBlob);
+        code = CopyBlob(aTo, this, field, static_cast<int64_t>(zfGetLE64(aRecord + from.fdOffset)), newBlob);
       } catch (const std::exception& e) {
         code = asoConvertException(e);
         if (code == 0) code = zfErrRecoveryFailed;
       }
       if (code == 0) {
-        PutInt64LE(aBuffer.data() + to.fdOffset, newBlob);
+        zfPutLE64(aBuffer.data() + to.fdOffset, static_cast<uint64_t>(newBlob));
         code = context->stcTransactionCommit();
         if (code == 0) {
           --c.rcTransLevel;

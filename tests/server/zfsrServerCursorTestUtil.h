@@ -29,6 +29,53 @@ inline std::unique_ptr<TzfServerDataDict> BlobDictionary(bool aBlobs = true, boo
   return d;
 }
 
+// One session, one database on the test folder and one cursor on table "People" (built by the
+// test) with its record buffer; all freed at the end.
+class PeopleCursorTest : public ServerEngineTest {
+ protected:
+  void TearDown() override {
+    Close();
+    ServerEngineTest::TearDown();
+  }
+  void Open() {
+    TzfAbstractSession* s = nullptr;
+    ASSERT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
+    S = static_cast<TzfServerSession*>(s);
+    TzfAbstractDatabase* d = nullptr;
+    ASSERT_EQ(S->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000), 0u);
+    Db = static_cast<TzfServerDatabase*>(d);
+  }
+  // A further cursor on "People", freed by the caller.
+  TzfServerTableCursor* OpenPeople(TzfOpenMode aMode = omReadWrite) {
+    TzfAbstractCursor* c = nullptr;
+    EXPECT_EQ(Db->CursorOpen(c, u"People", u"", aMode, smShared, 2000, false), 0u);
+    return static_cast<TzfServerTableCursor*>(c);
+  }
+  void OpenCursor() {
+    C = OpenPeople();
+    ASSERT_NE(C, nullptr);
+    Rec = C->RecordBufferAlloc();
+  }
+  void CloseCursor() {
+    if (!C) return;
+    C->RecordBufferFree(Rec);
+    C->Free();
+    C = nullptr;
+  }
+  void Close() {
+    CloseCursor();
+    if (Db) Db->Free();
+    if (S) S->Free();
+    Db = nullptr;
+    S = nullptr;
+  }
+
+  TzfServerSession* S = nullptr;
+  TzfServerDatabase* Db = nullptr;
+  TzfServerTableCursor* C = nullptr;
+  uint8_t* Rec = nullptr;
+};
+
 class CursorTest : public ServerEngineTest {
  protected:
   void TearDown() override {

@@ -17,52 +17,21 @@
 #include "server/zfsrServerTransaction.h"
 #include "foundation/zfllStreams.h"
 #include "storage/zfsrStreamEngineBase.h"
-#include "tests/server/zfsrServerTestUtil.h"
+#include "tests/server/zfsrServerCursorTestUtil.h"
 
 namespace zf::test {
 namespace {
 
-class TableAddIndex : public ServerEngineTest {
+class TableAddIndex : public PeopleCursorTest {
  protected:
   void SetUp() override {
-    ServerEngineTest::SetUp();
+    PeopleCursorTest::SetUp();
     Open();
     // Without indexes: the first one added makes the table's indices engine.
     auto dict = SmallDictionary();
     dict->RemoveIndicesDescriptor();
     ASSERT_EQ(Db->TableBuild(false, u"People", u"", dict.get(), tsPersistent, false), 0u);
     OpenCursor();
-  }
-  void TearDown() override {
-    Close();
-    ServerEngineTest::TearDown();
-  }
-  void Open() {
-    TzfAbstractSession* s = nullptr;
-    ASSERT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
-    S = static_cast<TzfServerSession*>(s);
-    TzfAbstractDatabase* d = nullptr;
-    ASSERT_EQ(S->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000), 0u);
-    Db = static_cast<TzfServerDatabase*>(d);
-  }
-  void OpenCursor() {
-    TzfAbstractCursor* c = nullptr;
-    ASSERT_EQ(Db->CursorOpen(c, u"People", u"", omReadWrite, smShared, 2000, false), 0u);
-    C = c;
-    Rec = C->RecordBufferAlloc();
-  }
-  void CloseCursor() {
-    if (!C) return;
-    C->RecordBufferFree(Rec);
-    C->Free();
-    C = nullptr;
-  }
-  void Close() {
-    CloseCursor();
-    if (Db) Db->Free();
-    if (S) S->Free();
-    Db = nullptr;
-    S = nullptr;
   }
   // Everything closed and the engine started again: what is left is what the file holds.
   void Reopen() {
@@ -124,11 +93,6 @@ class TableAddIndex : public ServerEngineTest {
     ASSERT_EQ(Insert(2, u"a"), 0u);
   }
   TzfServerRootTable& Root() { return *static_cast<TzfServerTableCursor*>(C)->Table()->sbtRoot; }
-
-  TzfServerSession* S = nullptr;
-  TzfServerDatabase* Db = nullptr;
-  TzfAbstractCursor* C = nullptr;
-  uint8_t* Rec = nullptr;
 };
 
 TEST_F(TableAddIndex, IndexesTheRecordsATableAlreadyHolds) {

@@ -14,28 +14,22 @@
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTableCursor.h"
-#include "tests/server/zfsrServerTestUtil.h"
+#include "tests/server/zfsrServerCursorTestUtil.h"
 
 namespace zf::test {
 namespace {
 
-class TableCursorCounts : public ServerEngineTest {
+class TableCursorCounts : public PeopleCursorTest {
  protected:
   void SetUp() override {
-    ServerEngineTest::SetUp();
-    TzfAbstractSession* s = nullptr;
-    ASSERT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
-    S = static_cast<TzfServerSession*>(s);
-    TzfAbstractDatabase* d = nullptr;
-    ASSERT_EQ(S->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000), 0u);
-    Db = static_cast<TzfServerDatabase*>(d);
+    PeopleCursorTest::SetUp();
+    Open();
     auto dict = SmallDictionary();
     TzfMainIndicesDescriptor* ix = dict->EnsureIndicesDescriptor();
     dynamic_cast<TzfCompKeyDescriptor&>(*ix->AddIndex(u"ByID", 0, idNone, u"")->idKeyDescriptor).Add(0);
     dynamic_cast<TzfCompKeyDescriptor&>(*ix->AddIndex(u"ByName", 0, idAll, u"")->idKeyDescriptor).Add(1);
     ASSERT_EQ(Db->TableBuild(false, u"People", u"", dict.get(), tsPersistent, false), 0u);
-    C = OpenCursor(omReadWrite);
-    Rec = C->RecordBufferAlloc();
+    OpenCursor();
     // (ID, Name) in storage order; "a" three times, "b" twice.
     const std::pair<int32_t, const char16_t*> rows[] = {{1, u"a"}, {2, u"b"}, {3, u"a"},
                                                         {4, u"c"}, {5, u"a"}, {6, u"b"}};
@@ -44,20 +38,6 @@ class TableCursorCounts : public ServerEngineTest {
       C->SetFieldFromVariant(Rec, 1, rtl::Variant(UnicodeString(name)));
       ASSERT_EQ(C->RecordInsert(zfltNoLock, Rec), 0u);
     }
-  }
-  void TearDown() override {
-    if (C) {
-      C->RecordBufferFree(Rec);
-      C->Free();
-    }
-    if (Db) Db->Free();
-    if (S) S->Free();
-    ServerEngineTest::TearDown();
-  }
-  TzfServerTableCursor* OpenCursor(TzfOpenMode aMode) {
-    TzfAbstractCursor* c = nullptr;
-    EXPECT_EQ(Db->CursorOpen(c, u"People", u"", aMode, smShared, 2000, false), 0u);
-    return static_cast<TzfServerTableCursor*>(c);
   }
   int32_t ID(TzfAbstractCursor* aCursor = nullptr) {
     return (aCursor ? aCursor : C)->GetFieldAsVariant(Rec, 0).AsInteger();
@@ -94,11 +74,6 @@ class TableCursorCounts : public ServerEngineTest {
     EXPECT_EQ(C->GetRecordCountEx(aOption, n, false), 0u);
     return n;
   }
-
-  TzfServerSession* S = nullptr;
-  TzfServerDatabase* Db = nullptr;
-  TzfServerTableCursor* C = nullptr;
-  uint8_t* Rec = nullptr;
 };
 
 TEST_F(TableCursorCounts, EveryOptionUnderRangesAndFilters) {
@@ -242,7 +217,7 @@ TEST_F(TableCursorCounts, DuplicateKeepsIndexPositionRangeAndFilter) {
   dup->Free();
 
   // A read-only cursor duplicates read-only whatever is asked.
-  TzfServerTableCursor* ro = OpenCursor(omReadOnly);
+  TzfServerTableCursor* ro = OpenPeople(omReadOnly);
   ASSERT_EQ(ro->Duplicate(omReadWrite, dup), 0u);
   EXPECT_EQ(dup->RecordInsert(zfltNoLock, Rec), 10763u);
   dup->Free();

@@ -15,39 +15,22 @@
 #include "server/zfsrServerSession.h"
 #include "index/zfsrIndexBulkBuilder.h"
 #include "server/zfsrServerTableCursor.h"
-#include "tests/server/zfsrServerTestUtil.h"
+#include "tests/server/zfsrServerCursorTestUtil.h"
 
 namespace zf::test {
 namespace {
 
-class TableCursorIndex : public ServerEngineTest {
+class TableCursorIndex : public PeopleCursorTest {
  protected:
   void SetUp() override {
-    ServerEngineTest::SetUp();
-    TzfAbstractSession* s = nullptr;
-    ASSERT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
-    S = static_cast<TzfServerSession*>(s);
-    TzfAbstractDatabase* d = nullptr;
-    ASSERT_EQ(S->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000), 0u);
-    Db = static_cast<TzfServerDatabase*>(d);
+    PeopleCursorTest::SetUp();
+    Open();
     auto dict = SmallDictionary();
     // Unique on ID.
     TzfIndexDescriptor* ix = dict->EnsureIndicesDescriptor()->AddIndex(u"ByID", 0, idNone, u"");
     dynamic_cast<TzfCompKeyDescriptor&>(*ix->idKeyDescriptor).Add(0);
     ASSERT_EQ(Db->TableBuild(false, u"People", u"", dict.get(), tsPersistent, false), 0u);
-    TzfAbstractCursor* c = nullptr;
-    ASSERT_EQ(Db->CursorOpen(c, u"People", u"", omReadWrite, smShared, 2000, false), 0u);
-    C = c;
-    Rec = C->RecordBufferAlloc();
-  }
-  void TearDown() override {
-    if (C) {
-      C->RecordBufferFree(Rec);
-      C->Free();
-    }
-    if (Db) Db->Free();
-    if (S) S->Free();
-    ServerEngineTest::TearDown();
+    OpenCursor();
   }
   uint32_t Insert(int32_t aID) {
     C->SetFieldFromVariant(Rec, 0, rtl::Variant(aID));
@@ -110,11 +93,6 @@ class TableCursorIndex : public ServerEngineTest {
   void FillShuffled() {
     for (int32_t id : {5, 1, 4, 2, 3}) ASSERT_EQ(Insert(id), 0u);
   }
-
-  TzfServerSession* S = nullptr;
-  TzfServerDatabase* Db = nullptr;
-  TzfAbstractCursor* C = nullptr;
-  uint8_t* Rec = nullptr;
 };
 
 TEST_F(TableCursorIndex, UniqueIndexKeptThroughInsertsModifiesAndDeletes) {
@@ -396,11 +374,9 @@ TEST_F(TableCursorIndex, RecordGetForKeyWalksTheEqualKeys) {
   byName->SetDups(idAll);
   dynamic_cast<TzfCompKeyDescriptor&>(*byName->idKeyDescriptor).Add(1);
   // The add opens an exclusive cursor: this one steps aside for it.
-  C->RecordBufferFree(Rec);
-  C->Free();
+  CloseCursor();
   ASSERT_EQ(Db->TableAddIndex(u"People", u"", byName.get(), false), 0u);
-  ASSERT_EQ(Db->CursorOpen(C, u"People", u"", omReadWrite, smShared, 2000, false), 0u);
-  Rec = C->RecordBufferAlloc();
+  OpenCursor();
   ASSERT_EQ(C->SwitchToIndex(u"ByName", -1, false), 0u);
 
   // All the equal keys one call after the other, then 8710 at the end of the direction.
