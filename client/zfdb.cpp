@@ -1,5 +1,8 @@
 #include "client/zfdb.h"
 
+#include "client/zfdbCursor.h"
+#include "client/zfdbTable.h"
+
 #include <algorithm>
 #include <mutex>
 
@@ -372,11 +375,10 @@ void TzfBaseSession::CloseInactiveTables() {
 
 void TzfBaseSession::CloseInactiveFolders() {
   CheckStarted();
-  // Datasets do not link to databases yet, so every active implicit database counts as unused.
   for (size_t i = bsTempDatabases.size(); i-- > 0;) {
     if (i >= bsTempDatabases.size()) continue;
     TzfDatabase* d = bsTempDatabases[i].second;
-    if (d && d->IsActive()) d->Close();
+    if (d && d->IsActive() && !d->HasActiveDataSets()) d->Close();
   }
   CheckResult(bsAbstractSession->CloseInactiveFolders());
 }
@@ -727,14 +729,28 @@ void TzfDatabase::Loaded() {
 
 void TzfDatabase::TimeoutChanged() {
   if (dbAbstractDatabase) dbAbstractDatabase->atoSetTimeout(EffectiveTimeout());
+  for (TzfCursor* c : dbDataSets) c->DataSet()->TimeoutChanged();
 }
 
 void TzfDatabase::AddDependent(TzfComponent* aComponent) {
   TzfSessionOwnedDataAccessStateComponent::AddDependent(aComponent);
+  if (auto* c = dynamic_cast<TzfCursor*>(aComponent))
+    if (std::find(dbDataSets.begin(), dbDataSets.end(), c) == dbDataSets.end()) dbDataSets.push_back(c);
+}
+
+bool TzfDatabase::HasActiveDataSets() const {
+  return std::any_of(dbDataSets.begin(), dbDataSets.end(), [](TzfCursor* c) { return c->DataSet()->Active(); });
+}
+
+int32_t TzfDatabase::TableCount() const {
+  return static_cast<int32_t>(std::count_if(dbDataSets.begin(), dbDataSets.end(), [](TzfCursor* c) {
+    return dynamic_cast<TzfTable*>(c->DataSet()) != nullptr;
+  }));
 }
 
 void TzfDatabase::RemoveDependent(TzfComponent* aComponent) {
   TzfSessionOwnedDataAccessStateComponent::RemoveDependent(aComponent);
+  if (auto* c = dynamic_cast<TzfCursor*>(aComponent)) std::erase(dbDataSets, c);
 }
 
 void TzfDatabase::ReceiveNotification(TzfComponent* aSender, TzfNotificationKind aKind, const void* aData) {
@@ -1038,6 +1054,17 @@ bool TzfDatabase::InTransaction() {
   if (code == zfErrNoActiveTran) return false;
   CheckResult(code);
   return level >= 0;
+}
+
+rtl::TComponentPtr<TzfTable> TzfDatabase::OpenTable(const UnicodeString& aTableName, const UnicodeString& aIndexName,
+                                                    int32_t aBlockReadSize) {
+  rtl::TComponentPtr<TzfTable> table(new TzfTable());
+  table->SetDatabase(this);
+  table->SetTableName(aTableName);
+  table->SetIndexName(aIndexName);
+  table->SetBlockReadSize(aBlockReadSize);
+  table->Open();
+  return table;
 }
 
 }  // namespace zf

@@ -33,6 +33,8 @@ namespace zf {
 
 class TzfDatabase;
 class TzfTransContext;
+class TzfTable;
+class TzfCursor;
 
 // The base of every client component that holds an engine object: its errors are client
 // exceptions naming the component.
@@ -346,6 +348,10 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   // Active: True; no session: False; by alias: the session knows it; by path: it opens (the
   // database is closed again and an open failure answers False); neither: True.
   bool Exists();
+  // A new table component without owner on aTableName, with index aIndexName and block-read size
+  // aBlockReadSize, opened; a failed open frees it and passes the error on. The caller owns it.
+  rtl::TComponentPtr<TzfTable> OpenTable(const UnicodeString& aTableName, const UnicodeString& aIndexName,
+                                         int32_t aBlockReadSize);
 
   // SQL needs an SQL engine, which this system does not link: these answer 12289.
   void ExecQuery(const UnicodeString& aQueryText);
@@ -363,6 +369,12 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   bool InTransaction();
 
   TzfAbstractDatabase* AbstractDatabase() const { return dbAbstractDatabase; }
+  // The cursor links of the datasets on this database.
+  int32_t DataSetCount() const { return static_cast<int32_t>(dbDataSets.size()); }
+  // Those among them whose dataset is a table component.
+  int32_t TableCount() const;
+  // Whether a dataset linked to it is open.
+  bool HasActiveDataSets() const;
 
   void AddDependent(TzfComponent* aComponent) override;
   void RemoveDependent(TzfComponent* aComponent) override;
@@ -389,6 +401,7 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   bool dbExclusive = false;
   bool dbFailSafe = false;
   bool dbLoadedDefault = false;
+  std::vector<TzfCursor*> dbDataSets;
 };
 
 }  // namespace zf

@@ -1,5 +1,8 @@
 #include "client/zfdbDataset.h"
 
+#include "client/zfdbBlob.h"
+#include "client/zfdbCursor.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -125,7 +128,14 @@ class TzfLocateExpressionBuilder {
 
 }  // namespace
 
-TzfDataset::TzfDataset(rtl::TComponent* aOwner) : db::TDataSet(aOwner) {}
+TzfDataset::TzfDataset(rtl::TComponent* aOwner) : db::TDataSet(aOwner), dsCursor(new TzfCursor(this)) {
+  dsCursor->SetName(u"_Cursor");
+}
+
+void TzfDataset::SetName(const UnicodeString& aName) {
+  db::TDataSet::SetName(aName);
+  dsCursor->SetName(aName + u"_Cursor");
+}
 
 TzfDataset::~TzfDataset() = default;
 
@@ -134,7 +144,22 @@ void TzfDataset::RaiseError(uint32_t aCode) const { throw EzfDatabaseError(TzfEr
 void TzfDataset::SetDatabase(TzfDatabase* aValue) {
   if (aValue == dsDatabase) return;
   CheckInactive();
+  dsCursor->SetDatabase(aValue);
   dsDatabase = aValue;
+}
+
+void TzfDataset::ShutdownFromCursor() {
+  if (dsClosing || dsShutdownFromCursor) return;
+  dsShutdownFromCursor = true;
+  struct TReset {
+    bool& Flag;
+    ~TReset() { Flag = false; }
+  } reset{dsShutdownFromCursor};
+  Close();
+}
+
+void TzfDataset::TimeoutChanged() {
+  if (dsAbstractCursor) dsAbstractCursor->atoSetTimeout(EffectiveTimeout());
 }
 
 uint32_t TzfDataset::EffectiveTimeout() const {
@@ -164,8 +189,8 @@ void TzfDataset::SetFlipOrder(bool aValue) {
 // ---- opening and closing ----
 
 void TzfDataset::OpenCursor(bool aInfoQuery) {
-  if (!dsDatabase) DatabaseError(u"No database", this);
-  dsDatabase->Open();
+  // Opening the link opens the database, which opens its session.
+  dsCursor->Open();
   OpenAbstractCursor();
   if (!dsAbstractCursor) return;
   try {
@@ -180,9 +205,29 @@ void TzfDataset::OpenCursor(bool aInfoQuery) {
 
 void TzfDataset::CloseCursor() {
   DropLookupCursor();
+  const int32_t blockReadSize = BlockReadSize();
+  dsInternalWriteOnly = false;
   db::TDataSet::CloseCursor();
   CloseAbstractCursor();
   FreeMappers();
+  if (!dsShutdownFromCursor) {
+    dsClosing = true;
+    struct TReset {
+      bool& Flag;
+      ~TReset() { Flag = false; }
+    } reset{dsClosing};
+    dsCursor->Close();
+  }
+  db::TDataSet::SetBlockReadSize(blockReadSize);
+  SetUniDirectional(blockReadSize > 0);
+}
+
+void TzfDataset::DoAfterOpen() {
+  if (dsInternalWriteOnly) {
+    dsInternalWriteOnly = false;
+    SetBlockReadSize(BlockReadSize());
+  }
+  db::TDataSet::DoAfterOpen();
 }
 
 void TzfDataset::CloseAbstractCursor() {
@@ -286,7 +331,10 @@ void TzfDataset::InternalOpen() {
   dsRecordLength = dsAbstractCursor->acFields().GetRecordLength();
   SetupIndex();
   InternalInitFieldDefs();
-  if (DefaultFields()) CreateFields();
+  if (DefaultFields()) {
+    CreateFields();
+    if (dsOptions.Contains(dsoAddKeyAsVariantField)) Fields().Add(std::make_unique<TzfKeyAsVariantField>());
+  }
   for (int32_t i = 0; i < FieldCount(); ++i) {
     db::TField& f = Fields()[i];
     const int32_t no = f.FieldNo();
@@ -300,6 +348,8 @@ void TzfDataset::InternalOpen() {
   if (dsFilterTimeout != 500) Check(dsAbstractCursor->FilterSetTimeout(dsFilterTimeout));
   InstallCallbackFilter();
   if (Filtered()) ActivateFilters();
+  // Reading in blocks starts after the open (DoAfterOpen): until then the fetches read nothing.
+  dsInternalWriteOnly = BlockReadSize() > 0;
   InternalFirst();
 }
 
@@ -452,6 +502,9 @@ void TzfDataset::ReadBlock() {
   if (!dsBlockReadStream) dsBlockReadStream = std::make_unique<TzfMemoryStream>();
   uint32_t code;
   do {
+    // Emptied here, not left to the cursor: a cursor that appends must not make the old block
+    // be read again.
+    dsBlockReadStream->Clear();
     code = dsAbstractCursor->RecordGetBatch(BlockReadSize(), dsBlockReadOptions, *dsBlockReadStream, -1,
                                             !dsFlipOrder);
   } while (code == zfErrFilterTimeout && !ServerFilterTimedOut());
@@ -519,7 +572,7 @@ db::TBookmarkFlag TzfDataset::GetBookmarkFlag(db::TRecordBuffer aBuffer) {
 }
 
 void TzfDataset::SetBookmarkFlag(db::TRecordBuffer aBuffer, db::TBookmarkFlag aValue) {
-  if (State() == db::dsInactive) return;
+  if (State() == db::dsInactive || State() == db::dsBlockRead) return;
   aBuffer[dsOffsetRecInfos + 4] = aValue;
 }
 
@@ -534,6 +587,17 @@ void TzfDataset::InternalSetToRecord(db::TRecordBuffer aBuffer) { InternalGotoBo
 void TzfDataset::PositionOnActive() {
   db::TRecordBuffer b = db::TDataSet::ActiveBuffer();
   if (!IsEmpty() && b && GetBookmarkFlag(b) == db::bfCurrent) InternalSetToRecord(b);
+}
+
+db::TBookmark TzfDataset::GetBookmark() {
+  if (State() != db::dsBlockRead) return db::TDataSet::GetBookmark();
+  if (((dsBlockReadOptions >> gboBookmarks) & 1) == 0)
+    throw EzfDatabaseError(TzfErrorSource(this), zfErrNotSupported,
+                           u"GetBookmark is not supported in BlockRead mode without specifying gboBookmarks in "
+                           u"BlockReadOptions");
+  db::TRecordBuffer b = ActiveBuffer();
+  if (!b) return {};
+  return db::TBookmark(b + dsOffsetBookmark, b + dsOffsetBookmark + BookmarkSize());
 }
 
 bool TzfDataset::BookmarkValid(const db::TBookmark& aBookmark) {
@@ -576,7 +640,8 @@ int32_t TzfDataset::GetRecordCount() {
 }
 
 bool TzfDataset::IsSequenced() {
-  return !IsUniDirectional() && dsAbstractCursor && dsAbstractCursor->RecNoSupported() == 0;
+  return !IsUniDirectional() && dsOptions.Contains(dsoRecNoSupport) && dsAbstractCursor &&
+         dsAbstractCursor->RecNoSupported() == 0;
 }
 
 int32_t TzfDataset::GetRecNo() {

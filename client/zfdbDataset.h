@@ -33,6 +33,7 @@ class TzfValidationsHandler;
 enum class TzfDatasetOption : uint8_t {
   dsoOptimisticLocks,
   dsoAddKeyAsVariantField,
+  dsoRecNoSupport,
   dsoSetKeyFieldCountForPSSetParams,
   dsoKeepExistingRangeForPSSetParams
 };
@@ -44,6 +45,7 @@ enum class TzfFilterType : uint8_t { ftSimple, ftSqlWhere };
 using enum TzfFilterType;
 
 class TzfBaseBlobStream;
+class TzfCursor;
 
 class TzfDataset : public db::TDataSet {
  public:
@@ -56,6 +58,17 @@ class TzfDataset : public db::TDataSet {
   const char16_t* ClassName() const override { return u"TzfDataset"; }
 
   TzfDatabase* Database() const { return dsDatabase; }
+  // The link to the database (owned; named after the dataset with "_Cursor").
+  TzfCursor* CursorLink() const { return dsCursor.get(); }
+  void SetName(const UnicodeString& aName) override;
+  // The cursor link stopped (its database is stopping): the dataset closes unless it is closing.
+  void ShutdownFromCursor();
+  // The framework's inactive check, for the cursor link.
+  void CheckInactiveFromCursor() const { CheckInactive(); }
+  // The database was destroyed: the dataset forgets it.
+  void DatabaseGone() { dsDatabase = nullptr; }
+  // Hands the effective timeout to an open engine cursor.
+  void TimeoutChanged();
   // Inactive only (unless unchanged).
   void SetDatabase(TzfDatabase* aValue);
   int32_t Timeout() const { return dsTimeout; }
@@ -81,6 +94,9 @@ class TzfDataset : public db::TDataSet {
   bool GetCurrentRecord(db::TRecordBuffer aBuffer) override;
   bool GetFieldData(db::TField* aField, void* aBuffer) override;
   bool BookmarkValid(const db::TBookmark& aBookmark) override;
+  // In the block-read state the current block record's bookmark, which needs gboBookmarks (12289
+  // otherwise: the block carries none).
+  db::TBookmark GetBookmark() override;
   // Empty sorts before present; two present ones are compared by the engine cursor, whose error
   // raises (it is never taken for an order).
   int32_t CompareBookmarks(const db::TBookmark& aBookmark1, const db::TBookmark& aBookmark2) override;
@@ -231,7 +247,10 @@ class TzfDataset : public db::TDataSet {
   void InternalInitFieldDefs() override;
   bool IsCursorOpen() const override { return dsAbstractCursor != nullptr; }
   void OpenCursor(bool aInfoQuery) override;
+  // Keeps the block-read size across the close.
   void CloseCursor() override;
+  // Block reading set before the open starts here, once the open is complete.
+  void DoAfterOpen() override;
   db::TFieldFactory GetFieldClass(db::TFieldType aType) const override;
   // These refuse while a BLOB stream is open ("All BLOB streams must be freed ...").
   void DoBeforeCancel() override;
@@ -300,9 +319,13 @@ class TzfDataset : public db::TDataSet {
   void ReadBlock();
   // Positions the engine cursor on the active record.
   void PositionOnActive();
-  bool IsWriteOnly() const { return dsWriteOnly; }
+  // Write-only as configured, or while an open that will read in blocks fills its first buffers.
+  bool IsWriteOnly() const { return dsWriteOnly || dsInternalWriteOnly; }
 
   int32_t dsTimeout = -1;
+  rtl::TComponentPtr<TzfCursor> dsCursor;
+  bool dsClosing = false;               // the dataset closes its cursor link
+  bool dsShutdownFromCursor = false;    // the dataset closes because the link stopped
   bool dsFlipOrder = false;
   TzfDynMapperMethodArray dsMapperZofrinToVcl;
   TzfDynMapperMethodArray dsMapperVclToZofrin;
@@ -322,6 +345,7 @@ class TzfDataset : public db::TDataSet {
   int32_t dsBlockReadCount = 0;
   int32_t dsBlockReadPos = 0;  // entries served from the block
   bool dsBlockReadEof = false;
+  bool dsInternalWriteOnly = false;  // set by an open with a block-read size until it completes
   db::TRecordBuffer dsLookupBuffer = nullptr;  // the record Lookup reads its result from
   // Open BLOB streams (client/zfdbBlob.cpp links and unlinks them).
   friend class TzfBaseBlobStream;

@@ -5,36 +5,25 @@
 //
 // Input: byte 0 = n (taken modulo 17), then n bytes of "zfTrans.cfg" (none when n is 16: the file
 // is missing), then the table file. ZF_FUZZ_WRITE_SEED=<file> writes a seed made by the engine.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "dictionary/zfsdFieldsDescriptor.h"
-#include "server/zfsrServerEngineComponent.h"
+#include "fuzz/zfsrFuzzServer.h"
 #include "server/zfsrServerFolder.h"
-#include "server/zfsrServerStartup.h"
 #include "storage/zfsrBlock.h"
 #include "storage/zfsrBufferManager.h"
 
 namespace {
 
-std::filesystem::path gDir;
-zf::TzfServerEngine* gEngine = nullptr;
+using zf::fuzz::ReadFile;
+using zf::fuzz::WriteFile;
 
-void WriteFile(const std::filesystem::path& aPath, const uint8_t* aData, size_t aSize) {
-  std::ofstream o(aPath, std::ios::binary | std::ios::trunc);
-  o.write(reinterpret_cast<const char*>(aData), static_cast<std::streamsize>(aSize));
-}
-
-std::vector<uint8_t> ReadFile(const std::filesystem::path& aPath) {
-  std::ifstream i(aPath, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(i), {});
-}
+zf::fuzz::TFuzzServer gServer;
+const std::filesystem::path& gDir = gServer.Dir;
+zf::TzfServerEngine*& gEngine = gServer.Engine;
 
 void MakeSeed(const char* aSeedFile) {
   zf::TzfServerFolder* f = nullptr;
@@ -58,20 +47,9 @@ void MakeSeed(const char* aSeedFile) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  zf::zfStartServer();
-  gDir = std::filesystem::temp_directory_path() / ("zf_fuzz_folder_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(gDir);
-  gEngine = new zf::TzfServerEngine();
-  gEngine->SetName(u"FuzzEngine");
-  gEngine->SetMaxRAM(32);
-  gEngine->SetTempStoreSize(0);
-  gEngine->Open();
+  gServer.Start("zf_fuzz_folder_");
   if (const char* seed = std::getenv("ZF_FUZZ_WRITE_SEED")) MakeSeed(seed);
-  std::atexit([] {
-    delete gEngine;
-    std::error_code ec;
-    std::filesystem::remove_all(gDir, ec);
-  });
+  std::atexit([] { gServer.Stop(); });
   return 0;
 }
 

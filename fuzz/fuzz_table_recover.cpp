@@ -7,66 +7,41 @@
 // Input: a list of patches, each: block (1 byte, taken modulo the blocks of the table file),
 // offset in the block (2 bytes little-endian, modulo the block size), length (1 byte), that many
 // bytes. A last byte 0xF0..0xFF alone cuts the file after that many 256-byte units from the end.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 #include <vector>
 
+#include "foundation/zfllConst.h"
+#include "fuzz/zfsrFuzzServer.h"
 #include "server/zfsrServerDatabase.h"
-#include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerSession.h"
-#include "server/zfsrServerStartup.h"
 #include "tools/zftableLog.h"
 
 namespace {
 
-std::filesystem::path gDir;
-zf::TzfServerEngine* gEngine = nullptr;
-zf::TzfAbstractSession* gSession = nullptr;
-zf::TzfAbstractDatabase* gDb = nullptr;
+zf::fuzz::TFuzzServer gServer;
+const std::filesystem::path& gDir = gServer.Dir;
+zf::TzfAbstractSession*& gSession = gServer.Session;
+zf::TzfAbstractDatabase*& gDb = gServer.Db;
 std::vector<uint8_t> gImage;
 constexpr uint32_t kBlock = 4096;
-
-std::vector<uint8_t> ReadFile(const std::filesystem::path& aPath) {
-  std::ifstream i(aPath, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(i), {});
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  zf::zfStartServer();
-  gDir = std::filesystem::temp_directory_path() / ("zf_fuzz_recover_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(gDir);
-  gEngine = new zf::TzfServerEngine();
-  gEngine->SetName(u"FuzzEngine");
-  gEngine->SetMaxRAM(32);
-  gEngine->SetTempStoreSize(0);
-  gEngine->Open();
-  if (gEngine->SessionOpen(gSession, u"fuzz", u"", u"fuzz", 10000) != 0) __builtin_trap();
-  if (gSession->DatabaseOpen(gDb, u"Path", zf::rtl::u16(gDir.string()), nullptr, zf::omReadWrite, zf::smShared,
-                             10000) != 0)
-    __builtin_trap();
+  gServer.Start("zf_fuzz_recover_");
+  gServer.OpenDatabase(zf::zfVersion30900);
   zf::kit::TLogOptions o;
   o.Records = 300;
   o.InvalidEvery = 25;
   zf::kit::FillLogTable(static_cast<zf::TzfServerDatabase&>(*gDb), u"Log", o);
   gSession->CloseInactiveTables();
-  gImage = ReadFile(gDir / "Log.zf1");
+  gImage = zf::fuzz::ReadFile(gDir / "Log.zf1");
   if (gImage.size() < 2 * kBlock) __builtin_trap();
-  std::atexit([] {
-    gDb->Free();
-    gSession->Free();
-    delete gEngine;
-    std::error_code ec;
-    std::filesystem::remove_all(gDir, ec);
-  });
+  std::atexit([] { gServer.Stop(); });
   return 0;
 }
 
@@ -85,10 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
     }
   }
   if (pos < aSize && aData[pos] >= 0xF0) image.resize(image.size() - std::min(image.size(), size_t(aData[pos] - 0xEF) * 256));
-  {
-    std::ofstream f(gDir / "Log.zf1", std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
-  }
+  zf::fuzz::WriteFile(gDir / "Log.zf1", image.data(), image.size());
   zf::TzfAbstractTaskInfo* task = nullptr;
   const uint32_t code = gDb->TableRecover(u"Log", u"", task);
   if ((code == 0) != (task != nullptr)) __builtin_trap();

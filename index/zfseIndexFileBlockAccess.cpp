@@ -1,5 +1,6 @@
 #include "index/zfseIndexFileBlockAccess.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "foundation/zfllErrors.h"
@@ -50,15 +51,16 @@ std::unique_ptr<TzfBaseFileHeaderAccess> TzfBlockAccessIndexFile::FileHeaderAcce
 uint8_t* TzfBlockAccessIndexFile::GetBlock(uint32_t aBlock, bool aForModify) {
   TzfReleaseMethod rm;
   PzfBlock p = FFile.GetBlock(FTrans, aBlock, FOwnerID, aForModify, rm);
-  FHeld.emplace(p, std::move(rm));
+  FHeld.emplace_back(p, std::move(rm));
   return p;
 }
 
 void TzfBlockAccessIndexFile::ReleaseBlock(uint32_t, uint8_t* aData) {
-  auto it = FHeld.find(aData);
-  if (it == FHeld.end()) rtl::AssertionFailure("zfseIndexFileBlockAccess", __LINE__);
+  auto it = std::find_if(FHeld.rbegin(), FHeld.rend(), [aData](const auto& aHeld) { return aHeld.first == aData; });
+  if (it == FHeld.rend()) rtl::AssertionFailure("zfseIndexFileBlockAccess", __LINE__);
   TzfReleaseMethod rm = std::move(it->second);
-  FHeld.erase(it);
+  *it = std::move(FHeld.back());
+  FHeld.pop_back();
   PzfBlock p = aData;
   rm(p);
 }
@@ -68,7 +70,7 @@ uint8_t* TzfBlockAccessIndexFile::NewBlock(uint32_t& aBlock) {
   TzfReleaseMethod rm;
   PzfBlock p = ha->GetNewBlock(FTrans, FOwnerID, rm);
   aBlock = zfGetThisBlock(p);
-  FHeld.emplace(p, std::move(rm));
+  FHeld.emplace_back(p, std::move(rm));
   return p;
 }
 

@@ -6,8 +6,9 @@
 // 8962 from the block access) and given back with the release method the fetch returned. New
 // blocks come from the file header's free blocks; deleted ones go back there.
 #pragma once
-#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "index/zfseIndicesEngineSimple.h"
 #include "storage/zfsrBlockAccess.h"
@@ -53,7 +54,9 @@ class TzfBlockAccessIndexFile : public TzfIndexFileAccess, public TzfIndexNodeSt
   TzfBaseTransaction* FTrans;
   int32_t FOwnerID;
   std::string FSectionName;
-  std::multimap<const uint8_t*, TzfReleaseMethod> FHeld;
+  // The blocks fetched and not yet given back: a few at a time (a tree path), so a plain list
+  // searched from its recent end costs less than a map node per fetch.
+  std::vector<std::pair<const uint8_t*, TzfReleaseMethod>> FHeld;
 };
 
 }  // namespace zf

@@ -18,6 +18,8 @@
 // A handler belongs to one cursor and is used by the thread that holds the cursor's session lock.
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "dictionary/zfsdServerObject.h"
 #include "platform/rtl/rtlStream.h"
@@ -25,6 +27,7 @@
 namespace zf {
 
 class TzfBaseTransaction;
+class TzfFieldsDescriptor;
 
 class TzfBaseBlobHandler : public TzfExtendableServerObject {
  public:
@@ -61,6 +64,16 @@ class TzfBaseBlobHandler : public TzfExtendableServerObject {
 
   static const rtl::TClassInfo& ClassInfo();
   const rtl::TClassInfo& ClassType() const override { return ClassInfo(); }
+
+ protected:
+  // The numbers of aFieldsDescriptor's BLOB fields, in field order; none without a descriptor.
+  static std::vector<int32_t> BlobFieldsOf(const TzfFieldsDescriptor* aFieldsDescriptor);
+  // The BLOB number in field aField of aRecord; 0 with aIsNull set when the field is NULL.
+  static int64_t BlobNrOf(const TzfFieldsDescriptor& aFieldsDescriptor, const uint8_t* aRecord, int32_t aField,
+                          bool& aIsNull);
+  // Runs the work of a record hook: an exception becomes its converted code, and a non-zero result
+  // marks aTrans corrupted.
+  uint32_t RunRecordHook(TzfBaseTransaction* aTrans, const std::function<uint32_t()>& aWork);
 };
 
 // The handler of cursors on tables without BLOB engine or BLOB field: every BLOB operation answers

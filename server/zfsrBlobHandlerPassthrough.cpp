@@ -14,15 +14,17 @@ TzfPassthroughBlobHandler::TzfPassthroughBlobHandler(TzfExtendableServerObject* 
     : TzfBaseBlobHandler(aParent),
       ptbhBlobEngine(aBlobEngine),
       ptbhBlobLinkHandler(aBlobLinkHandler),
-      ptbhFieldsDescriptor(aFieldsDescriptor) {
-  if (!aFieldsDescriptor) return;
-  for (int32_t i = 0; i < aFieldsDescriptor->FieldCount; ++i)
-    if (zfIsBlobType(aFieldsDescriptor->FieldDescriptor[static_cast<size_t>(i)]->fdType)) ptbhBlobFields.push_back(i);
-}
+      ptbhFieldsDescriptor(aFieldsDescriptor),
+      ptbhBlobFields(BlobFieldsOf(aFieldsDescriptor)) {}
 
 const rtl::TClassInfo& TzfPassthroughBlobHandler::ClassInfo() {
   static const rtl::TClassInfo info{u"TzfPassthroughBlobHandler", &TzfBaseBlobHandler::ClassInfo()};
   return info;
+}
+
+uint32_t TzfPassthroughBlobHandler::ReadOldNotSupported(const char16_t* aOperation) const {
+  return EzfBaseException::zfSetMessage(zfErrNotSupported, u"%s with aReadOld = True is not supported by %s",
+                                        {UnicodeString(aOperation), UnicodeString(ClassName())});
 }
 
 uint32_t TzfPassthroughBlobHandler::BlobCreate(TzfBaseTransaction* aTrans, int32_t, int64_t& aBlobNr) {
@@ -66,9 +68,7 @@ uint32_t TzfPassthroughBlobHandler::BlobWrite(TzfBaseTransaction* aTrans, int32_
 
 uint32_t TzfPassthroughBlobHandler::BlobGetLength(TzfBaseTransaction* aTrans, int32_t, bool aReadOld, int64_t aBlobNr,
                                                   uint32_t& aLength) {
-  if (aReadOld)
-    return EzfBaseException::zfSetMessage(zfErrNotSupported, u"%s with aReadOld = True is not supported by %s",
-                                          {UnicodeString(u"BlobGetLength"), UnicodeString(ClassName())});
+  if (aReadOld) return ReadOldNotSupported(u"BlobGetLength");
   return ptbhBlobEngine->GetBlobLength(aTrans, aBlobNr, zfBlobLinkGetLengthOf(ptbhBlobLinkHandler), aLength);
 }
 
@@ -80,9 +80,7 @@ bool TzfPassthroughBlobHandler::BlobIsLink(TzfBaseTransaction* aTrans, int32_t, 
 
 uint32_t TzfPassthroughBlobHandler::BlobRead(TzfBaseTransaction* aTrans, int32_t, bool aReadOld, int64_t aBlobNr,
                                              uint32_t aOffset, uint32_t aLen, rtl::TStream& aStream) {
-  if (aReadOld)
-    return EzfBaseException::zfSetMessage(zfErrNotSupported, u"%s with aReadOld = True is not supported by %s",
-                                          {UnicodeString(u"BlobRead"), UnicodeString(ClassName())});
+  if (aReadOld) return ReadOldNotSupported(u"BlobRead");
   return ptbhBlobEngine->Read(aTrans, aBlobNr, aOffset, aLen, zfBlobLinkReadOf(ptbhBlobLinkHandler), aStream);
 }
 
@@ -92,19 +90,14 @@ uint32_t TzfPassthroughBlobHandler::BlobModified(TzfBaseTransaction*, int32_t, i
 }
 
 uint32_t TzfPassthroughBlobHandler::AfterDelete(TzfBaseTransaction* aTrans, const uint8_t* aRecord) {
-  try {
+  return RunRecordHook(aTrans, [&]() -> uint32_t {
     for (int32_t field : ptbhBlobFields) {
       bool isNull = true;
-      int64_t blobNr = 0;
-      ptbhFieldsDescriptor->GetRecordField(field, aRecord, isNull, &blobNr);
+      const int64_t blobNr = BlobNrOf(*ptbhFieldsDescriptor, aRecord, field, isNull);
       if (!isNull && blobNr != 0) ptbhBlobEngine->DeleteBlob(aTrans, blobNr);
     }
     return 0;
-  } catch (const std::exception& e) {
-    const uint32_t result = asoConvertException(e);
-    if (result != 0 && aTrans) aTrans->MarkCorrupted();
-    return result;
-  }
+  });
 }
 
 }  // namespace zf

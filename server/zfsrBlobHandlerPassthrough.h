@@ -50,6 +50,9 @@ class TzfPassthroughBlobHandler : public TzfBaseBlobHandler {
   bool NeedNested() override { return false; }
 
  private:
+  // 12289: aOperation cannot read the value from before the cursor's changes.
+  uint32_t ReadOldNotSupported(const char16_t* aOperation) const;
+
   TzfBaseBlobEngine* ptbhBlobEngine;
   TzfBaseBlobLinkHandler* ptbhBlobLinkHandler;
   const TzfFieldsDescriptor* ptbhFieldsDescriptor;

@@ -99,8 +99,9 @@ uint32_t TzfServerDatabase::CursorOpen(TzfAbstractCursor*& aCursor, const Unicod
   if (const uint32_t r = zfCheckFullTableName(aTableName, true, aAllowSystem)) return r;
   return Framed([&]() -> uint32_t {
     TzfServerTableCursor* cursor = nullptr;
-    const uint32_t r =
-        sdCursorOpen(cursor, aTableName, aPassword, false, aOpenMode, aShareMode, false, aTimeout, false);
+    // The engine's own clients (version 20000 and later) get record-level BLOB changes.
+    const uint32_t r = sdCursorOpen(cursor, aTableName, aPassword, false, aOpenMode, aShareMode, false, aTimeout, false,
+                                    sdSession && sdSession->asGetClientVersion() >= 20000);
     aCursor = cursor;
     return r;
   });

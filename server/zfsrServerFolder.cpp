@@ -588,25 +588,14 @@ uint32_t TzfServerFolder::sfTableRename(const UnicodeString& aOldName, const Uni
       if (!main.empty()) diskOld = rtl::ChangeFileExt(rtl::ExtractFileName(main), u"");
     }
     if (!zfIsValidTableName(newName)) return zfErrInvalidTableName;
-    std::vector<std::pair<UnicodeString, UnicodeString>> moved;
-    try {
-      for (int32_t i = 0; i < std::max<int32_t>(1, dict.ddFilesDescriptor->FileCount); ++i) {
-        const UnicodeString ext = i == 0 ? sfServerEngine->TableExtension()
-                                         : dict.ddFilesDescriptor->FileDescriptor[size_t(i)]->fdExtension;
-        const UnicodeString from = zfCombinePath(sfPath, zfAddExtension(diskOld, ext));
-        const UnicodeString to = zfCombinePath(sfPath, zfAddExtension(newName, ext));
-        zfRenameFileNoReplace(from, to);
-        moved.emplace_back(from, to);
-      }
-    } catch (...) {
-      for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
-        try {
-          zfRenameFileNoReplace(it->second, it->first);
-        } catch (...) {
-        }
-      }
-      throw;
+    std::vector<std::pair<UnicodeString, UnicodeString>> renames;
+    for (int32_t i = 0; i < std::max<int32_t>(1, dict.ddFilesDescriptor->FileCount); ++i) {
+      const UnicodeString ext = i == 0 ? sfServerEngine->TableExtension()
+                                       : dict.ddFilesDescriptor->FileDescriptor[size_t(i)]->fdExtension;
+      renames.emplace_back(zfCombinePath(sfPath, zfAddExtension(diskOld, ext)),
+                           zfCombinePath(sfPath, zfAddExtension(newName, ext)));
     }
+    zfRenameFilesNoReplace(renames);
     sfStructureGeneration.fetch_add(1);
     return NotifyExtenders(eaTableRename, false, {aOldName, aNewName});
   } catch (const std::exception& e) {

@@ -85,18 +85,20 @@ void TzfServerTableCursor::AfterConstruction() {
 }
 
 void TzfServerTableCursor::BeforeDestruction() {
-  if (stcInTable) {
-    stcTable->sbtLocks->ClearAllLocks(this);
-    stcTable->sbtRemoveCursor(this);
-    stcInTable = false;
-  }
   sbcFilter.reset();
   sbcKeyFilter.reset();
   stcKeyFields = nullptr;
   // The path's key comes from the index's key engine, which the table frees with its indices.
   stcIndexPath.reset();
   stcIndexEngine = nullptr;
+  // The handler uses the table's BLOB engine (and a caching one its own cache cursor).
   if (TzfBaseBlobHandler* h = std::exchange(stcBlobHandler, nullptr)) h->Free();
+  if (stcInTable) {
+    stcTable->sbtLocks->ClearAllLocks(this);
+    stcTable->sbtRemoveCursor(this);
+    stcInTable = false;
+    if (sbcIsResultSet) stcReleaseResultSetTable();
+  }
   TzfAbstractCursor::BeforeDestruction();
 }
 
@@ -215,26 +217,14 @@ uint32_t TzfServerTableCursor::SetToCursor(TzfAbstractCursor* aCursor) {
     if (other->stcDatabase->sdSession != stcDatabase->sdSession) return kOtherSession;
     stcPosition = other->stcPosition;
     stcRefNr = other->stcRefNr;
-    return 0;
+    if (stcIndexEngine && other->stcIndexEngine == stcIndexEngine) stcIndexPath->Assign(*other->stcIndexPath);
+    return stcFollowIntoRange();
   });
 }
 
 uint32_t TzfServerTableCursor::SetToFilter(TzfBaseFilterDescriptor* aFilter, TzfBaseFilterDescriptor* aKeyFilter,
                                            bool aForward) {
-  return Framed([&]() -> uint32_t {
-    // Key filters need an index path.
-    if (aKeyFilter) return zfErrNoAssocIndex;
-    std::unique_ptr<TzfBaseFilterEngine> engine;
-    if (aFilter) {
-      engine = TzfBaseFilterEngine::CreateFor(*aFilter, this);
-      engine->ActivateFilter(0);
-    }
-    // Without an index the scan starts at the end it walks from, wherever the cursor stood.
-    stcPosition = aForward ? TzfCursorPosition::cpBOF : TzfCursorPosition::cpEOF;
-    stcRefNr = 0;
-    const uint32_t r = StepFiltered(aForward, zfltNoLock, nullptr, engine.get());
-    return r == zfErrEOF || r == zfErrBOF ? zfErrNoCurrRec : r;
-  });
+  return Framed([&] { return stcSetToFilter(aFilter, aKeyFilter, aForward); });
 }
 
 uint32_t TzfServerTableCursor::GetBookmark(uint8_t* aBookmark, uint32_t aSize) {
@@ -262,7 +252,7 @@ uint32_t TzfServerTableCursor::SetToBookmark(const uint8_t* aBookmark, uint32_t 
   return Framed([&]() -> uint32_t {
     stcPosition = TzfCursorPosition::cpOnRecord;
     stcRefNr = ref;
-    return 0;
+    return stcFollowIntoRange();
   });
 }
 
@@ -279,6 +269,7 @@ uint32_t TzfServerTableCursor::RecNoGet(uint32_t& aRecNo, bool aFlipOrder) {
   aRecNo = 0;
   return Framed([&]() -> uint32_t {
     if (const uint32_t s = StateOf(stcPosition)) return s;
+    if (stcIndexEngine) return IndexRecNoGet(aRecNo, aFlipOrder);
     return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
       return stcTable->sbtRecordEngine->RecNoGet(aTrans, stcRefNr, FilterActive() ? sbcFilter.get() : nullptr,
                                                  aRecNo, aFlipOrder);
@@ -288,6 +279,7 @@ uint32_t TzfServerTableCursor::RecNoGet(uint32_t& aRecNo, bool aFlipOrder) {
 
 uint32_t TzfServerTableCursor::RecNoSet(uint32_t aRecNo, bool aFlipOrder) {
   return Framed([&]() -> uint32_t {
+    if (stcIndexEngine) return IndexRecNoSet(aRecNo, aFlipOrder);
     return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
       int64_t ref = 0;
       const uint32_t r = stcTable->sbtRecordEngine->RecNoSet(aTrans, aRecNo, ref,
@@ -329,7 +321,7 @@ uint32_t TzfServerTableCursor::RecordGet(TzfLockType aLockType, uint8_t* aData) 
       return 0;
     });
     if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, stcRefNr, nullptr);
-    return r;
+    return NotifyRead(aLockType, aData, r);
   });
 }
 
@@ -417,6 +409,10 @@ void TzfServerTableCursor::sbcIterate(uint8_t** aData, const TzfRecordIterator& 
     TzfCursorContentLock& Lock;
     ~EndGuard() { Lock.End(); }
   } end{*stcContentLock};
+  if (stcIndexEngine) {
+    IterateIndex(aData, aRecIterator, aBackward, aCookie);
+    return;
+  }
   TzfBaseRecordEngine& engine = *stcTable->sbtRecordEngine;
   IzfFilterEvaluation* filter = FilterActive() ? sbcFilter.get() : nullptr;
   int64_t ref = 0;
@@ -434,11 +430,20 @@ void TzfServerTableCursor::sbcIterate(uint8_t** aData, const TzfRecordIterator& 
 }
 
 uint32_t TzfServerTableCursor::RecordGetNext(TzfLockType aLockType, uint8_t* aData) {
-  return Framed([&] { return StepFiltered(true, aLockType, aData, sbcFilter.get()); });
+  return Framed([&] { return NotifyRead(aLockType, aData, StepFiltered(true, aLockType, aData, sbcFilter.get())); });
 }
 
 uint32_t TzfServerTableCursor::RecordGetPrior(TzfLockType aLockType, uint8_t* aData) {
-  return Framed([&] { return StepFiltered(false, aLockType, aData, sbcFilter.get()); });
+  return Framed([&] { return NotifyRead(aLockType, aData, StepFiltered(false, aLockType, aData, sbcFilter.get())); });
+}
+
+uint32_t TzfServerTableCursor::NotifyRead(TzfLockType aLockType, const uint8_t* aData, uint32_t aResult) {
+  // The extenders hear of a successful read; their answer cannot veto it.
+  if (aResult == 0) {
+    int64_t ref = stcRefNr;
+    stcNotifyRecord(eaRecordGet, false, nullptr, aData, {static_cast<int32_t>(aLockType), aData, &ref});
+  }
+  return aResult;
 }
 
 uint32_t TzfServerTableCursor::RecordInsert(TzfLockType aLockType, uint8_t* aData) {
@@ -466,8 +471,22 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
     }
     // Pending BLOB changes become stored BLOBs and their numbers go into the record.
     if (const uint32_t b = stcBlobHandler->BeforeInsert(aTrans, aData)) return b;
+    int64_t noRef = 0;
+    if (const uint32_t n = stcNotifyRecord(eaRecordInsert, true, nullptr, aData,
+                                           {static_cast<int32_t>(aLockType), static_cast<const uint8_t*>(aData), &noRef}))
+      return n;
     stcTable->sbtInitRecRev(aData);
     if (aInsertOptions.Contains(ioValidate) && sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(nullptr, aData);
+    // A record to be locked must be one this cursor can stand on: in its range and through its
+    // filters.
+    if (aLockType != zfltNoLock) {
+      int pos = 0;
+      const uint32_t k = stcRecordRangePosition(aData, pos, 0);
+      if (k == 1 || (k == 0 && (pos != 0 || !stcRecordPassesKeyFilter(aData, 0) ||
+                                (FilterActive() && !sbcFilter->MatchesBuffer(aData)))))
+        return zfErrRecLockFailed;
+      if (k != 0) return k;
+    }
     stcTable->sbtRecordEngine->AddRecord(aTrans, ref, aData);
     if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) {
       // A refused key takes the record back out, also inside an explicit transaction.
@@ -480,7 +499,8 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
       const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(aTrans, this, ref, true, &sbcLockFailureReason);
       if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
     }
-    return 0;
+    return stcNotifyRecord(eaRecordInsert, false, nullptr, aData,
+                           {static_cast<int32_t>(aLockType), static_cast<const uint8_t*>(aData), &ref});
   }, NeedNested());
   SelfUnlock(selfNew);
   if (r != 0) {
@@ -491,6 +511,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
   stcPosition = TzfCursorPosition::cpOnRecord;
   stcRefNr = ref;
   PathToRecord(aData, ref);
+  stcPathIntoRange();
   return 0;
 }
 
@@ -506,7 +527,12 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
       stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, stored.data());
       if (const uint32_t c = stcTable->sbtCheckRecRev(stored.data(), aData)) return c;
       if (const uint32_t b = stcBlobHandler->BeforeModify(aTrans, aData)) return b;
+      int64_t refArg = ref;
+      const TzfActionArgs args{static_cast<const uint8_t*>(aData), static_cast<const uint8_t*>(stored.data()),
+                               aReleaseLock, &refArg};
+      if (const uint32_t n = stcNotifyRecord(eaRecordModify, true, stored.data(), aData, args)) return n;
       TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
+      std::unique_ptr<TzfBaseIndexPath> saved = stcIndexEngine ? stcIndexPath->Duplicate() : nullptr;
       // The keys first: a refused key leaves the record and every index as they were.
       if (ix) {
         if (const uint32_t k = zfIndicesUpdateKeys(*ix, aTrans, ref, stored.data(), aData)) return k;
@@ -518,6 +544,8 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
         throw;
       }
       PathToRecord(aData, ref);
+      if (saved) stcLeaveIfOutOfView(aData, *saved);
+      if (const uint32_t n = stcNotifyRecord(eaRecordModify, false, stored.data(), aData, args)) return n;
       // BLOBs the record no longer names go, changed ones are written back (the handler marks the
       // transaction corrupted when that fails).
       if (const uint32_t b = stcBlobHandler->AfterModify(aTrans, stored.data(), aData)) return b;
@@ -540,16 +568,20 @@ uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
       TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
       std::vector<uint8_t> stored;
       uint8_t* record = aData;
-      if (!record && (ix || stcTable->sbtHasBlobFields)) {
+      if (!record) {
         stored.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
         record = stored.data();
       }
-      if (record) stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, record);
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, record);
+      int64_t refArg = ref;
+      const TzfActionArgs args{static_cast<const uint8_t*>(record), &refArg};
+      if (const uint32_t n = stcNotifyRecord(eaRecordDelete, true, record, nullptr, args)) return n;
       // A failed delete of keys marks the transaction corrupted; its rollback restores both.
       if (ix) {
         if (const uint32_t k = zfIndicesDeleteKeys(*ix, aTrans, ref, record)) return k;
       }
       stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
+      if (const uint32_t n = stcNotifyRecord(eaRecordDelete, false, record, nullptr, args)) return n;
       // The record's BLOBs go with it.
       if (record)
         if (const uint32_t b = stcBlobHandler->AfterDelete(aTrans, record)) return b;
@@ -613,7 +645,7 @@ uint32_t TzfServerTableCursor::AutoIncSet(uint32_t aValue) {
   });
 }
 
-// ---- Filters, indexes, keys, ranges: not served by this cursor yet ----
+// ---- Record filters ----
 
 uint32_t TzfServerTableCursor::FilterAddCustom(TzfBaseFilterDescriptor* aFilter, TzfFilterID& aFilterID) {
   aFilterID = 0;
@@ -642,319 +674,6 @@ uint32_t TzfServerTableCursor::FilterRemove(TzfFilterID aFilterID) {
 void TzfServerTableCursor::esoOptionChanged(const UnicodeString& aName, const UnicodeString& aValue) {
   TzfAbstractCursor::esoOptionChanged(aName, aValue);
   zfApplyInsertOption(sbcInsertOptions, aName, aValue);
-}
-
-TzfIndexNodeStore& TzfServerTableCursor::IndexStore(TzfServerTransaction* aTrans) {
-  TzfBaseIndicesEngine& ix = *stcTable->sbtIndicesEngine;
-  ix.SetTransaction(aTrans);
-  return ix.Indices().Store(stcIndexEngine->bieIndexNumber);
-}
-
-uint32_t TzfServerTableCursor::TakeKey(bool aDirectKey, const uint8_t* aKeyData, uint8_t* aKey) {
-  TzfBaseKeyEngine& ke = *stcIndexEngine->bieKeyEngine;
-  if (!aKeyData) return zfErrInvalidParam;
-  if (aDirectKey) {
-    ke.CopyKey(aKeyData, aKey);
-    return 0;
-  }
-  return ke.BuildKey(aKeyData, aKey, 0, true);
-}
-
-int TzfServerTableCursor::KeyRangePosition(const uint8_t* aKey) {
-  if (!stcIndexEngine) return 0;
-  TzfBaseKeyEngine& ke = *stcIndexEngine->bieKeyEngine;
-  if (const TzfRangeInfo& b = stcRangeStart.Info; b.riValid) {
-    const int8_t c = ke.CompareKey(b.riKey, aKey, b.riFieldCount, b.riPartitial);
-    if (c > 0 || (c == 0 && b.riExclusive)) return -1;
-  }
-  if (const TzfRangeInfo& e = stcRangeEnd.Info; e.riValid) {
-    const int8_t c = ke.CompareKey(e.riKey, aKey, e.riFieldCount, e.riPartitial);
-    if (c < 0 || (c == 0 && e.riExclusive)) return 1;
-  }
-  return 0;
-}
-
-void TzfServerTableCursor::PositionFromPath() {
-  const TzfBaseIndexPath& p = *stcIndexPath;
-  stcRefNr = p.RefNr;
-  if (p.IsBof()) {
-    stcPosition = TzfCursorPosition::cpBOF;
-    stcRefNr = 0;
-  } else if (p.IsEof()) {
-    stcPosition = TzfCursorPosition::cpEOF;
-    stcRefNr = 0;
-  } else if (p.IsOnKey()) {
-    stcPosition = TzfCursorPosition::cpOnRecord;
-  } else {
-    stcPosition = p.Position == TzfIndexPathPosition::ippOnCrackAfter ? TzfCursorPosition::cpCrackAfter
-                                                                      : TzfCursorPosition::cpCrackBefore;
-  }
-}
-
-void TzfServerTableCursor::PathToRecord(const uint8_t* aRecord, int64_t aRefNr) {
-  if (!stcIndexEngine || !aRecord) return;
-  // A record without a key in this index leaves the path where it was; the next step revalidates.
-  if (stcIndexPath->SetToRecord(aRecord, aRefNr) != 0) stcIndexPath->SetToBof();
-}
-
-uint32_t TzfServerTableCursor::IndexStep(bool aForward, TzfLockType aLockType, uint8_t* aData) {
-  std::vector<uint8_t> scratch;
-  if (!aData) {
-    scratch.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
-    aData = scratch.data();
-  }
-  return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
-    TzfIndexNodeStore& store = IndexStore(aTrans);
-    TzfBaseIndexPath& path = *stcIndexPath;
-    // Positioning in storage order (bookmarks, record numbers, another cursor) moves only the
-    // record position: the path follows it here.
-    if (stcPosition == TzfCursorPosition::cpBOF) {
-      if (!path.IsBof()) path.SetToBof();
-    } else if (stcPosition == TzfCursorPosition::cpEOF) {
-      if (!path.IsEof()) path.SetToEof();
-    } else if (path.RefNr != stcRefNr || !(path.IsOnKey() || path.IsOnCrack())) {
-      stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, aData);
-      if (const uint32_t k = path.SetToRecord(aData, stcRefNr)) return k == 1 ? zfErrNoCurrRec : k;
-      if (stcPosition == TzfCursorPosition::cpCrackBefore) path.SetToCrackBefore();
-      if (stcPosition == TzfCursorPosition::cpCrackAfter) path.SetToCrackAfter();
-    }
-    bool found;
-    // From an end of the index into a bounded range: straight to the range's first (last) key.
-    const TRangeEnd& nearEnd = aForward ? stcRangeStart : stcRangeEnd;
-    if (nearEnd.Info.riValid && (aForward ? path.IsBof() : path.IsEof())) {
-      const TzfSearchKeyAction a = aForward ? (nearEnd.Info.riExclusive ? skaGreater : skaGreaterEqual)
-                                            : (nearEnd.Info.riExclusive ? skaSmaller : skaSmallerEqual);
-      found = stcIndexEngine->FindKey(store, nearEnd.Info.riKey, nearEnd.Info.riFieldCount, nearEnd.Info.riPartitial, 0, path,
-                                      a, ActiveKeyFilter());
-    } else {
-      found = aForward ? stcIndexEngine->NextKey(store, path, ActiveKeyFilter())
-                       : stcIndexEngine->PrevKey(store, path, ActiveKeyFilter());
-    }
-    if (found && path.IsOnKey() && KeyRangePosition(path.Key) == (aForward ? 1 : -1)) found = false;
-    if (!found || !path.IsOnKey()) {
-      if (aForward)
-        path.SetToEof();
-      else
-        path.SetToBof();
-      PositionFromPath();
-      return aForward ? zfErrEOF : zfErrBOF;
-    }
-    PositionFromPath();
-    stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, aData);
-    if (aLockType != zfltNoLock) {
-      bool isNew = false;
-      if (const uint32_t r = LockRecord(aTrans, stcRefNr, isNew)) {
-        if (aForward)
-          path.SetToCrackBefore();
-        else
-          path.SetToCrackAfter();
-        PositionFromPath();
-        return r;
-      }
-      stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, aData);
-    }
-    return 0;
-  });
-}
-
-uint32_t TzfServerTableCursor::SwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec) {
-  return Framed([&] { return sbcSwitchToIndex(aIndexName, aIndexID, aPosnOnRec); });
-}
-
-uint32_t TzfServerTableCursor::sbcSwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec) {
-  {
-    try {
-      TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
-      int32_t id = aIndexID;
-      if (ix) {
-        if (!aIndexName.empty()) {
-          TzfMainIndicesDescriptor* d = stcTable->sbtTableDescriptor->tdIndicesDescriptor.get();
-          id = d ? d->GetIndexFromName(aIndexName) : -1;
-          if (id < 0) return zfErrNoSuchIndex;
-        }
-        if (id < -1 || id >= zfIndicesEngineIndexCount(*ix)) return zfErrNoSuchIndex;
-      } else {
-        if (!aIndexName.empty() || id < -1 || id > 0) return zfErrNoSuchIndex;
-        id = -1;
-      }
-      TzfBaseIndexEngine* engine = id >= 0 ? &ix->Indices().GetIndexEngine(id) : nullptr;
-      if (engine && engine->NLSVersionChanged())
-        return EzfBaseException::zfSetMessage(zfErrHigherTableLevelRequired,
-                                              u"Current NLS version differs from NLS version of stored keys. Table "
-                                              u"must be packed before index can be used");
-      std::vector<uint8_t> record;
-      if (aPosnOnRec) {
-        if (stcPosition != TzfCursorPosition::cpOnRecord) return zfErrNoCurrRec;
-        record.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
-        const uint32_t r = InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
-          stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, record.data());
-          return 0;
-        });
-        if (r != 0) return (r >> 8 & 255) == 40 || r == zfErrTimeout ? r : zfErrNoCurrRec;
-      }
-      // Key filters are defined on the old index's key fields.
-      if (sbcKeyFilter) zfFilterActivate(sbcKeyFilter, 0, false);
-      std::unique_ptr<TzfBaseIndexPath> path = engine ? engine->CreateIndexPath() : TzfBaseIndexPath::CreateStandalone();
-      if (aPosnOnRec && engine) {
-        const uint32_t k = path->SetToRecord(record.data(), stcRefNr);
-        if (k == 1) return zfErrNoCurrRec;
-        if (k != 0) return k;
-        const uint32_t v = InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
-          TzfBaseIndicesEngine& e = *ix;
-          e.SetTransaction(aTrans);
-          engine->ValidateIndexPath(e.Indices().Store(id), *path);
-          return path->CheckCurrentState();
-        });
-        if (v != 0) return v;
-      } else if (!aPosnOnRec) {
-        path->SetToBof();
-      }
-      // Key buffers and the range belong to the index: exchanged together with it.
-      stcIndexEngine = engine;
-      stcIndexPath = std::move(path);
-      const size_t len = engine ? engine->bieKeyEngine->bkeKeyLength : 0;
-      stcKeyBuffer.assign(len, 0);
-      for (TRangeEnd* e : {&stcRangeStart, &stcRangeEnd}) {
-        e->Key.assign(len, 0);
-        e->Info = TzfRangeInfo{};
-        e->Info.riKey = e->Key.data();
-      }
-      if (!aPosnOnRec) {
-        stcPosition = TzfCursorPosition::cpBOF;
-        stcRefNr = 0;
-      }
-      return 0;
-    } catch (const EzfBaseException& e) {
-      return e.ErrorCode();
-    }
-  }
-}
-
-uint32_t TzfServerTableCursor::stcCreateBulkBuilder(std::unique_ptr<TzfBaseBulkBuilder>& aBulkBuilder) {
-  aBulkBuilder.reset();
-  return Framed([&]() -> uint32_t {
-    TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
-    if (!ix) return 0;
-    TzfServerTransaction* trans = CurrentTrans();
-    if (!trans) return zfErrNotSupported;
-    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
-      ix->SetTransaction(aTrans);
-      aBulkBuilder = ix->Indices().CreateBulkBuilder();
-      return 0;
-    });
-  });
-}
-
-uint32_t TzfServerTableCursor::GetIndexID(int32_t& aIndexID) {
-  aIndexID = -1;
-  return Framed([&] {
-    aIndexID = stcIndexEngine ? stcIndexEngine->bieIndexNumber : -1;
-    return 0u;
-  });
-}
-
-uint32_t TzfServerTableCursor::SetToKey(TzfSearchKeyAction aSearchAction, int32_t aFieldCount, int32_t aPartialLen,
-                                        bool aDirectKey, const uint8_t* aKeyData) {
-  return Framed([&]() -> uint32_t {
-    if (!stcIndexEngine) return zfErrNoAssocIndex;
-    if (const uint32_t k = TakeKey(aDirectKey, aKeyData, stcKeyBuffer.data())) return k;
-    const bool backward = aSearchAction == skaEqualLast || aSearchAction == skaSmallerEqual || aSearchAction == skaSmaller;
-    const bool exact = aSearchAction == skaEqualFirst || aSearchAction == skaEqualLast;
-    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
-      TzfBaseIndexPath& path = *stcIndexPath;
-      const bool found = stcIndexEngine->FindKey(IndexStore(aTrans), stcKeyBuffer.data(), aFieldCount, aPartialLen, 0,
-                                                 path, aSearchAction, ActiveKeyFilter());
-      uint32_t r = 0;
-      if (found) {
-        if (path.KeyValid) {
-          const int pos = KeyRangePosition(path.Key);
-          if (pos < 0) path.SetToBof();
-          if (pos > 0) path.SetToEof();
-        }
-        if (path.IsOnKey()) {
-          // Beside the key, so that the next read in the search's direction returns its record.
-          if (backward)
-            path.SetToCrackAfter();
-          else
-            path.SetToCrackBefore();
-        } else if (exact) {
-          r = zfErrRecNotFound;
-        }
-      } else {
-        if (backward)
-          path.SetToBof();
-        else
-          path.SetToEof();
-        if (exact) r = zfErrRecNotFound;
-      }
-      PositionFromPath();
-      return r;
-    });
-  });
-}
-
-
-uint32_t TzfServerTableCursor::RangeReset() {
-  return Framed([&] {
-    stcRangeStart.Info.riValid = false;
-    stcRangeEnd.Info.riValid = false;
-    return 0u;
-  });
-}
-
-uint32_t TzfServerTableCursor::RangeSet(int32_t aFieldCount1, int32_t aPartialLen1, bool aDirectKey1,
-                                        const uint8_t* aKeyData1, bool aKeyIncl1, int32_t aFieldCount2,
-                                        int32_t aPartialLen2, bool aDirectKey2, const uint8_t* aKeyData2,
-                                        bool aKeyIncl2) {
-  return Framed([&]() -> uint32_t {
-    if (!stcIndexEngine) return zfErrNoAssocIndex;
-    stcRangeStart.Info.riValid = false;
-    stcRangeEnd.Info.riValid = false;
-    const auto take = [&](TRangeEnd& aEnd, int32_t aFieldCount, int32_t aPartialLen, bool aDirectKey,
-                          const uint8_t* aKeyData, bool aKeyIncl) -> uint32_t {
-      if (!aKeyData) return 0;
-      if (const uint32_t k = TakeKey(aDirectKey, aKeyData, aEnd.Key.data())) return k;
-      aEnd.Info.riValid = true;
-      aEnd.Info.riFieldCount = aFieldCount;
-      aEnd.Info.riPartitial = aPartialLen;
-      aEnd.Info.riExclusive = !aKeyIncl;
-      return 0;
-    };
-    uint32_t r = 0;
-    try {
-      r = take(stcRangeStart, aFieldCount1, aPartialLen1, aDirectKey1, aKeyData1, aKeyIncl1);
-      if (r == 0) r = take(stcRangeEnd, aFieldCount2, aPartialLen2, aDirectKey2, aKeyData2, aKeyIncl2);
-    } catch (const EzfBaseException& e) {
-      r = e.ErrorCode();
-    }
-    if (r != 0) {
-      stcRangeStart.Info.riValid = false;
-      stcRangeEnd.Info.riValid = false;
-      return r;
-    }
-    stcIndexPath->SetToBof();
-    PositionFromPath();
-    return 0;
-  });
-}
-
-uint32_t TzfServerTableCursor::CompareKeys(int32_t aFieldCount, int32_t aPartialLen, bool aDirectKey1,
-                                           const uint8_t* aKeyData1, bool aDirectKey2, const uint8_t* aKeyData2,
-                                           TValueRelationship& aResult) {
-  aResult = 0;
-  return Framed([&]() -> uint32_t {
-    if (!stcIndexEngine) return zfErrNoAssocIndex;
-    const size_t len = stcIndexEngine->bieKeyEngine->bkeKeyLength;
-    std::vector<uint8_t> k1(len), k2(len);
-    try {
-      if (const uint32_t r = TakeKey(aDirectKey1, aKeyData1, k1.data())) return r;
-      if (const uint32_t r = TakeKey(aDirectKey2, aKeyData2, k2.data())) return r;
-      aResult = stcIndexEngine->bieKeyEngine->CompareKey(k1.data(), k2.data(), aFieldCount, aPartialLen);
-    } catch (const EzfBaseException& e) {
-      return e.ErrorCode();
-    }
-    return 0;
-  });
 }
 
 // ---- Block reads ----
@@ -993,11 +712,7 @@ uint32_t TzfServerTableCursor::RecordGetBatch(int32_t aCutoffSize, TzfRecordGetB
         uint8_t* rec = static_cast<uint8_t*>(aStream.Memory()) + at + 4;
         last = StepFiltered(aForward, zfltNoLock, rec, sbcFilter.get());
         if (last == 0 && bookmarks) PutRef(rec + rl, stcRefNr);
-        if (last == 0 && blobs)
-          // BLOB content is not sent by this cursor yet: a BLOB field goes as NULL, as when its
-          // length cannot be read, never as a number the client would take for a stream position.
-          for (int32_t f : stcTable->sbtBlobFields)
-            if (!fields.IsRecordFieldNull(f, rec)) fields.SetRecordFieldNull(f, rec, true);
+        if (last == 0 && blobs) stcAppendBlobImages(aStream, at, slot);
         if (last != 0) {
           aStream.SetSize(at + 4);
           break;
@@ -1058,6 +773,24 @@ uint32_t TzfServerTableCursor::Duplicate(TzfOpenMode aOpenMode, TzfAbstractCurso
                                          smShared, atoGetTimeout(), dup);
     if (r != 0) return r;
     try {
+      // The same index, position and range; key filters stay behind.
+      const int32_t index = stcIndexEngine ? stcIndexEngine->bieIndexNumber : -1;
+      if (const uint32_t s = dup->sbcSwitchToIndex(u"", index, false)) {
+        dup->Free();
+        return s;
+      }
+      if (stcIndexPath && dup->stcIndexPath) dup->stcIndexPath->Assign(*stcIndexPath);
+      for (auto [from, to] : {std::pair{&stcRangeStart, &dup->stcRangeStart}, std::pair{&stcRangeEnd, &dup->stcRangeEnd}}) {
+        to->Info.riFieldCount = from->Info.riFieldCount;
+        to->Info.riPartitial = from->Info.riPartitial;
+        to->Info.riExclusive = from->Info.riExclusive;
+        to->Info.riValid = from->Info.riValid;
+        if (from->Info.riValid && to->Key.size() == from->Key.size())
+          to->Key = from->Key;
+        else
+          std::fill(to->Key.begin(), to->Key.end(), 0);
+        to->Info.riKey = to->Key.data();
+      }
       dup->stcPosition = stcPosition;
       dup->stcRefNr = stcRefNr;
       dup->sbcInsertOptions = sbcInsertOptions;
@@ -1070,56 +803,6 @@ uint32_t TzfServerTableCursor::Duplicate(TzfOpenMode aOpenMode, TzfAbstractCurso
     aNewCursor = dup;
     return 0;
   });
-}
-uint32_t TzfServerTableCursor::ChangePassword(const UnicodeString&) { return zfErrNotSupported; }
-
-uint32_t TzfServerTableCursor::GetRecordCount(uint32_t& aRecCount, bool) {
-  aRecCount = 0;
-  return Framed([&] {
-    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
-      aRecCount = stcTable->sbtRecordEngine->GetRecordCount(aTrans);
-      return 0;
-    });
-  });
-}
-
-uint32_t TzfServerTableCursor::GetRecordCountAsync(TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return zfErrNotSupported;
-}
-
-uint32_t TzfServerTableCursor::GetRecordCountEx(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate) {
-  aRecCount = 0;
-  // Without an index every key count is the record count; the filtered counts walk the records
-  // through an active record filter (the filter deadline does not stop a count).
-  if (aOption != rcoServerFilteredKeyCount && aOption != rcoClientFilteredKeyCount)
-    return GetRecordCount(aRecCount, aEstimate);
-  return Framed([&] {
-    return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
-      TzfBaseRecordEngine& engine = *stcTable->sbtRecordEngine;
-      if (!FilterActive()) {
-        aRecCount = engine.GetRecordCount(aTrans);
-        return 0;
-      }
-      std::vector<uint8_t> data(stcTable->sbtFieldsDescriptor->GetRecordLength());
-      int64_t ref = 0;
-      uint32_t n = 0;
-      for (;;) {
-        int64_t next = 0;
-        engine.ReadNextRecord(aTrans, ref, next, data.data());
-        if (next == 0) break;
-        ref = next;
-        if (sbcFilter->MatchesBuffer(data.data())) ++n;
-      }
-      aRecCount = n;
-      return 0;
-    });
-  });
-}
-
-uint32_t TzfServerTableCursor::GetRecordCountExAsync(TzfRecordCountOption, TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return zfErrNotSupported;
 }
 
 // ---- Opening ----

@@ -23,8 +23,11 @@
 //
 // BLOBs go through the cursor's BLOB handler (zfsrServerTableCursorBlobs.cpp), which also hears
 // of every record insert, modify and delete; the bulk writes (batch insert, copy of all records,
-// delete of all records) are in zfsrServerTableCursorBatch.cpp; adding and dropping indexes in
-// zfsrServerTableCursorIndexes.cpp; the recover's record placement in zfsrServerTableCursorRecover.cpp.
+// delete of all records) are in zfsrServerTableCursorBatch.cpp; the recover's record placement in
+// zfsrServerTableCursorRecover.cpp. Key filters, RecordGetForKey and the record notices are in
+// zfsrServerTableCursorKeys.cpp; adding and dropping indexes, the password and field renames in
+// ...Indexes.cpp; counts, record numbers and iteration in index order in ...Counts.cpp; the index
+// switch, steps in index order, SetToKey and ranges in ...IndexOrder.cpp.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -143,8 +146,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   uint32_t TableLockAcquire(TzfLockType aLockType) override;
   uint32_t TableLockRelease(TzfLockType aLockType, bool aAllLocks) override;
   uint32_t Duplicate(TzfOpenMode, TzfAbstractCursor*& aNewCursor) override;
-  uint32_t ChangePassword(const UnicodeString&) override;
-  // The record engine's count of the records the cursor's transaction sees.
+  // The password of every file of the root table, in an implicit transaction under the self lock
+  // (zfsrServerTableCursorIndexes.cpp); 12289 for a table without encryption.
+  uint32_t ChangePassword(const UnicodeString& aNewPassword) override;
+  // Counts (zfsrServerTableCursorCounts.cpp). GetRecordCount counts as rcoClientFilteredKeyCount.
   uint32_t GetRecordCount(uint32_t& aRecCount, bool aEstimate) override;
   uint32_t GetRecordCountAsync(TzfAbstractTaskInfo*& aTaskInfo) override;
   uint32_t GetRecordCountEx(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate) override;
@@ -165,6 +170,14 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   IzfFieldsSource* GetCurrentKeyFieldsSource() override;
   TzfPersistent* GetKeyFieldsOwnerCursor() override { return this; }
   // sbcKeyFilter when it is active, else nil.
+  // The range position (-1 before, 0 inside, 1 after) of aRecord's key built with aRefNr and the
+  // index's own filter into the key buffer; the key engine's code (1: no key in a filtered index).
+  // Without an index 0 and 0.
+  uint32_t stcRecordRangePosition(const uint8_t* aRecord, int& aPosition, int64_t aRefNr);
+  // After a modify on an index: a record whose new key left the range, or that the record or key
+  // filter now refuses, is no longer the cursor's; the path goes back to aSaved (its old place)
+  // marked deleted, so the next step continues from there.
+  void stcLeaveIfOutOfView(const uint8_t* aRecord, const TzfBaseIndexPath& aSaved);
   // True without an index or active key filter; else the record's key (built with aRefNr and the
   // index's own filter) must exist and pass the key filter.
   bool stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr);
@@ -182,8 +195,17 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // aRecIterator until it stops; the cursor stands on the last record handed out, or at EOF (BOF)
   // when the walk ran to the end. aData is handed to the record engine unchanged. A content lock
   // that cannot be had raises EzfServerEngineException with its code; the iterator's exceptions
-  // pass. (Key iterators belong to index walks, which this cursor has not yet.)
+  // pass. On an index the walk follows the range in index order, key filter and record filter.
   void sbcIterate(uint8_t** aData, const TzfRecordIterator& aRecIterator, bool aBackward, void* aCookie);
+  // The count under aOption inside the content lock: key and record counts from the engines, a
+  // walk where a range or an active filter decides (the cursor's position and filters are kept).
+  // aEstimate is accepted; the count is exact. Called by sub-engines without a frame.
+  uint32_t sbcGetRecordCount(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate);
+  // Tells of a record action (eaRecordInsert, eaRecordModify, eaRecordDelete, eaRecordGet): the
+  // referential-integrity engine first (timeouts suspended; its exception becomes a code), then
+  // the cursor's extenders with aArgs. A non-zero answer before an action vetoes it.
+  uint32_t stcNotifyRecord(TzfEngineAction aAction, bool aBefore, const uint8_t* aOldRecord, const uint8_t* aNewRecord,
+                           const TzfActionArgs& aArgs);
   // The insert worker with explicit options (the recover inserts with ioValidate only).
   uint32_t sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions, uint8_t* aData);
 
@@ -210,6 +232,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // without indexes, 9997 for an unknown one, 10031 while another cursor of the table reads in
   // index order. The cursor ends on the table's default index, or in storage order.
   uint32_t stcDropIndex(const UnicodeString& aIndexName, int32_t aIndexID);
+  // Renames field aFieldNo of a private result table (scope tsTempUnnamed, this its only cursor):
+  // 9999 for a field number outside the fields, 10009 for a name in use; a name that is no
+  // identifier raises 10038 to the caller. Other tables: 12289 "sbcRenameField is not supported".
+  uint32_t sbcRenameField(int32_t aFieldNo, const UnicodeString& aNewName);
   // SwitchToIndex without the frame (for workers already inside one).
   uint32_t sbcSwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec);
 
@@ -270,6 +296,15 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   TzfBaseBlobHandler* BlobHandler() const { return stcBlobHandler; }
   int32_t sbcReadOrgOverride = 0;
 
+  // ---- Result sets (zfsrServerTableCursorResultSet.cpp) ----
+  // A cursor (read-write, exclusive, no BLOB cache) on a new unnamed temporary table of aDictionary
+  // in aDatabase's folder; every file of aDictionary is set to 4 KB blocks first. The table goes
+  // with its last cursor. Raises EzfServerEngineException with the folder's code when the table
+  // cannot be made. The caller frees the cursor with Free().
+  static TzfServerTableCursor* CreateResultSet(TzfServerDatabase* aDatabase, TzfDataDictionary* aDictionary,
+                                               uint32_t aTimeout);
+  bool sbcIsResultSet = false;
+
   // ---- Bulk writes (zfsrServerTableCursorBatch.cpp) ----
   uint32_t sbcRecordInsertBatch(TzfCustomMemoryStream& aStream);
   uint32_t sbcCopyRecords(TzfAbstractCursor* aDestCursor, TzfBlobCopyMode aBlobCopyMode, int32_t aMaxTransSize,
@@ -300,8 +335,16 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   bool NeedNested();
   // The null handler without BLOB engine or BLOB field, else the caching or pass-through one.
   TzfBaseBlobHandler* stcCreateBlobHandler();
+  // Block reads with BLOBs: the BLOB images of the record in the slot at aSlotAt appended to
+  // aStream, each field then holding its image's stream position (NULL for an empty BLOB or one
+  // that cannot be read whole), and the slot's length word grown by the images.
+  void stcAppendBlobImages(TzfMemoryStream& aStream, int64_t aSlotAt, uint32_t aSlot);
+  // A result set's table is freed when its last cursor has left it and nothing else holds it.
+  void stcReleaseResultSetTable();
   uint32_t LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew);
   uint32_t Step(bool aForward, TzfLockType aLockType, uint8_t* aData);
+  // aResult, after telling the extenders of a successful read (eaRecordGet, after).
+  uint32_t NotifyRead(TzfLockType aLockType, const uint8_t* aData, uint32_t aResult);
   // Steps until aFilter accepts a record (nil or inactive: the first record), under the filter
   // deadline.
   uint32_t StepFiltered(bool aForward, TzfLockType aLockType, uint8_t* aData, TzfBaseFilterEngine* aFilter);
@@ -310,6 +353,16 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // tells the matching SelfUnlock whether to give it back.
   uint32_t SelfLock(bool& aNew);
   void SelfUnlock(bool aNew);
+  // Counts the records from BOF as RecordGetNext would find them (filters detached below
+  // rcoServerFilteredKeyCount, the filter limit off); position and filters are restored.
+  uint32_t stcCountByWalking(TzfRecordCountOption aOption, uint32_t& aRecCount);
+  // Record numbers in index order, within the range and filters, by walking from the start (or
+  // the end, aFlipOrder).
+  uint32_t IndexRecNoGet(uint32_t& aRecNo, bool aFlipOrder);
+  uint32_t IndexRecNoSet(uint32_t aRecNo, bool aFlipOrder);
+  // sbcIterate on an index: the range in index order through the key filter and the record filter
+  // (only the operation deadline limits it); raises EzfServerEngineException for a failed step.
+  void IterateIndex(uint8_t** aData, const TzfRecordIterator& aRecIterator, bool aBackward, void* aCookie);
   // ---- The current index ----
   // One end of the range: its key lives in Key (the current key engine's key length).
   struct TRangeEnd {
@@ -326,9 +379,20 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   int KeyRangePosition(const uint8_t* aKey);
   // The cursor's position follows the path (on a key: that record; elsewhere its ends or cracks).
   void PositionFromPath();
+  // On an index, after a position was set in storage order (bookmark, another cursor): the path
+  // goes to the record, or to BOF (EOF) when its key lies before (after) the range. A record that
+  // cannot be read is left to the next step, which reports it.
+  uint32_t stcFollowIntoRange();
+  // On an index: a path on a key before (after) the range goes to BOF (EOF); the position follows.
+  void stcPathIntoRange();
   // After a write in index order: the path stands on aRecord (or where it was, for a delete).
   void PathToRecord(const uint8_t* aRecord, int64_t aRefNr);
 
+  // SetToFilter's scan: the first record, from the end it walks from, that the cursor's filters
+  // and aFilter accept and whose key the cursor's key filter and aKeyFilter accept.
+  uint32_t stcSetToFilter(TzfBaseFilterDescriptor* aFilter, TzfBaseFilterDescriptor* aKeyFilter, bool aForward);
+  // The key filter of a running SetToFilter scan (nil otherwise), consulted by IndexStep.
+  TzfBaseFilterEngine* stcScanKeyFilter = nullptr;
   // Nil: storage order.
   TzfBaseIndexEngine* stcIndexEngine = nullptr;
   std::unique_ptr<TzfBaseIndexPath> stcIndexPath;

@@ -20,6 +20,7 @@
 #include "foundation/zfllUtils.h"
 #include "platform/rtl/rtlStringList.h"
 #include "server/zfsrBlobHandlerBase.h"
+#include "server/zfsrBlobHandlerCaching.h"
 #include "server/zfsrBlobHandlerPassthrough.h"
 #include "server/zfsrBlobLinkHandler.h"
 #include "server/zfsrServerDatabase.h"
@@ -40,6 +41,8 @@ TzfBaseBlobHandler* TzfServerTableCursor::stcCreateBlobHandler() {
   TzfBaseBlobEngine* engine = stcTable->sbtBlobEngine.get();
   if (!engine || stcTable->sbtBlobFields.empty()) return zfCreateServerObject<TzfNullBlobHandler>(this);
   TzfBaseBlobLinkHandler* links = stcDatabase->sdBlobLinkHandler.get();
+  if (stcBlobCache)
+    return zfCreateServerObject<TzfCachingBlobHandler>(this, engine, links, stcTable->sbtFieldsDescriptor);
   return zfCreateServerObject<TzfPassthroughBlobHandler>(this, engine, links, stcTable->sbtFieldsDescriptor);
 }
 
@@ -186,6 +189,47 @@ bool TzfServerTableCursor::sbcBlobIsLink(int32_t aFieldNo, int64_t aBlobNr, Unic
                                          int64_t& aSrcTableBlobNr) {
   aSrcTableName.clear();
   return stcBlobHandler->BlobIsLink(CurrentTrans(), aFieldNo, aBlobNr, aSrcTableName, aSrcTableBlobNr);
+}
+
+// ---- Block reads ----
+
+void TzfServerTableCursor::stcAppendBlobImages(TzfMemoryStream& aStream, int64_t aSlotAt, uint32_t aSlot) {
+  TzfFieldsDescriptor& fields = *stcTable->sbtFieldsDescriptor;
+  const auto record = [&] { return static_cast<uint8_t*>(aStream.Memory()) + aSlotAt + 4; };
+  const auto putCardinal = [&](int64_t aAt, uint32_t aValue) {
+    uint8_t* p = static_cast<uint8_t*>(aStream.Memory()) + aAt;
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(aValue >> (8 * i));
+  };
+  uint64_t added = 0;
+  for (int32_t f : stcTable->sbtBlobFields) {
+    bool isNull = true;
+    int64_t blobNr = 0;
+    fields.GetRecordField(f, record(), isNull, &blobNr);
+    if (isNull) continue;
+    uint32_t length = 0;
+    const int64_t imageAt = aStream.Size();
+    // An empty BLOB, one whose length cannot be read or one the stream cannot hold goes as NULL.
+    if (sbcBlobGetLength(f, blobNr, length, false) != 0 || length == 0 ||
+        imageAt + 4 + static_cast<int64_t>(length) > TzfCustomMemoryStream::kMaxSize ||
+        aSlot + added + 4 + length > 0xFFFFFFFFu) {
+      fields.SetRecordFieldNull(f, record(), true);
+      continue;
+    }
+    aStream.SetSize(imageAt + 4);
+    putCardinal(imageAt, length);
+    aStream.Seek(imageAt + 4, rtl::TSeekOrigin::soBeginning);
+    const uint32_t r = sbcBlobRead(f, blobNr, 0, length, aStream, false);
+    if (r != 0 || aStream.Size() != imageAt + 4 + static_cast<int64_t>(length)) {
+      // A read that fails or delivers another length: the image goes, the field is sent NULL.
+      aStream.SetSize(imageAt);
+      fields.SetRecordFieldNull(f, record(), true);
+      continue;
+    }
+    fields.SetRecordField(f, record(), &imageAt);
+    added += 4 + static_cast<uint64_t>(length);
+  }
+  if (added > 0) putCardinal(aSlotAt, aSlot + static_cast<uint32_t>(added));
+  aStream.Seek(0, rtl::TSeekOrigin::soEnd);
 }
 
 // ---- Copy primitives ----

@@ -1,13 +1,15 @@
-// Adding and dropping indexes through a table cursor.
+// Table-wide changes through a table cursor: adding and dropping indexes, the password, the field
+// names of a private result table.
 //
-// Both run outside transactions (10256 inside one), in an implicit transaction of their own under the exclusive content lock: the
-// dictionary changes in memory, is written to the table file as "DICT" inside the level, and the
-// indices engine follows. What the level changed on disk goes with a rollback; what changed in
-// memory (the dictionary's index list and default index, the indices engine) is put back by hand
-// before the rollback, so a failed add or drop leaves the table exactly as it was.
+// Index changes run outside transactions (10256 inside one), in an implicit transaction of their
+// own under the exclusive content lock: the dictionary changes in memory, the indices engine
+// follows, and the dictionary is written to the table file as "DICT" inside the level. What the
+// level changed on disk goes with a rollback; what changed in memory (the dictionary's index list
+// and default index, the indices engine) is put back by hand, so a failed add or drop leaves the
+// table exactly as it was.
 //
-// Adding an index to a table that already holds records indexes them inside the same level: a
-// record whose key the new index refuses (9729) makes the whole add fail.
+// Adding an index to a table that already holds records has the indices engine index them inside
+// the same level: a record whose key the new index refuses (9729) makes the whole add fail.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -34,44 +36,6 @@ constexpr int32_t kDictionaryStreamVersion = 30900;
 
 uint32_t HigherLevelRequired() {
   return EzfBaseException::zfSetMessage(zfErrHigherTableLevelRequired, u"Higher table level required");
-}
-
-// Keys of every record of aRecords for index aIndex of aIndices, inside aTrans: 0, the key
-// engine's code, or the index's key error (9729 for a key a unique index refuses).
-uint32_t IndexExistingRecords(TzfBaseIndicesEngine& aIndices, TzfBaseTransaction* aTrans,
-                              TzfBaseRecordEngine& aRecords, uint32_t aRecordLength, int32_t aIndex) {
-  aIndices.SetTransaction(aTrans);
-  TzfBaseIndexEngine& engine = aIndices.Indices().GetIndexEngine(aIndex);
-  TzfIndexNodeStore& store = aIndices.Indices().Store(aIndex);
-  TzfBaseKeyEngine& keys = *engine.bieKeyEngine;
-  std::vector<uint8_t> record(aRecordLength), key(keys.bkeKeyLength);
-  int64_t ref = 0;
-  for (;;) {
-    int64_t next = 0;
-    aRecords.ReadNextRecord(aTrans, ref, next, record.data());
-    if (next == 0) return 0;
-    ref = next;
-    const uint32_t k = keys.BuildKey(record.data(), key.data(), ref, false);
-    if (k == 1) continue;  // outside a filtered index
-    if (k != 0) return k;
-    if (!engine.InsertKey(store, key.data(), ref, nullptr)) return engine.GetKeyError(etInsert, key.data(), ref);
-  }
-}
-
-// The index engine of index descriptor aDesc over the table's block access of its file.
-TzfSimpleIndicesEngine::TIndex MakeIndex(TzfServerBaseTable& aTable, TzfIndexDescriptor& aDesc) {
-  if (aDesc.idFileNumber < 0 || static_cast<size_t>(aDesc.idFileNumber) >= aTable.sbtBlockAccess.size() ||
-      !aTable.sbtBlockAccess[static_cast<size_t>(aDesc.idFileNumber)] || !aDesc.idKeyDescriptor)
-    throw EzfBaseException(zfErrInvalidIndexDesc);
-  TzfBlockAccess& file = *aTable.sbtBlockAccess[static_cast<size_t>(aDesc.idFileNumber)];
-  TzfIndexEngineParams params = TzfIndexEngineParams::FromDescriptor(aDesc);
-  params.FileName = file.TableFileName();
-  TzfSimpleIndicesEngine::TIndex x;
-  x.Engine = TzfBaseIndexEngine::CreateEngine(aDesc.idIndexEngine, params,
-                                              TzfBaseKeyEngine::CreateFor(*aDesc.idKeyDescriptor),
-                                              file.BlockSizeBytes());
-  x.FileNumber = aDesc.idFileNumber;
-  return x;
 }
 
 // An index descriptor kept as its classes and stream, to be put back where it was.
@@ -132,7 +96,8 @@ uint32_t TzfServerTableCursor::stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool 
   if (const uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false)) return r;
   TzfServerTransaction* trans = CurrentTrans();
   // What changed in memory, to be put back on failure.
-  bool madeIndices = false, addedDesc = false, madeEngine = false, addedToEngine = false, committed = false;
+  bool madeIndices = false, addedDesc = false, madeEngine = false, addedToEngine = false, committed = false,
+       reopenEngine = false;
   int32_t number = -1;
   int32_t oldDefault = table.tdIndicesDescriptor ? table.tdIndicesDescriptor->midDefaultIndex : -1;
   uint32_t r = 0;
@@ -155,16 +120,16 @@ uint32_t TzfServerTableCursor::stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool 
       stcRoot->srtUpdateMaxID();
       dict.WriteToFile(*stcRoot->srtStreamEngine, trans, kDictionaryStreamVersion);
 
+      // The new index is filled from the records the table holds; a refused key raises with the
+      // indices engine as it was.
       if (!stcTable->sbtIndicesEngine) {
-        stcTable->sbtIndicesEngine = zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, stcTable->sbtRecordEngine.get(), trans);
+        stcTable->sbtIndicesEngine =
+            zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, stcTable->sbtRecordEngine.get(), trans, true);
         madeEngine = true;
       } else {
-        stcTable->sbtIndicesEngine->SetTransaction(trans);
-        stcTable->sbtIndicesEngine->Indices().AddIndex(MakeIndex(*stcTable, *added));
+        zfIndicesAddIndex(*stcTable->sbtIndicesEngine, trans, number, true);
         addedToEngine = true;
       }
-      r = IndexExistingRecords(*stcTable->sbtIndicesEngine, trans, *stcTable->sbtRecordEngine,
-                               static_cast<uint32_t>(stcTable->sbtFieldsDescriptor->GetRecordLength()), number);
     }
     if (r == 0) {
       committed = true;
@@ -178,21 +143,20 @@ uint32_t TzfServerTableCursor::stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool 
       stcDatabase->sdStructureChanged(stcRoot->srtTableScope == tsPersistent || stcRoot->srtTableScope == tsTempGlobal);
     return 0;
   }
-  // Put memory back as it was, while the level (and with it the blocks the engine touches) is open.
-  try {
-    if (madeEngine) stcTable->sbtIndicesEngine.reset();
-    if (addedToEngine) {
-      stcTable->sbtIndicesEngine->SetTransaction(committed ? nullptr : trans);
-      stcTable->sbtIndicesEngine->Indices().RemoveIndex(number);
-    }
-  } catch (const EzfBaseException&) {
-    // The level is rolled back below: the engine is opened again on what the file holds.
-    stcTable->sbtIndicesEngine.reset();
-    stcTable->sbtIndicesEngine = zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, stcTable->sbtRecordEngine.get(), nullptr);
-  }
+  // Put memory back as it was: the engine first (it reads the descriptor), then the dictionary.
+  if (madeEngine) stcTable->sbtIndicesEngine.reset();
   if (addedDesc || madeIndices) {
     dict.ForceOffReadOnly();
     if (addedDesc) table.tdIndicesDescriptor->RemoveIndex(number);
+    if (addedToEngine) {
+      try {
+        // While the level (and with it the blocks the engine touches) is still open.
+        zfIndicesRemoveIndex(*stcTable->sbtIndicesEngine, committed ? nullptr : trans, number);
+      } catch (const EzfBaseException&) {
+        stcTable->sbtIndicesEngine.reset();
+        reopenEngine = true;
+      }
+    }
     if (madeIndices)
       table.RemoveIndicesDescriptor();
     else
@@ -203,6 +167,14 @@ uint32_t TzfServerTableCursor::stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool 
     stcContext->stcTransactionRollback();
   else
     stcContext->stcTransactionMarkCorrupted();
+  if (reopenEngine) {
+    // Opened again on what the file holds after the rollback.
+    try {
+      stcTable->sbtIndicesEngine =
+          zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, stcTable->sbtRecordEngine.get(), nullptr);
+    } catch (const EzfBaseException&) {
+    }
+  }
   return r;
 }
 
@@ -253,17 +225,18 @@ uint32_t TzfServerTableCursor::stcDropIndex(const UnicodeString& aIndexName, int
         dict.ForceOffReadOnly();
         indices.RemoveIndex(id);
         removedDesc = true;
+        // The engine follows the descriptor (it reads it): keys deleted, later indexes renumbered;
+        // without indexes left it goes before the indices descriptor does.
+        if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) {
+          engineChanged = true;
+          zfIndicesRemoveIndex(*ix, trans, id);
+          if (indices.IndexCount() == 0) stcTable->sbtIndicesEngine.reset();
+        }
         if (indices.IndexCount() == 0) {
           table.RemoveIndicesDescriptor();
           removedIndices = true;
         }
         dict.WriteToFile(*stcRoot->srtStreamEngine, trans, kDictionaryStreamVersion);
-        if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) {
-          engineChanged = true;
-          ix->SetTransaction(trans);
-          ix->Indices().RemoveIndex(id);
-          if (removedIndices) stcTable->sbtIndicesEngine.reset();
-        }
       }
     }
     if (r == 0) {
@@ -297,7 +270,8 @@ uint32_t TzfServerTableCursor::stcDropIndex(const UnicodeString& aIndexName, int
       // The engine is opened again on what the file holds after the rollback.
       stcTable->sbtIndicesEngine.reset();
       try {
-        stcTable->sbtIndicesEngine = zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, stcTable->sbtRecordEngine.get(), nullptr);
+        stcTable->sbtIndicesEngine =
+            zfCreateIndicesEngine(table, stcTable->sbtBlockAccess, stcTable->sbtRecordEngine.get(), nullptr);
       } catch (const EzfBaseException&) {
       }
     }
@@ -308,6 +282,58 @@ uint32_t TzfServerTableCursor::stcDropIndex(const UnicodeString& aIndexName, int
   if (table.tdIndicesDescriptor && stcTable->sbtIndicesEngine && table.tdIndicesDescriptor->IndexCount() > 0)
     sbcSwitchToIndex(u"", std::max(0, table.tdIndicesDescriptor->midDefaultIndex), false);
   return r;
+}
+
+uint32_t TzfServerTableCursor::ChangePassword(const UnicodeString& aNewPassword) {
+  return FramedWrite([&]() -> uint32_t {
+    if (!stcContext) return zfErrNoActiveTran;
+    if (TzfServerTransaction* t = CurrentTrans())
+      if (const uint32_t s = t->CheckState()) return s;
+    bool selfNew = false;
+    if (const uint32_t l = SelfLock(selfNew)) return l;
+    uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false);
+    if (r == 0) {
+      TzfServerTransaction* trans = CurrentTrans();
+      bool open = true;
+      try {
+        r = stcContentLock->Begin(trans, true, false, &sbcLockFailureReason);
+        if (r == 0) {
+          struct EndGuard {
+            TzfCursorContentLock& Lock;
+            ~EndGuard() { Lock.End(); }
+          } end{*stcContentLock};
+          for (TzfBlockAccess* f : stcRoot->sbtBlockAccess)
+            if (f) f->ChangePassword(trans, aNewPassword);
+        }
+        if (r == 0) {
+          open = false;
+          r = stcContext->stcTransactionCommit();
+        }
+      } catch (const EzfBaseException& e) {
+        r = e.ErrorCode();
+      }
+      if (r != 0 && open) stcContext->stcTransactionRollback();
+    }
+    SelfUnlock(selfNew);
+    return r;
+  });
+}
+
+uint32_t TzfServerTableCursor::sbcRenameField(int32_t aFieldNo, const UnicodeString& aNewName) {
+  if (stcRoot->srtTableScope != tsTempUnnamed || stcTable != stcRoot || stcTable->sbtCursorCountLocked() != 1)
+    return EzfBaseException::zfSetMessage(zfErrNotSupported, u"%s is not supported by %s",
+                                          {UnicodeString(u"sbcRenameField"), UnicodeString(ClassType().Name)});
+  TzfFieldsDescriptor& fields = *stcTable->sbtFieldsDescriptor;
+  if (aFieldNo < 0 || aFieldNo >= fields.FieldCount) return zfErrInvalidDescNum;
+  if (fields.GetFieldFromName(aNewName) >= 0) return zfErrNameNotUnique;
+  TzfServerDataDict& dict = *stcRoot->srtDictionary;
+  dict.ForceOffReadOnly();
+  struct ReadOnlyAgain {
+    TzfServerDataDict& Dict;
+    ~ReadOnlyAgain() { Dict.ForceOnReadOnly(); }
+  } again{dict};
+  fields.FieldDescriptor[static_cast<size_t>(aFieldNo)]->ChangeName(aNewName);
+  return 0;
 }
 
 }  // namespace zf

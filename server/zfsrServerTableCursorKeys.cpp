@@ -8,6 +8,8 @@
 // RecordGetForKey walks the records whose key equals a search key: the first call positions on
 // the first (aMatchFirst) or last equal key, later calls step on while the keys stay equal. The
 // range and the key filter bound the walk, the record filter skips within the filter deadline.
+//
+// Record actions are told to the referential-integrity engine first and then to the extenders.
 #include <vector>
 
 #include "foundation/zfllErrors.h"
@@ -17,6 +19,7 @@
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
 #include "storage/zfsrRecordEngineBase.h"
+#include "storage/zfsrTimeoutHandling.h"
 
 namespace zf {
 
@@ -24,11 +27,92 @@ IzfFieldsSource* TzfServerTableCursor::GetCurrentKeyFieldsSource() {
   return stcIndexEngine ? stcIndexEngine->bieKeyEngine.get() : nullptr;
 }
 
+uint32_t TzfServerTableCursor::stcRecordRangePosition(const uint8_t* aRecord, int& aPosition, int64_t aRefNr) {
+  aPosition = 0;
+  if (!stcIndexEngine) return 0;
+  if (const uint32_t k = stcIndexEngine->bieKeyEngine->BuildKey(aRecord, stcKeyBuffer.data(), aRefNr, false)) return k;
+  aPosition = KeyRangePosition(stcKeyBuffer.data());
+  return 0;
+}
+
+void TzfServerTableCursor::stcLeaveIfOutOfView(const uint8_t* aRecord, const TzfBaseIndexPath& aSaved) {
+  TzfBaseIndexPath& path = *stcIndexPath;
+  const bool outside = path.KeyValid && KeyRangePosition(path.Key) != 0;
+  const bool refused = path.IsOnKey() && ((FilterActive() && !sbcFilter->MatchesBuffer(aRecord)) ||
+                                          (ActiveKeyFilter() && !(path.KeyValid && ActiveKeyFilter()->MatchesBuffer(path.Key))));
+  if (!outside && !refused) return;
+  path.Assign(aSaved);
+  path.SetToDeleted();
+  PositionFromPath();
+}
+
 bool TzfServerTableCursor::stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr) {
   TzfBaseFilterEngine* filter = ActiveKeyFilter();
   if (!stcIndexEngine || !filter) return true;
   return stcIndexEngine->bieKeyEngine->BuildKey(aRecord, stcKeyBuffer.data(), aRefNr, false) == 0 &&
          filter->MatchesBuffer(stcKeyBuffer.data());
+}
+
+uint32_t TzfServerTableCursor::stcFollowIntoRange() {
+  if (!stcIndexEngine || stcPosition != TzfCursorPosition::cpOnRecord) return 0;
+  return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
+    std::vector<uint8_t> record(stcTable->sbtFieldsDescriptor->GetRecordLength());
+    try {
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, record.data());
+    } catch (const EzfBaseException&) {
+      return 0;
+    }
+    if (stcIndexPath->SetToRecord(record.data(), stcRefNr) != 0) return 0;
+    stcPathIntoRange();
+    return 0;
+  });
+}
+
+void TzfServerTableCursor::stcPathIntoRange() {
+  if (!stcIndexEngine) return;
+  TzfBaseIndexPath& path = *stcIndexPath;
+  if (path.KeyValid && path.IsOnKey()) {
+    const int pos = KeyRangePosition(path.Key);
+    if (pos < 0) path.SetToBof();
+    if (pos > 0) path.SetToEof();
+  }
+  PositionFromPath();
+}
+
+uint32_t TzfServerTableCursor::stcSetToFilter(TzfBaseFilterDescriptor* aFilter, TzfBaseFilterDescriptor* aKeyFilter,
+                                              bool aForward) {
+  // Key filters need an index path.
+  if (aKeyFilter && !stcIndexEngine) return zfErrNoAssocIndex;
+  std::unique_ptr<TzfBaseFilterEngine> filter, keyFilter;
+  if (aFilter) {
+    filter = TzfBaseFilterEngine::CreateFor(*aFilter, this);
+    filter->ActivateFilter(0);
+  }
+  if (aKeyFilter) {
+    if (!stcKeyFields) stcKeyFields = RefPtr<TzfKeyFieldsSource>::Create(this);
+    keyFilter = TzfBaseFilterEngine::CreateFor(*aKeyFilter, stcKeyFields.get());
+    keyFilter->ActivateFilter(0);
+  }
+  struct ScanKeyFilter {
+    TzfBaseFilterEngine*& Slot;
+    ~ScanKeyFilter() { Slot = nullptr; }
+  } scan{stcScanKeyFilter};
+  stcScanKeyFilter = keyFilter.get();
+  // The scan starts at the end it walks from, wherever the cursor stood.
+  stcPosition = aForward ? TzfCursorPosition::cpBOF : TzfCursorPosition::cpEOF;
+  stcRefNr = 0;
+  std::vector<uint8_t> record(stcTable->sbtFieldsDescriptor->GetRecordLength());
+  TzfFilterDeadline deadline = sbcFilterDeadline;
+  deadline.Begin();
+  for (;;) {
+    // The cursor's own record filter first (within its deadline), then the scan's.
+    const uint32_t r = StepFiltered(aForward, zfltNoLock, record.data(), sbcFilter.get());
+    if (r == zfErrEOF || r == zfErrBOF) return zfErrNoCurrRec;
+    if (r != 0) return r;
+    if (!filter || filter->MatchesBuffer(record.data())) return 0;
+    uint32_t stop = 0;
+    if (deadline.Check(stop)) return stop;
+  }
 }
 
 uint32_t TzfServerTableCursor::KeyFilterAddCustom(TzfBaseFilterDescriptor* aKeyFilter, TzfKeyFilterID& aKeyFilterID) {
@@ -99,12 +183,34 @@ uint32_t TzfServerTableCursor::RecordGetForKey(int32_t aFieldCount, int32_t aPar
         }
         PositionFromPath();
         if (data) stcTable->sbtRecordEngine->ReadRecord(aTrans, stcRefNr, data);
-        if (!FilterActive() || sbcFilter->MatchesBuffer(data)) return 0;
+        if (!FilterActive() || sbcFilter->MatchesBuffer(data)) return NotifyRead(zfltNoLock, data, 0);
         uint32_t stop = 0;
         if (sbcFilterDeadline.Check(stop)) return stop;
       }
     });
   });
+}
+
+}  // namespace zf
+
+// ---- Record notifications ----
+
+namespace zf {
+
+uint32_t TzfServerTableCursor::stcNotifyRecord(TzfEngineAction aAction, bool aBefore, const uint8_t* aOldRecord,
+                                               const uint8_t* aNewRecord, const TzfActionArgs& aArgs) {
+  if (sbcRefIntegrity) {
+    uint32_t r = 0;
+    zfSuspendTimeout();
+    try {
+      r = sbcRefIntegrity->Notify(aAction, aBefore, aOldRecord, aNewRecord);
+    } catch (const EzfBaseException& e) {
+      r = e.ErrorCode();
+    }
+    zfResumeTimeout();
+    if (r != 0) return r;
+  }
+  return NotifyExtenders(aAction, aBefore, aArgs);
 }
 
 }  // namespace zf

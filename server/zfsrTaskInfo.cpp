@@ -115,8 +115,30 @@ bool TzfServerTaskInfo::MakeSnapshot(uint32_t aRecordsRead, uint32_t aRecordsWri
 }
 
 void TzfServerTaskInfo::MarkFinished() {
-  TzfPadlockGuard g(stiPadlock);
-  stiStatus.tsFinished = true;
+  std::function<void()> proc;
+  {
+    TzfPadlockGuard g(stiPadlock);
+    stiStatus.tsFinished = true;
+    proc.swap(stiOnFinished);
+  }
+  if (proc) {
+    try {
+      proc();
+    } catch (...) {
+    }
+  }
+}
+
+void TzfServerTaskInfo::SetOnFinished(std::function<void()> aProc) {
+  {
+    TzfPadlockGuard g(stiPadlock);
+    if (!stiStatus.tsFinished) {
+      stiOnFinished = std::move(aProc);
+      return;
+    }
+    stiOnFinished = nullptr;
+  }
+  if (aProc) aProc();
 }
 
 void TzfServerTaskInfo::RunJob() {

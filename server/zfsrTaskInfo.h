@@ -18,6 +18,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "dictionary/zfsdServerEngine.h"
 #include "foundation/zfllSync.h"
@@ -53,6 +54,10 @@ class TzfServerTaskInfo : public TzfAbstractTaskInfo {
   // Final status 13062 at once; a second cancel, or one after the end, changes nothing more than
   // the first did. Never raises.
   uint32_t Cancel() override;
+  // aProc runs once when the job has ended: on the task's own thread, or at once on the caller's
+  // when the task has already finished; nullptr removes it. It must be quick and must not call
+  // back into the task.
+  void SetOnFinished(std::function<void()> aProc);
   void asoCheckDestroyAllowed() override;
   void AddExceptionData(IzfExceptionDataContainer& aContainer) override;
 
@@ -83,6 +88,7 @@ class TzfServerTaskInfo : public TzfAbstractTaskInfo {
   TzfThreadPriority stiThreadPriority;
   TzfPadlock stiPadlock;
   TzfTaskStatus stiStatus;
+  std::function<void()> stiOnFinished;  // under stiPadlock; called once, outside it
   std::atomic<bool> stiCancelled{false};
   std::atomic<bool> stiExecuting{false};
   std::atomic<uint32_t> stiThreadID{0};  // set by the task thread itself

@@ -145,6 +145,22 @@ void zfRenameFileNoReplace(const rtl::UnicodeString& aOldName, const rtl::Unicod
   if (rtl::ExtractFilePath(aOldName) != rtl::ExtractFilePath(aNewName)) zfSyncFolderOf(aOldName);
 }
 
+void zfRenameFilesNoReplace(const std::vector<std::pair<rtl::UnicodeString, rtl::UnicodeString>>& aRenames) {
+  size_t done = 0;
+  try {
+    for (; done < aRenames.size(); ++done) zfRenameFileNoReplace(aRenames[done].first, aRenames[done].second);
+  } catch (...) {
+    while (done > 0) {
+      --done;
+      try {
+        zfRenameFileNoReplace(aRenames[done].second, aRenames[done].first);
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // TzfBaseWin32File
 

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "foundation/zfllSync.h"
@@ -83,6 +84,9 @@ void zfSyncFolderOf(const rtl::UnicodeString& aFileName);
 // Renames or moves a file without ever replacing an existing one: 15394 with the OS error when
 // aNewName exists or the rename fails; syncs both folders afterwards.
 void zfRenameFileNoReplace(const rtl::UnicodeString& aOldName, const rtl::UnicodeString& aNewName);
+// Renames each pair (old name, new name) in order with zfRenameFileNoReplace. When one fails, the
+// files renamed before it get their old names back, the last first, and the failure goes on.
+void zfRenameFilesNoReplace(const std::vector<std::pair<rtl::UnicodeString, rtl::UnicodeString>>& aRenames);
 
 // ---------------------------------------------------------------------------------------------
 

@@ -81,8 +81,11 @@ void FillLogTable(TzfServerDatabase& aDatabase, const std::u16string& aTableName
     std::u16string text;
     const size_t words = 2 + random() % 6;
     for (size_t w = 0; w < words; ++w) {
+      const std::u16string word = kWords[random() % std::size(kWords)];
+      // The text field holds 60 characters: seven long words would not fit.
+      if (text.size() + 1 + word.size() > 60) break;
       if (!text.empty()) text += u' ';
-      text += kWords[random() % std::size(kWords)];
+      text += word;
     }
     c->SetFieldFromVariant(rec, 3, rtl::Variant(UnicodeString(text)));
     if (aOptions.MemoEvery != 0 && i % aOptions.MemoEvery == 0) {

@@ -91,6 +91,10 @@ class TTimer {
 
   virtual void SetEnabled(bool aEnabled) = 0;
   virtual bool Enabled() const = 0;
+  // May be called from any thread: an enabled timer's next tick comes as soon as its event loop
+  // can run it instead of at its time; the tick after it is a whole interval later. Switching the
+  // timer on or off drops a tick so brought forward.
+  virtual void TickSoon() = 0;
 
   std::function<void()> OnTimer;
 };

@@ -26,6 +26,8 @@ constexpr auto kProgressRedraw = std::chrono::milliseconds(100);
 
 // The write end of the running loop's self-pipe, for the signal handler.
 std::atomic<int> gWakeFd{-1};
+// The byte that wakes the loop without a close request (a signal writes its number).
+constexpr unsigned char kWakeOnly = 0;
 
 extern "C" void HeadlessSignalHandler(int aSignal) {
   const int saved = errno;
@@ -75,15 +77,17 @@ class TWakePipe {
   TWakePipe& operator=(const TWakePipe&) = delete;
 
   int ReadFd() const { return FFds[0]; }
+  int WriteFd() const { return FFds[1]; }
   bool Catching() const { return FCatching; }
-  // Number of signals that arrived since the last call.
+  // Number of signals that arrived since the last call (a 0 byte only wakes the loop).
   int Drain() {
     int count = 0;
     unsigned char buf[64];
     for (;;) {
       const ssize_t n = read(FFds[0], buf, sizeof buf);
       if (n > 0) {
-        count += static_cast<int>(n);
+        for (ssize_t i = 0; i < n; ++i)
+          if (buf[i] != kWakeOnly) ++count;
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -156,20 +160,39 @@ class THeadlessTimer final : public TTimer {
   void SetEnabled(bool aEnabled) override {
     if (aEnabled) FDue = Clock::now() + FInterval;
     FEnabled = aEnabled;
+    FSoon.store(false, std::memory_order_relaxed);
   }
   bool Enabled() const override { return FEnabled; }
+  // Any thread: the flag, then a byte through the running loop's self-pipe to wake its poll.
+  void TickSoon() override {
+    FSoon.store(true, std::memory_order_release);
+    const int fd = FWakeFd.load(std::memory_order_acquire);
+    if (fd >= 0) {
+      const unsigned char b = kWakeOnly;
+      // A full pipe already wakes the loop.
+      [[maybe_unused]] const ssize_t n = write(fd, &b, 1);
+    }
+  }
+  // The write end of the running loop's self-pipe; -1 when no loop runs.
+  void SetWakeFd(int aFd) { FWakeFd.store(aFd, std::memory_order_release); }
 
   // Milliseconds until the next tick for poll: -1 when disabled, 0 when due.
   int Timeout(Clock::time_point aNow) const {
     if (!FEnabled) return -1;
-    if (aNow >= FDue) return 0;
+    if (aNow >= FDue || FSoon.load(std::memory_order_acquire)) return 0;
     // Rounded up, so the loop does not wake a moment early and spin until the tick is due.
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(FDue - aNow).count();
     return static_cast<int>(std::min<int64_t>(ms, INT_MAX));
   }
   // Takes a due tick: the next one keeps the cadence, and ticks missed meanwhile are not made up.
+  // A tick brought forward is taken at once, and the next one is a whole interval after it.
   bool Take(Clock::time_point aNow) {
-    if (!FEnabled || aNow < FDue) return false;
+    if (!FEnabled) return false;
+    if (FSoon.exchange(false, std::memory_order_acq_rel)) {
+      FDue = aNow + FInterval;
+      return true;
+    }
+    if (aNow < FDue) return false;
     FDue += FInterval;
     if (FDue <= aNow) FDue = aNow + FInterval;
     return true;
@@ -179,6 +202,8 @@ class THeadlessTimer final : public TTimer {
   Clock::duration FInterval;
   Clock::time_point FDue{};
   bool FEnabled = false;
+  std::atomic<bool> FSoon{false};
+  std::atomic<int> FWakeFd{-1};
 };
 
 class THeadlessOpenDialog final : public TOpenDialog {
@@ -248,6 +273,11 @@ int THeadlessApplication::Run() {
   } cleanup{*this};
   TWakePipe wake(FOptions.CatchSignals);
   THeadlessTimer& timer = FForm->HeadlessTimer();
+  timer.SetWakeFd(wake.WriteFd());
+  struct TWakeCleanup {
+    THeadlessTimer& Timer;
+    ~TWakeCleanup() { Timer.SetWakeFd(-1); }
+  } wakeCleanup{timer};
   while (!FForm->Released()) {
     const int timeout = timer.Timeout(Clock::now());
     if (timeout < 0 && !wake.Catching())

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <utility>
@@ -190,17 +191,34 @@ class TQtTimer final : public TTimer {
   void SetEnabled(bool aEnabled) override {
     ++FGeneration;
     FTickPending = false;
+    FSoon.store(false, std::memory_order_relaxed);
     if (aEnabled)
       FTimer->start();
     else
       FTimer->stop();
   }
   bool Enabled() const override { return FTimer->isActive(); }
+  // The flag, then a call posted to the window's thread (dropped with the timer): there an active
+  // timer restarts its interval and the tick runs as a posted one does.
+  void TickSoon() override {
+    FSoon.store(true, std::memory_order_release);
+    QMetaObject::invokeMethod(
+        FTimer,
+        [this] {
+          if (!FSoon.exchange(false, std::memory_order_acq_rel) || !FTimer->isActive() || FTickPending) return;
+          FTimer->start();
+          THandlerGuard::Call([this] {
+            if (OnTimer) OnTimer();
+          });
+        },
+        Qt::QueuedConnection);
+  }
 
  private:
   QTimer* FTimer;  // owned by the window
   uint64_t FGeneration = 0;
   bool FTickPending = false;
+  std::atomic<bool> FSoon{false};
 };
 
 class TQtOpenDialog final : public TOpenDialog {

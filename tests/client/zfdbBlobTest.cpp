@@ -14,7 +14,7 @@
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreams.h"
 #include "tests/client/zfdbProbeCursor.h"
-#include "tests/server/zfsrServerTestUtil.h"
+#include "tests/client/zfdbTableTestUtil.h"
 
 namespace zf::test {
 namespace {
@@ -44,12 +44,14 @@ class TDocsDataset : public TzfDataset {
   void SetIgnoreReadOnly(int32_t aValue) { dsIgnoreReadOnly = aValue; }
   TProbeCursor* Probe = nullptr;
   UnicodeString Table;
+  bool EngineBlobs = false;  // the BLOBs of the engine table instead of the probe's store
 
  protected:
   void OpenAbstractCursor() override {
     TzfAbstractCursor* c = nullptr;
     Check(Database()->AbstractDatabase()->CursorOpen(c, Table, u"", omReadWrite, smShared, EffectiveTimeout(), false));
     Probe = zfCreateServerObject<TProbeCursor>(c);
+    Probe->OwnBlobs = !EngineBlobs;
     dsAbstractCursor = Probe;
   }
 };
@@ -58,15 +60,6 @@ Bytes Pattern(size_t aSize, uint8_t aSeed = 7) {
   Bytes b(aSize);
   for (size_t i = 0; i < aSize; ++i) b[i] = static_cast<uint8_t>(aSeed + i * 31 + (i >> 9));
   return b;
-}
-
-uint32_t CodeOf(const std::function<void()>& aWork) {
-  try {
-    aWork();
-  } catch (const EzfDatabaseError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
 }
 
 std::string MessageOf(const std::function<void()>& aWork) {
@@ -78,27 +71,11 @@ std::string MessageOf(const std::function<void()>& aWork) {
   return {};
 }
 
-class ClientBlob : public ServerEngineTest {
+class ClientBlob : public ClientDatabaseTest {
  protected:
-  static void SetUpTestSuite() {
-    ServerEngineTest::SetUpTestSuite();
-    zfStartClient();
-  }
-  static void TearDownTestSuite() {
-    zfStopClient();
-    ServerEngineTest::TearDownTestSuite();
-  }
   void SetUp() override {
-    ServerEngineTest::SetUp();
     zfBlobChunkSize = 0x80000;
-    Session.reset(new TzfSession());
-    Session->SetName(u"Session1");
-    Session->SetServerEngine(Engine.get());
-    Db.reset(new TzfDatabase());
-    Db->SetName(u"Database1");
-    Db->SetSession(Session.get());
-    Db->SetAliasPath(rtl::u16(Dir.Path.string()));
-    Db->Open();
+    ClientDatabaseTest::SetUp();
     for (const char16_t* name : {u"Docs", u"Copy"}) {
       auto dict = DocsDictionary();
       ASSERT_EQ(Db->AbstractDatabase()->TableBuild(false, name, u"", dict.get(), tsPersistent, false), 0u);
@@ -108,10 +85,8 @@ class ClientBlob : public ServerEngineTest {
   void TearDown() override {
     DS.reset();
     Target.reset();
-    Db.reset();
-    Session.reset();
+    ClientDatabaseTest::TearDown();
     zfBlobChunkSize = 0x80000;
-    ServerEngineTest::TearDown();
   }
   rtl::TComponentPtr<TDocsDataset> Make(const UnicodeString& aTable, const UnicodeString& aName) {
     rtl::TComponentPtr<TDocsDataset> ds(new TDocsDataset(aTable));
@@ -120,18 +95,7 @@ class ClientBlob : public ServerEngineTest {
     return ds;
   }
   // Records with IDs 1..aCount and NULL BLOBs in aTable.
-  void Fill(int aCount, const UnicodeString& aTable = u"Docs") {
-    TzfAbstractCursor* c = nullptr;
-    ASSERT_EQ(Db->AbstractDatabase()->CursorOpen(c, aTable, u"", omReadWrite, smShared, 2000, false), 0u);
-    uint8_t* b = c->RecordBufferAlloc();
-    for (int i = 1; i <= aCount; ++i) {
-      c->RecordBufferClear(b);
-      c->SetFieldFromVariant(b, 0, rtl::Variant(i));
-      ASSERT_EQ(c->RecordInsert(zfltNoLock, b), 0u);
-    }
-    c->RecordBufferFree(b);
-    c->Free();
-  }
+  void Fill(int aCount, const UnicodeString& aTable = u"Docs") { InsertRecords(aTable, IDsUpTo(aCount)); }
   db::TBlobField& Blob(TDocsDataset& aDS, const char16_t* aName) {
     return dynamic_cast<db::TBlobField&>(aDS.FieldByName(aName));
   }
@@ -150,8 +114,6 @@ class ClientBlob : public ServerEngineTest {
     return nr;
   }
 
-  rtl::TComponentPtr<TzfSession> Session;
-  rtl::TComponentPtr<TzfDatabase> Db;
   rtl::TComponentPtr<TDocsDataset> DS;
   rtl::TComponentPtr<TDocsDataset> Target;
 };
@@ -194,8 +156,8 @@ TEST_F(ClientBlob, OpeningAStreamChecksStateModeAndField) {
                 .find("The BLOB stream is being opened for read/write access but the DataSet is not being edited"),
             std::string::npos);
   EXPECT_NO_THROW(DS->CreateBlobStream(&data, db::bmRead));
-  EXPECT_EQ(CodeOf([&] { DS->CreateBlobStream(&DS->FieldByName(u"ID"), db::bmRead); }), zfErrNotABlob);
-  EXPECT_EQ(CodeOf([&] { DS->CreateBlobStream(nullptr, db::bmRead); }), zfErrInvalidParam);
+  EXPECT_EQ(ClientErrorCode([&] { DS->CreateBlobStream(&DS->FieldByName(u"ID"), db::bmRead); }), zfErrNotABlob);
+  EXPECT_EQ(ClientErrorCode([&] { DS->CreateBlobStream(nullptr, db::bmRead); }), zfErrInvalidParam);
 
   DS->Edit();
   data.SetReadOnly(true);
@@ -217,7 +179,7 @@ TEST_F(ClientBlob, OpeningAStreamChecksStateModeAndField) {
   { auto s = DS->CreateBlobStream(&data, db::bmWrite); }
   EXPECT_TRUE(DS->Probe->Blobs.begin()->second.empty());
   auto r = DS->CreateBlobStream(&data, db::bmRead);
-  EXPECT_EQ(CodeOf([&] { r->SetSize(0); }), zfErrReadOnlyField);
+  EXPECT_EQ(ClientErrorCode([&] { r->SetSize(0); }), zfErrReadOnlyField);
   EXPECT_EQ(r->Write("x", 1), 0);
   // An open stream holds the dataset where it is.
   EXPECT_NE(MessageOf([&] { DS->Cancel(); }).find("All BLOB streams must be freed before executing this operation"),
@@ -265,7 +227,7 @@ TEST_F(ClientBlob, ReadOfAReplacedBlobIsRepeatedAgainstTheNewNumber) {
   DS->Probe->OnBlobRead = [&](int64_t, uint32_t, uint32_t) { return zfErrSegmentDeleted; };
   auto s = DS->CreateBlobStream(&Blob(*DS, u"Data"), db::bmRead);
   Bytes got(10);
-  EXPECT_EQ(CodeOf([&] { s->Read(got.data(), 10); }), zfErrSegmentDeleted);
+  EXPECT_EQ(ClientErrorCode([&] { s->Read(got.data(), 10); }), zfErrSegmentDeleted);
   EXPECT_NE(MessageOf([&] { s->Read(got.data(), 10); }).find("(FieldName: Data)"), std::string::npos);
 }
 
@@ -297,7 +259,7 @@ TEST_F(ClientBlob, ReadThatCannotDeliverTheBlobRaises) {
     DS->Probe->OnBlobRead = [&](int64_t, uint32_t aOffset, uint32_t) { return aOffset > 0 ? c.ReadCode : 0u; };
     auto s = DS->CreateBlobStream(&Blob(*DS, u"Data"), db::bmRead);
     Bytes got(1000);
-    EXPECT_EQ(CodeOf([&] { s->ReadBuffer(got.data(), 1000); }), c.Raised);
+    EXPECT_EQ(ClientErrorCode([&] { s->ReadBuffer(got.data(), 1000); }), c.Raised);
   }
   // A copy of such a BLOB into another table raises instead of storing what arrived.
   DS->SetBlobNr(DS->ActiveBuffer(), kData, nr);
@@ -306,7 +268,7 @@ TEST_F(ClientBlob, ReadThatCannotDeliverTheBlobRaises) {
   Target = Make(u"Copy", u"Copy1");
   Target->Open();
   Target->Insert();
-  EXPECT_EQ(CodeOf([&] { Blob(*Target, u"Data").Assign(&Blob(*DS, u"Data")); }), zfErrKeyOrRecDeleted);
+  EXPECT_EQ(ClientErrorCode([&] { Blob(*Target, u"Data").Assign(&Blob(*DS, u"Data")); }), zfErrKeyOrRecDeleted);
   Target->Cancel();
 }
 
@@ -372,6 +334,59 @@ TEST_F(ClientBlob, AssignCopiesBlobAndMemoFieldsBetweenTables) {
   EXPECT_EQ(Target->FieldByName(u"Wide").AsString(), u"\u65E5\u672C");
   EXPECT_EQ(Target->Probe->Blobs[BlobNrOf(*Target, kMemo)], (Bytes{'c', 'a', 'f', 0x82}));
   Target->Cancel();
+}
+
+// The same through the engine's own BLOBs: content written through streams is posted with the
+// record, read back by another dataset in chunks, and copied field by field into another table.
+TEST_F(ClientBlob, EngineBlobsRoundTripAndCopyBetweenTables) {
+  const Bytes content = Pattern(700 * 1024, 11);
+  Fill(1);
+  DS->EngineBlobs = true;
+  DS->Open();
+  DS->Edit();
+  {
+    auto s = DS->CreateBlobStream(&Blob(*DS, u"Data"), db::bmWrite);
+    s->WriteBuffer(content.data(), static_cast<int64_t>(content.size()));
+  }
+  DS->FieldByName(u"Memo").SetAsString(u"Gr\u00FC\u00DFe");
+  DS->FieldByName(u"Wide").SetAsString(u"\u65E5\u672C\u8A9E");
+  DS->Post();
+  DS->Close();
+
+  auto reader = Make(u"Docs", u"Docs2");
+  reader->EngineBlobs = true;
+  reader->Open();
+  reader->Probe->ReadSizes.clear();
+  EXPECT_EQ(Blob(*reader, u"Data").GetAsBytes(), content);
+  EXPECT_EQ(reader->Probe->ReadSizes, (std::vector<uint32_t>{524288, 700 * 1024 - 524288}));
+  EXPECT_EQ(reader->FieldByName(u"Memo").AsString(), u"Gr\u00FC\u00DFe");
+  EXPECT_EQ(reader->FieldByName(u"Wide").AsString(), u"\u65E5\u672C\u8A9E");
+
+  // Read in blocks, the content comes with the record: no BLOB read at all.
+  auto blocks = Make(u"Docs", u"Docs3");
+  blocks->EngineBlobs = true;
+  blocks->SetBlockReadSize(64 * 1024);
+  blocks->Open();
+  ASSERT_EQ(blocks->State(), db::dsBlockRead);
+  blocks->Probe->ReadSizes.clear();
+  EXPECT_EQ(Blob(*blocks, u"Data").GetAsBytes(), content);
+  EXPECT_EQ(blocks->FieldByName(u"Memo").AsString(), u"Gr\u00FC\u00DFe");
+  EXPECT_EQ(blocks->FieldByName(u"Wide").AsString(), u"\u65E5\u672C\u8A9E");
+  EXPECT_TRUE(blocks->Probe->ReadSizes.empty());
+  blocks->Close();
+
+  Target = Make(u"Copy", u"Copy1");
+  Target->EngineBlobs = true;
+  Target->Open();
+  Target->Insert();
+  for (int32_t i = 0; i < reader->FieldCount(); ++i) Target->Fields()[i].Assign(&reader->Fields()[i]);
+  Target->Post();
+  Target->Close();
+  Target->Open();
+  EXPECT_EQ(Target->FieldByName(u"ID").AsInteger(), 1);
+  EXPECT_EQ(Blob(*Target, u"Data").GetAsBytes(), content);
+  EXPECT_EQ(Target->FieldByName(u"Memo").AsString(), u"Gr\u00FC\u00DFe");
+  EXPECT_EQ(Target->FieldByName(u"Wide").AsString(), u"\u65E5\u672C\u8A9E");
 }
 
 // A block as the engine lays it out: code, count, then per record its length, the record, the
@@ -449,8 +464,8 @@ TEST_F(ClientBlob, BlockModeStreamReadsTheImageInsideTheBlock) {
     uint8_t tail[20];
     EXPECT_EQ(s->Read(tail, 20), 10);
     EXPECT_EQ(s->Write(tail, 5), 0);
-    EXPECT_EQ(CodeOf([&] { dynamic_cast<TzfBaseBlobStream&>(*s).Truncate(); }), zfErrReadOnlyField);
-    EXPECT_EQ(CodeOf([&] { DS->CreateBlobStream(&data, db::bmWrite); }), zfErrReadOnlyField);
+    EXPECT_EQ(ClientErrorCode([&] { dynamic_cast<TzfBaseBlobStream&>(*s).Truncate(); }), zfErrReadOnlyField);
+    EXPECT_EQ(ClientErrorCode([&] { DS->CreateBlobStream(&data, db::bmWrite); }), zfErrReadOnlyField);
   }
   DS->Next();
   EXPECT_EQ(DS->FieldByName(u"ID").AsInteger(), 2);
@@ -463,8 +478,71 @@ TEST_F(ClientBlob, BlockModeStreamReadsTheImageInsideTheBlock) {
   for (int id : {3, 4}) {
     DS->Next();
     EXPECT_EQ(DS->FieldByName(u"ID").AsInteger(), id);
-    EXPECT_EQ(CodeOf([&] { data.GetAsBytes(); }), zfErrInvalidBlobOffset);
+    EXPECT_EQ(ClientErrorCode([&] { data.GetAsBytes(); }), zfErrInvalidBlobOffset);
   }
+}
+
+TEST_F(ClientBlob, BlockReadSizeSetBeforeOpeningStartsAfterTheOpen) {
+  Fill(40);
+  DS->SetBlockReadSize(200);  // a few records per block
+  EXPECT_TRUE(DS->IsUniDirectional());
+  int32_t batchCallsAtAfterOpen = -1;
+  DS->AfterOpen = [&](db::TDataSet&) { batchCallsAtAfterOpen = DS->Probe->BatchCalls; };
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    DS->Open();
+    EXPECT_EQ(DS->State(), db::dsBlockRead);
+    EXPECT_EQ(batchCallsAtAfterOpen, 1);  // the first block, read once the open was complete
+    // Blocks carry bookmarks by default; the third record's is the engine's.
+    DS->Next();
+    DS->Next();
+    const db::TBookmark third = DS->GetBookmark();
+    ASSERT_EQ(static_cast<int32_t>(third.size()), DS->BookmarkSize());
+    {
+      auto reader = Make(u"Docs", u"Docs2");
+      reader->Open();
+      reader->GotoBookmark(third);
+      EXPECT_EQ(reader->FieldByName(u"ID").AsInteger(), 3);
+    }
+    DS->SetBlockReadOptions(1u << gboBlobs);
+    EXPECT_EQ(ClientErrorCode([&] { DS->GetBookmark(); }), zfErrNotSupported);
+    DS->SetBlockReadOptions((1u << gboBlobs) | (1u << gboBookmarks));
+    DS->First();
+    std::vector<int32_t> ids;
+    for (; !DS->Eof(); DS->Next()) ids.push_back(DS->FieldByName(u"ID").AsInteger());
+    ASSERT_EQ(ids.size(), 40u);
+    EXPECT_EQ(ids.front(), 1);
+    EXPECT_EQ(ids.back(), 40);
+    EXPECT_EQ(DS->Probe->NextCalls, 0);  // every record came from a block
+    EXPECT_GT(DS->Probe->BatchCalls, 2);
+    DS->Close();
+    EXPECT_EQ(DS->BlockReadSize(), 200);  // kept across the close
+  }
+}
+
+// Each refill starts from an empty block stream: a cursor that appends its block to what the
+// stream holds must not make the dataset serve the first block again.
+TEST_F(ClientBlob, EveryBlockIsReadFromAnEmptiedStream) {
+  Fill(1);
+  DS->Open();
+  std::vector<Bytes> blocks;
+  for (int b = 0; b < 2; ++b) {
+    TBlockBuilder block(DS->AbstractCursor()->acFields(), DS->BookmarkSize());
+    block.Add(2 * b + 1, nullptr);
+    block.Add(2 * b + 2, nullptr);
+    blocks.push_back(block.Finish(b == 0 ? 0 : zfErrEOF));
+  }
+  size_t served = 0;
+  DS->Probe->OnRecordGetBatch = [&](int32_t, TzfRecordGetBatchExOptions, TzfMemoryStream& s, int32_t, bool) {
+    const Bytes& b = blocks[std::min(served++, blocks.size() - 1)];
+    s.Seek(0, rtl::TSeekOrigin::soEnd);
+    s.WriteBuffer(b.data(), static_cast<int64_t>(b.size()));
+    return 0u;
+  };
+  DS->SetBlockReadSize(4096);
+  std::vector<int32_t> ids;
+  for (; !DS->Eof() && ids.size() < 10; DS->Next()) ids.push_back(DS->FieldByName(u"ID").AsInteger());
+  EXPECT_EQ(ids, (std::vector<int32_t>{1, 2, 3, 4}));
 }
 
 TEST_F(ClientBlob, BatchAppendStreamCollectsTheContentOfTheRecordBeingAppended) {
@@ -516,6 +594,18 @@ TEST_F(ClientBlob, KeyFieldShowsTheRecordKey) {
   DS->Next();
   EXPECT_NE(key.AsString(), first);
   EXPECT_FALSE(first.empty());
+
+  // Asked for through Options, the field is added to the default fields at every open.
+  DS->Close();
+  DS->SetOptions({dsoAddKeyAsVariantField});
+  DS->Open();
+  db::TField* added = DS->FindField(u"_Key");
+  ASSERT_NE(added, nullptr);
+  EXPECT_NE(dynamic_cast<TzfKeyAsVariantField*>(added), nullptr);
+  EXPECT_EQ(added->AsString(), first);
+  DS->Close();
+  DS->Open();
+  EXPECT_EQ(DS->FieldCount(), 5);
 
   rtl::TComponentPtr<TKeyDataset> keyed(new TKeyDataset(u"Docs"));
   key.SetDataSet(keyed.get());

@@ -11,7 +11,7 @@
 #include "client/zfdbStartup.h"
 #include "foundation/zfllErrors.h"
 #include "server/zfsrServerTableCursor.h"
-#include "tests/server/zfsrServerTestUtil.h"
+#include "tests/client/zfdbTableTestUtil.h"
 
 namespace zf::test {
 namespace {
@@ -35,35 +35,10 @@ class TPeopleDataset : public TzfDataset {
   }
 };
 
-uint32_t CodeOf(const std::function<void()>& aWork) {
-  try {
-    aWork();
-  } catch (const EzfDatabaseError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
-
-class ClientDataset : public ServerEngineTest {
+class ClientDataset : public ClientDatabaseTest {
  protected:
-  static void SetUpTestSuite() {
-    ServerEngineTest::SetUpTestSuite();
-    zfStartClient();
-  }
-  static void TearDownTestSuite() {
-    zfStopClient();
-    ServerEngineTest::TearDownTestSuite();
-  }
   void SetUp() override {
-    ServerEngineTest::SetUp();
-    Session.reset(new TzfSession());
-    Session->SetName(u"Session1");
-    Session->SetServerEngine(Engine.get());
-    Db.reset(new TzfDatabase());
-    Db->SetName(u"Database1");
-    Db->SetSession(Session.get());
-    Db->SetAliasPath(rtl::u16(Dir.Path.string()));
-    Db->Open();
+    ClientDatabaseTest::SetUp();
     auto dict = SmallDictionary();
     ASSERT_EQ(Db->AbstractDatabase()->TableBuild(false, u"People", u"", dict.get(), tsPersistent, false), 0u);
     DS.reset(new TPeopleDataset());
@@ -72,24 +47,10 @@ class ClientDataset : public ServerEngineTest {
   }
   void TearDown() override {
     DS.reset();
-    Db.reset();
-    Session.reset();
-    ServerEngineTest::TearDown();
+    ClientDatabaseTest::TearDown();
   }
   // Records with IDs 1..aCount, named "n<ID>".
-  void Fill(int aCount) {
-    TzfAbstractCursor* c = nullptr;
-    ASSERT_EQ(Db->AbstractDatabase()->CursorOpen(c, u"People", u"", omReadWrite, smShared, 2000, false), 0u);
-    uint8_t* b = c->RecordBufferAlloc();
-    for (int i = 1; i <= aCount; ++i) {
-      c->RecordBufferClear(b);
-      c->SetFieldFromVariant(b, 0, rtl::Variant(i));
-      c->SetFieldFromVariant(b, 1, rtl::Variant(u"n" + rtl::IntToStr(i)));
-      ASSERT_EQ(c->RecordInsert(zfltNoLock, b), 0u);
-    }
-    c->RecordBufferFree(b);
-    c->Free();
-  }
+  void Fill(int aCount) { InsertRecords(u"People", IDsUpTo(aCount), SetName); }
   int32_t Id() { return DS->FieldByName(u"ID").GetAsInteger(); }
   std::vector<int32_t> WalkForward() {
     std::vector<int32_t> ids;
@@ -97,8 +58,6 @@ class ClientDataset : public ServerEngineTest {
     return ids;
   }
 
-  rtl::TComponentPtr<TzfSession> Session;
-  rtl::TComponentPtr<TzfDatabase> Db;
   rtl::TComponentPtr<TPeopleDataset> DS;
 };
 
@@ -190,10 +149,10 @@ TEST_F(ClientDataset, BookmarkTheCursorCannotCompareRaises) {
   db::TBookmark good = DS->GetBookmark();
   db::TBookmark bad(good.size(), 0xFF);
   // The cursor's code is an error, never an order.
-  const uint32_t code = CodeOf([&] { DS->CompareBookmarks(good, bad); });
+  const uint32_t code = ClientErrorCode([&] { DS->CompareBookmarks(good, bad); });
   EXPECT_NE(code, 0u);
   EXPECT_FALSE(DS->BookmarkValid(bad));
-  EXPECT_EQ(CodeOf([&] { DS->CompareBookmarks(good, db::TBookmark{1, 2}); }), zfErrBookmarkMismatch);
+  EXPECT_EQ(ClientErrorCode([&] { DS->CompareBookmarks(good, db::TBookmark{1, 2}); }), zfErrBookmarkMismatch);
 }
 
 TEST_F(ClientDataset, FilterTimeoutIsRetriedUntilTheRecordIsFound) {
@@ -216,7 +175,7 @@ TEST_F(ClientDataset, FilterTimeoutIsRetriedUntilTheRecordIsFound) {
   // A handler that stops turns the time-out into an error of the fetch.
   DS->OnServerFilterTimeout = [&](TzfDataset&, bool& aAbort) { aAbort = true; };
   DS->Close();
-  EXPECT_NE(CodeOf([&] { DS->Open(); }), 0u);
+  EXPECT_NE(ClientErrorCode([&] { DS->Open(); }), 0u);
 }
 
 TEST_F(ClientDataset, UnreadableRecordIsAnErrorNotTheEnd) {
@@ -296,7 +255,7 @@ TEST_F(ClientDataset, LocateAndLookupWithoutAnIndex) {
   EXPECT_EQ(DS->Lookup(u"ID", rtl::Variant(3), u"Name").AsString(), u"n3");
   EXPECT_EQ(Id(), 1) << "Lookup does not move the dataset";
   EXPECT_TRUE(DS->Lookup(u"ID", rtl::Variant(42), u"Name").IsEmpty());
-  EXPECT_EQ(CodeOf([&] { DS->Locate(u"ID;Name", rtl::Variant(1), {}); }), zfErrNotSupported);
+  EXPECT_EQ(ClientErrorCode([&] { DS->Locate(u"ID;Name", rtl::Variant(1), {}); }), zfErrNotSupported);
 }
 
 TEST_F(ClientDataset, WriteOnlyReadsNothing) {
@@ -314,6 +273,11 @@ TEST_F(ClientDataset, WriteOnlyReadsNothing) {
 
 TEST_F(ClientDataset, RecNoFollowsTheActiveRecord) {
   Fill(4);
+  DS->Open();
+  EXPECT_FALSE(DS->IsSequenced()) << "record numbers are asked for through Options";
+  EXPECT_EQ(DS->GetRecNo(), -1);
+  DS->Close();
+  DS->SetOptions({dsoRecNoSupport});
   DS->Open();
   if (!DS->IsSequenced()) GTEST_SKIP() << "the cursor has no record numbers";
   DS->MoveBy(2);

@@ -121,7 +121,11 @@ class TProbeCursor : public TzfAbstractCursor {
   uint32_t RecNoSupported() override { return Inner->RecNoSupported(); }
   uint32_t RecNoGet(uint32_t& r, bool f) override { return Inner->RecNoGet(r, f); }
   uint32_t RecNoSet(uint32_t r, bool f) override { return Inner->RecNoSet(r, f); }
-  uint32_t RecordGetNext(TzfLockType l, uint8_t* d) override { return Inner->RecordGetNext(l, d); }
+  uint32_t RecordGetNext(TzfLockType l, uint8_t* d) override {
+    ++NextCalls;
+    return Inner->RecordGetNext(l, d);
+  }
+  int32_t NextCalls = 0;
   uint32_t RecordGetPrior(TzfLockType l, uint8_t* d) override { return Inner->RecordGetPrior(l, d); }
   uint32_t RecordInsert(TzfLockType l, uint8_t* d) override { return Inner->RecordInsert(l, d); }
   uint32_t RecordModify(uint8_t* d, bool r) override { return Inner->RecordModify(d, r); }
@@ -161,10 +165,12 @@ class TProbeCursor : public TzfAbstractCursor {
   uint32_t KeyFilterDeactivate(TzfKeyFilterID id) override { return Inner->KeyFilterDeactivate(id); }
   uint32_t KeyFilterRemove(TzfKeyFilterID id) override { return Inner->KeyFilterRemove(id); }
   uint32_t RecordGetBatch(int32_t c, TzfRecordGetBatchExOptions o, TzfMemoryStream& s, int32_t m, bool f) override {
+    ++BatchCalls;
     if (OnRecordGetBatch) return OnRecordGetBatch(c, o, s, m, f);
     return Inner->RecordGetBatch(c, o, s, m, f);
   }
   std::function<uint32_t(int32_t, TzfRecordGetBatchExOptions, TzfMemoryStream&, int32_t, bool)> OnRecordGetBatch;
+  int32_t BatchCalls = 0;
   // Answers every batch insert instead of the inner cursor when set.
   std::function<uint32_t(TzfCustomMemoryStream&)> OnRecordInsertBatch;
   uint32_t RecordInsertBatch(TzfCustomMemoryStream& s) override {

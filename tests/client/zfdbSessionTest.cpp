@@ -7,6 +7,7 @@
 #include "foundation/zfllErrors.h"
 #include "platform/locale/locLocales.h"
 #include "platform/rtl/rtlStringList.h"
+#include "tests/client/zfdbErrorTestUtil.h"
 #include "tests/dictionary/server/zfsdTestEngine.h"
 
 namespace zf::test {
@@ -136,15 +137,6 @@ class ClientSessionTest : public DictionaryStarted {
   rtl::TComponentPtr<TzfSession> Session;
 };
 
-uint32_t CodeOf(const std::function<void()>& aCall) {
-  try {
-    aCall();
-  } catch (const EzfDatabaseError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
-
 UnicodeString MessageOf(const std::function<void()>& aCall) {
   try {
     aCall();
@@ -186,7 +178,7 @@ TEST_F(ClientSessionTest, LoginRetriesAskForCredentialsUntilTheLimit) {
       aResult = handlerCalls++ < c.HandlerTrueCalls;
       aUser = u"second";
     };
-    const uint32_t code = CodeOf([&] { Session->Open(); });
+    const uint32_t code = ClientErrorCode([&] { Session->Open(); });
     EXPECT_EQ(c.ExpectAttempts, Engine->Attempts);
     EXPECT_EQ(c.ExpectBeeps, gBeeps);
     EXPECT_EQ(c.ExpectHandlerCalls, handlerCalls);
@@ -228,7 +220,7 @@ TEST_F(ClientSessionTest, ClientLocaleBecomesTheEngineSessionsSqlLocale) {
 
 TEST_F(ClientSessionTest, ASessionWithoutEngineFailsWith15465) {
   rtl::TComponentPtr<TzfSession> s(new TzfSession());
-  EXPECT_EQ(zfErrSessionNotConnected, CodeOf([&] { s->Open(); }));
+  EXPECT_EQ(zfErrSessionNotConnected, ClientErrorCode([&] { s->Open(); }));
   EXPECT_FALSE(s->IsActive());
 }
 
@@ -328,7 +320,7 @@ TEST_F(ClientSessionTest, ImplicitDatabasesKeepTheirAliasAndGoWithTheSession) {
   EXPECT_EQ(u"Name", TClientTestSession::LastAliasType);
   EXPECT_EQ(d, Session->FindDatabase(u"KNOWN"));
   EXPECT_EQ(nullptr, Session->FindDatabase(u"Other"));
-  EXPECT_EQ(zfErrUnknownDb, CodeOf([&] { Session->FindDatabase(u""); }));
+  EXPECT_EQ(zfErrUnknownDb, ClientErrorCode([&] { Session->FindDatabase(u""); }));
   // Same name in other letter case: taken; another name: refused.
   d->SetAliasName(u"known");
   EXPECT_EQ(u"known", d->AliasName());
@@ -342,11 +334,11 @@ TEST_F(ClientSessionTest, CatalogueByAliasRestoresTheDatabaseState) {
   Session->Open();
   rtl::TStringList list;
   // The test database cannot list tables: the error passes on and the database is inactive again.
-  EXPECT_EQ(kNotHere, CodeOf([&] { Session->GetTableNames(u"Known", &list); }));
+  EXPECT_EQ(kNotHere, ClientErrorCode([&] { Session->GetTableNames(u"Known", &list); }));
   TzfDatabase* d = Session->FindDatabase(u"Known");
   ASSERT_NE(nullptr, d);
   EXPECT_FALSE(d->IsActive());
-  EXPECT_EQ(zfErrInvalidParam, CodeOf([&] { Session->GetTableNames(u"Known", nullptr); }));
+  EXPECT_EQ(zfErrInvalidParam, ClientErrorCode([&] { Session->GetTableNames(u"Known", nullptr); }));
 }
 
 TEST_F(ClientSessionTest, TimeoutsAreInheritedAndHandedToTheEngine) {
@@ -428,13 +420,13 @@ TEST_F(ClientSessionTest, DeleteTableIgnoresAMissingTable) {
   db->DeleteTable(u"Log", u"");
   EXPECT_EQ(1, TClientTestDatabase::Calls);
   TClientTestDatabase::Answer = 10245;
-  EXPECT_EQ(10245u, CodeOf([&] { db->DeleteTable(u"Log", u""); }));
+  EXPECT_EQ(10245u, ClientErrorCode([&] { db->DeleteTable(u"Log", u""); }));
 }
 
 TEST_F(ClientSessionTest, RenameTableNeedsBothNames) {
   auto db = OpenDb();
-  EXPECT_EQ(zfErrInvalidTableName, CodeOf([&] { db->RenameTable(u"", u"New", u""); }));
-  EXPECT_EQ(zfErrInvalidTableName, CodeOf([&] { db->RenameTable(u"Old", u"", u""); }));
+  EXPECT_EQ(zfErrInvalidTableName, ClientErrorCode([&] { db->RenameTable(u"", u"New", u""); }));
+  EXPECT_EQ(zfErrInvalidTableName, ClientErrorCode([&] { db->RenameTable(u"Old", u"", u""); }));
   EXPECT_EQ(0, TClientTestDatabase::Calls);
   db->RenameTable(u"Old", u"New", u"");
   EXPECT_EQ(u"Old>New", TClientTestDatabase::Renamed);
@@ -514,7 +506,7 @@ TEST_F(ClientSessionTest, RecoverTableAnswersTheEnginesTask) {
   task->Free();
   // An engine error raises; the task answered with it is freed, not leaked.
   TClientTestDatabase::Answer = 15461;
-  EXPECT_EQ(15461u, CodeOf([&] { db->RecoverTable(u"Log", u""); }));
+  EXPECT_EQ(15461u, ClientErrorCode([&] { db->RecoverTable(u"Log", u""); }));
 }
 
 TEST_F(ClientSessionTest, TransactionsAndTheirLevel) {
@@ -550,8 +542,8 @@ TEST_F(ClientSessionTest, ATransactionContextIsSharedByItsDatabases) {
 TEST_F(ClientSessionTest, SqlOperationsAnswer12289) {
   auto db = OpenDb();
   rtl::TStringList list;
-  EXPECT_EQ(zfErrNotSupported, CodeOf([&] { db->ExecQuery(u"SELECT 1"); }));
-  EXPECT_EQ(zfErrNotSupported, CodeOf([&] { db->GetStoredProcNames(&list); }));
+  EXPECT_EQ(zfErrNotSupported, ClientErrorCode([&] { db->ExecQuery(u"SELECT 1"); }));
+  EXPECT_EQ(zfErrNotSupported, ClientErrorCode([&] { db->GetStoredProcNames(&list); }));
   EXPECT_EQ(u"ZofrinDB: Database1: " + zfErrorCodeToText(zfErrNotSupported) + u" [$3001/12289]",
             MessageOf([&] { db->ExecStoredProc(u"P"); }));
 }

@@ -3,47 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <vector>
 
 #include "client/zfdbStartup.h"
 #include "client/zfdbTable.h"
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "foundation/zfllErrors.h"
+#include "tests/client/zfdbErrorTestUtil.h"
 #include "tests/server/zfsrServerTestUtil.h"
 
 namespace zf::test {
 
-// The code of the EzfDatabaseError aWork raises; 0 when it raises none.
-inline uint32_t ClientErrorCode(const std::function<void()>& aWork) {
-  try {
-    aWork();
-  } catch (const EzfDatabaseError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
-
-// Whether the message of the database error aWork raises contains aText.
-inline bool RaisesText(const std::function<void()>& aWork, rtl::UnicodeStringView aText) {
-  try {
-    aWork();
-  } catch (const db::EDatabaseError& e) {
-    return e.Message().find(aText) != UnicodeString::npos;
-  }
-  return false;
-}
-
-// The message of the database error aWork raises; empty when it raises none.
-inline UnicodeString ClientErrorText(const std::function<void()>& aWork) {
-  try {
-    aWork();
-  } catch (const db::EDatabaseError& e) {
-    return e.Message();
-  }
-  return {};
-}
-
-class ClientTableTest : public ServerEngineTest {
+// The client started for the suite; a session component "Session1" on the fixture's engine and an
+// open database component "Database1" on its temporary folder for each test.
+class ClientDatabaseTest : public ServerEngineTest {
  protected:
   static void SetUpTestSuite() {
     ServerEngineTest::SetUpTestSuite();
@@ -65,10 +39,46 @@ class ClientTableTest : public ServerEngineTest {
     Db->Open();
   }
   void TearDown() override {
-    Tables.clear();
     Db.reset();
     Session.reset();
     ServerEngineTest::TearDown();
+  }
+  // One record per ID in aTable, inserted straight through an engine cursor: field 0 takes the ID,
+  // then aSetMore (when given) sets the other fields of the buffer.
+  void InsertRecords(const UnicodeString& aTable, const std::vector<int32_t>& aIDs,
+                     const std::function<void(TzfAbstractCursor&, uint8_t*, int32_t)>& aSetMore = {}) {
+    TzfAbstractCursor* c = nullptr;
+    ASSERT_EQ(Db->AbstractDatabase()->CursorOpen(c, aTable, u"", omReadWrite, smShared, 2000, false), 0u);
+    uint8_t* b = c->RecordBufferAlloc();
+    for (int32_t id : aIDs) {
+      c->RecordBufferClear(b);
+      c->SetFieldFromVariant(b, 0, rtl::Variant(id));
+      if (aSetMore) aSetMore(*c, b, id);
+      EXPECT_EQ(c->RecordInsert(zfltNoLock, b), 0u);
+    }
+    c->RecordBufferFree(b);
+    c->Free();
+  }
+  // The IDs 1..aCount.
+  static std::vector<int32_t> IDsUpTo(int32_t aCount) {
+    std::vector<int32_t> ids;
+    for (int32_t i = 1; i <= aCount; ++i) ids.push_back(i);
+    return ids;
+  }
+  // Sets field 1 of a record to "n<ID>".
+  static void SetName(TzfAbstractCursor& aCursor, uint8_t* aBuffer, int32_t aID) {
+    aCursor.SetFieldFromVariant(aBuffer, 1, rtl::Variant(u"n" + rtl::IntToStr(aID)));
+  }
+
+  rtl::TComponentPtr<TzfSession> Session;
+  rtl::TComponentPtr<TzfDatabase> Db;
+};
+
+class ClientTableTest : public ClientDatabaseTest {
+ protected:
+  void TearDown() override {
+    Tables.clear();
+    ClientDatabaseTest::TearDown();
   }
   // Fields ID (Int32), Name (wide string 20), Score (Int32); with aIndexed a unique default
   // index "ByID" on ID and an index "ByName" on Name.
@@ -87,18 +97,10 @@ class ClientTableTest : public ServerEngineTest {
   }
   // Records (ID, "n<ID>", ID * 10) straight through an engine cursor.
   void Fill(const UnicodeString& aTable, std::initializer_list<int32_t> aIDs) {
-    TzfAbstractCursor* c = nullptr;
-    ASSERT_EQ(Db->AbstractDatabase()->CursorOpen(c, aTable, u"", omReadWrite, smShared, 2000, false), 0u);
-    uint8_t* b = c->RecordBufferAlloc();
-    for (int32_t id : aIDs) {
-      c->RecordBufferClear(b);
-      c->SetFieldFromVariant(b, 0, rtl::Variant(id));
-      c->SetFieldFromVariant(b, 1, rtl::Variant(u"n" + rtl::IntToStr(id)));
-      c->SetFieldFromVariant(b, 2, rtl::Variant(id * 10));
-      EXPECT_EQ(c->RecordInsert(zfltNoLock, b), 0u);
-    }
-    c->RecordBufferFree(b);
-    c->Free();
+    InsertRecords(aTable, aIDs, [](TzfAbstractCursor& aCursor, uint8_t* aBuffer, int32_t aID) {
+      SetName(aCursor, aBuffer, aID);
+      aCursor.SetFieldFromVariant(aBuffer, 2, rtl::Variant(aID * 10));
+    });
   }
   // A table component on aName (closed).
   template <class T = TzfTable>
@@ -116,8 +118,6 @@ class ClientTableTest : public ServerEngineTest {
     return ids;
   }
 
-  rtl::TComponentPtr<TzfSession> Session;
-  rtl::TComponentPtr<TzfDatabase> Db;
   std::vector<rtl::TComponentPtr<TzfTable>> Tables;
 };
 

@@ -167,6 +167,35 @@ TEST_F(THeadlessRun, SignalWakesALoopWhoseTimerIsOff) {
   EXPECT_EQ(queries, 1);
 }
 
+// A tick brought forward from another thread wakes the loop long before the interval is up; the
+// wake is no close request, and the interval starts again from that tick.
+TEST_F(THeadlessRun, TickBroughtForwardFromAnotherThread) {
+  THeadlessApplication app({"file.dvl7"}, Options());
+  TForm& form = app.CreateForm(MainFormResource(60000));
+  int queries = 0, ticks = 0;
+  form.OnCloseQuery = [&](bool&) { ++queries; };
+  std::thread helper;
+  auto bringForward = [&] {
+    if (helper.joinable()) helper.join();
+    helper = std::thread([&form] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      form.Timer().TickSoon();
+    });
+  };
+  form.Timer().OnTimer = [&] {
+    if (++ticks == 2) form.Release();
+    else bringForward();
+  };
+  form.Timer().SetEnabled(true);
+  bringForward();
+  const auto start = Clock::now();
+  EXPECT_EQ(app.Run(), 0);
+  helper.join();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(ticks, 2);
+  EXPECT_EQ(queries, 0);
+}
+
 // A loop without a timer and without signals could never end: Run refuses to wait for nothing.
 // An exception from a handler ends the loop and comes out of Run.
 TEST_F(THeadlessRun, LoopsThatCannotEndAndHandlerFailuresAreRaised) {

@@ -17,7 +17,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "guiTestSupport.h"
 #include "platform/rtl/rtlException.h"
@@ -178,6 +180,34 @@ TEST_F(TQtWindowTest, MessageBoxIsClosedByATimerWhileTicksGoOn) {
   EXPECT_GE(ticksDuringBox, 3);
 }
 
+// A tick brought forward from another thread comes long before the interval is up, on the
+// window's thread.
+TEST(TQtTimerTest, TickBroughtForwardFromAnotherThread) {
+  std::unique_ptr<TApplication> app = OffscreenQtApplication();
+  TForm& form = app->CreateForm(MainFormResource(60000));
+  const std::thread::id windowThread = std::this_thread::get_id();
+  int ticks = 0;
+  bool onWindowThread = true;
+  std::thread helper;
+  auto bringForward = [&] {
+    if (helper.joinable()) helper.join();
+    helper = std::thread([&form] { form.Timer().TickSoon(); });
+  };
+  form.Timer().OnTimer = [&] {
+    onWindowThread = onWindowThread && std::this_thread::get_id() == windowThread;
+    if (++ticks == 2) form.Release();
+    else bringForward();
+  };
+  form.Timer().SetEnabled(true);
+  bringForward();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(app->Run(), 0);
+  helper.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(ticks, 2);
+  EXPECT_TRUE(onWindowThread);
+}
+
 // The open dialog is Qt's own, for one existing file, with the resource's filter and suffix.
 TEST_F(TQtWindowTest, OpenDialogAsksForOneExistingFile) {
   const std::filesystem::path file = std::filesystem::temp_directory_path() / "guiQtOpenDialog.dvl7";
@@ -284,18 +314,7 @@ TEST_F(TQtWindowTest, ScreenshotOfTheMainWindow) {
     list.EndUpdate();
     Form.ProgressBar().SetMax(4608);
     Form.ProgressBar().SetPosition(1843);
-    image = Window->grab().toImage();
-    // The offscreen platform draws no window frame: a title strip above the client area shows the
-    // caption in the picture.
-    const int strip = 24;
-    QImage framed(image.width(), image.height() + strip, QImage::Format_RGB32);
-    framed.fill(Window->palette().color(QPalette::Highlight));
-    QPainter painter(&framed);
-    painter.setPen(Window->palette().color(QPalette::HighlightedText));
-    painter.drawText(QRect(8, 0, image.width() - 16, strip), Qt::AlignVCenter | Qt::AlignLeft, Window->windowTitle());
-    painter.drawImage(0, strip, image);
-    painter.end();
-    framed.save(QString::fromStdString(path), "PNG");
+    image = zf::gui::test::SaveWindowScreenshot(Window, path);
   });
   EXPECT_EQ(image.size(), QSize(744, 572));
   EXPECT_TRUE(std::filesystem::exists(path));

@@ -34,8 +34,10 @@ class CursorTest : public ServerEngineTest {
   void TearDown() override {
     for (auto* c : Cursors) c->Free();
     Cursors.clear();
-    for (auto* d : Dbs) d->Free();
-    for (auto* s : Sessions) s->Free();
+    for (auto* d : Dbs)
+      if (d) d->Free();  // null where an open failed
+    for (auto* s : Sessions)
+      if (s) s->Free();
     ServerEngineTest::TearDown();
   }
   TzfServerSession* OpenSession(int32_t aClientVersion = zfEngineVersion) {
@@ -44,10 +46,9 @@ class CursorTest : public ServerEngineTest {
     Sessions.push_back(static_cast<TzfServerSession*>(s));
     return Sessions.back();
   }
-  TzfServerDatabase* OpenDb(TzfServerSession* aSession) {
+  TzfServerDatabase* OpenDb(TzfServerSession* aSession, TzfOpenMode aMode = omReadWrite) {
     TzfAbstractDatabase* d = nullptr;
-    EXPECT_EQ(aSession->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000),
-              0u);
+    EXPECT_EQ(aSession->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, aMode, smShared, 10000), 0u);
     Dbs.push_back(static_cast<TzfServerDatabase*>(d));
     return Dbs.back();
   }

@@ -13,24 +13,24 @@
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
 #include "server/zfsrServerTransaction.h"
-#include "tests/server/zfsrServerTestUtil.h"
+#include "tests/server/zfsrServerCursorTestUtil.h"
 
 namespace zf::test {
 namespace {
 
-class DatabaseCursors : public ServerEngineTest {
+class DatabaseCursors : public CursorTest {
  protected:
   void SetUp() override {
-    ServerEngineTest::SetUp();
+    CursorTest::SetUp();
     Begin();
   }
   void TearDown() override {
     End();
-    ServerEngineTest::TearDown();
+    CursorTest::TearDown();
   }
   void Begin() {
-    S = NewSession();
-    Db = NewDb(S);
+    S = OpenSession();
+    Db = OpenDb(S);
     auto d = std::make_unique<TzfServerDataDict>();
     d->tdFieldsDescriptor->AddField(u"ID", u"", zftAutoInc, 0, 0, false, nullptr);
     d->tdFieldsDescriptor->AddField(u"Name", u"", zftWideString, 20, 0, false, nullptr);
@@ -43,18 +43,6 @@ class DatabaseCursors : public ServerEngineTest {
     Dbs.clear();
     for (auto* s : Sessions) s->Free();
     Sessions.clear();
-  }
-  TzfServerSession* NewSession() {
-    TzfAbstractSession* s = nullptr;
-    EXPECT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
-    Sessions.push_back(static_cast<TzfServerSession*>(s));
-    return Sessions.back();
-  }
-  TzfServerDatabase* NewDb(TzfServerSession* aSession, TzfOpenMode aMode = omReadWrite) {
-    TzfAbstractDatabase* d = nullptr;
-    EXPECT_EQ(aSession->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, aMode, smShared, 10000), 0u);
-    Dbs.push_back(static_cast<TzfServerDatabase*>(d));
-    return Dbs.back();
   }
   // 0 and the cursor (kept for the tear-down), or the code.
   uint32_t Open(TzfServerDatabase* aDb, TzfOpenMode aMode, TzfShareMode aShare, TzfServerTableCursor** aCursor = nullptr,
@@ -82,20 +70,10 @@ class DatabaseCursors : public ServerEngineTest {
 
   TzfServerSession* S = nullptr;
   TzfServerDatabase* Db = nullptr;
-  std::vector<TzfServerSession*> Sessions;
-  std::vector<TzfServerDatabase*> Dbs;
-  std::vector<TzfServerTableCursor*> Cursors;
 };
 
 TEST_F(DatabaseCursors, ShareRulesBetweenCursors) {
-  using V = std::vector<std::pair<TzfOpenMode, TzfShareMode>>;
-  struct Case {
-    const char* Name;
-    V Open;
-    TzfOpenMode Mode;
-    TzfShareMode Share;
-    uint32_t Answer;
-  } cases[] = {
+  ExpectShareAnswers(zfCheckCursorShare, {
       {"nothing open", {}, omReadWrite, smExclusive, 0},
       {"exclusive first refuses a reader", {{omReadOnly, smExclusive}}, omReadOnly, smShared, 10253},
       {"exclusive request against a reader", {{omReadOnly, smShared}}, omReadOnly, smExclusive, 10253},
@@ -110,14 +88,10 @@ TEST_F(DatabaseCursors, ShareRulesBetweenCursors) {
       {"share-read reader next to share-read", {{omReadOnly, smShareRead}}, omReadOnly, smShareRead, 0},
       {"share-read writer next to share-read", {{omReadOnly, smShareRead}}, omReadWrite, smShareRead, 10253},
       {"share-read writer next to readers", {{omReadOnly, smShared}}, omReadWrite, smShareRead, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
-    EXPECT_EQ(zfCheckCursorShare(c.Mode, c.Share, c.Open), c.Answer);
-  }
+  });
 
   // The same through two databases of two sessions on one table.
-  TzfServerDatabase* other = NewDb(NewSession());
+  TzfServerDatabase* other = OpenDb(OpenSession());
   TzfServerTableCursor* writer = nullptr;
   ASSERT_EQ(Open(Db, omReadWrite, smShared, &writer), 0u);
   EXPECT_EQ(Open(other, omReadOnly, smShareRead), 10253u);
@@ -137,7 +111,7 @@ TEST_F(DatabaseCursors, ShareRulesBetweenCursors) {
 }
 
 TEST_F(DatabaseCursors, OpenModesAgainstTheDatabase) {
-  TzfServerDatabase* reader = NewDb(NewSession(), omReadOnly);
+  TzfServerDatabase* reader = OpenDb(OpenSession(), omReadOnly);
   TzfServerTableCursor* c = nullptr;
   EXPECT_EQ(Open(reader, omWriteOnly, smShared), zfErrReadOnlyDb);
   EXPECT_EQ(Open(reader, omReadWrite, smShared), zfErrReadOnlyDb);
@@ -166,7 +140,7 @@ TEST_F(DatabaseCursors, AutoIncrementValueAndPasswordChange) {
   c->Free();
   Cursors.clear();
   EXPECT_EQ(Open(Db, omReadWrite, smExclusive), 0u);
-  TzfServerDatabase* reader = NewDb(NewSession(), omReadOnly);
+  TzfServerDatabase* reader = OpenDb(OpenSession(), omReadOnly);
   EXPECT_EQ(reader->TableChangePassword(u"People", u"", u"new"), zfErrReadOnlyDb);
 }
 
@@ -179,7 +153,7 @@ TEST_F(DatabaseCursors, ChangedTablesSinceTheLastCall) {
   Changed(Db);  // the builds since the database opened
   EXPECT_TRUE(Changed(Db).empty()) << "nothing changed in between";
 
-  TzfServerDatabase* other = NewDb(NewSession());
+  TzfServerDatabase* other = OpenDb(OpenSession());
   TzfServerTableCursor* writer = nullptr;
   ASSERT_EQ(Open(other, omReadWrite, smShared, &writer), 0u);
   ASSERT_EQ(Insert(writer, u"w"), 0u);
@@ -194,7 +168,7 @@ TEST_F(DatabaseCursors, ChangedTablesSinceTheLastCall) {
 TEST_F(DatabaseCursors, TransactionStartedWithCursors) {
   TzfServerTableCursor* mine = nullptr;
   ASSERT_EQ(Open(Db, omReadWrite, smShared, &mine), 0u);
-  TzfServerDatabase* other = NewDb(NewSession());
+  TzfServerDatabase* other = OpenDb(OpenSession());
   TzfServerTableCursor* theirs = nullptr;
   ASSERT_EQ(Open(other, omReadWrite, smShared, &theirs, u"People", 100), 0u);
   auto* context = static_cast<TzfServerTransContext*>(Db->TransContext());

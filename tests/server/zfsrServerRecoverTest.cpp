@@ -25,7 +25,7 @@
 #include "storage/zfsrRecordEngineBase.h"
 #include "storage/zfsrStreamEngineBase.h"
 #include "tests/foundation/zfCaptureLog.h"
-#include "tests/server/zfsrServerTestUtil.h"
+#include "tests/server/zfsrServerCursorTestUtil.h"
 #include "tools/zftableKit.h"
 #include "tools/zftableLog.h"
 
@@ -44,29 +44,14 @@ struct TOutcome {
   std::set<int32_t> Recovered, Failed;
 };
 
-class TableRecover : public ServerEngineTest {
+class TableRecover : public CursorTest {
  public:
+  using CursorTest::OpenDb;
+  using CursorTest::OpenSession;
   void SetUp() override {
-    ServerEngineTest::SetUp();
+    CursorTest::SetUp();
     Session = OpenSession();
     Db = OpenDb(Session, omReadWrite);
-  }
-  void TearDown() override {
-    for (auto* d : Dbs) d->Free();
-    for (auto* s : Sessions) s->Free();
-    ServerEngineTest::TearDown();
-  }
-  TzfServerSession* OpenSession() {
-    TzfAbstractSession* s = nullptr;
-    EXPECT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
-    Sessions.push_back(static_cast<TzfServerSession*>(s));
-    return Sessions.back();
-  }
-  TzfServerDatabase* OpenDb(TzfServerSession* aSession, TzfOpenMode aMode) {
-    TzfAbstractDatabase* d = nullptr;
-    EXPECT_EQ(aSession->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, aMode, smShared, 10000), 0u);
-    Dbs.push_back(static_cast<TzfServerDatabase*>(d));
-    return Dbs.back();
   }
   // The log table "Log" with aRecords records; every aInvalidEvery-th breaks the level's range.
   void MakeLog(uint32_t aRecords, uint32_t aInvalidEvery = 0) {
@@ -159,8 +144,6 @@ class TableRecover : public ServerEngineTest {
     return s;
   }
 
-  std::vector<TzfServerSession*> Sessions;
-  std::vector<TzfServerDatabase*> Dbs;
   TzfServerSession* Session = nullptr;
   TzfServerDatabase* Db = nullptr;
 };

@@ -6,22 +6,17 @@
 #include "foundation/zfrbRegistries.h"
 #include "platform/rtl/rtlStringList.h"
 #include "server/zfsrServerSession.h"
-#include "tests/server/zfsrServerTestUtil.h"
+#include "tests/server/zfsrServerCursorTestUtil.h"
 
 namespace zf::test {
 namespace {
 
-class SessionClasses : public ServerEngineTest {
+class SessionClasses : public CursorTest {
  protected:
   void SetUp() override {
-    ServerEngineTest::SetUp();
-    TzfAbstractSession* s = nullptr;
-    ASSERT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
-    S = static_cast<TzfServerSession*>(s);
-  }
-  void TearDown() override {
-    if (S) S->Free();
-    ServerEngineTest::TearDown();
+    CursorTest::SetUp();
+    S = OpenSession();
+    ASSERT_NE(S, nullptr);
   }
   TzfServerSession* S = nullptr;
 };

@@ -108,14 +108,7 @@ TEST_F(ServerSession, DatabaseOpenByPath) {
 }
 
 TEST_F(ServerSession, ShareRulesBetweenDatabases) {
-  using V = std::vector<std::pair<TzfOpenMode, TzfShareMode>>;
-  struct Case {
-    const char* Name;
-    V Open;
-    TzfOpenMode Mode;
-    TzfShareMode Share;
-    uint32_t Answer;
-  } cases[] = {
+  ExpectShareAnswers(zfCheckDatabaseShare, {
       {"nothing open", {}, omReadWrite, smExclusive, 0},
       {"exclusive open refuses all", {{omReadOnly, smExclusive}}, omReadOnly, smShared, 10253},
       {"exclusive request against shared", {{omReadOnly, smShared}}, omReadOnly, smExclusive, 10253},
@@ -125,11 +118,7 @@ TEST_F(ServerSession, ShareRulesBetweenDatabases) {
       {"share-read writer against share-read", {{omReadOnly, smShareRead}}, omReadWrite, smShareRead, 10253},
       {"share-read against a writer", {{omReadWrite, smShared}}, omReadOnly, smShareRead, 10253},
       {"share-read against readers", {{omReadOnly, smShared}, {omReadOnly, smShareRead}}, omReadOnly, smShareRead, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
-    EXPECT_EQ(zfCheckDatabaseShare(c.Mode, c.Share, c.Open), c.Answer);
-  }
+  });
   // The same rules through the session, and a read-only request next to an exclusive one.
   TzfServerDatabase* excl = Open(S, omReadWrite, smExclusive);
   uint32_t code = 0;

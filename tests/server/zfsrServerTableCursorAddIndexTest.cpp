@@ -3,6 +3,7 @@
 // dropped an index ends on the table's default index.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "dictionary/zfsdIndexDescriptor.h"
@@ -10,8 +11,12 @@
 #include "foundation/zfllErrors.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerSession.h"
+#include "server/zfsrServerFolder.h"
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
+#include "server/zfsrServerTransaction.h"
+#include "foundation/zfllStreams.h"
+#include "storage/zfsrStreamEngineBase.h"
 #include "tests/server/zfsrServerTestUtil.h"
 
 namespace zf::test {
@@ -79,9 +84,22 @@ class TableAddIndex : public ServerEngineTest {
     dynamic_cast<TzfCompKeyDescriptor&>(*d->idKeyDescriptor).Add(aField);
     return d;
   }
+  // The database's index operations open an exclusive cursor: the test's own cursor steps aside.
+  uint32_t AddDesc(TzfIndexDescriptor* aDesc, bool aDefault) {
+    CloseCursor();
+    const uint32_t r = Db->TableAddIndex(u"People", u"", aDesc, aDefault);
+    OpenCursor();
+    return r;
+  }
   uint32_t Add(const UnicodeString& aName, int32_t aField, bool aUnique, bool aDefault = false) {
     auto d = IndexOn(aName, aField, aUnique);
-    return Db->TableAddIndex(u"People", u"", d.get(), aDefault);
+    return AddDesc(d.get(), aDefault);
+  }
+  uint32_t Drop(const UnicodeString& aName, int32_t aID) {
+    CloseCursor();
+    const uint32_t r = Db->TableDropIndex(u"People", u"", aName, aID);
+    OpenCursor();
+    return r;
   }
   // The index names in the dictionary the file holds, in number order, and its default index.
   std::vector<UnicodeString> StoredIndexes(int32_t* aDefault = nullptr) {
@@ -150,7 +168,7 @@ TEST_F(TableAddIndex, RefusedAddLeavesTheTableAsItWas) {
   // and the default back.
   auto unknown = IndexOn(u"Elsewhere", 1, false);
   unknown->SetIndexEngine(u"NoSuchEngine");
-  EXPECT_EQ(Db->TableAddIndex(u"People", u"", unknown.get(), true), zfErrSubEngineNotSupported);
+  EXPECT_EQ(AddDesc(unknown.get(), true), zfErrSubEngineNotSupported);
   EXPECT_EQ(StoredIndexes(&def), (std::vector<UnicodeString>{u"ByID"}));
   EXPECT_EQ(def, 0);
   EXPECT_EQ(Root().sbtTableDescriptor->tdIndicesDescriptor->IndexCount(), 1);
@@ -183,6 +201,7 @@ TEST_F(TableAddIndex, Refusals) {
   auto badFile = IndexOn(u"Other", 0, true, 7);
   auto badField = IndexOn(u"Other", 9, true);
   auto same = IndexOn(u"byid", 1, false);
+  CloseCursor();
   struct Case {
     const char* What;
     uint32_t Got, Expected;
@@ -199,6 +218,8 @@ TEST_F(TableAddIndex, Refusals) {
       {"drop: a negative number", Db->TableDropIndex(u"People", u"", u"", -1), zfErrNoSuchIndex},
   };
   for (const Case& c : cases) EXPECT_EQ(c.Got, c.Expected) << c.What;
+  OpenCursor();
+  EXPECT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), zfErrNeedExclAccess) << "a cursor is open";
   EXPECT_EQ(StoredIndexes(), (std::vector<UnicodeString>{u"ByID"}));
 
   // A table without indexes has none to drop.
@@ -210,7 +231,7 @@ TEST_F(TableAddIndex, Refusals) {
   // Not inside a transaction: its rollback would leave the dictionary in memory behind the file.
   ASSERT_EQ(Db->TransContext()->TransactionStart(false, false), 0u);
   EXPECT_EQ(Add(u"ByName", 1, false), zfErrActiveTran);
-  EXPECT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), zfErrActiveTran);
+  EXPECT_EQ(Drop(u"ByID", -1), zfErrActiveTran);
   ASSERT_EQ(Db->TransContext()->TransactionRollback(), 0u);
 
   // A read-only database changes nothing.
@@ -227,12 +248,15 @@ TEST_F(TableAddIndex, DropRenumbersTheRestAndTheLastDropReadsInStorageOrder) {
   ASSERT_EQ(Add(u"ByID", 0, true), 0u);
   ASSERT_EQ(Add(u"ByName", 1, false), 0u);
   ASSERT_EQ(Add(u"ByID2", 0, false, true), 0u);
-  // Another cursor reading in index order keeps the indexes where they are.
+  // Another cursor reading in index order keeps the indexes where they are, also against a drop
+  // through a shared cursor.
   ASSERT_EQ(C->SwitchToIndex(u"ByName", -1, false), 0u);
-  EXPECT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), zfErrTableOpen);
-  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
+  TzfServerTableCursor* shared = nullptr;
+  ASSERT_EQ(zfOpenTableCursor(Db, u"People", u"", omReadWrite, smShared, 2000, shared), 0u);
+  EXPECT_EQ(shared->stcDropIndex(u"ByID", -1), zfErrTableOpen);
+  shared->Free();
 
-  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"ByID", -1), 0u);
+  ASSERT_EQ(Drop(u"ByID", -1), 0u);
   int32_t def = -1;
   EXPECT_EQ(StoredIndexes(&def), (std::vector<UnicodeString>{u"ByName", u"ByID2"}));
   EXPECT_EQ(def, 1) << "the default index stays the same index under its new number";
@@ -240,9 +264,8 @@ TEST_F(TableAddIndex, DropRenumbersTheRestAndTheLastDropReadsInStorageOrder) {
   EXPECT_EQ(Walk(u"ByID2"), (std::vector<int32_t>{1, 2, 3}));
   EXPECT_EQ(Insert(1, u"d"), 0u) << "the unique index is gone";
 
-  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
-  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"", 1), 0u);
-  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"ByName", -1), 0u);
+  ASSERT_EQ(Drop(u"", 1), 0u);
+  ASSERT_EQ(Drop(u"ByName", -1), 0u);
   EXPECT_TRUE(StoredIndexes().empty());
   EXPECT_EQ(Root().sbtIndicesEngine, nullptr);
   EXPECT_EQ(Walk(u""), (std::vector<int32_t>{3, 1, 2, 1}));
@@ -252,8 +275,7 @@ TEST_F(TableAddIndex, DropRenumbersTheRestAndTheLastDropReadsInStorageOrder) {
   ASSERT_EQ(Add(u"ByName", 1, false), 0u);
   Reopen();
   EXPECT_EQ(Walk(u"ByName"), (std::vector<int32_t>{2, 1, 3, 1}));
-  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
-  ASSERT_EQ(Db->TableDropIndex(u"People", u"", u"ByName", -1), 0u);
+  ASSERT_EQ(Drop(u"ByName", -1), 0u);
   ASSERT_EQ(Add(u"ByID", 0, false), 0u);
   EXPECT_EQ(Walk(u"ByID"), (std::vector<int32_t>{1, 1, 2, 3}));
 }
@@ -299,6 +321,110 @@ TEST_F(TableAddIndex, CursorThatDropsEndsOnTheDefaultIndex) {
   EXPECT_EQ(id, -1);
   own->Free();
   OpenCursor();
+}
+
+TEST_F(TableAddIndex, PasswordChangeNeedsEncryptionAndChangesNothingWithout) {
+  Fill();
+  EXPECT_EQ(C->ChangePassword(u"secret"), zfErrNotSupported) << "the table has no encryption engine";
+  EXPECT_EQ(Insert(4, u"d"), 0u) << "the failed change left no transaction or lock behind";
+  Reopen();
+  EXPECT_EQ(Walk(u""), (std::vector<int32_t>{3, 1, 2, 4}));
+  TzfAbstractCursor* ro = nullptr;
+  ASSERT_EQ(Db->CursorOpen(ro, u"People", u"", omReadOnly, smShared, 2000, false), 0u);
+  EXPECT_EQ(ro->ChangePassword(u"secret"), 10763u);
+  ro->Free();
+}
+
+TEST_F(TableAddIndex, TableWhoseDictionaryAsksForFullTextIsNotOpened) {
+  Fill();
+  // A dictionary naming full-text indexes, as another program could have written it: this engine
+  // builds no such table, so the stream is written by hand.
+  TzfServerRootTable& root = Root();
+  TzfDataDictionary dict;
+  dict.Assign(root.srtDictionary.get());
+  dict.tdCustomDescsDescriptor->AddCustom(u"Fulltext");
+  TzfMemoryStream ms;
+  dict.WriteToStream(ms, 30900);
+  TzfAbstractTransContext* ctx = Db->TransContext();
+  ASSERT_EQ(ctx->TransactionStart(false, false), 0u);
+  auto* trans = static_cast<TzfServerTransContext*>(ctx)->Transaction();
+  ASSERT_NE(trans, nullptr);
+  ASSERT_EQ(root.srtStreamEngine->WriteNamedStream(trans, u"DICT", ms), 0u);
+  ASSERT_EQ(ctx->TransactionCommit(), 0u);
+  Close();
+  StartEngine(0);
+  Open();
+  TzfAbstractCursor* c = nullptr;
+  EXPECT_EQ(Db->CursorOpen(c, u"People", u"", omReadWrite, smShared, 2000, false), zfErrSubEngineNotSupported);
+  EXPECT_EQ(c, nullptr);
+}
+
+TEST_F(TableAddIndex, FieldsAreRenamedOnlyInAPrivateResultTable) {
+  auto* own = static_cast<TzfServerTableCursor*>(C);
+  EXPECT_EQ(own->sbcRenameField(1, u"Title"), zfErrNotSupported) << "a file table keeps its field names";
+
+  // A private result table: no name, scope tsTempUnnamed, one cursor.
+  auto dict = SmallDictionary();
+  TzfServerRootTable* table = nullptr;
+  {
+    TzfPadlockGuard g(Db->sdFolder->sfTablesPadlock);
+    ASSERT_EQ(Db->sdFolder->sfTableCreate(u"", u"", table, tsTempUnnamed, dict.get(), false), 0u);
+  }
+  auto* rs = zfCreateServerObject<TzfServerTableCursor>(Db, table, omReadWrite, smExclusive, false, 2000u);
+  struct Case {
+    int32_t Field;
+    UnicodeString Name;
+    uint32_t Result;
+  } cases[] = {
+      {-1, u"X", zfErrInvalidDescNum}, {2, u"X", zfErrInvalidDescNum}, {0, u"name", zfErrNameNotUnique},
+      {1, u"Title", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(rs->sbcRenameField(c.Field, c.Name), c.Result) << c.Field;
+  EXPECT_EQ(table->sbtFieldsDescriptor->GetFieldFromName(u"Title"), 1);
+  EXPECT_TRUE(table->srtDictionary->ddReadOnly) << "the dictionary is read-only again";
+  EXPECT_THROW(rs->sbcRenameField(1, u" Lead"), EzfBaseException);
+  EXPECT_TRUE(table->srtDictionary->ddReadOnly);
+  // A second cursor makes the table shared: no more renames.
+  auto* second = zfCreateServerObject<TzfServerTableCursor>(Db, table, omReadWrite, smShared, false, 2000u);
+  EXPECT_EQ(rs->sbcRenameField(1, u"Other"), zfErrNotSupported);
+  second->Free();
+  rs->Free();
+  TzfPadlockGuard g(Db->sdFolder->sfTablesPadlock);
+  table->Free();
+}
+
+// Writes "<who> <action> before|after" into a shared log; vetoes VetoAction before it runs.
+class TOrderExtender : public TzfBaseEngineExtender {
+ public:
+  TOrderExtender(TzfExtendableServerObject* aObject, std::string aWho, std::vector<std::string>& aLog)
+      : TzfBaseEngineExtender(nullptr, aObject, {}), Who(std::move(aWho)), Log(aLog) {}
+  uint32_t Notify(TzfEngineAction aAction, bool aBefore, const TzfActionArgs&) override {
+    if (aAction != eaTableAddIndex && aAction != eaTableDropIndex) return 0;
+    Log.push_back(Who + (aAction == eaTableAddIndex ? " add " : " drop ") + (aBefore ? "before" : "after"));
+    return aBefore && aAction == VetoAction ? 4242u : 0u;
+  }
+  std::string Who;
+  std::vector<std::string>& Log;
+  int VetoAction = -1;
+};
+
+TEST_F(TableAddIndex, FolderHearsFirstBeforeAndLastAfter) {
+  std::vector<std::string> log;
+  auto* folder = new TOrderExtender(Db->sdFolder, "folder", log);
+  auto* db = new TOrderExtender(Db, "db", log);
+  ASSERT_EQ(Add(u"ByID", 0, true), 0u);
+  ASSERT_EQ(Drop(u"ByID", -1), 0u);
+  EXPECT_EQ(log, (std::vector<std::string>{"folder add before", "db add before", "db add after", "folder add after",
+                                           "folder drop before", "db drop before", "db drop after",
+                                           "folder drop after"}));
+  // A veto of the database's extender stops the add: the table keeps no index.
+  log.clear();
+  db->VetoAction = eaTableAddIndex;
+  EXPECT_EQ(Add(u"ByID", 0, true), 4242u);
+  EXPECT_TRUE(StoredIndexes().empty());
+  EXPECT_EQ(log, (std::vector<std::string>{"folder add before", "db add before"}));
+  // The objects free their extenders; the folder outlives this test's database, so its one goes now.
+  TzfBaseEngineExtender::UnlinkAndFree(folder, nullptr);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // database's link handler, and the table's named streams.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <functional>
 
 #include "foundation/zfllException.h"
@@ -151,6 +153,56 @@ TEST_F(CursorBlobs, DeletedRecordTakesItsBlobsAlong) {
   EXPECT_NE(ReadBlob(c, memo).rfind("<code", 0), std::string::npos);
   EXPECT_NE(ReadBlob(c, data).rfind("<code", 0), std::string::npos);
   EXPECT_EQ(ReadBlob(c, other), "not in the record");
+}
+
+TEST_F(CursorBlobs, BlockReadsCarryTheBlobImages) {
+  TzfServerTableCursor* c = Open(Db, u"Docs");
+  const std::string contents[2][2] = {{"", "hello"}, {"memo two", ""}};  // (Memo, Data) per record
+  for (int i = 0; i < 2; ++i) {
+    Buffer b(c);
+    c->SetFieldFromVariant(b.P, 0, rtl::Variant(i + 1));
+    for (int32_t f = 1; f <= 2; ++f)
+      // Record 1's memo stays NULL; record 2's data is an empty BLOB (sent as NULL too).
+      if (!(i == 0 && f == 1)) SetBlob(c, b.P, f, MakeBlob(c, contents[i][f - 1], f));
+    ASSERT_EQ(c->RecordInsert(zfltNoLock, b.P), 0u);
+  }
+  ASSERT_EQ(c->SetToBegin(), 0u);
+  TzfMemoryStream ms;
+  ASSERT_EQ(c->RecordGetBatch(0x7FFFFFFF, (1u << gboBlobs) | (1u << gboBookmarks), ms, 0, true), 0u);
+  const uint8_t* m = static_cast<const uint8_t*>(ms.Memory());
+  const auto cardinal = [&](int64_t aAt) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | m[aAt + i];
+    return v;
+  };
+  TzfFieldsDescriptor& fields = *c->acGetTableDescriptor()->tdFieldsDescriptor;
+  const uint32_t slot = static_cast<uint32_t>(fields.GetRecordLength()) + TzfServerTableCursor::kBookmarkSize;
+  EXPECT_EQ(cardinal(0), zfErrEOF);
+  ASSERT_EQ(cardinal(4), 2u);
+  int64_t at = 8;
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const uint32_t length = cardinal(at);
+    const uint8_t* rec = m + at + 4;
+    uint32_t images = 0;
+    for (int32_t f = 1; f <= 2; ++f) {
+      bool isNull = true;
+      int64_t pos = 0;
+      fields.GetRecordField(f, rec, isNull, &pos);
+      const std::string& want = contents[i][f - 1];
+      ASSERT_EQ(isNull, want.empty()) << "field " << f;
+      if (isNull) continue;
+      ASSERT_GE(pos, at + 4 + slot);
+      ASSERT_LE(pos + 4 + static_cast<int64_t>(want.size()), ms.Size());
+      EXPECT_EQ(cardinal(pos), want.size());
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(m + pos + 4), want.size()), want);
+      images += 4 + static_cast<uint32_t>(want.size());
+    }
+    EXPECT_EQ(length, slot + images) << "the length word counts the images";
+    at += 4 + length;
+  }
+  // The read that met the end leaves its slot-size word, uncounted.
+  EXPECT_EQ(at + 4, ms.Size());
 }
 
 // ---- Copy primitives ----
@@ -335,6 +387,47 @@ TEST_F(BlobCopy, LinkChainsAreBounded) {
             0u);
   EXPECT_EQ(ReadBlob(Dst, chain[3]), "at the end");
   EXPECT_EQ(ReadBlob(Src, chain[20]), "<code " + std::to_string(zfErrBlobGeneral) + ">");
+}
+
+TEST_F(BlobCopy, LinkCacheChurnAgainstTablesClosingOnAnotherThread) {
+  // Links from Dst into three tables. One thread reads them over and over (opening link cursors);
+  // another closes inactive tables all the while, which asks the link cursors to go. Every read
+  // must answer the content (a closed table is opened again), and nothing may deadlock.
+  std::vector<std::pair<int64_t, std::string>> links;
+  for (int t = 0; t < 3; ++t) {
+    const UnicodeString name = u"Linked" + rtl::IntToStr(t);
+    auto dict = BlobDictionary();
+    Build(Db, name, dict.get());
+    TzfServerTableCursor* c = Open(Db, name);
+    const std::string content = "table " + std::to_string(t);
+    const int64_t nr = MakeBlob(c, content);
+    Close(c);
+    int64_t link = 0;
+    ASSERT_EQ(InTrans([&] { return Dst->sbcBlobCreateLink(2, name, nr, link); }), 0u);
+    links.emplace_back(link, content);
+  }
+  Close(Src);
+  Src = nullptr;
+  std::atomic<bool> stop{false};
+  std::atomic<int> closes{0};
+  std::thread closer([&] {
+    while (!stop.load()) {
+      Engine->seCloseInactiveTables();
+      ++closes;
+      std::this_thread::yield();
+    }
+  });
+  int failures = 0;
+  for (int round = 0; round < 150; ++round)
+    for (const auto& [link, content] : links)
+      if (ReadBlob(Dst, link) != content) ++failures;
+  stop = true;
+  closer.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_GT(closes.load(), 0);
+  // Once nothing reads, a close takes every link cursor out of the way.
+  Engine->seCloseInactiveTables();
+  EXPECT_EQ(Db->sdBlobLinkHandler->blhCursorCount(), 0);
 }
 
 // ---- Table streams ----

@@ -3,6 +3,8 @@
 // record whose key the index refuses changes nothing.
 #include <gtest/gtest.h>
 
+#include <any>
+#include <functional>
 #include <vector>
 
 #include "dictionary/zfsdIndexDescriptor.h"
@@ -280,6 +282,24 @@ TEST_F(TableCursorIndex, RangesBoundTheWalkAndTheSearch) {
   EXPECT_EQ(NextID(false), 4);
   EXPECT_EQ(SetToKey(skaEqualFirst, 3), 0u);
   EXPECT_EQ(NextID(), 3);
+  // A bookmark outside the range puts the cursor at the range's near end.
+  std::vector<uint8_t> mark(TzfServerTableCursor::kBookmarkSize), five(mark);
+  ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
+  ASSERT_TRUE(GoTo(1));
+  ASSERT_EQ(C->GetBookmark(mark.data(), static_cast<uint32_t>(mark.size())), 0u);
+  ASSERT_TRUE(GoTo(5));
+  ASSERT_EQ(C->GetBookmark(five.data(), static_cast<uint32_t>(five.size())), 0u);
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  ASSERT_EQ(C->RangeSet(0, 0, false, KeyOf(2, lo), true, 0, 0, false, KeyOf(4, hi), true), 0u);
+  ASSERT_EQ(C->SetToBookmark(mark.data(), static_cast<uint32_t>(mark.size())), 0u);
+  EXPECT_EQ(C->RecordGet(zfltNoLock, Rec), zfErrBOF);
+  EXPECT_EQ(NextID(), 2);
+  ASSERT_EQ(C->SetToBookmark(five.data(), static_cast<uint32_t>(five.size())), 0u);
+  EXPECT_EQ(NextID(), 0);
+  ASSERT_EQ(C->SetToBookmark(five.data(), static_cast<uint32_t>(five.size())), 0u);
+  EXPECT_EQ(NextID(false), 4);
+  ASSERT_EQ(SetToKey(skaEqualFirst, 3), 0u);
+  ASSERT_EQ(NextID(), 3);
   // Resetting keeps the position and opens both ends.
   ASSERT_EQ(C->RangeReset(), 0u);
   EXPECT_EQ(Continue(true), (std::vector<int32_t>{4, 5}));
@@ -375,7 +395,12 @@ TEST_F(TableCursorIndex, RecordGetForKeyWalksTheEqualKeys) {
   auto byName = TzfIndexDescriptor::CreateStandalone(0, u"ByName", 0, nullptr);
   byName->SetDups(idAll);
   dynamic_cast<TzfCompKeyDescriptor&>(*byName->idKeyDescriptor).Add(1);
+  // The add opens an exclusive cursor: this one steps aside for it.
+  C->RecordBufferFree(Rec);
+  C->Free();
   ASSERT_EQ(Db->TableAddIndex(u"People", u"", byName.get(), false), 0u);
+  ASSERT_EQ(Db->CursorOpen(C, u"People", u"", omReadWrite, smShared, 2000, false), 0u);
+  Rec = C->RecordBufferAlloc();
   ASSERT_EQ(C->SwitchToIndex(u"ByName", -1, false), 0u);
 
   // All the equal keys one call after the other, then 8710 at the end of the direction.
@@ -410,6 +435,73 @@ TEST_F(TableCursorIndex, RecordGetForKeyWalksTheEqualKeys) {
   ASSERT_EQ(C->RangeSet(0, 0, false, lo.data(), true, 0, 0, false, nullptr, true), 0u);
   EXPECT_TRUE(walk(u"a", true).empty()) << "keys outside the range are not found";
   EXPECT_EQ(walk(u"c", true), (std::vector<int32_t>{4}));
+}
+
+// Hears every record action of the cursor it is attached to; vetoes VetoAction before it runs.
+class TRecordExtender : public TzfBaseEngineExtender {
+ public:
+  using TzfBaseEngineExtender::TzfBaseEngineExtender;
+  uint32_t Notify(TzfEngineAction aAction, bool aBefore, const TzfActionArgs& aArgs) override {
+    int64_t ref = -1;
+    if (!aArgs.empty())
+      if (auto* p = std::any_cast<int64_t*>(&aArgs.back())) ref = **p;
+    Heard.push_back({aAction, aBefore, ref});
+    return aBefore && aAction == VetoAction ? 7777u : 0u;
+  }
+  struct Notice {
+    TzfEngineAction Action;
+    bool Before;
+    int64_t Ref;
+  };
+  std::vector<Notice> Heard;
+  int VetoAction = -1;
+};
+
+TEST_F(TableCursorIndex, ExtendersHearRecordActionsAndMayVetoThem) {
+  auto* ext = new TRecordExtender(nullptr, C, {});  // the cursor frees it
+  ASSERT_EQ(Insert(1), 0u);
+  ASSERT_EQ(ext->Heard.size(), 2u);
+  EXPECT_EQ(ext->Heard[0].Action, eaRecordInsert);
+  EXPECT_TRUE(ext->Heard[0].Before);
+  EXPECT_EQ(ext->Heard[0].Ref, 0) << "no record number before the insert";
+  EXPECT_FALSE(ext->Heard[1].Before);
+  EXPECT_GT(ext->Heard[1].Ref, 0);
+  const int64_t ref = ext->Heard[1].Ref;
+
+  ext->Heard.clear();
+  ASSERT_TRUE(GoTo(1));
+  ASSERT_EQ(ext->Heard.size(), 1u);
+  EXPECT_EQ(ext->Heard[0].Action, eaRecordGet);
+  EXPECT_EQ(ext->Heard[0].Ref, ref);
+  C->SetFieldFromVariant(Rec, 1, rtl::Variant(UnicodeString(u"m")));
+  ext->Heard.clear();
+  ASSERT_EQ(C->RecordModify(Rec, true), 0u);
+  ASSERT_EQ(ext->Heard.size(), 2u);
+  EXPECT_EQ(ext->Heard[0].Action, eaRecordModify);
+  EXPECT_EQ(ext->Heard[1].Ref, ref);
+
+  // A veto before the action stops it; nothing is written.
+  struct Case {
+    TzfEngineAction Action;
+    std::function<uint32_t()> Run;
+  } cases[] = {
+      {eaRecordInsert, [&] { return Insert(2); }},
+      {eaRecordModify, [&] { return GoTo(1) ? ModifyTo(1, 5) : 0u; }},
+      {eaRecordDelete, [&] { return Delete(1); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.Action));
+    ext->VetoAction = c.Action;
+    EXPECT_EQ(c.Run(), 7777u);
+    EXPECT_EQ(Count(), 1u);
+    EXPECT_TRUE(GoTo(1));
+  }
+  ext->VetoAction = -1;
+  EXPECT_EQ(Insert(2), 0u) << "the vetoed key was not left behind";
+  ASSERT_EQ(Delete(1), 0u);
+  EXPECT_EQ(ext->Heard.back().Action, eaRecordDelete);
+  EXPECT_FALSE(ext->Heard.back().Before);
+  EXPECT_EQ(ext->Heard.back().Ref, ref);
 }
 
 }  // namespace

@@ -120,9 +120,6 @@ TEST_F(TableCursor, OpensOnTheTableAndWalksBothWays) {
     EXPECT_EQ(c->GetRecordCountEx(mode, count, false), 0u);
     EXPECT_EQ(count, 5u);
   }
-  TzfAbstractTaskInfo* task = nullptr;
-  EXPECT_EQ(c->GetRecordCountExAsync(rcoTotalRecordCount, task), 12289u);
-  EXPECT_EQ(task, nullptr);
 }
 
 TEST_F(TableCursor, UnknownTableIsRefused) {

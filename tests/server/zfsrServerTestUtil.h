@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "dictionary/zfsdFieldsDescriptor.h"
 #include "dictionary/zfsdFileDescriptor.h"
@@ -63,5 +65,24 @@ class ServerEngineTest : public ::testing::Test {
   TempDir Dir;
   std::unique_ptr<TzfServerEngine> Engine;
 };
+
+// A case of a share rule: the open and share modes of what is open, in chain order, and the answer
+// to a request.
+struct ShareCase {
+  const char* Name;
+  std::vector<std::pair<TzfOpenMode, TzfShareMode>> Open;
+  TzfOpenMode Mode;
+  TzfShareMode Share;
+  uint32_t Answer;
+};
+
+// Checks each case against aRule (zfCheckDatabaseShare, zfCheckCursorShare).
+template <class Rule>
+void ExpectShareAnswers(Rule aRule, std::initializer_list<ShareCase> aCases) {
+  for (const ShareCase& c : aCases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(aRule(c.Mode, c.Share, c.Open), c.Answer);
+  }
+}
 
 }  // namespace zf::test

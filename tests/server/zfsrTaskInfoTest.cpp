@@ -2,6 +2,8 @@
 // a task handle that owns its thread (stress runs under the tsan preset).
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <random>
 #include <thread>
 #include <utility>
@@ -104,6 +106,44 @@ TEST_F(Tasks, RunsToTheEndAndReports) {
   EXPECT_EQ(0u, st.tsErrorCode);
   EXPECT_FALSE(t->Executing());
   t->Free();
+}
+
+// The finished hook runs once on the task's thread when the job has ended, at once on the caller's
+// when set after the end, and never once removed.
+TEST_F(Tasks, FinishedHookRunsOnceWhenTheJobEnds) {
+  std::atomic<int> calls{0}, removedCalls{0};
+  std::atomic<bool> onCaller{false};
+  const std::thread::id caller = std::this_thread::get_id();
+  auto hook = [&] {
+    ++calls;
+    if (std::this_thread::get_id() == caller) onCaller = true;
+  };
+  TzfThreadEvent gate(true);
+  TTestTask* t = NewTask(3);
+  t->Gate = &gate;
+  t->SetOnFinished(hook);
+  t->StartThread();
+  EXPECT_EQ(calls.load(), 0);
+  gate.SetEvent();
+  WaitFinished(t);
+  for (int i = 0; i < 5000 && calls.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(calls.load(), 1);
+  EXPECT_FALSE(onCaller.load());
+  t->SetOnFinished(hook);
+  EXPECT_EQ(calls.load(), 2);
+  EXPECT_TRUE(onCaller.load());
+  t->Free();
+
+  TzfThreadEvent gate2(true);
+  TTestTask* u = NewTask(3);
+  u->Gate = &gate2;
+  u->SetOnFinished([&] { ++removedCalls; });
+  u->StartThread();
+  u->SetOnFinished(nullptr);
+  gate2.SetEvent();
+  WaitFinished(u);
+  u->Free();  // joins
+  EXPECT_EQ(removedCalls.load(), 0);
 }
 
 TEST_F(Tasks, CancelIsFinalAtOnceAndOnlyOnce) {

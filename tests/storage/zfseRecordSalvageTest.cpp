@@ -231,6 +231,19 @@ void WriteFile(const std::string& aPath, const Bytes& aBytes) {
   out.write(reinterpret_cast<const char*>(aBytes.data()), std::streamsize(aBytes.size()));
 }
 
+// Runs a shell command and answers its exit status; aOut, when given, takes what it printed on
+// standard output and standard error.
+int RunTool(const std::string& aCmd, std::string* aOut = nullptr) {
+  FILE* f = popen((aCmd + " 2>&1").c_str(), "r");
+  if (!f) return -1;
+  std::string out;
+  char buf[4096];
+  while (size_t n = fread(buf, 1, sizeof buf, f)) out.append(buf, n);
+  const int rc = pclose(f);
+  if (aOut) *aOut = out;
+  return rc;
+}
+
 struct Variant {
   const char* Name;
   bool Variable, Smart, Version1;
@@ -312,26 +325,18 @@ TEST_F(RecordSalvageTest, DamagedBlocksNeverStopTheRestAndNeverBringDeletedRecor
 TEST_F(RecordSalvageTest, ToolMakesSalvagesAndWalksWithExitCodes) {
   const std::string path = Dir.FilePath("tool.dvl7");
   const std::string exe = ZFTABLE_EXE;
-  auto run = [](const std::string& aCmd, std::string* aOut = nullptr) {
-    FILE* f = popen((aCmd + " 2>&1").c_str(), "r");
-    std::string out;
-    char buf[4096];
-    while (size_t n = fread(buf, 1, sizeof buf, f)) out.append(buf, n);
-    const int rc = pclose(f);
-    if (aOut) *aOut = out;
-    return rc;
-  };
-  ASSERT_EQ(run(exe + " make " + path + " --records 50 --engine variable --compression smart --delete 5 --seed 2"), 0);
+  ASSERT_EQ(
+      RunTool(exe + " make " + path + " --records 50 --engine variable --compression smart --delete 5 --seed 2"), 0);
   std::string out;
-  ASSERT_EQ(run(exe + " salvage " + path, &out), 0);
+  ASSERT_EQ(RunTool(exe + " salvage " + path, &out), 0);
   EXPECT_NE(out.find("records 45 blocks "), std::string::npos) << out;
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 46);
-  ASSERT_EQ(run(exe + " walk " + path, &out), 0);
+  ASSERT_EQ(RunTool(exe + " walk " + path, &out), 0);
   EXPECT_EQ(out.rfind("0 ZF!2 0 valid", 0), 0u) << out;
   EXPECT_NE(out.find("1 ZFHD 6 valid"), std::string::npos) << out;
-  EXPECT_NE(run(exe + " salvage " + Dir.FilePath("missing"), &out), 0);
+  EXPECT_NE(RunTool(exe + " salvage " + Dir.FilePath("missing"), &out), 0);
   EXPECT_NE(out.find("error 9992"), std::string::npos) << out;
-  EXPECT_NE(run(exe + " make " + path + " --records x", &out), 0);
+  EXPECT_NE(RunTool(exe + " make " + path + " --records x", &out), 0);
   EXPECT_NE(out.find("error 9986"), std::string::npos) << out;
 }
 
@@ -341,24 +346,11 @@ TEST_F(RecordSalvageTest, ToolMakesALogTableAndDamagesChosenBlocks) {
   const std::string src = Dir.FilePath("Log.dvl7");
   const std::string dst = Dir.FilePath("Hit.dvl7");
   const std::string exe = ZFTABLE_EXE;
-  auto run = [](const std::string& aCmd, std::string* aOut = nullptr) {
-    FILE* f = popen((aCmd + " 2>&1").c_str(), "r");
-    std::string out;
-    char buf[4096];
-    while (size_t n = fread(buf, 1, sizeof buf, f)) out.append(buf, n);
-    const int rc = pclose(f);
-    if (aOut) *aOut = out;
-    return rc;
-  };
-  auto read = [](const std::string& aPath) {
-    std::ifstream in(aPath, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  };
   std::string out;
-  ASSERT_EQ(run(exe + " make-log " + src + " --records 200 --seed 4", &out), 0) << out;
-  ASSERT_EQ(run(exe + " walk " + src, &out), 0);
+  ASSERT_EQ(RunTool(exe + " make-log " + src + " --records 200 --seed 4", &out), 0) << out;
+  ASSERT_EQ(RunTool(exe + " walk " + src, &out), 0);
   EXPECT_EQ(out.rfind("0 ZF!2 0 valid", 0), 0u) << out;
-  const Bytes original = read(src);
+  const Bytes original = ReadFile(src);
   ASSERT_EQ(original.size() % 4096, 0u);
   const size_t blocks = original.size() / 4096;
   ASSERT_GT(blocks, 6u);
@@ -369,31 +361,31 @@ TEST_F(RecordSalvageTest, ToolMakesALogTableAndDamagesChosenBlocks) {
   };
   for (const TCase& c : {TCase{"zero", true}, TCase{"random", true}, TCase{"bitflip", true}}) {
     SCOPED_TRACE(c.Mode);
-    ASSERT_EQ(run(exe + " damage " + src + " " + dst + " --blocks 3,1,3,999999 --mode " + c.Mode, &out), 0) << out;
+    ASSERT_EQ(RunTool(exe + " damage " + src + " " + dst + " --blocks 3,1,3,999999 --mode " + c.Mode, &out), 0) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3) << out;
     EXPECT_EQ(out.rfind("hit 1 ", 0), 0u) << out;
     EXPECT_NE(out.find("\nhit 3 "), std::string::npos) << out;
     EXPECT_NE(out.find("damaged 2 blocks"), std::string::npos) << out;
-    const Bytes hit = read(dst);
+    const Bytes hit = ReadFile(dst);
     ASSERT_EQ(hit.size(), original.size());
     for (size_t b = 0; b < blocks; ++b) {
       const bool same = std::equal(hit.begin() + b * 4096, hit.begin() + (b + 1) * 4096, original.begin() + b * 4096);
       EXPECT_EQ(same, !(b == 1 || b == 3)) << "block " << b;
     }
   }
-  ASSERT_EQ(run(exe + " damage " + src + " " + dst + " --blocks 5 --mode truncate", &out), 0) << out;
-  EXPECT_EQ(read(dst).size(), 5u * 4096);
+  ASSERT_EQ(RunTool(exe + " damage " + src + " " + dst + " --blocks 5 --mode truncate", &out), 0) << out;
+  EXPECT_EQ(ReadFile(dst).size(), 5u * 4096);
   EXPECT_NE(out.find("damaged " + std::to_string(blocks - 5) + " blocks"), std::string::npos) << out;
   // A fraction with a seed chooses the same blocks each time.
   std::string again;
-  ASSERT_EQ(run(exe + " damage " + src + " " + dst + " --fraction 0.3 --seed 9", &out), 0) << out;
-  ASSERT_EQ(run(exe + " damage " + src + " " + dst + " --fraction 0.3 --seed 9", &again), 0);
+  ASSERT_EQ(RunTool(exe + " damage " + src + " " + dst + " --fraction 0.3 --seed 9", &out), 0) << out;
+  ASSERT_EQ(RunTool(exe + " damage " + src + " " + dst + " --fraction 0.3 --seed 9", &again), 0);
   EXPECT_EQ(out, again);
   EXPECT_EQ(out.find("hit 0 "), std::string::npos) << "block 0 is never chosen";
   for (const char* bad : {" --blocks 1 --fraction 0.5 --seed 1", " --fraction 0.5", " --fraction 2 --seed 1",
                           " --blocks 1 --mode melt", ""}) {
     SCOPED_TRACE(bad);
-    EXPECT_NE(run(exe + " damage " + src + " " + dst + bad, &out), 0);
+    EXPECT_NE(RunTool(exe + " damage " + src + " " + dst + bad, &out), 0);
     EXPECT_NE(out.find("error 9986"), std::string::npos) << out;
   }
 }

@@ -404,6 +404,25 @@ TEST_F(FileImplTest, RenameNeverReplacesAnExistingFile) {
   EXPECT_EQ("A", content);
 }
 
+// A failed rename in a list gives the files renamed before it their old names back.
+TEST_F(FileImplTest, RenameListUndoesTheRenamesBeforeAFailure) {
+  TempDir dir;
+  for (const char* name : {"t.1", "t.2", "t.3", "u.3"}) std::ofstream(dir.FilePath(name)) << name;
+  const rtl::UnicodeString outcome = StorageOutcome([&] {
+    zfRenameFilesNoReplace({{dir.File("t.1"), dir.File("u.1")},
+                            {dir.File("t.2"), dir.File("u.2")},
+                            {dir.File("t.3"), dir.File("u.3")}});
+  });
+  EXPECT_EQ(0u, outcome.find(u"#15394:"));
+  for (const char* name : {"t.1", "t.2", "t.3", "u.3"}) {
+    std::string content;
+    std::ifstream(dir.FilePath(name)) >> content;
+    EXPECT_EQ(name, content);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path / "u.1"));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path / "u.2"));
+}
+
 TEST_F(FileImplTest, VolumeLimitAndNames) {
   TempDir dir;
   EXPECT_GE(zfMaxFileSizeForPath(dir.File("x.dvl7")), int64_t(4294967294));

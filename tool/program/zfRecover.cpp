@@ -1,0 +1,58 @@
+// zfRecover: recovers a damaged ".dvl7" table named as its first parameter or chosen in an open
+// dialog. With a display the window shows the engine's statistics and the progress; without one
+// (or after a leading "--headless") the same run goes on the terminal: log lines on standard
+// output, a progress line on standard error when that is a terminal, SIGINT and SIGTERM cancel.
+//
+// Exit code: 0 after a successful recover, 2 when there is no table file to recover (missing, of
+// another extension, or no file given and no window to ask in), 1 for every other failure.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "client/zfdbStartup.h"
+#include "platform/gui/guiBackend.h"
+#include "platform/rtl/rtlException.h"
+#include "tool/frmRecoverMain.h"
+#include "tool/zfRecoverComponents.h"
+
+namespace {
+
+void PrintError(const std::string& aText) { std::fprintf(stderr, "zfRecover: %s\n", aText.c_str()); }
+
+// The layers started for the run and stopped again, in reverse order, however the run ends.
+struct TEngineLayers {
+  TEngineLayers() { zf::zfStartClient(); }
+  ~TEngineLayers() { zf::zfStopClient(); }
+  TEngineLayers(const TEngineLayers&) = delete;
+  TEngineLayers& operator=(const TEngineLayers&) = delete;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  zf::gui::TBackendChoice choice;
+  try {
+    choice = zf::gui::ChooseBackend(args, zf::gui::DisplayAvailable());
+  } catch (const zf::rtl::Exception& e) {
+    PrintError(zf::rtl::u8(e.Message()));
+    return zf::zfRecoverExitNoTable;
+  }
+  try {
+    TEngineLayers layers;
+    std::unique_ptr<zf::gui::TApplication> app = zf::gui::CreateApplication(std::move(choice), argv[0]);
+    int code;
+    {
+      zf::TzfRecoverComponents engine;
+      zf::TfrmMain frmMain(*app, engine);
+      code = app->Run();
+    }
+    return code;
+  } catch (const zf::rtl::Exception& e) {
+    PrintError(zf::rtl::u8(e.Message()));
+  } catch (const std::exception& e) {
+    PrintError(e.what());
+  }
+  return zf::zfRecoverExitFailure;
+}
