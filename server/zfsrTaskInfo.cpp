@@ -46,6 +46,16 @@ void TzfServerTaskInfo::BeforeDestruction() {
   stiThread.reset();
 }
 
+void TzfServerTaskInfo::PrepareDestroy() {
+  TzfAbstractTaskInfo::PrepareDestroy();  // cancels
+  stiCancelled.store(true, std::memory_order_release);
+  // The job may work on objects of the session (the recover on its private database and that
+  // database's transaction context); the session's clean-up prepares those right after its task
+  // handles, so the job must have ended by then. The task's own thread cannot join itself: there
+  // the thread is left to the handle's destruction.
+  if (stiThreadID.load(std::memory_order_acquire) != os::GetCurrentThreadId()) stiThread.reset();
+}
+
 void TzfServerTaskInfo::asoCheckDestroyAllowed() {
   if (stiThreadID.load(std::memory_order_acquire) == os::GetCurrentThreadId())
     rtl::AssertionFailure("zfsrTaskInfo", __LINE__);

@@ -42,6 +42,9 @@ class TzfServerTaskInfo : public TzfAbstractTaskInfo {
   ~TzfServerTaskInfo() override;
   // Cancels the task and joins its thread while the whole task object (its job) still stands.
   void BeforeDestruction() override;
+  // Cancels and joins the thread (not on the task's own thread): a session's clean-up prepares its
+  // task handles before its databases and contexts, which a running job may still be using.
+  void PrepareDestroy() override;
   static const rtl::TClassInfo& ClassInfo();
   const rtl::TClassInfo& ClassType() const override { return ClassInfo(); }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "server/zfsrTaskInfo.h"
 #include "tests/dictionary/server/zfsdTestEngine.h"
@@ -239,6 +240,51 @@ TEST_F(Tasks, DestroyingTheSessionEndsItsRunningTasks) {
   Session->Free();  // the clean-up cancels, then frees (joins) the task
   Session = nullptr;
   EXPECT_EQ(1, Engine->CleanupRuns.load());
+}
+
+// A session's clean-up prepares its databases right after its task handles; a job may still be
+// working on one of them (a recover on its private database), so its thread has ended by then.
+// The job below ends only when cancelled, after it has waited a little for the database to be
+// prepared: were the thread not joined with the cancel, that preparation would come first.
+TEST_F(Tasks, SessionCleanupEndsTheJobsBeforeItPreparesTheDatabases) {
+  struct TJob : TTestTask {
+    using TTestTask::TTestTask;
+    uint32_t Cancel() override {
+      const uint32_t r = TTestTask::Cancel();
+      CancelSeen.SetEvent();
+      return r;
+    }
+    void Execute() override {
+      InJob.SetEvent();
+      CancelSeen.WaitFor(-1);
+      DatabasePrepared.WaitFor(100);
+      Completed = true;
+    }
+    TzfThreadEvent InJob{true}, CancelSeen{true}, DatabasePrepared{true};
+  };
+  struct TWatchedDatabase : TTestDatabase {
+    using TTestDatabase::TTestDatabase;
+    void PrepareDestroy() override {
+      // The first preparation is the clean-up's; the database's own destruction prepares it again.
+      if (TJob* job = std::exchange(Job, nullptr)) {
+        *JobEndedFirst = job->Completed.load() && !job->Executing();
+        job->DatabasePrepared.SetEvent();
+      }
+      TTestDatabase::PrepareDestroy();
+    }
+    TJob* Job = nullptr;
+    bool* JobEndedFirst = nullptr;
+  };
+  TTestSession* s = OpenSession();
+  auto* db = zfCreateServerObject<TWatchedDatabase>(s, nullptr, 10000u);
+  auto* job = zfCreateServerObject<TJob>(s, 1u);
+  bool endedFirst = false;
+  db->Job = job;
+  db->JobEndedFirst = &endedFirst;
+  job->StartThread();
+  job->InJob.WaitFor(-1);
+  s->Free();
+  EXPECT_TRUE(endedFirst) << "a database was prepared while a task of its session still ran";
 }
 
 // ---------------------------------------------------------------------------------------------
