@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "dictionary/zfsdDefaultValueEngine.h"
 #include "dictionary/zfsdFieldsDescriptor.h"
@@ -162,9 +163,15 @@ void TzfIndexDataSet::ActivateIndex(const UnicodeString& aIndexName) {
   UpdateCursorPos();
   FreeKeyBuffers();
   const int32_t bufferCount = BufferCount();
+  // The key buffers come back whatever happens; a failure to get them is raised unless an
+  // earlier failure is already on its way.
   struct TRealloc {
     TzfIndexDataSet* D;
-    ~TRealloc() {
+    ~TRealloc() noexcept(false) {
+      if (std::uncaught_exceptions() == 0) {
+        D->AllocKeyBuffers();
+        return;
+      }
       try {
         D->AllocKeyBuffers();
       } catch (...) {
