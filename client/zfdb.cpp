@@ -896,7 +896,7 @@ TzfAbstractTaskInfo* TzfDatabase::RecoverTable(const UnicodeString& aTableName, 
 uint32_t TzfDatabase::VerifyChecksumTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword,
                                             bool aRaw, bool aForceRecheck, TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
-  if (aTableName.empty()) return zfErrNoSuchTable;
+  if (uint32_t r = zfCheckTableName(aTableName, true, false)) return r;
   CheckStarted();
   return dbAbstractDatabase->TableVerifyChecksum(aTableName, aPassword, aRaw, aForceRecheck, aTaskInfo);
 }

@@ -601,6 +601,9 @@ void TzfDataset::SetBookmarkData(db::TRecordBuffer aBuffer, const void* aData) {
 }
 
 db::TBookmarkFlag TzfDataset::GetBookmarkFlag(db::TRecordBuffer aBuffer) {
+  if (State() == db::dsBlockRead)
+    throw EzfDatabaseError(TzfErrorSource(this), zfErrNotSupported,
+                           u"GetBookmarkFlag is not supported in BlockRead mode");
   return static_cast<db::TBookmarkFlag>(aBuffer[dsOffsetRecInfos + 4]);
 }
 

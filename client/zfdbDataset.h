@@ -301,10 +301,13 @@ class TzfDataset : public db::TDataSet {
   virtual void DropLookupCursor() {}
   // The key buffer under edit in state dsSetKey (the index dataset's); false when none.
   virtual bool GetKeyEditBuffer(db::TRecordBuffer& aBuffer) const { return false; }
+  // Write-only as configured, or while an open that will read in blocks fills its first buffers.
+  bool IsWriteOnly() const { return dsWriteOnly || dsInternalWriteOnly; }
 
   TzfAbstractCursor* dsAbstractCursor = nullptr;
   TzfDatabase* dsDatabase = nullptr;
   bool dsWriteOnly = false;
+  bool dsInternalWriteOnly = false;  // set by an open with a block-read size until it completes
   bool dsRecRevField = false;
   TzfDatasetOptions dsOptions;
   std::unique_ptr<TzfDefaultValueHandler> dsDefaultValueHandler;
@@ -333,8 +336,6 @@ class TzfDataset : public db::TDataSet {
   void ReadBlock();
   // Positions the engine cursor on the active record.
   void PositionOnActive();
-  // Write-only as configured, or while an open that will read in blocks fills its first buffers.
-  bool IsWriteOnly() const { return dsWriteOnly || dsInternalWriteOnly; }
 
   int32_t dsTimeout = -1;
   rtl::TComponentPtr<TzfCursor> dsCursor;
@@ -359,7 +360,6 @@ class TzfDataset : public db::TDataSet {
   int32_t dsBlockReadCount = 0;
   int32_t dsBlockReadPos = 0;  // entries served from the block
   bool dsBlockReadEof = false;
-  bool dsInternalWriteOnly = false;  // set by an open with a block-read size until it completes
   db::TRecordBuffer dsLookupBuffer = nullptr;  // the record Lookup reads its result from
   // Open BLOB streams (client/zfdbBlob.cpp links and unlinks them).
   friend class TzfBaseBlobStream;

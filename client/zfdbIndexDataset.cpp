@@ -562,7 +562,7 @@ void TzfIndexDataSet::GotoNearest() {
   CheckBiDirectional();
   CheckBrowseMode();
   CursorPosChanged();
-  if (dsWriteOnly) return;
+  if (IsWriteOnly()) return;
   const TzfKeyBufferHeader& h = Header(kbiKey);
   const TzfSearchKeyAction action = !FlipOrder() ? (h.kbExclusive ? skaGreater : skaGreaterEqual)
                                                  : (h.kbExclusive ? skaSmaller : skaSmallerEqual);

@@ -22,6 +22,8 @@ class TPeopleDataset : public TzfDataset {
   using TzfDataset::TzfDataset;
   using TzfDataset::AbstractCursor;
   void SetWriteOnly(bool aValue) { dsWriteOnly = aValue; }
+  using TzfDataset::ActiveBuffer;
+  using TzfDataset::GetBookmarkFlag;
   // Run on the engine cursor right after it opens (filters of a test).
   std::function<void(TzfAbstractCursor*)> OnCursor;
 
@@ -222,6 +224,21 @@ TEST_F(ClientDataset, BlockReadingServesEveryRecordOnce) {
   EXPECT_EQ(Id(), 2) << "a bookmark taken in a block is the record's";
   DS->Prior();
   EXPECT_EQ(Id(), 1);
+}
+
+TEST_F(ClientDataset, BookmarkFlagIsNotReadInTheBlockReadState) {
+  Fill(3);
+  DS->Open();
+  EXPECT_EQ(DS->GetBookmarkFlag(DS->ActiveBuffer()), db::bfCurrent);
+  DS->SetBlockReadSize(100);
+  ASSERT_EQ(DS->State(), db::dsBlockRead);
+  db::TRecordBuffer b = DS->ActiveBuffer();
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(ClientErrorCode([&] { DS->GetBookmarkFlag(b); }), zfErrNotSupported);
+  EXPECT_TRUE(RaisesText([&] { DS->GetBookmarkFlag(b); }, u"GetBookmarkFlag is not supported in BlockRead mode"));
+  EXPECT_EQ(Id(), 1) << "the block is still served";
+  DS->Next();
+  EXPECT_EQ(Id(), 2);
 }
 
 TEST_F(ClientDataset, BlockReadingFlippedReadsBackwards) {

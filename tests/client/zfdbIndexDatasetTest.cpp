@@ -91,6 +91,29 @@ TEST_F(ClientIndexDataset, FindNearestOnATwoFieldKey) {
   EXPECT_FALSE(T->FlipOrder());
 }
 
+// A table component on which a test can put the write-only mode in force, as an open that will
+// read in blocks does until it completes.
+class TWriteOnlyInForceTable : public TzfTable {
+ public:
+  using TzfTable::TzfTable;
+  void SetInternalWriteOnly(bool aValue) { dsInternalWriteOnly = aValue; }
+};
+
+TEST_F(ClientIndexDataset, GotoNearestDoesNothingWhileWriteOnlyIsInForce) {
+  auto* t = Table<TWriteOnlyInForceTable>(u"Fruit");
+  t->SetIndexName(u"ByID");
+  t->Open();
+  t->SetKey();
+  t->FieldByName(u"ID").SetAsInteger(4);
+  t->Post();
+  t->SetInternalWriteOnly(true);
+  t->GotoNearest();
+  t->SetInternalWriteOnly(false);
+  EXPECT_EQ(t->FieldByName(u"ID").GetAsInteger(), 1) << "the dataset stays on its record";
+  t->GotoNearest();
+  EXPECT_EQ(t->FieldByName(u"ID").GetAsInteger(), 4);
+}
+
 TEST_F(ClientIndexDataset, KeyEditsAndTheirChecks) {
   T->SetIndexName(u"ByNameID");
   T->Open();

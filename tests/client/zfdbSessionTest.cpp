@@ -42,6 +42,11 @@ class TClientTestDatabase : public TTestDatabase {
     ++Calls;
     return Answer;
   }
+  uint32_t TableVerifyChecksum(const UnicodeString&, const UnicodeString&, bool, bool,
+                               TzfAbstractTaskInfo*&) override {
+    ++Calls;
+    return Answer;
+  }
 
   static inline uint32_t Answer = 0;
   static inline int Calls = 0;
@@ -474,6 +479,9 @@ TEST_F(ClientSessionTest, TaskOperationsClearTheirHandleFirst) {
        zfErrSameFolder},
       {"checksum empty", [&](TzfAbstractTaskInfo*& t) { return db->VerifyChecksumTableEx(u"", u"", false, false, t); },
        zfErrNoSuchTable},
+      {"checksum invalid",
+       [&](TzfAbstractTaskInfo*& t) { return db->VerifyChecksumTableEx(u"a/b", u"", false, false, t); },
+       zfErrInvalidTableName},
   };
   for (const auto& c : cases) {
     TzfAbstractTaskInfo* task = stale;
