@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "dictionary/zfsdFieldDescriptor.h"
+#include "platform/rtl/rtlAnsi.h"
 
 namespace zf {
 
@@ -22,11 +23,11 @@ std::unique_ptr<TzfBaseFieldMapper> TrySameLayout(const TzfFieldMapperClass&, Tz
   if (aSourceField.fdLength != aTargetField.fdLength || aSourceField.fdUnits != aTargetField.fdUnits ||
       aSourceField.fdDecPl != aTargetField.fdDecPl || aSourceField.fdLength <= 0)
     return nullptr;
-  if (HasCodePage(type)) {
-    const uint16_t source = aSourceField.GetStorageCodePage();
-    const uint16_t target = aTargetField.GetStorageCodePage();
-    if (source != 0 && target != 0 && source != target) return nullptr;
-  }
+  // 8-bit text is copied byte for byte only between equal code pages; 0 stands for the process's
+  // ANSI code page, so it is resolved before the comparison.
+  if (HasCodePage(type) && rtl::ResolveCodePage(aSourceField.GetStorageCodePage()) !=
+                               rtl::ResolveCodePage(aTargetField.GetStorageCodePage()))
+    return nullptr;
   auto mapper = std::make_unique<TzfSameLayoutMapper>(aSourceField.fdLength);
   aMapper = zfMapperMethod<&TzfSameLayoutMapper::Copy>(mapper.get());
   return mapper;

@@ -54,8 +54,10 @@ TzfBaseTableMapperDescriptor::~TzfBaseTableMapperDescriptor() { Clear(); }
 
 TzfBaseTableMapperDescriptor* TzfBaseTableMapperDescriptor::AddTable(const UnicodeString& aName,
                                                                      const TzfTableMapperDescriptorClass* aClass) {
-  if (GetTableIndexFromName(aName) >= 0)
-    throw EzfBaseTableMapperDescriptorException(zfErrNameNotUnique, u"Duplicated table name: %s", {aName});
+  if (GetTableIndexFromName(aName) >= 0) {
+    EzfBaseException::zfSetMessage(zfErrNameNotUnique, u"Duplicated table name: %s", {aName});
+    RaiseError(zfErrNameNotUnique);
+  }
   std::unique_ptr<TzfBaseTableMapperDescriptor> child = (aClass ? *aClass : ClassInfo()).Create();
   child->btmdParent = this;
   child->btmdName = aName;

@@ -57,8 +57,8 @@ class TzfBaseTableMapperDescriptor : public TzfBaseRegisterableDescriptor {
   ~TzfBaseTableMapperDescriptor() override;
 
   // Adds a child of aClass (nullptr: TzfBaseTableMapperDescriptor) named aName; a name a child
-  // has already (case ignored) raises 10009 "Duplicated table name: %s". The child's map-to name
-  // stays ".".
+  // has already (case ignored) raises 10009 "Duplicated table name: %s" through RaiseError (the
+  // exception class of this descriptor's class). The child's map-to name stays ".".
   TzfBaseTableMapperDescriptor* AddTable(const UnicodeString& aName, const TzfTableMapperDescriptorClass* aClass = nullptr);
   // Frees the child at aInx; an index outside the children does nothing.
   void RemoveTable(int32_t aInx);
@@ -87,6 +87,7 @@ class TzfBaseTableMapperDescriptor : public TzfBaseRegisterableDescriptor {
 
   virtual void WriteData(TzfWriter& aWriter, int32_t aClientVersion) const;
   virtual void ReadData(TzfReader& aReader);
+  // Raises aErrorCode with this class's exception class (a pending text for the code is used).
   [[noreturn]] virtual void RaiseError(uint32_t aErrorCode) const;
 
   TzfBaseTableMapperDescriptor* btmdParent = nullptr;  // nullptr for the root

@@ -4,6 +4,7 @@
 
 #include "dictionary/zfsdTypes.h"
 #include "mapping/zfsdFieldMapperDescriptor.h"
+#include "platform/rtl/rtlAnsiString.h"
 #include "tests/mapping/zfsrMappingTestUtil.h"
 
 namespace zf::test {
@@ -200,19 +201,31 @@ TEST_F(FieldMapperRegistryTest, MemoBlobsWithoutCodePagesCopyPlainly) {
   EXPECT_TRUE(method.IsSet());  // neither field has a code page
 }
 
-// 8-bit text and memo BLOBs are copied as they are only where no re-encoding is needed.
+// 8-bit text and memo BLOBs are copied as they are only where no re-encoding is needed. Code page
+// 0 on a text field is the process's ANSI code page (windows-1252 here, then windows-1251).
 TEST_F(FieldMapperRegistryTest, CodePagesDecideWhetherEightBitTextCopies) {
   struct Case {
+    uint16_t SystemCodePage;
     TzfFieldType Type;
     uint16_t SourceCodePage, TargetCodePage;
     bool Offered;
   };
   const Case cases[] = {
-      {zftShortString, 1252, 1252, true}, {zftShortString, 1252, 0, true},  {zftShortString, 1252, 1251, false},
-      {zftNullString, 0, 1251, true},     {zftNullString, 1250, 1251, false}, {zftChar, 1252, 1251, false},
-      {zftWideString, 1252, 1251, true},  {zftBlobMemo, 1252, 1251, false},  {zftBlobMemo, 1251, 1251, true},
+      {1252, zftShortString, 1252, 1252, true}, {1252, zftShortString, 1252, 0, true},
+      {1252, zftShortString, 1252, 1251, false}, {1252, zftShortString, 0, 0, true},
+      {1252, zftShortString, 1251, 0, false},    {1252, zftNullString, 0, 1251, false},
+      {1252, zftNullString, 1250, 1251, false},  {1252, zftChar, 1252, 1251, false},
+      {1252, zftChar, 0, 1250, false},           {1252, zftWideString, 1252, 1251, true},
+      {1251, zftNullString, 0, 1251, true},      {1251, zftShortString, 1252, 0, false},
+      // Memo BLOBs re-encode only between two code pages that are both set.
+      {1252, zftBlobMemo, 1252, 1251, false},    {1252, zftBlobMemo, 1251, 1251, true},
   };
+  struct TRestore {
+    uint16_t CodePage = rtl::SystemAnsiCodePage();
+    ~TRestore() { rtl::SetSystemAnsiCodePage(CodePage); }
+  } restore;
   for (const Case& c : cases) {
+    rtl::SetSystemAnsiCodePage(c.SystemCodePage);
     TTestCursor source, target;
     TzfFieldDescriptor* s = source.Add(u"F", c.Type, UnitsFor(c.Type));
     TzfFieldDescriptor* d = target.Add(u"F", c.Type, UnitsFor(c.Type));
@@ -222,7 +235,7 @@ TEST_F(FieldMapperRegistryTest, CodePagesDecideWhetherEightBitTextCopies) {
     TzfMappingMethod method;
     auto m = TzfBaseFieldMapper::CreateMapper(*s, &source, *d, &target, nullptr, method);
     EXPECT_EQ(method.IsSet(), c.Offered) << static_cast<int>(c.Type) << " " << c.SourceCodePage << " -> "
-                                         << c.TargetCodePage;
+                                         << c.TargetCodePage << " (system " << c.SystemCodePage << ")";
   }
 }
 

@@ -219,7 +219,12 @@ TEST_F(MapperDescriptorTest, ChildTablesAreNamedUniquely) {
   EXPECT_EQ(a->btmdParent, &root);
   EXPECT_EQ(a->btmdMapTo, u".");
   EXPECT_EQ(Outcome([&] { root.AddTable(u"LINES"); }),
-            u"!EzfBaseTableMapperDescriptorException #10009: Duplicated table name: LINES");
+            u"!EzfTableMapperDescriptorException #10009: Duplicated table name: LINES");
+  // Each class raises with its own exception class.
+  TzfBaseTableMapperDescriptor base;
+  base.AddTable(u"Lines");
+  EXPECT_EQ(Outcome([&] { base.AddTable(u"lines"); }),
+            u"!EzfBaseTableMapperDescriptorException #10009: Duplicated table name: lines");
   EXPECT_EQ(Outcome([&] { root.GetTableDescriptorFromName(u"None"); }),
             u"!EzfTableMapperDescriptorException #10024: Table does not exist.");
   root.RemoveTable(5);
@@ -319,7 +324,7 @@ TEST_F(MapperDescriptorTest, MapAllTablesAndFieldsByNamePairsFieldsAndNestedTabl
 
   // A second run keeps the children and refuses to add one twice.
   EXPECT_EQ(Outcome([&] { d.MapAllTablesAndFieldsByName(oldT.Dict, newT.Dict, dlaFail); }),
-            u"!EzfBaseTableMapperDescriptorException #10009: Duplicated table name: Lines");
+            u"!EzfTableMapperDescriptorException #10009: Duplicated table name: Lines");
 }
 
 }  // namespace
