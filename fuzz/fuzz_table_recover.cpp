@@ -1,47 +1,91 @@
-// Fuzzes the whole table recover: a sample log table made by the engine once, whose blocks the
-// input overwrites, is recovered into "_Recovered" and "_Failed" by the background task while this
-// thread polls the status. The recover must start or refuse with a code, end with a final status,
-// never crash, hang or leak; its counts stay within the file (read at most one partial block more
-// than the total, written at most read), and its tables can be deleted afterwards.
+// Fuzzes the table recover: a small sample log table (a few blocks: records, some failing
+// validation, some with memo BLOBs, and their index) made by the engine once, whose blocks the input
+// overwrites, is opened as a recover source and walked by the recover container into
+// "_Recovered" and "_Failed": header and dictionary reads, the block walk, the owner lookup, the
+// record engine's salvage and the insert of every record with validation, or into the failed table.
+//
+// The engine is started once per process, its folder lies on the memory file system, and the two
+// target tables are built once (by a recover of the sound table): each input runs the container's job on this thread inside an outer
+// transaction of the targets that is rolled back afterwards, so one input costs the open of a
+// damaged table and the walk of its few blocks. The walk must end with a code, never crash, hang or
+// leak; its counts stay within the file (read at most one partial block more than the total,
+// written at most read), and the rollback leaves both targets as they were.
 //
 // Input: a list of patches, each: block (1 byte, taken modulo the blocks of the table file),
 // offset in the block (2 bytes little-endian, modulo the block size), length (1 byte), that many
 // bytes. A last byte 0xF0..0xFF alone cuts the file after that many 256-byte units from the end.
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 #include "foundation/zfllConst.h"
 #include "fuzz/zfsrFuzzServer.h"
 #include "server/zfsrServerDatabase.h"
+#include "server/zfsrServerRecover.h"
 #include "server/zfsrServerSession.h"
+#include "server/zfsrServerTable.h"
+#include "server/zfsrServerTransaction.h"
 #include "tools/zftableLog.h"
 
 namespace {
 
-zf::fuzz::TFuzzServer gServer;
-const std::filesystem::path& gDir = gServer.Dir;
-zf::TzfAbstractSession*& gSession = gServer.Session;
-zf::TzfAbstractDatabase*& gDb = gServer.Db;
+using namespace zf;
+
+fuzz::TFuzzServer gServer;
 std::vector<uint8_t> gImage;
 constexpr uint32_t kBlock = 4096;
+// Cursors on the two targets, kept open across inputs so their tables stay open too.
+TzfAbstractCursor* gRecovered = nullptr;
+TzfAbstractCursor* gFailed = nullptr;
+uint32_t gRecoveredCount = 0, gFailedCount = 0;  // what the first recover left in them
+
+TzfServerTableCursor* Open(TzfAbstractDatabase* aDb, const UnicodeString& aName, TzfOpenMode aMode) {
+  TzfAbstractCursor* c = nullptr;
+  if (aDb->CursorOpen(c, aName, u"", aMode, smShared, 10000, false) != 0) return nullptr;
+  return static_cast<TzfServerTableCursor*>(c);
+}
+
+uint32_t Count(TzfAbstractCursor* aCursor) {
+  uint32_t n = 0;
+  if (aCursor->GetRecordCount(n, false) != 0) __builtin_trap();
+  return n;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gServer.Start("zf_fuzz_recover_");
-  gServer.OpenDatabase(zf::zfVersion30900);
-  zf::kit::TLogOptions o;
-  o.Records = 300;
-  o.InvalidEvery = 25;
-  zf::kit::FillLogTable(static_cast<zf::TzfServerDatabase&>(*gDb), u"Log", o);
-  gSession->CloseInactiveTables();
-  gImage = zf::fuzz::ReadFile(gDir / "Log.zf1");
+  gServer.Start("zf_fuzz_recover_", true);
+  gServer.OpenDatabase(zfVersion30900);
+  kit::TLogOptions o;
+  o.Records = 24;
+  o.InvalidEvery = 6;
+  o.MemoEvery = 8;
+  kit::FillLogTable(static_cast<TzfServerDatabase&>(*gServer.Db), u"Log", o);
+  gServer.Session->CloseInactiveTables();
+  gImage = fuzz::ReadFile(gServer.Dir / "Log.zf1");
   if (gImage.size() < 2 * kBlock) __builtin_trap();
-  std::atexit([] { gServer.Stop(); });
+  std::fprintf(stderr, "fuzz_table_recover: sample table of %zu blocks\n", gImage.size() / kBlock);
+  // The targets, as the recover builds them.
+  TzfAbstractTaskInfo* task = nullptr;
+  if (gServer.Db->TableRecover(u"Log", u"", task) != 0) __builtin_trap();
+  bool done = false;
+  TzfTaskStatus status;
+  while (!done)
+    if (task->GetStatus(done, status) != 0) __builtin_trap();
+  task->Free();
+  if (status.tsErrorCode != 0) __builtin_trap();
+  gRecovered = Open(gServer.Db, u"Log_Recovered", omReadWrite);
+  gFailed = Open(gServer.Db, u"Log_Failed", omReadWrite);
+  if (!gRecovered || !gFailed) __builtin_trap();
+  gRecoveredCount = Count(gRecovered);
+  gFailedCount = Count(gFailed);
+  std::atexit([] {
+    gRecovered->Free();
+    gFailed->Free();
+    gServer.Stop();
+  });
   return 0;
 }
 
@@ -60,26 +104,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
     }
   }
   if (pos < aSize && aData[pos] >= 0xF0) image.resize(image.size() - std::min(image.size(), size_t(aData[pos] - 0xEF) * 256));
-  zf::fuzz::WriteFile(gDir / "Log.zf1", image.data(), image.size());
-  zf::TzfAbstractTaskInfo* task = nullptr;
-  const uint32_t code = gDb->TableRecover(u"Log", u"", task);
-  if ((code == 0) != (task != nullptr)) __builtin_trap();
-  if (task) {
-    bool done = false;
-    zf::TzfTaskStatus status;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done) {
-      if (task->GetStatus(done, status) != 0) __builtin_trap();
-      if (!done) {
-        if (std::chrono::steady_clock::now() > until) __builtin_trap();  // the walk must end
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-      }
-    }
-    task->Free();
-    if (status.tsRecsRead > uint64_t(status.tsTotalRecs) + 1 || status.tsRecsWritten > status.tsRecsRead)
-      __builtin_trap();
-    if (gDb->TableDelete(u"Log_Recovered", u"") != 0 || gDb->TableDelete(u"Log_Failed", u"") != 0) __builtin_trap();
+  fuzz::WriteFile(gServer.Dir / "Log.zf1", image.data(), image.size());
+
+  // The recover's own database on the folder; the container frees it with the cursors.
+  TzfAbstractDatabase* db = nullptr;
+  if (gServer.Session->DatabaseOpen(db, u"Path", rtl::u16(gServer.Dir.string()), nullptr, omReadWrite, smShared,
+                                    10000) != 0)
+    __builtin_trap();
+  TzfServerTableCursor* source = nullptr;
+  {
+    TzfIndexTolerantOpen tolerant;
+    source = Open(db, u"Log", omReadOnly);
   }
-  gSession->CloseInactiveTables();
+  TzfServerTableCursor* recovered = source ? Open(db, u"Log_Recovered", omReadWrite) : nullptr;
+  TzfServerTableCursor* failed = recovered ? Open(db, u"Log_Failed", omReadWrite) : nullptr;
+  if (!failed) {
+    // A source that cannot be opened (header or dictionary) is refused with a code: that is all.
+    if (recovered) recovered->Free();
+    if (source) source->Free();
+    if (db) db->Free();
+    gServer.Session->CloseInactiveTables();
+    return 0;
+  }
+  TzfServerRecoverContainer* container = nullptr;
+  try {
+    container = new TzfServerRecoverContainer(source, recovered, failed, static_cast<TzfServerDatabase*>(db));
+  } catch (const EzfBaseException&) {
+    gServer.Session->CloseInactiveTables();
+    return 0;  // the container refused the tables with a coded error (and freed what it took)
+  }
+  TzfAbstractTaskInfo* task = zfCreateServerObject<TzfServerRecoverTaskInfo>(container);
+  TzfServerTransContext* context = container->srcNodes[0]->srnTargetCursor->stcTransContext();
+  const uint32_t total = container->GetTotalBlockCount();
+  if (context->stcTransactionStart(false, false, false, false, false) != 0) __builtin_trap();
+  container->Execute();
+  const uint32_t read = container->srcCurrentBlocksRead, written = container->srcCurrentBlocksWritten;
+  for (int32_t level = 0; context->TransactionGetLevel(level) == 0 && level > 0;)
+    if (context->stcTransactionRollback() != 0) __builtin_trap();
+  task->Free();
+  if (read > uint64_t(total) + 1 || written > read) __builtin_trap();
+  if (Count(gRecovered) != gRecoveredCount || Count(gFailed) != gFailedCount) __builtin_trap();
+  gServer.Session->CloseInactiveTables();
   return 0;
 }

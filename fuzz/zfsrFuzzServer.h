@@ -23,10 +23,15 @@ struct TFuzzServer {
   TzfAbstractDatabase* Db = nullptr;      // with OpenDatabase only
 
   // Starts the server, makes the folder "<temp>/<aPrefix><pid>" and opens an engine of 32 MiB
-  // without a temporary store.
-  void Start(const std::string& aPrefix) {
+  // without a temporary store. With aInMemory the folder is made on the memory file system
+  // (/dev/shm) where there is one, so that the table files never wait for a disk.
+  void Start(const std::string& aPrefix, bool aInMemory = false) {
     zfStartServer();
-    Dir = std::filesystem::temp_directory_path() / (aPrefix + std::to_string(::getpid()));
+    std::error_code ec;
+    const std::filesystem::path shm("/dev/shm");
+    const std::filesystem::path base =
+        aInMemory && std::filesystem::is_directory(shm, ec) ? shm : std::filesystem::temp_directory_path();
+    Dir = base / (aPrefix + std::to_string(::getpid()));
     std::filesystem::create_directories(Dir);
     Engine = new TzfServerEngine();
     Engine->SetName(u"FuzzEngine");
