@@ -507,18 +507,22 @@ void TzfMemoField::SetAsWideString(const UnicodeString& aValue) {
     Clear();
     return;
   }
+  SetAsBytes(EncodeMemo(aValue, mfIsWide, mfCodePage));
+}
+
+std::vector<uint8_t> TzfMemoField::EncodeMemo(const UnicodeString& aText, bool aIsWide, uint16_t aCodePage) {
   std::vector<uint8_t> bytes;
-  if (mfIsWide) {
-    bytes.resize(aValue.size() * 2);
-    for (size_t i = 0; i < aValue.size(); ++i) {
-      bytes[2 * i] = static_cast<uint8_t>(aValue[i] & 0xFF);
-      bytes[2 * i + 1] = static_cast<uint8_t>(aValue[i] >> 8);
+  if (aIsWide) {
+    bytes.resize(aText.size() * 2);
+    for (size_t i = 0; i < aText.size(); ++i) {
+      bytes[2 * i] = static_cast<uint8_t>(aText[i] & 0xFF);
+      bytes[2 * i + 1] = static_cast<uint8_t>(aText[i] >> 8);
     }
   } else {
-    const rtl::AnsiString text = zfWideStringToString(aValue, mfCodePage);
+    const rtl::AnsiString text = zfWideStringToString(aText, aCodePage);
     bytes.assign(text.Bytes().begin(), text.Bytes().end());
   }
-  SetAsBytes(bytes);
+  return bytes;
 }
 
 void TzfMemoField::SetAsAnsiString(const rtl::AnsiString& aValue) {

@@ -32,6 +32,7 @@
 // edit, post, cancel, delete, refresh or close while one is open.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "platform/db/dbFields.h"
 #include "platform/rtl/rtlStream.h"
@@ -187,6 +188,8 @@ class TzfMemoField : public db::TMemoField {
   // The text of a memo's stored bytes: UTF-16LE units of a wide memo (an odd last byte dropped),
   // else bytes in aCodePage.
   static rtl::UnicodeString DecodeMemo(const uint8_t* aBytes, size_t aLength, bool aIsWide, uint16_t aCodePage);
+  // The stored bytes of aText: UTF-16 little-endian for a wide memo, else aText in aCodePage.
+  static std::vector<uint8_t> EncodeMemo(const rtl::UnicodeString& aText, bool aIsWide, uint16_t aCodePage);
 
  protected:
   void SetVarValue(const rtl::Variant& aValue) override;

@@ -1,29 +1,67 @@
-// Fuzzes the decoding of a memo field's stored BLOB bytes into text, the step every memo of a
-// salvaged record takes on its way to the tool's copy-back. Input: byte 0 chooses a wide memo
-// (bit 7) and the storage code page of the memo's locale (the rest); the remaining bytes are the
-// BLOB's content. A wide memo must give exactly half its byte count in UTF-16 units (an odd last
-// byte dropped) and never read past the bytes; a memo of any code page must decode without a
-// crash, answering the run time's or the engine's exceptions at most.
+// Fuzzes a memo's way through the tool's copy-back: the stored BLOB bytes of a memo field of the
+// failed table are decoded into text (TzfMemoField::DecodeMemo), and that text is stored into the
+// memo field of the recovered table, whose storage code page or width may differ
+// (TzfMemoField::EncodeMemo, what setting the field's text does), and read back from there.
+//
+// Input: byte 0 the source memo, byte 1 the target memo: bit 7 a wide memo, the rest the storage
+// code page of the memo's locale; the remaining bytes are the source BLOB's content.
+//
+// A wide memo must give exactly half its byte count in UTF-16 units (an odd last byte dropped)
+// and never read past the bytes; a memo of any code page must decode and encode without a crash,
+// answering the run time's or the engine's exceptions at most. Text stored into a wide memo reads
+// back unchanged, and a wide memo copied into a wide memo keeps its bytes.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "client/zfdbBlob.h"
 #include "client/zfdbStartup.h"
 #include "foundation/zfllException.h"
 #include "platform/rtl/rtlException.h"
 
+namespace {
+
+const uint16_t kCodePages[] = {0, 850, 1250, 1251, 1252, 932, 936, 949, 950, 65001, 20127, 437, 1200, 65000, 42};
+
+struct TMemo {
+  bool Wide;
+  uint16_t CodePage;
+};
+
+TMemo MemoOf(uint8_t aByte) {
+  return {(aByte & 0x80) != 0, kCodePages[(aByte & 0x7F) % (sizeof(kCodePages) / sizeof(kCodePages[0]))]};
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   static const bool started = (zf::zfStartClient(), true);
   (void)started;
-  if (aSize < 1) return 0;
-  static const uint16_t kCodePages[] = {0, 850, 1250, 1251, 1252, 932, 936, 949, 950, 65001, 20127, 437};
-  const bool wide = (aData[0] & 0x80) != 0;
-  const uint16_t codePage = kCodePages[(aData[0] & 0x7F) % (sizeof(kCodePages) / sizeof(kCodePages[0]))];
-  const size_t length = aSize - 1;
+  if (aSize < 2) return 0;
+  const TMemo source = MemoOf(aData[0]), target = MemoOf(aData[1]);
+  const size_t length = aSize - 2;
+  zf::rtl::UnicodeString text;
   try {
-    const zf::rtl::UnicodeString text = zf::TzfMemoField::DecodeMemo(aData + 1, length, wide, codePage);
-    if (wide && text.size() != length / 2) __builtin_trap();
-    if (!wide && text.size() > length * 2) __builtin_trap();  // no code page makes more than 2 units of a byte
+    text = zf::TzfMemoField::DecodeMemo(aData + 2, length, source.Wide, source.CodePage);
+    if (source.Wide && text.size() != length / 2) __builtin_trap();
+    if (!source.Wide && text.size() > length * 2) __builtin_trap();  // no code page makes more than 2 units of a byte
+  } catch (const zf::EzfBaseException&) {
+    return 0;
+  } catch (const zf::rtl::Exception&) {
+    return 0;
+  }
+  try {
+    const std::vector<uint8_t> stored = zf::TzfMemoField::EncodeMemo(text, target.Wide, target.CodePage);
+    if (target.Wide && stored.size() != text.size() * 2) __builtin_trap();
+    const zf::rtl::UnicodeString back =
+        zf::TzfMemoField::DecodeMemo(stored.data(), stored.size(), target.Wide, target.CodePage);
+    if (target.Wide && back != text) __builtin_trap();
+    // Bytes a wide memo stored go back into the wide form unchanged.
+    if (source.Wide && target.Wide) {
+      const std::vector<uint8_t> again = zf::TzfMemoField::EncodeMemo(back, true, 0);
+      if (again.size() != (length & ~size_t(1)) || !std::equal(again.begin(), again.end(), aData + 2)) __builtin_trap();
+    }
   } catch (const zf::EzfBaseException&) {
   } catch (const zf::rtl::Exception&) {
   }

@@ -2,18 +2,81 @@
 // then the block's bytes (a 4092-byte usable block, cut or zero-filled). Whatever the block holds,
 // the checker and the salvage may only hand on whole records from inside the block: never raise,
 // read past it, crash or hang; a block the checker passes hands on exactly its count of records.
+//
+// Seeds: run with ZF_FUZZ_WRITE_SEEDS=<folder> and the target writes there, for every record
+// length it offers, blocks made by the engine's own block writer (records stored and some freed
+// again, a full block) and damaged copies of them (a wrong count, a used slot on the free chain, a
+// chain that loops), then exits. fuzz/corpus/fuzz_static_block_salvage holds them.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "storage/zfseRecordEngineStatic.h"
 #include "storage/zfsrTimeoutHandling.h"
 
+namespace {
+
+const uint32_t kLengths[] = {100, 37, 1, 8, 255, 1000, 4000, 13};
+constexpr uint32_t kU = 4092;
+
+void WriteSeed(const std::string& aDir, const std::string& aName, uint8_t aLength, const std::vector<uint8_t>& aBlock) {
+  std::ofstream o(aDir + "/" + aName, std::ios::binary | std::ios::trunc);
+  o.put(static_cast<char>(aLength));
+  o.write(reinterpret_cast<const char*>(aBlock.data()), static_cast<std::streamsize>(aBlock.size()));
+}
+
+void WriteSeeds(const std::string& aDir) {
+  for (uint8_t l = 0; l < 8; ++l) {
+    const zf::TzfStaticGeometry geo = zf::zfStaticGeometry(kU, kLengths[l]);
+    const std::string len = std::to_string(kLengths[l]);
+    std::vector<uint8_t> record(geo.RecordLength);
+    // Sound: two thirds of the slots stored, every third of those freed again.
+    std::vector<uint8_t> block(kU, 0);
+    zf::zfStaticInitBlock(block.data(), geo, 7, 3);
+    const uint32_t stored = geo.RecsPerBlock > 2 ? geo.RecsPerBlock * 2 / 3 : geo.RecsPerBlock;
+    for (uint32_t i = 0; i < stored; ++i) {
+      for (uint32_t b = 0; b < geo.RecordLength; ++b) record[b] = static_cast<uint8_t>(i * 7 + b);
+      zf::zfStaticStoreRecord(block.data(), geo, record.data());
+    }
+    for (uint32_t slot = 3; slot <= stored; slot += 3)
+      if (zf::zfStaticSlotInUse(block.data(), slot)) zf::zfStaticFreeSlot(block.data(), geo, slot);
+    WriteSeed(aDir, "sound-" + len, l, block);
+    // Damaged copies of it.
+    std::vector<uint8_t> bad = block;
+    zf::zfPutLE16(bad.data() + 30, uint16_t(zf::zfGetLE16(bad.data() + 30) + 1));
+    WriteSeed(aDir, "count-" + len, l, bad);
+    bad = block;
+    if (const uint32_t head = zf::zfGetLE16(bad.data() + 28); head >= 1 && head <= geo.RecsPerBlock) {
+      bad[32 + (head - 1) / 8] |= uint8_t(1u << ((head - 1) % 8));  // the first free slot marked used
+      WriteSeed(aDir, "chained-used-" + len, l, bad);
+      bad = block;
+      std::memcpy(bad.data() + geo.SlotOffset(head), bad.data() + 28, std::min<uint32_t>(2, geo.SlotSize));
+      WriteSeed(aDir, "chain-loop-" + len, l, bad);
+    }
+    // Full.
+    zf::zfStaticInitBlock(block.data(), geo, 8, 7);
+    for (uint32_t i = 0; i < geo.RecsPerBlock; ++i) zf::zfStaticStoreRecord(block.data(), geo, record.data());
+    WriteSeed(aDir, "full-" + len, l, block);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (const char* dir = std::getenv("ZF_FUZZ_WRITE_SEEDS")) {
+    WriteSeeds(dir);
+    std::exit(0);
+  }
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   if (aSize < 1) return 0;
-  static const uint32_t kLengths[] = {100, 37, 1, 8, 255, 1000, 4000, 13};
-  constexpr uint32_t kU = 4092;
   zf::zfSetTimeout(0, true);
   const zf::TzfStaticGeometry geo = zf::zfStaticGeometry(kU, kLengths[aData[0] % 8]);
   // Exactly the usable bytes, so a read past them is caught by the sanitizer.
