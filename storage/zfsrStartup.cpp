@@ -1,9 +1,12 @@
 #include "storage/zfsrStartup.h"
 
 #include "dictionary/zfsdStartup.h"
+#include "foundation/zfllBaseCipher.h"
+#include "foundation/zfllBlowfishRC4.h"
 #include "storage/zfseAutoIncEngineSimple.h"
 #include "storage/zfseBlobEngineSegmented.h"
 #include "storage/zfseBlobEngineSimple.h"
+#include "storage/zfseEncryptionEngineBlowfishRC4.h"
 #include "storage/zfseHeaderAccess.h"
 #include "storage/zfseHeapEngineKinds.h"
 #include "storage/zfseJournalEngine.h"
@@ -52,6 +55,9 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsrBlobEngineBaseUnit());
   list.Add(zfseBlobEngineSegmentedUnit());
   list.Add(zfseBlobEngineSimpleUnit());
+  list.Add(zfllBaseCipherUnit());
+  list.Add(zfllBlowfishRC4Unit());
+  list.Add(zfseEncryptionEngineBlowfishRC4Unit());
   list.Add(zfseHeaderAccessUnit());
   list.Add(zfsrFileHandlingUnit());
   list.Add(zfsrDataDictionaryUnit());
