@@ -14,6 +14,7 @@
 #include "storage/zfseRecordEngineVariable.h"
 #include "storage/zfsrRecordCompressionEngineBase.h"
 #include "storage/zfseStreamEngineSimple.h"
+#include "storage/zfseTemporaryStorageChunked.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
 #include "storage/zfsrFileImpl.h"
@@ -40,6 +41,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsrFileUnit());
   list.Add(zfsrFileImplUnit());
   list.Add(zfsrBufferManagerUnit());
+  list.Add(zfseTemporaryStorageChunkedUnit());
   list.Add(zfsrBlockAccessUnit());
   list.Add(zfsrSubEngineBaseUnit());
   list.Add(zfsrStreamEngineBaseUnit());
