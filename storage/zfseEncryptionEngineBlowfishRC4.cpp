@@ -10,17 +10,6 @@ namespace zf {
 
 namespace {
 
-uint32_t GetLE32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void PutLE32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
-
 // A password as the cipher sees it: ANSI bytes in the system code page.
 std::string AnsiPassword(const rtl::UnicodeString& aPassword) { return rtl::UnicodeToAnsi(aPassword).Bytes(); }
 
@@ -75,8 +64,8 @@ void TzfBlowfishRC4EncryptionEngine::Wrap(PzfByteArray aHeader, const std::strin
   TzfBlowFishRC4 wrap(key);
   uint32_t l = 0, r = 0;
   wrap.RandomIV(l, r);
-  PutLE32(aHeader + kzfBfHdrIV, l);
-  PutLE32(aHeader + kzfBfHdrIV + 4, r);
+  zfPutLE32(aHeader + kzfBfHdrIV, l);
+  zfPutLE32(aHeader + kzfBfHdrIV + 4, r);
   wrap.Encode(aHeader + kzfBfHdrKey, 16);
   wrap.Final(aHeader + kzfBfHdrMac);
 }
@@ -88,7 +77,7 @@ bool TzfBlowfishRC4EncryptionEngine::Unwrap(const uint8_t* aHeader, const std::s
   uint8_t dataKey[16];
   std::memcpy(dataKey, aHeader + kzfBfHdrKey, 16);
   TzfBlowFishRC4 wrap(key);
-  wrap.ResetIV(GetLE32(aHeader + kzfBfHdrIV), GetLE32(aHeader + kzfBfHdrIV + 4));
+  wrap.ResetIV(zfGetLE32(aHeader + kzfBfHdrIV), zfGetLE32(aHeader + kzfBfHdrIV + 4));
   wrap.Decode(dataKey, 16);
   uint8_t mac[8];
   wrap.Final(mac);
@@ -149,8 +138,8 @@ void TzfBlowfishRC4EncryptionEngine::CodeBlock(const uint8_t* aBlockIn, uint8_t*
   TCipherLease c(TakeCipher());
   uint32_t l = 0, r = 0;
   c->RandomIV(l, r);
-  PutLE32(aBlockOut + n, l);
-  PutLE32(aBlockOut + n + 4, r);
+  zfPutLE32(aBlockOut + n, l);
+  zfPutLE32(aBlockOut + n + 4, r);
   c->Encode(aBlockOut, n);
   c->Final(aBlockOut + n + 8);
 }
@@ -162,7 +151,7 @@ void TzfBlowfishRC4EncryptionEngine::DecodeBlock(uint8_t* aBlock, uint32_t aBloc
   uint8_t mac[8];
   {
     TCipherLease c(TakeCipher());
-    c->ResetIV(GetLE32(aBlock + n), GetLE32(aBlock + n + 4));
+    c->ResetIV(zfGetLE32(aBlock + n), zfGetLE32(aBlock + n + 4));
     c->Decode(aBlock, n);
     c->Final(mac);
   }

@@ -226,12 +226,8 @@ void TzfChunkedTempStorage::PeekBlock(TzfBlockTmpNum aBlockNum, TzfBlockSizeAll 
 }
 
 void TzfChunkedTempStorage::ReadBlock(TzfBlockTmpNum aBlockNum, TzfBlockSizeAll aBlockSize, PzfBlock aBlock) {
-  TzfChunkIndex chunk = 0;
-  uint32_t slot = 0;
-  LocateBlock(aBlockNum, aBlockSize, chunk, slot);
-  if (!ReadAll(tsFile, aBlock, zfBlockSizeBytes(aBlockSize), static_cast<off_t>(aBlockNum) * 4096))
-    zfRaiseLastOSErrorRes(kAction);
-  FreeSlot(chunk, slot);
+  PeekBlock(aBlockNum, aBlockSize, aBlock);
+  ReleaseBlock(aBlockNum, aBlockSize);
 }
 
 void TzfChunkedTempStorage::ReleaseBlock(TzfBlockTmpNum aBlockNum, TzfBlockSizeAll aBlockSize) {

@@ -153,6 +153,14 @@ std::vector<std::string> Stamped(const std::string& aOutput) {
   return lines;
 }
 
+// The counts line of a run that lost records: "WARN  Out of N records R have been recovered and F
+// have failed."
+bool ReadCounts(const std::string& aLine, unsigned long long& aRecovered, unsigned long long& aFailed) {
+  long long source = 0;
+  return std::sscanf(aLine.c_str(), "WARN  Out of %lld records %llu have been recovered and %llu have failed.", &source,
+                     &aRecovered, &aFailed) == 3;
+}
+
 TEST_F(RecoverRun, UndamagedTableIsRecoveredWhole) {
   MakeLog(3000);
   fs::copy_file(Dir / "original" / "BuildLog.dvl7", Table());
@@ -204,12 +212,8 @@ TEST_F(RecoverRun, DamagedBlocksLoseOnlyTheirRecords) {
   EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
   const std::vector<std::string> out = Stamped(run.StdOut());
   ASSERT_GE(out.size(), 7u) << run.StdOut();
-  long long source = 0;
   unsigned long long recovered = 0, failed = 0;
-  ASSERT_EQ(std::sscanf(out[2].c_str(), "WARN  Out of %lld records %llu have been recovered and %llu have failed.",
-                        &source, &recovered, &failed),
-            3)
-      << out[2];
+  ASSERT_TRUE(ReadCounts(out[2], recovered, failed)) << out[2];
   EXPECT_EQ(recovered + failed, bound);
   EXPECT_EQ(out.back(), "INFO  Recover operation has been finalized successfully. Terminating...");
   const std::set<std::string> tables = Tables(Dir / "tables");
@@ -246,12 +250,8 @@ TEST_F(RecoverRun, EncipheredTableWithDamagedBlocksIsRecovered) {
   EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
   const std::vector<std::string> out = Stamped(run.StdOut());
   ASSERT_GE(out.size(), 7u) << run.StdOut();
-  long long source = 0;
   unsigned long long recovered = 0, failed = 0;
-  ASSERT_EQ(std::sscanf(out[2].c_str(), "WARN  Out of %lld records %llu have been recovered and %llu have failed.",
-                        &source, &recovered, &failed),
-            3)
-      << out[2];
+  ASSERT_TRUE(ReadCounts(out[2], recovered, failed)) << out[2];
   EXPECT_EQ(recovered + failed, bound);
   EXPECT_EQ(failed, 0u);
   EXPECT_EQ(out.back(), "INFO  Recover operation has been finalized successfully. Terminating...");
