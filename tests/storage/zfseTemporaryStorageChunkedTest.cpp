@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "foundation/zfllErrors.h"
 #include "storage/zfseTemporaryStorageChunked.h"
@@ -182,6 +183,52 @@ TEST_F(SpillTest, CopiesBeyondTheBudgetSpillAndReadBackExactly) {
   // Size 0 puts the null store back.
   BM->ApplyTempStoreSize(0);
   EXPECT_EQ(u"TzfNullTempStorage", rtl::UnicodeString(BM->bmTempStore->ClassName()));
+}
+
+// Four writers, each changing every block of its own file in its own transaction under a budget
+// smaller than all their copies: the copies spill and come back while the others work.
+TEST_F(SpillTest, ConcurrentWritersSpillAndReadBackTheirOwnCopies) {
+  std::vector<TMemFile*> files;
+  std::vector<std::vector<TzfBlockNumber>> blocks;
+  for (int f = 0; f < 4; ++f) {
+    files.push_back(NewFile((u"/tmp/spill_" + rtl::IntToStr(f) + u".dvl7").c_str()));
+    TTestTrans t(BM.get());
+    blocks.push_back(Allocate(files.back(), &t, 200, 0x01));
+    t.Commit();
+  }
+  BM->ApplyTempStoreSize(64);
+  BM->ApplyMaxRAM(1);
+  std::atomic<int> wrong{0};
+  std::atomic<int> ready{0};
+  std::atomic<int64_t> spilled{0};
+  std::vector<std::thread> threads;
+  for (int f = 0; f < 4; ++f)
+    threads.emplace_back([&, f] {
+      TTestTrans t(BM.get());
+      for (int round = 0; round < 3; ++round) {
+        const uint8_t v = uint8_t(16 * f + round + 2);
+        for (TzfBlockNumber n : blocks[size_t(f)]) Poke(files[size_t(f)], &t, n, v);
+        for (TzfBlockNumber n : blocks[size_t(f)])
+          if (Peek(files[size_t(f)], &t, n) != v) ++wrong;
+      }
+      // Every writer holds its copies here: 800 copies against a budget of 256 pages.
+      ++ready;
+      while (ready.load() < 4) std::this_thread::yield();
+      if (f == 0) {
+        TzfBufferManagerLock lock(BM.get());
+        BM->bmRemoveExcessBlocks(true, true);
+        spilled = BM->bmTempStore->StorageInUse();
+      }
+      ++ready;
+      while (ready.load() < 8) std::this_thread::yield();
+      t.Rollback();
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_GT(spilled.load(), 0);
+  for (int f = 0; f < 4; ++f)
+    for (TzfBlockNumber n : blocks[size_t(f)]) ASSERT_EQ(Peek(files[size_t(f)], nullptr, n), 0x01);
+  static_cast<TzfChunkedTempStorage*>(BM->bmTempStore)->CheckConsistency();
 }
 
 }  // namespace
