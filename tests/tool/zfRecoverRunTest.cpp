@@ -101,6 +101,18 @@ class RecoverRun : public ::testing::Test {
     return hits;
   }
   fs::path Table() const { return Dir / "tables" / "BuildLog.dvl7"; }
+  // Copies the table with two blocks that hold records, away from the file's start, damaged;
+  // answers the records of the other blocks.
+  uint64_t DamageTwoRecordBlocks(const std::map<uint32_t, uint64_t>& aPerBlock) {
+    std::vector<uint32_t> chosen;
+    for (const auto& [block, count] : aPerBlock)
+      if (count > 0 && block > 4 && chosen.size() < 2 && (chosen.empty() || block > chosen.back() + 3))
+        chosen.push_back(block);
+    EXPECT_EQ(chosen.size(), 2u);
+    if (chosen.size() != 2) return 0;
+    EXPECT_EQ(Damage(std::to_string(chosen[0]) + "," + std::to_string(chosen[1])), chosen);
+    return Records - aPerBlock.at(chosen[0]) - aPerBlock.at(chosen[1]);
+  }
 
   // The rows of a table of the folder, counted through the engine.
   int32_t Rows(const std::string& aTable) {
@@ -198,15 +210,8 @@ TEST_F(RecoverRun, UndamagedTableIsRecoveredWhole) {
 // Two damaged record blocks: what the other blocks hold is recovered, no more and no less.
 TEST_F(RecoverRun, DamagedBlocksLoseOnlyTheirRecords) {
   const std::map<uint32_t, uint64_t> perBlock = MakeLog(4000);
-  // Two blocks that hold records, away from the file's start.
-  std::vector<uint32_t> chosen;
-  for (const auto& [block, count] : perBlock)
-    if (count > 0 && block > 4 && chosen.size() < 2 && (chosen.empty() || block > chosen.back() + 3))
-      chosen.push_back(block);
-  ASSERT_EQ(chosen.size(), 2u);
-  const std::vector<uint32_t> hits = Damage(std::to_string(chosen[0]) + "," + std::to_string(chosen[1]));
-  EXPECT_EQ(hits, chosen);
-  const uint64_t bound = Records - perBlock.at(chosen[0]) - perBlock.at(chosen[1]);
+  uint64_t bound = 0;
+  ASSERT_NO_FATAL_FAILURE(bound = DamageTwoRecordBlocks(perBlock));
 
   TChild run(Exe, {"--headless", Table().string()}, Dir);
   EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
@@ -238,13 +243,8 @@ TEST_F(RecoverRun, EncipheredTableWithDamagedBlocksIsRecovered) {
   const std::string disk = ReadTextFile(Dir / "original" / "BuildLog.dvl7");
   EXPECT_EQ(disk.find("artifact"), std::string::npos) << "no record text on disk";
   EXPECT_NE(disk.find("zf1xDefault"), std::string::npos) << "block 0 names the engine";
-  std::vector<uint32_t> chosen;
-  for (const auto& [block, count] : perBlock)
-    if (count > 0 && block > 4 && chosen.size() < 2 && (chosen.empty() || block > chosen.back() + 3))
-      chosen.push_back(block);
-  ASSERT_EQ(chosen.size(), 2u);
-  EXPECT_EQ(Damage(std::to_string(chosen[0]) + "," + std::to_string(chosen[1])), chosen);
-  const uint64_t bound = Records - perBlock.at(chosen[0]) - perBlock.at(chosen[1]);
+  uint64_t bound = 0;
+  ASSERT_NO_FATAL_FAILURE(bound = DamageTwoRecordBlocks(perBlock));
 
   TChild run(Exe, {"--headless", Table().string()}, Dir);
   EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
