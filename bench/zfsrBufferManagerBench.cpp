@@ -5,7 +5,9 @@
 // Cached reads: GetBlock of a cached block, one byte read, release; the pread peer reads the same
 // block from the page cache. Misses: a 1 MB budget over the whole file, so nearly every GetBlock
 // reads the disk; the peer is the same pread. Dirty writes: a transaction changes every block and
-// commits (copies, write-out); the peer pwrites the same blocks.
+// commits (copies, write-out); the peer pwrites the same blocks. Spilled reads: a transaction's
+// copies of every block under a 1 MB budget go to the chunked swap file and are read back through
+// the transaction, next to the same reads with every copy in memory.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -23,6 +25,7 @@
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrTransaction.h"
 #include "storage/zfseHeaderAccess.h"
+#include "storage/zfseTemporaryStorageChunked.h"
 #include "tests/storage/zfsrCommitTrans.h"
 
 using namespace zf;
@@ -242,6 +245,41 @@ int main(int argc, char** argv) {
     if (pwrite(fd, buf.data(), kBlock, off_t(n) * kBlock) != ssize_t(kBlock)) return 1;
   const double pwr = double(blocks - 1) / std::chrono::duration<double>(Clock::now() - p0).count();
 
+  // Spilled reads: the copies of a transaction that changed every block, read back through it.
+  zfseTemporaryStorageChunkedUnit().Initialize();
+  bm.ApplyTempStoreSize(64);
+  int64_t spilledBytes = 0;
+  auto copyReads = [&](int32_t aMaxRAM) {
+    bm.ApplyMaxRAM(aMaxRAM);
+    TBenchTrans t(&bm);
+    for (uint32_t n = 1; n < blocks; ++n) {
+      TzfReleaseMethod rm;
+      PzfBlock p = bm.GetBlock(&file, &t, n, true, rm);
+      p[17] ^= 1;
+      rm(p);
+    }
+    bm.bmRemoveExcessBlocks(true, true);
+    spilledBytes = bm.bmTempStore->StorageInUse();
+    auto nums = numbers(0);
+    const uint64_t n = ops / 8;
+    uint64_t sum = 0;
+    const auto r0 = Clock::now();
+    for (uint64_t i = 0; i < n; ++i) {
+      TzfReleaseMethod rm;
+      PzfBlock p = bm.GetBlock(&file, &t, nums[i & 4095], false, rm);
+      sum += p[17];
+      rm(p);
+    }
+    const double rate = double(n) / std::chrono::duration<double>(Clock::now() - r0).count();
+    if (sum == 42) std::puts("");
+    t.Rollback();
+    return rate;
+  };
+  const double copiesCached = copyReads(1536);
+  const double copiesSpilled = copyReads(1);
+  bm.ApplyTempStoreSize(0);
+  zfseTemporaryStorageChunkedUnit().Finalize();
+
   std::vector<UnicodeString> captions, values;
   TzfBufferManager::GetStatsCaptions(captions);
   bm.GetStatsValues(values);
@@ -259,6 +297,9 @@ int main(int argc, char** argv) {
   std::printf("figure dirty_write_commit %.0f blocks/s\n", dirty);
   std::printf("figure pwrite %.0f blocks/s\n", pwr);
   std::printf("figure peak_rss_budget_16MB %.1f MB\n", double(rss16) / 1024);
+  std::printf("figure copy_read_cached_1t %.0f blocks/s\n", copiesCached);
+  std::printf("figure copy_read_spilled_1t %.0f blocks/s\n", copiesSpilled);
+  std::printf("figure copies_spilled %.1f MB\n", double(spilledBytes) / 1048576);
   std::printf("ratio cached_read_vs_pread_1t %.2f\n", hit1 / pread1);
   std::printf("ratio cached_read_vs_pread_8t %.2f\n", hit8 / pread8);
   std::printf("ratio cache_miss_vs_pread_1t %.2f\n", miss1 / preadM1);

@@ -179,9 +179,10 @@ void TzfCommonFileHeaderAccessFactory::Initialize(const TzfBlockSignature& aSign
     zfWriteBlockCommonHeader(aHeader, {aSignature, 0, 0});
     aHeader[kzfHdrBlockSizeCode] = static_cast<uint8_t>(file.fiBlockSize);
     uint32_t usable = physical;
-    // The per-block reserve is the one of the engines registered for client tables.
+    // The per-block reserve of the engine from the file's own list (server or client).
     if (!file.fiEncryptionEngineName.empty())
-      usable -= TzfBaseEncryptionEngine::ReservedSpacePerBlock(file.fiEncryptionEngineName, false, file.fiBlockSize);
+      usable -= TzfBaseEncryptionEngine::ReservedSpacePerBlock(file.fiEncryptionEngineName, file.fiForServer,
+                                                               file.fiBlockSize);
     usable -= static_cast<uint32_t>(AdditionalReserve());
     zfPutLE32(aHeader + kzfHdrUsableSize, usable);
     file.fiBlockSizeBytes = usable;
@@ -208,7 +209,7 @@ void TzfCommonFileHeaderAccessFactory::Initialize(const TzfBlockSignature& aSign
     if (usable != formatUsable) throw EzfFileHeaderAccessException(zfErrHeaderCorrupt);
   } else {
     // An engine's reserve is small; the exact figure is checked when the engine is known.
-    const TzfEncryptionEngineClass* engine = TzfBaseEncryptionEngine::FindEngineClass(encryption, false);
+    const TzfEncryptionEngineClass* engine = TzfBaseEncryptionEngine::FindEngineClass(encryption, file.fiForServer);
     if (engine ? usable != formatUsable - engine->ReservedSpacePerBlock(blockSize)
                : (usable > formatUsable || usable + 1024 < formatUsable))
       throw EzfFileHeaderAccessException(zfErrHeaderCorrupt);
@@ -271,6 +272,11 @@ void Tzf2xFileHeaderAccessFactory::Initialize(const TzfBlockSignature& aSignatur
   // whole block is read (CheckHeader).
   const uint32_t e = zfGetLE16(aHeader + kzfHdrEncryptionHeaderSize);
   if (e + 1 > usable - kzfHdrDirectory - 1) RaiseCorrupt();
+  // An engine's area smaller than the engine works on would let it read and write past the area.
+  if (e != 0 && !file.fiEncryptionEngineName.empty())
+    if (const TzfEncryptionEngineClass* engine =
+            TzfBaseEncryptionEngine::FindEngineClass(file.fiEncryptionEngineName, file.fiForServer))
+      if (e < engine->ReservedHeaderSpace() + engine->ChecksumSize()) RaiseCorrupt();
   if (zfGetLE32(aHeader + kzfHdrFreeCount) > kzfHdrFreeCacheEntries) RaiseCorrupt();
 }
 

@@ -1,9 +1,12 @@
 #include "storage/zfsrStartup.h"
 
 #include "dictionary/zfsdStartup.h"
+#include "foundation/zfllBaseCipher.h"
+#include "foundation/zfllBlowfishRC4.h"
 #include "storage/zfseAutoIncEngineSimple.h"
 #include "storage/zfseBlobEngineSegmented.h"
 #include "storage/zfseBlobEngineSimple.h"
+#include "storage/zfseEncryptionEngineBlowfishRC4.h"
 #include "storage/zfseHeaderAccess.h"
 #include "storage/zfseHeapEngineKinds.h"
 #include "storage/zfseJournalEngine.h"
@@ -11,6 +14,7 @@
 #include "storage/zfseRecordEngineVariable.h"
 #include "storage/zfsrRecordCompressionEngineBase.h"
 #include "storage/zfseStreamEngineSimple.h"
+#include "storage/zfseTemporaryStorageChunked.h"
 #include "storage/zfsrEncryptionEngineBase.h"
 #include "storage/zfsrFile.h"
 #include "storage/zfsrFileImpl.h"
@@ -37,6 +41,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsrFileUnit());
   list.Add(zfsrFileImplUnit());
   list.Add(zfsrBufferManagerUnit());
+  list.Add(zfseTemporaryStorageChunkedUnit());
   list.Add(zfsrBlockAccessUnit());
   list.Add(zfsrSubEngineBaseUnit());
   list.Add(zfsrStreamEngineBaseUnit());
@@ -52,6 +57,9 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsrBlobEngineBaseUnit());
   list.Add(zfseBlobEngineSegmentedUnit());
   list.Add(zfseBlobEngineSimpleUnit());
+  list.Add(zfllBaseCipherUnit());
+  list.Add(zfllBlowfishRC4Unit());
+  list.Add(zfseEncryptionEngineBlowfishRC4Unit());
   list.Add(zfseHeaderAccessUnit());
   list.Add(zfsrFileHandlingUnit());
   list.Add(zfsrDataDictionaryUnit());

@@ -7,9 +7,10 @@
 //   zftable salvage FILE      one line per record: <block> <slot> <hex of the record buffer>,
 //                             then: records <n> blocks <read>/<total> skipped <k>
 //   zftable walk FILE         one line per block: number, signature, owner, valid|invalid
-//   zftable make-log FILE --records N [--seed S]
+//   zftable make-log FILE --records N [--seed S] [--encryption ENGINE]
 //                             the sample log table through the server engine (auto-increment ID,
-//                             time stamp, level with a validation, text, memo, unique index)
+//                             time stamp, level with a validation, text, memo, unique index),
+//                             enciphered by ENGINE (e.g. zf1xDefault) under the built-in password
 //   zftable damage SRC DST (--blocks LIST | --fraction F --seed S) [--mode zero|random|bitflip|truncate]
 //                             copies SRC to DST and damages the chosen blocks (LIST: numbers
 //                             separated by commas); one line per block hit: "hit <block> <signature>
@@ -35,7 +36,7 @@ constexpr uint32_t kUsage = zf::zfErrInvalidParam;
                                                    "\n  zftable make FILE --records N [--engine static|variable]"
                                                    " [--compression null|smart] [--delete K] [--seed S]"
                                                    "\n  zftable salvage FILE\n  zftable walk FILE"
-                                                   "\n  zftable make-log FILE --records N [--seed S]"
+                                                   "\n  zftable make-log FILE --records N [--seed S] [--encryption ENGINE]"
                                                    "\n  zftable damage SRC DST (--blocks LIST | --fraction F --seed S)"
                                                    " [--mode zero|random|bitflip|truncate]"));
 }
@@ -77,6 +78,7 @@ int MakeLog(const std::vector<std::string>& a) {
     if (i + 1 >= a.size()) Usage(a[i] + " needs a value");
     if (a[i] == "--records") o.Records = uint32_t(Number(a[i + 1])), haveRecords = true;
     else if (a[i] == "--seed") o.Seed = Number(a[i + 1]);
+    else if (a[i] == "--encryption") o.Encryption = zf::rtl::u16(a[i + 1]);
     else Usage("unknown option " + a[i]);
   }
   if (!haveRecords) Usage("--records is required");

@@ -54,6 +54,7 @@ std::unique_ptr<TzfDataDictionary> LogDictionary() {
 
 void FillLogTable(TzfServerDatabase& aDatabase, const std::u16string& aTableName, const TLogOptions& aOptions) {
   auto dict = LogDictionary();
+  dict->EncryptionEngine = aOptions.Encryption;
   Check(aDatabase.TableBuild(true, aTableName, u"", dict.get(), tsPersistent, false));
   TFreeing<TzfAbstractCursor> cursor;
   Check(aDatabase.CursorOpen(cursor.P, aTableName, u"", omReadWrite, smExclusive, 10000, false));

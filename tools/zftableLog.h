@@ -23,6 +23,9 @@ struct TLogOptions {
   uint32_t InvalidEvery = 0;
   // Records with a memo BLOB of 40 to 6000 bytes: one in every MemoEvery (0: none).
   uint32_t MemoEvery = 5;
+  // The encryption engine of the table ("" for none); an enciphered table gets the built-in
+  // password.
+  std::u16string Encryption;
 };
 
 inline constexpr int32_t kLogLevelMax = 5;

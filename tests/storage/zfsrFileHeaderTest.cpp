@@ -244,17 +244,17 @@ TEST_F(FileHeaderTest, FileNamingAnUnregisteredEncryptionEngineIsRefused) {
   // Creating: the block geometry needs the engine's reserve.
   const rtl::UnicodeString created = StorageOutcome([&] {
     CreateTableFile(dir.File("e.dvl7"), zfHeaderSignature2, TzfBlockSize::zfbs4k,
-                    [](TzfBaseFile& f) { f.fiEncryptionEngineName = u"zf1xDefault"; });
+                    [](TzfBaseFile& f) { f.fiEncryptionEngineName = u"NoSuchEngine"; });
   });
   EXPECT_EQ(0u, created.find(u"#15503:"));
-  EXPECT_NE(rtl::UnicodeString::npos, created.find(u"Unknown encryption engine: \"zf1xDefault\""));
+  EXPECT_NE(rtl::UnicodeString::npos, created.find(u"Unknown encryption engine: \"NoSuchEngine\""));
 
   // Reading: a file that names an engine is never read as plain.
   std::vector<uint8_t> b = Golden2x4k();
   Put(b, 17, {0x20, 0});  // a 32-byte engine area
   Put(b, 20, {0xEC, 0x0F, 0, 0});  // usable 4076: a 16-byte reserve
-  Put(b, 40, {11});
-  PutText(b, 41, "zf1xDefault");
+  Put(b, 40, {12});
+  PutText(b, 41, "NoSuchEngine");
   Put(b, 256, {0xCB, 0x0F});  // 4076 - 32 - 1
   WriteAll(dir.FilePath("e2.dvl7"), b);
   std::unique_ptr<TzfBaseFile> file = TzfBaseFile::Alloc(true, dir.File("e2.dvl7"), nullptr);

@@ -200,33 +200,35 @@ class EncryptionTest : public StorageStarted {};
 TEST_F(EncryptionTest, RegistriesByNameAndPriority) {
   rtl::TStringList names;
   TzfBaseEncryptionEngine::GetRegisteredEngines(names, false);
-  ASSERT_EQ(1, names.Count());
+  // The started storage layer has the Blowfish/RC4 engine under "zf1xDefault"; "" comes first.
+  ASSERT_EQ(2, names.Count());
   EXPECT_EQ(u"", names[0]);
+  EXPECT_EQ(u"zf1xDefault", names[1]);
   EXPECT_EQ(0u, TzfBaseEncryptionEngine::ReservedHeaderSpace(u"", false));
   EXPECT_EQ(zfErrSubEngineNotSupported,
             RaisedCode([] { TzfBaseEncryptionEngine::ReservedSpacePerBlock(u"", false, TzfBlockSize::zfbs4k); }));
 
-  TzfBaseEncryptionEngine::Register(OtherEngine::ClassInfo(), u"zf1xDefault", false, 0);
-  TzfBaseEncryptionEngine::Register(XorEngine::ClassInfo(), u"zf1xDefault", false, 10);
-  EXPECT_ANY_THROW(TzfBaseEncryptionEngine::Register(XorEngine::ClassInfo(), u"ZF1XDEFAULT", false, 10));
+  TzfBaseEncryptionEngine::Register(OtherEngine::ClassInfo(), u"TestPriority", false, 0);
+  TzfBaseEncryptionEngine::Register(XorEngine::ClassInfo(), u"TestPriority", false, 10);
+  EXPECT_ANY_THROW(TzfBaseEncryptionEngine::Register(XorEngine::ClassInfo(), u"TESTPRIORITY", false, 10));
   std::unique_ptr<TzfBaseEncryptionEngine> engine;
-  EXPECT_EQ(0u, TzfBaseEncryptionEngine::CreateEngine(u"zf1xdefault", {}, nullptr, true, false, engine));
+  EXPECT_EQ(0u, TzfBaseEncryptionEngine::CreateEngine(u"testpriority", {}, nullptr, true, false, engine));
   ASSERT_NE(nullptr, engine);
   EXPECT_EQ(u"TXorEngine", rtl::UnicodeString(engine->ClassName()));
-  EXPECT_EQ(40u, TzfBaseEncryptionEngine::ReservedHeaderSpace(u"zf1xDefault", false));
+  EXPECT_EQ(40u, TzfBaseEncryptionEngine::ReservedHeaderSpace(u"TestPriority", false));
   // The user registry does not serve the server's files.
-  EXPECT_EQ(zfErrSubEngineNotSupported, TzfBaseEncryptionEngine::CreateEngine(u"zf1xDefault", {}, nullptr, true, true, engine));
+  EXPECT_EQ(zfErrSubEngineNotSupported, TzfBaseEncryptionEngine::CreateEngine(u"TestPriority", {}, nullptr, true, true, engine));
   EXPECT_EQ(nullptr, engine);
   TzfBaseEncryptionEngine::Unregister(XorEngine::ClassInfo());
-  EXPECT_EQ(0u, TzfBaseEncryptionEngine::CreateEngine(u"zf1xDefault", {}, nullptr, true, false, engine));
+  EXPECT_EQ(0u, TzfBaseEncryptionEngine::CreateEngine(u"TestPriority", {}, nullptr, true, false, engine));
   EXPECT_EQ(u"TOtherEngine", rtl::UnicodeString(engine->ClassName()));
   TzfBaseEncryptionEngine::GetRegisteredEngines(names, false);
-  ASSERT_EQ(2, names.Count());
-  EXPECT_EQ(u"zf1xDefault", names[1]);
+  ASSERT_EQ(3, names.Count());
+  EXPECT_EQ(u"TestPriority", names[1]);
   const rtl::UnicodeString change = StorageOutcome([&] { engine->ChangePassword(nullptr, u"x"); });
   EXPECT_NE(rtl::UnicodeString::npos, change.find(u"ChangePassword not supported by TOtherEngine"));
   TzfBaseEncryptionEngine::Unregister(OtherEngine::ClassInfo());
-  EXPECT_EQ(nullptr, TzfBaseEncryptionEngine::FindEngineClass(u"zf1xDefault", false));
+  EXPECT_EQ(nullptr, TzfBaseEncryptionEngine::FindEngineClass(u"TestPriority", false));
 }
 
 class EncryptedFileTest : public StorageStarted {

@@ -77,11 +77,13 @@ class RecoverRun : public ::testing::Test {
 
   // Makes the log table "original/BuildLog.dvl7" with aRecords records and answers the number of
   // records each of its blocks holds.
-  std::map<uint32_t, uint64_t> MakeLog(uint32_t aRecords) {
+  // aExtra: further options of make-log.
+  std::map<uint32_t, uint64_t> MakeLog(uint32_t aRecords, const std::vector<std::string>& aExtra = {}) {
     Records = aRecords;
-    ZfTable({"make-log", (Dir / "original" / "BuildLog.dvl7").string(), "--records", std::to_string(aRecords), "--seed",
-             "3"},
-            Dir);
+    std::vector<std::string> args = {"make-log", (Dir / "original" / "BuildLog.dvl7").string(), "--records",
+                                     std::to_string(aRecords), "--seed", "3"};
+    args.insert(args.end(), aExtra.begin(), aExtra.end());
+    ZfTable(args, Dir);
     std::map<uint32_t, uint64_t> perBlock = RecordsByBlock(Dir / "original", u"BuildLog");
     uint64_t total = 0;
     for (const auto& [block, count] : perBlock) total += count;
@@ -99,6 +101,18 @@ class RecoverRun : public ::testing::Test {
     return hits;
   }
   fs::path Table() const { return Dir / "tables" / "BuildLog.dvl7"; }
+  // Copies the table with two blocks that hold records, away from the file's start, damaged;
+  // answers the records of the other blocks.
+  uint64_t DamageTwoRecordBlocks(const std::map<uint32_t, uint64_t>& aPerBlock) {
+    std::vector<uint32_t> chosen;
+    for (const auto& [block, count] : aPerBlock)
+      if (count > 0 && block > 4 && chosen.size() < 2 && (chosen.empty() || block > chosen.back() + 3))
+        chosen.push_back(block);
+    EXPECT_EQ(chosen.size(), 2u);
+    if (chosen.size() != 2) return 0;
+    EXPECT_EQ(Damage(std::to_string(chosen[0]) + "," + std::to_string(chosen[1])), chosen);
+    return Records - aPerBlock.at(chosen[0]) - aPerBlock.at(chosen[1]);
+  }
 
   // The rows of a table of the folder, counted through the engine.
   int32_t Rows(const std::string& aTable) {
@@ -151,6 +165,14 @@ std::vector<std::string> Stamped(const std::string& aOutput) {
   return lines;
 }
 
+// The counts line of a run that lost records: "WARN  Out of N records R have been recovered and F
+// have failed."
+bool ReadCounts(const std::string& aLine, unsigned long long& aRecovered, unsigned long long& aFailed) {
+  long long source = 0;
+  return std::sscanf(aLine.c_str(), "WARN  Out of %lld records %llu have been recovered and %llu have failed.", &source,
+                     &aRecovered, &aFailed) == 3;
+}
+
 TEST_F(RecoverRun, UndamagedTableIsRecoveredWhole) {
   MakeLog(3000);
   fs::copy_file(Dir / "original" / "BuildLog.dvl7", Table());
@@ -188,26 +210,15 @@ TEST_F(RecoverRun, UndamagedTableIsRecoveredWhole) {
 // Two damaged record blocks: what the other blocks hold is recovered, no more and no less.
 TEST_F(RecoverRun, DamagedBlocksLoseOnlyTheirRecords) {
   const std::map<uint32_t, uint64_t> perBlock = MakeLog(4000);
-  // Two blocks that hold records, away from the file's start.
-  std::vector<uint32_t> chosen;
-  for (const auto& [block, count] : perBlock)
-    if (count > 0 && block > 4 && chosen.size() < 2 && (chosen.empty() || block > chosen.back() + 3))
-      chosen.push_back(block);
-  ASSERT_EQ(chosen.size(), 2u);
-  const std::vector<uint32_t> hits = Damage(std::to_string(chosen[0]) + "," + std::to_string(chosen[1]));
-  EXPECT_EQ(hits, chosen);
-  const uint64_t bound = Records - perBlock.at(chosen[0]) - perBlock.at(chosen[1]);
+  uint64_t bound = 0;
+  ASSERT_NO_FATAL_FAILURE(bound = DamageTwoRecordBlocks(perBlock));
 
   TChild run(Exe, {"--headless", Table().string()}, Dir);
   EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
   const std::vector<std::string> out = Stamped(run.StdOut());
   ASSERT_GE(out.size(), 7u) << run.StdOut();
-  long long source = 0;
   unsigned long long recovered = 0, failed = 0;
-  ASSERT_EQ(std::sscanf(out[2].c_str(), "WARN  Out of %lld records %llu have been recovered and %llu have failed.",
-                        &source, &recovered, &failed),
-            3)
-      << out[2];
+  ASSERT_TRUE(ReadCounts(out[2], recovered, failed)) << out[2];
   EXPECT_EQ(recovered + failed, bound);
   EXPECT_EQ(out.back(), "INFO  Recover operation has been finalized successfully. Terminating...");
   const std::set<std::string> tables = Tables(Dir / "tables");
@@ -223,6 +234,31 @@ TEST_F(RecoverRun, DamagedBlocksLoseOnlyTheirRecords) {
   EXPECT_EQ(tables.size(), 2u + faileds);
   EXPECT_GE(uint64_t(Rows("BuildLog")), recovered);
   EXPECT_LE(uint64_t(Rows("BuildLog")), bound);
+}
+
+// An enciphered log table (built-in password) with two damaged record blocks: their MACs fail, the
+// salvage skips them, and every record of every other block comes back.
+TEST_F(RecoverRun, EncipheredTableWithDamagedBlocksIsRecovered) {
+  const std::map<uint32_t, uint64_t> perBlock = MakeLog(3000, {"--encryption", "zf1xDefault"});
+  const std::string disk = ReadTextFile(Dir / "original" / "BuildLog.dvl7");
+  EXPECT_EQ(disk.find("artifact"), std::string::npos) << "no record text on disk";
+  EXPECT_NE(disk.find("zf1xDefault"), std::string::npos) << "block 0 names the engine";
+  uint64_t bound = 0;
+  ASSERT_NO_FATAL_FAILURE(bound = DamageTwoRecordBlocks(perBlock));
+
+  TChild run(Exe, {"--headless", Table().string()}, Dir);
+  EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
+  const std::vector<std::string> out = Stamped(run.StdOut());
+  ASSERT_GE(out.size(), 7u) << run.StdOut();
+  unsigned long long recovered = 0, failed = 0;
+  ASSERT_TRUE(ReadCounts(out[2], recovered, failed)) << out[2];
+  EXPECT_EQ(recovered + failed, bound);
+  EXPECT_EQ(failed, 0u);
+  EXPECT_EQ(out.back(), "INFO  Recover operation has been finalized successfully. Terminating...");
+  EXPECT_EQ(uint64_t(Rows("BuildLog")), bound);
+  // The recovered table is enciphered like its source.
+  const std::string recoveredDisk = ReadTextFile(Table());
+  EXPECT_EQ(recoveredDisk.find("artifact"), std::string::npos);
 }
 
 // A damaged index header: the engine can neither count nor rename the source, yet every record is
