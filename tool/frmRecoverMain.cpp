@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "foundation/zflgEventLog.h"
+#include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
 #include "platform/os/osSystem.h"
 #include "platform/rtl/rtlException.h"
@@ -26,6 +27,43 @@ UnicodeString CurrentMessage() {
     return rtl::u16(e.what());
   } catch (...) {
     return u"Unknown exception";
+  }
+}
+
+// The engine code of the exception being handled (inside a catch block); 0 when it carries none.
+uint32_t CurrentCode() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    if (const auto* b = dynamic_cast<const IzfBaseException*>(&e)) return b->GetErrorCode();
+  } catch (...) {
+  }
+  return 0;
+}
+
+// Whether an engine refusal says the table's stored structures cannot be read (its file header,
+// dictionary or index header is damaged or unreadable): only then may the tool move a table's
+// files itself. Locks, existing names, missing tables and file-system refusals are no such case.
+bool IsUnreadableTableCode(uint32_t aCode) {
+  if (aCode <= UINT16_MAX && zfErrorCategory(static_cast<uint16_t>(aCode)) == zfErrCatCorruption) return true;
+  switch (aCode) {
+    case zfErrReadErr:
+    case zfErrCantOpenFile:
+    case zfErrInvalidRecStruct:
+    case zfErrInvalidDesc:
+    case zfErrInvalidIndexStruct:
+    case zfErrFileInvalidData:
+    case zfErrBlockNumberOutOfRange:
+    case zfErrNotADataBlock:
+    case zfErrNotAHeapBlock:
+    case zfErrNotAStreamBlock:
+    case zfErrNotAnIndexBlock:
+    case zfErrIndexNumberOutOfRange:
+    case zfErrIncompatibleStream:
+    case zfErrUnsupportedDescriptor:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -246,11 +284,23 @@ void TfrmMain::CompletionPass(const TzfTaskStatus& aStatus) {
     FForm.Timer().SetEnabled(false);
     Log(lpError, rtl::Format(u"Finalization of recover operation could not be completed: %s", {CurrentMessage()}),
         true);
+    LogWhereTablesAre();
     End(zfRecoverExitFailure);
     return;
   }
   Log(lpInfo, u"Recover operation has been finalized successfully. Terminating...", true);
   End(zfRecoverExitSuccess);
+}
+
+void TfrmMain::LogWhereTablesAre() {
+  try {
+    Log(lpWarn, rtl::Format(u"The source table is kept as %s", {FEngine.Source().TableName()}), false);
+    Log(lpWarn, rtl::Format(u"The recovered table is kept as %s", {FEngine.Recovered().TableName()}), false);
+    if (!FFailedDeleted)
+      Log(lpWarn, rtl::Format(u"The failed table is kept as %s", {FEngine.Failed().TableName()}), false);
+  } catch (...) {
+    // A name that cannot be told must not hide the failure already logged.
+  }
 }
 
 void TfrmMain::Finalize() {
@@ -313,6 +363,7 @@ void TfrmMain::Finalize() {
   } else {
     failed.Close();
     failed.DeleteTable();
+    FFailedDeleted = true;
     Log(lpInfo, rtl::Format(u"Empty table %s has been deleted", {failed.TableName()}), false);
   }
 
@@ -321,9 +372,12 @@ void TfrmMain::Finalize() {
   try {
     source.RenameTable(backup);
   } catch (...) {
-    // The engine renames a table through its dictionary, which a damaged source may not give:
-    // its files are moved as the recovered table's dictionary (the source's) names them, so that
-    // the recovered table can still take the name.
+    // The engine renames a table through its dictionary and opens its indexes, which a damaged
+    // source may not give: only then are its files moved as the recovered table's dictionary (the
+    // source's) names them, so that the recovered table can still take the name. Any other
+    // refusal (the files held by another process, the new name taken, ...) ends the pass with
+    // every table where it is.
+    if (!IsUnreadableTableCode(CurrentCode())) throw;
     Log(lpWarn, rtl::Format(u"Source table %s could not be renamed by the engine: %s", {n, CurrentMessage()}), false);
     FEngine.MoveTableFiles(n, backup, recovered.TableName());
     source.SetTableName(backup);
