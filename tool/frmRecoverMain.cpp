@@ -223,15 +223,17 @@ void TfrmMain::FirstTick() {
   }
 
   Log(lpInfo, rtl::Format(u"Trying to recover table %s", {fileName}), false);
+  const UnicodeString name = rtl::ChangeFileExt(rtl::ExtractFileName(fileName), u"");
   try {
     FEngine.OpenDatabase(rtl::ExtractFilePath(fileName));
-    const UnicodeString name = rtl::ChangeFileExt(rtl::ExtractFileName(fileName), u"");
     FEngine.Source().SetTableName(name);
     FEngine.Failed().SetTableName(name + u"_Failed");
     FEngine.Recovered().SetTableName(name + u"_Recovered");
     FTask = FEngine.RecoverTable(FEngine.Source().TableName(), u"");
   } catch (...) {
     Log(lpError, rtl::Format(u"Recover operation could not be initiated: %s", {CurrentMessage()}), true);
+    // A start that failed made no table (the engine deletes what it built) and changed none.
+    Log(lpWarn, rtl::Format(u"The source table is kept as %s", {name}), false);
     End(zfRecoverExitFailure);
     return;
   }

@@ -201,11 +201,12 @@ TEST_F(RecoverWindow, FailureToStartTheRecoverEndsTheRun) {
     Form().Dialog.Confirm = true;
     Form().Dialog.Answer = Folder.File16("Log.dvl7");
     EXPECT_EQ(Run(), zfRecoverExitFailure);
-    ASSERT_EQ(E().Lines.size(), 2u);
+    ASSERT_EQ(E().Lines.size(), 3u);
     EXPECT_EQ(E().Lines[0], TLine(lpInfo, u"Trying to recover table " + Folder.File16("Log.dvl7")));
     EXPECT_EQ(E().Lines[1].first, lpError);
     EXPECT_EQ(E().Lines[1].second,
               u"Recover operation could not be initiated: ZofrinDB: Table does not exist. [$2728/10024]");
+    EXPECT_EQ(E().Lines[2], TLine(lpWarn, u"The source table is kept as Log"));
     EXPECT_EQ(Form().Boxes.size(), c.WithFile ? 0u : 1u);
     EXPECT_EQ(Form().Caption(), u"zfRecover");
     EXPECT_FALSE(Window->TaskRunning());

@@ -6,7 +6,12 @@
 //
 // Each test runs its own hard link of the program in a folder of its own, so that its event log
 // (the program's path + "Event.log") is its own.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -302,6 +307,88 @@ TEST_F(RecoverRun, InterruptCancelsTheRun) {
   EXPECT_EQ(tables.count("BuildLog"), 1u);
   for (const std::string& t : tables) EXPECT_EQ(t.find("_Backup_"), std::string::npos) << t;
   EXPECT_EQ(Rows("BuildLog"), 20000);
+}
+
+// Another process that holds a file locked (flock, as the engine's share modes do) until it is
+// freed: a forked child that only opens, locks and waits.
+class TLockHolder {
+ public:
+  TLockHolder(const fs::path& aFile, int aLock) {
+    int ready[2];
+    if (::pipe(ready) != 0) return;
+    Pid = ::fork();
+    if (Pid == 0) {
+      ::close(ready[0]);
+      const int fd = ::open(aFile.c_str(), O_RDONLY | O_CLOEXEC);
+      const char ok = fd >= 0 && ::flock(fd, aLock) == 0 ? '1' : '0';
+      if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
+      for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char ok = '0';
+    Locked = Pid > 0 && ::read(ready[0], &ok, 1) == 1 && ok == '1';
+    ::close(ready[0]);
+  }
+  ~TLockHolder() {
+    if (Pid > 0) {
+      ::kill(Pid, SIGKILL);
+      ::waitpid(Pid, nullptr, 0);
+    }
+  }
+  TLockHolder(const TLockHolder&) = delete;
+  TLockHolder& operator=(const TLockHolder&) = delete;
+
+  pid_t Pid = -1;
+  bool Locked = false;
+};
+
+// The source held by another process for the whole run, with a shared lock (what the engine's own
+// shared open takes) or exclusively: the run fails with exit code 1, the source's file stays
+// under its name byte for byte, and the log says where each table is. With a shared lock the walk
+// runs (the engine reads the source read-only) and the rename is refused (10245); exclusively the
+// source cannot even be opened and nothing is made.
+TEST_F(RecoverRun, SourceHeldByAnotherProcessIsNeverMoved) {
+  MakeLog(1500);
+  struct TCase {
+    int Lock;
+    std::vector<std::string> Expected;
+    std::set<std::string> Tables;
+  } cases[] = {
+      {LOCK_SH,
+       {"INFO  Trying to recover table " + Table().string(), "INFO  Recover operation completed.",
+        "INFO  Out of 1500 records 1500 have been recovered and 0 have failed.",
+        "INFO  Empty table BuildLog_Failed has been deleted",
+        "ERROR Finalization of recover operation could not be completed: ZofrinDB: Database: File is locked. "
+        "[$2805/10245]",
+        "WARN  The source table is kept as BuildLog", "WARN  The recovered table is kept as BuildLog_Recovered"},
+       {"BuildLog", "BuildLog_Recovered"}},
+      {LOCK_EX,
+       {"INFO  Trying to recover table " + Table().string(),
+        "ERROR Recover operation could not be initiated: ZofrinDB: Database: Root table \"BuildLog\" not found "
+        "[$2728/10024]",
+        "WARN  The source table is kept as BuildLog"},
+       {"BuildLog"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Lock == LOCK_SH ? "shared" : "exclusive");
+    fs::remove_all(Dir / "tables");
+    fs::create_directories(Dir / "tables");
+    fs::copy_file(Dir / "original" / "BuildLog.dvl7", Table());
+    const std::string before = ReadTextFile(Table());
+    {
+      TLockHolder holder(Table(), c.Lock);
+      ASSERT_TRUE(holder.Locked);
+      TChild run(Exe, {"--headless", Table().string()}, Dir);
+      EXPECT_EQ(WaitFor(run), 1) << run.StdErr();
+      EXPECT_EQ(SplitLines(run.StdOut()), c.Expected);
+    }
+    EXPECT_EQ(Tables(Dir / "tables"), c.Tables);
+    EXPECT_TRUE(ReadTextFile(Table()) == before) << "the source's file is the same";
+    EXPECT_EQ(Rows("BuildLog"), 1500);
+    if (c.Tables.count("BuildLog_Recovered")) {
+      EXPECT_EQ(Rows("BuildLog_Recovered"), 1500);
+    }
+  }
 }
 
 // Files that are no table to recover: exit code 2, one ERROR line, nothing made or renamed.
