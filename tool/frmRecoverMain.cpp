@@ -78,6 +78,16 @@ UnicodeString ExpandFileName(const std::string& aName) {
   return rtl::u16(p.lexically_normal().string());
 }
 
+// The real file a name stands for, every symbolic link on its way resolved, so that the tables are
+// made and renamed beside the file itself rather than beside a link to it (a link then names the
+// recovered table); a name that does not resolve stays as it is.
+UnicodeString ResolveLinks(const UnicodeString& aName) {
+  if (aName.empty()) return aName;
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(rtl::u8(aName), ec);
+  return ec ? aName : rtl::u16(real.string());
+}
+
 // A BeginUpdate/EndUpdate pair of a list around a scope.
 class TListUpdate {
  public:
@@ -161,6 +171,13 @@ void TfrmMain::FormCreate() {
 void TfrmMain::FormCloseQuery(bool& aCanClose) {
   aCanClose = FTask == nullptr && FState != rsFinalising;
   if (FTask) FTask->Cancel();
+  if (aCanClose && FState == rsWaiting) {
+    // Closed (or interrupted) before the first tick: no table was touched.
+    Log(lpError, u"Recover operation was cancelled before it started: nothing has been changed.", false);
+    FForm.Timer().SetEnabled(false);
+    FExitCode = zfRecoverExitFailure;
+    FState = rsEnding;
+  }
 }
 
 void TfrmMain::FormDestroy() {
@@ -205,6 +222,7 @@ void TfrmMain::FirstTick() {
   UnicodeString fileName;
   if (!FApp.Params().empty()) fileName = ExpandFileName(FApp.Params().front());
   else if (FForm.OpenDialog().Execute()) fileName = FForm.OpenDialog().FileName();
+  fileName = ResolveLinks(fileName);
 
   if (!FileExists(fileName)) {
     Log(lpError, rtl::Format(u"Table \"%s\" can not be found.", {fileName}), true);

@@ -21,6 +21,9 @@
 // The window refuses to close while the task runs (and cancels it) and while the completion pass
 // runs (it has nothing to cancel, and stopping between renames would leave them half done).
 //
+// A file given as a symbolic link is resolved to the real file first: every table is made and
+// renamed beside it.
+//
 // Everything here runs on the thread of the application's event loop.
 #pragma once
 #include <cstdint>
@@ -64,7 +67,8 @@ class TfrmMain {
 
   // Starts the engine and the statistics display; a failure is logged and ends the run.
   void FormCreate();
-  // aCanClose := no task and no completion pass running; a running task is cancelled.
+  // aCanClose := no task and no completion pass running; a running task is cancelled. A close
+  // before the first tick ends the run with one line saying nothing was changed.
   void FormCloseQuery(bool& aCanClose);
   // Flushes the event log and hands the exit code to the application.
   void FormDestroy();

@@ -188,6 +188,33 @@ TEST_F(RecoverWindow, RelativeParameterIsExpandedAndNamesTheTables) {
   EXPECT_EQ(Form().Caption(), u"zfRecover - " + Folder.File16("Log.dvl7"));
 }
 
+// A symbolic link (here into another folder, under another name) stands for the real file: the
+// database opens on the real file's folder, the tables are named after the real file and made
+// beside it, so the link ends up naming the recovered table.
+TEST_F(RecoverWindow, SymbolicLinkIsResolvedToTheRealFile) {
+  const fs::path links = Folder.Path / "links";
+  fs::create_directories(links);
+  fs::create_symlink(Folder.Path / "Log.dvl7", links / "Alias.dvl7");
+  fs::create_symlink(links / "Alias.dvl7", links / "Chain.dvl7");  // a link to a link
+  for (const char* link : {"Alias.dvl7", "Chain.dvl7"}) {
+    SCOPED_TRACE(link);
+    Reset();
+    Make({(links / link).string()});
+    EXPECT_EQ(Run(), zfRecoverExitSuccess);
+    EXPECT_EQ(E().AliasPath, rtl::u16((Folder.Path / "").string()));
+    EXPECT_EQ(Texts().front(), u"Trying to recover table " + Folder.File16("Log.dvl7"));
+    ASSERT_FALSE(E().Journal.empty());
+    EXPECT_EQ(E().Journal.front(), "recover Log");
+    EXPECT_EQ(E().Rec.Name, u"Log");
+  }
+  // A link whose target is gone is no table file.
+  fs::create_symlink(Folder.Path / "Gone.dvl7", links / "Dangling.dvl7");
+  Reset();
+  Make({(links / "Dangling.dvl7").string()});
+  EXPECT_EQ(Run(), zfRecoverExitNoTable);
+  EXPECT_TRUE(E().Journal.empty());
+}
+
 TEST_F(RecoverWindow, FailureToStartTheRecoverEndsTheRun) {
   struct TCase {
     bool DbFails;
@@ -400,12 +427,16 @@ TEST_F(RecoverWindow, CloseRequestsFollowTheState) {
   EXPECT_EQ(E().Journal, (TJournal{"recover Log", "task cancel", "task freed"}));
   EXPECT_EQ(App->Ticks, 3);
 
-  // Waiting: the close is accepted; nothing was started, so the run did not succeed.
+  // Waiting: the close is accepted; nothing was started, so the run did not succeed, and one line
+  // says so (a SIGINT or SIGTERM of a headless run before its first tick takes this road).
   Reset();
   Make({Folder.File("Log.dvl7")});
   App->BeforeTick = [&](int) { EXPECT_TRUE(Form().CloseRequest()); };
   EXPECT_EQ(Run(), zfRecoverExitFailure);
   EXPECT_TRUE(E().Journal.empty());
+  EXPECT_EQ(E().Lines,
+            (std::vector<TLine>{{lpError, u"Recover operation was cancelled before it started: nothing has been changed."}}));
+  EXPECT_TRUE(Form().Boxes.empty());
   EXPECT_EQ(E().Flushes, 1);
 
   // Completion pass: a close during its first box is refused and the pass ends normally.

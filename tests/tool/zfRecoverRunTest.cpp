@@ -8,6 +8,7 @@
 // (the program's path + "Event.log") is its own.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -388,6 +389,30 @@ TEST_F(RecoverRun, SourceHeldByAnotherProcessIsNeverMoved) {
     if (c.Tables.count("BuildLog_Recovered")) {
       EXPECT_EQ(Rows("BuildLog_Recovered"), 1500);
     }
+  }
+}
+
+// SIGINT or SIGTERM before the first tick (the run held them back until its loop ran): one line
+// says the run was cancelled before it started, exit code 1, no table made or renamed.
+TEST_F(RecoverRun, SignalBeforeTheFirstTickSaysNothingWasChanged) {
+  MakeLog(100);
+  fs::copy_file(Dir / "original" / "BuildLog.dvl7", Table());
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    // The child starts with both blocked (a spawned program inherits the mask), so the signal
+    // sent at once waits for its loop however early it comes.
+    sigset_t both, old;
+    sigemptyset(&both);
+    sigaddset(&both, SIGINT);
+    sigaddset(&both, SIGTERM);
+    ASSERT_EQ(0, pthread_sigmask(SIG_BLOCK, &both, &old));
+    TChild run(Exe, {"--headless", Table().string()}, Dir);
+    ASSERT_EQ(0, pthread_sigmask(SIG_SETMASK, &old, nullptr));
+    run.Signal(signal);
+    EXPECT_EQ(WaitFor(run), 1) << run.StdErr();
+    EXPECT_EQ(SplitLines(run.StdOut()),
+              std::vector<std::string>{"ERROR Recover operation was cancelled before it started: nothing has been changed."});
+    EXPECT_EQ(Tables(Dir / "tables"), std::set<std::string>{"BuildLog"});
   }
 }
 
