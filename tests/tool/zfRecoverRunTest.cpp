@@ -392,6 +392,30 @@ TEST_F(RecoverRun, SourceHeldByAnotherProcessIsNeverMoved) {
   }
 }
 
+// A symbolic link in another folder: the tables are made and renamed beside the real file, the
+// link itself is left alone and then names the recovered table.
+TEST_F(RecoverRun, LinkIntoAnotherFolderRecoversTheRealFile) {
+  MakeLog(500);
+  fs::copy_file(Dir / "original" / "BuildLog.dvl7", Table());
+  fs::create_directories(Dir / "links");
+  fs::create_symlink(Table(), Dir / "links" / "Alias.dvl7");
+  TChild run(Exe, {"--headless", (Dir / "links" / "Alias.dvl7").string()}, Dir);
+  EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
+  const std::vector<std::string> out = Stamped(run.StdOut());
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out.front(), "INFO  Trying to recover table " + Table().string());
+  EXPECT_EQ(out.back(), "INFO  Recover operation has been finalized successfully. Terminating...");
+  const std::set<std::string> tables = Tables(Dir / "tables");
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_EQ(tables.count("BuildLog"), 1u);
+  EXPECT_TRUE(IsStamped(*std::next(tables.begin()), "BuildLog_Backup_"));
+  EXPECT_EQ(Rows("BuildLog"), 500);
+  // The link is untouched and leads to the recovered table.
+  EXPECT_EQ(std::distance(fs::directory_iterator(Dir / "links"), fs::directory_iterator()), 1);
+  EXPECT_TRUE(fs::is_symlink(Dir / "links" / "Alias.dvl7"));
+  EXPECT_EQ(fs::read_symlink(Dir / "links" / "Alias.dvl7"), Table());
+}
+
 // SIGINT or SIGTERM before the first tick (the run held them back until its loop ran): one line
 // says the run was cancelled before it started, exit code 1, no table made or renamed.
 TEST_F(RecoverRun, SignalBeforeTheFirstTickSaysNothingWasChanged) {
