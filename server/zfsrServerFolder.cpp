@@ -473,6 +473,24 @@ uint32_t TzfServerFolder::sfTableGetDictionary(const UnicodeString& aTableName, 
   }
 }
 
+bool TzfServerFolder::sfTableFileLocked(const UnicodeString& aTableName) {
+  if (sfInMemOnly || !zfIsValidTableName(aTableName)) return false;
+  // The table's files are its name + "." + an extension; without its dictionary every file of the
+  // folder named so (letter case aside) is looked at.
+  const UnicodeString prefix = rtl::UpperCase(aTableName) + u".";
+  try {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(rtl::u8(sfPath), ec)) {
+      const UnicodeString file = rtl::u16(e.path().filename().string());
+      if (file.size() > prefix.size() && rtl::UpperCase(file.substr(0, prefix.size())) == prefix &&
+          TzfExclusiveFileLocks::IsLocked(rtl::u16(e.path().string())))
+        return true;
+    }
+  } catch (const std::exception&) {
+  }
+  return false;
+}
+
 uint32_t TzfServerFolder::sfTableDelete(const UnicodeString& aTableName, const TzfUnicodeStrings& aPasswords,
                                         bool aForServer) {
   try {
@@ -498,6 +516,7 @@ uint32_t TzfServerFolder::sfTableDelete(const UnicodeString& aTableName, const T
       if (code == 0) {
         haveDict = true;
       } else if (code == zfErrInvalidTableName || code == zfErrNoSuchTable) {
+        if (code == zfErrNoSuchTable && sfTableFileLocked(name)) return zfErrFileLocked;
         return code;
       } else if (code == zfErrTableReadOnly || code == zfErrInvalidUserPassword || code == zfErrInvalidPassword) {
         // A table that is readable with the right password is never destroyed for a wrong one.
@@ -509,14 +528,16 @@ uint32_t TzfServerFolder::sfTableDelete(const UnicodeString& aTableName, const T
     UnicodeString main = zfFindFileIgnoringCase(zfCombinePath(sfPath, zfAddExtension(name, ext)), ambiguous);
     if (main.empty()) main = zfCombinePath(sfPath, zfAddExtension(name, ext));
     const UnicodeString base = rtl::ChangeFileExt(rtl::ExtractFileName(main), u"");
-    if (haveDict) {
-      zfDeleteFile(main);
+    // A header that cannot be read: only the main file goes.
+    std::vector<UnicodeString> files{main};
+    if (haveDict)
       for (int32_t i = 1; i < dict.ddFilesDescriptor->FileCount; ++i)
-        zfDeleteFile(zfCombinePath(sfPath, zfAddExtension(base, dict.ddFilesDescriptor->FileDescriptor[size_t(i)]->fdExtension)));
-    } else {
-      // A header that cannot be read: only the main file goes.
-      zfDeleteFile(main);
-    }
+        files.push_back(
+            zfCombinePath(sfPath, zfAddExtension(base, dict.ddFilesDescriptor->FileDescriptor[size_t(i)]->fdExtension)));
+    // No file another process holds is deleted: all of them are locked first.
+    TzfExclusiveFileLocks locks;
+    for (const UnicodeString& f : files) locks.Lock(f);
+    for (const UnicodeString& f : files) zfDeleteFile(f);
     sfStructureGeneration.fetch_add(1);
     return NotifyExtenders(eaTableDelete, false, {aTableName});
   } catch (const std::exception& e) {
@@ -581,6 +602,7 @@ uint32_t TzfServerFolder::sfTableRename(const UnicodeString& aOldName, const Uni
       if (!sfCloseWhenUnused(open, false, true)) return zfErrTableOpen;
     } else {
       code = sfTableGetDictionary(oldName, aPasswords, aForServer, dict, nullptr);
+      if (code != 0 && sfTableFileLocked(oldName)) return zfErrFileLocked;
       if (code != 0) return code;
       bool ambiguous = false;
       const UnicodeString main = zfFindFileIgnoringCase(
@@ -595,6 +617,10 @@ uint32_t TzfServerFolder::sfTableRename(const UnicodeString& aOldName, const Uni
       renames.emplace_back(zfCombinePath(sfPath, zfAddExtension(diskOld, ext)),
                            zfCombinePath(sfPath, zfAddExtension(newName, ext)));
     }
+    // No file another process holds is moved: all of them are locked first, and stay locked
+    // (under their new names) until the renames are done.
+    TzfExclusiveFileLocks locks;
+    for (const auto& r : renames) locks.Lock(r.first);
     zfRenameFilesNoReplace(renames);
     sfStructureGeneration.fetch_add(1);
     return NotifyExtenders(eaTableRename, false, {aOldName, aNewName});

@@ -95,6 +95,9 @@ class TzfServerFolder : public TzfLockedOptionsExtendableServerObject {
   uint32_t sfTableEmpty(const UnicodeString& aTableName, const TzfUnicodeStrings& aPasswords, bool aForServer);
   uint32_t sfTableRename(const UnicodeString& aOldName, const UnicodeString& aNewName,
                          const TzfUnicodeStrings& aPasswords, bool aForServer);
+  // True when the main file of the closed table aTableName is locked by another open (another
+  // process holding the table): an open refused for that is no missing table.
+  bool sfTableFileLocked(const UnicodeString& aTableName);
   // 0 when the table exists, else 8712.
   uint32_t sfTableExists(const UnicodeString& aTableName);
   uint32_t sfTableGetDictionary(const UnicodeString& aTableName, const TzfUnicodeStrings& aPasswords, bool aForServer,

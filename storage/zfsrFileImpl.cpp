@@ -162,6 +162,64 @@ void zfRenameFilesNoReplace(const std::vector<std::pair<rtl::UnicodeString, rtl:
 }
 
 // ---------------------------------------------------------------------------------------------
+// TzfExclusiveFileLocks
+
+namespace {
+
+// Opens aFileName and asks for an exclusive lock without waiting: the descriptor holding it, -1
+// when the file does not exist; aLocked tells another open holds a lock. Other failures raise 9221.
+int LockExclusive(const rtl::UnicodeString& aFileName, bool& aLocked) {
+  aLocked = false;
+  const TzfFileSystemCalls& calls = Calls();
+  const std::string path = SysPath(aFileName);
+  int fd;
+  do {
+    fd = calls.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (errno == ENOENT) return -1;
+    const int error = errno;
+    zf::os::SetLastError(error);
+    throw EzfBaseWin32FileException(zfErrFileBusy, u"INTERNAL: File could not be opened [%s, error %d, %s]",
+                                    {aFileName, error, OSText(error)});
+  }
+  int rc;
+  do {
+    rc = calls.Flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0) return fd;
+  const int error = errno;
+  calls.Close(fd);
+  if (error == EWOULDBLOCK) {
+    aLocked = true;
+    return -1;
+  }
+  zf::os::SetLastError(error);
+  throw EzfBaseWin32FileException(zfErrFileBusy, u"INTERNAL: File could not be opened [%s, error %d, %s]",
+                                  {aFileName, error, OSText(error)});
+}
+
+}  // namespace
+
+TzfExclusiveFileLocks::~TzfExclusiveFileLocks() {
+  for (const int fd : FDescriptors) Calls().Close(fd);
+}
+
+void TzfExclusiveFileLocks::Lock(const rtl::UnicodeString& aFileName) {
+  bool locked = false;
+  const int fd = LockExclusive(aFileName, locked);
+  if (locked) throw EzfBaseWin32FileException(zfErrFileLocked);
+  if (fd >= 0) FDescriptors.push_back(fd);
+}
+
+bool TzfExclusiveFileLocks::IsLocked(const rtl::UnicodeString& aFileName) {
+  bool locked = false;
+  const int fd = LockExclusive(aFileName, locked);
+  if (fd >= 0) Calls().Close(fd);
+  return locked;
+}
+
+// ---------------------------------------------------------------------------------------------
 // TzfBaseWin32File
 
 const TzfFileClass& TzfBaseWin32File::ClassInfo() {

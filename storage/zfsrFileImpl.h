@@ -88,6 +88,26 @@ void zfRenameFileNoReplace(const rtl::UnicodeString& aOldName, const rtl::Unicod
 // files renamed before it get their old names back, the last first, and the failure goes on.
 void zfRenameFilesNoReplace(const std::vector<std::pair<rtl::UnicodeString, rtl::UnicodeString>>& aRenames);
 
+// Exclusive advisory locks (flock) on a table's files, taken without waiting and held until the
+// holder is destroyed: renaming or deleting a table's files needs them, so that no file another
+// process (or another open of this one) holds with a share lock is moved or removed under it.
+class TzfExclusiveFileLocks {
+ public:
+  TzfExclusiveFileLocks() = default;
+  TzfExclusiveFileLocks(const TzfExclusiveFileLocks&) = delete;
+  TzfExclusiveFileLocks& operator=(const TzfExclusiveFileLocks&) = delete;
+  // Releases every lock held.
+  ~TzfExclusiveFileLocks();
+  // Locks aFileName exclusively; a file that does not exist is passed over. Raises 10245 "File is
+  // locked." when any other open of the file holds a lock, 9221 when it cannot be opened.
+  void Lock(const rtl::UnicodeString& aFileName);
+  // True when aFileName exists and another open holds a lock on it (nothing is kept).
+  static bool IsLocked(const rtl::UnicodeString& aFileName);
+
+ private:
+  std::vector<int> FDescriptors;
+};
+
 // ---------------------------------------------------------------------------------------------
 
 class TzfBaseWin32File : public TzfBaseFile {

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "foundation/zflgEventLog.h"
+#include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
 #include "platform/os/osSystem.h"
 #include "platform/rtl/rtlException.h"
@@ -29,6 +30,43 @@ UnicodeString CurrentMessage() {
   }
 }
 
+// The engine code of the exception being handled (inside a catch block); 0 when it carries none.
+uint32_t CurrentCode() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    if (const auto* b = dynamic_cast<const IzfBaseException*>(&e)) return b->GetErrorCode();
+  } catch (...) {
+  }
+  return 0;
+}
+
+// Whether an engine refusal says the table's stored structures cannot be read (its file header,
+// dictionary or index header is damaged or unreadable): only then may the tool move a table's
+// files itself. Locks, existing names, missing tables and file-system refusals are no such case.
+bool IsUnreadableTableCode(uint32_t aCode) {
+  if (aCode <= UINT16_MAX && zfErrorCategory(static_cast<uint16_t>(aCode)) == zfErrCatCorruption) return true;
+  switch (aCode) {
+    case zfErrReadErr:
+    case zfErrCantOpenFile:
+    case zfErrInvalidRecStruct:
+    case zfErrInvalidDesc:
+    case zfErrInvalidIndexStruct:
+    case zfErrFileInvalidData:
+    case zfErrBlockNumberOutOfRange:
+    case zfErrNotADataBlock:
+    case zfErrNotAHeapBlock:
+    case zfErrNotAStreamBlock:
+    case zfErrNotAnIndexBlock:
+    case zfErrIndexNumberOutOfRange:
+    case zfErrIncompatibleStream:
+    case zfErrUnsupportedDescriptor:
+      return true;
+    default:
+      return false;
+  }
+}
+
 int32_t ToBarValue(uint32_t aValue) { return aValue > INT32_MAX ? INT32_MAX : static_cast<int32_t>(aValue); }
 
 // The first parameter as a full path, ".." and "." resolved; empty stays empty.
@@ -38,6 +76,16 @@ UnicodeString ExpandFileName(const std::string& aName) {
   std::filesystem::path p = std::filesystem::absolute(aName, ec);
   if (ec) p = aName;
   return rtl::u16(p.lexically_normal().string());
+}
+
+// The real file a name stands for, every symbolic link on its way resolved, so that the tables are
+// made and renamed beside the file itself rather than beside a link to it (a link then names the
+// recovered table); a name that does not resolve stays as it is.
+UnicodeString ResolveLinks(const UnicodeString& aName) {
+  if (aName.empty()) return aName;
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(rtl::u8(aName), ec);
+  return ec ? aName : rtl::u16(real.string());
 }
 
 // A BeginUpdate/EndUpdate pair of a list around a scope.
@@ -123,6 +171,13 @@ void TfrmMain::FormCreate() {
 void TfrmMain::FormCloseQuery(bool& aCanClose) {
   aCanClose = FTask == nullptr && FState != rsFinalising;
   if (FTask) FTask->Cancel();
+  if (aCanClose && FState == rsWaiting) {
+    // Closed (or interrupted) before the first tick: no table was touched.
+    Log(lpError, u"Recover operation was cancelled before it started: nothing has been changed.", false);
+    FForm.Timer().SetEnabled(false);
+    FExitCode = zfRecoverExitFailure;
+    FState = rsEnding;
+  }
 }
 
 void TfrmMain::FormDestroy() {
@@ -167,6 +222,7 @@ void TfrmMain::FirstTick() {
   UnicodeString fileName;
   if (!FApp.Params().empty()) fileName = ExpandFileName(FApp.Params().front());
   else if (FForm.OpenDialog().Execute()) fileName = FForm.OpenDialog().FileName();
+  fileName = ResolveLinks(fileName);
 
   if (!FileExists(fileName)) {
     Log(lpError, rtl::Format(u"Table \"%s\" can not be found.", {fileName}), true);
@@ -185,15 +241,17 @@ void TfrmMain::FirstTick() {
   }
 
   Log(lpInfo, rtl::Format(u"Trying to recover table %s", {fileName}), false);
+  const UnicodeString name = rtl::ChangeFileExt(rtl::ExtractFileName(fileName), u"");
   try {
     FEngine.OpenDatabase(rtl::ExtractFilePath(fileName));
-    const UnicodeString name = rtl::ChangeFileExt(rtl::ExtractFileName(fileName), u"");
     FEngine.Source().SetTableName(name);
     FEngine.Failed().SetTableName(name + u"_Failed");
     FEngine.Recovered().SetTableName(name + u"_Recovered");
     FTask = FEngine.RecoverTable(FEngine.Source().TableName(), u"");
   } catch (...) {
     Log(lpError, rtl::Format(u"Recover operation could not be initiated: %s", {CurrentMessage()}), true);
+    // A start that failed made no table (the engine deletes what it built) and changed none.
+    Log(lpWarn, rtl::Format(u"The source table is kept as %s", {name}), false);
     End(zfRecoverExitFailure);
     return;
   }
@@ -246,11 +304,23 @@ void TfrmMain::CompletionPass(const TzfTaskStatus& aStatus) {
     FForm.Timer().SetEnabled(false);
     Log(lpError, rtl::Format(u"Finalization of recover operation could not be completed: %s", {CurrentMessage()}),
         true);
+    LogWhereTablesAre();
     End(zfRecoverExitFailure);
     return;
   }
   Log(lpInfo, u"Recover operation has been finalized successfully. Terminating...", true);
   End(zfRecoverExitSuccess);
+}
+
+void TfrmMain::LogWhereTablesAre() {
+  try {
+    Log(lpWarn, rtl::Format(u"The source table is kept as %s", {FEngine.Source().TableName()}), false);
+    Log(lpWarn, rtl::Format(u"The recovered table is kept as %s", {FEngine.Recovered().TableName()}), false);
+    if (!FFailedDeleted)
+      Log(lpWarn, rtl::Format(u"The failed table is kept as %s", {FEngine.Failed().TableName()}), false);
+  } catch (...) {
+    // A name that cannot be told must not hide the failure already logged.
+  }
 }
 
 void TfrmMain::Finalize() {
@@ -313,6 +383,7 @@ void TfrmMain::Finalize() {
   } else {
     failed.Close();
     failed.DeleteTable();
+    FFailedDeleted = true;
     Log(lpInfo, rtl::Format(u"Empty table %s has been deleted", {failed.TableName()}), false);
   }
 
@@ -321,9 +392,12 @@ void TfrmMain::Finalize() {
   try {
     source.RenameTable(backup);
   } catch (...) {
-    // The engine renames a table through its dictionary, which a damaged source may not give:
-    // its files are moved as the recovered table's dictionary (the source's) names them, so that
-    // the recovered table can still take the name.
+    // The engine renames a table through its dictionary and opens its indexes, which a damaged
+    // source may not give: only then are its files moved as the recovered table's dictionary (the
+    // source's) names them, so that the recovered table can still take the name. Any other
+    // refusal (the files held by another process, the new name taken, ...) ends the pass with
+    // every table where it is.
+    if (!IsUnreadableTableCode(CurrentCode())) throw;
     Log(lpWarn, rtl::Format(u"Source table %s could not be renamed by the engine: %s", {n, CurrentMessage()}), false);
     FEngine.MoveTableFiles(n, backup, recovered.TableName());
     source.SetTableName(backup);

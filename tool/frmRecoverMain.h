@@ -8,8 +8,8 @@
 // needed; a source that cannot be counted has an unknown count), opens the failed and recovered
 // tables, logs the counts, copies the failed records back into the recovered table where it can,
 // and renames: the failed table to its name + "_" + stamp (or deletes it when empty), the source
-// to N + "_Backup_" + stamp (moving its files when the engine cannot read its dictionary), the
-// recovered table to N.
+// to N + "_Backup_" + stamp (moving its files only when the engine cannot read its dictionary or
+// index header), the recovered table to N. A failed pass logs where each table is left.
 //
 // Every step is logged (the engine's event log, and each line through the application, which a
 // headless run prints); lines marked "box" in the run's table are also shown in a modal box when
@@ -20,6 +20,9 @@
 //
 // The window refuses to close while the task runs (and cancels it) and while the completion pass
 // runs (it has nothing to cancel, and stopping between renames would leave them half done).
+//
+// A file given as a symbolic link is resolved to the real file first: every table is made and
+// renamed beside it.
 //
 // Everything here runs on the thread of the application's event loop.
 #pragma once
@@ -64,7 +67,8 @@ class TfrmMain {
 
   // Starts the engine and the statistics display; a failure is logged and ends the run.
   void FormCreate();
-  // aCanClose := no task and no completion pass running; a running task is cancelled.
+  // aCanClose := no task and no completion pass running; a running task is cancelled. A close
+  // before the first tick ends the run with one line saying nothing was changed.
   void FormCloseQuery(bool& aCanClose);
   // Flushes the event log and hands the exit code to the application.
   void FormDestroy();
@@ -87,6 +91,8 @@ class TfrmMain {
   void PollingTick();
   void CompletionPass(const TzfTaskStatus& aStatus);
   void Finalize();
+  // After a failed completion pass: one line per table of the run with the name it has now.
+  void LogWhereTablesAre();
   // Writes the line to the event log and through the application; with aBox and no parameters,
   // shows it in a box too.
   void Log(TzfLogPriority aPriority, const UnicodeString& aText, bool aBox);
@@ -99,6 +105,7 @@ class TfrmMain {
   std::unique_ptr<TzfRecoverTask> FTask;  // TaskInfo
   TzfRecoverState FState = rsStarting;
   int FExitCode = zfRecoverExitFailure;
+  bool FFailedDeleted = false;  // the empty failed table is gone
 };
 
 }  // namespace zf

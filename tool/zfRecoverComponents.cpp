@@ -128,6 +128,9 @@ void TzfRecoverComponents::MoveTableFiles(const UnicodeString& aOldName, const U
     if (i > 0 && !std::filesystem::exists(rtl::u8(from), ec)) continue;
     renames.emplace_back(from, folder + aNewName + u"." + extensions[i]);
   }
+  // Files another process holds are not moved under it (10245).
+  TzfExclusiveFileLocks locks;
+  for (const auto& r : renames) locks.Lock(r.first);
   zfRenameFilesNoReplace(renames);
 }
 

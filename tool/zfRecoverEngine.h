@@ -97,7 +97,8 @@ class TzfRecoverEngine {
   // Renames the files of table aOldName in the database's folder to aNewName without opening it,
   // for a damaged table whose own dictionary cannot be read: its main file, and the further files
   // that the dictionary of aLayoutTable names (a recovered table has its source's dictionary). A
-  // file already under a new name is never replaced; on failure the files moved are moved back.
+  // file already under a new name is never replaced, a file another process holds is never moved
+  // (10245); on failure the files moved are moved back.
   virtual void MoveTableFiles(const UnicodeString& aOldName, const UnicodeString& aNewName,
                               const UnicodeString& aLayoutTable) = 0;
   virtual TzfRecoverTable& Source() = 0;

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <pthread.h>
+
 #include <csignal>
 #include <cstring>
 #include <utility>
@@ -63,10 +65,19 @@ class TWakePipe {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, &FOldInt);
     sigaction(SIGTERM, &sa, &FOldTerm);
+    // A program may block both until its loop runs (so that one sent during its start-up waits
+    // for the loop instead of killing it): they are let through on this thread, and one that is
+    // pending arrives here at once.
+    sigset_t both;
+    sigemptyset(&both);
+    sigaddset(&both, SIGINT);
+    sigaddset(&both, SIGTERM);
+    pthread_sigmask(SIG_UNBLOCK, &both, &FOldMask);
     FCatching = true;
   }
   ~TWakePipe() {
     if (FCatching) {
+      pthread_sigmask(SIG_SETMASK, &FOldMask, nullptr);
       sigaction(SIGINT, &FOldInt, nullptr);
       sigaction(SIGTERM, &FOldTerm, nullptr);
       gWakeFd.store(-1);
@@ -107,6 +118,7 @@ class TWakePipe {
   bool FCatching = false;
   struct sigaction FOldInt {};
   struct sigaction FOldTerm {};
+  sigset_t FOldMask {};
 };
 
 UnicodeString IndexError(int32_t aRow) {

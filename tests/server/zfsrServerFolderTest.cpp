@@ -1,8 +1,11 @@
 // Folders: "zfTrans.cfg" (missing, short, long, stale, current, read-only, left behind by a killed
 // process) and the table operations on files: build, open in another letter case, rename,
 // delete, empty, list, unique names and nested tables.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <ctime>
@@ -337,6 +340,43 @@ TEST_F(FolderTables, DeleteEmptyListAndUniqueNames) {
   EXPECT_EQ(zfErrTableOpen, f->sfTableDelete(u"T", {}, false));
   t->sbtLockIsInactive.fetch_sub(1);
   EXPECT_EQ(0u, f->sfTableBuild(true, u"T", u"", false, dict.get(), tsPersistent));
+}
+
+// A table file another process holds (a share lock of its engine, shared or exclusive, on any of
+// the table's files): rename and delete are refused with 10245 and leave every file where it is.
+// flock locks belong to the open file description, so an open of this process stands for the
+// other process.
+TEST_F(FolderTables, RenameAndDeleteOfAFileHeldElsewhereAreRefused) {
+  TzfServerFolder* f = Folder();
+  auto dict = SmallDictionary(1);
+  ASSERT_EQ(0u, f->sfTableBuild(false, u"T", u"", false, dict.get(), tsPersistent));
+  struct TCase {
+    const char* File;
+    int Lock;
+    bool Rename;
+  } cases[] = {
+      {"T.zf1", LOCK_SH, true}, {"T.zf1", LOCK_EX, true}, {"T.x1", LOCK_SH, true},
+      {"T.zf1", LOCK_SH, false}, {"T.zf1", LOCK_EX, false}, {"T.x1", LOCK_EX, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.File << (c.Lock == LOCK_SH ? " shared " : " exclusive ")
+                                    << (c.Rename ? "rename" : "delete"));
+    const int fd = ::open(Dir.FilePath(c.File).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ::flock(fd, c.Lock | LOCK_NB));
+    EXPECT_EQ(zfErrFileLocked, c.Rename ? f->sfTableRename(u"T", u"Moved", {}, false) : f->sfTableDelete(u"T", {}, false));
+    EXPECT_TRUE(Exists("T.zf1"));
+    EXPECT_TRUE(Exists("T.x1"));
+    EXPECT_FALSE(Exists("Moved.zf1"));
+    EXPECT_FALSE(Exists("Moved.x1"));
+    ::close(fd);
+  }
+  // Released: both go through.
+  ASSERT_EQ(0u, f->sfTableRename(u"T", u"Moved", {}, false));
+  EXPECT_TRUE(Exists("Moved.x1"));
+  ASSERT_EQ(0u, f->sfTableDelete(u"Moved", {}, false));
+  EXPECT_FALSE(Exists("Moved.zf1"));
+  EXPECT_FALSE(Exists("Moved.x1"));
 }
 
 TEST_F(FolderTables, BuildWithOverwriteWhoseDeleteFailsAnswersTableIsReadOnly) {

@@ -486,6 +486,111 @@ TEST_F(TableRecover, NestedTablesAreSalvagedIntoTheirOwnNestedTables) {
   EXPECT_TRUE(Ids(u"Log_Failed:Sub1").empty());
 }
 
+// Refuses the inserts of chosen IDs on the cursor it is attached to (the cursor frees it): with a
+// code, by throwing, or as a write error that leaves the cursor's transaction broken, as the
+// storage layer does when the target's files cannot be written.
+class TInsertRefusal : public TzfBaseEngineExtender {
+ public:
+  enum TKind { rkCode, rkThrow, rkBrokenTransaction };
+  TInsertRefusal(TzfServerTableCursor* aCursor, std::set<int32_t> aIds, TKind aKind, uint32_t aCode = 0)
+      : TzfBaseEngineExtender(nullptr, aCursor), FCursor(aCursor), FIds(std::move(aIds)), FKind(aKind), FCode(aCode) {}
+  uint32_t Notify(TzfEngineAction aAction, bool aBefore, const TzfActionArgs& aArgs) override {
+    if (aAction != eaRecordInsert || !aBefore || aArgs.size() < 2) return 0;
+    const auto* data = std::any_cast<const uint8_t*>(&aArgs[1]);
+    if (!data || !FIds.count(FCursor->GetFieldAsVariant(*data, 0).AsInteger())) return 0;
+    ++Refused;
+    switch (FKind) {
+      case rkThrow:
+        throw rtl::Exception(u"refused by a test");
+      case rkBrokenTransaction:
+        if (TzfServerTransaction* t = FCursor->stcTransContext()->Transaction()) t->Failed();
+        return zfErrWriteErr;
+      default:
+        return FCode;
+    }
+  }
+  std::atomic<int> Refused{0};
+
+ private:
+  TzfServerTableCursor* FCursor;
+  std::set<int32_t> FIds;
+  TKind FKind;
+  uint32_t FCode;
+};
+
+// The placement of salvaged records when an insert fails, table-driven: a refusal that may have
+// left writes (any code but a validation or key refusal, or an exception) sends the block through
+// the record-by-record road again, where only the refused record goes to the failed table and
+// the block's other records are recovered; a record that neither table takes is logged and
+// skipped while the walk goes on; a write error that breaks the target's transaction stops the
+// walk with its code, so the run never reads as a success.
+TEST_F(TableRecover, RecordsAnInsertRefusesAreRedoneFailedOrSkipped) {
+  MakeLog(600);
+  const std::set<int32_t> all = Range(1, 600);
+  const std::set<int32_t> refused{77, 78, 301};
+  struct TCase {
+    const char* Name;
+    TInsertRefusal::TKind TargetKind;
+    uint32_t TargetCode;
+    bool FailedRefuses;          // the failed table refuses the same records (with the same kind)
+    bool Redo;                   // the blocks of the refused records are walked a second time
+    std::set<int32_t> Failed;    // expected in "_Failed"
+    bool Skipped;                // "neither table takes" logged
+    bool Stops;                  // the walk stops with the code
+  } cases[] = {
+      {"a validation refusal: no redo", TInsertRefusal::rkCode, zfErrMinValErr, false, false, refused, false, false},
+      {"a refusal that may have left writes: the block is redone", TInsertRefusal::rkCode, 7777, false, true, refused,
+       false, false},
+      {"an exception during the insert: the block is redone", TInsertRefusal::rkThrow, 0, false, true, refused, false,
+       false},
+      {"neither table takes the record", TInsertRefusal::rkCode, 7777, true, true, {}, true, false},
+      {"neither table, by exceptions", TInsertRefusal::rkThrow, 0, true, true, {}, true, false},
+      {"a write error breaks the target's transaction", TInsertRefusal::rkBrokenTransaction, 0, false, false, {},
+       false, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    CaptureLog log;
+    Engine->SetEventLog(&log);
+    Engine->SetEventLogEnabled(true);
+    TzfAbstractTaskInfo* task = nullptr;
+    ASSERT_EQ(Db->sdTableRecover(u"Log", u"", task), 0u);
+    auto* recover = static_cast<TzfServerRecoverTaskInfo*>(task);
+    TzfServerRecoverNode& node = *recover->Container()->srcNodes[0];
+    auto* target = new TInsertRefusal(node.srnTargetCursor, refused, c.TargetKind, c.TargetCode);
+    if (c.FailedRefuses) new TInsertRefusal(node.srnFailedCursor, refused, c.TargetKind, c.TargetCode);
+    recover->StartThread(2000);
+    TzfTaskStatus status;
+    WaitFor(task, status);
+    const int targetRefusals = target->Refused.load();
+    task->Free();
+    Engine->SetEventLog(nullptr);
+    const std::set<int32_t> recovered = Ids(u"Log_Recovered"), failed = Ids(u"Log_Failed");
+    if (c.Stops) {
+      EXPECT_NE(status.tsErrorCode, 0u) << "a broken transaction never ends as a success";
+      EXPECT_LT(status.tsRecsRead, status.tsTotalRecs) << "the walk stopped at the block";
+      EXPECT_EQ(targetRefusals, 1);
+      EXPECT_FALSE(recovered.count(77));
+    } else {
+      EXPECT_EQ(status.tsErrorCode, 0u);
+      EXPECT_EQ(status.tsRecsRead, status.tsTotalRecs);
+      std::set<int32_t> expected = all;
+      for (int32_t id : refused) expected.erase(id);
+      EXPECT_EQ(recovered, expected) << "the other records of the refused records' blocks are recovered";
+      EXPECT_EQ(failed, c.Failed);
+      // Every refused record is tried once more when its block is redone (a first pass over a block
+      // stops at its first refused record, the second tries them all).
+      if (c.Redo) {
+        EXPECT_GT(targetRefusals, int(refused.size()));
+      } else {
+        EXPECT_EQ(targetRefusals, int(refused.size()));
+      }
+      EXPECT_EQ(Logged(log, u"holds a record neither table takes; skipped"), c.Skipped);
+    }
+    ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  }
+}
+
 TEST_F(TableRecover, StartFailuresLeaveNoNewTableBehind) {
   MakeLog(20);
   struct TCase {

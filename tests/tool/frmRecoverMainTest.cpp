@@ -188,6 +188,33 @@ TEST_F(RecoverWindow, RelativeParameterIsExpandedAndNamesTheTables) {
   EXPECT_EQ(Form().Caption(), u"zfRecover - " + Folder.File16("Log.dvl7"));
 }
 
+// A symbolic link (here into another folder, under another name) stands for the real file: the
+// database opens on the real file's folder, the tables are named after the real file and made
+// beside it, so the link ends up naming the recovered table.
+TEST_F(RecoverWindow, SymbolicLinkIsResolvedToTheRealFile) {
+  const fs::path links = Folder.Path / "links";
+  fs::create_directories(links);
+  fs::create_symlink(Folder.Path / "Log.dvl7", links / "Alias.dvl7");
+  fs::create_symlink(links / "Alias.dvl7", links / "Chain.dvl7");  // a link to a link
+  for (const char* link : {"Alias.dvl7", "Chain.dvl7"}) {
+    SCOPED_TRACE(link);
+    Reset();
+    Make({(links / link).string()});
+    EXPECT_EQ(Run(), zfRecoverExitSuccess);
+    EXPECT_EQ(E().AliasPath, rtl::u16((Folder.Path / "").string()));
+    EXPECT_EQ(Texts().front(), u"Trying to recover table " + Folder.File16("Log.dvl7"));
+    ASSERT_FALSE(E().Journal.empty());
+    EXPECT_EQ(E().Journal.front(), "recover Log");
+    EXPECT_EQ(E().Rec.Name, u"Log");
+  }
+  // A link whose target is gone is no table file.
+  fs::create_symlink(Folder.Path / "Gone.dvl7", links / "Dangling.dvl7");
+  Reset();
+  Make({(links / "Dangling.dvl7").string()});
+  EXPECT_EQ(Run(), zfRecoverExitNoTable);
+  EXPECT_TRUE(E().Journal.empty());
+}
+
 TEST_F(RecoverWindow, FailureToStartTheRecoverEndsTheRun) {
   struct TCase {
     bool DbFails;
@@ -201,11 +228,12 @@ TEST_F(RecoverWindow, FailureToStartTheRecoverEndsTheRun) {
     Form().Dialog.Confirm = true;
     Form().Dialog.Answer = Folder.File16("Log.dvl7");
     EXPECT_EQ(Run(), zfRecoverExitFailure);
-    ASSERT_EQ(E().Lines.size(), 2u);
+    ASSERT_EQ(E().Lines.size(), 3u);
     EXPECT_EQ(E().Lines[0], TLine(lpInfo, u"Trying to recover table " + Folder.File16("Log.dvl7")));
     EXPECT_EQ(E().Lines[1].first, lpError);
     EXPECT_EQ(E().Lines[1].second,
               u"Recover operation could not be initiated: ZofrinDB: Table does not exist. [$2728/10024]");
+    EXPECT_EQ(E().Lines[2], TLine(lpWarn, u"The source table is kept as Log"));
     EXPECT_EQ(Form().Boxes.size(), c.WithFile ? 0u : 1u);
     EXPECT_EQ(Form().Caption(), u"zfRecover");
     EXPECT_FALSE(Window->TaskRunning());
@@ -399,12 +427,16 @@ TEST_F(RecoverWindow, CloseRequestsFollowTheState) {
   EXPECT_EQ(E().Journal, (TJournal{"recover Log", "task cancel", "task freed"}));
   EXPECT_EQ(App->Ticks, 3);
 
-  // Waiting: the close is accepted; nothing was started, so the run did not succeed.
+  // Waiting: the close is accepted; nothing was started, so the run did not succeed, and one line
+  // says so (a SIGINT or SIGTERM of a headless run before its first tick takes this road).
   Reset();
   Make({Folder.File("Log.dvl7")});
   App->BeforeTick = [&](int) { EXPECT_TRUE(Form().CloseRequest()); };
   EXPECT_EQ(Run(), zfRecoverExitFailure);
   EXPECT_TRUE(E().Journal.empty());
+  EXPECT_EQ(E().Lines,
+            (std::vector<TLine>{{lpError, u"Recover operation was cancelled before it started: nothing has been changed."}}));
+  EXPECT_TRUE(Form().Boxes.empty());
   EXPECT_EQ(E().Flushes, 1);
 
   // Completion pass: a close during its first box is refused and the pass ends normally.
@@ -422,21 +454,80 @@ TEST_F(RecoverWindow, CloseRequestsFollowTheState) {
   EXPECT_EQ(E().Lines.back(), TLine(lpInfo, kSuccess));
 }
 
-// A source the engine cannot rename (its dictionary is damaged) has its files moved as the
-// recovered table's dictionary names them, and the recovered table still takes its name.
-TEST_F(RecoverWindow, SourceTheEngineCannotRenameIsMovedByItsFiles) {
-  E().Src.Records = E().Rec.Records = {{1, 1, 1}};
-  E().Src.RenameError = zfErrFileLocked;
-  EXPECT_EQ(RunOnTable(), zfRecoverExitSuccess);
-  EXPECT_EQ(E().Lines[4],
-            TLine(lpWarn, u"Source table Log could not be renamed by the engine: ZofrinDB: File is locked. [$2805/10245]"));
-  EXPECT_EQ(E().Lines[5], TLine(lpInfo, u"Source table has been renamed to Log_Backup_" + kStamp));
-  EXPECT_EQ(E().Lines[6], TLine(lpInfo, u"Recovered table has been renamed to Log"));
-  const std::string backup = "Log_Backup_" + rtl::u8(kStamp);
-  const TJournal tail = {"rename " + backup + " Source", "move Log " + backup + " as Log_Recovered", "close Recovered",
-                         "rename Log Recovered"};
-  EXPECT_EQ(TJournal(E().Journal.end() - 4, E().Journal.end()), tail);
-  EXPECT_EQ(E().Src.Name, UnicodeString(u"Log_Backup_") + kStamp);
+// A source the engine cannot rename because its dictionary or index header cannot be read has its
+// files moved as the recovered table's dictionary names them, and the recovered table still takes
+// its name.
+TEST_F(RecoverWindow, SourceTheEngineCannotReadIsMovedByItsFiles) {
+  for (const uint32_t code : {zfErrFileCorrupt, zfErrHeaderCorrupt, zfErrIndexCorrupt, zfErrNotAnIndexBlock,
+                              zfErrNotAStreamBlock, zfErrCantOpenFile}) {
+    SCOPED_TRACE(code);
+    Reset();
+    E().Src.Records = E().Rec.Records = {{1, 1, 1}};
+    E().Src.RenameError = code;
+    EXPECT_EQ(RunOnTable(), zfRecoverExitSuccess);
+    EXPECT_EQ(E().Lines[4].first, lpWarn);
+    EXPECT_EQ(E().Lines[4].second.rfind(u"Source table Log could not be renamed by the engine: ZofrinDB: ", 0), 0u);
+    EXPECT_EQ(E().Lines[5], TLine(lpInfo, u"Source table has been renamed to Log_Backup_" + kStamp));
+    EXPECT_EQ(E().Lines[6], TLine(lpInfo, u"Recovered table has been renamed to Log"));
+    const std::string backup = "Log_Backup_" + rtl::u8(kStamp);
+    const TJournal tail = {"rename " + backup + " Source", "move Log " + backup + " as Log_Recovered",
+                           "close Recovered", "rename Log Recovered"};
+    EXPECT_EQ(TJournal(E().Journal.end() - 4, E().Journal.end()), tail);
+    EXPECT_EQ(E().Src.Name, UnicodeString(u"Log_Backup_") + kStamp);
+  }
+}
+
+// Any other refusal of the source's rename (the files held by another process, the backup name
+// taken, a file-system refusal, ...) moves nothing: the error is logged, the source stays under
+// its name and the recovered table under its working name, the log says where each table is, and
+// the run ends with exit code 1.
+TEST_F(RecoverWindow, SourceRenameRefusedForAnyOtherReasonTakesTheErrorPath) {
+  struct TCase {
+    uint32_t Code;
+    bool Failed;  // records failed: the failed table is kept (stamped) rather than deleted
+  } cases[] = {{zfErrFileLocked, false}, {zfErrFileLocked, true}, {zfErrTableExists, false},
+               {zfErrFileRenameFailed, false}, {zfErrNoSuchTable, false}, {zfErrReadOnlyDb, true},
+               {zfErrTableOpen, false}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Code << " " << c.Failed);
+    for (bool withFile : {true, false}) {
+      Reset();
+      E().Src.Records = {{1, 1, 1}, {2, 2, 2}};
+      E().Rec.Records = {{1, 1, 1}};
+      if (c.Failed) E().Fail.Records = {{2, 2, 2}};
+      E().Src.RenameError = c.Code;
+      E().Rec.RefusePost = [](const TFakeTable::TRecord&) { return true; };
+      Make(withFile ? std::vector<std::string>{Folder.File("Log.dvl7")} : std::vector<std::string>{});
+      Form().Dialog.Confirm = true;
+      Form().Dialog.Answer = Folder.File16("Log.dvl7");
+      EXPECT_EQ(Run(), zfRecoverExitFailure);
+      const UnicodeString error =
+          u"Finalization of recover operation could not be completed: " + EzfBaseException(c.Code).Message();
+      const UnicodeString failedName = u"Log_Failed_" + kStamp;
+      std::vector<TLine> tail = {
+          {lpError, error},
+          {lpWarn, u"The source table is kept as Log"},
+          {lpWarn, u"The recovered table is kept as Log_Recovered"},
+      };
+      if (c.Failed) tail.push_back({lpWarn, u"The failed table is kept as " + failedName});
+      ASSERT_GE(E().Lines.size(), tail.size());
+      EXPECT_EQ(std::vector<TLine>(E().Lines.end() - std::ptrdiff_t(tail.size()), E().Lines.end()), tail);
+      for (const TLine& l : E().Lines) EXPECT_NE(l.second, kSuccess);
+      for (const std::string& j : E().Journal) EXPECT_NE(j.rfind("move ", 0), 0u) << j;
+      EXPECT_EQ(std::find(E().Journal.begin(), E().Journal.end(), "rename Log Recovered"), E().Journal.end());
+      EXPECT_EQ(E().Src.Name, u"Log");
+      EXPECT_EQ(E().Rec.Name, u"Log_Recovered");
+      EXPECT_EQ(E().Fail.Name, c.Failed ? failedName : UnicodeString(u"Log_Failed"));
+      // Without parameters only the error itself is boxed.
+      std::vector<UnicodeString> boxes = Form().Boxes;
+      if (!withFile) {
+        ASSERT_FALSE(boxes.empty());
+        EXPECT_EQ(boxes.back(), error);
+      } else {
+        EXPECT_TRUE(boxes.empty());
+      }
+    }
+  }
 }
 
 // A failure in the completion pass is logged; the steps already done stay done.
@@ -444,11 +535,17 @@ TEST_F(RecoverWindow, FinalisationFailureKeepsWhatWasDone) {
   E().Src.Records = {{1, 1, 1}, {2, 2, 2}};
   E().Rec.Records = {{1, 1, 1}};
   E().Fail.Records = {{2, 2, 2}};
-  E().Src.RenameError = zfErrFileLocked;
+  E().Src.RenameError = zfErrFileCorrupt;
   E().MoveError = zfErrTableExists;
   EXPECT_EQ(RunOnTable(), zfRecoverExitFailure);
-  EXPECT_EQ(E().Lines.back().first, lpError);
-  EXPECT_EQ(E().Lines.back().second.rfind(u"Finalization of recover operation could not be completed: ZofrinDB: ", 0), 0u);
+  ASSERT_GE(E().Lines.size(), 4u);
+  const auto error = E().Lines.end() - 4;
+  EXPECT_EQ(error->first, lpError);
+  EXPECT_EQ(error->second.rfind(u"Finalization of recover operation could not be completed: ZofrinDB: ", 0), 0u);
+  EXPECT_EQ(std::vector<TLine>(error + 1, E().Lines.end()),
+            (std::vector<TLine>{{lpWarn, u"The source table is kept as Log"},
+                                {lpWarn, u"The recovered table is kept as Log_Recovered"},
+                                {lpWarn, u"The failed table is kept as Log_Failed_" + kStamp}}));
   EXPECT_EQ(E().Fail.Name, u"Log_Failed_" + kStamp);
   EXPECT_EQ(E().Src.Name, u"Log");
   EXPECT_EQ(E().Rec.Name, u"Log_Recovered");

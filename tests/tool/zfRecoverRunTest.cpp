@@ -6,7 +6,13 @@
 //
 // Each test runs its own hard link of the program in a folder of its own, so that its event log
 // (the program's path + "Event.log") is its own.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -338,6 +344,136 @@ TEST_F(RecoverRun, InterruptCancelsTheRun) {
   EXPECT_EQ(tables.count("BuildLog"), 1u);
   for (const std::string& t : tables) EXPECT_EQ(t.find("_Backup_"), std::string::npos) << t;
   EXPECT_EQ(Rows("BuildLog"), 20000);
+}
+
+// Another process that holds a file locked (flock, as the engine's share modes do) until it is
+// freed: a forked child that only opens, locks and waits.
+class TLockHolder {
+ public:
+  TLockHolder(const fs::path& aFile, int aLock) {
+    int ready[2];
+    if (::pipe(ready) != 0) return;
+    Pid = ::fork();
+    if (Pid == 0) {
+      ::close(ready[0]);
+      const int fd = ::open(aFile.c_str(), O_RDONLY | O_CLOEXEC);
+      const char ok = fd >= 0 && ::flock(fd, aLock) == 0 ? '1' : '0';
+      if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
+      for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char ok = '0';
+    Locked = Pid > 0 && ::read(ready[0], &ok, 1) == 1 && ok == '1';
+    ::close(ready[0]);
+  }
+  ~TLockHolder() {
+    if (Pid > 0) {
+      ::kill(Pid, SIGKILL);
+      ::waitpid(Pid, nullptr, 0);
+    }
+  }
+  TLockHolder(const TLockHolder&) = delete;
+  TLockHolder& operator=(const TLockHolder&) = delete;
+
+  pid_t Pid = -1;
+  bool Locked = false;
+};
+
+// The source held by another process for the whole run, with a shared lock (what the engine's own
+// shared open takes) or exclusively: the run fails with exit code 1, the source's file stays
+// under its name byte for byte, and the log says where each table is. With a shared lock the walk
+// runs (the engine reads the source read-only) and the rename is refused (10245); exclusively the
+// source cannot even be opened and nothing is made.
+TEST_F(RecoverRun, SourceHeldByAnotherProcessIsNeverMoved) {
+  MakeLog(1500);
+  struct TCase {
+    int Lock;
+    std::vector<std::string> Expected;
+    std::set<std::string> Tables;
+  } cases[] = {
+      {LOCK_SH,
+       {"INFO  Trying to recover table " + Table().string(), "INFO  Recover operation completed.",
+        "INFO  Out of 1500 records 1500 have been recovered and 0 have failed.",
+        "INFO  Empty table BuildLog_Failed has been deleted",
+        "ERROR Finalization of recover operation could not be completed: ZofrinDB: Database: File is locked. "
+        "[$2805/10245]",
+        "WARN  The source table is kept as BuildLog", "WARN  The recovered table is kept as BuildLog_Recovered"},
+       {"BuildLog", "BuildLog_Recovered"}},
+      {LOCK_EX,
+       {"INFO  Trying to recover table " + Table().string(),
+        "ERROR Recover operation could not be initiated: ZofrinDB: Database: Root table \"BuildLog\" not found "
+        "[$2728/10024]",
+        "WARN  The source table is kept as BuildLog"},
+       {"BuildLog"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Lock == LOCK_SH ? "shared" : "exclusive");
+    fs::remove_all(Dir / "tables");
+    fs::create_directories(Dir / "tables");
+    fs::copy_file(Dir / "original" / "BuildLog.dvl7", Table());
+    const std::string before = ReadTextFile(Table());
+    {
+      TLockHolder holder(Table(), c.Lock);
+      ASSERT_TRUE(holder.Locked);
+      TChild run(Exe, {"--headless", Table().string()}, Dir);
+      EXPECT_EQ(WaitFor(run), 1) << run.StdErr();
+      EXPECT_EQ(SplitLines(run.StdOut()), c.Expected);
+    }
+    EXPECT_EQ(Tables(Dir / "tables"), c.Tables);
+    EXPECT_TRUE(ReadTextFile(Table()) == before) << "the source's file is the same";
+    EXPECT_EQ(Rows("BuildLog"), 1500);
+    if (c.Tables.count("BuildLog_Recovered")) {
+      EXPECT_EQ(Rows("BuildLog_Recovered"), 1500);
+    }
+  }
+}
+
+// A symbolic link in another folder: the tables are made and renamed beside the real file, the
+// link itself is left alone and then names the recovered table.
+TEST_F(RecoverRun, LinkIntoAnotherFolderRecoversTheRealFile) {
+  MakeLog(500);
+  fs::copy_file(Dir / "original" / "BuildLog.dvl7", Table());
+  fs::create_directories(Dir / "links");
+  fs::create_symlink(Table(), Dir / "links" / "Alias.dvl7");
+  TChild run(Exe, {"--headless", (Dir / "links" / "Alias.dvl7").string()}, Dir);
+  EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
+  const std::vector<std::string> out = Stamped(run.StdOut());
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out.front(), "INFO  Trying to recover table " + Table().string());
+  EXPECT_EQ(out.back(), "INFO  Recover operation has been finalized successfully. Terminating...");
+  const std::set<std::string> tables = Tables(Dir / "tables");
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_EQ(tables.count("BuildLog"), 1u);
+  EXPECT_TRUE(IsStamped(*std::next(tables.begin()), "BuildLog_Backup_"));
+  EXPECT_EQ(Rows("BuildLog"), 500);
+  // The link is untouched and leads to the recovered table.
+  EXPECT_EQ(std::distance(fs::directory_iterator(Dir / "links"), fs::directory_iterator()), 1);
+  EXPECT_TRUE(fs::is_symlink(Dir / "links" / "Alias.dvl7"));
+  EXPECT_EQ(fs::read_symlink(Dir / "links" / "Alias.dvl7"), Table());
+}
+
+// SIGINT or SIGTERM before the first tick (the run held them back until its loop ran): one line
+// says the run was cancelled before it started, exit code 1, no table made or renamed.
+TEST_F(RecoverRun, SignalBeforeTheFirstTickSaysNothingWasChanged) {
+  MakeLog(100);
+  fs::copy_file(Dir / "original" / "BuildLog.dvl7", Table());
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    // The child starts with both blocked (a spawned program inherits the mask), so the signal
+    // sent at once waits for its loop however early it comes.
+    sigset_t both, old;
+    sigemptyset(&both);
+    sigaddset(&both, SIGINT);
+    sigaddset(&both, SIGTERM);
+    ASSERT_EQ(0, pthread_sigmask(SIG_BLOCK, &both, &old));
+    TChild run(Exe, {"--headless", Table().string()}, Dir);
+    ASSERT_EQ(0, pthread_sigmask(SIG_SETMASK, &old, nullptr));
+    run.Signal(signal);
+    EXPECT_EQ(WaitFor(run), 1) << run.StdErr();
+    EXPECT_EQ(SplitLines(run.StdOut()),
+              std::vector<std::string>{"ERROR Recover operation was cancelled before it started: nothing has been changed."});
+    EXPECT_EQ(Tables(Dir / "tables"), std::set<std::string>{"BuildLog"});
+  }
 }
 
 // Files that are no table to recover: exit code 2, one ERROR line, nothing made or renamed.

@@ -5,6 +5,9 @@
 //
 // Exit code: 0 after a successful recover, 2 when there is no table file to recover (missing, of
 // another extension, or no file given and no window to ask in), 1 for every other failure.
+#include <pthread.h>
+
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -38,6 +41,16 @@ int main(int argc, char** argv) {
   } catch (const zf::rtl::Exception& e) {
     PrintError(zf::rtl::u8(e.Message()));
     return zf::zfRecoverExitNoTable;
+  }
+  // Headless, SIGINT and SIGTERM cancel the run through the event loop. Until the loop runs they
+  // are held back (in every thread, which inherit the mask), so that one sent during the start-up
+  // ends the run with its line instead of killing the process without a word.
+  if (choice.Kind == zf::gui::bkHeadless) {
+    sigset_t both;
+    sigemptyset(&both);
+    sigaddset(&both, SIGINT);
+    sigaddset(&both, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &both, nullptr);
   }
   try {
     TEngineLayers layers;
