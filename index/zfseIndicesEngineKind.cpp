@@ -218,4 +218,13 @@ uint32_t zfIndicesDeleteKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* 
   return aEngine.Indices().DeleteKeys(aRefNr, aRecord, nullptr);
 }
 
+int32_t zfIndicesDeferKeys(TzfBaseIndicesEngine& aEngine) { return aEngine.Indices().DeferKeys(); }
+
+void zfIndicesBuildDeferredKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans) {
+  aEngine.SetTransaction(aTrans);
+  aEngine.Indices().BuildDeferredKeys();
+}
+
+void zfIndicesEndDeferral(TzfBaseIndicesEngine& aEngine) { aEngine.Indices().EndDeferral(); }
+
 }  // namespace zf

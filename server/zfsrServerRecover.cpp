@@ -300,6 +300,26 @@ void TzfServerRecoverContainer::CopyNamedStreams() {
   }
 }
 
+std::atomic<bool> TzfServerRecoverContainer::BulkKeys{true};
+
+void TzfServerRecoverContainer::DeferKeys() {
+  if (!BulkKeys.load()) return;
+  for (auto& node : srcNodes) node->srnTargetCursor->stcDeferKeys();
+}
+
+uint32_t TzfServerRecoverContainer::BuildDeferredKeys() {
+  uint32_t result = 0;
+  for (auto& node : srcNodes) {
+    const uint32_t r = node->srnTargetCursor->stcBuildDeferredKeys();
+    if (r != 0 && result == 0) result = r;
+  }
+  return result;
+}
+
+void TzfServerRecoverContainer::EndDeferral() {
+  for (auto& node : srcNodes) node->srnTargetCursor->stcEndDeferral();
+}
+
 uint32_t TzfServerRecoverContainer::Walk(TzfRecoverCookie& aCookie) {
   for (size_t f = 0; f < srcFiles.size(); ++f) {
     TzfBaseFile* file = srcFiles[f];
@@ -350,13 +370,28 @@ void TzfServerRecoverContainer::Execute() {
     if (result == 0) {
       cookie.rcTransLevel = 1;
       srcBaseBlocksRead = srcBaseBlocksWritten = 0;
+      bool keysBuilt = true;
       try {
+        DeferKeys();
         Walk(cookie);
       } catch (const std::exception& e) {
         if (cookie.rcErrorCode == 0) cookie.rcErrorCode = srcOwner->asoConvertException(e);
       }
+      // The deferred indexes take the keys of whatever records the walk placed, also when it
+      // stopped early; with levels still open nothing is committed and no build is needed.
+      if (cookie.rcTransLevel == 1) {
+        if (const uint32_t r = BuildDeferredKeys()) {
+          keysBuilt = false;
+          if (cookie.rcErrorCode == 0) cookie.rcErrorCode = r;
+        }
+      }
+      EndDeferral();
+      if (!keysBuilt) {
+        // Records whose index is incomplete are never committed.
+        for (; cookie.rcTransLevel > 0; --cookie.rcTransLevel) context->stcTransactionRollback();
+      }
       // Later inserts never reuse a salvaged auto-increment value, whatever the source's counter said.
-      if (cookie.rcTransLevel == 1)
+      if (keysBuilt && cookie.rcTransLevel == 1)
         for (auto& node : srcNodes)
           if (node->srnMaxAutoInc != 0) {
             const uint32_t r = node->srnTargetCursor->stcRaiseAutoInc(node->srnMaxAutoInc);
@@ -364,15 +399,20 @@ void TzfServerRecoverContainer::Execute() {
           }
       // The records salvaged so far are committed also when the walk stopped early; the walk's
       // own code stands as the result, the commit's when the walk ended clean.
-      const uint32_t commit = context->stcTransactionCommit();
-      if (commit == 0) --cookie.rcTransLevel;
-      result = cookie.rcErrorCode != 0 ? cookie.rcErrorCode : commit;
-      if (commit == 0 && cookie.rcTransLevel > 0 && result == 0) result = kUnknownServerCode;
+      if (keysBuilt) {
+        const uint32_t commit = context->stcTransactionCommit();
+        if (commit == 0) --cookie.rcTransLevel;
+        result = cookie.rcErrorCode != 0 ? cookie.rcErrorCode : commit;
+        if (commit == 0 && cookie.rcTransLevel > 0 && result == 0) result = kUnknownServerCode;
+      } else {
+        result = cookie.rcErrorCode;
+      }
       for (; cookie.rcTransLevel > 0; --cookie.rcTransLevel) context->stcTransactionRollback();
     }
   } catch (const std::exception& e) {
     if (result == 0) result = srcOwner->asoConvertException(e);
   }
+  EndDeferral();
   zfResumeTimeout();
   MakeSnapshot(0, 0, result);
 }

@@ -11,6 +11,14 @@
 // when that is not possible. The task's status counts blocks: read = every block walked, written =
 // every block that could be read.
 //
+// Keys: the indexes of the recovered tables that can never refuse a key (reference numbers, or
+// duplicates of every key allowed) are not kept record by record during the walk but bulk built
+// from the placed records at its end, inside the outer transaction; every other index (a unique
+// one) still takes each record's key as it is inserted, so it refuses exactly the records it
+// refused record by record: in walk order the first record with a key stays and later ones go to
+// the failed table. When that build fails nothing is committed (an index never goes out without
+// its keys) and the build's code is the result.
+//
 // What stops the walk: a cancel (13062), a transaction level that cannot be started or committed,
 // and a transaction that the storage layer marked broken (a write error of the target files). A
 // block or record that cannot be salvaged is logged through the engine's event log with its file,
@@ -26,6 +34,7 @@
 // thread without the session lock, through the private database's exclusive cursors and the
 // workers of the cursor (never their public frames).
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -128,7 +137,15 @@ class TzfServerRecoverContainer : public TzfObject {
   std::vector<std::vector<TzfServerRecoverNode*>> srcIDMap;
   std::vector<TzfBaseFile*> srcFiles;
 
+  // True (the default): the bulk build of the indexes that can never refuse a key, described
+  // above. False keeps every key record by record, the road the tests compare the bulk one with.
+  static std::atomic<bool> BulkKeys;
+
  private:
+  void DeferKeys();
+  // Builds the deferred indexes of every node; 0 or the first failure's code.
+  uint32_t BuildDeferredKeys();
+  void EndDeferral();
   void AddNestedNodes(const UnicodeString& aPath, TzfBaseTableMapperDescriptor& aMapper);
   void CopyNamedStreams();
   uint32_t Walk(TzfRecoverCookie& aCookie);
