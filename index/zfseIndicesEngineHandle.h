@@ -43,7 +43,7 @@ uint32_t zfIndicesDeleteKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* 
 // Deferred keys of a bulk load into empty indexes (see TzfSimpleIndicesEngine::DeferKeys): the
 // number of indexes deferred; the bulk build of them inside aTrans, ending the deferral (raises on
 // failure); the end of the deferral without a build.
-int32_t zfIndicesDeferKeys(TzfBaseIndicesEngine& aEngine);
+int32_t zfIndicesDeferKeys(TzfBaseIndicesEngine& aEngine, int64_t aRecords, int64_t aMaxBytes);
 void zfIndicesBuildDeferredKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans);
 void zfIndicesEndDeferral(TzfBaseIndicesEngine& aEngine);
 

@@ -487,15 +487,21 @@ std::unique_ptr<TzfBaseBulkBuilder> TzfSimpleIndicesEngine::CreateBulkBuilder() 
   return std::make_unique<TzfBulkBuilderHub>(std::move(builders));
 }
 
-int32_t TzfSimpleIndicesEngine::DeferKeys() {
+int32_t TzfSimpleIndicesEngine::DeferKeys(int64_t aRecords, int64_t aMaxBytes) {
   biseDeferred.assign(biseIndices.size(), false);
   int32_t n = 0;
+  int64_t entryBytes = 0;  // per record, over the deferred indexes: key and reference, 16-aligned
   for (size_t i = 0; i < biseIndices.size(); ++i) {
     const TzfBaseIndexEngine& e = *biseIndices[i].Engine;
     if (e.bieKeysAreRefs || (e.bieDups && !e.bieDupsNullOnly)) {
       biseDeferred[i] = true;
+      entryBytes += (int64_t(e.bieKeyEngine->bkeKeyLength) + 23) & ~int64_t(15);
       ++n;
     }
+  }
+  if (n > 0 && (aRecords < 0 || aRecords > aMaxBytes / entryBytes)) {
+    EndDeferral();
+    return 0;
   }
   return n;
 }

@@ -180,8 +180,10 @@ class TzfSimpleIndicesEngine {
   // never refuse a key (keys that are reference numbers, or duplicates of every key allowed) leave
   // key maintenance; InsertKeys still builds their keys, so a key that cannot be built refuses the
   // record as before, and every other index keeps refusing records as it did. Answers the number
-  // of deferred indexes. No index may be added or removed while keys are deferred.
-  int32_t DeferKeys();
+  // of deferred indexes. The bulk build keeps its keys in its own memory: when aRecords records
+  // (an upper bound) would need more than aMaxBytes of it, nothing is deferred (answer 0). No
+  // index may be added or removed while keys are deferred.
+  int32_t DeferKeys(int64_t aRecords, int64_t aMaxBytes);
   // Fills the deferred indexes from the table's records in one bulk build (they must be empty:
   // 15511) and ends the deferral, also when the build raises (the blocks written are then left to
   // the caller's rollback).

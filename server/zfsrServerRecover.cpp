@@ -13,6 +13,7 @@
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTransaction.h"
+#include "storage/zfsrBufferManager.h"
 #include "storage/zfsrRecordEngineBase.h"
 #include "storage/zfsrStreamEngineBase.h"
 #include "storage/zfsrTimeoutHandling.h"
@@ -281,7 +282,21 @@ std::atomic<bool> TzfServerRecoverContainer::BulkKeys{true};
 
 void TzfServerRecoverContainer::DeferKeys() {
   if (!BulkKeys.load()) return;
-  for (auto& node : srcNodes) node->srnTargetCursor->stcDeferKeys();
+  // The bulk build's keys live outside the cache: a node defers only while the keys of as many
+  // records as its file could hold fit in a quarter of the cache budget.
+  const int64_t budget =
+      int64_t(std::max<int32_t>(srcTargetDatabase->sdFolder->sfServerEngine->seBufferManager->bmMaxRAM, 0)) << 18;
+  for (auto& node : srcNodes) {
+    const int32_t f = node->srnFileNumber;
+    TzfBaseFile* file = f >= 0 && size_t(f) < srcFiles.size() ? srcFiles[size_t(f)] : nullptr;
+    const int64_t length = node->srnSourceCursor->Table()->sbtFieldsDescriptor->GetRecordLength();
+    int64_t records = -1;  // unknown: no deferral
+    try {
+      if (file && length > 0) records = file->FileSize() / length;
+    } catch (const std::exception&) {
+    }
+    node->srnTargetCursor->stcDeferKeys(records, budget);
+  }
 }
 
 uint32_t TzfServerRecoverContainer::BuildDeferredKeys() {

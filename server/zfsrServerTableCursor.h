@@ -249,8 +249,9 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // The recover's bulk load of the recovered table: the indexes that can never refuse a key leave
   // key maintenance while the walk inserts (stcDeferKeys) and are built in one go from the records
   // at its end (stcBuildDeferredKeys, in the running transaction: 0 or a code, the deferral ends
-  // either way); stcEndDeferral drops a deferral that was not built.
-  void stcDeferKeys();
+  // either way); stcEndDeferral drops a deferral that was not built. No deferral when aRecords
+  // records would take the bulk build more than aMaxBytes.
+  void stcDeferKeys(int64_t aRecords, int64_t aMaxBytes);
   uint32_t stcBuildDeferredKeys();
   void stcEndDeferral();
   TzfServerTransContext* stcTransContext() const { return stcContext; }

@@ -210,8 +210,8 @@ uint32_t TzfServerTableCursor::stcRaiseAutoInc(uint32_t aAtLeast) {
   });
 }
 
-void TzfServerTableCursor::stcDeferKeys() {
-  if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) zfIndicesDeferKeys(*ix);
+void TzfServerTableCursor::stcDeferKeys(int64_t aRecords, int64_t aMaxBytes) {
+  if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) zfIndicesDeferKeys(*ix, aRecords, aMaxBytes);
 }
 
 uint32_t TzfServerTableCursor::stcBuildDeferredKeys() {
