@@ -3,8 +3,10 @@
 // - "run": the window's driver, headless, in a child process of its own with 5 ms ticks: start
 //   the engine, open the folder, the recover task, the completion pass with its counts and
 //   renames. Rows per second, MB per second and the child's peak RSS.
-// - "program": the zfRecover program itself, headless, with its stored 1000 ms tick (the first
-//   tick starts the task, later ticks poll it, so up to two seconds are the timer's).
+// - "program": the zfRecover program itself, headless (its first tick comes at once, the end of
+//   the task brings the last one forward), run three times; the best run gives the figures.
+//   With ZFRECOVER_BEFORE naming another build of the program, that one runs too, each of its
+//   runs beside one of this build's, and the ratio of the two is printed.
 // - the driver run once more with a cache budget (MaxRAM) of 64 MiB, against the engine's default
 //   budget (half the machine's memory), to see what bounds the peak RSS.
 // - the salvage yield at 1%, 5%, 20% and 50% of the blocks damaged (zeroed; the file header and
@@ -16,6 +18,7 @@
 // the table is made by a child too, and this process reads the table only after the timed runs.
 //
 //   zfRecoverBench [RECORDS]    (default 1000000; e.g. 20000 for a quick run)
+//   ZFRECOVER_BEFORE=/path/to/zfRecover zfRecoverBench [RECORDS]   (also times that build)
 //   zfRecoverBench --run FILE [MAXRAM_MIB]   (the child: one run of the driver on FILE)
 //   zfRecoverBench --make FILE RECORDS       (the child: makes the table)
 #include <algorithm>
@@ -146,8 +149,22 @@ int main(int argc, char** argv) {
   const double catSecs = CatSeconds(original, dir);
   const TOutcome run = RunOn(self, {"--run", CopyInto(original, dir / "run").string()}, dir / "run");
   const TOutcome small = RunOn(self, {"--run", CopyInto(original, dir / "small").string(), "64"}, dir / "small");
-  const TOutcome program =
-      RunOn(ZFRECOVER_EXE, {"--headless", CopyInto(original, dir / "program").string()}, dir / "program");
+  // The program's runs, each beside a run of the other build when one is named: the best of each.
+  const char* beforeExe = std::getenv("ZFRECOVER_BEFORE");
+  TOutcome program, before;
+  std::vector<double> programSecs, beforeSecs;
+  for (int i = 0; i < 3; ++i) {
+    const TOutcome p =
+        RunOn(ZFRECOVER_EXE, {"--headless", CopyInto(original, dir / "program").string()}, dir / "program");
+    programSecs.push_back(p.Seconds);
+    if (i == 0 || p.Code != 0 || p.Seconds < program.Seconds) program = p;
+    if (program.Code != 0) break;
+    if (beforeExe && *beforeExe) {
+      const TOutcome b = RunOn(beforeExe, {"--headless", CopyInto(original, dir / "before").string()}, dir / "before");
+      beforeSecs.push_back(b.Seconds);
+      if (i == 0 || b.Seconds < before.Seconds) before = b;
+    }
+  }
   if (run.Code != 0 || program.Code != 0 || small.Code != 0 || run.Recovered != records ||
       program.Recovered != records || small.Recovered != records) {
     std::fprintf(stderr, "recovered %llu and %llu of %u records\n", run.Recovered, program.Recovered, records);
@@ -156,6 +173,9 @@ int main(int argc, char** argv) {
   zf::zfStartClient();
   const std::map<uint32_t, uint64_t> perBlock = zf::test::RecordsByBlock(dir / "original", u"BuildLog");
   std::printf("table: %u records, %.1f MB, %zu record blocks\n", records, mb, perBlock.size());
+  for (size_t i = 0; i < programSecs.size(); ++i)
+    std::printf("program run %zu: %.3f s (%.0f rows/s)%s\n", i + 1, programSecs[i], records / programSecs[i],
+                i < beforeSecs.size() ? (", before: " + std::to_string(beforeSecs[i]) + " s").c_str() : "");
   std::printf("cat: %.3f s; driver run: %.3f s, peak RSS %.1f MB; with a 64 MiB cache budget: %.3f s, peak RSS %.1f MB;"
               " program run: %.3f s, peak RSS %.1f MB\n",
               catSecs, run.Seconds, run.PeakRssMB, small.Seconds, small.PeakRssMB, program.Seconds, program.PeakRssMB);
@@ -198,9 +218,16 @@ int main(int argc, char** argv) {
   std::printf("figure recover_run_maxram64_rows_per_s %.0f rows/s\n", records / small.Seconds);
   std::printf("figure recover_run_maxram64_peak_rss %.1f MB\n", small.PeakRssMB);
   std::printf("figure recover_program_rows_per_s %.0f rows/s\n", records / program.Seconds);
+  std::printf("figure recover_program_throughput %.1f MB/s\n", mb / program.Seconds);
   std::printf("figure recover_program_peak_rss %.1f MB\n", program.PeakRssMB);
   std::printf("figure cat_throughput %.1f MB/s\n", mb / catSecs);
   std::printf("ratio recover_run_vs_cat %.3f\n", catSecs / run.Seconds);
+  std::printf("ratio recover_program_vs_cat %.3f\n", catSecs / program.Seconds);
+  if (!beforeSecs.empty() && before.Code == 0) {
+    std::printf("figure recover_before_rows_per_s %.0f rows/s\n", records / before.Seconds);
+    std::printf("figure recover_before_peak_rss %.1f MB\n", before.PeakRssMB);
+    std::printf("ratio recover_program_vs_before %.3f\n", before.Seconds / program.Seconds);
+  }
   for (const auto& [percent, yield] : yields) std::printf("ratio yield_vs_bound_%dpct %.3f\n", percent, yield);
   fs::remove_all(dir);
   zf::zfStopClient();

@@ -40,4 +40,11 @@ uint32_t zfIndicesUpdateKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* 
 uint32_t zfIndicesDeleteKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans, int64_t aRefNr,
                              const uint8_t* aRecord);
 
+// Deferred keys of a bulk load into empty indexes (see TzfSimpleIndicesEngine::DeferKeys): the
+// number of indexes deferred; the bulk build of them inside aTrans, ending the deferral (raises on
+// failure); the end of the deferral without a build.
+int32_t zfIndicesDeferKeys(TzfBaseIndicesEngine& aEngine, int64_t aRecords, int64_t aMaxBytes);
+void zfIndicesBuildDeferredKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans);
+void zfIndicesEndDeferral(TzfBaseIndicesEngine& aEngine);
+
 }  // namespace zf

@@ -218,4 +218,15 @@ uint32_t zfIndicesDeleteKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* 
   return aEngine.Indices().DeleteKeys(aRefNr, aRecord, nullptr);
 }
 
+int32_t zfIndicesDeferKeys(TzfBaseIndicesEngine& aEngine, int64_t aRecords, int64_t aMaxBytes) {
+  return aEngine.Indices().DeferKeys(aRecords, aMaxBytes);
+}
+
+void zfIndicesBuildDeferredKeys(TzfBaseIndicesEngine& aEngine, TzfBaseTransaction* aTrans) {
+  aEngine.SetTransaction(aTrans);
+  aEngine.Indices().BuildDeferredKeys();
+}
+
+void zfIndicesEndDeferral(TzfBaseIndicesEngine& aEngine) { aEngine.Indices().EndDeferral(); }
+
 }  // namespace zf

@@ -1,5 +1,6 @@
 #include "index/zfseIndicesEngineSimple.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "foundation/zfllErrors.h"
@@ -289,6 +290,7 @@ void TzfSimpleIndicesEngine::IndexRemoved(int32_t aIndex) {
 }
 
 void TzfSimpleIndicesEngine::AddIndex(TIndex aIndex, bool aAddToExisting) {
+  if (AnyDeferred()) rtl::AssertionFailure(kUnit, __LINE__);
   const int32_t n = IndexEngineCount();
   if (!aIndex.Engine || aIndex.Engine->bieIndexNumber != n || n >= static_cast<int32_t>(zfIhMaxIndexes) ||
       aIndex.FileNumber < 0 || aIndex.FileNumber >= static_cast<int32_t>(biseFiles.size()))
@@ -308,6 +310,7 @@ void TzfSimpleIndicesEngine::AddIndex(TIndex aIndex, bool aAddToExisting) {
 }
 
 void TzfSimpleIndicesEngine::RemoveIndex(int32_t aIndex) {
+  if (AnyDeferred()) rtl::AssertionFailure(kUnit, __LINE__);
   if (aIndex < 0 || aIndex >= IndexEngineCount()) RaiseIndexNumber(aIndex);
   GetIndexEngine(aIndex).DeleteAllKeys(Store(aIndex));
   IndexRemoved(aIndex);
@@ -335,6 +338,10 @@ uint32_t TzfSimpleIndicesEngine::InsertKeys(int64_t aRefNr, const uint8_t* aReco
     uint32_t r = e.bieKeyEngine->BuildKey(aRecord, biseNewKeys[u].data(), aRefNr, false);
     biseNewKeysValid[u] = r == 0;
     if (r == 1) continue;
+    if (r == 0 && KeysDeferred(i)) {
+      biseNewKeysValid[u] = false;  // nothing to take back
+      continue;
+    }
     if (r == 0 && !KeyInsert(i, biseNewKeys[u].data(), aRefNr, aPath))
       r = e.GetKeyError(etInsert, biseNewKeys[u].data(), aRefNr);
     if (r != 0) {
@@ -366,6 +373,8 @@ uint32_t TzfSimpleIndicesEngine::DeleteKeys(int64_t aRefNr, const uint8_t* aReco
   const int32_t n = IndexEngineCount();
   for (int32_t i = 0; i < n; ++i) {
     const auto u = static_cast<size_t>(i);
+    // A deferred index is built from the records as they stand when the deferral ends.
+    if (KeysDeferred(i)) continue;
     TzfBaseIndexEngine& e = *biseIndices[u].Engine;
     uint32_t r = e.bieKeyEngine->BuildKey(aRecord, biseOldKeys[u].data(), aRefNr, false);
     if (r == 1) continue;
@@ -385,6 +394,7 @@ uint32_t TzfSimpleIndicesEngine::UpdateKeys(int64_t aOldRefNr, const uint8_t* aO
   std::fill(biseComp.begin(), biseComp.end(), 0);
   for (int32_t i = 0; i < n; ++i) {
     const auto u = static_cast<size_t>(i);
+    if (KeysDeferred(i)) continue;
     TzfBaseIndexEngine& e = *biseIndices[u].Engine;
     TzfBaseKeyEngine& k = *e.bieKeyEngine;
     // A key that cannot be built stops the update; the indexes changed so far are restored.
@@ -447,9 +457,15 @@ void TzfSimpleIndicesEngine::UndoUpdatedKeys(int32_t aFailed, int64_t aOldRefNr,
 
 void TzfSimpleIndicesEngine::AddExistingRecords(int32_t aFrom) {
   if (aFrom < 0 || aFrom > IndexEngineCount()) RaiseIndexNumber(aFrom);
-  if (aFrom == IndexEngineCount() || !biseRecordEngine) return;
+  std::vector<int32_t> indexes;
+  for (int32_t i = aFrom; i < IndexEngineCount(); ++i) indexes.push_back(i);
+  BulkBuild(indexes);
+}
+
+void TzfSimpleIndicesEngine::BulkBuild(const std::vector<int32_t>& aIndexes) {
+  if (aIndexes.empty() || !biseRecordEngine) return;
   std::vector<std::unique_ptr<TzfBaseBulkBuilder>> builders;
-  for (int32_t i = aFrom; i < IndexEngineCount(); ++i)
+  for (const int32_t i : aIndexes)
     builders.push_back(biseIndices[static_cast<size_t>(i)].Engine->CreateBulkBuilder(Store(i)));
   std::unique_ptr<TzfBaseBulkBuilder> builder =
       builders.size() == 1 ? std::move(builders[0]) : std::make_unique<TzfBulkBuilderHub>(std::move(builders));
@@ -469,6 +485,37 @@ std::unique_ptr<TzfBaseBulkBuilder> TzfSimpleIndicesEngine::CreateBulkBuilder() 
   for (int32_t i = 0; i < IndexEngineCount(); ++i)
     builders.push_back(biseIndices[static_cast<size_t>(i)].Engine->CreateBulkBuilder(Store(i)));
   return std::make_unique<TzfBulkBuilderHub>(std::move(builders));
+}
+
+int32_t TzfSimpleIndicesEngine::DeferKeys(int64_t aRecords, int64_t aMaxBytes) {
+  biseDeferred.assign(biseIndices.size(), false);
+  int32_t n = 0;
+  int64_t entryBytes = 0;  // per record, over the deferred indexes: key and reference, 16-aligned
+  for (size_t i = 0; i < biseIndices.size(); ++i) {
+    const TzfBaseIndexEngine& e = *biseIndices[i].Engine;
+    if (e.bieKeysAreRefs || (e.bieDups && !e.bieDupsNullOnly)) {
+      biseDeferred[i] = true;
+      entryBytes += (int64_t(e.bieKeyEngine->bkeKeyLength) + 23) & ~int64_t(15);
+      ++n;
+    }
+  }
+  if (n > 0 && (aRecords < 0 || aRecords > aMaxBytes / entryBytes)) {
+    EndDeferral();
+    return 0;
+  }
+  return n;
+}
+
+bool TzfSimpleIndicesEngine::AnyDeferred() const {
+  return std::find(biseDeferred.begin(), biseDeferred.end(), true) != biseDeferred.end();
+}
+
+void TzfSimpleIndicesEngine::BuildDeferredKeys() {
+  std::vector<int32_t> indexes;
+  for (int32_t i = 0; i < IndexEngineCount(); ++i)
+    if (KeysDeferred(i)) indexes.push_back(i);
+  EndDeferral();
+  BulkBuild(indexes);
 }
 
 }  // namespace zf

@@ -175,6 +175,24 @@ class TzfSimpleIndicesEngine {
   void VerifyIndexHeader(int32_t aIndex);
   // Nil without indexes, the index's own builder for one, a hub for more.
   std::unique_ptr<TzfBaseBulkBuilder> CreateBulkBuilder();
+
+  // Deferred keys, for a bulk load into empty indexes (the table recover): the indexes that can
+  // never refuse a key (keys that are reference numbers, or duplicates of every key allowed) leave
+  // key maintenance; InsertKeys still builds their keys, so a key that cannot be built refuses the
+  // record as before, and every other index keeps refusing records as it did. Answers the number
+  // of deferred indexes. The bulk build keeps its keys in its own memory: when aRecords records
+  // (an upper bound) would need more than aMaxBytes of it, nothing is deferred (answer 0). No
+  // index may be added or removed while keys are deferred.
+  int32_t DeferKeys(int64_t aRecords, int64_t aMaxBytes);
+  // Fills the deferred indexes from the table's records in one bulk build (they must be empty:
+  // 15511) and ends the deferral, also when the build raises (the blocks written are then left to
+  // the caller's rollback).
+  void BuildDeferredKeys();
+  // Ends the deferral without building: the deferred indexes stay as they are.
+  void EndDeferral() { biseDeferred.assign(biseDeferred.size(), false); }
+  bool KeysDeferred(int32_t aIndex) const {
+    return aIndex >= 0 && static_cast<size_t>(aIndex) < biseDeferred.size() && biseDeferred[static_cast<size_t>(aIndex)];
+  }
   bool NLSVersionChanged() const { return biseNLSVersionChanged; }
   // The transaction marked corrupted where an undo fails, for the calls that follow.
   void SetTransaction(TzfBaseTransaction* aTrans) { biseTrans = aTrans; }
@@ -190,6 +208,9 @@ class TzfSimpleIndicesEngine {
   void UndoInsertedKeys(int32_t aFailed, int64_t aRefNr, TzfBaseIndexPath* aPath);
   void UndoUpdatedKeys(int32_t aFailed, int64_t aOldRefNr, int64_t aNewRefNr, TzfBaseIndexPath* aPath);
   void AllocateKeyBuffers();
+  // One bulk builder over aIndexes (which must be empty), fed from the table's records.
+  void BulkBuild(const std::vector<int32_t>& aIndexes);
+  bool AnyDeferred() const;
   // One key change of index aIndex, its header block fetched once for the whole change.
   bool KeyInsert(int32_t aIndex, const uint8_t* aKey, int64_t aRefNr, TzfBaseIndexPath* aPath);
   bool KeyDelete(int32_t aIndex, const uint8_t* aKey, int64_t aRefNr, TzfBaseIndexPath* aPath);
@@ -200,6 +221,7 @@ class TzfSimpleIndicesEngine {
   std::vector<std::vector<uint8_t>> biseNewKeys, biseOldKeys;
   std::vector<bool> biseNewKeysValid, biseOldKeysValid;
   std::vector<int> biseComp;
+  std::vector<bool> biseDeferred;  // per index: keys left to BuildDeferredKeys
   TzfBaseTransaction* biseTrans;
   TzfIndexRecordSource* biseRecordEngine = nullptr;
   int32_t biseID = 0;

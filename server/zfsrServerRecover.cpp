@@ -13,6 +13,7 @@
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTransaction.h"
+#include "storage/zfsrBufferManager.h"
 #include "storage/zfsrRecordEngineBase.h"
 #include "storage/zfsrStreamEngineBase.h"
 #include "storage/zfsrTimeoutHandling.h"
@@ -27,6 +28,9 @@ constexpr uint32_t kUnknownServerCode = 15520;      // a level still counted aft
 // these, so a wild value cannot make it allocate without bound.
 constexpr int32_t kMaxRecoverID = 65535;
 constexpr int32_t kMaxRecoverFiles = 255;
+// Blocks salvaged in one nested level: each level costs a copy of every block it changes (the
+// index header, the tree's path, the heap's block), so a group of blocks shares them.
+constexpr size_t kGroupBlocks = 32;
 
 void FreeCursor(TzfServerTableCursor*& aCursor) {
   if (aCursor) aCursor->Free();
@@ -82,8 +86,8 @@ TzfServerRecoverNode::~TzfServerRecoverNode() {
   FreeCursor(srnSourceCursor);
 }
 
-TzfBlockIteratorResult TzfServerRecoverNode::IterateBlock(TzfRecoverCookie& aCookie, TzfBlockNumber aBlockNr,
-                                                          const uint8_t* aBlock) {
+TzfRecordIteratorResult TzfServerRecoverNode::SalvageBlock(TzfRecoverCookie& aCookie, TzfBlockNumber aBlockNr,
+                                                             const uint8_t* aBlock, int32_t aBaseLevel) {
   aCookie.rcTargetCursor = srnTargetCursor;
   aCookie.rcFailedCursor = srnFailedCursor;
   aCookie.rcBlobFields = &srnBlobFields;
@@ -91,51 +95,25 @@ TzfBlockIteratorResult TzfServerRecoverNode::IterateBlock(TzfRecoverCookie& aCoo
   aCookie.rcTargetBuffer = &srnTargetBuffer;
   aCookie.rcFailedBuffer = &srnFailedBuffer;
   aCookie.rcAutoIncField = srnSourceCursor->Table()->sbtAutoIncField;
-  TzfServerTransContext* context = srnTargetCursor->stcTransContext();
+  aCookie.rcRecord = nullptr;  // the engine points it at each record in the block: no copy
+  aCookie.rcBaseLevel = aBaseLevel;
+  aCookie.rcRedo = false;
+  aCookie.rcMaxAutoInc = 0;
   TzfBaseRecordEngine& engine = *srnSourceCursor->Table()->sbtRecordEngine;
-  // One pass over the block's records; aBaseLevel as in the cookie.
-  auto pass = [&](int32_t aBaseLevel) {
-    aCookie.rcRecord = nullptr;  // the engine points it at each record in the block: no copy
-    aCookie.rcBaseLevel = aBaseLevel;
-    aCookie.rcRedo = false;
-    aCookie.rcMaxAutoInc = 0;
-    TzfRecordIteratorResult r = TzfRecordIteratorResult::rirContinue;
-    try {
-      r = engine.RecoverIterate(aBlock, aBlockNr, &aCookie.rcRecord, srnIterator, &aCookie);
-    } catch (const std::exception& e) {
-      const uint32_t code = srnSourceCursor->asoConvertException(e);
-      if (aBaseLevel == 2) {
-        aCookie.rcRedo = true;  // whatever the block's level holds is doubtful: once more, record by record
-      } else if (aCookie.rcErrorCode == 0) {
-        // The salvage of this block failed; the walk goes on unless the walk itself must stop.
-        srnOwner->LogBlock(aCookie.rcFileIndex, aBlockNr, code, u"could not be salvaged");
-      }
+  TzfRecordIteratorResult r = TzfRecordIteratorResult::rirContinue;
+  try {
+    r = engine.RecoverIterate(aBlock, aBlockNr, &aCookie.rcRecord, srnIterator, &aCookie);
+  } catch (const std::exception& e) {
+    const uint32_t code = srnSourceCursor->asoConvertException(e);
+    if (aBaseLevel == 2) {
+      aCookie.rcRedo = true;  // whatever the group's level holds is doubtful: once more, record by record
+    } else if (aCookie.rcErrorCode == 0) {
+      // The salvage of this block failed; the walk goes on unless the walk itself must stop.
+      srnOwner->LogBlock(aCookie.rcFileIndex, aBlockNr, code, u"could not be salvaged");
     }
-    return r;
-  };
-  // The block's records are placed in one nested level of the block, which saves a level per
-  // record; a record that may have left writes behind sends the block through the per-record road.
-  aCookie.rcErrorCode = context->stcTransactionStart(false, false, false, false, false);
-  if (aCookie.rcErrorCode != 0) return birStop;
-  aCookie.rcTransLevel = 2;
-  TzfRecordIteratorResult r = pass(2);
-  if (aCookie.rcErrorCode == 0 && !aCookie.rcRedo) {
-    aCookie.rcErrorCode = context->stcTransactionCommit();
-    if (aCookie.rcErrorCode == 0) {
-      aCookie.rcTransLevel = 1;
-      srnMaxAutoInc = std::max(srnMaxAutoInc, aCookie.rcMaxAutoInc);
-    }
-  }
-  while (aCookie.rcTransLevel > 1) {
-    context->stcTransactionRollback();
-    --aCookie.rcTransLevel;
-  }
-  if (aCookie.rcErrorCode == 0 && aCookie.rcRedo) {
-    r = pass(1);
-    srnMaxAutoInc = std::max(srnMaxAutoInc, aCookie.rcMaxAutoInc);
   }
   aCookie.rcBaseLevel = 1;
-  return r == TzfRecordIteratorResult::rirStop || aCookie.rcErrorCode != 0 ? birStop : birContinue;
+  return r;
 }
 
 // ---- TzfServerRecoverContainer ----------------------------------------------------------------
@@ -300,6 +278,105 @@ void TzfServerRecoverContainer::CopyNamedStreams() {
   }
 }
 
+std::atomic<bool> TzfServerRecoverContainer::BulkKeys{true};
+
+void TzfServerRecoverContainer::DeferKeys() {
+  if (!BulkKeys.load()) return;
+  // The bulk build's keys live outside the cache: a node defers only while the keys of as many
+  // records as its file could hold fit in a quarter of the cache budget.
+  const int64_t budget =
+      int64_t(std::max<int32_t>(srcTargetDatabase->sdFolder->sfServerEngine->seBufferManager->bmMaxRAM, 0)) << 18;
+  for (auto& node : srcNodes) {
+    const int32_t f = node->srnFileNumber;
+    TzfBaseFile* file = f >= 0 && size_t(f) < srcFiles.size() ? srcFiles[size_t(f)] : nullptr;
+    const int64_t length = node->srnSourceCursor->Table()->sbtFieldsDescriptor->GetRecordLength();
+    int64_t records = -1;  // unknown: no deferral
+    try {
+      if (file && length > 0) records = file->FileSize() / length;
+    } catch (const std::exception&) {
+    }
+    node->srnTargetCursor->stcDeferKeys(records, budget);
+  }
+}
+
+uint32_t TzfServerRecoverContainer::BuildDeferredKeys() {
+  uint32_t result = 0;
+  for (auto& node : srcNodes) {
+    const uint32_t r = node->srnTargetCursor->stcBuildDeferredKeys();
+    if (r != 0 && result == 0) result = r;
+  }
+  return result;
+}
+
+void TzfServerRecoverContainer::EndDeferral() {
+  for (auto& node : srcNodes) node->srnTargetCursor->stcEndDeferral();
+}
+
+TzfBlockIteratorResult TzfServerRecoverContainer::GroupBlock(TzfRecoverCookie& aCookie, TzfServerRecoverNode* aNode,
+                                                             TzfBlockNumber aBlockNr, const uint8_t* aBlock,
+                                                             uint32_t aBytes) {
+  if (srcGroupNode != aNode && CloseGroup(aCookie) != 0) return birStop;
+  TzfServerTransContext* context = aNode->srnTargetCursor->stcTransContext();
+  if (!srcGroupNode) {
+    aCookie.rcErrorCode = context->stcTransactionStart(false, false, false, false, false);
+    if (aCookie.rcErrorCode != 0) return birStop;
+    aCookie.rcTransLevel = 2;
+    srcGroupNode = aNode;
+    srcGroupMaxAutoInc = 0;
+    srcGroupBlocks.clear();
+    srcGroupData.clear();
+  }
+  // The block is kept for a pass record by record, should the group's level be rolled back.
+  srcGroupBlocks.push_back({aBlockNr, static_cast<uint32_t>(srcGroupData.size()), aBytes});
+  srcGroupData.insert(srcGroupData.end(), aBlock, aBlock + aBytes);
+  aNode->SalvageBlock(aCookie, aBlockNr, aBlock, 2);
+  srcGroupMaxAutoInc = std::max(srcGroupMaxAutoInc, aCookie.rcMaxAutoInc);
+  if (aCookie.rcRedo || srcGroupBlocks.size() >= kGroupBlocks) {
+    if (CloseGroup(aCookie) != 0) return birStop;
+  }
+  return birContinue;
+}
+
+uint32_t TzfServerRecoverContainer::CloseGroup(TzfRecoverCookie& aCookie) {
+  TzfServerRecoverNode* node = srcGroupNode;
+  if (!node) return 0;
+  srcGroupNode = nullptr;
+  TzfServerTransContext* context = node->srnTargetCursor->stcTransContext();
+  const bool redo = aCookie.rcRedo;
+  uint32_t code = 0;
+  if (!redo) {
+    code = context->stcTransactionCommit();
+    if (code == 0) {
+      aCookie.rcTransLevel = 1;
+      node->srnMaxAutoInc = std::max(node->srnMaxAutoInc, srcGroupMaxAutoInc);
+    }
+  }
+  while (aCookie.rcTransLevel > 1) {
+    context->stcTransactionRollback();
+    --aCookie.rcTransLevel;
+  }
+  if (code != 0) {
+    if (aCookie.rcErrorCode == 0) aCookie.rcErrorCode = code;
+    return code;
+  }
+  if (redo && aCookie.rcErrorCode == 0) {
+    // Every block of the group once more, in walk order, each record in a level of its own.
+    for (const TGroupBlock& b : srcGroupBlocks) {
+      const TzfRecordIteratorResult r = node->SalvageBlock(aCookie, b.BlockNr, srcGroupData.data() + b.Offset, 1);
+      node->srnMaxAutoInc = std::max(node->srnMaxAutoInc, aCookie.rcMaxAutoInc);
+      if (aCookie.rcErrorCode != 0) break;
+      if (r == TzfRecordIteratorResult::rirStop) {
+        aCookie.rcErrorCode = zfErrRecoveryFailed;
+        break;
+      }
+    }
+  }
+  aCookie.rcRedo = false;
+  srcGroupBlocks.clear();
+  srcGroupData.clear();
+  return aCookie.rcErrorCode;
+}
+
 uint32_t TzfServerRecoverContainer::Walk(TzfRecoverCookie& aCookie) {
   for (size_t f = 0; f < srcFiles.size(); ++f) {
     TzfBaseFile* file = srcFiles[f];
@@ -307,26 +384,38 @@ uint32_t TzfServerRecoverContainer::Walk(TzfRecoverCookie& aCookie) {
     srcBlocksRead = srcBlocksWritten = 0;
     aCookie.rcFileIndex = static_cast<int32_t>(f);
     TzfBaseFileHeaderAccessFactory* factory = file->fiHeaderAccessFactory.get();
-    const TzfBlockIteratorResult r = file->IterateBlocks(
-        &aCookie, [&](void*, TzfBlockNumber aBlockNr, PzfBlock aBlock, const TzfBlockReadFailure* aFailure) {
-          ++srcBlocksRead;
-          TzfBlockIteratorResult answer = birContinue;
-          if (aBlock) {
-            ++srcBlocksWritten;
-            const int32_t id = factory ? factory->GetID(aBlock) : -1;
-            if (TzfServerRecoverNode* node = NodeFor(static_cast<int32_t>(f), id))
-              answer = node->IterateBlock(aCookie, aBlockNr, aBlock);
-          } else {
-            LogBlock(static_cast<int32_t>(f), aBlockNr, aFailure ? aFailure->ErrorCode : 0,
-                     u"could not be read" + (aFailure && !aFailure->Message.empty() ? u": " + aFailure->Message
-                                                                                  : UnicodeString()));
-          }
-          if (MakeSnapshot(srcBlocksRead, srcBlocksWritten, 0)) {
-            aCookie.rcErrorCode = zfErrUpdateAborted;
-            answer = birStop;
-          }
-          return answer;
-        });
+    const uint32_t bytes = file->PhysicalBlockBytes();
+    TzfBlockIteratorResult r = birContinue;
+    try {
+      r = file->IterateBlocks(
+          &aCookie, [&](void*, TzfBlockNumber aBlockNr, PzfBlock aBlock, const TzfBlockReadFailure* aFailure) {
+            ++srcBlocksRead;
+            TzfBlockIteratorResult answer = birContinue;
+            if (aBlock) {
+              ++srcBlocksWritten;
+              const int32_t id = factory ? factory->GetID(aBlock) : -1;
+              if (TzfServerRecoverNode* node = NodeFor(static_cast<int32_t>(f), id))
+                answer = GroupBlock(aCookie, node, aBlockNr, aBlock, bytes);
+            } else {
+              LogBlock(static_cast<int32_t>(f), aBlockNr, aFailure ? aFailure->ErrorCode : 0,
+                       u"could not be read" + (aFailure && !aFailure->Message.empty() ? u": " + aFailure->Message
+                                                                                    : UnicodeString()));
+            }
+            if (MakeSnapshot(srcBlocksRead, srcBlocksWritten, 0)) {
+              aCookie.rcErrorCode = zfErrUpdateAborted;
+              answer = birStop;
+            }
+            return answer;
+          });
+    } catch (...) {
+      try {
+        CloseGroup(aCookie);
+      } catch (...) {
+      }
+      throw;
+    }
+    // The last group of the file is closed also when the walk stopped: what it placed is kept.
+    if (CloseGroup(aCookie) != 0) r = birStop;
     if (r == birStop) {
       if (aCookie.rcErrorCode == 0) aCookie.rcErrorCode = zfErrRecoveryFailed;
       break;
@@ -350,13 +439,28 @@ void TzfServerRecoverContainer::Execute() {
     if (result == 0) {
       cookie.rcTransLevel = 1;
       srcBaseBlocksRead = srcBaseBlocksWritten = 0;
+      bool keysBuilt = true;
       try {
+        DeferKeys();
         Walk(cookie);
       } catch (const std::exception& e) {
         if (cookie.rcErrorCode == 0) cookie.rcErrorCode = srcOwner->asoConvertException(e);
       }
+      // The deferred indexes take the keys of whatever records the walk placed, also when it
+      // stopped early; with levels still open nothing is committed and no build is needed.
+      if (cookie.rcTransLevel == 1) {
+        if (const uint32_t r = BuildDeferredKeys()) {
+          keysBuilt = false;
+          if (cookie.rcErrorCode == 0) cookie.rcErrorCode = r;
+        }
+      }
+      EndDeferral();
+      if (!keysBuilt) {
+        // Records whose index is incomplete are never committed.
+        for (; cookie.rcTransLevel > 0; --cookie.rcTransLevel) context->stcTransactionRollback();
+      }
       // Later inserts never reuse a salvaged auto-increment value, whatever the source's counter said.
-      if (cookie.rcTransLevel == 1)
+      if (keysBuilt && cookie.rcTransLevel == 1)
         for (auto& node : srcNodes)
           if (node->srnMaxAutoInc != 0) {
             const uint32_t r = node->srnTargetCursor->stcRaiseAutoInc(node->srnMaxAutoInc);
@@ -364,15 +468,20 @@ void TzfServerRecoverContainer::Execute() {
           }
       // The records salvaged so far are committed also when the walk stopped early; the walk's
       // own code stands as the result, the commit's when the walk ended clean.
-      const uint32_t commit = context->stcTransactionCommit();
-      if (commit == 0) --cookie.rcTransLevel;
-      result = cookie.rcErrorCode != 0 ? cookie.rcErrorCode : commit;
-      if (commit == 0 && cookie.rcTransLevel > 0 && result == 0) result = kUnknownServerCode;
+      if (keysBuilt) {
+        const uint32_t commit = context->stcTransactionCommit();
+        if (commit == 0) --cookie.rcTransLevel;
+        result = cookie.rcErrorCode != 0 ? cookie.rcErrorCode : commit;
+        if (commit == 0 && cookie.rcTransLevel > 0 && result == 0) result = kUnknownServerCode;
+      } else {
+        result = cookie.rcErrorCode;
+      }
       for (; cookie.rcTransLevel > 0; --cookie.rcTransLevel) context->stcTransactionRollback();
     }
   } catch (const std::exception& e) {
     if (result == 0) result = srcOwner->asoConvertException(e);
   }
+  EndDeferral();
   zfResumeTimeout();
   MakeSnapshot(0, 0, result);
 }

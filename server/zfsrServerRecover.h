@@ -11,6 +11,14 @@
 // when that is not possible. The task's status counts blocks: read = every block walked, written =
 // every block that could be read.
 //
+// Keys: the indexes of the recovered tables that can never refuse a key (reference numbers, or
+// duplicates of every key allowed) are not kept record by record during the walk but bulk built
+// from the placed records at its end, inside the outer transaction; every other index (a unique
+// one) still takes each record's key as it is inserted, so it refuses exactly the records it
+// refused record by record: in walk order the first record with a key stays and later ones go to
+// the failed table. When that build fails nothing is committed (an index never goes out without
+// its keys) and the build's code is the result.
+//
 // What stops the walk: a cancel (13062), a transaction level that cannot be started or committed,
 // and a transaction that the storage layer marked broken (a write error of the target files). A
 // block or record that cannot be salvaged is logged through the engine's event log with its file,
@@ -26,6 +34,7 @@
 // thread without the session lock, through the private database's exclusive cursors and the
 // workers of the cursor (never their public frames).
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -60,12 +69,13 @@ struct TzfRecoverCookie {
   std::vector<uint8_t>* rcTargetBuffer = nullptr;
   std::vector<uint8_t>* rcFailedBuffer = nullptr;
   int32_t rcAutoIncField = -1;
-  uint32_t rcMaxAutoInc = 0;  // of the records placed in the current block
+  uint32_t rcMaxAutoInc = 0;  // of the records placed by the current pass over a block
   // The level a record starts from: 1 (every record in a nested level of its own over the outer
-  // transaction) or 2 (the block's own level: records without BLOBs are placed straight into it).
+  // transaction) or 2 (the level of the group of blocks: records without BLOBs are placed
+  // straight into it).
   int32_t rcBaseLevel = 1;
-  // Set in the block's level when a record met a failure that may have left writes behind: the
-  // block's level is rolled back and the block salvaged again record by record.
+  // Set in the group's level when a record met a failure that may have left writes behind: the
+  // group's level is rolled back and its blocks salvaged again record by record.
   bool rcRedo = false;
 };
 
@@ -78,8 +88,11 @@ class TzfServerRecoverNode : public TzfObject {
   TzfServerRecoverNode(TzfServerRecoverContainer* aOwner, TzfServerTableCursor* aSourceCursor,
                        TzfServerTableCursor* aTargetCursor, TzfServerTableCursor* aFailedCursor);
   ~TzfServerRecoverNode() override;
-  // Salvages one block of the node's table: birStop when the walk must end (rcErrorCode set).
-  TzfBlockIteratorResult IterateBlock(TzfRecoverCookie& aCookie, TzfBlockNumber aBlockNr, const uint8_t* aBlock);
+  // One pass over the records of one block of the node's table, each placed from aBaseLevel (see
+  // the cookie); rirStop when the walk must end (rcErrorCode set) or, in the group's level, when
+  // the group must be salvaged again record by record (rcRedo set).
+  TzfRecordIteratorResult SalvageBlock(TzfRecoverCookie& aCookie, TzfBlockNumber aBlockNr, const uint8_t* aBlock,
+                                       int32_t aBaseLevel);
 
   TzfServerRecoverContainer* srnOwner;
   TzfServerTableCursor* srnSourceCursor = nullptr;
@@ -128,7 +141,32 @@ class TzfServerRecoverContainer : public TzfObject {
   std::vector<std::vector<TzfServerRecoverNode*>> srcIDMap;
   std::vector<TzfBaseFile*> srcFiles;
 
+  // True (the default): the bulk build of the indexes that can never refuse a key, described
+  // above. False keeps every key record by record, the road the tests compare the bulk one with.
+  static std::atomic<bool> BulkKeys;
+
  private:
+  // Blocks are salvaged in groups of one node's consecutive blocks, each group in one nested level
+  // (2): GroupBlock places aBlock's records in the group's level, keeping a copy of the block;
+  // a record that may have left writes behind (rcRedo) has the level rolled back and every block
+  // of the group salvaged again, in walk order, record by record. CloseGroup commits the open
+  // group (or does that second pass); 0 or the code that stops the walk.
+  TzfBlockIteratorResult GroupBlock(TzfRecoverCookie& aCookie, TzfServerRecoverNode* aNode, TzfBlockNumber aBlockNr,
+                                    const uint8_t* aBlock, uint32_t aBytes);
+  uint32_t CloseGroup(TzfRecoverCookie& aCookie);
+  struct TGroupBlock {
+    TzfBlockNumber BlockNr;
+    uint32_t Offset, Bytes;
+  };
+  TzfServerRecoverNode* srcGroupNode = nullptr;  // the node of the open group; nil: none open
+  std::vector<TGroupBlock> srcGroupBlocks;
+  std::vector<uint8_t> srcGroupData;  // the group's blocks, one after the other
+  uint32_t srcGroupMaxAutoInc = 0;
+
+  void DeferKeys();
+  // Builds the deferred indexes of every node; 0 or the first failure's code.
+  uint32_t BuildDeferredKeys();
+  void EndDeferral();
   void AddNestedNodes(const UnicodeString& aPath, TzfBaseTableMapperDescriptor& aMapper);
   void CopyNamedStreams();
   uint32_t Walk(TzfRecoverCookie& aCookie);

@@ -246,6 +246,14 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   TzfRecordIteratorResult stcRecoverRecord(void* aCookie, int64_t aRefNr, const uint8_t* aRecord);
   // Raises the table's auto-increment counter to at least aAtLeast (none: nothing); the code.
   uint32_t stcRaiseAutoInc(uint32_t aAtLeast);
+  // The recover's bulk load of the recovered table: the indexes that can never refuse a key leave
+  // key maintenance while the walk inserts (stcDeferKeys) and are built in one go from the records
+  // at its end (stcBuildDeferredKeys, in the running transaction: 0 or a code, the deferral ends
+  // either way); stcEndDeferral drops a deferral that was not built. No deferral when aRecords
+  // records would take the bulk build more than aMaxBytes.
+  void stcDeferKeys(int64_t aRecords, int64_t aMaxBytes);
+  uint32_t stcBuildDeferredKeys();
+  void stcEndDeferral();
   TzfServerTransContext* stcTransContext() const { return stcContext; }
 
   // ---- BLOBs and table streams (zfsrServerTableCursorBlobs.cpp) ----

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "foundation/zfllErrors.h"
+#include "index/zfseIndicesEngineHandle.h"
 #include "platform/rtl/rtlException.h"
 #include "server/zfsrServerRecover.h"
 #include "server/zfsrServerTable.h"
@@ -207,6 +208,25 @@ uint32_t TzfServerTableCursor::stcRaiseAutoInc(uint32_t aAtLeast) {
     if (engine.ReadAutoIncValue(aTrans) < aAtLeast) engine.SetAutoIncValue(aTrans, aAtLeast);
     return 0;
   });
+}
+
+void TzfServerTableCursor::stcDeferKeys(int64_t aRecords, int64_t aMaxBytes) {
+  if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) zfIndicesDeferKeys(*ix, aRecords, aMaxBytes);
+}
+
+uint32_t TzfServerTableCursor::stcBuildDeferredKeys() {
+  TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
+  if (!ix) return 0;
+  const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+    zfIndicesBuildDeferredKeys(*ix, aTrans);
+    return 0;
+  });
+  zfIndicesEndDeferral(*ix);
+  return r;
+}
+
+void TzfServerTableCursor::stcEndDeferral() {
+  if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) zfIndicesEndDeferral(*ix);
 }
 
 }  // namespace zf

@@ -166,6 +166,9 @@ void TfrmMain::FormCreate() {
   }
   FState = rsWaiting;
   FForm.Timer().SetEnabled(true);
+  // Headless there is no window to show before the work starts: the first tick comes at once.
+  // A window keeps its whole first interval.
+  if (FApp.Headless()) FForm.Timer().TickSoon();
 }
 
 void TfrmMain::FormCloseQuery(bool& aCanClose) {

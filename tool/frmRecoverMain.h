@@ -1,7 +1,8 @@
 // The recovery tool's main window, TfrmMain, and the recover run it drives.
 //
 // The window starts the engine, shows its statistics in a two-column list refreshed by a 1000 ms
-// timer, and on the first tick takes the table file (the first parameter, else the open dialog),
+// timer (headless, where no window must be shown first, the first tick comes at once), and on the
+// first tick takes the table file (the first parameter, else the open dialog),
 // opens its folder as a database and starts the engine's recover of the table. Later ticks poll the
 // task and move the progress bar (blocks read of all blocks). When the task has finished without
 // error, the completion pass counts the source in storage order (no index of the damaged table is

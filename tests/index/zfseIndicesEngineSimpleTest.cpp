@@ -373,6 +373,46 @@ TEST_F(IndicesEngineTest, AnIndexAddedToExistingRecordsIndexesThem) {
   ExpectConsistent(engine, model, "after a delete");
 }
 
+// Deferred keys: only the index that allows duplicates leaves maintenance (unless its keys would
+// not fit the memory allowed), the unique ones keep refusing records, and the bulk build at the end
+// leaves every index as key-by-key maintenance would.
+TEST_F(IndicesEngineTest, DeferredKeysAreBuiltInBulkAtTheEnd) {
+  std::vector<TzfSimpleIndicesEngine::TIndex> indexes;
+  indexes.push_back(MakeIndex(0, 0, idNone));
+  indexes.push_back(MakeIndex(1, 1, idAll));
+  indexes.push_back(MakeIndex(2, 2, idAll));
+  TzfSimpleIndicesEngine engine({&File}, std::move(indexes), true);
+  TMapRecords records;
+  records.Length = static_cast<uint32_t>(Table.Fields->GetRecordLength());
+  engine.SetRecordEngine(&records);
+  EXPECT_EQ(engine.DeferKeys(1000, 1000 * 16), 0) << "two deferred keys of 1000 records need more";
+  EXPECT_FALSE(engine.KeysDeferred(1));
+  EXPECT_EQ(engine.DeferKeys(-1, 1 << 30), 0) << "an unknown number of records";
+  EXPECT_EQ(engine.DeferKeys(1000, 1 << 30), 2);
+  EXPECT_FALSE(engine.KeysDeferred(0));
+  EXPECT_TRUE(engine.KeysDeferred(1));
+  EXPECT_TRUE(engine.KeysDeferred(2));
+  std::map<int64_t, TRow> model;
+  for (int32_t i = 0; i < 300; ++i) {
+    // Every tenth record repeats an A that index 0 holds: refused, nothing of it stays.
+    TRow r{i % 10 == 9 ? i - 1 : i, i % 7, kWords[i % 12]};
+    const uint32_t code = engine.InsertKeys(i + 1, Record(r).data(), nullptr);
+    if (i % 10 == 9) {
+      EXPECT_EQ(code, zfErrKeyViol);
+      continue;
+    }
+    ASSERT_EQ(code, 0u);
+    model[i + 1] = r;
+    records.Rows[i + 1] = Record(r);
+  }
+  EXPECT_TRUE(Refs(engine, 1).empty()) << "a deferred index takes no key meanwhile";
+  EXPECT_TRUE(Refs(engine, 2).empty());
+  EXPECT_EQ(Refs(engine, 0).size(), model.size());
+  engine.BuildDeferredKeys();
+  EXPECT_FALSE(engine.KeysDeferred(1));
+  ExpectConsistent(engine, model, "after the bulk build");
+}
+
 // The header values of an index through a header access on the file in memory.
 TEST_F(IndicesEngineTest, HeaderAccessReadsAndChangesOneIndex) {
   TzfSimpleIndicesEngine engine({&File}, ThreeIndexes(), true);

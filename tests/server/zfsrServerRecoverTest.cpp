@@ -457,6 +457,127 @@ TEST_F(TableRecover, KeyViolationsLandInTheFailedTable) {
   EXPECT_EQ(o.Failed, std::set<int32_t>{10}) << "the second record with ID 10";
 }
 
+// What a recover left in aTable: its records (every field's value as text, a BLOB as whether it is
+// set) in storage order and in the order of each of its indexes (by name), and its record count.
+struct TTableContents {
+  int64_t Count = -1;
+  std::map<UnicodeString, std::vector<std::vector<UnicodeString>>> ByIndex;
+  bool operator==(const TTableContents&) const = default;
+};
+
+TTableContents Contents(TzfServerDatabase* aDb, const UnicodeString& aTable) {
+  TTableContents t;
+  TzfDataDictionary dict;
+  if (aDb->TableGetDictionary(aTable, u"", &dict) != 0) return t;
+  std::vector<UnicodeString> indexes{u""};
+  if (dict.tdIndicesDescriptor)
+    for (auto& d : dict.tdIndicesDescriptor->IndexDescriptor) indexes.push_back(d->idName);
+  TzfAbstractCursor* c = nullptr;
+  EXPECT_EQ(aDb->CursorOpen(c, aTable, u"", omReadOnly, smShared, 2000, false), 0u);
+  if (!c) return t;
+  TzfFieldsDescriptor& fields = *c->acGetTableDescriptor()->tdFieldsDescriptor;
+  uint32_t count = 0;
+  EXPECT_EQ(c->GetRecordCount(count, false), 0u);
+  t.Count = count;
+  uint8_t* rec = c->RecordBufferAlloc();
+  for (const UnicodeString& index : indexes) {
+    EXPECT_EQ(c->SwitchToIndex(index, -1, false), 0u) << rtl::u8(index);
+    EXPECT_EQ(c->SetToBegin(), 0u);
+    auto& records = t.ByIndex[index];
+    while (c->RecordGetNext(zfltNoLock, rec) == 0) {
+      std::vector<UnicodeString> values;
+      for (int32_t k = 0; k < fields.GetFieldCount(); ++k)
+        values.push_back(fields.Field(k)->fdType == zftBlobMemo ? UnicodeString(fields.IsRecordFieldNullFast(k, rec) ? u"-" : u"memo")
+                                                                : rtl::VarToStr(c->GetFieldAsVariant(rec, k)));
+      records.push_back(std::move(values));
+    }
+  }
+  c->RecordBufferFree(rec);
+  c->Free();
+  return t;
+}
+
+// The recovered table's keys built in bulk after the walk against every key kept record by
+// record, on a damaged table with duplicate IDs: the first record of an ID in walk order stays and
+// the later ones go to the failed table either way, and both tables come out alike, index by index.
+TEST_F(TableRecover, BulkBuiltKeysMatchARecordByRecordRun) {
+  MakeLog(3000, 41);
+  // IDs copied onto other records: onto later records (those fail unless the original is lost),
+  // onto earlier ones (the earlier copy stays, the original fails), onto the record after one the
+  // validation refuses, and from a record the validation refuses. The first record block is lost.
+  const std::vector<std::pair<int32_t, int32_t>> copies{{10, 700}, {20, 2900}, {2500, 30}, {1200, 1201},
+                                                        {1500, 1517}, {82, 83}, {2999, 123}};
+  std::map<int32_t, std::vector<uint8_t>> stored;
+  {
+    TzfAbstractCursor* c = nullptr;
+    ASSERT_EQ(Db->CursorOpen(c, u"Log", u"", omReadOnly, smShared, 2000, false), 0u);
+    const size_t length = size_t(c->acGetTableDescriptor()->tdFieldsDescriptor->GetRecordLength());
+    uint8_t* rec = c->RecordBufferAlloc();
+    ASSERT_EQ(c->SetToBegin(), 0u);
+    while (c->RecordGetNext(zfltNoLock, rec) == 0)
+      stored[c->GetFieldAsVariant(rec, 0).AsInteger()].assign(rec, rec + length);
+    c->RecordBufferFree(rec);
+    c->Free();
+    ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  }
+  Damage({FirstBlock("ZFDH", 3), FirstBlock("ZFDH", 40), FirstBlock("ZFIH")}, kit::TDamageMode::Zero);
+  std::vector<uint8_t> file;
+  {
+    std::ifstream in(Path(), std::ios::binary);
+    file.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  for (const auto& [id, onto] : copies) {
+    const std::vector<uint8_t>& record = stored.at(onto);
+    auto at = std::search(file.begin(), file.end(), record.begin(), record.end());
+    if (at != file.end()) zfPutLE32(&*at, uint32_t(id));  // none: its block was damaged
+  }
+  {
+    std::ofstream out(Path(), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+  }
+  const std::string damaged = Path() + ".damaged";
+  std::filesystem::copy_file(Path(), damaged);
+
+  struct TRun {
+    TOutcome Outcome;
+    TTableContents Recovered, Failed;
+  };
+  auto run = [&](bool aBulk) {
+    TzfServerRecoverContainer::BulkKeys = aBulk;
+    TRun r;
+    r.Outcome = Recover();
+    TzfServerRecoverContainer::BulkKeys = true;
+    r.Recovered = Contents(Db, u"Log_Recovered");
+    r.Failed = Contents(Db, u"Log_Failed");
+    EXPECT_EQ(Session->CloseInactiveTables(), 0u);
+    return r;
+  };
+  const TRun single = run(false);
+  std::filesystem::copy_file(damaged, Path(), std::filesystem::copy_options::overwrite_existing);
+  const TRun bulk = run(true);
+  ASSERT_EQ(bulk.Outcome.Code, 0u);
+  ASSERT_EQ(single.Outcome.Code, 0u);
+  EXPECT_EQ(bulk.Outcome.Status.tsErrorCode, 0u);
+  EXPECT_EQ(single.Outcome.Status.tsErrorCode, 0u);
+  // A later copy of an ID is refused by the unique index; a copy whose original was refused by the
+  // validation, or lost with the first record block, stays.
+  EXPECT_EQ(single.Outcome.Failed.count(1200) + single.Outcome.Failed.count(1500), 2u);
+  EXPECT_TRUE(single.Outcome.Recovered.count(82));
+  EXPECT_EQ(bulk.Outcome.Recovered, single.Outcome.Recovered);
+  EXPECT_EQ(bulk.Outcome.Failed, single.Outcome.Failed);
+  EXPECT_FALSE(single.Outcome.Failed.empty());
+  EXPECT_GT(bulk.Recovered.Count, 2000);
+  EXPECT_EQ(bulk.Recovered.ByIndex.size(), single.Recovered.ByIndex.size());
+  for (const auto& [index, records] : single.Recovered.ByIndex) {
+    SCOPED_TRACE(rtl::u8(index));
+    EXPECT_EQ(records.size(), size_t(single.Recovered.Count));
+    EXPECT_TRUE(bulk.Recovered.ByIndex.count(index) && bulk.Recovered.ByIndex.at(index) == records);
+  }
+  EXPECT_TRUE(bulk.Recovered == single.Recovered);
+  EXPECT_TRUE(bulk.Failed == single.Failed);
+  std::filesystem::remove(damaged);
+}
+
 // Nested tables have nodes of their own: their records go to the same nested tables of the new
 // tables, found through the owner IDs of their blocks.
 TEST_F(TableRecover, NestedTablesAreSalvagedIntoTheirOwnNestedTables) {

@@ -35,9 +35,10 @@ struct TTableFolder {
 class RecoverWindow : public ::testing::Test {
  protected:
   // The window for these parameters; FormCreate has run.
-  TfrmMain& Make(std::vector<std::string> aParams) {
+  TfrmMain& Make(std::vector<std::string> aParams, bool aHeadless = false) {
     Window.reset();
     App = std::make_unique<TFakeApp>(std::move(aParams));
+    App->IsHeadless = aHeadless;
     Window = std::make_unique<TfrmMain>(*App, *Eng);
     Window->Now = [] { return rtl::EncodeDate(2026, 3, 7) + rtl::EncodeTime(9, 5, 4, 321); };
     return *Window;
@@ -565,6 +566,18 @@ TEST_F(RecoverWindow, ProgressBarFollowsTheStatus) {
   };
   EXPECT_EQ(Run(), zfRecoverExitSuccess);
   EXPECT_EQ(seen, (std::vector<std::pair<int32_t, int32_t>>{{0, 40}, {13, 40}, {40, 40}}));
+}
+
+// Headless the first tick is brought forward at once; a window waits its whole first interval.
+TEST_F(RecoverWindow, HeadlessTheFirstTickComesAtOnce) {
+  for (const bool headless : {false, true}) {
+    SCOPED_TRACE(headless ? "headless" : "window");
+    Make({Folder.File("Log.dvl7")}, headless);
+    EXPECT_TRUE(Form().Timer().Enabled());
+    EXPECT_EQ(Form().Timer().TicksBroughtForward.load(), headless ? 1 : 0);
+    EXPECT_EQ(Run(), zfRecoverExitSuccess);
+    Reset();
+  }
 }
 
 // The task's end brings the next tick forward; the window still learns of the end by polling.

@@ -125,8 +125,9 @@ class TFakeApp final : public gui::TApplication {
     return ExitCode();
   }
   void LogLine(const UnicodeString& aLine) override { Lines.push_back(aLine); }
-  bool Headless() const override { return false; }
+  bool Headless() const override { return IsHeadless; }
 
+  bool IsHeadless = false;
   std::unique_ptr<TFakeForm> Form;
   std::vector<UnicodeString> Lines;
   std::function<void(int aTick)> BeforeTick;
