@@ -6,6 +6,8 @@
 
 #include "mapping/zfsdFieldMapperDescriptor.h"
 #include "mapping/zfsdIntegerMapper.h"
+#include "mapping/zfsdTableMapperDescriptor.h"
+#include "mapping/zfsrRecordMapperEngine.h"
 #include "tests/mapping/zfsrMappingTestUtil.h"
 
 namespace zf::test {
@@ -309,6 +311,59 @@ TEST_F(IntegerMapperTest, EveryBooleanAndIntegerSourceIsServedForEveryNumericTar
       ASSERT_FALSE(cell.empty());
       EXPECT_EQ(rtl::UnicodeString(cell.back()->Name), rtl::UnicodeString(names[i]));
     }
+}
+
+// A table copied into a layout with retyped fields through the record mapper engine: each value
+// becomes what the table of cases above says, and a value that does not fit fails the record,
+// becomes NULL or is clamped, by the action.
+TEST_F(IntegerMapperTest, ARecordCopiedIntoRetypedFieldsMapsEveryValue) {
+  TTestCursor source(u"Src"), target(u"Dst");
+  source.Add(u"A", zftInt64);
+  source.Add(u"B", zftWord16);
+  source.Add(u"C", zftBoolean);
+  source.Add(u"D", zftInt16);
+  source.Add(u"E", zftInt32);
+  target.Add(u"A", zftWord32);
+  target.Add(u"B", zftInt8);
+  target.Add(u"C", zftByte);
+  target.Add(u"D", zftShortString, 3);
+  target.Add(u"E", zftBCD, 6, 2);
+  std::vector<uint8_t> src(source.NewRecord());
+  TzfFieldsDescriptor& fields = source.Fields();
+  const int64_t values[] = {4294967296LL, 100, 0xFF, -1234, 12345};
+  for (int32_t i = 0; i < 5; ++i) {
+    TzfFieldDescriptor* f = fields.Field(i);
+    for (int32_t b = 0; b < f->fdLength; ++b)
+      src[static_cast<size_t>(f->fdOffset + b)] = static_cast<uint8_t>(static_cast<uint64_t>(values[i]) >> (8 * b));
+    fields.SetRecordFieldNull(i, src.data(), false);
+  }
+  auto field = [&](const std::vector<uint8_t>& aRecord, int32_t aField) -> std::string {
+    if (target.Fields().IsRecordFieldNull(aField, aRecord.data())) return "NULL";
+    TzfFieldDescriptor* f = target.Fields().Field(aField);
+    return Hex({aRecord.begin() + f->fdOffset, aRecord.begin() + f->fdOffset + f->fdLength});
+  };
+  struct Run {
+    TzfDataLossAction Action;
+    uint32_t Result;
+    const char* Fields[5];
+  };
+  const Run runs[] = {
+      {dlaFail, 10002, {}},
+      {dlaNull, 0, {"NULL", "64", "01", "NULL", "NULL"}},
+      {dlaBestFit, 0, {"ff ff ff ff", "64", "01", "03 2d 31 32", "90 d1 65 01 00 00 00 00"}},
+  };
+  for (const Run& r : runs) {
+    SCOPED_TRACE(int(r.Action));
+    TzfTableMapperDescriptor tables;
+    tables.MapAllTablesAndFieldsByName(source.Dict, target.Dict, r.Action);
+    auto engine = TzfBaseRecordMapperEngine::CreateFor(
+        static_cast<TzfRecordMapperDescriptor&>(*tables.RecordMapper()), source, target);
+    engine->BeforeFirstRecord();
+    std::vector<uint8_t> dst = target.NewRecord();
+    ASSERT_EQ(engine->MapRecord(src.data(), dst.data()), r.Result);
+    if (r.Result) continue;
+    for (int32_t i = 0; i < 5; ++i) EXPECT_EQ(field(dst, i), r.Fields[i]) << "field " << i;
+  }
 }
 
 }  // namespace
