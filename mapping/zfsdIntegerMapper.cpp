@@ -1,5 +1,6 @@
 #include "mapping/zfsdIntegerMapper.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstring>
