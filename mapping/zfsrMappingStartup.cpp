@@ -4,6 +4,7 @@
 #include "mapping/zfsdFieldMapper.h"
 #include "mapping/zfsdFieldMapperBase.h"
 #include "mapping/zfsdFieldMapperDescriptor.h"
+#include "mapping/zfsdIntegerMapper.h"
 #include "mapping/zfsdRecordMapperDescriptor.h"
 #include "mapping/zfsdTableMapperDescriptor.h"
 #include "mapping/zfsrFieldMapper.h"
@@ -21,6 +22,7 @@ zf::rtl::TStartupList BuildList() {
   zf::rtl::TStartupList list;
   list.Add(zfsdFieldMapperBaseUnit());
   list.Add(zfsdFieldMapperUnit());
+  list.Add(zfsdIntegerMapperUnit());
   list.Add(zfsrFieldMapperUnit());
   list.Add(zfsdFieldMapperDescriptorUnit());
   list.Add(zfsdRecordMapperDescriptorUnit());

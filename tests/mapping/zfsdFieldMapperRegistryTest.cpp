@@ -38,7 +38,9 @@ TEST_F(FieldMapperRegistryTest, EveryTypeButIntervalMapsOntoItselfByteForByte) {
       continue;
     }
     ASSERT_TRUE(method.IsSet());
-    ASSERT_NE(mapper, nullptr);
+    // The Boolean and integer families answer a class-level method, the others an instance.
+    EXPECT_EQ(mapper == nullptr, type == zftBoolean ||
+                                                        (type >= zftByte && type <= zftAutoInc) || type == zftRecRev);
     if (zfIsBlobType(type)) continue;  // copied through the cursors, below
     std::vector<uint8_t> from(static_cast<size_t>(s->fdLength)), to(from.size(), 0);
     for (size_t i = 0; i < from.size(); ++i) from[i] = static_cast<uint8_t>(0xA0 + i);
@@ -57,7 +59,7 @@ TEST_F(FieldMapperRegistryTest, PairsThatNeedAConversionHaveNoMethodYet) {
     int32_t TargetUnits;
   };
   const Case cases[] = {
-      {zftInt32, 0, zftInt64, 0},             {zftShortString, 10, zftShortString, 20},
+      {zftDate, 0, zftInt32, 0},              {zftShortString, 10, zftShortString, 20},
       {zftByteArray, 10, zftByteArray, 8},    {zftInterval, 0, zftInterval, 0},
       {zftShortString, 10, zftFmtBCD, 10},    {zftFmtBCD, 10, zftCurrency, 0},
       {zftTime, 0, zftDate, 0},
