@@ -144,8 +144,21 @@ uint32_t TzfServerTableCursor::InContent(bool aExclusive,
   return r;
 }
 
+uint32_t TzfServerTableCursor::sbcCheckTransactionState() {
+  TzfServerTransaction* trans = CurrentTrans();
+  if (!trans) return 0;
+  // A snapshot writes nothing of persistent tables; a private temporary table (neither a file
+  // nor a memory table of the folder) stays writable.
+  if (trans->IsSnapshot()) {
+    const TzfBaseFile* main = stcRoot->srtMainFile;
+    if (!main || !main->HasAttribute(zffaTemporary) || main->HasAttribute(zffaMemTable)) return zfErrTableReadOnly;
+  }
+  return trans->CheckState();
+}
+
 uint32_t TzfServerTableCursor::InWrite(const std::function<uint32_t(TzfServerTransaction*)>& aWork, bool aOwnLevel) {
   if (!stcContext) return zfErrNoActiveTran;
+  if (const uint32_t s = sbcCheckTransactionState()) return s;
   if (CurrentTrans() && !aOwnLevel) return InContent(true, aWork);
   // An implicit transaction of its own: whatever the write did is gone when it fails.
   if (const uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false)) return r;
@@ -453,6 +466,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
   const int32_t autoInc = stcTable->sbtAutoIncField;
   bool generated = false;
   int64_t ref = 0;
+  if (const uint32_t s = sbcCheckTransactionState()) return s;
   bool selfNew = false;
   if (const uint32_t l = SelfLock(selfNew)) return l;
   const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
@@ -631,6 +645,7 @@ uint32_t TzfServerTableCursor::AutoIncSet(uint32_t aValue) {
     if (!stcTable->sbtAutoIncEngine)
       return EzfBaseException::zfSetMessage(zfErrNotSupported,
                                             u"AutoIncSet is only supported for tables with autoinc engines");
+    if (const uint32_t s = sbcCheckTransactionState()) return s;
     bool selfNew = false;
     if (const uint32_t l = SelfLock(selfNew)) return l;
     const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {

@@ -218,6 +218,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // shared cursor's read, 10257 for aExclusive; inside one the transaction's lock on the root
   // table, which lasts until its level ends); 0 when held. Every successful begin is ended once.
   uint32_t sbcBeginContentLock(bool aExclusive, bool aConditional);
+  // Whether the cursor may write in the current transaction state: 10763 inside a snapshot
+  // transaction (except on a private temporary table), else the transaction's state code; 0
+  // without a transaction. Every write asks before anything else.
+  uint32_t sbcCheckTransactionState();
   void sbcEndContentLock();
 
   // ---- Adding and dropping indexes (workers of the database's index operations, run inside its

@@ -73,8 +73,7 @@ uint32_t TzfServerTableCursor::DeleteRecords() {
 
 uint32_t TzfServerTableCursor::sbcRecordInsertBatch(TzfCustomMemoryStream& aStream) {
   if (sbcReadOnly.IsReadOnly) return sbcReadOnly.Error();
-  if (TzfServerTransaction* t = CurrentTrans())
-    if (const uint32_t s = t->CheckState()) return s;
+  if (const uint32_t s = sbcCheckTransactionState()) return s;
   const bool inCaller = CurrentTrans() != nullptr;
   bool selfNew = false;
   if (const uint32_t l = SelfLock(selfNew)) return l;
@@ -144,6 +143,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsertBatch(TzfCustomMemoryStream& aStre
 
 uint32_t TzfServerTableCursor::sbcDeleteRecords() {
   if (sbcReadOnly.IsReadOnly) return sbcReadOnly.Error();
+  if (const uint32_t s = sbcCheckTransactionState()) return s;
   const bool inCaller = CurrentTrans() != nullptr;
   std::vector<uint8_t> record(static_cast<size_t>(stcTable->sbtFieldsDescriptor->GetRecordLength()));
   sbcFilterDeadline.Disable();
@@ -191,8 +191,7 @@ uint32_t TzfServerTableCursor::sbcCopyRecords(TzfAbstractCursor* aDestCursor, Tz
         u"The cursor dictionaries are incompatible. Verify the correct field types, lengths, units, and decimal "
         u"places have been specified.");
   if (dest->sbcReadOnly.IsReadOnly) return dest->sbcReadOnly.Error();
-  if (TzfServerTransaction* t = dest->CurrentTrans())
-    if (const uint32_t s = t->CheckState()) return s;
+  if (const uint32_t s = dest->sbcCheckTransactionState()) return s;
   if (TzfDataDictionary* d = dest->acGetDictionary(); d && d->ddVersion == 1)
     return EzfBaseException::zfSetMessage(zfErrHigherTableLevelRequired, u"Higher table level required");
   if (!dest->stcContext) return zfErrNoActiveTran;
