@@ -184,11 +184,12 @@ void TzfServerTableCursor::SelfUnlock(bool aNew) {
   if (aNew) stcTable->sbtLocks->ReleaseRecordLock(this, stcSelfRefNr, nullptr);
 }
 
-uint32_t TzfServerTableCursor::LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew) {
+uint32_t TzfServerTableCursor::LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew,
+                                          uint32_t aConflictCode) {
   aNew = false;
   const TzfLockResult lr = zfGetRecordLockOutsidePortal(*stcTable->sbtLocks, &stcRoot->srtContentPortal, aTrans,
                                                         this, aRefNr, false, &sbcLockFailureReason);
-  if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+  if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, aConflictCode);
   aNew = lr == TzfLockResult::lrGrantedNew;
   return 0;
 }
@@ -508,7 +509,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
     }
     if (aLockType != zfltNoLock) {
       const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(aTrans, this, ref, true, &sbcLockFailureReason);
-      if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+      if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrRecLockFailed);
     }
     return stcNotifyRecord(eaRecordInsert, false, nullptr, aData,
                            {static_cast<int32_t>(aLockType), static_cast<const uint8_t*>(aData), &ref});
@@ -533,7 +534,7 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
     const int64_t ref = stcRefNr;
     bool newLock = false;
     const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
-      if (const uint32_t l = LockRecord(aTrans, ref, newLock)) return l;
+      if (const uint32_t l = LockRecord(aTrans, ref, newLock, zfErrRecLockFailed)) return l;
       std::vector<uint8_t> stored(stcTable->sbtFieldsDescriptor->GetRecordLength());
       stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, stored.data());
       if (const uint32_t c = stcTable->sbtCheckRecRev(stored.data(), aData)) return c;
@@ -746,20 +747,21 @@ uint32_t TzfServerTableCursor::RecordGetBatch(int32_t aCutoffSize, TzfRecordGetB
 uint32_t TzfServerTableCursor::TableIsLocked(TzfLockType aLockType, TzfLockPresent& aLockPresent) {
   aLockPresent = lpNotAtAll;
   return Framed([&]() -> uint32_t {
-    aLockPresent = aLockType == zfltWriteLock ? stcTable->sbtLocks->IsWriteLocked(this)
-                                              : stcTable->sbtLocks->IsReadLocked(this);
+    if (aLockType == zfltWriteLock) aLockPresent = stcTable->sbtLocks->IsWriteLocked(this);
+    if (aLockType == zfltReadLock) aLockPresent = stcTable->sbtLocks->IsReadLocked(this);
     return 0;
   });
 }
 
 uint32_t TzfServerTableCursor::TableLockAcquire(TzfLockType aLockType) {
   return Framed([&]() -> uint32_t {
-    if (aLockType == zfltNoLock) return 0;
+    // A table lock of no kind is no lock that could be granted.
+    if (aLockType == zfltNoLock) return zfErrFileLocked;
     TzfServerTransaction* trans = CurrentTrans();
     const TzfLockResult lr = aLockType == zfltWriteLock
                                  ? stcTable->sbtLocks->GetWriteLock(trans, this, false, &sbcLockFailureReason)
                                  : stcTable->sbtLocks->GetReadLock(trans, this, false, &sbcLockFailureReason);
-    return zfLockGranted(lr) ? 0 : zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+    return zfLockGranted(lr) ? 0 : zfLockFailureResult(&sbcLockFailureReason, zfErrFileLocked);
   });
 }
 

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "dictionary/zfsdAbstractCursor.h"
+#include "foundation/zfllErrors.h"
 #include "index/zfsrIndexEngineBase.h"
 #include "server/zfsrContentLock.h"
 #include "server/zfsrCursorSupport.h"
@@ -363,7 +364,9 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   void stcAppendBlobImages(TzfMemoryStream& aStream, int64_t aSlotAt, uint32_t aSlot);
   // A result set's table is freed when its last cursor has left it and nothing else holds it.
   void stcReleaseResultSetTable();
-  uint32_t LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew);
+  // A record lock on aRefNr, waiting with the thread's time left; a conflict answers aConflictCode
+  // (10241 for reads and deletes, 10258 for modify) through the lock-failure report.
+  uint32_t LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew, uint32_t aConflictCode = zfErrLocked);
   uint32_t Step(bool aForward, TzfLockType aLockType, uint8_t* aData);
   // aResult, after telling the extenders of a successful read (eaRecordGet, after).
   uint32_t NotifyRead(TzfLockType aLockType, const uint8_t* aData, uint32_t aResult);
