@@ -470,6 +470,12 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
   if (const uint32_t s = sbcCheckTransactionState()) return s;
   bool selfNew = false;
   if (const uint32_t l = SelfLock(selfNew)) return l;
+  // Without a level of its own the insert runs in the caller's transaction: what it wrote before
+  // a refusal is taken back by hand, or, where that cannot be done, the transaction is marked
+  // corrupted so that only its rollback remains.
+  const bool ownLevel = NeedNested();
+  const bool inCaller = CurrentTrans() && !ownLevel;
+  bool lockedNew = false;
   const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
     if (aInsertOptions.Contains(ioSetDefault) && sbcDefaultValueHandler)
       sbcDefaultValueHandler->SetDefaultValuesInsert(aData);
@@ -491,31 +497,38 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
     if (aInsertOptions.Contains(ioValidate) && sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(nullptr, aData);
     // A record to be locked must be one this cursor can stand on: in its range and through its
     // filters.
-    if (aLockType != zfltNoLock) {
-      int pos = 0;
-      const uint32_t k = stcRecordRangePosition(aData, pos, 0);
-      if (k == 1 || (k == 0 && (pos != 0 || !stcRecordPassesKeyFilter(aData, 0) ||
-                                (FilterActive() && !sbcFilter->MatchesBuffer(aData)))))
-        return zfErrRecLockFailed;
-      if (k != 0) return k;
-    }
+    if (aLockType != zfltNoLock)
+      if (const uint32_t v = stcRecordStaysVisible(aData, 0)) return v;
     stcTable->sbtRecordEngine->AddRecord(aTrans, ref, aData);
     if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) {
       // A refused key takes the record back out, also inside an explicit transaction.
       if (const uint32_t k = zfIndicesInsertKeys(*ix, aTrans, ref, aData)) {
         stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
+        // The generated value goes back too (a level of its own is rolled back anyway).
+        if (generated && inCaller) {
+          const uint32_t given = static_cast<uint32_t>(GetFieldAsVariant(aData, autoInc).AsInt64());
+          stcTable->sbtAutoIncEngine->SetAutoIncValue(aTrans, given - 1);
+        }
         return k;
       }
     }
     if (aLockType != zfltNoLock) {
       const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(aTrans, this, ref, true, &sbcLockFailureReason);
-      if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrRecLockFailed);
+      if (!zfLockGranted(lr)) {
+        if (inCaller) stcContext->stcTransactionMarkCorrupted();
+        return zfLockFailureResult(&sbcLockFailureReason, zfErrRecLockFailed);
+      }
+      lockedNew = lr == TzfLockResult::lrGrantedNew;
     }
-    return stcNotifyRecord(eaRecordInsert, false, nullptr, aData,
-                           {static_cast<int32_t>(aLockType), static_cast<const uint8_t*>(aData), &ref});
-  }, NeedNested());
+    const uint32_t after = stcNotifyRecord(eaRecordInsert, false, nullptr, aData,
+                                           {static_cast<int32_t>(aLockType), static_cast<const uint8_t*>(aData), &ref});
+    if (after != 0 && inCaller) stcContext->stcTransactionMarkCorrupted();
+    return after;
+  }, ownLevel);
   SelfUnlock(selfNew);
   if (r != 0) {
+    // No lock on a record that is not there.
+    if (lockedNew) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
     // The caller's record does not keep a value that no stored record has.
     if (generated) SetFieldFromVariant(aData, autoInc, rtl::Variant());
     return r;
@@ -534,6 +547,11 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
     const int64_t ref = stcRefNr;
     bool newLock = false;
     const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+      // The server's modify defaults go into the caller's record (no option decides this).
+      if (sbcDefaultValueHandler) sbcDefaultValueHandler->SetDefaultValuesModify(aData);
+      // A record that stays locked must stay one this cursor can stand on; nothing is written.
+      if (!aReleaseLock)
+        if (const uint32_t v = stcRecordStaysVisible(aData, ref)) return v;
       if (const uint32_t l = LockRecord(aTrans, ref, newLock, zfErrRecLockFailed)) return l;
       std::vector<uint8_t> stored(stcTable->sbtFieldsDescriptor->GetRecordLength());
       stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, stored.data());
@@ -543,6 +561,10 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
       const TzfActionArgs args{static_cast<const uint8_t*>(aData), static_cast<const uint8_t*>(stored.data()),
                                aReleaseLock, &refArg};
       if (const uint32_t n = stcNotifyRecord(eaRecordModify, true, stored.data(), aData, args)) return n;
+      // The table's validations (no option decides this) judge the new record against the stored
+      // one before anything is written, so a refusal leaves record, keys and transaction as they
+      // were.
+      if (sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(stored.data(), aData);
       TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
       std::unique_ptr<TzfBaseIndexPath> saved = stcIndexEngine ? stcIndexPath->Duplicate() : nullptr;
       // The keys first: a refused key leaves the record and every index as they were.
@@ -561,8 +583,9 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
       // BLOBs the record no longer names go, changed ones are written back (the handler marks the
       // transaction corrupted when that fails).
       if (const uint32_t b = stcBlobHandler->AfterModify(aTrans, stored.data(), aData)) return b;
-      // The lock container is bound to the transaction that changed the record.
-      if (aReleaseLock || newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
+      // Released, the lock passes to the transaction that changed the record; kept, it stays
+      // with the cursor.
+      if (aReleaseLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
       return 0;
     }, NeedNested());
     if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);

@@ -179,6 +179,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // filter now refuses, is no longer the cursor's; the path goes back to aSaved (its old place)
   // marked deleted, so the next step continues from there.
   void stcLeaveIfOutOfView(const uint8_t* aRecord, const TzfBaseIndexPath& aSaved);
+  // Whether a record the cursor is to keep locked is one it can stand on: 0 when its key (built
+  // with aRefNr) lies in the range and it passes the key filter and the record filter; 10258 when
+  // not, or when a filtered index gives it no key; another code of the key engine as it is.
+  uint32_t stcRecordStaysVisible(const uint8_t* aRecord, int64_t aRefNr);
   // True without an index or active key filter; else the record's key (built with aRefNr and the
   // index's own filter) must exist and pass the key filter.
   bool stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr);

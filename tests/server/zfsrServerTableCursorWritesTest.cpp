@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "dictionary/zfsdDefaultValueDescriptor.h"
+#include "dictionary/zfsdIndexDescriptor.h"
+#include "dictionary/zfsdKeyDescriptor.h"
+#include "dictionary/zfsdValidationDescriptor.h"
 #include "foundation/zfllErrors.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerSession.h"
@@ -183,6 +187,226 @@ TEST_F(CursorWrites, TableIsLockedPerLockType) {
     EXPECT_EQ(got, present) << "lock type " << static_cast<int>(type);
   }
   ASSERT_EQ(C->TableLockRelease(zfltReadLock, false), 0u);
+}
+
+// A table with rules: 0 "ID" (indexed), 1 "Qty" between 0 and 10, 2 "Name" required, 3 "Stamp" set
+// to 7 by a server default on every modify (not on insert).
+class ModifyRules : public CursorWrites {
+ protected:
+  void SetUp() override {
+    CursorWrites::SetUp();
+    auto d = std::make_unique<TzfServerDataDict>();
+    TzfFieldsDescriptor& f = *d->tdFieldsDescriptor;
+    f.AddField(u"ID", u"", zftInt32, 0, 0, false, nullptr);
+    TzfFieldDescriptor* qty = f.AddField(u"Qty", u"", zftInt32, 0, 0, false, nullptr);
+    f.AddField(u"Name", u"", zftWideString, 20, 0, true, nullptr);
+    TzfFieldDescriptor* stamp = f.AddField(u"Stamp", u"", zftInt32, 0, 0, false, nullptr);
+    auto& range = static_cast<TzfMinMaxValidationDescriptor&>(
+        *static_cast<TzfFieldValidationsDescriptor&>(*qty->EnsureValidations())
+             .AddValidation(u"Range", &TzfMinMaxValidationDescriptor::ClassInfo()));
+    range.AddKeyField(nullptr);
+    range.SetMinAsVariant(rtl::Variant(int32_t{0}));
+    range.SetMaxAsVariant(rtl::Variant(int32_t{10}));
+    auto* def = static_cast<TzfConstDefaultValueDescriptor*>(stamp->AddDefaultValue(nullptr));
+    def->SetAsVariant(rtl::Variant(int32_t{7}));
+    def->SetApplyOnInsert(false);
+    def->SetApplyOnModify(true);
+    def->SetOverwriteNonNull(true);
+    TzfIndexDescriptor* ix = d->EnsureIndicesDescriptor()->AddIndex(u"ByID", 0, idNone, u"");
+    dynamic_cast<TzfCompKeyDescriptor&>(*ix->idKeyDescriptor).Add(0);
+    Build(Db, u"Rules", d.get());
+    R = Open(Db, u"Rules");
+    ASSERT_EQ(R->SwitchToIndex(u"ByID", 0, false), 0u);
+    for (int32_t id : {1, 2, 3}) {
+      Buffer b(R);
+      R->SetFieldFromVariant(b.P, 0, rtl::Variant(id));
+      R->SetFieldFromVariant(b.P, 1, rtl::Variant(int32_t{5}));
+      R->SetFieldFromVariant(b.P, 2, rtl::Variant(UnicodeString(u"a")));
+      ASSERT_EQ(R->RecordInsert(zfltNoLock, b.P), 0u);
+    }
+  }
+  // The stored record of aID as "ID/Qty/Name/Stamp" (NULL as "-"), read by a cursor of its own.
+  std::string Stored(int32_t aID) {
+    TzfServerTableCursor* c = Open(Db, u"Rules");
+    std::string found = "none";
+    {
+      Buffer b(c);
+      EXPECT_EQ(c->SetToBegin(), 0u);
+      while (c->RecordGetNext(zfltNoLock, b.P) == 0) {
+        if (c->GetFieldAsVariant(b.P, 0).AsInteger() != aID) continue;
+        found.clear();
+        for (int32_t i = 0; i < 4; ++i) {
+          const rtl::Variant v = c->GetFieldAsVariant(b.P, i);
+          found += (i ? "/" : "") + (v.IsNull() ? std::string("-") : rtl::Utf16ToUtf8(v.AsString()));
+        }
+      }
+    }
+    Close(c);
+    return found;
+  }
+  TzfServerTableCursor* R = nullptr;
+};
+
+// Modify runs the table's validations against the new record, applies the server's modify
+// defaults, and with the lock kept refuses a record the cursor could no longer stand on, before
+// anything is written.
+TEST_F(ModifyRules, ValidationsDefaultsAndStayingVisible) {
+  // In order, on record 2 inside the range 1..3; those refused leave it as inserted.
+  struct Case {
+    const char* Name;
+    std::function<void(uint8_t*)> Change;
+    bool KeepLock;
+    uint32_t Answer;
+    std::string StoredAfter;  // record 2
+  };
+  const std::vector<Case> cases{
+      {"above the maximum", [&](uint8_t* r) { R->SetFieldFromVariant(r, 1, rtl::Variant(int32_t{11})); }, false,
+       9731, "2/5/a/-"},
+      {"below the minimum", [&](uint8_t* r) { R->SetFieldFromVariant(r, 1, rtl::Variant(int32_t{-1})); }, false,
+       9730, "2/5/a/-"},
+      {"required field emptied", [&](uint8_t* r) { R->SetFieldFromVariant(r, 2, rtl::Variant()); }, true, 9732,
+       "2/5/a/-"},
+      {"out of the range, lock kept", [&](uint8_t* r) { R->SetFieldFromVariant(r, 0, rtl::Variant(int32_t{20})); },
+       true, zfErrRecLockFailed, "2/5/a/-"},
+      {"valid, the modify default applied", [&](uint8_t* r) { R->SetFieldFromVariant(r, 1, rtl::Variant(int32_t{6})); },
+       false, 0, "2/6/a/7"},
+      {"valid, lock kept", [&](uint8_t* r) { R->SetFieldFromVariant(r, 1, rtl::Variant(int32_t{8})); }, true, 0,
+       "2/8/a/7"},
+      {"out of the range, lock released", [&](uint8_t* r) { R->SetFieldFromVariant(r, 0, rtl::Variant(int32_t{20})); },
+       false, 0, "none"},
+  };
+  std::vector<uint8_t> lo, hi;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Buffer b(R);
+    const auto key = [&](int32_t aID, std::vector<uint8_t>& aKey) {
+      aKey.assign(b.P, b.P + R->acGetTableDescriptor()->tdFieldsDescriptor->GetRecordLength());
+      R->SetFieldFromVariant(aKey.data(), 0, rtl::Variant(aID));
+      return aKey.data();
+    };
+    ASSERT_EQ(R->RangeSet(0, 0, false, key(1, lo), true, 0, 0, false, key(3, hi), true), 0u);
+    ASSERT_EQ(R->SetToBegin(), 0u);
+    ASSERT_EQ(R->RecordGetNext(zfltNoLock, b.P), 0u);
+    ASSERT_EQ(R->RecordGetNext(zfltNoLock, b.P), 0u);
+    ASSERT_EQ(R->GetFieldAsVariant(b.P, 0).AsInteger(), 2);
+    c.Change(b.P);
+    EXPECT_EQ(R->RecordModify(b.P, !c.KeepLock), c.Answer);
+    if (c.Answer == 0 && c.StoredAfter != "none") {
+      EXPECT_EQ(R->GetFieldAsVariant(b.P, 3).AsInteger(), 7) << "the default went into the caller's record too";
+    }
+    EXPECT_EQ(Stored(2), c.StoredAfter);
+    TzfLockPresent locked = lpNotAtAll;
+    if (c.StoredAfter != "none") {
+      EXPECT_EQ(R->RecordIsLocked(zfltWriteLock, locked), 0u);
+    }
+    EXPECT_EQ(locked, c.KeepLock && c.Answer == 0 ? lpYesByUs : lpNotAtAll) << "the lock stays only when kept";
+    ASSERT_EQ(R->RecordLockRelease(true), 0u);
+  }
+}
+
+// Vetoes the after-notification of an insert while VetoAfter is set.
+class TAfterInsertVeto : public TzfBaseEngineExtender {
+ public:
+  using TzfBaseEngineExtender::TzfBaseEngineExtender;
+  uint32_t Notify(TzfEngineAction aAction, bool aBefore, const TzfActionArgs&) override {
+    return VetoAfter && !aBefore && aAction == eaRecordInsert ? 7777u : 0u;
+  }
+  bool VetoAfter = false;
+};
+
+// A table of an auto-increment "ID" and a "Name" under a unique index, holding "a" (ID 1).
+class InsertInTransaction : public CursorWrites {
+ protected:
+  void SetUp() override {
+    CursorWrites::SetUp();
+    auto d = std::make_unique<TzfServerDataDict>();
+    d->tdFieldsDescriptor->AddField(u"ID", u"", zftAutoInc, 0, 0, false, nullptr);
+    d->tdFieldsDescriptor->AddField(u"Name", u"", zftWideString, 20, 0, false, nullptr);
+    TzfIndexDescriptor* ix = d->EnsureIndicesDescriptor()->AddIndex(u"ByName", 0, idNone, u"");
+    dynamic_cast<TzfCompKeyDescriptor&>(*ix->idKeyDescriptor).Add(1);
+    Build(Db, u"Auto", d.get());
+    A = Open(Db, u"Auto");
+    Veto = new TAfterInsertVeto(nullptr, A, {});  // the cursor frees it
+    ASSERT_EQ(Put(u"a"), 0u);
+  }
+  uint32_t Put(const char16_t* aName, TzfLockType aLock = zfltNoLock) {
+    Buffer b(A);
+    A->SetFieldFromVariant(b.P, 1, rtl::Variant(UnicodeString(aName)));
+    const uint32_t r = A->RecordInsert(aLock, b.P);
+    LastID = A->GetFieldAsVariant(b.P, 0);
+    return r;
+  }
+  // "name:ID" of every record, in storage order.
+  std::vector<std::string> Content() {
+    std::vector<std::string> all;
+    Buffer b(A);
+    EXPECT_EQ(A->SetToBegin(), 0u);
+    while (A->RecordGetNext(zfltNoLock, b.P) == 0)
+      all.push_back(rtl::Utf16ToUtf8(A->GetFieldAsVariant(b.P, 1).AsString()) + ":" +
+                    std::to_string(A->GetFieldAsVariant(b.P, 0).AsInteger()));
+    return all;
+  }
+  uint32_t Counter() {
+    uint32_t v = 0;
+    EXPECT_EQ(A->AutoIncGet(v), 0u);
+    return v;
+  }
+  TzfServerTableCursor* A = nullptr;
+  TAfterInsertVeto* Veto = nullptr;
+  rtl::Variant LastID;
+};
+
+// An insert refused after its record was written, inside a client transaction: a refused key
+// takes the record out and winds the counter back, the transaction going on; a refused lock on the
+// new record or a vetoing after-notification leave the transaction only to be rolled back. Either
+// way nothing of the insert stays and the caller's record does not keep the generated value.
+TEST_F(InsertInTransaction, RefusedInsertLeavesNothingBehind) {
+  TzfServerTableCursor* other = Open(OpenDb(OpenSession()), u"Auto");
+  struct Case {
+    const char* Name;
+    std::function<void()> Before;
+    std::function<uint32_t()> Insert;
+    uint32_t Answer;
+    uint32_t Commit;  // the transaction's commit after the refusal
+  };
+  const std::vector<Case> cases{
+      {"key refused", [] {}, [&] { return Put(u"a"); }, 9729, 0},
+      {"lock on the new record refused",
+       [&] {
+         // The number the next insert gets, taken by an insert that is rolled back.
+         ASSERT_EQ(Ctx()->TransactionStart(false, false), 0u);
+         ASSERT_EQ(Put(u"probe"), 0u);
+         const int64_t ref = A->RefNr();
+         ASSERT_EQ(Ctx()->TransactionRollback(), 0u);
+         ASSERT_EQ(other->Table()->sbtLocks->GetRecordLock(nullptr, other, ref, true, nullptr),
+                   TzfLockResult::lrGrantedNew);
+       },
+       [&] { return Put(u"b", zfltWriteLock); }, zfErrRecLockFailed, 15443},
+      {"after-notification vetoed", [&] { Veto->VetoAfter = true; }, [&] { return Put(u"b"); }, 7777, 15443},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    c.Before();
+    ASSERT_EQ(Ctx()->TransactionStart(false, false), 0u);
+    EXPECT_EQ(c.Insert(), c.Answer);
+    Veto->VetoAfter = false;
+    EXPECT_TRUE(LastID.IsNull()) << "the generated value is taken from the caller's record";
+    EXPECT_EQ(Ctx()->TransactionCommit(), c.Commit);
+    if (c.Commit != 0) {
+      EXPECT_EQ(Ctx()->TransactionRollback(), 0u);
+    }
+    EXPECT_EQ(other->RecordLockRelease(true), 0u);
+    EXPECT_EQ(Content(), std::vector<std::string>{"a:1"});
+    EXPECT_EQ(Counter(), 1u) << "the counter as before";
+  }
+  // Inside a transaction that goes on after the refused key, the next insert takes the value the
+  // refused one had.
+  ASSERT_EQ(Ctx()->TransactionStart(false, false), 0u);
+  EXPECT_EQ(Put(u"a"), 9729u);
+  ASSERT_EQ(Put(u"c"), 0u);
+  EXPECT_EQ(LastID.AsInteger(), 2);
+  ASSERT_EQ(Ctx()->TransactionCommit(), 0u);
+  EXPECT_EQ(Content(), (std::vector<std::string>{"a:1", "c:2"}));
 }
 
 }  // namespace
