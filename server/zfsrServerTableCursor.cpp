@@ -67,6 +67,18 @@ TzfServerTableCursor::TzfServerTableCursor(TzfServerDatabase* aDatabase, TzfServ
 
 TzfServerTableCursor::~TzfServerTableCursor() = default;
 
+void TzfServerTableCursor::AddExceptionData(IzfExceptionDataContainer& aContainer) {
+  TzfAbstractCursor::AddExceptionData(aContainer);
+  static const char16_t* const openModes[] = {u"omReadOnly", u"omWriteOnly", u"omReadWrite"};
+  aContainer.AddString(u"OpenMode", openModes[stcOpenMode]);
+  aContainer.AddBoolean(u"IsReadOnly", sbcReadOnly.IsReadOnly);
+  aContainer.AddBoolean(u"IsWriteOnly", false);
+  aContainer.AddBoolean(u"IsResultSet", sbcIsResultSet);
+  aContainer.AddBoolean(u"UseNestedTransaction", sbcUseNestedTransaction);
+  aContainer.AddObject(u"Filter", sbcFilter.get());
+  aContainer.AddObject(u"KeyFilter", sbcKeyFilter.get());
+}
+
 const rtl::TClassInfo& TzfServerTableCursor::ClassInfo() {
   static const rtl::TClassInfo info{u"TzfServerTableCursor", &TzfAbstractCursor::ClassInfo()};
   return info;
@@ -473,7 +485,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
   // Without a level of its own the insert runs in the caller's transaction: what it wrote before
   // a refusal is taken back by hand, or, where that cannot be done, the transaction is marked
   // corrupted so that only its rollback remains.
-  const bool ownLevel = NeedNested();
+  const bool ownLevel = sbcUseNestedTransaction || NeedNested();
   const bool inCaller = CurrentTrans() && !ownLevel;
   bool lockedNew = false;
   const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
@@ -587,7 +599,7 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
       // with the cursor.
       if (aReleaseLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
       return 0;
-    }, NeedNested());
+    }, sbcUseNestedTransaction || NeedNested());
     if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
     return r;
   });
@@ -624,7 +636,7 @@ uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
       // On the deleted key: the next step finds it gone and goes on from its place.
       PathToRecord(record, ref);
       return 0;
-    });
+    }, sbcUseNestedTransaction);
     if (r != 0) {
       if (newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
       return r;

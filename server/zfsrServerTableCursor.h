@@ -156,6 +156,12 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   uint32_t GetRecordCountEx(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate) override;
   uint32_t GetRecordCountExAsync(TzfRecordCountOption, TzfAbstractTaskInfo*& aTaskInfo) override;
 
+  // Writes run in a transaction level of their own from now on, also inside a client transaction.
+  void RequestNestedTransactions() override { sbcUseNestedTransaction = true; }
+  // The base values, then "OpenMode", "IsReadOnly", "IsWriteOnly", "IsResultSet",
+  // "UseNestedTransaction", "Filter" and "KeyFilter".
+  void AddExceptionData(IzfExceptionDataContainer& aContainer) override;
+  bool sbcUseNestedTransaction = false;
   // Insert options of this cursor (all three on at creation).
   TzfInsertOptions sbcInsertOptions = zfAllInsertOptions();
   TzfReadOnlyState sbcReadOnly;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "dictionary/zfsdValidationDescriptor.h"
 #include "foundation/zfllErrors.h"
+#include "foundation/zfllException.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
@@ -407,6 +409,47 @@ TEST_F(InsertInTransaction, RefusedInsertLeavesNothingBehind) {
   EXPECT_EQ(LastID.AsInteger(), 2);
   ASSERT_EQ(Ctx()->TransactionCommit(), 0u);
   EXPECT_EQ(Content(), (std::vector<std::string>{"a:1", "c:2"}));
+}
+
+// After RequestNestedTransactions every write runs in a level of its own: a refused insert or
+// modify inside a client transaction is rolled back alone and the transaction goes on. The
+// cursor's exception data tells so.
+TEST_F(InsertInTransaction, NestedTransactionsOnRequest) {
+  const auto data = [&] {
+    auto c = zfCreateExceptionDataContainer(u"c");
+    A->AddExceptionData(*c);
+    std::map<std::string, std::string> items;
+    for (int32_t i = 0; i < c->GetCount(); ++i) {
+      auto v = c->GetItem(i);
+      items[rtl::Utf16ToUtf8(v->GetName())] = v->GetKind() == edkContainer ? "{...}" : rtl::Utf16ToUtf8(v->AsString());
+    }
+    return items;
+  };
+  EXPECT_EQ(data()["UseNestedTransaction"], "False");
+  EXPECT_NO_THROW(A->RequestNestedTransactions());
+  const auto items = data();
+  EXPECT_EQ(items.at("UseNestedTransaction"), "True");
+  EXPECT_EQ(items.at("OpenMode"), "omReadWrite");
+  EXPECT_EQ(items.at("IsReadOnly"), "False");
+  EXPECT_EQ(items.at("IsWriteOnly"), "False");
+  EXPECT_EQ(items.at("IsResultSet"), "False");
+
+  ASSERT_EQ(Ctx()->TransactionStart(false, false), 0u);
+  ASSERT_EQ(Put(u"b"), 0u);
+  Veto->VetoAfter = true;
+  EXPECT_EQ(Put(u"c"), 7777u);
+  Veto->VetoAfter = false;
+  EXPECT_EQ(Put(u"b"), 9729u);
+  {
+    Buffer r(A);
+    ASSERT_EQ(A->SetToBegin(), 0u);
+    ASSERT_EQ(A->RecordGetNext(zfltNoLock, r.P), 0u);
+    A->SetFieldFromVariant(r.P, 1, rtl::Variant(UnicodeString(u"b")));
+    EXPECT_EQ(A->RecordModify(r.P, true), 9729u);
+  }
+  EXPECT_EQ(Ctx()->TransactionCommit(), 0u) << "only the refused writes' own levels were rolled back";
+  EXPECT_EQ(Content(), (std::vector<std::string>{"a:1", "b:2"}));
+  EXPECT_EQ(Counter(), 2u);
 }
 
 }  // namespace
