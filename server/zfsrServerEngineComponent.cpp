@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "dictionary/zfsdDictionaryItem.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreamsRW.h"
 #include "foundation/zfllUtils.h"
@@ -490,7 +491,9 @@ void TzfServerEngine::GetStatsValues(std::vector<UnicodeString>& aList) {
 
 UnicodeString TzfServerEngine::GetDisplayOnlyValue(const UnicodeString& aValueName) {
   if (!rtl::SameText(aValueName, u"ActiveOptions")) return TzfBaseServerEngine::GetDisplayOnlyValue(aValueName);
-  return u"SecureServer, ZF_PROTECT_SERVER_ON_CRITICAL_ERROR";
+  UnicodeString options = u"SecureServer, ZF_PROTECT_SERVER_ON_CRITICAL_ERROR";
+  if (zfDisable30900LocaleFixes()) options += u", Disable30900LocaleFixes";
+  return options;
 }
 
 void TzfServerEngine::GetConfigSettings(TzfBaseSettings& aSettings) {

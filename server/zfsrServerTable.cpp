@@ -302,7 +302,13 @@ TzfServerTableStats TzfServerBaseTable::sbtGetStats(TzfBaseTransaction* aTrans) 
     s.stsMainFileName = root->srtMainFile->fiName;
     s.stsMainFileSize = root->srtMainFile->FileSize();
     s.stsFileVersion = static_cast<uint32_t>(root->srtMainFile->fiZofrinVersion);
-    s.stsHeaderSignature = root->srtDictionary->HeaderSignature;
+  }
+  if (!sbtBlockAccess.empty() && sbtBlockAccess[0]) {
+    // The header block as the transaction sees it: its block counts and its own signature.
+    std::unique_ptr<TzfBaseFileHeaderAccess> header(sbtBlockAccess[0]->HeaderAccess(aTrans, false));
+    s.stsUsedBlocks = header->UsedBlockCount();
+    s.stsAvailableBlocks = header->FreeBlockCount();
+    if (header->Header) s.stsHeaderSignature = zfGetBlockSignature(header->Header);
   }
   {
     TzfPadlockGuard g(sbtCursorsPadlock);
@@ -618,8 +624,11 @@ uint32_t TzfServerRootTable::srtOpen(TzfBaseTransaction* aTrans, const TzfUnicod
         srtDictionary->ReadFromFile(*srtStreamEngine, aTrans);
         srtStreamEngine->Initialize(srtDictionary->ddStreamDescriptor.get());
         TzfFilesDescriptor& files = *srtDictionary->ddFilesDescriptor;
-        if (files.FileCount < 1 || files.FileCount > 255)
+        // A bad count ends the open like every other failure: the main file is closed again.
+        if (files.FileCount < 1 || files.FileCount > 255) {
+          srtCloseFiles();
           return EzfBaseException::zfSetMessage(zfErrNoSuchTable, u"Bad file count in the data dictionary");
+        }
         TzfFileDescriptor* fd0 = files.FileDescriptor[0].get();
         srtMainFile->fiInitialSize = fd0->fdInitialSize;
         srtMainFile->fiGrowSize = fd0->fdGrowSize;

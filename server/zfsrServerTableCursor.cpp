@@ -67,6 +67,18 @@ TzfServerTableCursor::TzfServerTableCursor(TzfServerDatabase* aDatabase, TzfServ
 
 TzfServerTableCursor::~TzfServerTableCursor() = default;
 
+void TzfServerTableCursor::AddExceptionData(IzfExceptionDataContainer& aContainer) {
+  TzfAbstractCursor::AddExceptionData(aContainer);
+  static const char16_t* const openModes[] = {u"omReadOnly", u"omWriteOnly", u"omReadWrite"};
+  aContainer.AddString(u"OpenMode", openModes[stcOpenMode]);
+  aContainer.AddBoolean(u"IsReadOnly", sbcReadOnly.IsReadOnly);
+  aContainer.AddBoolean(u"IsWriteOnly", false);
+  aContainer.AddBoolean(u"IsResultSet", sbcIsResultSet);
+  aContainer.AddBoolean(u"UseNestedTransaction", sbcUseNestedTransaction);
+  aContainer.AddObject(u"Filter", sbcFilter.get());
+  aContainer.AddObject(u"KeyFilter", sbcKeyFilter.get());
+}
+
 const rtl::TClassInfo& TzfServerTableCursor::ClassInfo() {
   static const rtl::TClassInfo info{u"TzfServerTableCursor", &TzfAbstractCursor::ClassInfo()};
   return info;
@@ -144,8 +156,21 @@ uint32_t TzfServerTableCursor::InContent(bool aExclusive,
   return r;
 }
 
+uint32_t TzfServerTableCursor::sbcCheckTransactionState() {
+  TzfServerTransaction* trans = CurrentTrans();
+  if (!trans) return 0;
+  // A snapshot writes nothing of persistent tables; a private temporary table (neither a file
+  // nor a memory table of the folder) stays writable.
+  if (trans->IsSnapshot()) {
+    const TzfBaseFile* main = stcRoot->srtMainFile;
+    if (!main || !main->HasAttribute(zffaTemporary) || main->HasAttribute(zffaMemTable)) return zfErrTableReadOnly;
+  }
+  return trans->CheckState();
+}
+
 uint32_t TzfServerTableCursor::InWrite(const std::function<uint32_t(TzfServerTransaction*)>& aWork, bool aOwnLevel) {
   if (!stcContext) return zfErrNoActiveTran;
+  if (const uint32_t s = sbcCheckTransactionState()) return s;
   if (CurrentTrans() && !aOwnLevel) return InContent(true, aWork);
   // An implicit transaction of its own: whatever the write did is gone when it fails.
   if (const uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false)) return r;
@@ -171,11 +196,12 @@ void TzfServerTableCursor::SelfUnlock(bool aNew) {
   if (aNew) stcTable->sbtLocks->ReleaseRecordLock(this, stcSelfRefNr, nullptr);
 }
 
-uint32_t TzfServerTableCursor::LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew) {
+uint32_t TzfServerTableCursor::LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew,
+                                          uint32_t aConflictCode) {
   aNew = false;
   const TzfLockResult lr = zfGetRecordLockOutsidePortal(*stcTable->sbtLocks, &stcRoot->srtContentPortal, aTrans,
                                                         this, aRefNr, false, &sbcLockFailureReason);
-  if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+  if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, aConflictCode);
   aNew = lr == TzfLockResult::lrGrantedNew;
   return 0;
 }
@@ -453,8 +479,15 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
   const int32_t autoInc = stcTable->sbtAutoIncField;
   bool generated = false;
   int64_t ref = 0;
+  if (const uint32_t s = sbcCheckTransactionState()) return s;
   bool selfNew = false;
   if (const uint32_t l = SelfLock(selfNew)) return l;
+  // Without a level of its own the insert runs in the caller's transaction: what it wrote before
+  // a refusal is taken back by hand, or, where that cannot be done, the transaction is marked
+  // corrupted so that only its rollback remains.
+  const bool ownLevel = sbcUseNestedTransaction || NeedNested();
+  const bool inCaller = CurrentTrans() && !ownLevel;
+  bool lockedNew = false;
   const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
     if (aInsertOptions.Contains(ioSetDefault) && sbcDefaultValueHandler)
       sbcDefaultValueHandler->SetDefaultValuesInsert(aData);
@@ -476,31 +509,38 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
     if (aInsertOptions.Contains(ioValidate) && sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(nullptr, aData);
     // A record to be locked must be one this cursor can stand on: in its range and through its
     // filters.
-    if (aLockType != zfltNoLock) {
-      int pos = 0;
-      const uint32_t k = stcRecordRangePosition(aData, pos, 0);
-      if (k == 1 || (k == 0 && (pos != 0 || !stcRecordPassesKeyFilter(aData, 0) ||
-                                (FilterActive() && !sbcFilter->MatchesBuffer(aData)))))
-        return zfErrRecLockFailed;
-      if (k != 0) return k;
-    }
+    if (aLockType != zfltNoLock)
+      if (const uint32_t v = stcRecordStaysVisible(aData, 0)) return v;
     stcTable->sbtRecordEngine->AddRecord(aTrans, ref, aData);
     if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get()) {
       // A refused key takes the record back out, also inside an explicit transaction.
       if (const uint32_t k = zfIndicesInsertKeys(*ix, aTrans, ref, aData)) {
         stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
+        // The generated value goes back too (a level of its own is rolled back anyway).
+        if (generated && inCaller) {
+          const uint32_t given = static_cast<uint32_t>(GetFieldAsVariant(aData, autoInc).AsInt64());
+          stcTable->sbtAutoIncEngine->SetAutoIncValue(aTrans, given - 1);
+        }
         return k;
       }
     }
     if (aLockType != zfltNoLock) {
       const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(aTrans, this, ref, true, &sbcLockFailureReason);
-      if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+      if (!zfLockGranted(lr)) {
+        if (inCaller) stcContext->stcTransactionMarkCorrupted();
+        return zfLockFailureResult(&sbcLockFailureReason, zfErrRecLockFailed);
+      }
+      lockedNew = lr == TzfLockResult::lrGrantedNew;
     }
-    return stcNotifyRecord(eaRecordInsert, false, nullptr, aData,
-                           {static_cast<int32_t>(aLockType), static_cast<const uint8_t*>(aData), &ref});
-  }, NeedNested());
+    const uint32_t after = stcNotifyRecord(eaRecordInsert, false, nullptr, aData,
+                                           {static_cast<int32_t>(aLockType), static_cast<const uint8_t*>(aData), &ref});
+    if (after != 0 && inCaller) stcContext->stcTransactionMarkCorrupted();
+    return after;
+  }, ownLevel);
   SelfUnlock(selfNew);
   if (r != 0) {
+    // No lock on a record that is not there.
+    if (lockedNew) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
     // The caller's record does not keep a value that no stored record has.
     if (generated) SetFieldFromVariant(aData, autoInc, rtl::Variant());
     return r;
@@ -519,7 +559,12 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
     const int64_t ref = stcRefNr;
     bool newLock = false;
     const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
-      if (const uint32_t l = LockRecord(aTrans, ref, newLock)) return l;
+      // The server's modify defaults go into the caller's record (no option decides this).
+      if (sbcDefaultValueHandler) sbcDefaultValueHandler->SetDefaultValuesModify(aData);
+      // A record that stays locked must stay one this cursor can stand on; nothing is written.
+      if (!aReleaseLock)
+        if (const uint32_t v = stcRecordStaysVisible(aData, ref)) return v;
+      if (const uint32_t l = LockRecord(aTrans, ref, newLock, zfErrRecLockFailed)) return l;
       std::vector<uint8_t> stored(stcTable->sbtFieldsDescriptor->GetRecordLength());
       stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, stored.data());
       if (const uint32_t c = stcTable->sbtCheckRecRev(stored.data(), aData)) return c;
@@ -528,6 +573,10 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
       const TzfActionArgs args{static_cast<const uint8_t*>(aData), static_cast<const uint8_t*>(stored.data()),
                                aReleaseLock, &refArg};
       if (const uint32_t n = stcNotifyRecord(eaRecordModify, true, stored.data(), aData, args)) return n;
+      // The table's validations (no option decides this) judge the new record against the stored
+      // one before anything is written, so a refusal leaves record, keys and transaction as they
+      // were.
+      if (sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(stored.data(), aData);
       TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
       std::unique_ptr<TzfBaseIndexPath> saved = stcIndexEngine ? stcIndexPath->Duplicate() : nullptr;
       // The keys first: a refused key leaves the record and every index as they were.
@@ -546,10 +595,11 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
       // BLOBs the record no longer names go, changed ones are written back (the handler marks the
       // transaction corrupted when that fails).
       if (const uint32_t b = stcBlobHandler->AfterModify(aTrans, stored.data(), aData)) return b;
-      // The lock container is bound to the transaction that changed the record.
-      if (aReleaseLock || newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
+      // Released, the lock passes to the transaction that changed the record; kept, it stays
+      // with the cursor.
+      if (aReleaseLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
       return 0;
-    }, NeedNested());
+    }, sbcUseNestedTransaction || NeedNested());
     if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
     return r;
   });
@@ -586,7 +636,7 @@ uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
       // On the deleted key: the next step finds it gone and goes on from its place.
       PathToRecord(record, ref);
       return 0;
-    });
+    }, sbcUseNestedTransaction);
     if (r != 0) {
       if (newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
       return r;
@@ -631,6 +681,7 @@ uint32_t TzfServerTableCursor::AutoIncSet(uint32_t aValue) {
     if (!stcTable->sbtAutoIncEngine)
       return EzfBaseException::zfSetMessage(zfErrNotSupported,
                                             u"AutoIncSet is only supported for tables with autoinc engines");
+    if (const uint32_t s = sbcCheckTransactionState()) return s;
     bool selfNew = false;
     if (const uint32_t l = SelfLock(selfNew)) return l;
     const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
@@ -731,20 +782,21 @@ uint32_t TzfServerTableCursor::RecordGetBatch(int32_t aCutoffSize, TzfRecordGetB
 uint32_t TzfServerTableCursor::TableIsLocked(TzfLockType aLockType, TzfLockPresent& aLockPresent) {
   aLockPresent = lpNotAtAll;
   return Framed([&]() -> uint32_t {
-    aLockPresent = aLockType == zfltWriteLock ? stcTable->sbtLocks->IsWriteLocked(this)
-                                              : stcTable->sbtLocks->IsReadLocked(this);
+    if (aLockType == zfltWriteLock) aLockPresent = stcTable->sbtLocks->IsWriteLocked(this);
+    if (aLockType == zfltReadLock) aLockPresent = stcTable->sbtLocks->IsReadLocked(this);
     return 0;
   });
 }
 
 uint32_t TzfServerTableCursor::TableLockAcquire(TzfLockType aLockType) {
   return Framed([&]() -> uint32_t {
-    if (aLockType == zfltNoLock) return 0;
+    // A table lock of no kind is no lock that could be granted.
+    if (aLockType == zfltNoLock) return zfErrFileLocked;
     TzfServerTransaction* trans = CurrentTrans();
     const TzfLockResult lr = aLockType == zfltWriteLock
                                  ? stcTable->sbtLocks->GetWriteLock(trans, this, false, &sbcLockFailureReason)
                                  : stcTable->sbtLocks->GetReadLock(trans, this, false, &sbcLockFailureReason);
-    return zfLockGranted(lr) ? 0 : zfLockFailureResult(&sbcLockFailureReason, zfErrLocked);
+    return zfLockGranted(lr) ? 0 : zfLockFailureResult(&sbcLockFailureReason, zfErrFileLocked);
   });
 }
 

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "dictionary/zfsdAbstractCursor.h"
+#include "foundation/zfllErrors.h"
 #include "index/zfsrIndexEngineBase.h"
 #include "server/zfsrContentLock.h"
 #include "server/zfsrCursorSupport.h"
@@ -155,6 +156,12 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   uint32_t GetRecordCountEx(TzfRecordCountOption aOption, uint32_t& aRecCount, bool aEstimate) override;
   uint32_t GetRecordCountExAsync(TzfRecordCountOption, TzfAbstractTaskInfo*& aTaskInfo) override;
 
+  // Writes run in a transaction level of their own from now on, also inside a client transaction.
+  void RequestNestedTransactions() override { sbcUseNestedTransaction = true; }
+  // The base values, then "OpenMode", "IsReadOnly", "IsWriteOnly", "IsResultSet",
+  // "UseNestedTransaction", "Filter" and "KeyFilter".
+  void AddExceptionData(IzfExceptionDataContainer& aContainer) override;
+  bool sbcUseNestedTransaction = false;
   // Insert options of this cursor (all three on at creation).
   TzfInsertOptions sbcInsertOptions = zfAllInsertOptions();
   TzfReadOnlyState sbcReadOnly;
@@ -178,6 +185,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // filter now refuses, is no longer the cursor's; the path goes back to aSaved (its old place)
   // marked deleted, so the next step continues from there.
   void stcLeaveIfOutOfView(const uint8_t* aRecord, const TzfBaseIndexPath& aSaved);
+  // Whether a record the cursor is to keep locked is one it can stand on: 0 when its key (built
+  // with aRefNr) lies in the range and it passes the key filter and the record filter; 10258 when
+  // not, or when a filtered index gives it no key; another code of the key engine as it is.
+  uint32_t stcRecordStaysVisible(const uint8_t* aRecord, int64_t aRefNr);
   // True without an index or active key filter; else the record's key (built with aRefNr and the
   // index's own filter) must exist and pass the key filter.
   bool stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr);
@@ -218,6 +229,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // shared cursor's read, 10257 for aExclusive; inside one the transaction's lock on the root
   // table, which lasts until its level ends); 0 when held. Every successful begin is ended once.
   uint32_t sbcBeginContentLock(bool aExclusive, bool aConditional);
+  // Whether the cursor may write in the current transaction state: 10763 inside a snapshot
+  // transaction (except on a private temporary table), else the transaction's state code; 0
+  // without a transaction. Every write asks before anything else.
+  uint32_t sbcCheckTransactionState();
   void sbcEndContentLock();
 
   // ---- Adding and dropping indexes (workers of the database's index operations, run inside its
@@ -367,7 +382,9 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   void stcAppendBlobImages(TzfMemoryStream& aStream, int64_t aSlotAt, uint32_t aSlot);
   // A result set's table is freed when its last cursor has left it and nothing else holds it.
   void stcReleaseResultSetTable();
-  uint32_t LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew);
+  // A record lock on aRefNr, waiting with the thread's time left; a conflict answers aConflictCode
+  // (10241 for reads and deletes, 10258 for modify) through the lock-failure report.
+  uint32_t LockRecord(TzfServerTransaction* aTrans, int64_t aRefNr, bool& aNew, uint32_t aConflictCode = zfErrLocked);
   uint32_t Step(bool aForward, TzfLockType aLockType, uint8_t* aData);
   // aResult, after telling the extenders of a successful read (eaRecordGet, after).
   uint32_t NotifyRead(TzfLockType aLockType, const uint8_t* aData, uint32_t aResult);

@@ -73,9 +73,8 @@ uint32_t TzfServerTableCursor::DeleteRecords() {
 
 uint32_t TzfServerTableCursor::sbcRecordInsertBatch(TzfCustomMemoryStream& aStream) {
   if (sbcReadOnly.IsReadOnly) return sbcReadOnly.Error();
-  if (TzfServerTransaction* t = CurrentTrans())
-    if (const uint32_t s = t->CheckState()) return s;
-  const bool inCaller = CurrentTrans() != nullptr;
+  if (const uint32_t s = sbcCheckTransactionState()) return s;
+  const bool inCaller = CurrentTrans() != nullptr && !sbcUseNestedTransaction;
   bool selfNew = false;
   if (const uint32_t l = SelfLock(selfNew)) return l;
   const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
@@ -134,7 +133,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsertBatch(TzfCustomMemoryStream& aStre
       if (remaining % 100 == 0) zfCheckTimeout();
     }
     return 0;
-  });
+  }, sbcUseNestedTransaction);
   if (r != 0 && inCaller) MarkCallerCorrupted(stcContext);
   SelfUnlock(selfNew);
   return r;
@@ -144,7 +143,8 @@ uint32_t TzfServerTableCursor::sbcRecordInsertBatch(TzfCustomMemoryStream& aStre
 
 uint32_t TzfServerTableCursor::sbcDeleteRecords() {
   if (sbcReadOnly.IsReadOnly) return sbcReadOnly.Error();
-  const bool inCaller = CurrentTrans() != nullptr;
+  if (const uint32_t s = sbcCheckTransactionState()) return s;
+  const bool inCaller = CurrentTrans() != nullptr && !sbcUseNestedTransaction;
   std::vector<uint8_t> record(static_cast<size_t>(stcTable->sbtFieldsDescriptor->GetRecordLength()));
   sbcFilterDeadline.Disable();
   const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
@@ -170,7 +170,7 @@ uint32_t TzfServerTableCursor::sbcDeleteRecords() {
       // The lock passes to the transaction that deleted the record.
       if (newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
     }
-  });
+  }, sbcUseNestedTransaction);
   sbcFilterDeadline.Enable();
   if (r != 0 && inCaller) MarkCallerCorrupted(stcContext);
   return r;
@@ -191,8 +191,7 @@ uint32_t TzfServerTableCursor::sbcCopyRecords(TzfAbstractCursor* aDestCursor, Tz
         u"The cursor dictionaries are incompatible. Verify the correct field types, lengths, units, and decimal "
         u"places have been specified.");
   if (dest->sbcReadOnly.IsReadOnly) return dest->sbcReadOnly.Error();
-  if (TzfServerTransaction* t = dest->CurrentTrans())
-    if (const uint32_t s = t->CheckState()) return s;
+  if (const uint32_t s = dest->sbcCheckTransactionState()) return s;
   if (TzfDataDictionary* d = dest->acGetDictionary(); d && d->ddVersion == 1)
     return EzfBaseException::zfSetMessage(zfErrHigherTableLevelRequired, u"Higher table level required");
   if (!dest->stcContext) return zfErrNoActiveTran;

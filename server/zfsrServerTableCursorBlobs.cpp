@@ -66,8 +66,7 @@ void TzfServerTableCursor::sbcRequestClose() {
 // ---- Frames ----
 
 uint32_t TzfServerTableCursor::BlobWriteFrame(const std::function<uint32_t(TzfServerTransaction*)>& aWork) {
-  if (TzfServerTransaction* t = CurrentTrans())
-    if (const uint32_t s = t->CheckState()) return s;
+  if (const uint32_t s = sbcCheckTransactionState()) return s;
   bool selfNew = false;
   if (const uint32_t l = SelfLock(selfNew)) return l;
   const uint32_t r = InWrite(aWork, true);

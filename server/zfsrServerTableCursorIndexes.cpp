@@ -269,8 +269,7 @@ uint32_t TzfServerTableCursor::stcDropIndex(const UnicodeString& aIndexName, int
 uint32_t TzfServerTableCursor::ChangePassword(const UnicodeString& aNewPassword) {
   return FramedWrite([&]() -> uint32_t {
     if (!stcContext) return zfErrNoActiveTran;
-    if (TzfServerTransaction* t = CurrentTrans())
-      if (const uint32_t s = t->CheckState()) return s;
+    if (const uint32_t s = sbcCheckTransactionState()) return s;
     bool selfNew = false;
     if (const uint32_t l = SelfLock(selfNew)) return l;
     uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false);

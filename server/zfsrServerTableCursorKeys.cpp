@@ -46,6 +46,16 @@ void TzfServerTableCursor::stcLeaveIfOutOfView(const uint8_t* aRecord, const Tzf
   PositionFromPath();
 }
 
+uint32_t TzfServerTableCursor::stcRecordStaysVisible(const uint8_t* aRecord, int64_t aRefNr) {
+  int pos = 0;
+  const uint32_t k = stcRecordRangePosition(aRecord, pos, aRefNr);
+  if (k == 1) return zfErrRecLockFailed;  // no key in a filtered index
+  if (k != 0) return k;
+  if (pos != 0 || !stcRecordPassesKeyFilter(aRecord, aRefNr) || (FilterActive() && !sbcFilter->MatchesBuffer(aRecord)))
+    return zfErrRecLockFailed;
+  return 0;
+}
+
 bool TzfServerTableCursor::stcRecordPassesKeyFilter(const uint8_t* aRecord, int64_t aRefNr) {
   TzfBaseFilterEngine* filter = ActiveKeyFilter();
   if (!stcIndexEngine || !filter) return true;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "dictionary/zfsdAbstractSession.h"
+#include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "storage/zfsrTimeoutHandling.h"
@@ -567,7 +568,7 @@ uint32_t TzfServerTransaction::stLockTable(TzfTransLockTable* aTable, bool aExcl
     TzfPadlockGuard guard(aTable->srtTransLinksPadlock);
     TzfTransLink* held = stFindLink(aTable);
     if (held) {
-      if (held->ttlSnapshot) return aExclusive ? 10763 : 0;
+      if (held->ttlSnapshot) return aExclusive ? zfErrTableReadOnly : 0;
       if (!aExclusive || held->ttlExclusive) return 0;  // joins the link held
       if (held->ttlTransactionLevel == level && aTable->srtTransLinksGrantedHead == held &&
           aTable->srtTransLinksGrantedTail == held) {
@@ -578,6 +579,8 @@ uint32_t TzfServerTransaction::stLockTable(TzfTransLockTable* aTable, bool aExcl
     } else {
       link = new TzfTransLink(level, aTable, aExclusive, nullptr, reason);
     }
+    // A snapshot link is granted shared whatever was asked: a write through it is refused.
+    if (link && link->ttlSnapshot) return aExclusive ? zfErrTableReadOnly : 0;
     if (link && link->State() == TzfTransLinkState::ttlsGranted) return 0;
     if (link && link->State() != TzfTransLinkState::ttlsFailed && !aConditional) link->ttlHasEvent = true;
   }

@@ -178,7 +178,8 @@ class TzfServerTransaction : public TzfBaseTransaction {
   // A transaction lock on aTable for the current level: joins the link held, upgrades a shared
   // link, or asks for a new one (waiting unless aConditional). 0 granted; 10249 time out;
   // 10254 conflict in the same session; 10255 deadlock (another upgrade pending: the level is
-  // rolled back); 10763 exclusive on a snapshot link. aReason receives the conflict text.
+  // rolled back); 10763 exclusive on a snapshot link (also on the first request of a snapshot
+  // transaction, whose new link is shared). aReason receives the conflict text.
   uint32_t stLockTable(TzfTransLockTable* aTable, bool aExclusive, bool aConditional, TzfLockFailureReason* aReason);
   // The link the transaction holds on aTable, or nil.
   TzfTransLink* stFindLink(TzfTransLockTable* aTable) const;

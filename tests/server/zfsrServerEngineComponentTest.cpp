@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "dictionary/zfsdDictionaryItem.h"
 #include "foundation/zfllStreams.h"
 #include "foundation/zfllStreamsRW.h"
 #include "storage/zfseJournalEngine.h"
@@ -246,4 +247,18 @@ TEST_F(ServerEngine, FolderLookupNormalisesPaths) {
 }
 
 }  // namespace
+}  // namespace zf::test
+
+namespace zf::test {
+// The display-only "ActiveOptions" lists the locale switch only while it is on.
+TEST_F(ServerEngine, ActiveOptionsListTheLocaleSwitch) {
+  const bool was = zfDisable30900LocaleFixes();
+  for (bool on : {false, true}) {
+    zfSetDisable30900LocaleFixes(on);
+    EXPECT_EQ(Engine->GetDisplayOnlyValue(u"activeoptions"),
+              on ? u"SecureServer, ZF_PROTECT_SERVER_ON_CRITICAL_ERROR, Disable30900LocaleFixes"
+                 : u"SecureServer, ZF_PROTECT_SERVER_ON_CRITICAL_ERROR");
+  }
+  zfSetDisable30900LocaleFixes(was);
+}
 }  // namespace zf::test

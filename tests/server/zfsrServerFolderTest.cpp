@@ -180,6 +180,21 @@ TEST_F(FolderTables, BuildOpenCloseAndOpenInAnotherLetterCase) {
     EXPECT_EQ(u"Orders", r.ReadString());
   }
   EXPECT_GT(s.stsMainFileSize, 0);
+  {
+    // Used and available blocks and the signature come from the header block as it is stored:
+    // the signature in bytes 0..3, the available blocks at offset 28, the used ones at 32.
+    std::ifstream in(Dir.Path / "Orders.zf1", std::ios::binary);
+    uint8_t head[64] = {};
+    ASSERT_TRUE(in.read(reinterpret_cast<char*>(head), sizeof head));
+    const auto le32 = [&](int aAt) {
+      return uint32_t(head[aAt]) | uint32_t(head[aAt + 1]) << 8 | uint32_t(head[aAt + 2]) << 16 |
+             uint32_t(head[aAt + 3]) << 24;
+    };
+    EXPECT_EQ(std::string(s.stsHeaderSignature.data(), 4), std::string(reinterpret_cast<const char*>(head), 4));
+    EXPECT_EQ(s.stsUsedBlocks, le32(32));
+    EXPECT_GT(s.stsUsedBlocks, 1u);
+    EXPECT_EQ(s.stsAvailableBlocks, le32(28));
+  }
   // A second process would get 9221; in this one a second open of the same table reuses it.
   TzfServerRootTable* again = nullptr;
   ASSERT_EQ(0u, f->sfTableOpen(u"orders", {}, false, omReadWrite, smShared, again));
