@@ -38,6 +38,9 @@ int main(int argc, char** argv) {
   } catch (const zf::rtl::Exception& e) {
     PrintError(zf::rtl::u8(e.Message()));
     return zf::zfRecoverExitNoTable;
+  } catch (const std::exception& e) {  // out of memory: never an uncaught exception
+    PrintError(e.what());
+    return zf::zfRecoverExitFailure;
   }
   try {
     TEngineLayers layers;
