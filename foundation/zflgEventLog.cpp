@@ -305,17 +305,23 @@ void TzfCustomLog::SetEnabled(bool aValue) {
   TzfBaseLog::SetEnabled(aValue);
 }
 
+// The handler lives under the log's lock (the setters replace it there), so everything that
+// reaches it takes the log's lock first and the storage lock inside it: the one order of the two
+// locks. The dispatch thread takes only the storage lock and never reaches the handler field.
 void TzfCustomLog::Clear() {
+  TzfPadlockGuard g(LogLock());
   TzfPadlockGuard s(clStorageLock);
   ClearStorage();
 }
 
 void TzfCustomLog::Flush() {
+  TzfPadlockGuard g(LogLock());
   TzfPadlockGuard s(clStorageLock);
   CloseStorage();
 }
 
 void TzfCustomLog::CloseStorage() {
+  TzfPadlockGuard g(LogLock());
   TzfPadlockGuard s(clStorageLock);
   if (clLogDataHandler) clLogDataHandler->Flush();
 }
@@ -540,6 +546,7 @@ void TzfStreamEventLog::CloseStream() {
 }
 
 void TzfStreamEventLog::CloseStorage() {
+  TzfPadlockGuard g(LogLock());
   TzfPadlockGuard s(clStorageLock);
   TzfCachedEventLog::CloseStorage();
   CloseStream();
@@ -654,6 +661,7 @@ int TzfEventLog::GetStream() {
 }
 
 void TzfEventLog::ClearStorage() {
+  TzfPadlockGuard g(LogLock());
   TzfPadlockGuard s(clStorageLock);
   CloseStream();
   if (elFileName.empty()) return;

@@ -222,6 +222,7 @@ class TzfCustomLog : public TzfBaseLog {
   virtual std::unique_ptr<TzfBaseLogDataHandler> CreateLogDataHandler();
   virtual TzfBaseLogDataFormatter* GetLogDataFormatter();
   virtual bool IsFiltered(const IzfLogDataRef& aLogData);
+  // Both reach the handler or the file name: they take the log's lock, then the storage lock.
   virtual void CloseStorage();
   virtual void ClearStorage() {}
   // Frees the handler (a cached one writes out what it holds first). Under the log's lock.

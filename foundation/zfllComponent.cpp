@@ -502,7 +502,10 @@ void TzfRegisterableComponent::RegisterComponentClass(const TzfComponentClass& a
       return;
     }
   }
+  // Refused with the registered class's own exception class (the most derived level it is of).
   const UnicodeString msg = Format(u"The class \"%s\" is already registered", {aClass.Name});
+  if (aClass.InheritsFrom(&TzfStateComponent::ClassInfo())) throw EzfStateComponentException(nullptr, msg);
+  if (aClass.InheritsFrom(&TzfLoggableComponent::ClassInfo())) throw EzfLoggableComponentException(nullptr, msg);
   if (aClass.InheritsFrom(&TzfBaseLog::ClassInfo())) throw EzfBaseLogException(nullptr, msg);
   throw EzfRegisterableComponentException(nullptr, msg);
 }
@@ -609,6 +612,11 @@ void TzfLoggableComponent::lcLogs(const std::vector<UnicodeString>& aMsgs, uint3
                                   TzfLogPriority aPriority, const UnicodeString& aCategory, TDateTime aWhen,
                                   int32_t aWhenBias) {
   if (lcLogEnabled && lcEventLog) lcEventLog->WriteStrings(aMsgs, aMsgNumber, aPriority, aCategory, aWhen, aWhenBias);
+}
+
+const TzfComponentClass& TzfLoggableComponent::ClassInfo() {
+  static const TzfComponentClass info{u"TzfLoggableComponent", &TzfRegisterableComponent::ClassInfo(), &CreateNone};
+  return info;
 }
 
 void TzfLoggableComponent::ThrowComponentException(bool aHasCode, uint32_t aErrorCode, const UnicodeString* aMsg) {
@@ -956,6 +964,11 @@ void TzfStateComponent::AddExceptionData(IzfExceptionDataContainer& aContainer) 
 void TzfStateComponent::SwitchToSavedActive() {
   if (scSavedActive != 0) ApplyActive(scSavedActive != 0);
   scSavedActive = 0;
+}
+
+const TzfComponentClass& TzfStateComponent::ClassInfo() {
+  static const TzfComponentClass info{u"TzfStateComponent", &TzfLoggableComponent::ClassInfo(), &CreateNone};
+  return info;
 }
 
 void TzfStateComponent::ThrowComponentException(bool aHasCode, uint32_t aErrorCode, const UnicodeString* aMsg) {

@@ -465,6 +465,7 @@ class TzfBaseLog : public TzfRegisterableComponent {
 class TzfLoggableComponent : public TzfRegisterableComponent {
  public:
   using TzfRegisterableComponent::TzfRegisterableComponent;
+  static const TzfComponentClass& ClassInfo();
   const char16_t* ClassName() const override { return u"TzfLoggableComponent"; }
 
   TzfBaseLog* EventLog() const { return lcEventLog; }
@@ -511,6 +512,7 @@ class TzfStateComponent : public TzfLoggableComponent {
  public:
   explicit TzfStateComponent(TComponent* aOwner = nullptr);
   ~TzfStateComponent() override;
+  static const TzfComponentClass& ClassInfo();
   const char16_t* ClassName() const override { return u"TzfStateComponent"; }
   void BeforeDestruction() override;
   void Loaded() override;

@@ -69,7 +69,7 @@ void TzfWriter::FlushBuffer() {
   if (n > 0) FStream.WriteBuffer(FBuffer, n);
 }
 
-void TzfWriter::Write(const void* aBuffer, int32_t aCount) {
+void TzfWriter::Write(const void* aBuffer, int64_t aCount) {
   if (aCount <= 0) return;
   auto* p = static_cast<const uint8_t*>(aBuffer);
   while (aCount > 0) {
@@ -78,7 +78,7 @@ void TzfWriter::Write(const void* aBuffer, int32_t aCount) {
       FStream.WriteBuffer(p, aCount);
       return;
     }
-    int32_t n = std::min(aCount, kBufferSize - FBufPos);
+    auto n = static_cast<int32_t>(std::min<int64_t>(aCount, kBufferSize - FBufPos));
     std::memcpy(FBuffer + FBufPos, p, static_cast<size_t>(n));
     FBufPos += n;
     p += n;
@@ -125,10 +125,11 @@ void TzfWriter::WriteLengthString(TValueType aShort, TValueType aLong, std::stri
     auto n = static_cast<uint8_t>(aBytes.size());
     Write(&n, 1);
   } else {
+    const int32_t n = rtl::RangeChecked<int32_t>(aBytes.size());
     WriteValue(aLong);
-    WriteInt32Raw(rtl::RangeChecked<int32_t>(aBytes.size()));
+    WriteInt32Raw(n);
   }
-  Write(aBytes.data(), static_cast<int32_t>(aBytes.size()));
+  Write(aBytes.data(), static_cast<int64_t>(aBytes.size()));
 }
 
 void TzfWriter::WriteString(UnicodeStringView aValue) {
@@ -138,9 +139,10 @@ void TzfWriter::WriteString(UnicodeStringView aValue) {
   if (u.size() < 2 * aValue.size() && !HasLoneSurrogate(aValue)) {
     bool high = std::any_of(u.begin(), u.end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; });
     if (high) {
+      const int32_t n = rtl::RangeChecked<int32_t>(u.size());
       WriteValue(vaUTF8String);
-      WriteInt32Raw(rtl::RangeChecked<int32_t>(u.size()));
-      Write(u.data(), static_cast<int32_t>(u.size()));
+      WriteInt32Raw(n);
+      Write(u.data(), n);
     } else {
       WriteLengthString(vaString, vaLString, u);
     }
@@ -195,10 +197,12 @@ void TzfWriter::WriteDate(double aValue) {
 }
 
 void TzfWriter::WriteWideString(UnicodeStringView aValue) {
+  // The count is an Int32 of UTF-16 units: a longer text is refused before anything is written,
+  // and its byte count (up to 4 GiB) is counted in 64 bits.
+  const int32_t n = rtl::RangeChecked<int32_t>(aValue.size());
   WriteValue(vaWString);
-  int32_t n = rtl::RangeChecked<int32_t>(aValue.size());
   WriteInt32Raw(n);
-  Write(aValue.data(), rtl::CheckedMul<int32_t>(n, 2));
+  Write(aValue.data(), int64_t{n} * 2);
 }
 
 void TzfWriter::WriteAnsiString(const rtl::AnsiString& aValue) {
@@ -308,10 +312,10 @@ int64_t TzfReader::BytesLeft() {
   return (FBufEnd - FBufPos) + std::max<int64_t>(inStream, 0);
 }
 
-void TzfReader::Read(void* aBuffer, int32_t aCount) {
+void TzfReader::Read(void* aBuffer, int64_t aCount) {
   if (aCount <= 0) return;
   auto* p = static_cast<uint8_t*>(aBuffer);
-  int32_t n = std::min(aCount, FBufEnd - FBufPos);
+  auto n = static_cast<int32_t>(std::min<int64_t>(aCount, FBufEnd - FBufPos));
   if (n > 0) {
     std::memcpy(p, FBuffer + FBufPos, static_cast<size_t>(n));
     FBufPos += n;
@@ -325,7 +329,7 @@ void TzfReader::Read(void* aBuffer, int32_t aCount) {
   }
   while (aCount > 0) {
     if (!FillBuffer()) StreamReadError();
-    n = std::min(aCount, FBufEnd - FBufPos);
+    n = static_cast<int32_t>(std::min<int64_t>(aCount, FBufEnd - FBufPos));
     std::memcpy(p, FBuffer + FBufPos, static_cast<size_t>(n));
     FBufPos += n;
     p += n;
@@ -476,7 +480,7 @@ UnicodeString TzfReader::ReadStringOf(TValueType aValue) {
     case vaWString: {
       int32_t n = ReadCount(2);
       UnicodeString s(static_cast<size_t>(n), u'\0');
-      Read(s.data(), n * 2);
+      Read(s.data(), int64_t{n} * 2);
       return s;
     }
     default: PropValueError();

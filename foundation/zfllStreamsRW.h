@@ -81,7 +81,7 @@ class TzfWriter {
   void WriteListBegin() { WriteValue(vaList); }
   void WriteListEnd() { WriteValue(vaNull); }
   // Raw bytes without a tag.
-  void Write(const void* aBuffer, int32_t aCount);
+  void Write(const void* aBuffer, int64_t aCount);
 
   void WriteWideString(rtl::UnicodeStringView aValue);  // always vaWString
   // The text in the system's ANSI code page (converted when it is held in another).
@@ -144,7 +144,7 @@ class TzfReader {
   char16_t ReadChar();
   char ReadAnsiChar();
   // Raw bytes without a tag.
-  void Read(void* aBuffer, int32_t aCount);
+  void Read(void* aBuffer, int64_t aCount);
 
   void ReadBinary(void* aValue, int32_t aSize);
   std::vector<uint8_t> ReadBytes();

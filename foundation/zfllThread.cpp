@@ -1,7 +1,12 @@
 #include "foundation/zfllThread.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 
@@ -93,6 +98,21 @@ bool TzfThreadEvent::WaitFor(int64_t aTimeoutMs) {
   return true;
 }
 
+bool zfApplyThreadPriority(TzfThreadPriority aPriority) {
+  // The main thread's nice value is the process's; a new thread starts with its creator's, which
+  // may itself have been lowered.
+  errno = 0;
+  const int base = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()));
+  if (base == -1 && errno != 0) return false;
+  const int nice = std::clamp(base - 5 * std::clamp(aPriority, -15, 15), -20, 19);
+  const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+  if (::setpriority(PRIO_PROCESS, tid, nice) == 0) return true;
+  // Refused (a raise without the right to it) and ignored: the thread runs at the process's own
+  // priority where it may have that.
+  if (nice < base) ::setpriority(PRIO_PROCESS, tid, base);
+  return false;
+}
+
 // ---------------------------------------------------------------------------------------------
 // TzfThread
 
@@ -129,6 +149,7 @@ void TzfThread::Execute() {
     std::string name = zf::rtl::u8(zftName).substr(0, 15);
     pthread_setname_np(pthread_self(), name.c_str());
   }
+  zfApplyThreadPriority(FPriority);
   try {
     ThreadMain();
   } catch (const zf::rtl::Exception& E) {

@@ -63,6 +63,11 @@ inline constexpr TzfThreadPriority zftpTimeCritical = 15;
 UnicodeString zfThreadPriorityToIdent(TzfThreadPriority aPriority);
 // Accepts the names (case ignored) and decimal numbers in -15..15.
 bool zfIdentToThreadPriority(const UnicodeString& aIdent, TzfThreadPriority& aPriority);
+// Gives the calling thread aPriority as its own nice value: the process's nice value minus five
+// per level (NORMAL keeps it, BELOW_NORMAL +5, LOWEST +10, IDLE the lowest there is; ABOVE_NORMAL
+// -5, HIGHEST -10, TIME_CRITICAL the highest), clamped to -20..19. Lowering always works; a raise
+// the process may not make is ignored (the thread keeps the process's priority). True when applied.
+bool zfApplyThreadPriority(TzfThreadPriority aPriority);
 
 // Time after which stopping a thread is reported as slow (the stop still waits for the end).
 inline constexpr uint32_t zfSlowThreadStopMs = 10000;

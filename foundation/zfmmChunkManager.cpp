@@ -1,9 +1,13 @@
 #include "foundation/zfmmChunkManager.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 
 #include "foundation/zfllLockedFuncs.h"
 
@@ -11,6 +15,7 @@ namespace zf::mm {
 
 TzfOSInfo zfmmOSInfo;
 uintptr_t zfmmChunkBase = 0;
+uintptr_t zfmmChunkRangeBytes = 0;
 TzfListHead zfmmSpentCommitted;
 TzfListHead zfmmSpentPhysical;
 
@@ -92,6 +97,34 @@ TzfBitmap1024& zfmmRetryChunks() { return gRetry; }
 TzfBitmap1024& zfmmCachedCommittedChunks() { return gCachedCommitted; }
 uint64_t zfmmChunkSystemCalls() { return gSystemCalls.load(std::memory_order_relaxed); }
 
+namespace {
+
+// The process's mapped address space in bytes (from /proc, without allocating: this runs before
+// the process has an allocator); 0 when it cannot be read.
+uint64_t MappedBytes() {
+  int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[64] = {};
+  ssize_t n = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (n <= 0) return 0;
+  uint64_t pages = std::strtoull(text, nullptr, 10);
+  long page = ::sysconf(_SC_PAGESIZE);
+  return pages * uint64_t(page > 0 ? page : 4096);
+}
+
+}  // namespace
+
+int zfmmChunksForAddressLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kzfChunkCount;
+  uint64_t used = MappedBytes();
+  uint64_t room = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+  // Half of the room: the rest stays for large blocks, thread stacks and libraries.
+  uint64_t chunks = room / 2 / kzfChunkSize;
+  return chunks < 1 ? 0 : int(std::min<uint64_t>(chunks - 1, kzfChunkCount));  // one chunk for alignment
+}
+
 bool zfmmChunkManagerStart() {
   if (gStarts++ > 0) return true;
   long page = ::sysconf(_SC_PAGESIZE);
@@ -106,10 +139,16 @@ bool zfmmChunkManagerStart() {
   gCachedCommitted.Clear();
   gCachedPhysical.Clear();
   for (auto& c : gCommitted) c.store(false, std::memory_order_relaxed);
-  // Reserve the whole range without access (and without charging it against the commit limit),
-  // then cut it down to a 4 MB boundary.
-  gMappingSize = (size_t(kzfChunkCount) + 1) << kzfChunkShift;
-  void* m = ::mmap(nullptr, gMappingSize, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  // Reserve the range without access (and without charging it against the commit limit), then
+  // cut it down to a 4 MB boundary. Under an address-space limit the range is what the limit
+  // leaves room for, smaller again while the system refuses it, down to the floor.
+  void* m = MAP_FAILED;
+  int chunks = zfmmChunksForAddressLimit();
+  for (; chunks >= kzfMinChunkCount; chunks = chunks > kzfMinChunkCount ? std::max(kzfMinChunkCount, chunks * 3 / 4) : 0) {
+    gMappingSize = (size_t(chunks) + 1) << kzfChunkShift;
+    m = ::mmap(nullptr, gMappingSize, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (m != MAP_FAILED) break;
+  }
   if (m == MAP_FAILED) {
     gStarts = 0;
     gMappingSize = 0;
@@ -117,8 +156,9 @@ bool zfmmChunkManagerStart() {
   }
   gMapping = m;
   zfmmChunkBase = (reinterpret_cast<uintptr_t>(m) + kzfChunkSize - 1) & ~(uintptr_t(kzfChunkSize) - 1);
+  zfmmChunkRangeBytes = uintptr_t(chunks) << kzfChunkShift;
   // Chunk 0 is never used, as in a real address space where the lowest chunk is not ours.
-  for (int c = kzfChunkCount - 1; c >= 1; --c) gFree.Data[c >> 5] |= 1u << (c & 31);
+  for (int c = chunks - 1; c >= 1; --c) gFree.Data[c >> 5] |= 1u << (c & 31);
   gFree.RecomputeSummaries();
   // The emergency reserve: five chunks taken now and held without pages.
   TzfListEntry* first = nullptr;
@@ -144,6 +184,7 @@ void zfmmChunkManagerStop() {
   if (gMapping) ::munmap(gMapping, gMappingSize);
   gMapping = nullptr;
   zfmmChunkBase = 0;
+  zfmmChunkRangeBytes = 0;
 }
 
 void* AllocCommittedChunk() {

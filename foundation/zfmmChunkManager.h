@@ -28,15 +28,27 @@ struct TzfOSInfo {
 };
 extern TzfOSInfo zfmmOSInfo;
 
-// The reserved range ([zfmmChunkBase, zfmmChunkBase + 4 GB)); 0 while the manager is stopped.
+// Fewest chunks the manager runs with. Under an address-space limit (RLIMIT_AS) the range holds
+// fewer than kzfChunkCount chunks: half of the room the limit leaves, at least this many.
+inline constexpr int kzfMinChunkCount = 32;
+
+// The reserved range ([zfmmChunkBase, zfmmChunkBase + zfmmChunkRangeBytes)): 4 GB, or less under
+// an address-space limit; both 0 while the manager is stopped.
 extern uintptr_t zfmmChunkBase;
+extern uintptr_t zfmmChunkRangeBytes;
 inline bool zfmmInChunkRange(const void* P) {
-  return reinterpret_cast<uintptr_t>(P) - zfmmChunkBase < (uintptr_t(kzfChunkCount) << kzfChunkShift);
+  return reinterpret_cast<uintptr_t>(P) - zfmmChunkBase < zfmmChunkRangeBytes;
 }
+// Chunks in the reserved range (0 while stopped).
+inline int zfmmChunksInRange() { return int(zfmmChunkRangeBytes >> kzfChunkShift); }
+// The chunks the range would hold under the address-space limit as it stands now (kzfChunkCount
+// without a limit; below kzfMinChunkCount when even the floor does not fit).
+int zfmmChunksForAddressLimit();
 inline int zfmmChunkOf(const void* P) { return int((reinterpret_cast<uintptr_t>(P) - zfmmChunkBase) >> kzfChunkShift); }
 inline void* zfmmChunkAddress(int aChunk) { return reinterpret_cast<void*>(zfmmChunkBase + (uintptr_t(aChunk) << kzfChunkShift)); }
 
-// Starts and stops the chunk manager (counted). Start reserves the range and fills the reserve.
+// Starts and stops the chunk manager (counted). Start reserves the range and fills the reserve;
+// false when not even kzfMinChunkCount chunks of address space can be reserved.
 bool zfmmChunkManagerStart();
 void zfmmChunkManagerStop();
 

@@ -657,19 +657,30 @@ void* ItemGetMem(size_t aSize) {
   return GetMemSlow(k);
 }
 
-int32_t ItemFreeMem(void* P) {
-  if (!zfmmInChunkRange(P)) return FreeOutsideItems(P);
+namespace {
+
+// The pool of P when P is the start of a live item (in the chunk range), nullptr otherwise: a live
+// item has its allocation bit set and no free mark; an item in a thread's cache carries the mark.
+inline __attribute__((always_inline)) TzfMemoryPool* LiveItemOwner(void* P) {
   TzfMemoryPool* pool = ItemOwner(P);
-  if (!pool) return 1;
-  // A live item has its allocation bit set and no free mark; a cached one carries the mark.
+  if (!pool) return nullptr;
   uint32_t bit = 0;
   const uint32_t* word = pool->AllocWord(P, bit);
-  uintptr_t mark = FreeMark(P);
-  if (!word || !(__atomic_load_n(word, __ATOMIC_ACQUIRE) & bit) || *static_cast<uintptr_t*>(P) == mark) return 1;
+  if (!word || !(__atomic_load_n(word, __ATOMIC_ACQUIRE) & bit) || *static_cast<uintptr_t*>(P) == FreeMark(P))
+    return nullptr;
+  return pool;
+}
+
+}  // namespace
+
+int32_t ItemFreeMem(void* P) {
+  if (!zfmmInChunkRange(P)) return FreeOutsideItems(P);
+  TzfMemoryPool* pool = LiveItemOwner(P);
+  if (!pool) return 1;
   int k = int(pool - gPools);
   TThreadCache* c = ReadyCache();
   if (__builtin_expect(c != nullptr && c->Count[k] < gCacheLimit[k] && !zfmmZeroOnFree, 1)) {
-    *static_cast<uintptr_t*>(P) = mark;
+    *static_cast<uintptr_t*>(P) = FreeMark(P);
     c->Items[k][c->Count[k]++] = P;
     return 0;
   }
@@ -678,7 +689,9 @@ int32_t ItemFreeMem(void* P) {
 
 void* ItemReallocMem(void* P, size_t aSize) {
   if (!zfmmInChunkRange(P)) return LargeRealloc(P, aSize);
-  TzfMemoryPool* pool = zfmmItemOwner(P);
+  // A freed item, or a pointer into the middle of one, is refused on every path, before anything
+  // is copied from it.
+  TzfMemoryPool* pool = LiveItemOwner(P);
   if (!pool) rtl::RaiseInvalidPointer();
   size_t t = pool->mpItemSize;
   size_t request;
@@ -692,7 +705,11 @@ void* ItemReallocMem(void* P, size_t aSize) {
   void* q = ItemGetMem(request);
   if (!q) return nullptr;
   std::memcpy(q, P, std::min(aSize, t));
-  ItemFreeMem(P);
+  if (ItemFreeMem(P) != 0) {
+    // Freed by another thread meanwhile: the copy is of nothing the caller owns.
+    ItemFreeMem(q);
+    rtl::RaiseInvalidPointer();
+  }
   return q;
 }
 

@@ -237,7 +237,7 @@ uint32_t TzfSimpleAliasHandler::GetPath(const UnicodeString& aAlias, UnicodeStri
 // TzfServerEngine
 
 const TzfComponentClass& TzfServerEngine::ClassInfo() {
-  static const TzfComponentClass info{u"TzfServerEngine", &TzfRegisterableComponent::ClassInfo(), &CreateServerEngine};
+  static const TzfComponentClass info{u"TzfServerEngine", &TzfStateComponent::ClassInfo(), &CreateServerEngine};
   return info;
 }
 

@@ -4,6 +4,8 @@
 // Executables opt in by linking the object library zf_replacement_mm (CMake: zf_use_engine_allocator).
 // The manager starts on the first allocation and is never torn down: static destructors may free
 // memory until the very end. Only its trimming thread is stopped (by flag, and joined) at exit.
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -65,10 +67,24 @@ void RawFreeAligned(void* P, size_t aAlign) {
   RawFree(reinterpret_cast<void**>(P)[-1]);
 }
 
+// The manager could not start: not even its smallest range of address space can be reserved
+// (an address-space limit far too low). Nothing can be allocated, possibly not even an exception
+// object, and this may be a static constructor before main: say so in one line and end the
+// process with exit code 1.
+[[noreturn]] void ManagerCannotStart() {
+  static const char kText[] =
+      "Cannot start the memory manager: the address-space limit (ulimit -v) leaves no room for its "
+      "smallest range of 128 MB.\n";
+  ssize_t ignored = ::write(2, kText, sizeof kText - 1);
+  (void)ignored;
+  ::_exit(1);
+}
+
 template <typename F>
 void* AllocOrHandle(F aAlloc) {
   for (;;) {
     if (void* p = aAlloc()) return p;
+    if (!zf::mm::zfmmStarted()) ManagerCannotStart();
     std::new_handler handler = std::get_new_handler();
     if (!handler) throw std::bad_alloc();
     handler();

@@ -383,6 +383,45 @@ TEST(CachedEventLog, SlowStressWritersWithWriteFailures) {
   ExpectCompleteAndOrdered(log->Lines, 8, 50000);
 }
 
+// Flush and Clear reach the handler while the setters of Enabled and CacheEnabled replace it:
+// both sides take the log's lock before the storage lock, so a flush never meets a handler that
+// a setter is freeing (ThreadSanitizer reports the old order as a race on the handler).
+void FlushesAgainstSetters(int aRounds) {
+  TempDir dir;
+  LogPtr log(new TzfEventLog());
+  log->SetFileName(dir.File("flush.log"));
+  log->SetFormatString(u"%M");
+  std::atomic<bool> done{false};
+  std::vector<std::thread> threads;
+  threads.emplace_back([&] {
+    while (!done.load()) log->Flush();
+  });
+  threads.emplace_back([&] {
+    while (!done.load()) log->Clear();
+  });
+  threads.emplace_back([&] {
+    for (int i = 0; !done.load(); ++i) log->WriteString(zf::rtl::IntToStr(i), 0, lpInfo, u"default", kWhen, 0);
+  });
+  std::thread setters([&] {
+    for (int i = 0; i < aRounds; ++i) {
+      log->SetCacheEnabled(i % 2 == 0);
+      if (i % 3 == 0) log->SetEnabled(i % 2 != 0);
+    }
+    done = true;
+  });
+  setters.join();
+  for (auto& t : threads) t.join();
+  log->SetEnabled(true);
+  log->SetCacheEnabled(false);
+  log->WriteString(u"after", 0, lpInfo, u"default", kWhen, 0);
+  const std::vector<UnicodeString> lines = Lines(ReadText(dir.File("flush.log")));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), u"after");
+}
+
+TEST(CachedEventLog, FlushAndClearAgainstTheSettersShort) { FlushesAgainstSetters(200); }
+TEST(CachedEventLog, FlushAndClearAgainstTheSettersSlow) { FlushesAgainstSetters(20000); }
+
 TEST(CachedEventLog, CacheOffWritesQueuedLinesInOrder) {
   TempDir dir;
   const UnicodeString file = dir.File("cached.log");

@@ -699,3 +699,36 @@ TEST(Component, RaisingAConvertedCodeCarriesItsText) {
     EXPECT_EQ(e.CustomInfos().Value(u"Exception.Class"), u"EConvertError");
   }
 }
+
+// A second registration of a class name is refused with the exception class of the component
+// class being registered: its own level's, not a parent's.
+TEST(ComponentRegistry, DuplicateRegistrationRaisesTheClassesOwnException) {
+  static TzfRegisterableComponent* (*const none)(zf::rtl::TComponent*) = [](zf::rtl::TComponent*) {
+    return static_cast<TzfRegisterableComponent*>(nullptr);
+  };
+  static const TzfComponentClass registerable{u"TDupRegisterable", &TzfRegisterableComponent::ClassInfo(), none};
+  static const TzfComponentClass log{u"TDupLog", &TzfBaseLog::ClassInfo(), none};
+  static const TzfComponentClass loggable{u"TDupLoggable", &TzfLoggableComponent::ClassInfo(), none};
+  static const TzfComponentClass state{u"TDupState", &TzfStateComponent::ClassInfo(), none};
+  struct Case {
+    const TzfComponentClass* Class;
+    const std::type_info& Raised;
+  };
+  const Case cases[] = {{&registerable, typeid(EzfRegisterableComponentException)},
+                        {&log, typeid(EzfBaseLogException)},
+                        {&loggable, typeid(EzfLoggableComponentException)},
+                        {&state, typeid(EzfStateComponentException)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(zf::rtl::u8(c.Class->Name));
+    TzfRegisterableComponent::RegisterComponentClass(*c.Class);
+    try {
+      TzfRegisterableComponent::RegisterComponentClass(*c.Class);
+      ADD_FAILURE() << "a second registration must be refused";
+    } catch (const zf::rtl::Exception& e) {
+      EXPECT_EQ(std::string(typeid(e).name()), std::string(c.Raised.name()));
+      EXPECT_NE(e.Message().find(u"is already registered"), UnicodeString::npos);
+    }
+    EXPECT_EQ(TzfRegisterableComponent::FindRegisteredClass(c.Class->Name), c.Class);
+    TzfRegisterableComponent::UnregisterComponentClass(*c.Class);
+  }
+}

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstring>
@@ -449,4 +450,109 @@ TEST(TzfReader, ReadVariantKinds) {
       EXPECT_EQ(e.Message(), kSReadError) << int(tag);
     }
   }
+}
+
+// ---- wide strings whose byte count passes 2 GiB ------------------------------------------------
+
+namespace {
+
+// A stream that only counts what is written to it and keeps the first bytes.
+class TCountingSink : public rtl::TStream {
+ public:
+  int64_t Count = 0;
+  Bytes Head;
+  int32_t Read(void*, int32_t) override { return 0; }
+  int32_t Write(const void* aBuffer, int32_t aCount) override {
+    auto* p = static_cast<const uint8_t*>(aBuffer);
+    for (int32_t i = 0; i < aCount && Head.size() < 8; ++i) Head.push_back(p[i]);
+    Count += aCount;
+    return aCount;
+  }
+  int64_t Seek(int64_t, rtl::TSeekOrigin) override { return Count; }
+};
+
+// aUnits UTF-16 units of address space that is never touched (reads see zero pages).
+struct TUntouchedText {
+  explicit TUntouchedText(size_t aUnits) : Bytes(aUnits * 2) {
+    Memory = ::mmap(nullptr, Bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  }
+  ~TUntouchedText() {
+    if (Memory != MAP_FAILED) ::munmap(Memory, Bytes);
+  }
+  rtl::UnicodeStringView View() const { return {static_cast<const char16_t*>(Memory), Bytes / 2}; }
+  size_t Bytes;
+  void* Memory;
+};
+
+}  // namespace
+
+TEST(TzfWriter, WideStringsOfMoreThanAGigaunitAreWrittenWhole) {
+  constexpr size_t kUnits = (size_t(1) << 30) + 3;  // 2 GiB and 6 bytes of text
+  TUntouchedText text(kUnits);
+  ASSERT_NE(text.Memory, MAP_FAILED);
+  TCountingSink sink;
+  {
+    TzfWriter w(sink);
+    w.WriteWideString(text.View());
+  }
+  EXPECT_EQ(sink.Count, int64_t{5} + int64_t{2} * int64_t(kUnits));
+  const Bytes head = {18, 3, 0, 0, 64, 0, 0, 0};  // tag, Int32 count 2^30 + 3, the first units
+  EXPECT_EQ(sink.Head, head);
+}
+
+TEST(TzfWriter, AWideStringBeyondTheInt32CountIsRefusedBeforeAByteIsWritten) {
+  constexpr size_t kUnits = size_t(1) << 31;
+  TUntouchedText text(kUnits);
+  ASSERT_NE(text.Memory, MAP_FAILED);
+  TCountingSink sink;
+  TzfWriter w(sink);
+  EXPECT_THROW(w.WriteWideString(text.View()), rtl::Exception);
+  w.FlushBuffer();
+  EXPECT_EQ(sink.Count, 0) << "no tag or count of a value that is not there";
+}
+
+namespace {
+
+// A read-only stream of 2^31 + 16 bytes: a vaWString tag, the count 2^30 + 4, then units that
+// are each their index's low 16 bits; made up as it is read.
+class TGeneratedWideString : public rtl::TStream {
+ public:
+  static constexpr int32_t kUnits = (int32_t(1) << 30) + 4;
+  static constexpr int64_t kSize = 5 + int64_t{2} * kUnits + 3;
+  int32_t Read(void* aBuffer, int32_t aCount) override {
+    auto* p = static_cast<uint8_t*>(aBuffer);
+    int32_t n = static_cast<int32_t>(std::min<int64_t>(aCount, kSize - FPos));
+    for (int32_t i = 0; i < n; ++i, ++FPos) p[i] = ByteAt(FPos);
+    return n;
+  }
+  int32_t Write(const void*, int32_t) override { return 0; }
+  int64_t Seek(int64_t aOffset, rtl::TSeekOrigin aOrigin) override {
+    FPos = (aOrigin == rtl::TSeekOrigin::soBeginning ? 0 : aOrigin == rtl::TSeekOrigin::soEnd ? kSize : FPos) + aOffset;
+    return FPos;
+  }
+  static uint8_t ByteAt(int64_t aPos) {
+    if (aPos == 0) return 18;
+    if (aPos < 5) return static_cast<uint8_t>(uint32_t(kUnits) >> (8 * (aPos - 1)));
+    int64_t unit = (aPos - 5) / 2;
+    if (unit >= kUnits) return 0xEE;
+    return static_cast<uint8_t>((aPos - 5) % 2 == 0 ? unit : unit >> 8);
+  }
+
+ private:
+  int64_t FPos = 0;
+};
+
+}  // namespace
+
+// Reads 2 GiB of text: behind the slow label.
+TEST(TzfReader, SlowWideStringsOfMoreThanAGigaunitAreReadWhole) {
+  TGeneratedWideString stream;
+  UnicodeString s;
+  {
+    TzfReader r(stream);
+    s = r.ReadString();
+  }
+  ASSERT_EQ(s.size(), size_t(TGeneratedWideString::kUnits));
+  for (size_t i : {size_t(0), size_t(1), size_t(65537), s.size() - 1}) EXPECT_EQ(s[i], char16_t(i & 0xFFFF)) << i;
+  EXPECT_EQ(stream.GetPosition(), TGeneratedWideString::kSize - 3) << "the stream stands after the value";
 }

@@ -1,8 +1,15 @@
 // Queue links, the thread start-up handshake, parking, timer ticks and stopping.
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 #include "foundation/zfllBackgroundThread.h"
@@ -140,6 +147,92 @@ TEST(ThreadPriority, NamesRoundTrip) {
   TzfThreadPriority x;
   EXPECT_FALSE(zfIdentToThreadPriority(u"16", x));
   EXPECT_FALSE(zfIdentToThreadPriority(u"FAST", x));
+}
+
+namespace {
+
+// Records the nice value its thread runs its work with.
+struct NiceProbe : TzfThread {
+  explicit NiceProbe(TzfThreadPriority aPriority) : TzfThread(false, aPriority) {}
+  std::atomic<int> Nice{100};
+  std::atomic<bool> Ran{false};
+
+ protected:
+  void ThreadMain() override {
+    errno = 0;
+    Nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+    Ran = true;
+  }
+};
+
+int RunProbe(TzfThreadPriority aPriority) {
+  auto probe = zfCreateThread<NiceProbe>(aPriority);
+  probe->WaitForEx(10000);
+  EXPECT_TRUE(probe->Ran.load());
+  return probe->Nice.load();
+}
+
+bool HasCapSysNice() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  if (::syscall(SYS_capget, &header, data) != 0) return false;
+  return data[CAP_SYS_NICE / 32].effective & (1u << (CAP_SYS_NICE % 32));
+}
+
+// Drops CAP_SYS_NICE from the calling thread (capabilities are per thread on Linux and passed on
+// to the threads it creates).
+void DropCapSysNice() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  if (::syscall(SYS_capget, &header, data) != 0) return;
+  data[CAP_SYS_NICE / 32].effective &= ~(1u << (CAP_SYS_NICE % 32));
+  ::syscall(SYS_capset, &header, data);
+}
+
+// Whether a thread created by the calling thread may set its nice value to aNice.
+bool MayRaiseTo(int aNice) {
+  if (HasCapSysNice()) return true;
+  rlimit limit{};
+  ::getrlimit(RLIMIT_NICE, &limit);
+  return limit.rlim_cur == RLIM_INFINITY || 20 - aNice <= static_cast<int>(limit.rlim_cur);
+}
+
+void ExpectRaises(int aBase) {
+  for (TzfThreadPriority p : {zftpAboveNormal, zftpHighest, zftpTimeCritical}) {
+    SCOPED_TRACE(p);
+    const int target = std::max(-20, aBase - 5 * p);
+    EXPECT_EQ(RunProbe(p), MayRaiseTo(target) ? target : aBase);
+  }
+}
+
+}  // namespace
+
+// The priority given to a thread is applied as its nice value, offset from the process's: five
+// steps per level, clamped to the system's range. Lowering is always allowed.
+TEST(ThreadPriority, LowerLevelsAreAppliedToTheThread) {
+  const int base = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()));
+  struct Case {
+    TzfThreadPriority Priority;
+    int Offset;
+  };
+  for (const Case& c : {Case{zftpIdle, 75}, Case{zftpLowest, 10}, Case{zftpBelowNormal, 5}, Case{zftpNormal, 0},
+                        Case{-3, 15}}) {
+    SCOPED_TRACE(c.Priority);
+    EXPECT_EQ(RunProbe(c.Priority), std::min(19, base + c.Offset));
+  }
+}
+
+// A raise is applied where the process may raise; where it may not, the thread runs at the
+// process's own priority and its work is not hindered. Both are tried where the process may
+// (without CAP_SYS_NICE on a second thread).
+TEST(ThreadPriority, RaisesAreAppliedWhereAllowedAndARefusalIsIgnored) {
+  const int base = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()));
+  ExpectRaises(base);
+  std::thread unprivileged([&] {
+    DropCapSysNice();
+    ExpectRaises(base);
+  });
+  unprivileged.join();
 }
 
 namespace {

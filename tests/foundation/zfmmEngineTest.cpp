@@ -444,6 +444,31 @@ TEST_F(Engine, DoubleFreeAndForeignPointersAreRefused) {
   EXPECT_THROW(ItemReallocMem(&local, 10), rtl::EInvalidPointer);
 }
 
+// Reallocating something that is not a live item is the invalid-pointer error on every path
+// (kept in place, shrunk by a move, grown), never a copy of whatever lies there.
+TEST_F(Engine, ReallocOfAFreedOrMidItemPointerIsRefused) {
+  // A rarely used class, so that no allocation of the process takes the freed item meanwhile.
+  struct Case {
+    const char* path;
+    size_t size;  // the new size asked of a 9344-byte item
+  };
+  const Case cases[] = {{"same size", 9344}, {"shrink in place", 1000}, {"shrink by a move", 200}, {"grow", 12000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto* item = static_cast<uint8_t*>(ItemGetMem(9000));
+    ASSERT_EQ(zfmmItemOwner(item)->mpItemSize, 9344u);
+    EXPECT_THROW(ItemReallocMem(item + 8, c.size), rtl::EInvalidPointer) << "middle of a live item";
+    ASSERT_EQ(ItemFreeMem(item), 0);
+    EXPECT_THROW(ItemReallocMem(item, c.size), rtl::EInvalidPointer) << "already freed (in the thread's cache)";
+  }
+  // The same with the item gone back to its pool rather than into the thread's cache.
+  TzfMemoryPool* pool = zfmmPool(ClassForSize(13000));
+  void* direct = pool->Alloc();
+  ASSERT_EQ(pool->DisposeDirect(direct), 0);
+  EXPECT_THROW(ItemReallocMem(direct, 20000), rtl::EInvalidPointer);
+  EXPECT_THROW(ItemReallocMem(direct, 100), rtl::EInvalidPointer);
+}
+
 TEST_F(Engine, FullBlockLeavesListsAndComesBackOnce) {
   // A rarely used class, so the process's own allocations do not mix in.
   TzfMemoryPool* pool = zfmmPool(ClassForSize(13000));

@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
   } catch (const zf::rtl::Exception& e) {
     PrintError(zf::rtl::u8(e.Message()));
     return zf::zfRecoverExitNoTable;
+  } catch (const std::exception& e) {  // out of memory: never an uncaught exception
+    PrintError(e.what());
+    return zf::zfRecoverExitFailure;
   }
   // Headless, SIGINT and SIGTERM cancel the run through the event loop. Until the loop runs they
   // are held back (in every thread, which inherit the mask), so that one sent during the start-up
