@@ -69,8 +69,8 @@ uint32_t TzfStaticKeyBstarTreeIndexEngine::NeededUsableBlockSize(uint32_t aKeyLe
 }
 
 void TzfStaticKeyBstarTreeIndexEngine::CheckValidFromDescriptor(TzfIndexDescriptor& aDescriptor) {
+  TzfBaseIndexEngine::CheckValidFromDescriptor(aDescriptor);
   if (!aDescriptor.idKeyDescriptor) return;
-  TzfBaseKeyEngine::CheckValidBaseFromDescriptor(*aDescriptor.idKeyDescriptor);
   const TzfIndexEngineParams p = TzfIndexEngineParams::FromDescriptor(aDescriptor);
   const uint32_t need =
       NeededUsableBlockSize(static_cast<uint32_t>(aDescriptor.idKeyDescriptor->GetKeyLength()), p.Dups != idNone,
