@@ -361,6 +361,7 @@ TzfDictionaryItem* TzfFieldsDescriptor::AddValidations(TzfDictionaryItemClass aC
   ZF_ASSERT(aClass->Create && aClass->GetList() == zfFieldsValidationsDescriptorFamily().GetList(),
             "zfsdFieldsDescriptor");
   fsdValidations.reset();
+  fsdCachedEngineClass = nullptr;
   fsdValidations.reset(aClass->Create(this));
   return fsdValidations.get();
 }
@@ -372,6 +373,7 @@ TzfDictionaryItem* TzfFieldsDescriptor::EnsureValidations() {
 void TzfFieldsDescriptor::RemoveValidations() {
   CheckReadOnly();
   fsdValidations.reset();
+  fsdCachedEngineClass = nullptr;
 }
 
 void TzfFieldsDescriptor::AddFieldChangeNotify(TzfDictionaryItem* aItem) {

@@ -15,6 +15,7 @@
 // touches memory. Lengths read from a stream are checked after reading: every field must lie
 // inside fsdLogRecLen and the bitmap after it, or the stream is refused with 15498.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -136,7 +137,10 @@ class TzfFieldsDescriptor : public TzfDictionaryItem, public IzfFieldsSource {
   int32_t fsdLogRecLenAlign = 0;
   int32_t fsdCachedGetRecordLength = 0;
   std::vector<TzfDictionaryItem*> fsdFieldChangeNotifies;  // not owning, in registration order
-  const TzfRegisterableClass* fsdCachedEngineClass = nullptr;
+  // The fields-level validations engine class, remembered by the first engine made for this
+  // descriptor (cursors of a read-only dictionary on several threads may set it at once); nil
+  // until then and again after the validations list is replaced or removed.
+  std::atomic<const TzfRegisterableClass*> fsdCachedEngineClass{nullptr};
   std::vector<TzfFieldDescriptor*> fsdFieldHashList;
   std::vector<std::unique_ptr<TzfFieldDescriptor>> FieldDescriptor;
   int32_t FieldCount = 0;

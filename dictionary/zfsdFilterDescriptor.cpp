@@ -71,7 +71,7 @@ uint32_t TzfBaseFilterDescriptor::WriteToStream(rtl::TStream& /*aStream*/, int32
 
 void TzfBaseFilterDescriptor::WriteClassName(rtl::TStream& aStream) const {
   std::string name = ToAsciiName(ClassName());
-  if (name.size() > 255) name.resize(255);
+  if (name.size() > 255) rtl::RaiseRangeError();  // the length byte cannot hold it
   const uint8_t len = static_cast<uint8_t>(name.size());
   aStream.WriteBuffer(&len, 1);
   if (len > 0) aStream.WriteBuffer(name.data(), len);

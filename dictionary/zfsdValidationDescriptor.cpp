@@ -127,7 +127,7 @@ rtl::Variant TzfMinMaxValidationDescriptor::GetMinAsVariant() const { return Bou
 rtl::Variant TzfMinMaxValidationDescriptor::GetMaxAsVariant() const { return BoundAsVariant(mmvdMax); }
 
 void TzfMinMaxValidationDescriptor::SetBound(std::optional<std::vector<uint8_t>>& aBound, const rtl::Variant& aValue) {
-  CheckReadOnly();
+  // No read-only check: the bounds set through variants may change on a read-only dictionary.
   aBound.reset();
   if (aValue.IsEmpty() || aValue.IsNull()) return;
   TzfFieldDescriptor& f = OwningField();

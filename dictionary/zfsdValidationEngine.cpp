@@ -283,8 +283,14 @@ std::unique_ptr<TzfBaseValidationsEngine> TzfFieldsValidationsEngine::CreateFor(
                                                                                 IzfCursorContext* aCursor) {
   auto* list = dynamic_cast<TzfFieldsValidationsDescriptor*>(aFieldsDescriptor.fsdValidations.get());
   if (!list) return nullptr;
-  const auto& cls = ValidationsEngineClass(ClassInfo(), *list);
-  auto engine = cls.Create(aFieldsDescriptor, aCursor, aApplyAt, list, nullptr);
+  // The class found by name is remembered on the fields descriptor for the next engine.
+  const auto* cls = dynamic_cast<const TzfFieldsValidationsEngineClass*>(
+      aFieldsDescriptor.fsdCachedEngineClass.load(std::memory_order_relaxed));
+  if (!cls) {
+    cls = &ValidationsEngineClass(ClassInfo(), *list);
+    aFieldsDescriptor.fsdCachedEngineClass.store(cls, std::memory_order_relaxed);
+  }
+  auto engine = cls->Create(aFieldsDescriptor, aCursor, aApplyAt, list, nullptr);
   if (engine->EngineCount() == 0) return nullptr;
   return engine;
 }

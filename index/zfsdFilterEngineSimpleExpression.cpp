@@ -14,6 +14,7 @@
 #include "platform/rtl/rtlException.h"
 #include "platform/rtl/rtlGuid.h"
 #include "platform/rtl/rtlNumber.h"
+#include "storage/zfsrTimeoutHandling.h"
 
 namespace zf {
 
@@ -230,6 +231,64 @@ int CompareW(uint32_t aFlags, const UnicodeString& a, const UnicodeString& b) {
   return r - 2;
 }
 
+// The node visits one evaluation may make: a blob whose nodes form a tree has at most one node per
+// byte, however they are laid out, so its full evaluation fits; one whose operands name shared nodes
+// (or itself) would double its work at every level and is refused instead.
+size_t WorkBudget(const TzfCANExpr& aBlob) { return aBlob.size(); }
+
+// Every 1024 node visits a long evaluation looks at the thread's deadline and cancel flag.
+constexpr size_t kVisitsPerTimeoutCheck = 1024;
+
+// Walks every node that an evaluation can reach, both operands of every AND, OR and comparison,
+// counting visits; more than the budget refuses the blob. Nodes outside the blob and nesting past
+// the limit end the walk there: the evaluation reports them if it ever reaches them.
+class TWorkCounter {
+ public:
+  explicit TWorkCounter(const TzfCANExpr& aBlob) : FBlob(aBlob), FBudget(WorkBudget(aBlob)) {}
+
+  void Check() {
+    if (FBlob.size() < static_cast<size_t>(zfExpressionHeaderSize)) return;
+    FNodeStart = Get16(FBlob.data() + 6);
+    Walk(0, 0);
+  }
+
+ private:
+  const uint8_t* Node(uint32_t aNode, size_t aOperands) const {
+    const size_t at = size_t{FNodeStart} + aNode;
+    return at + 8 + 2 * aOperands > FBlob.size() ? nullptr : FBlob.data() + at;
+  }
+
+  void Walk(uint32_t aNode, int32_t aDepth) {
+    if (aDepth > zfMaxExpressionDepth) return;
+    if (++FVisits > FBudget) RaiseDamaged(u"evaluation too long");
+    const uint8_t* head = Node(aNode, 0);
+    if (!head) return;
+    switch (Get32(head)) {
+      case nodeUNARY:
+        if (const uint8_t* n = Node(aNode, 1)) Walk(Get16(n + 8), aDepth + 1);
+        break;
+      case nodeBINARY:
+        if (const uint8_t* n = Node(aNode, 2)) {
+          Walk(Get16(n + 8), aDepth + 1);
+          Walk(Get16(n + 10), aDepth + 1);
+        }
+        break;
+      case nodeCOMPARE:
+        if (const uint8_t* n = Node(aNode, 4)) {
+          Walk(Get16(n + 12), aDepth + 1);
+          Walk(Get16(n + 14), aDepth + 1);
+        }
+        break;
+      default: break;
+    }
+  }
+
+  const TzfCANExpr& FBlob;
+  const size_t FBudget;
+  size_t FVisits = 0;
+  uint16_t FNodeStart = 0;
+};
+
 class TEvaluator {
  public:
   TEvaluator(const TzfCANExpr& aBlob, IzfFieldsSource& aSource, const uint8_t* aBuffer, uint16_t aCodePage)
@@ -257,6 +316,8 @@ class TEvaluator {
 
   bool Eval(uint32_t aNode, TOperand* aValue, int32_t aDepth) {
     if (aDepth > zfMaxExpressionDepth) RaiseDamaged(u"nesting too deep");
+    if (++FVisits > FBudget) RaiseDamaged(u"evaluation too long");
+    if (FVisits % kVisitsPerTimeoutCheck == 0) zfCheckTimeout();
     if (aValue) *aValue = TOperand();
     const uint8_t* head = Node(aNode, 0);
     const uint32_t cls = Get32(head);
@@ -408,9 +469,13 @@ class TEvaluator {
   uint16_t FCodePage;
   uint16_t FNodeStart = 0;
   uint16_t FLiteralStart = 0;
+  const size_t FBudget = WorkBudget(FBlob);
+  size_t FVisits = 0;
 };
 
 }  // namespace
+
+void zfCheckExpressionWork(const TzfCANExpr& aExpression) { TWorkCounter(aExpression).Check(); }
 
 bool zfEvaluateExpression(const TzfCANExpr& aExpression, IzfFieldsSource& aFieldsSource, const uint8_t* aBuffer,
                           uint16_t aCodePage) {
@@ -520,6 +585,7 @@ TzfSimpleExpressionFilterEngine::TzfSimpleExpressionFilterEngine(TzfBaseFilterDe
   sfeFilterText = d->bsfdFilterText;
   sfeHasCodePage = d->bsfdCodePage >= 0;
   sfeCodePage = static_cast<uint16_t>(sfeHasCodePage ? d->bsfdCodePage : zfDefaultCodePage);
+  zfCheckExpressionWork(sfeExpression);
 }
 
 void TzfSimpleExpressionFilterEngine::AddExceptionData(IzfExceptionDataContainer& aContainer) {

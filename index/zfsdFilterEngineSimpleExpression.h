@@ -22,7 +22,11 @@
 //   others      false
 // Every offset is checked against the blob and nesting is limited (zfMaxExpressionDepth): a blob
 // that points outside itself or nests too deep raises 10051 "Invalid filter" instead of being
-// read out of bounds.
+// read out of bounds. One evaluation visits at most as many nodes as the blob has bytes (a tree
+// always fits); a blob whose operands name shared nodes or itself, so that its work would grow
+// past that, is refused with 10051 when the engine is built, and the evaluator stops at the same
+// budget. Every 1024 node visits the evaluation calls zfCheckTimeout (15461 when cancelled or
+// past the deadline).
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -90,7 +94,8 @@ class TzfSimpleExpressionFilterEngine : public TzfBaseFilterEngine {
   const TzfRegisterableClass& ClassType() const override { return ClassInfo(); }
 
   // aDescriptor must be a TzfSimpleExpressionFilterDescriptor (else EInvalidCast). A negative code
-  // page means the process's ANSI code page.
+  // page means the process's ANSI code page. A blob whose full evaluation would pass the work
+  // budget raises 10051.
   TzfSimpleExpressionFilterEngine(TzfBaseFilterDescriptor* aDescriptor, IzfFieldsSource* aFieldsSource);
 
   void AddExceptionData(IzfExceptionDataContainer& aContainer) override;
@@ -109,6 +114,10 @@ class TzfSimpleExpressionFilterEngine : public TzfBaseFilterEngine {
 // evaluator the engine uses (an empty blob passes).
 bool zfEvaluateExpression(const TzfCANExpr& aExpression, IzfFieldsSource& aFieldsSource, const uint8_t* aBuffer,
                           uint16_t aCodePage);
+
+// Raises 10051 when a full evaluation of aExpression (both operands of every node) would visit more
+// nodes than the blob has bytes; offsets outside the blob are left to the evaluation.
+void zfCheckExpressionWork(const TzfCANExpr& aExpression);
 
 rtl::TUnitInit& zfsdFilterEngineSimpleExpressionUnit();
 

@@ -85,8 +85,9 @@ class TzfBaseKeyEngine : public TzfBaseRegisterableEngine, public IzfFieldsSourc
   virtual int8_t CompareRecord(const uint8_t* aRecord1, const uint8_t* aRecord2) {
     return CompareRecord(aRecord1, 0, aRecord2, 0, 0, 0);
   }
-  // One key field's value (Null for a null field); -1 asks for the whole key of a one-field key.
-  // A field outside the key raises 9999.
+  // One key field's value (Null for a null field); -1 asks for the whole key: the value itself for
+  // a one-field key, else a variant array of one element per key field. A field outside the key
+  // raises 9999.
   virtual rtl::Variant KeyAsVariant(const uint8_t* aKey, int32_t aField) = 0;
   // Every key field's value, in key order.
   std::vector<rtl::Variant> KeyAsVariants(const uint8_t* aKey);

@@ -211,6 +211,12 @@ int8_t TzfCompKeyEngine::CompareRecord(const uint8_t* aRecord1, int64_t /*aRefNr
 
 rtl::Variant TzfCompKeyEngine::KeyAsVariant(const uint8_t* aKey, int32_t aField) {
   if (aField == -1 && ckeKeyFieldCount == 1) aField = 0;
+  if (aField == -1) {
+    // The whole key: one element per key field.
+    std::vector<rtl::Variant> items;
+    for (int32_t i = 0; i < ckeKeyFieldCount; ++i) items.push_back(KeyAsVariant(aKey, i));
+    return rtl::Variant::ArrayOf(std::move(items));
+  }
   if (aField < 0 || aField >= ckeKeyFieldCount) throw EzfCompKeyEngineException(zfErrInvalidDescNum);
   if (IsFlagged(aKey, aField)) return rtl::Variant::Null();
   TzfDefaultCKFE& e = KeyFieldEngine(aField);

@@ -68,6 +68,22 @@ class TzfIndexNodeStore {
   virtual void SetNodeCount(uint32_t aCount) = 0;
   virtual uint32_t GetStoredKeyCount() = 0;
   virtual void SetStoredKeyCount(uint32_t aCount) = 0;
+  // Lock and unlock the transaction the store works in (nothing without one): a scan holds the
+  // lock from start to end, so the level it reads cannot be committed or rolled back under it.
+  virtual void LockTransaction() {}
+  virtual void UnlockTransaction() {}
+};
+
+// Holds the store's transaction locked while it lives.
+class TzfIndexTransactionLock {
+ public:
+  explicit TzfIndexTransactionLock(TzfIndexNodeStore& aStore) : FStore(aStore) { FStore.LockTransaction(); }
+  ~TzfIndexTransactionLock() { FStore.UnlockTransaction(); }
+  TzfIndexTransactionLock(const TzfIndexTransactionLock&) = delete;
+  TzfIndexTransactionLock& operator=(const TzfIndexTransactionLock&) = delete;
+
+ private:
+  TzfIndexNodeStore& FStore;
 };
 
 // Blocks held by one operation; all of them are given back when the list ends (also when the

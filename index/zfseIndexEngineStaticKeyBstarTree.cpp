@@ -69,8 +69,8 @@ uint32_t TzfStaticKeyBstarTreeIndexEngine::NeededUsableBlockSize(uint32_t aKeyLe
 }
 
 void TzfStaticKeyBstarTreeIndexEngine::CheckValidFromDescriptor(TzfIndexDescriptor& aDescriptor) {
+  TzfBaseIndexEngine::CheckValidFromDescriptor(aDescriptor);
   if (!aDescriptor.idKeyDescriptor) return;
-  TzfBaseKeyEngine::CheckValidBaseFromDescriptor(*aDescriptor.idKeyDescriptor);
   const TzfIndexEngineParams p = TzfIndexEngineParams::FromDescriptor(aDescriptor);
   const uint32_t need =
       NeededUsableBlockSize(static_cast<uint32_t>(aDescriptor.idKeyDescriptor->GetKeyLength()), p.Dups != idNone,
@@ -207,7 +207,8 @@ int64_t TzfBstarTreeOperation::EntryRef(const uint8_t* n, uint32_t i) const {
 bool TzfBstarTreeOperation::NodeFits(const uint8_t* n, uint32_t aBlock) const {
   if (std::memcmp(n + zfIxOffSignature, zfIndexBlockSignature, 4) != 0 || zfGetLE32(n + zfIxOffBlockNumber) != aBlock)
     return false;
-  if (n[zfIxOffIndexNumber] != static_cast<uint8_t>(E.bieIndexNumber)) return false;
+  // The stored index number is not checked: a writer that removes an index need not renumber the
+  // nodes of the later ones, so a sound file may carry an older number here.
   const uint32_t first = First(n), count = Count(n);
   if (n[zfIxOffKind] == zfIxKindLeaf) return first + count <= E.ieMaxLeafNodeKeyCount;
   if (n[zfIxOffKind] == zfIxKindInternal) return first == 0 && count <= E.ieMaxInternalNodeKeyCount;
@@ -489,7 +490,8 @@ void TzfBstarTreeOperation::Validate(TPath& aPath) {
     TzfIndexBlockHold hold(S);
     const uint8_t* n = S.GetBlock(aPath.bpipPage, false);
     hold.Set(aPath.bpipPage, const_cast<uint8_t*>(n));
-    if (NodeFits(n, aPath.bpipPage) && IsLeaf(n) && Count(n) > 0) {
+    if (NodeFits(n, aPath.bpipPage) && n[zfIxOffIndexNumber] == static_cast<uint8_t>(E.bieIndexNumber) && IsLeaf(n) &&
+        Count(n) > 0) {
       if (Counter(n) == aPath.bpipIdentCounter && BlockLSN(n) == aPath.bpipLSN) return;
       const uint64_t now = static_cast<uint64_t>(Counter(n)), then = static_cast<uint64_t>(aPath.bpipIdentCounter);
       if (aPath.KeyValid && (now >> 32) == (then >> 32) && static_cast<uint32_t>(now) > static_cast<uint32_t>(then)) {

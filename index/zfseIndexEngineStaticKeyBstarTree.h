@@ -17,10 +17,14 @@
 // transaction's LSN; low 32 bits 0. Each read for modification adds one: the high half names the
 // incarnation of the node, the low half counts its changes (see index/README.md).
 //
-// Checked on every read: signature, block number, kind (1 or 2), index number, count within the
-// capacity, the leaf window within the slots, first slot 0 in internal nodes; a failure raises
+// Checked on every read: signature, block number, kind (1 or 2), count within the capacity, the
+// leaf window within the slots, first slot 0 in internal nodes; a failure raises
 // 15424 (15409 for a block outside the file). Descents stop after 32 levels (15424), and a walk
 // along the leaf chain checks each back link and visits at most as many leaves as the index has nodes.
+// The stored index number is written on every new node but not checked on reads: a writer that
+// removes an index may leave the later indexes' nodes with their old numbers. Only the fast
+// revalidation of a path trusts a leaf that carries this index's number; any other goes the full
+// search.
 #pragma once
 #include <cstdint>
 #include <functional>

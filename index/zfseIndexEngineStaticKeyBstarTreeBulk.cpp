@@ -262,7 +262,8 @@ const TzfIndexEngineClass& TzfStaticKeyBstarTreeIndexEngine::ClassInfo() {
       [](const TzfIndexEngineParams& aParams, std::unique_ptr<TzfBaseKeyEngine> aKeyEngine,
          uint32_t aUsableBlockSize) -> std::unique_ptr<TzfBaseIndexEngine> {
         return std::make_unique<TzfStaticKeyBstarTreeIndexEngine>(aParams, std::move(aKeyEngine), aUsableBlockSize);
-      });
+      },
+      &TzfStaticKeyBstarTreeIndexEngine::CheckValidFromDescriptor);
   return info;
 }
 

@@ -108,6 +108,7 @@ void IterateDir(TzfStaticKeyBstarTreeIndexEngine& E, TzfIndexNodeStore& S, TzfBa
   aFilter = Active(aFilter);
   aKeyFilter = Active(aKeyFilter);
   if ((aRecIterator || aFilter) && !aRecords) RaiseNeedsRecords(u"%s requires a RecordEngine", aName);
+  const TzfIndexTransactionLock lock(S);
   auto atEnd = [&] {
     if (aForward)
       path.SetToEof();

@@ -88,4 +88,17 @@ void TzfBlockAccessIndexFile::DeleteBlock(uint32_t aBlock) {
 
 uint64_t TzfBlockAccessIndexFile::LSN() { return FTrans ? FTrans->btLSN : 0; }
 
+void TzfBlockAccessIndexFile::LockTransaction() {
+  TzfBaseTransaction* t = FTrans && FTrans->CurrentLevel() ? FTrans : nullptr;
+  if (t) t->Lock();
+  FLocked.push_back(t);
+}
+
+void TzfBlockAccessIndexFile::UnlockTransaction() {
+  if (FLocked.empty()) return;
+  TzfBaseTransaction* t = FLocked.back();
+  FLocked.pop_back();
+  if (t) t->Unlock();
+}
+
 }  // namespace zf

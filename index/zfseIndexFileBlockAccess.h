@@ -47,6 +47,9 @@ class TzfBlockAccessIndexFile : public TzfIndexFileAccess, public TzfIndexNodeSt
   void SetNodeCount(uint32_t) override { NotHere(); }
   uint32_t GetStoredKeyCount() override { NotHere(); }
   void SetStoredKeyCount(uint32_t) override { NotHere(); }
+  // The transaction's Lock and Unlock (nothing while no transaction or no level is open).
+  void LockTransaction() override;
+  void UnlockTransaction() override;
 
  private:
   [[noreturn]] static void NotHere();
@@ -54,6 +57,8 @@ class TzfBlockAccessIndexFile : public TzfIndexFileAccess, public TzfIndexNodeSt
   TzfBaseTransaction* FTrans;
   int32_t FOwnerID;
   std::string FSectionName;
+  // Per LockTransaction not yet undone: the transaction it locked (nil when there was none).
+  std::vector<TzfBaseTransaction*> FLocked;
   // The blocks fetched and not yet given back: a few at a time (a tree path), so a plain list
   // searched from its recent end costs less than a map node per fetch.
   std::vector<std::pair<const uint8_t*, TzfReleaseMethod>> FHeld;

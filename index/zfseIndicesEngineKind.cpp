@@ -145,11 +145,7 @@ const TzfIndicesEngineClass& TzfSimpleIndicesSubEngine::ClassInfo() {
 }
 
 void TzfSimpleIndicesSubEngine::CheckValidEngineDescriptor(TzfBaseIndicesDescriptor* aDescriptor) {
-  for (const auto& d : aDescriptor->IndexDescriptor) {
-    if (!TzfBaseSubEngine::FindEngineClass(TzfBaseIndexEngine::KindInfo(), d->idIndexEngine))
-      zfRaiseUnknownSubEngine<EzfBaseIndexEngineException>(TzfBaseIndexEngine::KindInfo(), d->idIndexEngine);
-    if (d->idKeyDescriptor) TzfBaseKeyEngine::CheckValidBaseFromDescriptor(*d->idKeyDescriptor);
-  }
+  for (const auto& d : aDescriptor->IndexDescriptor) TzfBaseIndexEngine::CheckValidBaseFromDescriptor(*d);
 }
 
 void TzfSimpleIndicesSubEngine::SetTransaction(TzfBaseTransaction* aTrans) {

@@ -114,7 +114,8 @@ class TzfSimpleIndicesSubEngine : public TzfBaseIndicesEngine {
 
   static const TzfIndicesEngineClass& ClassInfo();
   const TzfIndicesEngineClass& ClassType() const override { return ClassInfo(); }
-  // Every index descriptor names a registered index engine and a key its key engines can make.
+  // Every index descriptor passes the check of the index engine it names (15503 for a name not
+  // registered): its key, and for the B*-tree the key size, which may raise its file's block size.
   static void CheckValidEngineDescriptor(TzfBaseIndicesDescriptor* aDescriptor);
 
   void SetTransaction(TzfBaseTransaction* aTrans) override;

@@ -98,6 +98,8 @@ class TzfIndexHeaderNodeStore : public TzfIndexNodeStore {
   void SetNodeCount(uint32_t aCount) override { Set32(zfIhPageCount, aCount); }
   uint32_t GetStoredKeyCount() override { return Get32(zfIhKeyCount); }
   void SetStoredKeyCount(uint32_t aCount) override { Set32(zfIhKeyCount, aCount); }
+  void LockTransaction() override { FBlocks.LockTransaction(); }
+  void UnlockTransaction() override { FBlocks.UnlockTransaction(); }
   uint32_t HeaderBlock() const { return FHeader; }
 
   // While a scope lives, the header block is fetched once (for change from the first change on)

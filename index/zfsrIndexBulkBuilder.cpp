@@ -53,4 +53,14 @@ std::unique_ptr<TzfBaseIndexEngine> TzfBaseIndexEngine::CreateEngine(const Unico
   return c.Create(aParams, std::move(aKeyEngine), aUsableBlockSize);
 }
 
+void TzfBaseIndexEngine::CheckValidBaseFromDescriptor(TzfIndexDescriptor& aDescriptor) {
+  const auto& c =
+      zfFindSubEngine<TzfIndexEngineClass, EzfBaseIndexEngineException>(KindInfo(), aDescriptor.idIndexEngine);
+  (c.CheckValidFromDescriptor ? c.CheckValidFromDescriptor : &CheckValidFromDescriptor)(aDescriptor);
+}
+
+void TzfBaseIndexEngine::CheckValidFromDescriptor(TzfIndexDescriptor& aDescriptor) {
+  if (aDescriptor.idKeyDescriptor) TzfBaseKeyEngine::CheckValidBaseFromDescriptor(*aDescriptor.idKeyDescriptor);
+}
+
 }  // namespace zf

@@ -190,15 +190,20 @@ struct TzfIndexEngineParams {
 
 ZF_DECLARE_ENGINE_EXCEPTION(EzfStaticKeyBstarTreeIndexEngineException, EzfBaseIndexEngineException)
 
-// Class info of an index engine class in the sub-engine registry of the kind "Index".
+// Class info of an index engine class in the sub-engine registry of the kind "index".
 struct TzfIndexEngineClass : TzfSubEngineClass {
   using TCreate = std::unique_ptr<TzfBaseIndexEngine> (*)(const TzfIndexEngineParams& aParams,
                                                           std::unique_ptr<TzfBaseKeyEngine> aKeyEngine,
                                                           uint32_t aUsableBlockSize);
+  using TCheckValidFromDescriptor = void (*)(TzfIndexDescriptor& aDescriptor);
   constexpr TzfIndexEngineClass(const char16_t* aName, const TzfRegisterableClass* aParent, TzfGetListProc aGetList,
-                                TCreate aCreate)
-      : TzfSubEngineClass(aName, aParent, aGetList, u"Index", nullptr), Create(aCreate) {}
+                                TCreate aCreate, TCheckValidFromDescriptor aCheckValidFromDescriptor = nullptr)
+      : TzfSubEngineClass(aName, aParent, aGetList, u"index", nullptr),
+        Create(aCreate),
+        CheckValidFromDescriptor(aCheckValidFromDescriptor) {}
   TCreate Create;
+  // The class's check of an index descriptor; nullptr: the base check (the key descriptor's).
+  TCheckValidFromDescriptor CheckValidFromDescriptor;
 };
 
 class TzfBaseIndexEngine : public TzfPersistent {
@@ -206,11 +211,16 @@ class TzfBaseIndexEngine : public TzfPersistent {
   // The kind's class info (its registry holds the index engines by name).
   static const TzfIndexEngineClass& KindInfo();
   // The engine registered under aName (an index descriptor's engine name), made for these
-  // parameters; 15503 "Unknown Index engine: ..." for a name not registered.
+  // parameters; 15503 "Unknown index engine: ..." for a name not registered.
   static std::unique_ptr<TzfBaseIndexEngine> CreateEngine(const UnicodeString& aName,
                                                           const TzfIndexEngineParams& aParams,
                                                           std::unique_ptr<TzfBaseKeyEngine> aKeyEngine,
                                                           uint32_t aUsableBlockSize);
+  // The check of an index descriptor when a dictionary is validated: its engine name (15503 as
+  // CreateEngine) and that engine class's own check, which may raise the index file's block size.
+  static void CheckValidBaseFromDescriptor(TzfIndexDescriptor& aDescriptor);
+  // The base check: the key descriptor's (its key engine's check), when there is one.
+  static void CheckValidFromDescriptor(TzfIndexDescriptor& aDescriptor);
   TzfBaseIndexEngine(const TzfIndexEngineParams& aParams, std::unique_ptr<TzfBaseKeyEngine> aKeyEngine);
   ~TzfBaseIndexEngine() override;
   const char16_t* ClassName() const override { return u"TzfBaseIndexEngine"; }

@@ -207,15 +207,32 @@ TEST_F(ValidationTest, CheckValidAndUnsupportedTypes) {
   EXPECT_EQ(v2.KeyField()->GetField(), i);
 }
 
-TEST_F(ValidationTest, ReadOnlyDictionaryRefusesBoundsSetThroughVariants) {
+// The bounds set through variants skip the read-only check (the other setters keep it).
+TEST_F(ValidationTest, BoundsSetThroughVariantsOnAReadOnlyDictionary) {
   auto& v = MinMax(AddTestField(fields, u"Q", zftInt32), u"R");
   v.SetMinAsVariant(I(1));
+  v.SetMaxAsVariant(I(9));
   table.ReadOnly = true;
-  const char16_t* refused =
-      u"!EzfDataDictionaryException #15500: ZofrinDB: The data dictionary is read only [$3C8C/15500]";
-  EXPECT_EQ(Outcome([&] { v.SetMinAsVariant(I(2)); }), refused);
-  EXPECT_EQ(Outcome([&] { v.SetMaxAsVariant(Null); }), refused);
-  EXPECT_EQ(v.GetMinAsVariant().AsInteger(), 1);
+  EXPECT_EQ(Outcome([&] { v.SetMinAsVariant(I(2)); }), u"ok");
+  EXPECT_EQ(Outcome([&] { v.SetMaxAsVariant(Null); }), u"ok");
+  EXPECT_EQ(v.GetMinAsVariant().AsInteger(), 2);
+  EXPECT_TRUE(v.GetMaxAsVariant().IsNull());
+  EXPECT_EQ(Outcome([&] { v.SetApplyAt({aaServer}); }),
+            u"!EzfDataDictionaryException #15500: ZofrinDB: The data dictionary is read only [$3C8C/15500]");
+}
+
+// The fields-level validations engine class is looked up once and remembered on the descriptor;
+// a new validations list forgets it.
+TEST_F(ValidationTest, FieldsValidationsEngineClassIsRemembered) {
+  AddTestField(fields, u"N", zftInt32);
+  auto& list = static_cast<TzfFieldsValidationsDescriptor&>(*fields.EnsureValidations());
+  list.AddValidation(u"Positive", &TzfSqlCheckValidationDescriptor::ClassInfo());
+  EXPECT_EQ(fields.fsdCachedEngineClass, nullptr);
+  ASSERT_NE(TzfFieldsValidationsEngine::CreateFor(fields, aaServer, nullptr), nullptr);
+  EXPECT_EQ(fields.fsdCachedEngineClass, &TzfFieldsValidationsEngine::ClassInfo());
+  ASSERT_NE(TzfFieldsValidationsEngine::CreateFor(fields, aaServer, nullptr), nullptr);
+  fields.RemoveValidations();
+  EXPECT_EQ(fields.fsdCachedEngineClass, nullptr);
 }
 
 TEST_F(ValidationTest, StreamRoundTripsAndRefusals) {

@@ -291,5 +291,34 @@ TEST_F(FilterEngineTest, HubDescriptorsMakeHubEngines) {
   EXPECT_THROW(d.RemoveFilter(&stranger), rtl::EListError);
 }
 
+// A class name that does not fit its length byte is a range error, with nothing written.
+class TLongNamedFilterDescriptor : public TzfBaseFilterDescriptor {
+ public:
+  explicit TLongNamedFilterDescriptor(size_t aLength) : FName(aLength, u'N') {}
+  const char16_t* ClassName() const override { return FName.c_str(); }
+  uint32_t WriteToStream(rtl::TStream& aStream, int32_t) override {
+    WriteClassName(aStream);
+    return 0;
+  }
+
+ private:
+  UnicodeString FName;
+};
+
+TEST_F(FilterEngineTest, ClassNameLongerThanItsLengthByteIsARangeError) {
+  for (size_t length : {255u, 256u, 300u}) {
+    SCOPED_TRACE(length);
+    TLongNamedFilterDescriptor d(length);
+    TzfMemoryStream s(-1);
+    if (length <= 255) {
+      EXPECT_EQ(d.WriteToStream(s, 0), 0u);
+      EXPECT_EQ(s.Size(), static_cast<int64_t>(length + 1));
+    } else {
+      EXPECT_THROW(d.WriteToStream(s, 0), rtl::ERangeError);
+      EXPECT_EQ(s.Size(), 0);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zf::test

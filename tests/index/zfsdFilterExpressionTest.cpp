@@ -279,3 +279,58 @@ TEST_F(FilterExpressionTest, DamagedBlobsAreRefused) {
 
 }  // namespace
 }  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+// A chain of aLevels AND nodes whose two operands name the same node, over a true leaf: a few
+// kilobytes of blob whose full evaluation doubles at every level.
+TzfCANExpr SharedChain(int aLevels, bool aCycle) {
+  TBlobBuilder b;
+  uint16_t below = b.Node(nodeCONTINUE, 0, {1});
+  for (int i = 0; i < aLevels; ++i) below = b.Node(nodeBINARY, canAND, {below, below});
+  if (aCycle) below = 0;  // the root names itself
+  b.SetRoot(nodeBINARY, canAND, {below, below});
+  return b.Build();
+}
+
+// A balanced tree of AND nodes with 2^aLevels true leaves, every node its own.
+uint16_t Balanced(TBlobBuilder& b, int aLevels) {
+  if (aLevels == 0) return b.Node(nodeCONTINUE, 0, {1});
+  const uint16_t l = Balanced(b, aLevels - 1), r = Balanced(b, aLevels - 1);
+  return b.Node(nodeBINARY, canAND, {l, r});
+}
+
+TEST_F(FilterExpressionTest, WorkOfOneEvaluationIsBounded) {
+  const struct {
+    const char* Name;
+    TzfCANExpr Blob;
+  } cases[] = {{"shared operands", SharedChain(250, false)}, {"root names itself", SharedChain(0, true)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_LT(c.Blob.size(), 4096u);
+    // Building the filter refuses the blob with the filter's error ...
+    TzfSimpleExpressionFilterDescriptor d(c.Blob, -1);
+    EXPECT_EQ(Outcome([&] { TzfBaseFilterEngine::CreateFor(d, &fields); }).substr(0, 59),
+              u"!EzfSimpleExpressionFilterEngineException #10051: ZofrinDB:");
+    // ... and the evaluator alone stops at the same budget instead of running for ever.
+    EXPECT_EQ(Outcome([&] { Eval(c.Blob, record); }).substr(0, 59),
+              u"!EzfSimpleExpressionFilterEngineException #10051: ZofrinDB:");
+  }
+  // A tree of the same kind with every node its own is built and evaluated in full.
+  TBlobBuilder b;
+  const uint16_t l = Balanced(b, 10), r = Balanced(b, 10);
+  b.SetRoot(nodeBINARY, canAND, {l, r});
+  TzfSimpleExpressionFilterDescriptor d(b.Build(), -1);
+  auto e = TzfBaseFilterEngine::CreateFor(d, &fields);
+  e->ActivateFilter(0);
+  EXPECT_TRUE(e->MatchesBuffer(record.data()));
+  // A long evaluation looks at the thread's deadline: a cancel stops it with 15461.
+  zfGetCancelFlagAddress()->store(true);
+  const UnicodeString cancelled = Outcome([&] { e->MatchesBuffer(record.data()); });
+  zfGetCancelFlagAddress()->store(false);
+  EXPECT_NE(cancelled.find(u"#15461"), UnicodeString::npos) << rtl::u8(cancelled);
+}
+
+}  // namespace
+}  // namespace zf::test

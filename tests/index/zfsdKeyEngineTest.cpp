@@ -6,6 +6,7 @@
 #include "index/zfsdKeyEngineComp.h"
 #include "foundation/zfllExceptionData.h"
 #include "index/zfsdKeyEngineRef.h"
+#include "index/zfsdBookmarkHandling.h"
 #include "tests/index/zfsrIndexTestUtil.h"
 
 namespace zf::test {
@@ -325,6 +326,49 @@ TEST_F(KeyEngineTest, ReferenceKeys) {
   EXPECT_FALSE(e->GetFieldForFilter(1, nullptr, big.data(), type, size, isNull, value, cp));
   EXPECT_EQ(Outcome([&] { e->KeyAsVariant(big.data(), 1); }),
             u"!EzfRefKeyEngineException #9999: ZofrinDB: Invalid descriptor number. [$270F/9999]");
+}
+
+// The whole key as a value: one field gives the value itself, more give a variant array of one
+// element per field (Null for a null field); an on-key bookmark of the index reads the same.
+TEST_F(KeyEngineTest, WholeKeyAsVariant) {
+  AddTestField(fields, u"I", zftInt32);
+  AddTestField(fields, u"W", zftWideString, 10);
+  AddTestField(fields, u"L", zftInt64);
+  // Renders a variant: an array as its elements in brackets.
+  std::function<UnicodeString(const rtl::Variant&)> render = [&](const rtl::Variant& v) -> UnicodeString {
+    if (v.IsNull()) return u"NULL";
+    if (!v.IsArray()) return v.AsString();
+    UnicodeString s = u"[";
+    for (int32_t i = 0; i <= rtl::VarArrayHighBound(v, 1); ++i) s += (i ? u"|" : u"") + render(v.GetElement(i));
+    return s + u"]";
+  };
+  const struct {
+    int32_t Fields;
+    rtl::Variant A, B, C;
+    const char16_t* Whole;
+  } cases[] = {
+      {1, I(7), S(u"x"), I(9), u"7"},
+      {1, Null, S(u"x"), I(9), u"NULL"},
+      {2, I(7), S(u"x"), I(9), u"[7|x]"},
+      {2, I(7), Null, I(9), u"[7|NULL]"},
+      {3, I(7), S(u"x"), I(9), u"[7|x|9]"},
+      {3, Null, Null, Null, u"[NULL|NULL|NULL]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(rtl::u8(c.Whole));
+    TzfCompKeyDescriptor key(&table);
+    for (int32_t f = 0; f < c.Fields; ++f) key.Add(f);
+    auto e = Engine(key);
+    const TBytes k = Key(*e, MakeRecord(fields, {c.A, c.B, c.C}));
+    EXPECT_EQ(render(e->KeyAsVariant(k.data(), -1)), c.Whole);
+    // The bookmark of a path on this key answers the same value.
+    TzfBookmarkHandler h(2, e.get());
+    TBytes bookmark(h.BookmarkSize());
+    h.WriteBookmark(bookmark.data(), ippOnKey, true, false, 11, k.data());
+    rtl::Variant v;
+    ASSERT_EQ(h.BookmarkAsVariant(bookmark.data(), h.BookmarkSize(), v), 0u);
+    EXPECT_EQ(render(v), c.Whole);
+  }
 }
 
 }  // namespace

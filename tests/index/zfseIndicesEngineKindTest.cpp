@@ -122,6 +122,46 @@ std::vector<int64_t> IndexRefs(TzfBaseIndicesEngine& aEngine, int32_t i) {
   return refs;
 }
 
+// A scan keeps its transaction locked from start to end, so the level it reads cannot be ended
+// under it; the lock is given back when the scan ends, also when it raises.
+TEST_F(IndicesEngineKindTest, ScansLockTheTransaction) {
+  TTestTrans t(BM.get());
+  auto engine = TzfBaseIndicesEngine::CreateEngine(Table.Indices.get(), {Access.get()}, &t);
+  for (int32_t i = 0; i < 300; ++i) ASSERT_EQ(engine->Indices().InsertKeys(i + 1, Record(i).data(), nullptr), 0u);
+  auto& e = dynamic_cast<TzfStaticKeyBstarTreeIndexEngine&>(engine->Indices().GetIndexEngine(0));
+  auto path = e.CreateIndexPath();
+  for (bool forward : {true, false}) {
+    SCOPED_TRACE(forward);
+    int32_t seen = 0, locked = 0;
+    auto scan = [&](bool aRaise) {
+      const TzfIndexKeyIterator keys = [&](const uint8_t*, int64_t) {
+        ++seen;
+        if (t.LevelLocked()) ++locked;
+        if (aRaise && seen == 10) throw EzfBaseIndexEngineException(zfErrNotSupported, u"stop");
+        return kirContinue;
+      };
+      if (forward)
+        e.Iterate(engine->Indices().Store(0), *path, nullptr, keys, nullptr, TzfRangeInfo{}, TzfRangeInfo{}, nullptr,
+                  nullptr);
+      else
+        e.IterateBackward(engine->Indices().Store(0), *path, nullptr, keys, nullptr, TzfRangeInfo{}, TzfRangeInfo{},
+                          nullptr, nullptr);
+    };
+    EXPECT_FALSE(t.LevelLocked());
+    scan(false);
+    EXPECT_EQ(seen, 300);
+    EXPECT_EQ(locked, 300);
+    EXPECT_FALSE(t.LevelLocked());
+    seen = locked = 0;
+    EXPECT_THROW(scan(true), EzfBaseIndexEngineException);
+    EXPECT_EQ(locked, 10);
+    EXPECT_FALSE(t.LevelLocked());
+  }
+  path.reset();
+  engine.reset();
+  t.Rollback();
+}
+
 // Indexes made for, and added to, a table whose records already exist: they index those records
 // (through the table's record engine), a unique index over equal keys is refused as a whole, and
 // paths placed by reference find their keys from the records.

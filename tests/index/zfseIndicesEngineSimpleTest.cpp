@@ -524,7 +524,7 @@ TEST_F(IndicesEngineTest, IndexEnginesAreFoundByName) {
     ADD_FAILURE() << "an unknown engine was made";
   } catch (const EzfBaseException& ex) {
     EXPECT_EQ(ex.GetErrorCode(), zfErrSubEngineNotSupported);
-    EXPECT_NE(ex.Message().find(u"Unknown Index engine: \"NoSuch\""), UnicodeString::npos);
+    EXPECT_NE(ex.Message().find(u"Unknown index engine: \"NoSuch\""), UnicodeString::npos);
   }
 }
 

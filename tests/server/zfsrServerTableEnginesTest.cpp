@@ -8,7 +8,7 @@
 #include "index/zfseIndicesEngineHandle.h"
 #include "storage/zfsrBlobEngineBase.h"
 #include "storage/zfseBlobEngineSegmented.h"
-#include "tests/server/zfsrServerTestUtil.h"
+#include "tests/server/zfsrServerCursorTestUtil.h"
 
 namespace zf::test {
 namespace {
@@ -57,6 +57,37 @@ TEST_F(ServerTableEngines, FulltextDictionaryRefused) {
   dict->tdCustomDescsDescriptor->AddCustom(u"Fulltext");
   EXPECT_EQ(zfErrSubEngineNotSupported, f->sfTableBuild(false, u"FT", u"", false, dict.get(), tsPersistent));
   EXPECT_EQ(zfErrObjNotFound, f->sfTableExists(u"FT"));
+}
+
+// A 2000-byte key on a 4 KB file: validating the dictionary raises the index file's block size
+// until three leaf entries fit, so the table builds, takes records and finds them by key.
+class ServerTableLongKey : public PeopleCursorTest {};
+
+TEST_F(ServerTableLongKey, LongKeyRaisesTheBlockSizeOfItsFile) {
+  Open();
+  auto dict = SmallDictionary();
+  dict->tdFieldsDescriptor->AddField(u"Long", u"", zftNullString, 2000, 0, false, nullptr);
+  TzfIndexDescriptor* ix = dict->EnsureIndicesDescriptor()->AddIndex(u"ByLong", 0, idNone, u"");
+  dynamic_cast<TzfCompKeyDescriptor&>(*ix->idKeyDescriptor).Add(2);
+  ASSERT_EQ(ix->GetIndexFile()->fdBlockSize, TzfBlockSize::zfbs4k);
+  uint32_t code = 0;
+  UnicodeString msg;
+  const uint32_t built = Db->TableBuild(false, u"People", u"", dict.get(), tsPersistent, false);
+  EzfBaseException::GetLastConvertedException(code, msg);
+  ASSERT_EQ(built, 0u) << rtl::u8(msg);
+  OpenCursor();
+  const TzfFileDescriptor& file = *C->acGetTableDescriptor()->tdIndicesDescriptor->IndexDescriptor.back()->GetIndexFile();
+  EXPECT_GT(file.fdBlockSize, TzfBlockSize::zfbs4k);
+  for (int32_t id : {3, 1, 2}) {
+    C->SetFieldFromVariant(Rec, 0, rtl::Variant(id));
+    C->SetFieldFromVariant(Rec, 2, rtl::Variant(UnicodeString(1990, u'a') + rtl::IntToStr(id)));
+    ASSERT_EQ(C->RecordInsert(zfltNoLock, Rec), 0u);
+  }
+  ASSERT_EQ(C->SwitchToIndex(u"ByLong", -1, false), 0u);
+  std::vector<int32_t> ids;
+  ASSERT_EQ(C->SetToBegin(), 0u);
+  while (C->RecordGetNext(zfltNoLock, Rec) == 0) ids.push_back(C->GetFieldAsVariant(Rec, 0).AsInteger());
+  EXPECT_EQ(ids, (std::vector<int32_t>{1, 2, 3}));
 }
 
 }  // namespace
