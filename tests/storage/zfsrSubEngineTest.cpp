@@ -111,6 +111,38 @@ TEST_F(SubEngineCheckTest, UnknownEngineNamesAreRefusedInTheTableAndInNestedTabl
   }
 }
 
+// The variable record engine's check takes its heap descriptor through the heap kind, which
+// requires a block heap descriptor and checks both engine names.
+TEST_F(SubEngineCheckTest, VariableRecordEngineChecksItsHeapDescriptor) {
+  struct Case {
+    const char* Name;
+    std::function<void(TzfHeapRecordDescriptor&)> Edit;
+    UnicodeString Outcome;
+  };
+  const Case cases[] = {
+      {"default heap", [](TzfHeapRecordDescriptor&) {}, u"ok"},
+      {"no heap descriptor", [](TzfHeapRecordDescriptor& r) { r.hrdHeapDescriptor.reset(); },
+       u"#10004: ZofrinDB: A HeapDescriptor is required [$2714/10004]"},
+      {"heap engine unknown", [](TzfHeapRecordDescriptor& r) { r.hrdHeapDescriptor->bhdHeapEngine = u"Nope"; },
+       u"#15503: ZofrinDB: Unknown Heap engine: \"Nope\" [$3C8F/15503]"},
+      {"block heap engine unknown",
+       [](TzfHeapRecordDescriptor& r) { r.hrdHeapDescriptor->bhdBlockHeapDescriptor->bbhdBlockHeapEngine = u"Gone"; },
+       u"#15503: ZofrinDB: Unknown BlockHeap engine: \"Gone\" [$3C8F/15503]"},
+      {"no block heap descriptor", [](TzfHeapRecordDescriptor& r) { r.hrdHeapDescriptor->bhdBlockHeapDescriptor.reset(); },
+       u"#10004: ZofrinDB: A block heap descriptor is required [$2714/10004]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TzfServerDataDict d;
+    auto* hrd = dynamic_cast<TzfHeapRecordDescriptor*>(d.AddRecordDescriptor(&TzfHeapRecordDescriptor::ClassInfo()));
+    ASSERT_NE(hrd, nullptr);
+    hrd->brdRecordEngine = u"Variable";
+    hrd->AddHeapDescriptor()->AddBlockHeapDescriptor();
+    c.Edit(*hrd);
+    EXPECT_EQ(StorageOutcome([&] { TzfBaseSubEngine::CheckValidAll(d); }), c.Outcome);
+  }
+}
+
 // ---- auto-increment engine ----
 
 class AutoIncEngineTest : public TEngineTest {
