@@ -5,6 +5,7 @@
 #include "dictionary/zfsdTableDescriptor.h"
 #include "index/zfsdKeyEngineBase.h"
 #include "storage/zfsrFile.h"
+#include "storage/zfsrRecordCompressionEngineBase.h"
 
 namespace zf {
 
@@ -156,7 +157,7 @@ void TzfSimpleIndicesSubEngine::SetTransaction(TzfBaseTransaction* aTrans) {
 
 namespace {
 void Init() {
-  zfRegisterSubEngineBase(TzfBaseIndicesEngine::ClassInfo());
+  zfRegisterSubEngineBase(TzfBaseIndicesEngine::ClassInfo(), &TzfBaseRecordCompressionEngine::ClassInfo());
   TzfBaseSubEngine::RegisterEngine(TzfSimpleIndicesSubEngine::ClassInfo(), zfDefaultEngineName);
 }
 void Fini() {

@@ -525,7 +525,7 @@ uint32_t TzfSegmentedBlobEngine::WriteChild(TzfBaseTransaction* aTrans, int64_t 
     child.Release();
     // The last data segment grows in place first, then new segments follow it.
     const uint32_t wanted = std::min<uint64_t>(0xFFFF, uint64_t(child.Size) + aRemaining);
-    const uint16_t size = beHeapEngine->ReAllocSegmentEx(aTrans, aItem.Ref, wanted, 0, 1);
+    const uint16_t size = beHeapEngine->GrowSegmentInPlace(aTrans, aItem.Ref, wanted, 0, 1);
     if (size > d + 1) {
       TSegment grown(*this, aTrans, aItem.Ref, true, aBlobNr);
       const uint32_t g = size - 1u - d;
@@ -552,7 +552,7 @@ uint32_t TzfSegmentedBlobEngine::WriteChild(TzfBaseTransaction* aTrans, int64_t 
   bool stored = false;
   if (items.size() != oldCount) {
     const uint16_t size =
-        beHeapEngine->ReAllocSegmentEx(aTrans, aItem.Ref, uint32_t(1 + kItemSize * items.size()), 1, kItemSize);
+        beHeapEngine->GrowSegmentInPlace(aTrans, aItem.Ref, uint32_t(1 + kItemSize * items.size()), 1, kItemSize);
     keep = std::min<size_t>(items.size(), (size - 1u) / kItemSize);
     ZF_ASSERT(keep >= oldCount, kUnit);
     if (keep < items.size()) {

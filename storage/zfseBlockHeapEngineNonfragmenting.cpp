@@ -77,6 +77,12 @@ TzfHeapBlockCheck zfCheckHeapBlock(const uint8_t* aBlock, uint32_t aU, uint32_t 
       return fail(rtl::Format(u"FreeSpaceOffset^: %d; SegmentLength^: %d; @FreeSpaceOffset: %d",
                               {int64_t(fr), int64_t(size), int64_t(p)}));
     }
+    // The run always reaches up to 2 bytes below the pointer word, which keeps room for the next
+    // slot entry; a size word that says otherwise hides space or claims space that is not there.
+    if (fr + 2 + size + 2 != p) {
+      return fail(rtl::Format(u"free run at %d holds %d bytes, the space up to the pointer at %d is %d",
+                              {int64_t(fr), int64_t(size), int64_t(p), int64_t(p - fr - 4)}));
+    }
     extents.push_back({fr, size});
   }
   std::sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) { return a.Offset < b.Offset; });
@@ -229,6 +235,7 @@ PzfByteArray TzfNonfragmentingBlockHeapEngine::AllocSegment(PzfBlock aBlock, uin
     ZF_ASSERT((e & 2) != 0, kUnit);
     Wr(aBlock, u - 4, e >> 2);
     Wr(aBlock, EntryOffset(head), fr);
+    if (newRun != 0) Wr(aBlock, newRun, newRunSize);
     Wr(aBlock, PointerOffset(n), newRun);
     aSegment = head;
   } else {

@@ -348,7 +348,8 @@ int64_t TzfCachedHeapEngine::AllocSegmentEx(TzfBaseTransaction* aTrans, const st
   const uint32_t want = uint32_t(std::min<uint64_t>(sum, max));
   heCurrentTrans = aTrans;
   LoadManagementBlocks(aTrans);
-  if (!heByFreeSpace.empty()) {
+  // A request larger than any segment goes to a new block, where it gets the most.
+  if (!heByFreeSpace.empty() && sum <= max) {
     const auto [free, block] = *heByFreeSpace.rbegin();
     uint32_t size = 0;
     if (free >= sum)
@@ -369,8 +370,86 @@ int64_t TzfCachedHeapEngine::AllocSegmentEx(TzfBaseTransaction* aTrans, const st
   return ref;
 }
 
-uint16_t TzfCachedHeapEngine::ReAllocSegmentEx(TzfBaseTransaction* aTrans, int64_t aHeapRef, uint32_t aWantedSize,
-                                               uint16_t aHeaderSize, uint16_t aUnit) {
+int64_t TzfCachedHeapEngine::ReAllocSegmentEx(TzfBaseTransaction* aTrans, PzfBlock aBlock, uint32_t aSegment,
+                                              const std::vector<const void*>& aItems,
+                                              const std::vector<uint32_t>& aSizes, uint16_t aMinSize,
+                                              uint16_t& aAllocated, uint16_t aHeaderSize, uint16_t aUnit,
+                                              bool aExactOnly) {
+  aAllocated = 0;
+  uint64_t sum = 0;
+  for (uint32_t s : aSizes) sum += s;
+  const uint64_t total = std::max<uint64_t>(sum, aMinSize);
+  if (total == 0) return 0;
+  const uint32_t unit = aUnit ? aUnit : 1;
+  ZF_ASSERT(total >= aHeaderSize && (total - aHeaderSize) % unit == 0, kUnit);
+  heCurrentTrans = aTrans;
+  LoadManagementBlocks(aTrans);
+  const uint32_t max = bheBlockHeapEngine->bbheMaxSegmentSize;
+  const TzfBlockNumber home = zfGetThisBlock(aBlock);
+  uint32_t size = 0;
+  // In place when the segment's own block takes the whole (capped) size.
+  if (bheBlockHeapEngine->ReAllocSegment(aBlock, uint16_t(std::min<uint64_t>(total, max)), aSegment)) {
+    size = FitUnits(uint32_t(std::min<uint64_t>(total, max)), aHeaderSize, aUnit);
+    uint8_t* d = bheBlockHeapEngine->GetSegment(aBlock, aSegment, aAllocated);
+    if (size < aAllocated) d = bheBlockHeapEngine->ReAllocSegment(aBlock, uint16_t(size), aSegment);
+    aAllocated = uint16_t(size);
+    uint32_t left = size;
+    for (size_t i = 0; i < aItems.size() && i < aSizes.size() && left > 0; ++i) {
+      const uint32_t k = std::min(left, aSizes[i]);
+      if (aItems[i]) std::memmove(d, aItems[i], k);
+      d += k;
+      left -= k;
+    }
+    return int64_t((uint64_t(home) << 32) | aSegment);
+  }
+  // Elsewhere: the listed block with the most room, as a new segment would choose it, else a new
+  // block; a size above the largest segment always takes a new block.
+  TzfBlockNumber target = 0;
+  uint64_t want = total;
+  if (total <= max && !heByFreeSpace.empty()) {
+    const auto [free, block] = *heByFreeSpace.rbegin();
+    if (free >= aMinSize && (free >= total || !aExactOnly)) {
+      target = block;
+      want = std::min<uint64_t>(total, free);
+    }
+  }
+  if (target == 0) {
+    if (max < aMinSize) return 0;
+    want = std::min<uint64_t>(total, max);
+  }
+  size = FitUnits(uint32_t(want), aHeaderSize, aUnit);
+  if (size == 0 || size < aMinSize) return 0;
+  TzfReleaseMethod rm;
+  PzfBlock b = target ? ReadBlockHeap(aTrans, target, true, rm) : NewDataBlock(aTrans, rm);
+  int64_t ref = 0;
+  try {
+    ZF_ASSERT(bheBlockHeapEngine->GetFreespace(b) >= size, kUnit);
+    uint32_t slot = 0;
+    uint8_t* d = bheBlockHeapEngine->AllocSegment(b, uint16_t(size), slot);
+    ZF_ASSERT(d != nullptr, kUnit);
+    ref = int64_t((uint64_t(zfGetThisBlock(b)) << 32) | slot);
+    // The old segment is looked up after the allocation, which may have compacted its block.
+    uint16_t oldSize = 0;
+    const uint8_t* old = bheBlockHeapEngine->GetSegment(aBlock, aSegment, oldSize);
+    uint32_t offset = 0;
+    for (size_t i = 0; i < aItems.size() && i < aSizes.size() && offset < size; ++i) {
+      const uint32_t k = std::min(size - offset, aSizes[i]);
+      if (aItems[i]) std::memcpy(d + offset, aItems[i], k);
+      else if (offset < oldSize) std::memcpy(d + offset, old + offset, std::min<uint32_t>(k, oldSize - offset));
+      offset += k;
+    }
+    bheBlockHeapEngine->FreeSegment(aBlock, aSegment);
+  } catch (...) {
+    rm(b);
+    throw;
+  }
+  rm(b);
+  aAllocated = uint16_t(size);
+  return ref;
+}
+
+uint16_t TzfCachedHeapEngine::GrowSegmentInPlace(TzfBaseTransaction* aTrans, int64_t aHeapRef, uint32_t aWantedSize,
+                                                 uint16_t aHeaderSize, uint16_t aUnit) {
   uint16_t size = 0;
   PzfBlock b = nullptr;
   TzfReleaseMethod rm;

@@ -71,17 +71,28 @@ class TzfCachedHeapEngine : public TzfObject {
   int64_t AllocSegment(TzfBaseTransaction* aTrans, const std::vector<TzfSegmentPart>& aParts);
   // One segment of aHeaderSize + k * aUnit bytes, at least aMinSize and at most the pieces' summed
   // size (capped at the largest segment): in the listed block with the most room when it holds
-  // the summed size (or, unless aExactOnly, at least aMinSize), else in a new block. Filled from
-  // the pieces up to its size (a nil piece leaves its range as it is); its size goes to
-  // aAllocated. 0 when nothing was requested.
+  // the summed size (or, unless aExactOnly, at least aMinSize), else in a new block; a summed size
+  // above the largest segment always takes a new block. Filled from the pieces up to its size (a
+  // nil piece leaves its range as it is); its size goes to aAllocated. 0 when nothing was
+  // requested.
   int64_t AllocSegmentEx(TzfBaseTransaction* aTrans, const std::vector<const void*>& aItems,
                          const std::vector<uint32_t>& aSizes, uint16_t aMinSize, uint16_t& aAllocated,
                          uint16_t aHeaderSize, uint16_t aUnit, bool aExactOnly);
+  // Segment aSegment of data block aBlock (held for change by the caller) takes the pieces' size
+  // (at least aMinSize, which must be aHeaderSize + k * aUnit): in place when its block takes it
+  // whole (capped at the largest segment), else in the listed block with the most room (as
+  // AllocSegmentEx chooses it) or a new block, the old segment freed. Pieces are copied cut to
+  // the size; a nil piece keeps the old bytes at its offset. Answers the heap reference afterwards
+  // and its size in aAllocated; 0 when nothing was allocated (the segment is then unchanged).
+  int64_t ReAllocSegmentEx(TzfBaseTransaction* aTrans, PzfBlock aBlock, uint32_t aSegment,
+                           const std::vector<const void*>& aItems, const std::vector<uint32_t>& aSizes,
+                           uint16_t aMinSize, uint16_t& aAllocated, uint16_t aHeaderSize, uint16_t aUnit,
+                           bool aExactOnly);
   // Grows a segment in place towards aWantedSize by as much as its block allows, keeping the size
   // aHeaderSize + k * aUnit and the leading bytes; the new size (the old one when the block has no
   // room or the segment is already as large).
-  uint16_t ReAllocSegmentEx(TzfBaseTransaction* aTrans, int64_t aHeapRef, uint32_t aWantedSize, uint16_t aHeaderSize,
-                            uint16_t aUnit);
+  uint16_t GrowSegmentInPlace(TzfBaseTransaction* aTrans, int64_t aHeapRef, uint32_t aWantedSize,
+                              uint16_t aHeaderSize, uint16_t aUnit);
   // A data block's layout changed (its block heap's change event): keeps the directory in step,
   // giving the block back when its last segment went.
   void BlockHeapChanged(PzfBlock aBlock, uint16_t aSegmentCount, uint16_t aFreeSpace, uint16_t aRecoverable);

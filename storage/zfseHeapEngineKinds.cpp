@@ -123,9 +123,18 @@ int64_t TzfCachedHeapKind::AllocSegmentEx(TzfBaseTransaction* aTrans, const std:
   return hkCached->AllocSegmentEx(aTrans, aItems, aSizes, aMinSize, aAllocated, aHeaderSize, aUnit, aExactOnly);
 }
 
-uint16_t TzfCachedHeapKind::ReAllocSegmentEx(TzfBaseTransaction* aTrans, int64_t aHeapRef, uint32_t aWantedSize,
-                                             uint16_t aHeaderSize, uint16_t aUnit) {
-  return hkCached->ReAllocSegmentEx(aTrans, aHeapRef, aWantedSize, aHeaderSize, aUnit);
+int64_t TzfCachedHeapKind::ReAllocSegmentEx(TzfBaseTransaction* aTrans, PzfBlock aBlock, uint32_t aSegment,
+                                            const std::vector<const void*>& aItems,
+                                            const std::vector<uint32_t>& aSizes, uint16_t aMinSize,
+                                            uint16_t& aAllocated, uint16_t aHeaderSize, uint16_t aUnit,
+                                            bool aExactOnly) {
+  return hkCached->ReAllocSegmentEx(aTrans, aBlock, aSegment, aItems, aSizes, aMinSize, aAllocated, aHeaderSize,
+                                    aUnit, aExactOnly);
+}
+
+uint16_t TzfCachedHeapKind::GrowSegmentInPlace(TzfBaseTransaction* aTrans, int64_t aHeapRef, uint32_t aWantedSize,
+                                               uint16_t aHeaderSize, uint16_t aUnit) {
+  return hkCached->GrowSegmentInPlace(aTrans, aHeapRef, aWantedSize, aHeaderSize, aUnit);
 }
 
 PzfByteArray TzfCachedHeapKind::GetSegment(TzfBaseTransaction* aTrans, int64_t aHeapRef, bool aMarkDirty,

@@ -51,8 +51,12 @@ class TzfCachedHeapKind : public TzfBaseHeapEngine {
   int64_t AllocSegmentEx(TzfBaseTransaction* aTrans, const std::vector<const void*>& aItems,
                          const std::vector<uint32_t>& aSizes, uint16_t aMinSize, uint16_t& aAllocated,
                          uint16_t aHeaderSize, uint16_t aUnit, bool aExactOnly) override;
-  uint16_t ReAllocSegmentEx(TzfBaseTransaction* aTrans, int64_t aHeapRef, uint32_t aWantedSize, uint16_t aHeaderSize,
-                            uint16_t aUnit) override;
+  int64_t ReAllocSegmentEx(TzfBaseTransaction* aTrans, PzfBlock aBlock, uint32_t aSegment,
+                           const std::vector<const void*>& aItems, const std::vector<uint32_t>& aSizes,
+                           uint16_t aMinSize, uint16_t& aAllocated, uint16_t aHeaderSize, uint16_t aUnit,
+                           bool aExactOnly) override;
+  uint16_t GrowSegmentInPlace(TzfBaseTransaction* aTrans, int64_t aHeapRef, uint32_t aWantedSize,
+                              uint16_t aHeaderSize, uint16_t aUnit) override;
   PzfByteArray GetSegment(TzfBaseTransaction* aTrans, int64_t aHeapRef, bool aMarkDirty, uint16_t& aSegmentSize,
                           PzfBlock& aBlock, TzfReleaseMethod& aReleaseMethod) override;
   PzfBlock ReadBlockHeap(TzfBaseTransaction* aTrans, TzfBlockNumber aBlockNumber, bool aMarkDirty,

@@ -14,16 +14,25 @@ namespace zf {
 
 namespace {
 constexpr const char* kUnit = "zfseRecordEngineStatic";
+// Walks over the slots of a block look at the deadline and the cancel flag after slot counts 1,
+// 1001, 2001, ... (a walk also looks between blocks), so one large block cannot hold them off.
+inline void CheckTimeoutAtSlot(uint32_t aCounted) {
+  if (aCounted % 1000 == 1) zfCheckTimeout();
+}
 }  // namespace
 
 TzfStaticGeometry zfStaticGeometry(uint32_t aU, uint32_t aL) {
   TzfStaticGeometry g;
   g.UsableSize = aU;
   g.RecordLength = aL;
-  if (aL == 0 || aU < kzfStaticBlockHeaderSize + 2 || 8 * aU - 256 < 8 * aL + 1) {
+  // Bits of the block after its header, and bits of one slot with its bitmap bit: in 64 bits, so
+  // that no length wraps into a small slot; a block that holds no slot refuses the length.
+  const uint64_t blockBits = uint64_t(aU) * 8;
+  const uint64_t slotBits = uint64_t(aL) * 8 + 1;
+  if (aL == 0 || aU < kzfStaticBlockHeaderSize + 2 || aU > kzfMaxBlockSizeBytes || blockBits - 256 < slotBits) {
     throw EzfStaticRecordEngineException(zfErrMaxRecordSizeExceeded);
   }
-  g.RecsPerBlock = (8 * aU - 256) / (8 * aL + 1);
+  g.RecsPerBlock = uint32_t((blockBits - 256) / slotBits);
   g.InUseArraySize = (g.RecsPerBlock + 7) / 8;
   uint32_t s = (aU - kzfStaticBlockHeaderSize - g.InUseArraySize) / g.RecsPerBlock;
   for (uint32_t bit = 0; bit < 32; ++bit) {
@@ -154,7 +163,7 @@ TzfRecordIteratorResult zfStaticRecoverBlock(const uint8_t* aBlock, const TzfSta
   if (count == 0) return result;
   uint32_t passed = 0;
   for (uint32_t n = 1; n <= rpb && passed < count; ++n) {
-    if (n % 1000 == 1) zfCheckTimeout();
+    CheckTimeoutAtSlot(n);
     if (!zfStaticSlotInUse(aBlock, n)) continue;
     if (!st.BlockValid && onChain[n]) {
       ++st.Skipped;
@@ -428,7 +437,7 @@ TzfRecordIteratorResult TzfStaticRecordEngine::IterateDir(TzfBaseTransaction* aT
     const uint32_t count = zfGetLE16(b + 30);
     uint32_t seen = 0;
     for (uint32_t i = 1; i <= rpb && seen < count; ++i) {
-      if (i % 1000 == 1 && i > 1) zfCheckTimeout();
+      CheckTimeoutAtSlot(i);
       const uint32_t s = aBackward ? rpb + 1 - i : i;
       if (!zfStaticSlotInUse(b, s)) continue;
       ++seen;
@@ -479,6 +488,7 @@ uint32_t TzfStaticRecordEngine::RecNoGet(TzfBaseTransaction* aTrans, int64_t aRe
       return true;
     }
     for (uint32_t i = 1; i <= rpb; ++i) {
+      CheckTimeoutAtSlot(i);
       const uint32_t s = aFlipOrder ? rpb + 1 - i : i;
       if (!zfStaticSlotInUse(b, s)) continue;
       const bool accepted = !zfFilterRejects(aFilter, b + reGeometry.SlotOffset(s));
@@ -513,6 +523,7 @@ uint32_t TzfStaticRecordEngine::RecNoSet(TzfBaseTransaction* aTrans, uint32_t aR
       return true;
     }
     for (uint32_t i = 1; i <= rpb; ++i) {
+      CheckTimeoutAtSlot(i);
       const uint32_t s = aFlipOrder ? rpb + 1 - i : i;
       if (!zfStaticSlotInUse(b, s) || zfFilterRejects(aFilter, b + reGeometry.SlotOffset(s))) continue;
       if (++pos == aRecNo) {
@@ -570,10 +581,16 @@ void TzfStaticRecordEngine::ReplaceAllRecords(TzfBaseTransaction* aTrans, const 
     const uint32_t count = zfGetLE16(b + 30);
     uint32_t seen = 0;
     uint32_t code = 0;
-    for (uint32_t s = 1; s <= reGeometry.RecsPerBlock && seen < count && code == 0; ++s) {
-      if (!zfStaticSlotInUse(b, s)) continue;
-      ++seen;
-      code = aCallback(b + reGeometry.SlotOffset(s));
+    try {
+      for (uint32_t s = 1; s <= reGeometry.RecsPerBlock && seen < count && code == 0; ++s) {
+        CheckTimeoutAtSlot(s);
+        if (!zfStaticSlotInUse(b, s)) continue;
+        ++seen;
+        code = aCallback(b + reGeometry.SlotOffset(s));
+      }
+    } catch (...) {
+      rm(b);
+      throw;
     }
     rm(b);
     zfRaiseIfError(code);

@@ -226,6 +226,7 @@ void TzfVariableRecordEngine::CheckValidEngineDescriptor(TzfBaseTableDescriptor&
                                            u"Record descriptor must be a TzfHeapRecordDescriptor is required");
   }
   if (!hrd->hrdHeapDescriptor) throw EzfVariableRecordEngineException(zfErrInvalidDesc, u"A HeapDescriptor is required");
+  TzfBaseHeapEngine::CheckValidBaseFromDescriptor(hrd->hrdHeapDescriptor.get());
   TzfBaseRecordCompressionEngine::CheckValidBaseFromDescriptor(hrd->hrdRecordCompressionDescriptor.get());
   const int32_t len = aTable.tdFieldsDescriptor ? aTable.tdFieldsDescriptor->GetRecordLength() : 0;
   zfFitRecordFileBlockSize(aTable, uint32_t(len) + 25);

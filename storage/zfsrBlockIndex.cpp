@@ -55,6 +55,26 @@ uint32_t zfCacheGroupCount(const TzfBaseFile* aFile, TzfBlockNumber aNumber) {
   return leaf ? leaf->bcCount : 0;
 }
 
+uint32_t zfCacheBlockCount(const TzfBaseFile* aFile) {
+  uint32_t count = aFile->fiBlockZero ? 1 : 0;
+  for (const TzfBlockContainer* n3 = aFile->fiBlockContainerList; n3; n3 = n3->bcNext) {
+    uint32_t seen2 = 0;
+    for (size_t i = 0; i < 256 && seen2 < n3->bcCount; ++i) {
+      auto* n2 = static_cast<const TzfBlockContainer*>(n3->bcBlocks[i]);
+      if (!n2) continue;
+      ++seen2;
+      uint32_t seen1 = 0;
+      for (size_t j = 0; j < 256 && seen1 < n2->bcCount; ++j) {
+        auto* leaf = static_cast<const TzfBlockContainer*>(n2->bcBlocks[j]);
+        if (!leaf) continue;
+        ++seen1;
+        count += leaf->bcCount;
+      }
+    }
+  }
+  return count;
+}
+
 void zfCacheInsert(TzfBaseFile* aFile, TzfBlockNumber aNumber, TzfReadOnlyBlock* aBlock) {
   if (aNumber == 0) {
     ZF_ASSERT(aFile->fiBlockZero == nullptr, "zfsrBufferManager");

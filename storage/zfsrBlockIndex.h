@@ -31,6 +31,8 @@ void zfCacheRemove(TzfBaseFile* aFile, TzfBlockNumber aNumber);
 void zfCacheClearIndex(TzfBaseFile* aFile);
 // Cached blocks in the group of 256 that aNumber belongs to (0 without a leaf).
 uint32_t zfCacheGroupCount(const TzfBaseFile* aFile, TzfBlockNumber aNumber);
+// Every cached block of the file, block 0 included.
+uint32_t zfCacheBlockCount(const TzfBaseFile* aFile);
 
 // Creates the process-wide item pool of index nodes (the buffer manager unit's start).
 void zfCacheNodePoolStart();

@@ -18,6 +18,8 @@
 #include "foundation/zfllErrors.h"
 #include "platform/os/osSystem.h"
 #include "platform/rtl/rtlException.h"
+#include "storage/zfsrBlockIndex.h"
+#include "storage/zfsrBufferManager.h"
 
 namespace zf {
 
@@ -443,8 +445,19 @@ int64_t TzfBaseWin32File::PositionFileEOF() {
 
 int64_t TzfBaseWin32File::FileSize() {
   CheckFileState(true);
-  if (HasAttribute(zffaTemporary))
-    throw EzfBaseWin32FileException(zfErrNotSupported, u"%s not supported by %s", {u"FileSize", ClassName()});
+  if (HasAttribute(zffaTemporary)) {
+    // No file on disk: the blocks the cache holds, in usable bytes. The index belongs to the
+    // buffer manager and is read under its padlock.
+    uint32_t cached;
+    if (fiBufMgr) {
+      fiBufMgr->Lock();
+      cached = zfCacheBlockCount(this);
+      fiBufMgr->Unlock();
+    } else {
+      cached = zfCacheBlockCount(this);
+    }
+    return int64_t(cached) * fiBlockSizeBytes;
+  }
   return DescriptorSize(dfiHandle, zfErrReadErr);
 }
 

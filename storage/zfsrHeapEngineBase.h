@@ -156,16 +156,27 @@ class TzfBaseHeapEngine : public TzfBaseSubEngine {
                                const std::vector<uint16_t>& aSizes) = 0;
   // One segment of aHeaderSize + k * aUnit bytes, at least aMinSize and at most the summed size:
   // free space of an existing block that holds the summed size (or, unless aExactOnly, at least
-  // aMinSize), else a new block with the size capped at the block heap's maximum. Filled from the
-  // pieces up to its size; its size goes to aAllocated.
+  // aMinSize), else a new block with the size capped at the block heap's maximum; a summed size
+  // above that maximum always takes a new block. Filled from the pieces up to its size; its size
+  // goes to aAllocated.
   virtual int64_t AllocSegmentEx(TzfBaseTransaction* aTrans, const std::vector<const void*>& aItems,
                                  const std::vector<uint32_t>& aSizes, uint16_t aMinSize, uint16_t& aAllocated,
                                  uint16_t aHeaderSize, uint16_t aUnit, bool aExactOnly) = 0;
+  // Gives segment aSegment of data block aBlock (held for change by the caller) the size of the
+  // pieces (at least aMinSize, aHeaderSize + k * aUnit): in place when its block takes the whole
+  // size, else moved like AllocSegmentEx places a segment, the old one freed. A nil piece keeps the
+  // old bytes at its offset. Answers the segment's heap reference afterwards and its size in
+  // aAllocated; 0 when nothing was allocated (the segment is then unchanged).
+  virtual int64_t ReAllocSegmentEx(TzfBaseTransaction* aTrans, PzfBlock aBlock, uint32_t aSegment,
+                                   const std::vector<const void*>& aItems, const std::vector<uint32_t>& aSizes,
+                                   uint16_t aMinSize, uint16_t& aAllocated, uint16_t aHeaderSize, uint16_t aUnit,
+                                   bool aExactOnly) = 0;
   // Grows (or shrinks) segment aHeapRef in place towards aWantedSize, by as much as its block
   // allows, keeping the size aHeaderSize + k * aUnit; answers the new size (the old one when the
-  // block has no room). The leading bytes are kept.
-  virtual uint16_t ReAllocSegmentEx(TzfBaseTransaction* aTrans, int64_t aHeapRef, uint32_t aWantedSize,
-                                    uint16_t aHeaderSize, uint16_t aUnit) = 0;
+  // block has no room). The leading bytes are kept. The segmented BLOB engine extends its last
+  // data segment this way.
+  virtual uint16_t GrowSegmentInPlace(TzfBaseTransaction* aTrans, int64_t aHeapRef, uint32_t aWantedSize,
+                                      uint16_t aHeaderSize, uint16_t aUnit) = 0;
   // The segment's bytes, its size and its block; the caller releases the block through
   // aReleaseMethod. A reference that names no live segment raises a coded error.
   virtual PzfByteArray GetSegment(TzfBaseTransaction* aTrans, int64_t aHeapRef, bool aMarkDirty,

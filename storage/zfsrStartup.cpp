@@ -48,13 +48,15 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfseStreamEngineSimpleUnit());
   list.Add(zfsrAutoIncEngineBaseUnit());
   list.Add(zfseAutoIncEngineSimpleUnit());
+  // The engine kinds register in this order: stream, auto-increment, BLOB, block heap, heap,
+  // record, (indices, from the index layer), record compression.
+  list.Add(zfsrBlobEngineBaseUnit());
   list.Add(zfsrHeapEngineBaseUnit());
   list.Add(zfseHeapEngineKindsUnit());
-  list.Add(zfsrRecordCompressionEngineBaseUnit());
   list.Add(zfsrRecordEngineBaseUnit());
   list.Add(zfseRecordEngineStaticUnit());
+  list.Add(zfsrRecordCompressionEngineBaseUnit());
   list.Add(zfseRecordEngineVariableUnit());
-  list.Add(zfsrBlobEngineBaseUnit());
   list.Add(zfseBlobEngineSegmentedUnit());
   list.Add(zfseBlobEngineSimpleUnit());
   list.Add(zfllBaseCipherUnit());

@@ -59,10 +59,11 @@ const TzfSubEngineClass* TzfBaseSubEngine::FindEngineClass(const TzfSubEngineCla
 
 void TzfBaseSubEngine::CheckValidAll(TzfBaseTableDescriptor& aTable) { CheckTable(zfSubEngineBases(), aTable); }
 
-void zfRegisterSubEngineBase(const TzfSubEngineClass& aKind) {
+void zfRegisterSubEngineBase(const TzfSubEngineClass& aKind, const TzfSubEngineClass* aBefore) {
   std::lock_guard g(KindsLock());
   if (!Kinds()) Kinds() = std::make_unique<std::vector<const TzfSubEngineClass*>>();
-  Kinds()->push_back(&aKind);
+  auto& kinds = *Kinds();
+  kinds.insert(aBefore ? std::find(kinds.begin(), kinds.end(), aBefore) : kinds.end(), &aKind);
 }
 
 void zfUnregisterSubEngineBase(const TzfSubEngineClass& aKind) {

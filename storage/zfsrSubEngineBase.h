@@ -93,8 +93,10 @@ class TzfBaseSubEngine : public TzfPersistent {
   int32_t bseTableVersion;
 };
 
-// The kinds whose descriptors a dictionary check visits.
-void zfRegisterSubEngineBase(const TzfSubEngineClass& aKind);
+// The kinds whose descriptors a dictionary check visits, appended in registration order. A kind
+// of a higher layer, which starts after every storage kind, names with aBefore the registered kind
+// it belongs in front of (appended when aBefore is not registered).
+void zfRegisterSubEngineBase(const TzfSubEngineClass& aKind, const TzfSubEngineClass* aBefore = nullptr);
 // Removes every occurrence of aKind; the list goes with its last kind.
 void zfUnregisterSubEngineBase(const TzfSubEngineClass& aKind);
 // The registered kinds in registration order (a copy).

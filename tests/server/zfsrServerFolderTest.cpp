@@ -14,6 +14,7 @@
 #include "foundation/zfllStreams.h"
 #include "foundation/zfllStreamsRW.h"
 #include "storage/zfsrBlock.h"
+#include "storage/zfsrBlockIndex.h"
 #include "storage/zfsrStreamEngineBase.h"
 #include "zfsrServerTestUtil.h"
 
@@ -238,6 +239,25 @@ TEST_F(FolderTables, AnUnnamedTableGetsANameAndNoNameStream) {
   EXPECT_EQ(2, f->sfTableCount());
   EXPECT_EQ(0u, f->sfCloseInactiveTables());  // unnamed tables close when unused
   EXPECT_EQ(0, f->sfTableCount());
+}
+
+// A temporary table has no file on disk: its size is its cached blocks times the usable block size.
+TEST_F(FolderTables, TemporaryTableStatisticsCountItsCachedBlocks) {
+  TzfServerFolder* f = Folder();
+  auto dict = SmallDictionary();
+  TzfServerRootTable* t = nullptr;
+  ASSERT_EQ(0u, f->sfTableCreate(u"", u"", t, tsTempUnnamed, dict.get(), false));
+  TzfBaseFile* main = t->srtMainFile;
+  ASSERT_TRUE(main->HasAttribute(zffaTemporary));
+  uint32_t cached = 0;
+  for (TzfBlockNumber n = 0; n < 1024; ++n)
+    if (zfCacheFind(main, n)) ++cached;
+  ASSERT_GT(cached, 1u);
+  TzfServerTableStats s;
+  EXPECT_EQ(0u, RaisedCode([&] { s = t->sbtGetStats(nullptr); }));
+  EXPECT_EQ(s.stsMainFileSize, int64_t(cached) * main->fiBlockSizeBytes);
+  EXPECT_EQ(main->PhysicalBlockCount(), uint32_t(int64_t(cached) * main->fiBlockSizeBytes / main->PhysicalBlockBytes()));
+  EXPECT_EQ(0u, f->sfCloseInactiveTables());
 }
 
 TEST_F(FolderTables, TwoNamesDifferingOnlyInCaseAreNeverGuessed) {

@@ -151,8 +151,13 @@ class TTestHeap : public TzfBaseHeapEngine {
     aAllocated = uint16_t(size);
     return Place(size, aItems, aSizes, NewBlock());
   }
-  uint16_t ReAllocSegmentEx(TzfBaseTransaction*, int64_t aHeapRef, uint32_t aWantedSize, uint16_t aHeaderSize,
-                            uint16_t aUnit) override {
+  // Moving re-allocation is not used through this heap.
+  int64_t ReAllocSegmentEx(TzfBaseTransaction*, PzfBlock, uint32_t, const std::vector<const void*>&,
+                           const std::vector<uint32_t>&, uint16_t, uint16_t&, uint16_t, uint16_t, bool) override {
+    throw EzfBaseHeapEngineException(zfErrNotSupported, u"ReAllocSegmentEx is not supported by the test heap");
+  }
+  uint16_t GrowSegmentInPlace(TzfBaseTransaction*, int64_t aHeapRef, uint32_t aWantedSize, uint16_t aHeaderSize,
+                              uint16_t aUnit) override {
     PzfBlock b = Block(zfHeapRefBlock(aHeapRef));
     uint16_t size = 0;
     bheBlockHeapEngine->GetSegment(b, zfHeapRefSegment(aHeapRef), size);

@@ -98,6 +98,65 @@ TEST_F(BlockHeapTest, SlotErrorsDeletedSlotsAndReuseAfterCompaction) {
   EXPECT_EQ(Heap.GetFreespace(Block.data()), 4060);
 }
 
+TEST_F(BlockHeapTest, RecycledSlotKeepsTheNewRunsSizeWord) {
+  // Three 30-byte segments, the first freed, a compaction, then an 8-byte segment through the
+  // recycled slot 1. Every figure below follows from the layout table of a 4092-byte block with
+  // a 16-byte owner header (h = 20), not from the writer.
+  uint32_t s1, s2, s3;
+  Heap.AllocSegment(Block.data(), 30, s1);
+  Heap.AllocSegment(Block.data(), 30, s2);
+  Heap.AllocSegment(Block.data(), 30, s3);
+  Heap.FreeSegment(Block.data(), s1);
+  Heap.CompactBlock(Block.data(), 0, 0);
+  uint16_t reportedRun = 0;
+  Heap.bbheOnChanged = [&](PzfBlock, uint16_t, uint16_t aRun, uint16_t) { reportedRun = aRun; };
+  uint32_t s4 = 0;
+  uint8_t* p = Heap.AllocSegment(Block.data(), 8, s4);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(s4, 1u);
+  EXPECT_EQ(p - Block.data(), 86);
+  struct Word {
+    uint32_t Offset;
+    uint16_t Value;
+    const char* What;
+  };
+  const Word expected[] = {
+      {16, 3, "live segment count at h - 4"},
+      {20, 30, "slot 2's segment, packed to the start of the data area"},
+      {52, 30, "slot 3's segment behind it (extent 32)"},
+      {84, 8, "the new segment where the compacted run began"},
+      {96, 3978, "the new run: 84 + cap(8), its payload ends 2 bytes below the pointer"},
+      {U - 2, 3, "N"},
+      {U - 4, 0, "free-slot chain emptied"},
+      {U - 6, 0, "recoverable space"},
+      {U - 8, 84, "slot 1"},
+      {U - 10, 20, "slot 2"},
+      {U - 12, 52, "slot 3"},
+      {U - 14, 96, "free-run pointer at U - 8 - 2N"},
+  };
+  for (const Word& w : expected) EXPECT_EQ(W(w.Offset), w.Value) << w.What;
+  EXPECT_EQ(Heap.GetFreespace(Block.data()), 3978);
+  EXPECT_EQ(reportedRun, 3978);
+  Check();
+  // The block goes on taking segments out of that run.
+  uint32_t s5;
+  EXPECT_NE(Heap.AllocSegment(Block.data(), 3000, s5), nullptr);
+  Check();
+}
+
+TEST_F(BlockHeapTest, CheckerRefusesARunThatDoesNotReachThePointer) {
+  uint32_t s;
+  Heap.AllocSegment(Block.data(), 10, s);
+  Check();  // run at 32 of 4046 bytes, pointer word at U - 10
+  for (const uint16_t bad : {uint16_t(0), uint16_t(4045), uint16_t(4042), uint16_t(12)}) {
+    std::vector<uint8_t> saved = Block;
+    zfPutLE16(Block.data() + 32, bad);
+    EXPECT_FALSE(zfCheckHeapBlock(Block.data(), U, 20).Valid) << bad;
+    EXPECT_THROW(Heap.VerifyBlock(Block.data(), false), rtl::EAssertionFailed) << bad;
+    Block = saved;
+  }
+}
+
 TEST_F(BlockHeapTest, GrowInPlaceByMoveByCompactionOrNotAtAll) {
   uint32_t a, b;
   uint8_t* pa = Heap.AllocSegment(Block.data(), 100, a);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "foundation/zfllErrors.h"
 #include "storage/zfseRecordEngineStatic.h"
@@ -215,6 +216,32 @@ TEST_F(StaticEngineTest, FreedSlotOfAFullBlockIsReusedFirst) {
   t.Commit();
 }
 
+// An expired deadline stops every walk over the slots of a block, also within the first block.
+TEST_F(StaticEngineTest, AnExpiredDeadlineStopsWalksInsideABlock) {
+  std::mt19937_64 random(3);
+  TTestTrans t(BM.get());
+  int64_t ref = 0;
+  for (uint32_t i = 1; i <= 5; ++i) Engine->AddRecord(&t, ref, Table->MakeRecord(i, random).data());
+  const auto it = [](void*, int64_t, const uint8_t*) { return TzfRecordIteratorResult::rirContinue; };
+  struct Case {
+    const char* Name;
+    std::function<void()> Walk;
+  };
+  const Case cases[] = {
+      {"Iterate", [&] { int64_t r = 0; Engine->Iterate(&t, r, nullptr, it, nullptr, nullptr); }},
+      {"IterateBackward", [&] { int64_t r = 0; Engine->IterateBackward(&t, r, nullptr, it, nullptr, nullptr); }},
+      {"RecNoGet", [&] { uint32_t n = 0; Engine->RecNoGet(&t, ref, nullptr, n, false); }},
+      {"RecNoSet", [&] { int64_t r = 0; Engine->RecNoSet(&t, 5, r, nullptr, true); }},
+      {"ReplaceAllRecords", [&] { Engine->ReplaceAllRecords(&t, [](uint8_t*) { return 0u; }); }},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RaisedCode(c.Walk), 0u) << c.Name;
+  zfSetTimeout(1, true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (const Case& c : cases) EXPECT_EQ(RaisedCode(c.Walk), zfErrTimeout) << c.Name;
+  zfSetTimeout(0, true);
+  t.Commit();
+}
+
 TEST_P(RecordEngineTest, CommittedBlocksSalvageToExactlyTheLiveRecords) {
   std::mt19937_64 random(4);
   std::map<Bytes, int> live;
@@ -396,6 +423,9 @@ TEST(RecordEngineCheck, RaisesTheBlockSizeOrRefusesTheRecord) {
   for (const bool variable : {false, true}) {
     kit::TKitTable table(false);
     table.UseEngine(variable, false);
+    // The block heap descriptor that the dictionary's own check adds before the engines' checks.
+    if (variable)
+      dynamic_cast<TzfHeapRecordDescriptor&>(*table.Dict->tdRecordDescriptor).hrdHeapDescriptor->AddBlockHeapDescriptor();
     table.Fields().AddField(u"Blob", u"", zftByteArray, 5000, 0, false, nullptr);
     TzfBaseRecordEngine::CheckValidDescriptor(*table.Dict);
     EXPECT_EQ(table.Dict->ddFilesDescriptor->FileDescriptor[0]->fdBlockSize, TzfBlockSize::zfbs8k) << variable;

@@ -48,6 +48,16 @@ TEST_F(RecordSalvageTest, StaticGeometry) {
     EXPECT_EQ(g.FirstRecordOffset, c.First) << c.L;
   }
   EXPECT_EQ(RaisedCode([] { zfStaticGeometry(4092, 4092); }), zfErrMaxRecordSizeExceeded);
+  // Lengths whose bit count does not fit 32 bits, and the first one a block cannot hold.
+  for (const uint32_t l : {4060u, 65536u, 1u << 29, (1u << 29) + 37, 1u << 31, 0xFFFFFFFFu})
+    EXPECT_EQ(RaisedCode([l] { zfStaticGeometry(4092, l); }), zfErrMaxRecordSizeExceeded) << l;
+  for (const uint32_t l : {65501u, 65536u, 1u << 29, (1u << 29) + 37, 1u << 31, 0xFFFFFFFFu})
+    EXPECT_EQ(RaisedCode([l] { zfStaticGeometry(65532, l); }), zfErrMaxRecordSizeExceeded) << l;
+  // The largest record of a 4092-byte block: one slot right behind the header and its bitmap byte.
+  const TzfStaticGeometry one = zfStaticGeometry(4092, 4059);
+  EXPECT_EQ(one.RecsPerBlock, 1u);
+  EXPECT_EQ(one.SlotSize, 4059u);
+  EXPECT_EQ(one.FirstRecordOffset, 33u);
 }
 
 TEST_F(RecordSalvageTest, StaticBlockReusesTheFreedSlotAndSalvagesExactlyItsRecords) {

@@ -6,6 +6,10 @@
 #include "storage/zfsrDataDictionary.h"
 #include "storage/zfseAutoIncEngineSimple.h"
 #include "storage/zfseStreamEngineSimple.h"
+#include "storage/zfsrBlobEngineBase.h"
+#include "storage/zfsrHeapEngineBase.h"
+#include "storage/zfsrRecordCompressionEngineBase.h"
+#include "storage/zfsrRecordEngineBase.h"
 #include "zfsrEngineTestSupport.h"
 
 namespace zf::test {
@@ -66,9 +70,14 @@ class SubEngineCheckTest : public StorageStarted {};
 
 TEST_F(SubEngineCheckTest, StartUpRegistersTheKindsAndTheirEngines) {
   const auto kinds = zfSubEngineBases();
-  ASSERT_GE(kinds.size(), 2u);
-  EXPECT_EQ(kinds[0], &TzfBaseStreamEngine::ClassInfo());
-  EXPECT_EQ(kinds[1], &TzfBaseAutoIncEngine::ClassInfo());
+  // The storage layer's kinds in their order (the indices kind joins in front of the record
+  // compression kind when the index layer starts).
+  const std::vector<const TzfSubEngineClass*> expected = {
+      &TzfBaseStreamEngine::ClassInfo(),    &TzfBaseAutoIncEngine::ClassInfo(),
+      &TzfBaseBlobEngine::ClassInfo(),      &TzfBaseBlockHeapEngine::ClassInfo(),
+      &TzfBaseHeapEngine::ClassInfo(),      &TzfBaseRecordEngine::ClassInfo(),
+      &TzfBaseRecordCompressionEngine::ClassInfo()};
+  EXPECT_EQ(kinds, expected);
   EXPECT_EQ(TzfBaseSubEngine::FindEngineClass(TzfBaseStreamEngine::ClassInfo(), u"ZF1XDEFAULT"),
             &TzfSimpleStreamEngine::ClassInfo());
   EXPECT_EQ(TzfBaseSubEngine::FindEngineClass(TzfBaseAutoIncEngine::ClassInfo(), u"zf1xDefault"),
@@ -102,11 +111,57 @@ TEST_F(SubEngineCheckTest, UnknownEngineNamesAreRefusedInTheTableAndInNestedTabl
          n->AddAutoIncDescriptor()->SetAutoIncEngine(u"Deep");
        },
        u"#15503: ZofrinDB: Unknown autoinc engine: \"Deep\" [$3C8F/15503]"},
+      // Several unknown names: the first kind in the list's order reports.
+      {"BLOB and record engines unknown",
+       [](TzfServerDataDict& d) {
+         d.AddBlobDescriptor()->bbdBlobEngine = u"NoBlob";
+         d.AddRecordDescriptor()->brdRecordEngine = u"NoRecord";
+       },
+       u"#15503: ZofrinDB: Unknown BLOB engine: \"NoBlob\" [$3C8F/15503]"},
+      {"record and compression engines unknown",
+       [](TzfServerDataDict& d) {
+         auto* r = dynamic_cast<TzfHeapRecordDescriptor*>(d.AddRecordDescriptor(&TzfHeapRecordDescriptor::ClassInfo()));
+         r->brdRecordEngine = u"NoRecord";
+         r->AddRecordCompressionDescriptor()->brcdRecordCompressionEngine = u"NoCompression";
+       },
+       u"#15503: ZofrinDB: Unknown Record engine: \"NoRecord\" [$3C8F/15503]"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     TzfServerDataDict d;
     c.Edit(d);
+    EXPECT_EQ(StorageOutcome([&] { TzfBaseSubEngine::CheckValidAll(d); }), c.Outcome);
+  }
+}
+
+// The variable record engine's check takes its heap descriptor through the heap kind, which
+// requires a block heap descriptor and checks both engine names.
+TEST_F(SubEngineCheckTest, VariableRecordEngineChecksItsHeapDescriptor) {
+  struct Case {
+    const char* Name;
+    std::function<void(TzfHeapRecordDescriptor&)> Edit;
+    UnicodeString Outcome;
+  };
+  const Case cases[] = {
+      {"default heap", [](TzfHeapRecordDescriptor&) {}, u"ok"},
+      {"no heap descriptor", [](TzfHeapRecordDescriptor& r) { r.hrdHeapDescriptor.reset(); },
+       u"#10004: ZofrinDB: A HeapDescriptor is required [$2714/10004]"},
+      {"heap engine unknown", [](TzfHeapRecordDescriptor& r) { r.hrdHeapDescriptor->bhdHeapEngine = u"Nope"; },
+       u"#15503: ZofrinDB: Unknown Heap engine: \"Nope\" [$3C8F/15503]"},
+      {"block heap engine unknown",
+       [](TzfHeapRecordDescriptor& r) { r.hrdHeapDescriptor->bhdBlockHeapDescriptor->bbhdBlockHeapEngine = u"Gone"; },
+       u"#15503: ZofrinDB: Unknown BlockHeap engine: \"Gone\" [$3C8F/15503]"},
+      {"no block heap descriptor", [](TzfHeapRecordDescriptor& r) { r.hrdHeapDescriptor->bhdBlockHeapDescriptor.reset(); },
+       u"#10004: ZofrinDB: A block heap descriptor is required [$2714/10004]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TzfServerDataDict d;
+    auto* hrd = dynamic_cast<TzfHeapRecordDescriptor*>(d.AddRecordDescriptor(&TzfHeapRecordDescriptor::ClassInfo()));
+    ASSERT_NE(hrd, nullptr);
+    hrd->brdRecordEngine = u"Variable";
+    hrd->AddHeapDescriptor()->AddBlockHeapDescriptor();
+    c.Edit(*hrd);
     EXPECT_EQ(StorageOutcome([&] { TzfBaseSubEngine::CheckValidAll(d); }), c.Outcome);
   }
 }
