@@ -163,9 +163,18 @@ uint32_t TzfServerTableCursor::sbcDeleteRecords() {
       if (const uint32_t l = LockRecord(aTrans, ref, newLock)) return l;
       if (ix)
         if (const uint32_t k = zfIndicesDeleteKeys(*ix, aTrans, ref, record.data())) return k;
+      // In storage order the walk goes on at the record after this one, taken while this one is
+      // still stored: once deleted, its place may be gone with it (a variable-length record's
+      // segment is freed, and an emptied block leaves the chain).
+      int64_t next = 0;
+      if (!stcIndexEngine) stcTable->sbtRecordEngine->ReadNextRecord(aTrans, ref, next, nullptr);
       stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
       PathToRecord(record.data(), ref);
       stcPosition = TzfCursorPosition::cpCrackBefore;
+      if (!stcIndexEngine) {
+        stcRefNr = next;
+        if (next == 0) stcPosition = TzfCursorPosition::cpEOF;
+      }
       if (const uint32_t b = stcBlobHandler->AfterDelete(aTrans, record.data())) return b;
       // The lock passes to the transaction that deleted the record.
       if (newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);

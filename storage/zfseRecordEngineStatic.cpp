@@ -66,6 +66,12 @@ void PutSlotLink(PzfBlock aBlock, const TzfStaticGeometry& aGeo, uint32_t aSlot,
   zfPutLE32(b, aLink);
   std::memcpy(aBlock + off, b, SlotLinkWidth(aGeo, off));
 }
+// The slots a block's free chain can reach: a one-byte slot links to slot 255 at most, so a block
+// of one-byte records uses its first 255 slots only (the slot layout stays the stored one); wider
+// slots reach every slot.
+uint32_t LinkedSlots(const TzfStaticGeometry& aGeo) {
+  return aGeo.SlotSize == 1 ? std::min<uint32_t>(aGeo.RecsPerBlock, 255) : aGeo.RecsPerBlock;
+}
 }  // namespace
 
 void zfStaticInitBlock(PzfBlock aBlock, const TzfStaticGeometry& aGeo, TzfBlockNumber aNumber,
@@ -78,8 +84,8 @@ void zfStaticInitBlock(PzfBlock aBlock, const TzfStaticGeometry& aGeo, TzfBlockN
   zfPutLE16(aBlock + 28, 1);
   zfPutLE16(aBlock + 30, 0);
   std::memset(aBlock + 32, 0, aGeo.InUseArraySize);
-  for (uint32_t n = 1; n <= aGeo.RecsPerBlock; ++n)
-    PutSlotLink(aBlock, aGeo, n, n < aGeo.RecsPerBlock ? n + 1 : 0);
+  const uint32_t linked = LinkedSlots(aGeo);
+  for (uint32_t n = 1; n <= aGeo.RecsPerBlock; ++n) PutSlotLink(aBlock, aGeo, n, n < linked ? n + 1 : 0);
 }
 
 uint32_t zfStaticStoreRecord(PzfBlock aBlock, const TzfStaticGeometry& aGeo, const uint8_t* aRecord) {
@@ -121,8 +127,11 @@ TzfStaticBlockCheck zfCheckStaticBlock(const uint8_t* aBlock, const TzfStaticGeo
   if (rpb % 8 != 0 && (aBlock[32 + aGeo.InUseArraySize - 1] >> (rpb % 8)) != 0)
     return fail(u"bits set beyond the last slot");
   if (bits != count) return fail(u"record count differs from the in-use bitmap");
+  // Free slots beyond the chain's reach are never linked.
+  uint32_t unreachable = 0;
+  for (uint32_t n = LinkedSlots(aGeo) + 1; n <= rpb; ++n) unreachable += zfStaticSlotInUse(aBlock, n) ? 0 : 1;
   uint32_t slot = zfGetLE16(aBlock + 28);
-  if ((slot == 0) != (count == rpb)) return fail(u"first free slot disagrees with the count");
+  if ((slot == 0) != (count + unreachable == rpb)) return fail(u"first free slot disagrees with the count");
   std::vector<bool> seen(rpb + 1, false);
   uint32_t chained = 0;
   while (slot != 0) {
@@ -131,7 +140,7 @@ TzfStaticBlockCheck zfCheckStaticBlock(const uint8_t* aBlock, const TzfStaticGeo
     ++chained;
     slot = GetSlotLink(aBlock, aGeo, slot);
   }
-  if (chained != rpb - count) return fail(u"free-slot chain misses free slots");
+  if (chained != rpb - count - unreachable) return fail(u"free-slot chain misses free slots");
   r.Valid = true;
   return r;
 }
@@ -282,7 +291,7 @@ void TzfStaticRecordEngine::AddRecord(TzfBaseTransaction* aTrans, int64_t& aRefN
     }
     zfPutLE32(sec + kSecLast, n);
     zfPutLE32(sec + kSecFreeHead, n);
-    zfPutLE32(sec + kSecFree, zfGetLE32(sec + kSecFree) + reGeometry.RecsPerBlock);
+    zfPutLE32(sec + kSecFree, zfGetLE32(sec + kSecFree) + LinkedSlots(reGeometry));
   }
   const uint32_t slot = zfStaticStoreRecord(b, reGeometry, aRecData);
   if (slot == 0) {
@@ -607,7 +616,7 @@ rtl::UnicodeString TzfStaticRecordEngine::CheckTable(TzfBaseTransaction* aTrans)
     if (!c.Valid) problem = u"block " + rtl::IntToStr(n) + u": " + c.Problem;
     else if (zfGetLE32(b + 20) != prev) problem = u"block " + rtl::IntToStr(n) + u": previous link";
     records += zfGetLE16(b + 30);
-    free += reGeometry.RecsPerBlock - zfGetLE16(b + 30);
+    free += LinkedSlots(reGeometry) - zfGetLE16(b + 30);
     if (zfGetLE16(b + 28) != 0) withFree.push_back(n);
     prev = n;
     return problem.empty();

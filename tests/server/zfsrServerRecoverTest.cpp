@@ -416,6 +416,32 @@ TEST_F(TableRecover, BlobsTravelWithTheirRecordsAndABrokenOneSendsItsRecordToFai
   EXPECT_GT(invalidWithMemo, 0);
 }
 
+// Both targets are ordinary tables afterwards: every record of each can be deleted again. The failed
+// table has no index, so its delete-all walks the variable-length records in file order, stepping
+// on from each record it has just deleted.
+TEST_F(TableRecover, BothTargetsCanBeEmptiedAfterwards) {
+  kit::TLogOptions o;
+  o.Records = 24;
+  o.InvalidEvery = 6;
+  o.MemoEvery = 8;
+  kit::FillLogTable(*Db, u"Log", o);
+  ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  const TOutcome out = Recover();
+  ASSERT_EQ(out.Code, 0u);
+  ASSERT_EQ(out.Status.tsErrorCode, 0u);
+  ASSERT_EQ(out.Failed, (std::set<int32_t>{6, 12, 18, 24}));
+  for (const char16_t* name : {u"Log_Recovered", u"Log_Failed"}) {
+    SCOPED_TRACE(rtl::u8(name));
+    TzfAbstractCursor* c = nullptr;
+    ASSERT_EQ(Db->CursorOpen(c, name, u"", omReadWrite, smShared, 2000, false), 0u);
+    EXPECT_EQ(c->DeleteRecords(), 0u);
+    uint32_t n = 1;
+    EXPECT_EQ(c->GetRecordCount(n, false), 0u);
+    EXPECT_EQ(n, 0u);
+    c->Free();
+  }
+}
+
 // A record block edited so that two records carry the same ID: the unique index of the recovered
 // table refuses the second, which lands in the failed table.
 TEST_F(TableRecover, KeyViolationsLandInTheFailedTable) {

@@ -60,6 +60,34 @@ TEST_F(RecordSalvageTest, StaticGeometry) {
   EXPECT_EQ(one.FirstRecordOffset, 33u);
 }
 
+// A slot shorter than four bytes holds its free-slot link in its own bytes: a one-byte slot reaches
+// slot 255 at most, so such a block fills its first 255 slots (the layout stays as it is) and every
+// link it stores is one it can hold; two- and three-byte slots reach every slot of the block.
+TEST_F(RecordSalvageTest, StaticBlockOfShortSlotsKeepsItsFreeChainWhole) {
+  struct Case {
+    uint32_t L, Capacity;
+  };
+  const Case cases[] = {{1, 255}, {2, zfStaticGeometry(4092, 2).RecsPerBlock}, {3, zfStaticGeometry(4092, 3).RecsPerBlock}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.L);
+    const TzfStaticGeometry g = zfStaticGeometry(4092, c.L);
+    Bytes block(4096, 0);
+    zfStaticInitBlock(block.data(), g, 7, 0);
+    ASSERT_TRUE(zfCheckStaticBlock(block.data(), g, 7).Valid) << rtl::u8(zfCheckStaticBlock(block.data(), g, 7).Problem);
+    const Bytes rec(c.L, 0xAB);
+    uint32_t stored = 0;
+    for (uint32_t slot; (slot = zfStaticStoreRecord(block.data(), g, rec.data())) != 0;) ASSERT_EQ(slot, ++stored);
+    EXPECT_EQ(stored, c.Capacity);
+    ASSERT_TRUE(zfCheckStaticBlock(block.data(), g, 7).Valid) << rtl::u8(zfCheckStaticBlock(block.data(), g, 7).Problem);
+    zfStaticFreeSlot(block.data(), g, 200);
+    zfStaticFreeSlot(block.data(), g, 10);
+    ASSERT_TRUE(zfCheckStaticBlock(block.data(), g, 7).Valid);
+    EXPECT_EQ(zfStaticStoreRecord(block.data(), g, rec.data()), 10u);
+    EXPECT_EQ(zfStaticStoreRecord(block.data(), g, rec.data()), 200u);
+    EXPECT_EQ(zfStaticStoreRecord(block.data(), g, rec.data()), 0u);
+  }
+}
+
 TEST_F(RecordSalvageTest, StaticBlockReusesTheFreedSlotAndSalvagesExactlyItsRecords) {
   const TzfStaticGeometry g = zfStaticGeometry(4092, 37);
   Bytes block(4096, 0);
