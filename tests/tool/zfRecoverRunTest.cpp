@@ -502,9 +502,6 @@ TEST_F(RecoverRun, NoTableFileToRecover) {
   EXPECT_EQ(std::distance(fs::directory_iterator(Dir / "tables"), fs::directory_iterator()), 1);
 }
 
-}  // namespace
-}  // namespace zf::test
-
 // Under an address-space limit of 2 GiB (as containers and batch systems set) the tool still
 // recovers a table: its memory manager reserves the range the limit leaves room for. Only where
 // the engine's manager is the process allocator: the sanitizers' shadow memory cannot live under
@@ -524,3 +521,6 @@ TEST_F(RecoverRun, RecoversUnderATwoGigabyteAddressSpaceLimit) {
             lines.end());
   EXPECT_EQ(Rows("BuildLog"), 3000);
 }
+
+}  // namespace
+}  // namespace zf::test
