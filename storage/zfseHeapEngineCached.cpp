@@ -310,6 +310,13 @@ uint32_t FitUnits(uint32_t aValue, uint16_t aHeaderSize, uint16_t aUnit) {
   const uint32_t unit = aUnit ? aUnit : 1;
   return aHeaderSize + (aValue - aHeaderSize) / unit * unit;
 }
+
+// The bytes of all parts of a sized request, in 64 bits so that no sum of parts wraps.
+uint64_t SumOfSizes(const std::vector<uint32_t>& aSizes) {
+  uint64_t sum = 0;
+  for (uint32_t s : aSizes) sum += s;
+  return sum;
+}
 }  // namespace
 
 int64_t TzfCachedHeapEngine::PlaceSegment(TzfBaseTransaction* aTrans, uint32_t aBlock, uint32_t aSize,
@@ -341,8 +348,7 @@ int64_t TzfCachedHeapEngine::AllocSegmentEx(TzfBaseTransaction* aTrans, const st
                                             uint16_t& aAllocated, uint16_t aHeaderSize, uint16_t aUnit,
                                             bool aExactOnly) {
   aAllocated = 0;
-  uint64_t sum = 0;
-  for (uint32_t s : aSizes) sum += s;
+  const uint64_t sum = SumOfSizes(aSizes);
   if (sum == 0) return 0;
   const uint32_t max = bheBlockHeapEngine->bbheMaxSegmentSize;
   const uint32_t want = uint32_t(std::min<uint64_t>(sum, max));
@@ -376,8 +382,7 @@ int64_t TzfCachedHeapEngine::ReAllocSegmentEx(TzfBaseTransaction* aTrans, PzfBlo
                                               uint16_t& aAllocated, uint16_t aHeaderSize, uint16_t aUnit,
                                               bool aExactOnly) {
   aAllocated = 0;
-  uint64_t sum = 0;
-  for (uint32_t s : aSizes) sum += s;
+  const uint64_t sum = SumOfSizes(aSizes);
   const uint64_t total = std::max<uint64_t>(sum, aMinSize);
   if (total == 0) return 0;
   const uint32_t unit = aUnit ? aUnit : 1;
