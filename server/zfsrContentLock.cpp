@@ -4,6 +4,7 @@
 #include "platform/rtl/rtlException.h"
 #include "server/zfsrCursorSupport.h"
 #include "server/zfsrServerTransaction.h"
+#include "storage/zfsrTimeoutHandling.h"
 
 namespace zf {
 
@@ -29,15 +30,60 @@ void TzfCursorContentLock::End() {
   if (entered) clPortal->EndRead();
 }
 
+bool TzfIndexAccessLock::Enter(int64_t aDeadline) {
+  const std::thread::id self = std::this_thread::get_id();
+  if (ialOwner.load(std::memory_order_acquire) == self) {
+    ++ialDepth;
+    return true;
+  }
+  if (aDeadline == zfDeadlineNone) {
+    ialMutex.lock();
+  } else {
+    const int64_t left = aDeadline - static_cast<int64_t>(os::GetTickCount64());
+    if (left <= 0 ? !ialMutex.try_lock() : !ialMutex.try_lock_for(std::chrono::milliseconds(left))) return false;
+  }
+  ialOwner.store(self, std::memory_order_release);
+  ialDepth = 1;
+  return true;
+}
+
+void TzfIndexAccessLock::Leave() {
+  ZF_ASSERT(ialOwner.load(std::memory_order_acquire) == std::this_thread::get_id() && ialDepth > 0, "zfsrContentLock");
+  if (--ialDepth == 0) {
+    ialOwner.store(std::thread::id(), std::memory_order_release);
+    ialMutex.unlock();
+  }
+}
+
+uint32_t TzfIndexAccessLock::LeaveAll() {
+  if (ialOwner.load(std::memory_order_acquire) != std::this_thread::get_id()) return 0;
+  const uint32_t levels = ialDepth;
+  ialDepth = 0;
+  ialOwner.store(std::thread::id(), std::memory_order_release);
+  ialMutex.unlock();
+  return levels;
+}
+
+void TzfIndexAccessLock::Reenter(uint32_t aLevels) {
+  if (aLevels == 0) return;
+  ialMutex.lock();
+  ialOwner.store(std::this_thread::get_id(), std::memory_order_release);
+  ialDepth = aLevels;
+}
+
 TzfLockResult zfGetRecordLockOutsidePortal(TzfTableLockContainer& aContainer, TzfContentPortal* aPortal,
                                            TzfBaseTransaction* aTrans, TzfAbstractCursor* aCursor, int64_t aRefNr,
-                                           bool aConditional, TzfLockFailureReason* aReason) {
-  if (aConditional || !aPortal || aPortal->ReadLevels() == 0)
+                                           bool aConditional, TzfLockFailureReason* aReason,
+                                           TzfIndexAccessLock* aIndexAccess) {
+  const bool inPortal = aPortal && aPortal->ReadLevels() > 0;
+  if (aConditional || (!inPortal && !aIndexAccess))
     return aContainer.GetRecordLock(aTrans, aCursor, aRefNr, aConditional, aReason);
-  // A free lock is taken without leaving the portal; the conditional try writes no failure lines.
+  // A free lock is taken without leaving anything; the conditional try writes no failure lines.
   const TzfLockResult first = aContainer.GetRecordLock(aTrans, aCursor, aRefNr, true, nullptr);
   if (zfLockGranted(first)) return first;
-  TzfPortalReadPause pause(aPortal);
+  // Taken again in the order they were entered: the portal first, then the index access.
+  TzfIndexAccessPause indexPause(aIndexAccess);
+  TzfPortalReadPause pause(inPortal ? aPortal : nullptr);
   return aContainer.GetRecordLock(aTrans, aCursor, aRefNr, false, aReason);
 }
 

@@ -10,8 +10,19 @@
 // transactions the root table's content portal (read side, shared cursors only); inside a
 // transaction the transaction's lock on the root table (shared for reads, exclusive for writes),
 // which lasts until its level ends.
+//
+// TzfIndexAccessLock serialises the use of a root table's indices engines. Those engines keep the
+// transaction they work in, the header block a change holds and their key scratch in the engine
+// object, so two threads must never use them at once: a writer in its transaction and portal
+// readers outside one, or readers of several transactions, would otherwise read through each
+// other's transaction or block. Every cursor operation holds it for its content work; it is
+// re-entrant for the thread that holds it, and left (all levels) while that thread waits for a
+// record lock, as the portal is.
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "server/zfsrContentPortal.h"
@@ -46,11 +57,44 @@ class TzfCursorContentLock {
   std::vector<bool> clEntered;  // per open Begin: whether it entered the portal
 };
 
+class TzfIndexAccessLock {
+ public:
+  // False when another thread holds it past aDeadline (a tick count; zfDeadlineNone: no limit).
+  bool Enter(int64_t aDeadline);
+  void Leave();
+  // Leaves every level the calling thread holds (0 when it holds none) and answers their number.
+  uint32_t LeaveAll();
+  // Takes aLevels levels again, waiting as long as it takes.
+  void Reenter(uint32_t aLevels);
+
+ private:
+  std::timed_mutex ialMutex;
+  std::atomic<std::thread::id> ialOwner{};
+  uint32_t ialDepth = 0;  // written by the owner only
+};
+
+// Leaves the calling thread's levels of an index-access lock (may be nil) for its lifetime.
+class TzfIndexAccessPause {
+ public:
+  explicit TzfIndexAccessPause(TzfIndexAccessLock* aLock) : FLock(aLock), FLevels(aLock ? aLock->LeaveAll() : 0) {}
+  ~TzfIndexAccessPause() {
+    if (FLock) FLock->Reenter(FLevels);
+  }
+  TzfIndexAccessPause(const TzfIndexAccessPause&) = delete;
+  TzfIndexAccessPause& operator=(const TzfIndexAccessPause&) = delete;
+
+ private:
+  TzfIndexAccessLock* FLock;
+  uint32_t FLevels;
+};
+
 // GetRecordLock of aContainer for aCursor. With aPortal (may be nil) held for reading by the calling
 // thread and a non-conditional request that conflicts, the thread's reads of aPortal are left for
 // the wait and entered again before the answer. The failure lines go into aReason (may be nil).
+// aIndexAccess (may be nil) is left for the wait too, before the portal, and taken again after it.
 TzfLockResult zfGetRecordLockOutsidePortal(TzfTableLockContainer& aContainer, TzfContentPortal* aPortal,
                                            TzfBaseTransaction* aTrans, TzfAbstractCursor* aCursor, int64_t aRefNr,
-                                           bool aConditional, TzfLockFailureReason* aReason);
+                                           bool aConditional, TzfLockFailureReason* aReason,
+                                           TzfIndexAccessLock* aIndexAccess = nullptr);
 
 }  // namespace zf

@@ -84,6 +84,14 @@ void TzfReadOnlyState::SetFormatOutdated() {
   Message = u"Table format outdated. Table must be packed to enable write access";
 }
 
+void TzfReadOnlyState::SetStoredKeysOutdated() {
+  IsReadOnly = true;
+  Result = zfErrHigherTableLevelRequired;
+  Message =
+      u"Table contains one or more indices where NLS version of stored keys differs from current NLS version. Table "
+      u"must be packed to enable write access";
+}
+
 uint32_t TzfReadOnlyState::Error() const {
   if (Message) return EzfBaseException::zfSetMessage(Result, Message);
   return Result;

@@ -65,6 +65,9 @@ struct TzfReadOnlyState {
   void SetOpenedReadOnly();
   // A dictionary older than version 2: 12040 with the outdated-format text.
   void SetFormatOutdated();
+  // An index whose stored keys were sorted under other sorting rules than the system's today:
+  // 12040 with the text that asks for a pack.
+  void SetStoredKeysOutdated();
   // Result, with Message (when set) as the thread's pending text for it.
   uint32_t Error() const;
 };

@@ -25,6 +25,7 @@
 #include "foundation/zfllSync.h"
 #include "foundation/zfllSyncPortal.h"
 #include "index/zfseIndicesEngineHandle.h"
+#include "server/zfsrContentLock.h"
 #include "server/zfsrContentPortal.h"
 #include "server/zfsrTableLockContainer.h"
 #include "server/zfsrServerTransaction.h"
@@ -187,6 +188,8 @@ class TzfServerRootTable : public TzfServerBaseTable, public TzfTransLockTable {
   TzfShareMode srtShareMode;
   TzfPadlock srtCommitPadlock{false};
   TzfContentPortal srtContentPortal;
+  // Held by every cursor operation's content work on this table (see TzfIndexAccessLock).
+  TzfIndexAccessLock srtIndexAccess;
   uint32_t srtSnapshotBlockCount = 0;
   // Opened inside a TzfIndexTolerantOpen scope and some index could not be opened: the table has
   // no indices engine there and opens read-only.

@@ -19,6 +19,7 @@
 #include "storage/zfsrAutoIncEngineBase.h"
 #include "storage/zfsrBlobEngineBase.h"
 #include "storage/zfsrRecordEngineBase.h"
+#include "storage/zfsrTimeoutHandling.h"
 
 namespace zf {
 
@@ -77,6 +78,24 @@ void TzfServerTableCursor::AddExceptionData(IzfExceptionDataContainer& aContaine
   aContainer.AddBoolean(u"UseNestedTransaction", sbcUseNestedTransaction);
   aContainer.AddObject(u"Filter", sbcFilter.get());
   aContainer.AddObject(u"KeyFilter", sbcKeyFilter.get());
+  static const char16_t* const shareModes[] = {u"smExclusive", u"smShared", u"smShareRead"};
+  aContainer.AddString(u"ShareMode", shareModes[stcShareMode]);
+  if (stcIndexPath)
+    aContainer.AddObject(u"IndexPath", stcIndexPath.get());
+  else
+    aContainer.AddObject(u"IndexEngine", stcIndexEngine);
+  TzfExceptionDataRef range = aContainer.AddContainer(u"Range");
+  if (!range) return;
+  for (const auto& [name, end] : {std::pair{u"Start", &stcRangeStart}, std::pair{u"End", &stcRangeEnd}}) {
+    TzfExceptionDataRef c = range->AddContainer(name);
+    if (!c) continue;
+    c->AddBoolean(u"Valid", end->Info.riValid);
+    c->AddInteger(u"FieldCount", end->Info.riFieldCount);
+    c->AddInteger(u"Partitial", end->Info.riPartitial);
+    c->AddBoolean(u"Exclusive", end->Info.riExclusive);
+    if (!end->Key.empty() && stcIndexEngine && stcIndexEngine->bieKeyEngine)
+      if (TzfExceptionDataRef key = c->AddContainer(u"Key")) stcIndexEngine->bieKeyEngine->KeyAsExceptionData(end->Key.data(), *key);
+  }
 }
 
 const rtl::TClassInfo& TzfServerTableCursor::ClassInfo() {
@@ -86,6 +105,13 @@ const rtl::TClassInfo& TzfServerTableCursor::ClassInfo() {
 
 void TzfServerTableCursor::AfterConstruction() {
   TzfAbstractCursor::AfterConstruction();
+  // Keys sorted under other sorting rules would be kept in a wrong order by any write.
+  if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get())
+    for (int32_t i = 0; i < zfIndicesEngineIndexCount(*ix); ++i)
+      if (ix->Indices().GetIndexEngine(i).NLSVersionChanged()) {
+        sbcReadOnly.SetStoredKeysOutdated();
+        break;
+      }
   sbcRefIntegrity = TzfBaseRefIntegrityEngine::CreateFor(stcTable->sbtTableDescriptor, this);
   if (TzfFieldsDescriptor* fields = stcTable->sbtFieldsDescriptor) {
     sbcDefaultValueHandler = TzfDefaultValueHandler::CreateFor(*fields, aaServer, this);
@@ -94,6 +120,13 @@ void TzfServerTableCursor::AfterConstruction() {
   stcBlobHandler = stcCreateBlobHandler();
   stcTable->sbtAddCursor(this);
   stcInTable = true;
+  // A new cursor stands before the first record of index 0, or of the record order without
+  // indexes. An index it cannot use leaves it on the record order.
+  if (stcTable->sbtIndicesEngine && zfIndicesEngineIndexCount(*stcTable->sbtIndicesEngine) > 0)
+    sbcSwitchToIndex(u"", 0, false);
+  // A dictionary older than version 2 is read, never written: the table must be packed first.
+  if (!sbcReadOnly.IsReadOnly && stcRoot->srtDictionary && stcRoot->srtDictionary->ddVersion < 2)
+    sbcReadOnly.SetFormatOutdated();
 }
 
 void TzfServerTableCursor::BeforeDestruction() {
@@ -140,6 +173,11 @@ uint32_t TzfServerTableCursor::InContent(bool aExclusive,
   if (trans)
     if (const uint32_t state = trans->CheckState()) return state;
   if (const uint32_t r = stcContentLock->Begin(trans, aExclusive, false, &sbcLockFailureReason)) return r;
+  TzfIndexAccessLock& indexAccess = stcRoot->srtIndexAccess;
+  if (!indexAccess.Enter(zfTimeoutDeadline())) {
+    stcContentLock->End();
+    return zfErrLockTimeout;
+  }
   uint32_t r = 0;
   try {
     r = aWork(trans);
@@ -149,9 +187,11 @@ uint32_t TzfServerTableCursor::InContent(bool aExclusive,
     // Any other failure is a code too, so that the caller's level is rolled back.
     r = asoConvertException(e);
   } catch (...) {
+    indexAccess.Leave();
     stcContentLock->End();
     throw;
   }
+  indexAccess.Leave();
   stcContentLock->End();
   return r;
 }
@@ -200,7 +240,8 @@ uint32_t TzfServerTableCursor::LockRecord(TzfServerTransaction* aTrans, int64_t 
                                           uint32_t aConflictCode) {
   aNew = false;
   const TzfLockResult lr = zfGetRecordLockOutsidePortal(*stcTable->sbtLocks, &stcRoot->srtContentPortal, aTrans,
-                                                        this, aRefNr, false, &sbcLockFailureReason);
+                                                        this, aRefNr, false, &sbcLockFailureReason,
+                                                        &stcRoot->srtIndexAccess);
   if (!zfLockGranted(lr)) return zfLockFailureResult(&sbcLockFailureReason, aConflictCode);
   aNew = lr == TzfLockResult::lrGrantedNew;
   return 0;
@@ -717,6 +758,28 @@ uint32_t TzfServerTableCursor::FilterDeactivate(TzfFilterID aFilterID) {
 }
 uint32_t TzfServerTableCursor::FilterRemove(TzfFilterID aFilterID) {
   return Framed([&] { return zfFilterRemove(sbcFilter, aFilterID); });
+}
+
+TzfServerTableStats TzfServerTableCursor::sbcGetStats() { return stcTable->sbtGetStats(CurrentTrans()); }
+
+uint32_t TzfServerTableCursor::esoOptionGetParent(const UnicodeString& aName, UnicodeString& aValue) {
+  if (stcTable) {
+    const uint32_t r = stcTable->esoOptionGetEffective(aName, aValue);
+    if (r != zfErrObjNotFound) return r;
+  }
+  return TzfAbstractCursor::esoOptionGetParent(aName, aValue);
+}
+
+uint32_t TzfServerTableCursor::esoOptionListParent(rtl::TStrings& aList) {
+  rtl::TStringList inherited;
+  if (const uint32_t r = TzfAbstractCursor::esoOptionListParent(inherited)) return r;
+  if (!stcTable) {
+    aList.Clear();
+    aList.AddStrings(inherited);
+    return 0;
+  }
+  if (const uint32_t r = stcTable->esoOptionListEffective(aList)) return r;
+  return esoOptionListMerge(aList, inherited);
 }
 
 void TzfServerTableCursor::esoOptionChanged(const UnicodeString& aName, const UnicodeString& aValue) {

@@ -53,6 +53,7 @@ class TzfServerBaseTable;
 class TzfServerRootTable;
 class TzfIndexDescriptor;
 class TzfBaseBlobHandler;
+struct TzfServerTableStats;
 
 enum class TzfCursorPosition : uint8_t { cpBOF, cpEOF, cpOnRecord, cpCrackBefore, cpCrackAfter };
 
@@ -201,6 +202,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
 
   // "INSERT_OPTIONS_*" options change the insert options.
   void esoOptionChanged(const UnicodeString& aName, const UnicodeString& aValue) override;
+  // A cursor inherits its options from its table first; only what the table does not know comes
+  // from the database.
+  uint32_t esoOptionGetParent(const UnicodeString& aName, UnicodeString& aValue) override;
+  uint32_t esoOptionListParent(rtl::TStrings& aList) override;
   // Internal walk for callers that raise on failure, in the session lock they already hold: every
   // record the active record filter accepts, from the first (or the last, aBackward), handed to
   // aRecIterator until it stops; the cursor stands on the last record handed out, or at EOF (BOF)
@@ -335,6 +340,8 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   uint32_t sbcDeleteRecords();
 
   TzfServerBaseTable* Table() const { return stcTable; }
+  // The table's statistics as the cursor's current transaction sees them.
+  TzfServerTableStats sbcGetStats();
   TzfOpenMode OpenMode() const { return stcOpenMode; }
   TzfShareMode ShareMode() const { return stcShareMode; }
   TzfCursorPosition Position() const { return stcPosition; }

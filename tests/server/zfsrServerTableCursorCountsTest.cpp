@@ -30,6 +30,8 @@ class TableCursorCounts : public PeopleCursorTest {
     dynamic_cast<TzfCompKeyDescriptor&>(*ix->AddIndex(u"ByName", 0, idAll, u"")->idKeyDescriptor).Add(1);
     ASSERT_EQ(Db->TableBuild(false, u"People", u"", dict.get(), tsPersistent, false), 0u);
     OpenCursor();
+    // A new cursor stands on index 0; the cases start from the record order.
+    ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
     // (ID, Name) in storage order; "a" three times, "b" twice.
     const std::pair<int32_t, const char16_t*> rows[] = {{1, u"a"}, {2, u"b"}, {3, u"a"},
                                                         {4, u"c"}, {5, u"a"}, {6, u"b"}};

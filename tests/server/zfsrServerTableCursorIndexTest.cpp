@@ -31,6 +31,8 @@ class TableCursorIndex : public PeopleCursorTest {
     dynamic_cast<TzfCompKeyDescriptor&>(*ix->idKeyDescriptor).Add(0);
     ASSERT_EQ(Db->TableBuild(false, u"People", u"", dict.get(), tsPersistent, false), 0u);
     OpenCursor();
+    // A new cursor stands on index 0; the cases start from the record order.
+    ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
   }
   uint32_t Insert(int32_t aID) {
     C->SetFieldFromVariant(Rec, 0, rtl::Variant(aID));
@@ -143,9 +145,16 @@ TEST_F(TableCursorIndex, RefusedKeyInsideTransactionKeepsTheTransaction) {
 
 TEST_F(TableCursorIndex, SwitchingIndexesAndWalkingInIndexOrder) {
   FillShuffled();
-  int32_t id = 0;
+  int32_t id = -1;
+  {
+    TzfServerTableCursor* fresh = OpenPeople();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->GetIndexID(id), 0u);
+    fresh->Free();
+  }
+  EXPECT_EQ(id, 0) << "a new cursor stands on index 0";
   EXPECT_EQ(C->GetIndexID(id), 0u);
-  EXPECT_EQ(id, -1) << "a new cursor reads in storage order";
+  EXPECT_EQ(id, -1) << "switched to the record order";
   EXPECT_EQ(Walk(true), (std::vector<int32_t>{5, 1, 4, 2, 3}));
 
   EXPECT_EQ(C->SwitchToIndex(u"NoSuch", -1, false), zfErrNoSuchIndex);
