@@ -75,11 +75,12 @@ uint32_t DateToDateTime(const void*, const uint8_t* aSource, uint8_t* aTarget) {
   return 0;
 }
 
+// Negative milliseconds lie before day 0: no date and no time of day.
 template <bool BestFit>
 uint32_t DateTimeToDate(const void*, const uint8_t* aSource, uint8_t* aTarget) {
   int64_t days;
   double time;
-  if (!SplitDateTime(LoadDouble(aSource), days, time)) return kNoFit;
+  if (!SplitDateTime(LoadDouble(aSource), days, time) || time < 0) return kNoFit;
   if (!BestFit && time != 0) return kNoFit;
   zfStoreLE<int32_t>(aTarget, static_cast<int32_t>(days));
   return 0;
@@ -88,7 +89,7 @@ uint32_t DateTimeToDate(const void*, const uint8_t* aSource, uint8_t* aTarget) {
 template <bool BestFit>
 uint32_t DateTimeToTime(const void*, const uint8_t* aSource, uint8_t* aTarget) {
   const double ms = LoadDouble(aSource);
-  if (!std::isfinite(ms)) return kNoFit;
+  if (!(ms >= 0) || std::isinf(ms)) return kNoFit;
   // Checking: a value with a whole day in it is more than a time of day.
   if (!BestFit && std::fabs(ms) >= kDay) return kNoFit;
   zfStoreLE<int32_t>(aTarget, static_cast<int32_t>(std::trunc(std::fmod(ms, kDay))));

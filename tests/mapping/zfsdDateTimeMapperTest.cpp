@@ -40,12 +40,15 @@ TEST_F(DateTimeMapperTest, DatesAndTimesMoveBetweenTheirTypes) {
       {kDateTime, At(2147483647, 0), {zftDate}, F, "ff ff ff 7f"},
       {kDateTime, Dbl(1E300), {zftDate}, B, "E"},
       {kDateTime, Dbl(kNaN), {zftDate}, B, "E"},
+      {kDateTime, Dbl(-1), {zftDate}, B, "E"},
       // DateTime into Time: the date is dropped only under best fit.
       {kDateTime, At(1, 1000), {zftTime}, F, "E"},
       {kDateTime, At(1, 1000), {zftTime}, B, "e8 03 00 00"},
       {kDateTime, At(kY2000, 86399999), {zftTime}, B, "ff 5b 26 05"},
       {kDateTime, At(0, 43200000), {zftTime}, F, "00 2e 93 02"},
       {kDateTime, Dbl(kNaN), {zftTime}, B, "E"},
+      {kDateTime, Dbl(-1000), {zftTime}, F, "E"},
+      {kDateTime, Dbl(-1000), {zftTime}, B, "E"},
       {kDateTime, At(kY2000, 5), {zftDateTime}, F, "80 02 70 11 c1 af cc 42"},
   });
 }
