@@ -33,10 +33,13 @@ std::unique_ptr<TzfBaseFieldMapper> TrySameLayout(const TzfFieldMapperClass&, Tz
   return mapper;
 }
 
+// Runs after the family mappers: the copy takes only the diagonal cells that no family fills, so
+// that every cell keeps one class.
 void StartUnit() {
   for (int t = 0; t < zfFieldTypeCount; ++t) {
     const auto type = static_cast<TzfFieldType>(t);
-    if (type != zftInterval && !zfIsBlobType(type)) zfRegisterFieldMapper(TzfSameLayoutMapper::ClassInfo(), type, type);
+    if (type != zftInterval && !zfIsBlobType(type) && zfFieldMapperCell(type, type).empty())
+      zfRegisterFieldMapper(TzfSameLayoutMapper::ClassInfo(), type, type);
   }
 }
 

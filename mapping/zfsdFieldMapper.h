@@ -1,12 +1,9 @@
 // The value mappers: converters between the values of two non-BLOB fields.
 //
-// Today this unit offers the diagonal of the mapping matrix, each type onto itself, for fields of
-// the same layout, so that a record maps between two tables with equal fields: TzfSameLayoutMapper
-// copies the field's bytes when source and target agree in type, storage length, units and
-// decimals and, for 8-bit text and characters, in code page (or either has none). Interval has no
-// mapper at all. Fields of the same type but another layout get no method from it; the family
-// mappers (numbers, dates, text, byte arrays, BCD) register later in the same cells and are tried
-// first.
+// TzfSameLayoutMapper copies a field's bytes when source and target agree in type, storage
+// length, units and decimals and, for 8-bit text and characters, in code page (or either has
+// none). It stands on the diagonal of the mapping matrix only where no family mapper is
+// registered for that type (it starts after them); Interval has no mapper at all.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -26,7 +23,8 @@ class TzfSameLayoutMapper : public TzfBaseFieldMapper {
   int32_t slmLength;
 };
 
-// Registers the value mappers in the matrix (unit start); the registry empties the cells.
+// Registers the same-layout copy in the empty diagonal cells (unit start, after the family
+// mappers); the registry empties the cells.
 rtl::TUnitInit& zfsdFieldMapperUnit();
 
 }  // namespace zf

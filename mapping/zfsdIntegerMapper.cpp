@@ -9,6 +9,7 @@
 
 #include "dictionary/zfsdFieldDescriptor.h"
 #include "foundation/zfllErrors.h"
+#include "mapping/zfsdValueMapperCoverage.h"
 #include "platform/rtl/rtlNumber.h"
 
 namespace zf {
@@ -22,11 +23,6 @@ using TCode = TzfMappingMethod::TCode;
 // The largest whole amount an 8-byte Currency value holds (its limit is 922337203685477.5807).
 constexpr uint64_t kMaxCurrencyUnits = 922337203685477;
 constexpr int64_t kCurrencyScale = 10000;
-
-constexpr TzfFieldType kNumericTargets[] = {
-    zftBoolean, zftChar,     zftWideChar, zftByte,      zftWord16,      zftWord32,      zftInt8,
-    zftInt16,   zftInt32,    zftInt64,    zftAutoInc,   zftSingle,      zftDouble,      zftExtended,
-    zftCurrency, zftByteArray, zftShortString, zftNullString, zftWideString, zftRecRev, zftBCD};
 
 // Capacity in characters of a text target: fdLength - 1 for the 8-bit texts (a length byte or
 // a terminator), fdLength div 2 - 1 code units for WideString.
@@ -369,34 +365,11 @@ std::unique_ptr<TzfBaseFieldMapper> TryInteger(const TzfFieldMapperClass& aClass
   return mapper;
 }
 
-template <class TSource>
-void RegisterInteger(const TzfFieldMapperClass& aClass) {
-  for (int t = 0; t < zfFieldTypeCount; ++t) {
-    const auto source = static_cast<TzfFieldType>(t);
-    if (!TSource::Serves(source)) continue;
-    for (TzfFieldType target : kNumericTargets) zfRegisterFieldMapper(aClass, source, target);
-  }
-}
-
-void StartUnit() {
-  for (TzfFieldType target : kNumericTargets) zfRegisterFieldMapper(TzfBooleanMapper::ClassInfo(), zftBoolean, target);
-  RegisterInteger<TByteSource>(TzfByte8Mapper::ClassInfo());
-  RegisterInteger<TWord16Source>(TzfWord16Mapper::ClassInfo());
-  RegisterInteger<TWord32Source>(TzfWord32Mapper::ClassInfo());
-  RegisterInteger<TInt8Source>(TzfInt8Mapper::ClassInfo());
-  RegisterInteger<TInt16Source>(TzfInt16Mapper::ClassInfo());
-  RegisterInteger<TInt32Source>(TzfInt32Mapper::ClassInfo());
-  RegisterInteger<TInt64Source>(TzfInt64Mapper::ClassInfo());
-}
-
-void StopUnit() {}
-
 }  // namespace
 
 bool zfIsNumericMappingTarget(TzfFieldType aType) {
-  for (TzfFieldType t : kNumericTargets)
-    if (t == aType) return true;
-  return false;
+  const std::vector<TzfFieldType>& targets = zfNumericMappingTargets();
+  return std::find(targets.begin(), targets.end(), aType) != targets.end();
 }
 
 const TzfFieldMapperClass& TzfBooleanMapper::ClassInfo() {
@@ -417,10 +390,5 @@ ZF_INTEGER_MAPPER_CLASS(TzfByte8Mapper, TByteSource)
 ZF_INTEGER_MAPPER_CLASS(TzfWord16Mapper, TWord16Source)
 ZF_INTEGER_MAPPER_CLASS(TzfWord32Mapper, TWord32Source)
 #undef ZF_INTEGER_MAPPER_CLASS
-
-rtl::TUnitInit& zfsdIntegerMapperUnit() {
-  static rtl::TUnitInit unit("zfsdIntegerMapper", &StartUnit, &StopUnit);
-  return unit;
-}
 
 }  // namespace zf

@@ -62,8 +62,4 @@ struct TzfWord32Mapper { static const TzfFieldMapperClass& ClassInfo(); };
 // map into.
 bool zfIsNumericMappingTarget(TzfFieldType aType);
 
-// Registers the Boolean and integer mappers for every numeric target (unit start); the registry
-// empties the cells.
-rtl::TUnitInit& zfsdIntegerMapperUnit();
-
 }  // namespace zf

@@ -4,9 +4,9 @@
 #include "mapping/zfsdFieldMapper.h"
 #include "mapping/zfsdFieldMapperBase.h"
 #include "mapping/zfsdFieldMapperDescriptor.h"
-#include "mapping/zfsdIntegerMapper.h"
 #include "mapping/zfsdRecordMapperDescriptor.h"
 #include "mapping/zfsdTableMapperDescriptor.h"
+#include "mapping/zfsdValueMapperCoverage.h"
 #include "mapping/zfsrFieldMapper.h"
 #include "mapping/zfsrFieldMapperEngine.h"
 #include "mapping/zfsrFieldMapperEngineAutoInc.h"
@@ -16,13 +16,14 @@ namespace zf {
 
 namespace {
 
-// Units in link order: the registry before the mappers that fill it (value mappers first, then
-// the BLOB side), the descriptors before the engines built from them.
+// Units in link order: the registry before the mappers that fill it (the value mapper families,
+// then the same-layout copy in the diagonal cells they leave empty, then the BLOB side), the
+// descriptors before the engines built from them.
 zf::rtl::TStartupList BuildList() {
   zf::rtl::TStartupList list;
   list.Add(zfsdFieldMapperBaseUnit());
+  list.Add(zfsdValueMapperCoverageUnit());
   list.Add(zfsdFieldMapperUnit());
-  list.Add(zfsdIntegerMapperUnit());
   list.Add(zfsrFieldMapperUnit());
   list.Add(zfsdFieldMapperDescriptorUnit());
   list.Add(zfsdRecordMapperDescriptorUnit());

@@ -8,15 +8,13 @@
 #include "mapping/zfsdIntegerMapper.h"
 #include "mapping/zfsdTableMapperDescriptor.h"
 #include "mapping/zfsrRecordMapperEngine.h"
-#include "tests/mapping/zfsrMappingTestUtil.h"
+#include "tests/mapping/zfsdValueMapperCases.h"
 
 namespace zf::test {
 namespace {
 
 class IntegerMapperTest : public MappingStarted {};
 
-// The action a case runs under: a descriptor with dlaFail, dlaNull or dlaBestFit, or none.
-enum TAct { F, N, B, X };
 
 struct Case {
   TzfFieldType Source;
@@ -28,17 +26,6 @@ struct Case {
   // result of 10002 with the target untouched, "-" for a pair that gets no method.
   const char* Expected;
 };
-
-std::string Hex(const std::vector<uint8_t>& aBytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string s;
-  for (uint8_t b : aBytes) {
-    if (!s.empty()) s += ' ';
-    s += digits[b >> 4];
-    s += digits[b & 15];
-  }
-  return s;
-}
 
 // Runs one case and answers what it stored, in the notation of Case::Expected.
 std::string Run(const Case& c) {
@@ -55,8 +42,8 @@ std::string Run(const Case& c) {
   std::vector<uint8_t> to(static_cast<size_t>(d->fdLength), 0xEE);
   const uint32_t result = method(from.data(), to.data());
   if (result == 10002 && to == std::vector<uint8_t>(to.size(), 0xEE)) return "E";
-  if (result != 0) return "result " + std::to_string(result) + ": " + Hex(to);
-  return Hex(to);
+  if (result != 0) return "result " + std::to_string(result) + ": " + HexOf(to);
+  return HexOf(to);
 }
 
 void RunAll(const std::vector<Case>& aCases) {
@@ -340,7 +327,7 @@ TEST_F(IntegerMapperTest, ARecordCopiedIntoRetypedFieldsMapsEveryValue) {
   auto field = [&](const std::vector<uint8_t>& aRecord, int32_t aField) -> std::string {
     if (target.Fields().IsRecordFieldNull(aField, aRecord.data())) return "NULL";
     TzfFieldDescriptor* f = target.Fields().Field(aField);
-    return Hex({aRecord.begin() + f->fdOffset, aRecord.begin() + f->fdOffset + f->fdLength});
+    return HexOf({aRecord.begin() + f->fdOffset, aRecord.begin() + f->fdOffset + f->fdLength});
   };
   struct Run {
     TzfDataLossAction Action;

@@ -152,6 +152,8 @@ TEST_F(MapperEngineTest, ARecordMapsBetweenTablesOfEqualFields) {
     if (i % 5 == 4) continue;  // every fifth field stays NULL
     TzfFieldDescriptor* f = fields.Field(i);
     for (int32_t b = 0; b < f->fdLength; ++b) src[static_cast<size_t>(f->fdOffset + b)] = static_cast<uint8_t>(i + b + 1);
+    // A BCD field holds a whole amount of its 16 digits.
+    if (f->fdType == zftBCD) zfStoreLE<int64_t>(src.data() + f->fdOffset, int64_t{i} * 10000);
     fields.SetRecordFieldNull(i, src.data(), false);
   }
 
