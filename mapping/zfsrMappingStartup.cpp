@@ -4,8 +4,11 @@
 #include "mapping/zfsdFieldMapper.h"
 #include "mapping/zfsdFieldMapperBase.h"
 #include "mapping/zfsdFieldMapperDescriptor.h"
+#include "mapping/zfsdCharMapper.h"
 #include "mapping/zfsdIntegerMapper.h"
 #include "mapping/zfsdRecordMapperDescriptor.h"
+#include "mapping/zfsdStringMapper.h"
+#include "mapping/zfsdTextSourceMapper.h"
 #include "mapping/zfsdTableMapperDescriptor.h"
 #include "mapping/zfsrFieldMapper.h"
 #include "mapping/zfsrFieldMapperEngine.h"
@@ -23,6 +26,9 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsdFieldMapperBaseUnit());
   list.Add(zfsdFieldMapperUnit());
   list.Add(zfsdIntegerMapperUnit());
+  list.Add(zfsdStringMapperUnit());
+  list.Add(zfsdCharMapperUnit());
+  list.Add(zfsdTextSourceMapperUnit());
   list.Add(zfsrFieldMapperUnit());
   list.Add(zfsdFieldMapperDescriptorUnit());
   list.Add(zfsdRecordMapperDescriptorUnit());
