@@ -17,14 +17,22 @@ namespace zf::test {
 // The action a case runs under: a descriptor with dlaFail, dlaNull or dlaBestFit, or none.
 enum TAct { F, N, B, X };
 
-// A field of a case: type, units, decimals (above 0: a fixed-length text) and storage code page
-// (0: no locale).
+// A field of a case: type, units, decimals (above 0: a fixed-length text), storage code page and
+// locale ID (both 0: no locale descriptor).
 struct TField {
   TzfFieldType Type;
   int32_t Units = 0;
   int32_t DecPl = 0;
   uint16_t Cp = 0;
+  uint32_t Locale = 0;
 };
+
+inline void SetLocale(TzfFieldDescriptor& aField, const TField& aSpec) {
+  if (!aSpec.Cp && !aSpec.Locale) return;
+  TzfLocaleDescriptor* ld = aField.AddLocaleDescriptor(nullptr);
+  ld->ldOverrideStorageCodepage = aSpec.Cp;
+  ld->ldLocale = aSpec.Locale;
+}
 
 inline std::string HexOf(const std::vector<uint8_t>& aBytes) {
   static const char digits[] = "0123456789abcdef";
@@ -64,8 +72,8 @@ inline std::string MapText(const TField& aSource, const std::string& aSourceByte
   TTestCursor source, target;
   TzfFieldDescriptor* s = source.Add(u"S", aSource.Type, aSource.Units, aSource.DecPl);
   TzfFieldDescriptor* d = target.Add(u"T", aTarget.Type, aTarget.Units, aTarget.DecPl);
-  if (aSource.Cp) s->AddLocaleDescriptor(nullptr)->ldOverrideStorageCodepage = aSource.Cp;
-  if (aTarget.Cp) d->AddLocaleDescriptor(nullptr)->ldOverrideStorageCodepage = aTarget.Cp;
+  SetLocale(*s, aSource);
+  SetLocale(*d, aTarget);
   const TzfDataLossAction action = aAct == B ? dlaBestFit : aAct == N ? dlaNull : dlaFail;
   TzfFieldMapperDescriptor desc(u"S", u"T", action);
   TzfMappingMethod method;
