@@ -440,54 +440,40 @@ TzfWideStringToWideStringMapper::TzfWideStringToWideStringMapper(const TzfTextSo
                 : zfMapperMethod<&B::WideToWideCheck>(static_cast<B*>(this));
 }
 
-std::unique_ptr<TzfStringMapperBase> zfCreateStringMapper(const TzfTextSource& aSource,
-                                                          TzfFieldDescriptor& aTargetField,
-                                                          const TzfFieldMapperDescriptor* aMapperDesc,
-                                                          TzfMappingMethod& aMapper) {
-  aMapper.Clear();
-  const TzfFieldType s = aSource.Type, t = aTargetField.fdType;
-  if (!zfIsTextType(s) || !zfIsTextType(t)) return nullptr;
-  if (s == zftWideString) {
-    if (t == zftWideString)
-      return std::make_unique<TzfWideStringToWideStringMapper>(aSource, aTargetField, aMapperDesc, aMapper);
-    return std::make_unique<TzfWideStringToAnsiStringMapper>(aSource, aTargetField, aMapperDesc, aMapper);
-  }
-  if (t == zftWideString)
-    return std::make_unique<TzfAnsiStringToWideStringMapper>(aSource, aTargetField, aMapperDesc, aMapper);
-  if (s == zftShortString) {
-    if (t == zftShortString)
-      return std::make_unique<TzfShortStringToShortStringMapper>(aSource, aTargetField, aMapperDesc, aMapper);
-    return std::make_unique<TzfShortStringToNullStringMapper>(aSource, aTargetField, aMapperDesc, aMapper);
-  }
-  if (t == zftShortString)
-    return std::make_unique<TzfNullStringToShortStringMapper>(aSource, aTargetField, aMapperDesc, aMapper);
-  return std::make_unique<TzfNullStringToNullStringMapper>(aSource, aTargetField, aMapperDesc, aMapper);
-}
-
 namespace {
 
-// The pairs of each class (source, target).
-template <class T> constexpr bool Serves(TzfFieldType, TzfFieldType);
-template <> constexpr bool Serves<TzfShortStringToShortStringMapper>(TzfFieldType s, TzfFieldType t) {
-  return s == zftShortString && t == zftShortString;
+// The nine text pairs: the class that serves each and how it is made.
+struct TStringPair {
+  TzfFieldType Source, Target;
+  const TzfFieldMapperClass& (*Class)();
+  std::unique_ptr<TzfStringMapperBase> (*Make)(const TzfTextSource&, TzfFieldDescriptor&,
+                                               const TzfFieldMapperDescriptor*, TzfMappingMethod&);
+};
+
+template <class T>
+std::unique_ptr<TzfStringMapperBase> Make(const TzfTextSource& aSource, TzfFieldDescriptor& aTargetField,
+                                          const TzfFieldMapperDescriptor* aMapperDesc, TzfMappingMethod& aMapper) {
+  return std::make_unique<T>(aSource, aTargetField, aMapperDesc, aMapper);
 }
-template <> constexpr bool Serves<TzfShortStringToNullStringMapper>(TzfFieldType s, TzfFieldType t) {
-  return s == zftShortString && t == zftNullString;
-}
-template <> constexpr bool Serves<TzfNullStringToNullStringMapper>(TzfFieldType s, TzfFieldType t) {
-  return s == zftNullString && t == zftNullString;
-}
-template <> constexpr bool Serves<TzfNullStringToShortStringMapper>(TzfFieldType s, TzfFieldType t) {
-  return s == zftNullString && t == zftShortString;
-}
-template <> constexpr bool Serves<TzfWideStringToAnsiStringMapper>(TzfFieldType s, TzfFieldType t) {
-  return s == zftWideString && (t == zftShortString || t == zftNullString);
-}
-template <> constexpr bool Serves<TzfAnsiStringToWideStringMapper>(TzfFieldType s, TzfFieldType t) {
-  return (s == zftShortString || s == zftNullString) && t == zftWideString;
-}
-template <> constexpr bool Serves<TzfWideStringToWideStringMapper>(TzfFieldType s, TzfFieldType t) {
-  return s == zftWideString && t == zftWideString;
+
+#define ZF_PAIR(S, T, C) {S, T, &C::ClassInfo, &Make<C>}
+const TStringPair kStringPairs[] = {
+    ZF_PAIR(zftShortString, zftShortString, TzfShortStringToShortStringMapper),
+    ZF_PAIR(zftShortString, zftNullString, TzfShortStringToNullStringMapper),
+    ZF_PAIR(zftShortString, zftWideString, TzfAnsiStringToWideStringMapper),
+    ZF_PAIR(zftNullString, zftShortString, TzfNullStringToShortStringMapper),
+    ZF_PAIR(zftNullString, zftNullString, TzfNullStringToNullStringMapper),
+    ZF_PAIR(zftNullString, zftWideString, TzfAnsiStringToWideStringMapper),
+    ZF_PAIR(zftWideString, zftShortString, TzfWideStringToAnsiStringMapper),
+    ZF_PAIR(zftWideString, zftNullString, TzfWideStringToAnsiStringMapper),
+    ZF_PAIR(zftWideString, zftWideString, TzfWideStringToWideStringMapper),
+};
+#undef ZF_PAIR
+
+const TStringPair* PairOf(TzfFieldType aSource, TzfFieldType aTarget) {
+  for (const TStringPair& p : kStringPairs)
+    if (p.Source == aSource && p.Target == aTarget) return &p;
+  return nullptr;
 }
 
 template <class T>
@@ -495,25 +481,27 @@ std::unique_ptr<TzfBaseFieldMapper> TryString(const TzfFieldMapperClass&, TzfFie
                                               IzfMapperCursor*, TzfFieldDescriptor& aTargetField, IzfMapperCursor*,
                                               const TzfFieldMapperDescriptor* aMapperDesc, TzfMappingMethod& aMapper) {
   aMapper.Clear();
-  if (!Serves<T>(aSourceField.fdType, aTargetField.fdType)) return nullptr;
-  return std::make_unique<T>(TzfTextSource::FromField(aSourceField), aTargetField, aMapperDesc, aMapper);
+  const TStringPair* pair = PairOf(aSourceField.fdType, aTargetField.fdType);
+  if (!pair || &pair->Class() != &T::ClassInfo()) return nullptr;
+  return pair->Make(TzfTextSource::FromField(aSourceField), aTargetField, aMapperDesc, aMapper);
 }
 
 void StartUnit() {
-  zfRegisterFieldMapper(TzfShortStringToShortStringMapper::ClassInfo(), zftShortString, zftShortString);
-  zfRegisterFieldMapper(TzfShortStringToNullStringMapper::ClassInfo(), zftShortString, zftNullString);
-  zfRegisterFieldMapper(TzfAnsiStringToWideStringMapper::ClassInfo(), zftShortString, zftWideString);
-  zfRegisterFieldMapper(TzfNullStringToShortStringMapper::ClassInfo(), zftNullString, zftShortString);
-  zfRegisterFieldMapper(TzfNullStringToNullStringMapper::ClassInfo(), zftNullString, zftNullString);
-  zfRegisterFieldMapper(TzfAnsiStringToWideStringMapper::ClassInfo(), zftNullString, zftWideString);
-  zfRegisterFieldMapper(TzfWideStringToAnsiStringMapper::ClassInfo(), zftWideString, zftShortString);
-  zfRegisterFieldMapper(TzfWideStringToAnsiStringMapper::ClassInfo(), zftWideString, zftNullString);
-  zfRegisterFieldMapper(TzfWideStringToWideStringMapper::ClassInfo(), zftWideString, zftWideString);
+  for (const TStringPair& p : kStringPairs) zfRegisterFieldMapper(p.Class(), p.Source, p.Target);
 }
 
 void StopUnit() {}
 
 }  // namespace
+
+std::unique_ptr<TzfStringMapperBase> zfCreateStringMapper(const TzfTextSource& aSource,
+                                                          TzfFieldDescriptor& aTargetField,
+                                                          const TzfFieldMapperDescriptor* aMapperDesc,
+                                                          TzfMappingMethod& aMapper) {
+  aMapper.Clear();
+  const TStringPair* pair = PairOf(aSource.Type, aTargetField.fdType);
+  return pair ? pair->Make(aSource, aTargetField, aMapperDesc, aMapper) : nullptr;
+}
 
 #define ZF_U16(s) u##s
 #define ZF_STRING_MAPPER_CLASS(T)                                      \

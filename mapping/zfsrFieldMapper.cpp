@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "dictionary/zfsdFieldDescriptor.h"
 #include "foundation/zfllErrors.h"
@@ -126,6 +127,18 @@ uint32_t TzfBlobMapper::StoreNewBlob(const void* aData, size_t aCount, uint8_t* 
   return 0;
 }
 
+uint32_t TzfBlobMapper::ConvertBlob(const uint8_t* aSource, uint8_t* aTarget,
+                                    const std::function<std::string(const std::string&)>& aConvert) {
+  zfStoreLE<int64_t>(aTarget, 0);
+  const int64_t source = zfLoadLE<int64_t>(aSource);
+  if (source == 0) return bmNullError;
+  std::string bytes;
+  if (const uint32_t r = ReadSource(source, bytes)) return r;
+  if (!bytes.empty()) bytes = aConvert(bytes);
+  if (bytes.empty()) return bmNullError;
+  return StoreNewBlob(bytes.data(), bytes.size(), aTarget);
+}
+
 rtl::UnicodeString TzfBlobMapper::Decode(std::string_view aBytes, uint16_t aCodepage) {
   rtl::UnicodeString text;
   zfStringToWideString(aBytes, aCodepage, text);
@@ -167,17 +180,10 @@ TzfBlobMemoToBlobMemoMapper::TzfBlobMemoToBlobMemoMapper(TzfFieldDescriptor& aSo
 }
 
 uint32_t TzfBlobMemoToBlobMemoMapper::ReEncode(const uint8_t* aSource, uint8_t* aTarget) {
-  zfStoreLE<int64_t>(aTarget, 0);
-  const int64_t source = zfLoadLE<int64_t>(aSource);
-  if (source == 0) return bmNullError;
-  std::string bytes;
-  if (const uint32_t r = ReadSource(source, bytes)) return r;
-  if (!bytes.empty()) {
-    const rtl::UnicodeString text = Decode(bytes, mtmSourceCodepage);
-    bytes = text.empty() ? std::string() : Encode(text, mtmTargetCodepage);
-  }
-  if (bytes.empty()) return bmNullError;
-  return StoreNewBlob(bytes.data(), bytes.size(), aTarget);
+  return ConvertBlob(aSource, aTarget, [this](const std::string& aBytes) {
+    const rtl::UnicodeString text = Decode(aBytes, mtmSourceCodepage);
+    return text.empty() ? std::string() : Encode(text, mtmTargetCodepage);
+  });
 }
 
 TzfBlobMemoToBlobWideMemoMapper::TzfBlobMemoToBlobWideMemoMapper(TzfFieldDescriptor& aSourceField,
@@ -192,14 +198,8 @@ TzfBlobMemoToBlobWideMemoMapper::TzfBlobMemoToBlobWideMemoMapper(TzfFieldDescrip
 }
 
 uint32_t TzfBlobMemoToBlobWideMemoMapper::ToWide(const uint8_t* aSource, uint8_t* aTarget) {
-  zfStoreLE<int64_t>(aTarget, 0);
-  const int64_t source = zfLoadLE<int64_t>(aSource);
-  if (source == 0) return bmNullError;
-  std::string bytes;
-  if (const uint32_t r = ReadSource(source, bytes)) return r;
-  if (!bytes.empty()) bytes = UnitsToBytes(Decode(bytes, mtwSourceCodepage));
-  if (bytes.empty()) return bmNullError;
-  return StoreNewBlob(bytes.data(), bytes.size(), aTarget);
+  return ConvertBlob(aSource, aTarget,
+                     [this](const std::string& aBytes) { return UnitsToBytes(Decode(aBytes, mtwSourceCodepage)); });
 }
 
 TzfBlobWideMemoToBlobMemoMapper::TzfBlobWideMemoToBlobMemoMapper(TzfFieldDescriptor& aSourceField,
@@ -214,15 +214,10 @@ TzfBlobWideMemoToBlobMemoMapper::TzfBlobWideMemoToBlobMemoMapper(TzfFieldDescrip
 }
 
 uint32_t TzfBlobWideMemoToBlobMemoMapper::ToAnsi(const uint8_t* aSource, uint8_t* aTarget) {
-  zfStoreLE<int64_t>(aTarget, 0);
-  const int64_t source = zfLoadLE<int64_t>(aSource);
-  if (source == 0) return bmNullError;
-  std::string bytes;
-  if (const uint32_t r = ReadSource(source, bytes)) return r;
-  const rtl::UnicodeString text = BytesToUnits(bytes);
-  bytes = text.empty() ? std::string() : Encode(text, wtmTargetCodepage);
-  if (bytes.empty()) return bmNullError;
-  return StoreNewBlob(bytes.data(), bytes.size(), aTarget);
+  return ConvertBlob(aSource, aTarget, [this](const std::string& aBytes) {
+    const rtl::UnicodeString text = BytesToUnits(aBytes);
+    return text.empty() ? std::string() : Encode(text, wtmTargetCodepage);
+  });
 }
 
 // ---- Text fields into BLOBs ----

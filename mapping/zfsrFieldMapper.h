@@ -32,6 +32,7 @@
 // target takes at most the BLOB's first 255 bytes.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -64,6 +65,10 @@ class TzfBlobMapper : public TzfBaseFieldMapper {
   uint32_t ReadSource(int64_t aBlobNr, std::string& aBytes, uint32_t aMax = UINT32_MAX);
   // aCount bytes as a new BLOB of the target field, its number stored in aTarget: 0 or the code.
   uint32_t StoreNewBlob(const void* aData, size_t aCount, uint8_t* aTarget);
+  // A BLOB-to-BLOB conversion: the source BLOB's bytes (when there are any) through aConvert into
+  // a new target BLOB; no source BLOB, no bytes or nothing converted is no value.
+  uint32_t ConvertBlob(const uint8_t* aSource, uint8_t* aTarget,
+                       const std::function<std::string(const std::string&)>& aConvert);
   // The 8-bit text in a code page as UTF-16 and back (0: the engine's default code page).
   static rtl::UnicodeString Decode(std::string_view aBytes, uint16_t aCodepage);
   static std::string Encode(rtl::UnicodeStringView aText, uint16_t aCodepage);
