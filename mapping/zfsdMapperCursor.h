@@ -2,8 +2,8 @@
 //
 // A restructure, pack, backup or recovery maps records from a source server cursor into a target
 // server cursor. The server's cursor classes sit above this layer, so the mappers hold their
-// cursors through this small abstract class, which the server's base cursor implements with the
-// same operation names. Callers that map plain record buffers pass nullptr for either cursor;
+// cursors through this small abstract class, which the server implements over a table cursor
+// with the same operation names (server/zfsrServerMapperCursor.h). Callers that map plain record buffers pass nullptr for either cursor;
 // only the mappers that need a table (BLOB copies, auto-increment numbering, the record context of
 // an error) use them.
 #pragma once
