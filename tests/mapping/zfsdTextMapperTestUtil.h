@@ -27,11 +27,11 @@ struct TField {
   uint32_t Locale = 0;
 };
 
-inline void SetLocale(TzfFieldDescriptor& aField, const TField& aSpec) {
-  if (!aSpec.Cp && !aSpec.Locale) return;
+inline void SetLocale(TzfFieldDescriptor& aField, const TField& aWanted) {
+  if (!aWanted.Cp && !aWanted.Locale) return;
   TzfLocaleDescriptor* ld = aField.AddLocaleDescriptor(nullptr);
-  ld->ldOverrideStorageCodepage = aSpec.Cp;
-  ld->ldLocale = aSpec.Locale;
+  ld->ldOverrideStorageCodepage = aWanted.Cp;
+  ld->ldLocale = aWanted.Locale;
 }
 
 inline std::string HexOf(const std::vector<uint8_t>& aBytes) {
