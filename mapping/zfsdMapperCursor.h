@@ -2,13 +2,14 @@
 //
 // A restructure, pack, backup or recovery maps records from a source server cursor into a target
 // server cursor. The server's cursor classes sit above this layer, so the mappers hold their
-// cursors through this small abstract class, which the server's base cursor implements with the
-// same operation names. Callers that map plain record buffers pass nullptr for either cursor;
+// cursors through this small abstract class, which the server implements over a table cursor
+// with the same operation names (server/zfsrServerMapperCursor.h). Callers that map plain record buffers pass nullptr for either cursor;
 // only the mappers that need a table (BLOB copies, auto-increment numbering, the record context of
 // an error) use them.
 #pragma once
 #include <cstdint>
 
+#include "platform/rtl/rtlStream.h"
 #include "platform/rtl/rtlText.h"
 
 namespace zf {
@@ -32,6 +33,19 @@ class IzfMapperCursor {
   // its number in aDestBlobNr; answers an error code, 0 on success.
   virtual uint32_t sbcBlobCopyPrim(IzfMapperCursor* aSrcCursor, int32_t aSrcFieldNo, int64_t aBlobNr,
                                    int32_t aDestFieldNo, int64_t& aDestBlobNr, uint32_t aMaxLength) = 0;
+  // The BLOB operations of the cursor's table on BLOB aBlobNr of field aFieldNo, in the cursor's
+  // transaction; each answers an error code, 0 on success.
+  // The BLOB's length in bytes (aReadOrg: as before the cursor's pending change).
+  virtual uint32_t sbcBlobGetLength(int32_t aFieldNo, int64_t aBlobNr, uint32_t& aLength, bool aReadOrg) = 0;
+  // Appends at most aLen bytes from aOffset to aStream.
+  virtual uint32_t sbcBlobRead(int32_t aFieldNo, int64_t aBlobNr, uint32_t aOffset, uint32_t aLen,
+                               rtl::TStream& aStream, bool aReadOrg) = 0;
+  // A new empty BLOB; its number in aBlobNr.
+  virtual uint32_t sbcBlobCreate(int32_t aFieldNo, int64_t& aBlobNr) = 0;
+  // Writes aLen bytes of aBlob at aOffset.
+  virtual uint32_t sbcBlobWrite(int32_t aFieldNo, int64_t aBlobNr, uint32_t aOffset, uint32_t aLen,
+                                const void* aBlob) = 0;
+  virtual uint32_t sbcBlobDelete(int32_t aFieldNo, int64_t aBlobNr) = 0;
 
  protected:
   ~IzfMapperCursor() = default;

@@ -4,7 +4,10 @@
 #include "mapping/zfsdFieldMapper.h"
 #include "mapping/zfsdFieldMapperBase.h"
 #include "mapping/zfsdFieldMapperDescriptor.h"
+#include "mapping/zfsdCharMapper.h"
 #include "mapping/zfsdRecordMapperDescriptor.h"
+#include "mapping/zfsdStringMapper.h"
+#include "mapping/zfsdTextSourceMapper.h"
 #include "mapping/zfsdTableMapperDescriptor.h"
 #include "mapping/zfsdValueMapperCoverage.h"
 #include "mapping/zfsrFieldMapper.h"
@@ -24,6 +27,9 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsdFieldMapperBaseUnit());
   list.Add(zfsdValueMapperCoverageUnit());
   list.Add(zfsdFieldMapperUnit());
+  list.Add(zfsdStringMapperUnit());
+  list.Add(zfsdCharMapperUnit());
+  list.Add(zfsdTextSourceMapperUnit());
   list.Add(zfsrFieldMapperUnit());
   list.Add(zfsdFieldMapperDescriptorUnit());
   list.Add(zfsdRecordMapperDescriptorUnit());

@@ -154,6 +154,11 @@ TEST_F(MapperEngineTest, ARecordMapsBetweenTablesOfEqualFields) {
     for (int32_t b = 0; b < f->fdLength; ++b) src[static_cast<size_t>(f->fdOffset + b)] = static_cast<uint8_t>(i + b + 1);
     // A BCD field holds a whole amount of its 16 digits.
     if (f->fdType == zftBCD) zfStoreLE<int64_t>(src.data() + f->fdOffset, int64_t{i} * 10000);
+    // Text fields hold a text of 5 characters that fits their units.
+    uint8_t* text = src.data() + f->fdOffset;
+    if (f->fdType == zftShortString) text[0] = 5;
+    if (f->fdType == zftNullString) text[5] = 0;
+    if (f->fdType == zftWideString) zfStoreLE<uint16_t>(text + 10, 0);
     fields.SetRecordFieldNull(i, src.data(), false);
   }
 
@@ -170,9 +175,13 @@ TEST_F(MapperEngineTest, ARecordMapsBetweenTablesOfEqualFields) {
     SCOPED_TRACE(rtl::Utf16ToUtf8(f->ToString()));
     ASSERT_EQ(Target.Fields().IsRecordFieldNull(i, dst.data()), fields.IsRecordFieldNull(i, src.data()));
     if (fields.IsRecordFieldNull(i, src.data())) continue;
+    // A text is compared up to its end (the bytes behind it are not the text's).
+    const int32_t length = f->fdType == zftShortString || f->fdType == zftNullString ? 6
+                           : f->fdType == zftWideString                              ? 12
+                                                                                     : f->fdLength;
     const auto at = src.begin() + f->fdOffset;
-    const std::vector<uint8_t> from(at, at + f->fdLength);
-    const std::vector<uint8_t> to(dst.begin() + f->fdOffset, dst.begin() + f->fdOffset + f->fdLength);
+    const std::vector<uint8_t> from(at, at + length);
+    const std::vector<uint8_t> to(dst.begin() + f->fdOffset, dst.begin() + f->fdOffset + length);
     if (zfIsBlobType(f->fdType)) {
       ASSERT_LT(blobs, Target.BlobCopies.size());
       EXPECT_EQ(Target.BlobCopies[blobs].Blob, zfLoadLE<int64_t>(from.data()));

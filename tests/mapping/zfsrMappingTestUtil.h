@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "dictionary/zfsdDataDictionary.h"
@@ -73,7 +74,44 @@ class TTestCursor : public IzfMapperCursor {
     if (BlobCopyError) return BlobCopyError;
     aDestBlobNr = NextBlob++;
     BlobCopies.push_back({aSrcCursor, aSrcFieldNo, aBlobNr, aDestFieldNo, aMaxLength});
+    if (auto* src = dynamic_cast<TTestCursor*>(aSrcCursor); src && src->Blobs.count(aBlobNr))
+      Blobs[aDestBlobNr] = src->Blobs[aBlobNr];
     return 0;
+  }
+  // BLOBs held in memory by number; a number the store lacks answers 10260.
+  uint32_t sbcBlobGetLength(int32_t, int64_t aBlobNr, uint32_t& aLength, bool) override {
+    auto it = Blobs.find(aBlobNr);
+    if (it == Blobs.end()) return kNoBlob;
+    aLength = static_cast<uint32_t>(it->second.size());
+    return 0;
+  }
+  uint32_t sbcBlobRead(int32_t, int64_t aBlobNr, uint32_t aOffset, uint32_t aLen, rtl::TStream& aStream,
+                       bool) override {
+    auto it = Blobs.find(aBlobNr);
+    if (it == Blobs.end()) return kNoBlob;
+    if (BlobReadError) return BlobReadError;
+    const std::string& b = it->second;
+    if (aOffset < b.size()) aStream.WriteBuffer(b.data() + aOffset, std::min<size_t>(aLen, b.size() - aOffset));
+    return 0;
+  }
+  uint32_t sbcBlobCreate(int32_t, int64_t& aBlobNr) override {
+    if (BlobCreateError) return BlobCreateError;
+    aBlobNr = NextBlob++;
+    Blobs[aBlobNr];
+    return 0;
+  }
+  uint32_t sbcBlobWrite(int32_t, int64_t aBlobNr, uint32_t aOffset, uint32_t aLen, const void* aBlob) override {
+    auto it = Blobs.find(aBlobNr);
+    if (it == Blobs.end()) return kNoBlob;
+    if (BlobWriteError) return BlobWriteError;
+    std::string& b = it->second;
+    if (b.size() < aOffset + size_t{aLen}) b.resize(aOffset + size_t{aLen});
+    std::memcpy(b.data() + aOffset, aBlob, aLen);
+    return 0;
+  }
+  uint32_t sbcBlobDelete(int32_t, int64_t aBlobNr) override {
+    Deleted.push_back(aBlobNr);
+    return Blobs.erase(aBlobNr) ? 0 : kNoBlob;
   }
 
   TzfFieldsDescriptor& Fields() { return *Dict.tdFieldsDescriptor; }
@@ -114,6 +152,10 @@ class TTestCursor : public IzfMapperCursor {
   int64_t NextBlob = 1000;
   uint32_t BlobCopyError = 0;
   std::vector<TCopy> BlobCopies;
+  static constexpr uint32_t kNoBlob = 10260;
+  std::map<int64_t, std::string> Blobs;
+  uint32_t BlobReadError = 0, BlobCreateError = 0, BlobWriteError = 0;
+  std::vector<int64_t> Deleted;
   int32_t TableLookups = 0;
 };
 
