@@ -251,8 +251,7 @@ TzfServerRestructureContainer::TzfServerRestructureContainer(TzfServerTableCurso
         if (file) file->fiAttributes |= zfFileAttr(zffaTransWriteThrough);
     TzfServerTableCursor *source = aSourceCursor, *target = aTargetCursor;
     aSourceCursor = aTargetCursor = nullptr;
-    srcNodes.push_back(
-        std::make_unique<TzfServerRestructureNode>(this, source, target, srcMapperDesc->RecordMapper()));
+    srcNodes.push_back(std::make_unique<TzfServerRestructureNode>(this, source, target, srcMapperDesc->RecordMapper()));
     AddNestedNodes(UnicodeString(), *srcMapperDesc);
   } catch (...) {
     FreeCursor(aTargetCursor);
@@ -317,8 +316,7 @@ uint32_t TzfServerRestructureContainer::GetRecordCount() const {
 
 TzfServerSession* TzfServerRestructureContainer::GetSession() const { return srcSourceDatabase->sdSession; }
 
-bool TzfServerRestructureContainer::MakeSnapshot(uint32_t aRecordsRead, uint32_t aRecordsWritten,
-                                                 uint32_t aErrorCode) {
+bool TzfServerRestructureContainer::MakeSnapshot(uint32_t aRecordsRead, uint32_t aRecordsWritten, uint32_t aErrorCode) {
   const uint64_t read = uint64_t(aRecordsRead) + srcBaseRecordsRead;
   const uint64_t written = uint64_t(aRecordsWritten) + srcBaseRecordsWritten;
   if (read > UINT32_MAX || written > UINT32_MAX) throw rtl::EIntOverflow(u"Integer overflow");
@@ -445,8 +443,7 @@ void TzfServerRestructureContainer::Execute() {
 // ---- TzfServerRestructureTaskInfo -------------------------------------------------------------
 
 TzfServerRestructureTaskInfo::TzfServerRestructureTaskInfo(TzfServerRestructureContainer* aContainer)
-    : TzfServerTaskInfo(aContainer->GetSession(), aContainer->GetRecordCount(), zftpNormal),
-      rtiContainer(aContainer) {
+    : TzfServerTaskInfo(aContainer->GetSession(), aContainer->GetRecordCount(), zftpNormal), rtiContainer(aContainer) {
   rtiContainer->srcOwner = this;
 }
 
@@ -492,8 +489,9 @@ struct TCopyJob {
   static uint32_t OpenDatabase(TzfServerDatabase& aLike, TzfAbstractTransContext* aTransContext,
                                std::shared_ptr<TzfServerTableMapper> aMapper, TzfServerDatabase*& aDatabase) {
     TzfAbstractDatabase* db = nullptr;
-    const uint32_t r = aLike.sdSession->ssDatabaseOpen(db, aLike.sdAlias, aTransContext, aLike.sdFolder,
-                                                       aLike.sdOpenMode, aLike.sdShareMode, true, aLike.atoGetTimeout());
+    const uint32_t r =
+        aLike.sdSession->ssDatabaseOpen(db, aLike.sdAlias, aTransContext, aLike.sdFolder, aLike.sdOpenMode,
+                                        aLike.sdShareMode, true, aLike.atoGetTimeout());
     aDatabase = static_cast<TzfServerDatabase*>(db);
     if (r == 0 && aMapper) aDatabase->sdTables = std::move(aMapper);
     return r;

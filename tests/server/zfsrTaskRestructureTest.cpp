@@ -1,7 +1,8 @@
-// Restructure, pack and backup through the server database: the copy tasks run to their end while
-// the test polls their status; then the records and dictionary of the table under its name, what
-// else is left in the folder, the start failures that make no task, cancels part-way, and the
-// finishing renames when one of them is refused.
+// Restructure, pack and backup through the server database: the copy tasks run
+// to their end while the test polls their status; then the records and
+// dictionary of the table under its name, what else is left in the folder, the
+// start failures that make no task, cancels part-way, and the finishing renames
+// when one of them is refused.
 #include <gtest/gtest.h>
 
 #include <any>
@@ -27,7 +28,8 @@
 namespace zf::test {
 namespace {
 
-// A field of a dictionary made for a test: name, type, length (0 where the type fixes it).
+// A field of a dictionary made for a test: name, type, length (0 where the type
+// fixes it).
 struct TField {
   const char16_t* Name;
   TzfFieldType Type;
@@ -57,7 +59,8 @@ std::unique_ptr<TzfServerDataDict> SourceDictionary() {
 // A record as text per field name ("null" for NULL), keyed by its ID.
 using TRows = std::map<int32_t, std::map<std::string, std::string>>;
 
-// Fails every request of aAction before it runs whose first argument (a name) starts with aPrefix.
+// Fails every request of aAction before it runs whose first argument (a name)
+// starts with aPrefix.
 class TVeto : public TzfBaseEngineExtender {
  public:
   TVeto(TzfExtendableServerObject* aObject, TzfEngineAction aAction, UnicodeString aPrefix)
@@ -83,29 +86,32 @@ class CopyTask : public CursorTest {
     CursorTest::TearDown();
   }
 
-  // Builds aName with aDictionary and aCount records: ID 1..aCount, Name "n<ID>", Small ID*3-500
-  // (NULL for every 7th), Gone ID*10. Every aDeleteEvery-th record is deleted again.
+  // Builds aName with aDictionary and aCount records: ID 1..aCount, Name
+  // "n<ID>", Small ID*3-500 (NULL for every 7th), Gone ID*10. Every
+  // aDeleteEvery-th record is deleted again.
   void Make(const UnicodeString& aName, uint32_t aCount, uint32_t aDeleteEvery = 0,
             std::unique_ptr<TzfServerDataDict> aDictionary = SourceDictionary(), TzfServerDatabase* aDb = nullptr) {
     TzfServerDatabase* db = aDb ? aDb : Db;
     Build(db, aName, aDictionary.get());
     TzfServerTableCursor* c = Open(db, aName);
-    Buffer b(c);
-    TzfFieldsDescriptor& f = *c->acGetTableDescriptor()->tdFieldsDescriptor;
-    for (int32_t id = 1; id <= int32_t(aCount); ++id) {
-      f.InitRecord(b.P);
-      c->SetFieldFromVariant(b.P, 0, rtl::Variant(id));
-      c->SetFieldFromVariant(b.P, 1, rtl::Variant(u"n" + rtl::IntToStr(id)));
-      if (id % 7 != 0) c->SetFieldFromVariant(b.P, 2, rtl::Variant(id * 3 - 500));
-      c->SetFieldFromVariant(b.P, 3, rtl::Variant(id * 10));
-      ASSERT_EQ(c->RecordInsert(zfltNoLock, b.P), 0u);
-    }
-    if (aDeleteEvery > 0) {
-      ASSERT_EQ(c->SetToBegin(), 0u);
-      while (c->RecordGetNext(zfltNoLock, b.P) == 0)
-        if (c->GetFieldAsVariant(b.P, 0).AsInteger() % int32_t(aDeleteEvery) == 0) {
-          ASSERT_EQ(c->RecordDelete(nullptr), 0u);
-        }
+    {
+      Buffer b(c);
+      TzfFieldsDescriptor& f = *c->acGetTableDescriptor()->tdFieldsDescriptor;
+      for (int32_t id = 1; id <= int32_t(aCount); ++id) {
+        f.InitRecord(b.P);
+        c->SetFieldFromVariant(b.P, 0, rtl::Variant(id));
+        c->SetFieldFromVariant(b.P, 1, rtl::Variant(u"n" + rtl::IntToStr(id)));
+        if (id % 7 != 0) c->SetFieldFromVariant(b.P, 2, rtl::Variant(id * 3 - 500));
+        c->SetFieldFromVariant(b.P, 3, rtl::Variant(id * 10));
+        ASSERT_EQ(c->RecordInsert(zfltNoLock, b.P), 0u);
+      }
+      if (aDeleteEvery > 0) {
+        ASSERT_EQ(c->SetToBegin(), 0u);
+        while (c->RecordGetNext(zfltNoLock, b.P) == 0)
+          if (c->GetFieldAsVariant(b.P, 0).AsInteger() % int32_t(aDeleteEvery) == 0) {
+            ASSERT_EQ(c->RecordDelete(nullptr), 0u);
+          }
+      }
     }
     Close(c);
   }
@@ -114,14 +120,16 @@ class CopyTask : public CursorTest {
     TRows rows;
     TzfServerTableCursor* c = Open(aDb ? aDb : Db, aName, omReadOnly);
     if (!c) return rows;
-    Buffer b(c);
-    TzfFieldsDescriptor& f = *c->acGetTableDescriptor()->tdFieldsDescriptor;
-    const int32_t id = f.GetFieldFromName(u"ID");
-    while (c->RecordGetNext(zfltNoLock, b.P) == 0) {
-      auto& row = rows[c->GetFieldAsVariant(b.P, id).AsInteger()];
-      for (int32_t i = 0; i < f.FieldCount; ++i) {
-        const rtl::Variant v = c->GetFieldAsVariant(b.P, i);
-        row[rtl::u8(f.Field(i)->fdName)] = v.IsNull() ? "null" : rtl::u8(v.AsString());
+    {
+      Buffer b(c);
+      TzfFieldsDescriptor& f = *c->acGetTableDescriptor()->tdFieldsDescriptor;
+      const int32_t id = f.GetFieldFromName(u"ID");
+      while (c->RecordGetNext(zfltNoLock, b.P) == 0) {
+        auto& row = rows[c->GetFieldAsVariant(b.P, id).AsInteger()];
+        for (int32_t i = 0; i < f.FieldCount; ++i) {
+          const rtl::Variant v = c->GetFieldAsVariant(b.P, i);
+          row[rtl::u8(f.Field(i)->fdName)] = v.IsNull() ? "null" : rtl::u8(v.AsString());
+        }
       }
     }
     Close(c);
@@ -148,8 +156,11 @@ class CopyTask : public CursorTest {
     std::vector<int32_t> ids;
     TzfServerTableCursor* c = Open(Db, aName, omReadOnly);
     EXPECT_EQ(c->SwitchToIndex(u"ByID", -1, false), 0u);
-    Buffer b(c);
-    while (c->RecordGetNext(zfltNoLock, b.P) == 0) ids.push_back(c->GetFieldAsVariant(b.P, 0).AsInteger());
+    {
+      Buffer b(c);
+      const int32_t id = c->acGetTableDescriptor()->tdFieldsDescriptor->GetFieldFromName(u"ID");
+      while (c->RecordGetNext(zfltNoLock, b.P) == 0) ids.push_back(c->GetFieldAsVariant(b.P, id).AsInteger());
+    }
     Close(c);
     return ids;
   }
@@ -158,7 +169,7 @@ class CopyTask : public CursorTest {
     TzfTaskStatus status;
     bool done = false;
     for (;;) {
-      EXPECT_EQ(aTask->GetStatus(done, status), status.tsErrorCode);
+      aTask->GetStatus(done, status);
       if (done) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -215,8 +226,8 @@ bool HasPrefix(const std::vector<std::string>& aNames, const std::string& aPrefi
 
 TEST_F(CopyTask, RestructureAddsRemovesRetypesAndReordersKeepingEveryRecord) {
   Make(u"T", 250);
-  // Small widened and moved first, Gone removed, ID narrowed to 16 bits (every value fits), Name
-  // kept, Added new (NULL in every record).
+  // Small widened and moved first, Gone removed, ID narrowed to 16 bits (every
+  // value fits), Name kept, Added new (NULL in every record).
   auto next = Dictionary({{u"Small", zftInt64}, {u"Name", zftWideString, 20}, {u"ID", zftInt16}, {u"Added", zftInt32}});
   const TzfTaskStatus status = Restructure(*next);
   ASSERT_EQ(status.tsErrorCode, 0u);
@@ -339,11 +350,10 @@ TEST_F(Backup, RefusedTargetsMakeNoTask) {
   };
   const TCase cases[] = {
       {"no database", [](Backup&) -> TzfAbstractDatabase* { return nullptr; }, zfErrInvalidParam},
-      {"same folder", [](Backup& t) -> TzfAbstractDatabase* { return t.OpenDb(t.S); }, zfErrSameTable},
-      {"another session", [other](Backup& t) -> TzfAbstractDatabase* { return t.OtherDb(other); },
+      {"same folder", [this](Backup&) -> TzfAbstractDatabase* { return OpenDb(S); }, zfErrSameTable},
+      {"another session", [this, other](Backup&) -> TzfAbstractDatabase* { return OtherDb(other); },
        zfErrDifferentSessions},
-      {"read-only target", [](Backup& t) -> TzfAbstractDatabase* { return t.OtherDb(t.S, omReadOnly); },
-       zfErrReadOnlyDb},
+      {"read-only target", [this](Backup&) -> TzfAbstractDatabase* { return OtherDb(S, omReadOnly); }, zfErrReadOnlyDb},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -371,40 +381,40 @@ TEST_F(CopyTask, StartFailuresMakeNoTaskAndNoTable) {
          return readOnly->TableRestructure(u"T", u"", next.get(), mapper.get(), false, k);
        },
        zfErrReadOnlyDb},
-      {"pack, read-only database", [&](CopyTask&, TzfAbstractTaskInfo*& k) { return readOnly->TablePack(u"T", u"", k); },
-       zfErrReadOnlyDb},
+      {"pack, read-only database",
+       [&](CopyTask&, TzfAbstractTaskInfo*& k) { return readOnly->TablePack(u"T", u"", k); }, zfErrReadOnlyDb},
       {"restructure, nested name",
-       [&](CopyTask& t, TzfAbstractTaskInfo*& k) {
-         return t.Db->TableRestructure(u"T:Sub", u"", next.get(), mapper.get(), false, k);
+       [&](CopyTask&, TzfAbstractTaskInfo*& k) {
+         return Db->TableRestructure(u"T:Sub", u"", next.get(), mapper.get(), false, k);
        },
        zfErrInvalidTableName},
       {"restructure, no dictionary",
-       [&](CopyTask& t, TzfAbstractTaskInfo*& k) {
-         return t.Db->TableRestructure(u"T", u"", nullptr, mapper.get(), false, k);
+       [&](CopyTask&, TzfAbstractTaskInfo*& k) {
+         return Db->TableRestructure(u"T", u"", nullptr, mapper.get(), false, k);
        },
        zfErrInvalidParam},
       {"restructure, no mapper",
-       [&](CopyTask& t, TzfAbstractTaskInfo*& k) {
-         return t.Db->TableRestructure(u"T", u"", next.get(), nullptr, false, k);
+       [&](CopyTask&, TzfAbstractTaskInfo*& k) {
+         return Db->TableRestructure(u"T", u"", next.get(), nullptr, false, k);
        },
        zfErrInvalidParam},
-      {"pack, missing table", [&](CopyTask& t, TzfAbstractTaskInfo*& k) { return t.Db->TablePack(u"Nope", u"", k); },
+      {"pack, missing table", [&](CopyTask&, TzfAbstractTaskInfo*& k) { return Db->TablePack(u"Nope", u"", k); },
        zfErrNoSuchTable},
       {"pack, the caller's own cursor on the table",
-       [&](CopyTask& t, TzfAbstractTaskInfo*& k) {
-         TzfServerTableCursor* c = t.Open(t.Db, u"T");
-         const uint32_t r = t.Db->TablePack(u"T", u"", k);
-         t.Close(c);
+       [&](CopyTask&, TzfAbstractTaskInfo*& k) {
+         TzfServerTableCursor* c = Open(Db, u"T");
+         const uint32_t r = Db->TablePack(u"T", u"", k);
+         Close(c);
          return r;
        },
        zfErrNeedExclAccess},
       {"restructure, snapshot blocks held",
-       [&](CopyTask& t, TzfAbstractTaskInfo*& k) {
+       [&](CopyTask&, TzfAbstractTaskInfo*& k) {
          TzfServerRootTable* root = nullptr;
          bool ro = false;
-         EXPECT_EQ(t.Db->sdGetTable(root, u"T", u"", false, ro), 0u);
+         EXPECT_EQ(Db->sdGetTable(root, u"T", u"", false, ro), 0u);
          root->srtSnapshotBlockCount = 1;
-         const uint32_t r = t.Db->TableRestructure(u"T", u"", next.get(), mapper.get(), false, k);
+         const uint32_t r = Db->TableRestructure(u"T", u"", next.get(), mapper.get(), false, k);
          root->srtSnapshotBlockCount = 0;
          return r;
        },
@@ -422,7 +432,8 @@ TEST_F(CopyTask, StartFailuresMakeNoTaskAndNoTable) {
   EXPECT_EQ(Rows(u"T"), Expected(5));
 }
 
-// A cancel part-way through the copy: 13062, the source as it was, no new table left.
+// A cancel part-way through the copy: 13062, the source as it was, no new table
+// left.
 TEST_F(CopyTask, CancelPartWayLeavesTheSourceAsItWas) {
   TempDir other;
   struct TCase {
@@ -437,11 +448,11 @@ TEST_F(CopyTask, CancelPartWayLeavesTheSourceAsItWas) {
   Dbs.push_back(static_cast<TzfServerDatabase*>(target));
   const TCase cases[] = {
       {"restructure",
-       [&](CopyTask& t, TzfAbstractTaskInfo*& k) {
-         return t.Db->TableRestructure(u"T", u"", next.get(), mapper.get(), false, k);
+       [&](CopyTask&, TzfAbstractTaskInfo*& k) {
+         return Db->TableRestructure(u"T", u"", next.get(), mapper.get(), false, k);
        }},
-      {"pack", [&](CopyTask& t, TzfAbstractTaskInfo*& k) { return t.Db->TablePack(u"T", u"", k); }},
-      {"backup", [&](CopyTask& t, TzfAbstractTaskInfo*& k) { return t.Db->TableBackup(u"T", u"", target, k); }},
+      {"pack", [&](CopyTask&, TzfAbstractTaskInfo*& k) { return Db->TablePack(u"T", u"", k); }},
+      {"backup", [&](CopyTask&, TzfAbstractTaskInfo*& k) { return Db->TableBackup(u"T", u"", target, k); }},
   };
   Make(u"T", 1000, 5);
   const TRows before = Rows(u"T");
@@ -462,8 +473,8 @@ TEST_F(CopyTask, CancelPartWayLeavesTheSourceAsItWas) {
   }
 }
 
-// The finishing renames: a refused step is undone so that "T" always holds a whole table, and
-// what stays under another name is in the event log.
+// The finishing renames: a refused step is undone so that "T" always holds a
+// whole table, and what stays under another name is in the event log.
 TEST_F(CopyTask, RefusedFinishingStepsKeepATableUnderTheName) {
   auto next = Dictionary({{u"ID", zftInt32}, {u"Name", zftWideString, 20}});
   auto old = SourceDictionary();
