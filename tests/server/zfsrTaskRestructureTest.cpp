@@ -5,6 +5,7 @@
 // when one of them is refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <any>
 #include <chrono>
 #include <filesystem>
@@ -21,6 +22,8 @@
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
+#include "server/zfsrServerTransaction.h"
+#include "storage/zfsrBufferManager.h"
 #include "server/zfsrTaskRestructure.h"
 #include "tests/foundation/zfCaptureLog.h"
 #include "tests/server/zfsrServerCursorTestUtil.h"
@@ -313,6 +316,83 @@ TEST_F(CopyTask, PackOfAnEmptyTableReadsNothingAndSucceeds) {
   EXPECT_EQ(status.tsRecsRead, 0u);
   EXPECT_EQ(status.tsRecsWritten, 0u);
   EXPECT_EQ(Tables(), std::vector<std::string>{"T"});
+}
+
+// A table with nested tables gets a node per table: each is copied into the same nested table of
+// the new one, and the status sums the tables.
+TEST_F(CopyTask, PackCopiesNestedTablesToo) {
+  auto dict = SmallDictionary(0, 1);  // "Sub1" with "Deep" inside
+  Build(Db, u"T", dict.get());
+  const std::pair<const char16_t*, int32_t> fills[] = {{u"T", 120}, {u"T:Sub1", 70}, {u"T:Sub1:Deep", 30}};
+  for (const auto& [table, count] : fills) {
+    TzfServerTableCursor* c = Open(Db, table);
+    {
+      Buffer b(c);
+      for (int32_t i = 1; i <= count; ++i) {
+        c->SetFieldFromVariant(b.P, 0, rtl::Variant(i));
+        ASSERT_EQ(c->RecordInsert(zfltNoLock, b.P), 0u);
+      }
+    }
+    Close(c);
+  }
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(Db->TablePack(u"T", u"", task), 0u);
+  const TzfTaskStatus status = Wait(task);
+  ASSERT_EQ(status.tsErrorCode, 0u);
+  EXPECT_EQ(status.tsTotalRecs, 220u);
+  EXPECT_EQ(status.tsRecsRead, 220u);
+  EXPECT_EQ(status.tsRecsWritten, 220u);
+  for (const auto& [table, count] : fills) {
+    SCOPED_TRACE(rtl::u8(table));
+    TzfServerTableCursor* c = Open(Db, table, omReadOnly);
+    uint32_t n = 0;
+    EXPECT_EQ(c->GetRecordCount(n, false), 0u);
+    EXPECT_EQ(n, uint32_t(count));
+    Close(c);
+  }
+  EXPECT_EQ(Tables(), std::vector<std::string>{"T"});
+}
+
+// A table whose locale index was built under other sorting rules can no longer use that index;
+// its pack builds every index anew under the rules in force now.
+TEST_F(CopyTask, PackRebuildsLocaleIndexesUnderTheCurrentSortingRules) {
+  auto dict = SourceDictionary();
+  dict->AddLocaleDescriptor(nullptr)->SetLocale(0x409);
+  TzfIndexDescriptor* byName = dict->EnsureIndicesDescriptor()->AddIndex(u"ByName", 0, idAll, u"");
+  dynamic_cast<TzfCompKeyDescriptor&>(*byName->idKeyDescriptor).Add(1);
+  Make(u"T", 60, 0, std::move(dict));
+  {
+    // The stored dictionary says its keys were built under another version of the rules.
+    TzfServerRootTable* root = nullptr;
+    bool readOnly = false;
+    ASSERT_EQ(Db->sdGetTable(root, u"T", u"", false, readOnly), 0u);
+    TzfServerDataDict stored;
+    stored.Assign(root->srtDictionary.get());
+    ASSERT_TRUE(stored.ldiLocaleDescriptor && stored.ldiLocaleDescriptor->ldNLSVersionInfoBuild);
+    stored.ldiLocaleDescriptor->ldNLSVersionInfoBuild->dwNLSVersion ^= 0x5A5A;
+    TzfServerTransaction trans(Engine->seBufferManager.get(), nullptr, nullptr, false, false);
+    stored.WriteToFile(*root->srtStreamEngine, &trans, zfEngineVersion);
+    trans.Commit();
+  }
+  ASSERT_EQ(S->CloseInactiveTables(), 0u);
+  {
+    TzfServerTableCursor* c = Open(Db, u"T", omReadOnly);
+    EXPECT_EQ(c->SwitchToIndex(u"ByName", -1, false), zfErrHigherTableLevelRequired);
+    Close(c);
+  }
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(Db->TablePack(u"T", u"", task), 0u);
+  ASSERT_EQ(Wait(task).tsErrorCode, 0u);
+  TzfServerTableCursor* c = Open(Db, u"T", omReadOnly);
+  ASSERT_EQ(c->SwitchToIndex(u"ByName", -1, false), 0u);
+  std::vector<std::string> names;
+  {
+    Buffer b(c);
+    while (c->RecordGetNext(zfltNoLock, b.P) == 0) names.push_back(rtl::u8(c->GetFieldAsVariant(b.P, 1).AsString()));
+  }
+  Close(c);
+  ASSERT_EQ(names.size(), 60u);
+  EXPECT_TRUE(std::is_sorted(names.begin(), names.end())) << "n1, n10, n11, ... in the locale's order";
 }
 
 // A second folder with a database of the same session.
