@@ -23,8 +23,8 @@
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
 #include "server/zfsrServerTransaction.h"
-#include "storage/zfsrBufferManager.h"
 #include "server/zfsrTaskRestructure.h"
+#include "storage/zfsrBufferManager.h"
 #include "tests/foundation/zfCaptureLog.h"
 #include "tests/server/zfsrServerCursorTestUtil.h"
 
@@ -393,6 +393,54 @@ TEST_F(CopyTask, PackRebuildsLocaleIndexesUnderTheCurrentSortingRules) {
   Close(c);
   ASSERT_EQ(names.size(), 60u);
   EXPECT_TRUE(std::is_sorted(names.begin(), names.end())) << "n1, n10, n11, ... in the locale's order";
+}
+
+// BLOBs go with their records: the mapper copies each into the new table.
+TEST_F(CopyTask, PackCopiesBlobs) {
+  auto dict = BlobDictionary();
+  Build(Db, u"T", dict.get());
+  TzfServerTableCursor* c = Open(Db, u"T");
+  {
+    Buffer b(c);
+    for (int32_t id = 1; id <= 12; ++id) {
+      c->acGetTableDescriptor()->tdFieldsDescriptor->InitRecord(b.P);
+      c->SetFieldFromVariant(b.P, 0, rtl::Variant(id));
+      if (id % 4 != 0) SetBlob(c, b.P, 2, MakeBlob(c, std::string(size_t(id) * 700, char('a' + id))));
+      ASSERT_EQ(c->RecordInsert(zfltNoLock, b.P), 0u);
+    }
+  }
+  Close(c);
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(Db->TablePack(u"T", u"", task), 0u);
+  ASSERT_EQ(Wait(task).tsErrorCode, 0u);
+  c = Open(Db, u"T", omReadOnly);
+  std::map<int32_t, std::string> blobs;
+  {
+    Buffer b(c);
+    while (c->RecordGetNext(zfltNoLock, b.P) == 0) {
+      const int64_t nr = BlobOf(c, b.P, 2);
+      blobs[c->GetFieldAsVariant(b.P, 0).AsInteger()] = nr ? ReadBlob(c, nr) : "null";
+    }
+  }
+  Close(c);
+  ASSERT_EQ(blobs.size(), 12u);
+  for (const auto& [id, content] : blobs)
+    EXPECT_EQ(content, id % 4 != 0 ? std::string(size_t(id) * 700, char('a' + id)) : "null") << id;
+}
+
+// A job whose task is freed before its thread ran it leaves no new table behind.
+TEST_F(CopyTask, AJobThatNeverRanLeavesNoTable) {
+  Make(u"T", 10);
+  auto next = Dictionary({{u"ID", zftInt32}});
+  auto old = SourceDictionary();
+  auto mapper = MapByName(*old, *next);
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(Db->sdTableRestructure(u"T", u"", next.get(), mapper.get(), task), 0u);
+  ASSERT_NE(task, nullptr);
+  EXPECT_TRUE(HasPrefix(Tables(), "_REST"));
+  task->Free();
+  EXPECT_EQ(Tables(), std::vector<std::string>{"T"});
+  EXPECT_EQ(Rows(u"T"), Expected(10));
 }
 
 // A second folder with a database of the same session.
