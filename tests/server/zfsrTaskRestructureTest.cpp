@@ -443,6 +443,33 @@ TEST_F(CopyTask, AJobThatNeverRanLeavesNoTable) {
   EXPECT_EQ(Rows(u"T"), Expected(10));
 }
 
+// Freeing the session while its job runs cancels and joins the job first: the source stays as it
+// was and no new table is left.
+TEST_F(CopyTask, FreeingTheSessionStopsARunningJob) {
+  Make(u"T", 3000);
+  auto next = Dictionary({{u"ID", zftInt64}, {u"Name", zftWideString, 20}});
+  auto old = SourceDictionary();
+  auto mapper = MapByName(*old, *next);
+  for (const bool pack : {false, true}) {
+    SCOPED_TRACE(pack ? "pack" : "restructure");
+    TzfAbstractSession* s = nullptr;
+    ASSERT_EQ(Engine->SessionOpen(s, u"bob", u"", u"test", 10000), 0u);
+    TzfAbstractDatabase* d = nullptr;
+    ASSERT_EQ(s->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000), 0u);
+    TzfAbstractTaskInfo* task = nullptr;
+    ASSERT_EQ(
+        pack ? d->TablePack(u"T", u"", task) : d->TableRestructure(u"T", u"", next.get(), mapper.get(), false, task),
+        0u);
+    s->Free();  // frees the task, its private database and d
+    ASSERT_EQ(S->CloseInactiveTables(), 0u);
+    const auto tables = Tables();
+    EXPECT_FALSE(HasPrefix(tables, "_REST"));
+    EXPECT_FALSE(HasPrefix(tables, "_PACK"));
+    EXPECT_FALSE(HasPrefix(tables, "T_Backup"));
+    EXPECT_EQ(Rows(u"T").size(), 3000u);
+  }
+}
+
 // A second folder with a database of the same session.
 class Backup : public CopyTask {
  protected:
