@@ -470,6 +470,19 @@ TEST_F(CopyTask, FreeingTheSessionStopsARunningJob) {
   }
 }
 
+// The job's private database shares the caller's own temporary tables: a database temporary
+// table is packed in place like a file table.
+TEST_F(CopyTask, PackOfADatabaseTemporaryTable) {
+  Make(u"##T", 300, 2);
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(Db->TablePack(u"##T", u"", task), 0u);
+  const TzfTaskStatus status = Wait(task);
+  ASSERT_EQ(status.tsErrorCode, 0u);
+  EXPECT_EQ(status.tsRecsWritten, 150u);
+  EXPECT_EQ(Rows(u"##T"), Expected(300, 2));
+  EXPECT_EQ(Tables(), std::vector<std::string>{"##T"});
+}
+
 // A second folder with a database of the same session.
 class Backup : public CopyTask {
  protected:
