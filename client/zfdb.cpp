@@ -879,6 +879,25 @@ TzfAbstractTaskInfo* TzfDatabase::BackupTable(const UnicodeString& aTableName, c
   return TaskResult(code, task);
 }
 
+uint32_t TzfDatabase::RestructureTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                         TzfDataDictionary* aDictionary, TzfBaseTableMapperDescriptor* aMapperDesc,
+                                         TzfAbstractTaskInfo*& aTaskInfo) {
+  aTaskInfo = nullptr;
+  if (aTableName.empty()) return zfErrInvalidTableName;
+  if (!aDictionary) return zfErrInvalidParam;
+  CheckStarted();
+  return dbAbstractDatabase->TableRestructure(aTableName, aPassword, aDictionary, aMapperDesc,
+                                              dbAbstractDatabase->IsSystemTableAccessAllowed(), aTaskInfo);
+}
+
+TzfAbstractTaskInfo* TzfDatabase::RestructureTable(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                                   TzfDataDictionary* aDictionary,
+                                                   TzfBaseTableMapperDescriptor* aMapperDesc) {
+  TzfAbstractTaskInfo* task = nullptr;
+  uint32_t code = RestructureTableEx(aTableName, aPassword, aDictionary, aMapperDesc, task);
+  return TaskResult(code, task);
+}
+
 uint32_t TzfDatabase::RecoverTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword,
                                      TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;

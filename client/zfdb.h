@@ -319,6 +319,12 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
                                    TzfDatabase* aTarget);
   uint32_t BackupTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword, TzfDatabase* aTarget,
                          TzfAbstractTaskInfo*& aTaskInfo);
+  // A nil dictionary answers 9986.
+  TzfAbstractTaskInfo* RestructureTable(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                        TzfDataDictionary* aDictionary, TzfBaseTableMapperDescriptor* aMapperDesc);
+  uint32_t RestructureTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                              TzfDataDictionary* aDictionary, TzfBaseTableMapperDescriptor* aMapperDesc,
+                              TzfAbstractTaskInfo*& aTaskInfo);
   // Starts the engine's table recover; an empty name answers 10024, an invalid one 10039.
   TzfAbstractTaskInfo* RecoverTable(const UnicodeString& aTableName, const UnicodeString& aPassword);
   uint32_t RecoverTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword,

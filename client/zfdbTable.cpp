@@ -272,12 +272,9 @@ uint32_t TzfTable::RestructureTableEx(TzfDataDictionary* aDictionary, TzfBaseTab
                                       TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   CheckInactive();
-  if (tbTableName.empty()) return zfErrInvalidTableName;
-  if (!aDictionary) return zfErrInvalidParam;
-  TActiveDatabase active(DatabaseOrRaise());
-  TzfAbstractDatabase& engine = active.Engine();
-  return engine.TableRestructure(tbTableName, tbPassword, aDictionary, aMapperDesc, engine.IsSystemTableAccessAllowed(),
-                                 aTaskInfo);
+  TzfDatabase& database = DatabaseOrRaise();
+  TActiveDatabase active(database);
+  return database.RestructureTableEx(tbTableName, tbPassword, aDictionary, aMapperDesc, aTaskInfo);
 }
 
 TzfAbstractTaskInfo* TzfTable::RestructureTable(TzfDataDictionary* aDictionary,

@@ -523,22 +523,8 @@ uint32_t TzfServerDatabase::StatementAlloc(TzfAbstractStatement*& aStatement, ui
 }
 
 // The maintenance tasks are not part of this engine yet.
-uint32_t TzfServerDatabase::TablePack(const UnicodeString&, const UnicodeString&, TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return NotHere();
-}
-uint32_t TzfServerDatabase::TableBackup(const UnicodeString&, const UnicodeString&, TzfAbstractDatabase*,
-                                        TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return NotHere();
-}
 uint32_t TzfServerDatabase::TableRebuildIndex(const UnicodeString&, const UnicodeString&, const UnicodeString&, int32_t,
                                               TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return NotHere();
-}
-uint32_t TzfServerDatabase::TableRestructure(const UnicodeString&, const UnicodeString&, TzfDataDictionary*,
-                                             TzfBaseTableMapperDescriptor*, bool, TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   return NotHere();
 }

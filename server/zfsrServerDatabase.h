@@ -15,8 +15,10 @@
 // auto-increment value and the password change go through a cursor of their own. The table
 // recover lives in zfsrServerRecover.
 //
+// Restructure, pack and backup live in zfsrTaskRestructure.
+//
 // Not here: statements (answer 12289 "An SQL Engine is required") and the maintenance tasks
-// (pack, backup, index rebuild, restructure, checksum), which answer 12289.
+// index rebuild and checksum, which answer 12289.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -126,6 +128,11 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   // task that salvages the source into them; on failure the tables it built are deleted again.
   uint32_t sdTableRecover(const UnicodeString& aTableName, const UnicodeString& aPassword,
                           TzfAbstractTaskInfo*& aTaskInfo);
+  // The restructure's worker (zfsrTaskRestructure): builds the new table and the task that copies
+  // the records into it; on failure the table it built is deleted again.
+  uint32_t sdTableRestructure(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                              TzfDataDictionary* aDictionary, TzfBaseTableMapperDescriptor* aMapperDesc,
+                              TzfAbstractTaskInfo*& aTaskInfo);
   // The root table of aTableName (mapped, open in the folder, or opened now); aIsReadOnly when
   // the passwords grant only reading. The nested path after ":" is not followed here. A table
   // opened now is checked against its "$TableName" stream unless aInternal, when the engine
