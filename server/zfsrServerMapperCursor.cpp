@@ -1,6 +1,9 @@
 #include "server/zfsrServerMapperCursor.h"
 
+#include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
+#include "server/zfsrServerTransaction.h"
+#include "storage/zfsrAutoIncEngineBase.h"
 
 namespace zf {
 
@@ -8,12 +11,29 @@ TzfBaseTableDescriptor* TzfServerMapperCursor::acGetTableDescriptor() { return s
 
 rtl::UnicodeString TzfServerMapperCursor::acGetFullName() { return smcCursor.acGetFullName(); }
 
+TzfBaseTransaction* TzfServerMapperCursor::Trans() {
+  TzfServerTransContext* context = smcCursor.stcTransContext();
+  return context ? context->Transaction() : nullptr;
+}
+
 uint32_t TzfServerMapperCursor::sbcAutoIncGet() {
+  if (TzfBaseTransaction* trans = Trans()) {
+    TzfBaseAutoIncEngine* engine = smcCursor.Table()->sbtAutoIncEngine.get();
+    return engine ? engine->ReadAutoIncValue(trans) : 0;
+  }
   uint32_t value = 0;
   return smcCursor.AutoIncGet(value) == 0 ? value : 0;
 }
 
-void TzfServerMapperCursor::sbcAutoIncSetDirect(uint32_t aAutoInc) { smcCursor.AutoIncSet(aAutoInc); }
+void TzfServerMapperCursor::sbcAutoIncSetDirect(uint32_t aAutoInc) {
+  if (TzfBaseTransaction* trans = Trans()) {
+    if (TzfBaseAutoIncEngine* engine = smcCursor.Table()->sbtAutoIncEngine.get()) engine->SetAutoIncValue(trans, aAutoInc);
+    return;
+  }
+  smcCursor.AutoIncSet(aAutoInc);
+}
+
+rtl::UnicodeString TzfServerMapperCursor::GetSessionUserName() { return smcCursor.GetSessionUserName(); }
 
 uint32_t TzfServerMapperCursor::sbcBlobCopyPrim(IzfMapperCursor* aSrcCursor, int32_t aSrcFieldNo, int64_t aBlobNr,
                                                 int32_t aDestFieldNo, int64_t& aDestBlobNr, uint32_t aMaxLength) {

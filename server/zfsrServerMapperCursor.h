@@ -6,13 +6,15 @@
 // the cursor, which run in the cursor's current transaction (a caller that writes BLOBs has one
 // running, as a restructure's task does).
 #pragma once
+#include "dictionary/zfsdCursorContext.h"
 #include "mapping/zfsdMapperCursor.h"
 
 namespace zf {
 
 class TzfServerTableCursor;
+class TzfBaseTransaction;
 
-class TzfServerMapperCursor final : public IzfMapperCursor {
+class TzfServerMapperCursor final : public IzfMapperCursor, public IzfCursorContext {
  public:
   explicit TzfServerMapperCursor(TzfServerTableCursor& aCursor) : smcCursor(aCursor) {}
   virtual ~TzfServerMapperCursor() = default;
@@ -21,7 +23,9 @@ class TzfServerMapperCursor final : public IzfMapperCursor {
 
   TzfBaseTableDescriptor* acGetTableDescriptor() override;
   rtl::UnicodeString acGetFullName() override;
-  // The value, 0 when the cursor cannot read it.
+  // The value, 0 when the cursor cannot read it. Inside the cursor's transaction the counter is
+  // read and set there directly (a copy task holds the table's locks already); outside one
+  // through the cursor's own operations.
   uint32_t sbcAutoIncGet() override;
   void sbcAutoIncSetDirect(uint32_t aAutoInc) override;
   // The source must be a TzfServerMapperCursor too (else 9990 is raised by the table cursor).
@@ -34,8 +38,11 @@ class TzfServerMapperCursor final : public IzfMapperCursor {
   uint32_t sbcBlobWrite(int32_t aFieldNo, int64_t aBlobNr, uint32_t aOffset, uint32_t aLen,
                         const void* aBlob) override;
   uint32_t sbcBlobDelete(int32_t aFieldNo, int64_t aBlobNr) override;
+  // For default values: the user name of the cursor's session.
+  rtl::UnicodeString GetSessionUserName() override;
 
  private:
+  TzfBaseTransaction* Trans();
   TzfServerTableCursor& smcCursor;
 };
 

@@ -17,45 +17,12 @@
 #include "server/zfsrServerFolder.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
+#include "server/zfsrServerMapperCursor.h"
 #include "server/zfsrServerTransaction.h"
 #include "storage/zfsrAutoIncEngineBase.h"
 #include "storage/zfsrRecordEngineBase.h"
 
 namespace zf {
-
-// What the record and field mappers ask of a cursor, over a server table cursor: the table, its
-// auto-increment counter and BLOB copies, each in the cursor's current transaction; and the
-// session's user name for default values.
-class TzfServerMapperCursor : public IzfMapperCursor, public IzfCursorContext {
- public:
-  explicit TzfServerMapperCursor(TzfServerTableCursor& aCursor) : smcCursor(aCursor) {}
-  virtual ~TzfServerMapperCursor() = default;
-
-  TzfBaseTableDescriptor* acGetTableDescriptor() override { return smcCursor.acGetTableDescriptor(); }
-  rtl::UnicodeString acGetFullName() override { return smcCursor.acGetFullName(); }
-  uint32_t sbcAutoIncGet() override {
-    TzfBaseAutoIncEngine* engine = smcCursor.Table()->sbtAutoIncEngine.get();
-    return engine ? engine->ReadAutoIncValue(Trans()) : 0;
-  }
-  void sbcAutoIncSetDirect(uint32_t aAutoInc) override {
-    if (TzfBaseAutoIncEngine* engine = smcCursor.Table()->sbtAutoIncEngine.get())
-      engine->SetAutoIncValue(Trans(), aAutoInc);
-  }
-  uint32_t sbcBlobCopyPrim(IzfMapperCursor* aSrcCursor, int32_t aSrcFieldNo, int64_t aBlobNr, int32_t aDestFieldNo,
-                           int64_t& aDestBlobNr, uint32_t aMaxLength) override {
-    auto* source = dynamic_cast<TzfServerMapperCursor*>(aSrcCursor);
-    if (!source) return zfErrInvalidHndl;
-    return smcCursor.sbcBlobCopyPrim(&source->smcCursor, aSrcFieldNo, aBlobNr, aDestFieldNo, aDestBlobNr, aMaxLength);
-  }
-  rtl::UnicodeString GetSessionUserName() override { return smcCursor.GetSessionUserName(); }
-
- private:
-  TzfBaseTransaction* Trans() {
-    TzfServerTransContext* context = smcCursor.stcTransContext();
-    return context ? context->Transaction() : nullptr;
-  }
-  TzfServerTableCursor& smcCursor;
-};
 
 namespace {
 
