@@ -532,18 +532,8 @@ uint32_t TzfServerDatabase::TableBackup(const UnicodeString&, const UnicodeStrin
   aTaskInfo = nullptr;
   return NotHere();
 }
-uint32_t TzfServerDatabase::TableRebuildIndex(const UnicodeString&, const UnicodeString&, const UnicodeString&, int32_t,
-                                              TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return NotHere();
-}
 uint32_t TzfServerDatabase::TableRestructure(const UnicodeString&, const UnicodeString&, TzfDataDictionary*,
                                              TzfBaseTableMapperDescriptor*, bool, TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return NotHere();
-}
-uint32_t TzfServerDatabase::TableVerifyChecksum(const UnicodeString&, const UnicodeString&, bool, bool,
-                                                TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   return NotHere();
 }
