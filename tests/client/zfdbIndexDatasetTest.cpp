@@ -335,6 +335,38 @@ TEST_F(ClientIndexDataset, AddIndexOnATableWithRecordsServesFindKey) {
   EXPECT_FALSE(T->FindKey({rtl::Variant(u"fig")}, {}));
 }
 
+// The maintenance tasks through the components: a rebuild by name or number, a checksum of a
+// table whose files keep none, and the asynchronous count of an open table.
+TEST_F(ClientIndexDataset, ReIndexChecksumAndAsynchronousCount) {
+  auto finish = [](TzfAbstractTaskInfo* aTask) {
+    bool completed = false;
+    TzfTaskStatus status;
+    while (aTask->GetStatus(completed, status) == 0 && !completed) std::this_thread::yield();
+    aTask->Free();
+    return status;
+  };
+  TzfAbstractTaskInfo* task = T->ReIndexTable(u"ByNameID");
+  ASSERT_NE(task, nullptr);
+  TzfTaskStatus status = finish(task);
+  EXPECT_EQ(status.tsErrorCode, 0u);
+  EXPECT_EQ(status.tsRecsWritten, 6u);
+  task = Db->ReIndexTable(u"Fruit", u"", 1);
+  EXPECT_EQ(finish(task).tsErrorCode, 0u);
+  EXPECT_EQ(ClientErrorCode([&] { Db->ReIndexTable(u"Fruit", u"", 9); }), zfErrNoSuchIndex);
+  EXPECT_EQ(Db->ReIndexTableEx(u"", u"", 0, task), zfErrInvalidTableName);
+  EXPECT_TRUE(RaisesText([&] { Db->VerifyChecksumTable(u"Fruit", u"", true, false); },
+                         u"Table Fruit is not using an encryption engine that supports file checksums."));
+
+  T->SetIndexName(u"ByNameID");
+  T->Open();
+  T->RecordCountAsync(task);
+  ASSERT_NE(task, nullptr);
+  status = finish(task);
+  EXPECT_EQ(status.tsRecsRead, 6u);
+  EXPECT_TRUE(T->FindKey({rtl::Variant(u"date")}, {})) << "the rebuilt index";
+  EXPECT_EQ(Id(), 6);
+}
+
 TEST_F(ClientIndexDataset, DeleteIndex) {
   T->Open();
   EXPECT_TRUE(RaisesText([&] { T->DeleteIndex(u"ByNameID"); }, db::kSDataSetOpen));

@@ -311,6 +311,22 @@ TEST_F(ChecksumTask, ADamagedBlockFailsTheCheck) {
   EXPECT_EQ(s.tsErrorCode, zfErrHeaderCorrupt);
 }
 
+TEST_F(ChecksumTask, CancelLeavesTheFileAsItWas) {
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(Db->TableVerifyChecksum(u"People", u"", true, true, task), 0u);
+  ASSERT_EQ(task->Cancel(), 0u);
+  bool done = false;
+  TzfTaskStatus status;
+  ASSERT_EQ(task->GetStatus(done, status), 0u);
+  EXPECT_TRUE(done);
+  EXPECT_EQ(status.tsErrorCode, zfErrUpdateAborted);
+  task->Free();
+  // The table is free and sound.
+  EXPECT_EQ(Check(true, true).tsErrorCode, 0u);
+  OpenCursor();
+  EXPECT_EQ(C->RecordGetNext(zfltNoLock, Rec), 0u);
+}
+
 TEST_F(ChecksumTask, RefusedStarts) {
   auto plain = SmallDictionary();
   ASSERT_EQ(Db->TableBuild(false, u"Plain", u"", plain.get(), tsPersistent, false), 0u);
@@ -369,6 +385,23 @@ TEST_F(CountTask, AWalkingCountRunsAsATaskThatHoldsTheSession) {
   EXPECT_TRUE(done);
   EXPECT_EQ(now.tsRecsRead, 3000u);
   task->Free();
+}
+
+TEST_F(CountTask, CancelledCountGivesTheSessionAndThePositionBack) {
+  Fill(3000);
+  ASSERT_EQ(C->SwitchToIndex(u"ByID", -1, false), 0u);
+  std::vector<uint8_t> lo(Rec, Rec + C->Table()->sbtFieldsDescriptor->GetRecordLength());
+  C->SetFieldFromVariant(lo.data(), 0, rtl::Variant(int32_t(10)));
+  ASSERT_EQ(C->RangeSet(1, 0, false, lo.data(), true, 0, 0, false, nullptr, true), 0u);
+  ASSERT_EQ(C->SetToBegin(), 0u);
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(C->GetRecordCountExAsync(rcoRangedKeyCount, task), 0u);
+  ASSERT_EQ(task->Cancel(), 0u);
+  const TzfTaskStatus status = WaitFor(task);
+  EXPECT_EQ(status.tsErrorCode, zfErrUpdateAborted);
+  task->Free();
+  ASSERT_EQ(C->RecordGetNext(zfltNoLock, Rec), 0u) << "the session is free again";
+  EXPECT_EQ(C->GetFieldAsVariant(Rec, 0).AsInteger(), 10) << "from where the cursor stood";
 }
 
 TEST_F(CountTask, FreeingTheCursorStopsItsCount) {
