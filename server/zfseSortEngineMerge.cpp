@@ -258,6 +258,15 @@ uint32_t TzfMergeSortEngine::Next(uint8_t* aRecord) {
 
 uint32_t TzfMergeSortEngine::Get(uint8_t* aRecord) { return Next(aRecord); }
 
+const uint8_t* TzfMergeSortEngine::HandOut(uint8_t** aData) {
+  if (aData && *aData) {
+    std::memcpy(*aData, msRecBuffer.data(), bsRecLen);
+    return *aData;
+  }
+  if (aData) *aData = msRecBuffer.data();
+  return msRecBuffer.data();
+}
+
 bool TzfMergeSortEngine::Iterate(uint8_t** aData, bool* aKeyChanged, const TzfRecordIterator& aIterator,
                                  void* aCookie) {
   bool any = false;
@@ -268,14 +277,7 @@ bool TzfMergeSortEngine::Iterate(uint8_t** aData, bool* aKeyChanged, const TzfRe
     if (aKeyChanged) *aKeyChanged = !any || Compare(msPrevious.data(), msRecBuffer.data()) != 0;
     std::memcpy(msPrevious.data(), msRecBuffer.data(), bsRecLen);
     any = true;
-    const uint8_t* record = msRecBuffer.data();
-    if (aData && *aData) {
-      std::memcpy(*aData, msRecBuffer.data(), bsRecLen);
-      record = *aData;
-    } else if (aData) {
-      *aData = msRecBuffer.data();
-    }
-    if (aIterator(aCookie, 0, record) == TzfRecordIteratorResult::rirStop) return false;
+    if (aIterator(aCookie, 0, HandOut(aData)) == TzfRecordIteratorResult::rirStop) return false;
   }
 }
 
@@ -295,14 +297,7 @@ bool TzfMergeSortEngine::IterateSameKey(uint8_t** aData, const TzfRecordIterator
       return true;
     }
     any = true;
-    const uint8_t* record = msRecBuffer.data();
-    if (aData && *aData) {
-      std::memcpy(*aData, msRecBuffer.data(), bsRecLen);
-      record = *aData;
-    } else if (aData) {
-      *aData = msRecBuffer.data();
-    }
-    if (aIterator(aCookie, 0, record) == TzfRecordIteratorResult::rirStop) return false;
+    if (aIterator(aCookie, 0, HandOut(aData)) == TzfRecordIteratorResult::rirStop) return false;
   }
 }
 

@@ -70,6 +70,9 @@ class TzfMergeSortEngine : public TzfBaseSortEngine {
   void RemoveRun(TzfServerTableCursor* aCursor);
   // The next record in order into aRecord (nil: skipped); 0 or 8706. Takes a record held back.
   uint32_t Next(uint8_t* aRecord);
+  // The record just read (msRecBuffer) as Iterate hands it out: copied to *aData, or *aData set
+  // to the engine's copy.
+  const uint8_t* HandOut(uint8_t** aData);
 
   std::vector<uint8_t> msBuffer;
   std::vector<uint32_t> msBufferRefs;

@@ -290,6 +290,16 @@ uint32_t OpenPrivateDatabase(TzfServerDatabase& aDatabase, TzfServerDatabase*& a
   return r;
 }
 
+// The private database and an exclusive cursor on aTableName in it, into aJob (freed by the caller).
+uint32_t OpenJob(TzfServerDatabase& aDatabase, const UnicodeString& aTableName, const UnicodeString& aPassword,
+                 TzfOpenMode aOpenMode, TzfTaskJobLinks& aJob) {
+  uint32_t r = OpenPrivateDatabase(aDatabase, aJob.Database);
+  if (r == 0)
+    r = zfOpenTableCursor(aJob.Database, aTableName, aPassword, aOpenMode, smExclusive, aDatabase.atoGetTimeout(),
+                          aJob.Cursor);
+  return r;
+}
+
 }  // namespace
 
 uint32_t TzfServerDatabase::LaunchTask(const std::function<uint32_t(TzfAbstractTaskInfo*&)>& aWorker,
@@ -340,10 +350,7 @@ uint32_t TzfServerDatabase::sdTableRebuildIndex(const UnicodeString& aTableName,
   TzfTaskJobLinks job;
   uint32_t code = 0;
   try {
-    code = OpenPrivateDatabase(*this, job.Database);
-    if (code == 0)
-      code = zfOpenTableCursor(job.Database, aTableName, aPassword, omReadWrite, smExclusive, atoGetTimeout(),
-                               job.Cursor);
+    code = OpenJob(*this, aTableName, aPassword, omReadWrite, job);
     int32_t index = aIndexID;
     if (code == 0) {
       TzfBaseTableDescriptor& table = *job.Cursor->Table()->sbtTableDescriptor;
@@ -396,10 +403,7 @@ uint32_t TzfServerDatabase::sdTableVerifyChecksum(const UnicodeString& aTableNam
   TzfTaskJobLinks job;
   uint32_t code = 0;
   try {
-    code = OpenPrivateDatabase(*this, job.Database);
-    if (code == 0)
-      code = zfOpenTableCursor(job.Database, aTableName, aPassword, omReadOnly, smExclusive, atoGetTimeout(),
-                               job.Cursor);
+    code = OpenJob(*this, aTableName, aPassword, omReadOnly, job);
     if (code == 0) {
       TzfServerRootTable& root = *job.Cursor->Table()->sbtRoot;
       if (!root.srtMainFile || root.srtMainFile->fiCheckSumSize == 0)

@@ -5,6 +5,7 @@
 // their places in storage but change their content, so every key of every index names the wrong
 // record afterwards: the sort builds each index again inside the same transaction, so that a failure
 // anywhere rolls records and keys back together.
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -123,12 +124,25 @@ uint32_t TzfServerTableCursor::stcSortRecords(TzfIndexDescriptor* aIndexDesc) {
   if (const uint32_t s = stcContext->stcTransactionStart(false, false, false, true, false)) return s;
   committed = false;
   try {
+    // The first record is read before the content lock is taken: that first read writes and merges
+    // the scratch runs, whose tables are made under the folder's table padlock, which is never
+    // taken while this table's content is held.
+    std::vector<uint8_t> first(sorter->RecordLength());
+    const uint32_t firstCode = sorter->Get(first.data());
+    bool firstTaken = false;
     r = sbcBeginContentLock(true, false);
     if (r == 0) {
       TContentLockEnd end{*stcContentLock};
       TzfServerTransaction* trans = CurrentTrans();
-      stcTable->sbtRecordEngine->ReplaceAllRecords(trans, [&](uint8_t* aRecord) { return sorter->Get(aRecord); });
-      if (sorter->Get(nullptr) != zfErrEOF) r = kRecordsLeftOver;
+      stcTable->sbtRecordEngine->ReplaceAllRecords(trans, [&](uint8_t* aRecord) -> uint32_t {
+        if (firstTaken) return sorter->Get(aRecord);
+        firstTaken = true;
+        if (firstCode == 0) std::memcpy(aRecord, first.data(), first.size());
+        return firstCode;
+      });
+      // An empty table asks for no record: a first read that failed is then the answer.
+      if (!firstTaken && firstCode != zfErrEOF) r = firstCode;
+      if (r == 0 && firstTaken && sorter->Get(nullptr) != zfErrEOF) r = kRecordsLeftOver;
       if (r == 0) stcRebuildIndexes(trans, -1);
     }
     if (r == 0) {

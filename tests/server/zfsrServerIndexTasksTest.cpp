@@ -293,6 +293,11 @@ TEST_F(ChecksumTask, SoundFilePassesAndAVerifiedOneIsPassedOverUnlessForced) {
   s = Check(true, true);
   EXPECT_EQ(s.tsErrorCode, 0u);
   EXPECT_EQ(s.tsRecsRead, Used);
+  // Opened again, the file's checksum is the one its block 0 stores: it matches the blocks.
+  Close();
+  StartEngine(0);
+  Open();
+  EXPECT_EQ(Check(true, true).tsErrorCode, 0u);
 }
 
 TEST_F(ChecksumTask, ADamagedBlockFailsTheCheck) {
