@@ -85,77 +85,73 @@ uint32_t TzfServerTableCursor::stcSortRecords(TzfIndexDescriptor* aIndexDesc) {
   } catch (const std::exception& e) {
     return asoConvertException(e);
   }
-  // Ends a level this call started: rolled back, or marked corrupted when its commit failed.
-  auto endFailed = [&](bool aCommitted) {
-    if (aCommitted)
-      stcContext->stcTransactionMarkCorrupted();
-    else
-      stcContext->stcTransactionRollback();
+  // Runs aWork in the level this call has just started and commits it; a failure ends the level:
+  // rolled back, or marked corrupted when its commit failed.
+  auto inLevel = [&](const std::function<uint32_t()>& aWork) -> uint32_t {
+    bool committed = false;
+    uint32_t code = 0;
+    try {
+      code = aWork();
+      if (code == 0) {
+        committed = true;
+        code = stcContext->stcTransactionCommit();
+      }
+    } catch (const std::exception& e) {
+      code = asoConvertException(e);
+    }
+    if (code != 0) {
+      if (committed)
+        stcContext->stcTransactionMarkCorrupted();
+      else
+        stcContext->stcTransactionRollback();
+    }
+    return code;
   };
 
   // 1. Every record into the sort engine.
   const bool temporary = stcRoot->srtTableScope != tsPersistent;
   if (const uint32_t r = stcContext->stcTransactionStart(false, false, temporary, true, false)) return r;
-  uint32_t r = 0;
-  bool committed = false;
-  try {
-    std::vector<uint8_t> record(static_cast<size_t>(stcTable->sbtFieldsDescriptor->GetRecordLength()));
-    uint8_t* data = record.data();
-    sbcIterate(
-        &data,
-        [&](void*, int64_t, const uint8_t* aRecord) {
-          r = sorter->Put(aRecord);
-          return r == 0 ? TzfRecordIteratorResult::rirContinue : TzfRecordIteratorResult::rirStop;
-        },
-        false, nullptr);
-    if (r == 0) {
-      committed = true;
-      r = stcContext->stcTransactionCommit();
-    }
-  } catch (const std::exception& e) {
-    r = asoConvertException(e);
-  }
-  if (r != 0) {
-    endFailed(committed);
+  if (const uint32_t r = inLevel([&] {
+        uint32_t put = 0;
+        std::vector<uint8_t> record(static_cast<size_t>(stcTable->sbtFieldsDescriptor->GetRecordLength()));
+        uint8_t* data = record.data();
+        sbcIterate(
+            &data,
+            [&](void*, int64_t, const uint8_t* aRecord) {
+              put = sorter->Put(aRecord);
+              return put == 0 ? TzfRecordIteratorResult::rirContinue : TzfRecordIteratorResult::rirStop;
+            },
+            false, nullptr);
+        return put;
+      }))
     return r;
-  }
 
   // 2. The records written back in order, the indexes after them.
-  if (const uint32_t s = stcContext->stcTransactionStart(false, false, false, true, false)) return s;
-  committed = false;
-  try {
-    // The first record is read before the content lock is taken: that first read writes and merges
-    // the scratch runs, whose tables are made under the folder's table padlock, which is never
-    // taken while this table's content is held.
-    std::vector<uint8_t> first(sorter->RecordLength());
-    const uint32_t firstCode = sorter->Get(first.data());
-    bool firstTaken = false;
-    r = sbcBeginContentLock(true, false);
-    if (r == 0) {
-      TContentLockEnd end{*stcContentLock};
-      TzfServerTransaction* trans = CurrentTrans();
-      stcTable->sbtRecordEngine->ReplaceAllRecords(trans, [&](uint8_t* aRecord) -> uint32_t {
-        if (firstTaken) return sorter->Get(aRecord);
-        firstTaken = true;
-        if (firstCode == 0) std::memcpy(aRecord, first.data(), first.size());
-        return firstCode;
-      });
-      // An empty table asks for no record: a first read that failed is then the answer.
-      if (!firstTaken && firstCode != zfErrEOF) r = firstCode;
-      if (r == 0 && firstTaken && sorter->Get(nullptr) != zfErrEOF) r = kRecordsLeftOver;
-      if (r == 0) stcRebuildIndexes(trans, -1);
-    }
-    if (r == 0) {
-      committed = true;
-      r = stcContext->stcTransactionCommit();
-    }
-  } catch (const std::exception& e) {
-    r = asoConvertException(e);
-  }
-  if (r != 0) {
-    endFailed(committed);
+  if (const uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false)) return r;
+  if (const uint32_t r = inLevel([&] {
+        // The first record is read before the content lock is taken: that first read writes and
+        // merges the scratch runs, whose tables are made under the folder's table padlock, which is
+        // never taken while this table's content is held.
+        std::vector<uint8_t> first(sorter->RecordLength());
+        const uint32_t firstCode = sorter->Get(first.data());
+        bool firstTaken = false;
+        uint32_t code = sbcBeginContentLock(true, false);
+        if (code != 0) return code;
+        TContentLockEnd end{*stcContentLock};
+        TzfServerTransaction* trans = CurrentTrans();
+        stcTable->sbtRecordEngine->ReplaceAllRecords(trans, [&](uint8_t* aRecord) -> uint32_t {
+          if (firstTaken) return sorter->Get(aRecord);
+          firstTaken = true;
+          if (firstCode == 0) std::memcpy(aRecord, first.data(), first.size());
+          return firstCode;
+        });
+        // An empty table asks for no record: a first read that failed is then the answer.
+        if (!firstTaken && firstCode != zfErrEOF) return firstCode;
+        if (firstTaken && sorter->Get(nullptr) != zfErrEOF) return kRecordsLeftOver;
+        stcRebuildIndexes(trans, -1);
+        return 0u;
+      }))
     return r;
-  }
   sbcSetToBegin();
   return 0;
 }
