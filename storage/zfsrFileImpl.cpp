@@ -602,12 +602,7 @@ void TzfBaseWin32File::FlushFile(bool aFailSafe, TzfBaseReplicationLog* aReplica
     TzfBaseReplicationLog* log = HasAttribute(zffaReplicationLog) ? aReplicationLog : nullptr;
     if (log) log->BeginFile(fiLogAlias, fiLogTable, fiLogFile, fiBlockSize);
     TzfBlockNumber last = 0xFFFFFFFE;
-    // Block 0 carries the running table checksum: it goes out after every other block of the
-    // write-out has been folded into that checksum.
-    std::vector<TzfBaseCachedBlock*> order(dfiWriteRequest.begin(), dfiWriteRequest.end());
-    if (fiEncryptionEngine && !fiChecksum.empty())
-      std::stable_partition(order.begin(), order.end(), [](TzfBaseCachedBlock* b) { return b->CachedBlockNumber() != 0; });
-    for (TzfBaseCachedBlock* b : order) {
+    for (TzfBaseCachedBlock* b : dfiWriteRequest) {
       const TzfBlockNumber n = b->CachedBlockNumber();
       if (n == last) continue;
       PzfBlock memory = b->MappedMemory(true);
