@@ -912,6 +912,36 @@ TzfAbstractTaskInfo* TzfDatabase::RecoverTable(const UnicodeString& aTableName, 
   return TaskResult(code, task);
 }
 
+uint32_t TzfDatabase::ReIndexTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                     const UnicodeString& aIndexName, TzfAbstractTaskInfo*& aTaskInfo) {
+  aTaskInfo = nullptr;
+  if (aTableName.empty()) return zfErrInvalidTableName;
+  CheckStarted();
+  return dbAbstractDatabase->TableRebuildIndex(aTableName, aPassword, aIndexName, -1, aTaskInfo);
+}
+
+uint32_t TzfDatabase::ReIndexTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                     int32_t aIndexNum, TzfAbstractTaskInfo*& aTaskInfo) {
+  aTaskInfo = nullptr;
+  if (aTableName.empty()) return zfErrInvalidTableName;
+  CheckStarted();
+  return dbAbstractDatabase->TableRebuildIndex(aTableName, aPassword, UnicodeString(), aIndexNum, aTaskInfo);
+}
+
+TzfAbstractTaskInfo* TzfDatabase::ReIndexTable(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                               const UnicodeString& aIndexName) {
+  TzfAbstractTaskInfo* task = nullptr;
+  const uint32_t code = ReIndexTableEx(aTableName, aPassword, aIndexName, task);
+  return TaskResult(code, task);
+}
+
+TzfAbstractTaskInfo* TzfDatabase::ReIndexTable(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                               int32_t aIndexNum) {
+  TzfAbstractTaskInfo* task = nullptr;
+  const uint32_t code = ReIndexTableEx(aTableName, aPassword, aIndexNum, task);
+  return TaskResult(code, task);
+}
+
 uint32_t TzfDatabase::VerifyChecksumTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword,
                                             bool aRaw, bool aForceRecheck, TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;

@@ -329,6 +329,15 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   TzfAbstractTaskInfo* RecoverTable(const UnicodeString& aTableName, const UnicodeString& aPassword);
   uint32_t RecoverTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword,
                           TzfAbstractTaskInfo*& aTaskInfo);
+  // Starts the rebuild of one index, by name or by number; an empty table name answers 10039.
+  TzfAbstractTaskInfo* ReIndexTable(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                    const UnicodeString& aIndexName);
+  uint32_t ReIndexTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                          const UnicodeString& aIndexName, TzfAbstractTaskInfo*& aTaskInfo);
+  TzfAbstractTaskInfo* ReIndexTable(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                                    int32_t aIndexNum);
+  uint32_t ReIndexTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword, int32_t aIndexNum,
+                          TzfAbstractTaskInfo*& aTaskInfo);
   TzfAbstractTaskInfo* VerifyChecksumTable(const UnicodeString& aTableName, const UnicodeString& aPassword,
                                            bool aRaw, bool aForceRecheck);
   uint32_t VerifyChecksumTableEx(const UnicodeString& aTableName, const UnicodeString& aPassword, bool aRaw,

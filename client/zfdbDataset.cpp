@@ -675,6 +675,12 @@ int32_t TzfDataset::GetRecordCount() {
   return static_cast<int32_t>(count);
 }
 
+void TzfDataset::RecordCountAsync(TzfAbstractTaskInfo*& aTaskInfo) {
+  aTaskInfo = nullptr;
+  CheckActive();
+  Check(dsAbstractCursor->GetRecordCountAsync(aTaskInfo));
+}
+
 bool TzfDataset::IsSequenced() {
   return !IsUniDirectional() && dsOptions.Contains(dsoRecNoSupport) && dsAbstractCursor &&
          dsAbstractCursor->RecNoSupported() == 0;

@@ -106,6 +106,9 @@ class TzfDataset : public db::TDataSet {
   // raises (it is never taken for an order).
   int32_t CompareBookmarks(const db::TBookmark& aBookmark1, const db::TBookmark& aBookmark2) override;
   int32_t GetRecordCount() override;
+  // Starts the engine cursor's asynchronous count (active dataset); the caller polls the task (the
+  // count is its records read) and frees it. A refused start raises.
+  void RecordCountAsync(TzfAbstractTaskInfo*& aTaskInfo);
   bool IsSequenced() override;
   int32_t GetRecNo() override;
   void SetRecNo(int32_t aRecNo) override;

@@ -522,16 +522,4 @@ uint32_t TzfServerDatabase::StatementAlloc(TzfAbstractStatement*& aStatement, ui
   return Framed([] { return NoSqlEngine(); });
 }
 
-// The maintenance tasks are not part of this engine yet.
-uint32_t TzfServerDatabase::TableRebuildIndex(const UnicodeString&, const UnicodeString&, const UnicodeString&, int32_t,
-                                              TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return NotHere();
-}
-uint32_t TzfServerDatabase::TableVerifyChecksum(const UnicodeString&, const UnicodeString&, bool, bool,
-                                                TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  return NotHere();
-}
-
 }  // namespace zf

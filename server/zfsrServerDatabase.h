@@ -17,8 +17,8 @@
 //
 // Restructure, pack and backup live in zfsrTaskRestructure.
 //
-// Not here: statements (answer 12289 "An SQL Engine is required") and the maintenance tasks
-// index rebuild and checksum, which answer 12289.
+// The index rebuild and the checksum run as tasks (zfsrServerIndexTasks). Not here: statements
+// (answer 12289 "An SQL Engine is required").
 #pragma once
 #include <cstdint>
 #include <map>
@@ -84,7 +84,11 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   uint32_t TablePack(const UnicodeString&, const UnicodeString&, TzfAbstractTaskInfo*& aTaskInfo) override;
   uint32_t TableBackup(const UnicodeString&, const UnicodeString&, TzfAbstractDatabase*,
                        TzfAbstractTaskInfo*& aTaskInfo) override;
-  uint32_t TableRebuildIndex(const UnicodeString&, const UnicodeString&, const UnicodeString&, int32_t,
+  // The index rebuild and the checksum as tasks (zfsrServerIndexTasks): 10501 on a read-only
+  // database (rebuild), 9997 for an index that is not there, 12289 for an index that cannot be
+  // rebuilt or a table whose files keep no checksum, 9986 for a nested name (checksum).
+  uint32_t TableRebuildIndex(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                             const UnicodeString& aIndexName, int32_t aIndexID,
                              TzfAbstractTaskInfo*& aTaskInfo) override;
   uint32_t TableRestructure(const UnicodeString&, const UnicodeString&, TzfDataDictionary*,
                             TzfBaseTableMapperDescriptor*, bool, TzfAbstractTaskInfo*& aTaskInfo) override;
@@ -96,8 +100,8 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   uint32_t TableRename(const UnicodeString& aOldName, const UnicodeString& aNewName,
                        const UnicodeString& aPassword) override;
   uint32_t TableRecover(const UnicodeString&, const UnicodeString&, TzfAbstractTaskInfo*& aTaskInfo) override;
-  uint32_t TableVerifyChecksum(const UnicodeString&, const UnicodeString&, bool, bool,
-                               TzfAbstractTaskInfo*& aTaskInfo) override;
+  uint32_t TableVerifyChecksum(const UnicodeString& aTableName, const UnicodeString& aPassword, bool aRaw,
+                               bool aForceRecheck, TzfAbstractTaskInfo*& aTaskInfo) override;
   uint32_t TableDelete(const UnicodeString& aTableName, const UnicodeString& aPassword) override;
   uint32_t TableEmpty(const UnicodeString& aTableName, const UnicodeString& aPassword) override;
   uint32_t TableChangePassword(const UnicodeString&, const UnicodeString&, const UnicodeString&) override;
@@ -133,6 +137,12 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   uint32_t sdTableRestructure(const UnicodeString& aTableName, const UnicodeString& aPassword,
                               TzfDataDictionary* aDictionary, TzfBaseTableMapperDescriptor* aMapperDesc,
                               TzfAbstractTaskInfo*& aTaskInfo);
+  // Workers of the index rebuild and the checksum: a private database and an exclusive cursor
+  // handed to the task they make.
+  uint32_t sdTableRebuildIndex(const UnicodeString& aTableName, const UnicodeString& aPassword,
+                               const UnicodeString& aIndexName, int32_t aIndexID, TzfAbstractTaskInfo*& aTaskInfo);
+  uint32_t sdTableVerifyChecksum(const UnicodeString& aTableName, const UnicodeString& aPassword, bool aRaw,
+                                 bool aForceRecheck, TzfAbstractTaskInfo*& aTaskInfo);
   // The root table of aTableName (mapped, open in the folder, or opened now); aIsReadOnly when
   // the passwords grant only reading. The nested path after ":" is not followed here. A table
   // opened now is checked against its "$TableName" stream unless aInternal, when the engine
@@ -172,6 +182,11 @@ class TzfServerDatabase : public TzfAbstractDatabase {
  private:
   uint32_t Framed(const std::function<uint32_t()>& aWork);
   uint32_t NotHere();
+  // The launch of a task: aWorker inside the frame makes the task; after the session lock is given
+  // back a task made with 0 is started (the caller waits up to 2000 ms for it to begin) and handed
+  // to the caller, one made with another code is freed.
+  uint32_t LaunchTask(const std::function<uint32_t(TzfAbstractTaskInfo*&)>& aWorker,
+                      TzfAbstractTaskInfo*& aTaskInfo);
   // Runs aWork on a cursor of its own (the database's timeout), freed afterwards.
   uint32_t sdWithCursor(const UnicodeString& aTableName, const UnicodeString& aPassword, TzfOpenMode aOpenMode,
                         TzfShareMode aShareMode, const std::function<uint32_t(TzfServerTableCursor*)>& aWork);

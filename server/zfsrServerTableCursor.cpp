@@ -14,6 +14,7 @@
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
+#include "server/zfsrServerIndexTasks.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
 #include "storage/zfsrAutoIncEngineBase.h"
@@ -130,6 +131,8 @@ void TzfServerTableCursor::AfterConstruction() {
 }
 
 void TzfServerTableCursor::BeforeDestruction() {
+  // A count still walking this cursor stops first.
+  if (sbcTaskInfo) sbcTaskInfo->CursorGone();
   sbcFilter.reset();
   sbcKeyFilter.reset();
   stcKeyFields = nullptr;

@@ -54,6 +54,7 @@ class TzfServerRootTable;
 class TzfIndexDescriptor;
 class TzfBaseBlobHandler;
 struct TzfServerTableStats;
+class TzfServerGetRecCountTaskInfo;
 
 enum class TzfCursorPosition : uint8_t { cpBOF, cpEOF, cpOnRecord, cpCrackBefore, cpCrackAfter };
 
@@ -259,6 +260,32 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // SwitchToIndex without the frame (for workers already inside one).
   uint32_t sbcSwitchToIndex(const UnicodeString& aIndexName, int32_t aIndexID, bool aPosnOnRec);
 
+  // ---- Sorting and index rebuilds (zfsrServerTableCursorSort.cpp) ----
+  // SetToBegin and RecordGetNext without the frame (for workers already inside one).
+  void sbcSetToBegin();
+  uint32_t sbcRecordGetNext(TzfLockType aLockType, uint8_t* aData);
+  // Rewrites the table's records, in storage order, in the order of aIndexDesc's key: every record
+  // (through the cursor's filter) goes into a sort engine of the default class in one transaction,
+  // then, in a second one under the exclusive content lock, the record engine overwrites each record
+  // with the next sorted one and every index of the table is built again (its keys named the old
+  // places). The cursor must be in storage order. 0, or the failing step's code with the table as it
+  // was; 15520 when the table held records the sort did not (a record filter).
+  uint32_t stcSortRecords(TzfIndexDescriptor* aIndexDesc);
+  // Empties index aIndex (every index for -1) and inserts the keys of every record again, in aTrans
+  // under the caller's exclusive content lock; raises on failure (9729 for a refused key).
+  // aAfterRecord (may be empty) runs after each record's keys; it may raise to stop the rebuild.
+  void stcRebuildIndexes(TzfServerTransaction* aTrans, int32_t aIndex,
+                         const std::function<void()>& aAfterRecord = nullptr);
+  // The count task on this cursor (zfsrServerIndexTasks), nil without one; freeing the cursor
+  // cancels it and waits for its thread.
+  TzfServerGetRecCountTaskInfo* sbcTaskInfo = nullptr;
+  // Counts the records from BOF as RecordGetNext would find them (filters detached below
+  // rcoServerFilteredKeyCount, the filter limit off); position and filters are restored.
+  // aProgress (may be empty) hears the count after each record and stops the walk (13062) by
+  // answering True.
+  uint32_t sbcCountByWalking(TzfRecordCountOption aOption, uint32_t& aRecCount,
+                             const std::function<bool(uint32_t)>& aProgress = nullptr);
+
   // ---- Table recover (zfsrServerTableCursorRecover.cpp) ----
   // The record iterator of a recover walk; this cursor is the source and aCookie a
   // TzfRecoverCookie. Places aRecord in the recovered table or else the failed one, each in a
@@ -403,9 +430,6 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // tells the matching SelfUnlock whether to give it back.
   uint32_t SelfLock(bool& aNew);
   void SelfUnlock(bool aNew);
-  // Counts the records from BOF as RecordGetNext would find them (filters detached below
-  // rcoServerFilteredKeyCount, the filter limit off); position and filters are restored.
-  uint32_t stcCountByWalking(TzfRecordCountOption aOption, uint32_t& aRecCount);
   // Record numbers in index order, within the range and filters, by walking from the start (or
   // the end, aFlipOrder).
   uint32_t IndexRecNoGet(uint32_t& aRecNo, bool aFlipOrder);

@@ -19,7 +19,7 @@
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
-#include "server/zfsrTaskInfo.h"
+#include "server/zfsrServerIndexTasks.h"
 #include "server/zfsrServerTableCursor.h"
 #include "storage/zfsrRecordEngineBase.h"
 
@@ -72,16 +72,6 @@ struct TFilterLimitOff {
   TzfFilterDeadline& Deadline;
 };
 
-// The task of a count the engines answered at once: finished from the start, its status showing
-// the count as records read and written.
-class TzfServerDoNothingTaskInfo : public TzfServerTaskInfo {
- public:
-  TzfServerDoNothingTaskInfo(TzfAbstractSession* aSession, uint32_t aCount) : TzfServerTaskInfo(aSession, aCount) {}
-
- protected:
-  void Execute() override {}
-};
-
 }  // namespace
 
 uint32_t TzfServerTableCursor::GetRecordCountAsync(TzfAbstractTaskInfo*& aTaskInfo) {
@@ -90,7 +80,10 @@ uint32_t TzfServerTableCursor::GetRecordCountAsync(TzfAbstractTaskInfo*& aTaskIn
 
 uint32_t TzfServerTableCursor::GetRecordCountExAsync(TzfRecordCountOption aOption, TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
-  return Framed([&] {
+  // A count that must walk runs as a task; its thread starts after the session lock was given back
+  // (the task takes that lock for its whole run).
+  TzfServerGetRecCountTaskInfo* walker = nullptr;
+  uint32_t code = Framed([&] {
     return InContent(false, [&](TzfServerTransaction* aTrans) -> uint32_t {
       const bool filtered = FilterActive() || ActiveKeyFilter();
       const bool ranged = stcRangeStart.Info.riValid || stcRangeEnd.Info.riValid;
@@ -103,8 +96,10 @@ uint32_t TzfServerTableCursor::GetRecordCountExAsync(TzfRecordCountOption aOptio
         count = stcTable->sbtRecordEngine->GetRecordCount(aTrans);
         needsWalk = aOption >= rcoServerFilteredKeyCount && filtered;
       }
-      // A count that must walk runs as a background task, which this engine has not yet.
-      if (needsWalk) return zfErrNotSupported;
+      if (needsWalk) {
+        walker = zfCreateServerObject<TzfServerGetRecCountTaskInfo>(aOption, count, this);
+        return 0;
+      }
       auto* task = zfCreateServerObject<TzfServerDoNothingTaskInfo>(stcDatabase->sdSession, count);
       task->MakeSnapshot(count, count, 0);
       task->MarkFinished();
@@ -112,6 +107,20 @@ uint32_t TzfServerTableCursor::GetRecordCountExAsync(TzfRecordCountOption aOptio
       return 0;
     });
   });
+  if (!walker) return code;
+  if (code != 0) {
+    walker->Free();
+    return code;
+  }
+  try {
+    walker->StartThread(2000);
+  } catch (const std::exception& e) {
+    code = asoConvertException(e);
+    walker->Free();
+    return code;
+  }
+  aTaskInfo = walker;
+  return 0;
 }
 
 uint32_t TzfServerTableCursor::GetRecordCount(uint32_t& aRecCount, bool aEstimate) {
@@ -130,17 +139,18 @@ uint32_t TzfServerTableCursor::sbcGetRecordCount(TzfRecordCountOption aOption, u
     if (aOption > rcoTotalRecordCount && stcIndexEngine) {
       const bool ranged = stcRangeStart.Info.riValid || stcRangeEnd.Info.riValid;
       // No index engine here estimates a range: the count is walked, exact.
-      if (aOption >= rcoRangedKeyCount && (ranged || filtered)) return stcCountByWalking(aOption, aRecCount);
+      if (aOption >= rcoRangedKeyCount && (ranged || filtered)) return sbcCountByWalking(aOption, aRecCount);
       stcIndexEngine->GetKeyCount(IndexStore(aTrans), aRecCount);
       return 0;
     }
-    if (aOption >= rcoServerFilteredKeyCount && filtered) return stcCountByWalking(aOption, aRecCount);
+    if (aOption >= rcoServerFilteredKeyCount && filtered) return sbcCountByWalking(aOption, aRecCount);
     aRecCount = stcTable->sbtRecordEngine->GetRecordCount(aTrans);
     return 0;
   });
 }
 
-uint32_t TzfServerTableCursor::stcCountByWalking(TzfRecordCountOption aOption, uint32_t& aRecCount) {
+uint32_t TzfServerTableCursor::sbcCountByWalking(TzfRecordCountOption aOption, uint32_t& aRecCount,
+                                                 const std::function<bool(uint32_t)>& aProgress) {
   aRecCount = 0;
   TPositionKeeper keeper(stcPosition, stcRefNr, stcIndexPath.get());
   // Detached for the walk when the option ignores them; attached again on every path.
@@ -174,6 +184,7 @@ uint32_t TzfServerTableCursor::stcCountByWalking(TzfRecordCountOption aOption, u
     if (r == zfErrEOF) return 0;
     if (r != 0) return r;
     ++aRecCount;
+    if (aProgress && aProgress(aRecCount)) return zfErrUpdateAborted;
   }
 }
 

@@ -158,6 +158,10 @@ void TzfServerTaskInfo::RunJob() {
     MakeSnapshot(read, written, code);
   } catch (...) {
   }
+  try {
+    Done();
+  } catch (...) {
+  }
   MarkFinished();
   stiExecuting.store(false, std::memory_order_release);
 }

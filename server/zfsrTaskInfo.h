@@ -79,6 +79,9 @@ class TzfServerTaskInfo : public TzfAbstractTaskInfo {
   virtual void Init() {}
   // The job: reports through MakeSnapshot after each unit of work and once more at its end.
   virtual void Execute() = 0;
+  // Runs on the task thread after the job (also when a cancel skipped it), before the status is
+  // marked finished.
+  virtual void Done() {}
 
  private:
   // The frame of every job: executing, start signalled, the job (skipped when cancelled before it

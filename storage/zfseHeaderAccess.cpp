@@ -298,10 +298,10 @@ void Tzf2xFileHeaderAccessFactory::InitTableChecksum(PzfBlock aHeader, bool aCre
   }
   PzfByteArray area = GetTableChecksum(aHeader);
   if (!area) return;
-  if (aCreating)
-    std::memset(area, 0, file.fiCheckSumSize);
-  else
-    file.fiChecksum.assign(area, area + file.fiCheckSumSize);
+  // A new file's running checksum starts at zero beside its zeroed area, so that every block
+  // written from the start is folded into it.
+  if (aCreating) std::memset(area, 0, file.fiCheckSumSize);
+  file.fiChecksum.assign(area, area + file.fiCheckSumSize);
 }
 
 int32_t Tzf2xFileHeaderAccessFactory::GetID(const uint8_t* aBlock) {

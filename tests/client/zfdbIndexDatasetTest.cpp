@@ -2,6 +2,8 @@
 // with a two-field index (Name, ID) and a unique index on ID.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "client/zfdbTable.h"
 #include "tests/client/zfdbTableTestUtil.h"
 
@@ -280,28 +282,12 @@ TEST_F(ClientIndexDataset, GotoKeyAndFindKey) {
   }
 }
 
-TEST_F(ClientIndexDataset, AddIndexThatCannotBeRebuiltIsDroppedAgain) {
-  // This engine adds an index with its keys but has no rebuild task yet: the rebuild is refused,
-  // and the index added just before goes again, whether the table was open or not.
-  TzfAbstractTaskInfo* task = reinterpret_cast<TzfAbstractTaskInfo*>(1);
-  auto desc = TzfIndexDescriptor::CreateStandalone(3, u"ByName2", 0, &TzfCompKeyDescriptor::ClassInfo());
-  dynamic_cast<TzfCompKeyDescriptor&>(*desc->idKeyDescriptor).Add(1);
-  desc->SetDups(idNone);
-  EXPECT_EQ(T->AddIndexEx(desc.get(), false, task), zfErrKeyViol) << "two bananas in a unique index";
-  EXPECT_EQ(task, nullptr);
-  desc->SetDups(idAll);
-  const uint32_t code = T->AddIndexEx(desc.get(), false, task);
-  if (code == 0) {
-    if (task) {
-      bool completed = false;
-      TzfTaskStatus status;
-      while (task->GetStatus(completed, status) == 0 && !completed) {
-      }
-      task->Free();
-    }
-    GTEST_SKIP() << "the engine rebuilds indexes";
-  }
-  EXPECT_EQ(task, nullptr);
+TEST_F(ClientIndexDataset, AddIndexOnATableWithRecordsServesFindKey) {
+  struct TPoll {
+    uint32_t Old = TzfTable::zfIndexRebuildPollInterval;
+    TPoll() { TzfTable::zfIndexRebuildPollInterval = 1; }
+    ~TPoll() { TzfTable::zfIndexRebuildPollInterval = Old; }
+  } poll;
   auto indexNames = [&] {
     rtl::TStringList names;
     T->GetIndexNames(names);
@@ -309,22 +295,76 @@ TEST_F(ClientIndexDataset, AddIndexThatCannotBeRebuiltIsDroppedAgain) {
     for (int32_t i = 0; i < names.Count(); ++i) out.push_back(names.Get(i));
     return out;
   };
+  // A unique index the records refuse is dropped again and no task is left.
+  TzfAbstractTaskInfo* task = reinterpret_cast<TzfAbstractTaskInfo*>(1);
+  auto desc = TzfIndexDescriptor::CreateStandalone(3, u"ByName2", 0, &TzfCompKeyDescriptor::ClassInfo());
+  dynamic_cast<TzfCompKeyDescriptor&>(*desc->idKeyDescriptor).Add(1);
+  desc->SetDups(idNone);
+  EXPECT_EQ(T->AddIndexEx(desc.get(), false, task), zfErrKeyViol) << "two bananas in a unique index";
+  EXPECT_EQ(task, nullptr);
   const std::vector<UnicodeString> before{zfSequentialAccessIndexName, u"ByID", u"ByNameID"};
   EXPECT_EQ(indexNames(), before);
 
-  EXPECT_EQ(ClientErrorCode([&] { T->AddIndex(u"ByName3", u"Name", {}); }), code);
-  EXPECT_EQ(indexNames(), before) << "closed: dropped as well";
+  // With duplicates allowed it is added and rebuilt through the task.
+  desc->SetDups(idAll);
+  ASSERT_EQ(T->AddIndexEx(desc.get(), false, task), 0u);
+  ASSERT_NE(task, nullptr);
+  bool completed = false;
+  TzfTaskStatus status;
+  while (task->GetStatus(completed, status) == 0 && !completed) std::this_thread::yield();
+  EXPECT_EQ(status.tsErrorCode, 0u);
+  EXPECT_EQ(status.tsRecsWritten, 6u);
+  task->Free();
 
-  // Open: the record and the range are kept through the failed add.
+  // An open table keeps its record and range through AddIndex, and the new index finds keys.
   T->Open();
   T->SetRange({rtl::Variant(2)}, {rtl::Variant(5)});
   ASSERT_TRUE(T->Locate(u"ID", rtl::Variant(4), {}));
-  EXPECT_EQ(ClientErrorCode([&] { T->AddIndex(u"ByName4", u"Name", {}); }), code);
+  T->AddIndex(u"ByName3", u"Name", {db::ixDescending});
   EXPECT_TRUE(T->Active());
   EXPECT_EQ(Id(), 4);
-  EXPECT_TRUE(T->RangeActive());
   EXPECT_EQ(IDs(*T), (std::vector<int32_t>{2, 3, 4, 5}));
-  EXPECT_EQ(indexNames(), before);
+  T->CancelRange();
+  T->SetIndexName(u"ByName3");
+  EXPECT_EQ(IDs(*T).front(), 6) << "date comes first, descending";
+  T->SetIndexName(u"ByName2");
+  EXPECT_TRUE(T->FindKey({rtl::Variant(u"cherry")}, {}));
+  EXPECT_EQ(Id(), 1);
+  EXPECT_TRUE(T->FindKey({rtl::Variant(u"apricot")}, {}));
+  EXPECT_EQ(Id(), 4);
+  EXPECT_FALSE(T->FindKey({rtl::Variant(u"fig")}, {}));
+}
+
+// The maintenance tasks through the components: a rebuild by name or number, a checksum of a
+// table whose files keep none, and the asynchronous count of an open table.
+TEST_F(ClientIndexDataset, ReIndexChecksumAndAsynchronousCount) {
+  auto finish = [](TzfAbstractTaskInfo* aTask) {
+    bool completed = false;
+    TzfTaskStatus status;
+    while (aTask->GetStatus(completed, status) == 0 && !completed) std::this_thread::yield();
+    aTask->Free();
+    return status;
+  };
+  TzfAbstractTaskInfo* task = T->ReIndexTable(u"ByNameID");
+  ASSERT_NE(task, nullptr);
+  TzfTaskStatus status = finish(task);
+  EXPECT_EQ(status.tsErrorCode, 0u);
+  EXPECT_EQ(status.tsRecsWritten, 6u);
+  task = Db->ReIndexTable(u"Fruit", u"", 1);
+  EXPECT_EQ(finish(task).tsErrorCode, 0u);
+  EXPECT_EQ(ClientErrorCode([&] { Db->ReIndexTable(u"Fruit", u"", 9); }), zfErrNoSuchIndex);
+  EXPECT_EQ(Db->ReIndexTableEx(u"", u"", 0, task), zfErrInvalidTableName);
+  EXPECT_TRUE(RaisesText([&] { Db->VerifyChecksumTable(u"Fruit", u"", true, false); },
+                         u"Table Fruit is not using an encryption engine that supports file checksums."));
+
+  T->SetIndexName(u"ByNameID");
+  T->Open();
+  T->RecordCountAsync(task);
+  ASSERT_NE(task, nullptr);
+  status = finish(task);
+  EXPECT_EQ(status.tsRecsRead, 6u);
+  EXPECT_TRUE(T->FindKey({rtl::Variant(u"date")}, {})) << "the rebuilt index";
+  EXPECT_EQ(Id(), 6);
 }
 
 TEST_F(ClientIndexDataset, DeleteIndex) {
