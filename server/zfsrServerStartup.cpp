@@ -4,6 +4,7 @@
 #include "platform/rtl/rtlUnits.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerSession.h"
+#include "server/zfseRefIntEngine.h"
 
 
 namespace zf {
@@ -20,6 +21,7 @@ zf::rtl::TStartupList BuildList() {
   zf::rtl::TStartupList list;
   list.Add(zfsrServerEngineComponentUnit());
   list.Add(zfsrServerSessionUnit());
+  list.Add(zfseRefIntEngineUnit());
 
   return list;
 }

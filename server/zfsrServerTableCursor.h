@@ -38,7 +38,7 @@
 #include "index/zfsrIndexEngineBase.h"
 #include "server/zfsrContentLock.h"
 #include "server/zfsrCursorSupport.h"
-#include "server/zfsrRefIntegrityEngine.h"
+#include "server/zfsrRefIntEngineBase.h"
 #include "server/zfsrServerLinks.h"
 #include "server/zfsrServerTransaction.h"
 #include "dictionary/zfsdDefaultValueEngine.h"
@@ -217,6 +217,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // the cursor's extenders with aArgs. A non-zero answer before an action vetoes it.
   uint32_t stcNotifyRecord(TzfEngineAction aAction, bool aBefore, const uint8_t* aOldRecord, const uint8_t* aNewRecord,
                            const TzfActionArgs& aArgs);
+  // A record write of aAction with the referential-integrity engine's targets opened before it
+  // (so the write never opens a table inside its content lock) and kept open until it ends; the
+  // engine's failure to open them is the answer.
+  uint32_t stcWithRefIntegrity(TzfEngineAction aAction, const std::function<uint32_t()>& aWrite);
   // The insert worker with explicit options (the recover inserts with ioValidate only).
   uint32_t sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions, uint8_t* aData);
 
@@ -341,6 +345,9 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   int64_t RefNr() const { return stcRefNr; }
 
  private:
+  // The workers of RecordModify and RecordDelete, inside the frame.
+  uint32_t RecordModifyWorker(uint8_t* aData, bool aReleaseLock);
+  uint32_t RecordDeleteWorker(uint8_t* aData);
   uint32_t Framed(const std::function<uint32_t()>& aWork);
   uint32_t FramedWrite(const std::function<uint32_t()>& aWork);
   TzfServerTransaction* CurrentTrans();
