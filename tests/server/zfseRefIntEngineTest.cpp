@@ -450,5 +450,19 @@ TEST_F(RefIntEngines, TargetCursorClosesWhenItsTableAsksAndReopens) {
   EXPECT_EQ(target.btceInUse, 0);
 }
 
+TEST_F(RefIntEngines, DatabaseFreedWithOpenTargetCursors) {
+  // The database frees its cursors from the last opened: the target cursors, opened after the
+  // cursors whose engines name them, must not be freed before those engines let them go.
+  Build({{&TzfCascadeDeleteActionDescriptor::ClassInfo()}}, {{&TzfTargetRequiredActionDescriptor::ClassInfo()}});
+  Fill();
+  TzfServerTableCursor* m = Open(u"Master");
+  TzfServerTableCursor* d = Open(u"Detail");
+  EXPECT_EQ(Insert(d, {rtl::Variant(int32_t{12}), rtl::Variant(int32_t{2})}), 0u);
+  EXPECT_EQ(Delete(m, 1), 0u);
+  Cursors.clear();
+  Db->Free();
+  Db = nullptr;
+}
+
 }  // namespace
 }  // namespace zf::test
