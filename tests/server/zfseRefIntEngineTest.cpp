@@ -464,5 +464,34 @@ TEST_F(RefIntEngines, DatabaseFreedWithOpenTargetCursors) {
   Db = nullptr;
 }
 
+TEST_F(RefIntEngines, RelativeTargetInANestedTable) {
+  // Root table T refers to its nested table Sub by a path from the root.
+  auto dict = std::make_unique<TzfServerDataDict>();
+  dict->tdFieldsDescriptor->AddField(u"ID", u"", zftInt32, 0, 0, false, nullptr);
+  TzfNestedTableDescriptor* sub = dict->tdTablesDescriptor->AddTable(u"Sub");
+  sub->tdFieldsDescriptor->AddField(u"V", u"", zftInt32, 0, 0, false, nullptr);
+  sub->AddRecordDescriptor();
+  TzfIndexDescriptor* ix = sub->EnsureIndicesDescriptor()->AddIndex(u"ByV", 0, idAll, u"");
+  dynamic_cast<TzfCompKeyDescriptor&>(*ix->idKeyDescriptor).Add(0);
+  auto* refInt = dynamic_cast<TzfRefIntegrityDescriptor*>(
+      dict->tdCustomDescsDescriptor->AddCustom(u"RefIntegrity", &TzfRefIntegrityDescriptor::ClassInfo()));
+  TzfReferenceDescriptor* ref = refInt->AddReference(nullptr, &TzfRelativeTargetCursorDescriptor::ClassInfo());
+  dynamic_cast<TzfRelativeTargetCursorDescriptor&>(*ref->rdTargetCursor).SetTableName(u"Sub");
+  ref->SetTargetIndex(u"ByV");
+  dynamic_cast<TzfFieldSourceDescriptor*>(ref->AddSource())->SetFieldNumber(0);
+  ref->AddAction(&TzfCascadeDeleteActionDescriptor::ClassInfo());
+  ASSERT_EQ(Db->TableBuild(false, u"T", u"", dict.get(), tsPersistent, false), 0u) << Message(zfErrInvalidDesc);
+  TzfServerTableCursor* t = Open(u"T");
+  TzfServerTableCursor* n = Open(u"T:Sub");
+  ASSERT_NE(n, nullptr);
+  for (int32_t id : {1, 2}) ASSERT_EQ(Insert(t, {rtl::Variant(id)}), 0u);
+  for (int32_t v : {1, 1, 2}) ASSERT_EQ(Insert(n, {rtl::Variant(v)}), 0u);
+  Close(n);
+  const uint32_t r = Delete(t, 1);
+  EXPECT_EQ(r, 0u) << Message(r);
+  EXPECT_EQ(Rows(u"T"), "2");
+  EXPECT_EQ(Rows(u"T:Sub"), "2");
+}
+
 }  // namespace
 }  // namespace zf::test
