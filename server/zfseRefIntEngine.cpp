@@ -45,6 +45,18 @@ UnicodeString JoinNames(const std::vector<std::unique_ptr<TzfBaseSourceEngine>>&
   return r;
 }
 
+// The class reference of engine class T of a reference-level family whose class-info type is
+// TInfo.
+template <class TInfo, class T>
+const TInfo& PartInfo(const char16_t* aName, const TzfRegisterableClass* aParent) {
+  static const TInfo info(aName, aParent,
+                          [](TzfReferenceEngine& aOwner, typename TInfo::TDescriptorBase& aDescriptor)
+                              -> std::unique_ptr<typename TInfo::TEngineBase> {
+                            return std::make_unique<T>(aOwner, aDescriptor);
+                          });
+  return info;
+}
+
 }  // namespace
 
 // ---- TzfRefIntegrityEngine ----
@@ -367,13 +379,7 @@ void TzfBaseTargetCursorEngine::RequestClose(TzfServerTableCursor* aSender) {
 }
 
 const TzfTargetCursorEngineClass& TzfCloneTargetCursorEngine::Info() {
-  static const TzfTargetCursorEngineClass info(
-      u"TzfCloneTargetCursorEngine", &TzfBaseTargetCursorEngine::ClassInfo(),
-      [](TzfReferenceEngine& aParent, TzfBaseTargetCursorDescriptor& aDescriptor)
-          -> std::unique_ptr<TzfBaseTargetCursorEngine> {
-        return std::make_unique<TzfCloneTargetCursorEngine>(aParent, aDescriptor);
-      });
-  return info;
+  return PartInfo<TzfTargetCursorEngineClass, TzfCloneTargetCursorEngine>(u"TzfCloneTargetCursorEngine", &TzfBaseTargetCursorEngine::ClassInfo());
 }
 
 uint32_t TzfCloneTargetCursorEngine::OpenCursor(TzfAbstractCursor* aSourceCursor, TzfAbstractCursor*& aCursor) {
@@ -383,13 +389,7 @@ uint32_t TzfCloneTargetCursorEngine::OpenCursor(TzfAbstractCursor* aSourceCursor
 }
 
 const TzfTargetCursorEngineClass& TzfTableTargetCursorEngine::Info() {
-  static const TzfTargetCursorEngineClass info(
-      u"TzfTableTargetCursorEngine", &TzfBaseTargetCursorEngine::ClassInfo(),
-      [](TzfReferenceEngine& aParent, TzfBaseTargetCursorDescriptor& aDescriptor)
-          -> std::unique_ptr<TzfBaseTargetCursorEngine> {
-        return std::make_unique<TzfTableTargetCursorEngine>(aParent, aDescriptor);
-      });
-  return info;
+  return PartInfo<TzfTargetCursorEngineClass, TzfTableTargetCursorEngine>(u"TzfTableTargetCursorEngine", &TzfBaseTargetCursorEngine::ClassInfo());
 }
 
 uint32_t TzfTableTargetCursorEngine::OpenCursor(TzfAbstractCursor* aSourceCursor, TzfAbstractCursor*& aCursor) {
@@ -401,13 +401,7 @@ uint32_t TzfTableTargetCursorEngine::OpenCursor(TzfAbstractCursor* aSourceCursor
 }
 
 const TzfTargetCursorEngineClass& TzfRelativeTargetCursorEngine::Info() {
-  static const TzfTargetCursorEngineClass info(
-      u"TzfRelativeTargetCursorEngine", &TzfBaseTargetCursorEngine::ClassInfo(),
-      [](TzfReferenceEngine& aParent, TzfBaseTargetCursorDescriptor& aDescriptor)
-          -> std::unique_ptr<TzfBaseTargetCursorEngine> {
-        return std::make_unique<TzfRelativeTargetCursorEngine>(aParent, aDescriptor);
-      });
-  return info;
+  return PartInfo<TzfTargetCursorEngineClass, TzfRelativeTargetCursorEngine>(u"TzfRelativeTargetCursorEngine", &TzfBaseTargetCursorEngine::ClassInfo());
 }
 
 uint32_t TzfRelativeTargetCursorEngine::OpenCursor(TzfAbstractCursor* aSourceCursor, TzfAbstractCursor*& aCursor) {
@@ -472,12 +466,7 @@ uint32_t TzfBaseSourceEngine::SetFieldToDefault(TzfValueUseType aType, TzfAbstra
 }
 
 const TzfSourceEngineClass& TzfFieldSourceEngine::Info() {
-  static const TzfSourceEngineClass info(
-      u"TzfFieldSourceEngine", &TzfBaseSourceEngine::ClassInfo(),
-      [](TzfReferenceEngine& aParent, TzfBaseSourceDescriptor& aDescriptor) -> std::unique_ptr<TzfBaseSourceEngine> {
-        return std::make_unique<TzfFieldSourceEngine>(aParent, aDescriptor);
-      });
-  return info;
+  return PartInfo<TzfSourceEngineClass, TzfFieldSourceEngine>(u"TzfFieldSourceEngine", &TzfBaseSourceEngine::ClassInfo());
 }
 
 void TzfFieldSourceEngine::Initialize(int32_t aTargetField, TzfAbstractCursor* aTargetCursor) {
@@ -590,19 +579,39 @@ class TzfActionEngineOf : public TzfBaseActionEngine {
   }
 };
 
-template <class T>
-const TzfActionEngineClass& ActionInfo(const char16_t* aName) {
-  static const TzfActionEngineClass info(
-      aName, &TzfBaseActionEngine::ClassInfo(),
-      [](TzfReferenceEngine& aParent, TzfBaseActionDescriptor& aDescriptor) -> std::unique_ptr<TzfBaseActionEngine> {
-        return std::make_unique<T>(aParent, aDescriptor);
-      });
-  return info;
-}
 
 #define ZF_ACTION_CLASS_INFO(T)                                                      \
-  static const TzfActionEngineClass& Info() { return ActionInfo<T>(u"" #T); }        \
+  static const TzfActionEngineClass& Info() {                                        \
+    return PartInfo<TzfActionEngineClass, T>(u"" #T, &TzfBaseActionEngine::ClassInfo()); \
+  }                                                                                  \
   const TzfRegisterableClass& ClassType() const override { return Info(); }
+
+// Clear and set default, on delete or modify: every record of the range gets NULL or its default
+// in the key fields.
+template <class TException, TzfEngineAction Watched, TzfValueUseType Use>
+class TzfClearActionEngineOf : public TzfActionEngineOf<TException> {
+ public:
+  using TzfActionEngineOf<TException>::TzfActionEngineOf;
+  TzfEngineActions RequiredAfterActions() override { return this->Of({Watched}); }
+  uint32_t Execute(TzfEngineAction, bool, const uint8_t*, const uint8_t*) override {
+    return this->WalkRange([](TzfBaseSourceEngine& aSource, PzfByteArray aRecord) {
+      return aSource.ClearField(Use, aRecord);
+    });
+  }
+};
+
+template <class TException, TzfEngineAction Watched, TzfValueUseType Use>
+class TzfSetDefaultActionEngineOf : public TzfActionEngineOf<TException> {
+ public:
+  using TzfActionEngineOf<TException>::TzfActionEngineOf;
+  TzfEngineActions RequiredAfterActions() override { return this->Of({Watched}); }
+  uint32_t Execute(TzfEngineAction, bool, const uint8_t*, const uint8_t*) override {
+    TzfAbstractCursor* target = this->baeParent.TargetCursor();
+    return this->WalkRange([target](TzfBaseSourceEngine& aSource, PzfByteArray aRecord) {
+      return aSource.SetFieldToDefault(Use, target, aRecord);
+    });
+  }
+};
 
 class TzfCascadeDeleteActionEngine : public TzfActionEngineOf<EzfCascadeDeleteActionEngineException> {
  public:
@@ -616,29 +625,16 @@ class TzfCascadeDeleteActionEngine : public TzfActionEngineOf<EzfCascadeDeleteAc
   }
 };
 
-class TzfClearDeleteActionEngine : public TzfActionEngineOf<EzfClearDeleteActionEngineException> {
+class TzfClearDeleteActionEngine : public TzfClearActionEngineOf<EzfClearDeleteActionEngineException, eaRecordDelete, vutRecordDelete> {
  public:
   ZF_ACTION_CLASS_INFO(TzfClearDeleteActionEngine)
-  using TzfActionEngineOf::TzfActionEngineOf;
-  TzfEngineActions RequiredAfterActions() override { return Of({eaRecordDelete}); }
-  uint32_t Execute(TzfEngineAction, bool, const uint8_t*, const uint8_t*) override {
-    return WalkRange([](TzfBaseSourceEngine& aSource, PzfByteArray aRecord) {
-      return aSource.ClearField(vutRecordDelete, aRecord);
-    });
-  }
+  using TzfClearActionEngineOf::TzfClearActionEngineOf;
 };
 
-class TzfSetDefaultDeleteActionEngine : public TzfActionEngineOf<EzfSetDefaultDeleteActionEngineException> {
+class TzfSetDefaultDeleteActionEngine : public TzfSetDefaultActionEngineOf<EzfSetDefaultDeleteActionEngineException, eaRecordDelete, vutRecordDelete> {
  public:
   ZF_ACTION_CLASS_INFO(TzfSetDefaultDeleteActionEngine)
-  using TzfActionEngineOf::TzfActionEngineOf;
-  TzfEngineActions RequiredAfterActions() override { return Of({eaRecordDelete}); }
-  uint32_t Execute(TzfEngineAction, bool, const uint8_t*, const uint8_t*) override {
-    TzfAbstractCursor* target = baeParent.TargetCursor();
-    return WalkRange([target](TzfBaseSourceEngine& aSource, PzfByteArray aRecord) {
-      return aSource.SetFieldToDefault(vutRecordDelete, target, aRecord);
-    });
-  }
+  using TzfSetDefaultActionEngineOf::TzfSetDefaultActionEngineOf;
 };
 
 class TzfBlockDeleteActionEngine : public TzfActionEngineOf<EzfBlockDeleteActionEngineException, false> {
@@ -665,29 +661,16 @@ class TzfCascadeModifyActionEngine : public TzfActionEngineOf<EzfCascadeModifyAc
   }
 };
 
-class TzfClearModifyActionEngine : public TzfActionEngineOf<EzfClearModifyActionEngineException> {
+class TzfClearModifyActionEngine : public TzfClearActionEngineOf<EzfClearModifyActionEngineException, eaRecordModify, vutRecordModify> {
  public:
   ZF_ACTION_CLASS_INFO(TzfClearModifyActionEngine)
-  using TzfActionEngineOf::TzfActionEngineOf;
-  TzfEngineActions RequiredAfterActions() override { return Of({eaRecordModify}); }
-  uint32_t Execute(TzfEngineAction, bool, const uint8_t*, const uint8_t*) override {
-    return WalkRange([](TzfBaseSourceEngine& aSource, PzfByteArray aRecord) {
-      return aSource.ClearField(vutRecordModify, aRecord);
-    });
-  }
+  using TzfClearActionEngineOf::TzfClearActionEngineOf;
 };
 
-class TzfSetDefaultModifyActionEngine : public TzfActionEngineOf<EzfSetDefaultModifyActionEngineException> {
+class TzfSetDefaultModifyActionEngine : public TzfSetDefaultActionEngineOf<EzfSetDefaultModifyActionEngineException, eaRecordModify, vutRecordModify> {
  public:
   ZF_ACTION_CLASS_INFO(TzfSetDefaultModifyActionEngine)
-  using TzfActionEngineOf::TzfActionEngineOf;
-  TzfEngineActions RequiredAfterActions() override { return Of({eaRecordModify}); }
-  uint32_t Execute(TzfEngineAction, bool, const uint8_t*, const uint8_t*) override {
-    TzfAbstractCursor* target = baeParent.TargetCursor();
-    return WalkRange([target](TzfBaseSourceEngine& aSource, PzfByteArray aRecord) {
-      return aSource.SetFieldToDefault(vutRecordModify, target, aRecord);
-    });
-  }
+  using TzfSetDefaultActionEngineOf::TzfSetDefaultActionEngineOf;
 };
 
 class TzfBlockModifyActionEngine : public TzfActionEngineOf<EzfBlockModifyActionEngineException> {

@@ -92,6 +92,8 @@ struct TzfReferenceEngineClass : TzfRegisterableClass {
 
 template <class TEngine, class TDescriptor>
 struct TzfRefIntPartClass : TzfRegisterableClass {
+  using TEngineBase = TEngine;
+  using TDescriptorBase = TDescriptor;
   using TCreate = std::unique_ptr<TEngine> (*)(TzfReferenceEngine& aParent, TDescriptor& aDescriptor);
   TzfRefIntPartClass(const char16_t* aName, const TzfRegisterableClass* aParent, TCreate aCreate,
                      TzfGetListProc aGetList = nullptr)
