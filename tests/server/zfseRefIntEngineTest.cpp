@@ -18,7 +18,7 @@
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTableCursor.h"
 #include "server/zfseRefIntEngine.h"
-#include "tests/server/zfsrServerTestUtil.h"
+#include "tests/server/zfsrServerCursorTestUtil.h"
 
 namespace zf::test {
 namespace {
@@ -31,23 +31,18 @@ struct RefSpec {
   const char16_t* TargetIndex = nullptr;
 };
 
-class RefIntEngines : public ServerEngineTest {
+// Tables of a case are opened through the fixture's session and database; cursors opened by
+// OpenTable are freed at the end.
+class RefIntEngines : public PeopleCursorTest {
  protected:
   void SetUp() override {
-    ServerEngineTest::SetUp();
-    TzfAbstractSession* s = nullptr;
-    ASSERT_EQ(Engine->SessionOpen(s, u"alice", u"", u"test", 10000), 0u);
-    S = static_cast<TzfServerSession*>(s);
-    TzfAbstractDatabase* d = nullptr;
-    ASSERT_EQ(S->DatabaseOpen(d, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadWrite, smShared, 10000), 0u);
-    Db = static_cast<TzfServerDatabase*>(d);
+    PeopleCursorTest::SetUp();
+    Open();
   }
   void TearDown() override {
     for (auto it = Cursors.rbegin(); it != Cursors.rend(); ++it) (*it)->Free();
     Cursors.clear();
-    if (Db) Db->Free();
-    if (S) S->Free();
-    ServerEngineTest::TearDown();
+    PeopleCursorTest::TearDown();
   }
 
   static void AddIndex(TzfServerDataDict& aDict, const char16_t* aName, std::initializer_list<int32_t> aFields,
@@ -105,7 +100,7 @@ class RefIntEngines : public ServerEngineTest {
     for (const char16_t* name : aNames) ASSERT_EQ(Db->TableDelete(name, u""), 0u) << rtl::u8(name);
   }
 
-  TzfServerTableCursor* Open(const char16_t* aName, uint32_t aTimeout = 2000) {
+  TzfServerTableCursor* OpenTable(const char16_t* aName, uint32_t aTimeout = 2000) {
     TzfAbstractCursor* c = nullptr;
     const uint32_t r = Db->CursorOpen(c, aName, u"", omReadWrite, smShared, aTimeout, false);
     EXPECT_EQ(r, 0u) << Message(r);
@@ -162,7 +157,7 @@ class RefIntEngines : public ServerEngineTest {
   }
   // Every record of table aName as "f0:f1", sorted and joined by ",", NULL as "-".
   std::string Rows(const char16_t* aName) {
-    TzfServerTableCursor* c = Open(aName);
+    TzfServerTableCursor* c = OpenTable(aName);
     std::vector<uint8_t> rec(RecLen(c));
     std::vector<std::string> rows;
     EXPECT_EQ(c->SetToBegin(), 0u);
@@ -183,8 +178,8 @@ class RefIntEngines : public ServerEngineTest {
   }
   // Masters 1 and 2; details 10 and 11 of master 1, 20 of master 2.
   void Fill() {
-    TzfServerTableCursor* m = Open(u"Master");
-    TzfServerTableCursor* d = Open(u"Detail");
+    TzfServerTableCursor* m = OpenTable(u"Master");
+    TzfServerTableCursor* d = OpenTable(u"Detail");
     for (int32_t id : {1, 2}) ASSERT_EQ(Insert(m, {rtl::Variant(id), rtl::Variant(UnicodeString(u"m"))}), 0u);
     for (auto [id, master] : {std::pair{10, 1}, {11, 1}, {20, 2}})
       ASSERT_EQ(Insert(d, {rtl::Variant(id), rtl::Variant(master)}), 0u);
@@ -192,8 +187,6 @@ class RefIntEngines : public ServerEngineTest {
     Close(m);
   }
 
-  TzfServerSession* S = nullptr;
-  TzfServerDatabase* Db = nullptr;
   std::vector<TzfServerTableCursor*> Cursors;
 };
 
@@ -201,67 +194,48 @@ const std::string kAllDetails = "10:1,11:1,20:2";
 
 TEST_F(RefIntEngines, TableWithoutReferencesGetsNoEngine) {
   Build({});
-  TzfServerTableCursor* m = Open(u"Master");
+  TzfServerTableCursor* m = OpenTable(u"Master");
   EXPECT_EQ(m->sbcRefIntegrity, nullptr);
   EXPECT_FALSE(m->sbcUseNestedTransaction);
 }
 
-TEST_F(RefIntEngines, EachDeleteActionOnTheDetailsOfTheDeletedMaster) {
+TEST_F(RefIntEngines, EachActionOnTheDetailsOfADeletedOrRekeyedMaster) {
+  // Master 1 is deleted, or its key changed to 5.
   struct Case {
     const char* Name;
     TzfDictionaryItemClass Action;
+    bool Rekey;
     uint32_t Answer;
     std::string Masters, Details;
   } cases[] = {
-      {"cascade", &TzfCascadeDeleteActionDescriptor::ClassInfo(), 0, "2:m", "20:2"},
-      {"clear", &TzfClearDeleteActionDescriptor::ClassInfo(), 0, "2:m", "10:-,11:-,20:2"},
-      {"set default", &TzfSetDefaultDeleteActionDescriptor::ClassInfo(), 0, "2:m", "10:0,11:0,20:2"},
-      {"block", &TzfBlockDeleteActionDescriptor::ClassInfo(), zfErrDetailRecsExist, "1:m,2:m", kAllDetails},
+      {"cascade delete", &TzfCascadeDeleteActionDescriptor::ClassInfo(), false, 0, "2:m", "20:2"},
+      {"clear on delete", &TzfClearDeleteActionDescriptor::ClassInfo(), false, 0, "2:m", "10:-,11:-,20:2"},
+      {"default on delete", &TzfSetDefaultDeleteActionDescriptor::ClassInfo(), false, 0, "2:m", "10:0,11:0,20:2"},
+      {"block delete", &TzfBlockDeleteActionDescriptor::ClassInfo(), false, zfErrDetailRecsExist, "1:m,2:m",
+       kAllDetails},
+      {"cascade modify", &TzfCascadeModifyActionDescriptor::ClassInfo(), true, 0, "2:m,5:m", "10:5,11:5,20:2"},
+      {"clear on modify", &TzfClearModifyActionDescriptor::ClassInfo(), true, 0, "2:m,5:m", "10:-,11:-,20:2"},
+      {"default on modify", &TzfSetDefaultModifyActionDescriptor::ClassInfo(), true, 0, "2:m,5:m", "10:0,11:0,20:2"},
+      {"block modify", &TzfBlockModifyActionDescriptor::ClassInfo(), true, zfErrDetailRecsExist, "1:m,2:m",
+       kAllDetails},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     Build({{c.Action}});
     Fill();
-    TzfServerTableCursor* m = Open(u"Master");
-    const uint32_t r = Delete(m, 1);
-    EXPECT_EQ(r, c.Answer) << Message(r);
-    Close(m);
-    EXPECT_EQ(Rows(u"Master"), c.Masters);
-    EXPECT_EQ(Rows(u"Detail"), c.Details);
-    // A master without details goes under every action.
-    m = Open(u"Master");
-    ASSERT_EQ(Insert(m, {rtl::Variant(int32_t{3}), rtl::Variant(UnicodeString(u"m"))}), 0u);
-    EXPECT_EQ(Delete(m, 3), 0u);
-    Close(m);
-    Drop();
-  }
-}
-
-TEST_F(RefIntEngines, EachModifyActionOnTheDetailsOfAChangedMasterKey) {
-  struct Case {
-    const char* Name;
-    TzfDictionaryItemClass Action;
-    uint32_t Answer;
-    std::string Masters, Details;
-  } cases[] = {
-      {"cascade", &TzfCascadeModifyActionDescriptor::ClassInfo(), 0, "2:m,5:m", "10:5,11:5,20:2"},
-      {"clear", &TzfClearModifyActionDescriptor::ClassInfo(), 0, "2:m,5:m", "10:-,11:-,20:2"},
-      {"set default", &TzfSetDefaultModifyActionDescriptor::ClassInfo(), 0, "2:m,5:m", "10:0,11:0,20:2"},
-      {"block", &TzfBlockModifyActionDescriptor::ClassInfo(), zfErrDetailRecsExist, "1:m,2:m", kAllDetails},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
-    Build({{c.Action}});
-    Fill();
-    TzfServerTableCursor* m = Open(u"Master");
+    TzfServerTableCursor* m = OpenTable(u"Master");
     // A change that leaves the key alone runs no action.
     EXPECT_EQ(Modify(m, 1, 1, rtl::Variant(UnicodeString(u"m"))), 0u);
     EXPECT_EQ(Rows(u"Detail"), kAllDetails);
-    const uint32_t r = Modify(m, 1, 0, rtl::Variant(int32_t{5}));
+    uint32_t r = c.Rekey ? Modify(m, 1, 0, rtl::Variant(int32_t{5})) : Delete(m, 1);
     EXPECT_EQ(r, c.Answer) << Message(r);
-    Close(m);
     EXPECT_EQ(Rows(u"Master"), c.Masters);
     EXPECT_EQ(Rows(u"Detail"), c.Details);
+    // A master without details goes, or changes its key, under every action.
+    ASSERT_EQ(Insert(m, {rtl::Variant(int32_t{3}), rtl::Variant(UnicodeString(u"m"))}), 0u);
+    r = c.Rekey ? Modify(m, 3, 0, rtl::Variant(int32_t{4})) : Delete(m, 3);
+    EXPECT_EQ(r, 0u) << Message(r);
+    Close(m);
     Drop();
   }
 }
@@ -269,7 +243,7 @@ TEST_F(RefIntEngines, EachModifyActionOnTheDetailsOfAChangedMasterKey) {
 TEST_F(RefIntEngines, ViolationMessageNamesBothTablesAndTheirFields) {
   Build({{&TzfBlockDeleteActionDescriptor::ClassInfo()}});
   Fill();
-  TzfServerTableCursor* m = Open(u"Master");
+  TzfServerTableCursor* m = OpenTable(u"Master");
   ASSERT_EQ(Delete(m, 1), zfErrDetailRecsExist);
   EXPECT_EQ(Message(zfErrDetailRecsExist),
             "Referential Integrity Violation. Master(ID) -> Detail(MasterID): Master has detail records. Cannot "
@@ -279,7 +253,7 @@ TEST_F(RefIntEngines, ViolationMessageNamesBothTablesAndTheirFields) {
 TEST_F(RefIntEngines, TargetRequiredOnInsertAndModifyOfADetail) {
   Build({}, {{&TzfTargetRequiredActionDescriptor::ClassInfo()}});
   Fill();
-  TzfServerTableCursor* d = Open(u"Detail");
+  TzfServerTableCursor* d = OpenTable(u"Detail");
   uint32_t r = Insert(d, {rtl::Variant(int32_t{30}), rtl::Variant(int32_t{3})});
   EXPECT_EQ(r, zfErrMasterMissing);
   EXPECT_EQ(Message(r), "Referential Integrity Violation. Detail(MasterID) -> Master(ID): Master record missing.");
@@ -302,7 +276,7 @@ TEST_F(RefIntEngines, NullSourceSkipsTheReferenceOrTheAction) {
     SCOPED_TRACE(c.Name);
     RefSpec detail{{&TzfTargetRequiredActionDescriptor::ClassInfo()}, c.SkipSource, c.SkipAction};
     Build({}, detail);
-    TzfServerTableCursor* d = Open(u"Detail");
+    TzfServerTableCursor* d = OpenTable(u"Detail");
     EXPECT_EQ(Insert(d, {rtl::Variant(int32_t{1}), rtl::Variant()}), 0u);
     // A value is still checked.
     EXPECT_EQ(Insert(d, {rtl::Variant(int32_t{2}), rtl::Variant(int32_t{9})}), zfErrMasterMissing);
@@ -317,8 +291,8 @@ TEST_F(RefIntEngines, RefusedWriteInsideATransactionLeavesItUsable) {
   // refused detail insert takes back only itself; the cascade before it stays and commits.
   Build({{&TzfCascadeDeleteActionDescriptor::ClassInfo()}}, {{&TzfTargetRequiredActionDescriptor::ClassInfo()}});
   Fill();
-  TzfServerTableCursor* m = Open(u"Master");
-  TzfServerTableCursor* d = Open(u"Detail");
+  TzfServerTableCursor* m = OpenTable(u"Master");
+  TzfServerTableCursor* d = OpenTable(u"Detail");
   ASSERT_EQ(Db->TransactionStart(false, false), 0u);
   EXPECT_EQ(Delete(m, 1), 0u);
   EXPECT_EQ(Insert(d, {rtl::Variant(int32_t{12}), rtl::Variant(int32_t{1})}), zfErrMasterMissing);
@@ -348,7 +322,7 @@ TEST_F(RefIntEngines, FailedCascadeLeavesBothTablesAsTheyWere) {
   ASSERT_EQ(other->RecordGet(zfltWriteLock, rec.data()), 0u);
 
   // A short timeout: the cascade waits that long for the lock before it fails.
-  TzfServerTableCursor* m = Open(u"Master", 20);
+  TzfServerTableCursor* m = OpenTable(u"Master", 20);
   EXPECT_NE(Delete(m, 1), 0u);
   ASSERT_EQ(Db->TransactionStart(false, false), 0u);
   EXPECT_NE(Delete(m, 1), 0u);
@@ -384,7 +358,7 @@ TEST_F(RefIntEngines, TargetIndexProblemsAnswerOnFirstUse) {
     spec.TargetIndex = c.Index;
     AddReference(*dict, u"Detail", u"", {0, 1}, spec);
     ASSERT_EQ(Db->TableBuild(false, u"Two", u"", dict.get(), tsPersistent, false), 0u);
-    TzfServerTableCursor* t = Open(u"Two");
+    TzfServerTableCursor* t = OpenTable(u"Two");
     ASSERT_EQ(Insert(t, {rtl::Variant(int32_t{1}), rtl::Variant(int32_t{1})}), 0u);
     EXPECT_EQ(Delete(t, 1), c.Answer);
     Close(t);
@@ -399,7 +373,7 @@ TEST_F(RefIntEngines, UnopenableTargetIsAViolation) {
   dict->tdFieldsDescriptor->AddField(u"A", u"", zftInt32, 0, 0, false, nullptr);
   AddReference(*dict, u"Gone", u"ByX", {0}, {{&TzfBlockDeleteActionDescriptor::ClassInfo()}});
   ASSERT_EQ(Db->TableBuild(false, u"Lonely", u"", dict.get(), tsPersistent, false), 0u);
-  TzfServerTableCursor* t = Open(u"Lonely");
+  TzfServerTableCursor* t = OpenTable(u"Lonely");
   ASSERT_EQ(Insert(t, {rtl::Variant(int32_t{1})}), 0u);
   const uint32_t r = Delete(t, 1);
   EXPECT_NE(r, 0u);
@@ -421,7 +395,7 @@ TEST_F(RefIntEngines, SelfReferenceThroughACloneCursor) {
   dynamic_cast<TzfFieldSourceDescriptor*>(ref->AddSource())->SetFieldNumber(0);
   ref->AddAction(&TzfClearDeleteActionDescriptor::ClassInfo());
   ASSERT_EQ(Db->TableBuild(false, u"Tree", u"", dict.get(), tsPersistent, false), 0u);
-  TzfServerTableCursor* t = Open(u"Tree");
+  TzfServerTableCursor* t = OpenTable(u"Tree");
   for (auto [id, parent] : {std::pair{1, 0}, {2, 1}, {3, 1}, {4, 2}})
     ASSERT_EQ(Insert(t, {rtl::Variant(int32_t{id}), rtl::Variant(int32_t{parent})}), 0u);
   EXPECT_EQ(Delete(t, 1), 0u);
@@ -431,7 +405,7 @@ TEST_F(RefIntEngines, SelfReferenceThroughACloneCursor) {
 TEST_F(RefIntEngines, TargetCursorClosesWhenItsTableAsksAndReopens) {
   Build({{&TzfCascadeDeleteActionDescriptor::ClassInfo()}});
   Fill();
-  TzfServerTableCursor* m = Open(u"Master");
+  TzfServerTableCursor* m = OpenTable(u"Master");
   ASSERT_EQ(Delete(m, 1), 0u);
   auto* engine = dynamic_cast<TzfRefIntegrityEngine*>(m->sbcRefIntegrity.get());
   ASSERT_NE(engine, nullptr);
@@ -455,8 +429,8 @@ TEST_F(RefIntEngines, DatabaseFreedWithOpenTargetCursors) {
   // cursors whose engines name them, must not be freed before those engines let them go.
   Build({{&TzfCascadeDeleteActionDescriptor::ClassInfo()}}, {{&TzfTargetRequiredActionDescriptor::ClassInfo()}});
   Fill();
-  TzfServerTableCursor* m = Open(u"Master");
-  TzfServerTableCursor* d = Open(u"Detail");
+  TzfServerTableCursor* m = OpenTable(u"Master");
+  TzfServerTableCursor* d = OpenTable(u"Detail");
   EXPECT_EQ(Insert(d, {rtl::Variant(int32_t{12}), rtl::Variant(int32_t{2})}), 0u);
   EXPECT_EQ(Delete(m, 1), 0u);
   Cursors.clear();
@@ -481,8 +455,8 @@ TEST_F(RefIntEngines, RelativeTargetInANestedTable) {
   dynamic_cast<TzfFieldSourceDescriptor*>(ref->AddSource())->SetFieldNumber(0);
   ref->AddAction(&TzfCascadeDeleteActionDescriptor::ClassInfo());
   ASSERT_EQ(Db->TableBuild(false, u"T", u"", dict.get(), tsPersistent, false), 0u) << Message(zfErrInvalidDesc);
-  TzfServerTableCursor* t = Open(u"T");
-  TzfServerTableCursor* n = Open(u"T:Sub");
+  TzfServerTableCursor* t = OpenTable(u"T");
+  TzfServerTableCursor* n = OpenTable(u"T:Sub");
   ASSERT_NE(n, nullptr);
   for (int32_t id : {1, 2}) ASSERT_EQ(Insert(t, {rtl::Variant(id)}), 0u);
   for (int32_t v : {1, 1, 2}) ASSERT_EQ(Insert(n, {rtl::Variant(v)}), 0u);
