@@ -467,5 +467,29 @@ TEST_F(RefIntEngines, RelativeTargetInANestedTable) {
   EXPECT_EQ(Rows(u"T:Sub"), "2");
 }
 
+TEST_F(RefIntEngines, DeleteAllRunsTheReferencesForEveryRecord) {
+  struct Case {
+    const char* Name;
+    TzfDictionaryItemClass Action;
+    uint32_t Answer;
+    std::string Masters, Details;
+  } cases[] = {
+      {"cascade", &TzfCascadeDeleteActionDescriptor::ClassInfo(), 0, "", ""},
+      {"block", &TzfBlockDeleteActionDescriptor::ClassInfo(), zfErrDetailRecsExist, "1:m,2:m", kAllDetails},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Build({{c.Action}});
+    Fill();
+    TzfServerTableCursor* m = OpenTable(u"Master");
+    const uint32_t r = m->DeleteRecords();
+    EXPECT_EQ(r, c.Answer) << Message(r);
+    Close(m);
+    EXPECT_EQ(Rows(u"Master"), c.Masters);
+    EXPECT_EQ(Rows(u"Detail"), c.Details);
+    Drop();
+  }
+}
+
 }  // namespace
 }  // namespace zf::test
