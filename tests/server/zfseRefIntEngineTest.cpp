@@ -419,9 +419,15 @@ TEST_F(RefIntEngines, TargetCursorClosesWhenItsTableAsksAndReopens) {
   EXPECT_NE(Delete(m, 2), 0u);
   BuildDetail({});
   EXPECT_EQ(Delete(m, 2), 0u);
-  // An end without a begin leaves the count at 0, so a close still frees the cursor.
+  // A cursor in use stays open when its table asks, and keeps the table; an end without a begin
+  // before that must not have made the use count too small to say so.
   target.EndUse();
-  EXPECT_EQ(target.btceInUse, 0);
+  target.BeginUse();
+  EXPECT_NE(Db->TableDelete(u"Detail", u""), 0u);
+  EXPECT_NE(target.btceCursor, nullptr);
+  target.EndUse();
+  EXPECT_EQ(Db->TableDelete(u"Detail", u""), 0u);
+  EXPECT_EQ(target.btceCursor, nullptr);
 }
 
 TEST_F(RefIntEngines, DatabaseFreedWithOpenTargetCursors) {
