@@ -385,7 +385,9 @@ const TzfTargetCursorEngineClass& TzfCloneTargetCursorEngine::Info() {
 uint32_t TzfCloneTargetCursorEngine::OpenCursor(TzfAbstractCursor* aSourceCursor, TzfAbstractCursor*& aCursor) {
   aCursor = nullptr;
   if (!aSourceCursor) return zfErrInvalidHndl;
-  return aSourceCursor->Duplicate(omReadWrite, aCursor);
+  if (const uint32_t r = aSourceCursor->Duplicate(omReadWrite, aCursor)) return r;
+  // A duplicate keeps the source's record filters: the references must see every record.
+  return aCursor->FilterRemove(0);
 }
 
 const TzfTargetCursorEngineClass& TzfTableTargetCursorEngine::Info() {

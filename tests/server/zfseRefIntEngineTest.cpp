@@ -398,6 +398,12 @@ TEST_F(RefIntEngines, SelfReferenceThroughACloneCursor) {
   TzfServerTableCursor* t = OpenTable(u"Tree");
   for (auto [id, parent] : {std::pair{1, 0}, {2, 1}, {3, 1}, {4, 2}})
     ASSERT_EQ(Insert(t, {rtl::Variant(int32_t{id}), rtl::Variant(int32_t{parent})}), 0u);
+  // The cursor sees only node 1; its references still see the children.
+  TzfFilterID onlyOne = 0;
+  ASSERT_EQ(t->FilterAddCallback(0, [t](int32_t, const uint8_t* aData) {
+    return t->GetFieldAsVariant(aData, 0).AsInteger() == 1;
+  }, onlyOne), 0u);
+  ASSERT_EQ(t->FilterActivate(onlyOne), 0u);
   EXPECT_EQ(Delete(t, 1), 0u);
   EXPECT_EQ(Rows(u"Tree"), "2:-,3:-,4:2");
 }
