@@ -557,102 +557,98 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
 }
 
 uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
-  return FramedWrite([&] { return stcWithRefIntegrity(eaRecordModify, [&] { return RecordModifyWorker(aData, aReleaseLock); }); });
-}
-
-uint32_t TzfServerTableCursor::RecordModifyWorker(uint8_t* aData, bool aReleaseLock) {
-  if (!aData) return zfErrInvalidParam;
-  if (const uint32_t s = StateOf(stcPosition)) return s;
-  const int64_t ref = stcRefNr;
-  bool newLock = false;
-  const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
-    // The server's modify defaults go into the caller's record (no option decides this).
-    if (sbcDefaultValueHandler) sbcDefaultValueHandler->SetDefaultValuesModify(aData);
-    // A record that stays locked must stay one this cursor can stand on; nothing is written.
-    if (!aReleaseLock)
-      if (const uint32_t v = stcRecordStaysVisible(aData, ref)) return v;
-    if (const uint32_t l = LockRecord(aTrans, ref, newLock, zfErrRecLockFailed)) return l;
-    std::vector<uint8_t> stored(stcTable->sbtFieldsDescriptor->GetRecordLength());
-    stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, stored.data());
-    if (const uint32_t c = stcTable->sbtCheckRecRev(stored.data(), aData)) return c;
-    if (const uint32_t b = stcBlobHandler->BeforeModify(aTrans, aData)) return b;
-    int64_t refArg = ref;
-    const TzfActionArgs args{static_cast<const uint8_t*>(aData), static_cast<const uint8_t*>(stored.data()),
-                             aReleaseLock, &refArg};
-    if (const uint32_t n = stcNotifyRecord(eaRecordModify, true, stored.data(), aData, args)) return n;
-    // The table's validations (no option decides this) judge the new record against the stored
-    // one before anything is written, so a refusal leaves record, keys and transaction as they
-    // were.
-    if (sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(stored.data(), aData);
-    TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
-    std::unique_ptr<TzfBaseIndexPath> saved = stcIndexEngine ? stcIndexPath->Duplicate() : nullptr;
-    // The keys first: a refused key leaves the record and every index as they were.
-    if (ix) {
-      if (const uint32_t k = zfIndicesUpdateKeys(*ix, aTrans, ref, stored.data(), aData)) return k;
-    }
-    try {
-      stcTable->sbtRecordEngine->UpdateRecord(aTrans, ref, aData, nullptr);
-    } catch (...) {
-      if (ix) zfIndicesUpdateKeys(*ix, aTrans, ref, aData, stored.data());
-      throw;
-    }
-    PathToRecord(aData, ref);
-    if (saved) stcLeaveIfOutOfView(aData, *saved);
-    if (const uint32_t n = stcNotifyRecord(eaRecordModify, false, stored.data(), aData, args)) return n;
-    // BLOBs the record no longer names go, changed ones are written back (the handler marks the
-    // transaction corrupted when that fails).
-    if (const uint32_t b = stcBlobHandler->AfterModify(aTrans, stored.data(), aData)) return b;
-    // Released, the lock passes to the transaction that changed the record; kept, it stays
-    // with the cursor.
-    if (aReleaseLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
-    return 0;
-  }, sbcUseNestedTransaction || NeedNested());
-  if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
-  return r;
+  return FramedWrite([&] { return stcWithRefIntegrity(eaRecordModify, [&]() -> uint32_t {
+    if (!aData) return zfErrInvalidParam;
+    if (const uint32_t s = StateOf(stcPosition)) return s;
+    const int64_t ref = stcRefNr;
+    bool newLock = false;
+    const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+      // The server's modify defaults go into the caller's record (no option decides this).
+      if (sbcDefaultValueHandler) sbcDefaultValueHandler->SetDefaultValuesModify(aData);
+      // A record that stays locked must stay one this cursor can stand on; nothing is written.
+      if (!aReleaseLock)
+        if (const uint32_t v = stcRecordStaysVisible(aData, ref)) return v;
+      if (const uint32_t l = LockRecord(aTrans, ref, newLock, zfErrRecLockFailed)) return l;
+      std::vector<uint8_t> stored(stcTable->sbtFieldsDescriptor->GetRecordLength());
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, stored.data());
+      if (const uint32_t c = stcTable->sbtCheckRecRev(stored.data(), aData)) return c;
+      if (const uint32_t b = stcBlobHandler->BeforeModify(aTrans, aData)) return b;
+      int64_t refArg = ref;
+      const TzfActionArgs args{static_cast<const uint8_t*>(aData), static_cast<const uint8_t*>(stored.data()),
+                               aReleaseLock, &refArg};
+      if (const uint32_t n = stcNotifyRecord(eaRecordModify, true, stored.data(), aData, args)) return n;
+      // The table's validations (no option decides this) judge the new record against the stored
+      // one before anything is written, so a refusal leaves record, keys and transaction as they
+      // were.
+      if (sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(stored.data(), aData);
+      TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
+      std::unique_ptr<TzfBaseIndexPath> saved = stcIndexEngine ? stcIndexPath->Duplicate() : nullptr;
+      // The keys first: a refused key leaves the record and every index as they were.
+      if (ix) {
+        if (const uint32_t k = zfIndicesUpdateKeys(*ix, aTrans, ref, stored.data(), aData)) return k;
+      }
+      try {
+        stcTable->sbtRecordEngine->UpdateRecord(aTrans, ref, aData, nullptr);
+      } catch (...) {
+        if (ix) zfIndicesUpdateKeys(*ix, aTrans, ref, aData, stored.data());
+        throw;
+      }
+      PathToRecord(aData, ref);
+      if (saved) stcLeaveIfOutOfView(aData, *saved);
+      if (const uint32_t n = stcNotifyRecord(eaRecordModify, false, stored.data(), aData, args)) return n;
+      // BLOBs the record no longer names go, changed ones are written back (the handler marks the
+      // transaction corrupted when that fails).
+      if (const uint32_t b = stcBlobHandler->AfterModify(aTrans, stored.data(), aData)) return b;
+      // Released, the lock passes to the transaction that changed the record; kept, it stays
+      // with the cursor.
+      if (aReleaseLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
+      return 0;
+    }, sbcUseNestedTransaction || NeedNested());
+    if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
+    return r;
+  }); });
 }
 
 uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
-  return FramedWrite([&] { return stcWithRefIntegrity(eaRecordDelete, [&] { return RecordDeleteWorker(aData); }); });
-}
-
-uint32_t TzfServerTableCursor::RecordDeleteWorker(uint8_t* aData) {
-  if (const uint32_t s = StateOf(stcPosition)) return s;
-  const int64_t ref = stcRefNr;
-  bool newLock = false;
-  const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
-    if (const uint32_t l = LockRecord(aTrans, ref, newLock)) return l;
-    TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
-    std::vector<uint8_t> stored;
-    uint8_t* record = aData;
-    if (!record) {
-      stored.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
-      record = stored.data();
+  return FramedWrite([&] { return stcWithRefIntegrity(eaRecordDelete, [&]() -> uint32_t {
+    if (const uint32_t s = StateOf(stcPosition)) return s;
+    const int64_t ref = stcRefNr;
+    bool newLock = false;
+    const uint32_t r = InWrite([&](TzfServerTransaction* aTrans) -> uint32_t {
+      if (const uint32_t l = LockRecord(aTrans, ref, newLock)) return l;
+      TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get();
+      std::vector<uint8_t> stored;
+      uint8_t* record = aData;
+      if (!record) {
+        stored.resize(stcTable->sbtFieldsDescriptor->GetRecordLength());
+        record = stored.data();
+      }
+      stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, record);
+      int64_t refArg = ref;
+      const TzfActionArgs args{static_cast<const uint8_t*>(record), &refArg};
+      if (const uint32_t n = stcNotifyRecord(eaRecordDelete, true, record, nullptr, args)) return n;
+      // A failed delete of keys marks the transaction corrupted; its rollback restores both.
+      if (ix) {
+        if (const uint32_t k = zfIndicesDeleteKeys(*ix, aTrans, ref, record)) return k;
+      }
+      stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
+      if (const uint32_t n = stcNotifyRecord(eaRecordDelete, false, record, nullptr, args)) return n;
+      // The record's BLOBs go with it.
+      if (record)
+        if (const uint32_t b = stcBlobHandler->AfterDelete(aTrans, record)) return b;
+      stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
+      // On the deleted key: the next step finds it gone and goes on from its place.
+      PathToRecord(record, ref);
+      return 0;
+    }, sbcUseNestedTransaction);
+    if (r != 0) {
+      if (newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
+      return r;
     }
-    stcTable->sbtRecordEngine->ReadRecord(aTrans, ref, record);
-    int64_t refArg = ref;
-    const TzfActionArgs args{static_cast<const uint8_t*>(record), &refArg};
-    if (const uint32_t n = stcNotifyRecord(eaRecordDelete, true, record, nullptr, args)) return n;
-    // A failed delete of keys marks the transaction corrupted; its rollback restores both.
-    if (ix) {
-      if (const uint32_t k = zfIndicesDeleteKeys(*ix, aTrans, ref, record)) return k;
-    }
-    stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
-    if (const uint32_t n = stcNotifyRecord(eaRecordDelete, false, record, nullptr, args)) return n;
-    // The record's BLOBs go with it.
-    if (record)
-      if (const uint32_t b = stcBlobHandler->AfterDelete(aTrans, record)) return b;
-    stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);
-    // On the deleted key: the next step finds it gone and goes on from its place.
-    PathToRecord(record, ref);
+    // On the crack where the record was: the next read forward arrives at the one after it.
+    stcPosition = TzfCursorPosition::cpCrackBefore;
     return 0;
-  }, sbcUseNestedTransaction);
-  if (r != 0) {
-    if (newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
-    return r;
-  }
-  // On the crack where the record was: the next read forward arrives at the one after it.
-  stcPosition = TzfCursorPosition::cpCrackBefore;
-  return 0;
+  }); });
 }
 
 uint32_t TzfServerTableCursor::RecordIsLocked(TzfLockType, TzfLockPresent& aLockPresent) {

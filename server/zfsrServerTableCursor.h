@@ -345,9 +345,6 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   int64_t RefNr() const { return stcRefNr; }
 
  private:
-  // The workers of RecordModify and RecordDelete, inside the frame.
-  uint32_t RecordModifyWorker(uint8_t* aData, bool aReleaseLock);
-  uint32_t RecordDeleteWorker(uint8_t* aData);
   uint32_t Framed(const std::function<uint32_t()>& aWork);
   uint32_t FramedWrite(const std::function<uint32_t()>& aWork);
   TzfServerTransaction* CurrentTrans();
