@@ -7,6 +7,7 @@
 // enforce them belong to the server; they find the descriptor through
 // zfGetRefIntegrityDescriptor and cache their engine classes in the descriptors.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -102,7 +103,8 @@ class TzfReferenceDescriptor : public TzfDictionaryItem {
   bool IsEqual(const TzfDictionaryItem* aItem) const override;
   bool References(const TzfDictionaryItem* aItem) const override;
 
-  const TzfRegisterableClass* rdCachedEngineClass = nullptr;
+  // The engine class found for this descriptor (cursors of several sessions may look it up at once).
+  std::atomic<const TzfRegisterableClass*> rdCachedEngineClass{nullptr};
   std::unique_ptr<TzfBaseTargetCursorDescriptor> rdTargetCursor;
   UnicodeString rdTargetIndex;
   std::vector<std::unique_ptr<TzfBaseSourceDescriptor>> rdSources;
@@ -122,7 +124,8 @@ class TzfBaseTargetCursorDescriptor : public TzfDictionaryItem {
   void LoadFromReader(TzfReader& aReader) override;
   bool References(const TzfDictionaryItem* aItem) const override;
 
-  const TzfRegisterableClass* btcCachedEngineClass = nullptr;
+  // The engine class found for this descriptor (cursors of several sessions may look it up at once).
+  std::atomic<const TzfRegisterableClass*> btcCachedEngineClass{nullptr};
 };
 
 // The target is the table that owns the reference.
@@ -182,7 +185,8 @@ class TzfBaseSourceDescriptor : public TzfDictionaryItem {
   void LoadFromReader(TzfReader& aReader) override;
 
   bool bsdSkipOnNull = false;
-  const TzfRegisterableClass* bsdCachedEngineClass = nullptr;
+  // The engine class found for this descriptor (cursors of several sessions may look it up at once).
+  std::atomic<const TzfRegisterableClass*> bsdCachedEngineClass{nullptr};
 };
 
 // A field of the owning table; follows the field when fields are inserted, moved or removed.
@@ -212,7 +216,8 @@ class TzfBaseActionDescriptor : public TzfDictionaryItem {
   void LoadFromReader(TzfReader& aReader) override;
 
   bool badSkipOnNull = false;
-  const TzfRegisterableClass* badCachedEngineClass = nullptr;
+  // The engine class found for this descriptor (cursors of several sessions may look it up at once).
+  std::atomic<const TzfRegisterableClass*> badCachedEngineClass{nullptr};
 };
 
 // Each action is fixed by its class; none has settings of its own.

@@ -88,6 +88,15 @@ void TzfServerDatabase::AfterConstruction() {
 void TzfServerDatabase::BeforeDestruction() {
   // The link cursors are cursors of this database: they go before the database frees the rest.
   sdBlobLinkHandler.reset();
+  // So do the target cursors of referential-integrity engines: the chain frees from its tail, so
+  // a target cursor would otherwise go before the cursor whose engine still names it. The engines
+  // are taken under the chain's lock and freed after it.
+  std::vector<std::unique_ptr<TzfBaseRefIntegrityEngine>> engines;
+  adCursors.ForEachLive([&](TzfAbstractServerObject* aCursor) {
+    if (auto* c = dynamic_cast<TzfServerTableCursor*>(aCursor); c && c->sbcRefIntegrity)
+      engines.push_back(std::move(c->sbcRefIntegrity));
+  });
+  engines.clear();
   TzfAbstractDatabase::BeforeDestruction();
   if (!sdFolder || !sdInFolder) return;
   {

@@ -4,6 +4,7 @@
 #include "platform/rtl/rtlUnits.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerSession.h"
+#include "server/zfseRefIntEngine.h"
 #include "server/zfseSortEngineMerge.h"
 
 
@@ -22,6 +23,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsrServerEngineComponentUnit());
   list.Add(zfsrServerSessionUnit());
   list.Add(zfseSortEngineMergeUnit());
+  list.Add(zfseRefIntEngineUnit());
 
   return list;
 }

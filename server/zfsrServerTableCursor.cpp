@@ -133,6 +133,8 @@ void TzfServerTableCursor::AfterConstruction() {
 void TzfServerTableCursor::BeforeDestruction() {
   // A count still walking this cursor stops first.
   if (sbcTaskInfo) sbcTaskInfo->CursorGone();
+  // The engine's target cursors go while this cursor still stands.
+  sbcRefIntegrity.reset();
   sbcFilter.reset();
   sbcKeyFilter.reset();
   stcKeyFields = nullptr;
@@ -514,7 +516,9 @@ uint32_t TzfServerTableCursor::NotifyRead(TzfLockType aLockType, const uint8_t* 
 }
 
 uint32_t TzfServerTableCursor::RecordInsert(TzfLockType aLockType, uint8_t* aData) {
-  return FramedWrite([&] { return sbcRecordInsert(aLockType, sbcInsertOptions, aData); });
+  return FramedWrite([&] {
+    return stcWithRefIntegrity(eaRecordInsert, [&] { return sbcRecordInsert(aLockType, sbcInsertOptions, aData); });
+  });
 }
 
 uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions,
@@ -597,7 +601,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
 }
 
 uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
-  return FramedWrite([&]() -> uint32_t {
+  return FramedWrite([&] { return stcWithRefIntegrity(eaRecordModify, [&]() -> uint32_t {
     if (!aData) return zfErrInvalidParam;
     if (const uint32_t s = StateOf(stcPosition)) return s;
     const int64_t ref = stcRefNr;
@@ -646,11 +650,11 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
     }, sbcUseNestedTransaction || NeedNested());
     if (r != 0 && newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, nullptr);
     return r;
-  });
+  }); });
 }
 
 uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
-  return FramedWrite([&]() -> uint32_t {
+  return FramedWrite([&] { return stcWithRefIntegrity(eaRecordDelete, [&]() -> uint32_t {
     if (const uint32_t s = StateOf(stcPosition)) return s;
     const int64_t ref = stcRefNr;
     bool newLock = false;
@@ -688,7 +692,7 @@ uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
     // On the crack where the record was: the next read forward arrives at the one after it.
     stcPosition = TzfCursorPosition::cpCrackBefore;
     return 0;
-  });
+  }); });
 }
 
 uint32_t TzfServerTableCursor::RecordIsLocked(TzfLockType, TzfLockPresent& aLockPresent) {

@@ -38,7 +38,7 @@
 #include "index/zfsrIndexEngineBase.h"
 #include "server/zfsrContentLock.h"
 #include "server/zfsrCursorSupport.h"
-#include "server/zfsrRefIntegrityEngine.h"
+#include "server/zfsrRefIntEngineBase.h"
 #include "server/zfsrServerLinks.h"
 #include "server/zfsrServerTransaction.h"
 #include "dictionary/zfsdDefaultValueEngine.h"
@@ -223,6 +223,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // the cursor's extenders with aArgs. A non-zero answer before an action vetoes it.
   uint32_t stcNotifyRecord(TzfEngineAction aAction, bool aBefore, const uint8_t* aOldRecord, const uint8_t* aNewRecord,
                            const TzfActionArgs& aArgs);
+  // A record write of aAction with the referential-integrity engine's targets opened before it
+  // (so the write never opens a table inside its content lock) and kept open until it ends; the
+  // engine's failure to open them is the answer.
+  uint32_t stcWithRefIntegrity(TzfEngineAction aAction, const std::function<uint32_t()>& aWrite);
   // The insert worker with explicit options (the recover inserts with ioValidate only).
   uint32_t sbcRecordInsert(TzfLockType aLockType, TzfInsertOptions aInsertOptions, uint8_t* aData);
 

@@ -66,7 +66,7 @@ uint32_t TzfServerTableCursor::CopyRecordsEx(TzfAbstractCursor* aDestCursor, Tzf
   return Framed([&] { return sbcCopyRecords(aDestCursor, aBlobCopyMode, aMaxTransSize, aCheckValFields); });
 }
 uint32_t TzfServerTableCursor::DeleteRecords() {
-  return Framed([&] { return sbcDeleteRecords(); });
+  return Framed([&] { return stcWithRefIntegrity(eaRecordDelete, [&] { return sbcDeleteRecords(); }); });
 }
 
 // ---- Batch insert ----
@@ -161,6 +161,10 @@ uint32_t TzfServerTableCursor::sbcDeleteRecords() {
       const int64_t ref = stcRefNr;
       bool newLock = false;
       if (const uint32_t l = LockRecord(aTrans, ref, newLock)) return l;
+      // The references of the table see every record go, as with a single delete.
+      int64_t refArg = ref;
+      const TzfActionArgs args{static_cast<const uint8_t*>(record.data()), &refArg};
+      if (const uint32_t n = stcNotifyRecord(eaRecordDelete, true, record.data(), nullptr, args)) return n;
       if (ix)
         if (const uint32_t k = zfIndicesDeleteKeys(*ix, aTrans, ref, record.data())) return k;
       // In storage order the walk goes on at the record after this one, taken while this one is
@@ -175,6 +179,7 @@ uint32_t TzfServerTableCursor::sbcDeleteRecords() {
         stcRefNr = next;
         if (next == 0) stcPosition = TzfCursorPosition::cpEOF;
       }
+      if (const uint32_t n = stcNotifyRecord(eaRecordDelete, false, record.data(), nullptr, args)) return n;
       if (const uint32_t b = stcBlobHandler->AfterDelete(aTrans, record.data())) return b;
       // The lock passes to the transaction that deleted the record.
       if (newLock) stcTable->sbtLocks->ReleaseRecordLock(this, ref, aTrans);

@@ -214,13 +214,33 @@ uint32_t TzfServerTableCursor::stcNotifyRecord(TzfEngineAction aAction, bool aBe
     zfSuspendTimeout();
     try {
       r = sbcRefIntegrity->Notify(aAction, aBefore, aOldRecord, aNewRecord);
-    } catch (const EzfBaseException& e) {
-      r = e.ErrorCode();
+    } catch (const std::exception& e) {
+      // The engine's text travels with its code.
+      r = asoConvertException(e);
     }
     zfResumeTimeout();
     if (r != 0) return r;
   }
   return NotifyExtenders(aAction, aBefore, aArgs);
+}
+
+uint32_t TzfServerTableCursor::stcWithRefIntegrity(TzfEngineAction aAction, const std::function<uint32_t()>& aWrite) {
+  if (!sbcRefIntegrity) return aWrite();
+  uint32_t r = 0;
+  zfSuspendTimeout();
+  try {
+    r = sbcRefIntegrity->BeginAction(aAction);
+  } catch (const std::exception& e) {
+    r = asoConvertException(e);
+  }
+  zfResumeTimeout();
+  if (r != 0) return r;
+  struct TEnd {
+    TzfBaseRefIntegrityEngine& Engine;
+    TzfEngineAction Action;
+    ~TEnd() { Engine.EndAction(Action); }
+  } end{*sbcRefIntegrity, aAction};
+  return aWrite();
 }
 
 }  // namespace zf

@@ -14,6 +14,7 @@
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
+#include "server/zfseRefIntEngine.h"
 #include "server/zfsrServerTransaction.h"
 #include "tests/server/zfsrServerTestUtil.h"
 
@@ -587,7 +588,10 @@ TEST_F(TableCursor, TableAskingForAnUnknownRefIntegrityEngineGetsNoCursor) {
   d->tdCustomDescsDescriptor->AddCustom(u"RefIntegrity", &TzfRefIntegrityDescriptor::ClassInfo());
   ASSERT_EQ(Db->TableBuild(false, u"Checked", u"", d.get(), tsPersistent, false), 0u);
   TzfAbstractCursor* c = nullptr;
+  // The engine of the descriptor's class is unknown while it is out of the registry.
+  TzfBaseRegisterableEngine::UnregisterEngine(TzfRefIntegrityEngine::Info());
   EXPECT_EQ(Db->CursorOpen(c, u"Checked", u"", omReadWrite, smShared, 2000, false), 15503u);
+  TzfBaseRegisterableEngine::RegisterEngine(TzfRefIntegrityEngine::Info());
   EXPECT_EQ(c, nullptr);
   TzfServerRootTable* t = nullptr;
   bool ro = false;

@@ -1,10 +1,11 @@
-// The referential-integrity engine family: the engine a table cursor builds from its table's
-// "RefIntegrity" descriptor and notifies around record inserts, modifications and deletions.
+// The referential-integrity engine family's root: the engine a table cursor builds from its
+// table's "RefIntegrity" descriptor and notifies around record inserts, modifications and
+// deletions (the engines themselves are in zfseRefIntEngine).
 //
-// Engines are found by the descriptor's class name with "Descriptor" replaced by "Engine". Until an
-// engine class is registered for a descriptor class, a table that carries such a descriptor cannot
-// be opened: CreateFor raises 15503, so no cursor ever writes without the checks the table's
-// dictionary asks for.
+// Engines are found by the descriptor's class name with "Descriptor" replaced by "Engine". A table
+// that carries such a descriptor while no engine class is registered for it cannot be opened:
+// CreateFor raises 15503, so no cursor ever writes without the checks the table's dictionary asks
+// for.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -47,9 +48,16 @@ class TzfBaseRefIntegrityEngine : public TzfBaseRegisterableEngine {
   static std::unique_ptr<TzfBaseRefIntegrityEngine> CreateFor(TzfRefIntegrityDescriptor* aDescriptor,
                                                               TzfAbstractCursor* aCursor);
 
-  // Told before (aBefore) and after a record action of the cursor; 0 or the violation's code.
+  // Told before (aBefore) and after a record action of the cursor: aOldRecord is the stored record
+  // (modify, delete), aNewRecord the record written (insert, modify). 0 or the violation's code.
   virtual uint32_t Notify(TzfEngineAction aAction, bool aBefore, const uint8_t* aOldRecord,
                           const uint8_t* aNewRecord) = 0;
+  // Called by the cursor before a record action takes its content lock: whatever the action will
+  // need (target cursors of other tables) is opened now, and kept from closing until the matching
+  // EndAction. 0 or a code (the engine's exceptions pass). The base needs nothing.
+  virtual uint32_t BeginAction(TzfEngineAction aAction);
+  // Ends what a successful BeginAction of the same action began.
+  virtual void EndAction(TzfEngineAction aAction);
 };
 
 }  // namespace zf

@@ -1,4 +1,4 @@
-#include "server/zfsrRefIntegrityEngine.h"
+#include "server/zfsrRefIntEngineBase.h"
 
 #include "dictionary/zfsdDataDictionaryRefInt.h"
 #include "foundation/zfllErrors.h"
@@ -27,5 +27,8 @@ std::unique_ptr<TzfBaseRefIntegrityEngine> TzfBaseRefIntegrityEngine::CreateFor(
                                              {UnicodeString(u"RefIntegrity"), name});
   return cls->Create(*aDescriptor, aCursor);
 }
+
+uint32_t TzfBaseRefIntegrityEngine::BeginAction(TzfEngineAction) { return 0; }
+void TzfBaseRefIntegrityEngine::EndAction(TzfEngineAction) {}
 
 }  // namespace zf

@@ -7,7 +7,7 @@
 #include "dictionary/zfsdDataDictionaryRefInt.h"
 #include "dictionary/zfsdFieldsDescriptor.h"
 #include "foundation/zfllErrors.h"
-#include "server/zfsrRefIntegrityEngine.h"
+#include "server/zfsrRefIntEngineBase.h"
 #include "tests/dictionary/zfsdTestUtil.h"
 
 namespace zf::test {
