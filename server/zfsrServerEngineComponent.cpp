@@ -275,6 +275,11 @@ void TzfServerEngine::ReceiveNotification(TzfComponent* aSender, TzfNotification
     seAliasHandler = nullptr;
     seOwnsAliasHandler = false;
   }
+  if (aKind == zfcnDestroying && aSender && aSender == seSqlEngine) {
+    Close();
+    UnlinkDependent(seSqlEngine);
+    seSqlEngine = nullptr;
+  }
 }
 
 void TzfServerEngine::SetMaxRAM(int32_t aValue) {
@@ -326,6 +331,18 @@ void TzfServerEngine::SetAliasHandler(TzfBaseAliasHandler* aValue) {
     aValue->SetDisplayName(u"Aliases");
     AddDependent(aValue);
   }
+}
+
+void TzfServerEngine::SetSqlEngine(TzfBaseSqlEngine* aValue) {
+  if (aValue == seSqlEngine) return;
+  CheckInactive();
+  if (seSqlEngine) UnlinkDependent(seSqlEngine);
+  seSqlEngine = aValue;
+  if (aValue) LinkDependent(aValue);
+}
+
+bool TzfServerEngine::DependsOn(TzfComponent* aComponent) {
+  return (aComponent && aComponent == seSqlEngine) || TzfBaseServerEngine::DependsOn(aComponent);
 }
 
 [[noreturn]] void TzfServerEngine::bseRaiseException(uint32_t aErrorCode, const UnicodeString* aMessage) {
@@ -385,6 +402,7 @@ void TzfServerEngine::DoInitializing() {
 }
 
 void TzfServerEngine::DoStopping() {
+  if (seSqlEngine) seSqlEngine->PrepareShutdown();
   TzfBaseServerEngine::DoStopping();
   seFreeFolders();
 }
