@@ -276,9 +276,10 @@ void TzfServerEngine::ReceiveNotification(TzfComponent* aSender, TzfNotification
     seOwnsAliasHandler = false;
   }
   if (aKind == zfcnDestroying && aSender && aSender == seSqlEngine) {
-    Close();
-    UnlinkDependent(seSqlEngine);
+    // The SQL engine is being destroyed: it is forgotten before the engine stops, so the stop
+    // does not call into what is left of it.
     seSqlEngine = nullptr;
+    Close();
   }
 }
 
@@ -402,7 +403,8 @@ void TzfServerEngine::DoInitializing() {
 }
 
 void TzfServerEngine::DoStopping() {
-  if (seSqlEngine) seSqlEngine->PrepareShutdown();
+  // An SQL engine on its way out (its own stop stops this engine) is not called any more.
+  if (seSqlEngine && !seSqlEngine->Destroying() && !seSqlEngine->IsDestroying()) seSqlEngine->PrepareShutdown();
   TzfBaseServerEngine::DoStopping();
   seFreeFolders();
 }
