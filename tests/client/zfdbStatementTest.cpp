@@ -160,11 +160,12 @@ TEST(QueryProperties, SqlScansParametersAndKeepsValuesByName) {
 
 TEST(QueryProperties, TextIsCutAtItsFirstNul) {
   TzfQuery q;
-  UnicodeString text = u"SELECT :A";
+  UnicodeString text = u"SELECT :A ";
   text.push_back(u'\0');
   text += u" :B";
   q.SetSQL(text);
-  EXPECT_EQ(UnicodeString(u"SELECT ?"), q.Text());
+  EXPECT_EQ(UnicodeString(u"SELECT ? "), q.Text());
+  EXPECT_EQ(2, q.Params().Count());  // scanned whole, cut afterwards
 }
 
 // ---- without an SQL engine ------------------------------------------------------------------------------
@@ -215,7 +216,8 @@ TEST_F(NoSqlEngine, DatabaseAndSessionStatementCallsRaise12289) {
   EXPECT_EQ(zfErrNotSupported, ClientErrorCode([&] { Session->GetStoredProcNames(u"Data", &list); }));
   EXPECT_FALSE(Session->FindDatabase(u"Data")->IsActive());  // its state put back
   EXPECT_EQ(zfErrInvalidParam, ClientErrorCode([&] { Session->GetStoredFuncNames(u"Data", nullptr); }));
-  EXPECT_EQ(10067u, ClientErrorCode([&] { Session->GetStoredProcParams(u"Bad Alias", u"P", params); }));
+  EXPECT_EQ(10014u, ClientErrorCode([&] { Session->GetStoredProcParams(u"", u"P", params); }));
+  EXPECT_EQ(zfErrObjNotFound, ClientErrorCode([&] { Session->GetStoredProcParams(u"Data", u"", params); }));
 }
 
 TEST_F(NoSqlEngine, PassThroughWithoutATransportAnswersItsDefaults) {
@@ -432,7 +434,7 @@ TEST_F(Statements, StoredProceduresTakeTheirParametersFromTheCatalogue) {
   Catalogue(u"PROCEDURES", {u"PROCEDURE_NAME"}, {{u"AddOne"}, {u"Reset"}});
   Catalogue(u"PROCEDURE_ARGUMENTS",
             {u"PROCEDURE_NAME", u"PROCEDURE_ARGUMENT_NAME", u"PROCEDURE_ARGUMENT_TYPE", u"PROCEDURE_ARGUMENT_KIND"},
-            {{u"AddOne", u"Value", u"Int32", u"INOUT"}, {u"AddOne", u"Result", u"Int32", u"RESULT"}});
+            {{u"AddOne", u"Value", u"INTEGER", u"INOUT"}, {u"AddOne", u"Result", u"INTEGER", u"RESULT"}});
   Catalogue(u"FUNCTIONS", {u"FUNCTION_NAME"}, {{u"Twice"}});
 
   rtl::TStringList names;

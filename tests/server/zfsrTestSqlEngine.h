@@ -3,7 +3,8 @@
 // Its statements understand two texts: "SELECT * FROM <table>" (a "#" before the name is dropped)
 // opens a cursor on that real engine table, in the open mode asked for; any other text runs
 // without a result and reports the number of parameters it was given as rows affected. Output
-// and result parameters come back as the Int32 7; an in-out Int32 comes back doubled. A test can
+// and result parameters come back as the Int32 7; an in-out Int32 comes back doubled. The
+// execution stream is left at the start of what the statement wrote. A test can
 // make one step fail with a code and an error text, and reads what the statements were given.
 #pragma once
 #include <cstring>
@@ -101,6 +102,7 @@ inline uint32_t TTestStatement::Exec(TzfAbstractCursor*& aCursor, TzfOpenMode aO
   aCursor = nullptr;
   tsEngine->Calls.push_back(tsCall);
   if (const uint32_t r = tsEngine->Failing(TTestSqlEngine::Exec, aStream)) return r;
+  const int64_t start = aStream->GetPosition();  // the client reads from where the result starts
   const UnicodeString select = u"SELECT * FROM ";
   UnicodeString text = tsCall.Text;
   while (!text.empty() && (text.back() == u'\n' || text.back() == u'\r' || text.back() == u' ')) text.pop_back();
@@ -121,6 +123,7 @@ inline uint32_t TTestStatement::Exec(TzfAbstractCursor*& aCursor, TzfOpenMode aO
     zfTestWriteInt32(*aStream, static_cast<int32_t>(line.size()));
     aStream->Write(line.data(), static_cast<int32_t>(line.size()));
   }
+  aStream->SetPosition(start);
   return 0;
 }
 
