@@ -463,6 +463,11 @@ TEST_F(Statements, StoredProceduresTakeTheirParametersFromTheCatalogue) {
   EXPECT_EQ(16, results[0].AsInteger());
   EXPECT_EQ(7, results[1].AsInteger());
 
+  auto list = Db->OpenStoredProc(u"ListPeople", {}, 0);
+  EXPECT_EQ((std::vector<int32_t>{1, 2, 3}), QueryIDs(*list));
+  EXPECT_EQ(stStoredProcedure, Sql->Calls.back().Type);
+  list.reset();
+
   TzfStoredProc p;
   p.SetDatabase(Db.get());
   p.SetStoredProcName(u"AddOne");

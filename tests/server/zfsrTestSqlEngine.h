@@ -1,7 +1,8 @@
 // A stand-in SQL engine for tests of the statement paths (no SQL engine is part of the system).
 //
 // Its statements understand two texts: "SELECT * FROM <table>" (a "#" before the name is dropped)
-// opens a cursor on that real engine table, in the open mode asked for; any other text runs
+// opens a cursor on that real engine table, in the open mode asked for, and so does the stored
+// procedure "List<table>"; any other text runs
 // without a result and reports the number of parameters it was given as rows affected. Output
 // and result parameters come back as the Int32 7; an in-out Int32 comes back doubled. The
 // execution stream is left at the start of what the statement wrote. A test can
@@ -106,8 +107,9 @@ inline uint32_t TTestStatement::Exec(TzfAbstractCursor*& aCursor, TzfOpenMode aO
   const UnicodeString select = u"SELECT * FROM ";
   UnicodeString text = tsCall.Text;
   while (!text.empty() && (text.back() == u'\n' || text.back() == u'\r' || text.back() == u' ')) text.pop_back();
-  if (tsCall.Type == stQuery && rtl::SameText(text.substr(0, select.size()), select)) {
-    UnicodeString table = text.substr(select.size());
+  const bool listProc = tsCall.Type == stStoredProcedure && text.substr(0, 4) == u"List";
+  if (listProc || (tsCall.Type == stQuery && rtl::SameText(text.substr(0, select.size()), select))) {
+    UnicodeString table = text.substr(listProc ? 4 : select.size());
     table = table.substr(0, table.find(u' '));
     if (!table.empty() && table[0] == u'#') table.erase(0, 1);
     if (const uint32_t r = Database()->CursorOpen(aCursor, table, u"", aOpenMode, smShared, 2000, false)) return r;
