@@ -32,9 +32,11 @@ void Refill(rtl::TStrings& aList, F&& aFill) {
   aFill();
 }
 
-// The engine cursors of aTables in order; a closed table raises its position and name.
-std::vector<TzfAbstractCursor*> TableCursors(const std::vector<TzfTable*>& aTables,
-                                             const std::function<void(const UnicodeString&)>& aRaise) {
+// Starts a transaction on aEngine that locks the engine cursors of aTables, in order; a closed
+// table raises (aRaise) its position and name.
+uint32_t StartWithTables(TzfBaseTransContext* aEngine, bool aFailSafe, bool aSnapShot,
+                         const std::vector<TzfTable*>& aTables,
+                         const std::function<void(const UnicodeString&)>& aRaise) {
   std::vector<TzfAbstractCursor*> cursors;
   cursors.reserve(aTables.size());
   for (size_t i = 0; i < aTables.size(); ++i) {
@@ -44,7 +46,7 @@ std::vector<TzfAbstractCursor*> TableCursors(const std::vector<TzfTable*>& aTabl
                          {static_cast<int32_t>(i), t ? t->TableName() : UnicodeString()}));
     cursors.push_back(t ? t->AbstractCursor() : nullptr);
   }
-  return cursors;
+  return aEngine->TransactionStartWith(aFailSafe, aSnapShot, cursors);
 }
 
 // One catalogue column of every row of "SELECT * from <table>".
@@ -127,8 +129,8 @@ void TzfBaseSession::TimedNotify(uint32_t aTimeout) {
 
 uint32_t TzfTransContext::StartTransactionWithEx(const std::vector<TzfTable*>& aTables, bool aSnapShot) {
   CheckStarted();
-  const auto cursors = TableCursors(aTables, [&](const UnicodeString& aMsg) { RaiseError(aMsg); });
-  return tcAbstractTransContext->TransactionStartWith(tcFailSafe, aSnapShot, cursors);
+  return StartWithTables(tcAbstractTransContext, tcFailSafe, aSnapShot, aTables,
+                         [&](const UnicodeString& aMsg) { RaiseError(aMsg); });
 }
 
 void TzfTransContext::StartTransactionWith(const std::vector<TzfTable*>& aTables, bool aSnapShot) {
@@ -137,8 +139,8 @@ void TzfTransContext::StartTransactionWith(const std::vector<TzfTable*>& aTables
 
 uint32_t TzfDatabase::StartTransactionWithEx(const std::vector<TzfTable*>& aTables, bool aSnapShot) {
   CheckStarted();
-  const auto cursors = TableCursors(aTables, [&](const UnicodeString& aMsg) { RaiseError(aMsg); });
-  return dbAbstractDatabase->TransactionStartWith(dbFailSafe, aSnapShot, cursors);
+  return StartWithTables(dbAbstractDatabase, dbFailSafe, aSnapShot, aTables,
+                         [&](const UnicodeString& aMsg) { RaiseError(aMsg); });
 }
 
 void TzfDatabase::StartTransactionWith(const std::vector<TzfTable*>& aTables, bool aSnapShot) {

@@ -114,41 +114,19 @@ void SetTyped(db::TParam& aParam, db::TFieldType aType, const rtl::Variant& aVal
 
 // ---- open arrays of values -----------------------------------------------------------------------
 
-TzfVarRec TzfVarRec::Object(const db::TParam* aParam) {
+TzfVarRec TzfVarRec::Make(TKind aKind, const void* aPointer, const db::TParam* aPersistent) {
   TzfVarRec r;
-  r.Kind = vtObject;
-  r.Pointer = aParam;
-  r.Persistent = aParam;
-  return r;
-}
-
-TzfVarRec TzfVarRec::OtherObject(const void* aObject) {
-  TzfVarRec r;
-  r.Kind = vtObject;
-  r.Pointer = aObject;
-  return r;
-}
-
-TzfVarRec TzfVarRec::RawPointer(const void* aPointer) {
-  TzfVarRec r;
-  r.Kind = vtPointer;
+  r.Kind = aKind;
   r.Pointer = aPointer;
+  r.Persistent = aPersistent;
   return r;
 }
 
-TzfVarRec TzfVarRec::Class(const void* aClass) {
-  TzfVarRec r;
-  r.Kind = vtClass;
-  r.Pointer = aClass;
-  return r;
-}
-
-TzfVarRec TzfVarRec::Interface(const void* aInterface) {
-  TzfVarRec r;
-  r.Kind = vtInterface;
-  r.Pointer = aInterface;
-  return r;
-}
+TzfVarRec TzfVarRec::Object(const db::TParam* aParam) { return Make(vtObject, aParam, aParam); }
+TzfVarRec TzfVarRec::OtherObject(const void* aObject) { return Make(vtObject, aObject, nullptr); }
+TzfVarRec TzfVarRec::RawPointer(const void* aPointer) { return Make(vtPointer, aPointer, nullptr); }
+TzfVarRec TzfVarRec::Class(const void* aClass) { return Make(vtClass, aClass, nullptr); }
+TzfVarRec TzfVarRec::Interface(const void* aInterface) { return Make(vtInterface, aInterface, nullptr); }
 
 void AssignParamValue(db::TParam& aParam, const TzfVarRec& aValue, int32_t aIndex) {
   switch (aValue.Kind) {

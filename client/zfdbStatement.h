@@ -69,6 +69,7 @@ struct TzfVarRec {
 
  private:
   TzfVarRec() = default;
+  static TzfVarRec Make(TKind aKind, const void* aPointer, const db::TParam* aPersistent);
 };
 using TzfConstArray = std::vector<TzfVarRec>;
 using TzfDynVariantArray = std::vector<rtl::Variant>;
