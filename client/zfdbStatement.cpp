@@ -186,8 +186,13 @@ void GetOutputParamValues(const db::TParams& aParams, TzfDynVariantArray& aValue
 
 void TzfStatementDataSetDataLink::Refresh() {
   TzfStatementDataSet& ds = *sddlStatementDataSet;
-  if (!ds.Active() || !ds.ControlsDisabled()) return;
-  if (!Active() || (DataSet() && DataSet()->State() == db::dsSetKey)) return;
+  if (!ds.Active() || !Active() || (DataSet() && DataSet()->State() == db::dsSetKey)) return;
+  // Closed and opened again with its controls disabled, so they see one change.
+  ds.DisableControls();
+  struct TEnable {
+    TzfStatementDataSet& DataSet;
+    ~TEnable() { DataSet.EnableControls(); }
+  } enable{ds};
   ds.Close();
   ds.Open();
 }

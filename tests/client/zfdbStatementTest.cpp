@@ -498,6 +498,14 @@ TEST_F(Statements, DetailQueryTakesUnboundParametersFromItsMaster) {
   q->Open();
   EXPECT_EQ((TByteDynArray{1, 0, 0, 0}), Sql->Calls.back().Params[0].Data);
   EXPECT_FALSE(q->ParamByName(u"ID").Bound());
+  // The master's move runs the detail again with the new value.
+  master->Next();
+  EXPECT_TRUE(q->Active());
+  EXPECT_EQ((TByteDynArray{2, 0, 0, 0}), Sql->Calls.back().Params[0].Data);
+  // A bound parameter keeps its value.
+  q->ParamByName(u"ID").SetValue(rtl::Variant(3));
+  master->Next();
+  EXPECT_EQ((TByteDynArray{3, 0, 0, 0}), Sql->Calls.back().Params[0].Data);
 
   // A source that this query feeds is refused.
   db::TDataSource own;
