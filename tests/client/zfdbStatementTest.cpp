@@ -436,6 +436,9 @@ TEST_F(Statements, StoredProceduresTakeTheirParametersFromTheCatalogue) {
             {u"PROCEDURE_NAME", u"PROCEDURE_ARGUMENT_NAME", u"PROCEDURE_ARGUMENT_TYPE", u"PROCEDURE_ARGUMENT_KIND"},
             {{u"AddOne", u"Value", u"INTEGER", u"INOUT"}, {u"AddOne", u"Result", u"INTEGER", u"RESULT"}});
   Catalogue(u"FUNCTIONS", {u"FUNCTION_NAME"}, {{u"Twice"}});
+  Catalogue(u"FUNCTION_ARGUMENTS",
+            {u"FUNCTION_NAME", u"FUNCTION_ARGUMENT_NAME", u"FUNCTION_ARGUMENT_TYPE", u"FUNCTION_ARGUMENT_KIND"},
+            {{u"Twice", u"X", u"BIGINT", u"IN"}});
 
   rtl::TStringList names;
   Db->GetStoredProcNames(&names);
@@ -485,6 +488,20 @@ TEST_F(Statements, StoredProceduresTakeTheirParametersFromTheCatalogue) {
   Session->GetStoredProcParams(u"Data", u"AddOne", params);
   EXPECT_EQ(2u, params.size());
   EXPECT_FALSE(Session->FindDatabase(u"Data")->IsActive());
+
+  // A name without procedure arguments takes the function's.
+  Db->GetStoredFuncParams(u"Twice", params);
+  ASSERT_EQ(1u, params.size());
+  EXPECT_EQ(zftInt64, params[0].FieldType);
+  EXPECT_EQ(zfptInput, params[0].ParamType);
+  Db->EmptyTable(u"PROCEDURE_ARGUMENTS", u"");  // (the test engine reads no WHERE)
+  p.SetStoredProcName(u"Twice");
+  p.RefreshParam();
+  ASSERT_EQ(1, p.ParamCount());
+  EXPECT_EQ(u"X", p.Params()[0].Name());
+  EXPECT_EQ(db::ftLargeint, p.Params()[0].DataType());
+  EXPECT_EQ(db::ptInput, p.Params()[0].ParamType());
+
 }
 
 TEST_F(Statements, DetailQueryTakesUnboundParametersFromItsMaster) {
