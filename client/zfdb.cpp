@@ -798,6 +798,8 @@ void TzfDatabase::DoStarting() {
 
 void TzfDatabase::DoStopping() {
   TzfSessionOwnedDataAccessStateComponent::DoStopping();
+  // The statement datasets give up their statements before the engine database goes.
+  for (TzfCursor* c : std::vector<TzfCursor*>(dbDataSets)) c->DataSet()->DatabaseStopping();
   ReleaseEngineObject(dbAbstractDatabase);
 }
 
@@ -1049,24 +1051,6 @@ bool TzfDatabase::Exists() {
   }
   return true;
 }
-
-void TzfDatabase::ExecQuery(const UnicodeString&) {
-  CheckStarted();
-  RaiseError(zfErrNotSupported);
-}
-
-void TzfDatabase::ExecStoredProc(const UnicodeString&) {
-  CheckStarted();
-  RaiseError(zfErrNotSupported);
-}
-
-void TzfDatabase::GetStoredProcNames(rtl::TStrings* aList) {
-  if (!aList) RaiseError(zfErrInvalidParam);
-  CheckStarted();
-  RefillList(*aList, [&] { RaiseError(zfErrNotSupported); });
-}
-
-void TzfDatabase::GetStoredFuncNames(rtl::TStrings* aList) { GetStoredProcNames(aList); }
 
 // Transactions --------------------------------------------------------------------------------------
 

@@ -35,6 +35,11 @@ class TzfDatabase;
 class TzfTransContext;
 class TzfTable;
 class TzfCursor;
+class TzfQuery;
+class TzfStoredProc;
+struct TzfVarRec;
+using TzfConstArray = std::vector<TzfVarRec>;
+using TzfDynVariantArray = std::vector<rtl::Variant>;
 
 // The base of every client component that holds an engine object: its errors are client
 // exceptions naming the component.
@@ -133,6 +138,20 @@ class TzfBaseSession : public TzfDataAccessStateComponent {
   void GetTableNames(const UnicodeString& aAliasName, rtl::TStrings* aList);
   bool TableExists(const UnicodeString& aAliasName, const UnicodeString& aTableName, const UnicodeString& aPassword);
   void GetChangedTables(const UnicodeString& aAliasName, rtl::TStrings* aList);
+  // The stored-procedure and function catalogue of an alias (client/zfdbSqlCalls.cpp); they need
+  // an SQL engine (12289 without one).
+  void GetStoredProcNames(const UnicodeString& aAliasName, rtl::TStrings* aList);
+  void GetStoredFuncNames(const UnicodeString& aAliasName, rtl::TStrings* aList);
+  void GetStoredProcParams(const UnicodeString& aAliasName, const UnicodeString& aName, TzfSqlParamList& aParams);
+  void GetStoredFuncParams(const UnicodeString& aAliasName, const UnicodeString& aName, TzfSqlParamList& aParams);
+
+  // Pass-through calls for engines reached through a transport: forwarded to the engine session
+  // when it implements the same interface. Otherwise PassThrough answers 0, the two timed calls
+  // 11278 and TimedNotify does nothing. A timeout of 0 means the session's effective timeout.
+  int32_t PassThrough(int32_t aValue);
+  uint32_t TimedPassThrough(uint32_t aTimeout, int32_t aValue, int32_t& aResult);
+  uint32_t TimedPassThroughStream(uint32_t aTimeout, rtl::TStream* aRequest, rtl::TStream* aReply);
+  void TimedNotify(uint32_t aTimeout);
 
   TzfDatabase* DefaultDatabase() const { return bsDefaultDatabase; }
   TzfTransContext* DefaultTransContext() const { return bsDefaultTransContext; }
@@ -161,6 +180,8 @@ class TzfBaseSession : public TzfDataAccessStateComponent {
  private:
   friend class TzfDatabase;
   friend class TzfTransContext;
+  friend class TzfCursor;
+  friend class TzfDataset;
   friend struct TzfDefaultSessionSlot;
   friend class TzfClientSessionNotifier;
   // Registers this session's notifier with the engine session's notifications (cookie not kept).
@@ -247,6 +268,10 @@ class TzfTransContext : public TzfSessionOwnedDataAccessStateComponent {
 
   void StartTransaction(bool aSnapShot);
   bool TryStartTransaction(bool aSnapShot);
+  // A transaction that write-locks the tables' cursors at once; every table must be active
+  // ("Table %d (%s) must be active").
+  void StartTransactionWith(const std::vector<TzfTable*>& aTables, bool aSnapShot);
+  uint32_t StartTransactionWithEx(const std::vector<TzfTable*>& aTables, bool aSnapShot);
   void Commit();
   void Rollback();
   void TransactionCorrupted();
@@ -368,15 +393,34 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   rtl::TComponentPtr<TzfTable> OpenTable(const UnicodeString& aTableName, const UnicodeString& aIndexName,
                                          int32_t aBlockReadSize);
 
-  // SQL needs an SQL engine, which this system does not link: these answer 12289.
-  void ExecQuery(const UnicodeString& aQueryText);
-  void ExecStoredProc(const UnicodeString& aStoredProcName);
+  // Statements (client/zfdbSqlCalls.cpp). They run through short-lived query and stored
+  // procedure datasets and need an SQL engine (12289 "An SQL Engine is required" without one).
+  // The Open forms answer an open dataset the caller owns (freed again when the open fails); the
+  // Exec forms free theirs and answer the output parameters' values in aResults.
+  rtl::TComponentPtr<TzfQuery> OpenQuery(const UnicodeString& aQueryText, const TzfConstArray& aParams,
+                                         int32_t aBlockReadSize, bool aRequestLive);
+  rtl::TComponentPtr<TzfStoredProc> OpenStoredProc(const UnicodeString& aStoredProcName, const TzfConstArray& aParams,
+                                                   int32_t aBlockReadSize);
+  void ExecQuery(const UnicodeString& aQueryText, const TzfConstArray& aParams, TzfDynVariantArray& aResults);
+  // The statement text is the file's UTF-8 text; a file that cannot be read raises.
+  void ExecQueryFromFile(const UnicodeString& aFileName, const TzfConstArray& aParams, TzfDynVariantArray& aResults);
+  // The statement text is the stream's UTF-8 text from its position to its end.
+  void ExecQueryFromStream(rtl::TStream& aStream, const TzfConstArray& aParams, TzfDynVariantArray& aResults);
+  void ExecStoredProc(const UnicodeString& aStoredProcName, const TzfConstArray& aParams,
+                      TzfDynVariantArray& aResults);
+  // The catalogue of stored procedures and functions.
   void GetStoredProcNames(rtl::TStrings* aList);
   void GetStoredFuncNames(rtl::TStrings* aList);
+  void GetStoredProcParams(const UnicodeString& aName, TzfSqlParamList& aParams);
+  void GetStoredFuncParams(const UnicodeString& aName, TzfSqlParamList& aParams);
 
   // Transactions.
   void StartTransaction(bool aSnapShot);
   bool TryStartTransaction(bool aSnapShot);
+  // A transaction that write-locks the tables' cursors at once; every table must be active
+  // ("Table %d (%s) must be active").
+  void StartTransactionWith(const std::vector<TzfTable*>& aTables, bool aSnapShot);
+  uint32_t StartTransactionWithEx(const std::vector<TzfTable*>& aTables, bool aSnapShot);
   void Commit();
   void Rollback();
   void TransactionCorrupted();
@@ -388,6 +432,8 @@ class TzfDatabase : public TzfSessionOwnedDataAccessStateComponent {
   int32_t DataSetCount() const { return static_cast<int32_t>(dbDataSets.size()); }
   // Those among them whose dataset is a table component.
   int32_t TableCount() const;
+  // Those among them whose dataset is a statement dataset.
+  int32_t QueryCount() const;
   // Whether a dataset linked to it is open.
   bool HasActiveDataSets() const;
 

@@ -179,6 +179,7 @@ db::TFieldFactory TzfDataset::GetFieldClass(db::TFieldType aType) const {
 
 void TzfDataset::DataEvent(db::TDataEvent aEvent, intptr_t aInfo) {
   db::TDataSet::DataEvent(aEvent, aInfo);
+  if (aEvent == db::deUpdateState) NoteWantedActive();
   if (aEvent == db::deUpdateState && State() != db::dsInsert) FreeBatchAppendBlobs();
 }
 

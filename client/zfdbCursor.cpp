@@ -13,6 +13,11 @@ TzfCursor::~TzfCursor() {
 void TzfCursor::SetDatabase(TzfDatabase* aValue) {
   if (aValue == crDatabase) return;
   CheckInactive();
+  LinkDatabase(aValue);
+}
+
+void TzfCursor::LinkDatabase(TzfDatabase* aValue) {
+  if (aValue == crDatabase) return;
   if (crDatabase) UnlinkDependent(crDatabase);
   crDatabase = aValue;
   if (crDatabase) LinkDependent(crDatabase);
@@ -42,6 +47,7 @@ void TzfCursor::ReceiveNotification(TzfComponent* aSender, TzfNotificationKind a
 }
 
 void TzfCursor::DoInitializing() {
+  crDataSet->ResolveAliasDatabase();
   if (!crDatabase) throw EzfDatabaseError(TzfErrorSource(crDataSet), u"DataSet cannot open its database");
   TzfDataAccessStateComponent::DoInitializing();
 }

@@ -23,6 +23,8 @@ class TzfCursor : public TzfDataAccessStateComponent {
   TzfDatabase* Database() const { return crDatabase; }
   // Another database needs the link (and so the dataset) inactive; the old one is unlinked.
   void SetDatabase(TzfDatabase* aValue);
+  // Links aValue in place of the database without the inactive check (while the link opens).
+  void LinkDatabase(TzfDatabase* aValue);
 
   // The dataset's inactive check ("Cannot perform this operation on an open dataset"), then the
   // component's.
@@ -31,7 +33,8 @@ class TzfCursor : public TzfDataAccessStateComponent {
   void ReceiveNotification(TzfComponent* aSender, TzfNotificationKind aKind, const void* aData) override;
 
  protected:
-  // Without a database: the dataset's error "DataSet cannot open its database".
+  // The dataset's alias resolved to the session's implicit database first; without a database:
+  // the dataset's error "DataSet cannot open its database".
   void DoInitializing() override;
   // Tells the dataset, which closes itself unless it is closing already.
   void DoStopping() override;

@@ -163,6 +163,7 @@ class TzfLocateExpressionBuilder {
 
 TzfDataset::TzfDataset(rtl::TComponent* aOwner) : db::TDataSet(aOwner), dsCursor(new TzfCursor(this)) {
   dsCursor->SetName(u"_Cursor");
+  if (!aOwner || !aOwner->IsLoading()) AssignDefaultConnection();
 }
 
 void TzfDataset::SetName(const UnicodeString& aName) {
@@ -179,6 +180,12 @@ void TzfDataset::SetDatabase(TzfDatabase* aValue) {
   CheckInactive();
   dsCursor->SetDatabase(aValue);
   dsDatabase = aValue;
+  // The database brings its session, and an implicit one its alias.
+  if (aValue) {
+    if (aValue->Session()) dsSession = aValue->Session();
+    dsAliasName = aValue->Implicit() ? aValue->AliasName() : UnicodeString();
+  }
+  DataEvent(db::dePropertyChange, 0);
 }
 
 void TzfDataset::ShutdownFromCursor() {

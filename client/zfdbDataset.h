@@ -67,9 +67,11 @@ class TzfDataset : public db::TDataSet {
   TzfCursor* CursorLink() const { return dsCursor.get(); }
   void SetName(const UnicodeString& aName) override;
   // The cursor link stopped (its database is stopping): the dataset closes unless it is closing.
-  void ShutdownFromCursor();
+  virtual void ShutdownFromCursor();
   // The framework's inactive check, for the cursor link.
-  void CheckInactiveFromCursor() const { CheckInactive(); }
+  virtual void CheckInactiveFromCursor() { CheckInactive(); }
+  // The database component stops (before it releases its engine database).
+  virtual void DatabaseStopping() {}
   // The database was destroyed: the dataset forgets it.
   void DatabaseGone() { dsDatabase = nullptr; }
   // Hands the effective timeout to an open engine cursor.
@@ -215,6 +217,47 @@ class TzfDataset : public db::TDataSet {
   uint32_t FilterTimeout() const { return dsFilterTimeout; }
   void SetFilterTimeout(uint32_t aValue);
 
+  // ---- connection, wanted state and table services (client/zfdbDatasetServices.cpp) ----
+  // The linked database's session, else the session set.
+  TzfBaseSession* Session() const;
+  // The linked database's session is simply taken; another one needs the dataset inactive and
+  // links that session's default database (none with an alias name or without a session).
+  void SetSession(TzfBaseSession* aValue);
+  // The implicit database of this alias opens the dataset (trimmed; another name needs the
+  // dataset inactive, and a non-empty one unlinks the database).
+  const UnicodeString& AliasName() const { return dsAliasName; }
+  void SetAliasName(const UnicodeString& aValue);
+  // A dataset without a session takes the thread's default session and, with neither alias name
+  // nor database, that session's default database (after construction and after loading).
+  void AssignDefaultConnection();
+  // The wanted Active state for run time and design time; writing the one of the current mode
+  // (not while loading) opens or closes the dataset; loading applies it.
+  bool ActiveRuntime() const { return dsActiveRuntime; }
+  void SetActiveRuntime(bool aValue);
+  bool ActiveDesigntime() const { return dsActiveDesigntime; }
+  void SetActiveDesigntime(bool aValue);
+  void Loaded() override;
+  // Whether the dataset is open.
+  bool Exists() const { return Active(); }
+  // The table's auto-increment value (open dataset).
+  uint32_t GetAutoIncValue();
+  void SetAutoIncValue(uint32_t aValue);
+  // The table's named streams (open dataset); ReadStreamEx answers the code.
+  void GetStreamList(rtl::TStrings& aStreams);
+  void ReadStream(const UnicodeString& aName, rtl::TStream& aStream);
+  uint32_t ReadStreamEx(const UnicodeString& aName, rtl::TStream& aStream);
+  void WriteStream(const UnicodeString& aName, rtl::TStream& aStream);
+  void DeleteStream(const UnicodeString& aName);
+  // Moves to aDataSet's active record (another dataset of the same session, else 10020).
+  void GotoCurrent(TzfDataset* aDataSet);
+  // "3.0900 Release (P14)": the engine's version and build label.
+  static UnicodeString Version();
+  // Lets the active record's BLOB of aField go (the framework's close-BLOB hook).
+  void CloseBlob(db::TField* aField) override;
+  // For the cursor link as it opens: an alias name links the session's implicit database of
+  // that alias (made when missing) unless the linked database has that alias already.
+  void ResolveAliasDatabase();
+
  protected:
   // Opens the engine cursor into dsAbstractCursor (the descendant's).
   virtual void OpenAbstractCursor() = 0;
@@ -339,8 +382,14 @@ class TzfDataset : public db::TDataSet {
   void ReadBlock();
   // Positions the engine cursor on the active record.
   void PositionOnActive();
+  // A state change stores the Active state as the wanted one of the current mode.
+  void NoteWantedActive();
 
   int32_t dsTimeout = -1;
+  bool dsActiveRuntime = false;
+  bool dsActiveDesigntime = false;
+  TzfBaseSession* dsSession = nullptr;
+  UnicodeString dsAliasName;
   rtl::TComponentPtr<TzfCursor> dsCursor;
   bool dsClosing = false;               // the dataset closes its cursor link
   bool dsShutdownFromCursor = false;    // the dataset closes because the link stopped

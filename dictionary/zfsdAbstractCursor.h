@@ -12,8 +12,8 @@
 // constructors here (zfSetFilterDescriptorFactories) when it starts. Without them those two
 // filter kinds answer 12289.
 //
-// TzfAbstractStatement is the interface of an SQL statement; the engine has no SQL engine, so no
-// statement class exists here.
+// TzfAbstractStatement is the interface of an SQL statement; statements come from the SQL engine a
+// server engine may link, so no statement class exists here.
 #pragma once
 #include <functional>
 #include <memory>
@@ -237,6 +237,8 @@ class TzfAbstractStatement : public TzfAbstractTimeoutObject {
   TzfServerChain* asoOwnerChain() override;
   TzfAbstractDatabase* Database() const { return asDatabase; }
   bool ExecDirect() const { return asExecDirect; }
+  // Marks a statement a database's direct execution made.
+  void SetExecDirect(bool aValue) { asExecDirect = aValue; }
 
   virtual uint32_t Prepare(TzfStatementType aStatementType, const UnicodeString& aQueryText,
                            rtl::TStream* aStream) = 0;

@@ -24,6 +24,7 @@
 #include "dictionary/zfsdOpenModes.h"
 #include "dictionary/zfsdServerChain.h"
 #include "dictionary/zfsdSimpleLock.h"
+#include "dictionary/zfsdTypes.h"
 #include "foundation/zfllSessionNotifications.h"
 #include "platform/rtl/rtlDateTime.h"
 #include "platform/rtl/rtlGuid.h"
@@ -34,6 +35,9 @@ class TzfAbstractDatabase;
 class TzfAbstractTransContext;
 class TzfAbstractCursor;
 class TzfAbstractStatement;
+namespace rtl {
+class TStream;
+}
 class TzfDataDictionary;
 class TzfBaseTableDescriptor;
 class TzfIndexDescriptor;
@@ -279,6 +283,13 @@ class TzfAbstractDatabase : public TzfBaseTransContext {
                               const UnicodeString& aPassword, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
                               uint32_t aTimeout, bool aAllowSystem) = 0;
   virtual uint32_t StatementAlloc(TzfAbstractStatement*& aStatement, uint32_t aTimeout) = 0;
+  // One statement run start to end (allocate, prepare, set parameters, execute, read the
+  // parameters back when aGetParamsStream is given, free); aPhase is the step that answered.
+  virtual uint32_t StatementExecDirect(uint32_t aTimeout, TzfStatementType aStatementType,
+                                       const UnicodeString& aQueryText, rtl::TStream* aPrepareStream,
+                                       TzfSqlParamList& aParams, rtl::TStream* aSetParamsStream,
+                                       TzfAbstractCursor*& aCursor, TzfOpenMode aOpenMode, rtl::TStream* aExecStream,
+                                       rtl::TStream* aGetParamsStream, TzfStatementExecDirectPhase& aPhase) = 0;
   virtual uint32_t GetFreespace(int64_t& aFreeSpace) = 0;
   virtual uint32_t GetPath(UnicodeString& aPath) = 0;
 

@@ -11,11 +11,14 @@
 #include "server/zfsrBlobLinkHandler.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
+#include "server/zfsrServerLinks.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
 #include "server/zfsrServerTransaction.h"
+#include "storage/zfsrExceptions.h"
 #include "storage/zfsrStreamEngineBase.h"
+#include "storage/zfsrTimeoutHandling.h"
 #include "storage/zfseJournalEngine.h"
 
 namespace zf {
@@ -23,40 +26,19 @@ namespace zf {
 namespace {
 UnicodeString Key(const UnicodeString& aName) { return rtl::UpperCase(aName); }
 bool Blank(const UnicodeString& aName) { return !aName.empty() && aName[0] == u' '; }
-uint32_t NoSqlEngine() {
-  return EzfBaseException::zfSetMessage(zfErrNotSupported, u"An SQL Engine is required");
-}
 }  // namespace
-
-// ---- TzfServerTableMapper ---------------------------------------------------------------------
-
-TzfServerTableMapper::~TzfServerTableMapper() {
-  for (auto& [key, entry] : tmTables)
-    if (entry.second) entry.second->Free();
-}
-
-TzfServerRootTable* TzfServerTableMapper::tmFind(const UnicodeString& aName) {
-  auto it = tmTables.find(Key(aName));
-  return it == tmTables.end() ? nullptr : it->second.second;
-}
-
-void TzfServerTableMapper::tmAdd(const UnicodeString& aName, TzfServerRootTable* aTable) {
-  tmTables[Key(aName)] = {aName, aTable};
-}
-
-void TzfServerTableMapper::tmDelete(const UnicodeString& aName) { tmTables.erase(Key(aName)); }
 
 // ---- TzfServerDatabase ------------------------------------------------------------------------
 
 TzfServerDatabase::TzfServerDatabase(TzfServerSession* aSession, TzfAbstractTransContext* aTransContext,
                                      const UnicodeString& aAlias, TzfServerFolder* aFolder, uint32_t aTimeout,
                                      TzfOpenMode aOpenMode, TzfShareMode aShareMode,
-                                     std::shared_ptr<TzfServerTableMapper> aMapper)
+                                     RefPtr<TzfTableMapper> aMapper)
     : TzfAbstractDatabase(aSession, aTransContext, aTimeout),
       sdSession(aSession),
       sdAlias(aAlias),
       sdFolder(aFolder),
-      sdTables(aMapper ? std::move(aMapper) : std::make_shared<TzfServerTableMapper>()),
+      sdTables(aMapper ? std::move(aMapper) : RefPtr<TzfTableMapper>::Create()),
       sdOpenMode(aOpenMode),
       sdShareMode(aShareMode),
       sdLastCheckLSN(aFolder->sfServerEngine->seBufferManager->ReadCurrentLSN()),
@@ -102,7 +84,7 @@ void TzfServerDatabase::BeforeDestruction() {
   {
     // The mapped temporary tables go with the last database that shares the mapper.
     // (The last owner frees them; nobody else can reach the mapper then, so its lock is not taken.)
-    std::shared_ptr<TzfServerTableMapper> mapper = std::move(sdTables);
+    RefPtr<TzfTableMapper> mapper = std::move(sdTables);
     TzfPadlockGuard t(sdFolder->sfTablesPadlock);
     mapper.reset();
   }
@@ -150,6 +132,10 @@ uint32_t TzfServerDatabase::Framed(const std::function<uint32_t()>& aWork) {
 }
 
 uint32_t TzfServerDatabase::NotHere() { return zfErrNotSupported; }
+
+TzfServerRootTable* TzfServerDatabase::sdMapped(const UnicodeString& aName) {
+  return static_cast<TzfServerRootTable*>(sdTables->FindMapping(aName));
+}
 
 TzfUnicodeStrings TzfServerDatabase::sdBuildPasswords(const UnicodeString& aPassword) {
   TzfUnicodeStrings list = sdSession ? sdSession->ssPasswordsCopy() : TzfUnicodeStrings();
@@ -219,8 +205,8 @@ uint32_t TzfServerDatabase::sdTableBuild(bool aOverWrite, const UnicodeString& a
   {
     // The folder's table padlock before the mapper, as every worker takes them.
     TzfPadlockGuard tables(sdFolder->sfTablesPadlock);
-    std::lock_guard mapper(sdTables->tmLock);
-    TzfServerRootTable* mapped = sdTables->tmFind(aTableName);
+    TzfTableMapperLock mapper(*sdTables);
+    TzfServerRootTable* mapped = sdMapped(aTableName);
     if (mapped && !aOverWrite) return zfErrTableExists;
     if ((scope == tsTempGlobal || scope == tsTempDatabase) && !aOverWrite && sdFolder->sfTableExists(aTableName) == 0)
       return zfErrTableExists;
@@ -234,11 +220,11 @@ uint32_t TzfServerDatabase::sdTableBuild(bool aOverWrite, const UnicodeString& a
         table->Free();
         return zfErrTableOpen;
       }
-      sdTables->tmAdd(aTableName, table);
+      sdTables->SetMapping(aTableName, table);
     } else {
       if (mapped) {
         if (!sdTakeOver(mapped)) return zfErrTableOpen;
-        sdTables->tmDelete(aTableName);
+        sdTables->RemoveMapping(aTableName);
       }
       code = sdFolder->sfTableBuild(aOverWrite, aTableName, aPassword, false, aDictionary, scope);
       if (code != 0) return code;
@@ -259,11 +245,11 @@ uint32_t TzfServerDatabase::sdTableDelete(const UnicodeString& aTableName, const
   if (const uint32_t veto = NotifyExtenders(eaTableDelete, true, {aTableName})) return veto;
   {
     TzfPadlockGuard tables(sdFolder->sfTablesPadlock);
-    std::lock_guard mapper(sdTables->tmLock);
-    if (TzfServerRootTable* mapped = sdTables->tmFind(aTableName)) {
+    TzfTableMapperLock mapper(*sdTables);
+    if (TzfServerRootTable* mapped = sdMapped(aTableName)) {
       if (const uint32_t r = mapped->srtCheckPasswords(passwords)) return r;
       if (!sdTakeOver(mapped)) return zfErrTableOpen;
-      sdTables->tmDelete(aTableName);
+      sdTables->RemoveMapping(aTableName);
     } else if (const uint32_t r = sdFolder->sfTableDelete(aTableName, passwords, false)) {
       return r;
     }
@@ -281,8 +267,8 @@ uint32_t TzfServerDatabase::TableEmpty(const UnicodeString& aTableName, const Un
     const TzfUnicodeStrings passwords = sdBuildPasswords(aPassword);
     {
       TzfPadlockGuard tables(sdFolder->sfTablesPadlock);
-      std::lock_guard mapper(sdTables->tmLock);
-      if (TzfServerRootTable* mapped = sdTables->tmFind(aTableName)) {
+      TzfTableMapperLock mapper(*sdTables);
+      if (TzfServerRootTable* mapped = sdMapped(aTableName)) {
         if (const uint32_t r = mapped->srtCheckPasswords(passwords)) return r;
         if (!sdIsUnused(mapped)) return zfErrTableOpen;
         TzfServerRootTable* fresh = nullptr;
@@ -293,7 +279,7 @@ uint32_t TzfServerDatabase::TableEmpty(const UnicodeString& aTableName, const Un
         fresh->sbtNameInScope = mapped->sbtNameInScope;
         fresh->srtDictionary->ddBaseName = mapped->sbtNameInScope;
         mapped->Free();
-        sdTables->tmAdd(aTableName, fresh);
+        sdTables->SetMapping(aTableName, fresh);
       } else if (const uint32_t r = sdFolder->sfTableEmpty(aTableName, passwords, false)) {
         return r;
       }
@@ -314,14 +300,14 @@ uint32_t TzfServerDatabase::sdTableRename(const UnicodeString& aOldName, const U
   const TzfUnicodeStrings passwords = sdBuildPasswords(aPassword);
   if (sdOpenMode == omReadOnly) return zfErrReadOnlyDb;
   TzfPadlockGuard tables(sdFolder->sfTablesPadlock);
-  std::lock_guard mapper(sdTables->tmLock);
-  if (TzfServerRootTable* mapped = sdTables->tmFind(aOldName)) {
-    if (sdTables->tmFind(aNewName) || sdFolder->sfTableExists(aNewName) == 0) return zfErrTableExists;
+  TzfTableMapperLock mapper(*sdTables);
+  if (TzfServerRootTable* mapped = sdMapped(aOldName)) {
+    if (sdMapped(aNewName) || sdFolder->sfTableExists(aNewName) == 0) return zfErrTableExists;
     if (const uint32_t r = mapped->srtCheckPasswords(passwords)) return r;
     mapped->sbtNameInScope = aNewName;
     mapped->srtDictionary->ddBaseName = aNewName;
-    sdTables->tmDelete(aOldName);
-    sdTables->tmAdd(aNewName, mapped);
+    sdTables->RemoveMapping(aOldName);
+    sdTables->SetMapping(aNewName, mapped);
   } else {
     if (const uint32_t veto = NotifyExtenders(eaTableRename, true, {aOldName, aNewName})) return veto;
     if (const uint32_t r = sdFolder->sfTableRename(aOldName, aNewName, passwords, false)) return r;
@@ -381,10 +367,10 @@ uint32_t TzfServerDatabase::TableExists(const UnicodeString& aTableName, const U
 uint32_t TzfServerDatabase::sdTableExists(const UnicodeString& aTableName, const UnicodeString& aPassword,
                                           bool aForServer) {
   TzfPadlockGuard tables(sdFolder->sfTablesPadlock);
-  std::lock_guard mapper(sdTables->tmLock);
+  TzfTableMapperLock mapper(*sdTables);
   const size_t colon = aTableName.find(u':');
   const UnicodeString root = aTableName.substr(0, colon);
-  if (sdTables->tmFind(root)) return 0;
+  if (sdMapped(root)) return 0;
   uint32_t r = sdFolder->sfTableExists(root);
   if (r == 0 && colon != UnicodeString::npos) {
     TzfServerRootTable* table = nullptr;
@@ -406,8 +392,8 @@ uint32_t TzfServerDatabase::sdGetTable(TzfServerRootTable*& aTable, const Unicod
   const TzfUnicodeStrings passwords = sdBuildPasswords(aPassword);
   const UnicodeString root = aTableName.substr(0, aTableName.find(u':'));
   TzfPadlockGuard tables(sdFolder->sfTablesPadlock);
-  std::lock_guard mapper(sdTables->tmLock);
-  TzfServerRootTable* table = sdTables->tmFind(root);
+  TzfTableMapperLock mapper(*sdTables);
+  TzfServerRootTable* table = sdMapped(root);
   if (!table) table = sdFolder->sfFindTable(root);
   if (table) {
     uint32_t r = table->srtCheckPasswords(passwords);
@@ -469,13 +455,17 @@ uint32_t TzfServerDatabase::TableGetDictionary(const UnicodeString& aTableName, 
     uint32_t r = 0;
     {
       TzfPadlockGuard tables(sdFolder->sfTablesPadlock);
-      std::unique_lock mapper(sdTables->tmLock);
-      if (TzfServerRootTable* mapped = sdTables->tmFind(aTableName)) {
-        r = mapped->srtCheckPasswords(passwords);
-        if (r == 0) aDictionary->Assign(mapped->srtDictionary.get());
-        if (r != 0) return r;
-      } else {
-        mapper.unlock();
+      bool mappedHere = false;
+      {
+        TzfTableMapperLock mapper(*sdTables);
+        if (TzfServerRootTable* mapped = sdMapped(aTableName)) {
+          mappedHere = true;
+          r = mapped->srtCheckPasswords(passwords);
+          if (r == 0) aDictionary->Assign(mapped->srtDictionary.get());
+          if (r != 0) return r;
+        }
+      }
+      if (!mappedHere) {
         r = sdFolder->sfTableGetDictionary(aTableName, passwords, false, *aDictionary, nullptr);
         if (r != 0) return r;
       }
@@ -503,8 +493,9 @@ uint32_t TzfServerDatabase::sdTableGetList(rtl::TStrings& aList) {
   std::map<UnicodeString, UnicodeString> names;  // sorted, case ignored, first spelling kept
   for (int32_t i = 0; i < folderList.Count(); ++i) names.emplace(Key(folderList[i]), folderList[i]);
   {
-    std::lock_guard mapper(sdTables->tmLock);
-    for (auto& [key, entry] : sdTables->tmTables) names.emplace(key, entry.first);
+    TzfTableMapperLock mapper(*sdTables);
+    const rtl::TStringList& mapped = sdTables->MappingList();
+    for (int32_t i = 0; i < mapped.Count(); ++i) names.emplace(Key(mapped[i]), mapped[i]);
   }
   for (auto& [key, name] : names) aList.Add(name);
   return NotifyExtenders(eaTableGetList, false, {&aList});
@@ -526,9 +517,84 @@ uint32_t TzfServerDatabase::GetPath(UnicodeString& aPath) {
   return 0;
 }
 
-uint32_t TzfServerDatabase::StatementAlloc(TzfAbstractStatement*& aStatement, uint32_t) {
+uint32_t TzfServerDatabase::StatementAlloc(TzfAbstractStatement*& aStatement, uint32_t aTimeout) {
   aStatement = nullptr;
-  return Framed([] { return NoSqlEngine(); });
+  return Framed([&]() -> uint32_t {
+    const uint32_t code = zfSqlStatementAlloc(sdFolder->sfServerEngine->SqlEngine(), this, aStatement, aTimeout);
+    if (code != 0 && aStatement) {
+      aStatement->Free();  // half made
+      aStatement = nullptr;
+    }
+    return code;
+  });
+}
+
+uint32_t TzfServerDatabase::StatementExecDirect(uint32_t aTimeout, TzfStatementType aStatementType,
+                                                const UnicodeString& aQueryText, rtl::TStream* aPrepareStream,
+                                                TzfSqlParamList& aParams, rtl::TStream* aSetParamsStream,
+                                                TzfAbstractCursor*& aCursor, TzfOpenMode aOpenMode,
+                                                rtl::TStream* aExecStream, rtl::TStream* aGetParamsStream,
+                                                TzfStatementExecDirectPhase& aPhase) {
+  aCursor = nullptr;
+  aPhase = sedAlloc;
+  TzfOperationFrame frame;
+  frame.Timeout = aTimeout;
+  return PublicOperation(frame, [&]() -> uint32_t {
+    // The statement goes in every case, the cursor unless the whole run succeeded; the thread's
+    // timeouts stay suspended for the run.
+    struct Run {
+      TzfAbstractCursor*& Cursor;
+      TzfAbstractStatement* Statement = nullptr;
+      bool Done = false;
+      explicit Run(TzfAbstractCursor*& aCursor) : Cursor(aCursor) { zfSuspendTimeout(); }
+      ~Run() {
+        if (Statement) Statement->Free();
+        if (!Done && Cursor) {
+          Cursor->Free();
+          Cursor = nullptr;
+        }
+        zfResumeTimeout();
+      }
+    } run(aCursor);
+    uint32_t code = zfSqlStatementAlloc(sdFolder->sfServerEngine->SqlEngine(), this, run.Statement, aTimeout);
+    if (code != 0) return code;
+    if (!run.Statement) return zfErrNotSupported;
+    run.Statement->SetExecDirect(true);
+    aPhase = sedPrepare;
+    if ((code = run.Statement->Prepare(aStatementType, aQueryText, aPrepareStream)) != 0) return code;
+    aPhase = sedSetParams;
+    if ((code = run.Statement->SetParams(aParams, aSetParamsStream)) != 0) return code;
+    aPhase = sedExec;
+    if ((code = run.Statement->Exec(aCursor, aOpenMode, aExecStream)) != 0) return code;
+    if (aGetParamsStream) {
+      aPhase = sedGetParams;
+      if ((code = run.Statement->GetParams(aParams, aGetParamsStream)) != 0) return code;
+    }
+    aPhase = sedFree;
+    run.Done = true;
+    return 0;
+  });
+}
+
+TzfIteratorResult TzfServerDatabase::sdIterateDictionaries(const TzfDictionaryIterator& aIterator, void* aCookie) {
+  TzfPadlockGuard tables(sdFolder->sfTablesPadlock);
+  TzfTableMapperLock mapper(*sdTables);
+  rtl::TStringList names;
+  if (const uint32_t r = sdTableGetList(names)) throw EzfServerException(r);
+  for (int32_t i = 0; i < names.Count(); ++i) {
+    TzfServerRootTable* open = sdMapped(names[i]);
+    if (!open) open = sdFolder->sfFindTable(names[i]);
+    if (open) {
+      if (aIterator(open->srtDictionary.get(), aCookie) == irStop) return irStop;
+      continue;
+    }
+    TzfDataDictionary dictionary;
+    if (const uint32_t r = sdFolder->sfTableGetDictionary(names[i], sdBuildPasswords(UnicodeString()), false,
+                                                          dictionary, nullptr))
+      throw EzfServerException(r);
+    if (aIterator(&dictionary, aCookie) == irStop) return irStop;
+  }
+  return irContinue;
 }
 
 }  // namespace zf

@@ -6,7 +6,7 @@
 // tsTempDatabase), which live in its table mapper under the client's name, invisible to other
 // databases. A maintenance database may share the mapper of the database that made it.
 //
-// Lock order: the folder's sfTablesPadlock, then the mapper's lock (tmLock), then a table's
+// Lock order: the folder's sfTablesPadlock, then the mapper's padlock, then a table's
 // cursor padlock; the folder's sfDatabasesPadlock alone (joining and leaving the folder). Every
 // worker that needs both takes them in that order, also build and rename, so a build in one
 // database cannot deadlock against a lookup in another that shares the mapper.
@@ -29,6 +29,7 @@
 #include "dictionary/zfsdAbstractSession.h"
 #include "dictionary/zfsdOpenModes.h"
 #include "foundation/zfllUtils.h"
+#include "server/zfsrServerLinks.h"
 #include "storage/zfsrBlock.h"
 
 namespace zf {
@@ -48,25 +49,12 @@ uint32_t zfCheckCursorShare(TzfOpenMode aOpenMode, TzfShareMode aShareMode,
                             const std::vector<std::pair<TzfOpenMode, TzfShareMode>>& aOpen);
 class TzfBlobLinkHandler;
 
-// A database's map of its own temporary tables: client name -> root table. Shared by the
-// private databases of maintenance operations.
-class TzfServerTableMapper {
- public:
-  ~TzfServerTableMapper();  // frees the tables still mapped
-  TzfServerRootTable* tmFind(const UnicodeString& aName);
-  void tmAdd(const UnicodeString& aName, TzfServerRootTable* aTable);  // replaces a mapping
-  void tmDelete(const UnicodeString& aName);
-
-  std::recursive_mutex tmLock;
-  std::map<UnicodeString, std::pair<UnicodeString, TzfServerRootTable*>> tmTables;  // upper-cased key
-};
-
 class TzfServerDatabase : public TzfAbstractDatabase {
  public:
   // aMapper: shared with another database (maintenance), or nil for a new one.
   TzfServerDatabase(TzfServerSession* aSession, TzfAbstractTransContext* aTransContext, const UnicodeString& aAlias,
                     TzfServerFolder* aFolder, uint32_t aTimeout, TzfOpenMode aOpenMode, TzfShareMode aShareMode,
-                    std::shared_ptr<TzfServerTableMapper> aMapper = nullptr);
+                    RefPtr<TzfTableMapper> aMapper = nullptr);
   ~TzfServerDatabase() override;
   static const rtl::TClassInfo& ClassInfo();
   const rtl::TClassInfo& ClassType() const override { return ClassInfo(); }
@@ -116,7 +104,20 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   uint32_t GetChangedTables(rtl::TStrings& aTables) override;
   uint32_t CursorOpen(TzfAbstractCursor*& aCursor, const UnicodeString&, const UnicodeString&, TzfOpenMode,
                       TzfShareMode, uint32_t, bool) override;
-  uint32_t StatementAlloc(TzfAbstractStatement*& aStatement, uint32_t) override;
+  // The linked SQL engine's statement; without one 12289 "An SQL Engine is required".
+  uint32_t StatementAlloc(TzfAbstractStatement*& aStatement, uint32_t aTimeout) override;
+  // Allocates, prepares, parameterises, runs (and, with aGetParamsStream, reads back the
+  // parameters of) one statement, with the thread's timeouts suspended; aPhase tells the step
+  // that answered. The statement is freed in every case, aCursor on failure.
+  uint32_t StatementExecDirect(uint32_t aTimeout, TzfStatementType aStatementType, const UnicodeString& aQueryText,
+                               rtl::TStream* aPrepareStream, TzfSqlParamList& aParams, rtl::TStream* aSetParamsStream,
+                               TzfAbstractCursor*& aCursor, TzfOpenMode aOpenMode, rtl::TStream* aExecStream,
+                               rtl::TStream* aGetParamsStream, TzfStatementExecDirectPhase& aPhase) override;
+  // Hands the dictionary of every table of the folder and of this database (in list order) to
+  // aIterator: an open table's own, else one read for the call. irStop ends the walk with irStop;
+  // a code of the listing or a read is raised.
+  using TzfDictionaryIterator = std::function<TzfIteratorResult(TzfDataDictionary* aDictionary, void* aCookie)>;
+  TzfIteratorResult sdIterateDictionaries(const TzfDictionaryIterator& aIterator, void* aCookie);
   // Kilobytes free for the caller on the folder's file system; 11047 when it cannot be read.
   uint32_t GetFreespace(int64_t& aFreeSpace) override;
   uint32_t GetPath(UnicodeString& aPath) override;
@@ -164,7 +165,9 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   TzfServerSession* sdSession;
   UnicodeString sdAlias;
   TzfServerFolder* sdFolder;
-  std::shared_ptr<TzfServerTableMapper> sdTables;
+  // Client name -> root table of this database's temporary tables (shared with maintenance
+  // databases; the last reference frees the tables).
+  RefPtr<TzfTableMapper> sdTables;
   TzfOpenMode sdOpenMode;
   TzfShareMode sdShareMode;
   int32_t sdStructureGeneration = 0;
@@ -187,6 +190,8 @@ class TzfServerDatabase : public TzfAbstractDatabase {
   // to the caller, one made with another code is freed.
   uint32_t LaunchTask(const std::function<uint32_t(TzfAbstractTaskInfo*&)>& aWorker,
                       TzfAbstractTaskInfo*& aTaskInfo);
+  // The mapped table of aName (the caller holds the mapper's padlock), or nullptr.
+  TzfServerRootTable* sdMapped(const UnicodeString& aName);
   // Runs aWork on a cursor of its own (the database's timeout), freed afterwards.
   uint32_t sdWithCursor(const UnicodeString& aTableName, const UnicodeString& aPassword, TzfOpenMode aOpenMode,
                         TzfShareMode aShareMode, const std::function<uint32_t(TzfServerTableCursor*)>& aWork);

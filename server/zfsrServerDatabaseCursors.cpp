@@ -8,6 +8,7 @@
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
+#include "server/zfsrServerLinks.h"
 #include "server/zfsrServerSession.h"
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
@@ -61,7 +62,7 @@ uint32_t TzfServerDatabase::sdCursorOpen(TzfServerTableCursor*& aCursor, const U
   if (sdOpenMode == omReadOnly && mode != omReadOnly) return zfErrReadOnlyDb;
   try {
     TzfPadlockGuard tables(sdFolder->sfTablesPadlock);
-    std::lock_guard mapper(sdTables->tmLock);
+    TzfTableMapperLock mapper(*sdTables);
     TzfServerRootTable* root = nullptr;
     bool readOnly = false;
     const size_t colon = aTableName.find(u':');

@@ -275,6 +275,12 @@ void TzfServerEngine::ReceiveNotification(TzfComponent* aSender, TzfNotification
     seAliasHandler = nullptr;
     seOwnsAliasHandler = false;
   }
+  if (aKind == zfcnDestroying && aSender && aSender == seSqlEngine) {
+    // The SQL engine is being destroyed: it is forgotten before the engine stops, so the stop
+    // does not call into what is left of it.
+    seSqlEngine = nullptr;
+    Close();
+  }
 }
 
 void TzfServerEngine::SetMaxRAM(int32_t aValue) {
@@ -326,6 +332,18 @@ void TzfServerEngine::SetAliasHandler(TzfBaseAliasHandler* aValue) {
     aValue->SetDisplayName(u"Aliases");
     AddDependent(aValue);
   }
+}
+
+void TzfServerEngine::SetSqlEngine(TzfBaseSqlEngine* aValue) {
+  if (aValue == seSqlEngine) return;
+  CheckInactive();
+  if (seSqlEngine) UnlinkDependent(seSqlEngine);
+  seSqlEngine = aValue;
+  if (aValue) LinkDependent(aValue);
+}
+
+bool TzfServerEngine::DependsOn(TzfComponent* aComponent) {
+  return (aComponent && aComponent == seSqlEngine) || TzfBaseServerEngine::DependsOn(aComponent);
 }
 
 [[noreturn]] void TzfServerEngine::bseRaiseException(uint32_t aErrorCode, const UnicodeString* aMessage) {
@@ -385,6 +403,8 @@ void TzfServerEngine::DoInitializing() {
 }
 
 void TzfServerEngine::DoStopping() {
+  // An SQL engine on its way out (its own stop stops this engine) is not called any more.
+  if (seSqlEngine && !seSqlEngine->Destroying() && !seSqlEngine->IsDestroying()) seSqlEngine->PrepareShutdown();
   TzfBaseServerEngine::DoStopping();
   seFreeFolders();
 }

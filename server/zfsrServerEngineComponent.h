@@ -28,6 +28,7 @@
 #include "foundation/zfllComponent.h"
 #include "foundation/zfllSync.h"
 #include "platform/rtl/rtlGuid.h"
+#include "server/zfsrServerLinks.h"
 
 namespace zf {
 
@@ -133,6 +134,11 @@ class TzfServerEngine : public TzfBaseServerEngine {
   bool HasOption(TzfServerEngineOption aOption) const { return seOptions & (1u << aOption); }
   TzfBaseAliasHandler* AliasHandler() const { return seAliasHandler; }
   void SetAliasHandler(TzfBaseAliasHandler* aValue);
+  // The linked SQL engine (none by default). Linking makes the two components dependents of
+  // each other; the engine then depends on it, and tells it first when stopping.
+  TzfBaseSqlEngine* SqlEngine() const { return seSqlEngine; }
+  void SetSqlEngine(TzfBaseSqlEngine* aValue);
+  bool DependsOn(TzfComponent* aComponent) override;
 
   void GetStatsCaptions(std::vector<UnicodeString>& aList) override;
   void GetStatsValues(std::vector<UnicodeString>& aList) override;
@@ -193,6 +199,7 @@ class TzfServerEngine : public TzfBaseServerEngine {
   std::map<UnicodeString, TzfServerFolder*> seFolders;
   TzfBaseAliasHandler* seAliasHandler = nullptr;
   bool seOwnsAliasHandler = false;
+  TzfBaseSqlEngine* seSqlEngine = nullptr;
   UnicodeString seServerName;
   TzfServerEngineOptions seOptions = 0;
 };

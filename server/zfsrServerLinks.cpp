@@ -63,6 +63,25 @@ void TzfTableMapper::AddMapping(const UnicodeString& aName, TzfAbstractServerObj
   tmMappings.AddObject(aName, aTable);
 }
 
+TzfAbstractServerObject* TzfTableMapper::FindMapping(const UnicodeString& aName) {
+  int32_t index;
+  if (!tmMappings.Find(aName, index)) return nullptr;
+  return static_cast<TzfAbstractServerObject*>(tmMappings.GetObject(index));
+}
+
+void TzfTableMapper::SetMapping(const UnicodeString& aName, TzfAbstractServerObject* aTable) {
+  int32_t index;
+  if (tmMappings.Find(aName, index)) {
+    tmMappings.Delete(index);  // the new spelling of the name replaces the old one
+  }
+  tmMappings.AddObject(aName, aTable);
+}
+
+void TzfTableMapper::RemoveMapping(const UnicodeString& aName) {
+  int32_t index;
+  if (tmMappings.Find(aName, index)) tmMappings.Delete(index);
+}
+
 // ---------------------------------------------------------------------------------------------
 
 uint32_t zfSqlStatementAlloc(TzfBaseSqlEngine* aSqlEngine, TzfAbstractDatabase* aDatabase,

@@ -81,9 +81,29 @@ class TzfTableMapper : public TzfInterfacedObject, public IzfTableMapper {
   // the table stays the caller's.
   void AddMapping(const UnicodeString& aName, TzfAbstractServerObject* aTable);
 
+  // For callers that hold the padlock (LockList or TzfTableMapperLock):
+  // the table mapped to aName (case ignored), or nullptr;
+  TzfAbstractServerObject* FindMapping(const UnicodeString& aName);
+  // maps aName to aTable, replacing the table of a name mapped already (which is not freed);
+  void SetMapping(const UnicodeString& aName, TzfAbstractServerObject* aTable);
+  // forgets aName (its table is not freed).
+  void RemoveMapping(const UnicodeString& aName);
+
  private:
   rtl::TStringList tmMappings;
   TzfPadlock tmPadlock;
+};
+
+// Holds a table mapper's padlock for its lifetime.
+class TzfTableMapperLock {
+ public:
+  explicit TzfTableMapperLock(IzfTableMapper& aMapper) : tmlMapper(aMapper) { tmlMapper.LockList(); }
+  ~TzfTableMapperLock() { tmlMapper.UnlockList(); }
+  TzfTableMapperLock(const TzfTableMapperLock&) = delete;
+  TzfTableMapperLock& operator=(const TzfTableMapperLock&) = delete;
+
+ private:
+  IzfTableMapper& tmlMapper;
 };
 
 // The SQL engine component a server engine may link.

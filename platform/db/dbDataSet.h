@@ -163,6 +163,8 @@ class TDataSet : public rtl::TComponent {
   virtual void SetFieldData(TField* aField, const void* aBuffer) { DatabaseError(kSDataSetReadOnly, this); }
   // A stream over a BLOB field's content; the caller owns it.
   virtual std::unique_ptr<rtl::TStream> CreateBlobStream(TField* aField, TBlobStreamMode aMode);
+  // A BLOB field's value on the active record is let go (nothing here).
+  virtual void CloseBlob(TField* aField) {}
   // The buffer the current state works on (nullptr when none).
   virtual TRecordBuffer ActiveBuffer() const;
   // Tells the data sources (unless controls are disabled) and the fields what changed.

@@ -22,7 +22,14 @@ class TParam {
   TParamType ParamType() const { return FParamType; }
   void SetParamType(TParamType aType) { FParamType = aType; }
   const rtl::Variant& Value() const { return FValue; }
-  void SetValue(const rtl::Variant& aValue) { FValue = aValue; }
+  // Assigning a value binds the parameter.
+  void SetValue(const rtl::Variant& aValue) {
+    FValue = aValue;
+    FBound = true;
+  }
+  // Whether a value was assigned (a detail statement fills unbound ones from its master).
+  bool Bound() const { return FBound; }
+  void SetBound(bool aValue) { FBound = aValue; }
   // Null or Empty.
   bool IsNull() const { return FValue.IsEmptyOrNull(); }
   void Clear() { FValue = rtl::Variant::Null(); }
@@ -33,6 +40,7 @@ class TParam {
   TFieldType FDataType;
   TParamType FParamType;
   rtl::Variant FValue;
+  bool FBound = false;
 };
 
 class TParams {

@@ -72,6 +72,30 @@ TEST_F(ServerLinks, TableMapperFindsNamesInAnyCaseAndFreesItsTablesLastFirst) {
   EXPECT_EQ((std::vector<UnicodeString>{u"dup", u"beta", u"alpha"}), freed);
 }
 
+// The lookups of a caller that holds the padlock: a mapping replaced keeps no old entry, and
+// neither replacing nor removing frees a table (the caller has taken it over).
+TEST_F(ServerLinks, TableMapperMappingsReplacedAndRemovedUnderTheLock) {
+  std::vector<UnicodeString> freed;
+  auto* first = zfCreateServerObject<TTestTable>(&freed, u"first");
+  auto* second = zfCreateServerObject<TTestTable>(&freed, u"second");
+  {
+    RefPtr<TzfTableMapper> mapper = RefPtr<TzfTableMapper>::Create();
+    TzfTableMapperLock lock(*mapper);
+    mapper->SetMapping(u"##T", first);
+    EXPECT_EQ(first, mapper->FindMapping(u"##t"));
+    mapper->SetMapping(u"##t", second);
+    EXPECT_EQ(second, mapper->FindMapping(u"##T"));
+    EXPECT_EQ(1, mapper->MappingList().Count());
+    EXPECT_EQ(u"##t", mapper->MappingList()[0]);
+    mapper->RemoveMapping(u"##T");
+    EXPECT_EQ(nullptr, mapper->FindMapping(u"##T"));
+    EXPECT_TRUE(freed.empty());
+  }
+  EXPECT_TRUE(freed.empty());
+  first->Free();
+  second->Free();
+}
+
 TEST_F(ServerLinks, WithoutAnSqlEngineStatementsAreNotSupported) {
   TTestSession* s = OpenSession();
   TTestDatabase* db = OpenDatabase(s);

@@ -138,6 +138,13 @@ class TTestDatabase : public TzfAbstractDatabase {
   uint32_t CursorOpen(TzfAbstractCursor*& aCursor, const UnicodeString&, const UnicodeString&, TzfOpenMode,
                       TzfShareMode, uint32_t aTimeout, bool) override;
   uint32_t StatementAlloc(TzfAbstractStatement*&, uint32_t) override { return kNotHere; }
+  uint32_t StatementExecDirect(uint32_t, TzfStatementType, const UnicodeString&, rtl::TStream*, TzfSqlParamList&,
+                               rtl::TStream*, TzfAbstractCursor*& aCursor, TzfOpenMode, rtl::TStream*, rtl::TStream*,
+                               TzfStatementExecDirectPhase& aPhase) override {
+    aCursor = nullptr;
+    aPhase = sedAlloc;
+    return kNotHere;
+  }
   uint32_t GetFreespace(int64_t&) override { return kNotHere; }
   uint32_t GetPath(UnicodeString&) override { return kNotHere; }
 
