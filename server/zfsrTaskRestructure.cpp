@@ -454,7 +454,7 @@ struct TCopyJob {
   // A private database on aLike's session, alias, folder, modes and timeout, sharing aMapper (may
   // be nil) and using aTransContext (nil: one of its own).
   static uint32_t OpenDatabase(TzfServerDatabase& aLike, TzfAbstractTransContext* aTransContext,
-                               std::shared_ptr<TzfServerTableMapper> aMapper, TzfServerDatabase*& aDatabase) {
+                               RefPtr<TzfTableMapper> aMapper, TzfServerDatabase*& aDatabase) {
     TzfAbstractDatabase* db = nullptr;
     const uint32_t r =
         aLike.sdSession->ssDatabaseOpen(db, aLike.sdAlias, aTransContext, aLike.sdFolder, aLike.sdOpenMode,
