@@ -249,13 +249,17 @@ const T* As(void* aObject, const std::type_info* aType) {
   return static_cast<const T*>(p);
 }
 
-// Reports the raise of aObject of aType. Never raises; a raise inside it is not reported.
 }  // namespace
 
+// Never raises; a raise inside it is not reported.
 void zfReportRaise(void* aObject, const std::type_info* aType, void* aRaiser) noexcept {
   if (tInReport || !gHook.load(std::memory_order_acquire)) return;
   TInReport guard;
   try {
+    std::unique_lock lock(gGate);
+    TzfExceptionHook* hook = gHook.load(std::memory_order_acquire);
+    // A full log costs a raise no more than this look.
+    if (!hook || hook->LooksFull()) return;
     void* frames[zfCrashLogMaxFrames + 2];
     const int n = ::backtrace(frames, zfCrashLogMaxFrames + 2);
     TzfRaiseInfo info;
@@ -277,8 +281,7 @@ void zfReportRaise(void* aObject, const std::type_info* aType, void* aRaiser) no
         info.Message = rtl::u16(s->what());
       }
     }
-    std::unique_lock lock(gGate);
-    if (TzfExceptionHook* hook = gHook.load(std::memory_order_acquire)) hook->Report(info);
+    hook->Report(info);
   } catch (...) {
     // A report that fails is dropped: the raise it was about goes on as it was.
   }
@@ -419,12 +422,20 @@ bool TzfExceptionHook::Report(const TzfRaiseInfo& aInfo) {
   try {
     struct stat st {};
     // A full log takes no more: stop before building the report.
-    if (::stat(rtl::u8(ehFileName).c_str(), &st) == 0 && st.st_size >= zfCrashLogMaxSize) return false;
+    if (::stat(rtl::u8(ehFileName).c_str(), &st) == 0 && st.st_size >= zfCrashLogMaxSize) {
+      ehFullSince = std::max<uint64_t>(os::GetTickCount64(), 1);
+      return false;
+    }
+    ehFullSince = 0;
     const UnicodeString text = BuildReport(aInfo);
     return !text.empty() && Append(text);
   } catch (...) {
     return false;
   }
+}
+
+bool TzfExceptionHook::LooksFull() const {
+  return ehFullSince != 0 && os::GetTickCount64() - ehFullSince < 1000;
 }
 
 UnicodeString TzfExceptionHook::BuildReport(const TzfRaiseInfo& aInfo) {
@@ -500,6 +511,7 @@ bool TzfExceptionHook::Append(const UnicodeString& aText) {
         if (::fstat(fd, &st) == 0) {
           if (st.st_size + static_cast<int64_t>(bytes.size()) + 2 > zfCrashLogMaxSize) {
             ::close(fd);
+            ehFullSince = std::max<uint64_t>(os::GetTickCount64(), 1);
             return false;
           }
           const std::string mark = st.st_size == 0 ? std::string("\xFF\xFE", 2) : std::string();

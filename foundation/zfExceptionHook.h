@@ -38,7 +38,8 @@
 //   2. Reports are whole: one process-wide gate serialises them, the file is locked (flock)
 //      while a report is appended, and each report is one write.
 //   3. The file stays within zfCrashLogMaxSize: a report that would pass it is dropped, so the
-//      first reports (the ones that tell how trouble began) are kept.
+//      first reports (the ones that tell how trouble began) are kept. A log found full is looked
+//      at again a second later, not at every raise in between.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -90,6 +91,8 @@ class TzfExceptionHook {
 
   // Writes the report on aInfo; answers False when it was left out or dropped. Never raises.
   bool Report(const TzfRaiseInfo& aInfo);
+  // The log was found full less than a second ago: a report would be dropped.
+  bool LooksFull() const;
 
  private:
   // The report's text, empty when it is left out.
@@ -100,6 +103,7 @@ class TzfExceptionHook {
   UnicodeString ehFileName;
   bool ehExceptionLogged = false;
   bool ehFatal = false;
+  uint64_t ehFullSince = 0;  // tick count when the log was last found full; 0: not full
   TzfExceptionHook* ehPrevious = nullptr;
 };
 
