@@ -189,6 +189,21 @@ TEST_F(ExceptionHookTest, AFullLogTakesNoMoreAndTheRaiseGoesOn) {
   EXPECT_EQ(fs::file_size(Dir / "testException.log"), static_cast<uintmax_t>(zfCrashLogMaxSize - 64));
 }
 
+// The log cannot be opened (its name is a folder): after its hundred tries the report is dropped
+// and the raise goes on. Slow: the tries wait up to 99 ms each.
+TEST_F(ExceptionHookTest, AnUnwritableLogDropsTheReportAndTheRaiseGoesOnSlow) {
+  fs::create_directories(Dir / "folderException.log");
+  TzfExceptionHook hook(rtl::u16((Dir / "folderException.log").string()));
+  bool caught = false;
+  try {
+    RaiseForTheCrashLog<std::runtime_error>("unwritable");
+  } catch (const std::runtime_error& e) {
+    caught = std::string(e.what()) == "unwritable";
+  }
+  EXPECT_TRUE(caught);
+  EXPECT_TRUE(fs::is_directory(Dir / "folderException.log"));
+}
+
 TEST_F(ExceptionHookTest, HooksNestAndTheFormerComesBack) {
   TzfExceptionHook* outer = zfExceptionHook();
   EXPECT_EQ(outer, Hook.get());
