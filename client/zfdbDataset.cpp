@@ -15,6 +15,7 @@
 #include "foundation/zfllUtils.h"
 #include "index/zfsdFilterEngineSimpleExpression.h"
 #include "mapping/zfsdFieldMapperBase.h"
+#include "platform/db/dbFilterExpr.h"
 
 namespace zf {
 
@@ -38,16 +39,8 @@ class TzfLocateExpressionBuilder {
   // aPartial marks the last comparison partial (a text value then matches as a prefix).
   TzfCANExpr Build(const std::vector<TzfLocateTerm>& aTerms, bool aIgnoreCase, bool aPartial) {
     Terms(aTerms, 0, aTerms.size(), aIgnoreCase, aPartial);
-    TzfCANExpr blob(static_cast<size_t>(zfExpressionHeaderSize));
-    const size_t total = blob.size() + FNodes.size() + FLiterals.size();
-    if (total > 0xFFFF) throw EzfDatabaseError(zfErrInvalidParam);
-    Put16(blob, 0, 1);
-    Put16(blob, 2, static_cast<uint16_t>(total));
-    Put16(blob, 4, FCount);
-    Put16(blob, 6, static_cast<uint16_t>(zfExpressionHeaderSize));
-    Put16(blob, 8, static_cast<uint16_t>(zfExpressionHeaderSize + FNodes.size()));
-    blob.insert(blob.end(), FNodes.begin(), FNodes.end());
-    blob.insert(blob.end(), FLiterals.begin(), FLiterals.end());
+    TzfCANExpr blob;
+    if (!FWriter.Finish(blob)) throw EzfDatabaseError(zfErrInvalidParam);
     return blob;
   }
 
@@ -55,108 +48,47 @@ class TzfLocateExpressionBuilder {
   // The condition on aTerms[aFrom .. aTo), aTo > aFrom; answers its node offset.
   size_t Terms(const std::vector<TzfLocateTerm>& aTerms, size_t aFrom, size_t aTo, bool aIgnoreCase, bool aPartial) {
     if (aTo - aFrom == 1) return Comparison(aTerms[aFrom], aIgnoreCase, aPartial && aTo == aTerms.size());
-    const size_t node = Node(nodeBINARY, canAND, 2);
+    const size_t node = FWriter.Node(nodeBINARY, canAND, 2);
     const size_t middle = aFrom + (aTo - aFrom) / 2;
-    Patch(node, 0, Terms(aTerms, aFrom, middle, aIgnoreCase, aPartial));
-    Patch(node, 1, Terms(aTerms, middle, aTo, aIgnoreCase, aPartial));
+    FWriter.Patch(node, 0, Terms(aTerms, aFrom, middle, aIgnoreCase, aPartial));
+    FWriter.Patch(node, 1, Terms(aTerms, middle, aTo, aIgnoreCase, aPartial));
     return node;
   }
   size_t Comparison(const TzfLocateTerm& aTerm, bool aIgnoreCase, bool aPartial) {
-    std::string name;
-    for (char16_t c : aTerm.FieldName) name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
     const rtl::Variant& value = aTerm.Value;
     if (value.IsEmptyOrNull()) {
-      const size_t node = Node(nodeUNARY, canISBLANK, 1);
-      Patch(node, 0, Field(aTerm.FieldNo, name));
+      const size_t node = FWriter.Node(nodeUNARY, canISBLANK, 1);
+      FWriter.Patch(node, 0, FWriter.Field(aTerm.FieldNo, aTerm.FieldName));
       return node;
     }
-    const size_t node = Node(nodeCOMPARE, canEQ, 4);
+    const size_t node = FWriter.Node(nodeCOMPARE, canEQ, 4);
     uint16_t partial = 0;
     if (aPartial && value.IsStr()) partial = static_cast<uint16_t>(std::min<size_t>(value.AsString().size(), 0xFFFF));
-    Patch(node, 0, aIgnoreCase ? 1 : 0);
-    Patch(node, 1, partial);
-    Patch(node, 2, Field(aTerm.FieldNo, name));
-    Patch(node, 3, Constant(value));
+    FWriter.Patch(node, 0, aIgnoreCase ? 1 : 0);
+    FWriter.Patch(node, 1, partial);
+    FWriter.Patch(node, 2, FWriter.Field(aTerm.FieldNo, aTerm.FieldName));
+    FWriter.Patch(node, 3, Constant(value));
     return node;
   }
-  static void Put16(std::vector<uint8_t>& aTo, size_t aAt, uint16_t aValue) {
-    aTo[aAt] = static_cast<uint8_t>(aValue);
-    aTo[aAt + 1] = static_cast<uint8_t>(aValue >> 8);
-  }
-  static void Put32(std::vector<uint8_t>& aTo, size_t aAt, uint32_t aValue) {
-    for (size_t i = 0; i < 4; ++i) aTo[aAt + i] = static_cast<uint8_t>(aValue >> (8 * i));
-  }
-  size_t Node(uint32_t aClass, uint32_t aOperator, size_t aOperands) {
-    const size_t at = FNodes.size();
-    FNodes.resize(at + 8 + 2 * aOperands);
-    Put32(FNodes, at, aClass);
-    Put32(FNodes, at + 4, aOperator);
-    ++FCount;
-    return at;
-  }
-  void Patch(size_t aNode, size_t aOperand, size_t aValue) {
-    Put16(FNodes, aNode + 8 + 2 * aOperand, static_cast<uint16_t>(aValue));
-  }
-  size_t Literal(const std::vector<uint8_t>& aBytes) {
-    const size_t at = FLiterals.size();
-    FLiterals.insert(FLiterals.end(), aBytes.begin(), aBytes.end());
-    return at;
-  }
-  size_t Field(int32_t aFieldNo, const std::string& aName) {
-    const size_t at = Node(nodeFIELD, 0, 2);
-    std::vector<uint8_t> bytes(aName.begin(), aName.end());
-    bytes.push_back(0);
-    Patch(at, 0, static_cast<size_t>(aFieldNo));
-    Patch(at, 1, Literal(bytes));
-    return at;
-  }
   size_t Constant(const rtl::Variant& aValue) {
-    const size_t at = Node(nodeCONST, 0, 3);
-    std::vector<uint8_t> bytes;
-    uint16_t type;
+    using W = db::TFilterExprWriter;
     if (aValue.IsStr()) {
       const UnicodeString text = aValue.AsString();
       if (text.size() > 0x7FFE) throw EzfDatabaseError(zfErrInvalidParam);
-      type = fldWIDESTRING;
-      bytes.resize(2 + 2 * text.size());
-      Put16(bytes, 0, static_cast<uint16_t>(2 * text.size()));
-      for (size_t i = 0; i < text.size(); ++i) Put16(bytes, 2 + 2 * i, text[i]);
-    } else if (aValue.VarType() == rtl::varBoolean) {
-      type = fldBOOL;
-      bytes.resize(2);
-      Put16(bytes, 0, aValue.AsBoolean() ? 1 : 0);
-    } else if (aValue.VarType() == rtl::varDate) {
+      return FWriter.Constant(fldWIDESTRING, W::WideText(text));
+    }
+    if (aValue.VarType() == rtl::varBoolean) return FWriter.Constant(fldBOOL, W::Bool(aValue.AsBoolean()));
+    if (aValue.VarType() == rtl::varDate) {
       // A time stamp in milliseconds, the form in which the filter compares date and time fields.
       rtl::TTimeStamp stamp;
       if (!rtl::TryDateTimeToTimeStamp(aValue.RawDouble(), stamp)) throw EzfDatabaseError(zfErrInvalidParam);
-      type = fldTIMESTAMP;
-      const double ms = static_cast<double>(rtl::TimeStampToMSecs(stamp));
-      uint64_t u;
-      std::memcpy(&u, &ms, 8);
-      bytes.resize(8);
-      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(u >> (8 * i));
-    } else if (aValue.IsFloat() || !aValue.IsOrdinal()) {
-      type = fldFLOAT;
-      const double d = aValue.AsDouble();
-      uint64_t u;
-      std::memcpy(&u, &d, 8);
-      bytes.resize(8);
-      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(u >> (8 * i));
-    } else {
-      type = fldINT64;
-      const auto u = static_cast<uint64_t>(aValue.AsInt64());
-      bytes.resize(8);
-      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(u >> (8 * i));
+      return FWriter.Constant(fldTIMESTAMP, W::Double(static_cast<double>(rtl::TimeStampToMSecs(stamp))));
     }
-    Patch(at, 0, type);
-    Patch(at, 1, bytes.size());
-    Patch(at, 2, Literal(bytes));
-    return at;
+    if (aValue.IsFloat() || !aValue.IsOrdinal()) return FWriter.Constant(fldFLOAT, W::Double(aValue.AsDouble()));
+    return FWriter.Constant(fldINT64, W::Int64(aValue.AsInt64()));
   }
 
-  std::vector<uint8_t> FNodes;
-  std::vector<uint8_t> FLiterals;
-  uint16_t FCount = 0;
+  db::TFilterExprWriter FWriter;
 };
 
 }  // namespace
@@ -386,6 +318,7 @@ void TzfDataset::InternalOpen() {
   CreateClientHandlers();
   dsExprFilter = dsFuncFilter = 0;
   if (dsFilterTimeout != 500) Check(dsAbstractCursor->FilterSetTimeout(dsFilterTimeout));
+  InstallExprFilter(dsFilterType, Filter(), FilterOptions());
   InstallCallbackFilter();
   if (Filtered()) ActivateFilters();
   // Reading in blocks starts after the open (DoAfterOpen): until then the fetches read nothing.

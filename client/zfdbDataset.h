@@ -203,9 +203,11 @@ class TzfDataset : public db::TDataSet {
   // Deletes every record the cursor shows.
   void DeleteRecords();
 
-  // Filters. A filter text needs the filter-expression parser, which this build does not have:
-  // a non-empty text raises 12289. OnFilterRecord runs on the client for every record the
-  // engine reads while Filtered.
+  // Filters. A filter text (ftSimple) is compiled by the framework's filter-expression parser
+  // into a simple-expression filter on the engine cursor, at open and whenever type, text or
+  // options change; a text that does not compile raises 10051 with the parser's message and
+  // leaves the former filter as it was. ftSqlWhere hands the text to the engine's SQL filter.
+  // OnFilterRecord runs on the client for every record the engine reads while Filtered.
   TzfFilterType FilterType() const { return dsFilterType; }
   void SetFilterType(TzfFilterType aValue);
   void SetFilterText(const UnicodeString& aValue) override;
@@ -339,6 +341,11 @@ class TzfDataset : public db::TDataSet {
   void FreeClientHandlers();
   // Installs the callback filter on the engine cursor (removing a former one).
   void InstallCallbackFilter();
+  // Replaces the expression filter by one for aType, aText and aOptions (none for an empty text),
+  // activated when Filtered; the text is compiled before the former filter goes.
+  void InstallExprFilter(TzfFilterType aType, const UnicodeString& aText, db::TFilterOptions aOptions);
+  // The writers of FilterType, Filter and FilterOptions: nothing when all three stay.
+  void ChangeFilter(TzfFilterType aType, const UnicodeString& aText, db::TFilterOptions aOptions);
   void ActivateFilters();
   void DeactivateFilters();
   // Inverts the order for one call, without moving (GotoNearestBackward).

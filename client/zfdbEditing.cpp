@@ -20,7 +20,10 @@
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllStreams.h"
 #include "foundation/zfllUtils.h"
+#include "index/zfsdFilterEngineSQL.h"
+#include "index/zfsdFilterEngineSimpleExpression.h"
 #include "mapping/zfsdFieldMapperBase.h"
+#include "platform/db/dbFilterExpr.h"
 
 namespace zf {
 
@@ -436,28 +439,55 @@ void TzfDataset::SetFilterTimeout(uint32_t aValue) {
   if (dsAbstractCursor) Check(dsAbstractCursor->FilterSetTimeout(aValue));
 }
 
-void TzfDataset::SetFilterType(TzfFilterType aValue) {
-  if (aValue == dsFilterType) return;
-  if (Active()) CheckBrowseMode();
-  dsFilterType = aValue;
-}
+void TzfDataset::SetFilterType(TzfFilterType aValue) { ChangeFilter(aValue, Filter(), FilterOptions()); }
 
-void TzfDataset::SetFilterText(const UnicodeString& aValue) {
-  if (aValue == Filter()) return;
-  // Expression filters need a filter-expression parser that this build does not have.
-  if (!aValue.empty()) throw EzfDatabaseError(this, zfErrNotSupported, u"Filter expressions are not supported");
+void TzfDataset::SetFilterText(const UnicodeString& aValue) { ChangeFilter(dsFilterType, aValue, FilterOptions()); }
+
+void TzfDataset::SetFilterOptions(db::TFilterOptions aValue) { ChangeFilter(dsFilterType, Filter(), aValue); }
+
+void TzfDataset::ChangeFilter(TzfFilterType aType, const UnicodeString& aText, db::TFilterOptions aOptions) {
+  if (aType == dsFilterType && aText == Filter() && aOptions == FilterOptions()) return;
   if (Active()) {
     CheckBrowseMode();
     DropLookupCursor();
+    InstallExprFilter(aType, aText, aOptions);
   }
-  db::TDataSet::SetFilterText(aValue);
+  dsFilterType = aType;
+  db::TDataSet::SetFilterText(aText);
+  db::TDataSet::SetFilterOptions(aOptions);
   if (Active() && Filtered() && dsFilterResync) First();
 }
 
-void TzfDataset::SetFilterOptions(db::TFilterOptions aValue) {
-  if (aValue == FilterOptions()) return;
-  if (Active()) CheckBrowseMode();
-  db::TDataSet::SetFilterOptions(aValue);
+void TzfDataset::InstallExprFilter(TzfFilterType aType, const UnicodeString& aText, db::TFilterOptions aOptions) {
+  std::unique_ptr<TzfBaseFilterDescriptor> descriptor;
+  if (!aText.empty()) {
+    switch (aType) {
+      case ftSimple: {
+        std::vector<uint8_t> blob;
+        try {
+          blob = db::ParseFilterExpression(aText, aOptions, *this);
+        } catch (const EzfDatabaseError&) {
+          throw;
+        } catch (const db::EDatabaseError& e) {
+          throw EzfDatabaseError(this, zfErrInvalidFilter, e.Message());
+        }
+        if (!blob.empty())
+          descriptor = std::make_unique<TzfSimpleExpressionFilterDescriptor>(std::move(blob),
+                                                                             zfThreadLocaleAnsiCodePage(), aText);
+        break;
+      }
+      case ftSqlWhere: descriptor = std::make_unique<TzfSqlFilterDescriptor>(aText); break;
+      default: throw EzfDatabaseError(this, zfErrNotSupported, u"FilterType not supported");
+    }
+  }
+  if (dsExprFilter) {
+    const TzfFilterID id = dsExprFilter;
+    dsExprFilter = 0;
+    Check(dsAbstractCursor->FilterRemove(id));
+  }
+  if (!descriptor) return;
+  Check(dsAbstractCursor->FilterAddCustom(descriptor.get(), dsExprFilter));
+  if (Filtered()) Check(dsAbstractCursor->FilterActivate(dsExprFilter));
 }
 
 void TzfDataset::SetFiltered(bool aValue) {

@@ -1,6 +1,7 @@
 #include "foundation/zfllStartup.h"
 
 
+#include "foundation/zfExceptionHook.h"
 #include "foundation/zflgEventLog.h"
 #include "foundation/zfllErrors.h"
 #include "foundation/zfllException.h"
@@ -40,6 +41,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfllExceptionUnit());
   list.Add(zfllExceptionDataUnit());
   list.Add(zfllUtilsUnit());
+  list.Add(zfExceptionHookUnit());
   list.Add(zfllWideStringUnit());
   list.Add(zfrbRegistriesUnit());
   list.Add(zflgEventLogUnit());

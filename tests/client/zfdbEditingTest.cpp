@@ -445,14 +445,5 @@ TEST_F(ClientEditing, CallbackFilterAndFind) {
   EXPECT_EQ(IDs(*t), (std::vector<int32_t>{1, 2, 3, 4, 5}));
 }
 
-TEST_F(ClientEditing, FilterTextIsNotSupported) {
-  Build(u"People");
-  TzfTable* t = Table(u"People");
-  t->Open();
-  EXPECT_EQ(ClientErrorCode([&] { t->SetFilterText(u"ID > 1"); }), zfErrNotSupported);
-  EXPECT_EQ(t->Filter(), u"");
-  t->SetFilterText(u"");  // the same text does nothing
-}
-
 }  // namespace
 }  // namespace zf::test

@@ -1,7 +1,6 @@
 // Field and index definitions, parameters, data sources and the master data link.
 #include <gtest/gtest.h>
 
-#include "platform/db/dbFilterExpr.h"
 #include "platform/db/dbParams.h"
 #include "tests/platform_db/dbTestDataSet.h"
 
@@ -149,12 +148,6 @@ TEST(Params, ByNameAndAssignValues) {
   b.CreateParam(ftInteger, u"p1", ptInput);
   b.AssignValues(a);
   EXPECT_EQ(b[0].Value().AsInteger(), 5);
-}
-
-TEST(FilterExpressions, TextFiltersAreRefusedClearly) {
-  EXPECT_TRUE(ParseFilterExpression(u"  ", {}).empty());
-  EXPECT_EQ(DbErrorOf([] { ParseFilterExpression(u"NAME = 'x'", {foCaseInsensitive}); }),
-            "Filter expressions are not supported: NAME = 'x'");
 }
 
 // A link that records what it hears.
