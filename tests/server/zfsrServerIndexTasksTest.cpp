@@ -63,6 +63,8 @@ class IndexTasks : public PeopleCursorTest {
     ASSERT_EQ(Db->TableAddIndex(u"People", u"", byID.get(), false), 0u);
     ASSERT_EQ(Db->TableAddIndex(u"People", u"", byName.get(), false), 0u);
     OpenCursor();
+    // A new cursor stands on index 0; the cases start from the record order.
+    ASSERT_EQ(C->SwitchToIndex(u"", -1, false), 0u);
   }
   uint32_t Insert(int32_t aID, const UnicodeString& aName) {
     C->SetFieldFromVariant(Rec, 0, rtl::Variant(aID));
