@@ -87,6 +87,7 @@ const rtl::TClassInfo& TzfServerTableCursor::ClassInfo() {
 void TzfServerTableCursor::AfterConstruction() {
   TzfAbstractCursor::AfterConstruction();
   sbcRefIntegrity = TzfBaseRefIntegrityEngine::CreateFor(stcTable->sbtTableDescriptor, this);
+  stcFulltextEngine = TzfBaseFulltextCursorEngine::CreateFor(stcTable->sbtFulltextEngine.get(), this);
   if (TzfFieldsDescriptor* fields = stcTable->sbtFieldsDescriptor) {
     sbcDefaultValueHandler = TzfDefaultValueHandler::CreateFor(*fields, aaServer, this);
     sbcValidationsHandler = TzfValidationsHandler::CreateFor(*fields, aaServer, this);
@@ -96,7 +97,18 @@ void TzfServerTableCursor::AfterConstruction() {
   stcInTable = true;
 }
 
+uint32_t TzfServerTableCursor::stcUpdateFulltext(TzfBaseTransaction* aTrans, const uint8_t* aOldRecord,
+                                                 int64_t aOldRefNr, const uint8_t* aNewRecord, int64_t aNewRefNr) {
+  if (!stcFulltextEngine) return 0;
+  try {
+    return stcFulltextEngine->UpdateIndex(aTrans, aOldRecord, aOldRefNr, aNewRecord, aNewRefNr);
+  } catch (const std::exception& e) {
+    return asoConvertException(e);
+  }
+}
+
 void TzfServerTableCursor::BeforeDestruction() {
+  stcFulltextEngine.reset();
   sbcFilter.reset();
   sbcKeyFilter.reset();
   stcKeyFields = nullptr;
@@ -524,6 +536,12 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
         return k;
       }
     }
+    // The full-text indexes follow; what they changed before a failure goes with the
+    // transaction's rollback.
+    if (const uint32_t f = stcUpdateFulltext(aTrans, nullptr, 0, aData, ref)) {
+      if (inCaller) stcContext->stcTransactionMarkCorrupted();
+      return f;
+    }
     if (aLockType != zfltNoLock) {
       const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(aTrans, this, ref, true, &sbcLockFailureReason);
       if (!zfLockGranted(lr)) {
@@ -589,6 +607,10 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
         if (ix) zfIndicesUpdateKeys(*ix, aTrans, ref, aData, stored.data());
         throw;
       }
+      if (const uint32_t f = stcUpdateFulltext(aTrans, stored.data(), ref, aData, ref)) {
+        if (CurrentTrans() && !(sbcUseNestedTransaction || NeedNested())) stcContext->stcTransactionMarkCorrupted();
+        return f;
+      }
       PathToRecord(aData, ref);
       if (saved) stcLeaveIfOutOfView(aData, *saved);
       if (const uint32_t n = stcNotifyRecord(eaRecordModify, false, stored.data(), aData, args)) return n;
@@ -626,6 +648,10 @@ uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
       // A failed delete of keys marks the transaction corrupted; its rollback restores both.
       if (ix) {
         if (const uint32_t k = zfIndicesDeleteKeys(*ix, aTrans, ref, record)) return k;
+      }
+      if (const uint32_t f = stcUpdateFulltext(aTrans, record, ref, nullptr, 0)) {
+        if (CurrentTrans() && !sbcUseNestedTransaction) stcContext->stcTransactionMarkCorrupted();
+        return f;
       }
       stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
       if (const uint32_t n = stcNotifyRecord(eaRecordDelete, false, record, nullptr, args)) return n;
