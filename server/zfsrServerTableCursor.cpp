@@ -100,8 +100,33 @@ void TzfServerTableCursor::AfterConstruction() {
 uint32_t TzfServerTableCursor::stcUpdateFulltext(TzfBaseTransaction* aTrans, const uint8_t* aOldRecord,
                                                  int64_t aOldRefNr, const uint8_t* aNewRecord, int64_t aNewRefNr) {
   if (!stcFulltextEngine) return 0;
+  struct TTrans {
+    TzfServerTableCursor& c;
+    ~TTrans() { c.stcFulltextTrans = nullptr; }
+  } keep{*this};
+  stcFulltextTrans = dynamic_cast<TzfServerTransaction*>(aTrans);
   try {
     return stcFulltextEngine->UpdateIndex(aTrans, aOldRecord, aOldRefNr, aNewRecord, aNewRefNr);
+  } catch (const std::exception& e) {
+    return asoConvertException(e);
+  }
+}
+
+uint32_t TzfServerTableCursor::FulltextBlobGetLength(int32_t aFieldNo, int64_t aBlobNr, uint32_t& aLength,
+                                                     bool aReadOrg) {
+  try {
+    return stcBlobHandler->BlobGetLength(stcFulltextTrans, aFieldNo, aReadOrg || sbcReadOrgOverride > 0, aBlobNr,
+                                         aLength);
+  } catch (const std::exception& e) {
+    return asoConvertException(e);
+  }
+}
+
+uint32_t TzfServerTableCursor::FulltextBlobRead(int32_t aFieldNo, int64_t aBlobNr, uint32_t aOffset, uint32_t aLen,
+                                                rtl::TStream& aStream, bool aReadOrg) {
+  try {
+    return stcBlobHandler->BlobRead(stcFulltextTrans, aFieldNo, aReadOrg || sbcReadOrgOverride > 0, aBlobNr, aOffset,
+                                    aLen, aStream);
   } catch (const std::exception& e) {
     return asoConvertException(e);
   }

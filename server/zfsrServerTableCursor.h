@@ -205,14 +205,12 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner,
   // not exist): 0 or the code of what failed (raised errors are converted).
   uint32_t stcUpdateFulltext(TzfBaseTransaction* aTrans, const uint8_t* aOldRecord, int64_t aOldRefNr,
                              const uint8_t* aNewRecord, int64_t aNewRefNr);
-  // IzfFulltextCursor: the BLOB reads of the record being indexed.
-  uint32_t FulltextBlobGetLength(int32_t aFieldNo, int64_t aBlobNr, uint32_t& aLength, bool aReadOrg) override {
-    return sbcBlobGetLength(aFieldNo, aBlobNr, aLength, aReadOrg);
-  }
+  // IzfFulltextCursor: the BLOB reads of the record being indexed, inside the write in progress
+  // (its transaction, no frame of their own).
+  uint32_t FulltextBlobGetLength(int32_t aFieldNo, int64_t aBlobNr, uint32_t& aLength, bool aReadOrg) override;
   uint32_t FulltextBlobRead(int32_t aFieldNo, int64_t aBlobNr, uint32_t aOffset, uint32_t aLen, rtl::TStream& aStream,
-                            bool aReadOrg) override {
-    return sbcBlobRead(aFieldNo, aBlobNr, aOffset, aLen, aStream, aReadOrg);
-  }
+                            bool aReadOrg) override;
+  TzfServerTransaction* stcFulltextTrans = nullptr;  // the write's transaction during stcUpdateFulltext
   // 12289 while the table has full-text indexes (see stcAddIndex / stcDropIndex).
   uint32_t stcRefuseIndexChangeWithFulltext();
 
