@@ -124,6 +124,22 @@ bool HubEqual(const TzfFulltextHubList<T>& a, const TzfFulltextHubList<T>& b) {
 
 void WriteVersion(TzfWriter& aWriter) { aWriter.WriteInteger(1); }
 
+// Keeps aNumber, the main index aItem refers to, in step with a change of the main indices;
+// removing that very index is refused before it happens (15502).
+void FollowIndexChange(TzfDictionaryItem& aItem, int32_t& aNumber, bool aBefore, int32_t aOld, int32_t aNew) {
+  if (aNumber < 0) return;
+  if (!aBefore) {
+    aNumber = zfRenumberAfterChange(aNumber, aOld, aNew);
+    return;
+  }
+  if (aNumber != aOld || aNew >= 0) return;
+  auto* indices = aItem.FindRelated<TzfMainIndicesDescriptor>();
+  const UnicodeString name =
+      indices && aOld < indices->IndexCount() ? indices->IndexDescriptor[static_cast<size_t>(aOld)]->idName : u"";
+  aItem.RaiseError(zfErrObjectInUse, u"Cannot remove index %s because it is still referenced by a fulltext index",
+                   {name});
+}
+
 }  // namespace
 
 template <class T>
@@ -522,18 +538,7 @@ int32_t TzfFulltextIndexDescriptor::TokenIndexCount() const { return fidTokenInd
 
 void TzfFulltextIndexDescriptor::IndexNumberChanged(bool aBefore, int32_t aOld, int32_t aNew) {
   TzfBaseFulltextDictionaryItem::IndexNumberChanged(aBefore, aOld, aNew);
-  if (fidLocationIndexNumber < 0) return;
-  if (aBefore) {
-    if (fidLocationIndexNumber == aOld && aNew < 0) {
-      auto* indices = FindRelated<TzfMainIndicesDescriptor>();
-      const UnicodeString name =
-          indices && aOld < indices->IndexCount() ? indices->IndexDescriptor[static_cast<size_t>(aOld)]->idName : u"";
-      RaiseError(zfErrObjectInUse, u"Cannot remove index %s because it is still referenced by a fulltext index",
-                 {name});
-    }
-    return;
-  }
-  fidLocationIndexNumber = zfRenumberAfterChange(fidLocationIndexNumber, aOld, aNew);
+  FollowIndexChange(*this, fidLocationIndexNumber, aBefore, aOld, aNew);
 }
 
 void TzfFulltextIndexDescriptor::SaveToWriter(TzfWriter& aWriter, int32_t aClientVersion) {
@@ -843,58 +848,7 @@ void TzfCustomFoldStringTokenFilterDescriptor::LoadFromReader(TzfReader& aReader
 ZF_FT_ABSTRACT_CLASS(TzfBaseTokenExtractorDescriptor, TzfBaseTokenSourceDescriptor,
                      &zfFamilyList<TzfBaseTokenExtractorDescriptor>)
 
-TzfBaseTokenExtractorDescriptor::TzfBaseTokenExtractorDescriptor(TzfPersistent* aParent)
-    : TzfBaseTokenSourceDescriptor(aParent), btedTokenFilterHub(std::make_unique<TzfTokenFilterHubDescriptor>(this)) {}
-
-TzfBaseTokenExtractorDescriptor::~TzfBaseTokenExtractorDescriptor() { btedTokenFilterHub.reset(); }
-
 UnicodeString TzfBaseTokenExtractorDescriptor::Name() const { return NameIn(ExtractorListOf(GetOwner()), *this); }
-
-TzfBaseTokenFilterDescriptor* TzfBaseTokenExtractorDescriptor::AddTokenFilter(const UnicodeString& aName,
-                                                                              TzfDictionaryItemClass aClass) {
-  CheckReadOnly();
-  return btedTokenFilterHub->Add(aName, aClass);
-}
-void TzfBaseTokenExtractorDescriptor::RemoveTokenFilter(TzfBaseTokenFilterDescriptor* aDescriptor) {
-  CheckReadOnly();
-  btedTokenFilterHub->Remove(aDescriptor);
-}
-void TzfBaseTokenExtractorDescriptor::RemoveTokenFilter(const UnicodeString& aName) {
-  CheckReadOnly();
-  btedTokenFilterHub->Remove(aName);
-}
-void TzfBaseTokenExtractorDescriptor::RemoveTokenFilter(int32_t aIndex) {
-  CheckReadOnly();
-  btedTokenFilterHub->Remove(aIndex);
-}
-void TzfBaseTokenExtractorDescriptor::ClearTokenFilter() {
-  CheckReadOnly();
-  btedTokenFilterHub->Clear();
-}
-
-void TzfBaseTokenExtractorDescriptor::SaveToWriter(TzfWriter& aWriter, int32_t aClientVersion) {
-  TzfBaseTokenSourceDescriptor::SaveToWriter(aWriter, aClientVersion);
-  WriteVersion(aWriter);
-  btedTokenFilterHub->SaveToWriter(aWriter, aClientVersion);
-}
-
-void TzfBaseTokenExtractorDescriptor::LoadFromReader(TzfReader& aReader) {
-  TzfBaseTokenSourceDescriptor::LoadFromReader(aReader);
-  ReadBodyVersion(aReader, 1, 1);
-  TzfDictionaryReadNesting nesting(*this);
-  btedTokenFilterHub->LoadFromReader(aReader);
-}
-
-void TzfBaseTokenExtractorDescriptor::CheckValid(bool aForBuild) {
-  TzfBaseTokenSourceDescriptor::CheckValid(aForBuild);
-  btedTokenFilterHub->CheckValid(aForBuild);
-}
-
-bool TzfBaseTokenExtractorDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  const auto* other = dynamic_cast<const TzfBaseTokenExtractorDescriptor*>(aItem);
-  return other && TzfBaseTokenSourceDescriptor::IsEqual(aItem) &&
-         btedTokenFilterHub->IsEqual(other->btedTokenFilterHub.get());
-}
 
 ZF_FT_CLASS(TzfTokenExtractorHubDescriptor, TzfBaseTokenExtractorDescriptor, nullptr)
 
@@ -1051,59 +1005,7 @@ bool TzfFieldTokenExtractorDescriptor::IsEqual(const TzfDictionaryItem* aItem) c
 ZF_FT_ABSTRACT_CLASS(TzfBaseTokenIndexDescriptor, TzfNumberedFulltextIndexDictionaryItem,
                      &zfFamilyList<TzfBaseTokenIndexDescriptor>)
 
-TzfBaseTokenIndexDescriptor::TzfBaseTokenIndexDescriptor(TzfPersistent* aParent)
-    : TzfNumberedFulltextIndexDictionaryItem(aParent),
-      btidTokenFilterHub(std::make_unique<TzfTokenFilterHubDescriptor>(this)) {}
-
-TzfBaseTokenIndexDescriptor::~TzfBaseTokenIndexDescriptor() { btidTokenFilterHub.reset(); }
-
 UnicodeString TzfBaseTokenIndexDescriptor::Name() const { return NameIn(TokenIndexListOf(GetOwner()), *this); }
-
-TzfBaseTokenFilterDescriptor* TzfBaseTokenIndexDescriptor::AddTokenFilter(const UnicodeString& aName,
-                                                                          TzfDictionaryItemClass aClass) {
-  CheckReadOnly();
-  return btidTokenFilterHub->Add(aName, aClass);
-}
-void TzfBaseTokenIndexDescriptor::RemoveTokenFilter(TzfBaseTokenFilterDescriptor* aDescriptor) {
-  CheckReadOnly();
-  btidTokenFilterHub->Remove(aDescriptor);
-}
-void TzfBaseTokenIndexDescriptor::RemoveTokenFilter(const UnicodeString& aName) {
-  CheckReadOnly();
-  btidTokenFilterHub->Remove(aName);
-}
-void TzfBaseTokenIndexDescriptor::RemoveTokenFilter(int32_t aIndex) {
-  CheckReadOnly();
-  btidTokenFilterHub->Remove(aIndex);
-}
-void TzfBaseTokenIndexDescriptor::ClearTokenFilter() {
-  CheckReadOnly();
-  btidTokenFilterHub->Clear();
-}
-
-void TzfBaseTokenIndexDescriptor::SaveToWriter(TzfWriter& aWriter, int32_t aClientVersion) {
-  TzfNumberedFulltextIndexDictionaryItem::SaveToWriter(aWriter, aClientVersion);
-  WriteVersion(aWriter);
-  btidTokenFilterHub->SaveToWriter(aWriter, aClientVersion);
-}
-
-void TzfBaseTokenIndexDescriptor::LoadFromReader(TzfReader& aReader) {
-  TzfNumberedFulltextIndexDictionaryItem::LoadFromReader(aReader);
-  ReadBodyVersion(aReader, 1, 1);
-  TzfDictionaryReadNesting nesting(*this);
-  btidTokenFilterHub->LoadFromReader(aReader);
-}
-
-void TzfBaseTokenIndexDescriptor::CheckValid(bool aForBuild) {
-  TzfNumberedFulltextIndexDictionaryItem::CheckValid(aForBuild);
-  btidTokenFilterHub->CheckValid(aForBuild);
-}
-
-bool TzfBaseTokenIndexDescriptor::IsEqual(const TzfDictionaryItem* aItem) const {
-  const auto* other = dynamic_cast<const TzfBaseTokenIndexDescriptor*>(aItem);
-  return other && TzfNumberedFulltextIndexDictionaryItem::IsEqual(aItem) &&
-         btidTokenFilterHub->IsEqual(other->btidTokenFilterHub.get());
-}
 
 ZF_FT_CLASS(TzfTokenIndexHubDescriptor, TzfBaseTokenIndexDescriptor, nullptr)
 
@@ -1362,18 +1264,7 @@ TzfIndexDescriptor* TzfMainIndexTokenIndexDescriptor::MainIndex() {
 
 void TzfMainIndexTokenIndexDescriptor::IndexNumberChanged(bool aBefore, int32_t aOld, int32_t aNew) {
   TzfBaseTokenIndexDescriptor::IndexNumberChanged(aBefore, aOld, aNew);
-  if (mitidMainIndexNumber < 0) return;
-  if (aBefore) {
-    if (mitidMainIndexNumber == aOld && aNew < 0) {
-      auto* indices = FindRelated<TzfMainIndicesDescriptor>();
-      const UnicodeString name =
-          indices && aOld < indices->IndexCount() ? indices->IndexDescriptor[static_cast<size_t>(aOld)]->idName : u"";
-      RaiseError(zfErrObjectInUse, u"Cannot remove index %s because it is still referenced by a fulltext index",
-                 {name});
-    }
-    return;
-  }
-  mitidMainIndexNumber = zfRenumberAfterChange(mitidMainIndexNumber, aOld, aNew);
+  FollowIndexChange(*this, mitidMainIndexNumber, aBefore, aOld, aNew);
 }
 
 void TzfMainIndexTokenIndexDescriptor::SaveToWriter(TzfWriter& aWriter, int32_t aClientVersion) {

@@ -421,27 +421,71 @@ class TzfCustomFoldStringTokenFilterDescriptor : public TzfBaseFoldStringTokenFi
   uint32_t cfstfdFlags = 0;
 };
 
+// An extractor or token index with a filter hub of its own: its filters apply to its tokens
+// only. The add, remove and clear operations ask the dictionary first (15500); the stream part is
+// version 1 and the hub's body.
+template <class TBase>
+class TzfOwnFilterHubItem : public TBase {
+ public:
+  explicit TzfOwnFilterHubItem(TzfPersistent* aParent)
+      : TBase(aParent), ofhTokenFilterHub(std::make_unique<TzfTokenFilterHubDescriptor>(this)) {}
+  ~TzfOwnFilterHubItem() override { ofhTokenFilterHub.reset(); }
+
+  TzfBaseTokenFilterDescriptor* AddTokenFilter(const UnicodeString& aName, TzfDictionaryItemClass aClass = nullptr) {
+    this->CheckReadOnly();
+    return ofhTokenFilterHub->Add(aName, aClass);
+  }
+  void RemoveTokenFilter(TzfBaseTokenFilterDescriptor* aDescriptor) {
+    this->CheckReadOnly();
+    ofhTokenFilterHub->Remove(aDescriptor);
+  }
+  void RemoveTokenFilter(const UnicodeString& aName) {
+    this->CheckReadOnly();
+    ofhTokenFilterHub->Remove(aName);
+  }
+  void RemoveTokenFilter(int32_t aIndex) {
+    this->CheckReadOnly();
+    ofhTokenFilterHub->Remove(aIndex);
+  }
+  void ClearTokenFilter() {
+    this->CheckReadOnly();
+    ofhTokenFilterHub->Clear();
+  }
+
+  void SaveToWriter(TzfWriter& aWriter, int32_t aClientVersion) override {
+    TBase::SaveToWriter(aWriter, aClientVersion);
+    aWriter.WriteInteger(1);
+    ofhTokenFilterHub->SaveToWriter(aWriter, aClientVersion);
+  }
+  void LoadFromReader(TzfReader& aReader) override {
+    TBase::LoadFromReader(aReader);
+    this->ReadBodyVersion(aReader, 1, 1);
+    TzfDictionaryReadNesting nesting(*this);
+    ofhTokenFilterHub->LoadFromReader(aReader);
+  }
+  void CheckValid(bool aForBuild) override {
+    TBase::CheckValid(aForBuild);
+    ofhTokenFilterHub->CheckValid(aForBuild);
+  }
+  bool IsEqual(const TzfDictionaryItem* aItem) const override {
+    const auto* other = dynamic_cast<const TzfOwnFilterHubItem*>(aItem);
+    return other && TBase::IsEqual(aItem) && ofhTokenFilterHub->IsEqual(other->ofhTokenFilterHub.get());
+  }
+
+ protected:
+  std::unique_ptr<TzfTokenFilterHubDescriptor> ofhTokenFilterHub;
+};
+
 // ---- Token extractors ----
 
-class TzfBaseTokenExtractorDescriptor : public TzfBaseTokenSourceDescriptor {
+class TzfBaseTokenExtractorDescriptor : public TzfOwnFilterHubItem<TzfBaseTokenSourceDescriptor> {
   ZF_DICTIONARY_ITEM_CLASS(TzfDictionaryItemClassInfo, EzfBaseTokenExtractorDescriptorException)
  public:
-  explicit TzfBaseTokenExtractorDescriptor(TzfPersistent* aParent);
-  ~TzfBaseTokenExtractorDescriptor() override;
+  explicit TzfBaseTokenExtractorDescriptor(TzfPersistent* aParent) : TzfOwnFilterHubItem(aParent) {}
   // The name its extractor hub lists it under; "" outside one.
   UnicodeString Name() const;
-  TzfBaseTokenFilterDescriptor* AddTokenFilter(const UnicodeString& aName, TzfDictionaryItemClass aClass = nullptr);
-  void RemoveTokenFilter(TzfBaseTokenFilterDescriptor* aDescriptor);
-  void RemoveTokenFilter(const UnicodeString& aName);
-  void RemoveTokenFilter(int32_t aIndex);
-  void ClearTokenFilter();
 
-  void SaveToWriter(TzfWriter& aWriter, int32_t aClientVersion) override;
-  void LoadFromReader(TzfReader& aReader) override;
-  void CheckValid(bool aForBuild) override;
-  bool IsEqual(const TzfDictionaryItem* aItem) const override;
-
-  std::unique_ptr<TzfTokenFilterHubDescriptor> btedTokenFilterHub;
+  std::unique_ptr<TzfTokenFilterHubDescriptor>& btedTokenFilterHub = ofhTokenFilterHub;
 };
 
 class TzfTokenExtractorHubDescriptor : public TzfBaseTokenExtractorDescriptor {
@@ -495,25 +539,14 @@ class TzfFieldTokenExtractorDescriptor : public TzfBaseTokenExtractorDescriptor 
 
 // ---- Token indexes ----
 
-class TzfBaseTokenIndexDescriptor : public TzfNumberedFulltextIndexDictionaryItem {
+class TzfBaseTokenIndexDescriptor : public TzfOwnFilterHubItem<TzfNumberedFulltextIndexDictionaryItem> {
   ZF_DICTIONARY_ITEM_CLASS(TzfDictionaryItemClassInfo, EzfBaseTokenIndexDescriptorException)
  public:
-  explicit TzfBaseTokenIndexDescriptor(TzfPersistent* aParent);
-  ~TzfBaseTokenIndexDescriptor() override;
+  explicit TzfBaseTokenIndexDescriptor(TzfPersistent* aParent) : TzfOwnFilterHubItem(aParent) {}
   // The name its token index hub lists it under; "" outside one.
   UnicodeString Name() const;
-  TzfBaseTokenFilterDescriptor* AddTokenFilter(const UnicodeString& aName, TzfDictionaryItemClass aClass = nullptr);
-  void RemoveTokenFilter(TzfBaseTokenFilterDescriptor* aDescriptor);
-  void RemoveTokenFilter(const UnicodeString& aName);
-  void RemoveTokenFilter(int32_t aIndex);
-  void ClearTokenFilter();
 
-  void SaveToWriter(TzfWriter& aWriter, int32_t aClientVersion) override;
-  void LoadFromReader(TzfReader& aReader) override;
-  void CheckValid(bool aForBuild) override;
-  bool IsEqual(const TzfDictionaryItem* aItem) const override;
-
-  std::unique_ptr<TzfTokenFilterHubDescriptor> btidTokenFilterHub;
+  std::unique_ptr<TzfTokenFilterHubDescriptor>& btidTokenFilterHub = ofhTokenFilterHub;
 };
 
 class TzfTokenIndexHubDescriptor : public TzfBaseTokenIndexDescriptor {

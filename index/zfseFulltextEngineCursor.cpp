@@ -16,13 +16,6 @@ namespace zf {
 
 namespace {
 
-#define ZF_FT_ENGINE_CLASS(T, Parent, List, Create)                                   \
-  const T::TClass& T::ClassInfo() {                                                   \
-    static const TClass info(u## #T, &Parent::ClassInfo(), List, Create);             \
-    return info;                                                                      \
-  }
-#define ZF_FT_CONCRETE(T, Parent) ZF_FT_ENGINE_CLASS(T, Parent, nullptr, &TClass::template New<T>)
-#define ZF_FT_ABSTRACT(T, Parent, List) ZF_FT_ENGINE_CLASS(T, Parent, List, nullptr)
 
 // Keeps the thread's deadline from interrupting a BLOB read.
 class TSuspendTimeout {
@@ -485,16 +478,10 @@ const TzfRegisterableClass* const* CursorEngineClasses() {
 
 void Start() {
   zfLoadCharacterCategories();
-  for (const TzfRegisterableClass* const* c = CursorEngineClasses(); *c; ++c)
-    TzfBaseRegisterableEngine::RegisterEngine(**c);
+  zfRegisterFulltextEngines(CursorEngineClasses());
 }
 
-void Stop() {
-  const TzfRegisterableClass* const* first = CursorEngineClasses();
-  const TzfRegisterableClass* const* last = first;
-  while (*last) ++last;
-  while (last != first) TzfBaseRegisterableEngine::UnregisterEngine(**--last);
-}
+void Stop() { zfUnregisterFulltextEngines(CursorEngineClasses()); }
 
 }  // namespace
 

@@ -13,14 +13,6 @@ namespace zf {
 
 namespace {
 
-// Class infos: the family bases keep their own registries; concrete classes carry a constructor.
-#define ZF_FT_ENGINE_CLASS(T, Parent, List, Create)                                   \
-  const T::TClass& T::ClassInfo() {                                                   \
-    static const TClass info(u## #T, &Parent::ClassInfo(), List, Create);             \
-    return info;                                                                      \
-  }
-#define ZF_FT_CONCRETE(T, Parent) ZF_FT_ENGINE_CLASS(T, Parent, nullptr, &TClass::template New<T>)
-#define ZF_FT_ABSTRACT(T, Parent, List) ZF_FT_ENGINE_CLASS(T, Parent, List, nullptr)
 
 template <class T>
 T& ItemAt(const std::vector<std::unique_ptr<T>>& aList, int32_t aIndex) {
@@ -447,16 +439,10 @@ const TzfRegisterableClass* const* TableEngineClasses() {
 }
 
 void Start() {
-  for (const TzfRegisterableClass* const* c = TableEngineClasses(); *c; ++c)
-    TzfBaseRegisterableEngine::RegisterEngine(**c);
+  zfRegisterFulltextEngines(TableEngineClasses());
 }
 
-void Stop() {
-  const TzfRegisterableClass* const* first = TableEngineClasses();
-  const TzfRegisterableClass* const* last = first;
-  while (*last) ++last;
-  while (last != first) TzfBaseRegisterableEngine::UnregisterEngine(**--last);
-}
+void Stop() { zfUnregisterFulltextEngines(TableEngineClasses()); }
 
 }  // namespace
 

@@ -15,13 +15,6 @@ namespace zf {
 
 namespace {
 
-#define ZF_FT_ENGINE_CLASS(T, Parent, List, Create)                                   \
-  const T::TClass& T::ClassInfo() {                                                   \
-    static const TClass info(u## #T, &Parent::ClassInfo(), List, Create);             \
-    return info;                                                                      \
-  }
-#define ZF_FT_CONCRETE(T, Parent) ZF_FT_ENGINE_CLASS(T, Parent, nullptr, &TClass::template New<T>)
-#define ZF_FT_ABSTRACT(T, Parent, List) ZF_FT_ENGINE_CLASS(T, Parent, List, nullptr)
 
 constexpr uint16_t kSegmentIndexSegment = 0xFFFF;
 
@@ -469,17 +462,15 @@ uint32_t TzfMainIndexTokenIndexCursorEngine::bticeUpdateIndex(TzfBaseTransaction
 
 namespace {
 
-void Start() {
-  TzfBaseRegisterableEngine::RegisterEngine(TzfTokenIndexHubCursorEngine::ClassInfo());
-  TzfBaseRegisterableEngine::RegisterEngine(TzfBitArrayTokenIndexCursorEngine::ClassInfo());
-  TzfBaseRegisterableEngine::RegisterEngine(TzfMainIndexTokenIndexCursorEngine::ClassInfo());
+const TzfRegisterableClass* const* TokenIndexEngineClasses() {
+  static const TzfRegisterableClass* const classes[] = {&TzfTokenIndexHubCursorEngine::ClassInfo(),
+                                                        &TzfBitArrayTokenIndexCursorEngine::ClassInfo(),
+                                                        &TzfMainIndexTokenIndexCursorEngine::ClassInfo(), nullptr};
+  return classes;
 }
 
-void Stop() {
-  TzfBaseRegisterableEngine::UnregisterEngine(TzfMainIndexTokenIndexCursorEngine::ClassInfo());
-  TzfBaseRegisterableEngine::UnregisterEngine(TzfBitArrayTokenIndexCursorEngine::ClassInfo());
-  TzfBaseRegisterableEngine::UnregisterEngine(TzfTokenIndexHubCursorEngine::ClassInfo());
-}
+void Start() { zfRegisterFulltextEngines(TokenIndexEngineClasses()); }
+void Stop() { zfUnregisterFulltextEngines(TokenIndexEngineClasses()); }
 
 }  // namespace
 

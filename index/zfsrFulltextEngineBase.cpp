@@ -78,6 +78,16 @@ std::unique_ptr<TzfBaseFulltextCursorEngine> TzfBaseFulltextCursorEngine::Create
                                                            u"CursorEngine", *aTableEngine, aCursor);
 }
 
+void zfRegisterFulltextEngines(const TzfRegisterableClass* const* aClasses) {
+  for (const TzfRegisterableClass* const* c = aClasses; *c; ++c) TzfBaseRegisterableEngine::RegisterEngine(**c);
+}
+
+void zfUnregisterFulltextEngines(const TzfRegisterableClass* const* aClasses) {
+  const TzfRegisterableClass* const* last = aClasses;
+  while (*last) ++last;
+  while (last != aClasses) TzfBaseRegisterableEngine::UnregisterEngine(**--last);
+}
+
 rtl::TUnitInit& zfsrFulltextEngineBaseUnit() {
   static rtl::TUnitInit unit("zfsrFulltextEngineBase", nullptr, nullptr);
   return unit;

@@ -110,6 +110,20 @@ std::unique_ptr<TBase> zfMakeFulltextEngine(UnicodeStringView aFamilyWord, Unico
   return typed->Create(std::forward<TArgs>(aArgs)...);
 }
 
+// Registers (in order) / unregisters (backwards) a nil-terminated list of engine classes.
+void zfRegisterFulltextEngines(const TzfRegisterableClass* const* aClasses);
+void zfUnregisterFulltextEngines(const TzfRegisterableClass* const* aClasses);
+
+// Class infos of the engine units: a family base keeps its registry (List) and has no
+// constructor; a concrete class carries its constructor and shares its family's registry.
+#define ZF_FT_ENGINE_CLASS(T, Parent, List, Create)                       \
+  const T::TClass& T::ClassInfo() {                                       \
+    static const TClass info(u## #T, &Parent::ClassInfo(), List, Create); \
+    return info;                                                          \
+  }
+#define ZF_FT_CONCRETE(T, Parent) ZF_FT_ENGINE_CLASS(T, Parent, nullptr, &TClass::template New<T>)
+#define ZF_FT_ABSTRACT(T, Parent, List) ZF_FT_ENGINE_CLASS(T, Parent, List, nullptr)
+
 // The table side: lives as long as the open table; holds no per-cursor state.
 class TzfBaseFulltextTableEngine : public TzfBaseRegisterableEngine {
  public:
