@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "dictionary/zfsdDataDictionaryFulltext.h"
 #include "dictionary/zfsdDefaultValueEngine.h"
 #include "dictionary/zfsdFieldsDescriptor.h"
 #include "dictionary/zfsdIndexDescriptor.h"
@@ -199,6 +200,7 @@ void TzfIndexDataSet::SetupIndex() {
   idIndexFieldMap.clear();
   idIndexFieldMapNC.clear();
   idIndexDirectKey = false;
+  idIndexTokenKey = false;
   idIndexKeySize = 0;
   TzfDataset::SetupIndex();
   TzfBaseTableDescriptor* td = dsAbstractCursor->acGetTableDescriptor();
@@ -211,6 +213,9 @@ void TzfIndexDataSet::SetupIndex() {
   idIndexKeySize = index.idKeyDescriptor->GetKeyLength();
   if (dynamic_cast<TzfRefKeyDescriptor*>(index.idKeyDescriptor.get())) {
     idIndexDirectKey = true;
+  } else if (dynamic_cast<TzfMainIndexTokenKeyDescriptor*>(index.idKeyDescriptor.get())) {
+    idIndexDirectKey = true;
+    idIndexTokenKey = true;
   } else if (auto* comp = dynamic_cast<TzfCompKeyDescriptor*>(index.idKeyDescriptor.get())) {
     for (int32_t i = 0; i < comp->GetKeyFieldCount(); ++i) {
       TzfKeyFieldDescriptor* kf = comp->GetKeyField(i);
@@ -476,7 +481,10 @@ void TzfIndexDataSet::SetKeyFields(TzfKeyBufferIndex aIndex, const TzfValues& aV
       PzfKeyBuffer& B;
       ~TReset() { B = nullptr; }
     } reset{idKeyBuffer};
-    SetRefNrKeyFields(aValues1, aValues2, aOptions);
+    if (idIndexTokenKey)
+      SetTokenKeyFields(aValues1, aValues2, aOptions);
+    else
+      SetRefNrKeyFields(aValues1, aValues2, aOptions);
     return;
   }
   if (idIndexFieldMap.empty()) db::DatabaseError(db::kSNoFieldIndexes, this);
@@ -523,6 +531,41 @@ void TzfIndexDataSet::SetRefNrKeyFields(const TzfValues& aValues1, const TzfValu
   uint8_t* key = idKeyBuffer + sizeof(TzfKeyBufferHeader);
   const auto v = static_cast<uint64_t>(refNr);
   for (int i = 0; i < 8; ++i) key[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+void TzfIndexDataSet::SetTokenKeyFields(const TzfValues& aValues1, const TzfValues& aValues2,
+                                        TzfSetKeyOptions aOptions) {
+  const rtl::Variant* value = nullptr;
+  if (aValues1.size() == 1 && aValues2.empty())
+    value = &aValues1[0];
+  else if (aValues1.empty() && aValues2.size() == 1)
+    value = &aValues2[0];
+  else if (!aValues1.empty() || !aValues2.empty())
+    db::DatabaseErrorFmt(db::kSInvalidFieldValue, {UnicodeString(u"<Token>")}, this);
+  InitKeyBuffer(idKeyBuffer);
+  UnicodeString text;
+  if (value && !value->IsEmptyOrNull()) {
+    if (value->IsStr() || (value->IsOrdinal() && value->VarType() != rtl::varBoolean))
+      text = value->AsString();
+    else
+      db::DatabaseErrorFmt(db::kSInvalidFieldValue, {UnicodeString(u"<Token>")}, this);
+  }
+  // The key holds at most (key size div 2) - 1 units and never ends on a high surrogate.
+  size_t kept = std::min<size_t>(text.size(), static_cast<size_t>(std::max(0, idIndexKeySize / 2 - 1)));
+  if (kept > 0 && text[kept - 1] >= 0xD800 && text[kept - 1] <= 0xDBFF) --kept;
+  auto& h = *reinterpret_cast<TzfKeyBufferHeader*>(idKeyBuffer);
+  h.kbModified = kept > 0 ? 1 : 0;
+  if (kept == 0) return;
+  h.kbFieldCount = 1;
+  h.kbExclusive = aOptions.Contains(skoExclusive) ? 1 : 0;
+  if (aOptions.Contains(skoPartialMatch)) h.kbPartialLen = zfPartialWholeText;
+  uint8_t* key = idKeyBuffer + sizeof(TzfKeyBufferHeader);
+  key[0] = static_cast<uint8_t>(kept);
+  key[1] = static_cast<uint8_t>(kept >> 8);
+  for (size_t i = 0; i < kept; ++i) {
+    key[2 + 2 * i] = static_cast<uint8_t>(text[i]);
+    key[3 + 2 * i] = static_cast<uint8_t>(text[i] >> 8);
+  }
 }
 
 int32_t TzfIndexDataSet::EngineFieldCount(const TzfKeyBufferHeader& aHeader) const {

@@ -162,6 +162,10 @@ class TzfIndexDataSet : public TzfDataset {
   // or a text holding one; Empty and Null give no key. Other kinds, and more than one value,
   // raise "Invalid value for field '<RefNr>'".
   void SetRefNrKeyFields(const TzfValues& aValues1, const TzfValues& aValues2, TzfSetKeyOptions aOptions);
+  // Writes a token key (an index of a full-text token index) from one value: its text (integers
+  // in decimal), cut to the key and never ending on a high surrogate; Empty, Null and empty text
+  // give no key. Other kinds, and more than one value, raise "Invalid value for field '<Token>'".
+  void SetTokenKeyFields(const TzfValues& aValues1, const TzfValues& aValues2, TzfSetKeyOptions aOptions);
   // A copy of key buffer aIndex (empty when the buffers do not exist), and its way back (a copy
   // of another size is ignored).
   std::vector<uint8_t> KeyBufferCopy(TzfKeyBufferIndex aIndex) const;
@@ -213,6 +217,7 @@ class TzfIndexDataSet : public TzfDataset {
   std::vector<int32_t> idIndexFieldMap;
   std::vector<bool> idIndexFieldMapNC;
   bool idIndexDirectKey = false;
+  bool idIndexTokenKey = false;  // the direct key is a token key (else a reference number)
   int32_t idIndexKeySize = 0;
   int32_t idKeyBufferSize = 0;
   std::array<PzfKeyBuffer, 6> idKeyBuffers{};

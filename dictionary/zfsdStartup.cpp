@@ -1,6 +1,7 @@
 #include "dictionary/zfsdStartup.h"
 
 
+#include "dictionary/zfsdDataDictionaryFulltext.h"
 #include "dictionary/zfsdDataDictionaryRefInt.h"
 #include "dictionary/zfsdDefaultValueEngine.h"
 #include "dictionary/zfsdDictionaryItem.h"
@@ -36,6 +37,7 @@ zf::rtl::TStartupList BuildList() {
   list.Add(zfsdValidationDescriptorUnit());
   list.Add(zfsdTableDescriptorUnit());
   list.Add(zfsdDataDictionaryRefIntUnit());
+  list.Add(zfsdDataDictionaryFulltextUnit());
   list.Add(zfsdKeyFieldEngineUnit());
   list.Add(zfsdDefaultValueEngineUnit());
   list.Add(zfsdValidationEngineUnit());

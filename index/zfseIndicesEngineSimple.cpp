@@ -493,6 +493,8 @@ int32_t TzfSimpleIndicesEngine::DeferKeys(int64_t aRecords, int64_t aMaxBytes) {
   int64_t entryBytes = 0;  // per record, over the deferred indexes: key and reference, 16-aligned
   for (size_t i = 0; i < biseIndices.size(); ++i) {
     const TzfBaseIndexEngine& e = *biseIndices[i].Engine;
+    // Keys that records do not give (a full-text token index's) cannot be built afterwards.
+    if (!e.bieKeyEngine->SupportsReindex()) continue;
     if (e.bieKeysAreRefs || (e.bieDups && !e.bieDupsNullOnly)) {
       biseDeferred[i] = true;
       entryBytes += (int64_t(e.bieKeyEngine->bkeKeyLength) + 23) & ~int64_t(15);

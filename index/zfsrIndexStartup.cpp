@@ -9,6 +9,8 @@
 #include "index/zfsdKeyEngineBase.h"
 #include "index/zfsdKeyEngineComp.h"
 #include "index/zfsdKeyEngineRef.h"
+#include "index/zfsdKeyEngineToken.h"
+#include "index/zfseFulltextTokenIndex.h"
 #include "index/zfsdKeyFieldEngineBase.h"
 #include "index/zfseIndexEngineStaticKeyBstarTree.h"
 #include "index/zfseIndicesEngineKind.h"
@@ -31,8 +33,13 @@ rtl::TStartupList BuildList() {
   list.Add(zfsdKeyEngineBaseUnit());
   list.Add(zfsdKeyEngineRefUnit());
   list.Add(zfsdKeyEngineCompUnit());
+  list.Add(zfsdKeyEngineTokenUnit());
   list.Add(zfseIndexEngineStaticKeyBstarTreeUnit());
   list.Add(zfseIndicesEngineKindUnit());
+  list.Add(zfsrFulltextEngineBaseUnit());
+  list.Add(zfseFulltextEngineTableUnit());
+  list.Add(zfseFulltextEngineCursorUnit());
+  list.Add(zfseFulltextTokenIndexUnit());
   return list;
 }
 

@@ -187,24 +187,23 @@ void TzfServerBaseTable::sbtFreeBlockAccess() {
 
 void TzfServerBaseTable::sbtCreateEngines(TzfBaseTransaction* aTrans) {
   // Each engine by the name its descriptor carries; nil where the descriptor declares none.
-  // No full-text table engine is registered: a table with full-text indexes is refused.
-  if (const TzfCustomDescsDescriptor* c = sbtTableDescriptor->tdCustomDescsDescriptor.get();
-      c && c->GetCustomDescriptorFromName(u"Fulltext") >= 0) {
-    throw EzfBaseSubEngineException(zfErrSubEngineNotSupported, u"Unknown %s engine: \"%s\"",
-                                    {UnicodeString(u"Fulltext"), UnicodeString(u"TzfFulltextTableEngine")});
-  }
   sbtBlobEngine = TzfBaseBlobEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   sbtRecordEngine = TzfBaseRecordEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   sbtAutoIncEngine = TzfBaseAutoIncEngine::CreateEngine(*sbtTableDescriptor, sbtBlockAccess, aTrans);
   if (!zfInIndexTolerantOpen()) {
     sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, sbtRecordEngine.get(), aTrans);
+    sbtFulltextEngine = TzfBaseFulltextTableEngine::CreateFor(*sbtTableDescriptor, sbtBlockAccess,
+                                                              sbtIndicesEngine.get(), aTrans);
     return;
   }
   // A table opened to be salvaged: its indexes may be damaged, and the salvage needs none. A
   // failure is logged, the indexes stay unused, and the whole table is only read from then on.
   try {
     sbtIndicesEngine = zfCreateIndicesEngine(*sbtTableDescriptor, sbtBlockAccess, sbtRecordEngine.get(), aTrans);
+    sbtFulltextEngine = TzfBaseFulltextTableEngine::CreateFor(*sbtTableDescriptor, sbtBlockAccess,
+                                                              sbtIndicesEngine.get(), aTrans);
   } catch (const std::exception& e) {
+    sbtFulltextEngine.reset();
     sbtIndicesEngine.reset();
     const uint32_t code = asoConvertException(e);
     if (sbtRoot) {
@@ -224,7 +223,9 @@ TzfIndexTolerantOpen::~TzfIndexTolerantOpen() { --tIndexTolerantOpens; }
 bool zfInIndexTolerantOpen() { return tIndexTolerantOpens > 0; }
 
 void TzfServerBaseTable::sbtFreeEngines() {
-  // The indices engine reads records through the record engine: it goes first.
+  // The full-text engine holds index engines of the indices engine; the indices engine reads
+  // records through the record engine: they go first.
+  sbtFulltextEngine.reset();
   sbtIndicesEngine.reset();
   sbtBlobEngine.reset();
   sbtRecordEngine.reset();
@@ -725,6 +726,7 @@ namespace {
 void RollbackTableEngines(TzfServerBaseTable* aTable, TzfBaseTransaction* aTrans) {
   if (aTable->sbtRecordEngine) aTable->sbtRecordEngine->Rollback(aTrans);
   if (aTable->sbtBlobEngine) aTable->sbtBlobEngine->Rollback(aTrans);
+  if (aTable->sbtFulltextEngine) aTable->sbtFulltextEngine->Rollback(aTrans);
   for (TzfServerBaseTable* child : aTable->sbtChilds) RollbackTableEngines(child, aTrans);
 }
 }  // namespace

@@ -25,6 +25,7 @@
 #include "foundation/zfllSync.h"
 #include "foundation/zfllSyncPortal.h"
 #include "index/zfseIndicesEngineHandle.h"
+#include "index/zfsrFulltextEngineBase.h"
 #include "server/zfsrContentLock.h"
 #include "server/zfsrContentPortal.h"
 #include "server/zfsrTableLockContainer.h"
@@ -123,6 +124,9 @@ class TzfServerBaseTable : public TzfLockedOptionsExtendableServerObject {
   std::unique_ptr<TzfBaseRecordEngine> sbtRecordEngine;
   std::unique_ptr<TzfBaseBlobEngine> sbtBlobEngine;
   PzfIndicesEngineHandle sbtIndicesEngine;
+  // The table's full-text indexes; nil without a "Fulltext" descriptor. Made after the indices
+  // engine (token indexes may live in the main indexes), freed before it.
+  std::unique_ptr<TzfBaseFulltextTableEngine> sbtFulltextEngine;
   bool sbtLockedIncDone = false;
 };
 

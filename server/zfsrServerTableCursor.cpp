@@ -114,6 +114,7 @@ void TzfServerTableCursor::AfterConstruction() {
         break;
       }
   sbcRefIntegrity = TzfBaseRefIntegrityEngine::CreateFor(stcTable->sbtTableDescriptor, this);
+  stcFulltextEngine = TzfBaseFulltextCursorEngine::CreateFor(stcTable->sbtFulltextEngine.get(), this);
   if (TzfFieldsDescriptor* fields = stcTable->sbtFieldsDescriptor) {
     sbcDefaultValueHandler = TzfDefaultValueHandler::CreateFor(*fields, aaServer, this);
     sbcValidationsHandler = TzfValidationsHandler::CreateFor(*fields, aaServer, this);
@@ -130,11 +131,47 @@ void TzfServerTableCursor::AfterConstruction() {
     sbcReadOnly.SetFormatOutdated();
 }
 
+uint32_t TzfServerTableCursor::stcUpdateFulltext(TzfBaseTransaction* aTrans, const uint8_t* aOldRecord,
+                                                 int64_t aOldRefNr, const uint8_t* aNewRecord, int64_t aNewRefNr) {
+  if (!stcFulltextEngine) return 0;
+  struct TTrans {
+    TzfServerTableCursor& c;
+    ~TTrans() { c.stcFulltextTrans = nullptr; }
+  } keep{*this};
+  stcFulltextTrans = dynamic_cast<TzfServerTransaction*>(aTrans);
+  try {
+    return stcFulltextEngine->UpdateIndex(aTrans, aOldRecord, aOldRefNr, aNewRecord, aNewRefNr);
+  } catch (const std::exception& e) {
+    return asoConvertException(e);
+  }
+}
+
+uint32_t TzfServerTableCursor::FulltextBlobGetLength(int32_t aFieldNo, int64_t aBlobNr, uint32_t& aLength,
+                                                     bool aReadOrg) {
+  try {
+    return stcBlobHandler->BlobGetLength(stcFulltextTrans, aFieldNo, aReadOrg || sbcReadOrgOverride > 0, aBlobNr,
+                                         aLength);
+  } catch (const std::exception& e) {
+    return asoConvertException(e);
+  }
+}
+
+uint32_t TzfServerTableCursor::FulltextBlobRead(int32_t aFieldNo, int64_t aBlobNr, uint32_t aOffset, uint32_t aLen,
+                                                rtl::TStream& aStream, bool aReadOrg) {
+  try {
+    return stcBlobHandler->BlobRead(stcFulltextTrans, aFieldNo, aReadOrg || sbcReadOrgOverride > 0, aBlobNr, aOffset,
+                                    aLen, aStream);
+  } catch (const std::exception& e) {
+    return asoConvertException(e);
+  }
+}
+
 void TzfServerTableCursor::BeforeDestruction() {
   // A count still walking this cursor stops first.
   if (sbcTaskInfo) sbcTaskInfo->CursorGone();
   // The engine's target cursors go while this cursor still stands.
   sbcRefIntegrity.reset();
+  stcFulltextEngine.reset();
   sbcFilter.reset();
   sbcKeyFilter.reset();
   stcKeyFields = nullptr;
@@ -572,6 +609,12 @@ uint32_t TzfServerTableCursor::sbcRecordInsert(TzfLockType aLockType, TzfInsertO
         return k;
       }
     }
+    // The full-text indexes follow; what they changed before a failure goes with the
+    // transaction's rollback.
+    if (const uint32_t f = stcUpdateFulltext(aTrans, nullptr, 0, aData, ref)) {
+      if (inCaller) stcContext->stcTransactionMarkCorrupted();
+      return f;
+    }
     if (aLockType != zfltNoLock) {
       const TzfLockResult lr = stcTable->sbtLocks->GetRecordLock(aTrans, this, ref, true, &sbcLockFailureReason);
       if (!zfLockGranted(lr)) {
@@ -637,6 +680,10 @@ uint32_t TzfServerTableCursor::RecordModify(uint8_t* aData, bool aReleaseLock) {
         if (ix) zfIndicesUpdateKeys(*ix, aTrans, ref, aData, stored.data());
         throw;
       }
+      if (const uint32_t f = stcUpdateFulltext(aTrans, stored.data(), ref, aData, ref)) {
+        if (CurrentTrans() && !(sbcUseNestedTransaction || NeedNested())) stcContext->stcTransactionMarkCorrupted();
+        return f;
+      }
       PathToRecord(aData, ref);
       if (saved) stcLeaveIfOutOfView(aData, *saved);
       if (const uint32_t n = stcNotifyRecord(eaRecordModify, false, stored.data(), aData, args)) return n;
@@ -674,6 +721,10 @@ uint32_t TzfServerTableCursor::RecordDelete(uint8_t* aData) {
       // A failed delete of keys marks the transaction corrupted; its rollback restores both.
       if (ix) {
         if (const uint32_t k = zfIndicesDeleteKeys(*ix, aTrans, ref, record)) return k;
+      }
+      if (const uint32_t f = stcUpdateFulltext(aTrans, record, ref, nullptr, 0)) {
+        if (CurrentTrans() && !sbcUseNestedTransaction) stcContext->stcTransactionMarkCorrupted();
+        return f;
       }
       stcTable->sbtRecordEngine->DeleteRecord(aTrans, ref);
       if (const uint32_t n = stcNotifyRecord(eaRecordDelete, false, record, nullptr, args)) return n;

@@ -38,6 +38,7 @@
 #include "index/zfsrIndexEngineBase.h"
 #include "server/zfsrContentLock.h"
 #include "server/zfsrCursorSupport.h"
+#include "index/zfsrFulltextEngineBase.h"
 #include "server/zfsrRefIntEngineBase.h"
 #include "server/zfsrServerLinks.h"
 #include "server/zfsrServerTransaction.h"
@@ -58,7 +59,7 @@ class TzfServerGetRecCountTaskInfo;
 
 enum class TzfCursorPosition : uint8_t { cpBOF, cpEOF, cpOnRecord, cpCrackBefore, cpCrackAfter };
 
-class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner {
+class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner, public IzfFulltextCursor {
  public:
   static constexpr uint32_t kBookmarkSize = 8;
 
@@ -200,6 +201,20 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner 
   // The engine of the table's "RefIntegrity" descriptor; a table whose engine cannot be built
   // gets no cursor (15503).
   std::unique_ptr<TzfBaseRefIntegrityEngine> sbcRefIntegrity;
+  // The cursor side of the table's full-text indexes (nil without them).
+  std::unique_ptr<TzfBaseFulltextCursorEngine> stcFulltextEngine;
+  // The full-text indexes after a record change inside aTrans (nil and 0 for the side that does
+  // not exist): 0 or the code of what failed (raised errors are converted).
+  uint32_t stcUpdateFulltext(TzfBaseTransaction* aTrans, const uint8_t* aOldRecord, int64_t aOldRefNr,
+                             const uint8_t* aNewRecord, int64_t aNewRefNr);
+  // IzfFulltextCursor: the BLOB reads of the record being indexed, inside the write in progress
+  // (its transaction, no frame of their own).
+  uint32_t FulltextBlobGetLength(int32_t aFieldNo, int64_t aBlobNr, uint32_t& aLength, bool aReadOrg) override;
+  uint32_t FulltextBlobRead(int32_t aFieldNo, int64_t aBlobNr, uint32_t aOffset, uint32_t aLen, rtl::TStream& aStream,
+                            bool aReadOrg) override;
+  TzfServerTransaction* stcFulltextTrans = nullptr;  // the write's transaction during stcUpdateFulltext
+  // 12289 while the table has full-text indexes (see stcAddIndex / stcDropIndex).
+  uint32_t stcRefuseIndexChangeWithFulltext();
 
   // "INSERT_OPTIONS_*" options change the insert options.
   void esoOptionChanged(const UnicodeString& aName, const UnicodeString& aValue) override;

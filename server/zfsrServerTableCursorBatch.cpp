@@ -128,6 +128,7 @@ uint32_t TzfServerTableCursor::sbcRecordInsertBatch(TzfCustomMemoryStream& aStre
       stcTable->sbtRecordEngine->AddRecord(aTrans, ref, record);
       if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get())
         if (const uint32_t k = zfIndicesInsertKeys(*ix, aTrans, ref, record)) return k;
+      if (const uint32_t f = stcUpdateFulltext(aTrans, nullptr, 0, record, ref)) return f;
       pos += 4 + static_cast<int64_t>(length);
       --remaining;
       if (remaining % 100 == 0) zfCheckTimeout();
@@ -167,6 +168,7 @@ uint32_t TzfServerTableCursor::sbcDeleteRecords() {
       if (const uint32_t n = stcNotifyRecord(eaRecordDelete, true, record.data(), nullptr, args)) return n;
       if (ix)
         if (const uint32_t k = zfIndicesDeleteKeys(*ix, aTrans, ref, record.data())) return k;
+      if (const uint32_t f = stcUpdateFulltext(aTrans, record.data(), ref, nullptr, 0)) return f;
       // In storage order the walk goes on at the record after this one, taken while this one is
       // still stored: once deleted, its place may be gone with it (a variable-length record's
       // segment is freed, and an emptied block leaves the chain).
@@ -298,6 +300,7 @@ uint32_t TzfServerTableCursor::sbcCopyRecords(TzfAbstractCursor* aDestCursor, Tz
         target.sbtRecordEngine->AddRecord(trans, ref, record.data());
         if (TzfBaseIndicesEngine* ix = target.sbtIndicesEngine.get())
           if ((r = zfIndicesInsertKeys(*ix, trans, ref, record.data())) != 0) break;
+        if ((r = dest->stcUpdateFulltext(trans, nullptr, 0, record.data(), ref)) != 0) break;
         if (autoIncEngine) {
           bool isNull = true;
           uint32_t value = 0;

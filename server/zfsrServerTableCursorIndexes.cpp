@@ -73,6 +73,14 @@ struct TSavedIndex {
 
 }  // namespace
 
+uint32_t TzfServerTableCursor::stcRefuseIndexChangeWithFulltext() {
+  // The full-text engines of the table and of its cursors hold index engines of the indices
+  // engine that an index change rebuilds or renumbers.
+  if (!stcTable->sbtFulltextEngine) return 0;
+  return EzfBaseException::zfSetMessage(zfErrNotSupported,
+                                        u"The indexes of a table with full-text indexes cannot change while it is open");
+}
+
 uint32_t TzfServerTableCursor::stcRefuseInTransaction() {
   TzfServerTransaction* t = CurrentTrans();
   if (!t) return 0;
@@ -98,6 +106,7 @@ uint32_t TzfServerTableCursor::stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool 
   if (!aIndexDesc) return zfErrInvalidIndexDesc;
   if (!stcContext) return zfErrNoActiveTran;
   if (const uint32_t s = stcRefuseInTransaction()) return s;
+  if (const uint32_t f = stcRefuseIndexChangeWithFulltext()) return f;
   TzfServerDataDict& dict = *stcRoot->srtDictionary;
   TzfBaseTableDescriptor& table = *stcTable->sbtTableDescriptor;
   if (dict.ddVersion < 3) return HigherLevelRequired();
@@ -183,6 +192,7 @@ uint32_t TzfServerTableCursor::stcAddIndex(TzfIndexDescriptor* aIndexDesc, bool 
 uint32_t TzfServerTableCursor::stcDropIndex(const UnicodeString& aIndexName, int32_t aIndexID) {
   if (!stcContext) return zfErrNoActiveTran;
   if (const uint32_t s = stcRefuseInTransaction()) return s;
+  if (const uint32_t f = stcRefuseIndexChangeWithFulltext()) return f;
   TzfServerDataDict& dict = *stcRoot->srtDictionary;
   TzfBaseTableDescriptor& table = *stcTable->sbtTableDescriptor;
   int32_t id = aIndexName.empty() ? aIndexID : table.GetIndexFromName(aIndexName);

@@ -7,7 +7,7 @@
 //   zftable salvage FILE      one line per record: <block> <slot> <hex of the record buffer>,
 //                             then: records <n> blocks <read>/<total> skipped <k>
 //   zftable walk FILE         one line per block: number, signature, owner, valid|invalid
-//   zftable make-log FILE --records N [--seed S] [--encryption ENGINE]
+//   zftable make-log FILE --records N [--seed S] [--encryption ENGINE] [--fulltext]
 //                             the sample log table through the server engine (auto-increment ID,
 //                             time stamp, level with a validation, text, memo, unique index),
 //                             enciphered by ENGINE (e.g. zf1xDefault) under the built-in password
@@ -36,7 +36,7 @@ constexpr uint32_t kUsage = zf::zfErrInvalidParam;
                                                    "\n  zftable make FILE --records N [--engine static|variable]"
                                                    " [--compression null|smart] [--delete K] [--seed S]"
                                                    "\n  zftable salvage FILE\n  zftable walk FILE"
-                                                   "\n  zftable make-log FILE --records N [--seed S] [--encryption ENGINE]"
+                                                   "\n  zftable make-log FILE --records N [--seed S] [--encryption ENGINE] [--fulltext]"
                                                    "\n  zftable damage SRC DST (--blocks LIST | --fraction F --seed S)"
                                                    " [--mode zero|random|bitflip|truncate]"));
 }
@@ -75,6 +75,11 @@ int MakeLog(const std::vector<std::string>& a) {
   zf::kit::TLogOptions o;
   bool haveRecords = false;
   for (size_t i = 2; i < a.size(); i += 2) {
+    if (a[i] == "--fulltext") {  // a switch without a value
+      o.Fulltext = true;
+      --i;
+      continue;
+    }
     if (i + 1 >= a.size()) Usage(a[i] + " needs a value");
     if (a[i] == "--records") o.Records = uint32_t(Number(a[i + 1])), haveRecords = true;
     else if (a[i] == "--seed") o.Seed = Number(a[i + 1]);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <random>
 
+#include "dictionary/zfsdDataDictionaryFulltext.h"
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdValidationDescriptor.h"
 #include "foundation/zfllErrors.h"
@@ -32,7 +33,7 @@ void Check(uint32_t aCode) { zfRaiseIfError(aCode); }
 
 }  // namespace
 
-std::unique_ptr<TzfDataDictionary> LogDictionary() {
+std::unique_ptr<TzfDataDictionary> LogDictionary(bool aFulltext) {
   auto d = std::make_unique<TzfDataDictionary>();
   TzfFieldsDescriptor& f = *d->tdFieldsDescriptor;
   f.AddField(u"ID", u"", zftAutoInc, 0, 0, false, nullptr);
@@ -49,11 +50,23 @@ std::unique_ptr<TzfDataDictionary> LogDictionary() {
   d->AddBlobDescriptor();
   TzfIndexDescriptor* ix = d->EnsureIndicesDescriptor()->AddIndex(u"ByID", 0, idNone, u"");
   dynamic_cast<TzfCompKeyDescriptor&>(*ix->idKeyDescriptor).Add(0);
+  if (aFulltext) {
+    TzfIndexDescriptor* tokens =
+        d->tdIndicesDescriptor->AddIndex(u"Tokens", 0, idAll, u"", &TzfMainIndexTokenKeyDescriptor::ClassInfo());
+    TzfFulltextIndexDescriptor* words = zfEnsureFulltextDescriptor(*d)->AddFulltextIndex(u"Words");
+    words->AddFieldTokenExtractor(3);
+    words->AddTokenFilter(u"Split", &TzfCategorySeparatorTokenFilterDescriptor::ClassInfo());
+    words->AddTokenFilter(u"Lower", &TzfLowercaseLocaleMappingTokenFilterDescriptor::ClassInfo());
+    dynamic_cast<TzfMainIndexTokenIndexDescriptor&>(
+        *words->AddTokenIndex(u"Keys", &TzfMainIndexTokenIndexDescriptor::ClassInfo()))
+        .SetMainIndexNumber(tokens->idNumber);
+    dynamic_cast<TzfBitArrayTokenIndexDescriptor&>(*words->AddTokenIndex(u"Bits")).AddIndex(0);
+  }
   return d;
 }
 
 void FillLogTable(TzfServerDatabase& aDatabase, const std::u16string& aTableName, const TLogOptions& aOptions) {
-  auto dict = LogDictionary();
+  auto dict = LogDictionary(aOptions.Fulltext);
   dict->EncryptionEngine = aOptions.Encryption;
   Check(aDatabase.TableBuild(true, aTableName, u"", dict.get(), tsPersistent, false));
   TFreeing<TzfAbstractCursor> cursor;

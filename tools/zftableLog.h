@@ -1,6 +1,7 @@
 // The sample log table of the developer tool, made through the server engine as the product's
 // log files are: ID AutoInc (unique index "ByID"), Stamp DateTime, Level Int32 (validation
-// "LevelRange": 0 to 5), Text NullString(60), Memo BlobMemo (on some records).
+// "LevelRange": 0 to 5), Text NullString(60), Memo BlobMemo (on some records); optionally a
+// full-text index over Text.
 // Used by `zftable make-log`, the recover tests and the recover fuzz target.
 #pragma once
 #include <cstdint>
@@ -26,12 +27,15 @@ struct TLogOptions {
   // The encryption engine of the table ("" for none); an enciphered table gets the built-in
   // password.
   std::u16string Encryption;
+  // A full-text index "Words" over Text: words split at the default categories, lower-cased, kept
+  // as keys of the index "Tokens" and as bit arrays per location.
+  bool Fulltext = false;
 };
 
 inline constexpr int32_t kLogLevelMax = 5;
 
-// The log table's dictionary.
-std::unique_ptr<TzfDataDictionary> LogDictionary();
+// The log table's dictionary (with aFulltext its full-text index and the index "Tokens").
+std::unique_ptr<TzfDataDictionary> LogDictionary(bool aFulltext = false);
 
 // Builds aTableName on aDatabase (replacing it) and inserts the records through a cursor, in one
 // transaction per 1000 records; IDs 1 .. Records from the auto-increment counter. Raises a coded

@@ -299,10 +299,11 @@ TEST_F(TableAddIndex, PasswordChangeNeedsEncryptionAndChangesNothingWithout) {
   ro->Free();
 }
 
-TEST_F(TableAddIndex, TableWhoseDictionaryAsksForFullTextIsNotOpened) {
+TEST_F(TableAddIndex, TableWhoseFulltextDescriptorIsOfAnotherClassIsNotOpened) {
   Fill();
-  // A dictionary naming full-text indexes, as another program could have written it: this engine
-  // builds no such table, so the stream is written by hand.
+  // A dictionary whose "Fulltext" custom descriptor is not a full-text descriptor, as another
+  // program could have written it: this engine builds no such table, so the stream is written by
+  // hand.
   TzfServerRootTable& root = Root();
   TzfDataDictionary dict;
   dict.Assign(root.srtDictionary.get());
@@ -319,7 +320,7 @@ TEST_F(TableAddIndex, TableWhoseDictionaryAsksForFullTextIsNotOpened) {
   StartEngine(0);
   Open();
   TzfAbstractCursor* c = nullptr;
-  EXPECT_EQ(Db->CursorOpen(c, u"People", u"", omReadWrite, smShared, 2000, false), zfErrSubEngineNotSupported);
+  EXPECT_EQ(Db->CursorOpen(c, u"People", u"", omReadWrite, smShared, 2000, false), zfErrUnsupportedDescriptor);
   EXPECT_EQ(c, nullptr);
 }
 

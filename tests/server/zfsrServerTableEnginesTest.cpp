@@ -51,11 +51,13 @@ TEST_F(ServerTableEngines, NoDescriptorsNoEngines) {
   EXPECT_EQ(0u, f->sfCloseInactiveTables());
 }
 
-TEST_F(ServerTableEngines, FulltextDictionaryRefused) {
+// A "Fulltext" custom descriptor that is not a full-text descriptor names nothing the engine can
+// build.
+TEST_F(ServerTableEngines, FulltextNameOfAnotherClassRefused) {
   TzfServerFolder* f = Folder();
   auto dict = SmallDictionary();
   dict->tdCustomDescsDescriptor->AddCustom(u"Fulltext");
-  EXPECT_EQ(zfErrSubEngineNotSupported, f->sfTableBuild(false, u"FT", u"", false, dict.get(), tsPersistent));
+  EXPECT_EQ(zfErrUnsupportedDescriptor, f->sfTableBuild(false, u"FT", u"", false, dict.get(), tsPersistent));
   EXPECT_EQ(zfErrObjNotFound, f->sfTableExists(u"FT"));
 }
 

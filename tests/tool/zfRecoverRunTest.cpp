@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "client/zfdbStartup.h"
+#include "client/zfdbTable.h"
 #include "tool/zfRecoverComponents.h"
 #include "tests/tool/zfRecoverRunSupport.h"
 #include "tools/zftableKit.h"
@@ -520,6 +521,60 @@ TEST_F(RecoverRun, RecoversUnderATwoGigabyteAddressSpaceLimit) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "INFO  Recover operation has been finalized successfully. Terminating..."),
             lines.end());
   EXPECT_EQ(Rows("BuildLog"), 3000);
+}
+
+}  // namespace
+}  // namespace zf::test
+
+namespace zf::test {
+namespace {
+
+// The records of aTable holding the word aWord, found through the full-text index's keys in
+// "Tokens" and by reading every record's text; both as sets of IDs.
+std::pair<std::set<int32_t>, std::set<int32_t>> ByToken(const fs::path& aDir, const std::string& aTable,
+                                                         const UnicodeString& aWord) {
+  TzfRecoverComponents engine;
+  engine.Start();
+  engine.OpenDatabase(rtl::u16(aDir.string()));
+  std::pair<std::set<int32_t>, std::set<int32_t>> r;
+  TzfTable table;
+  table.SetDatabase(&engine.Database());
+  table.SetTableName(rtl::u16(aTable));
+  table.SetIndexName(u"Tokens");
+  table.Open();
+  table.SetRange({rtl::Variant(aWord)}, {rtl::Variant(aWord)});
+  for (table.First(); !table.Eof(); table.Next()) r.first.insert(table.FieldByName(u"ID").GetAsInteger());
+  table.CancelRange();
+  for (table.First(); !table.Eof(); table.Next()) {
+    const UnicodeString text = u" " + table.FieldByName(u"Text").GetAsString() + u" ";
+    if (text.find(u" " + aWord + u" ") != UnicodeString::npos) r.second.insert(table.FieldByName(u"ID").GetAsInteger());
+  }
+  table.Close();
+  return r;
+}
+
+// A log table with a full-text index on its text: searched by token, damaged, recovered; the
+// recovered table's full-text index is built anew from the records that came back.
+TEST_F(RecoverRun, FulltextIndexIsRebuiltInTheRecoveredTable) {
+  const std::map<uint32_t, uint64_t> perBlock = MakeLog(3000, {"--fulltext"});
+  {
+    const auto [keys, texts] = ByToken(Dir / "original", "BuildLog", u"compile");
+    EXPECT_FALSE(keys.empty());
+    EXPECT_EQ(keys, texts);
+  }
+  uint64_t bound = 0;
+  ASSERT_NO_FATAL_FAILURE(bound = DamageTwoRecordBlocks(perBlock));
+  TChild run(Exe, {"--headless", Table().string()}, Dir);
+  EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
+  const std::vector<std::string> out = Stamped(run.StdOut());
+  ASSERT_GE(out.size(), 7u) << run.StdOut();
+  EXPECT_EQ(out.back(), "INFO  Recover operation has been finalized successfully. Terminating...");
+  EXPECT_LE(uint64_t(Rows("BuildLog")), bound);
+  for (const UnicodeString word : {u"compile", u"agent", u"warning"}) {
+    const auto [keys, texts] = ByToken(Dir / "tables", "BuildLog", word);
+    EXPECT_FALSE(keys.empty()) << rtl::u8(word);
+    EXPECT_EQ(keys, texts) << rtl::u8(word);
+  }
 }
 
 }  // namespace
