@@ -26,10 +26,10 @@ zf::rtl::TStartupList BuildList() {
   zf::rtl::TStartupList list;
   list.Add(zfsdFieldMapperBaseUnit());
   list.Add(zfsdValueMapperCoverageUnit());
-  list.Add(zfsdFieldMapperUnit());
   list.Add(zfsdStringMapperUnit());
   list.Add(zfsdCharMapperUnit());
   list.Add(zfsdTextSourceMapperUnit());
+  list.Add(zfsdFieldMapperUnit());
   list.Add(zfsrFieldMapperUnit());
   list.Add(zfsdFieldMapperDescriptorUnit());
   list.Add(zfsdRecordMapperDescriptorUnit());
