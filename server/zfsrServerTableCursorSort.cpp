@@ -78,6 +78,9 @@ void TzfServerTableCursor::stcRebuildIndexes(TzfServerTransaction* aTrans, int32
 uint32_t TzfServerTableCursor::stcSortRecords(TzfIndexDescriptor* aIndexDesc) {
   ZF_ASSERT(!stcIndexEngine, "zfsrServerEngine");
   if (!aIndexDesc) return zfErrInvalidParam;
+  // The records move to new reference numbers, which the full-text index would not follow.
+  if (stcTable->sbtFulltextEngine)
+    return EzfBaseException::zfSetMessage(zfErrNotSupported, u"Tables with full-text indexes cannot be sorted");
   if (!stcContext) return zfErrNoActiveTran;
   std::unique_ptr<TzfBaseSortEngine> sorter;
   try {

@@ -28,6 +28,14 @@ namespace {
 
 constexpr uint32_t kSnapshotEvery = 10;  // records between two snapshots of a copy
 
+// The copy adds records through the record engine and the bulk builder, which keep no full-text
+// index: a table with one is refused rather than copied into a table whose index would be empty.
+uint32_t RefuseFulltext(TzfServerTableCursor& aSource) {
+  if (!aSource.Table()->sbtFulltextEngine) return 0;
+  return EzfBaseException::zfSetMessage(
+      zfErrNotSupported, u"Tables with full-text indexes cannot be packed, restructured or backed up");
+}
+
 void FreeCursor(TzfServerTableCursor*& aCursor) {
   if (aCursor) aCursor->Free();
   aCursor = nullptr;
@@ -523,6 +531,7 @@ uint32_t zfPrepareCopyIntoNewTable(
   const uint32_t timeout = aCaller.atoGetTimeout();
   code = zfOpenTableCursor(job.SourceDb, aTableName, aPassword, omReadOnly, smExclusive, timeout, job.Source);
   if (code != 0) return code;
+  if (const uint32_t f = RefuseFulltext(*job.Source)) return f;
   TzfServerRootTable& root = *job.Source->Table()->sbtRoot;
   job.Password = root.srtExtractPassword();
   if (aRefuseSnapshots && root.srtSnapshotBlockCount > 0) return zfErrTableOpen;
@@ -639,6 +648,7 @@ uint32_t TzfServerDatabase::TableBackup(const UnicodeString& aTableName, const U
       const uint32_t timeout = atoGetTimeout();
       r = zfOpenTableCursor(job.SourceDb, aTableName, aPassword, omReadOnly, smShared, timeout, job.Source);
       if (r != 0) return r;
+      if ((r = RefuseFulltext(*job.Source)) != 0) return r;
       TzfServerRootTable& root = *job.Source->Table()->sbtRoot;
       job.Password = root.srtExtractPassword();
       if ((r = TCopyJob::OpenDatabase(*targetDb, nullptr, nullptr, job.TargetDb)) != 0) return r;

@@ -27,6 +27,7 @@
 #include "storage/zfsrBufferManager.h"
 #include "tests/foundation/zfCaptureLog.h"
 #include "tests/server/zfsrServerCursorTestUtil.h"
+#include "tools/zftableLog.h"
 
 namespace zf::test {
 namespace {
@@ -693,6 +694,34 @@ TEST_F(CopyTask, RefusedFinishingStepsKeepATableUnderTheName) {
       if (c.Logged && e.Msg.find(c.Logged) != UnicodeString::npos) logged = true;
     EXPECT_EQ(logged, c.Logged != nullptr);
   }
+}
+
+// The copies keep no full-text index: a table that has one is refused at the start, as it was.
+TEST_F(Backup, TablesWithAFulltextIndexAreRefusedAndKeepTheirRecords) {
+  kit::TLogOptions o;
+  o.Records = 20;
+  o.Fulltext = true;
+  kit::FillLogTable(*Db, u"Log", o);
+  TzfServerDatabase* other = OtherDb(S);
+  const std::vector<std::pair<const char*, std::function<uint32_t(TzfAbstractTaskInfo*&)>>> starts = {
+      {"pack", [&](TzfAbstractTaskInfo*& k) { return Db->TablePack(u"Log", u"", k); }},
+      {"backup", [&](TzfAbstractTaskInfo*& k) { return Db->TableBackup(u"Log", u"", other, k); }},
+  };
+  for (const auto& [what, start] : starts) {
+    TzfAbstractTaskInfo* task = nullptr;
+    EXPECT_EQ(start(task), zfErrNotSupported) << what;
+    EXPECT_EQ(task, nullptr) << what;
+  }
+  TzfServerTableCursor* c = Open(Db, u"Log");
+  ASSERT_NE(c, nullptr);
+  // Nor is such a table sorted in place: its records would move under the full-text index.
+  ASSERT_EQ(c->SwitchToIndex(u"", -1, false), 0u);
+  TzfMainIndicesDescriptor* indexes = c->acGetTableDescriptor()->tdIndicesDescriptor.get();
+  ASSERT_NE(indexes, nullptr);
+  EXPECT_EQ(c->stcSortRecords(indexes->IndexDescriptor[0].get()), zfErrNotSupported);
+  uint32_t n = 0;
+  EXPECT_EQ(c->GetRecordCount(n, false), 0u);
+  EXPECT_EQ(n, 20u);
 }
 
 }  // namespace
