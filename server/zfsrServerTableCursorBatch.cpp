@@ -55,15 +55,21 @@ void MarkCallerCorrupted(TzfServerTransContext* aContext) {
 }  // namespace
 
 uint32_t TzfServerTableCursor::RecordInsertBatch(TzfCustomMemoryStream& aStream) {
-  return FramedWrite([&] { return sbcRecordInsertBatch(aStream); });
+  return FramedWrite([&] { return stcWithRefIntegrity(eaRecordInsert, [&] { return sbcRecordInsertBatch(aStream); }); });
 }
+// The destination's references are checked for every record copied (its engine's cursors are
+// opened before the copy takes its content locks).
 uint32_t TzfServerTableCursor::CopyRecords(TzfAbstractCursor* aDestCursor, TzfBlobCopyMode aBlobCopyMode,
                                            int32_t aMaxTransSize) {
-  return Framed([&] { return sbcCopyRecords(aDestCursor, aBlobCopyMode, aMaxTransSize, true); });
+  return CopyRecordsEx(aDestCursor, aBlobCopyMode, aMaxTransSize, true);
 }
 uint32_t TzfServerTableCursor::CopyRecordsEx(TzfAbstractCursor* aDestCursor, TzfBlobCopyMode aBlobCopyMode,
                                              int32_t aMaxTransSize, bool aCheckValFields) {
-  return Framed([&] { return sbcCopyRecords(aDestCursor, aBlobCopyMode, aMaxTransSize, aCheckValFields); });
+  return Framed([&] {
+    const auto copy = [&] { return sbcCopyRecords(aDestCursor, aBlobCopyMode, aMaxTransSize, aCheckValFields); };
+    auto* dest = dynamic_cast<TzfServerTableCursor*>(aDestCursor);
+    return dest ? dest->stcWithRefIntegrity(eaRecordInsert, copy) : copy();
+  });
 }
 uint32_t TzfServerTableCursor::DeleteRecords() {
   return Framed([&] { return stcWithRefIntegrity(eaRecordDelete, [&] { return sbcDeleteRecords(); }); });
@@ -122,6 +128,10 @@ uint32_t TzfServerTableCursor::sbcRecordInsertBatch(TzfCustomMemoryStream& aStre
         }
       }
       if (const uint32_t b = stcBlobHandler->BeforeInsert(aTrans, record)) return b;
+      int64_t noRef = 0;
+      if (const uint32_t n = stcNotifyRecord(eaRecordInsert, true, nullptr, record,
+                                             {int32_t{0}, static_cast<const uint8_t*>(record), &noRef}))
+        return n;
       stcTable->sbtInitRecRev(record);
       if (sbcValidationsHandler) sbcValidationsHandler->ValidateRecord(nullptr, record);
       int64_t ref = 0;
@@ -129,6 +139,9 @@ uint32_t TzfServerTableCursor::sbcRecordInsertBatch(TzfCustomMemoryStream& aStre
       if (TzfBaseIndicesEngine* ix = stcTable->sbtIndicesEngine.get())
         if (const uint32_t k = zfIndicesInsertKeys(*ix, aTrans, ref, record)) return k;
       if (const uint32_t f = stcUpdateFulltext(aTrans, nullptr, 0, record, ref)) return f;
+      if (const uint32_t n = stcNotifyRecord(eaRecordInsert, false, nullptr, record,
+                                             {int32_t{0}, static_cast<const uint8_t*>(record), &ref}))
+        return n;
       pos += 4 + static_cast<int64_t>(length);
       --remaining;
       if (remaining % 100 == 0) zfCheckTimeout();
@@ -295,12 +308,19 @@ uint32_t TzfServerTableCursor::sbcCopyRecords(TzfAbstractCursor* aDestCursor, Tz
           if (r == 0) fields.SetRecordField(f, record.data(), &newNr);
         }
         if (r != 0) break;
+        int64_t noRef = 0;
+        if ((r = dest->stcNotifyRecord(eaRecordInsert, true, nullptr, record.data(),
+                                       {int32_t{0}, static_cast<const uint8_t*>(record.data()), &noRef})) != 0)
+          break;
         target.sbtInitRecRev(record.data());
         int64_t ref = 0;
         target.sbtRecordEngine->AddRecord(trans, ref, record.data());
         if (TzfBaseIndicesEngine* ix = target.sbtIndicesEngine.get())
           if ((r = zfIndicesInsertKeys(*ix, trans, ref, record.data())) != 0) break;
         if ((r = dest->stcUpdateFulltext(trans, nullptr, 0, record.data(), ref)) != 0) break;
+        if ((r = dest->stcNotifyRecord(eaRecordInsert, false, nullptr, record.data(),
+                                       {int32_t{0}, static_cast<const uint8_t*>(record.data()), &ref})) != 0)
+          break;
         if (autoIncEngine) {
           bool isNull = true;
           uint32_t value = 0;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "foundation/zfllErrors.h"
+#include "foundation/zfllStreams.h"
 #include "foundation/zfllException.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerSession.h"
@@ -265,6 +267,50 @@ TEST_F(RefIntEngines, TargetRequiredOnInsertAndModifyOfADetail) {
   EXPECT_EQ(Insert(d, {rtl::Variant(int32_t{31}), rtl::Variant()}), zfErrMasterMissing);
   Close(d);
   EXPECT_EQ(Rows(u"Detail"), "10:2,11:1,20:2");
+}
+
+// Batch inserts and record copies check every record they add as a single insert does.
+TEST_F(RefIntEngines, BatchInsertAndCopyCheckEveryRecord) {
+  Build({}, {{&TzfTargetRequiredActionDescriptor::ClassInfo()}});
+  Fill();
+  TzfServerTableCursor* d = OpenTable(u"Detail");
+  const auto batch = [&](std::initializer_list<std::pair<int32_t, int32_t>> aRows) {
+    const size_t rl = RecLen(d);
+    std::vector<uint8_t> bytes(8, 0), rec(rl);
+    for (auto [id, master] : aRows) {
+      d->RecordBufferClear(rec.data());
+      d->SetFieldFromVariant(rec.data(), 0, rtl::Variant(id));
+      d->SetFieldFromVariant(rec.data(), 1, rtl::Variant(master));
+      const size_t at = bytes.size();
+      bytes.resize(at + 4 + rl);
+      zfPutLE32(bytes.data() + at, static_cast<uint32_t>(rl));
+      std::memcpy(bytes.data() + at + 4, rec.data(), rl);
+    }
+    zfPutLE32(bytes.data() + 4, static_cast<uint32_t>(aRows.size()));
+    TzfMemoryStream ms;
+    ms.Write(bytes.data(), static_cast<int32_t>(bytes.size()));
+    return d->RecordInsertBatch(ms);
+  };
+  uint32_t r = batch({{30, 1}, {31, 3}});
+  EXPECT_EQ(r, zfErrMasterMissing);
+  EXPECT_EQ(Message(r), "Referential Integrity Violation. Detail(MasterID) -> Master(ID): Master record missing.");
+  EXPECT_EQ(Rows(u"Detail"), kAllDetails) << "the whole batch is refused";
+  EXPECT_EQ(batch({{30, 1}, {31, 2}}), 0u);
+  EXPECT_EQ(Rows(u"Detail"), "10:1,11:1,20:2,30:1,31:2");
+
+  // A table of the same layout without references, copied into Detail.
+  auto loose = std::make_unique<TzfServerDataDict>();
+  loose->tdFieldsDescriptor->AddField(u"ID", u"", zftInt32, 0, 0, false, nullptr);
+  loose->tdFieldsDescriptor->AddField(u"MasterID", u"", zftInt32, 0, 0, false, nullptr);
+  ASSERT_EQ(Db->TableBuild(false, u"Loose", u"", loose.get(), tsPersistent, false), 0u);
+  TzfServerTableCursor* l = OpenTable(u"Loose");
+  ASSERT_EQ(Insert(l, {rtl::Variant(int32_t{40}), rtl::Variant(int32_t{9})}), 0u);
+  r = l->CopyRecords(d, zfbcmNoCopy, 0);
+  EXPECT_EQ(r, zfErrMasterMissing) << Message(r);
+  EXPECT_EQ(Rows(u"Detail"), "10:1,11:1,20:2,30:1,31:2");
+  ASSERT_EQ(Modify(l, 40, 1, rtl::Variant(int32_t{2})), 0u);
+  EXPECT_EQ(l->CopyRecords(d, zfbcmNoCopy, 0), 0u);
+  EXPECT_EQ(Rows(u"Detail"), "10:1,11:1,20:2,30:1,31:2,40:2");
 }
 
 TEST_F(RefIntEngines, NullSourceSkipsTheReferenceOrTheAction) {
