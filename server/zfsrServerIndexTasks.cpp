@@ -278,22 +278,10 @@ TzfServerDoNothingTaskInfo::TzfServerDoNothingTaskInfo(TzfAbstractSession* aSess
 
 namespace {
 
-// The private database of a maintenance task: the same session, alias, folder, modes and timeout,
-// no transaction context of the caller's, share rules ignored, the caller's table mapper shared.
-uint32_t OpenPrivateDatabase(TzfServerDatabase& aDatabase, TzfServerDatabase*& aPrivate) {
-  TzfAbstractDatabase* db = nullptr;
-  const uint32_t r = aDatabase.sdSession->ssDatabaseOpen(db, aDatabase.sdAlias, nullptr, aDatabase.sdFolder,
-                                                         aDatabase.sdOpenMode, aDatabase.sdShareMode, true,
-                                                         aDatabase.atoGetTimeout());
-  aPrivate = static_cast<TzfServerDatabase*>(db);
-  if (r == 0 && aPrivate) aPrivate->sdTables = aDatabase.sdTables;
-  return r;
-}
-
 // The private database and an exclusive cursor on aTableName in it, into aJob (freed by the caller).
 uint32_t OpenJob(TzfServerDatabase& aDatabase, const UnicodeString& aTableName, const UnicodeString& aPassword,
                  TzfOpenMode aOpenMode, TzfTaskJobLinks& aJob) {
-  uint32_t r = OpenPrivateDatabase(aDatabase, aJob.Database);
+  uint32_t r = aDatabase.sdOpenPrivate(nullptr, true, aJob.Database);
   if (r == 0)
     r = zfOpenTableCursor(aJob.Database, aTableName, aPassword, aOpenMode, smExclusive, aDatabase.atoGetTimeout(),
                           aJob.Cursor);
@@ -301,6 +289,16 @@ uint32_t OpenJob(TzfServerDatabase& aDatabase, const UnicodeString& aTableName, 
 }
 
 }  // namespace
+
+uint32_t TzfServerDatabase::sdOpenPrivate(TzfAbstractTransContext* aTransContext, bool aShareTables,
+                                          TzfServerDatabase*& aPrivate) {
+  TzfAbstractDatabase* db = nullptr;
+  const uint32_t r =
+      sdSession->ssDatabaseOpen(db, sdAlias, aTransContext, sdFolder, sdOpenMode, sdShareMode, true, atoGetTimeout());
+  aPrivate = static_cast<TzfServerDatabase*>(db);
+  if (r == 0 && aPrivate && aShareTables) aPrivate->sdTables = sdTables;
+  return r;
+}
 
 uint32_t TzfServerDatabase::LaunchTask(const std::function<uint32_t(TzfAbstractTaskInfo*&)>& aWorker,
                                        TzfAbstractTaskInfo*& aTaskInfo) {

@@ -556,11 +556,8 @@ uint32_t TzfServerDatabase::sdTableRecover(const UnicodeString& aTableName, cons
   const uint32_t timeout = atoGetTimeout();
   uint32_t code = 0;
   try {
-    TzfAbstractDatabase* db = nullptr;
-    code = sdSession->ssDatabaseOpen(db, sdAlias, nullptr, sdFolder, sdOpenMode, sdShareMode, true, timeout);
-    privateDb = static_cast<TzfServerDatabase*>(db);
+    code = sdOpenPrivate(nullptr, true, privateDb);
     if (code == 0) {
-      privateDb->sdTables = sdTables;  // the maintenance database shares this database's temporary tables
       TzfIndexTolerantOpen tolerant;  // the walk needs no index: a damaged one does not stop it
       code = zfOpenTableCursor(privateDb, aTableName, aPassword, omReadOnly, smExclusive, timeout, source);
     }

@@ -451,18 +451,6 @@ struct TCopyJob {
     } catch (...) {
     }
   }
-  // A private database on aLike's session, alias, folder, modes and timeout, sharing aMapper (may
-  // be nil) and using aTransContext (nil: one of its own).
-  static uint32_t OpenDatabase(TzfServerDatabase& aLike, TzfAbstractTransContext* aTransContext,
-                               RefPtr<TzfTableMapper> aMapper, TzfServerDatabase*& aDatabase) {
-    TzfAbstractDatabase* db = nullptr;
-    const uint32_t r =
-        aLike.sdSession->ssDatabaseOpen(db, aLike.sdAlias, aTransContext, aLike.sdFolder, aLike.sdOpenMode,
-                                        aLike.sdShareMode, true, aLike.atoGetTimeout());
-    aDatabase = static_cast<TzfServerDatabase*>(db);
-    if (r == 0 && aMapper) aDatabase->sdTables = std::move(aMapper);
-    return r;
-  }
   // The container over both cursors and the task over the container; the job hands everything
   // over on success.
   uint32_t MakeTask(TzfBaseTableMapperDescriptor& aMapper, TzfAbstractTaskInfo*& aTaskInfo) {
@@ -516,7 +504,7 @@ uint32_t zfPrepareCopyIntoNewTable(
     const std::function<TzfBaseTableMapperDescriptor*(TzfServerRootTable&, TzfDataDictionary&)>& aMakeMapper,
     TzfAbstractTaskInfo*& aTaskInfo) {
   TCopyJob job;
-  uint32_t code = TCopyJob::OpenDatabase(aCaller, nullptr, aCaller.sdTables, job.SourceDb);
+  uint32_t code = aCaller.sdOpenPrivate(nullptr, true, job.SourceDb);
   if (code != 0) return code;
   job.TargetDb = job.SourceDb;
   if (aAllowSystem) job.SourceDb->OptionSet(u"ALLOWSYSTEMTABLEACCESS", u"1");
@@ -634,14 +622,14 @@ uint32_t TzfServerDatabase::TableBackup(const UnicodeString& aTableName, const U
       // shares; a context the caller's database owns goes with that database, so the job does
       // not borrow it.
       TzfAbstractTransContext* context = TransContext() != OwnedTransContext() ? TransContext() : nullptr;
-      uint32_t r = TCopyJob::OpenDatabase(*this, context, sdTables, job.SourceDb);
+      uint32_t r = sdOpenPrivate(context, true, job.SourceDb);
       if (r != 0) return r;
       const uint32_t timeout = atoGetTimeout();
       r = zfOpenTableCursor(job.SourceDb, aTableName, aPassword, omReadOnly, smShared, timeout, job.Source);
       if (r != 0) return r;
       TzfServerRootTable& root = *job.Source->Table()->sbtRoot;
       job.Password = root.srtExtractPassword();
-      if ((r = TCopyJob::OpenDatabase(*targetDb, nullptr, nullptr, job.TargetDb)) != 0) return r;
+      if ((r = targetDb->sdOpenPrivate(nullptr, false, job.TargetDb)) != 0) return r;
       TzfPadlockGuard tables(targetDb->sdFolder->sfTablesPadlock);
       TzfServerDataDict fields;
       fields.AssignOnlyFields(root.srtDictionary.get());
