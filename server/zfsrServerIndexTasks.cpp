@@ -307,26 +307,30 @@ uint32_t TzfServerDatabase::LaunchTask(const std::function<uint32_t(TzfAbstractT
   uint32_t code = 0;
   try {
     code = Framed([&] { return aWorker(task); });
-    if (task && code != 0) {
-      try {
-        task->Free();
-      } catch (...) {
-      }
-      task = nullptr;
-    }
-    if (task) {
-      try {
-        static_cast<TzfServerTaskInfo*>(task)->StartThread(2000);
-      } catch (...) {
-        task->Free();
-        throw;
-      }
-      aTaskInfo = task;
-    }
   } catch (const std::exception& e) {
     code = asoConvertException(e);
   }
-  return code;
+  if (!task) return code;
+  if (code != 0) {
+    try {
+      task->Free();
+    } catch (...) {
+    }
+    return code;
+  }
+  try {
+    static_cast<TzfServerTaskInfo*>(task)->StartThread(2000);
+  } catch (const std::exception& e) {
+    // A task that did not start is no task: the caller gets a code, never 0 without a task.
+    code = asoConvertException(e);
+    try {
+      task->Free();
+    } catch (...) {
+    }
+    return code != 0 ? code : zfErrUnexpectedException;
+  }
+  aTaskInfo = task;
+  return 0;
 }
 
 uint32_t TzfServerDatabase::TableRebuildIndex(const UnicodeString& aTableName, const UnicodeString& aPassword,

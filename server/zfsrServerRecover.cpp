@@ -512,30 +512,10 @@ uint32_t TzfServerDatabase::TableRecover(const UnicodeString& aTableName, const 
                                          TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   if (const uint32_t r = zfCheckTableName(aTableName, true, false)) return r;
-  TzfAbstractTaskInfo* task = nullptr;
-  uint32_t code = 0;
-  try {
-    code = Framed([&] { return sdTableRecover(aTableName, aPassword, task); });
-    if (task) {
-      if (code == 0) {
-        try {
-          static_cast<TzfServerRecoverTaskInfo*>(task)->StartThread(2000);
-        } catch (...) {
-          task->Free();  // the tables stay: the caller sees the code and may delete them
-          throw;
-        }
-        aTaskInfo = task;
-      } else {
-        try {
-          task->Free();
-        } catch (...) {
-        }
-      }
-    }
-  } catch (const std::exception& e) {
-    code = asoConvertException(e);
-  }
-  return code;
+  // The tables a recovery built stay when its task does not start: the caller sees the code and may
+  // delete them.
+  return LaunchTask([&](TzfAbstractTaskInfo*& aTask) { return sdTableRecover(aTableName, aPassword, aTask); },
+                    aTaskInfo);
 }
 
 uint32_t TzfServerDatabase::sdTableRecover(const UnicodeString& aTableName, const UnicodeString& aPassword,

@@ -470,30 +470,6 @@ struct TCopyJob {
   }
 };
 
-// The end of the launch frame: a task prepared with code 0 is started and handed to the caller
-// (who owns it); one prepared with another code is freed.
-uint32_t zfStartCopyTask(TzfAbstractServerObject& aConverter, uint32_t aCode, TzfAbstractTaskInfo* aTask,
-                         TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  if (!aTask) return aCode;
-  if (aCode != 0) {
-    try {
-      aTask->Free();
-    } catch (...) {
-    }
-    return aCode;
-  }
-  try {
-    static_cast<TzfServerTaskInfo*>(aTask)->StartThread(2000);
-  } catch (const std::exception& e) {
-    const uint32_t code = CodeOf(e, aConverter);
-    aTask->Free();
-    return code;
-  }
-  aTaskInfo = aTask;
-  return 0;
-}
-
 // Restructure and pack: the source opened exclusively in a private database, a new table under a
 // unique name from aBaseName built there with the dictionary aMakeDictionary gives (the source's
 // password and scope), its cursor, and the job over them with the mapper aMakeMapper gives.
@@ -532,14 +508,11 @@ uint32_t TzfServerDatabase::TableRestructure(const UnicodeString& aTableName, co
                                              bool aAllowSystem, TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   if (const uint32_t r = zfCheckTableName(aTableName, true, aAllowSystem)) return r;
-  TzfAbstractTaskInfo* task = nullptr;
-  uint32_t code = 0;
-  try {
-    code = Framed([&] { return sdTableRestructure(aTableName, aPassword, aDictionary, aMapperDesc, task); });
-  } catch (const std::exception& e) {
-    code = asoConvertException(e);
-  }
-  return zfStartCopyTask(*this, code, task, aTaskInfo);
+  return LaunchTask(
+      [&](TzfAbstractTaskInfo*& aTask) {
+        return sdTableRestructure(aTableName, aPassword, aDictionary, aMapperDesc, aTask);
+      },
+      aTaskInfo);
 }
 
 uint32_t TzfServerDatabase::sdTableRestructure(const UnicodeString& aTableName, const UnicodeString& aPassword,
@@ -572,35 +545,31 @@ uint32_t TzfServerDatabase::TablePack(const UnicodeString& aTableName, const Uni
                                       TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   if (const uint32_t r = zfCheckTableName(aTableName, true, false)) return r;
-  TzfAbstractTaskInfo* task = nullptr;
-  uint32_t code = 0;
-  try {
-    code = Framed([&]() -> uint32_t {
-      if (sdOpenMode == omReadOnly) return zfErrReadOnlyDb;
-      const TzfActionArgs args{aTableName};
-      if (const uint32_t veto = sdFolder->NotifyExtenders(eaTablePack, true, args)) return veto;
-      if (const uint32_t veto = NotifyExtenders(eaTablePack, true, args)) return veto;
-      TzfServerDataDict copy;
-      TzfTableMapperDescriptor mapper;
-      return zfPrepareCopyIntoNewTable(
-          *this, aTableName, aPassword, u"_PACK", false, false,
-          [&](TzfServerRootTable& aRoot) -> TzfDataDictionary* {
-            // The same structure; the build records the sorting rules in force now, so locale
-            // indexes are made anew under them.
-            copy.Assign(aRoot.srtDictionary.get());
-            copy.CheckValid(true);
-            return &copy;
-          },
-          [&](TzfServerRootTable& aRoot, TzfDataDictionary&) -> TzfBaseTableMapperDescriptor* {
-            mapper.MapAllTablesAndFieldsByName(*aRoot.srtDictionary, *aRoot.srtDictionary, TzfDataLossAction::dlaFail);
-            return &mapper;
-          },
-          task);
-    });
-  } catch (const std::exception& e) {
-    code = asoConvertException(e);
-  }
-  return zfStartCopyTask(*this, code, task, aTaskInfo);
+  return LaunchTask(
+      [&](TzfAbstractTaskInfo*& aTask) -> uint32_t {
+        if (sdOpenMode == omReadOnly) return zfErrReadOnlyDb;
+        const TzfActionArgs args{aTableName};
+        if (const uint32_t veto = sdFolder->NotifyExtenders(eaTablePack, true, args)) return veto;
+        if (const uint32_t veto = NotifyExtenders(eaTablePack, true, args)) return veto;
+        TzfServerDataDict copy;
+        TzfTableMapperDescriptor mapper;
+        return zfPrepareCopyIntoNewTable(
+            *this, aTableName, aPassword, u"_PACK", false, false,
+            [&](TzfServerRootTable& aRoot) -> TzfDataDictionary* {
+              // The same structure; the build records the sorting rules in force now, so locale
+              // indexes are made anew under them.
+              copy.Assign(aRoot.srtDictionary.get());
+              copy.CheckValid(true);
+              return &copy;
+            },
+            [&](TzfServerRootTable& aRoot, TzfDataDictionary&) -> TzfBaseTableMapperDescriptor* {
+              mapper.MapAllTablesAndFieldsByName(*aRoot.srtDictionary, *aRoot.srtDictionary,
+                                                 TzfDataLossAction::dlaFail);
+              return &mapper;
+            },
+            aTask);
+      },
+      aTaskInfo);
 }
 
 uint32_t TzfServerDatabase::TableBackup(const UnicodeString& aTableName, const UnicodeString& aPassword,
@@ -611,44 +580,39 @@ uint32_t TzfServerDatabase::TableBackup(const UnicodeString& aTableName, const U
   if (!targetDb) return zfErrInvalidParam;
   if (targetDb->sdSession != sdSession) return zfErrDifferentSessions;
   if (targetDb->sdFolder == sdFolder) return zfErrSameTable;
-  TzfAbstractTaskInfo* task = nullptr;
-  uint32_t code = 0;
-  try {
-    code = Framed([&]() -> uint32_t {
-      if (targetDb->sdOpenMode == omReadOnly) return zfErrReadOnlyDb;
-      if (const uint32_t veto = NotifyExtenders(eaTableBackup, true, {aTableName, aTargetDatabase})) return veto;
-      TCopyJob job;
-      // The source is read in the caller's transaction when the caller runs one of a context it
-      // shares; a context the caller's database owns goes with that database, so the job does
-      // not borrow it.
-      TzfAbstractTransContext* context = TransContext() != OwnedTransContext() ? TransContext() : nullptr;
-      uint32_t r = sdOpenPrivate(context, true, job.SourceDb);
-      if (r != 0) return r;
-      const uint32_t timeout = atoGetTimeout();
-      r = zfOpenTableCursor(job.SourceDb, aTableName, aPassword, omReadOnly, smShared, timeout, job.Source);
-      if (r != 0) return r;
-      TzfServerRootTable& root = *job.Source->Table()->sbtRoot;
-      job.Password = root.srtExtractPassword();
-      if ((r = targetDb->sdOpenPrivate(nullptr, false, job.TargetDb)) != 0) return r;
-      TzfPadlockGuard tables(targetDb->sdFolder->sfTablesPadlock);
-      TzfServerDataDict fields;
-      fields.AssignOnlyFields(root.srtDictionary.get());
-      fields.CheckValid(true);
-      const UnicodeString name = root.sbtNameInScope;
-      if ((r = job.TargetDb->sdTableBuild(false, name, job.Password, &fields, root.srtTableScope)) != 0) return r;
-      job.BuiltName = name;
-      r = zfOpenTableCursor(job.TargetDb, name, job.Password, omReadWrite, smExclusive, targetDb->atoGetTimeout(),
-                            job.Target);
-      if (r != 0) return r;
-      TzfTableMapperDescriptor mapper;
-      mapper.MapAllTablesAndFieldsByName(*root.srtDictionary, *job.Target->Table()->sbtRoot->srtDictionary,
-                                         TzfDataLossAction::dlaFail);
-      return job.MakeTask(mapper, task);
-    });
-  } catch (const std::exception& e) {
-    code = asoConvertException(e);
-  }
-  return zfStartCopyTask(*this, code, task, aTaskInfo);
+  return LaunchTask(
+      [&](TzfAbstractTaskInfo*& aTask) -> uint32_t {
+        if (targetDb->sdOpenMode == omReadOnly) return zfErrReadOnlyDb;
+        if (const uint32_t veto = NotifyExtenders(eaTableBackup, true, {aTableName, aTargetDatabase})) return veto;
+        TCopyJob job;
+        // The source is read in the caller's transaction when the caller runs one of a context it
+        // shares; a context the caller's database owns goes with that database, so the job does
+        // not borrow it.
+        TzfAbstractTransContext* context = TransContext() != OwnedTransContext() ? TransContext() : nullptr;
+        uint32_t r = sdOpenPrivate(context, true, job.SourceDb);
+        if (r != 0) return r;
+        const uint32_t timeout = atoGetTimeout();
+        r = zfOpenTableCursor(job.SourceDb, aTableName, aPassword, omReadOnly, smShared, timeout, job.Source);
+        if (r != 0) return r;
+        TzfServerRootTable& root = *job.Source->Table()->sbtRoot;
+        job.Password = root.srtExtractPassword();
+        if ((r = targetDb->sdOpenPrivate(nullptr, false, job.TargetDb)) != 0) return r;
+        TzfPadlockGuard tables(targetDb->sdFolder->sfTablesPadlock);
+        TzfServerDataDict fields;
+        fields.AssignOnlyFields(root.srtDictionary.get());
+        fields.CheckValid(true);
+        const UnicodeString name = root.sbtNameInScope;
+        if ((r = job.TargetDb->sdTableBuild(false, name, job.Password, &fields, root.srtTableScope)) != 0) return r;
+        job.BuiltName = name;
+        r = zfOpenTableCursor(job.TargetDb, name, job.Password, omReadWrite, smExclusive, targetDb->atoGetTimeout(),
+                              job.Target);
+        if (r != 0) return r;
+        TzfTableMapperDescriptor mapper;
+        mapper.MapAllTablesAndFieldsByName(*root.srtDictionary, *job.Target->Table()->sbtRoot->srtDictionary,
+                                           TzfDataLossAction::dlaFail);
+        return job.MakeTask(mapper, aTask);
+      },
+      aTaskInfo);
 }
 
 }  // namespace zf
