@@ -7,6 +7,7 @@
 #include "mapping/zfsdTableMapperDescriptor.h"
 #include "platform/rtl/rtlException.h"
 #include "platform/rtl/rtlStringList.h"
+#include "platform/rtl/rtlText.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
@@ -36,8 +37,6 @@ void FreeCursor(TzfServerTableCursor*& aCursor) {
   if (aCursor) aCursor->Free();
   aCursor = nullptr;
 }
-
-bool SameName(const UnicodeString& a, const UnicodeString& b) { return rtl::UpperCase(a) == rtl::UpperCase(b); }
 
 }  // namespace
 
@@ -261,7 +260,7 @@ void TzfServerRecoverContainer::CopyNamedStreams() {
     bool any = false;
     for (int32_t i = 0; i < names.Count(); ++i) {
       const UnicodeString name = names[i];
-      if (SameName(name, u"DICT") || SameName(name, u"$TableName")) continue;
+      if (rtl::SameText(name, u"DICT") || rtl::SameText(name, u"$TableName")) continue;
       try {
         TzfMemoryStream ms;
         if (from->ReadNamedStream(nullptr, name, ms) != 0) continue;

@@ -12,6 +12,7 @@
 #include "mapping/zfsdTableMapperDescriptor.h"
 #include "platform/rtl/rtlException.h"
 #include "platform/rtl/rtlStringList.h"
+#include "platform/rtl/rtlText.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
@@ -32,8 +33,6 @@ void FreeCursor(TzfServerTableCursor*& aCursor) {
   if (aCursor) aCursor->Free();
   aCursor = nullptr;
 }
-
-bool SameName(const UnicodeString& a, const UnicodeString& b) { return rtl::UpperCase(a) == rtl::UpperCase(b); }
 
 TzfServerDatabase* DatabaseOf(TzfServerTableCursor* aCursor) {
   return static_cast<TzfServerDatabase*>(aCursor->Database());
@@ -308,7 +307,7 @@ void TzfServerRestructureContainer::CopyTableStreams() {
     if (source->sbcTableStreamGetList(names, true) != 0) return;
     for (int32_t i = 0; i < names.Count(); ++i) {
       const UnicodeString name = names[i];
-      if (SameName(name, u"DICT") || SameName(name, u"$TableName")) continue;
+      if (rtl::SameText(name, u"DICT") || rtl::SameText(name, u"$TableName")) continue;
       TzfMemoryStream ms;
       if (source->sbcTableStreamRead(name, ms, true) != 0) continue;
       ms.SetPosition(0);
