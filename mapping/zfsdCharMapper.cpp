@@ -209,6 +209,23 @@ bool DecodeByte(uint16_t aCodePage, uint8_t aByte, char16_t& aUnit) {
   return true;
 }
 
+// The one byte aUnit is in aCodePage; false when it is none or takes more than one byte.
+bool EncodeByte(uint16_t aCodePage, char16_t aUnit, uint8_t& aByte) {
+  std::string bytes;
+  if (zfEncodeText(aCodePage, rtl::UnicodeStringView(&aUnit, 1), bytes, 1) != TzfEncodeResult::erOk ||
+      bytes.size() != 1)
+    return false;
+  aByte = static_cast<uint8_t>(bytes[0]);
+  return true;
+}
+
+// A wide target keeps no code page.
+uint16_t TargetCodepage(TzfFieldDescriptor& aTargetField) {
+  return aTargetField.fdType == zftWideChar || aTargetField.fdType == zftWideString
+             ? uint16_t{0}
+             : aTargetField.GetStorageCodePage();
+}
+
 }  // namespace
 
 // ---- TzfCharMapper ------------------------------------------------------------------------------
@@ -222,9 +239,7 @@ TzfCharMapper::TzfCharMapper(TzfFieldDescriptor& aSourceField, TzfFieldDescripto
                              const TzfFieldMapperDescriptor* aMapperDesc, TzfMappingMethod& aMapper)
     : ccTargetLength(aTargetField.fdLength),
       ccSourceCodepage(aSourceField.GetStorageCodePage()),
-      ccTargetCodepage(aTargetField.fdType == zftWideChar || aTargetField.fdType == zftWideString
-                           ? uint16_t{0}
-                           : aTargetField.GetStorageCodePage()),
+      ccTargetCodepage(TargetCodepage(aTargetField)),
       ccTargetType(aTargetField.fdType) {
   const bool convert = ccSourceCodepage != 0 && ccTargetCodepage != 0 && ccSourceCodepage != ccTargetCodepage;
   const bool bestFit = zfIsBestFit(aMapperDesc);
@@ -258,12 +273,8 @@ uint32_t TzfCharMapper::ToCharConvert(const uint8_t* aSource, uint8_t* aTarget) 
     return 0;
   }
   char16_t unit;
-  std::string bytes;
-  if (!DecodeByte(ccSourceCodepage, aSource[0], unit) ||
-      zfEncodeText(ccTargetCodepage, rtl::UnicodeStringView(&unit, 1), bytes, 1) != TzfEncodeResult::erOk ||
-      bytes.size() != 1)
+  if (!DecodeByte(ccSourceCodepage, aSource[0], unit) || !EncodeByte(ccTargetCodepage, unit, aTarget[0]))
     return zfErrInvalidFieldXForm;
-  aTarget[0] = static_cast<uint8_t>(bytes[0]);
   return 0;
 }
 
@@ -365,9 +376,7 @@ TzfWideCharMapper::TzfWideCharMapper(TzfFieldDescriptor& aSourceField, TzfFieldD
                                      const TzfFieldMapperDescriptor* aMapperDesc, TzfMappingMethod& aMapper)
     : wccTargetLength(aTargetField.fdLength),
       wccSourceCodepage(aSourceField.GetStorageCodePage()),
-      wccTargetCodepage(aTargetField.fdType == zftWideChar || aTargetField.fdType == zftWideString
-                            ? uint16_t{0}
-                            : aTargetField.GetStorageCodePage()),
+      wccTargetCodepage(TargetCodepage(aTargetField)),
       wccTargetType(aTargetField.fdType) {
   const bool bestFit = zfIsBestFit(aMapperDesc);
   using W = TzfWideCharMapper;
@@ -408,13 +417,9 @@ uint32_t TzfWideCharMapper::ToWideStringCheck(const uint8_t* aSource, uint8_t* a
 // fit stores the code page's default character.
 uint32_t TzfWideCharMapper::ToChar(const uint8_t* aSource, uint8_t* aTarget) {
   const auto unit = static_cast<char16_t>(zfLoadLE<uint16_t>(aSource));
-  std::string bytes;
   if (unit == 0) {
     aTarget[0] = 0;
-  } else if (zfEncodeText(wccTargetCodepage, rtl::UnicodeStringView(&unit, 1), bytes, 1) == TzfEncodeResult::erOk &&
-             bytes.size() == 1) {
-    aTarget[0] = static_cast<uint8_t>(bytes[0]);
-  } else {
+  } else if (!EncodeByte(wccTargetCodepage, unit, aTarget[0])) {
     locale::TCPInfo info;
     aTarget[0] = locale::GetCPInfo(wccTargetCodepage, info) ? info.DefaultChar[0] : uint8_t{'?'};
   }
@@ -423,16 +428,11 @@ uint32_t TzfWideCharMapper::ToChar(const uint8_t* aSource, uint8_t* aTarget) {
 
 uint32_t TzfWideCharMapper::ToCharCheck(const uint8_t* aSource, uint8_t* aTarget) {
   const auto unit = static_cast<char16_t>(zfLoadLE<uint16_t>(aSource));
-  std::string bytes;
   if (unit == 0) {
     aTarget[0] = 0;
     return 0;
   }
-  if (zfEncodeText(wccTargetCodepage, rtl::UnicodeStringView(&unit, 1), bytes, 1) != TzfEncodeResult::erOk ||
-      bytes.size() != 1)
-    return zfErrInvalidFieldXForm;
-  aTarget[0] = static_cast<uint8_t>(bytes[0]);
-  return 0;
+  return EncodeByte(wccTargetCodepage, unit, aTarget[0]) ? 0 : zfErrInvalidFieldXForm;
 }
 
 uint32_t TzfWideCharMapper::ToAnsiString(const uint8_t* aSource, uint8_t* aTarget) {

@@ -54,12 +54,6 @@ bool TimeStampOf(TzfFieldType aType, const uint8_t* aSource, rtl::TTimeStamp& aS
   return rtl::IsValidTimeStamp(aStamp);
 }
 
-template <size_t N>
-uint32_t CopyBytes(const void*, const uint8_t* aSource, uint8_t* aTarget) {
-  std::memcpy(aTarget, aSource, N);
-  return 0;
-}
-
 // The pairs that always lose the value (a time into a date and the like) store the target's
 // zero: midnight, or day 0 of a freshly initialised record. It is written, so that nothing of an
 // earlier record stays behind.
@@ -135,16 +129,16 @@ TCode DateTimeCode(TzfFieldType aSource, TzfFieldDescriptor& aTarget, bool aBest
   const TzfFieldType target = aTarget.fdType;
   if (target == zftByteArray) {
     if (aTarget.fdUnits < 8) return nullptr;
-    return aSource == zftDateTime ? &CopyBytes<8> : &CopyBytes<4>;
+    return aSource == zftDateTime ? &zfCopyFieldBytes<8> : &zfCopyFieldBytes<4>;
   }
   switch (aSource) {
     case zftDate:
-      if (target == zftDate) return &CopyBytes<4>;
+      if (target == zftDate) return &zfCopyFieldBytes<4>;
       if (target == zftDateTime) return &DateToDateTime;
       if (target == zftTime) return aBestFit ? &StoreZero<4> : nullptr;
       return nullptr;
     case zftTime:
-      if (target == zftTime) return &CopyBytes<4>;
+      if (target == zftTime) return &zfCopyFieldBytes<4>;
       if (target == zftDate) return aBestFit ? &StoreZero<4> : nullptr;
       if (target == zftDateTime) return aBestFit ? &StoreZero<8> : nullptr;
       return nullptr;
@@ -153,7 +147,7 @@ TCode DateTimeCode(TzfFieldType aSource, TzfFieldDescriptor& aTarget, bool aBest
         case zftDouble: return &DateTimeToDouble;
         case zftDate: return aBestFit ? &DateTimeToDate<true> : &DateTimeToDate<false>;
         case zftTime: return aBestFit ? &DateTimeToTime<true> : &DateTimeToTime<false>;
-        case zftDateTime: return &CopyBytes<8>;
+        case zftDateTime: return &zfCopyFieldBytes<8>;
         default: return nullptr;
       }
   }
@@ -213,9 +207,9 @@ std::unique_ptr<TzfBaseFieldMapper> TryGuid(const TzfFieldMapperClass& aClass, T
   const bool textFits = aTargetField.fdUnits > static_cast<int32_t>(kGuidTextLength);
   TCode code = nullptr;
   switch (aTargetField.fdType) {
-    case zftGuid: code = &CopyBytes<rtl::GUIDSize>; break;
+    case zftGuid: code = &zfCopyFieldBytes<rtl::GUIDSize>; break;
     case zftByteArray:
-      if (aTargetField.fdUnits >= static_cast<int32_t>(rtl::GUIDSize)) code = &CopyBytes<rtl::GUIDSize>;
+      if (aTargetField.fdUnits >= static_cast<int32_t>(rtl::GUIDSize)) code = &zfCopyFieldBytes<rtl::GUIDSize>;
       break;
     case zftShortString: if (textFits) code = &GuidToText<zftShortString>; break;
     case zftNullString: if (textFits) code = &GuidToText<zftNullString>; break;

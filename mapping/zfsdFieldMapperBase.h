@@ -18,6 +18,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -119,6 +120,13 @@ template <typename T>
 void zfStoreLE(uint8_t* p, T aValue) {
   const auto v = static_cast<std::make_unsigned_t<T>>(aValue);
   for (size_t i = 0; i < sizeof(T); ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// A class-level method that copies the field's N bytes unchanged.
+template <size_t N>
+uint32_t zfCopyFieldBytes(const void*, const uint8_t* aSource, uint8_t* aTarget) {
+  std::memcpy(aTarget, aSource, N);
+  return 0;
 }
 
 // Whether a method should cut values to fit: only with a descriptor whose action is dlaBestFit.

@@ -79,12 +79,6 @@ void StoreFloat(uint8_t* aTarget, F aValue) { std::memcpy(aTarget, &aValue, size
 
 void StoreCurrency(uint8_t* aTarget, int64_t aRaw) { zfStoreLE<int64_t>(aTarget, aRaw); }
 
-template <size_t N>
-uint32_t CopyBytes(const void*, const uint8_t* aSource, uint8_t* aTarget) {
-  std::memcpy(aTarget, aSource, N);
-  return 0;
-}
-
 // ---- Floating-point sources, class-level methods ---------------------------------------------------
 
 template <class S, bool BestFit>
@@ -209,14 +203,14 @@ TCode FloatCode(TzfFieldType aTarget) {
     case zftInt32: return &FloatToInteger<S, int32_t, BestFit>;
     case zftInt64: return &FloatToInteger<S, int64_t, BestFit>;
     case zftSingle:
-      if constexpr (S::Type == zftSingle) return &CopyBytes<4>;
+      if constexpr (S::Type == zftSingle) return &zfCopyFieldBytes<4>;
       else return &FloatToSingle<S, BestFit>;
     case zftDouble:
       if constexpr (S::Type == zftSingle) return &FloatWiden<S, double>;
-      else if constexpr (S::Type == zftDouble) return &CopyBytes<8>;
+      else if constexpr (S::Type == zftDouble) return &zfCopyFieldBytes<8>;
       else return &FloatToDouble<S, BestFit>;
     case zftExtended:
-      if constexpr (S::Type == zftExtended) return &CopyBytes<rtl::ExtendedSize>;
+      if constexpr (S::Type == zftExtended) return &zfCopyFieldBytes<rtl::ExtendedSize>;
       else return &FloatToExtended<S>;
     case zftCurrency: return &FloatToCurrency<S, BestFit>;
     case zftDateTime:
@@ -449,7 +443,7 @@ std::unique_ptr<TzfBaseFieldMapper> TryFloat(const TzfFieldMapperClass& aClass, 
     return nullptr;
   }
   if (target == zftByteArray) {
-    if (aTargetField.fdUnits >= static_cast<int32_t>(S::Size)) aMapper = {&CopyBytes<S::Size>, &aClass};
+    if (aTargetField.fdUnits >= static_cast<int32_t>(S::Size)) aMapper = {&zfCopyFieldBytes<S::Size>, &aClass};
     return nullptr;
   }
   if (!TakesInstance(target)) return nullptr;

@@ -220,12 +220,6 @@ uint32_t IntToCurrency(const void*, const uint8_t* aSource, uint8_t* aTarget) {
   return 0;
 }
 
-template <class S>
-uint32_t IntToByteArray(const void*, const uint8_t* aSource, uint8_t* aTarget) {
-  std::memcpy(aTarget, aSource, sizeof(S));
-  return 0;
-}
-
 template <class S, bool BestFit>
 TCode IntegerCode(TzfFieldType aTarget) {
   switch (aTarget) {
@@ -322,7 +316,7 @@ std::unique_ptr<TzfBaseFieldMapper> TryInteger(const TzfFieldMapperClass& aClass
     return nullptr;
   }
   if (target == zftByteArray) {
-    if (aTargetField.fdUnits >= static_cast<int32_t>(sizeof(S))) aMapper = {&IntToByteArray<S>, &aClass};
+    if (aTargetField.fdUnits >= static_cast<int32_t>(sizeof(S))) aMapper = {&zfCopyFieldBytes<sizeof(S)>, &aClass};
     return nullptr;
   }
   if (target != zftChar && target != zftWideChar && !IsTextTarget(target) && target != zftBCD) return nullptr;

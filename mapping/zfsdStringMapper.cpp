@@ -190,10 +190,9 @@ void TzfStringMapperBase::StoreEmpty(uint8_t* aTarget) const {
     zfStoreAnsiText(smTargetType, aTarget, nullptr, 0);
 }
 
-// Encodes aText (already cut and trimmed) into the 8-bit target: under best fit the longest part
-// that fits, else all of it or the empty text and 10002.
-uint32_t TzfStringMapperBase::StoreEncoded(const rtl::UnicodeString& aText, uint8_t* aTarget, bool aBestFit,
-                                           const char16_t* aAction) {
+uint32_t TzfStringMapperBase::StoreEncoded(rtl::UnicodeString aText, uint8_t* aTarget, bool aBestFit) {
+  if (aBestFit && aText.size() > static_cast<size_t>(smTargetRoom)) aText.resize(static_cast<size_t>(smTargetRoom));
+  if (smTrim) TrimWide(aText);
   if (aText.empty()) {
     StoreEmpty(aTarget);
     return 0;
@@ -201,19 +200,19 @@ uint32_t TzfStringMapperBase::StoreEncoded(const rtl::UnicodeString& aText, uint
   std::string bytes;
   if (aBestFit) {
     if (!zfEncodeTextCut(smTargetCodepage, aText, bytes, smTargetRoom))
-      zfRaiseConversionError(aAction, u"WideCharToMultiByte");
+      zfRaiseConversionError(smAction, u"WideCharToMultiByte");
   } else {
     switch (zfEncodeText(smTargetCodepage, aText, bytes, smTargetRoom)) {
       case TzfEncodeResult::erOk: break;
       case TzfEncodeResult::erNoRoom: StoreEmpty(aTarget); return zfErrInvalidFieldXForm;
-      case TzfEncodeResult::erFailed: zfRaiseConversionError(aAction, u"WideCharToMultiByte");
+      case TzfEncodeResult::erFailed: zfRaiseConversionError(smAction, u"WideCharToMultiByte");
     }
   }
   zfStoreAnsiText(smTargetType, aTarget, bytes.data(), bytes.size());
   return 0;
 }
 
-uint32_t TzfStringMapperBase::ConvertBestFit(const uint8_t* aSource, uint8_t* aTarget) {
+uint32_t TzfStringMapperBase::Convert(const uint8_t* aSource, uint8_t* aTarget, bool aBestFit) {
   const std::string_view text = SourceAnsi(aSource);
   if (text.empty()) {
     StoreEmpty(aTarget);
@@ -221,21 +220,15 @@ uint32_t TzfStringMapperBase::ConvertBestFit(const uint8_t* aSource, uint8_t* aT
   }
   rtl::UnicodeString wide;
   DecodeOrRaise(smSourceCodepage, text, wide, DecodeRoom(smSource.DecodeLimit), smAction);
-  if (wide.size() > static_cast<size_t>(smTargetRoom)) wide.resize(static_cast<size_t>(smTargetRoom));
-  if (smTrim) TrimWide(wide);
-  return StoreEncoded(wide, aTarget, true, smAction);
+  return StoreEncoded(std::move(wide), aTarget, aBestFit);
+}
+
+uint32_t TzfStringMapperBase::ConvertBestFit(const uint8_t* aSource, uint8_t* aTarget) {
+  return Convert(aSource, aTarget, true);
 }
 
 uint32_t TzfStringMapperBase::ConvertCheck(const uint8_t* aSource, uint8_t* aTarget) {
-  const std::string_view text = SourceAnsi(aSource);
-  if (text.empty()) {
-    StoreEmpty(aTarget);
-    return 0;
-  }
-  rtl::UnicodeString wide;
-  DecodeOrRaise(smSourceCodepage, text, wide, DecodeRoom(smSource.DecodeLimit), smAction);
-  if (smTrim) TrimWide(wide);
-  return StoreEncoded(wide, aTarget, false, smAction);
+  return Convert(aSource, aTarget, false);
 }
 
 uint32_t TzfStringMapperBase::CopyBestFit(const uint8_t* aSource, uint8_t* aTarget) {
@@ -261,16 +254,11 @@ uint32_t TzfStringMapperBase::CopyWhole(const uint8_t* aSource, uint8_t* aTarget
 }
 
 uint32_t TzfStringMapperBase::WideToAnsiBestFit(const uint8_t* aSource, uint8_t* aTarget) {
-  rtl::UnicodeString text = SourceWide(aSource);
-  if (text.size() > static_cast<size_t>(smTargetRoom)) text.resize(static_cast<size_t>(smTargetRoom));
-  if (smTrim) TrimWide(text);
-  return StoreEncoded(text, aTarget, true, smAction);
+  return StoreEncoded(SourceWide(aSource), aTarget, true);
 }
 
 uint32_t TzfStringMapperBase::WideToAnsiCheck(const uint8_t* aSource, uint8_t* aTarget) {
-  rtl::UnicodeString text = SourceWide(aSource);
-  if (smTrim) TrimWide(text);
-  return StoreEncoded(text, aTarget, false, smAction);
+  return StoreEncoded(SourceWide(aSource), aTarget, false);
 }
 
 uint32_t TzfStringMapperBase::AnsiToWideBestFit(const uint8_t* aSource, uint8_t* aTarget) {

@@ -128,7 +128,12 @@ class TzfStringMapperBase : public TzfBaseFieldMapper {
   rtl::UnicodeString SourceWide(const uint8_t* aSource) const;
   // Stores the empty text in the target.
   void StoreEmpty(uint8_t* aTarget) const;
-  uint32_t StoreEncoded(const rtl::UnicodeString& aText, uint8_t* aTarget, bool aBestFit, const char16_t* aAction);
+  // Cuts aText to the target's room under best fit, trims it for a fixed-length target and stores
+  // it encoded: under best fit the longest part that fits, else all of it or the empty text and
+  // 10002.
+  uint32_t StoreEncoded(rtl::UnicodeString aText, uint8_t* aTarget, bool aBestFit);
+  // Decodes the 8-bit source and stores it encoded as StoreEncoded does.
+  uint32_t Convert(const uint8_t* aSource, uint8_t* aTarget, bool aBestFit);
 };
 
 class TzfShortStringToShortStringMapper : public TzfStringMapperBase {

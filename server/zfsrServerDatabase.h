@@ -159,6 +159,10 @@ class TzfServerDatabase : public TzfAbstractDatabase {
                         TzfShareMode aShareMode, bool aIgnoreExcl, uint32_t aTimeout, bool aInternal,
                         bool aBlobCache = false);
   TzfUnicodeStrings sdBuildPasswords(const UnicodeString& aPassword);
+  // The private database of a task: this one's session, alias, folder, modes and timeout, share
+  // rules ignored, running in aTransContext (nil: a context of its own); it shares this database's
+  // temporary tables when aShareTables. The caller frees it (also when the code is not 0).
+  uint32_t sdOpenPrivate(TzfAbstractTransContext* aTransContext, bool aShareTables, TzfServerDatabase*& aPrivate);
   int32_t GetStructureGeneration();
   void sdStructureChanged(bool aFolderToo);
 

@@ -278,22 +278,10 @@ TzfServerDoNothingTaskInfo::TzfServerDoNothingTaskInfo(TzfAbstractSession* aSess
 
 namespace {
 
-// The private database of a maintenance task: the same session, alias, folder, modes and timeout,
-// no transaction context of the caller's, share rules ignored, the caller's table mapper shared.
-uint32_t OpenPrivateDatabase(TzfServerDatabase& aDatabase, TzfServerDatabase*& aPrivate) {
-  TzfAbstractDatabase* db = nullptr;
-  const uint32_t r = aDatabase.sdSession->ssDatabaseOpen(db, aDatabase.sdAlias, nullptr, aDatabase.sdFolder,
-                                                         aDatabase.sdOpenMode, aDatabase.sdShareMode, true,
-                                                         aDatabase.atoGetTimeout());
-  aPrivate = static_cast<TzfServerDatabase*>(db);
-  if (r == 0 && aPrivate) aPrivate->sdTables = aDatabase.sdTables;
-  return r;
-}
-
 // The private database and an exclusive cursor on aTableName in it, into aJob (freed by the caller).
 uint32_t OpenJob(TzfServerDatabase& aDatabase, const UnicodeString& aTableName, const UnicodeString& aPassword,
                  TzfOpenMode aOpenMode, TzfTaskJobLinks& aJob) {
-  uint32_t r = OpenPrivateDatabase(aDatabase, aJob.Database);
+  uint32_t r = aDatabase.sdOpenPrivate(nullptr, true, aJob.Database);
   if (r == 0)
     r = zfOpenTableCursor(aJob.Database, aTableName, aPassword, aOpenMode, smExclusive, aDatabase.atoGetTimeout(),
                           aJob.Cursor);
@@ -302,6 +290,16 @@ uint32_t OpenJob(TzfServerDatabase& aDatabase, const UnicodeString& aTableName, 
 
 }  // namespace
 
+uint32_t TzfServerDatabase::sdOpenPrivate(TzfAbstractTransContext* aTransContext, bool aShareTables,
+                                          TzfServerDatabase*& aPrivate) {
+  TzfAbstractDatabase* db = nullptr;
+  const uint32_t r =
+      sdSession->ssDatabaseOpen(db, sdAlias, aTransContext, sdFolder, sdOpenMode, sdShareMode, true, atoGetTimeout());
+  aPrivate = static_cast<TzfServerDatabase*>(db);
+  if (r == 0 && aPrivate && aShareTables) aPrivate->sdTables = sdTables;
+  return r;
+}
+
 uint32_t TzfServerDatabase::LaunchTask(const std::function<uint32_t(TzfAbstractTaskInfo*&)>& aWorker,
                                        TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
@@ -309,26 +307,30 @@ uint32_t TzfServerDatabase::LaunchTask(const std::function<uint32_t(TzfAbstractT
   uint32_t code = 0;
   try {
     code = Framed([&] { return aWorker(task); });
-    if (task && code != 0) {
-      try {
-        task->Free();
-      } catch (...) {
-      }
-      task = nullptr;
-    }
-    if (task) {
-      try {
-        static_cast<TzfServerTaskInfo*>(task)->StartThread(2000);
-      } catch (...) {
-        task->Free();
-        throw;
-      }
-      aTaskInfo = task;
-    }
   } catch (const std::exception& e) {
     code = asoConvertException(e);
   }
-  return code;
+  if (!task) return code;
+  if (code != 0) {
+    try {
+      task->Free();
+    } catch (...) {
+    }
+    return code;
+  }
+  try {
+    static_cast<TzfServerTaskInfo*>(task)->StartThread(2000);
+  } catch (const std::exception& e) {
+    // A task that did not start is no task: the caller gets a code, never 0 without a task.
+    code = asoConvertException(e);
+    try {
+      task->Free();
+    } catch (...) {
+    }
+    return code != 0 ? code : zfErrUnexpectedException;
+  }
+  aTaskInfo = task;
+  return 0;
 }
 
 uint32_t TzfServerDatabase::TableRebuildIndex(const UnicodeString& aTableName, const UnicodeString& aPassword,

@@ -7,6 +7,7 @@
 #include "mapping/zfsdTableMapperDescriptor.h"
 #include "platform/rtl/rtlException.h"
 #include "platform/rtl/rtlStringList.h"
+#include "platform/rtl/rtlText.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
@@ -36,8 +37,6 @@ void FreeCursor(TzfServerTableCursor*& aCursor) {
   if (aCursor) aCursor->Free();
   aCursor = nullptr;
 }
-
-bool SameName(const UnicodeString& a, const UnicodeString& b) { return rtl::UpperCase(a) == rtl::UpperCase(b); }
 
 }  // namespace
 
@@ -261,7 +260,7 @@ void TzfServerRecoverContainer::CopyNamedStreams() {
     bool any = false;
     for (int32_t i = 0; i < names.Count(); ++i) {
       const UnicodeString name = names[i];
-      if (SameName(name, u"DICT") || SameName(name, u"$TableName")) continue;
+      if (rtl::SameText(name, u"DICT") || rtl::SameText(name, u"$TableName")) continue;
       try {
         TzfMemoryStream ms;
         if (from->ReadNamedStream(nullptr, name, ms) != 0) continue;
@@ -512,30 +511,10 @@ uint32_t TzfServerDatabase::TableRecover(const UnicodeString& aTableName, const 
                                          TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   if (const uint32_t r = zfCheckTableName(aTableName, true, false)) return r;
-  TzfAbstractTaskInfo* task = nullptr;
-  uint32_t code = 0;
-  try {
-    code = Framed([&] { return sdTableRecover(aTableName, aPassword, task); });
-    if (task) {
-      if (code == 0) {
-        try {
-          static_cast<TzfServerRecoverTaskInfo*>(task)->StartThread(2000);
-        } catch (...) {
-          task->Free();  // the tables stay: the caller sees the code and may delete them
-          throw;
-        }
-        aTaskInfo = task;
-      } else {
-        try {
-          task->Free();
-        } catch (...) {
-        }
-      }
-    }
-  } catch (const std::exception& e) {
-    code = asoConvertException(e);
-  }
-  return code;
+  // The tables a recovery built stay when its task does not start: the caller sees the code and may
+  // delete them.
+  return LaunchTask([&](TzfAbstractTaskInfo*& aTask) { return sdTableRecover(aTableName, aPassword, aTask); },
+                    aTaskInfo);
 }
 
 uint32_t TzfServerDatabase::sdTableRecover(const UnicodeString& aTableName, const UnicodeString& aPassword,
@@ -556,11 +535,8 @@ uint32_t TzfServerDatabase::sdTableRecover(const UnicodeString& aTableName, cons
   const uint32_t timeout = atoGetTimeout();
   uint32_t code = 0;
   try {
-    TzfAbstractDatabase* db = nullptr;
-    code = sdSession->ssDatabaseOpen(db, sdAlias, nullptr, sdFolder, sdOpenMode, sdShareMode, true, timeout);
-    privateDb = static_cast<TzfServerDatabase*>(db);
+    code = sdOpenPrivate(nullptr, true, privateDb);
     if (code == 0) {
-      privateDb->sdTables = sdTables;  // the maintenance database shares this database's temporary tables
       TzfIndexTolerantOpen tolerant;  // the walk needs no index: a damaged one does not stop it
       code = zfOpenTableCursor(privateDb, aTableName, aPassword, omReadOnly, smExclusive, timeout, source);
     }

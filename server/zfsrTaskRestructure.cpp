@@ -12,6 +12,7 @@
 #include "mapping/zfsdTableMapperDescriptor.h"
 #include "platform/rtl/rtlException.h"
 #include "platform/rtl/rtlStringList.h"
+#include "platform/rtl/rtlText.h"
 #include "server/zfsrServerDatabase.h"
 #include "server/zfsrServerEngineComponent.h"
 #include "server/zfsrServerFolder.h"
@@ -40,8 +41,6 @@ void FreeCursor(TzfServerTableCursor*& aCursor) {
   if (aCursor) aCursor->Free();
   aCursor = nullptr;
 }
-
-bool SameName(const UnicodeString& a, const UnicodeString& b) { return rtl::UpperCase(a) == rtl::UpperCase(b); }
 
 TzfServerDatabase* DatabaseOf(TzfServerTableCursor* aCursor) {
   return static_cast<TzfServerDatabase*>(aCursor->Database());
@@ -316,7 +315,7 @@ void TzfServerRestructureContainer::CopyTableStreams() {
     if (source->sbcTableStreamGetList(names, true) != 0) return;
     for (int32_t i = 0; i < names.Count(); ++i) {
       const UnicodeString name = names[i];
-      if (SameName(name, u"DICT") || SameName(name, u"$TableName")) continue;
+      if (rtl::SameText(name, u"DICT") || rtl::SameText(name, u"$TableName")) continue;
       TzfMemoryStream ms;
       if (source->sbcTableStreamRead(name, ms, true) != 0) continue;
       ms.SetPosition(0);
@@ -459,18 +458,6 @@ struct TCopyJob {
     } catch (...) {
     }
   }
-  // A private database on aLike's session, alias, folder, modes and timeout, sharing aMapper (may
-  // be nil) and using aTransContext (nil: one of its own).
-  static uint32_t OpenDatabase(TzfServerDatabase& aLike, TzfAbstractTransContext* aTransContext,
-                               RefPtr<TzfTableMapper> aMapper, TzfServerDatabase*& aDatabase) {
-    TzfAbstractDatabase* db = nullptr;
-    const uint32_t r =
-        aLike.sdSession->ssDatabaseOpen(db, aLike.sdAlias, aTransContext, aLike.sdFolder, aLike.sdOpenMode,
-                                        aLike.sdShareMode, true, aLike.atoGetTimeout());
-    aDatabase = static_cast<TzfServerDatabase*>(db);
-    if (r == 0 && aMapper) aDatabase->sdTables = std::move(aMapper);
-    return r;
-  }
   // The container over both cursors and the task over the container; the job hands everything
   // over on success.
   uint32_t MakeTask(TzfBaseTableMapperDescriptor& aMapper, TzfAbstractTaskInfo*& aTaskInfo) {
@@ -490,30 +477,6 @@ struct TCopyJob {
   }
 };
 
-// The end of the launch frame: a task prepared with code 0 is started and handed to the caller
-// (who owns it); one prepared with another code is freed.
-uint32_t zfStartCopyTask(TzfAbstractServerObject& aConverter, uint32_t aCode, TzfAbstractTaskInfo* aTask,
-                         TzfAbstractTaskInfo*& aTaskInfo) {
-  aTaskInfo = nullptr;
-  if (!aTask) return aCode;
-  if (aCode != 0) {
-    try {
-      aTask->Free();
-    } catch (...) {
-    }
-    return aCode;
-  }
-  try {
-    static_cast<TzfServerTaskInfo*>(aTask)->StartThread(2000);
-  } catch (const std::exception& e) {
-    const uint32_t code = CodeOf(e, aConverter);
-    aTask->Free();
-    return code;
-  }
-  aTaskInfo = aTask;
-  return 0;
-}
-
 // Restructure and pack: the source opened exclusively in a private database, a new table under a
 // unique name from aBaseName built there with the dictionary aMakeDictionary gives (the source's
 // password and scope), its cursor, and the job over them with the mapper aMakeMapper gives.
@@ -524,7 +487,7 @@ uint32_t zfPrepareCopyIntoNewTable(
     const std::function<TzfBaseTableMapperDescriptor*(TzfServerRootTable&, TzfDataDictionary&)>& aMakeMapper,
     TzfAbstractTaskInfo*& aTaskInfo) {
   TCopyJob job;
-  uint32_t code = TCopyJob::OpenDatabase(aCaller, nullptr, aCaller.sdTables, job.SourceDb);
+  uint32_t code = aCaller.sdOpenPrivate(nullptr, true, job.SourceDb);
   if (code != 0) return code;
   job.TargetDb = job.SourceDb;
   if (aAllowSystem) job.SourceDb->OptionSet(u"ALLOWSYSTEMTABLEACCESS", u"1");
@@ -553,14 +516,11 @@ uint32_t TzfServerDatabase::TableRestructure(const UnicodeString& aTableName, co
                                              bool aAllowSystem, TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   if (const uint32_t r = zfCheckTableName(aTableName, true, aAllowSystem)) return r;
-  TzfAbstractTaskInfo* task = nullptr;
-  uint32_t code = 0;
-  try {
-    code = Framed([&] { return sdTableRestructure(aTableName, aPassword, aDictionary, aMapperDesc, task); });
-  } catch (const std::exception& e) {
-    code = asoConvertException(e);
-  }
-  return zfStartCopyTask(*this, code, task, aTaskInfo);
+  return LaunchTask(
+      [&](TzfAbstractTaskInfo*& aTask) {
+        return sdTableRestructure(aTableName, aPassword, aDictionary, aMapperDesc, aTask);
+      },
+      aTaskInfo);
 }
 
 uint32_t TzfServerDatabase::sdTableRestructure(const UnicodeString& aTableName, const UnicodeString& aPassword,
@@ -593,35 +553,31 @@ uint32_t TzfServerDatabase::TablePack(const UnicodeString& aTableName, const Uni
                                       TzfAbstractTaskInfo*& aTaskInfo) {
   aTaskInfo = nullptr;
   if (const uint32_t r = zfCheckTableName(aTableName, true, false)) return r;
-  TzfAbstractTaskInfo* task = nullptr;
-  uint32_t code = 0;
-  try {
-    code = Framed([&]() -> uint32_t {
-      if (sdOpenMode == omReadOnly) return zfErrReadOnlyDb;
-      const TzfActionArgs args{aTableName};
-      if (const uint32_t veto = sdFolder->NotifyExtenders(eaTablePack, true, args)) return veto;
-      if (const uint32_t veto = NotifyExtenders(eaTablePack, true, args)) return veto;
-      TzfServerDataDict copy;
-      TzfTableMapperDescriptor mapper;
-      return zfPrepareCopyIntoNewTable(
-          *this, aTableName, aPassword, u"_PACK", false, false,
-          [&](TzfServerRootTable& aRoot) -> TzfDataDictionary* {
-            // The same structure; the build records the sorting rules in force now, so locale
-            // indexes are made anew under them.
-            copy.Assign(aRoot.srtDictionary.get());
-            copy.CheckValid(true);
-            return &copy;
-          },
-          [&](TzfServerRootTable& aRoot, TzfDataDictionary&) -> TzfBaseTableMapperDescriptor* {
-            mapper.MapAllTablesAndFieldsByName(*aRoot.srtDictionary, *aRoot.srtDictionary, TzfDataLossAction::dlaFail);
-            return &mapper;
-          },
-          task);
-    });
-  } catch (const std::exception& e) {
-    code = asoConvertException(e);
-  }
-  return zfStartCopyTask(*this, code, task, aTaskInfo);
+  return LaunchTask(
+      [&](TzfAbstractTaskInfo*& aTask) -> uint32_t {
+        if (sdOpenMode == omReadOnly) return zfErrReadOnlyDb;
+        const TzfActionArgs args{aTableName};
+        if (const uint32_t veto = sdFolder->NotifyExtenders(eaTablePack, true, args)) return veto;
+        if (const uint32_t veto = NotifyExtenders(eaTablePack, true, args)) return veto;
+        TzfServerDataDict copy;
+        TzfTableMapperDescriptor mapper;
+        return zfPrepareCopyIntoNewTable(
+            *this, aTableName, aPassword, u"_PACK", false, false,
+            [&](TzfServerRootTable& aRoot) -> TzfDataDictionary* {
+              // The same structure; the build records the sorting rules in force now, so locale
+              // indexes are made anew under them.
+              copy.Assign(aRoot.srtDictionary.get());
+              copy.CheckValid(true);
+              return &copy;
+            },
+            [&](TzfServerRootTable& aRoot, TzfDataDictionary&) -> TzfBaseTableMapperDescriptor* {
+              mapper.MapAllTablesAndFieldsByName(*aRoot.srtDictionary, *aRoot.srtDictionary,
+                                                 TzfDataLossAction::dlaFail);
+              return &mapper;
+            },
+            aTask);
+      },
+      aTaskInfo);
 }
 
 uint32_t TzfServerDatabase::TableBackup(const UnicodeString& aTableName, const UnicodeString& aPassword,
@@ -632,45 +588,40 @@ uint32_t TzfServerDatabase::TableBackup(const UnicodeString& aTableName, const U
   if (!targetDb) return zfErrInvalidParam;
   if (targetDb->sdSession != sdSession) return zfErrDifferentSessions;
   if (targetDb->sdFolder == sdFolder) return zfErrSameTable;
-  TzfAbstractTaskInfo* task = nullptr;
-  uint32_t code = 0;
-  try {
-    code = Framed([&]() -> uint32_t {
-      if (targetDb->sdOpenMode == omReadOnly) return zfErrReadOnlyDb;
-      if (const uint32_t veto = NotifyExtenders(eaTableBackup, true, {aTableName, aTargetDatabase})) return veto;
-      TCopyJob job;
-      // The source is read in the caller's transaction when the caller runs one of a context it
-      // shares; a context the caller's database owns goes with that database, so the job does
-      // not borrow it.
-      TzfAbstractTransContext* context = TransContext() != OwnedTransContext() ? TransContext() : nullptr;
-      uint32_t r = TCopyJob::OpenDatabase(*this, context, sdTables, job.SourceDb);
-      if (r != 0) return r;
-      const uint32_t timeout = atoGetTimeout();
-      r = zfOpenTableCursor(job.SourceDb, aTableName, aPassword, omReadOnly, smShared, timeout, job.Source);
-      if (r != 0) return r;
-      if ((r = RefuseFulltext(*job.Source)) != 0) return r;
-      TzfServerRootTable& root = *job.Source->Table()->sbtRoot;
-      job.Password = root.srtExtractPassword();
-      if ((r = TCopyJob::OpenDatabase(*targetDb, nullptr, nullptr, job.TargetDb)) != 0) return r;
-      TzfPadlockGuard tables(targetDb->sdFolder->sfTablesPadlock);
-      TzfServerDataDict fields;
-      fields.AssignOnlyFields(root.srtDictionary.get());
-      fields.CheckValid(true);
-      const UnicodeString name = root.sbtNameInScope;
-      if ((r = job.TargetDb->sdTableBuild(false, name, job.Password, &fields, root.srtTableScope)) != 0) return r;
-      job.BuiltName = name;
-      r = zfOpenTableCursor(job.TargetDb, name, job.Password, omReadWrite, smExclusive, targetDb->atoGetTimeout(),
-                            job.Target);
-      if (r != 0) return r;
-      TzfTableMapperDescriptor mapper;
-      mapper.MapAllTablesAndFieldsByName(*root.srtDictionary, *job.Target->Table()->sbtRoot->srtDictionary,
-                                         TzfDataLossAction::dlaFail);
-      return job.MakeTask(mapper, task);
-    });
-  } catch (const std::exception& e) {
-    code = asoConvertException(e);
-  }
-  return zfStartCopyTask(*this, code, task, aTaskInfo);
+  return LaunchTask(
+      [&](TzfAbstractTaskInfo*& aTask) -> uint32_t {
+        if (targetDb->sdOpenMode == omReadOnly) return zfErrReadOnlyDb;
+        if (const uint32_t veto = NotifyExtenders(eaTableBackup, true, {aTableName, aTargetDatabase})) return veto;
+        TCopyJob job;
+        // The source is read in the caller's transaction when the caller runs one of a context it
+        // shares; a context the caller's database owns goes with that database, so the job does
+        // not borrow it.
+        TzfAbstractTransContext* context = TransContext() != OwnedTransContext() ? TransContext() : nullptr;
+        uint32_t r = sdOpenPrivate(context, true, job.SourceDb);
+        if (r != 0) return r;
+        const uint32_t timeout = atoGetTimeout();
+        r = zfOpenTableCursor(job.SourceDb, aTableName, aPassword, omReadOnly, smShared, timeout, job.Source);
+        if (r != 0) return r;
+        if ((r = RefuseFulltext(*job.Source)) != 0) return r;
+        TzfServerRootTable& root = *job.Source->Table()->sbtRoot;
+        job.Password = root.srtExtractPassword();
+        if ((r = targetDb->sdOpenPrivate(nullptr, false, job.TargetDb)) != 0) return r;
+        TzfPadlockGuard tables(targetDb->sdFolder->sfTablesPadlock);
+        TzfServerDataDict fields;
+        fields.AssignOnlyFields(root.srtDictionary.get());
+        fields.CheckValid(true);
+        const UnicodeString name = root.sbtNameInScope;
+        if ((r = job.TargetDb->sdTableBuild(false, name, job.Password, &fields, root.srtTableScope)) != 0) return r;
+        job.BuiltName = name;
+        r = zfOpenTableCursor(job.TargetDb, name, job.Password, omReadWrite, smExclusive, targetDb->atoGetTimeout(),
+                              job.Target);
+        if (r != 0) return r;
+        TzfTableMapperDescriptor mapper;
+        mapper.MapAllTablesAndFieldsByName(*root.srtDictionary, *job.Target->Table()->sbtRoot->srtDictionary,
+                                           TzfDataLossAction::dlaFail);
+        return job.MakeTask(mapper, aTask);
+      },
+      aTaskInfo);
 }
 
 }  // namespace zf
