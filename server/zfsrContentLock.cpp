@@ -1,5 +1,7 @@
 #include "server/zfsrContentLock.h"
 
+#include <chrono>
+
 #include "foundation/zfllErrors.h"
 #include "platform/rtl/rtlException.h"
 #include "server/zfsrCursorSupport.h"
@@ -36,11 +38,18 @@ bool TzfIndexAccessLock::Enter(int64_t aDeadline) {
     ++ialDepth;
     return true;
   }
-  if (aDeadline == zfDeadlineNone) {
-    ialMutex.lock();
-  } else {
-    const int64_t left = aDeadline - static_cast<int64_t>(os::GetTickCount64());
-    if (left <= 0 ? !ialMutex.try_lock() : !ialMutex.try_lock_for(std::chrono::milliseconds(left))) return false;
+  if (!ialMutex.try_lock()) {
+    if (aDeadline == zfDeadlineNone) {
+      ialMutex.lock();
+    } else {
+      // Polled rather than a timed lock: the holder works for one operation, and a plain try is
+      // what every checker of lock order and data races understands.
+      for (;;) {
+        if (static_cast<int64_t>(os::GetTickCount64()) >= aDeadline) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        if (ialMutex.try_lock()) break;
+      }
+    }
   }
   ialOwner.store(self, std::memory_order_release);
   ialDepth = 1;

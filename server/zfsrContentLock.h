@@ -68,7 +68,7 @@ class TzfIndexAccessLock {
   void Reenter(uint32_t aLevels);
 
  private:
-  std::timed_mutex ialMutex;
+  std::mutex ialMutex;
   std::atomic<std::thread::id> ialOwner{};
   uint32_t ialDepth = 0;  // written by the owner only
 };
