@@ -8,6 +8,7 @@
 #include "index/zfsrIndexEngineBase.h"
 #include "platform/rtl/rtlException.h"
 #include "storage/zfsrBlobEngineBase.h"
+#include "storage/zfsrBlock.h"
 
 namespace zf {
 
@@ -324,32 +325,36 @@ uint32_t TzfSimpleBitArrayStorageHandlerTableEngine::Length(TzfBaseTransaction* 
   return length;
 }
 
-uint8_t TzfSimpleBitArrayStorageHandlerTableEngine::ReadByte(TzfBaseTransaction* aTrans, int64_t aRefNr,
-                                                             uint32_t aOffset) {
+std::vector<uint8_t> TzfSimpleBitArrayStorageHandlerTableEngine::ReadBytes(TzfBaseTransaction* aTrans,
+                                                                          int64_t aRefNr, uint32_t aOffset,
+                                                                          uint32_t aLen) {
   TzfMemoryStream ms;
   try {
-    if (sbashBlobEngine->Read(aTrans, aRefNr, aOffset, 1, {}, ms) != 0) KeyViolation();
+    if (sbashBlobEngine->Read(aTrans, aRefNr, aOffset, aLen, {}, ms) != 0) KeyViolation();
   } catch (const EzfSimpleBitArrayStorageHandlerTableEngineException&) {
     throw;
   } catch (const std::exception&) {
     KeyViolation();
   }
-  if (ms.Size() != 1) KeyViolation();
-  return static_cast<const uint8_t*>(ms.Memory())[0];
+  if (ms.Size() != static_cast<int64_t>(aLen)) KeyViolation();
+  const auto* p = static_cast<const uint8_t*>(ms.Memory());
+  return std::vector<uint8_t>(p, p + aLen);
+}
+
+uint8_t TzfSimpleBitArrayStorageHandlerTableEngine::ReadByte(TzfBaseTransaction* aTrans, int64_t aRefNr,
+                                                             uint32_t aOffset) {
+  return ReadBytes(aTrans, aRefNr, aOffset, 1)[0];
 }
 
 uint32_t TzfSimpleBitArrayStorageHandlerTableEngine::ReadCount(TzfBaseTransaction* aTrans, int64_t aRefNr) {
-  TzfMemoryStream ms;
-  try {
-    if (sbashBlobEngine->Read(aTrans, aRefNr, 0, 4, {}, ms) != 0) KeyViolation();
-  } catch (const EzfSimpleBitArrayStorageHandlerTableEngineException&) {
-    throw;
-  } catch (const std::exception&) {
-    KeyViolation();
-  }
-  if (ms.Size() != 4) KeyViolation();
-  const auto* p = static_cast<const uint8_t*>(ms.Memory());
-  return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;
+  return zfGetLE32(ReadBytes(aTrans, aRefNr, 0, 4).data());
+}
+
+void TzfSimpleBitArrayStorageHandlerTableEngine::WriteCount(TzfBaseTransaction* aTrans, int64_t aRefNr,
+                                                            uint32_t aCount) {
+  uint8_t c[4];
+  zfPutLE32(c, aCount);
+  sbashBlobEngine->Write(aTrans, aRefNr, 0, 4, c);
 }
 
 int64_t TzfSimpleBitArrayStorageHandlerTableEngine::CreateNew(TzfBaseTransaction* aTrans, uint32_t aBit) {
@@ -383,10 +388,7 @@ void TzfSimpleBitArrayStorageHandlerTableEngine::SetBit(TzfBaseTransaction* aTra
   }
   byte = static_cast<uint8_t>(byte | m);
   sbashBlobEngine->Write(aTrans, aRefNr, p, 1, &byte);
-  const uint32_t count = ReadCount(aTrans, aRefNr) + 1;
-  const uint8_t c[4] = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count >> 16),
-                        static_cast<uint8_t>(count >> 24)};
-  sbashBlobEngine->Write(aTrans, aRefNr, 0, 4, c);
+  WriteCount(aTrans, aRefNr, ReadCount(aTrans, aRefNr) + 1);
 }
 
 bool TzfSimpleBitArrayStorageHandlerTableEngine::ClearBit(TzfBaseTransaction* aTrans, int64_t aRefNr, uint32_t aBit) {
@@ -402,10 +404,7 @@ bool TzfSimpleBitArrayStorageHandlerTableEngine::ClearBit(TzfBaseTransaction* aT
     sbashBlobEngine->DeleteBlob(aTrans, aRefNr);
     return true;
   }
-  const uint32_t left = count - 1;
-  const uint8_t c[4] = {static_cast<uint8_t>(left), static_cast<uint8_t>(left >> 8), static_cast<uint8_t>(left >> 16),
-                        static_cast<uint8_t>(left >> 24)};
-  sbashBlobEngine->Write(aTrans, aRefNr, 0, 4, c);
+  WriteCount(aTrans, aRefNr, count - 1);
   byte = static_cast<uint8_t>(byte & ~m);
   sbashBlobEngine->Write(aTrans, aRefNr, p, 1, &byte);
   return false;

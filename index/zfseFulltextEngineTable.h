@@ -311,6 +311,10 @@ class TzfSimpleBitArrayStorageHandlerTableEngine : public TzfBaseBitArrayStorage
   uint32_t Length(TzfBaseTransaction* aTrans, int64_t aRefNr);
   uint8_t ReadByte(TzfBaseTransaction* aTrans, int64_t aRefNr, uint32_t aOffset);
   uint32_t ReadCount(TzfBaseTransaction* aTrans, int64_t aRefNr);
+  void WriteCount(TzfBaseTransaction* aTrans, int64_t aRefNr, uint32_t aCount);
+  // Exactly aLen bytes of the array from aOffset; anything less (or a failed read) is a key
+  // violation.
+  std::vector<uint8_t> ReadBytes(TzfBaseTransaction* aTrans, int64_t aRefNr, uint32_t aOffset, uint32_t aLen);
 };
 
 rtl::TUnitInit& zfseFulltextEngineTableUnit();

@@ -26,7 +26,7 @@ namespace zf::test {
 namespace {
 
 // What a reference of a test table holds.
-struct RefSpec {
+struct RefSetup {
   std::vector<TzfDictionaryItemClass> Actions;
   bool SkipOnNull = false;        // of the source
   bool ActionSkipOnNull = false;  // of every action
@@ -54,34 +54,34 @@ class RefIntEngines : public PeopleCursorTest {
   }
   // A reference of aDict to table aTarget, sources aSources.
   static void AddReference(TzfServerDataDict& aDict, const char16_t* aTarget, const char16_t* aIndex,
-                           std::initializer_list<int32_t> aSources, const RefSpec& aSpec) {
+                           std::initializer_list<int32_t> aSources, const RefSetup& aSetup) {
     auto* refInt = dynamic_cast<TzfRefIntegrityDescriptor*>(zfGetRefIntegrityDescriptor(&aDict));
     if (!refInt)
       refInt = dynamic_cast<TzfRefIntegrityDescriptor*>(
           aDict.tdCustomDescsDescriptor->AddCustom(u"RefIntegrity", &TzfRefIntegrityDescriptor::ClassInfo()));
     TzfReferenceDescriptor* ref = refInt->AddReference();
     dynamic_cast<TzfTableTargetCursorDescriptor&>(*ref->rdTargetCursor).SetTableName(aTarget);
-    ref->SetTargetIndex(aSpec.TargetIndex ? aSpec.TargetIndex : aIndex);
+    ref->SetTargetIndex(aSetup.TargetIndex ? aSetup.TargetIndex : aIndex);
     for (int32_t f : aSources) {
       auto* s = dynamic_cast<TzfFieldSourceDescriptor*>(ref->AddSource());
       s->SetFieldNumber(f);
-      s->SetSkipOnNull(aSpec.SkipOnNull);
+      s->SetSkipOnNull(aSetup.SkipOnNull);
     }
-    for (TzfDictionaryItemClass a : aSpec.Actions) ref->AddAction(a)->SetSkipOnNull(aSpec.ActionSkipOnNull);
+    for (TzfDictionaryItemClass a : aSetup.Actions) ref->AddAction(a)->SetSkipOnNull(aSetup.ActionSkipOnNull);
   }
 
   // Master(ID, Name) on ByID, referring to Detail.ByMaster with its ID.
-  void BuildMaster(const RefSpec& aSpec) {
+  void BuildMaster(const RefSetup& aSetup) {
     auto master = std::make_unique<TzfServerDataDict>();
     master->tdFieldsDescriptor->AddField(u"ID", u"", zftInt32, 0, 0, false, nullptr);
     master->tdFieldsDescriptor->AddField(u"Name", u"", zftWideString, 20, 0, false, nullptr);
     AddIndex(*master, u"ByID", {0}, false);
-    if (!aSpec.Actions.empty()) AddReference(*master, u"Detail", u"ByMaster", {0}, aSpec);
+    if (!aSetup.Actions.empty()) AddReference(*master, u"Detail", u"ByMaster", {0}, aSetup);
     ASSERT_EQ(Db->TableBuild(false, u"Master", u"", master.get(), tsPersistent, false), 0u);
   }
   // Detail(ID, MasterID) with MasterID's default 0 (used only when asked for), referring to
   // Master.ByID with MasterID.
-  void BuildDetail(const RefSpec& aSpec) {
+  void BuildDetail(const RefSetup& aSetup) {
     auto detail = std::make_unique<TzfServerDataDict>();
     detail->tdFieldsDescriptor->AddField(u"ID", u"", zftInt32, 0, 0, false, nullptr);
     TzfFieldDescriptor* masterID = detail->tdFieldsDescriptor->AddField(u"MasterID", u"", zftInt32, 0, 0, false, nullptr);
@@ -90,10 +90,10 @@ class RefIntEngines : public PeopleCursorTest {
     def->SetApplyOnInsert(false);
     def->SetApplyOnModify(false);
     AddIndex(*detail, u"ByMaster", {1}, true);
-    if (!aSpec.Actions.empty()) AddReference(*detail, u"Master", u"ByID", {1}, aSpec);
+    if (!aSetup.Actions.empty()) AddReference(*detail, u"Master", u"ByID", {1}, aSetup);
     ASSERT_EQ(Db->TableBuild(false, u"Detail", u"", detail.get(), tsPersistent, false), 0u);
   }
-  void Build(const RefSpec& aMaster, const RefSpec& aDetail = {}) {
+  void Build(const RefSetup& aMaster, const RefSetup& aDetail = {}) {
     BuildMaster(aMaster);
     BuildDetail(aDetail);
   }
@@ -320,7 +320,7 @@ TEST_F(RefIntEngines, NullSourceSkipsTheReferenceOrTheAction) {
   } cases[] = {{"source skips on NULL", true, false}, {"action skips on NULL", false, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    RefSpec detail{{&TzfTargetRequiredActionDescriptor::ClassInfo()}, c.SkipSource, c.SkipAction};
+    RefSetup detail{{&TzfTargetRequiredActionDescriptor::ClassInfo()}, c.SkipSource, c.SkipAction};
     Build({}, detail);
     TzfServerTableCursor* d = OpenTable(u"Detail");
     EXPECT_EQ(Insert(d, {rtl::Variant(int32_t{1}), rtl::Variant()}), 0u);
@@ -400,9 +400,9 @@ TEST_F(RefIntEngines, TargetIndexProblemsAnswerOnFirstUse) {
     dict->tdFieldsDescriptor->AddField(u"A", u"", zftInt32, 0, 0, false, nullptr);
     dict->tdFieldsDescriptor->AddField(u"B", u"", zftInt32, 0, 0, false, nullptr);
     AddIndex(*dict, u"ByA", {0}, true);
-    RefSpec spec{{&TzfCascadeDeleteActionDescriptor::ClassInfo()}};
-    spec.TargetIndex = c.Index;
-    AddReference(*dict, u"Detail", u"", {0, 1}, spec);
+    RefSetup setup{{&TzfCascadeDeleteActionDescriptor::ClassInfo()}};
+    setup.TargetIndex = c.Index;
+    AddReference(*dict, u"Detail", u"", {0, 1}, setup);
     ASSERT_EQ(Db->TableBuild(false, u"Two", u"", dict.get(), tsPersistent, false), 0u);
     TzfServerTableCursor* t = OpenTable(u"Two");
     ASSERT_EQ(Insert(t, {rtl::Variant(int32_t{1}), rtl::Variant(int32_t{1})}), 0u);
