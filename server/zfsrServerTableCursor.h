@@ -287,7 +287,7 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner,
   // (through the cursor's filter) goes into a sort engine of the default class in one transaction,
   // then, in a second one under the exclusive content lock, the record engine overwrites each record
   // with the next sorted one and every index of the table is built again (its keys named the old
-  // places). The cursor must be in storage order. 0, or the failing step's code with the table as it
+  // places), and the full-text index is brought to the new places. The cursor must be in storage order. 0, or the failing step's code with the table as it
   // was; 15520 when the table held records the sort did not (a record filter).
   uint32_t stcSortRecords(TzfIndexDescriptor* aIndexDesc);
   // Empties index aIndex (every index for -1) and inserts the keys of every record again, in aTrans
@@ -295,6 +295,10 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner,
   // aAfterRecord (may be empty) runs after each record's keys; it may raise to stop the rebuild.
   void stcRebuildIndexes(TzfServerTransaction* aTrans, int32_t aIndex,
                          const std::function<void()>& aAfterRecord = nullptr);
+  // Takes every stored record's full-text entries out of the full-text index (aAdd False) or puts
+  // them in (aAdd True), one record at a time in storage order, in aTrans under the caller's
+  // exclusive content lock. 0 without a full-text engine, else the first failing update's code.
+  uint32_t stcFulltextAllRecords(TzfServerTransaction* aTrans, bool aAdd);
   // The count task on this cursor (zfsrServerIndexTasks), nil without one; freeing the cursor
   // cancels it and waits for its thread.
   TzfServerGetRecCountTaskInfo* sbcTaskInfo = nullptr;

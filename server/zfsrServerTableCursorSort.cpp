@@ -4,7 +4,10 @@
 // over the existing records in a second one, under the exclusive content lock. The records keep
 // their places in storage but change their content, so every key of every index names the wrong
 // record afterwards: the sort builds each index again inside the same transaction, so that a failure
-// anywhere rolls records and keys back together.
+// anywhere rolls records and keys back together. A full-text index is kept the same way: every
+// record's entries are taken out where the record stands before the rewrite and put in for the
+// record that stands there after it (its main-index token keys name reference numbers, which the
+// records change; its keys cannot be built from records by the index rebuild).
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -75,12 +78,26 @@ void TzfServerTableCursor::stcRebuildIndexes(TzfServerTransaction* aTrans, int32
       nullptr, nullptr);
 }
 
+uint32_t TzfServerTableCursor::stcFulltextAllRecords(TzfServerTransaction* aTrans, bool aAdd) {
+  if (!stcFulltextEngine) return 0;
+  std::vector<uint8_t> record(static_cast<size_t>(stcTable->sbtFieldsDescriptor->GetRecordLength()));
+  uint8_t* data = record.data();
+  int64_t ref = 0;
+  uint32_t code = 0;
+  stcTable->sbtRecordEngine->Iterate(
+      aTrans, ref, &data,
+      [&](void*, int64_t aRefNr, const uint8_t* aRecord) {
+        code = aAdd ? stcUpdateFulltext(aTrans, nullptr, 0, aRecord, aRefNr)
+                    : stcUpdateFulltext(aTrans, aRecord, aRefNr, nullptr, 0);
+        return code == 0 ? TzfRecordIteratorResult::rirContinue : TzfRecordIteratorResult::rirStop;
+      },
+      nullptr, nullptr);
+  return code;
+}
+
 uint32_t TzfServerTableCursor::stcSortRecords(TzfIndexDescriptor* aIndexDesc) {
   ZF_ASSERT(!stcIndexEngine, "zfsrServerEngine");
   if (!aIndexDesc) return zfErrInvalidParam;
-  // The records move to new reference numbers, which the full-text index would not follow.
-  if (stcTable->sbtFulltextEngine)
-    return EzfBaseException::zfSetMessage(zfErrNotSupported, u"Tables with full-text indexes cannot be sorted");
   if (!stcContext) return zfErrNoActiveTran;
   std::unique_ptr<TzfBaseSortEngine> sorter;
   try {
@@ -129,7 +146,7 @@ uint32_t TzfServerTableCursor::stcSortRecords(TzfIndexDescriptor* aIndexDesc) {
       }))
     return r;
 
-  // 2. The records written back in order, the indexes after them.
+  // 2. The records written back in order, the indexes and the full-text index after them.
   if (const uint32_t r = stcContext->stcTransactionStart(false, false, false, true, false)) return r;
   if (const uint32_t r = inLevel([&] {
         // The first record is read before the content lock is taken: that first read writes and
@@ -142,6 +159,7 @@ uint32_t TzfServerTableCursor::stcSortRecords(TzfIndexDescriptor* aIndexDesc) {
         if (code != 0) return code;
         TContentLockEnd end{*stcContentLock};
         TzfServerTransaction* trans = CurrentTrans();
+        if (const uint32_t f = stcFulltextAllRecords(trans, false)) return f;
         stcTable->sbtRecordEngine->ReplaceAllRecords(trans, [&](uint8_t* aRecord) -> uint32_t {
           if (firstTaken) return sorter->Get(aRecord);
           firstTaken = true;
@@ -152,7 +170,7 @@ uint32_t TzfServerTableCursor::stcSortRecords(TzfIndexDescriptor* aIndexDesc) {
         if (!firstTaken && firstCode != zfErrEOF) return firstCode;
         if (firstTaken && sorter->Get(nullptr) != zfErrEOF) return kRecordsLeftOver;
         stcRebuildIndexes(trans, -1);
-        return 0u;
+        return stcFulltextAllRecords(trans, true);
       }))
     return r;
   sbcSetToBegin();

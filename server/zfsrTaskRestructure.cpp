@@ -29,14 +29,6 @@ namespace {
 
 constexpr uint32_t kSnapshotEvery = 10;  // records between two snapshots of a copy
 
-// The copy adds records through the record engine and the bulk builder, which keep no full-text
-// index: a table with one is refused rather than copied into a table whose index would be empty.
-uint32_t RefuseFulltext(TzfServerTableCursor& aSource) {
-  if (!aSource.Table()->sbtFulltextEngine) return 0;
-  return EzfBaseException::zfSetMessage(
-      zfErrNotSupported, u"Tables with full-text indexes cannot be packed, restructured or backed up");
-}
-
 void FreeCursor(TzfServerTableCursor*& aCursor) {
   if (aCursor) aCursor->Free();
   aCursor = nullptr;
@@ -193,6 +185,9 @@ TzfRecordIteratorResult TzfServerRestructureNode::srnCopyRecord(int64_t, const u
       int64_t refNr = 0;
       target.sbtRecordEngine->AddRecord(trans, refNr, buffer);
       if (srnBulkBuilder) srnError = srnBulkBuilder->InsertKey(refNr, buffer);
+      // The full-text index takes the record as an insert does (the bulk builder gives its
+      // main-index token keys none: they come from here).
+      if (srnError == 0) srnError = srnTargetCursor->stcUpdateFulltext(trans, nullptr, 0, buffer, refNr);
     } catch (const std::exception& e) {
       srnError = CodeOf(e, *srnTargetCursor);
     }
@@ -494,7 +489,6 @@ uint32_t zfPrepareCopyIntoNewTable(
   const uint32_t timeout = aCaller.atoGetTimeout();
   code = zfOpenTableCursor(job.SourceDb, aTableName, aPassword, omReadOnly, smExclusive, timeout, job.Source);
   if (code != 0) return code;
-  if (const uint32_t f = RefuseFulltext(*job.Source)) return f;
   TzfServerRootTable& root = *job.Source->Table()->sbtRoot;
   job.Password = root.srtExtractPassword();
   if (aRefuseSnapshots && root.srtSnapshotBlockCount > 0) return zfErrTableOpen;
@@ -602,7 +596,6 @@ uint32_t TzfServerDatabase::TableBackup(const UnicodeString& aTableName, const U
         const uint32_t timeout = atoGetTimeout();
         r = zfOpenTableCursor(job.SourceDb, aTableName, aPassword, omReadOnly, smShared, timeout, job.Source);
         if (r != 0) return r;
-        if ((r = RefuseFulltext(*job.Source)) != 0) return r;
         TzfServerRootTable& root = *job.Source->Table()->sbtRoot;
         job.Password = root.srtExtractPassword();
         if ((r = targetDb->sdOpenPrivate(nullptr, false, job.TargetDb)) != 0) return r;

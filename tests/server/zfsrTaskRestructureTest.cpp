@@ -10,9 +10,11 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 
+#include "dictionary/zfsdDataDictionaryFulltext.h"
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "foundation/zfllErrors.h"
@@ -25,8 +27,10 @@
 #include "server/zfsrServerTransaction.h"
 #include "server/zfsrTaskRestructure.h"
 #include "storage/zfsrBufferManager.h"
+#include "storage/zfsrTimeoutHandling.h"
 #include "tests/foundation/zfCaptureLog.h"
 #include "tests/server/zfsrServerCursorTestUtil.h"
+#include "tests/server/zfsrServerFulltextReader.h"
 #include "tools/zftableLog.h"
 
 namespace zf::test {
@@ -696,32 +700,252 @@ TEST_F(CopyTask, RefusedFinishingStepsKeepATableUnderTheName) {
   }
 }
 
-// The copies keep no full-text index: a table that has one is refused at the start, as it was.
-TEST_F(Backup, TablesWithAFulltextIndexAreRefusedAndKeepTheirRecords) {
-  kit::TLogOptions o;
-  o.Records = 20;
-  o.Fulltext = true;
-  kit::FillLogTable(*Db, u"Log", o);
+// ---- Tables with a full-text index ----------------------------------------------------------
+
+constexpr int32_t kLogID = 0, kLogLevel = 2, kLogText = 3;
+constexpr int32_t kLogBitsIndex = 1;  // the bit-array token index of the full-text index "Words"
+
+// The log table's full-text index "Words": its main-index token keys as (word, reference number
+// of the record) and its bit arrays as (segment, word, 0, bit) of the record's location, its ID.
+struct TWords {
+  std::multiset<std::pair<UnicodeString, int64_t>> Keys;
+  std::set<TBitEntry> Bits;
+  bool operator==(const TWords&) const = default;
+};
+void PrintTo(const TWords& aWords, std::ostream* aOut) {
+  *aOut << aWords.Keys.size() << " keys, " << aWords.Bits.size() << " bits";
+}
+
+TWords StoredWords(TzfServerTableCursor& aCursor) {
+  TIndexReader read(aCursor);
+  const int32_t tokens = aCursor.acGetTableDescriptor()->tdIndicesDescriptor->GetDescriptorFromName(u"Tokens")->idNumber;
+  return {read.MainKeyRefs(tokens), read.Bits(0, kLogBitsIndex)};
+}
+
+// What the index must hold for the records as they are stored now, each at its reference number.
+TWords WordsOfRecords(TzfServerTableCursor& aCursor) {
+  TWords w;
+  TzfServerBaseTable& table = *aCursor.Table();
+  TzfFieldsDescriptor& fields = *table.sbtFieldsDescriptor;
+  std::vector<uint8_t> record(size_t(fields.GetRecordLength()));
+  uint8_t* data = record.data();
+  int64_t ref = 0;
+  table.sbtRecordEngine->Iterate(
+      nullptr, ref, &data,
+      [&](void*, int64_t aRefNr, const uint8_t* aRecord) {
+        const auto id = uint32_t(fields.GetFieldAsVariant(aRecord, kLogID).AsInt64());
+        const rtl::Variant text = fields.GetFieldAsVariant(aRecord, kLogText);
+        for (const UnicodeString& word : Words(text.IsNull() ? UnicodeString() : text.AsString())) {
+          w.Keys.emplace(word, aRefNr);
+          w.Bits.emplace(uint16_t(id >> 19), word, int16_t{0}, id & 0x7FFFF);
+        }
+        return TzfRecordIteratorResult::rirContinue;
+      },
+      nullptr, nullptr);
+  return w;
+}
+
+class FulltextCopy : public Backup {
+ protected:
+  // The log table aName with aCount records and a full-text index (aFulltext); every
+  // aDeleteEvery-th ID is deleted again.
+  void MakeLog(const UnicodeString& aName, uint32_t aCount, uint32_t aDeleteEvery, bool aFulltext = true) {
+    kit::TLogOptions o;
+    o.Records = aCount;
+    o.Fulltext = aFulltext;
+    kit::FillLogTable(*Db, aName, o);
+    if (aDeleteEvery == 0) return;
+    TzfServerTableCursor* c = Open(Db, aName);
+    {
+      Buffer b(c);
+      while (c->RecordGetNext(zfltNoLock, b.P) == 0)
+        if (c->GetFieldAsVariant(b.P, kLogID).AsInteger() % int32_t(aDeleteEvery) == 0) {
+          ASSERT_EQ(c->RecordDelete(nullptr), 0u);
+        }
+    }
+    Close(c);
+  }
+  // Level and text of every record by ID.
+  std::map<int32_t, std::string> Log(const UnicodeString& aName, TzfServerDatabase* aDb = nullptr) {
+    std::map<int32_t, std::string> rows;
+    TzfServerTableCursor* c = Open(aDb ? aDb : Db, aName, omReadOnly);
+    if (!c) return rows;
+    {
+      Buffer b(c);
+      while (c->RecordGetNext(zfltNoLock, b.P) == 0)
+        rows[c->GetFieldAsVariant(b.P, kLogID).AsInteger()] =
+            rtl::u8(c->GetFieldAsVariant(b.P, kLogLevel).AsString() + u"|" + c->GetFieldAsVariant(b.P, kLogText).AsString());
+    }
+    Close(c);
+    return rows;
+  }
+  // The index of aName as its records say; what it holds is returned.
+  TWords ExpectWordsOfRecords(const UnicodeString& aName) {
+    TzfServerTableCursor* c = Open(Db, aName, omReadOnly);
+    if (!c) return {};
+    const TWords stored = StoredWords(*c), expected = WordsOfRecords(*c);
+    EXPECT_EQ(stored.Keys, expected.Keys);
+    EXPECT_EQ(stored.Bits, expected.Bits);
+    EXPECT_FALSE(stored.Keys.empty());
+    Close(c);
+    return stored;
+  }
+};
+
+// Sorted in place, the records take other reference numbers: every word's key follows its record
+// there, the bit arrays (by ID) stay, and the index stays true enough for every record to be deleted.
+TEST_F(FulltextCopy, SortMovesTheWordsWithTheRecords) {
+  MakeLog(u"Log", 400, 6);
+  const auto rows = Log(u"Log");
+  const TWords before = ExpectWordsOfRecords(u"Log");
+  TzfServerTableCursor* c = Open(Db, u"Log");
+  ASSERT_EQ(c->SwitchToIndex(u"", -1, false), 0u);
+  auto byLevel = TzfIndexDescriptor::CreateStandalone(0, u"ByLevel", 0, nullptr);
+  byLevel->SetDups(idAll);
+  dynamic_cast<TzfCompKeyDescriptor&>(*byLevel->idKeyDescriptor).Add(kLogLevel)->SetAscend(false);
+  zfSetTimeout(0, true);  // a worker called outside an operation
+  ASSERT_EQ(c->stcSortRecords(byLevel.get()), 0u);
+
+  std::vector<int32_t> levels;
+  {
+    Buffer b(c);
+    ASSERT_EQ(c->SetToBegin(), 0u);
+    while (c->RecordGetNext(zfltNoLock, b.P) == 0) levels.push_back(c->GetFieldAsVariant(b.P, kLogLevel).AsInteger());
+  }
+  EXPECT_TRUE(std::is_sorted(levels.rbegin(), levels.rend())) << "stored by level, highest first";
+  Close(c);
+  EXPECT_EQ(Log(u"Log"), rows);
+  const TWords after = ExpectWordsOfRecords(u"Log");
+  EXPECT_NE(after.Keys, before.Keys) << "the records moved";
+  EXPECT_EQ(after.Bits, before.Bits);
+
+  c = Open(Db, u"Log");
+  {
+    Buffer b(c);
+    ASSERT_EQ(c->SwitchToIndex(u"", -1, false), 0u);
+    while (c->RecordGetNext(zfltNoLock, b.P) == 0) ASSERT_EQ(c->RecordDelete(nullptr), 0u);
+  }
+  EXPECT_EQ(StoredWords(*c), TWords{});
+}
+
+// A sort that fails after the full-text entries were taken out (a filter hides records from the
+// sort engine, so the rewrite runs out of records) rolls them back with the records, on its own
+// and as a level inside the caller's transaction, which then commits.
+TEST_F(FulltextCopy, AFailedSortLeavesTheRecordsAndTheirWords) {
+  for (const bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction ? "inside a transaction" : "on its own");
+    MakeLog(u"Log", 200, 0);
+    const auto rows = Log(u"Log");
+    const TWords before = ExpectWordsOfRecords(u"Log");
+    TzfServerTableCursor* c = Open(Db, u"Log");
+    ASSERT_EQ(c->SwitchToIndex(u"", -1, false), 0u);
+    TzfFilterID odd = 0;
+    ASSERT_EQ(c->FilterAddCallback(
+                  0, [c](int32_t, const uint8_t* aData) { return c->GetFieldAsVariant(aData, kLogID).AsInteger() % 2 == 1; },
+                  odd),
+              0u);
+    ASSERT_EQ(c->FilterActivate(odd), 0u);
+    auto byLevel = TzfIndexDescriptor::CreateStandalone(0, u"ByLevel", 0, nullptr);
+    byLevel->SetDups(idAll);
+    dynamic_cast<TzfCompKeyDescriptor&>(*byLevel->idKeyDescriptor).Add(kLogLevel);
+    zfSetTimeout(0, true);
+    if (inTransaction) {
+      ASSERT_EQ(Db->TransactionStart(false, false), 0u);
+    }
+    EXPECT_NE(c->stcSortRecords(byLevel.get()), 0u);
+    if (inTransaction) {
+      ASSERT_EQ(Db->TransactionCommit(), 0u);
+    }
+    Close(c);
+    EXPECT_EQ(Log(u"Log"), rows);
+    EXPECT_EQ(ExpectWordsOfRecords(u"Log"), before);
+  }
+}
+
+// Pack and restructure add every record to the new table's full-text index as an insert does: it
+// holds the words of the copied records, none of the deleted ones.
+TEST_F(FulltextCopy, CopiesKeepTheWordsOfEveryCopiedRecord) {
+  auto widened = kit::LogDictionary(true);
+  widened->tdFieldsDescriptor->AddField(u"Added", u"", zftInt32, 0, 0, false, nullptr);
+  struct TCase {
+    const char* Name;
+    bool SourceFulltext;
+    TzfDataDictionary* Restructured;  // nil: pack
+  };
+  const TCase cases[] = {
+      {"pack", true, nullptr},
+      {"restructure with a field added", true, widened.get()},
+      {"restructure that adds the full-text index", false, widened.get()},
+  };
+  for (const TCase& k : cases) {
+    SCOPED_TRACE(k.Name);
+    for (const auto& t : Tables()) ASSERT_EQ(Db->TableDelete(rtl::u16(t), u""), 0u);
+    MakeLog(u"Log", 600, 3, k.SourceFulltext);
+    const auto rows = Log(u"Log");
+    TzfAbstractTaskInfo* task = nullptr;
+    if (k.Restructured) {
+      auto old = kit::LogDictionary(k.SourceFulltext);
+      auto mapper = MapByName(*old, *k.Restructured);
+      ASSERT_EQ(Db->TableRestructure(u"Log", u"", k.Restructured, mapper.get(), false, task), 0u);
+    } else {
+      ASSERT_EQ(Db->TablePack(u"Log", u"", task), 0u);
+    }
+    const TzfTaskStatus status = Wait(task);
+    ASSERT_EQ(status.tsErrorCode, 0u);
+    EXPECT_EQ(status.tsRecsWritten, 400u);
+    EXPECT_EQ(Log(u"Log"), rows);
+    ExpectWordsOfRecords(u"Log");
+    EXPECT_EQ(Tables(), std::vector<std::string>{"Log"});
+  }
+}
+
+// A backup's table holds the source's fields only: the records arrive, no index with them.
+TEST_F(FulltextCopy, BackupCopiesTheRecordsOfAFulltextTable) {
+  MakeLog(u"Log", 300, 4);
+  const auto rows = Log(u"Log");
+  const TWords words = ExpectWordsOfRecords(u"Log");
+  TzfServerDatabase* other = OtherDb(S);
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(Db->TableBackup(u"Log", u"", other, task), 0u);
+  ASSERT_EQ(Wait(task).tsErrorCode, 0u);
+  EXPECT_EQ(Log(u"Log", other), rows);
+  TzfServerTableCursor* c = Open(other, u"Log", omReadOnly);
+  EXPECT_EQ(c->Table()->sbtFulltextEngine, nullptr);
+  Close(c);
+  EXPECT_EQ(Log(u"Log"), rows);
+  EXPECT_EQ(ExpectWordsOfRecords(u"Log"), words);
+}
+
+TEST_F(FulltextCopy, CancelledCopiesLeaveTheSourceAndItsWordsAsTheyWere) {
+  auto widened = kit::LogDictionary(true);
+  widened->tdFieldsDescriptor->AddField(u"Added", u"", zftInt32, 0, 0, false, nullptr);
+  auto old = kit::LogDictionary(true);
+  auto mapper = MapByName(*old, *widened);
   TzfServerDatabase* other = OtherDb(S);
   const std::vector<std::pair<const char*, std::function<uint32_t(TzfAbstractTaskInfo*&)>>> starts = {
+      {"restructure",
+       [&](TzfAbstractTaskInfo*& k) {
+         return Db->TableRestructure(u"Log", u"", widened.get(), mapper.get(), false, k);
+       }},
       {"pack", [&](TzfAbstractTaskInfo*& k) { return Db->TablePack(u"Log", u"", k); }},
       {"backup", [&](TzfAbstractTaskInfo*& k) { return Db->TableBackup(u"Log", u"", other, k); }},
   };
+  MakeLog(u"Log", 1000, 5);
+  const auto rows = Log(u"Log");
+  const TWords words = ExpectWordsOfRecords(u"Log");
   for (const auto& [what, start] : starts) {
+    SCOPED_TRACE(what);
+    CancelAfter(100);
     TzfAbstractTaskInfo* task = nullptr;
-    EXPECT_EQ(start(task), zfErrNotSupported) << what;
-    EXPECT_EQ(task, nullptr) << what;
+    ASSERT_EQ(start(task), 0u);
+    const TzfTaskStatus status = Wait(task);
+    EXPECT_EQ(status.tsErrorCode, zfErrUpdateAborted);
+    EXPECT_LT(status.tsRecsRead, 700u) << "the copy stopped part-way";
+    EXPECT_EQ(Log(u"Log"), rows);
+    EXPECT_EQ(ExpectWordsOfRecords(u"Log"), words);
+    EXPECT_EQ(Tables(), std::vector<std::string>{"Log"});
+    EXPECT_FALSE(std::filesystem::exists(Other.Path / "Log.zf1")) << "no incomplete backup is left";
   }
-  TzfServerTableCursor* c = Open(Db, u"Log");
-  ASSERT_NE(c, nullptr);
-  // Nor is such a table sorted in place: its records would move under the full-text index.
-  ASSERT_EQ(c->SwitchToIndex(u"", -1, false), 0u);
-  TzfMainIndicesDescriptor* indexes = c->acGetTableDescriptor()->tdIndicesDescriptor.get();
-  ASSERT_NE(indexes, nullptr);
-  EXPECT_EQ(c->stcSortRecords(indexes->IndexDescriptor[0].get()), zfErrNotSupported);
-  uint32_t n = 0;
-  EXPECT_EQ(c->GetRecordCount(n, false), 0u);
-  EXPECT_EQ(n, 20u);
 }
 
 }  // namespace
