@@ -739,6 +739,33 @@ TEST_F(TableRecover, RecordsAnInsertRefusesAreRedoneFailedOrSkipped) {
   }
 }
 
+// A write error that breaks the target's transaction while a group is redone record by record
+// (the redo asked for by an earlier refusal in the same block): the walk stops there with an error
+// code, never as a success, and the broken record is not logged as one merely skipped.
+TEST_F(TableRecover, AWriteErrorDuringTheRedoStopsTheWalk) {
+  MakeLog(600);
+  CaptureLog log;
+  Engine->SetEventLog(&log);
+  Engine->SetEventLogEnabled(true);
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(Db->sdTableRecover(u"Log", u"", task), 0u);
+  auto* recover = static_cast<TzfServerRecoverTaskInfo*>(task);
+  TzfServerRecoverNode& node = *recover->Container()->srcNodes[0];
+  new TInsertRefusal(node.srnTargetCursor, {77}, TInsertRefusal::rkCode, 7777);
+  auto* broken = new TInsertRefusal(node.srnTargetCursor, {78}, TInsertRefusal::rkBrokenTransaction);
+  recover->StartThread(2000);
+  TzfTaskStatus status;
+  WaitFor(task, status);
+  const int breaks = broken->Refused.load();
+  task->Free();
+  Engine->SetEventLog(nullptr);
+  EXPECT_NE(status.tsErrorCode, 0u) << "a broken transaction never ends as a success";
+  EXPECT_LT(status.tsRecsRead, status.tsTotalRecs) << "the walk stopped in the redone group";
+  EXPECT_EQ(breaks, 1) << "78 is reached only in the redo, and the walk goes no further";
+  EXPECT_FALSE(Ids(u"Log_Recovered").count(78));
+  EXPECT_FALSE(Logged(log, u"holds a record neither table takes; skipped"));
+}
+
 // A record engine that salvages as the default one does but raises during the salvage of one
 // chosen block, on the chosen passes over it (1: the group's pass, 2: the pass record by record),
 // after handing on a chosen number of its records. Registered under a name of its own for the
