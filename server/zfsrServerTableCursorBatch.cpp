@@ -52,39 +52,6 @@ void MarkCallerCorrupted(TzfServerTransContext* aContext) {
   if (aContext) aContext->stcTransactionMarkCorrupted();
 }
 
-// The index-access locks of a copy's source and destination root tables (the same lock twice
-// when both are tables of one root; it is re-entrant), source first, held for one record at a
-// time: the copy steps the source's index and writes the destination's keys through engines other
-// sessions' cursors use too. Given back before a commit takes the portal's write side.
-class TCopyIndexAccess {
- public:
-  TCopyIndexAccess(TzfIndexAccessLock& aSource, TzfIndexAccessLock& aDest) : FSource(aSource), FDest(aDest) {}
-  ~TCopyIndexAccess() { Leave(); }
-  TCopyIndexAccess(const TCopyIndexAccess&) = delete;
-  TCopyIndexAccess& operator=(const TCopyIndexAccess&) = delete;
-  // 0 when both are held; 10249 (nothing held) when one cannot be had by the thread's deadline.
-  uint32_t Enter() {
-    if (!FSource.Enter(zfTimeoutDeadline())) return zfErrLockTimeout;
-    if (!FDest.Enter(zfTimeoutDeadline())) {
-      FSource.Leave();
-      return zfErrLockTimeout;
-    }
-    FHeld = true;
-    return 0;
-  }
-  void Leave() {
-    if (!FHeld) return;
-    FHeld = false;
-    FDest.Leave();
-    FSource.Leave();
-  }
-
- private:
-  TzfIndexAccessLock& FSource;
-  TzfIndexAccessLock& FDest;
-  bool FHeld = false;
-};
-
 }  // namespace
 
 uint32_t TzfServerTableCursor::RecordInsertBatch(TzfCustomMemoryStream& aStream) {
@@ -310,8 +277,13 @@ uint32_t TzfServerTableCursor::sbcCopyRecords(TzfAbstractCursor* aDestCursor, Tz
       stcRefNr = 0;
       uint32_t maximum = autoIncEngine ? autoIncEngine->ReadAutoIncValue(dest->CurrentTrans()) : 0;
       for (bool first = true;; first = false) {
-        TCopyIndexAccess access(stcRoot->srtIndexAccess, dest->stcRoot->srtIndexAccess);
-        if ((r = access.Enter()) != 0) break;
+        // The copy steps the source's index and writes the destination's keys through engines
+        // other sessions' cursors use too: both tables' index-access locks (source first; one root's
+        // lock twice is re-entrant), for one record at a time, given back before a commit takes
+        // the portal's write side.
+        TzfIndexAccessHold sourceAccess, destAccess;
+        if ((r = sourceAccess.Enter(stcRoot->srtIndexAccess)) != 0) break;
+        if ((r = destAccess.Enter(dest->stcRoot->srtIndexAccess)) != 0) break;
         if (first && stcIndexPath) stcIndexPath->SetToBof();
         const uint32_t step = StepFiltered(true, zfltNoLock, record.data(), sbcFilter.get());
         if (step == zfErrEOF) break;
@@ -362,7 +334,8 @@ uint32_t TzfServerTableCursor::sbcCopyRecords(TzfAbstractCursor* aDestCursor, Tz
           target.sbtFieldsDescriptor->GetRecordField(autoInc, record.data(), isNull, &value);
           if (!isNull && value > maximum) maximum = value;
         }
-        access.Leave();
+        destAccess.Leave();
+        sourceAccess.Leave();
         TzfBaseTransactionLevel* level = trans->CurrentLevel();
         if (aMaxTransSize > 0 && level && level->tlBlockCount > aMaxTransSize) {
           if (autoIncEngine) autoIncEngine->SetAutoIncValue(trans, maximum);
