@@ -80,6 +80,19 @@ void TzfIndexAccessLock::Reenter(uint32_t aLevels) {
   ialDepth = aLevels;
 }
 
+uint32_t TzfIndexAccessHold::Enter(TzfIndexAccessLock& aLock) {
+  ZF_ASSERT(!FLock, "zfsrContentLock");
+  if (!aLock.Enter(zfTimeoutDeadline())) return zfErrLockTimeout;
+  FLock = &aLock;
+  return 0;
+}
+
+void TzfIndexAccessHold::Leave() {
+  if (!FLock) return;
+  FLock->Leave();
+  FLock = nullptr;
+}
+
 TzfLockResult zfGetRecordLockOutsidePortal(TzfTableLockContainer& aContainer, TzfContentPortal* aPortal,
                                            TzfBaseTransaction* aTrans, TzfAbstractCursor* aCursor, int64_t aRefNr,
                                            bool aConditional, TzfLockFailureReason* aReason,

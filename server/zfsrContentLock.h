@@ -73,6 +73,22 @@ class TzfIndexAccessLock {
   uint32_t ialDepth = 0;  // written by the owner only
 };
 
+// One level of an index-access lock, held from a successful Enter until Leave or the end of its
+// lifetime: for workers that take a content lock directly instead of through a cursor operation.
+class TzfIndexAccessHold {
+ public:
+  TzfIndexAccessHold() = default;
+  ~TzfIndexAccessHold() { Leave(); }
+  TzfIndexAccessHold(const TzfIndexAccessHold&) = delete;
+  TzfIndexAccessHold& operator=(const TzfIndexAccessHold&) = delete;
+  // 0 when held; 10249 when aLock cannot be had by the thread's deadline. Holds one lock at a time.
+  uint32_t Enter(TzfIndexAccessLock& aLock);
+  void Leave();
+
+ private:
+  TzfIndexAccessLock* FLock = nullptr;
+};
+
 // Leaves the calling thread's levels of an index-access lock (may be nil) for its lifetime.
 class TzfIndexAccessPause {
  public:

@@ -516,6 +516,9 @@ void TzfServerTableCursor::sbcIterate(uint8_t** aData, const TzfRecordIterator& 
     throw EzfServerEngineException(r);
   TContentLockEnd end{*stcContentLock};
   if (stcIndexEngine) {
+    // In index order only: a walk in storage order leaves the indices engine to other readers.
+    TzfIndexAccessHold indexAccess;
+    if (const uint32_t r = indexAccess.Enter(stcRoot->srtIndexAccess)) throw EzfServerEngineException(r);
     IterateIndex(aData, aRecIterator, aBackward, aCookie);
     return;
   }

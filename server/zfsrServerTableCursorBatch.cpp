@@ -275,9 +275,16 @@ uint32_t TzfServerTableCursor::sbcCopyRecords(TzfAbstractCursor* aDestCursor, Tz
     if (r == 0) {
       stcPosition = TzfCursorPosition::cpBOF;
       stcRefNr = 0;
-      if (stcIndexPath) stcIndexPath->SetToBof();
       uint32_t maximum = autoIncEngine ? autoIncEngine->ReadAutoIncValue(dest->CurrentTrans()) : 0;
-      for (;;) {
+      for (bool first = true;; first = false) {
+        // The copy steps the source's index and writes the destination's keys through engines
+        // other sessions' cursors use too: both tables' index-access locks (source first; one root's
+        // lock twice is re-entrant), for one record at a time, given back before a commit takes
+        // the portal's write side.
+        TzfIndexAccessHold sourceAccess, destAccess;
+        if ((r = sourceAccess.Enter(stcRoot->srtIndexAccess)) != 0) break;
+        if ((r = destAccess.Enter(dest->stcRoot->srtIndexAccess)) != 0) break;
+        if (first && stcIndexPath) stcIndexPath->SetToBof();
         const uint32_t step = StepFiltered(true, zfltNoLock, record.data(), sbcFilter.get());
         if (step == zfErrEOF) break;
         if (step != 0) {
@@ -327,6 +334,8 @@ uint32_t TzfServerTableCursor::sbcCopyRecords(TzfAbstractCursor* aDestCursor, Tz
           target.sbtFieldsDescriptor->GetRecordField(autoInc, record.data(), isNull, &value);
           if (!isNull && value > maximum) maximum = value;
         }
+        destAccess.Leave();
+        sourceAccess.Leave();
         TzfBaseTransactionLevel* level = trans->CurrentLevel();
         if (aMaxTransSize > 0 && level && level->tlBlockCount > aMaxTransSize) {
           if (autoIncEngine) autoIncEngine->SetAutoIncValue(trans, maximum);

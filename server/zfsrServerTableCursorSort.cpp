@@ -158,6 +158,9 @@ uint32_t TzfServerTableCursor::stcSortRecords(TzfIndexDescriptor* aIndexDesc) {
         uint32_t code = sbcBeginContentLock(true, false);
         if (code != 0) return code;
         TContentLockEnd end{*stcContentLock};
+        // The indexes are rebuilt through the engines other sessions' readers use.
+        TzfIndexAccessHold indexAccess;
+        if ((code = indexAccess.Enter(stcRoot->srtIndexAccess)) != 0) return code;
         TzfServerTransaction* trans = CurrentTrans();
         if (const uint32_t f = stcFulltextAllRecords(trans, false)) return f;
         stcTable->sbtRecordEngine->ReplaceAllRecords(trans, [&](uint8_t* aRecord) -> uint32_t {

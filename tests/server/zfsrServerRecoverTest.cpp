@@ -22,6 +22,7 @@
 #include "server/zfsrServerTable.h"
 #include "server/zfsrServerTableCursor.h"
 #include "server/zfsrServerTransaction.h"
+#include "storage/zfseRecordEngineStatic.h"
 #include "storage/zfsrRecordEngineBase.h"
 #include "storage/zfsrStreamEngineBase.h"
 #include "tests/foundation/zfCaptureLog.h"
@@ -734,6 +735,172 @@ TEST_F(TableRecover, RecordsAnInsertRefusesAreRedoneFailedOrSkipped) {
       }
       EXPECT_EQ(Logged(log, u"holds a record neither table takes; skipped"), c.Skipped);
     }
+    ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  }
+}
+
+// A write error that breaks the target's transaction while a group is redone record by record
+// (the redo asked for by an earlier refusal in the same block): the walk stops there with an error
+// code, never as a success, and the broken record is not logged as one merely skipped.
+TEST_F(TableRecover, AWriteErrorDuringTheRedoStopsTheWalk) {
+  MakeLog(600);
+  CaptureLog log;
+  Engine->SetEventLog(&log);
+  Engine->SetEventLogEnabled(true);
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(Db->sdTableRecover(u"Log", u"", task), 0u);
+  auto* recover = static_cast<TzfServerRecoverTaskInfo*>(task);
+  TzfServerRecoverNode& node = *recover->Container()->srcNodes[0];
+  new TInsertRefusal(node.srnTargetCursor, {77}, TInsertRefusal::rkCode, 7777);
+  auto* broken = new TInsertRefusal(node.srnTargetCursor, {78}, TInsertRefusal::rkBrokenTransaction);
+  recover->StartThread(2000);
+  TzfTaskStatus status;
+  WaitFor(task, status);
+  const int breaks = broken->Refused.load();
+  task->Free();
+  Engine->SetEventLog(nullptr);
+  EXPECT_NE(status.tsErrorCode, 0u) << "a broken transaction never ends as a success";
+  EXPECT_LT(status.tsRecsRead, status.tsTotalRecs) << "the walk stopped in the redone group";
+  EXPECT_EQ(breaks, 1) << "78 is reached only in the redo, and the walk goes no further";
+  EXPECT_FALSE(Ids(u"Log_Recovered").count(78));
+  EXPECT_FALSE(Logged(log, u"holds a record neither table takes; skipped"));
+}
+
+// A record engine that salvages as the default one does but raises during the salvage of one
+// chosen block, on the chosen passes over it (1: the group's pass, 2: the pass record by record),
+// after handing on a chosen number of its records. Registered under a name of its own for the
+// tables the tests below build with it.
+struct TSalvageFault {
+  uint32_t Block = 0;
+  std::set<int> Passes;
+  int After = 0;  // records handed on before the raise
+  int Seen = 0;   // passes over the block so far
+};
+TSalvageFault* gSalvageFault = nullptr;  // set before the walk starts, read after it ended
+constexpr const char16_t* kSalvageFaultEngine = u"SalvageFaults";
+
+class TSalvageFaultEngine : public TzfStaticRecordEngine {
+ public:
+  using TzfStaticRecordEngine::TzfStaticRecordEngine;
+  static const TzfRecordEngineClass& ClassInfo() {
+    static const TzfRecordEngineClass info(
+        u"TSalvageFaultEngine", &TzfStaticRecordEngine::ClassInfo(), nullptr, nullptr,
+        [](TzfBaseRecordDescriptor* d, TzfFieldsDescriptor* f, TzfBaseTransaction* t,
+           const TzfBlockAccessList& l) -> std::unique_ptr<TzfBaseRecordEngine> {
+          return std::make_unique<TSalvageFaultEngine>(d, f, t, l);
+        },
+        &TzfStaticRecordEngine::CheckValidEngineDescriptor);
+    return info;
+  }
+  const TzfRecordEngineClass& ClassType() const override { return ClassInfo(); }
+  TzfRecordIteratorResult RecoverIterate(const uint8_t* aBlock, TzfBlockNumber aBlockNumber, const uint8_t** aData,
+                                         const TzfRecordIterator& aIterator, void* aCookie,
+                                         TzfRecoverStats* aStats) override {
+    TSalvageFault* f = gSalvageFault;
+    if (!f || aBlockNumber != f->Block || !f->Passes.count(++f->Seen))
+      return TzfStaticRecordEngine::RecoverIterate(aBlock, aBlockNumber, aData, aIterator, aCookie, aStats);
+    int handed = 0;
+    TzfStaticRecordEngine::RecoverIterate(
+        aBlock, aBlockNumber, aData,
+        [&](void* aC, int64_t aRefNr, const uint8_t* aRecord) {
+          if (handed == f->After) throw EzfBaseRecordEngineException(zfErrReadErr);
+          ++handed;
+          return aIterator(aC, aRefNr, aRecord);
+        },
+        aCookie, aStats);
+    throw EzfBaseRecordEngineException(zfErrReadErr);
+  }
+};
+
+struct TSalvageFaultRegistration {
+  TSalvageFaultRegistration() { TzfBaseSubEngine::RegisterEngine(TSalvageFaultEngine::ClassInfo(), kSalvageFaultEngine); }
+  ~TSalvageFaultRegistration() {
+    gSalvageFault = nullptr;
+    TzfBaseSubEngine::UnregisterEngine(TSalvageFaultEngine::ClassInfo());
+  }
+};
+
+// A salvage that raises while a group is walked, or while it is redone record by record: the group
+// is redone from its copies; in the redo, the records the block handed on before the raise are
+// recovered, the block is logged as one that could not be salvaged with the raise's code, and the
+// walk goes on with the group's other blocks and ends clean with every block counted.
+TEST_F(TableRecover, SalvageRaisingInAGroupOrItsRedo) {
+  TSalvageFaultRegistration registration;
+  {
+    auto dict = kit::LogDictionary();
+    dict->AddRecordDescriptor()->brdRecordEngine = kSalvageFaultEngine;
+    ASSERT_EQ(Db->TableBuild(true, u"Log", u"", dict.get(), tsPersistent, false), 0u);
+    TzfServerTableCursor* c = nullptr;
+    ASSERT_EQ(zfOpenTableCursor(Db, u"Log", u"", omReadWrite, smExclusive, 2000, c), 0u);
+    uint8_t* rec = c->RecordBufferAlloc();
+    for (int32_t i = 1; i <= 600; ++i) {
+      c->SetFieldFromVariant(rec, 0, rtl::Variant(i));
+      c->SetFieldFromVariant(rec, 2, rtl::Variant(int32_t(i % (kit::kLogLevelMax + 1))));
+      c->SetFieldFromVariant(rec, 3, rtl::Variant(UnicodeString(u"line")));
+      ASSERT_EQ(c->RecordInsert(zfltNoLock, rec), 0u);
+    }
+    c->RecordBufferFree(rec);
+    c->Free();
+    ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+  }
+  const std::map<uint32_t, std::set<int32_t>> byBlock = IdsByBlock();
+  ASSERT_GE(byBlock.size(), 4u);
+  // The raise comes in the second record block; a refused insert in the fourth sends the group,
+  // the faulty block within it, through the redo.
+  const uint32_t faulty = std::next(byBlock.begin())->first;
+  const std::set<int32_t>& faultyIds = std::next(byBlock.begin())->second;
+  const int32_t later = *std::next(byBlock.begin(), 3)->second.begin();
+  const uint32_t total = FileBlocks();
+  struct TCase {
+    const char* Name;
+    std::set<int> Passes;
+    int After;
+    std::set<int32_t> Refused;  // by the recovered table, with a code that asks for the redo
+    bool Logged;                // the block is logged as one that could not be salvaged
+  } cases[] = {
+      {"a raise in the group's pass only: the redo saves the whole block", {1}, 3, {}, false},
+      {"a raise in both passes: what came before it is saved", {1, 2}, 3, {}, true},
+      {"a raise in the redo only, a refused insert asked for it", {2}, 3, {later}, true},
+      {"a raise at the block's first record in both passes", {1, 2}, 0, {}, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TSalvageFault fault;
+    fault.Block = faulty;
+    fault.Passes = c.Passes;
+    fault.After = c.After;
+    CaptureLog log;
+    Engine->SetEventLog(&log);
+    Engine->SetEventLogEnabled(true);
+    TzfAbstractTaskInfo* task = nullptr;
+    ASSERT_EQ(Db->sdTableRecover(u"Log", u"", task), 0u);
+    auto* recover = static_cast<TzfServerRecoverTaskInfo*>(task);
+    TzfServerRecoverNode& node = *recover->Container()->srcNodes[0];
+    if (!c.Refused.empty()) new TInsertRefusal(node.srnTargetCursor, c.Refused, TInsertRefusal::rkCode, 7777);
+    gSalvageFault = &fault;
+    recover->StartThread(2000);
+    TzfTaskStatus status;
+    WaitFor(task, status);
+    task->Free();
+    gSalvageFault = nullptr;
+    Engine->SetEventLog(nullptr);
+    EXPECT_EQ(status.tsErrorCode, 0u);
+    EXPECT_EQ(status.tsTotalRecs, total);
+    EXPECT_EQ(status.tsRecsRead, total) << "every block is counted once, redone or not";
+    EXPECT_EQ(status.tsRecsWritten, total);
+    EXPECT_EQ(fault.Seen, 2) << "the faulty block is walked in the group and once more in the redo";
+    std::set<int32_t> expected = Range(1, 600);
+    if (c.Passes.count(2)) {
+      int kept = 0;
+      for (int32_t id : faultyIds)
+        if (kept++ >= c.After) expected.erase(id);
+    }
+    for (int32_t id : c.Refused) expected.erase(id);
+    EXPECT_EQ(Ids(u"Log_Recovered"), expected);
+    EXPECT_EQ(Ids(u"Log_Failed"), c.Refused);
+    const UnicodeString line = u"block " + rtl::IntToStr(int64_t(faulty)) + u" could not be salvaged (" +
+                               rtl::IntToStr(int64_t(zfErrReadErr)) + u")";
+    EXPECT_EQ(Logged(log, line), c.Logged);
     ASSERT_EQ(Session->CloseInactiveTables(), 0u);
   }
 }

@@ -3,7 +3,9 @@
 // source, auto-increment maximum, restarted transactions, positions kept) and delete all.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "foundation/zfllException.h"
 #include "server/zfsrServerTable.h"
@@ -289,6 +291,78 @@ TEST_F(CursorBatch, CopyFailureLeavesNothingAndGivesItsCode) {
   // Without BLOB copies the same records go across.
   EXPECT_EQ(src->CopyRecords(dest, zfbcmNoCopy, 0), 0u);
   EXPECT_EQ(Rows(dest).size(), 2u);
+}
+
+// A copy while another session reads both tables in index order, outside transactions, through
+// shared cursors: the readers always see the source whole and the destination's committed records
+// in key order, and the copy ends with every record across. The indices engines of both tables keep
+// the transaction they work in: a copy that used them while a reader did would read or write
+// through the reader's state.
+TEST_F(CursorBatch, CopyBesideIndexReadersOfAnotherSession) {
+  auto dict = BlobDictionary(false);
+  TzfIndexDescriptor* ix = dict->EnsureIndicesDescriptor()->AddIndex(u"ByID", 0, TzfIndexDups::idAll, u"");
+  dynamic_cast<TzfCompKeyDescriptor&>(*ix->idKeyDescriptor).Add(0);
+  Build(Db, u"Src", dict.get());
+  constexpr int32_t kRecords = 3000;
+  TzfServerTableCursor* src = Open(Db, u"Src");
+  {
+    ASSERT_EQ(Db->TransContext()->TransactionStart(false, false), 0u);
+    Buffer b(src);
+    for (int32_t id = kRecords; id >= 1; --id) {
+      src->SetFieldFromVariant(b.P, 0, rtl::Variant(id));
+      ASSERT_EQ(src->RecordInsert(zfltNoLock, b.P), 0u);
+    }
+    ASSERT_EQ(Db->TransContext()->TransactionCommit(), 0u);
+  }
+  ASSERT_EQ(src->SwitchToIndex(u"ByID", 0, false), 0u);
+  constexpr int kRounds = 3;
+  for (int round = 0; round < kRounds; ++round) Build(Db, u"Dst" + rtl::IntToStr(round), dict.get());
+
+  TzfServerDatabase* db2 = OpenDb(OpenSession(10000));
+  std::atomic<bool> stop{false};
+  std::atomic<int> bad{0}, walks{0};
+  // The other session's cursors are opened here; from then on only the reader's thread uses them.
+  std::vector<TzfServerTableCursor*> cursors{Open(db2, u"Src")};
+  for (int round = 0; round < kRounds; ++round) cursors.push_back(Open(db2, u"Dst" + rtl::IntToStr(round)));
+  for (TzfServerTableCursor* c : cursors) ASSERT_EQ(c->SwitchToIndex(u"ByID", 0, false), 0u);
+  std::vector<TzfServerTableCursor*> dests;
+  for (int round = 0; round < kRounds; ++round) dests.push_back(Open(Db, u"Dst" + rtl::IntToStr(round)));
+  std::thread reader([&] {
+    Buffer b(cursors[0]);
+    while (!stop) {
+      for (size_t i = 0; i < cursors.size(); ++i) {
+        TzfServerTableCursor* c = cursors[i];
+        if (c->SetToBegin() != 0) ++bad;
+        int32_t last = 0, seen = 0;
+        for (;;) {
+          const uint32_t code = c->RecordGetNext(zfltNoLock, b.P);
+          if (code == zfErrEOF) break;
+          const int32_t id = c->GetFieldAsVariant(b.P, 0).AsInteger();
+          if (code != 0 || id <= last) {
+            ++bad;
+            break;
+          }
+          last = id;
+          ++seen;
+        }
+        if (i == 0 && seen != kRecords) ++bad;
+        ++walks;
+      }
+    }
+  });
+  for (int round = 0; round < kRounds; ++round) {
+    EXPECT_EQ(src->CopyRecords(dests[size_t(round)], zfbcmNoCopy, 8), 0u);
+    TzfServerTableCursor* dest = dests[size_t(round)];
+    Buffer b(dest);
+    int32_t copied = 0;
+    EXPECT_EQ(dest->SetToBegin(), 0u);
+    while (dest->RecordGetNext(zfltNoLock, b.P) == 0) ++copied;
+    EXPECT_EQ(copied, kRecords);
+  }
+  stop = true;
+  reader.join();
+  EXPECT_GT(walks.load(), 0);
+  EXPECT_EQ(bad.load(), 0);
 }
 
 // ---- Delete all ----
