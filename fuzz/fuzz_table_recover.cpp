@@ -17,14 +17,12 @@
 // offset in the block (2 bytes little-endian, modulo the block size), length (1 byte), that many
 // bytes. A last byte 0xF0..0xFF alone cuts the file after that many 256-byte units from the end.
 //
-// Every input touches some twelve thousand edges of the engine; libFuzzer's entropic schedule keeps
-// a frequency for each of them per input and costs more than the input itself, so the target runs
-// with -entropic=0 unless its command line says otherwise.
+// Every input touches some twelve thousand edges of the engine, so the target runs on libFuzzer's
+// plain schedule unless told otherwise (see PlainScheduleByDefault).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -61,23 +59,10 @@ uint32_t Count(TzfAbstractCursor* aCursor) {
   return n;
 }
 
-// The command line with -entropic=0 added when it names no -entropic of its own.
-void DefaultFlags(int* aArgc, char*** aArgv) {
-  static std::vector<char*> args;
-  static char flag[] = "-entropic=0";
-  for (int i = 1; i < *aArgc; ++i)
-    if (std::strncmp((*aArgv)[i], "-entropic=", 10) == 0) return;
-  args.assign(*aArgv, *aArgv + *aArgc);
-  args.insert(args.begin() + 1, flag);
-  args.push_back(nullptr);
-  *aArgc += 1;
-  *aArgv = args.data();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* aArgc, char*** aArgv) {
-  DefaultFlags(aArgc, aArgv);
+  fuzz::PlainScheduleByDefault(aArgc, aArgv);
   gServer.Start("zf_fuzz_recover_", true);
   gServer.OpenDatabase(zfVersion30900);
   kit::TLogOptions o;
