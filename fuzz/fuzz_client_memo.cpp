@@ -22,8 +22,8 @@
 // The first fifteen code pages are the ones the seeds name; the rest reach the converters with
 // state or several bytes a character (ISO-2022, HZ, GB 18030, EUC, Johab, EBCDIC, right-to-left).
 // fuzz/corpus/fuzz_client_memo.dict holds lead bytes, escape sequences and surrogates of these.
-// The crash log is quiet for the run: a refused conversion raises, and a report of each would cost
-// more than the input.
+// The crash log is quiet for the run (the engine helper's): a refused conversion raises, and a
+// report of each would cost more than the input.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -38,7 +38,6 @@
 #include "fuzz/zfsrFuzzServer.h"
 #include "dictionary/zfsdFieldsDescriptor.h"
 #include "storage/zfsrDataDictionary.h"
-#include "foundation/zfExceptionHook.h"
 #include "foundation/zfllException.h"
 #include "platform/rtl/rtlException.h"
 
@@ -148,7 +147,6 @@ extern "C" int LLVMFuzzerInitialize(int* aArgc, char*** aArgv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   static const bool started = (zf::zfStartClient(), true);
-  static zf::TzfExceptionHook quiet(u"");
   static TDocs docs;
   (void)started;
   if (aSize < 2) return 0;
