@@ -258,8 +258,8 @@ void zfReportRaise(void* aObject, const std::type_info* aType, void* aRaiser) no
   try {
     std::unique_lock lock(gGate);
     TzfExceptionHook* hook = gHook.load(std::memory_order_acquire);
-    // A full log costs a raise no more than this look.
-    if (!hook || hook->LooksFull()) return;
+    // A full log or a quiet hook costs a raise no more than this look.
+    if (!hook || hook->FileName().empty() || hook->LooksFull()) return;
     void* frames[zfCrashLogMaxFrames + 2];
     const int n = ::backtrace(frames, zfCrashLogMaxFrames + 2);
     TzfRaiseInfo info;
@@ -419,6 +419,7 @@ TzfExceptionHook::~TzfExceptionHook() {
 TzfExceptionHook* zfExceptionHook() { return gHook.load(std::memory_order_acquire); }
 
 bool TzfExceptionHook::Report(const TzfRaiseInfo& aInfo) {
+  if (ehFileName.empty()) return false;  // a quiet hook
   try {
     struct stat st {};
     // A full log takes no more: stop before building the report.

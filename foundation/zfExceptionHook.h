@@ -79,7 +79,9 @@ class TzfExceptionHook {
   // The crash log in the home directory ("ZofrinDB3\zfRecover" sub-path). Becomes the process's
   // hook until it is destroyed, when the one before it (if any) is put back.
   TzfExceptionHook();
-  // The same with the crash log at aFileName.
+  // The same with the crash log at aFileName. An empty name makes a quiet hook: while it is the
+  // process's hook nothing is reported (a process that raises by the thousand, such as a fuzz run,
+  // turns the log off with one).
   explicit TzfExceptionHook(UnicodeString aFileName);
   ~TzfExceptionHook();
   TzfExceptionHook(const TzfExceptionHook&) = delete;

@@ -1,12 +1,17 @@
-// Fuzzes the salvage of one raw static data block. Input: one byte choosing the record length,
-// then the block's bytes (a 4092-byte usable block, cut or zero-filled). Whatever the block holds,
-// the checker and the salvage may only hand on whole records from inside the block: never raise,
-// read past it, crash or hang; a block the checker passes hands on exactly its count of records.
+// Fuzzes the salvage of one raw static data block. Input: one byte of options, then the block's
+// bytes (a 4092-byte usable block, cut or zero-filled). Options: bits 0-2 choose the record length
+// from the table below; bits 3-7, when not 0, make the iterator stop after that many records (the
+// salvage must then hand on no more). Whatever the block holds, the checker and the salvage may only
+// hand on whole records from inside the block: never raise, read past it, crash or hang; a block the
+// checker passes hands on exactly its count of records, and the salvage hands on as many records
+// through the caller's record pointer and copy buffer as straight from the block, and the same bytes.
 //
 // Seeds: run with ZF_FUZZ_WRITE_SEEDS=<folder> and the target writes there, for every record
 // length it offers, blocks made by the engine's own block writer (records stored and some freed
 // again, a full block) and damaged copies of them (a wrong count, a used slot on the free chain, a
-// chain that loops), then exits. fuzz/corpus/fuzz_static_block_salvage holds them.
+// chain that loops), then exits. fuzz/corpus/fuzz_static_block_salvage holds them, and
+// fuzz/corpus/fuzz_static_block_salvage.dict the block signature and the counts and links that
+// sit on the edges of the geometries.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -79,21 +84,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   if (aSize < 1) return 0;
   zf::zfSetTimeout(0, true);
   const zf::TzfStaticGeometry geo = zf::zfStaticGeometry(kU, kLengths[aData[0] % 8]);
+  const uint32_t stopAfter = aData[0] >> 3;  // 0: never
   // Exactly the usable bytes, so a read past them is caught by the sanitizer.
   std::vector<uint8_t> block(kU, 0);
   std::memcpy(block.data(), aData + 1, std::min<size_t>(aSize - 1, kU));
   const uint32_t number = zf::zfGetThisBlock(block.data());
-  uint64_t sum = 0;
-  uint32_t calls = 0;
-  const zf::TzfRecordIterator it = [&](void*, int64_t, const uint8_t* aRec) {
-    for (uint32_t i = 0; i < geo.RecordLength; ++i) sum += aRec[i];
-    ++calls;
-    return zf::TzfRecordIteratorResult::rirContinue;
+  struct TRun {
+    uint64_t Sum = 0;
+    uint32_t Calls = 0;
   };
+  const auto iterator = [&](TRun& aRun) {
+    return zf::TzfRecordIterator([&geo, &aRun, stopAfter](void*, int64_t, const uint8_t* aRec) {
+      for (uint32_t i = 0; i < geo.RecordLength; ++i) aRun.Sum += aRec[i] * (i + 1);
+      ++aRun.Calls;
+      return aRun.Calls == stopAfter ? zf::TzfRecordIteratorResult::rirStop : zf::TzfRecordIteratorResult::rirContinue;
+    });
+  };
+  // Straight from the block.
+  TRun direct;
   zf::TzfRecoverStats st;
-  zf::zfStaticRecoverBlock(block.data(), geo, number, nullptr, nullptr, it, nullptr, &st);
-  if (st.BlockValid && calls != zf::zfGetLE16(block.data() + 30)) __builtin_trap();
+  const zf::TzfRecordIteratorResult r1 =
+      zf::zfStaticRecoverBlock(block.data(), geo, number, nullptr, nullptr, iterator(direct), nullptr, &st);
+  const uint32_t count = zf::zfGetLE16(block.data() + 30);
+  if (st.BlockValid && stopAfter == 0 && direct.Calls != count) __builtin_trap();
+  if (stopAfter != 0 && direct.Calls > stopAfter) __builtin_trap();
+  if (direct.Calls != st.Records || (r1 == zf::TzfRecordIteratorResult::rirStop) != (direct.Calls == stopAfter && stopAfter != 0))
+    __builtin_trap();
+  if (st.BlockValid != zf::zfCheckStaticBlock(block.data(), geo, number).Valid) __builtin_trap();
+  // Through the caller's record pointer and copy buffer: the same records, the same bytes.
+  TRun copied;
   std::vector<uint8_t> copy(geo.RecordLength);
-  zf::zfStaticRecoverBlock(block.data(), geo, number, nullptr, copy.data(), it, nullptr, &st);
-  return sum == 0xFFFFFFFFFFFFFFFFull ? 1 : 0;
+  const uint8_t* current = nullptr;
+  zf::zfStaticRecoverBlock(block.data(), geo, number, &current, copy.data(), iterator(copied), nullptr, &st);
+  if (copied.Calls != direct.Calls || copied.Sum != direct.Sum) __builtin_trap();
+  if (copied.Calls != 0 && current != copy.data()) __builtin_trap();
+  return 0;
 }

@@ -1,23 +1,29 @@
-// Fuzzes the table recover: a small sample log table (a few blocks: records, some failing
-// validation, some with memo BLOBs, and their index) made by the engine once, whose blocks the input
+// Fuzzes the table recover: a small sample log table (eleven blocks: eight records, two failing
+// validation, two with memo BLOBs, and their index) made by the engine once, whose blocks the input
 // overwrites, is opened as a recover source and walked by the recover container into
 // "_Recovered" and "_Failed": header and dictionary reads, the block walk, the owner lookup, the
 // record engine's salvage and the insert of every record with validation, or into the failed table.
 //
 // The engine is started once per process, its folder lies on the memory file system, and the two
-// target tables are built once (by a recover of the sound table): each input runs the container's job on this thread inside an outer
-// transaction of the targets that is rolled back afterwards, so one input costs the open of a
-// damaged table and the walk of its few blocks. The walk must end with a code, never crash, hang or
-// leak; its counts stay within the file (read at most one partial block more than the total,
-// written at most read), and the rollback leaves both targets as they were.
+// target tables are built once (by a recover of the sound table): each input runs the container's
+// job on this thread inside an outer transaction of the targets that is rolled back afterwards, so
+// one input costs the open of a damaged table and the walk of its few blocks. The table file is
+// written as patches: the bytes the input changes, and those the input before changed put back.
+// The walk must end with a code, never crash, hang or leak; its counts stay within the file (read
+// at most one partial block more than the total, written at most read), and the rollback leaves
+// both targets as they were.
 //
 // Input: a list of patches, each: block (1 byte, taken modulo the blocks of the table file),
 // offset in the block (2 bytes little-endian, modulo the block size), length (1 byte), that many
 // bytes. A last byte 0xF0..0xFF alone cuts the file after that many 256-byte units from the end.
+//
+// Every input touches some twelve thousand edges of the engine, so the target runs on libFuzzer's
+// plain schedule unless told otherwise (see PlainScheduleByDefault).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "foundation/zfllConst.h"
@@ -34,7 +40,7 @@ namespace {
 using namespace zf;
 
 fuzz::TFuzzServer gServer;
-std::vector<uint8_t> gImage;
+std::unique_ptr<fuzz::TPatchedFile> gFile;
 constexpr uint32_t kBlock = 4096;
 // Cursors on the two targets, kept open across inputs so their tables stay open too.
 TzfAbstractCursor* gRecovered = nullptr;
@@ -55,18 +61,19 @@ uint32_t Count(TzfAbstractCursor* aCursor) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+extern "C" int LLVMFuzzerInitialize(int* aArgc, char*** aArgv) {
+  fuzz::PlainScheduleByDefault(aArgc, aArgv);
   gServer.Start("zf_fuzz_recover_", true);
   gServer.OpenDatabase(zfVersion30900);
   kit::TLogOptions o;
-  o.Records = 24;
-  o.InvalidEvery = 6;
-  o.MemoEvery = 8;
+  o.Records = 8;
+  o.InvalidEvery = 4;
+  o.MemoEvery = 4;
   kit::FillLogTable(static_cast<TzfServerDatabase&>(*gServer.Db), u"Log", o);
   gServer.Session->CloseInactiveTables();
-  gImage = fuzz::ReadFile(gServer.Dir / "Log.zf1");
-  if (gImage.size() < 2 * kBlock) __builtin_trap();
-  std::fprintf(stderr, "fuzz_table_recover: sample table of %zu blocks\n", gImage.size() / kBlock);
+  gFile = std::make_unique<fuzz::TPatchedFile>(gServer.Dir / "Log.zf1", fuzz::ReadFile(gServer.Dir / "Log.zf1"));
+  if (gFile->Image().size() < 2 * kBlock) __builtin_trap();
+  std::fprintf(stderr, "fuzz_table_recover: sample table of %zu blocks\n", gFile->Image().size() / kBlock);
   // The targets, as the recover builds them.
   TzfAbstractTaskInfo* task = nullptr;
   if (gServer.Db->TableRecover(u"Log", u"", task) != 0) __builtin_trap();
@@ -84,27 +91,25 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::atexit([] {
     gRecovered->Free();
     gFailed->Free();
+    gFile.reset();
     gServer.Stop();
   });
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
-  std::vector<uint8_t> image = gImage;
-  const size_t blocks = image.size() / kBlock;
+  gFile->Restore();
+  const size_t size = gFile->Image().size(), blocks = size / kBlock;
   size_t pos = 0;
   while (pos + 4 <= aSize) {
     const size_t block = aData[pos] % blocks;
     const size_t offset = (aData[pos + 1] | (size_t(aData[pos + 2]) << 8)) % kBlock;
-    const size_t len = aData[pos + 3];
+    const size_t len = std::min<size_t>(aData[pos + 3], aSize - pos - 4);
     pos += 4;
-    for (size_t i = 0; i < len && pos < aSize; ++i, ++pos) {
-      const size_t at = block * kBlock + offset + i;
-      if (at < image.size()) image[at] = aData[pos];
-    }
+    gFile->Patch(block * kBlock + offset, aData + pos, len);
+    pos += len;
   }
-  if (pos < aSize && aData[pos] >= 0xF0) image.resize(image.size() - std::min(image.size(), size_t(aData[pos] - 0xEF) * 256));
-  fuzz::WriteFile(gServer.Dir / "Log.zf1", image.data(), image.size());
+  if (pos < aSize && aData[pos] >= 0xF0) gFile->Cut(size - std::min(size, size_t(aData[pos] - 0xEF) * 256));
 
   // The recover's own database on the folder; the container frees it with the cursors.
   TzfAbstractDatabase* db = nullptr;
@@ -144,6 +149,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   task->Free();
   if (read > uint64_t(total) + 1 || written > read) __builtin_trap();
   if (Count(gRecovered) != gRecoveredCount || Count(gFailed) != gFailedCount) __builtin_trap();
-  gServer.Session->CloseInactiveTables();
-  return 0;
+  return 0;  // the container closed the source's table with its database
 }

@@ -214,6 +214,33 @@ TEST_F(ExceptionHookTest, HooksNestAndTheFormerComesBack) {
   EXPECT_EQ(zfExceptionHook(), outer);
 }
 
+// A hook with no file name in force: raises and reports leave nothing, in its log or the one
+// before it, and the raise goes on; once it is freed the former hook reports again.
+TEST_F(ExceptionHookTest, AQuietHookReportsNothingUntilItIsFreed) {
+  {
+    TzfExceptionHook quiet(u"");
+    EXPECT_EQ(zfExceptionHook(), &quiet);
+    bool caught = false;
+    try {
+      RaiseForTheCrashLog<std::runtime_error>("quiet");
+    } catch (const std::runtime_error&) {
+      caught = true;
+    }
+    EXPECT_TRUE(caught);
+    TzfRaiseInfo info;
+    info.HasObject = true;
+    info.ClassName = "EAccessViolation";
+    EXPECT_FALSE(quiet.Report(info));
+    EXPECT_FALSE(quiet.FatalFlag());
+  }
+  EXPECT_TRUE(RawLog().empty());
+  try {
+    RaiseForTheCrashLog<std::runtime_error>("loud");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(Entries().size(), 1u);
+}
+
 using ExceptionHookDeathTest = ExceptionHookTest;
 
 TEST_F(ExceptionHookDeathTest, AFatalSignalIsReportedBeforeTheProcessEnds) {
