@@ -39,20 +39,49 @@ uint32_t TzfPlacedKeySet::Find(const uint8_t* aKey) {
   return t != FTree.end() ? *t : kNone;
 }
 
-void TzfPlacedKeySet::Add(const uint8_t* aKey, int64_t aRefNr) {
+uint32_t TzfPlacedKeySet::Append(const uint8_t* aKey, int64_t aRefNr) {
   if (FCount >= kProbe) rtl::AssertionFailure(kUnit, __LINE__);
   const uint32_t e = FCount;
   FArena.resize(FArena.size() + FEntrySize);
   std::memcpy(FArena.data() + size_t(e) * FEntrySize, aKey, FKeyLength);
   std::memcpy(FArena.data() + size_t(e) * FEntrySize + FKeyLength, &aRefNr, 8);
   ++FCount;
+  return e;
+}
+
+void TzfPlacedKeySet::IntoTree(uint32_t aEntry) {
+  if (!FTree.insert(aEntry).second) rtl::AssertionFailure(kUnit, __LINE__);
+  if (FTree.size() > std::max<size_t>(FMinMerge, FRun.size() / 8)) Merge();
+}
+
+void TzfPlacedKeySet::Add(const uint8_t* aKey, int64_t aRefNr) {
+  const uint32_t e = Append(aKey, aRefNr);
   // Ascending keys extend the run; any other goes into the tree.
   if ((FRun.empty() || Compare(e, FRun.back()) > 0) && (FTree.empty() || Compare(e, *FTree.rbegin()) > 0)) {
     FRun.push_back(e);
     return;
   }
-  if (!FTree.insert(e).second) rtl::AssertionFailure(kUnit, __LINE__);
-  if (FTree.size() > std::max<size_t>(FMinMerge, FRun.size() / 8)) Merge();
+  IntoTree(e);
+}
+
+uint32_t TzfPlacedKeySet::Place(const uint8_t* aKey, int64_t aRefNr, bool aAdd) {
+  FProbe = aKey;
+  // Above the run's last key and the tree empty: above every entry.
+  if (FTree.empty() && (FRun.empty() || Compare(kProbe, FRun.back()) > 0)) {
+    if (aAdd) FRun.push_back(Append(aKey, aRefNr));
+    return kNone;
+  }
+  const uint32_t found = Find(aKey);
+  if (found == kNone && aAdd) {
+    const bool aboveRun = FRun.empty() || Compare(kProbe, FRun.back()) > 0;
+    const bool aboveTree = FTree.empty() || Compare(kProbe, *FTree.rbegin()) > 0;
+    const uint32_t e = Append(aKey, aRefNr);
+    if (aboveRun && aboveTree)
+      FRun.push_back(e);
+    else
+      IntoTree(e);
+  }
+  return found;
 }
 
 void TzfPlacedKeySet::Replace(uint32_t aEntry, const uint8_t* aKey, int64_t aRefNr) {

@@ -40,6 +40,9 @@ class TzfPlacedKeySet {
   int64_t Ref(uint32_t aEntry) const;
   // A new entry for aKey's class, which must have none.
   void Add(const uint8_t* aKey, int64_t aRefNr);
+  // Find and Add in one search: the entry of aKey's class, or kNone after adding one for aKey and
+  // aRefNr when aAdd. A key above every entry (keys arriving in ascending order) costs one compare.
+  uint32_t Place(const uint8_t* aKey, int64_t aRefNr, bool aAdd);
   // aKey and aRefNr take the place of entry aEntry (aKey must be of its class).
   void Replace(uint32_t aEntry, const uint8_t* aKey, int64_t aRefNr);
   uint32_t Count() const { return FCount; }
@@ -57,6 +60,10 @@ class TzfPlacedKeySet {
   const uint8_t* At(uint32_t aEntry) const { return aEntry == kProbe ? FProbe : Key(aEntry); }
   int Compare(uint32_t a, uint32_t b) { return FKeys.CompareKey(At(a), At(b), 0, 0); }
   void Merge();
+  // Appends aKey's entry to the arena; its number.
+  uint32_t Append(const uint8_t* aKey, int64_t aRefNr);
+  // Files a new entry into the tree, merging the tree into the run when it grew enough.
+  void IntoTree(uint32_t aEntry);
 
   TzfBaseKeyEngine& FKeys;
   uint32_t FKeyLength;

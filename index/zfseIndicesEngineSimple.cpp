@@ -544,11 +544,8 @@ bool TzfSimpleIndicesEngine::PlaceUniqueKey(int32_t aIndex, const uint8_t* aKey,
   // Where only NULL-holding keys may repeat, such a key clashes only with an equal one free of
   // NULLs; it is never placed itself, as no later key can clash with it.
   const bool repeatable = e.bieDups && e.bieDupsNullOnly && e.bieKeyEngine->KeyContainsNulls(aKey);
-  const uint32_t entry = placed.Find(aKey);
-  if (entry == TzfPlacedKeySet::kNone) {
-    if (!repeatable) placed.Add(aKey, aRefNr);
-    return true;
-  }
+  const uint32_t entry = placed.Place(aKey, aRefNr, !repeatable);
+  if (entry == TzfPlacedKeySet::kNone) return true;
   // The entry's record may be gone (rolled back, taken out again) or its place reused (aRefNr is
   // the record being inserted): only a record standing with an equal key refuses this one.
   const int64_t ref = placed.Ref(entry);
