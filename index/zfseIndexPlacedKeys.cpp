@@ -20,8 +20,8 @@ TzfPlacedKeySet::TzfPlacedKeySet(TzfBaseKeyEngine& aKeyEngine, uint32_t aMinMerg
       FTree(TLess{this}) {}
 
 int64_t TzfPlacedKeySet::EntryBytes(uint32_t aKeyLength) {
-  // The arena's entry (and its growth), the run's position, a share of the tree's nodes.
-  return 2 * (int64_t(aKeyLength) + 8) + 4 + 8;
+  // The arena's entry, the run's position (and its growth), a share of the tree's nodes.
+  return int64_t(aKeyLength) + 8 + 8 + 8;
 }
 
 int64_t TzfPlacedKeySet::Ref(uint32_t aEntry) const {
@@ -42,9 +42,10 @@ uint32_t TzfPlacedKeySet::Find(const uint8_t* aKey) {
 uint32_t TzfPlacedKeySet::Append(const uint8_t* aKey, int64_t aRefNr) {
   if (FCount >= kProbe) rtl::AssertionFailure(kUnit, __LINE__);
   const uint32_t e = FCount;
-  FArena.resize(FArena.size() + FEntrySize);
-  std::memcpy(FArena.data() + size_t(e) * FEntrySize, aKey, FKeyLength);
-  std::memcpy(FArena.data() + size_t(e) * FEntrySize + FKeyLength, &aRefNr, 8);
+  if ((e & (kChunkEntries - 1)) == 0) FArena.push_back(std::make_unique_for_overwrite<uint8_t[]>(size_t(kChunkEntries) * FEntrySize));
+  uint8_t* p = const_cast<uint8_t*>(Key(e));
+  std::memcpy(p, aKey, FKeyLength);
+  std::memcpy(p + FKeyLength, &aRefNr, 8);
   ++FCount;
   return e;
 }
@@ -86,7 +87,7 @@ uint32_t TzfPlacedKeySet::Place(const uint8_t* aKey, int64_t aRefNr, bool aAdd) 
 
 void TzfPlacedKeySet::Replace(uint32_t aEntry, const uint8_t* aKey, int64_t aRefNr) {
   if (aEntry >= FCount) rtl::AssertionFailure(kUnit, __LINE__);
-  uint8_t* p = FArena.data() + size_t(aEntry) * FEntrySize;
+  uint8_t* p = const_cast<uint8_t*>(Key(aEntry));
   std::memcpy(p, aKey, FKeyLength);
   std::memcpy(p + FKeyLength, &aRefNr, 8);
 }

@@ -10,12 +10,13 @@
 // new key in the place of one that does not.
 //
 // Entry (memory only): the key (key engine format, key length bytes) then the reference (Int64,
-// native order), in an arena in the order placed. The order of the classes is kept in two parts:
+// native order), in an arena (chunks of 16384 entries) in the order placed. The order of the classes is kept in two parts:
 // a sorted run of arena positions, which keys arriving in ascending order simply extend, and a
 // balanced tree of the others, merged into the run once it holds more than an eighth of the run
 // (and at least 4096 entries). A lookup costs a binary search of the run and one of the tree.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,7 +37,9 @@ class TzfPlacedKeySet {
   // The entry of aKey's class, or kNone.
   uint32_t Find(const uint8_t* aKey);
   // The key and the reference of entry aEntry (valid until the next Add).
-  const uint8_t* Key(uint32_t aEntry) const { return FArena.data() + size_t(aEntry) * FEntrySize; }
+  const uint8_t* Key(uint32_t aEntry) const {
+    return FArena[aEntry >> kChunkShift].get() + size_t(aEntry & (kChunkEntries - 1)) * FEntrySize;
+  }
   int64_t Ref(uint32_t aEntry) const;
   // A new entry for aKey's class, which must have none.
   void Add(const uint8_t* aKey, int64_t aRefNr);
@@ -70,7 +73,9 @@ class TzfPlacedKeySet {
   uint32_t FEntrySize;
   uint32_t FMinMerge;
   uint32_t FCount = 0;
-  std::vector<uint8_t> FArena;
+  // The arena in chunks of kChunkEntries entries: it grows without moving what it holds.
+  static constexpr uint32_t kChunkShift = 14, kChunkEntries = 1u << kChunkShift;
+  std::vector<std::unique_ptr<uint8_t[]>> FArena;
   std::vector<uint32_t> FRun;
   std::set<uint32_t, TLess> FTree;
   const uint8_t* FProbe = nullptr;

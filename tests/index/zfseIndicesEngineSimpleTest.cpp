@@ -500,9 +500,10 @@ TEST_F(IndicesEngineTest, PlacedKeysFindEveryClassInRunAndTree) {
     return key.data();
   };
   std::mt19937 random(5);
-  for (int32_t i = 0; i < 3000; ++i) {
-    // Ascending at first (the run grows), then anywhere (the tree takes them and is merged).
-    const int32_t n = i < 500 ? i : int32_t(random() % 2000);
+  for (int32_t i = 0; i < 20000; ++i) {
+    // Ascending at first (the run grows past the arena's first chunk), then anywhere (the tree
+    // takes them and is merged).
+    const int32_t n = i < 17000 ? i : int32_t(random() % 20000);
     UnicodeString text = u"k" + rtl::IntToStr(int64_t(100000 + n));
     if (random() % 2) text = rtl::UpperCase(text);
     const uint32_t e = placed.Find(keyOf(text));
@@ -515,7 +516,7 @@ TEST_F(IndicesEngineTest, PlacedKeysFindEveryClassInRunAndTree) {
       placed.Replace(e, keyOf(text), i);
     }
     model[upper] = i;
-    if (i % 250 == 0) {
+    if (i % 2500 == 0) {
       ASSERT_EQ(placed.Check(), "") << i;
     }
   }
