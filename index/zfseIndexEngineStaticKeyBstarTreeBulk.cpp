@@ -199,7 +199,12 @@ void TzfStaticKeyBstarTreeIndexBulkBuilder::Seal() {
     return;
   }
   const uint32_t E = bsibbKeyLength;
-  if (FCurrent.Count >= 2) {
+  // Keys that arrive in ascending order (records placed in key order) need no sort; the check
+  // applies the same rule to equal neighbours as the sort would.
+  bool ascending = true;
+  for (uint32_t i = 1; ascending && i < FCurrent.Count; ++i)
+    ascending = CompareEntries(FCurrent.Data.data() + size_t(i - 1) * E, FCurrent.Data.data() + size_t(i) * E) < 0;
+  if (FCurrent.Count >= 2 && !ascending) {
     std::vector<uint32_t> order(FCurrent.Count);
     std::iota(order.begin(), order.end(), 0u);
     const uint8_t* base = FCurrent.Data.data();
@@ -211,7 +216,7 @@ void TzfStaticKeyBstarTreeIndexBulkBuilder::Seal() {
       std::memcpy(sorted.data() + static_cast<size_t>(i) * E, base + static_cast<size_t>(order[i]) * E, E);
     FCurrent.Data = std::move(sorted);
   } else {
-    FCurrent.Data.resize(E);
+    FCurrent.Data.resize(size_t(FCurrent.Count) * E);
   }
   FSealed.push_back(std::move(FCurrent));
   FCurrent = {};

@@ -339,8 +339,9 @@ uint32_t TzfSimpleIndicesEngine::InsertKeys(int64_t aRefNr, const uint8_t* aReco
     biseNewKeysValid[u] = r == 0;
     if (r == 1) continue;
     if (r == 0 && KeysDeferred(i)) {
-      biseNewKeysValid[u] = false;  // nothing to take back
-      continue;
+      biseNewKeysValid[u] = false;  // nothing to take back: a placed key outlives its record harmlessly
+      if (!bisePlaced[u] || PlaceUniqueKey(i, biseNewKeys[u].data(), aRefNr)) continue;
+      r = e.GetKeyError(etInsert, biseNewKeys[u].data(), aRefNr);
     }
     if (r == 0 && !KeyInsert(i, biseNewKeys[u].data(), aRefNr, aPath))
       r = e.GetKeyError(etInsert, biseNewKeys[u].data(), aRefNr);
@@ -488,24 +489,85 @@ std::unique_ptr<TzfBaseBulkBuilder> TzfSimpleIndicesEngine::CreateBulkBuilder() 
 }
 
 int32_t TzfSimpleIndicesEngine::DeferKeys(int64_t aRecords, int64_t aMaxBytes) {
+  EndDeferral();
   biseDeferred.assign(biseIndices.size(), false);
-  int32_t n = 0;
-  int64_t entryBytes = 0;  // per record, over the deferred indexes: key and reference, 16-aligned
+  bisePlaced.resize(biseIndices.size());
+  // Per record: the bulk build's entries (key and reference, 16-aligned) of the indexes that never
+  // refuse a key and of the unique ones, and the placed keys the unique ones hold during the walk.
+  std::vector<size_t> free, unique;
+  int64_t freeBytes = 0, uniqueBytes = 0, placedBytes = 0;
   for (size_t i = 0; i < biseIndices.size(); ++i) {
     const TzfBaseIndexEngine& e = *biseIndices[i].Engine;
     // Keys that records do not give (a full-text token index's) cannot be built afterwards.
     if (!e.bieKeyEngine->SupportsReindex()) continue;
+    const int64_t entry = (int64_t(e.bieKeyEngine->bkeKeyLength) + 23) & ~int64_t(15);
     if (e.bieKeysAreRefs || (e.bieDups && !e.bieDupsNullOnly)) {
+      free.push_back(i);
+      freeBytes += entry;
+    } else if (biseRecordEngine) {
+      // Whether a placed key's record still stands is read from the records.
+      unique.push_back(i);
+      uniqueBytes += entry;
+      placedBytes += TzfPlacedKeySet::EntryBytes(e.bieKeyEngine->bkeKeyLength);
+    }
+  }
+  auto fits = [&](int64_t aPerRecord) { return aRecords >= 0 && (aPerRecord == 0 || aRecords <= aMaxBytes / aPerRecord); };
+  if (free.empty() && unique.empty()) return 0;
+  if (!fits(freeBytes)) return 0;
+  int32_t n = 0;
+  for (const size_t i : free) {
+    biseDeferred[i] = true;
+    ++n;
+  }
+  // The placed keys are freed before the bulk build collects the keys of every deferred index.
+  if (!unique.empty() && fits(std::max(placedBytes, freeBytes + uniqueBytes))) {
+    for (const size_t i : unique) {
       biseDeferred[i] = true;
-      entryBytes += (int64_t(e.bieKeyEngine->bkeKeyLength) + 23) & ~int64_t(15);
+      bisePlaced[i] = std::make_unique<TzfPlacedKeySet>(*biseIndices[i].Engine->bieKeyEngine);
       ++n;
     }
   }
-  if (n > 0 && (aRecords < 0 || aRecords > aMaxBytes / entryBytes)) {
-    EndDeferral();
-    return 0;
-  }
   return n;
+}
+
+void TzfSimpleIndicesEngine::EndDeferral() {
+  biseDeferred.assign(biseDeferred.size(), false);
+  for (auto& p : bisePlaced) p.reset();
+  biseProbeRecord = {};
+  biseProbeKey = {};
+}
+
+bool TzfSimpleIndicesEngine::PlaceUniqueKey(int32_t aIndex, const uint8_t* aKey, int64_t aRefNr) {
+  const auto u = static_cast<size_t>(aIndex);
+  TzfBaseIndexEngine& e = *biseIndices[u].Engine;
+  TzfPlacedKeySet& placed = *bisePlaced[u];
+  // Where only NULL-holding keys may repeat, such a key clashes only with an equal one free of
+  // NULLs; it is never placed itself, as no later key can clash with it.
+  const bool repeatable = e.bieDups && e.bieDupsNullOnly && e.bieKeyEngine->KeyContainsNulls(aKey);
+  const uint32_t entry = placed.Place(aKey, aRefNr, !repeatable);
+  if (entry == TzfPlacedKeySet::kNone) return true;
+  // The entry's record may be gone (rolled back, taken out again) or its place reused (aRefNr is
+  // the record being inserted): only a record standing with an equal key refuses this one.
+  const int64_t ref = placed.Ref(entry);
+  if (ref != aRefNr && HoldsEqualKey(aIndex, ref, aKey)) return false;
+  if (!repeatable) placed.Replace(entry, aKey, aRefNr);
+  return true;
+}
+
+bool TzfSimpleIndicesEngine::HoldsEqualKey(int32_t aIndex, int64_t aRefNr, const uint8_t* aKey) {
+  const auto u = static_cast<size_t>(aIndex);
+  TzfBaseIndexEngine& e = *biseIndices[u].Engine;
+  TzfBaseKeyEngine& k = *e.bieKeyEngine;
+  biseProbeRecord.resize(biseRecordEngine->RecordLength());
+  biseProbeKey.assign(k.bkeKeyLength, 0);
+  try {
+    biseRecordEngine->ReadRecord(aRefNr, biseProbeRecord.data());
+  } catch (const std::exception&) {
+    return false;  // no record there any more (deleted, or its block no longer the table's)
+  }
+  if (k.BuildKey(biseProbeRecord.data(), biseProbeKey.data(), aRefNr, false) != 0) return false;
+  if (k.CompareKey(aKey, biseProbeKey.data(), 0, 0) != 0) return false;
+  return !(e.bieDups && e.bieDupsNullOnly && k.KeyContainsNulls(aKey) && k.KeyContainsNulls(biseProbeKey.data()));
 }
 
 bool TzfSimpleIndicesEngine::AnyDeferred() const {
@@ -516,6 +578,8 @@ void TzfSimpleIndicesEngine::BuildDeferredKeys() {
   std::vector<int32_t> indexes;
   for (int32_t i = 0; i < IndexEngineCount(); ++i)
     if (KeysDeferred(i)) indexes.push_back(i);
+  // The placed keys go first: the build collects every key again. Should it find equal keys where
+  // a unique index forbids them after all, it raises (9729) and nothing is committed.
   EndDeferral();
   BulkBuild(indexes);
 }

@@ -21,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include "index/zfseIndexPlacedKeys.h"
 #include "index/zfsrIndexBulkBuilder.h"
 #include "index/zfsrIndexEngineBase.h"
 #include "storage/zfsrFile.h"
@@ -181,17 +182,20 @@ class TzfSimpleIndicesEngine {
   // Deferred keys, for a bulk load into empty indexes (the table recover): the indexes that can
   // never refuse a key (keys that are reference numbers, or duplicates of every key allowed) leave
   // key maintenance; InsertKeys still builds their keys, so a key that cannot be built refuses the
-  // record as before, and every other index keeps refusing records as it did. Answers the number
-  // of deferred indexes. The bulk build keeps its keys in its own memory: when aRecords records
-  // (an upper bound) would need more than aMaxBytes of it, nothing is deferred (answer 0). No
-  // index may be added or removed while keys are deferred.
+  // record as before. The unique indexes are deferred too when their placed keys fit as well: each
+  // keeps the keys placed so far in memory (TzfPlacedKeySet) and refuses, at once, a record whose
+  // key equals one of a record that still stands, exactly as its tree would; otherwise they keep
+  // their trees up to date as before. Answers the number of deferred indexes. The bulk build keeps
+  // its keys in its own memory: when aRecords records (an upper bound) would need more than
+  // aMaxBytes of it, nothing is deferred (answer 0). No index may be added or removed while keys
+  // are deferred, and no deferred unique index without the table's records.
   int32_t DeferKeys(int64_t aRecords, int64_t aMaxBytes);
   // Fills the deferred indexes from the table's records in one bulk build (they must be empty:
   // 15511) and ends the deferral, also when the build raises (the blocks written are then left to
   // the caller's rollback).
   void BuildDeferredKeys();
   // Ends the deferral without building: the deferred indexes stay as they are.
-  void EndDeferral() { biseDeferred.assign(biseDeferred.size(), false); }
+  void EndDeferral();
   bool KeysDeferred(int32_t aIndex) const {
     return aIndex >= 0 && static_cast<size_t>(aIndex) < biseDeferred.size() && biseDeferred[static_cast<size_t>(aIndex)];
   }
@@ -213,6 +217,11 @@ class TzfSimpleIndicesEngine {
   // One bulk builder over aIndexes (which must be empty), fed from the table's records.
   void BulkBuild(const std::vector<int32_t>& aIndexes);
   bool AnyDeferred() const;
+  // A deferred unique index's decision for aKey of record aRefNr: false when a record that still
+  // stands holds an equal key the index forbids; otherwise the key is placed.
+  bool PlaceUniqueKey(int32_t aIndex, const uint8_t* aKey, int64_t aRefNr);
+  // Whether record aRefNr stands and its key in index aIndex is one aKey may not repeat.
+  bool HoldsEqualKey(int32_t aIndex, int64_t aRefNr, const uint8_t* aKey);
   // One key change of index aIndex, its header block fetched once for the whole change.
   bool KeyInsert(int32_t aIndex, const uint8_t* aKey, int64_t aRefNr, TzfBaseIndexPath* aPath);
   bool KeyDelete(int32_t aIndex, const uint8_t* aKey, int64_t aRefNr, TzfBaseIndexPath* aPath);
@@ -224,6 +233,9 @@ class TzfSimpleIndicesEngine {
   std::vector<bool> biseNewKeysValid, biseOldKeysValid;
   std::vector<int> biseComp;
   std::vector<bool> biseDeferred;  // per index: keys left to BuildDeferredKeys
+  // Per deferred unique index: the keys placed so far (nil elsewhere).
+  std::vector<std::unique_ptr<TzfPlacedKeySet>> bisePlaced;
+  std::vector<uint8_t> biseProbeRecord, biseProbeKey;
   TzfBaseTransaction* biseTrans;
   TzfIndexRecordSource* biseRecordEngine = nullptr;
   int32_t biseID = 0;

@@ -373,9 +373,9 @@ TEST_F(IndicesEngineTest, AnIndexAddedToExistingRecordsIndexesThem) {
   ExpectConsistent(engine, model, "after a delete");
 }
 
-// Deferred keys: only the index that allows duplicates leaves maintenance (unless its keys would
-// not fit the memory allowed), the unique ones keep refusing records, and the bulk build at the end
-// leaves every index as key-by-key maintenance would.
+// Deferred keys: the indexes leave maintenance (unless their keys would not fit the memory
+// allowed), the unique ones still refuse records at once, and the bulk build at the end leaves
+// every index as key-by-key maintenance would.
 TEST_F(IndicesEngineTest, DeferredKeysAreBuiltInBulkAtTheEnd) {
   std::vector<TzfSimpleIndicesEngine::TIndex> indexes;
   indexes.push_back(MakeIndex(0, 0, idNone));
@@ -384,12 +384,19 @@ TEST_F(IndicesEngineTest, DeferredKeysAreBuiltInBulkAtTheEnd) {
   TzfSimpleIndicesEngine engine({&File}, std::move(indexes), true);
   TMapRecords records;
   records.Length = static_cast<uint32_t>(Table.Fields->GetRecordLength());
+  EXPECT_EQ(engine.DeferKeys(1000, 1 << 30), 2) << "a unique index needs the records to defer";
+  EXPECT_FALSE(engine.KeysDeferred(0));
   engine.SetRecordEngine(&records);
   EXPECT_EQ(engine.DeferKeys(1000, 1000 * 16), 0) << "two deferred keys of 1000 records need more";
   EXPECT_FALSE(engine.KeysDeferred(1));
   EXPECT_EQ(engine.DeferKeys(-1, 1 << 30), 0) << "an unknown number of records";
-  EXPECT_EQ(engine.DeferKeys(1000, 1 << 30), 2);
+  // A bulk entry is the key and the reference, 16-aligned; a placed one more than that.
+  auto bulkEntry = [&](int32_t i) { return (int64_t(engine.GetIndexEngine(i).bieKeyEngine->bkeKeyLength) + 23) & ~15; };
+  EXPECT_EQ(engine.DeferKeys(1000, 1000 * (bulkEntry(1) + bulkEntry(2))), 2)
+      << "room for the keys that never refuse, not for all";
   EXPECT_FALSE(engine.KeysDeferred(0));
+  EXPECT_EQ(engine.DeferKeys(1000, 1 << 30), 3);
+  EXPECT_TRUE(engine.KeysDeferred(0));
   EXPECT_TRUE(engine.KeysDeferred(1));
   EXPECT_TRUE(engine.KeysDeferred(2));
   std::map<int64_t, TRow> model;
@@ -405,12 +412,116 @@ TEST_F(IndicesEngineTest, DeferredKeysAreBuiltInBulkAtTheEnd) {
     model[i + 1] = r;
     records.Rows[i + 1] = Record(r);
   }
-  EXPECT_TRUE(Refs(engine, 1).empty()) << "a deferred index takes no key meanwhile";
-  EXPECT_TRUE(Refs(engine, 2).empty());
-  EXPECT_EQ(Refs(engine, 0).size(), model.size());
+  for (int32_t i = 0; i < 3; ++i) EXPECT_TRUE(Refs(engine, i).empty()) << "a deferred index takes no key meanwhile";
   engine.BuildDeferredKeys();
-  EXPECT_FALSE(engine.KeysDeferred(1));
+  EXPECT_FALSE(engine.KeysDeferred(0));
   ExpectConsistent(engine, model, "after the bulk build");
+}
+
+// A deferred unique index decides every insert as its tree would, also where records are taken
+// out behind its back (a rolled back level drops records without deleting keys), references are
+// reused, a later index refuses a record the unique one had taken, and keys compare equal under
+// the collation (index 3, over C, German, letter case ignored) without being equal in bytes. Two engines get the same
+// random sequence: one keeps its trees, one defers; their answers must agree.
+TEST_F(IndicesEngineTest, DeferredUniqueKeysRefuseExactlyWhatTheTreeRefuses) {
+  // Index 3 orders C with letter case ignored.
+  auto k = std::make_unique<TzfCompKeyDescriptor>(&Table);
+  static_cast<TzfTextKeyFieldDescriptor*>(k->Add(2, &TzfTextKeyFieldDescriptor::ClassInfo()))->SetIgnoreCase(true);
+  Keys.push_back(std::move(k));
+  auto make = [&] {
+    std::vector<TzfSimpleIndicesEngine::TIndex> v;
+    v.push_back(MakeIndex(0, 0, idNone));
+    v.push_back(MakeIndex(1, 1, idAll));
+    v.push_back(MakeIndex(2, 2, idNone));
+    v.push_back(MakeIndex(3, 3, idNone));
+    return v;
+  };
+  TMemFile otherFile;
+  TzfSimpleIndicesEngine tree({&File}, make(), true);
+  TzfSimpleIndicesEngine deferred({&otherFile}, make(), true);
+  TMapRecords treeRecords, records;
+  treeRecords.Length = records.Length = static_cast<uint32_t>(Table.Fields->GetRecordLength());
+  tree.SetRecordEngine(&treeRecords);
+  deferred.SetRecordEngine(&records);
+  ASSERT_EQ(deferred.DeferKeys(5000, 1 << 30), 4);
+  const char16_t* const texts[] = {u"Zimt", u"zimt", u"\u00d6l", u"\u00f6l", u"Kern", u"kern", u"ofen", u"Ofen"};
+  std::mt19937 random(11);
+  std::map<int64_t, TRow> model;
+  int32_t refused = 0, dropped = 0;
+  for (int32_t step = 0; step < 4000; ++step) {
+    if (!model.empty() && random() % 9 == 0) {
+      // A record goes (the deferred engine is not told), its reference free for the next insert.
+      auto it = model.begin();
+      std::advance(it, random() % model.size());
+      ASSERT_EQ(tree.DeleteKeys(it->first, Record(it->second).data(), nullptr), 0u);
+      treeRecords.Rows.erase(it->first);
+      records.Rows.erase(it->first);
+      model.erase(it);
+      ++dropped;
+      continue;
+    }
+    int64_t ref = 1 + int64_t(random() % 3000);
+    while (model.count(ref)) ref = 1 + int64_t(random() % 3000);
+    const TRow r{int32_t(random() % 1500), int32_t(random() % 50),
+                 texts[random() % 8] + UnicodeString(u" ") + rtl::IntToStr(int64_t(random() % 1200))};
+    const std::vector<uint8_t> rec = Record(r);
+    // The record stands while its keys are inserted, as a record engine adds it first.
+    treeRecords.Rows[ref] = records.Rows[ref] = rec;
+    const uint32_t expected = tree.InsertKeys(ref, rec.data(), nullptr);
+    const uint32_t got = deferred.InsertKeys(ref, rec.data(), nullptr);
+    ASSERT_EQ(got, expected) << "step " << step;
+    if (expected != 0) {
+      treeRecords.Rows.erase(ref);
+      records.Rows.erase(ref);
+      ++refused;
+      continue;
+    }
+    model[ref] = r;
+  }
+  EXPECT_GT(refused, 100);
+  EXPECT_GT(dropped, 100);
+  deferred.BuildDeferredKeys();
+  ExpectConsistent(deferred, model, "after the bulk build");
+}
+
+// The placed keys of one unique index against a model: one entry per class of equal keys (here
+// texts equal but for letter case), found whether it sits in the sorted run or in the tree of keys
+// that came out of order, and still found after the tree was merged into the run.
+TEST_F(IndicesEngineTest, PlacedKeysFindEveryClassInRunAndTree) {
+  auto k = std::make_unique<TzfCompKeyDescriptor>(&Table);
+  static_cast<TzfTextKeyFieldDescriptor*>(k->Add(2, &TzfTextKeyFieldDescriptor::ClassInfo()))->SetIgnoreCase(true);
+  auto keys = TzfBaseKeyEngine::CreateFor(*k);
+  TzfPlacedKeySet placed(*keys, 16);
+  std::map<UnicodeString, int64_t> model;  // upper-cased text: reference
+  std::vector<uint8_t> key(keys->bkeKeyLength);
+  auto keyOf = [&](const UnicodeString& aText) {
+    std::fill(key.begin(), key.end(), 0);
+    EXPECT_EQ(keys->BuildKey(Record({0, 0, aText}).data(), key.data(), 0, false), 0u);
+    return key.data();
+  };
+  std::mt19937 random(5);
+  for (int32_t i = 0; i < 20000; ++i) {
+    // Ascending at first (the run grows past the arena's first chunk), then anywhere (the tree
+    // takes them and is merged).
+    const int32_t n = i < 17000 ? i : int32_t(random() % 20000);
+    UnicodeString text = u"k" + rtl::IntToStr(int64_t(100000 + n));
+    if (random() % 2) text = rtl::UpperCase(text);
+    const uint32_t e = placed.Find(keyOf(text));
+    const UnicodeString upper = rtl::UpperCase(text);
+    ASSERT_EQ(e != TzfPlacedKeySet::kNone, model.count(upper) == 1) << rtl::u8(text);
+    if (e == TzfPlacedKeySet::kNone) {
+      placed.Add(keyOf(text), i);
+    } else {
+      ASSERT_EQ(placed.Ref(e), model[upper]);
+      placed.Replace(e, keyOf(text), i);
+    }
+    model[upper] = i;
+    if (i % 2500 == 0) {
+      ASSERT_EQ(placed.Check(), "") << i;
+    }
+  }
+  EXPECT_EQ(placed.Count(), model.size());
+  EXPECT_EQ(placed.Check(), "");
 }
 
 // The header values of an index through a header access on the file in memory.

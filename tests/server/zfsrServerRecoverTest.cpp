@@ -524,85 +524,175 @@ TTableContents Contents(TzfServerDatabase* aDb, const UnicodeString& aTable) {
   return t;
 }
 
-// The recovered table's keys built in bulk after the walk against every key kept record by
-// record, on a damaged table with duplicate IDs: the first record of an ID in walk order stays and
-// the later ones go to the failed table either way, and both tables come out alike, index by index.
-TEST_F(TableRecover, BulkBuiltKeysMatchARecordByRecordRun) {
-  MakeLog(3000, 41);
-  // IDs copied onto other records: onto later records (those fail unless the original is lost),
-  // onto earlier ones (the earlier copy stays, the original fails), onto the record after one the
-  // validation refuses, and from a record the validation refuses. The first record block is lost.
-  const std::vector<std::pair<int32_t, int32_t>> copies{{10, 700}, {20, 2900}, {2500, 30}, {1200, 1201},
-                                                        {1500, 1517}, {82, 83}, {2999, 123}};
-  std::map<int32_t, std::vector<uint8_t>> stored;
-  {
-    TzfAbstractCursor* c = nullptr;
-    ASSERT_EQ(Db->CursorOpen(c, u"Log", u"", omReadOnly, smShared, 2000, false), 0u);
-    const size_t length = size_t(c->acGetTableDescriptor()->tdFieldsDescriptor->GetRecordLength());
+// A log table like kit::FillLogTable's with two more unique indexes: "ByText" over Text, letter
+// case ignored, and "ByStamp". Record i has ID i + 1, the text "entry <ID>" and a stamp of its own;
+// every aInvalidEvery-th breaks the level's range, every aMemoEvery-th has a memo.
+void MakeIndexedLog(TzfServerDatabase* aDb, int32_t aRecords, int32_t aInvalidEvery, int32_t aMemoEvery) {
+  auto dict = kit::LogDictionary();
+  TzfIndexDescriptor* text = dict->tdIndicesDescriptor->AddIndex(u"ByText", 0, idNone, u"");
+  static_cast<TzfTextKeyFieldDescriptor*>(dynamic_cast<TzfCompKeyDescriptor&>(*text->idKeyDescriptor)
+                                              .Add(3, &TzfTextKeyFieldDescriptor::ClassInfo()))
+      ->SetIgnoreCase(true);
+  TzfIndexDescriptor* stamp = dict->tdIndicesDescriptor->AddIndex(u"ByStamp", 0, idNone, u"");
+  dynamic_cast<TzfCompKeyDescriptor&>(*stamp->idKeyDescriptor).Add(1);
+  ASSERT_EQ(aDb->TableBuild(true, u"Log", u"", dict.get(), tsPersistent, false), 0u);
+  TzfAbstractCursor* c = nullptr;
+  ASSERT_EQ(aDb->CursorOpen(c, u"Log", u"", omReadWrite, smExclusive, 2000, false), 0u);
+  ASSERT_EQ(aDb->TransContext()->TransactionStart(false, false), 0u);
+  for (int32_t i = 0; i < aRecords; ++i) {
     uint8_t* rec = c->RecordBufferAlloc();
-    ASSERT_EQ(c->SetToBegin(), 0u);
-    while (c->RecordGetNext(zfltNoLock, rec) == 0)
-      stored[c->GetFieldAsVariant(rec, 0).AsInteger()].assign(rec, rec + length);
+    const bool invalid = i % aInvalidEvery == aInvalidEvery - 1;
+    c->SetFieldFromVariant(rec, 1, rtl::Variant::FromDate(46000.0 + double(i) / 1440.0));
+    c->SetFieldFromVariant(rec, 2, rtl::Variant(int32_t(invalid ? kit::kLogLevelMax + 1 : i % kit::kLogLevelMax)));
+    c->SetFieldFromVariant(rec, 3, rtl::Variant(u"entry " + rtl::IntToStr(int64_t(i) + 1)));
+    if (i % aMemoEvery == 0) {
+      const std::string memo = "memo of record " + std::to_string(i);
+      int64_t blob = 0;
+      ASSERT_EQ(c->BlobCreate(4, blob), 0u);
+      ASSERT_EQ(c->BlobWrite(4, blob, 0, uint32_t(memo.size()), memo.data()), 0u);
+      c->acGetTableDescriptor()->tdFieldsDescriptor->SetRecordField(4, rec, &blob);
+    }
+    // The invalid ones are inserted without validation.
+    ASSERT_EQ(c->OptionSet(u"INSERT_OPTIONS_VALIDATE", invalid ? u"False" : u"True"), 0u);
+    ASSERT_EQ(c->RecordInsert(zfltNoLock, rec), 0u);
     c->RecordBufferFree(rec);
-    c->Free();
-    ASSERT_EQ(Session->CloseInactiveTables(), 0u);
   }
-  Damage({FirstBlock("ZFDH", 3), FirstBlock("ZFDH", 40), FirstBlock("ZFIH")}, kit::TDamageMode::Zero);
-  std::vector<uint8_t> file;
-  {
-    std::ifstream in(Path(), std::ios::binary);
-    file.assign(std::istreambuf_iterator<char>(in), {});
-  }
-  for (const auto& [id, onto] : copies) {
-    const std::vector<uint8_t>& record = stored.at(onto);
-    auto at = std::search(file.begin(), file.end(), record.begin(), record.end());
-    if (at != file.end()) zfPutLE32(&*at, uint32_t(id));  // none: its block was damaged
-  }
-  {
-    std::ofstream out(Path(), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
-  }
-  const std::string damaged = Path() + ".damaged";
-  std::filesystem::copy_file(Path(), damaged);
+  ASSERT_EQ(aDb->TransContext()->TransactionCommit(), 0u);
+  c->Free();
+}
 
-  struct TRun {
-    TOutcome Outcome;
-    TTableContents Recovered, Failed;
+// One change of a stored record: field aField of the record with ID aOnto takes aValue.
+struct TEdit {
+  int32_t Onto;
+  int32_t Field;
+  rtl::Variant Value;
+};
+
+// The recovered table's keys built in bulk after the walk (the unique indexes deciding refusals
+// from the keys placed so far) against every key kept record by record, on damaged tables with
+// duplicate keys: the first record of a key in walk order stays and the later ones go to the
+// failed table either way, and both tables come out alike, index by index.
+TEST_F(TableRecover, BulkBuiltKeysMatchARecordByRecordRun) {
+  struct TCase {
+    const char* Name;
+    bool Indexed;  // MakeIndexedLog's table, else kit::FillLogTable's
+    std::vector<TEdit> Edits;
+    std::vector<int32_t> MustFail, MustStay;
   };
-  auto run = [&](bool aBulk) {
-    TzfServerRecoverContainer::BulkKeys = aBulk;
-    TRun r;
-    r.Outcome = Recover();
-    TzfServerRecoverContainer::BulkKeys = true;
-    r.Recovered = Contents(Db, u"Log_Recovered");
-    r.Failed = Contents(Db, u"Log_Failed");
-    EXPECT_EQ(Session->CloseInactiveTables(), 0u);
-    return r;
+  const auto id = [](int32_t aID) { return rtl::Variant(aID); };
+  const auto text = [](const char16_t* aText) { return rtl::Variant(UnicodeString(aText)); };
+  const std::vector<TCase> cases{
+      // IDs copied onto later records (those fail unless the original is lost), onto earlier ones
+      // (the earlier copy stays, the original fails), onto the record after one the validation
+      // refuses, and from a record the validation refuses.
+      {"ids",
+       false,
+       {{700, 0, id(10)}, {2900, 0, id(20)}, {30, 0, id(2500)}, {1201, 0, id(1200)}, {1517, 0, id(1500)},
+        {83, 0, id(82)}, {123, 0, id(2999)}},
+       {1200, 1500},
+       {82}},
+      // Texts equal to another's but for letter case, onto later, earlier and refused records; a
+      // stamp repeated, so the last unique index refuses a record the others had already taken
+      // (its ID and text are then free for a later record that repeats them); an ID copy too.
+      {"case-insensitive text and a second unique index",
+       true,
+       {{700, 3, text(u"ENTRY 100")},
+        {300, 3, text(u"Entry 1800")},
+        {83, 3, text(u"entry 82")},
+        {124, 3, text(u"eNtRy 123")},
+        {900, 1, rtl::Variant::FromDate(46000.0 + 499.0 / 1440.0)},
+        {1300, 0, id(900)},
+        {1301, 3, text(u"ENTRY 900")},
+        {1700, 0, id(1650)}},
+       {700, 1800, 900, 1650},
+       {300, 83, 124, 900, 1301, 1650}},
   };
-  const TRun single = run(false);
-  std::filesystem::copy_file(damaged, Path(), std::filesystem::copy_options::overwrite_existing);
-  const TRun bulk = run(true);
-  ASSERT_EQ(bulk.Outcome.Code, 0u);
-  ASSERT_EQ(single.Outcome.Code, 0u);
-  EXPECT_EQ(bulk.Outcome.Status.tsErrorCode, 0u);
-  EXPECT_EQ(single.Outcome.Status.tsErrorCode, 0u);
-  // A later copy of an ID is refused by the unique index; a copy whose original was refused by the
-  // validation, or lost with the first record block, stays.
-  EXPECT_EQ(single.Outcome.Failed.count(1200) + single.Outcome.Failed.count(1500), 2u);
-  EXPECT_TRUE(single.Outcome.Recovered.count(82));
-  EXPECT_EQ(bulk.Outcome.Recovered, single.Outcome.Recovered);
-  EXPECT_EQ(bulk.Outcome.Failed, single.Outcome.Failed);
-  EXPECT_FALSE(single.Outcome.Failed.empty());
-  EXPECT_GT(bulk.Recovered.Count, 2000);
-  EXPECT_EQ(bulk.Recovered.ByIndex.size(), single.Recovered.ByIndex.size());
-  for (const auto& [index, records] : single.Recovered.ByIndex) {
-    SCOPED_TRACE(rtl::u8(index));
-    EXPECT_EQ(records.size(), size_t(single.Recovered.Count));
-    EXPECT_TRUE(bulk.Recovered.ByIndex.count(index) && bulk.Recovered.ByIndex.at(index) == records);
+  for (const TCase& tc : cases) {
+    SCOPED_TRACE(tc.Name);
+    if (tc.Indexed) {
+      MakeIndexedLog(Db, 2000, 41, 9);
+      ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+    } else {
+      MakeLog(3000, 41);
+    }
+    // The stored bytes of every record by ID (records are stored as their buffers), and the same
+    // with the case's changes.
+    std::map<int32_t, std::vector<uint8_t>> stored, edited;
+    {
+      TzfAbstractCursor* c = nullptr;
+      ASSERT_EQ(Db->CursorOpen(c, u"Log", u"", omReadOnly, smShared, 2000, false), 0u);
+      const size_t length = size_t(c->acGetTableDescriptor()->tdFieldsDescriptor->GetRecordLength());
+      uint8_t* rec = c->RecordBufferAlloc();
+      ASSERT_EQ(c->SetToBegin(), 0u);
+      while (c->RecordGetNext(zfltNoLock, rec) == 0)
+        stored[c->GetFieldAsVariant(rec, 0).AsInteger()].assign(rec, rec + length);
+      for (const TEdit& e : tc.Edits) {
+        if (!edited.count(e.Onto)) edited[e.Onto] = stored.at(e.Onto);
+        c->SetFieldFromVariant(edited[e.Onto].data(), e.Field, e.Value);
+      }
+      c->RecordBufferFree(rec);
+      c->Free();
+      ASSERT_EQ(Session->CloseInactiveTables(), 0u);
+    }
+    // The first record block is lost, and one further on.
+    Damage({FirstBlock("ZFDH", 3), FirstBlock("ZFDH", 40), FirstBlock("ZFIH")}, kit::TDamageMode::Zero);
+    std::vector<uint8_t> file;
+    {
+      std::ifstream in(Path(), std::ios::binary);
+      file.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    for (const auto& [onto, bytes] : edited) {
+      const std::vector<uint8_t>& record = stored.at(onto);
+      auto at = std::search(file.begin(), file.end(), record.begin(), record.end());
+      if (at != file.end()) std::copy(bytes.begin(), bytes.end(), at);  // none: its block was damaged
+    }
+    {
+      std::ofstream out(Path(), std::ios::binary | std::ios::trunc);
+      out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    }
+    const std::string damaged = Path() + ".damaged";
+    std::filesystem::copy_file(Path(), damaged, std::filesystem::copy_options::overwrite_existing);
+
+    struct TRun {
+      TOutcome Outcome;
+      TTableContents Recovered, Failed;
+    };
+    auto run = [&](bool aBulk) {
+      TzfServerRecoverContainer::BulkKeys = aBulk;
+      TRun r;
+      r.Outcome = Recover();
+      TzfServerRecoverContainer::BulkKeys = true;
+      r.Recovered = Contents(Db, u"Log_Recovered");
+      r.Failed = Contents(Db, u"Log_Failed");
+      EXPECT_EQ(Session->CloseInactiveTables(), 0u);
+      return r;
+    };
+    const TRun single = run(false);
+    std::filesystem::copy_file(damaged, Path(), std::filesystem::copy_options::overwrite_existing);
+    const TRun bulk = run(true);
+    std::filesystem::remove(damaged);
+    ASSERT_EQ(bulk.Outcome.Code, 0u);
+    ASSERT_EQ(single.Outcome.Code, 0u);
+    EXPECT_EQ(bulk.Outcome.Status.tsErrorCode, 0u);
+    EXPECT_EQ(single.Outcome.Status.tsErrorCode, 0u);
+    EXPECT_EQ(bulk.Outcome.Status.tsRecsRead, single.Outcome.Status.tsRecsRead);
+    EXPECT_EQ(bulk.Outcome.Status.tsRecsWritten, single.Outcome.Status.tsRecsWritten);
+    // The case's own expectations hold for the record-by-record run (so the fixture shows what it
+    // means to), and the bulk run agrees with it record for record.
+    for (const int32_t f : tc.MustFail) EXPECT_TRUE(single.Outcome.Failed.count(f)) << "fails: " << f;
+    for (const int32_t k : tc.MustStay) EXPECT_TRUE(single.Outcome.Recovered.count(k)) << "stays: " << k;
+    EXPECT_EQ(bulk.Outcome.Recovered, single.Outcome.Recovered);
+    EXPECT_EQ(bulk.Outcome.Failed, single.Outcome.Failed);
+    EXPECT_GT(bulk.Recovered.Count, 1500);
+    EXPECT_EQ(bulk.Recovered.ByIndex.size(), single.Recovered.ByIndex.size());
+    for (const auto& [index, records] : single.Recovered.ByIndex) {
+      SCOPED_TRACE(rtl::u8(index));
+      EXPECT_EQ(records.size(), size_t(single.Recovered.Count));
+      EXPECT_TRUE(bulk.Recovered.ByIndex.count(index) && bulk.Recovered.ByIndex.at(index) == records);
+    }
+    EXPECT_TRUE(bulk.Recovered == single.Recovered);
+    EXPECT_TRUE(bulk.Failed == single.Failed);
   }
-  EXPECT_TRUE(bulk.Recovered == single.Recovered);
-  EXPECT_TRUE(bulk.Failed == single.Failed);
-  std::filesystem::remove(damaged);
 }
 
 // Nested tables have nodes of their own: their records go to the same nested tables of the new
