@@ -271,7 +271,13 @@ void TzfBufferManager::bmRemoveExcessUsedBlocks(TzfCacheBlockState aState, bool 
   const int s = Idx(aState);
   if (!aForce && bmLastCheckFailed[s] != 0 && Now() - bmLastCheckFailed[s] < 1000) return;
   int countdown = 64;
-  if (!OverBudget(aState, countdown)) return;
+  if (!OverBudget(aState, countdown)) {
+    // A state within its budget has nothing left over from a failed pass: the blocks that could
+    // not go then (copies of an open transaction) may since have been committed, so the next
+    // pass that finds the state over budget must not wait out the throttle.
+    bmLastCheckFailed[s] = 0;
+    return;
+  }
   const uint32_t start = Stamp();
   for (;;) {
     bmLastCheckFailed[s] = start;

@@ -169,6 +169,34 @@ TEST_F(BufferManagerTest, CleanBlocksLeaveTheCacheUnderASmallBudget) {
   EXPECT_GT(a->Reads, 600) << "evicted blocks are read again";
 }
 
+// A pass that fails because every block over the budget is a dirty copy throttles the next
+// unforced passes; once the transaction ended and the cache is back within its budget, that
+// failure no longer holds, and the reads that follow must keep the cache within the budget
+// instead of growing unchecked until the throttle runs out.
+TEST_F(BufferManagerTest, AFailedPassDoesNotThrottleEvictionOnceTheCacheIsWithinBudget) {
+  TMemFile* a = NewFile();
+  std::vector<TzfBlockNumber> n;
+  {
+    TTestTrans t(BM.get());
+    n = Allocate(a, &t, 600, 0x01);
+    t.Commit();
+  }
+  BM->ApplyMaxRAM(1);  // 256 pages
+  BM->bmRemoveExcessBlocks(false, false);
+  auto used = [&] { return BM->bmBlockListCount[2][0][1] + BM->bmBlockListCount[2][1][1]; };
+  {
+    TTestTrans t(BM.get());
+    Allocate(a, &t, 300, 0x02);
+    BM->bmRemoveExcessBlocks(false, false);
+    ASSERT_GT(used(), 256) << "dirty copies cannot leave without a temporary store";
+    ASSERT_NE(BM->bmLastCheckFailed[2], 0u) << "the pass failed";
+    t.Rollback();
+  }
+  ASSERT_LE(used(), 256);
+  for (TzfBlockNumber b : n) ASSERT_EQ(Peek(a, nullptr, b), 0x01);
+  EXPECT_LE(used(), 257);
+}
+
 TEST_F(BufferManagerTest, DirtyCopiesGoToTheTemporaryStoreAndComeBack) {
   TMemFile* a = NewFile();
   std::vector<TzfBlockNumber> n;
