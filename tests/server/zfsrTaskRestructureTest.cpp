@@ -745,6 +745,21 @@ TWords WordsOfRecords(TzfServerTableCursor& aCursor) {
   return w;
 }
 
+// The log table's dictionary with its full-text index and a field "Added" after the others.
+std::unique_ptr<TzfDataDictionary> WidenedLogDictionary() {
+  auto d = kit::LogDictionary(true);
+  d->tdFieldsDescriptor->AddField(u"Added", u"", zftInt32, 0, 0, false, nullptr);
+  return d;
+}
+
+// A sort index on the log table's level.
+std::unique_ptr<TzfIndexDescriptor> ByLevel(bool aAscending) {
+  auto d = TzfIndexDescriptor::CreateStandalone(0, u"ByLevel", 0, nullptr);
+  d->SetDups(idAll);
+  dynamic_cast<TzfCompKeyDescriptor&>(*d->idKeyDescriptor).Add(kLogLevel)->SetAscend(aAscending);
+  return d;
+}
+
 class FulltextCopy : public Backup {
  protected:
   // The log table aName with aCount records and a full-text index (aFulltext); every
@@ -800,9 +815,7 @@ TEST_F(FulltextCopy, SortMovesTheWordsWithTheRecords) {
   const TWords before = ExpectWordsOfRecords(u"Log");
   TzfServerTableCursor* c = Open(Db, u"Log");
   ASSERT_EQ(c->SwitchToIndex(u"", -1, false), 0u);
-  auto byLevel = TzfIndexDescriptor::CreateStandalone(0, u"ByLevel", 0, nullptr);
-  byLevel->SetDups(idAll);
-  dynamic_cast<TzfCompKeyDescriptor&>(*byLevel->idKeyDescriptor).Add(kLogLevel)->SetAscend(false);
+  auto byLevel = ByLevel(false);
   zfSetTimeout(0, true);  // a worker called outside an operation
   ASSERT_EQ(c->stcSortRecords(byLevel.get()), 0u);
 
@@ -845,9 +858,7 @@ TEST_F(FulltextCopy, AFailedSortLeavesTheRecordsAndTheirWords) {
                   odd),
               0u);
     ASSERT_EQ(c->FilterActivate(odd), 0u);
-    auto byLevel = TzfIndexDescriptor::CreateStandalone(0, u"ByLevel", 0, nullptr);
-    byLevel->SetDups(idAll);
-    dynamic_cast<TzfCompKeyDescriptor&>(*byLevel->idKeyDescriptor).Add(kLogLevel);
+    auto byLevel = ByLevel(true);
     zfSetTimeout(0, true);
     if (inTransaction) {
       ASSERT_EQ(Db->TransactionStart(false, false), 0u);
@@ -865,8 +876,7 @@ TEST_F(FulltextCopy, AFailedSortLeavesTheRecordsAndTheirWords) {
 // Pack and restructure add every record to the new table's full-text index as an insert does: it
 // holds the words of the copied records, none of the deleted ones.
 TEST_F(FulltextCopy, CopiesKeepTheWordsOfEveryCopiedRecord) {
-  auto widened = kit::LogDictionary(true);
-  widened->tdFieldsDescriptor->AddField(u"Added", u"", zftInt32, 0, 0, false, nullptr);
+  auto widened = WidenedLogDictionary();
   struct TCase {
     const char* Name;
     bool SourceFulltext;
@@ -917,8 +927,7 @@ TEST_F(FulltextCopy, BackupCopiesTheRecordsOfAFulltextTable) {
 }
 
 TEST_F(FulltextCopy, CancelledCopiesLeaveTheSourceAndItsWordsAsTheyWere) {
-  auto widened = kit::LogDictionary(true);
-  widened->tdFieldsDescriptor->AddField(u"Added", u"", zftInt32, 0, 0, false, nullptr);
+  auto widened = WidenedLogDictionary();
   auto old = kit::LogDictionary(true);
   auto mapper = MapByName(*old, *widened);
   TzfServerDatabase* other = OtherDb(S);
