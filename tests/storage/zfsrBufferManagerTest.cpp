@@ -150,51 +150,49 @@ TEST_F(BufferManagerTest, BudgetOfTenMegabytesAndTheAddressSpaceCap) {
   TzfBufferManager::bmMemoryFacts = saved;
 }
 
-TEST_F(BufferManagerTest, CleanBlocksLeaveTheCacheUnderASmallBudget) {
-  TMemFile* a = NewFile();
-  std::vector<TzfBlockNumber> n;
-  {
+// A file of 600 committed blocks (0x01), the budget set to 1 MB (256 pages) and the cache trimmed.
+class SmallBudgetTest : public TCacheTest {
+ protected:
+  void SetUp() override {
+    TCacheTest::SetUp();
+    File = NewFile();
     TTestTrans t(BM.get());
-    n = Allocate(a, &t, 600, 0x01);
+    Blocks = Allocate(File, &t, 600, 0x01);
     t.Commit();
+    BM->ApplyMaxRAM(1);
+    BM->bmRemoveExcessBlocks(false, false);
   }
-  BM->ApplyMaxRAM(1);  // 256 pages
-  BM->bmRemoveExcessBlocks(false, false);
-  EXPECT_LE(BM->bmBlockListCount[2][0][1] + BM->bmBlockListCount[2][1][1], 256);
+  int64_t Used() const { return BM->bmBlockListCount[2][0][1] + BM->bmBlockListCount[2][1][1]; }
+
+  TMemFile* File = nullptr;
+  std::vector<TzfBlockNumber> Blocks;
+};
+
+TEST_F(SmallBudgetTest, CleanBlocksLeaveTheCache) {
+  EXPECT_LE(Used(), 256);
   for (int pass = 0; pass < 2; ++pass)
-    for (TzfBlockNumber b : n) EXPECT_EQ(Peek(a, nullptr, b), 0x01);
-  const int64_t used = BM->bmBlockListCount[2][0][1] + BM->bmBlockListCount[2][1][1];
-  EXPECT_LE(used, 257);
+    for (TzfBlockNumber b : Blocks) EXPECT_EQ(Peek(File, nullptr, b), 0x01);
+  EXPECT_LE(Used(), 257);
   EXPECT_GT(BM->bmBlockCacheEvict[2][0][0], 0);
-  EXPECT_GT(a->Reads, 600) << "evicted blocks are read again";
+  EXPECT_GT(File->Reads, 600) << "evicted blocks are read again";
 }
 
 // A pass that fails because every block over the budget is a dirty copy throttles the next
 // unforced passes; once the transaction ended and the cache is back within its budget, that
 // failure no longer holds, and the reads that follow must keep the cache within the budget
 // instead of growing unchecked until the throttle runs out.
-TEST_F(BufferManagerTest, AFailedPassDoesNotThrottleEvictionOnceTheCacheIsWithinBudget) {
-  TMemFile* a = NewFile();
-  std::vector<TzfBlockNumber> n;
+TEST_F(SmallBudgetTest, AFailedPassDoesNotThrottleEvictionOnceTheCacheIsWithinBudget) {
   {
     TTestTrans t(BM.get());
-    n = Allocate(a, &t, 600, 0x01);
-    t.Commit();
-  }
-  BM->ApplyMaxRAM(1);  // 256 pages
-  BM->bmRemoveExcessBlocks(false, false);
-  auto used = [&] { return BM->bmBlockListCount[2][0][1] + BM->bmBlockListCount[2][1][1]; };
-  {
-    TTestTrans t(BM.get());
-    Allocate(a, &t, 300, 0x02);
+    Allocate(File, &t, 300, 0x02);
     BM->bmRemoveExcessBlocks(false, false);
-    ASSERT_GT(used(), 256) << "dirty copies cannot leave without a temporary store";
+    ASSERT_GT(Used(), 256) << "dirty copies cannot leave without a temporary store";
     ASSERT_NE(BM->bmLastCheckFailed[2], 0u) << "the pass failed";
     t.Rollback();
   }
-  ASSERT_LE(used(), 256);
-  for (TzfBlockNumber b : n) ASSERT_EQ(Peek(a, nullptr, b), 0x01);
-  EXPECT_LE(used(), 257);
+  ASSERT_LE(Used(), 256);
+  for (TzfBlockNumber b : Blocks) ASSERT_EQ(Peek(File, nullptr, b), 0x01);
+  EXPECT_LE(Used(), 257);
 }
 
 TEST_F(BufferManagerTest, DirtyCopiesGoToTheTemporaryStoreAndComeBack) {
