@@ -177,19 +177,25 @@ TEST_F(MergeSort, IterateMarksKeyChangesAndIterateSameKeyStopsBeforeTheNextKey) 
 
 // A table sorted in place: storage order follows the key, every record stays, and the table's
 // own index (whose keys named the old places) still leads to the right records.
-class TableSort : public MergeSort {};
+class TableSort : public MergeSort {
+ protected:
+  // The table gets the unique index "ByID"; the test's cursor is opened again after it.
+  void AddIndexByID() {
+    auto byID = IndexOn(0, true, u"ByID");
+    byID->SetDups(idNone);
+    W->RecordBufferFree(WRec);
+    W->Free();
+    W = nullptr;
+    ASSERT_EQ(Db->TableAddIndex(u"Wide", u"", byID.get(), false), 0u);
+    TzfAbstractCursor* c = nullptr;
+    ASSERT_EQ(Db->CursorOpen(c, u"Wide", u"", omReadWrite, smShared, 2000, false), 0u);
+    W = static_cast<TzfServerTableCursor*>(c);
+    WRec = W->RecordBufferAlloc();
+  }
+};
 
 TEST_F(TableSort, RecordsFollowTheKeyAndIndexesStayTrue) {
-  auto byID = IndexOn(0, true, u"ByID");
-  byID->SetDups(idNone);
-  W->RecordBufferFree(WRec);
-  W->Free();
-  W = nullptr;
-  ASSERT_EQ(Db->TableAddIndex(u"Wide", u"", byID.get(), false), 0u);
-  TzfAbstractCursor* c = nullptr;
-  ASSERT_EQ(Db->CursorOpen(c, u"Wide", u"", omReadWrite, smShared, 2000, false), 0u);
-  W = static_cast<TzfServerTableCursor*>(c);
-  WRec = W->RecordBufferAlloc();
+  ASSERT_NO_FATAL_FAILURE(AddIndexByID());
   // The sort rewrites the record order: its cursor reads in that order, not on index 0.
   ASSERT_EQ(W->SwitchToIndex(u"", -1, false), 0u);
 
@@ -222,16 +228,7 @@ TEST_F(TableSort, RecordsFollowTheKeyAndIndexesStayTrue) {
 // A sort while another session reads the table in the order of its index outside transactions:
 // the sort rebuilds the index through the engine that reader uses, and both go on unharmed.
 TEST_F(TableSort, BesideAnIndexReaderOfAnotherSession) {
-  auto byID = IndexOn(0, true, u"ByID");
-  byID->SetDups(idNone);
-  W->RecordBufferFree(WRec);
-  W->Free();
-  W = nullptr;
-  ASSERT_EQ(Db->TableAddIndex(u"Wide", u"", byID.get(), false), 0u);
-  TzfAbstractCursor* c = nullptr;
-  ASSERT_EQ(Db->CursorOpen(c, u"Wide", u"", omReadWrite, smShared, 2000, false), 0u);
-  W = static_cast<TzfServerTableCursor*>(c);
-  WRec = W->RecordBufferAlloc();
+  ASSERT_NO_FATAL_FAILURE(AddIndexByID());
   ASSERT_EQ(W->SwitchToIndex(u"", -1, false), 0u);
   const int32_t count = 2000;
   for (int32_t id = 1; id <= count; ++id)

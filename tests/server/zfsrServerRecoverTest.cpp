@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -135,6 +136,26 @@ class TableRecover : public CursorTest {
     c->Free();
     EXPECT_EQ(Session->CloseInactiveTables(), 0u);
     return byBlock;
+  }
+  // Starts the recover of "Log" with the event log in aLog, lets aBeforeStart attach to the
+  // first node's cursors, waits for the end and calls aBeforeFree (the node's cursors still stand).
+  TzfTaskStatus RunRecover(CaptureLog& aLog, const std::function<void(TzfServerRecoverNode&)>& aBeforeStart,
+                           const std::function<void()>& aBeforeFree = nullptr) {
+    Engine->SetEventLog(&aLog);
+    Engine->SetEventLogEnabled(true);
+    TzfTaskStatus status;
+    TzfAbstractTaskInfo* task = nullptr;
+    EXPECT_EQ(Db->sdTableRecover(u"Log", u"", task), 0u);
+    if (task) {
+      auto* recover = static_cast<TzfServerRecoverTaskInfo*>(task);
+      aBeforeStart(*recover->Container()->srcNodes[0]);
+      recover->StartThread(2000);
+      WaitFor(task, status);
+      if (aBeforeFree) aBeforeFree();
+      task->Free();
+    }
+    Engine->SetEventLog(nullptr);
+    return status;
   }
   uint32_t FileBlocks(const char* aTable = "Log") const {
     return uint32_t(std::filesystem::file_size(Path(aTable)) / 4096);
@@ -789,20 +810,15 @@ TEST_F(TableRecover, RecordsAnInsertRefusesAreRedoneFailedOrSkipped) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     CaptureLog log;
-    Engine->SetEventLog(&log);
-    Engine->SetEventLogEnabled(true);
-    TzfAbstractTaskInfo* task = nullptr;
-    ASSERT_EQ(Db->sdTableRecover(u"Log", u"", task), 0u);
-    auto* recover = static_cast<TzfServerRecoverTaskInfo*>(task);
-    TzfServerRecoverNode& node = *recover->Container()->srcNodes[0];
-    auto* target = new TInsertRefusal(node.srnTargetCursor, refused, c.TargetKind, c.TargetCode);
-    if (c.FailedRefuses) new TInsertRefusal(node.srnFailedCursor, refused, c.TargetKind, c.TargetCode);
-    recover->StartThread(2000);
-    TzfTaskStatus status;
-    WaitFor(task, status);
-    const int targetRefusals = target->Refused.load();
-    task->Free();
-    Engine->SetEventLog(nullptr);
+    TInsertRefusal* target = nullptr;
+    int targetRefusals = 0;
+    const TzfTaskStatus status = RunRecover(
+        log,
+        [&](TzfServerRecoverNode& aNode) {
+          target = new TInsertRefusal(aNode.srnTargetCursor, refused, c.TargetKind, c.TargetCode);
+          if (c.FailedRefuses) new TInsertRefusal(aNode.srnFailedCursor, refused, c.TargetKind, c.TargetCode);
+        },
+        [&] { targetRefusals = target->Refused.load(); });
     const std::set<int32_t> recovered = Ids(u"Log_Recovered"), failed = Ids(u"Log_Failed");
     if (c.Stops) {
       EXPECT_NE(status.tsErrorCode, 0u) << "a broken transaction never ends as a success";
@@ -835,20 +851,15 @@ TEST_F(TableRecover, RecordsAnInsertRefusesAreRedoneFailedOrSkipped) {
 TEST_F(TableRecover, AWriteErrorDuringTheRedoStopsTheWalk) {
   MakeLog(600);
   CaptureLog log;
-  Engine->SetEventLog(&log);
-  Engine->SetEventLogEnabled(true);
-  TzfAbstractTaskInfo* task = nullptr;
-  ASSERT_EQ(Db->sdTableRecover(u"Log", u"", task), 0u);
-  auto* recover = static_cast<TzfServerRecoverTaskInfo*>(task);
-  TzfServerRecoverNode& node = *recover->Container()->srcNodes[0];
-  new TInsertRefusal(node.srnTargetCursor, {77}, TInsertRefusal::rkCode, 7777);
-  auto* broken = new TInsertRefusal(node.srnTargetCursor, {78}, TInsertRefusal::rkBrokenTransaction);
-  recover->StartThread(2000);
-  TzfTaskStatus status;
-  WaitFor(task, status);
-  const int breaks = broken->Refused.load();
-  task->Free();
-  Engine->SetEventLog(nullptr);
+  TInsertRefusal* broken = nullptr;
+  int breaks = 0;
+  const TzfTaskStatus status = RunRecover(
+      log,
+      [&](TzfServerRecoverNode& aNode) {
+        new TInsertRefusal(aNode.srnTargetCursor, {77}, TInsertRefusal::rkCode, 7777);
+        broken = new TInsertRefusal(aNode.srnTargetCursor, {78}, TInsertRefusal::rkBrokenTransaction);
+      },
+      [&] { breaks = broken->Refused.load(); });
   EXPECT_NE(status.tsErrorCode, 0u) << "a broken transaction never ends as a success";
   EXPECT_LT(status.tsRecsRead, status.tsTotalRecs) << "the walk stopped in the redone group";
   EXPECT_EQ(breaks, 1) << "78 is reached only in the redo, and the walk goes no further";
@@ -960,20 +971,11 @@ TEST_F(TableRecover, SalvageRaisingInAGroupOrItsRedo) {
     fault.Passes = c.Passes;
     fault.After = c.After;
     CaptureLog log;
-    Engine->SetEventLog(&log);
-    Engine->SetEventLogEnabled(true);
-    TzfAbstractTaskInfo* task = nullptr;
-    ASSERT_EQ(Db->sdTableRecover(u"Log", u"", task), 0u);
-    auto* recover = static_cast<TzfServerRecoverTaskInfo*>(task);
-    TzfServerRecoverNode& node = *recover->Container()->srcNodes[0];
-    if (!c.Refused.empty()) new TInsertRefusal(node.srnTargetCursor, c.Refused, TInsertRefusal::rkCode, 7777);
-    gSalvageFault = &fault;
-    recover->StartThread(2000);
-    TzfTaskStatus status;
-    WaitFor(task, status);
-    task->Free();
+    const TzfTaskStatus status = RunRecover(log, [&](TzfServerRecoverNode& aNode) {
+      if (!c.Refused.empty()) new TInsertRefusal(aNode.srnTargetCursor, c.Refused, TInsertRefusal::rkCode, 7777);
+      gSalvageFault = &fault;
+    });
     gSalvageFault = nullptr;
-    Engine->SetEventLog(nullptr);
     EXPECT_EQ(status.tsErrorCode, 0u);
     EXPECT_EQ(status.tsTotalRecs, total);
     EXPECT_EQ(status.tsRecsRead, total) << "every block is counted once, redone or not";
