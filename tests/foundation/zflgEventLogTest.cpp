@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -23,17 +27,14 @@ namespace {
 constexpr double kWhen = 45356.0 + (14 * 3600000.0 + 7 * 60000.0 + 9 * 1000.0 + 45.0) / 86400000.0;
 
 struct TempDir {
+  // mkdtemp: never a folder an earlier process of the same ID left behind.
   TempDir() {
-    Path = fs::temp_directory_path() /
-           ("zflog_" + std::to_string(::getpid()) + "_" + std::to_string(Counter()++));
-    fs::create_directories(Path);
+    std::string name = (fs::temp_directory_path() / ("zflog_" + std::to_string(::getpid()) + "_XXXXXX")).string();
+    if (!::mkdtemp(name.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp " + name);
+    Path = name;
   }
   ~TempDir() { fs::remove_all(Path); }
   UnicodeString File(const std::string& aName) const { return zf::rtl::u16((Path / aName).string()); }
-  static int& Counter() {
-    static int c = 0;
-    return c;
-  }
   fs::path Path;
 };
 

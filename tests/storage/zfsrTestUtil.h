@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "foundation/zfllException.h"
@@ -51,11 +54,12 @@ class StorageStarted : public ::testing::Test {
 // A private folder, removed with everything in it when the object goes.
 class TempDir {
  public:
+  // A folder no other process or earlier run can have made: a name built from the process ID alone
+  // can meet a folder left behind by an earlier process of the same ID (a killed child), tables and all.
   TempDir() {
-    static std::atomic<int> counter{0};
-    Path = std::filesystem::temp_directory_path() /
-           ("zfsr_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-    std::filesystem::create_directories(Path);
+    std::string name = (std::filesystem::temp_directory_path() / ("zfsr_" + std::to_string(::getpid()) + "_XXXXXX")).string();
+    if (!::mkdtemp(name.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp " + name);
+    Path = name;
   }
   ~TempDir() {
     std::error_code ec;
