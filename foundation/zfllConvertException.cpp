@@ -81,7 +81,8 @@ uint32_t Convert(const std::exception* aException, const UnicodeString& aForeign
       aSource->AddExceptionData(*data);
       if (data->GetCount() > 0) {
         UnicodeString block = zfEncodeCustomInfo(zfCustomInfoExceptionData, data->SaveToString(version));
-        UnicodeString listing = data->ToString();
+        // The readable listing serves only the log line.
+        UnicodeString listing = aLog ? data->ToString() : UnicodeString();
         if (custom.empty()) custom = zfOrgMarker;
         custom += block;
         extra = std::move(listing);
