@@ -301,23 +301,26 @@ void TzfServerRestructureContainer::Log(const UnicodeString& aText) {
   }
 }
 
-void TzfServerRestructureContainer::CopyTableStreams() {
-  // The root table's named streams but its dictionary and name; what cannot be copied is left.
+uint32_t TzfServerRestructureContainer::CopyTableStreams() {
+  // The root table's named streams but its dictionary and name. A stream that cannot be copied
+  // fails the job: the finish would otherwise replace the old table by one without it.
   try {
     TzfServerTableCursor* source = srcNodes[0]->srnSourceCursor;
     TzfServerTableCursor* target = srcNodes[0]->srnTargetCursor;
     rtl::TStringList names;
-    if (source->sbcTableStreamGetList(names, true) != 0) return;
+    if (const uint32_t r = source->sbcTableStreamGetList(names, true)) return r;
     for (int32_t i = 0; i < names.Count(); ++i) {
       const UnicodeString name = names[i];
       if (rtl::SameText(name, u"DICT") || rtl::SameText(name, u"$TableName")) continue;
       TzfMemoryStream ms;
-      if (source->sbcTableStreamRead(name, ms, true) != 0) continue;
+      if (const uint32_t r = source->sbcTableStreamRead(name, ms, true)) return r;
       ms.SetPosition(0);
-      target->sbcTableStreamWrite(name, ms, true);
+      if (const uint32_t r = target->sbcTableStreamWrite(name, ms, true)) return r;
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    return CodeOf(e, *srcOwner);
   }
+  return 0;
 }
 
 void TzfServerRestructureContainer::FreeNodes(bool aBackwards) {
@@ -381,11 +384,11 @@ uint32_t TzfServerRestructureContainer::FinishSameDatabase(uint32_t aError) {
 
 void TzfServerRestructureContainer::Execute() {
   srcExecuted = true;
-  uint32_t error = 0;
-  CopyTableStreams();
+  uint32_t error = CopyTableStreams();
   srcBaseRecordsRead = srcBaseRecordsWritten = 0;
   try {
     for (auto& node : srcNodes) {
+      if (error != 0) break;
       node->Execute();
       srcBaseRecordsRead = srcCurrentRecordsRead;
       srcBaseRecordsWritten = srcCurrentRecordsWritten;

@@ -124,7 +124,9 @@ class TzfServerRestructureContainer : public TzfObject {
 
  private:
   void AddNestedNodes(const UnicodeString& aPath, TzfBaseTableMapperDescriptor& aMapper);
-  void CopyTableStreams();
+  // Copies the root table's named streams; the first that cannot be listed, read or written ends the
+  // job with its code (the old table is not replaced by one without it).
+  uint32_t CopyTableStreams();
   // Restructure and pack: the new table takes the source's name, or is deleted on aError; the
   // code of a step that failed, or aError.
   uint32_t FinishSameDatabase(uint32_t aError);

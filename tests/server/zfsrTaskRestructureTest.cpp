@@ -9,6 +9,7 @@
 #include <any>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 #include "dictionary/zfsdIndexDescriptor.h"
 #include "dictionary/zfsdKeyDescriptor.h"
 #include "foundation/zfllErrors.h"
+#include "foundation/zfllStreams.h"
 #include "mapping/zfsdTableMapperDescriptor.h"
 #include "platform/rtl/rtlStringList.h"
 #include "server/zfsrServerDatabase.h"
@@ -310,6 +312,70 @@ TEST_F(CopyTask, PackShrinksATableWithDeletedRecordsAndKeepsTheLiveOnes) {
   EXPECT_FALSE(HasPrefix(tables, "_PACK"));
   EXPECT_FALSE(HasPrefix(tables, "T_Backup"));
   EXPECT_EQ(tables, std::vector<std::string>{"T"});
+}
+
+// The table's named streams go with it into the packed table. A stream that cannot be read (its
+// block damaged on disk) fails the pack with the read's code: the source stays as it was, with its
+// records and under its name, and no table of the job is left.
+TEST_F(CopyTask, PackCarriesTheNamedStreamsAndAnUnreadableOneFailsIt) {
+  const std::string marker = "named-stream-marker-0123456789";
+  const auto writeStream = [&](const UnicodeString& aName, const std::string& aBytes) {
+    TzfServerTableCursor* c = Open(Db, u"T");
+    TzfMemoryStream data;
+    data.Write(aBytes.data(), int32_t(aBytes.size()));
+    data.SetPosition(0);
+    EXPECT_EQ(c->TableStreamWrite(aName, data), 0u);
+    Close(c);
+  };
+  const auto readStream = [&](const UnicodeString& aName, std::string& aBytes) {
+    TzfServerTableCursor* c = Open(Db, u"T", omReadOnly);
+    TzfMemoryStream data;
+    const uint32_t r = c->TableStreamRead(aName, data);
+    aBytes.assign(static_cast<const char*>(data.Memory()), size_t(data.Size()));
+    Close(c);
+    return r;
+  };
+  Make(u"T", 300, 3);
+  writeStream(u"Notes", "kept notes");
+  writeStream(u"Settings", marker + std::string(100, 's'));
+
+  TzfAbstractTaskInfo* task = nullptr;
+  ASSERT_EQ(Db->TablePack(u"T", u"", task), 0u);
+  ASSERT_EQ(Wait(task).tsErrorCode, 0u);
+  std::string back;
+  ASSERT_EQ(readStream(u"Notes", back), 0u);
+  EXPECT_EQ(back, "kept notes");
+  ASSERT_EQ(readStream(u"Settings", back), 0u);
+  EXPECT_EQ(back, marker + std::string(100, 's'));
+
+  // Damage the signature of the block that holds "Settings".
+  const TRows rows = Rows(u"T");
+  FileSize("T");  // closes the table
+  const std::filesystem::path file = Dir.Path / "T.zf1";
+  std::string bytes;
+  {
+    std::ifstream in(file, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  const size_t data = bytes.find(marker);
+  ASSERT_NE(data, std::string::npos);
+  ASSERT_GE(data, 32u);
+  ASSERT_EQ(bytes.compare(data - 32, 4, "ZFSH"), 0);
+  ASSERT_EQ(bytes.compare(data - 12, 4, "USER"), 0);
+  {
+    std::fstream io(file, std::ios::binary | std::ios::in | std::ios::out);
+    io.seekp(std::streamoff(data - 32));
+    io.write("XXXX", 4);
+  }
+  ASSERT_NE(readStream(u"Settings", back), 0u);
+
+  ASSERT_EQ(Db->TablePack(u"T", u"", task), 0u);
+  const TzfTaskStatus status = Wait(task);
+  EXPECT_NE(status.tsErrorCode, 0u);
+  EXPECT_EQ(Rows(u"T"), rows);
+  ASSERT_EQ(readStream(u"Notes", back), 0u);
+  EXPECT_EQ(back, "kept notes");
+  EXPECT_EQ(Tables(), std::vector<std::string>{"T"});
 }
 
 TEST_F(CopyTask, PackOfAnEmptyTableReadsNothingAndSucceeds) {
