@@ -429,6 +429,49 @@ TEST_F(RecoverRun, SourceHeldByAnotherProcessIsNeverMoved) {
   }
 }
 
+// Two ways users meet the tool: a reader of its output that goes away early (zfRecover ... | head)
+// and a file-size limit (ulimit -f). Neither may end the run without a word or between its two
+// renames. With the reader gone after the line before the renames, the run goes on to its end and
+// every table is in place; under a limit below the recovered table's size the failed write takes
+// the error path (exit 1) and the source stays as it was, under its name.
+TEST_F(RecoverRun, AReaderThatGoesAwayOrAFileSizeLimitNeverStopsTheRunHalfWay) {
+  MakeLog(8000);
+  fs::copy_file(Dir / "original" / "BuildLog.dvl7", Table());
+  {
+    SCOPED_TRACE("reader gone");
+    TChild run("/bin/sh",
+               {"-c", "(\"$0\" \"$1\" \"$2\"; echo $? > \"$3\") | head -n 4 > /dev/null", Exe.string(), "--headless",
+                Table().string(), (Dir / "status").string()},
+               Dir);
+    EXPECT_EQ(WaitFor(run), 0) << run.StdErr();
+    EXPECT_EQ(ReadTextFile(Dir / "status"), "0\n");
+    const std::set<std::string> tables = Tables(Dir / "tables");
+    ASSERT_EQ(tables.size(), 2u);
+    EXPECT_EQ(tables.count("BuildLog"), 1u);
+    EXPECT_TRUE(IsStamped(*std::next(tables.begin()), "BuildLog_Backup_"));
+    EXPECT_EQ(Rows("BuildLog"), 8000);
+  }
+  {
+    SCOPED_TRACE("file-size limit");
+    fs::remove_all(Dir / "tables");
+    fs::create_directories(Dir / "tables");
+    fs::copy_file(Dir / "original" / "BuildLog.dvl7", Table());
+    const std::string before = ReadTextFile(Table());
+    ASSERT_GT(before.size(), 1024u * 1024u);
+    // 1024 blocks of the shell's: 512 KiB here, 1 MiB where a block is 1 KiB.
+    TChild run("/bin/sh", {"-c", "ulimit -f 1024 && exec \"$0\" \"$@\"", Exe.string(), "--headless", Table().string()},
+               Dir);
+    EXPECT_EQ(WaitFor(run), 1) << run.StdErr();
+    const std::vector<std::string> lines = SplitLines(run.StdOut());
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& aLine) {
+      return aLine.rfind("ERROR Recover operation terminated with error: ", 0) == 0;
+    })) << run.StdOut();
+    EXPECT_TRUE(ReadTextFile(Table()) == before) << "the source's file is the same";
+    EXPECT_EQ(Tables(Dir / "tables").count("BuildLog"), 1u);
+    EXPECT_EQ(Rows("BuildLog"), 8000);
+  }
+}
+
 // A symbolic link in another folder: the tables are made and renamed beside the real file, the
 // link itself is left alone and then names the recovered table.
 TEST_F(RecoverRun, LinkIntoAnotherFolderRecoversTheRealFile) {

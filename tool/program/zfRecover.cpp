@@ -1,7 +1,8 @@
 // zfRecover: recovers a damaged ".dvl7" table named as its first parameter or chosen in an open
 // dialog. With a display the window shows the engine's statistics and the progress; without one
 // (or after a leading "--headless") the same run goes on the terminal: log lines on standard
-// output, a progress line on standard error when that is a terminal, SIGINT and SIGTERM cancel.
+// output, a progress line on standard error when that is a terminal, SIGINT and SIGTERM cancel;
+// SIGPIPE and SIGXFSZ are ignored, so a write they would have stopped fails instead.
 //
 // Exit code: 0 after a successful recover, 2 when there is no table file to recover (missing, of
 // another extension, or no file given and no window to ask in), 1 for every other failure.
@@ -34,6 +35,11 @@ struct TEngineLayers {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader of the output that goes away (zfRecover ... | head) or a file-size limit must not
+  // kill the run, least of all between its two renames: the write fails instead. Lost output lines
+  // are harmless (the event log has them all); a table write that fails takes the error path.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   zf::gui::TBackendChoice choice;
   try {
