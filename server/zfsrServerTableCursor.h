@@ -287,8 +287,9 @@ class TzfServerTableCursor : public TzfAbstractCursor, public IzfKeyFieldsOwner,
   // (through the cursor's filter) goes into a sort engine of the default class in one transaction,
   // then, in a second one under the exclusive content lock, the record engine overwrites each record
   // with the next sorted one and every index of the table is built again (its keys named the old
-  // places), and the full-text index is brought to the new places. The cursor must be in storage order. 0, or the failing step's code with the table as it
-  // was; 15520 when the table held records the sort did not (a record filter).
+  // places), and the full-text index is brought to the new places. The cursor must be in storage
+  // order. 0, or the failing step's code with the table as it was; 15520 when the table held
+  // records the sort did not (a record filter).
   uint32_t stcSortRecords(TzfIndexDescriptor* aIndexDesc);
   // Empties index aIndex (every index for -1) and inserts the keys of every record again, in aTrans
   // under the caller's exclusive content lock; raises on failure (9729 for a refused key).

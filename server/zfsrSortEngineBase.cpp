@@ -25,14 +25,7 @@ TzfBaseSortEngine::TzfBaseSortEngine(TzfServerDatabase* aDB, TzfDataDictionary* 
   bsDict->Assign(aDict);
   // A full-text index refuses the removal of the main indexes it keeps its tokens in; the sort
   // keeps no full-text index, so the copy leaves it out first.
-  if (TzfFulltextDescriptor* fulltext = zfFindFulltextDescriptor(*bsDict)) {
-    const auto& customs = bsDict->tdCustomDescsDescriptor->CustomDescriptor;
-    for (int32_t i = 0; i < int32_t(customs.size()); ++i)
-      if (customs[size_t(i)].get() == fulltext) {
-        bsDict->tdCustomDescsDescriptor->RemoveCustom(i);
-        break;
-      }
-  }
+  if (zfFindFulltextDescriptor(*bsDict)) bsDict->tdCustomDescsDescriptor->RemoveCustom(u"Fulltext");
   bsDict->RemoveIndicesDescriptor();
   // The scratch runs carry the records' fields only: the source's validations, defaults and
   // references have no business on them, and the record layout is the fields'.
