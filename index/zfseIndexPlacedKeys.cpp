@@ -55,15 +55,15 @@ void TzfPlacedKeySet::IntoTree(uint32_t aEntry) {
   if (FTree.size() > std::max<size_t>(FMinMerge, FRun.size() / 8)) Merge();
 }
 
-void TzfPlacedKeySet::Add(const uint8_t* aKey, int64_t aRefNr) {
-  const uint32_t e = Append(aKey, aRefNr);
+void TzfPlacedKeySet::File(uint32_t aEntry) {
   // Ascending keys extend the run; any other goes into the tree.
-  if ((FRun.empty() || Compare(e, FRun.back()) > 0) && (FTree.empty() || Compare(e, *FTree.rbegin()) > 0)) {
-    FRun.push_back(e);
-    return;
-  }
-  IntoTree(e);
+  if ((FRun.empty() || Compare(aEntry, FRun.back()) > 0) && (FTree.empty() || Compare(aEntry, *FTree.rbegin()) > 0))
+    FRun.push_back(aEntry);
+  else
+    IntoTree(aEntry);
 }
+
+void TzfPlacedKeySet::Add(const uint8_t* aKey, int64_t aRefNr) { File(Append(aKey, aRefNr)); }
 
 uint32_t TzfPlacedKeySet::Place(const uint8_t* aKey, int64_t aRefNr, bool aAdd) {
   FProbe = aKey;
@@ -73,15 +73,7 @@ uint32_t TzfPlacedKeySet::Place(const uint8_t* aKey, int64_t aRefNr, bool aAdd) 
     return kNone;
   }
   const uint32_t found = Find(aKey);
-  if (found == kNone && aAdd) {
-    const bool aboveRun = FRun.empty() || Compare(kProbe, FRun.back()) > 0;
-    const bool aboveTree = FTree.empty() || Compare(kProbe, *FTree.rbegin()) > 0;
-    const uint32_t e = Append(aKey, aRefNr);
-    if (aboveRun && aboveTree)
-      FRun.push_back(e);
-    else
-      IntoTree(e);
-  }
+  if (found == kNone && aAdd) File(Append(aKey, aRefNr));
   return found;
 }
 

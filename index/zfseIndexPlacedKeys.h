@@ -65,6 +65,8 @@ class TzfPlacedKeySet {
   void Merge();
   // Appends aKey's entry to the arena; its number.
   uint32_t Append(const uint8_t* aKey, int64_t aRefNr);
+  // Files a new entry: at the run's end when it is above every entry, else into the tree.
+  void File(uint32_t aEntry);
   // Files a new entry into the tree, merging the tree into the run when it grew enough.
   void IntoTree(uint32_t aEntry);
 
