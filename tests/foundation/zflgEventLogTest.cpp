@@ -3,19 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "foundation/zflgEventLog.h"
 #include "platform/os/osSystem.h"
+#include "tests/foundation/zfTempFolder.h"
 
 using namespace zf;
 using zf::rtl::UnicodeString;
@@ -27,12 +25,7 @@ namespace {
 constexpr double kWhen = 45356.0 + (14 * 3600000.0 + 7 * 60000.0 + 9 * 1000.0 + 45.0) / 86400000.0;
 
 struct TempDir {
-  // mkdtemp: never a folder an earlier process of the same ID left behind.
-  TempDir() {
-    std::string name = (fs::temp_directory_path() / ("zflog_" + std::to_string(::getpid()) + "_XXXXXX")).string();
-    if (!::mkdtemp(name.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp " + name);
-    Path = name;
-  }
+  TempDir() : Path(zf::test::MakeTempFolder("zflog_")) {}
   ~TempDir() { fs::remove_all(Path); }
   UnicodeString File(const std::string& aName) const { return zf::rtl::u16((Path / aName).string()); }
   fs::path Path;

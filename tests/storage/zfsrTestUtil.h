@@ -5,13 +5,10 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "foundation/zfllException.h"
@@ -20,6 +17,7 @@
 #include "storage/zfsrFile.h"
 #include "storage/zfsrFileImpl.h"
 #include "storage/zfsrStartup.h"
+#include "tests/foundation/zfTempFolder.h"
 
 namespace zf::test {
 
@@ -54,13 +52,7 @@ class StorageStarted : public ::testing::Test {
 // A private folder, removed with everything in it when the object goes.
 class TempDir {
  public:
-  // A folder no other process or earlier run can have made: a name built from the process ID alone
-  // can meet a folder left behind by an earlier process of the same ID (a killed child), tables and all.
-  TempDir() {
-    std::string name = (std::filesystem::temp_directory_path() / ("zfsr_" + std::to_string(::getpid()) + "_XXXXXX")).string();
-    if (!::mkdtemp(name.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp " + name);
-    Path = name;
-  }
+  TempDir() : Path(MakeTempFolder("zfsr_")) {}
   ~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(Path, ec);
