@@ -55,6 +55,9 @@ class TzfIndexNodeStore {
   // be had. The bytes stay valid until the matching ReleaseBlock.
   virtual uint8_t* GetBlock(uint32_t aBlock, bool aForModify) = 0;
   virtual void ReleaseBlock(uint32_t aBlock, uint8_t* aData) = 0;
+  // The block read-only when it is still a block of the index's file, else nil with nothing held:
+  // a block a path remembers may since have been freed and taken by another file of the table.
+  virtual uint8_t* GetOwnBlock(uint32_t aBlock) { return GetBlock(aBlock, false); }
   // A new modifiable block owned by the index engine; its number in aBlock. Released like the others.
   virtual uint8_t* NewBlock(uint32_t& aBlock) = 0;
   // Gives a block of the index back to the file (the block must not be held).

@@ -485,11 +485,12 @@ void TzfBstarTreeOperation::Validate(TPath& aPath) {
   // A path that stands on a record without its key (placed by reference, or on a record whose key
   // could not be built then) gets the key from the record; the path is unchanged when that fails.
   if (!aPath.KeyValid && aPath.RefNr != 0 && E.bieRecordEngine) RebuildKey(aPath);
-  // Fast path: the leaf the path points into, when it is still a leaf of this index.
-  if (aPath.bpipPage != 0 && S.ValidBlock(aPath.bpipPage)) {
+  // Fast path: the leaf the path points into, when it is still a leaf of this index (since the
+  // path was last used its block may have been freed and taken by another file of the table).
+  if (uint8_t* own = aPath.bpipPage != 0 && S.ValidBlock(aPath.bpipPage) ? S.GetOwnBlock(aPath.bpipPage) : nullptr) {
     TzfIndexBlockHold hold(S);
-    const uint8_t* n = S.GetBlock(aPath.bpipPage, false);
-    hold.Set(aPath.bpipPage, const_cast<uint8_t*>(n));
+    hold.Set(aPath.bpipPage, own);
+    const uint8_t* n = own;
     if (NodeFits(n, aPath.bpipPage) && n[zfIxOffIndexNumber] == static_cast<uint8_t>(E.bieIndexNumber) && IsLeaf(n) &&
         Count(n) > 0) {
       if (Counter(n) == aPath.bpipIdentCounter && BlockLSN(n) == aPath.bpipLSN) return;

@@ -55,6 +55,13 @@ uint8_t* TzfBlockAccessIndexFile::GetBlock(uint32_t aBlock, bool aForModify) {
   return p;
 }
 
+uint8_t* TzfBlockAccessIndexFile::GetOwnBlock(uint32_t aBlock) {
+  TzfReleaseMethod rm;
+  PzfBlock p = FFile.GetBlockIfOwned(FTrans, aBlock, FOwnerID, rm);
+  if (p) FHeld.emplace_back(p, std::move(rm));
+  return p;
+}
+
 void TzfBlockAccessIndexFile::ReleaseBlock(uint32_t, uint8_t* aData) {
   auto it = std::find_if(FHeld.rbegin(), FHeld.rend(), [aData](const auto& aHeld) { return aHeld.first == aData; });
   if (it == FHeld.rend()) rtl::AssertionFailure("zfseIndexFileBlockAccess", __LINE__);

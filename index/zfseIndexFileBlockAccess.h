@@ -37,6 +37,7 @@ class TzfBlockAccessIndexFile : public TzfIndexFileAccess, public TzfIndexNodeSt
   bool ValidBlock(uint32_t aBlock) override { return FFile.ValidBlock(aBlock, FTrans); }
   uint8_t* GetBlock(uint32_t aBlock, bool aForModify) override;
   void ReleaseBlock(uint32_t aBlock, uint8_t* aData) override;
+  uint8_t* GetOwnBlock(uint32_t aBlock) override;
   uint8_t* NewBlock(uint32_t& aBlock) override;
   void DeleteBlock(uint32_t aBlock) override;
   uint64_t LSN() override;

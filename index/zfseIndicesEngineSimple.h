@@ -90,6 +90,7 @@ class TzfIndexHeaderNodeStore : public TzfIndexNodeStore {
   bool ValidBlock(uint32_t aBlock) override { return aBlock != FHeader && FBlocks.ValidBlock(aBlock); }
   uint8_t* GetBlock(uint32_t aBlock, bool aForModify) override { return FBlocks.GetBlock(aBlock, aForModify); }
   void ReleaseBlock(uint32_t aBlock, uint8_t* aData) override { FBlocks.ReleaseBlock(aBlock, aData); }
+  uint8_t* GetOwnBlock(uint32_t aBlock) override { return FBlocks.GetOwnBlock(aBlock); }
   uint8_t* NewBlock(uint32_t& aBlock) override { return FBlocks.NewBlock(aBlock); }
   void DeleteBlock(uint32_t aBlock) override { FBlocks.DeleteBlock(aBlock); }
   uint64_t LSN() override { return FBlocks.LSN(); }

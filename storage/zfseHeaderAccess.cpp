@@ -330,6 +330,10 @@ void Tzf2xFileHeaderAccessFactory::VerifyID(const uint8_t* aBlock, TzfBlockNumbe
                                          {aID, found, bfhafFile->FileName(), zfGetThisBlock(aBlock)});
 }
 
+bool Tzf2xFileHeaderAccessFactory::Belongs(const uint8_t* aBlock, TzfBlockNumber aBlockNum, int32_t aID) {
+  return TzfBaseFileHeaderAccessFactory::Belongs(aBlock, aBlockNum, aID) && (aID == 0 || GetID(aBlock) == aID);
+}
+
 void Tzf2xFileHeaderAccessFactory::ValidateBlock(const uint8_t* aBlock, TzfBlockNumber aBlockNum) {
   TzfBaseFileHeaderAccessFactory::ValidateBlock(aBlock, aBlockNum);
   const TzfBlockSignature sig = zfGetBlockSignature(aBlock);

@@ -132,6 +132,7 @@ class Tzf2xFileHeaderAccessFactory : public TzfCommonFileHeaderAccessFactory {
   void CheckHeader(const uint8_t* aHeader) override;
   // Base check plus the owner ID: 8962 with the "Expected BlockOwnerID %d" message.
   void VerifyID(const uint8_t* aBlock, TzfBlockNumber aBlockNum, int32_t aID) override;
+  bool Belongs(const uint8_t* aBlock, TzfBlockNumber aBlockNum, int32_t aID) override;
   // Base check plus block 0's signature and the owner ID's range and kinds (8962).
   void ValidateBlock(const uint8_t* aBlock, TzfBlockNumber aBlockNum) override;
   // The 4 bytes at offset usable of the block.

@@ -34,6 +34,15 @@ PzfBlock TzfBlockAccess::GetBlock(TzfBaseTransaction* aTrans, TzfBlockNumber aBl
   return p;
 }
 
+PzfBlock TzfBlockAccess::GetBlockIfOwned(TzfBaseTransaction* aTrans, TzfBlockNumber aBlockNumber, int32_t aID,
+                                        TzfReleaseMethod& aReleaseMethod) {
+  PzfBlock p = baFile->fiBufMgr->GetBlock(baFile, aTrans, aBlockNumber, false, aReleaseMethod);
+  if (baFile->fiHeaderAccessFactory->Belongs(p, aBlockNumber, aID)) return p;
+  aReleaseMethod(p);
+  aReleaseMethod = {};
+  return nullptr;
+}
+
 void TzfBlockAccess::DirtyBlock(TzfBlockNumber aBlockNumber, TzfBaseTransaction* aTrans, PzfBlock& aModifiableBlock) {
   baFile->fiBufMgr->DirtyBlock(baFile, aBlockNumber, aTrans, aModifiableBlock);
 }

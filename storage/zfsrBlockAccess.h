@@ -28,6 +28,10 @@ class TzfBlockAccess : public TzfObject {
   // the block names another number or owner; the reference is then given back already).
   PzfBlock GetBlock(TzfBaseTransaction* aTrans, TzfBlockNumber aBlockNumber, int32_t aID, bool aMarkDirty,
                     TzfReleaseMethod& aReleaseMethod);
+  // The same block when it still belongs here; else nil, with nothing held and nothing raised (a
+  // remembered block may since have been freed and taken by another sub-file).
+  PzfBlock GetBlockIfOwned(TzfBaseTransaction* aTrans, TzfBlockNumber aBlockNumber, int32_t aID,
+                           TzfReleaseMethod& aReleaseMethod);
   void DirtyBlock(TzfBlockNumber aBlockNumber, TzfBaseTransaction* aTrans, PzfBlock& aModifiableBlock);
   // A new header access of this sub-file (the caller frees it).
   TzfBaseFileHeaderAccess* HeaderAccess(TzfBaseTransaction* aTrans, bool aMarkDirty);

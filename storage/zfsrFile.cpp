@@ -275,8 +275,12 @@ void TzfBaseFileHeaderAccessFactory::RaiseBlockMismatch(TzfBlockNumber aExpected
 }
 
 void TzfBaseFileHeaderAccessFactory::VerifyID(const uint8_t* aBlock, TzfBlockNumber aBlockNum, int32_t aID) {
+  if (!TzfBaseFileHeaderAccessFactory::Belongs(aBlock, aBlockNum, aID)) RaiseBlockMismatch(aBlockNum, zfGetThisBlock(aBlock));
+}
+
+bool TzfBaseFileHeaderAccessFactory::Belongs(const uint8_t* aBlock, TzfBlockNumber aBlockNum, int32_t aID) {
   const TzfBlockNumber stored = zfGetThisBlock(aBlock);
-  if (stored != aBlockNum && !(aID == 0 && stored == 0)) RaiseBlockMismatch(aBlockNum, stored);
+  return stored == aBlockNum || (aID == 0 && stored == 0);
 }
 
 void TzfBaseFileHeaderAccessFactory::ValidateBlock(const uint8_t* aBlock, TzfBlockNumber aBlockNum) {

@@ -371,6 +371,8 @@ class TzfBaseFileHeaderAccessFactory : public TzfObject {
                                                                    TzfBlockAccess* aBlockAccess);
   // The stored block number must equal aBlockNum (or be 0 when aID is 0); else 8962.
   virtual void VerifyID(const uint8_t* aBlock, TzfBlockNumber aBlockNum, int32_t aID);
+  // True when VerifyID would pass: the block is aBlockNum of the sub-file aID.
+  virtual bool Belongs(const uint8_t* aBlock, TzfBlockNumber aBlockNum, int32_t aID);
   // The stored block number must equal aBlockNum; else 8962.
   virtual void ValidateBlock(const uint8_t* aBlock, TzfBlockNumber aBlockNum);
   // The block's owner ID; base 0.
