@@ -30,6 +30,7 @@ UnicodeString MessageOf(const std::exception& aException) {
 
 // The code and custom text for the exception (the steps that cannot fail on their own).
 uint32_t Classify(const std::exception& aException, UnicodeString& aCustom) {
+  const uint32_t code = zfExceptionCode(aException);
   if (const auto* be = dynamic_cast<const EzfBaseException*>(&aException)) {
     if (be->GetErrorCode() != 0) {
       if (be->GetExtendedMsg()) {
@@ -37,23 +38,22 @@ uint32_t Classify(const std::exception& aException, UnicodeString& aCustom) {
         const TzfCustomInfos& infos = be->CustomInfos();
         for (int i = 0; i < infos.Count(); ++i) aCustom += zfEncodeCustomInfo(infos[i].first, infos[i].second);
       }
-      return be->GetErrorCode();
+    } else {
+      aCustom = be->Message();
     }
-    aCustom = be->Message();
-    return zfErrCvtNoCode;
+    return code;
   }
+  if (code == zfErrCvtOutOfMemory) return code;
   const UnicodeString className = ClassNameOf(aException);
   const UnicodeString message = MessageOf(aException);
   if (const auto* os = dynamic_cast<const zf::rtl::EOSError*>(&aException)) {
     aCustom = message + zfEncodeCustomInfo(u"OSError", zf::rtl::IntToStr(os->ErrorCode())) +
               zfEncodeCustomInfo(u"Exception.Class", className) + zfEncodeCustomInfo(u"Exception.Message", message);
-    return zfErrCvtOSError;
+    return code;
   }
-  if (dynamic_cast<const zf::rtl::EOutOfMemory*>(&aException) || dynamic_cast<const std::bad_alloc*>(&aException))
-    return zfErrCvtOutOfMemory;
   aCustom = zf::rtl::Format(u"Unexpected exception object raised: [%s] %s", {className, message}) +
             zfEncodeCustomInfo(u"Exception.Class", className) + zfEncodeCustomInfo(u"Exception.Message", message);
-  return zfErrCvtUnexpected;
+  return code;
 }
 
 uint32_t Convert(const std::exception* aException, const UnicodeString& aForeignName, TzfBaseLog* aLog,
@@ -109,6 +109,15 @@ uint32_t Convert(const std::exception* aException, const UnicodeString& aForeign
 }
 
 }  // namespace
+
+uint32_t zfExceptionCode(const std::exception& aException) noexcept {
+  if (const auto* be = dynamic_cast<const EzfBaseException*>(&aException))
+    return be->GetErrorCode() != 0 ? be->GetErrorCode() : zfErrCvtNoCode;
+  if (dynamic_cast<const zf::rtl::EOSError*>(&aException)) return zfErrCvtOSError;
+  if (dynamic_cast<const zf::rtl::EOutOfMemory*>(&aException) || dynamic_cast<const std::bad_alloc*>(&aException))
+    return zfErrCvtOutOfMemory;
+  return zfErrCvtUnexpected;
+}
 
 uint32_t zfConvertException(const std::exception& aException, TzfBaseLog* aLog, IzfExceptionDataProvider* aSource,
                             uint32_t aClientVersion) noexcept {

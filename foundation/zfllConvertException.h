@@ -27,5 +27,9 @@ uint32_t zfConvertException(const std::exception& aException, TzfBaseLog* aLog, 
 // "anything else").
 uint32_t zfConvertException(std::exception_ptr aException, TzfBaseLog* aLog, IzfExceptionDataProvider* aSource,
                             uint32_t aClientVersion = 0) noexcept;
+// Only the code the conversion would answer: no text, no exception data, no log line, and the
+// thread's last converted exception stays as it was. For a caller that handles the failure itself
+// and passes nothing of it on.
+uint32_t zfExceptionCode(const std::exception& aException) noexcept;
 
 }  // namespace zf

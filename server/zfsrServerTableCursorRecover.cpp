@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "foundation/zfllConvertException.h"
 #include "foundation/zfllErrors.h"
 #include "index/zfseIndicesEngineHandle.h"
 #include "platform/rtl/rtlException.h"
@@ -139,8 +140,8 @@ TzfRecordIteratorResult TzfServerTableCursor::stcRecoverRecord(void* aCookie, in
       try {
         code = CopyBlob(aTo, this, field, static_cast<int64_t>(zfGetLE64(aRecord + from.fdOffset)), newBlob);
       } catch (const std::exception& e) {
-        code = asoConvertException(e);
-        if (code == 0) code = zfErrRecoveryFailed;
+        // A damaged BLOB is this field's own failure, handled here: its code is all it leaves.
+        code = zfExceptionCode(e);
       }
       if (code == 0) {
         zfPutLE64(aBuffer.data() + to.fdOffset, static_cast<uint64_t>(newBlob));

@@ -19,10 +19,20 @@ struct Converted {
   UnicodeString Custom;
 };
 
+// Converts aException, after checking that asking only for its code answers the same code and
+// leaves the thread's pair as it stood.
 template <typename E>
 Converted Convert(const E& aException, TzfBaseLog* aLog = nullptr) {
+  EzfBaseException::SetLastConvertedException(1, u"before");
+  const uint32_t codeOnly = zfExceptionCode(aException);
+  uint32_t before = 0;
+  UnicodeString beforeText;
+  EzfBaseException::GetLastConvertedException(before, beforeText);
+  EXPECT_EQ(before, 1u);
+  EXPECT_EQ(beforeText, u"before");
   Converted c;
   c.Code = zfConvertException(aException, aLog, nullptr);
+  EXPECT_EQ(codeOnly, c.Code);
   uint32_t stored = 0;
   EzfBaseException::GetLastConvertedException(stored, c.Custom);
   EXPECT_EQ(stored, c.Code);
