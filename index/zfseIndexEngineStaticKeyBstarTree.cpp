@@ -105,8 +105,11 @@ TzfStaticKeyBstarTreeIndexEngine::TzfStaticKeyBstarTreeIndexEngine(const TzfInde
   ieMaxInternalNodeKeyCount = static_cast<uint16_t>((aUsableBlockSize - 44) / ieSizeOfInternalNodeKeyPair);
   ieMaxLeafNodeKeyCount = static_cast<uint16_t>((aUsableBlockSize - 40) / ieSizeOfLeafNodeKeyPair);
   if (!ieRandom) {
-    auto gen = std::make_shared<std::mt19937>(std::random_device{}());
-    ieRandom = [gen] { return static_cast<uint16_t>((*gen)() % 65535); };
+    // One generator per thread, seeded once: an engine is made for every open of a table.
+    ieRandom = [] {
+      thread_local std::mt19937 gen(std::random_device{}());
+      return static_cast<uint16_t>(gen() % 65535);
+    };
   }
 }
 
