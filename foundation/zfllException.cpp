@@ -193,8 +193,9 @@ void EzfBaseException::ApplyCustomInfos() {
 
 void EzfBaseException::Finish(bool aHasCode) {
   const UnicodeString text = zfTidyMessage(zfProcessErrorString(beErrorString, beErrorCode));
-  if (aHasCode)
-    SetMessage(u"ZofrinDB: " + rtl::Format(u"%s [$%x/%d]", {text, beErrorCode, beErrorCode}));
+  if (aHasCode)  // "ZofrinDB: %s [$%x/%d]", put together directly: every raise passes here
+    SetMessage(u"ZofrinDB: " + text + u" [$" + rtl::IntToHex(beErrorCode, 0) + u"/" + rtl::UIntToStr(beErrorCode) +
+               u"]");
   else
     SetMessage(u"ZofrinDB: " + rtl::Format(u"%s [no error code]", {text}));
   tPending.Text.clear();
@@ -255,6 +256,8 @@ UnicodeString zfEncodeCustomInfo(UnicodeStringView aName, UnicodeStringView aVal
 }
 
 UnicodeString zfTidyMessage(UnicodeStringView aText) {
+  // One line (the common case): only its trailing blanks go.
+  if (aText.find_first_of(u"\r\n") == UnicodeStringView::npos) return rtl::TrimRight(aText);
   std::vector<UnicodeString> lines;
   size_t i = 0;
   for (;;) {

@@ -180,6 +180,7 @@ TEST_F(EngineException, TidyingOfMultiLineMessages) {
   const Case cases[] = {
       {u"", u""},
       {u"one  \t", u"one"},
+      {u" \t ", u""},
       {u"one\r\n  \r\n\n", u"one"},
       {u"one\ntwo", u"one\r\ntwo\r\n\r\n"},
       {u"one\rtwo \r\n\r\n", u"one\r\ntwo \r\n\r\n"},
