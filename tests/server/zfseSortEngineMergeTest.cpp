@@ -192,6 +192,35 @@ class TableSort : public MergeSort {
     W = static_cast<TzfServerTableCursor*>(c);
     WRec = W->RecordBufferAlloc();
   }
+  // The index "ByID", kReaderRecords records (IDs 1.., keys spread), and another session's
+  // read-only cursor walking "ByID" (Reader, its buffer ReaderRec); the test's cursor in storage order.
+  void FillAndOpenIndexReader() {
+    ASSERT_NO_FATAL_FAILURE(AddIndexByID());
+    ASSERT_EQ(W->SwitchToIndex(u"", -1, false), 0u);
+    for (int32_t id = 1; id <= kReaderRecords; ++id)
+      ASSERT_EQ(W->RecordInsert(zfltNoLock, const_cast<uint8_t*>(Record(id, (id * 37) % 11))), 0u);
+    ASSERT_EQ(Engine->SessionOpen(ReaderSession, u"bob", u"", u"test", 10000), 0u);
+    TzfAbstractDatabase* d2 = nullptr;
+    ASSERT_EQ(ReaderSession->DatabaseOpen(d2, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadOnly, smShared,
+                                          10000),
+              0u);
+    ASSERT_EQ(d2->CursorOpen(Reader, u"Wide", u"", omReadOnly, smShared, 5000, false), 0u);
+    ASSERT_EQ(Reader->SwitchToIndex(u"ByID", -1, false), 0u);
+    ReaderRec = Reader->RecordBufferAlloc();
+  }
+  void TearDown() override {
+    if (Reader) {
+      if (ReaderRec) Reader->RecordBufferFree(ReaderRec);
+      Reader->Free();
+    }
+    if (ReaderSession) ReaderSession->Free();
+    MergeSort::TearDown();
+  }
+
+  static constexpr int32_t kReaderRecords = 2000;
+  TzfAbstractSession* ReaderSession = nullptr;
+  TzfAbstractCursor* Reader = nullptr;
+  uint8_t* ReaderRec = nullptr;
 };
 
 TEST_F(TableSort, RecordsFollowTheKeyAndIndexesStayTrue) {
@@ -229,20 +258,10 @@ TEST_F(TableSort, RecordsFollowTheKeyAndIndexesStayTrue) {
 // that index: the leaf it remembers may since belong to another part of the file; its next step
 // goes on from its key and errs nowhere (its record moved, so the same ID may come once more).
 TEST_F(TableSort, AReaderMidWalkGoesOnAfterTheSortRebuiltItsIndex) {
-  ASSERT_NO_FATAL_FAILURE(AddIndexByID());
-  ASSERT_EQ(W->SwitchToIndex(u"", -1, false), 0u);
-  const int32_t count = 2000;
-  for (int32_t id = 1; id <= count; ++id)
-    ASSERT_EQ(W->RecordInsert(zfltNoLock, const_cast<uint8_t*>(Record(id, (id * 37) % 11))), 0u);
-
-  TzfAbstractSession* s2 = nullptr;
-  ASSERT_EQ(Engine->SessionOpen(s2, u"bob", u"", u"test", 10000), 0u);
-  TzfAbstractDatabase* d2 = nullptr;
-  ASSERT_EQ(s2->DatabaseOpen(d2, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadOnly, smShared, 10000), 0u);
-  TzfAbstractCursor* reader = nullptr;
-  ASSERT_EQ(d2->CursorOpen(reader, u"Wide", u"", omReadOnly, smShared, 5000, false), 0u);
-  ASSERT_EQ(reader->SwitchToIndex(u"ByID", -1, false), 0u);
-  uint8_t* rec = reader->RecordBufferAlloc();
+  ASSERT_NO_FATAL_FAILURE(FillAndOpenIndexReader());
+  TzfAbstractCursor* reader = Reader;
+  uint8_t* rec = ReaderRec;
+  const int32_t count = kReaderRecords;
   ASSERT_EQ(reader->SetToBegin(), 0u);
   int32_t last = 0;
   for (int round = 0; round < 4; ++round) {
@@ -264,28 +283,15 @@ TEST_F(TableSort, AReaderMidWalkGoesOnAfterTheSortRebuiltItsIndex) {
   }
   EXPECT_EQ(code, zfErrEOF);
   EXPECT_EQ(last, count);
-  reader->RecordBufferFree(rec);
-  reader->Free();
-  s2->Free();
 }
 
 // A sort while another session reads the table in the order of its index outside transactions:
 // the sort rebuilds the index through the engine that reader uses, and both go on unharmed.
 TEST_F(TableSort, BesideAnIndexReaderOfAnotherSession) {
-  ASSERT_NO_FATAL_FAILURE(AddIndexByID());
-  ASSERT_EQ(W->SwitchToIndex(u"", -1, false), 0u);
-  const int32_t count = 2000;
-  for (int32_t id = 1; id <= count; ++id)
-    ASSERT_EQ(W->RecordInsert(zfltNoLock, const_cast<uint8_t*>(Record(id, (id * 37) % 11))), 0u);
-
-  TzfAbstractSession* s2 = nullptr;
-  ASSERT_EQ(Engine->SessionOpen(s2, u"bob", u"", u"test", 10000), 0u);
-  TzfAbstractDatabase* d2 = nullptr;
-  ASSERT_EQ(s2->DatabaseOpen(d2, u"Path", rtl::u16(Dir.Path.string()), nullptr, omReadOnly, smShared, 10000), 0u);
-  TzfAbstractCursor* reader = nullptr;
-  ASSERT_EQ(d2->CursorOpen(reader, u"Wide", u"", omReadOnly, smShared, 5000, false), 0u);
-  ASSERT_EQ(reader->SwitchToIndex(u"ByID", -1, false), 0u);
-  uint8_t* rec = reader->RecordBufferAlloc();
+  ASSERT_NO_FATAL_FAILURE(FillAndOpenIndexReader());
+  TzfAbstractCursor* reader = Reader;
+  uint8_t* rec = ReaderRec;
+  const int32_t count = kReaderRecords;
   std::atomic<bool> stop{false};
   std::atomic<int> bad{0}, walks{0};
   // A walk outside a transaction is no snapshot: one that crosses a sort's commit goes on from its
@@ -315,9 +321,6 @@ TEST_F(TableSort, BesideAnIndexReaderOfAnotherSession) {
   }
   stop = true;
   thread.join();
-  reader->RecordBufferFree(rec);
-  reader->Free();
-  s2->Free();
   EXPECT_GT(walks.load(), 0);
   EXPECT_EQ(bad.load(), 0);
 }
