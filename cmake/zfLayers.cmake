@@ -24,7 +24,8 @@ endif()
 set(ZF_FUZZ_PLAIN_LAYERS "platform_os;platform_rtl;server" CACHE STRING
     "Layers whose comparisons fuzz builds do not trace")
 if(ZF_FUZZ)
-  target_compile_options(zf_options INTERFACE -fsanitize=fuzzer-no-link -fno-sanitize=vptr)
+  target_compile_options(zf_options INTERFACE -fsanitize=fuzzer-no-link -fno-sanitize=vptr
+                         -fsanitize-coverage-ignorelist=${PROJECT_SOURCE_DIR}/cmake/fuzz-coverage-ignore.txt)
   set_source_files_properties(${PROJECT_SOURCE_DIR}/server/zfsrServerEngineComponent.cpp
                               PROPERTIES COMPILE_OPTIONS -fsanitize-coverage=trace-cmp)
 endif()
