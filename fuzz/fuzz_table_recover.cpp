@@ -17,7 +17,7 @@
 // offset in the block (2 bytes little-endian, modulo the block size), length (1 byte), that many
 // bytes. A last byte 0xF0..0xFF alone cuts the file after that many 256-byte units from the end.
 //
-// Every input touches some nine thousand edges of the engine, so the target runs on libFuzzer's
+// Every input touches some six thousand edges of the engine, so the target runs on libFuzzer's
 // plain schedule unless told otherwise (see PlainScheduleByDefault).
 #include <cstddef>
 #include <cstdint>
